@@ -17,7 +17,10 @@ using TaskHandle_t = void*;
 // Returns 1 on success, 0 when the thread could not be started.
 int xTaskCreatePinnedToCore(TaskFunction_t fn, const char* name, uint32_t stackSize, void* arg, int priority,
                             TaskHandle_t* handle, int core);
-// Suspend and resume are signals to the thread.
+// Suspend and resume are signals to the thread (SIGUSR1 parks it in the handler until SIGUSR2). Suspend
+// returns once the thread has stopped; a null handle names the calling task; a task that has ended is left
+// alone. On the host, real-time priorities and CPU affinity are taken only with PEDAL_RT=1; a refused
+// priority or affinity is logged once and the thread runs without it.
 void vTaskSuspend(TaskHandle_t handle);
 void vTaskResume(TaskHandle_t handle);
 

@@ -1,0 +1,170 @@
+#include "Storage.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+#include "Log.h"
+#include "Paths.h"
+
+namespace {
+const char* TAG = "Storage";
+constexpr int callsPerWrite = 50;
+
+// The registry lives as long as the process and is never destroyed: a polling thread may still sweep while
+// the process ends.
+std::mutex& registryLock = *new std::mutex;
+std::vector<Storable*>& items = *new std::vector<Storable*>;                           // guarded by registryLock
+std::unordered_map<uint32_t, Storable*>& owners = *new std::unordered_map<uint32_t, Storable*>; // same
+size_t sweepCursor = 0;                         // guarded by registryLock
+int callsSinceWrite = 0;                        // guarded by registryLock
+
+bool ensureFolder(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        LOGE(TAG, "Cannot create %s: %s\n", folder.c_str(), error.message().c_str());
+        return false;
+    }
+    return true;
+}
+
+bool writeAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += size_t(n);
+    }
+    return true;
+}
+
+// Temporary file, fsync, rename over the old file, fsync of the folder: after a power cut the key holds
+// either the old or the new body, never a torn one.
+bool writeFileAtomically(const std::string& folder, const std::string& file, const std::string& data) {
+    const std::string temporary = file + ".tmp";
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool written = writeAll(fd, data) && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written || ::rename(temporary.c_str(), file.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        errno = error;
+        return false;
+    }
+    int directory = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
+        ::fsync(directory);
+        ::close(directory);
+    }
+    return true;
+}
+
+enum class ReadResult { Missing, Unreadable, Read };
+
+ReadResult readFile(const std::string& file, std::string& content) {
+    std::error_code error;
+    if (!std::filesystem::exists(file, error)) return error ? ReadResult::Unreadable : ReadResult::Missing;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return ReadResult::Unreadable;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) return ReadResult::Unreadable;
+    content = buffer.str();
+    return ReadResult::Read;
+}
+}
+
+std::string Storage::folder() { return homePath() + "/storage"; }
+
+int Storage::itemCount() {
+    std::lock_guard<std::mutex> guard(registryLock);
+    return int(items.size());
+}
+
+bool Storage::addItem(Storable* item) {
+    if (!item) return false;
+    const std::string path = item->storagePath();
+    const uint32_t key = Storable::fnv1a(path);
+    {
+        std::lock_guard<std::mutex> guard(registryLock);
+        auto owner = owners.find(key);
+        if (owner != owners.end()) {
+            if (owner->second == item) return true;
+            LOGE(TAG, "Key %s of %s is taken by %s; not stored\n", Storable::keyText(key).c_str(), path.c_str(),
+                 owner->second->storagePath().c_str());
+            return false;
+        }
+        owners.emplace(key, item);
+        item->storageKey.store(key, std::memory_order_relaxed);
+    }
+
+    // The restore runs the item's setter and so its callback: never under the registry lock.
+    const std::string directory = folder();
+    ensureFolder(directory);
+    const std::string file = directory + "/" + Storable::keyText(key);
+    std::string body;
+    switch (readFile(file, body)) {
+    case ReadResult::Read:
+        if (!item->restoreStorageBody(body)) LOGW(TAG, "Ignoring unreadable %s (%s)\n", file.c_str(), path.c_str());
+        item->syncState.store(int(Storable::SyncState::Clean), std::memory_order_release);
+        break;
+    case ReadResult::Unreadable:
+        LOGW(TAG, "Ignoring unreadable %s (%s)\n", file.c_str(), path.c_str());
+        item->syncState.store(int(Storable::SyncState::Clean), std::memory_order_release);
+        break;
+    case ReadResult::Missing:
+        writeItem(item);
+        break;
+    }
+
+    std::lock_guard<std::mutex> guard(registryLock);
+    items.push_back(item);
+    return true;
+}
+
+bool Storage::writeItem(Storable* item) {
+    // Clean before the body is read: a change during the write marks the item dirty again.
+    item->syncState.store(int(Storable::SyncState::Clean), std::memory_order_release);
+    const std::string directory = folder();
+    const std::string file = directory + "/" + item->getStorageKeyText();
+    if (!ensureFolder(directory) || !writeFileAtomically(directory, file, item->storageBody())) {
+        item->syncState.store(int(Storable::SyncState::Dirty), std::memory_order_release);
+        LOGE(TAG, "Cannot write %s (%s): %s\n", file.c_str(), item->storagePath().c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+void Storage::tasks() {
+    Storable* next = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(registryLock);
+        // The count stays at its limit while nothing is dirty, so the first change after a quiet spell is
+        // written at the next call; later ones wait their 50 calls.
+        if (callsSinceWrite < callsPerWrite) ++callsSinceWrite;
+        if (callsSinceWrite < callsPerWrite || items.empty()) return;
+        for (size_t k = 0; k < items.size(); ++k) {
+            size_t index = (sweepCursor + k) % items.size();
+            if (items[index]->getSyncState() == Storable::SyncState::Dirty) {
+                next = items[index];
+                sweepCursor = index + 1;
+                break;
+            }
+        }
+        if (!next) return;
+        callsSinceWrite = 0;
+    }
+    writeItem(next);
+}

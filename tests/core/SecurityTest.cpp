@@ -1,0 +1,111 @@
+#include "Security.h"
+
+#include "Node.h"
+#include "NodeItem.h"
+#include "System.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+namespace {
+std::string hex(const Security::Hash& hash) {
+    std::string text;
+    char byte[3];
+    for (uint8_t b : hash) {
+        std::snprintf(byte, sizeof(byte), "%02x", b);
+        text += byte;
+    }
+    return text;
+}
+
+NodeItem* passwordItem() {
+    Node* system = System::systemNode();
+    for (int i = 0; system && i < system->childrenCount(); ++i) {
+        Node* child = system->childrenAt(i);
+        if (std::strcmp(child->getName(), "pwd") == 0) return dynamic_cast<NodeItem*>(child);
+    }
+    return nullptr;
+}
+}
+
+// Reference values from an independent implementation written from the SipHash paper's equations; the
+// 15-byte entry is the paper's own worked example (0xa129ca6149be45e5, shown here as output bytes).
+TEST(Security, KeyedHashIsSipHash24) {
+    Security::Key key;
+    for (size_t i = 0; i < key.size(); ++i) key[i] = uint8_t(i);
+    struct Vector {
+        size_t length;
+        const char* hash;
+    } vectors[] = {
+        {0, "310e0edd47db6f72"},  {1, "fd67dc93c539f874"},  {2, "5a4fa9d909806c0d"},  {3, "2d7efbd796666785"},
+        {7, "37d1018bf50002ab"},  {8, "6224939a79f5f593"},  {9, "b0e4a90bdf82009e"},  {15, "e545be4961ca29a1"},
+        {16, "db9bc2577fcc2a3f"}, {17, "9447be2cf5e99a69"}, {31, "42c341d8fa92d832"}, {63, "724506eb4c328a95"},
+    };
+    for (const Vector& v : vectors) {
+        std::string message;
+        for (size_t i = 0; i < v.length; ++i) message += char(i);
+        EXPECT_EQ(hex(Security::keyedHash(key, message)), v.hash) << "message length " << v.length;
+    }
+}
+
+// The product key and answer format are what every client implements: these answers must never change.
+TEST(Security, AnswerIsPasswordThenTokenUnderTheProductKey) {
+    struct Case {
+        std::string password, token, answer;
+    } cases[] = {
+        {"pedal", "0123456789ABCDEF", "51CDDC44CE8D2365"},
+        {"", "0123456789ABCDEF", "C15C69DCA323107A"},
+        {"Joe's \xC3\xA4", "7F00A1B2C3D4E5F6", "F1FE7C59E93F3C41"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Security::answerFor(c.password, c.token), c.answer) << c.password;
+}
+
+TEST(Security, TokensAreFreshSixteenUpperCaseHexDigits) {
+    std::set<std::string> tokens;
+    for (int i = 0; i < 64; ++i) {
+        std::string token = Security::generateToken();
+        ASSERT_EQ(token.size(), 16u);
+        for (char c : token) EXPECT_TRUE(std::isdigit((unsigned char)c) || (c >= 'A' && c <= 'F')) << token;
+        tokens.insert(token);
+    }
+    EXPECT_EQ(tokens.size(), 64u);
+}
+
+TEST(Security, TokenRules) {
+    const std::string token = "00112233445566AA";
+    if (!System::rootNode()) {
+        EXPECT_FALSE(Security::hasPassword());
+        EXPECT_TRUE(Security::checkToken(token, "anything")) << "uninitialised security lets every answer in";
+        System::initialize("SecurityTest");
+    }
+    NodeItem* pwd = passwordItem();
+    ASSERT_NE(pwd, nullptr);
+    pwd->setValue("");  // the per-test home may keep a password from an earlier run
+    EXPECT_FALSE(Security::hasPassword());
+    EXPECT_TRUE(Security::checkToken(token, "")) << "without a password every answer is accepted";
+
+    pwd->setValue("s3cret");
+    EXPECT_TRUE(Security::hasPassword());
+    std::string good = Security::answerFor("s3cret", token);
+    struct Case {
+        std::string answer;
+        bool accepted;
+        const char* why;
+    } cases[] = {
+        {good, true, "the user's password"},
+        {Security::answerFor(pwd->getDefault(), token), false, "the default password is no master key"},
+        {Security::answerFor("s3cret", "00112233445566AB"), false, "an answer to another token"},
+        {Security::answerFor("s3cre", token), false, "another password"},
+        {good.substr(0, 15), false, "a truncated answer"},
+        {good + "0", false, "a longer answer"},
+        {"", false, "no answer"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Security::checkToken(token, c.answer), c.accepted) << c.why;
+
+    pwd->setValue("n3w");
+    EXPECT_FALSE(Security::checkToken(token, good)) << "the old password stops working when changed";
+    EXPECT_TRUE(Security::checkToken(token, Security::answerFor("n3w", token)));
+    pwd->setValue("");
+}

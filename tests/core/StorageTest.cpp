@@ -1,0 +1,203 @@
+// Persisted values: restart survival, write rate, atomic writes, key collisions and unreadable files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <unordered_map>
+
+#include "NodeFloat.h"
+#include "NodeItem.h"
+#include "NodePassword.h"
+#include "Storage.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+// Each test gets its own empty home, whether ctest runs it alone or the binary runs them all.
+std::string freshHome() {
+    const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string home = std::string(PEDAL_TEST_OUT) + "/storage-home/" + name;
+    fs::remove_all(home);
+    fs::create_directories(home);
+    setenv("PEDAL_HOME", home.c_str(), 1);
+    return home;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string fileOf(const Node* node) { return Storage::folder() + "/" + Storable::keyText(Storable::fnv1a(node->getPath())); }
+}
+
+TEST(Storage, KeyIsTheFnv1aOfThePath) {
+    // Published FNV-1a 32-bit vectors.
+    EXPECT_EQ(Storable::fnv1a(""), 0x811C9DC5u);
+    EXPECT_EQ(Storable::fnv1a("a"), 0xE40C292Cu);
+    EXPECT_EQ(Storable::fnv1a("foobar"), 0xBF9CF968u);
+    EXPECT_EQ(Storable::keyText(0x0badcafe), "0BADCAFE");
+
+    const std::string home = freshHome();
+    NodeItem* root = new NodeItem(nullptr, "keys", "Keys", "", "vfolder");
+    auto* alias = new NodeItem(root, "alias", "Alias", "pedal", "string");
+    ASSERT_TRUE(Storage::addItem(alias));
+    EXPECT_EQ(alias->getStorageKeyText(), Storable::keyText(Storable::fnv1a("keys\\alias")));
+    EXPECT_EQ(readFile(home + "/storage/" + alias->getStorageKeyText()), R"({"value":"pedal"})")
+        << "without a stored value the current one is written at once";
+    EXPECT_EQ(alias->getSyncState(), Storable::SyncState::Clean);
+}
+
+TEST(Storage, ValuesSurviveARestartOfTheProcess) {
+    freshHome();
+    // The first run: a child process stores changed values and ends.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto* root = new NodeItem(nullptr, "restart", "Restart", "", "vfolder");
+        auto* gain = new NodeFloat(root, "gain", "Gain", 0, 10, 5, "", 0.5f, false, 1);
+        auto* name = new NodeItem(root, "name", "Name", "default", "string");
+        auto* pwd = new NodePassword(root, "pwd", "Password");
+        bool ok = Storage::addItem(gain) && Storage::addItem(name) && Storage::addItem(pwd);
+        gain->setValue(7.5f);
+        name->setValue("Mine \"quoted\"\r\n\xB0");
+        pwd->setValue("secret");
+        for (int i = 0; i < 200; ++i) Storage::tasks();
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    // The second run builds the tree afresh over the same home; restores go through the setters.
+    static int notified;
+    notified = 0;
+    auto* root = new NodeItem(nullptr, "restart", "Restart", "", "vfolder");
+    auto* gain = new NodeFloat(root, "gain", "Gain", 0, 10, 5, "", 0.5f, false, 1);
+    auto* name = new NodeItem(root, "name", "Name", "default", "string");
+    auto* pwd = new NodePassword(root, "pwd", "Password");
+    gain->setOnChange([](Node*) { ++notified; });
+    ASSERT_TRUE(Storage::addItem(gain));
+    ASSERT_TRUE(Storage::addItem(name));
+    ASSERT_TRUE(Storage::addItem(pwd));
+    EXPECT_EQ(gain->getValue(), 7.5f);
+    EXPECT_EQ(notified, 1);
+    EXPECT_EQ(name->getValue(), "Mine \"quoted\"\r\n\xC2\xB0");
+    EXPECT_EQ(pwd->getValue(), "secret");
+    EXPECT_EQ(gain->getSyncState(), Storable::SyncState::Clean) << "a restore is not written back";
+}
+
+TEST(Storage, AtMostOneWriteEveryFiftyCalls) {
+    freshHome();
+    auto* root = new NodeItem(nullptr, "rate", "Rate", "", "vfolder");
+    NodeItem* items[3];
+    for (int i = 0; i < 3; ++i) {
+        const std::string key = "item" + std::to_string(i);
+        items[i] = new NodeItem(root, key.c_str(), "Item", "old", "string");
+        ASSERT_TRUE(Storage::addItem(items[i]));
+    }
+    for (NodeItem* item : items) item->setValue("new");
+
+    auto written = [&] {
+        int count = 0;
+        for (NodeItem* item : items) count += readFile(fileOf(item)) == R"({"value":"new"})";
+        return count;
+    };
+    for (int call = 1; call <= 160; ++call) {
+        Storage::tasks();
+        EXPECT_EQ(written(), std::min(call / 50, 3)) << "after call " << call;
+    }
+    for (NodeItem* item : items) EXPECT_EQ(item->getSyncState(), Storable::SyncState::Clean);
+
+    // After a quiet spell the next change does not wait longer than 50 calls either.
+    items[1]->setValue("later");
+    int calls = 0;
+    while (readFile(fileOf(items[1])) != R"({"value":"later"})" && calls < 60) {
+        Storage::tasks();
+        ++calls;
+    }
+    EXPECT_LE(calls, 50);
+}
+
+TEST(Storage, AFailedWriteLeavesTheOldFileAndIsRetried) {
+    freshHome();
+    auto* root = new NodeItem(nullptr, "fail", "Fail", "", "vfolder");
+    auto* item = new NodeItem(root, "value", "Value", "old", "string");
+    ASSERT_TRUE(Storage::addItem(item));
+    const std::string file = fileOf(item);
+    ASSERT_EQ(readFile(file), R"({"value":"old"})");
+
+    // A directory where the temporary file goes makes the write fail, even for root.
+    fs::create_directory(file + ".tmp");
+    item->setValue("new");
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 50; ++i) Storage::tasks();
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("ERROR (Storage): Cannot write"), std::string::npos) << log;
+    EXPECT_EQ(log.find("new"), std::string::npos) << "values are not logged";
+    EXPECT_EQ(readFile(file), R"({"value":"old"})");
+    EXPECT_EQ(item->getSyncState(), Storable::SyncState::Dirty);
+
+    fs::remove(file + ".tmp");
+    for (int i = 0; i < 50; ++i) Storage::tasks();
+    EXPECT_EQ(readFile(file), R"({"value":"new"})");
+    EXPECT_FALSE(fs::exists(file + ".tmp"));
+}
+
+TEST(Storage, AKeyCollisionIsRefused) {
+    freshHome();
+    // Find two different paths with the same 32-bit key (a birthday search, some 10^5 names).
+    std::unordered_map<uint32_t, int> seen;
+    int first = -1, second = -1;
+    for (int i = 0; first < 0; ++i) {
+        auto [slot, inserted] = seen.emplace(Storable::fnv1a("coll\\k" + std::to_string(i)), i);
+        if (!inserted) {
+            first = slot->second;
+            second = i;
+        }
+    }
+    auto* root = new NodeItem(nullptr, "coll", "Collision", "", "vfolder");
+    auto* a = new NodeItem(root, ("k" + std::to_string(first)).c_str(), "A", "first", "string");
+    auto* b = new NodeItem(root, ("k" + std::to_string(second)).c_str(), "B", "second", "string");
+    ASSERT_NE(a->getPath(), b->getPath());
+    ASSERT_TRUE(Storage::addItem(a));
+    const int count = Storage::itemCount();
+
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(Storage::addItem(b));
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("ERROR (Storage): Key"), std::string::npos);
+    EXPECT_TRUE(Storage::addItem(a)) << "the same item twice is one registration";
+    EXPECT_EQ(Storage::itemCount(), count);
+
+    b->setValue("changed");
+    for (int i = 0; i < 100; ++i) Storage::tasks();
+    EXPECT_EQ(readFile(fileOf(a)), R"({"value":"first"})");
+    EXPECT_EQ(b->getSyncState(), Storable::SyncState::Unregistered);
+}
+
+TEST(Storage, AnUnreadableFileIsIgnored) {
+    freshHome();
+    auto* root = new NodeItem(nullptr, "bad", "Bad", "", "vfolder");
+    auto* gain = new NodeFloat(root, "gain", "Gain", 0, 10, 5, "", 0.5f, false, 1);
+    auto* mode = new NodeItem(root, "mode", "Mode", "keep", "string");
+    fs::create_directories(Storage::folder());
+    const std::vector<std::pair<Node*, std::string>> files = {{gain, "{\"value\":"}, {mode, "{\"value\":3}"}};
+    for (const auto& [node, text] : files) std::ofstream(fileOf(node), std::ios::binary) << text;
+
+    EXPECT_TRUE(Storage::addItem(gain));
+    EXPECT_TRUE(Storage::addItem(mode));
+    EXPECT_EQ(gain->getValue(), 5.0f);
+    EXPECT_EQ(mode->getValue(), "keep");
+    for (const auto& [node, text] : files) EXPECT_EQ(readFile(fileOf(node)), text) << "left alone";
+    // A later change is stored as usual.
+    gain->setValue(2);
+    for (int i = 0; i < 50; ++i) Storage::tasks();
+    EXPECT_EQ(readFile(fileOf(gain)), R"({"value":2.0})");
+}
