@@ -7,12 +7,14 @@ packages=(
   nlohmann-json3-dev libconcurrentqueue-dev zlib1g-dev libsodium-dev libeigen3-dev
   libasound2-dev libsndfile1-dev libglib2.0-dev libbluetooth-dev dbus
   libfreetype-dev libpng-dev fonts-dejavu-core
-  python3 python3-numpy npm
+  python3 python3-numpy
 )
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Node.js may come from elsewhere than Debian's npm package; only its presence matters.
+command -v npm >/dev/null || missing+=(npm)
 if ((${#missing[@]})); then
   sudo_cmd=""
   [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
