@@ -1,0 +1,338 @@
+// The object tree through the test view: boxes from the layout pass, styles as resolved (theme, shared,
+// own, checked state, inheritance), widgets' data. None of these depend on glyph shapes.
+#include "FontCache.h"
+#include "GfxTestView.h"
+#include "Screens.h"
+
+#include <gtest/gtest.h>
+
+using gfx::GfxTestView;
+using gfx::ObjectView;
+
+namespace {
+const ObjectView& only(const std::vector<ObjectView>& views, const std::string& kind) {
+    const auto found = GfxTestView::ofKind(views, kind);
+    EXPECT_EQ(found.size(), 1u) << GfxTestView::describe(views);
+    return *found.at(0);
+}
+}
+
+TEST(GfxTree, ScreenIsTheDisplayWithTheDarkTheme) {
+    lv_display_t* display = lv_linux_fbdev_create();
+    EXPECT_EQ(display, lv_display_get_default());
+    EXPECT_EQ(display, lv_linux_fbdev_create());
+    lv_display_set_resolution(display, 320, 170);
+    const auto views = GfxTestView::snapshot();
+    ASSERT_EQ(views.size(), 1u);
+    EXPECT_EQ(views[0].kind, "screen");
+    EXPECT_EQ(views[0].width, 320);
+    EXPECT_EQ(views[0].height, 170);
+    EXPECT_EQ(views[0].main.bgOpa, LV_OPA_COVER);
+    EXPECT_EQ(views[0].main.bgColor, 0x15171Au);
+    EXPECT_EQ(views[0].main.textColor, 0xFFFFFFu);
+    EXPECT_EQ(views[0].main.textFont, &lv_font_montserrat_14);
+}
+
+TEST(GfxTree, PositionsFollowAlignmentParentContentAndScroll) {
+    lv_obj_t* parent = lv_obj_create(lv_screen_active());
+    lv_obj_set_pos(parent, 10, 20);
+    lv_obj_set_size(parent, 200, 100);
+    lv_obj_set_style_pad_all(parent, 5, 0);
+    lv_obj_set_style_border_width(parent, 2, 0);
+    struct Case {
+        lv_align_t align;
+        int32_t dx, dy;
+        int32_t x, y;  // expected top left of a 20 x 10 child
+    } cases[] = {
+        {LV_ALIGN_DEFAULT, 3, 4, 10 + 7 + 3, 20 + 7 + 4},
+        {LV_ALIGN_TOP_LEFT, 0, 0, 17, 27},
+        {LV_ALIGN_TOP_RIGHT, -7, 2, 17 + 186 - 20 - 7, 27 + 2},
+        {LV_ALIGN_CENTER, 0, 0, 17 + (186 - 20) / 2, 27 + (86 - 10) / 2},
+        {LV_ALIGN_CENTER, 48, 30, 17 + (186 - 20) / 2 + 48, 27 + (86 - 10) / 2 + 30},
+        {LV_ALIGN_BOTTOM_MID, 0, -1, 17 + 83, 27 + 86 - 10 - 1},
+    };
+    for (const Case& c : cases) {
+        lv_obj_t* child = lv_obj_create(parent);
+        lv_obj_set_size(child, 20, 10);
+        lv_obj_align(child, c.align, c.dx, c.dy);
+    }
+    const auto views = GfxTestView::snapshot(parent);
+    ASSERT_EQ(views.size(), 1 + std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(views[i + 1].x, cases[i].x) << "case " << i;
+        EXPECT_EQ(views[i + 1].y, cases[i].y) << "case " << i;
+        EXPECT_EQ(views[i + 1].width, 20);
+        EXPECT_EQ(views[i + 1].height, 10);
+    }
+}
+
+TEST(GfxTree, ScrollShiftsChildrenWithinTheirReach) {
+    // Six tiles on a 306-pixel strip; the line right of the last tile ends at 20 + 375 - 20 + 97 = 472.
+    lv_obj_t* strip = screens::chain(3);
+    auto views = GfxTestView::snapshot(strip);
+    EXPECT_EQ(views[0].scrollRequest, 150);
+    EXPECT_EQ(views[0].scrollX, 150);
+    EXPECT_FALSE(lv_obj_has_flag(strip, LV_OBJ_FLAG_SCROLLABLE));
+    const auto buttons = GfxTestView::ofKind(views, "button");
+    ASSERT_EQ(buttons.size(), 6u);
+    EXPECT_EQ(buttons[0]->x, 7 + 20 - 150);
+    EXPECT_EQ(buttons[3]->x, 7 + 20 + 225 - 150);
+
+    lv_obj_scroll_to_x(strip, 1000, LV_ANIM_OFF);
+    views = GfxTestView::snapshot(strip);
+    EXPECT_EQ(views[0].scrollX, 472 - 306);
+
+    lv_obj_scroll_to_x(strip, -50, LV_ANIM_OFF);
+    views = GfxTestView::snapshot(strip);
+    EXPECT_EQ(views[0].scrollRequest, -50);
+    EXPECT_EQ(views[0].scrollX, 0);
+}
+
+TEST(GfxTree, StylesLayerThemeSharedOwnAndCheckedState) {
+    static lv_style_t blue, green, checked;
+    lv_style_init(&blue);
+    lv_style_set_bg_color(&blue, lv_color_hex(0x0000FF));
+    lv_style_set_radius(&blue, 3);
+    lv_style_init(&green);
+    lv_style_set_bg_color(&green, lv_color_hex(0x00FF00));
+    lv_style_init(&checked);
+    lv_style_set_bg_color(&checked, lv_color_hex(0xFFFFFF));
+
+    lv_obj_create(nullptr);  // themed only
+    lv_obj_t* shared = lv_obj_create(nullptr);
+    lv_obj_add_style(shared, &blue, 0);
+    lv_obj_add_style(shared, &green, 0);  // added later: wins
+    lv_obj_t* own = lv_obj_create(nullptr);
+    lv_obj_add_style(own, &green, 0);
+    lv_obj_set_style_bg_color(own, lv_color_hex(0x123456), 0);
+    lv_obj_add_style(own, &blue, 0);  // own properties still win
+    lv_obj_t* check = lv_obj_create(nullptr);
+    lv_obj_set_style_bg_color(check, lv_color_hex(0x654321), 0);
+    lv_obj_add_style(check, &checked, LV_PART_MAIN | LV_STATE_CHECKED);
+
+    auto views = GfxTestView::snapshot();
+    ASSERT_EQ(views.size(), 5u);
+    EXPECT_EQ(views[1].main.bgColor, 0x282B30u);  // the theme's card
+    EXPECT_EQ(views[1].main.radius, 8);
+    EXPECT_EQ(views[2].main.bgColor, 0x00FF00u);
+    EXPECT_EQ(views[2].main.radius, 3);
+    EXPECT_EQ(views[3].main.bgColor, 0x123456u);
+    EXPECT_EQ(views[4].main.bgColor, 0x654321u);
+    lv_obj_add_state(check, LV_STATE_CHECKED);
+    views = GfxTestView::snapshot();
+    EXPECT_EQ(views[4].main.bgColor, 0xFFFFFFu);
+
+    // Re-initialising a shared style empties it.
+    lv_style_init(&green);
+    views = GfxTestView::snapshot();
+    EXPECT_EQ(views[2].main.bgColor, 0x0000FFu);
+}
+
+TEST(GfxTree, TextPropertiesComeFromTheParentOthersDoNot) {
+    lv_obj_t* box = lv_obj_create(lv_screen_active());
+    lv_obj_set_style_text_color(box, lv_color_hex(0xFF8800), 0);
+    lv_obj_set_style_text_font(box, &lv_font_montserrat_20, 0);
+    lv_obj_set_style_bg_color(box, lv_color_hex(0x00FF00), 0);
+    lv_obj_t* inner = lv_label_create(box);
+    lv_obj_t* own = lv_label_create(box);
+    lv_obj_set_style_text_color(own, lv_color_hex(0x0000FF), 0);
+    lv_obj_t* button = lv_button_create(box);  // the theme gives buttons their own text colour
+    lv_obj_t* inButton = lv_label_create(button);
+    const auto views = GfxTestView::snapshot(box);
+    auto viewOf = [&](const lv_obj_t* o) {
+        for (const auto& v : views)
+            if (v.object == o) return v;
+        return ObjectView{};
+    };
+    EXPECT_EQ(viewOf(inner).main.textColor, 0xFF8800u);
+    EXPECT_EQ(viewOf(inner).main.textFont, &lv_font_montserrat_20);
+    EXPECT_EQ(viewOf(inner).main.bgOpa, LV_OPA_TRANSP);
+    EXPECT_EQ(viewOf(own).main.textColor, 0x0000FFu);
+    EXPECT_EQ(viewOf(inButton).main.textColor, 0xFFFFFFu);
+    EXPECT_EQ(viewOf(inButton).main.textFont, &lv_font_montserrat_20);
+}
+
+TEST(GfxTree, ThemeFollowsItsLatestSettings) {
+    lv_display_t* display = lv_linux_fbdev_create();
+    lv_display_set_theme(display, lv_theme_default_init(display, lv_palette_main(LV_PALETTE_RED),
+                                                        lv_palette_main(LV_PALETTE_BLUE), true, &lv_font_montserrat_18));
+    lv_obj_t* bar = lv_bar_create(lv_screen_active());
+    lv_obj_t* label = lv_label_create(lv_screen_active());
+    auto views = GfxTestView::snapshot();
+    EXPECT_EQ(views[1].indicator.bgColor, 0xF44336u);
+    EXPECT_EQ(views[2].main.textFont, &lv_font_montserrat_18);
+    lv_display_set_theme(display, lv_theme_default_init(display, lv_palette_main(5), lv_palette_main(0), true,
+                                                        &lv_font_montserrat_14));
+    views = GfxTestView::snapshot();
+    EXPECT_EQ(views[1].indicator.bgColor, 0x2196F3u);
+    EXPECT_EQ(views[2].main.textFont, &lv_font_montserrat_14);
+    (void)bar;
+    (void)label;
+}
+
+TEST(GfxTree, SplashObjectsAndTexts) {
+    screens::splash();
+    const auto views = GfxTestView::snapshot();
+    ASSERT_EQ(views.size(), 4u) << GfxTestView::describe(views);
+    const ObjectView& panel = views[1];
+    EXPECT_EQ(panel.kind, "obj");
+    EXPECT_EQ(panel.box.x1, 0);
+    EXPECT_EQ(panel.box.x2, 319);
+    EXPECT_EQ(panel.box.y2, 169);
+    EXPECT_EQ(panel.main.borderWidth, 7);
+    EXPECT_EQ(panel.main.borderColor, 0x000000u);
+    EXPECT_EQ(panel.main.bgColor, 0x000000u);
+    EXPECT_EQ(panel.main.bgGradDir, LV_GRAD_DIR_VER);
+    EXPECT_EQ(panel.main.radius, 0);
+
+    const ObjectView* title = GfxTestView::labelWithText(views, "ZEMBO");
+    const ObjectView* sub = GfxTestView::labelWithText(views, "platform");
+    ASSERT_TRUE(title && sub);
+    EXPECT_EQ(title->main.textFont, &lv_font_montserrat_48);
+    EXPECT_EQ(title->main.textAlign, LV_TEXT_ALIGN_CENTER);
+    EXPECT_EQ(title->main.textColor, 0xFFFFFFu);
+    EXPECT_EQ(sub->main.textFont, &lv_font_montserrat_14);
+    // Centred on the screen (sized to the text), "platform" 48 right and 30 down from the centre.
+    EXPECT_NEAR(title->x + title->width / 2.0, 160, 1);
+    EXPECT_NEAR(title->y + title->height / 2.0, 85, 1);
+    EXPECT_NEAR(sub->x + sub->width / 2.0, 160 + 48, 1);
+    EXPECT_NEAR(sub->y + sub->height / 2.0, 85 + 30, 1);
+}
+
+TEST(GfxTree, LabelsCutWithDotsOrWrap) {
+    lv_obj_t* dots = screens::label(lv_screen_active(), 7, 6, 120, 29, "A rather long preset name", &lv_font_montserrat_24,
+                                    0xFFFFFF);
+    lv_obj_t* wrap = screens::label(lv_screen_active(), 0, 40, 120, LV_SIZE_CONTENT, "A rather long preset name",
+                                    &lv_font_montserrat_14, 0xFFFFFF, false);
+    lv_obj_t* lines = lv_label_create(lv_screen_active());
+    lv_label_set_text(lines, "one\ntwo");
+    lv_obj_t* fits = screens::label(lv_screen_active(), 0, 100, 300, 29, "Short", &lv_font_montserrat_24, 0xFFFFFF);
+    const auto views = GfxTestView::snapshot();
+    ASSERT_EQ(views.size(), 5u);
+    ASSERT_EQ(views[1].lines.size(), 1u);
+    EXPECT_EQ(views[1].lines[0].substr(views[1].lines[0].size() - 3), "...");
+    EXPECT_EQ(views[1].lines[0].rfind("A rather", 0), 0u);
+    EXPECT_GT(views[2].lines.size(), 1u);
+    EXPECT_EQ(views[2].lines[0].rfind("A rather", 0), 0u);
+    EXPECT_EQ(views[2].height,  // grew to its lines
+              int32_t(views[2].lines.size()) * gfx::FontCache::instance().metrics(&lv_font_montserrat_14).lineHeight);
+    EXPECT_EQ(views[3].lines, (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(views[4].lines, std::vector<std::string>{"Short"});
+    (void)dots, (void)wrap, (void)fits;
+}
+
+TEST(GfxTree, LineAndBarData) {
+    lv_obj_t* rule = screens::separator();
+    lv_obj_t* scroll = lv_bar_create(lv_screen_active());
+    lv_obj_set_size(scroll, 8, 125);
+    lv_bar_set_range(scroll, 0, 8);
+    lv_bar_set_mode(scroll, LV_BAR_MODE_RANGE);
+    lv_bar_set_value(scroll, 7, LV_ANIM_OFF);
+    lv_bar_set_start_value(scroll, 2, LV_ANIM_OFF);
+    lv_obj_t* clamped = lv_bar_create(lv_screen_active());
+    lv_bar_set_value(clamped, 140, LV_ANIM_OFF);
+    lv_obj_t* reversed = lv_slider_create(lv_screen_active());
+    lv_slider_set_range(reversed, 10, -10);
+    lv_slider_set_value(reversed, -20, LV_ANIM_OFF);
+
+    const auto views = GfxTestView::snapshot();
+    ASSERT_EQ(views.size(), 5u);
+    EXPECT_EQ(views[1].x, 7);
+    EXPECT_EQ(views[1].y, 33);
+    EXPECT_EQ(views[1].width, 306 + 2);  // the points and the theme's 2-pixel width
+    EXPECT_EQ(views[1].points.size(), 2u);
+    EXPECT_EQ(views[2].barMode, LV_BAR_MODE_RANGE);
+    EXPECT_EQ(views[2].rangeMax, 8);
+    EXPECT_EQ(views[2].value, 7);
+    EXPECT_EQ(views[2].startValue, 2);
+    EXPECT_EQ(lv_bar_get_value(clamped), 100);
+    EXPECT_EQ(views[4].rangeMin, -10);
+    EXPECT_EQ(views[4].rangeMax, 10);
+    EXPECT_EQ(lv_slider_get_value(reversed), -10);
+    (void)rule;
+}
+
+TEST(GfxTree, MessageBoxStacksTextsAndSharesItsFooter) {
+    screens::popup(1);
+    const auto views = GfxTestView::snapshot();
+    const ObjectView& box = only(views, "msgbox");
+    EXPECT_EQ(box.width, 240);
+    EXPECT_EQ(box.height, 120);
+    EXPECT_EQ(box.x, 40);
+    EXPECT_EQ(box.y, 25);
+    const auto buttons = GfxTestView::ofKind(views, "button");
+    ASSERT_EQ(buttons.size(), 3u);
+    EXPECT_EQ(buttons[1]->main.bgColor, 0xFFFFFFu);
+    EXPECT_EQ(buttons[0]->main.bgColor, 0x000000u);
+    EXPECT_EQ(buttons[0]->main.borderWidth, 1);
+    EXPECT_EQ(buttons[2]->box.y2, box.box.y2 - 15);  // bottom padding 15
+    EXPECT_NEAR(buttons[0]->width, buttons[2]->width, 1);
+    EXPECT_LT(buttons[0]->box.x2, buttons[1]->x);
+    const ObjectView* first = GfxTestView::labelWithText(views, "Discard changes?");
+    const ObjectView* second = GfxTestView::labelWithText(views, "Preset 01A");
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->y, box.y + 15);
+    EXPECT_GE(second->y, first->box.y2);
+    EXPECT_LT(second->box.y2, buttons[0]->y);
+    EXPECT_EQ(first->main.textFont, &lv_font_montserrat_18);
+    const ObjectView* ok = GfxTestView::labelWithText(views, "Ok");
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(ok->main.textColor, 0x000000u);
+    EXPECT_EQ(ok->main.textFont, &lv_font_montserrat_14);
+}
+
+TEST(GfxTree, KeyboardKeysFollowTheirWidthsAndCheckedFlag) {
+    screens::keyboard(14);
+    const auto views = GfxTestView::snapshot();
+    const ObjectView& keyboard = only(views, "keyboard");
+    EXPECT_EQ(keyboard.x, 6);
+    EXPECT_EQ(keyboard.y, 73);
+    EXPECT_EQ(keyboard.width, 308);
+    EXPECT_EQ(keyboard.height, 90);
+    ASSERT_EQ(keyboard.keys.size(), 34u);
+    EXPECT_EQ(keyboard.keys[0].text, "123");
+    EXPECT_EQ(keyboard.keys[33].text, LV_SYMBOL_CLOSE);
+    // Within a row, widths follow 8 : 4 : 6.
+    const auto w = [&](size_t i) { return keyboard.keys[i].box.x2 - keyboard.keys[i].box.x1 + 1; };
+    EXPECT_NEAR(w(0), 2 * w(1), 2);
+    EXPECT_NEAR(w(11) * 2, 3 * w(1), 2);
+    EXPECT_EQ(keyboard.keys[0].box.x1, 6 + 4);
+    EXPECT_EQ(keyboard.keys[11].box.x2, 6 + 308 - 4 - 1);
+    EXPECT_EQ(keyboard.keys[0].box.y1, keyboard.keys[1].box.y1);
+    EXPECT_GT(keyboard.keys[12].box.y1, keyboard.keys[0].box.y2);
+    for (size_t i = 0; i < keyboard.keys.size(); ++i) {
+        EXPECT_EQ(keyboard.keys[i].checked, i == 14) << i;
+        EXPECT_EQ(keyboard.keys[i].style.bgColor, i == 14 ? 0xFFFFFFu : 0x3B3E42u) << i;
+        EXPECT_EQ(keyboard.keys[i].style.textColor, i == 14 ? 0x000000u : 0xFFFFFFu) << i;
+    }
+    // A new mode brings that map's own control words: the highlight is gone until set again.
+    lv_obj_t* kb = const_cast<lv_obj_t*>(keyboard.object);
+    static const char* const digits[] = {"1", "2", "\n", "3", ""};
+    static const lv_buttonmatrix_ctrl_t digitCtrl[] = {1, 1, 2};
+    lv_keyboard_set_map(kb, LV_KEYBOARD_MODE_USER_3, digits, digitCtrl);
+    lv_keyboard_set_mode(kb, LV_KEYBOARD_MODE_USER_3);
+    const auto after = GfxTestView::snapshot(kb);
+    ASSERT_EQ(after[0].keys.size(), 3u);
+    EXPECT_FALSE(after[0].keys[2].checked);
+    EXPECT_EQ(after[0].keys[2].box.x1, 6 + 4);
+    EXPECT_EQ(after[0].keys[2].box.x2, 6 + 308 - 4 - 1);
+}
+
+TEST(GfxTree, CleanAndDeleteRemoveObjects) {
+    lv_obj_t* screen = lv_screen_active();
+    lv_obj_t* keep = lv_obj_create(screen);
+    lv_obj_t* gone = lv_obj_create(screen);
+    lv_label_create(gone);
+    lv_obj_delete(gone);
+    EXPECT_EQ(lv_obj_get_child_count(screen), 1u);
+    EXPECT_EQ(lv_obj_get_parent(keep), screen);
+    lv_obj_t* box = lv_msgbox_create(screen);
+    lv_msgbox_add_text(box, "kept");
+    lv_obj_clean(box);
+    EXPECT_NE(lv_msgbox_add_text(box, "again"), nullptr);  // the box rebuilds its content area
+    lv_obj_clean(screen);
+    lv_obj_clean(screen);  // an empty screen stays empty
+    EXPECT_EQ(lv_obj_get_child_count(screen), 0u);
+    lv_obj_delete(screen);  // the screen itself stays
+    EXPECT_EQ(GfxTestView::snapshot().size(), 1u);
+}
