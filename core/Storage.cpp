@@ -168,3 +168,24 @@ void Storage::tasks() {
     }
     writeItem(next);
 }
+
+bool Storage::storeFile(const std::string& name, const std::string& data) {
+    const std::string directory = folder();
+    if (!ensureFolder(directory)) return false;
+    if (!writeFileAtomically(directory, directory + "/" + name, data)) {
+        LOGE(TAG, "Cannot write %s/%s: %s\n", directory.c_str(), name.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool Storage::loadFile(const std::string& name, std::string& data) {
+    return readFile(folder() + "/" + name, data) == ReadResult::Read;
+}
+
+bool Storage::removeFile(const std::string& name) {
+    std::error_code error;
+    std::filesystem::remove(folder() + "/" + name, error);
+    if (error) LOGE(TAG, "Cannot remove %s/%s: %s\n", folder().c_str(), name.c_str(), error.message().c_str());
+    return !error;
+}

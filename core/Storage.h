@@ -24,6 +24,13 @@ public:
     // Number of registered items.
     static int itemCount();
 
+    // Whole files in the storage folder for objects that keep their own files (slot lists), written at once
+    // with the same atomic replace. storeFile is false (old file kept) on failure; loadFile false when the
+    // file is missing or unreadable; removeFile true when the file is gone afterwards.
+    static bool storeFile(const std::string& name, const std::string& data);
+    static bool loadFile(const std::string& name, std::string& data);
+    static bool removeFile(const std::string& name);
+
 private:
     static bool writeItem(Storable* item);
 };

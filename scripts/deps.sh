@@ -7,6 +7,7 @@ packages=(
   nlohmann-json3-dev libconcurrentqueue-dev zlib1g-dev libsodium-dev libeigen3-dev
   libasound2-dev libsndfile1-dev libglib2.0-dev libbluetooth-dev dbus
   libfreetype-dev libpng-dev fonts-dejavu-core
+  clang libclang-rt-14-dev
   python3 python3-numpy
 )
 missing=()

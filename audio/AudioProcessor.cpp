@@ -1,0 +1,352 @@
+#include "AudioProcessor.h"
+
+#include <cmath>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
+
+#include "AudioBlock.h"
+#include "AudioUSB.h"
+#include "Codec.h"
+#include "Control.h"
+#include "CodecInterface.h"
+#include "Debug.h"
+#include "Frame.h"
+#include "Log.h"
+#include "NodeFloat.h"
+#include "NodeItem.h"
+#include "NodePreset.h"
+#include "Shims.h"
+#include "System.h"
+
+namespace {
+
+const char* const TAG = "AudioProcessor";
+
+const float kFadeOutFactor = 0.7f;
+const float kFadeInFactor = 1.0f / 0.7f;
+const float kSilentGain = 1.0f / 700.0f;
+// With no frame processed for this long the audio thread counts as stopped, and a request waits no longer.
+const int64_t kAudioStalledUs = 50000;
+const uint32_t kPassPeriodUs = 10000;
+const uint32_t kNoCodecSleepUs = 10000;
+
+// Meter ballistics: the level follows a peak at once and then falls 20 dB per second (3000 frames).
+const float kMeterRelease = 0.99923275f; // 10^(-20 / 20 / 3000)
+const float kMeterFloorDb = -110.0f;
+// A sample this close to full scale counts as a clip; it holds the indicator for a second.
+const float kClipLevel = 0.999f;
+const int kClipHoldFrames = 3000;
+
+alignas(64) float inputCopy[2][16];
+
+std::atomic<int> fadeState{int(AudioProcessor::FadeState::Idle)};
+float fadeGain = 1.0f; // audio thread
+std::atomic<float> publishedFadeGain{1.0f};
+std::atomic<uint32_t> fadeRequests{0};
+std::atomic<uint32_t> fadeServed{0};
+std::atomic<int64_t> requestTime{0};
+std::atomic<int64_t> lastFrameTime{INT64_MIN / 2};
+std::atomic<bool> silentPass{false};
+std::atomic<int> presetLoads{0};
+std::atomic<void (*)()> controlTask{nullptr};
+std::atomic<bool> initialized{false};
+thread_local bool onCompileThread = false;
+
+// [channel][direction]
+std::atomic<float> meterLevel[2][2];
+std::atomic<int> clipHold[2][2];
+NodeFloat* meterNodes[2][2] = {};
+
+int audioCounter = -1;
+int compileCounter = -1;
+
+bool validMeter(int channel, int direction) {
+    return channel >= 0 && channel < 2 && direction >= 0 && direction < 2;
+}
+
+// Gain moving linearly across the frame from `from` (the previous frame's last sample) to exactly `to`.
+void rampFrame(float (*frame)[16], float from, float to) {
+    const float step = (to - from) / 16.0f;
+    for (int sample = 0; sample < 16; ++sample) {
+        float gain = sample == 15 ? to : from + step * float(sample + 1);
+        frame[0][sample] *= gain;
+        frame[1][sample] *= gain;
+    }
+}
+
+struct CompileThreadScope {
+    bool previous;
+    CompileThreadScope() : previous(onCompileThread) { onCompileThread = true; }
+    ~CompileThreadScope() { onCompileThread = previous; }
+};
+
+}
+
+bool AudioProcessor::audioInitialize(bool startThreads) {
+    if (AudioBlock::ringCount() == 0) {
+        LOGW(TAG, "No audio block loaded\n");
+        return false;
+    }
+    if (initialized.exchange(true)) {
+        LOGW(TAG, "Audio already initialised\n");
+        return true;
+    }
+    createMeterNodes();
+    NodePreset::setLoadHooks(beginPresetLoad, endPresetLoad);
+    // The controller sources' poll, unless another control task was set.
+    void (*none)() = nullptr;
+    controlTask.compare_exchange_strong(none, Control::tasks);
+    {
+        CompileThreadScope scope;
+        runCompilePass(true);
+    }
+    if (!startThreads) return true;
+    audioCounter = Debug::addCounter("audio");
+    compileCounter = Debug::addCounter("compile");
+    bool started = xTaskCreatePinnedToCore(audioLoop, "audioLoop", 16384, nullptr, 59, nullptr, 1) &&
+                   xTaskCreatePinnedToCore(controlLoop, "controlLoop", 8192, nullptr, 3, nullptr, 0) &&
+                   xTaskCreatePinnedToCore(compileLoop, "compileLoop", 16384, nullptr, 2, nullptr, 0);
+    if (!started) LOGE(TAG, "Audio threads did not all start\n");
+    return started;
+}
+
+void AudioProcessor::createMeterNodes() {
+    Node* system = System::systemNode();
+    if (!system) return;
+    // Read-only ('_') and never handed to Storage; "sys" lies outside every preset's scope.
+    Node* folder = new NodeItem(system, "_meters", "Meters", "", "vfolder");
+    const char* keys[2][2] = {{"_out1", "_in1"}, {"_out2", "_in2"}};
+    const char* names[2][2] = {{"Output 1", "Input 1"}, {"Output 2", "Input 2"}};
+    for (int direction : {kInput, kOutput}) {
+        for (int channel = 0; channel < 2; ++channel) {
+            meterNodes[channel][direction] = new NodeFloat(folder, keys[channel][direction], names[channel][direction],
+                                                           kMeterFloorDb, 0.0f, kMeterFloorDb, "dB", 0.5f, false, 1);
+        }
+    }
+}
+
+void AudioProcessor::updateMeterNodes() {
+    for (int channel = 0; channel < 2; ++channel) {
+        for (int direction = 0; direction < 2; ++direction) {
+            NodeFloat* node = meterNodes[channel][direction];
+            if (!node) continue;
+            // Rounded to the one decimal shown, so a node changes (and is reported) only when its text does.
+            float shown = std::round(meter(channel, direction) * 10.0f) / 10.0f;
+            if (shown != node->getValue()) node->setValue(shown);
+        }
+    }
+}
+
+void AudioProcessor::debounce(Node*) {
+    if (onCompileThread) return;
+    requestFade();
+}
+
+void AudioProcessor::requestFade() {
+    if (fadeRequests.load(std::memory_order_acquire) == fadeServed.load(std::memory_order_acquire)) {
+        requestTime.store(esp_timer_get_time(), std::memory_order_relaxed);
+    }
+    fadeRequests.fetch_add(1, std::memory_order_acq_rel);
+}
+
+bool AudioProcessor::isSilentPass() { return silentPass.load(std::memory_order_relaxed); }
+
+void AudioProcessor::beginPresetLoad() { presetLoads.fetch_add(1, std::memory_order_acq_rel); }
+
+void AudioProcessor::endPresetLoad() {
+    int count = presetLoads.load(std::memory_order_acquire);
+    while (count > 0 && !presetLoads.compare_exchange_weak(count, count - 1, std::memory_order_acq_rel)) {
+    }
+}
+
+bool AudioProcessor::isPresetLoading() { return presetLoads.load(std::memory_order_acquire) > 0; }
+
+void AudioProcessor::setControlTask(void (*task)()) { controlTask.store(task, std::memory_order_release); }
+
+float (*AudioProcessor::getInput())[16] { return inputCopy; }
+
+float AudioProcessor::meter(int channel, int direction) {
+    if (!validMeter(channel, direction)) return 0.0f;
+    float level = meterLevel[channel][direction].load(std::memory_order_relaxed);
+    if (!(level > 0.0f)) return kMeterFloorDb;
+    float db = 20.0f * std::log10(level);
+    if (db < kMeterFloorDb) return kMeterFloorDb;
+    return db > 0.0f ? 0.0f : db;
+}
+
+bool AudioProcessor::channelSaturation(int channel, int direction) {
+    if (!validMeter(channel, direction)) return false;
+    return clipHold[channel][direction].load(std::memory_order_relaxed) > 0;
+}
+
+bool AudioProcessor::saturation() {
+    for (int channel = 0; channel < 2; ++channel) {
+        for (int direction = 0; direction < 2; ++direction) {
+            if (channelSaturation(channel, direction)) return true;
+        }
+    }
+    return false;
+}
+
+bool AudioProcessor::audioStep() {
+    CodecInterface* codec = Codec::active();
+    if (!codec) return false;
+    alignas(64) float frame[2][16];
+    if (!codec->read(frame)) return false;
+    Debug::start(audioCounter);
+    processFrame(frame);
+    codec->write(frame);
+    Debug::stop(audioCounter);
+    return true;
+}
+
+void AudioProcessor::processFrame(float (*frame)[16]) {
+    lastFrameTime.store(esp_timer_get_time(), std::memory_order_relaxed);
+    std::memcpy(inputCopy, frame, sizeof inputCopy);
+    feedMeters(kInput, frame);
+    AudioBlock::runRing(frame);
+    applyFade(frame);
+    Frame::sanitize(frame[0]);
+    Frame::sanitize(frame[1]);
+    AudioUSB::exchange(frame);
+    feedMeters(kOutput, frame);
+}
+
+void AudioProcessor::feedMeters(int direction, float (*frame)[16]) {
+    for (int channel = 0; channel < 2; ++channel) {
+        float peak = Frame::peak(frame[channel]);
+        float held = meterLevel[channel][direction].load(std::memory_order_relaxed) * kMeterRelease;
+        meterLevel[channel][direction].store(peak > held ? peak : held, std::memory_order_relaxed);
+        std::atomic<int>& hold = clipHold[channel][direction];
+        if (peak >= kClipLevel) {
+            hold.store(kClipHoldFrames, std::memory_order_relaxed);
+        } else {
+            int left = hold.load(std::memory_order_relaxed);
+            if (left > 0) hold.store(left - 1, std::memory_order_relaxed);
+        }
+    }
+}
+
+void AudioProcessor::applyFade(float (*frame)[16]) {
+    const FadeState before = FadeState(fadeState.load(std::memory_order_acquire));
+    FadeState state = before;
+    if (state == FadeState::Idle) {
+        if (fadeRequests.load(std::memory_order_acquire) == fadeServed.load(std::memory_order_acquire)) return;
+        state = FadeState::FadingOut;
+    }
+    if (state == FadeState::Compiled) state = FadeState::FadingIn;
+    float from = fadeGain;
+    float to = from;
+    switch (state) {
+    case FadeState::FadingOut:
+        to = from * kFadeOutFactor;
+        if (to < kSilentGain) {
+            to = 0.0f;
+            state = FadeState::Silent;
+        }
+        break;
+    case FadeState::Silent:
+        to = 0.0f;
+        break;
+    case FadeState::FadingIn:
+        to = (from > kSilentGain ? from : kSilentGain) * kFadeInFactor;
+        if (to >= 1.0f) {
+            to = 1.0f;
+            state = FadeState::Idle;
+        }
+        break;
+    default:
+        break;
+    }
+    if (from == 0.0f && to == 0.0f) {
+        std::memset(frame, 0, sizeof(float) * 32);
+    } else {
+        rampFrame(frame, from, to);
+    }
+    fadeGain = to;
+    publishedFadeGain.store(to, std::memory_order_relaxed);
+    // Silent is left only by the compile thread (this thread never stores while it was Silent); every other
+    // state is the audio thread's.
+    if (state != before) fadeState.store(int(state), std::memory_order_release);
+}
+
+void AudioProcessor::runCompilePass(bool latching) {
+    if (latching) fadeServed.store(fadeRequests.load(std::memory_order_acquire), std::memory_order_release);
+    silentPass.store(latching, std::memory_order_relaxed);
+    AudioBlock::compileRing();
+    silentPass.store(false, std::memory_order_relaxed);
+}
+
+void AudioProcessor::compileStep() {
+    CompileThreadScope scope;
+    updateMeterNodes();
+    if (isPresetLoading()) return;
+    FadeState state = FadeState(fadeState.load(std::memory_order_acquire));
+    bool pending = fadeRequests.load(std::memory_order_acquire) != fadeServed.load(std::memory_order_acquire);
+    bool latching = state == FadeState::Silent;
+    if (!latching && pending) {
+        int64_t now = esp_timer_get_time();
+        bool audioStopped = now - lastFrameTime.load(std::memory_order_relaxed) >= kAudioStalledUs;
+        bool waitedEnough = now - requestTime.load(std::memory_order_relaxed) >= kAudioStalledUs;
+        latching = audioStopped || waitedEnough;
+    }
+    runCompilePass(latching);
+    if (state == FadeState::Silent) {
+        int silent = int(FadeState::Silent);
+        fadeState.compare_exchange_strong(silent, int(FadeState::Compiled), std::memory_order_acq_rel);
+    }
+}
+
+void AudioProcessor::controlStep() {
+    if (void (*task)() = controlTask.load(std::memory_order_acquire)) task();
+}
+
+AudioProcessor::FadeState AudioProcessor::getFadeState() {
+    return FadeState(fadeState.load(std::memory_order_acquire));
+}
+
+float AudioProcessor::getFadeGain() { return publishedFadeGain.load(std::memory_order_relaxed); }
+
+void AudioProcessor::enableFlushToZero() {
+#if defined(__x86_64__) || defined(__i386__)
+    // Flush-to-zero and denormals-are-zero.
+    _mm_setcsr(_mm_getcsr() | 0x8040);
+#elif defined(__aarch64__)
+    uint64_t control;
+    asm volatile("mrs %0, fpcr" : "=r"(control));
+    control |= uint64_t(1) << 24;
+    asm volatile("msr fpcr, %0" : : "r"(control));
+#elif defined(__arm__)
+    uint32_t control;
+    asm volatile("vmrs %0, fpscr" : "=r"(control));
+    control |= uint32_t(1) << 24;
+    asm volatile("vmsr fpscr, %0" : : "r"(control));
+#endif
+}
+
+void AudioProcessor::audioLoop(void*) {
+    enableFlushToZero();
+    for (;;) {
+        if (!audioStep()) vTaskDelay(kNoCodecSleepUs);
+    }
+}
+
+void AudioProcessor::compileLoop(void*) {
+    onCompileThread = true;
+    for (;;) {
+        Debug::start(compileCounter);
+        compileStep();
+        Debug::stop(compileCounter);
+        vTaskDelay(kPassPeriodUs);
+    }
+}
+
+void AudioProcessor::controlLoop(void*) {
+    for (;;) {
+        controlStep();
+        vTaskDelay(kPassPeriodUs);
+    }
+}

@@ -1,0 +1,300 @@
+#include "AudioUSB.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <type_traits>
+
+#include "AlsaStream.h"
+#include "DriftCorrector.h"
+#include "FrameRing.h"
+#include "Log.h"
+#include "NodeFloat.h"
+#include "NodeItem.h"
+#include "Shims.h"
+#include "Storage.h"
+#include "System.h"
+
+namespace {
+
+const char* const TAG = "AudioUSB";
+const uint32_t kStatePeriodUs = 2000000;
+const uint32_t kIdleSleepUs = 100000;
+const uint32_t kRetrySleepUs = 2000000;
+// Device buffer of each stream: four transfers.
+const unsigned kStreamLatencyUs = 5333;
+// Target fill of both rings: 12 frames (4 ms), three transfers of the bridge.
+constexpr int kTargetFill = 12;
+
+struct Settings {
+    std::mutex lock;
+    std::string statePath = AudioUSB::kDefaultStatePath;
+    std::string captureDevice = AudioUSB::kDefaultDevice;
+    std::string playbackDevice = AudioUSB::kDefaultDevice;
+    std::string lastState; // the state thread's own, unguarded
+};
+
+// Never destroyed: the threads may still read them while the process exits.
+Settings& settings() {
+    static Settings* instance = new Settings;
+    return *instance;
+}
+
+// Toward the host: the audio thread produces, the bridge consumes. From the host: the other way round.
+// Plain static objects without destructors, ready before main: the audio thread's first frame must not be
+// the one that creates them.
+static_assert(std::is_trivially_destructible_v<FrameRing> && std::is_trivially_destructible_v<DriftCorrector>);
+constinit FrameRing toHostRing;
+constinit FrameRing fromHostRing;
+constinit DriftCorrector toHostDrift(kTargetFill);
+constinit DriftCorrector fromHostDrift(kTargetFill);
+
+std::atomic<bool> initialized{false};
+std::atomic<bool> hostConnected{false};
+std::atomic<bool> streaming{false};
+std::atomic<int> overruns{0};
+std::atomic<float> recordGain{1.0f};
+std::atomic<float> playbackGain{1.0f};
+
+// Audio thread state.
+bool audioSideStreaming = false;
+float appliedRecordGain = 1.0f;
+float appliedPlaybackGain = 1.0f;
+
+// Bridge thread state.
+AlsaStream* captureStream = nullptr;
+AlsaStream* playbackStream = nullptr;
+bool openFailureLogged = false;
+
+NodeItem* folder = nullptr;
+NodeFloat* recordLevel = nullptr;
+NodeFloat* playbackLevel = nullptr;
+
+float linearGain(const NodeFloat* level) {
+    if (!level) return 1.0f;
+    float db = level->getValue();
+    return db == 0.0f ? 1.0f : std::pow(10.0f, db / 20.0f);
+}
+
+void rampInto(float (*target)[16], const float (*source)[16], float from, float to, bool add) {
+    const float step = (to - from) / 16.0f;
+    for (int sample = 0; sample < 16; ++sample) {
+        float gain = sample == 15 ? to : from + step * float(sample + 1);
+        for (int channel = 0; channel < 2; ++channel) {
+            float value = source[channel][sample] * gain;
+            target[channel][sample] = add ? target[channel][sample] + value : value;
+        }
+    }
+}
+
+std::string trimmed(const std::string& text) {
+    size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return "";
+    size_t last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+}
+
+bool AudioUSB::initialize() {
+    if (initialized.exchange(true)) return true;
+    {
+        Settings& config = settings();
+        std::lock_guard<std::mutex> guard(config.lock);
+        if (const char* path = std::getenv("PEDAL_USB_STATE"); path && *path) config.statePath = path;
+        if (const char* device = std::getenv("PEDAL_USB_CAPTURE"); device && *device) config.captureDevice = device;
+        if (const char* device = std::getenv("PEDAL_USB_PLAYBACK"); device && *device) config.playbackDevice = device;
+    }
+    if (Node* root = System::rootNode()) {
+        folder = new NodeItem(root, "usb", "USB Audio", "", "sfolder");
+        recordLevel = new NodeFloat(folder, "rec", "Record Level", -60.0f, 12.0f, 0.0f, "dB", 0.5f, false, 1);
+        playbackLevel = new NodeFloat(folder, "play", "Playback Level", -60.0f, 12.0f, 0.0f, "dB", 0.5f, false, 1);
+        Storage::addItem(recordLevel);
+        Storage::addItem(playbackLevel);
+        recordLevel->setOnChange(levelChanged);
+        playbackLevel->setOnChange(levelChanged);
+        levelChanged(nullptr);
+    } else {
+        LOGE(TAG, "No tree root: USB levels fixed at 0 dB\n");
+    }
+    bool started = xTaskCreatePinnedToCore(stateLoop, "AudioUSB", 8192, nullptr, 0, nullptr, 0) &&
+                   xTaskCreatePinnedToCore(bridgeLoop, "AudioUSB bridge", 16384, nullptr, 45, nullptr, 0);
+    if (!started) LOGE(TAG, "USB audio threads did not start\n");
+    return started;
+}
+
+void AudioUSB::setStatePath(const std::string& path) {
+    std::lock_guard<std::mutex> guard(settings().lock);
+    settings().statePath = path;
+}
+
+void AudioUSB::setDevices(const std::string& capture, const std::string& playback) {
+    std::lock_guard<std::mutex> guard(settings().lock);
+    settings().captureDevice = capture;
+    settings().playbackDevice = playback;
+}
+
+void AudioUSB::levelChanged(Node*) {
+    recordGain.store(linearGain(recordLevel), std::memory_order_relaxed);
+    playbackGain.store(linearGain(playbackLevel), std::memory_order_relaxed);
+}
+
+bool AudioUSB::stateStep() {
+    std::string path;
+    {
+        std::lock_guard<std::mutex> guard(settings().lock);
+        path = settings().statePath;
+    }
+    std::string state = "absent";
+    std::ifstream file(path);
+    if (file) {
+        std::string text;
+        std::getline(file, text);
+        state = trimmed(text);
+    }
+    bool connected = state == "configured";
+    if (state != settings().lastState) {
+        LOGI(TAG, "USB device state: %s\n", state.c_str());
+        settings().lastState = state;
+    }
+    hostConnected.store(connected, std::memory_order_release);
+    return connected;
+}
+
+bool AudioUSB::isHostConnected() { return hostConnected.load(std::memory_order_acquire); }
+
+bool AudioUSB::isStreaming() { return streaming.load(std::memory_order_acquire); }
+
+void AudioUSB::exchange(float (*frame)[16]) {
+    if (!streaming.load(std::memory_order_acquire)) {
+        if (audioSideStreaming) {
+            // This thread consumes the ring from the host: it is the one that may empty it.
+            fromHostRing.clear();
+            fromHostDrift.reset();
+            audioSideStreaming = false;
+        }
+        return;
+    }
+    audioSideStreaming = true;
+    float record = recordGain.load(std::memory_order_relaxed);
+    float playback = playbackGain.load(std::memory_order_relaxed);
+
+    alignas(64) float transfer[2][16];
+    rampInto(transfer, frame, appliedRecordGain, record, false);
+    if (!toHostRing.push(transfer)) overruns.fetch_add(1, std::memory_order_relaxed);
+
+    fromHostDrift.take(fromHostRing, transfer);
+    rampInto(frame, transfer, appliedPlaybackGain, playback, true);
+    appliedRecordGain = record;
+    appliedPlaybackGain = playback;
+}
+
+void AudioUSB::beginStreaming() {
+    // The bridge consumes the ring toward the host: frames left from an earlier connection go.
+    toHostRing.clear();
+    toHostDrift.reset();
+    streaming.store(true, std::memory_order_release);
+}
+
+void AudioUSB::endStreaming() { streaming.store(false, std::memory_order_release); }
+
+void AudioUSB::hostPeriod(const float* captured, float* toPlay, int samples) {
+    alignas(64) float frame[2][16];
+    for (int start = 0; start + 16 <= samples && start + 16 <= kPeriodSamples; start += 16) {
+        for (int sample = 0; sample < 16; ++sample) {
+            frame[0][sample] = captured[(start + sample) * 2];
+            frame[1][sample] = captured[(start + sample) * 2 + 1];
+        }
+        if (!fromHostRing.push(frame)) overruns.fetch_add(1, std::memory_order_relaxed);
+        toHostDrift.take(toHostRing, frame);
+        for (int sample = 0; sample < 16; ++sample) {
+            toPlay[(start + sample) * 2] = frame[0][sample];
+            toPlay[(start + sample) * 2 + 1] = frame[1][sample];
+        }
+    }
+}
+
+Node* AudioUSB::getFolder() { return folder; }
+NodeFloat* AudioUSB::getRecordLevel() { return recordLevel; }
+NodeFloat* AudioUSB::getPlaybackLevel() { return playbackLevel; }
+int AudioUSB::getOverruns() { return overruns.load(std::memory_order_relaxed); }
+
+int AudioUSB::getDriftCorrections() {
+    return toHostDrift.getDrops() + toHostDrift.getRepeats() + fromHostDrift.getDrops() +
+           fromHostDrift.getRepeats();
+}
+
+bool AudioUSB::openStreams(bool logFailure) {
+    std::string capture, playback;
+    {
+        std::lock_guard<std::mutex> guard(settings().lock);
+        capture = settings().captureDevice;
+        playback = settings().playbackDevice;
+    }
+    const char* tag = logFailure ? TAG : nullptr;
+    if (!captureStream->open(capture, true, kStreamLatencyUs, tag) ||
+        !playbackStream->open(playback, false, kStreamLatencyUs, tag)) {
+        captureStream->close();
+        playbackStream->close();
+        return false;
+    }
+    captureStream->start();
+    beginStreaming();
+    return true;
+}
+
+void AudioUSB::closeStreams() {
+    endStreaming();
+    captureStream->close();
+    playbackStream->close();
+}
+
+void AudioUSB::stateLoop(void*) {
+    for (;;) {
+        stateStep();
+        vTaskDelay(kStatePeriodUs);
+    }
+}
+
+uint32_t AudioUSB::bridgeStep() {
+    static float captured[kPeriodSamples * 2];
+    static float toPlay[kPeriodSamples * 2];
+    if (!captureStream) captureStream = new AlsaStream;
+    if (!playbackStream) playbackStream = new AlsaStream;
+    if (!isHostConnected()) {
+        if (captureStream->isOpen() || playbackStream->isOpen()) {
+            closeStreams();
+            LOGI(TAG, "USB audio streams closed\n");
+        }
+        openFailureLogged = false;
+        return kIdleSleepUs;
+    }
+    if (!captureStream->isOpen()) {
+        if (!openStreams(!openFailureLogged)) {
+            openFailureLogged = true;
+            return kRetrySleepUs;
+        }
+        openFailureLogged = false;
+        LOGI(TAG, "USB audio streams open\n");
+    }
+    // The capture transfer paces the bridge: the host's clock sets the period.
+    if (!captureStream->read(captured, kPeriodSamples)) {
+        closeStreams();
+        return kIdleSleepUs;
+    }
+    hostPeriod(captured, toPlay, kPeriodSamples);
+    if (!playbackStream->write(toPlay, kPeriodSamples)) {
+        closeStreams();
+        return kIdleSleepUs;
+    }
+    return 0;
+}
+
+void AudioUSB::bridgeLoop(void*) {
+    for (;;) {
+        if (uint32_t wait = bridgeStep()) vTaskDelay(wait);
+    }
+}

@@ -1,0 +1,40 @@
+#include "Com.h"
+
+#include "ComInterface.h"
+#include "Shims.h"
+
+#include <algorithm>
+
+std::list<ComInterface*> Com::ifaces;
+std::atomic<bool> Com::initialized{false};
+
+namespace {
+const uint32_t PASS_PERIOD_US = 10000;
+}
+
+void Com::addIface(ComInterface* iface) {
+    if (!iface) return;
+    if (std::find(ifaces.begin(), ifaces.end(), iface) != ifaces.end()) return;
+    ifaces.push_back(iface);
+}
+
+void Com::removeIface(ComInterface* iface) { ifaces.remove(iface); }
+
+bool Com::initialize() {
+    if (initialized) return true;
+    for (ComInterface* iface : ifaces) iface->initialize();
+    initialized = true;
+    return true;
+}
+
+void Com::pass() {
+    for (ComInterface* iface : ifaces) iface->tasks();
+}
+
+void Com::com_tasks(void*) {
+    initialize();
+    for (;;) {
+        pass();
+        vTaskDelay(PASS_PERIOD_US);
+    }
+}

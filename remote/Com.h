@@ -1,0 +1,26 @@
+#pragma once
+#include <atomic>
+#include <list>
+
+class ComInterface;
+
+// Registry of the remote-control transports and body of the "comTasks" thread, the only thread that polls
+// them and runs the request processor.
+class Com {
+public:
+    // Transports in registration (construction) order.
+    static std::list<ComInterface*> ifaces;
+    // Set once every transport's initialize() has run.
+    static std::atomic<bool> initialized;
+
+    // Appends a transport; null and one already registered are ignored.
+    static void addIface(ComInterface* iface);
+    // Forgets a transport (its destructor calls this, so the list never holds a dangling pointer).
+    static void removeIface(ComInterface* iface);
+    // Initialises every transport once; later calls return at once.
+    static bool initialize();
+    // One polling pass: tasks() of every transport in registration order.
+    static void pass();
+    // Body of the "comTasks" thread: initialise, then a pass every 10 ms, forever.
+    static void com_tasks(void* unused);
+};

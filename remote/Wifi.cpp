@@ -1,0 +1,430 @@
+#include "Wifi.h"
+
+#include "CommandRunner.h"
+#include "Log.h"
+#include "Mac.h"
+#include "NodeItem.h"
+#include "Process.h"
+#include "SandboxCommandRunner.h"
+#include "ServiceFile.h"
+#include "Shims.h"
+#include "Storage.h"
+#include "System.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+const char* const WIFI_TAG = "Wifi";
+const char* const MDNS_TAG = "Wifi MDNS";
+const int64_t FAILURE_LOG_INTERVAL_US = 10000000;
+const int RECEIVE_CAPACITY = Wifi::RECEIVE_BUFFER_SIZE - 1;
+
+bool tryAgain(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINPROGRESS || error == EINTR; }
+
+// Accept errors that say something about one connection or a passing shortage, not about the listening
+// socket: the server keeps its clients and tries again next pass.
+bool transientAcceptError(int error) {
+    switch (error) {
+    case ECONNABORTED: case EINTR: case EPROTO: case EPERM: case EMFILE: case ENFILE: case ENOBUFS:
+    case ENOMEM: case ENETDOWN: case ENOPROTOOPT: case EHOSTDOWN: case ENONET: case EHOSTUNREACH:
+    case EOPNOTSUPP: case ENETUNREACH: case ETIMEDOUT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+in_addr_t configuredBindAddress() {
+#ifdef PEDAL_DEVICE
+    return htonl(INADDR_ANY);
+#else
+    in_addr address{};
+    const char* text = std::getenv("PEDAL_TCP_ADDRESS");
+    if (text && *text) {
+        if (inet_pton(AF_INET, text, &address) == 1) return address.s_addr;
+        LOGW(WIFI_TAG, "PEDAL_TCP_ADDRESS %s is no IPv4 address, using 127.0.0.1\n", text);
+    }
+    return htonl(INADDR_LOOPBACK);
+#endif
+}
+
+int configuredPort(int port) {
+#ifndef PEDAL_DEVICE
+    const char* text = std::getenv("PEDAL_TCP_PORT");
+    if (text && *text) {
+        char* end = nullptr;
+        long value = std::strtol(text, &end, 10);
+        if (*end == '\0' && value >= 0 && value <= 65535) return int(value);
+        LOGW(WIFI_TAG, "PEDAL_TCP_PORT %s is no port number, using %d\n", text, port);
+    }
+#endif
+    return port;
+}
+
+std::shared_ptr<CommandRunner> defaultRunner() {
+#ifdef PEDAL_DEVICE
+    return CommandRunner::current();
+#else
+    return SandboxCommandRunner::hostDefault();
+#endif
+}
+}
+
+Wifi::Wifi(Node* root, Node* nameNode, int port)
+    : ComInterface(root), runner(defaultRunner()), nameNode(nameNode), port(configuredPort(port)),
+      bindAddress(configuredBindAddress()) {
+    Node* system = System::systemNode();
+    Node* parent = system ? system : root;
+    folderNode = new NodeItem(parent, "wifi", "WiFi", "", "vfolder");
+    ssidNode = new NodeItem(folderNode, "ssid", "SSID", "", "string");
+    passwordNode = new NodeItem(folderNode, "password", "Password", "", "string");
+    passwordNode->setSecret(true);
+    stateNode = new NodeItem(folderNode, "state", "State", "DISCONNECTED", "string");
+    Storage::addItem(ssidNode);
+    Storage::addItem(passwordNode);
+    for (Client& client : clients) client.buffer.assign(RECEIVE_BUFFER_SIZE, 0);
+}
+
+Wifi::~Wifi() { closeAll(); }
+
+void Wifi::setCommandRunner(std::shared_ptr<CommandRunner> newRunner) {
+    runner = newRunner ? std::move(newRunner) : defaultRunner();
+}
+
+std::string Wifi::nameText() const {
+    if (!nameNode) return "";
+    if (auto* item = dynamic_cast<NodeItem*>(nameNode)) return item->getValue();
+    return nameNode->toString();
+}
+
+namespace {
+// The last three bytes of the Bluetooth address: what tells one pedal from another on a network.
+std::string identifierOf(const uint8_t mac[6]) {
+    char text[7];
+    std::snprintf(text, sizeof(text), "%02X%02X%02X", mac[3], mac[4], mac[5]);
+    return text;
+}
+}
+
+std::string Wifi::deviceIdentifier() {
+    uint8_t mac[6];
+    esp_read_mac(mac, 2);
+    return identifierOf(mac);
+}
+
+void Wifi::initialize() {
+    writeServiceFile();
+    restartMDNS();
+    auto body = [](void* wifi) { connectionsHandler(static_cast<Wifi*>(wifi)); };
+    if (!xTaskCreatePinnedToCore(body, "wifiConnectionsHandler", 4096, this, 0, nullptr, 0))
+        LOGE(WIFI_TAG, "Cannot start the connection thread\n");
+    serverState = CREATE;
+}
+
+bool Wifi::writeServiceFile() {
+    uint8_t mac[6];
+    esp_read_mac(mac, 2);
+    char macText[18];
+    std::snprintf(macText, sizeof(macText), "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3],
+                  mac[4], mac[5]);
+    std::string command = ServiceFile::command(identifierOf(mac), port, macText, nameText());
+    if (runner->run(command) != 0) {
+        LOGI(MDNS_TAG, "Failed to write service file\n");
+        return false;
+    }
+    LOGI(MDNS_TAG, "Service file written successfully\n");
+    return true;
+}
+
+void Wifi::restartMDNS() {
+    runner->run("sudo systemctl restart avahi-daemon > /dev/null");
+    LOGI(MDNS_TAG, "Avahi daemon restarted\n");
+}
+
+void Wifi::tasks() {
+    mirrorLinkState();
+    serverStep(esp_timer_get_time());
+}
+
+void Wifi::mirrorLinkState() {
+    static const char* const TEXTS[] = {"DISCONNECTED", "CONNECTING", "CONNECTED"};
+    int state = linkState.load();
+    const char* wanted = TEXTS[state >= DISCONNECTED && state <= CONNECTED ? state : DISCONNECTED];
+    if (stateNode->getValue() != wanted) stateNode->setValue(wanted);
+}
+
+// ---- connection thread ----
+
+void Wifi::connectionsHandler(Wifi* wifi) {
+    for (;;) {
+        wifi->connectionPass(esp_timer_get_time());
+        vTaskDelay(HANDLER_PERIOD_US);
+    }
+}
+
+void Wifi::connectionPass(int64_t now) {
+    // Copies taken under each node's lock; the UI and the request processor change them on other threads.
+    std::string ssid = ssidNode->getValue();
+    std::string password = passwordNode->getValue();
+    bool launch;
+    {
+        std::lock_guard<std::mutex> lock(settingsLock);
+        bool changed = ssid != cachedSsid || password != cachedPassword;
+        // Without a network name there is nothing to retry: the command would only disconnect again.
+        bool retry = linkState.load() == DISCONNECTED && !ssid.empty() && now - lastLaunch > RECONNECT_US;
+        launch = changed || !launched || retry;
+        if (launch) {
+            cachedSsid = ssid;
+            cachedPassword = password;
+        }
+    }
+    if (launch) {
+        linkState = CONNECTING;
+        launchConnectCommand(this);
+        lastLaunch = now;
+        launched = true;
+    }
+    if (!polled || now - lastPoll > POLL_US) {
+        getConnectionState(this);
+        lastPoll = now;
+        polled = true;
+    }
+}
+
+void Wifi::launchConnectCommand(Wifi* wifi) {
+    std::string ssid, password;
+    {
+        std::lock_guard<std::mutex> lock(wifi->settingsLock);
+        ssid = wifi->cachedSsid;
+        password = wifi->cachedPassword;
+    }
+    // A shell command cannot carry a NUL byte: the text would end early and nmcli would get other arguments.
+    if (ssid.find('\0') != std::string::npos || password.find('\0') != std::string::npos) {
+        LOGE(WIFI_TAG, "Network name or password holds a NUL byte, not connecting\n");
+        return;
+    }
+    std::string quotedSsid = escape_sh(ssid);
+    wifi->runner->run("{ sudo nmcli device disconnect wlan0; sudo nmcli connection delete '" + quotedSsid +
+                      "'; sudo nmcli --wait 10 device wifi connect '" + quotedSsid + "' password '" +
+                      escape_sh(password) + "' ifname wlan0; } > /dev/null 2>&1");
+}
+
+void Wifi::getConnectionState(Wifi* wifi) {
+    int rc = wifi->runner->run("sudo nmcli -g DEVICE,STATE device | grep '^wlan0:connected' > /dev/null 2>&1");
+    if (rc == 0 && wifi->linkState.load() != CONNECTED) wifi->restartMDNS();
+    wifi->linkState = rc == 0 ? CONNECTED : DISCONNECTED;
+}
+
+// ---- TCP server ----
+
+int Wifi::listeningPort() const {
+    if (listenFd < 0 || serverState != SERVE) return 0;
+    sockaddr_in address{};
+    socklen_t length = sizeof(address);
+    if (getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+    return ntohs(address.sin_port);
+}
+
+int Wifi::clientCount() const {
+    int count = 0;
+    for (const Client& client : clients)
+        if (client.fd >= 0) ++count;
+    return count;
+}
+
+void Wifi::serverFailure(int64_t now, const char* format, int error) {
+    if (!serverFailing || now - lastFailureLog >= FAILURE_LOG_INTERVAL_US) {
+        std::printf(format, WIFI_TAG, error);
+        lastFailureLog = now;
+    }
+    serverFailing = true;
+}
+
+void Wifi::serverStep(int64_t now) {
+    switch (serverState) {
+    case CREATE: createStep(now); break;
+    case CONFIGURE: configureStep(now); break;
+    case SERVE:
+        acceptStep(now);
+        for (Client& client : clients) clientStep(client, now);
+        break;
+    default:
+        closeAll();
+        serverState = CREATE;
+        break;
+    }
+}
+
+void Wifi::createStep(int64_t now) {
+    serverAddress = sockaddr_in{};
+    serverAddress.sin_family = AF_INET;
+    serverAddress.sin_port = htons(uint16_t(port));
+    serverAddress.sin_addr.s_addr = bindAddress;
+    listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    for (Client& client : clients) closeClient(client);
+    if (listenFd < 0) {
+        serverFailure(now, "ERROR (%s): Unable to create listen socket: errno %d\n", errno);
+        return;
+    }
+    if (!serverFailing) LOGI(WIFI_TAG, "Listen socket created\n");
+    serverState = CONFIGURE;
+}
+
+void Wifi::configureStep(int64_t now) {
+    int on = 1;
+    setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    int flags = fcntl(listenFd, F_GETFL, 0);
+    if (flags < 0 || fcntl(listenFd, F_SETFL, flags | O_NONBLOCK) < 0)
+        LOGE(WIFI_TAG, "Can not set server not blocking %d\n", errno);
+    if (bind(listenFd, reinterpret_cast<sockaddr*>(&serverAddress), sizeof(serverAddress)) != 0) {
+        serverFailure(now, "ERROR (%s): Listen socket unable to bind: errno %d\n", errno);
+        serverState = CLOSE_ALL;
+        return;
+    }
+    if (listen(listenFd, 1) != 0) {
+        serverFailure(now, "ERROR (%s): Error occurred during listen: errno %d\n", errno);
+        serverState = CLOSE_ALL;
+        return;
+    }
+    if (serverFailing) LOGI(WIFI_TAG, "Listen socket created\n");
+    serverFailing = false;
+    serverState = SERVE;
+}
+
+void Wifi::acceptStep(int64_t now) {
+    Client* free = nullptr;
+    for (Client& client : clients) {
+        if (client.fd < 0) {
+            free = &client;
+            break;
+        }
+    }
+    if (!free) return;
+    socklen_t length = sizeof(clientAddress);
+    int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&clientAddress), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+        int error = errno;
+        if (error == EAGAIN || error == EWOULDBLOCK) return;
+        if (transientAcceptError(error)) {
+            serverFailure(now, "ERROR (%s): Error when accepting connection: errno %d\n", error);
+            return;
+        }
+        LOGE(WIFI_TAG, "Error when accepting connection\n");
+        serverState = CLOSE_ALL;
+        return;
+    }
+    free->fd = fd;
+    free->time = now;
+    free->count = 0;
+    free->discarding = false;
+    free->peerClosed = false;
+    free->replying = false;
+    free->reply.clear();
+    free->sent = 0;
+}
+
+void Wifi::clientStep(Client& client, int64_t now) {
+    if (client.fd < 0) return;
+    receive(client);
+    if (client.fd < 0) return;
+    if (!client.replying) takeRequest(client, now);
+    if (client.replying) sendReply(client, now);
+    if (client.fd < 0) return;
+    // A peer that closed its side is released once everything it asked for has been answered.
+    bool waiting = client.replying || std::memchr(client.buffer.data(), 0, size_t(client.count)) != nullptr;
+    if (client.peerClosed && !waiting) {
+        closeClient(client);
+        return;
+    }
+    if (now - client.time > CLIENT_IDLE_US) closeClient(client);
+}
+
+void Wifi::receive(Client& client) {
+    if (client.peerClosed) return;
+    char* buffer = client.buffer.data();
+    if (client.count == RECEIVE_CAPACITY) {
+        // Requests still waiting are kept; a full buffer without any NUL is one oversized request.
+        if (std::memchr(buffer, 0, size_t(client.count))) return;
+        LOGW(WIFI_TAG, "Request longer than %d bytes dropped\n", RECEIVE_CAPACITY - 1);
+        client.count = 0;
+        client.discarding = true;
+    }
+    ssize_t count = recv(client.fd, buffer + client.count, size_t(RECEIVE_CAPACITY - client.count), MSG_DONTWAIT);
+    if (count < 0) {
+        if (!tryAgain(errno)) closeClient(client);
+        return;
+    }
+    if (count == 0) {
+        client.peerClosed = true;
+        return;
+    }
+    if (!client.discarding) {
+        client.count += int(count);
+        return;
+    }
+    char* start = buffer + client.count;
+    char* end = static_cast<char*>(std::memchr(start, 0, size_t(count)));
+    if (!end) return;
+    size_t rest = size_t(start + count - (end + 1));
+    std::memmove(start, end + 1, rest);
+    client.count += int(rest);
+    client.discarding = false;
+}
+
+void Wifi::takeRequest(Client& client, int64_t now) {
+    char* buffer = client.buffer.data();
+    char* end = static_cast<char*>(std::memchr(buffer, 0, size_t(client.count)));
+    if (!end) return;
+    client.time = now;
+    std::string request(buffer, end);
+    // Requests pipelined behind this one are served on the following passes.
+    int consumed = int(end - buffer) + 1;
+    std::memmove(buffer, end + 1, size_t(client.count - consumed));
+    client.count -= consumed;
+    client.reply = processRequest(std::move(request));
+    client.sent = 0;
+    client.replying = true;
+}
+
+void Wifi::sendReply(Client& client, int64_t now) {
+    // The reply goes out with its terminating NUL, which c_str() provides. A client that reads slowly gets it
+    // over several passes; nothing waits for it.
+    size_t total = client.reply.size() + 1;
+    ssize_t count = send(client.fd, client.reply.c_str() + client.sent, total - client.sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (count < 0) {
+        if (!tryAgain(errno)) closeClient(client);
+        return;
+    }
+    if (count > 0) client.time = now;
+    client.sent += size_t(count);
+    if (client.sent >= total) {
+        client.replying = false;
+        client.reply.clear();
+        client.reply.shrink_to_fit();
+        client.sent = 0;
+    }
+}
+
+void Wifi::closeClient(Client& client) {
+    if (client.fd >= 0) close(client.fd);
+    client.fd = -1;
+    client.time = 0;
+    client.count = 0;
+    client.discarding = false;
+    client.peerClosed = false;
+    client.replying = false;
+    client.reply.clear();
+    client.sent = 0;
+}
+
+void Wifi::closeAll() {
+    if (listenFd >= 0) close(listenFd);
+    listenFd = -1;
+    for (Client& client : clients) closeClient(client);
+}

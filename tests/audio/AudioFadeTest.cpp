@@ -1,0 +1,297 @@
+// The fade around structural changes, driven frame by frame through the step functions: its gain curve,
+// latching only while silent, requests during a fade, preset loads (also through a real preset node), the
+// timeout without audio; and the control pass.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "AudioBlock.h"
+#include "AudioProcessor.h"
+#include "NodeFloat.h"
+#include "NodeList.h"
+#include "NodePreset.h"
+#include "Shims.h"
+#include "Source.h"
+#include "System.h"
+
+namespace {
+
+using State = AudioProcessor::FadeState;
+
+// A block with one structural value: it takes the wanted value over only in a silent compile pass.
+class LatchingBlock : public AudioBlock {
+public:
+    LatchingBlock() : AudioBlock("latching", nullptr, exec, AudioBlock::kBack) {}
+    static bool exec(void*, float (*)[16]) { return false; }
+    bool compile() override {
+        ++passes;
+        if (AudioProcessor::isSilentPass()) {
+            ++silentPasses;
+            latched = wanted;
+        }
+        if (debounceFromCompile) AudioProcessor::debounce(nullptr);
+        if (requestFromCompile) {
+            requestFromCompile = false;
+            AudioProcessor::requestFade();
+        }
+        return false;
+    }
+    int wanted = 0;
+    int latched = 0;
+    int passes = 0;
+    int silentPasses = 0;
+    bool debounceFromCompile = false;
+    bool requestFromCompile = false;
+};
+
+// A controllable clock for the 50 ms rules.
+class AudioFade : public testing::Test {
+protected:
+    void SetUp() override {
+        porting::setClock([this] { return now; });
+    }
+    void TearDown() override { porting::setClock({}); }
+
+    // Processes one frame of constant 1.0 and returns it.
+    std::vector<float> frameOfOnes() {
+        float frame[2][16];
+        for (auto& channel : frame) {
+            for (float& sample : channel) sample = 1.0f;
+        }
+        AudioProcessor::processFrame(frame);
+        return std::vector<float>(&frame[0][0], &frame[0][0] + 32);
+    }
+    // Frames until the state is `state` (at most `limit`); the number of frames.
+    int framesUntil(State state, int limit = 100) {
+        for (int frames = 1; frames <= limit; ++frames) {
+            frameOfOnes();
+            if (AudioProcessor::getFadeState() == state) return frames;
+        }
+        return -1;
+    }
+
+    int64_t now = 1000000000;
+    LatchingBlock block;
+};
+
+// The expected gains of one frame from an independent double-precision model of the fade.
+std::vector<double> rampGains(double from, double to) {
+    std::vector<double> gains;
+    for (int i = 1; i <= 16; ++i) gains.push_back(from + (to - from) * i / 16.0);
+    return gains;
+}
+
+}
+
+TEST_F(AudioFade, GainFallsByPointSevenPerFrameToSilenceAndReturnsToExactlyOne) {
+    std::vector<float> untouched = frameOfOnes();
+    for (float sample : untouched) ASSERT_EQ(sample, 1.0f);
+
+    AudioProcessor::debounce(nullptr);
+    double gain = 1.0;
+    int fadeOutFrames = 0;
+    while (true) {
+        double target = gain * 0.7;
+        bool last = target < 1.0 / 700.0;
+        if (last) target = 0.0;
+        std::vector<float> frame = frameOfOnes();
+        std::vector<double> expected = rampGains(gain, target);
+        for (int i = 0; i < 16; ++i) {
+            ASSERT_NEAR(frame[i], expected[i], 1e-5 * gain) << "fade-out frame " << fadeOutFrames << " sample " << i;
+            ASSERT_EQ(frame[i], frame[16 + i]) << "both channels share the gain";
+        }
+        ++fadeOutFrames;
+        gain = target;
+        if (last) break;
+        ASSERT_LT(fadeOutFrames, 40);
+    }
+    // 0.7^18 is still above 1/700, 0.7^19 below.
+    EXPECT_EQ(fadeOutFrames, 19);
+    EXPECT_EQ(AudioProcessor::getFadeState(), State::Silent);
+
+    for (int i = 0; i < 5; ++i) {
+        for (float sample : frameOfOnes()) ASSERT_EQ(sample, 0.0f);
+    }
+    EXPECT_EQ(AudioProcessor::getFadeState(), State::Silent);
+
+    AudioProcessor::compileStep();
+    EXPECT_EQ(AudioProcessor::getFadeState(), State::Compiled);
+
+    int fadeInFrames = 0;
+    gain = 0.0;
+    while (true) {
+        double target = std::max(gain, 1.0 / 700.0) / 0.7;
+        bool last = target >= 1.0;
+        if (last) target = 1.0;
+        std::vector<float> frame = frameOfOnes();
+        std::vector<double> expected = rampGains(gain, target);
+        for (int i = 0; i < 16; ++i) {
+            ASSERT_NEAR(frame[i], expected[i], 1e-5) << "fade-in frame " << fadeInFrames << " sample " << i;
+        }
+        ++fadeInFrames;
+        gain = target;
+        if (last) {
+            EXPECT_EQ(frame[15], 1.0f);
+            break;
+        }
+        ASSERT_LT(fadeInFrames, 40);
+    }
+    EXPECT_EQ(fadeInFrames, 19);
+    EXPECT_EQ(AudioProcessor::getFadeState(), State::Idle);
+    EXPECT_EQ(AudioProcessor::getFadeGain(), 1.0f);
+    // Back at exactly unity: the frame passes bit-exact.
+    float frame[2][16];
+    for (int i = 0; i < 16; ++i) frame[0][i] = frame[1][i] = 0.1234567f * float(i - 8);
+    AudioProcessor::processFrame(frame);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(frame[0][i], 0.1234567f * float(i - 8));
+}
+
+TEST_F(AudioFade, BlocksLatchOnlyInThePassThatRunsWhileSilent) {
+    frameOfOnes();
+    block.wanted = 1;
+    AudioProcessor::debounce(nullptr);
+    for (int frame = 0; frame < 18; ++frame) {
+        frameOfOnes();
+        now += 333;
+        AudioProcessor::compileStep();
+        ASSERT_EQ(block.latched, 0) << "latched while still audible, frame " << frame;
+    }
+    EXPECT_EQ(block.silentPasses, 0);
+    EXPECT_EQ(framesUntil(State::Silent), 1);
+    AudioProcessor::compileStep();
+    EXPECT_EQ(block.latched, 1);
+    EXPECT_EQ(block.silentPasses, 1);
+    EXPECT_EQ(framesUntil(State::Idle), 19);
+    // Further passes are ordinary ones.
+    AudioProcessor::compileStep();
+    EXPECT_EQ(block.silentPasses, 1);
+    EXPECT_EQ(block.passes, 18 + 2);
+}
+
+TEST_F(AudioFade, ChangeRequestedDuringAFadeIsServedByAnotherFadeAfterIt) {
+    AudioProcessor::debounce(nullptr);
+    ASSERT_EQ(framesUntil(State::Silent), 19);
+    AudioProcessor::compileStep();
+    block.wanted = 2;
+    for (int i = 0; i < 5; ++i) frameOfOnes(); // fading in
+    ASSERT_EQ(AudioProcessor::getFadeState(), State::FadingIn);
+    AudioProcessor::debounce(nullptr);
+    AudioProcessor::debounce(nullptr);
+    EXPECT_EQ(framesUntil(State::Idle), 14) << "the fade in completes first";
+    EXPECT_EQ(framesUntil(State::FadingOut), 1) << "then the waiting change fades out again";
+    EXPECT_EQ(framesUntil(State::Silent), 18);
+    AudioProcessor::compileStep();
+    EXPECT_EQ(block.latched, 2);
+    EXPECT_EQ(framesUntil(State::Idle), 19);
+    EXPECT_EQ(framesUntil(State::FadingOut, 10), -1) << "both requests were served by one fade";
+}
+
+TEST_F(AudioFade, DebounceFromTheCompileThreadDoesNothingButRequestFadeWorksThere) {
+    block.debounceFromCompile = true;
+    AudioProcessor::compileStep();
+    EXPECT_EQ(framesUntil(State::FadingOut, 5), -1);
+    block.debounceFromCompile = false;
+    block.requestFromCompile = true;
+    AudioProcessor::compileStep();
+    EXPECT_EQ(framesUntil(State::FadingOut, 1), 1);
+}
+
+TEST_F(AudioFade, NoCompilePassRunsWhileAPresetLoads) {
+    frameOfOnes();
+    AudioProcessor::beginPresetLoad();
+    AudioProcessor::beginPresetLoad();
+    block.wanted = 3;
+    AudioProcessor::debounce(nullptr);
+    ASSERT_EQ(framesUntil(State::Silent), 19);
+    now += 200000; // far beyond every timeout
+    AudioProcessor::compileStep();
+    EXPECT_EQ(block.passes, 0);
+    AudioProcessor::endPresetLoad();
+    AudioProcessor::compileStep();
+    EXPECT_EQ(block.passes, 0) << "loads nest";
+    EXPECT_EQ(AudioProcessor::getFadeState(), State::Silent);
+    AudioProcessor::endPresetLoad();
+    AudioProcessor::endPresetLoad(); // an extra end does not go below zero
+    EXPECT_FALSE(AudioProcessor::isPresetLoading());
+    AudioProcessor::compileStep();
+    EXPECT_EQ(block.latched, 3);
+    EXPECT_EQ(AudioProcessor::getFadeState(), State::Compiled);
+}
+
+TEST_F(AudioFade, WithoutFramesTheCompileThreadLatchesAtOnceOrAfterFiftyMilliseconds) {
+    // No frame ever processed: the audio thread is not running, so nothing waits for silence.
+    block.wanted = 1;
+    AudioProcessor::debounce(nullptr);
+    AudioProcessor::compileStep();
+    EXPECT_EQ(block.latched, 1);
+    EXPECT_EQ(framesUntil(State::FadingOut, 5), -1) << "the served request leaves nothing to fade";
+
+    // Frames flowing, then the codec stops before the fade starts.
+    block.wanted = 2;
+    AudioProcessor::debounce(nullptr);
+    const struct {
+        int64_t after;
+        int latched;
+    } steps[] = {{10000, 1}, {30000, 1}, {49999, 1}, {50000, 2}};
+    int64_t requested = now;
+    for (const auto& step : steps) {
+        now = requested + step.after;
+        AudioProcessor::compileStep();
+        EXPECT_EQ(block.latched, step.latched) << step.after << " us after the request";
+    }
+
+    // The codec stalls in the middle of a fade out: the change is compiled after 50 ms anyway, and when the
+    // frames return the fade completes and comes back.
+    block.wanted = 3;
+    requested = now;
+    AudioProcessor::debounce(nullptr);
+    for (int i = 0; i < 5; ++i) frameOfOnes();
+    ASSERT_EQ(AudioProcessor::getFadeState(), State::FadingOut);
+    now = requested + 20000;
+    AudioProcessor::compileStep();
+    EXPECT_EQ(block.latched, 2);
+    now = requested + 50000;
+    AudioProcessor::compileStep();
+    EXPECT_EQ(block.latched, 3);
+    EXPECT_EQ(framesUntil(State::Silent), 14);
+    AudioProcessor::compileStep();
+    EXPECT_EQ(framesUntil(State::Idle), 19);
+}
+
+TEST(AudioFadePreset, APresetLoadKeepsTheCompilePassOut) {
+    System::initialize("test");
+    Node* app = System::appNode();
+    auto* list = new NodeList(System::rootNode(), "presets", "Presets", "pst_pst", 4096, 4);
+    auto* preset = new NodePreset(app, "preset", "Preset", "", list);
+    auto* level = new NodeFloat(app, "level", "Level", 0.0f, 10.0f, 5.0f, "", 0.5f, false, 1);
+    LatchingBlock block;
+    ASSERT_TRUE(AudioProcessor::audioInitialize(false));
+    ASSERT_TRUE(preset->setValue(std::string("one") + NodePreset::SAVE_SUFFIX));
+    // Every change of the parameter tries a compile pass on the spot.
+    level->setOnChange([](Node*) { AudioProcessor::compileStep(); });
+    int passes = block.passes;
+    level->setValue(7.0f);
+    EXPECT_EQ(block.passes, passes + 1);
+    ASSERT_TRUE(preset->setValue("one"));
+    EXPECT_EQ(level->getValue(), 5.0f);
+    EXPECT_EQ(block.passes, passes + 1) << "no pass inside the load";
+    EXPECT_FALSE(AudioProcessor::isPresetLoading());
+}
+
+TEST(AudioFadePreset, TheControlPassPollsTheControllerSourcesOnceInitialised) {
+    struct CountingSource : Source {
+        CountingSource() : Source("counting", "test", Source::Kind::Ctrl) {}
+        void tasks() override { ++polls; }
+        int polls = 0;
+    } source;
+    LatchingBlock block;
+    AudioProcessor::controlStep();
+    EXPECT_EQ(source.polls, 0);
+    ASSERT_TRUE(AudioProcessor::audioInitialize(false));
+    AudioProcessor::controlStep();
+    AudioProcessor::controlStep();
+    EXPECT_EQ(source.polls, 2);
+}

@@ -1,0 +1,372 @@
+// Slot lists: chunked uploads with their status, refusals, gzip, "dread", swap, local edits and reload.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+#include "NodeItem.h"
+#include "NodeList.h"
+#include "Storage.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+std::string freshHome() {
+    const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string home = std::string(PEDAL_TEST_OUT) + "/list-home/" + name;
+    fs::remove_all(home);
+    fs::create_directories(home);
+    setenv("PEDAL_HOME", home.c_str(), 1);
+    return home;
+}
+
+std::string hex(const Bytes& bytes) {
+    std::string out;
+    char digits[3];
+    for (uint8_t b : bytes) {
+        std::snprintf(digits, sizeof digits, "%02x", b);
+        out += digits;
+    }
+    return out;
+}
+
+Bytes unhex(const std::string& text) {
+    Bytes out;
+    for (size_t k = 0; k + 1 < text.size(); k += 2) out.push_back(uint8_t(std::stoi(text.substr(k, 2), nullptr, 16)));
+    return out;
+}
+
+Bytes record(const std::string& name, uint32_t transferred, uint32_t stored) {
+    Bytes out(128, 0);
+    std::copy(name.begin(), name.end(), out.begin());
+    for (int k = 0; k < 4; ++k) {
+        out[size_t(64 + k)] = uint8_t(transferred >> (8 * k));
+        out[size_t(68 + k)] = uint8_t(stored >> (8 * k));
+    }
+    return out;
+}
+
+Bytes pattern(size_t length, int seed = 1) {
+    Bytes out(length);
+    for (size_t k = 0; k < length; ++k) out[k] = uint8_t((k * 7 + size_t(seed) * 13 + k / 97) & 0xFF);
+    return out;
+}
+
+Bytes gzipOf(const Bytes& data) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes out(compressBound(uLong(data.size())) + 64);
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = uInt(data.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+Bytes gunzip(const Bytes& data) {
+    z_stream z{};
+    EXPECT_EQ(inflateInit2(&z, 31), Z_OK);
+    Bytes out(1 << 20);
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = uInt(data.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    inflateEnd(&z);
+    return out;
+}
+
+std::string chunkText(const NodeList& list, int index, int chunk, const std::string& value) {
+    return list.getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" + std::to_string(chunk) +
+           ",\"value\":\"" + value + "\"}";
+}
+
+// The messages of a whole upload: the name record, then the stream in chunks.
+std::vector<std::string> uploadOf(const NodeList& list, int index, const std::string& name, const Bytes& stream,
+                                  uint32_t stored) {
+    std::vector<std::string> out{chunkText(list, index, 0, hex(record(name, uint32_t(stream.size()), stored)))};
+    const size_t chunk = size_t(list.getChunkSize());
+    for (size_t start = 0, c = 1; start < stream.size(); start += chunk, ++c) {
+        Bytes part(stream.begin() + long(start), stream.begin() + long(std::min(stream.size(), start + chunk)));
+        out.push_back(chunkText(list, index, int(c), hex(part)));
+    }
+    return out;
+}
+
+std::string status(const NodeList& list, int index, int chunk) {
+    return list.getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" + std::to_string(chunk) + "}";
+}
+
+std::string fileOf(const NodeList& list, int index) {
+    return Storage::folder() + "/" + Storable::keyText(Storable::fnv1a(list.getPath() + "\\" + std::to_string(index)));
+}
+
+Bytes readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+Bytes dataOf(const NodeList& list, int i) { return *list.dataAt(i); }
+
+// The value and size of one "dread" reply.
+struct ReadReply {
+    int size = -1;
+    Bytes value;
+};
+
+ReadReply dread(NodeList& list, int index, int chunk) {
+    const std::string reply =
+        list.parseReadJSON(list.getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" + std::to_string(chunk) + "}");
+    const std::string head = "dread " + list.getPath() + ":";
+    EXPECT_EQ(reply.compare(0, head.size(), head), 0) << reply;
+    ReadReply out;
+    const size_t size = reply.find("\"size\":"), value = reply.find("\"value\":\"");
+    if (size == std::string::npos || value == std::string::npos) return out;
+    out.size = std::atoi(reply.c_str() + size + 7);
+    out.value = unhex(reply.substr(value + 9, reply.rfind('"') - value - 9));
+    return out;
+}
+}
+
+TEST(NodeList, UploadCommitsAtTheLastChunkAndEchoesIt) {
+    freshHome();
+    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 1000, 4);
+    ASSERT_TRUE(list->setElementAt(2, "Old", "old data", 8));
+    const NodeListElement::Data held = list->dataAt(2);
+    const uint32_t before = list->versionAt(2);
+    EXPECT_EQ(list->writeStatusJSON(), status(*list, -1, -1)) << "no write yet";
+
+    const Bytes data = pattern(300);
+    const std::vector<std::string> messages = uploadOf(*list, 2, "New one", data, 300);
+    ASSERT_EQ(messages.size(), 4u) << "name record and 128 + 128 + 44 bytes";
+    for (size_t c = 0; c < messages.size(); ++c) {
+        ASSERT_TRUE(list->parseWriteJSON(messages[c])) << c;
+        EXPECT_EQ(list->writeStatusJSON(), status(*list, 2, int(c)));
+        if (c + 1 < messages.size()) {
+            EXPECT_EQ(list->nameAt(2), "Old") << "the old slot stays until the commit";
+        }
+    }
+    EXPECT_EQ(list->nameAt(2), "New one");
+    EXPECT_EQ(dataOf(*list, 2), data);
+    EXPECT_NE(list->versionAt(2), before);
+    EXPECT_EQ(std::string(held->begin(), held->end()), "old data") << "a reader's buffer is never written";
+
+    Bytes expectedFile = record("New one", 300, 300);
+    expectedFile.insert(expectedFile.end(), data.begin(), data.end());
+    EXPECT_EQ(readBytes(fileOf(*list, 2)), expectedFile) << "stored at once: name record and used bytes";
+
+    // A record announcing no data commits at chunk 0.
+    ASSERT_TRUE(list->parseWriteJSON(uploadOf(*list, 0, "Name only", {}, 0)[0]));
+    EXPECT_EQ(list->writeStatusJSON(), status(*list, 0, 0));
+    EXPECT_EQ(list->nameAt(0), "Name only");
+
+    // Chunk 0 restarts a write in progress.
+    const std::vector<std::string> again = uploadOf(*list, 1, "Restarted", data, 300);
+    ASSERT_TRUE(list->parseWriteJSON(again[0]));
+    ASSERT_TRUE(list->parseWriteJSON(again[1]));
+    for (const std::string& message : again) ASSERT_TRUE(list->parseWriteJSON(message));
+    EXPECT_EQ(dataOf(*list, 1), data);
+    delete root;
+}
+
+TEST(NodeList, RefusedWritesAbortAndKeepTheSlot) {
+    freshHome();
+    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    auto* list = new NodeList(root, "ir", "IR", "wav", 256, 3);
+    auto* zipped = new NodeList(root, "models", "Models", "nam", 1000, 2, 64, true);
+    ASSERT_TRUE(list->setElementAt(0, "Kept", "kept", 4));
+    ASSERT_TRUE(list->setElementAt(2, "Other", nullptr));
+    ASSERT_TRUE(zipped->setElementAt(0, "Kept", "kept", 4));
+    ASSERT_TRUE(zipped->setElementAt(1, "Other", nullptr));
+
+    const Bytes small = pattern(200);
+    const std::vector<std::string> good = uploadOf(*list, 0, "Fresh", small, 200);
+    const Bytes gz = gzipOf(pattern(900));
+    Bytes corrupt = gz;
+    corrupt[gz.size() / 2] ^= 0x55;
+    corrupt[gz.size() / 2 + 1] ^= 0xAA;
+    const Bytes tooBig = gzipOf(Bytes(1001, 'x'));
+    struct Case {
+        const char* what;
+        NodeList* target;
+        std::vector<std::string> messages; // one of them must be refused
+    };
+    const std::vector<Case> cases = {
+        {"chunk skipped", list, {good[0], good[2]}},
+        {"chunk repeated", list, {good[0], good[1], good[1]}},
+        {"data without a name record", list, {good[1]}},
+        {"another index mid-write", list, {good[0], chunkText(*list, 1, 1, "00")}},
+        {"bad hex", list, {good[0], chunkText(*list, 0, 1, "0g")}},
+        {"odd hex length", list, {good[0], chunkText(*list, 0, 1, "abc")}},
+        {"index past the end", list, {chunkText(*list, 3, 0, hex(record("X", 1, 1)))}},
+        {"negative index", list, {chunkText(*list, -1, 0, hex(record("X", 1, 1)))}},
+        {"name of another slot", list, {chunkText(*list, 0, 0, hex(record("Other", 1, 1)))}},
+        {"empty name", list, {chunkText(*list, 0, 0, hex(record("", 1, 1)))}},
+        {"short name record", list, {chunkText(*list, 0, 0, "4142")}},
+        {"announced data beyond the slot", list, {chunkText(*list, 0, 0, hex(record("Big", 257, 257)))}},
+        {"more data than announced", list,
+         {chunkText(*list, 0, 0, hex(record("Two", 2, 2))), chunkText(*list, 0, 1, "010203")}},
+        {"chunk larger than the chunk size", list,
+         {chunkText(*list, 0, 0, hex(record("Big", 200, 200))), chunkText(*list, 0, 1, hex(pattern(129)))}},
+        {"not JSON", list, {good[0], list->getPath() + ":{\"index\":0,"}},
+        {"no value", list, {good[0], list->getPath() + ":{\"index\":0,\"chunk\":1}"}},
+        {"corrupt gzip", zipped, uploadOf(*zipped, 0, "Bad", corrupt, 900)},
+        {"gzip inflating beyond the slot", zipped, uploadOf(*zipped, 0, "Huge", tooBig, 0)},
+        {"gzip of another length than announced", zipped, uploadOf(*zipped, 0, "Liar", gz, 800)},
+        {"plain data into a gzip list", zipped, uploadOf(*zipped, 0, "Plain", pattern(100), 100)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        bool refused = false;
+        for (size_t k = 0; k < c.messages.size() && !refused; ++k) refused = !c.target->parseWriteJSON(c.messages[k]);
+        EXPECT_TRUE(refused);
+        EXPECT_EQ(c.target->writeStatusJSON(), status(*c.target, -1, -1));
+        EXPECT_EQ(c.target->nameAt(0), "Kept");
+        EXPECT_EQ(dataOf(*c.target, 0), Bytes({'k', 'e', 'p', 't'}));
+        EXPECT_EQ(c.target->nameAt(1), c.target == list ? "" : "Other");
+        // After an abort a new chunk 1 has nothing to continue.
+        EXPECT_FALSE(c.target->parseWriteJSON(chunkText(*c.target, 0, 1, "00")));
+    }
+    delete root;
+}
+
+TEST(NodeList, GzipRoundTripAndReadChunks) {
+    freshHome();
+    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    auto* zipped = new NodeList(root, "models", "Models", "nam", 20000, 2, 512, true);
+    auto* plain = new NodeList(root, "ir", "IR", "wav", 1000, 2);
+
+    const Bytes data = pattern(15000, 3);
+    const Bytes gz = gzipOf(data);
+    for (const std::string& message : uploadOf(*zipped, 1, "Model", gz, uint32_t(data.size())))
+        ASSERT_TRUE(zipped->parseWriteJSON(message));
+    EXPECT_EQ(dataOf(*zipped, 1), data) << "stored inflated";
+
+    // Reading back: chunk 0 is the record, then the device's own gzip copy in chunks of 512 bytes.
+    const ReadReply head = dread(*zipped, 1, 0);
+    ASSERT_EQ(head.value.size(), 128u);
+    EXPECT_EQ(std::string(head.value.begin(), head.value.begin() + 5), "Model");
+    const uint32_t transferred = head.value[64] | head.value[65] << 8 | head.value[66] << 16 | uint32_t(head.value[67]) << 24;
+    const uint32_t stored = head.value[68] | head.value[69] << 8 | head.value[70] << 16 | uint32_t(head.value[71]) << 24;
+    EXPECT_EQ(stored, data.size());
+    EXPECT_EQ(int(transferred), head.size);
+    Bytes stream;
+    for (int c = 1; c <= (head.size + 511) / 512; ++c) {
+        const ReadReply part = dread(*zipped, 1, c);
+        EXPECT_EQ(part.size, head.size);
+        EXPECT_LE(part.value.size(), 512u);
+        stream.insert(stream.end(), part.value.begin(), part.value.end());
+    }
+    EXPECT_EQ(int(stream.size()), head.size);
+    EXPECT_EQ(gunzip(stream), data);
+
+    // Plain list: chunk c carries bytes [(c-1)*128, c*128); past the end the value is empty.
+    const Bytes small = pattern(300, 5);
+    ASSERT_TRUE(plain->setElementAt(0, "Cab", small.data(), small.size()));
+    struct ReadCase {
+        int chunk;
+        size_t from, to;
+    };
+    for (const ReadCase& c : std::vector<ReadCase>{{1, 0, 128}, {2, 128, 256}, {3, 256, 300}, {4, 300, 300}}) {
+        const ReadReply part = dread(*plain, 0, c.chunk);
+        EXPECT_EQ(part.size, 300);
+        EXPECT_EQ(part.value, Bytes(small.begin() + long(c.from), small.begin() + long(c.to))) << c.chunk;
+    }
+    EXPECT_EQ(dread(*plain, 1, 0).value, record("", 0, 0)) << "an empty slot reads as an empty record";
+    for (const char* bad : {":{\"index\":2,\"chunk\":0}", ":{\"index\":0,\"chunk\":-1}", ":{\"index\":0}", ":nonsense", ""})
+        EXPECT_EQ(plain->parseReadJSON(plain->getPath() + bad), "") << bad;
+    delete root;
+}
+
+TEST(NodeList, SwapLocalEditsAndDescription) {
+    freshHome();
+    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 16, 3);
+    list->setGroup(3);
+    ASSERT_TRUE(list->setElementAt(0, "A", "aaaa", 4));
+    ASSERT_TRUE(list->setElementAt(1, "B", "bb", 2));
+
+    // Refusals leave everything as it was.
+    struct Refusal {
+        const char* what;
+        std::function<bool()> call;
+    };
+    const std::vector<Refusal> refusals = {
+        {"bad index", [&] { return list->setElementAt(3, "C", nullptr); }},
+        {"negative index", [&] { return list->setElementAt(-1, "C", nullptr); }},
+        {"empty name", [&] { return list->setElementAt(2, "", nullptr); }},
+        {"name of another slot", [&] { return list->setElementAt(2, "A", nullptr); }},
+        {"name of 64 bytes", [&] { return list->setElementAt(2, std::string(64, 'n'), nullptr); }},
+        {"more data than a slot", [&] { return list->setElementAt(2, "C", "0123456789abcdefX", 17); }},
+        {"rename of an empty slot", [&] { return list->setNameAt(2, "C"); }},
+        {"rename to another slot's name", [&] { return list->setNameAt(0, "B"); }},
+        {"rename to empty", [&] { return list->setNameAt(0, ""); }},
+        {"swap with a bad index", [&] { return list->parseSwapJSON(list->getPath() + ":{\"index\":0,\"index2\":3}"); }},
+        {"malformed swap", [&] { return list->parseSwapJSON(list->getPath() + ":{\"index\":0}"); }},
+    };
+    for (const Refusal& r : refusals) EXPECT_FALSE(r.call()) << r.what;
+    EXPECT_EQ(list->nameAt(0), "A");
+    EXPECT_EQ(list->nameAt(2), "");
+    EXPECT_FALSE(fs::exists(fileOf(*list, 2))) << "an empty slot has no file";
+    EXPECT_TRUE(list->setElementAt(2, std::string(63, 'n'), nullptr)) << "63 bytes fit";
+    EXPECT_TRUE(list->setElementAt(2, "C", "0123456789abcdef"));
+    EXPECT_EQ(dataOf(*list, 2).size(), 16u) << "three arguments: a whole slot";
+
+    const uint32_t v0 = list->versionAt(0), v1 = list->versionAt(1);
+    EXPECT_TRUE(list->parseSwapJSON(list->getPath() + ":{\"index\":0,\"index2\":1}"));
+    EXPECT_EQ(list->nameAt(0), "B");
+    EXPECT_EQ(dataOf(*list, 1), Bytes({'a', 'a', 'a', 'a'}));
+    EXPECT_NE(list->versionAt(0), v0);
+    EXPECT_NE(list->versionAt(1), v1);
+    EXPECT_EQ(readBytes(fileOf(*list, 0)).at(0), 'B') << "both files rewritten";
+
+    EXPECT_TRUE(list->setNameAt(0, "Bee"));
+    EXPECT_EQ(list->indexOf("Bee"), 0);
+    EXPECT_EQ(list->indexOf(""), -1);
+    EXPECT_TRUE(list->deleteAt(0));
+    EXPECT_FALSE(fs::exists(fileOf(*list, 0)));
+    EXPECT_EQ(list->indexOf("Bee"), -1);
+
+    EXPECT_EQ(list->getJSON(DESC_FULL, false),
+              "root\\presets:{\"type\":\"list\",\"name\":\"Presets\",\"value\":[\"\",\"A\",\"C\"],\"itype\":\"pst_pst\","
+              "\"size\":16,\"count\":3,\"chunk\":128,\"gzip\":false,\"group\":3}");
+    EXPECT_FALSE(root->parseJSON("root\\presets:{\"value\":[\"x\",\"y\",\"z\"]}")) << "the value is not written";
+    delete root;
+}
+
+TEST(NodeList, SlotsComeBackWhenTheListIsBuiltAgain) {
+    freshHome();
+    const Bytes data = pattern(500, 9);
+    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    auto* list = new NodeList(root, "ir", "IR", "wav", 1000, 3);
+    ASSERT_TRUE(list->setElementAt(0, "First", data.data(), data.size()));
+    ASSERT_TRUE(list->setElementAt(2, "Third", nullptr));
+    // A damaged file (its length field disagrees) is ignored and left alone.
+    const std::string damaged = fileOf(*list, 1);
+    Bytes broken = record("Broken", 10, 10);
+    broken.push_back(1);
+    std::ofstream(damaged, std::ios::binary).write(reinterpret_cast<const char*>(broken.data()), long(broken.size()));
+    delete root;
+
+    root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    list = new NodeList(root, "ir", "IR", "wav", 1000, 3);
+    EXPECT_EQ(list->nameAt(0), "First");
+    EXPECT_EQ(dataOf(*list, 0), data);
+    EXPECT_EQ(list->nameAt(1), "");
+    EXPECT_TRUE(fs::exists(damaged));
+    EXPECT_EQ(list->nameAt(2), "Third");
+    EXPECT_TRUE(dataOf(*list, 2).empty());
+    delete root;
+}

@@ -1,0 +1,109 @@
+#include "RemoteTestSupport.h"
+
+#include "NodeFloat.h"
+#include "NodeItem.h"
+#include "Shims.h"
+#include "System.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace {
+// CTest runs the tests of one program in parallel with the same PEDAL_HOME: each test gets a folder of its
+// own below it, so state files, stand-in records and device links never mix.
+class PerTestHome : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo& test) override {
+        const char* base = std::getenv("PEDAL_HOME");
+        std::filesystem::path folder = std::filesystem::path(base && *base ? base : PEDAL_TEST_OUT) /
+                                       (std::string(test.test_suite_name()) + "." + test.name());
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        setenv("PEDAL_HOME", folder.c_str(), 1);
+    }
+};
+const bool perTestHome = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new PerTestHome);
+    return true;
+}();
+
+std::atomic<int64_t> manualNow{0};
+int64_t manualStart = 0;
+
+
+void addBulk(int count) {
+    auto* bulk = new NodeItem(System::appNode(), "bulk", "Bulk", "", "vfolder");
+    for (int i = 0; i < count; ++i) {
+        std::string key = "p" + std::to_string(i);
+        new NodeFloat(bulk, key.c_str(), "A parameter with a long display name", 0, 100, 50, "%", 0.5f, false, 2);
+    }
+}
+}
+
+TestTree& testTree(int extraNodes) {
+    static TestTree tree;
+    if (tree.root) {
+        if (extraNodes > 0 && !tree.root->pathToNode("root\\app\\bulk")) addBulk(extraNodes);
+        return tree;
+    }
+    System::initialize("remote-test");
+    tree.root = System::rootNode();
+    tree.amp = new NodeItem(System::appNode(), "amp", "Amp", "", "hfolder");
+    tree.gain = new NodeFloat(tree.amp, "gain", "Gain", 0, 10, 5, "dB", 0.5f, false, 1);
+    tree.label = new NodeItem(tree.amp, "label", "Label", "clean", "string");
+    if (extraNodes > 0) addBulk(extraNodes);
+    tree.password = dynamic_cast<NodeItem*>(tree.root->pathToNode("root\\sys\\pwd"));
+    tree.name = tree.root->pathToNode("root\\sys\\_name");
+    return tree;
+}
+
+std::string testFolder(const std::string& name) {
+    const char* home = std::getenv("PEDAL_HOME");
+    std::filesystem::path folder = std::filesystem::path(home && *home ? home : PEDAL_TEST_OUT) / name;
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    return folder.string();
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& data) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+int64_t useManualClock() {
+    porting::setClock({});
+    manualStart = esp_timer_get_time() + 3600000000LL;
+    manualNow = manualStart;
+    porting::setClock([] { return manualNow.load(); });
+    return manualStart;
+}
+
+void setManualClock(int64_t offset) { manualNow = manualStart + offset; }
+
+int runProgram(const std::string& program, const std::string& arguments, std::string& output,
+               const std::string& input) {
+    std::string inputFile = testFolder("program-input") + "/stdin";
+    writeFile(inputFile, input);
+    std::string command = program + " " + arguments + " < '" + inputFile + "' 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return -1;
+    output.clear();
+    char buffer[4096];
+    size_t count;
+    while ((count = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, count);
+    int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}

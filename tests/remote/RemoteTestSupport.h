@@ -1,0 +1,35 @@
+#pragma once
+// A small pedal tree and the peers the remote tests talk to.
+#include <cstdint>
+#include <string>
+
+class Node;
+class NodeFloat;
+class NodeItem;
+
+struct TestTree {
+    Node* root = nullptr;
+    NodeItem* amp = nullptr;     // root\app\amp, a block folder
+    NodeFloat* gain = nullptr;   // root\app\amp\gain
+    NodeItem* label = nullptr;   // root\app\amp\label
+    NodeItem* password = nullptr; // root\sys\pwd
+    Node* name = nullptr;        // root\sys\_name
+};
+
+// Builds the system tree once per process (System::initialize) and the test nodes under "app". extraNodes
+// adds that many float nodes under root\app\bulk, for large replies.
+TestTree& testTree(int extraNodes = 0);
+
+// A fresh folder for one test below the test's home ($PEDAL_HOME).
+std::string testFolder(const std::string& name);
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& data);
+
+// A test clock for esp_timer_get_time, set by hand. It starts an hour after the real time, so whatever
+// changed before the test lies in its past; times are given as offsets from that start.
+int64_t useManualClock();
+void setManualClock(int64_t offset);
+
+// Runs a command (argv, no shell) and returns its exit status; output collects standard output and error.
+int runProgram(const std::string& program, const std::string& arguments, std::string& output,
+               const std::string& input = "");

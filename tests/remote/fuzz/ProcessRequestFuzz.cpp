@@ -1,0 +1,83 @@
+// libFuzzer target on the request processor: a small tree with two slot lists (one compressing) and the
+// firmware path, in a temporary home, with and without a password. The first input byte chooses the set-up:
+//   bit 0  a password is set
+//   bit 1  which of two transports answers (their tokens and last-access times differ)
+//   bit 2  with a password, a correct token line is put first, so the guarded commands run too
+// The rest, up to a NUL (where a transport ends a request), is the request.
+#include "ComInterface.h"
+#include "FirmwareStandIn.h"
+#include "NodeEnum.h"
+#include "NodeFloat.h"
+#include "NodeItem.h"
+#include "NodeList.h"
+#include "RemoteServices.h"
+#include "Security.h"
+#include "System.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+struct Transport : ComInterface {
+    using ComInterface::ComInterface;
+};
+
+struct Fixture {
+    Fixture() {
+        const char* home = std::getenv("PEDAL_HOME");
+        if (!home || !*home) {
+            static char folder[] = "/tmp/pedal-fuzz-XXXXXX";
+            if (mkdtemp(folder)) setenv("PEDAL_HOME", folder, 1);
+        }
+        System::initialize("fuzz");
+        Node* app = System::appNode();
+        auto* amp = new NodeItem(app, "amp", "Amp", "", "hfolder");
+        new NodeEnum(amp, "on_off", "Enable", {"ON", "OFF"}, "ON");
+        new NodeFloat(amp, "gain", "Gain", -10, 10, 0, "dB", 0.5f, false, 1);
+        new NodeItem(amp, "label", "Label", "clean", "string");
+        new NodeList(app, "presets", "Presets", "preset", 64, 3);
+        new NodeList(app, "irs", "IRs", "wav_48000", 256, 2, 16, true);
+        password = dynamic_cast<NodeItem*>(System::rootNode()->pathToNode("root\\sys\\pwd"));
+        usb = new Transport(System::rootNode());
+        tcp = new Transport(System::rootNode());
+        firmware.install();
+    }
+    NodeItem* password = nullptr;
+    Transport* usb = nullptr;
+    Transport* tcp = nullptr;
+    FirmwareStandIn firmware;
+};
+
+Fixture& fixture() {
+    // Lives for the whole run, as the transports of the pedal do.
+    static Fixture* instance = new Fixture;
+    return *instance;
+}
+
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    Fixture& f = fixture();
+    const uint8_t mode = data[0];
+    const bool withPassword = mode & 1;
+    f.password->setValue(withPassword ? "fuzz" : "");
+    Transport& transport = (mode & 2) ? *f.usb : *f.tcp;
+    std::string request(reinterpret_cast<const char*>(data + 1), size - 1);
+    request = request.substr(0, request.find('\0'));
+    if (withPassword && (mode & 4))
+        request = "token " + Security::answerFor("fuzz", transport.currentToken()) + "\r\n" + request;
+    const std::string reply = transport.processRequest(request);
+
+    // What holds for every request: a reply is never empty, a password-protected non-empty request always
+    // starts with the token line, and the password never shows unless the request itself carried it.
+    if (reply.empty()) std::abort();
+    if (withPassword && !request.empty() && reply.compare(0, 6, "token ") != 0) std::abort();
+    const std::string secret = f.password->getValue();
+    if (!secret.empty() && secret.size() >= 4 && reply.find(secret) != std::string::npos &&
+        request.find(secret) == std::string::npos)
+        std::abort();
+    return 0;
+}
