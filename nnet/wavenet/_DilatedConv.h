@@ -1,0 +1,12 @@
+#pragma once
+#include "../Conv1D.h"
+
+namespace nnet::wavenet {
+
+// The dilated convolution of a WaveNet layer.
+class NNET_API _DilatedConv : public Conv1D {
+public:
+    _DilatedConv(int inChannels, int outChannels, int kernelSize, bool bias, int dilation);
+};
+
+} // namespace nnet::wavenet

@@ -1,0 +1,198 @@
+#include "NnetTestSupport.h"
+#include "get_dsp.h"
+#include "lstm/LSTM.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using nlohmann::json;
+using nnet_test::thrownText;
+using nnet_test::writeModel;
+
+const std::string unsupportedAdvice =
+    ". Try converting the model to a more recent version, or update the host plug-in.";
+
+// A valid one-tap linear model: y = 0.5 x + 0.25.
+json linearModel() {
+    return {{"version", "0.5.2"},
+            {"architecture", "Linear"},
+            {"config", {{"receptive_field", 1}, {"bias", true}}},
+            {"weights", {0.5, 0.25}}};
+}
+
+json wavenetModel() {
+    json layer = {{"input_size", 1}, {"condition_size", 1}, {"head_size", 1},      {"channels", 1},
+                  {"kernel_size", 1}, {"dilations", {1}},  {"activation", "ReLU"}, {"gated", false},
+                  {"head_bias", false}};
+    // rechannel 1, conv 1 + bias 1, mixin 1, 1x1 1 + bias 1, head rechannel 1, head scale 1
+    return {{"version", "0.5.0"},
+            {"architecture", "WaveNet"},
+            {"config", {{"layers", {layer}}, {"head_scale", 1.0}}},
+            {"weights", json::array({1, 1, 0, 0, 0, 0, 1, 1})}};
+}
+
+std::unique_ptr<nnet::DSP> load(const json& model) {
+    return nnet::get_dsp(writeModel("loader", model));
+}
+
+float outputFor(nnet::DSP& model, float x) {
+    model.process(&x, &x, 1);
+    return x;
+}
+
+TEST(Loader, VersionCheck) {
+    for (const char* accepted : {"0.5.7", "0.5.0", "0.5.1x", " 0.5.3", "0.5.2\nrest"})
+        EXPECT_NO_THROW(nnet::verify_config_version(accepted)) << accepted;
+
+    for (const std::string version : {"0.6.0", "1.5.0", "0.4.9"})
+        EXPECT_EQ(thrownText<std::runtime_error>([&] { nnet::verify_config_version(version); }),
+                  "Model config is an unsupported version " + version + unsupportedAdvice);
+
+    for (const char* invalid : {"0.5", "x.5.0", "0..1", ""})
+        EXPECT_EQ(thrownText<std::invalid_argument>([&] { nnet::verify_config_version(invalid); }),
+                  std::string("Invalid version string: ") + invalid);
+    EXPECT_EQ(thrownText<std::invalid_argument>([] { nnet::verify_config_version("0.-5.0"); }),
+              "Negative version component: 0.-5.0");
+    EXPECT_EQ(thrownText<std::out_of_range>([] { nnet::verify_config_version("0.5.99999999999"); }),
+              "Version string out of range: 0.5.99999999999");
+
+    const nnet::Version version = nnet::ParseVersion("0.5.12");
+    EXPECT_EQ(version.majorNumber, 0);
+    EXPECT_EQ(version.minorNumber, 5);
+    EXPECT_EQ(version.patchNumber, 12);
+}
+
+TEST(Loader, FileFailures) {
+    EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::get_dsp("/nonexistent/model.nam"); }),
+              "Config file doesn't exist!\n");
+    EXPECT_THROW(nnet::get_dsp(writeModel("broken", std::string("{\"version\": \"0.5.0\", "))), json::parse_error);
+
+    json noVersion = linearModel();
+    noVersion.erase("version");
+    EXPECT_EQ(thrownText<json::type_error>([&] { load(noVersion); }),
+              "[json.exception.type_error.302] type must be string, but is null");
+    EXPECT_THROW(load(json::array({1, 2})), json::type_error);
+
+    json noWeights = linearModel();
+    noWeights.erase("weights");
+    EXPECT_EQ(thrownText<std::runtime_error>([&] { load(noWeights); }), "Corrupted model file is missing weights.");
+    EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::GetWeights(json::array()); }),
+              "Corrupted model file is missing weights.");
+
+    json lowerCase = linearModel();
+    lowerCase["architecture"] = "linear";
+    EXPECT_EQ(thrownText<std::runtime_error>([&] { load(lowerCase); }), "Unrecognized architecture");
+
+    json layersNumber = wavenetModel();
+    layersNumber["config"]["layers"] = 3;
+    EXPECT_EQ(thrownText<json::type_error>([&] { load(layersNumber); }),
+              "[json.exception.type_error.305] cannot use operator[] with a numeric argument with number");
+
+    json wrongType = linearModel();
+    wrongType["config"]["receptive_field"] = "8";
+    EXPECT_THROW(load(wrongType), json::type_error);
+
+    json noConfig = linearModel();
+    noConfig.erase("config");
+    EXPECT_EQ(thrownText<json::type_error>([&] { load(noConfig); }),
+              "[json.exception.type_error.302] type must be number, but is null");
+
+    // A size beyond int would be a plain (undefined) cast in the JSON library.
+    json hugeSize = linearModel();
+    hugeSize["config"]["receptive_field"] = 1e12;
+    EXPECT_EQ(thrownText<std::out_of_range>([&] { load(hugeSize); }),
+              "Model config value of \"receptive_field\" is out of range");
+}
+
+TEST(Loader, WaveNetHeadIsRefusedUnlessNull) {
+    EXPECT_NO_THROW(load(wavenetModel()));
+    json nullHead = wavenetModel();
+    nullHead["config"]["head"] = nullptr;
+    EXPECT_NO_THROW(load(nullHead));
+    for (const json& head : {json(0), json::object(), json("none")}) {
+        json withHead = wavenetModel();
+        withHead["config"]["head"] = head;
+        EXPECT_EQ(thrownText<std::runtime_error>([&] { load(withHead); }), "Head not implemented!") << head;
+    }
+}
+
+TEST(Loader, MetadataAndSampleRate) {
+    json model = linearModel();
+    model["metadata"] = {{"loudness", -18.5}, {"input_level_dbu", 12.25}, {"output_level_dbu", nullptr}};
+    model["sample_rate"] = 44100;
+    nnet::dspData data;
+    std::unique_ptr<nnet::DSP> dsp = nnet::get_dsp(writeModel("metadata", model), data);
+    EXPECT_EQ(dsp->GetLoudness(), -18.5);
+    EXPECT_TRUE(dsp->inputLevel.known);
+    EXPECT_EQ(dsp->inputLevel.dbu, 12.25f);
+    EXPECT_FALSE(dsp->outputLevel.known);
+    EXPECT_EQ(dsp->expectedSampleRate, 44100.0);
+    EXPECT_EQ(data.expected_sample_rate, 44100.0);
+    EXPECT_EQ(data.architecture, "Linear");
+    EXPECT_EQ(data.version, "0.5.2");
+    EXPECT_EQ(data.weights, (std::vector<float>{0.5f, 0.25f}));
+    EXPECT_FLOAT_EQ(outputFor(*dsp, 2.0f), 1.25f);
+
+    std::unique_ptr<nnet::DSP> plain = load(linearModel());
+    EXPECT_EQ(plain->expectedSampleRate, -1.0);
+    EXPECT_EQ(thrownText<std::runtime_error>([&] { plain->GetLoudness(); }),
+              "Asked for loudness of a model that doesn't know how loud it is!");
+
+    for (const json& metadata : {json{{"loudness", nullptr}}, json::array({1, 2}), json(7)}) {
+        json ignored = linearModel();
+        ignored["metadata"] = metadata;
+        std::unique_ptr<nnet::DSP> loaded = load(ignored);
+        EXPECT_FALSE(loaded->hasLoudness) << metadata;
+        EXPECT_FALSE(loaded->inputLevel.known) << metadata;
+    }
+    json textLoudness = linearModel();
+    textLoudness["metadata"] = {{"loudness", "x"}};
+    EXPECT_THROW(load(textLoudness), json::type_error);
+}
+
+TEST(Loader, CallerDataKeepsTheFileEvenWhenTheModelIsRefused) {
+    json model = linearModel();
+    model["weights"] = {0.5};
+    nnet::dspData data;
+    EXPECT_EQ(thrownText<std::runtime_error>([&] { nnet::get_dsp(writeModel("refused", model), data); }),
+              "Params vector does not match expected size based on architecture parameters");
+    EXPECT_EQ(data.weights, std::vector<float>{0.5f});
+    EXPECT_EQ(data.config["receptive_field"], 1);
+}
+
+TEST(Loader, DataOverloadVerifiesAndLeavesTheCallerConfigAlone) {
+    nnet::dspData data;
+    data.version = "0.5.0";
+    data.architecture = "Linear";
+    data.config = {{"receptive_field", 2}};
+    data.weights = {1.0f, 2.0f};
+    EXPECT_THROW(nnet::get_dsp(data), json::type_error); // no "bias"
+    EXPECT_FALSE(data.config.contains("bias"));
+
+    data.config["bias"] = false;
+    std::unique_ptr<nnet::DSP> dsp = nnet::get_dsp(data);
+    EXPECT_FLOAT_EQ(outputFor(*dsp, 1.0f), 1.0f);
+    EXPECT_FLOAT_EQ(outputFor(*dsp, 0.0f), 2.0f);
+
+    data.version = "1.0.0";
+    EXPECT_EQ(thrownText<std::runtime_error>([&] { nnet::get_dsp(data); }),
+              "Model config is an unsupported version 1.0.0" + unsupportedAdvice);
+}
+
+// The model comes back prewarmed: an LSTM without "sample_rate" settles for one block of 512 samples, so
+// its first output differs from a model built directly from the same weights.
+TEST(Loader, ReturnsAPrewarmedModel) {
+    std::unique_ptr<nnet::DSP> loaded = nnet::get_dsp(nnet_test::modelsFolder() / "lstm_2x4.nam");
+    EXPECT_EQ(loaded->PrewarmSamples(), 1);
+    json file = nnet_test::readJson(nnet_test::modelsFolder() / "lstm_2x4.nam");
+    std::vector<float> weights = file["weights"].get<std::vector<float>>();
+    nnet::lstm::LSTM fresh(2, 1, 4, weights, -1.0);
+    nnet::lstm::LSTM prewarmed(2, 1, 4, weights, -1.0);
+    prewarmed.prewarm();
+    const float first = outputFor(*loaded, 0.3f);
+    EXPECT_EQ(first, outputFor(prewarmed, 0.3f));
+    EXPECT_NE(first, outputFor(fresh, 0.3f));
+}
+
+} // namespace
