@@ -1,42 +1,85 @@
-// The pedal process: brings up the system tree and its services, then runs until SIGTERM.
+// The pedal process, the same program on the device and on the host: boot selection, the board application
+// (the product, or the recovery application), the audio engine, the UI and input threads, the remote
+// transports, then nothing but sleep. Nothing ends it from inside; SIGTERM ends it cleanly.
+#include "AudioProcessor.h"
+#include "AudioUSB.h"
+#include "Bluetooth.h"
+#include "Com.h"
 #include "Debug.h"
+#include "EventDispatcher.h"
+#include "Lindquar.h"
+#include "LindquarUpdater.h"
 #include "Log.h"
+#include "Node.h"
 #include "Process.h"
+#include "RemoteServices.h"
+#include "Serial.h"
 #include "Shims.h"
-#include "Storage.h"
 #include "System.h"
-#include "Time.h"
+#include "Update.h"
+#include "Wifi.h"
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace {
-const char* const TAG = "main";
-std::atomic<bool> stopRequested{false};
+constexpr int kRemotePort = 8080;
+constexpr uint32_t kTaskStack = 8192;
 
-void onTerminate(int) { stopRequested.store(true); }
+std::atomic<bool> terminateRequested{false};
 
-// The service passes of the input/service thread that exist so far: the clock and the storage sweep.
-void eventTasks(void*) {
-    while (true) {
-        Time::tasks();
-        Storage::tasks();
-        vTaskDelay(10000);
-    }
+void onTerminate(int) { terminateRequested.store(true); }
+
+void startTask(TaskFunction_t body, const char* name) {
+    xTaskCreatePinnedToCore(body, name, kTaskStack, nullptr, 0, nullptr, 0);
 }
 }
 
 int main() {
-    lock_memory();
+    // Tests and log collectors read whole lines while the process runs.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    if (lock_memory() < 0) LOGE("MemLock", "Continuing without memory locking...\n\n");
     install_fatal_handler();
+    // A root shell that exits before it has read the whole gadget script, or a peer that resets a socket,
+    // must not end the device.
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGTERM, onTerminate);
+
+    System::setBootSelection(Update::initialize, Update::isRecovery, Update::getFormat);
     System::initialize("pedal");
-    xTaskCreatePinnedToCore(eventTasks, "eventTasks", 8192, nullptr, 0, nullptr, 0);
-    xTaskCreatePinnedToCore(info_tasks, "infoTasks", 4096, nullptr, 0, nullptr, 0);
-    LOGI(TAG, "running\n");
+    RemoteServices::setFirmware({Update::update_start, Update::update_data});
+
+    // Neither object is ever deleted: the board object registers itself with Board, the product with the
+    // block ring, the recovery application on the page stack.
+    if (Update::isRecovery()) {
+        new LindquarUpdater(System::appNode(), System::rootNode());
+    } else {
+        new Lindquar(System::appNode(), System::rootNode());
+    }
+
+    AudioUSB::initialize();
+    AudioProcessor::audioInitialize(true);
+
+    startTask(system_tasks, "systemTasks");
+    startTask(event_tasks, "eventTasks");
+
+    Node* root = System::rootNode();
+    new Bluetooth(root, root->pathToNode("root\\sys\\_name"));
+    new Serial(root, "/dev/ttyGS0", 0, 0);
+    new Wifi(root, root->pathToNode("root\\sys\\_name"), kRemotePort);
+
+    startTask(Com::com_tasks, "comTasks");
+    startTask(info_tasks, "infoTasks");
+
+    while (!terminateRequested.load()) sleep(1);
+
+    // The UI and service threads never end, and the objects they use have static lifetime: leave without
+    // running static destructors under them.
     std::fflush(stdout);
-    while (!stopRequested.load()) vTaskDelay(100000);
-    LOGI(TAG, "stopped by SIGTERM\n");
-    return 0;
+    std::fflush(stderr);
+    std::_Exit(0);
 }

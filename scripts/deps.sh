@@ -8,7 +8,7 @@ packages=(
   libasound2-dev libsndfile1-dev libglib2.0-dev libbluetooth-dev dbus
   libfreetype-dev libpng-dev fonts-dejavu-core
   clang libclang-rt-14-dev
-  python3 python3-numpy
+  python3 python3-numpy python3-dbus python3-gi
 )
 missing=()
 for p in "${packages[@]}"; do

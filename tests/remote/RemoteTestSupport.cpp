@@ -16,23 +16,6 @@
 #include <sys/wait.h>
 
 namespace {
-// CTest runs the tests of one program in parallel with the same PEDAL_HOME: each test gets a folder of its
-// own below it, so state files, stand-in records and device links never mix.
-class PerTestHome : public ::testing::EmptyTestEventListener {
-    void OnTestStart(const ::testing::TestInfo& test) override {
-        const char* base = std::getenv("PEDAL_HOME");
-        std::filesystem::path folder = std::filesystem::path(base && *base ? base : PEDAL_TEST_OUT) /
-                                       (std::string(test.test_suite_name()) + "." + test.name());
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-        setenv("PEDAL_HOME", folder.c_str(), 1);
-    }
-};
-const bool perTestHome = [] {
-    ::testing::UnitTest::GetInstance()->listeners().Append(new PerTestHome);
-    return true;
-}();
-
 std::atomic<int64_t> manualNow{0};
 int64_t manualStart = 0;
 

@@ -1,0 +1,177 @@
+// One audio pass through the effect chain without the neural players, per 16-sample frame, and as a share
+// of the frame's time budget (16 / 48000 s = 333 us). Every block is switched on with settings that cost the
+// most (a 2048-tap cabinet, the stereo chorus with the tremolo, the wah, ping-pong), except the tuner,
+// which would end the chain. The single-block runs show where the time goes.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "AudioBlock.h"
+#include "AudioProcessor.h"
+#include "DelayEngine.h"
+#include "DynaComp.h"
+#include "Expr.h"
+#include "IrLoader.h"
+#include "Mixer.h"
+#include "ModulationsEngine.h"
+#include "NodeEnum.h"
+#include "NodeFloat.h"
+#include "NodeItem.h"
+#include "NodeList.h"
+#include "NodeOnOff.h"
+#include "NodeParList.h"
+#include "NodePreset.h"
+#include "NoiseGate.h"
+#include "Pickup.h"
+#include "ReverbFDN.h"
+#include "Tempo.h"
+#include "Tuner.h"
+
+namespace {
+
+constexpr double kFrameBudgetSeconds = 16.0 / 48000.0;
+
+void put(std::vector<uint8_t>& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(uint8_t(value >> (8 * i)));
+}
+
+// A 48 kHz mono float WAV of a decaying pseudo-random response, 3000 taps.
+std::vector<uint8_t> cabinetFile() {
+    const uint32_t frames = 3000;
+    std::vector<uint8_t> out;
+    for (char c : std::string("RIFF")) out.push_back(uint8_t(c));
+    put(out, 36 + frames * 4, 4);
+    for (char c : std::string("WAVEfmt ")) out.push_back(uint8_t(c));
+    for (uint32_t value : {16u, 3u | (1u << 16), 48000u, 192000u, 4u | (32u << 16)}) put(out, value, 4);
+    for (char c : std::string("data")) out.push_back(uint8_t(c));
+    put(out, frames * 4, 4);
+    uint32_t state = 1;
+    for (uint32_t n = 0; n < frames; ++n) {
+        state = state * 1664525u + 1013904223u;
+        float tap = float((double(state) / 2147483648.0 - 1.0) * std::exp(-double(n) / 600.0));
+        uint32_t bits;
+        std::memcpy(&bits, &tap, 4);
+        put(out, bits, 4);
+    }
+    return out;
+}
+
+struct Chain {
+    struct Entry {
+        AudioBlock* block;
+        AudioBlock::Exec exec;
+    };
+    std::vector<Entry> blocks;
+
+    Chain() {
+        const std::string home = std::filesystem::temp_directory_path().string() + "/pedal-bench-blocks";
+        std::filesystem::remove_all(home);
+        std::filesystem::create_directories(home);
+        setenv("PEDAL_HOME", home.c_str(), 1);
+        Node* root = new NodeItem(nullptr, "root", "root", "", "vfolder");
+        Node* app = new NodeItem(root, "app", "Application", "", "vfolder");
+        NodeList* presets = new NodeList(root, "presets", "Presets", "pst_pst", 16384, 60);
+        NodePreset* preset = new NodePreset(app, "preset", "Preset", "", presets);
+        auto folder = [&](const char* key) { return new NodeItem(app, key, key, "", "hfolder"); };
+        Node* gateFolder = folder("gate");
+        Node* exprFolder = folder("exp");
+        Node* compFolder = folder("comp");
+        Node* modPreFolder = folder("mod_pre");
+        Node* irFolder = folder("ir");
+        Node* modFolder = folder("mod");
+        Node* delayFolder = folder("delay");
+        Node* reverbFolder = folder("reverb");
+        Node* output = folder("output");
+        Node* settings = new NodeItem(root, "settings", "Settings", "", "sfolder");
+
+        Tempo* tempo = new Tempo(output, preset);
+        ModulationsEngine* modPre = new ModulationsEngine(modPreFolder, tempo, false);
+        DynaComp* comp = new DynaComp(compFolder);
+        Expr* expr = new Expr(exprFolder);
+        NoiseGate* gate = new NoiseGate(gateFolder, 3, 3, AudioProcessor::getInput(), false);
+        Tuner* tuner = new Tuner(new NodeItem(settings, "tuner", "Tuner", "", "hfolder"), false);
+        Pickup* pickup = new Pickup(new NodeItem(settings, "pickup", "Pickup", "", "vfolder"), false);
+        IrLoader* ir = new IrLoader(irFolder, root, "ir_list");
+        ModulationsEngine* modPost = new ModulationsEngine(modFolder, tempo);
+        DelayEngine* delay = new DelayEngine(delayFolder, tempo);
+        ReverbFDN* reverb = new ReverbFDN(reverbFolder);
+        Mixer* mixer = new Mixer(app, AudioProcessor::getInput());
+        blocks = {{pickup, Pickup::exec},     {tuner, Tuner::exec},   {gate, NoiseGate::exec},
+                  {expr, Expr::exec},         {comp, DynaComp::exec}, {modPre, ModulationsEngine::exec},
+                  {ir, IrLoader::exec},       {modPost, ModulationsEngine::exec},
+                  {delay, DelayEngine::exec}, {reverb, ReverbFDN::exec}, {mixer, Mixer::exec}};
+
+        const std::vector<uint8_t> file = cabinetFile();
+        ir->getList()->setElementAt(0, "Cab", file.data(), file.size());
+        ir->getSelector()->setValue("Cab");
+        for (NodeOnOff* onOff : {pickup->getOnOff(), gate->getOnOff(), expr->getOnOff(), expr->getWahOnOff(),
+                                 comp->getOnOff(), modPre->getOnOff(), ir->getOnOff(), modPost->getOnOff(),
+                                 modPost->getTremoloOnOff(), delay->getOnOff(), reverb->getOnOff()}) {
+            onOff->setOn(true);
+        }
+        static_cast<NodeEnum*>(delayFolder->pathToNode(delayFolder->getPath() + "\\pingpong"))->setValue("ON");
+        static_cast<NodeFloat*>(gateFolder->pathToNode(gateFolder->getPath() + "\\thr"))->setValue(-90.0f);
+        for (int pass = 0; pass < 3; ++pass) AudioProcessor::compileStep();
+    }
+};
+
+Chain& chain() {
+    static Chain* instance = new Chain();
+    return *instance;
+}
+
+void fill(float (*frame)[16], uint32_t& state) {
+    for (int channel = 0; channel < 2; ++channel) {
+        for (int i = 0; i < 16; ++i) {
+            state = state * 1664525u + 1013904223u;
+            frame[channel][i] = 0.3f * float(double(state) / 2147483648.0 - 1.0);
+        }
+    }
+}
+
+// "budget%": seconds per frame as a percentage of the frame's duration (the library prints values below 1
+// with an SI prefix: "820m" is 0.82 %).
+void reportBudget(benchmark::State& state) {
+    state.counters["budget%"] = benchmark::Counter(kFrameBudgetSeconds / 100.0,
+                                                   benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
+}
+
+void WholeChain(benchmark::State& state) {
+    chain();
+    alignas(64) float frame[2][16];
+    uint32_t seed = 7;
+    for (auto _ : state) {
+        fill(frame, seed);
+        std::memcpy(AudioProcessor::getInput(), frame, sizeof frame);
+        AudioBlock::runRing(frame);
+        benchmark::DoNotOptimize(frame);
+    }
+    reportBudget(state);
+}
+BENCHMARK(WholeChain);
+
+void OneBlock(benchmark::State& state) {
+    const Chain::Entry entry = chain().blocks[size_t(state.range(0))];
+    state.SetLabel(entry.block->getName());
+    alignas(64) float frame[2][16];
+    uint32_t seed = 11;
+    for (auto _ : state) {
+        fill(frame, seed);
+        std::memcpy(AudioProcessor::getInput(), frame, sizeof frame);
+        entry.exec(entry.block, frame);
+        benchmark::DoNotOptimize(frame);
+    }
+    reportBudget(state);
+}
+BENCHMARK(OneBlock)->DenseRange(0, 10);
+
+}
+
+BENCHMARK_MAIN();

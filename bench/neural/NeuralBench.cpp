@@ -1,0 +1,259 @@
+// Speed of the fixed-size WaveNet models: time per 16-frame block, real-time factor and GFLOP/s against the
+// single-core FMA peak that the same binary measures first, plus Prewarm, a <16, 8> load from JSON text and
+// two models running at once on two threads.
+//
+// Counters: rt_factor = audio time processed / wall time; flops = floating-point operations per second
+// (multiply and add counted apart, the fast tanh as 15 per value); of_fma_peak = flops / measured peak.
+#include "NeuralModel.h"
+
+#include <Eigen/Core>
+#include <benchmark/benchmark.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
+#endif
+
+namespace {
+
+constexpr int blockFrames = 16;
+constexpr double sampleRate = 48000.0;
+
+double fmaPeakFlops = 0.0;
+
+// Independent FMA chains, more of them than the pipeline latency, so the loop runs at the core's FMA rate.
+#if defined(__x86_64__)
+__attribute__((target("avx2,fma"), noinline)) float fmaKernel(long rounds)
+{
+    __m256 accumulators[12];
+    for (int i = 0; i < 12; ++i) {
+        accumulators[i] = _mm256_set1_ps(float(i) * 0.001f);
+    }
+    const __m256 factor = _mm256_set1_ps(0.999999f);
+    const __m256 addend = _mm256_set1_ps(1e-7f);
+    for (long round = 0; round < rounds; ++round) {
+#pragma GCC unroll 12
+        for (int i = 0; i < 12; ++i) {
+            accumulators[i] = _mm256_fmadd_ps(accumulators[i], factor, addend);
+        }
+    }
+    __m256 sum = accumulators[0];
+    for (int i = 1; i < 12; ++i) {
+        sum = _mm256_add_ps(sum, accumulators[i]);
+    }
+    return _mm256_cvtss_f32(sum);
+}
+constexpr double fmaFlopsPerRound = 12 * 8 * 2;
+#elif defined(__aarch64__)
+__attribute__((noinline)) float fmaKernel(long rounds)
+{
+    float32x4_t accumulators[16];
+    for (int i = 0; i < 16; ++i) {
+        accumulators[i] = vdupq_n_f32(float(i) * 0.001f);
+    }
+    const float32x4_t factor = vdupq_n_f32(0.999999f);
+    const float32x4_t addend = vdupq_n_f32(1e-7f);
+    for (long round = 0; round < rounds; ++round) {
+#pragma GCC unroll 16
+        for (int i = 0; i < 16; ++i) {
+            accumulators[i] = vfmaq_f32(addend, accumulators[i], factor);
+        }
+    }
+    float32x4_t sum = accumulators[0];
+    for (int i = 1; i < 16; ++i) {
+        sum = vaddq_f32(sum, accumulators[i]);
+    }
+    return vgetq_lane_f32(sum, 0);
+}
+constexpr double fmaFlopsPerRound = 16 * 4 * 2;
+#endif
+
+// Measures the single-core FMA peak and keeps it for the model benchmarks, which run after it.
+void BM_FmaPeak(benchmark::State& state)
+{
+#if defined(__x86_64__)
+    if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma")) {
+        state.SkipWithError("no AVX2 and FMA on this CPU");
+        return;
+    }
+    state.SetLabel("AVX2 FMA, 8 lanes");
+#elif defined(__aarch64__)
+    state.SetLabel("NEON FMA, 4 lanes");
+#else
+    state.SkipWithError("no FMA kernel for this CPU");
+    return;
+#endif
+#if defined(__x86_64__) || defined(__aarch64__)
+    constexpr long rounds = 1 << 16;
+    long iterations = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        long roundsNow = rounds;
+        benchmark::DoNotOptimize(roundsNow);
+        benchmark::DoNotOptimize(fmaKernel(roundsNow));
+        ++iterations;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    fmaPeakFlops = double(iterations) * rounds * fmaFlopsPerRound / seconds;
+    state.counters["GFLOPs"] = fmaPeakFlops * 1e-9;
+#endif
+}
+
+std::string modelText(int channels, int headSize)
+{
+    const std::vector<int> full = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512};
+    const std::vector<int> shortRun = {1, 2, 4, 8, 16, 32, 64};
+    const std::vector<int> longRun = {128, 256, 512, 1, 2, 4, 8, 16, 32, 64, 128, 256, 512};
+    const bool sixteen = channels == 16;
+    nlohmann::json layers0 = {{"input_size", 1},          {"condition_size", 1},
+                              {"head_size", headSize},    {"channels", channels},
+                              {"kernel_size", 3},         {"dilations", sixteen ? full : shortRun},
+                              {"activation", "Tanh"},     {"gated", false},
+                              {"head_bias", false}};
+    nlohmann::json layers1 = layers0;
+    layers1["input_size"] = channels;
+    layers1["head_size"] = 1;
+    layers1["channels"] = headSize;
+    layers1["dilations"] = sixteen ? full : longRun;
+    layers1["head_bias"] = true;
+    const auto count = [](int ch, int in, int heads, std::size_t layerCount, bool bias) {
+        return std::size_t(ch * in) + layerCount * std::size_t(4 * ch * ch + 3 * ch) + std::size_t(heads * ch) +
+               (bias ? std::size_t(heads) : 0);
+    };
+    const std::size_t numWeights = count(channels, 1, headSize, layers0["dilations"].size(), false) +
+                                   count(headSize, channels, 1, layers1["dilations"].size(), true) + 1;
+    std::mt19937 random(1);
+    std::normal_distribution<float> weight(0.0f, 0.15f);
+    std::vector<float> weights(numWeights);
+    for (float& w : weights) {
+        w = weight(random);
+    }
+    const nlohmann::json document = {{"architecture", "WaveNet"},
+                                     {"config", {{"layers", {layers0, layers1}}, {"head", nullptr}}},
+                                     {"sample_rate", 48000},
+                                     {"weights", weights}};
+    return document.dump();
+}
+
+std::unique_ptr<RuveroRidev::NeuralModel> loadModel(int channels, int headSize)
+{
+    std::istringstream stream(modelText(channels, headSize));
+    return RuveroRidev::NeuralModel::CreateFromStream(stream, "bench.nam");
+}
+
+std::vector<float> noiseBlock()
+{
+    std::mt19937 random(2);
+    std::uniform_real_distribution<float> sample(-0.5f, 0.5f);
+    std::vector<float> block(blockFrames);
+    for (float& s : block) {
+        s = sample(random);
+    }
+    return block;
+}
+
+// Sets the counters of a run of blocks from its own wall time (per thread when several threads run).
+void setBlockCounters(benchmark::State& state, double seconds, long blocks, long flopsPerSample)
+{
+    const double secondsPerBlock = seconds / double(blocks);
+    const double flops = double(flopsPerSample) * blockFrames / secondsPerBlock;
+    state.counters["us_per_block"] = benchmark::Counter(secondsPerBlock * 1e6, benchmark::Counter::kAvgThreads);
+    state.counters["rt_factor"] =
+        benchmark::Counter(blockFrames / sampleRate / secondsPerBlock, benchmark::Counter::kAvgThreads);
+    state.counters["GFLOPs"] = benchmark::Counter(flops * 1e-9, benchmark::Counter::kAvgThreads);
+    if (fmaPeakFlops > 0.0) {
+        state.counters["of_fma_peak"] = benchmark::Counter(flops / fmaPeakFlops, benchmark::Counter::kAvgThreads);
+    }
+}
+
+void runBlocks(benchmark::State& state, int channels, int headSize, long flopsPerSample)
+{
+    auto model = loadModel(channels, headSize);
+    if (!model) {
+        state.SkipWithError("model not built");
+        return;
+    }
+    std::vector<float> input = noiseBlock();
+    std::vector<float> output(blockFrames);
+    long blocks = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        model->Process(input.data(), output.data(), blockFrames);
+        benchmark::DoNotOptimize(output.data());
+        benchmark::ClobberMemory();
+        ++blocks;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    setBlockCounters(state, seconds, blocks, flopsPerSample);
+}
+
+template <int C, int H, long FlopsPerSample>
+void BM_Process(benchmark::State& state)
+{
+    runBlocks(state, C, H, FlopsPerSample);
+}
+
+template <int C, int H>
+void BM_Prewarm(benchmark::State& state)
+{
+    auto model = loadModel(C, H);
+    for (auto _ : state) {
+        model->Prewarm();
+        benchmark::ClobberMemory();
+    }
+}
+
+// Two players, each with its own <16, 8> model on its own thread, as the drive and amp stages run.
+void BM_TwoPlayers16x8(benchmark::State& state)
+{
+    runBlocks(state, 16, 8, 31202);
+}
+
+void BM_Load16x8FromJson(benchmark::State& state)
+{
+    const std::string text = modelText(16, 8);
+    for (auto _ : state) {
+        std::istringstream stream(text);
+        auto model = RuveroRidev::NeuralModel::CreateFromStream(stream, "bench.nam");
+        benchmark::DoNotOptimize(model.get());
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(text.size()));
+}
+
+}  // namespace
+
+BENCHMARK(BM_FmaPeak)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Process<16, 8, 31202>)->Name("Process16x8")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Process<12, 6, 15536>)->Name("Process12x6")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Process<8, 4, 7670>)->Name("Process8x4")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Process<4, 2, 2492>)->Name("Process4x2")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Prewarm<16, 8>)->Name("Prewarm16x8")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Prewarm<12, 6>)->Name("Prewarm12x6")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Prewarm<8, 4>)->Name("Prewarm8x4")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Prewarm<4, 2>)->Name("Prewarm4x2")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TwoPlayers16x8)->Threads(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Load16x8FromJson)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv)
+{
+    benchmark::AddCustomContext("model_simd", Eigen::SimdInstructionSetsInUse());
+#if defined(__FMA__) || defined(__aarch64__)
+    benchmark::AddCustomContext("model_fma", "yes");
+#else
+    benchmark::AddCustomContext("model_fma", "no: the model kernels are built without fused multiply-add");
+#endif
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

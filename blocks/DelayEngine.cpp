@@ -1,0 +1,116 @@
+#include "DelayEngine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "BlockNodes.h"
+#include "Frame.h"
+#include "NodeEnum.h"
+#include "NodeFloat.h"
+#include "NodeItem.h"
+#include "NodeOnOff.h"
+#include "Tempo.h"
+
+namespace {
+const float kRate = Frame::kSampleRate;
+// Per-sample glide of the read position: a 60 ms time constant.
+// Kept in double precision: in float the glide would stall a few samples short of the target.
+const double kTimeGlide = 1.0 - 0.99965283; // 1 - exp(-1 / (0.06 * 48000))
+const double kTimeSnap = 1e-4;
+// The read position moves by at most half a sample per sample, so echoes bend by at most an octave down
+// or a fifth up while the time changes.
+const double kLargestGlideStep = 0.5;
+const float kToneLowHz = 800.0f;
+const float kToneHighHz = 16000.0f;
+}
+
+DelayEngine::DelayEngine(Node* folder, Tempo* tempo) : AudioBlock("DelayEngine", folder, exec, kBack), tempo(tempo) {
+    onOff = BlockNodes::onOff(folder);
+    time = BlockNodes::parameter(folder, "time", "Time", 20.0f, kLongestMs, 400.0f, "ms", 0);
+    feedback = BlockNodes::parameter(folder, "fb", "Feedback", 0.0f, 95.0f, 35.0f, "%", 0);
+    level = BlockNodes::parameter(folder, "level", "Level", 0.0f, 100.0f, 40.0f, "%", 0);
+    tone = BlockNodes::parameter(folder, "tone", "Tone", 0.0f, 100.0f, 70.0f, "%", 0);
+    pingPong = BlockNodes::choice(folder, "pingpong", "Ping-Pong", {"OFF", "ON"}, "OFF", false);
+    sync = Tempo::syncChoice(BlockNodes::tempoFolder(folder), "time", "Time Sync");
+    const int longest = int(kLongestMs * 0.001f * kRate) + 2;
+    for (DelayLine& line : lines) line.configure(longest);
+}
+
+bool DelayEngine::compile() {
+    enabled.latch(onOff->isOn() ? 1 : 0);
+    const float noteSeconds = tempo ? tempo->noteSeconds(sync->getIndex()) : 0.0f;
+    double milliseconds = noteSeconds > 0.0f ? noteSeconds * 1000.0 : time->getValue();
+    // A dotted whole note at a slow tempo would not fit: halve it until it does.
+    while (milliseconds > kLongestMs) milliseconds *= 0.5;
+    // On a 1/256-sample grid, so a whole number of samples is read exactly, without float noise.
+    delayTarget.store(float(std::round(milliseconds * kRate / 1000.0 * 256.0) / 256.0), std::memory_order_relaxed);
+    feedbackGain.store(feedback->getValue() / 100.0f, std::memory_order_relaxed);
+    wetGain.store(level->getValue() / 100.0f, std::memory_order_relaxed);
+    // The tone sweeps the loop's low pass exponentially; full tone leaves the loop open.
+    const float brightness = tone->getValue() / 100.0f;
+    const float cutoff = kToneLowHz * std::pow(kToneHighHz / kToneLowHz, brightness);
+    toneCoefficient.store(brightness >= 1.0f ? 1.0f : float(1.0 - std::exp(-2.0 * std::numbers::pi * cutoff / kRate)),
+                          std::memory_order_relaxed);
+    crossed.store(pingPong->getIndex() == 1, std::memory_order_relaxed);
+    return false;
+}
+
+float DelayEngine::echo(const DelayLine& line, float samples) const {
+    // What the line held before the block was switched on reads as silence; at the boundary the older of
+    // the two interpolated samples is such a one.
+    const int whole = int(samples);
+    if (whole < freshSamples) return line.read(samples);
+    if (whole > freshSamples) return 0.0f;
+    return (1.0f - (samples - float(whole))) * line.readInteger(whole);
+}
+
+bool DelayEngine::exec(void* block, float (*frame)[16]) {
+    DelayEngine* engine = self<DelayEngine>(block);
+    if (!engine->enabled.get()) {
+        engine->running = false;
+        return false;
+    }
+    const double target = engine->delayTarget.load(std::memory_order_relaxed);
+    if (!engine->running) {
+        engine->running = true;
+        engine->freshSamples = 0;
+        engine->toneState[0] = engine->toneState[1] = 0.0f;
+        engine->delay = target;
+    }
+    const float feedbackAmount = engine->feedbackGain.load(std::memory_order_relaxed);
+    const float wetAmount = engine->wetGain.load(std::memory_order_relaxed);
+    const float toneAmount = engine->toneCoefficient.load(std::memory_order_relaxed);
+    const bool pingPong = engine->crossed.load(std::memory_order_relaxed);
+    DelayLine& left = engine->lines[0];
+    DelayLine& right = engine->lines[1];
+    double delay = engine->delay;
+    float toneLeft = engine->toneState[0], toneRight = engine->toneState[1];
+    const int longest = left.maxDelay();
+    for (int i = 0; i < Frame::kSamples; ++i) {
+        delay += std::clamp(kTimeGlide * (target - delay), -kLargestGlideStep, kLargestGlideStep);
+        if (std::fabs(target - delay) < kTimeSnap) delay = target;
+        const float echoLeft = engine->echo(left, float(delay));
+        const float echoRight = engine->echo(right, float(delay));
+        const float dryLeft = frame[0][i], dryRight = frame[1][i];
+        float intoLeft, intoRight;
+        if (pingPong) {
+            intoLeft = 0.5f * (dryLeft + dryRight) + feedbackAmount * echoRight;
+            intoRight = feedbackAmount * echoLeft;
+        } else {
+            intoLeft = dryLeft + feedbackAmount * echoLeft;
+            intoRight = dryRight + feedbackAmount * echoRight;
+        }
+        toneLeft += toneAmount * (intoLeft - toneLeft);
+        toneRight += toneAmount * (intoRight - toneRight);
+        left.write(toneLeft);
+        right.write(toneRight);
+        if (engine->freshSamples < longest) ++engine->freshSamples;
+        frame[0][i] = dryLeft + wetAmount * echoLeft;
+        frame[1][i] = dryRight + wetAmount * echoRight;
+    }
+    engine->delay = delay;
+    engine->toneState[0] = Frame::sanitizeState(toneLeft);
+    engine->toneState[1] = Frame::sanitizeState(toneRight);
+    return false;
+}

@@ -1,0 +1,59 @@
+#pragma once
+// Stereo delay: one line per channel with feedback through a low-pass tone filter, the echoes added to the
+// dry signal at the level set. Ping-pong feeds the mono sum into the left line and crosses the feedback, so
+// the echoes alternate left, right, left. The time follows the global tempo when a note value is chosen.
+//
+// A time change glides (a 60 ms one-pole on the read position, at most half a sample per sample, heard as a
+// short pitch bend, not a click).
+// The lines are allocated once; when the block is switched on they are not cleared (a megabyte is too much
+// work for one frame): samples older than the time since switching on simply read as silence.
+#include <atomic>
+
+#include "AudioBlock.h"
+#include "DelayLine.h"
+#include "StructuralValue.h"
+
+class Node;
+class NodeEnum;
+class NodeFloat;
+class NodeOnOff;
+class Tempo;
+
+class DelayEngine : public AudioBlock {
+public:
+    static constexpr float kLongestMs = 2000.0f;
+
+    // tempo may be null (no tempo sync).
+    DelayEngine(Node* folder, Tempo* tempo);
+
+    NodeOnOff* getOnOff() const { return onOff; }
+
+    bool compile() override;
+    static bool exec(void* block, float (*frame)[16]);
+
+private:
+    float echo(const DelayLine& line, float delay) const;
+
+    Tempo* const tempo;
+    NodeOnOff* onOff;
+    NodeFloat* time;
+    NodeFloat* feedback;
+    NodeFloat* level;
+    NodeFloat* tone;
+    NodeEnum* pingPong;
+    NodeEnum* sync;
+    StructuralValue enabled{0};
+
+    std::atomic<float> delayTarget{19200.0f}; // samples
+    std::atomic<float> feedbackGain{0.35f};
+    std::atomic<float> wetGain{0.4f};
+    std::atomic<float> toneCoefficient{1.0f};
+    std::atomic<bool> crossed{false};
+
+    // Audio side.
+    DelayLine lines[2];
+    double delay = 19200.0; // samples, gliding towards delayTarget
+    float toneState[2] = {};
+    int freshSamples = 0; // samples written since the block was switched on, saturating
+    bool running = false;
+};

@@ -1,0 +1,53 @@
+#include "DynaComp.h"
+
+#include <cmath>
+
+#include "BlockNodes.h"
+#include "Frame.h"
+#include "NodeFloat.h"
+#include "NodeOnOff.h"
+
+namespace {
+const float kFloorDb = -120.0f;
+}
+
+DynaComp::DynaComp(Node* folder) : AudioBlock("DynaComp", folder, exec, kFront) {
+    onOff = BlockNodes::onOff(folder);
+    threshold = BlockNodes::parameter(folder, "thr", "Threshold", -60.0f, 0.0f, -20.0f, "dB", 0);
+    ratio = BlockNodes::parameter(folder, "ratio", "Ratio", 1.0f, 20.0f, 4.0f, ":1", 1);
+    attack = BlockNodes::parameter(folder, "att", "Attack", 0.1f, 100.0f, 5.0f, "ms", 1);
+    release = BlockNodes::parameter(folder, "rel", "Release", 10.0f, 2000.0f, 150.0f, "ms", 0);
+    makeup = BlockNodes::parameter(folder, "level", "Level", 0.0f, 30.0f, 0.0f, "dB", 1);
+}
+
+bool DynaComp::compile() {
+    enabled.latch(onOff->isOn() ? 1 : 0);
+    thresholdDb.store(threshold->getValue(), std::memory_order_relaxed);
+    slope.store(1.0f - 1.0f / ratio->getValue(), std::memory_order_relaxed);
+    makeupDb.store(makeup->getValue(), std::memory_order_relaxed);
+    envelope.setTimes(Frame::kSampleRate, attack->getValue() * 0.001f, release->getValue() * 0.001f);
+    return false;
+}
+
+bool DynaComp::exec(void* block, float (*frame)[16]) {
+    DynaComp* comp = self<DynaComp>(block);
+    if (!comp->enabled.get()) {
+        comp->running = false;
+        return false;
+    }
+    float* guitar = frame[0];
+    const bool starting = !comp->running;
+    if (starting) {
+        comp->running = true;
+        comp->envelope.reset();
+    }
+    const float level = comp->envelope.process(guitar, nullptr, Frame::kSamples);
+    const float levelDb = level > 1e-6f ? 20.0f * std::log10(level) : kFloorDb;
+    const float over = levelDb - comp->thresholdDb.load(std::memory_order_relaxed);
+    const float reductionDb = over > 0.0f ? over * comp->slope.load(std::memory_order_relaxed) : 0.0f;
+    const float target = std::pow(10.0f, (comp->makeupDb.load(std::memory_order_relaxed) - reductionDb) / 20.0f);
+    if (starting) comp->gain = target;
+    Frame::rampGain(guitar, comp->gain, target);
+    comp->gain = target;
+    return false;
+}

@@ -1,0 +1,101 @@
+#include "Expr.h"
+
+#include <cmath>
+#include <numbers>
+
+#include "BlockNodes.h"
+#include "Frame.h"
+#include "NodeFloat.h"
+#include "NodeItem.h"
+#include "NodeOnOff.h"
+
+namespace {
+// Fraction of the remaining distance covered per frame: a 15 ms time constant.
+const float kFrameGlide = 1.0f - 0.97803f; // 1 - exp(-16 / (0.015 * 48000))
+// Close enough to land on the target: a float glide would otherwise stall a few units of the last place short
+// of it (and 100 % volume would never become an exact pass).
+const float kSnap = 1e-5f;
+
+float glideTowards(float current, float target) {
+    const float next = current + kFrameGlide * (target - current);
+    return std::fabs(target - next) < kSnap ? target : next;
+}
+}
+
+Expr::Expr(Node* folder) : AudioBlock("Expr", folder, exec, kFront) {
+    onOff = BlockNodes::onOff(folder);
+    volume = BlockNodes::parameter(folder, "vol", "Volume", 0.0f, 100.0f, 100.0f, "%", 0);
+    Node* wah = BlockNodes::subFolder(folder, "wah", "Wah");
+    wahOnOff = BlockNodes::onOff(wah);
+    position = BlockNodes::parameter(wah, "pos", "Position", 0.0f, 100.0f, 50.0f, "%", 0);
+    resonance = BlockNodes::parameter(wah, "q", "Resonance", 1.0f, 10.0f, 5.0f, "", 1);
+}
+
+float Expr::volumeTaper(float position) {
+    if (!(position > 0.0f)) return 0.0f;
+    if (position >= 1.0f) return 1.0f;
+    return (std::pow(10.0f, 2.0f * position) - 1.0f) / 99.0f;
+}
+
+float Expr::wahFrequency(float position) {
+    position = position < 0.0f ? 0.0f : (position > 1.0f ? 1.0f : position);
+    return kWahLowHz * std::pow(kWahHighHz / kWahLowHz, position);
+}
+
+bool Expr::compile() {
+    enabled.latch(onOff->isOn() ? 1 : 0);
+    wahEnabled.latch(wahOnOff->isOn() ? 1 : 0);
+    volumeTarget.store(volumeTaper(volume->getValue() / 100.0f), std::memory_order_relaxed);
+    const double centre = wahFrequency(position->getValue() / 100.0f);
+    warpTarget.store(float(std::tan(std::numbers::pi * centre / Frame::kSampleRate)), std::memory_order_relaxed);
+    damping.store(1.0f / resonance->getValue(), std::memory_order_relaxed);
+    return false;
+}
+
+// Band-pass output of the trapezoidal state-variable filter, scaled by the damping k so the centre passes at
+// unity: v1 = (ic1 + g (x - ic2)) / (1 + g (g + k)), v2 = ic2 + g v1, ic1 = 2 v1 - ic1, ic2 = 2 v2 - ic2.
+void Expr::runWah(float* samples) {
+    const float k = damping.load(std::memory_order_relaxed);
+    const float from = warp;
+    const float to = glideTowards(from, warpTarget.load(std::memory_order_relaxed));
+    float ic1 = integrator1, ic2 = integrator2;
+    for (int i = 0; i < Frame::kSamples; ++i) {
+        const float g = from + (to - from) * float(i + 1) / float(Frame::kSamples);
+        const float v1 = (ic1 + g * (samples[i] - ic2)) / (1.0f + g * (g + k));
+        const float v2 = ic2 + g * v1;
+        ic1 = 2.0f * v1 - ic1;
+        ic2 = 2.0f * v2 - ic2;
+        samples[i] = k * v1;
+    }
+    integrator1 = Frame::sanitizeState(ic1);
+    integrator2 = Frame::sanitizeState(ic2);
+    warp = to;
+}
+
+bool Expr::exec(void* block, float (*frame)[16]) {
+    Expr* expr = self<Expr>(block);
+    if (!expr->enabled.get()) {
+        expr->running = expr->wahRunning = false;
+        return false;
+    }
+    float* guitar = frame[0];
+    if (!expr->running) {
+        expr->running = true;
+        expr->volumeGain = expr->volumeTarget.load(std::memory_order_relaxed);
+    }
+    if (expr->wahEnabled.get()) {
+        if (!expr->wahRunning) {
+            expr->wahRunning = true;
+            expr->integrator1 = expr->integrator2 = 0.0f;
+            expr->warp = expr->warpTarget.load(std::memory_order_relaxed);
+        }
+        expr->runWah(guitar);
+    } else {
+        expr->wahRunning = false;
+    }
+    const float from = expr->volumeGain;
+    const float to = glideTowards(from, expr->volumeTarget.load(std::memory_order_relaxed));
+    if (from != 1.0f || to != 1.0f) Frame::rampGain(guitar, from, to);
+    expr->volumeGain = to;
+    return false;
+}

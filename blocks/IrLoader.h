@@ -1,0 +1,71 @@
+#pragma once
+// Cabinet impulse responses. The block owns a slot list of WAV files (48 kHz, 16/24/32-bit PCM or float,
+// mono or stereo, uploaded gzip-compressed) and a selector naming the slot played. The compile thread
+// decodes the selected slot when the selection or the slot's contents change, trims it to 2048 taps with a
+// short fade-out, normalises it to unit energy (a stereo pair jointly, keeping its balance) and swaps it into
+// the convolution while the output is faded out, so a change never clicks. A slot that is not such a file
+// is refused with one log line and the response playing stays in place.
+//
+// The convolution (QuadFIR) keeps two banks and switches between frames: the audio side never reads a
+// response that is being written or freed.
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "AudioBlock.h"
+#include "QuadFIR.h"
+#include "StructuralValue.h"
+
+class Node;
+class NodeFloat;
+class NodeList;
+class NodeOnOff;
+class NodeParList;
+
+class IrLoader : public AudioBlock {
+public:
+    static constexpr int kTaps = 2048;
+    static constexpr int kFadeTaps = 128;
+    static constexpr int kSlotCount = 16;
+    static constexpr int kSlotSize = 1 << 20; // 5 s of 48 kHz mono float, 2.7 s of stereo
+    static constexpr int kChunkSize = 4096;
+    static constexpr const char* kItemType = "wav_48000";
+
+    // The list is created under root with the key listKey.
+    IrLoader(Node* folder, Node* root, const char* listKey);
+
+    NodeOnOff* getOnOff() const { return onOff; }
+    NodeList* getList() const { return list; }
+    NodeParList* getSelector() const { return selector; }
+
+    // Decodes a WAV image into the responses to play (one per channel, kTaps at most, trimmed and
+    // normalised). False, with the reason in `error`, for anything else.
+    static bool prepare(const std::vector<uint8_t>& wav, std::vector<std::vector<float>>& responses,
+                        std::string& error);
+
+    bool compile() override;
+    static bool exec(void* block, float (*frame)[16]);
+
+private:
+    void readSelection();
+    void swapResponses();
+
+    NodeOnOff* onOff;
+    NodeList* list;
+    NodeParList* selector;
+    NodeFloat* level;
+    StructuralValue enabled{0};
+    std::atomic<float> levelGain{1.0f};
+
+    // Compile side.
+    int seenIndex = -2;
+    uint32_t seenVersion = 0;
+    std::vector<std::vector<float>> prepared;
+    bool swapWanted = false;
+
+    // Audio side.
+    QuadFIR convolution;
+    float appliedLevel = 1.0f;
+    bool running = false;
+};

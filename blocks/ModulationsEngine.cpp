@@ -1,0 +1,194 @@
+#include "ModulationsEngine.h"
+
+#include <cmath>
+#include <numbers>
+
+#include "BlockNodes.h"
+#include "Frame.h"
+#include "Lfo.h"
+#include "NodeEnum.h"
+#include "NodeFloat.h"
+#include "NodeItem.h"
+#include "NodeOnOff.h"
+#include "Tempo.h"
+
+namespace {
+
+const float kRate = Frame::kSampleRate;
+const int kLongestDelay = 2048; // samples, above the chorus' 16 ms
+const float kPhaserLowHz = 200.0f;
+const float kPhaserOctaves = 3.3f; // up to about 2 kHz
+
+struct Voicing {
+    float centreMs;
+    float sweepMs; // at full depth
+};
+// Chorus: a slowly wandering copy ~12 ms late; flanger: a short comb; vibrato: the delayed copy alone.
+const Voicing kVoicings[3] = {{12.0f, 4.0f}, {3.0f, 2.5f}, {5.0f, 3.0f}};
+
+double wrap(double cycles) { return cycles - std::floor(cycles); }
+
+float sine(double cycles) { return Lfo::shapeAt(Lfo::Shape::Sine, wrap(cycles)); }
+
+float tremoloShapeAt(int wave, double cycles) {
+    if (wave == 1) return Lfo::shapeAt(Lfo::Shape::Triangle, wrap(cycles));
+    const float s = sine(cycles);
+    if (wave == 2) return s > 0.25f ? 1.0f : (s < -0.25f ? -1.0f : 4.0f * s); // a square with soft edges
+    return s;
+}
+
+}
+
+ModulationsEngine::ModulationsEngine(Node* folder, Tempo* tempo, bool post)
+    : AudioBlock(post ? "ModulationsPost" : "ModulationsPre", folder, exec, post ? kBack : kFront), tempo(tempo),
+      channels(post ? 2 : 1) {
+    onOff = BlockNodes::onOff(folder);
+    kind = BlockNodes::choice(folder, "type", "Type", {"Chorus", "Flanger", "Vibrato", "Phaser"}, "Chorus", true);
+    rate = BlockNodes::parameter(folder, "rate", "Rate", 0.05f, 10.0f, 1.0f, "Hz", 2);
+    depth = BlockNodes::parameter(folder, "depth", "Depth", 0.0f, 100.0f, 50.0f, "%", 0);
+    mix = BlockNodes::parameter(folder, "mix", "Mix", 0.0f, 100.0f, 50.0f, "%", 0);
+    feedback = BlockNodes::parameter(folder, "fb", "Feedback", 0.0f, 90.0f, 0.0f, "%", 0);
+    Node* sync = BlockNodes::tempoFolder(folder);
+    rateSync = Tempo::syncChoice(sync, "mod", "Mod Sync");
+    if (post) {
+        tremoloSync = Tempo::syncChoice(sync, "trem", "Tremolo Sync");
+        Node* tremolo = BlockNodes::subFolder(folder, "trem", "Tremolo");
+        tremoloOnOff = BlockNodes::onOff(tremolo);
+        tremoloRate = BlockNodes::parameter(tremolo, "rate", "Rate", 0.5f, 15.0f, 5.0f, "Hz", 1);
+        tremoloDepth = BlockNodes::parameter(tremolo, "depth", "Depth", 0.0f, 100.0f, 50.0f, "%", 0);
+        tremoloShape = BlockNodes::choice(tremolo, "shape", "Shape", {"Sine", "Triangle", "Square"}, "Sine", false);
+    }
+    for (DelayLine& line : lines) line.configure(kLongestDelay);
+}
+
+bool ModulationsEngine::compile() {
+    compileModulation();
+    if (tremoloOnOff) compileTremolo();
+    return false;
+}
+
+void ModulationsEngine::compileModulation() {
+    enabled.latch(onOff->isOn() ? 1 : 0);
+    kindLatched.latch(kind->getIndex() < 0 ? kChorus : kind->getIndex());
+    const float noteSeconds = tempo ? tempo->noteSeconds(rateSync->getIndex()) : 0.0f;
+    const float hertz = noteSeconds > 0.0f ? 1.0f / noteSeconds : rate->getValue();
+    cyclesPerFrame.store(hertz * Frame::kSamples / kRate, std::memory_order_relaxed);
+    const float amount = depth->getValue() / 100.0f;
+    const int current = kindLatched.get();
+    if (current == kPhaser) {
+        centre.store(std::log2(kPhaserLowHz) + 0.5f * kPhaserOctaves, std::memory_order_relaxed);
+        sweep.store(0.5f * kPhaserOctaves * amount, std::memory_order_relaxed);
+    } else {
+        centre.store(kVoicings[current].centreMs * 0.001f * kRate, std::memory_order_relaxed);
+        sweep.store(kVoicings[current].sweepMs * 0.001f * kRate * amount, std::memory_order_relaxed);
+    }
+    wet.store(current == kVibrato ? 1.0f : mix->getValue() / 100.0f, std::memory_order_relaxed);
+    const bool regenerates = current == kFlanger || current == kPhaser;
+    regeneration.store(regenerates ? feedback->getValue() / 100.0f : 0.0f, std::memory_order_relaxed);
+}
+
+void ModulationsEngine::compileTremolo() {
+    tremoloEnabled.latch(tremoloOnOff->isOn() ? 1 : 0);
+    const float noteSeconds = tempo ? tempo->noteSeconds(tremoloSync->getIndex()) : 0.0f;
+    const float hertz = noteSeconds > 0.0f ? 1.0f / noteSeconds : tremoloRate->getValue();
+    tremoloCyclesPerFrame.store(hertz * Frame::kSamples / kRate, std::memory_order_relaxed);
+    tremoloAmount.store(tremoloDepth->getValue() / 100.0f, std::memory_order_relaxed);
+    tremoloWave.store(tremoloShape->getIndex() < 0 ? 0 : tremoloShape->getIndex(), std::memory_order_relaxed);
+}
+
+void ModulationsEngine::runDelay(float* samples, int channel, float lfoFrom, float lfoTo) {
+    DelayLine& line = lines[channel];
+    const float middle = centre.load(std::memory_order_relaxed);
+    const float swing = sweep.load(std::memory_order_relaxed);
+    const float wetAmount = wet.load(std::memory_order_relaxed);
+    const float feedbackAmount = regeneration.load(std::memory_order_relaxed);
+    for (int i = 0; i < Frame::kSamples; ++i) {
+        const float lfo = lfoFrom + (lfoTo - lfoFrom) * float(i + 1) / float(Frame::kSamples);
+        const float dry = samples[i];
+        const float delayed = line.read(middle + swing * lfo);
+        line.write(dry + feedbackAmount * delayed);
+        samples[i] = dry + wetAmount * (delayed - dry);
+    }
+}
+
+// First-order all-pass stages H(z) = (a + z^-1) / (1 + a z^-1) with a = (t - 1) / (t + 1), t = tan(pi f / fs):
+// each turns the phase by 180 degrees around f; with the dry signal the four stages give two moving notches.
+void ModulationsEngine::runPhaser(float* samples, int channel, float lfoFrom, float lfoTo) {
+    const float middle = centre.load(std::memory_order_relaxed);
+    const float swing = sweep.load(std::memory_order_relaxed);
+    auto coefficient = [&](float lfo) {
+        const float warped = std::tan(float(std::numbers::pi) * std::exp2(middle + swing * lfo) / kRate);
+        return (warped - 1.0f) / (warped + 1.0f);
+    };
+    const float aFrom = coefficient(lfoFrom), aTo = coefficient(lfoTo);
+    const float wetAmount = wet.load(std::memory_order_relaxed);
+    const float feedbackAmount = regeneration.load(std::memory_order_relaxed);
+    float* state = allPass[channel];
+    float last = phaserOutput[channel];
+    for (int i = 0; i < Frame::kSamples; ++i) {
+        const float a = aFrom + (aTo - aFrom) * float(i + 1) / float(Frame::kSamples);
+        const float dry = samples[i];
+        float signal = dry + feedbackAmount * last;
+        for (int stage = 0; stage < kPhaserStages; ++stage) {
+            const float out = a * signal + state[stage];
+            state[stage] = signal - a * out;
+            signal = out;
+        }
+        last = signal;
+        samples[i] = dry + wetAmount * (signal - dry);
+    }
+    for (int stage = 0; stage < kPhaserStages; ++stage) state[stage] = Frame::sanitizeState(state[stage]);
+    phaserOutput[channel] = Frame::sanitizeState(last);
+}
+
+void ModulationsEngine::runTremolo(float (*frame)[16]) {
+    const int wave = tremoloWave.load(std::memory_order_relaxed);
+    if (!tremoloRunning) {
+        tremoloRunning = true;
+        tremoloPhase = 0.0;
+        tremoloGain = 1.0f;
+    }
+    tremoloPhase = wrap(tremoloPhase + tremoloCyclesPerFrame.load(std::memory_order_relaxed));
+    const float amount = tremoloAmount.load(std::memory_order_relaxed);
+    // The gain swings between 1 at the top of the wave and 1 - depth at its bottom.
+    const float gain = 1.0f - amount * 0.5f * (1.0f - tremoloShapeAt(wave, tremoloPhase));
+    for (int channel = 0; channel < channels; ++channel) Frame::rampGain(frame[channel], tremoloGain, gain);
+    tremoloGain = gain;
+}
+
+bool ModulationsEngine::exec(void* block, float (*frame)[16]) {
+    ModulationsEngine* engine = self<ModulationsEngine>(block);
+    if (engine->enabled.get()) {
+        if (!engine->running) {
+            engine->running = true;
+            for (int channel = 0; channel < 2; ++channel) {
+                engine->lines[channel].reset();
+                engine->phaserOutput[channel] = 0.0f;
+                for (float& state : engine->allPass[channel]) state = 0.0f;
+            }
+            engine->phase = 0.0;
+        }
+        const double from = engine->phase;
+        const double to = wrap(from + engine->cyclesPerFrame.load(std::memory_order_relaxed));
+        engine->phase = to;
+        const bool phaser = engine->kindLatched.get() == kPhaser;
+        for (int channel = 0; channel < engine->channels; ++channel) {
+            // The right channel's LFO runs a quarter cycle ahead.
+            const double offset = 0.25 * channel;
+            const float lfoFrom = sine(from + offset), lfoTo = sine(to + offset);
+            if (phaser) {
+                engine->runPhaser(frame[channel], channel, lfoFrom, lfoTo);
+            } else {
+                engine->runDelay(frame[channel], channel, lfoFrom, lfoTo);
+            }
+        }
+    } else {
+        engine->running = false;
+    }
+    if (engine->tremoloOnOff && engine->tremoloEnabled.get()) {
+        engine->runTremolo(frame);
+    } else {
+        engine->tremoloRunning = false;
+    }
+    return false;
+}

@@ -1,0 +1,100 @@
+#include "Pickup.h"
+
+#include <cmath>
+#include <vector>
+
+#include "BiquadCoefficients.h"
+#include "BlockNodes.h"
+#include "Frame.h"
+#include "NodeEnum.h"
+#include "NodeFloat.h"
+#include "NodeOnOff.h"
+
+namespace {
+
+using BQ = BiquadCoefficients;
+const float kRate = Frame::kSampleRate;
+
+// Each response moves the spectral balance one pickup kind is known for toward another's: humbuckers are
+// fuller in the low mids and darker, single coils leaner with a brighter resonance, a piezo flat and airy
+// with little midrange.
+struct Response {
+    const char* name;
+    BQ sections[3];
+};
+
+const Response* responses(int& count) {
+    static const Response table[] = {
+        {"SC to HB",
+         {BQ::lowShelf(kRate, 250.0f, 0.7071f, 3.0f), BQ::peaking(kRate, 2200.0f, 1.0f, 2.0f),
+          BQ::highShelf(kRate, 4000.0f, 0.7071f, -6.0f)}},
+        {"HB to SC",
+         {BQ::lowShelf(kRate, 250.0f, 0.7071f, -3.0f), BQ::peaking(kRate, 700.0f, 0.8f, -2.0f),
+          BQ::peaking(kRate, 4500.0f, 1.2f, 4.0f)}},
+        {"Acoustic",
+         {BQ::highPass(kRate, 70.0f, 0.7071f), BQ::peaking(kRate, 800.0f, 0.9f, -5.0f),
+          BQ::highShelf(kRate, 5000.0f, 0.7071f, 6.0f)}},
+    };
+    count = int(sizeof table / sizeof table[0]);
+    return table;
+}
+
+const Response& response(int index) {
+    int count = 0;
+    const Response* table = responses(count);
+    return table[index < 0 || index >= count ? 0 : index];
+}
+
+std::vector<const char*> responseNames() {
+    int count = 0;
+    const Response* table = responses(count);
+    std::vector<const char*> names;
+    for (int i = 0; i < count; ++i) names.push_back(table[i].name);
+    return names;
+}
+
+}
+
+Pickup::Pickup(Node* folder, bool persist) : AudioBlock("Pickup", folder, exec, kFront) {
+    onOff = BlockNodes::onOff(folder);
+    model = BlockNodes::choice(folder, "type", "Type", responseNames(), response(0).name, true);
+    level = BlockNodes::parameter(folder, "level", "Level", -12.0f, 12.0f, 0.0f, "dB", 1);
+    if (persist) BlockNodes::store(folder);
+}
+
+void Pickup::setExtGain(float gain) {
+    if (std::isfinite(gain) && gain >= 0.0f) extGain.store(gain, std::memory_order_relaxed);
+}
+
+bool Pickup::compile() {
+    enabled.latch(onOff->isOn() ? 1 : 0);
+    if (modelLatched.latch(model->getIndex())) sectionsPending = true;
+    // A refused hand-over keeps the sections staged; try again on the next pass.
+    if (sectionsPending) sectionsPending = !filter.setSections(response(modelLatched.get()).sections, 3);
+    levelGain.store(std::pow(10.0f, level->getValue() / 20.0f), std::memory_order_relaxed);
+    return false;
+}
+
+bool Pickup::exec(void* block, float (*frame)[16]) {
+    Pickup* pickup = self<Pickup>(block);
+    float* guitar = frame[0];
+    const float ext = pickup->extGain.load(std::memory_order_relaxed);
+    if (ext != 1.0f || pickup->appliedExtGain != 1.0f) {
+        Frame::rampGain(guitar, pickup->appliedExtGain, ext);
+        pickup->appliedExtGain = ext;
+    }
+    if (!pickup->enabled.get()) {
+        pickup->running = false;
+        return false;
+    }
+    const float levelGain = pickup->levelGain.load(std::memory_order_relaxed);
+    if (!pickup->running) {
+        pickup->running = true;
+        pickup->filter.reset();
+        pickup->appliedLevel = levelGain;
+    }
+    pickup->filter.processCascade(guitar, Frame::kSamples);
+    Frame::rampGain(guitar, pickup->appliedLevel, levelGain);
+    pickup->appliedLevel = levelGain;
+    return false;
+}

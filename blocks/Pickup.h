@@ -1,0 +1,43 @@
+#pragma once
+// Pickup simulator on input 1 (channel 0): an equaliser that moves one kind of pickup toward another's
+// response, chosen from a small table, with an output level. The input-1 gain (setExtGain) is applied
+// before it, also while the simulator is off.
+#include <atomic>
+
+#include "AudioBlock.h"
+#include "QuadBiquad.h"
+#include "StructuralValue.h"
+
+class Node;
+class NodeEnum;
+class NodeFloat;
+class NodeOnOff;
+
+class Pickup : public AudioBlock {
+public:
+    // persist stores the settings (they live outside the presets).
+    Pickup(Node* folder, bool persist);
+
+    NodeOnOff* getOnOff() const { return onOff; }
+    // Linear gain of input 1, ramped over the next frame. Any thread.
+    void setExtGain(float gain);
+
+    bool compile() override;
+    static bool exec(void* block, float (*frame)[16]);
+
+private:
+    NodeOnOff* onOff;
+    NodeEnum* model;
+    NodeFloat* level;
+    StructuralValue enabled{0};
+    StructuralValue modelLatched{-1};
+    bool sectionsPending = false; // compile thread
+    std::atomic<float> extGain{1.0f};
+    std::atomic<float> levelGain{1.0f};
+
+    // Audio side.
+    QuadBiquad filter;
+    float appliedExtGain = 1.0f;
+    float appliedLevel = 1.0f;
+    bool running = false;
+};

@@ -1,0 +1,342 @@
+#include "RedIzuzir.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <exception>
+#include <istream>
+#include <streambuf>
+#include <string>
+
+#include "AudioProcessor.h"
+#include "BiquadCoefficients.h"
+#include "BlockNodes.h"
+#include "Frame.h"
+#include "Log.h"
+#include "NeuralModel.h"
+#include "NodeFloat.h"
+#include "NodeList.h"
+#include "NodeOnOff.h"
+#include "NodeParList.h"
+#include "Shims.h"
+
+namespace {
+
+const char* const TAG = "RedIzuzir";
+
+std::atomic<int> playersBuilt{0};
+std::atomic<bool> workerThreads{true};
+
+// A frame lasts 333 us and the worker's block far less; a worker that stays inside a slot this long is
+// stalled, and the compile thread tries again in a later pass.
+const uint32_t kLeavePollUs = 100;
+const uint32_t kLeaveWaitUs = 20000;
+const uint32_t kStopWaitUs = 5000000;
+
+// Reads a slot's text in place.
+class TextBuffer : public std::streambuf {
+public:
+    explicit TextBuffer(const std::vector<uint8_t>& text) {
+        char* begin = const_cast<char*>(reinterpret_cast<const char*>(text.data()));
+        setg(begin, begin, begin + text.size());
+    }
+};
+
+float decibelsToGain(float db) { return std::pow(10.0f, db / 20.0f); }
+
+// A finite gain, or unity: a model file's level metadata must not silence or blow up the path.
+float adjustmentGain(float db) {
+    const float gain = decibelsToGain(db);
+    return std::isfinite(gain) ? gain : 1.0f;
+}
+
+float toneKnobDb(const NodeFloat* knob) {
+    const float centre = RedIzuzir::kToneKnobMax / 2.0f;
+    return (knob->getValue() - centre) / centre * RedIzuzir::kToneRangeDb;
+}
+
+}
+
+RedIzuzir::RedIzuzir(Node* folder, Node* root, NodePreset* preset, const char* listKey, const char* label)
+    : RedIzuzir(folder, root, preset, listKey, label, false) {}
+
+RedIzuzir::RedIzuzir(Node* folder, Node* root, NodePreset*, const char* listKey, const char* label,
+                     bool copyLeftToRightWhenBypassed)
+    : AudioBlock("RedIzuzir", folder, exec, kFront),
+      copyLeftToRight(copyLeftToRightWhenBypassed),
+      playerIndex(playersBuilt.fetch_add(1)) {
+    onOff = BlockNodes::onOff(folder);
+    list = new NodeList(root, listKey, label, kItemType, kSlotSize, kSlotCount, kChunkSize, true);
+    selector = new NodeParList(folder, "model", "Model", "", list);
+    selector->setOnChange(AudioProcessor::debounce);
+    gain = BlockNodes::parameter(folder, "gain", "Gain", kMinGainDb, kMaxGainDb, 0.0f, "dB", 1);
+    const float centre = kToneKnobMax / 2.0f;
+    low = BlockNodes::parameter(folder, "low", "Low", 0.0f, kToneKnobMax, centre, "", 1);
+    mid = BlockNodes::parameter(folder, "mid", "Mid", 0.0f, kToneKnobMax, centre, "", 1);
+    treble = BlockNodes::parameter(folder, "treble", "Treble", 0.0f, kToneKnobMax, centre, "", 1);
+
+    for (int i = 0; i < kSlotCount; ++i) loadModel(i);
+    updateKnobs();
+    if (workerThreads.load()) startWorker();
+}
+
+RedIzuzir::~RedIzuzir() {
+    if (!workerRunning.load(std::memory_order_acquire)) return;
+    stopping.store(true, std::memory_order_release);
+    wake.post();
+    for (uint32_t waited = 0; workerRunning.load(std::memory_order_acquire); waited += 1000) {
+        if (waited >= kStopWaitUs) {
+            // Freeing the models under a running worker would be worse than stopping here.
+            LOGE(TAG, "NAM player %d does not stop\n", playerIndex);
+            std::abort();
+        }
+        vTaskDelay(1000);
+    }
+}
+
+void RedIzuzir::setWorkerThreads(bool start) { workerThreads.store(start); }
+
+void RedIzuzir::startWorker() {
+    workerRunning.store(true, std::memory_order_release);
+    const int core = 2 + playerIndex % 2;
+    if (!xTaskCreatePinnedToCore(playerThread, "NAM player", 16384, this, kWorkerPriority, nullptr, core)) {
+        workerRunning.store(false, std::memory_order_release);
+        LOGE(TAG, "NAM player %d did not start\n", playerIndex);
+    }
+}
+
+// ---- Models (the thread that builds the player, then the compile thread) ----
+
+std::unique_ptr<RuveroRidev::NeuralModel> RedIzuzir::buildModel(int i, const std::vector<uint8_t>& text) const {
+    if (text.empty()) return nullptr;
+    try {
+        TextBuffer buffer(text);
+        std::istream stream(&buffer);
+        const std::string name = list->getPath() + "[" + std::to_string(i) + "]";
+        std::unique_ptr<RuveroRidev::NeuralModel> model = RuveroRidev::NeuralModel::CreateFromStream(stream, name);
+        if (model) model->Prewarm();
+        return model;
+    } catch (const std::exception&) {
+        LOGE(TAG, "Error parsing nam file\n");
+        return nullptr;
+    }
+}
+
+void RedIzuzir::loadModel(int i) {
+    const NodeListElement element = list->elementAt(i);
+    seenVersion[size_t(i)] = element.version;
+    std::unique_ptr<RuveroRidev::NeuralModel> model = buildModel(i, *element.data);
+    installModel(i, model);
+}
+
+bool RedIzuzir::waitUntilPlayerLeaves(int i) const {
+    for (uint32_t waited = 0; playing.load(std::memory_order_seq_cst) == i; waited += kLeavePollUs) {
+        if (waited >= kLeaveWaitUs) return false;
+        vTaskDelay(kLeavePollUs);
+    }
+    return true;
+}
+
+bool RedIzuzir::installModel(int i, std::unique_ptr<RuveroRidev::NeuralModel>& model) {
+    Slot& slot = slots[size_t(i)];
+    slot.dirty.store(true, std::memory_order_seq_cst);
+    if (!waitUntilPlayerLeaves(i)) return false;
+    std::swap(slot.model, model);
+    ++slot.generation;
+    slot.inputGain = slot.model ? adjustmentGain(slot.model->GetRecommendedInputDBAdjustment()) : 1.0f;
+    slot.outputGain = slot.model ? adjustmentGain(slot.model->GetRecommendedOutputDBAdjustment()) : 1.0f;
+    slot.loaded.store(true, std::memory_order_release);
+    slot.dirty.store(false, std::memory_order_seq_cst);
+    model.reset(); // the old model, which the worker can no longer reach
+    return true;
+}
+
+// ---- Compile thread ----
+
+bool RedIzuzir::compile() {
+    enabled.latch(onOff->isOn() ? 1 : 0);
+    scanSlots();
+    installStaged();
+    followSelection();
+    updateKnobs();
+    return false;
+}
+
+void RedIzuzir::scanSlots() {
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (list->versionAt(i) == seenVersion[size_t(i)]) continue;
+        // Built now, while the old model keeps playing; only the swap waits for the fade.
+        const NodeListElement element = list->elementAt(i);
+        seenVersion[size_t(i)] = element.version;
+        Staged& next = staged[size_t(i)];
+        next.model = buildModel(i, *element.data);
+        next.ready = true;
+    }
+}
+
+void RedIzuzir::installStaged() {
+    const int playingSlot = selected.load(std::memory_order_relaxed);
+    for (int i = 0; i < kSlotCount; ++i) {
+        Staged& next = staged[size_t(i)];
+        if (!next.ready) continue;
+        // The slot being heard changes only while the output is faded out.
+        if (i == playingSlot && !AudioProcessor::isSilentPass()) {
+            AudioProcessor::requestFade();
+            continue;
+        }
+        if (installModel(i, next.model)) {
+            next.ready = false;
+        } else if (i == playingSlot) {
+            AudioProcessor::requestFade();
+        }
+    }
+}
+
+void RedIzuzir::followSelection() {
+    const int wanted = selector->getIndex();
+    if (wanted == selected.load(std::memory_order_relaxed)) return;
+    if (!AudioProcessor::isSilentPass()) {
+        AudioProcessor::requestFade();
+        return;
+    }
+    if (wanted >= 0 && wanted < kSlotCount) {
+        Slot& slot = slots[size_t(wanted)];
+        if (slot.loaded.load(std::memory_order_acquire) && slot.model) {
+            // The worker plays only the selected slot, so it is inside this one only if it was selected a
+            // moment ago and the worker is stalled: then the switch waits for another fade.
+            if (!waitUntilPlayerLeaves(wanted)) {
+                AudioProcessor::requestFade();
+                return;
+            }
+            // The model starts from silence, not from whatever it last played.
+            slot.model->Prewarm();
+        }
+    }
+    selected.store(wanted, std::memory_order_release);
+}
+
+void RedIzuzir::updateKnobs() {
+    driveGain.store(decibelsToGain(gain->getValue()), std::memory_order_relaxed);
+    const float wanted[3] = {toneKnobDb(low), toneKnobDb(mid), toneKnobDb(treble)};
+    if (wanted[0] == toneDb[0] && wanted[1] == toneDb[1] && wanted[2] == toneDb[2]) return;
+    // Flat bands are left out of the cascade, so a flat tone stack is an exact pass.
+    BiquadCoefficients sections[3];
+    int count = 0;
+    if (wanted[0] != 0.0f)
+        sections[count++] = BiquadCoefficients::lowShelf(Frame::kSampleRate, kLowHz, 0.7071f, wanted[0]);
+    if (wanted[1] != 0.0f)
+        sections[count++] = BiquadCoefficients::peaking(Frame::kSampleRate, kMidHz, kMidQ, wanted[1]);
+    if (wanted[2] != 0.0f)
+        sections[count++] = BiquadCoefficients::highShelf(Frame::kSampleRate, kTrebleHz, 0.7071f, wanted[2]);
+    // A refused hand-over leaves toneDb as it was, so the next pass tries again.
+    if (!toneStack.setSections(sections, count)) return;
+    for (int band = 0; band < 3; ++band) toneDb[band] = wanted[band];
+}
+
+// ---- Audio thread ----
+
+bool RedIzuzir::exec(void* block, float (*frame)[16]) {
+    RedIzuzir* player = self<RedIzuzir>(block);
+    if (!player->enabled.get()) {
+        player->running = false;
+        if (player->copyLeftToRight) Frame::copy(frame[1], frame[0]);
+        return false;
+    }
+    if (!player->running) {
+        player->running = true;
+        player->outputReady = false; // what the worker made before the bypass is stale
+        player->restartPending = true;
+    }
+    if (player->handover.load(std::memory_order_acquire) != kIdle) {
+        Frame::clear(frame[0]);
+        Frame::clear(frame[1]);
+        return false;
+    }
+    alignas(64) float result[16];
+    if (player->outputReady) {
+        Frame::copy(result, player->output);
+    } else {
+        Frame::clear(result);
+    }
+    Frame::copy(player->input, frame[0]);
+    player->restart = player->restartPending;
+    player->restartPending = false;
+    player->handover.store(kPosted, std::memory_order_release);
+    if (player->workerRunning.load(std::memory_order_relaxed)) player->wake.post();
+    player->outputReady = true;
+    Frame::copy(frame[0], result);
+    Frame::copy(frame[1], result);
+    return false;
+}
+
+// ---- Worker ----
+
+void RedIzuzir::playerThread(void* argument) {
+    RedIzuzir* player = static_cast<RedIzuzir*>(argument);
+    AudioProcessor::enableFlushToZero();
+    for (;;) {
+        player->wake.wait();
+        if (player->stopping.load(std::memory_order_acquire)) break;
+        player->playerStep();
+    }
+    // The last touch of the player: its destructor waits for this.
+    player->workerRunning.store(false, std::memory_order_release);
+}
+
+bool RedIzuzir::isPlayerBusy() const { return handover.load(std::memory_order_acquire) != kIdle; }
+
+bool RedIzuzir::playerStep() {
+    int posted = kPosted;
+    if (!handover.compare_exchange_strong(posted, kProcessing, std::memory_order_acquire)) return false;
+    processBlock();
+    handover.store(kIdle, std::memory_order_release);
+    return true;
+}
+
+void RedIzuzir::processBlock() {
+    alignas(64) float samples[16];
+    Frame::copy(samples, input);
+    Frame::sanitize(samples);
+    if (restart) {
+        // Switched on again: the tone stack's memories belong to audio from before the bypass.
+        toneStack.reset();
+        lastSlot = -1;
+    }
+    const int slotIndex = selected.load(std::memory_order_acquire);
+    const bool valid = slotIndex >= 0 && slotIndex < kSlotCount;
+    playing.store(valid ? slotIndex : -1, std::memory_order_seq_cst);
+    if (!valid) {
+        lastSlot = -1;
+        Frame::copy(output, samples);
+    } else {
+        Slot& slot = slots[size_t(slotIndex)];
+        if (slot.dirty.load(std::memory_order_seq_cst)) {
+            // Its model is being replaced, under a fade: nothing to play for this block.
+            lastSlot = -1;
+            Frame::clear(output);
+        } else if (slot.loaded.load(std::memory_order_acquire) && slot.model) {
+            runModel(slot, slotIndex, samples);
+        } else {
+            lastSlot = -1;
+            Frame::copy(output, samples);
+        }
+    }
+    playing.store(-1, std::memory_order_release);
+}
+
+void RedIzuzir::runModel(Slot& slot, int slotIndex, float* samples) {
+    const float drive = driveGain.load(std::memory_order_relaxed) * slot.inputGain;
+    // A knob change glides across the block; a model that has just come in starts at its own level.
+    if (slotIndex != lastSlot || slot.generation != lastGeneration) {
+        lastSlot = slotIndex;
+        lastGeneration = slot.generation;
+        appliedDrive = drive;
+    }
+    Frame::rampGain(samples, appliedDrive, drive);
+    appliedDrive = drive;
+    slot.model->Process(samples, output, Frame::kSamples);
+    // A non-finite sample would have come from the model's own state; it is cleared so the next block
+    // plays again instead of staying silent.
+    if (Frame::sanitize(output) > 0) slot.model->Prewarm();
+    Frame::gain(output, slot.outputGain);
+    toneStack.processCascade(output, Frame::kSamples);
+}

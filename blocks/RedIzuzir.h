@@ -1,0 +1,185 @@
+#pragma once
+// The neural amp-model player: one guitar channel through a neural amp model chosen from a list of model
+// slots, with an input drive, the model's own level adjustments and a three-band tone stack after the model.
+//
+// The model runs on the block's own worker thread ("NAM player", real-time priority 59, on a core of its
+// own), so the two players of the chain and the rest of the chain share the frame time on separate cores.
+// The audio thread's process function only hands frames over: it gives the worker the frame's channel 0,
+// takes the result the worker produced for the previous frame and wakes the worker with a semaphore post.
+// It never waits and never locks; the price is one frame of latency per player. A worker that has not
+// finished the previous frame by the next one (late) costs a silent frame, and that frame's input is dropped.
+// The result goes to both channels, so the stages after it get the guitar on both sides.
+//
+// Model slots: every filled slot of the list holds a model file's JSON text. The models are built when the
+// player is built and, afterwards, on the compile thread whenever a slot's version changes; the audio side
+// never parses or allocates. A slot whose text is empty, or whose file cannot be read as a model, holds no
+// model, and playing it passes the guitar through unchanged. A new model for the slot being played is built
+// while the old one keeps playing and swapped in while the output is faded out, so an upload costs one fade
+// and no more.
+//
+// Hand-over of models between the compile thread and the worker, per slot: `dirty` (the compile thread is
+// about to replace the slot's model) and `loaded` (the slot's model, or its lack of one, is ready to play).
+// The worker plays only the selected slot, only while it is loaded and not dirty, and publishes the index of
+// the slot it is inside during each block (`playing`). The compile thread marks a slot dirty before it
+// replaces its model and replaces it only once the worker is not inside that slot; both sides use
+// sequentially consistent operations on `dirty` and `playing`, so either the worker sees the slot dirty or
+// the compile thread sees the worker inside it.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "AudioBlock.h"
+#include "QuadBiquad.h"
+#include "Semaphore.h"
+#include "StructuralValue.h"
+
+class Node;
+class NodeFloat;
+class NodeList;
+class NodeOnOff;
+class NodeParList;
+class NodePreset;
+
+namespace RuveroRidev {
+class NeuralModel;
+}
+
+class RedIzuzir : public AudioBlock {
+public:
+    static constexpr int kSlotCount = 50;
+    // A <16, 8> model file is about 300 kB of compact JSON and about 410 kB indented.
+    static constexpr int kSlotSize = 1 << 20;
+    static constexpr int kChunkSize = 4096;
+    static constexpr const char* kItemType = "nam";
+    static constexpr int kWorkerPriority = 59;
+
+    // Drive into the model, in dB.
+    static constexpr float kMinGainDb = -20.0f;
+    static constexpr float kMaxGainDb = 20.0f;
+    // Tone knobs run 0..10 with 5 flat; the ends cut or boost by kToneRangeDb.
+    static constexpr float kToneKnobMax = 10.0f;
+    static constexpr float kToneRangeDb = 12.0f;
+    static constexpr float kLowHz = 150.0f;
+    static constexpr float kMidHz = 650.0f;
+    static constexpr float kMidQ = 0.7f;
+    static constexpr float kTrebleHz = 2500.0f;
+
+    // Registers at the front of the ring; the model list of kSlotCount slots goes under root with the key
+    // listKey and the display name label. Builds the model of every filled slot, then starts the worker.
+    // The players' parameters, the model choice included, are saved with the presets like every block's, so
+    // the preset node needs nothing of its own here. When copyLeftToRightWhenBypassed is set, a bypassed
+    // player copies channel 0 onto channel 1, as a running one does with its result; otherwise a bypassed
+    // player leaves the frame untouched.
+    RedIzuzir(Node* folder, Node* root, NodePreset* preset, const char* listKey, const char* label,
+              bool copyLeftToRightWhenBypassed);
+    RedIzuzir(Node* folder, Node* root, NodePreset* preset, const char* listKey, const char* label);
+    // Stops the worker before the models go. Not for use while the audio thread runs.
+    ~RedIzuzir() override;
+
+    NodeOnOff* getOnOff() const { return onOff; }
+    NodeList* getList() const { return list; }
+    NodeParList* getSelector() const { return selector; }
+    NodeFloat* getGain() const { return gain; }
+    NodeFloat* getLow() const { return low; }
+    NodeFloat* getMid() const { return mid; }
+    NodeFloat* getTreble() const { return treble; }
+    // 0 for the first player built, 1 for the second, and so on; the worker's core follows it.
+    int getPlayerIndex() const { return playerIndex; }
+
+    // Players built after setWorkerThreads(false) start no worker: their owner calls playerStep() after each
+    // frame instead (tests, which need the result of every frame deterministically). Default true.
+    static void setWorkerThreads(bool start);
+    // Runs the block that the last process call handed over, on the calling thread; false when none is
+    // waiting. This is the worker's whole work per frame.
+    bool playerStep();
+    // True from a hand-over until the worker has finished that block.
+    bool isPlayerBusy() const;
+    // The slot whose model the worker plays (the selection taken over by the last silent compile pass);
+    // -1 for none.
+    int getSelectedSlot() const { return selected.load(std::memory_order_acquire); }
+
+    bool compile() override;
+    static bool exec(void* block, float (*frame)[16]);
+
+private:
+    enum Handover : int { kIdle, kPosted, kProcessing };
+
+    struct Slot {
+        // Written by the compile thread while the worker stays out of the slot (see the header comment).
+        std::unique_ptr<RuveroRidev::NeuralModel> model;
+        float inputGain = 1.0f;  // the model's recommended input adjustment, linear
+        float outputGain = 1.0f; // the model's recommended output adjustment, linear
+        uint32_t generation = 0; // counts the models swapped in, so the worker notices a new one
+        std::atomic<bool> dirty{false};
+        std::atomic<bool> loaded{false};
+    };
+    // A model built for a slot and waiting to be swapped in. Compile thread only.
+    struct Staged {
+        bool ready = false;
+        std::unique_ptr<RuveroRidev::NeuralModel> model;
+    };
+
+    // Builds slot i's model from its text and swaps it in (start-up, before the worker runs).
+    void loadModel(int i);
+    // The prewarmed model of slot i's text; null for an empty slot or a file that is not a model.
+    std::unique_ptr<RuveroRidev::NeuralModel> buildModel(int i, const std::vector<uint8_t>& text) const;
+    // Replaces slot i's model once the worker is not inside the slot; false (slot left dirty) when the
+    // worker stayed inside it for the whole bounded wait.
+    bool installModel(int i, std::unique_ptr<RuveroRidev::NeuralModel>& model);
+    bool waitUntilPlayerLeaves(int i) const;
+    // Compile passes: new slot texts, then their swap, then the selection, then the knobs.
+    void scanSlots();
+    void installStaged();
+    void followSelection();
+    void updateKnobs();
+    void startWorker();
+
+    static void playerThread(void* player);
+    void processBlock();
+    void runModel(Slot& slot, int slotIndex, float* samples);
+
+    NodeOnOff* onOff;
+    NodeList* list;
+    NodeParList* selector;
+    NodeFloat* gain;
+    NodeFloat* low;
+    NodeFloat* mid;
+    NodeFloat* treble;
+    const bool copyLeftToRight;
+    const int playerIndex;
+    StructuralValue enabled{0};
+
+    std::array<Slot, kSlotCount> slots;
+    std::atomic<int> selected{-1};
+    std::atomic<int> playing{-1};
+    std::atomic<float> driveGain{1.0f};
+
+    // Compile side.
+    std::array<uint32_t, kSlotCount> seenVersion{};
+    std::array<Staged, kSlotCount> staged;
+    float toneDb[3] = {0.0f, 0.0f, 0.0f};
+
+    // Hand-over between the audio thread and the worker: the audio side writes `input` and `restart` and
+    // reads `output` only while `handover` is kIdle; the worker owns them from kPosted until it stores
+    // kIdle again.
+    alignas(64) float input[16] = {};
+    alignas(64) float output[16] = {};
+    bool restart = false; // the block follows a bypass
+    std::atomic<int> handover{kIdle};
+    // Audio side.
+    bool running = false;
+    bool outputReady = false;
+    bool restartPending = false;
+
+    // Worker side.
+    QuadBiquad toneStack;
+    float appliedDrive = 1.0f;
+    int lastSlot = -1;
+    uint32_t lastGeneration = 0;
+
+    Semaphore wake;
+    std::atomic<bool> workerRunning{false};
+    std::atomic<bool> stopping{false};
+};

@@ -1,0 +1,119 @@
+#include "ReverbFDN.h"
+
+#include <cmath>
+#include <numbers>
+
+#include "BlockNodes.h"
+#include "Frame.h"
+#include "NodeFloat.h"
+#include "NodeOnOff.h"
+
+namespace {
+
+const float kRate = Frame::kSampleRate;
+const int kDiffuserLengths[ReverbFDN::kDiffusers] = {142, 107, 379, 277};
+const float kDiffuserGain = 0.7f;
+// Damping sweeps the loop's low pass from open down to 1.5 kHz.
+const float kDampedHz = 1500.0f;
+const float kOpenHz = 18000.0f;
+
+// In-place 8-point Walsh-Hadamard transform scaled by 1/sqrt(8): orthogonal and its own inverse.
+void hadamard(float* v) {
+    for (int width = 1; width < ReverbFDN::kLines; width *= 2) {
+        for (int start = 0; start < ReverbFDN::kLines; start += 2 * width) {
+            for (int i = start; i < start + width; ++i) {
+                const float a = v[i], b = v[i + width];
+                v[i] = a + b;
+                v[i + width] = a - b;
+            }
+        }
+    }
+    const float scale = 0.35355339f; // 1 / sqrt(8)
+    for (int i = 0; i < ReverbFDN::kLines; ++i) v[i] *= scale;
+}
+
+}
+
+const int ReverbFDN::kLineLengths[kLines] = {1009, 1193, 1427, 1663, 1973, 2207, 2591, 2917};
+
+ReverbFDN::ReverbFDN(Node* folder) : AudioBlock("ReverbFDN", folder, exec, kBack) {
+    onOff = BlockNodes::onOff(folder);
+    decay = BlockNodes::parameter(folder, "decay", "Decay", 0.3f, 10.0f, 2.0f, "s", 1);
+    preDelay = BlockNodes::parameter(folder, "pre", "Pre-delay", 0.0f, kLongestPreDelayMs, 20.0f, "ms", 0);
+    damping = BlockNodes::parameter(folder, "damp", "Damping", 0.0f, 100.0f, 40.0f, "%", 0);
+    level = BlockNodes::parameter(folder, "level", "Level", 0.0f, 100.0f, 30.0f, "%", 0);
+    preDelayLine.configure(int(kLongestPreDelayMs * 0.001f * kRate) + 2);
+    for (int i = 0; i < kDiffusers; ++i) diffusers[i].configure(kDiffuserLengths[i], kDiffuserGain);
+    for (int i = 0; i < kLines; ++i) {
+        lines[i].configure(kLineLengths[i]);
+        lineGains[i].store(0.0f, std::memory_order_relaxed);
+    }
+}
+
+bool ReverbFDN::compile() {
+    enabled.latch(onOff->isOn() ? 1 : 0);
+    // Each pass through line i lasts its length: -60 dB over the decay time is 10^(-3 length / (T fs)).
+    const double seconds = decay->getValue();
+    for (int i = 0; i < kLines; ++i) {
+        lineGains[i].store(float(std::pow(10.0, -3.0 * kLineLengths[i] / (seconds * kRate))),
+                           std::memory_order_relaxed);
+    }
+    const float amount = damping->getValue() / 100.0f;
+    const double cutoff = kOpenHz * std::pow(kDampedHz / kOpenHz, amount);
+    dampingCoefficient.store(amount <= 0.0f ? 1.0f : float(1.0 - std::exp(-2.0 * std::numbers::pi * cutoff / kRate)),
+                             std::memory_order_relaxed);
+    preDelaySamples.store(std::fmax(0.0f, preDelay->getValue() * 0.001f * kRate), std::memory_order_relaxed);
+    wetGain.store(level->getValue() / 100.0f, std::memory_order_relaxed);
+    return false;
+}
+
+void ReverbFDN::clear() {
+    preDelayLine.reset();
+    for (SchroederAllPass& diffuser : diffusers) diffuser.reset();
+    for (DelayLine& line : lines) line.reset();
+    for (float& state : dampingState) state = 0.0f;
+}
+
+bool ReverbFDN::exec(void* block, float (*frame)[16]) {
+    ReverbFDN* reverb = self<ReverbFDN>(block);
+    if (!reverb->enabled.get()) {
+        reverb->running = false;
+        return false;
+    }
+    if (!reverb->running) {
+        // About 150 kB: small enough to clear within one frame, so an old tail never comes back.
+        reverb->running = true;
+        reverb->clear();
+    }
+    float gains[kLines];
+    for (int i = 0; i < kLines; ++i) gains[i] = reverb->lineGains[i].load(std::memory_order_relaxed);
+    const float damp = reverb->dampingCoefficient.load(std::memory_order_relaxed);
+    const float preDelay = reverb->preDelaySamples.load(std::memory_order_relaxed);
+    const float wetAmount = reverb->wetGain.load(std::memory_order_relaxed);
+    float damped[kLines];
+    for (int i = 0; i < kLines; ++i) damped[i] = reverb->dampingState[i];
+
+    for (int n = 0; n < Frame::kSamples; ++n) {
+        const float dryLeft = frame[0][n], dryRight = frame[1][n];
+        // Written first: a read of 1 is the sample just written, so the pre-delay can be zero.
+        reverb->preDelayLine.write(0.5f * (dryLeft + dryRight));
+        float input = reverb->preDelayLine.read(preDelay + 1.0f);
+        for (SchroederAllPass& diffuser : reverb->diffusers) input = diffuser.process(input);
+
+        float mixed[kLines];
+        for (int i = 0; i < kLines; ++i) {
+            const float delayed = reverb->lines[i].readInteger(kLineLengths[i]);
+            damped[i] = Frame::sanitizeState(damped[i] + damp * (delayed - damped[i]));
+            mixed[i] = gains[i] * damped[i];
+        }
+        const float wetLeft = 0.5f * (mixed[0] - mixed[2] + mixed[4] - mixed[6]);
+        const float wetRight = 0.5f * (mixed[1] - mixed[3] + mixed[5] - mixed[7]);
+        hadamard(mixed);
+        for (int i = 0; i < kLines; ++i) reverb->lines[i].write(mixed[i] + ((i & 1) ? -input : input));
+
+        frame[0][n] = dryLeft + wetAmount * wetLeft;
+        frame[1][n] = dryRight + wetAmount * wetRight;
+    }
+    for (int i = 0; i < kLines; ++i) reverb->dampingState[i] = damped[i];
+    return false;
+}

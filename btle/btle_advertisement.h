@@ -1,0 +1,51 @@
+// An LE advertisement exported as "org.bluez.LEAdvertisement1"; the adapter registers it with BlueZ.
+#pragma once
+
+#include "btle_types.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef enum {
+    BTLE_SC_1M = 0,
+    BTLE_SC_2M = 1,
+    BTLE_SC_CODED = 2,
+} btle_secondary_channel;
+
+btle_advertisement* btle_advertisement_create(void);
+void btle_advertisement_free(btle_advertisement* advertisement);
+
+void btle_advertisement_set_local_name(btle_advertisement* advertisement, const char* local_name);
+// service_uuids: array of char*, copied.
+void btle_advertisement_set_services(btle_advertisement* advertisement, const GPtrArray* service_uuids);
+void btle_advertisement_set_scan_response_services(btle_advertisement* advertisement,
+                                                   const GPtrArray* service_uuids);
+void btle_advertisement_set_service_data(btle_advertisement* advertisement, const char* service_uuid,
+                                         const GByteArray* byteArray);
+void btle_advertisement_set_scan_response_service_data(btle_advertisement* advertisement, const char* service_uuid,
+                                                       const GByteArray* byteArray);
+void btle_advertisement_set_manufacturer_data(btle_advertisement* advertisement, guint16 manufacturer_id,
+                                              const GByteArray* byteArray);
+void btle_advertisement_set_scan_response_manufacturer_data(btle_advertisement* advertisement,
+                                                            guint16 manufacturer_id, const GByteArray* byteArray);
+void btle_advertisement_set_interval(btle_advertisement* advertisement, guint32 min, guint32 max);
+void btle_advertisement_set_appearance(btle_advertisement* advertisement, guint16 appearance);
+void btle_advertisement_set_general_discoverable(btle_advertisement* advertisement, gboolean discoverable);
+void btle_advertisement_set_tx_power(btle_advertisement* advertisement, gint16 tx_power);
+void btle_advertisement_set_secondary_channel(btle_advertisement* advertisement,
+                                              btle_secondary_channel secondary_channel);
+void btle_advertisement_set_rsi(btle_advertisement* advertisement);
+
+const char* btle_advertisement_get_path(const btle_advertisement* advertisement);
+const char* btle_advertisement_get_local_name(const btle_advertisement* advertisement);
+guint16 btle_advertisement_get_appearance(const btle_advertisement* advertisement);
+gint16 btle_advertisement_get_tx_power(const btle_advertisement* advertisement);
+btle_secondary_channel btle_advertisement_get_secondary_channel(const btle_advertisement* advertisement);
+
+void btle_advertisement_register(btle_advertisement* advertisement, btle_adapter* adapter);
+void btle_advertisement_unregister(btle_advertisement* advertisement, btle_adapter* adapter);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,148 @@
+#include "btle_local_descriptor.h"
+
+#include "btle_local_characteristic.h"
+#include "btle_logger.h"
+#include "btle_utility.h"
+
+#include <cerrno>
+
+namespace {
+const char* const TAG = "Application";
+
+const char* const descriptorXml =
+    "<node name='/'>"
+    "  <interface name='org.bluez.GattDescriptor1'>"
+    "    <method name='ReadValue'>"
+    "      <arg type='a{sv}' name='options' direction='in'/>"
+    "      <arg type='ay' name='value' direction='out'/>"
+    "    </method>"
+    "    <method name='WriteValue'>"
+    "      <arg type='ay' name='value' direction='in'/>"
+    "      <arg type='a{sv}' name='options' direction='in'/>"
+    "    </method>"
+    "  </interface>"
+    "  <interface name='org.freedesktop.DBus.Properties'>"
+    "    <property type='s' name='UUID' access='read'/>"
+    "    <property type='o' name='Characteristic' access='read'/>"
+    "    <property type='ay' name='Value' access='readwrite'/>"
+    "    <property type='as' name='Flags' access='read'/>"
+    "  </interface>"
+    "</node>";
+
+void readValue(btle_local_descriptor* descriptor, GVariant* parameters, GDBusMethodInvocation* invocation) {
+    btle_application* application = descriptor->application;
+    GVariant* options = g_variant_get_child_value(parameters, 0);
+    btle_value_options readOptions{};
+    parse_read_options(options, &readOptions);
+    g_variant_unref(options);
+    const char* error = nullptr;
+    if (application->read_desc_cb != nullptr)
+        error = application->read_desc_cb(application, readOptions.device, descriptor->service_uuid,
+                                          descriptor->char_uuid, descriptor->uuid);
+    read_options_free(&readOptions);
+    if (error != nullptr) {
+        g_dbus_method_invocation_return_dbus_error(invocation, error, "read descriptor error");
+    } else if (descriptor->value == nullptr) {
+        g_dbus_method_invocation_return_dbus_error(invocation, "org.bluez.Error.Failed", "no value for descriptor");
+    } else {
+        GVariant* value = btle_local_value_variant(descriptor->value);
+        g_dbus_method_invocation_return_value(invocation, g_variant_new_tuple(&value, 1));
+    }
+}
+
+void writeValue(btle_local_descriptor* descriptor, GVariant* parameters, GDBusMethodInvocation* invocation) {
+    btle_application* application = descriptor->application;
+    g_assert(g_str_equal(g_variant_get_type_string(parameters), "(aya{sv})"));
+    GVariant* valueVariant = g_variant_get_child_value(parameters, 0);
+    GVariant* options = g_variant_get_child_value(parameters, 1);
+    GByteArray* bytes = g_variant_get_byte_array(valueVariant);
+    btle_value_options writeOptions{};
+    parse_write_options(options, &writeOptions);
+    const char* error = nullptr;
+    if (application->write_desc_cb != nullptr)
+        error = application->write_desc_cb(application, writeOptions.device, descriptor->service_uuid,
+                                           descriptor->char_uuid, descriptor->uuid, bytes);
+    if (error != nullptr) {
+        g_dbus_method_invocation_return_dbus_error(invocation, error, "write error");
+    } else {
+        btle_descriptor_set_value(descriptor, bytes);
+        g_dbus_method_invocation_return_value(invocation, nullptr);
+    }
+    write_options_free(&writeOptions);
+    g_byte_array_free(bytes, FALSE);
+    g_variant_unref(options);
+    g_variant_unref(valueVariant);
+}
+
+void descriptorMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+                          GVariant* parameters, GDBusMethodInvocation* invocation, gpointer userData) {
+    auto* localDescriptor = static_cast<btle_local_descriptor*>(userData);
+    g_assert(localDescriptor != NULL);
+    if (g_str_equal(method, "ReadValue"))
+        readValue(localDescriptor, parameters, invocation);
+    else if (g_str_equal(method, "WriteValue"))
+        writeValue(localDescriptor, parameters, invocation);
+}
+
+const GDBusInterfaceVTable descriptorVTable = {descriptorMethodCall, nullptr, nullptr, {nullptr}};
+}
+
+btle_local_descriptor* btle_local_desc_create(btle_application* application, const char* service_uuid,
+                                              const char* char_uuid, const char* char_path, const char* uuid,
+                                              guint index, guint permissions) {
+    g_assert(application != NULL);
+    auto* descriptor = g_new0(btle_local_descriptor, 1);
+    descriptor->path = g_strdup_printf("%s/desc%u", char_path, index);
+    descriptor->char_path = g_strdup(char_path);
+    descriptor->uuid = g_strdup(uuid);
+    descriptor->char_uuid = g_strdup(char_uuid);
+    descriptor->service_uuid = g_strdup(service_uuid);
+    descriptor->flags = flags_to_string_list(permissions);
+    descriptor->application = application;
+    return descriptor;
+}
+
+int btle_local_desc_register(btle_local_descriptor* descriptor) {
+    g_assert(descriptor != NULL);
+    GError* error = nullptr;
+    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(descriptorXml, &error);
+    if (info == nullptr) {
+        log_debug(TAG, "Unable to create descriptor node: %s\n", error != nullptr ? error->message : "unknown");
+        g_clear_error(&error);
+        return EINVAL;
+    }
+    descriptor->registration_id =
+        g_dbus_connection_register_object(descriptor->application->connection, descriptor->path,
+                                          info->interfaces[0], &descriptorVTable, descriptor, nullptr, &error);
+    g_dbus_node_info_unref(info);
+    if (descriptor->registration_id == 0) {
+        log_debug(TAG, "failed to publish local descriptor: %s", error != nullptr ? error->message : "unknown");
+        g_clear_error(&error);
+        return EINVAL;
+    }
+    log_debug(TAG, "successfully published local descriptor %s", descriptor->uuid);
+    return 0;
+}
+
+void btle_local_desc_free(btle_local_descriptor* descriptor) {
+    g_assert(descriptor != NULL);
+    log_debug(TAG, "freeing descriptor %s", descriptor->path);
+    if (descriptor->registration_id != 0)
+        g_dbus_connection_unregister_object(descriptor->application->connection, descriptor->registration_id);
+    if (descriptor->value != nullptr) g_byte_array_free(descriptor->value, TRUE);
+    g_list_free(descriptor->flags);
+    g_free(descriptor->path);
+    g_free(descriptor->char_path);
+    g_free(descriptor->uuid);
+    g_free(descriptor->char_uuid);
+    g_free(descriptor->service_uuid);
+    g_free(descriptor);
+}
+
+void btle_descriptor_set_value(btle_local_descriptor* descriptor, const GByteArray* byteArray) {
+    g_assert(descriptor != NULL);
+    g_assert(byteArray != NULL);
+    if (descriptor->value != nullptr) g_byte_array_free(descriptor->value, TRUE);
+    descriptor->value = g_byte_array_sized_new(byteArray->len);
+    g_byte_array_append(descriptor->value, byteArray->data, byteArray->len);
+}

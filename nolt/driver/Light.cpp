@@ -1,0 +1,127 @@
+#include "Light.h"
+
+#include "AudioProcessor.h"
+#include "IOArray.h"
+#include "NodeColor.h"
+#include "NodeEnum.h"
+#include "NodeOnOff.h"
+#include "Shims.h"
+#include "Storage.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace {
+constexpr int64_t kBlinkMicros = 200000;
+constexpr int kWarningColor = 0xFF0000;
+
+std::atomic<bool> initialized{false};
+std::atomic<bool> enabled{true};
+std::atomic<NodeColor*> color{nullptr};
+std::atomic<NodeEnum*> status{nullptr};
+int rgb = 0;
+
+// The texts may be set from any thread while tasks reads them.
+std::mutex textMutex;
+std::string defaultColor = "FF8A00";
+std::string tempColor;
+
+// 0xRRGGBB for exactly six hexadecimal digits, else -1.
+int parseColor(const std::string& text) {
+    if (text.size() != 6) return -1;
+    int value = 0;
+    for (char digit : text) {
+        int nibble;
+        if (digit >= '0' && digit <= '9') {
+            nibble = digit - '0';
+        } else if (digit >= 'a' && digit <= 'f') {
+            nibble = digit - 'a' + 10;
+        } else if (digit >= 'A' && digit <= 'F') {
+            nibble = digit - 'A' + 10;
+        } else {
+            return -1;
+        }
+        value = value * 16 + nibble;
+    }
+    return value;
+}
+
+// The blink flag toggles every 200 ms of the clock, counted from the first call.
+bool blinkPhase(int64_t now) {
+    static bool started = false;
+    static bool lit = false;
+    static int64_t toggledAt = 0;
+    if (!started) {
+        started = true;
+        toggledAt = now;
+    }
+    if (now - toggledAt > kBlinkMicros) {
+        toggledAt = now;
+        lit = !lit;
+    }
+    return lit;
+}
+}
+
+void Light::initialize(Node* parent) {
+    if (initialized.load()) return;
+    std::string initial;
+    {
+        std::lock_guard<std::mutex> lock(textMutex);
+        initial = defaultColor;
+    }
+    auto* item = new NodeColor(parent, "color", "Color", initial);
+    Storage::addItem(item);
+    color.store(item);
+    initialized.store(true);
+}
+
+void Light::setStatus(NodeEnum* s) { status.store(s); }
+
+void Light::enable() { enabled.store(true); }
+
+void Light::disable() { enabled.store(false); }
+
+void Light::setDefaultColor(std::string c) {
+    std::lock_guard<std::mutex> lock(textMutex);
+    defaultColor = std::move(c);
+}
+
+void Light::forceColor(std::string c) {
+    if (!initialized.load()) return;
+    color.load()->setValue(std::move(c));
+    std::lock_guard<std::mutex> lock(textMutex);
+    tempColor.clear();
+}
+
+void Light::setTempColor(std::string c) {
+    std::lock_guard<std::mutex> lock(textMutex);
+    tempColor = parseColor(c) >= 0 ? std::move(c) : std::string();
+}
+
+NodeColor* Light::colorNode() { return color.load(); }
+
+void Light::tasks() {
+    if (!initialized.load() || !enabled.load()) return;
+    const int stored = color.load()->getRGB();
+    rgb = stored < 0 ? 0 : stored;
+    int shown = rgb;
+    NodeEnum* onOff = status.load();
+    if (onOff && onOff->isValue(NodeOnOff::OFF)) shown = 0;
+    {
+        std::lock_guard<std::mutex> lock(textMutex);
+        const int temporary = parseColor(tempColor);
+        if (temporary >= 0) shown = temporary;
+    }
+    const bool lit = blinkPhase(esp_timer_get_time());
+    if (AudioProcessor::saturation()) shown = lit ? kWarningColor : 0;
+
+    IOArray::set_bit(kRedLine, 1);
+    IOArray::set_bit(kGreenLine, 1);
+    IOArray::set_bit(kBlueLine, 1);
+    const int depth = IOArray::get_max_pwm();
+    IOArray::set_pwm(kRedLine, depth * ((shown >> 16) & 0xFF) / 512);
+    IOArray::set_pwm(kGreenLine, depth * ((shown >> 8) & 0xFF) / 1024);
+    IOArray::set_pwm(kBlueLine, depth * (shown & 0xFF) / 1024);
+}

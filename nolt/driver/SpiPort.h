@@ -1,0 +1,21 @@
+#pragma once
+// The operating-system calls through which the input/output array reaches its SPI device. The spidev port
+// makes the real calls; a test installs a simulated shift-register chain in its place.
+#include <linux/spi/spidev.h>
+
+#include <cstdint>
+
+class SpiPort {
+public:
+    virtual ~SpiPort() = default;
+
+    // open(path, O_RDWR): a descriptor, or -1 with errno set.
+    virtual int open(const char* path) = 0;
+    // ioctl(fd, SPI_IOC_WR_MODE, &mode): 0, or -1 with errno set.
+    virtual int writeMode(int fd, uint8_t mode) = 0;
+    // ioctl(fd, SPI_IOC_RD_MODE, &mode): 0, or -1 with errno set.
+    virtual int readMode(int fd, uint8_t& mode) = 0;
+    // ioctl(fd, SPI_IOC_MESSAGE(1), &transfer): shifts transfer.len bytes out of tx_buf while shifting as
+    // many into rx_buf; the byte count, or -1 with errno set.
+    virtual int message(int fd, spi_ioc_transfer& transfer) = 0;
+};

@@ -1,0 +1,18 @@
+#include "Bluetooth.h"
+
+#include "BlePort.h"
+#include "Node.h"
+
+Bluetooth::Bluetooth(Node* root, Node* nameNode) : ComInterface(root), nameNode(nameNode) {}
+
+void Bluetooth::initialize() {
+    std::string name = nameNode != nullptr ? nameNode->toString() : "";
+    ble_start(name.c_str());
+}
+
+void Bluetooth::tasks() {
+    ble_supervisor();
+    std::string request = ble_get_rx();
+    if (request.empty()) return;
+    ble_set_tx(processRequest(std::move(request)));
+}

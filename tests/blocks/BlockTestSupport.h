@@ -1,0 +1,103 @@
+#pragma once
+// Shared helpers of the block tests: a fresh storage home, the compile passes that latch structural values,
+// and running a block's process function over whole signals.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "AudioProcessor.h"
+#include "Frame.h"
+#include "NodeItem.h"
+
+namespace blocktest {
+
+constexpr double kRate = 48000.0;
+
+// The test's own empty home, made by the test main.
+inline std::string freshHome() { return std::getenv("PEDAL_HOME"); }
+
+// Compile passes until every structural change is taken over. With no frame through the engine the
+// engine does not wait for silence, so a pending change latches in the next pass.
+inline void settle() {
+    for (int pass = 0; pass < 3; ++pass) AudioProcessor::compileStep();
+}
+
+// A root named after the running test. Trees are never deleted: Storage keeps the nodes it stores for the
+// whole run, as the product's tree lives for the whole run. The roots stay reachable from here.
+inline std::vector<Node*>* const keptRoots = new std::vector<Node*>();
+
+inline Node* testRoot() {
+    const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+    Node* root = new NodeItem(nullptr, name.c_str(), name.c_str(), "", "vfolder");
+    keptRoots->push_back(root);
+    return root;
+}
+
+inline NodeItem* folder(Node* parent, const char* key) { return new NodeItem(parent, key, key, "", "hfolder"); }
+
+struct Stereo {
+    std::vector<float> left, right;
+    explicit Stereo(size_t samples = 0) : left(samples, 0.0f), right(samples, 0.0f) {}
+    size_t size() const { return left.size(); }
+};
+
+// The block's process function over the signal, frame by frame, in place; the number of frames for which it
+// ended the chain.
+template <class Block>
+int run(Block* block, Stereo& signal) {
+    int ended = 0;
+    for (size_t start = 0; start + Frame::kSamples <= signal.size(); start += Frame::kSamples) {
+        alignas(64) float frame[2][16];
+        for (int i = 0; i < Frame::kSamples; ++i) {
+            frame[0][i] = signal.left[start + size_t(i)];
+            frame[1][i] = signal.right[start + size_t(i)];
+        }
+        if (Block::exec(block, frame)) ++ended;
+        for (int i = 0; i < Frame::kSamples; ++i) {
+            signal.left[start + size_t(i)] = frame[0][i];
+            signal.right[start + size_t(i)] = frame[1][i];
+        }
+    }
+    return ended;
+}
+
+inline std::vector<float> sine(size_t samples, double hertz, double amplitude, double phase = 0.0) {
+    std::vector<float> out(samples);
+    for (size_t n = 0; n < samples; ++n) {
+        out[n] = float(amplitude * std::sin(2.0 * std::numbers::pi * hertz * double(n) / kRate + phase));
+    }
+    return out;
+}
+
+inline double peak(const std::vector<float>& samples, size_t from = 0, size_t to = SIZE_MAX) {
+    double largest = 0.0;
+    for (size_t n = from; n < samples.size() && n < to; ++n) largest = std::fmax(largest, std::fabs(samples[n]));
+    return largest;
+}
+
+inline double rms(const std::vector<float>& samples, size_t from = 0, size_t to = SIZE_MAX) {
+    double sum = 0.0;
+    size_t count = 0;
+    for (size_t n = from; n < samples.size() && n < to; ++n, ++count) sum += double(samples[n]) * samples[n];
+    return count ? std::sqrt(sum / double(count)) : 0.0;
+}
+
+inline double db(double ratio) { return 20.0 * std::log10(ratio); }
+
+// Deterministic white noise in -1..1.
+inline std::vector<float> noise(size_t samples, uint32_t seed = 12345u) {
+    std::vector<float> out(samples);
+    uint32_t state = seed;
+    for (float& sample : out) {
+        state = state * 1664525u + 1013904223u;
+        sample = float(double(state) / 2147483648.0 - 1.0);
+    }
+    return out;
+}
+
+}

@@ -1,0 +1,358 @@
+// The product-shaped tree: building the blocks in the product's construction order yields the processing
+// order of the chain, every block folder has the shape the screens and controllers rely on, every block
+// leaves the frame bit-exact while off, and no process function allocates.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "AudioBlock.h"
+#include "BlockTestSupport.h"
+#include "DelayEngine.h"
+#include "DynaComp.h"
+#include "Expr.h"
+#include "IrLoader.h"
+#include "Mixer.h"
+#include "ModulationsEngine.h"
+#include "NodeFloat.h"
+#include "NodeList.h"
+#include "NodeOnOff.h"
+#include "NodePreset.h"
+#include "NoiseGate.h"
+#include "Pickup.h"
+#include "ReverbFDN.h"
+#include "Tempo.h"
+#include "Tuner.h"
+
+// Counts the allocations made while counting is on (the audio half must make none).
+namespace {
+std::atomic<bool> counting{false};
+std::atomic<int> allocations{0};
+void* allocate(std::size_t size, std::size_t alignment) {
+    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
+    if (size == 0) size = 1;
+    void* memory = alignment > alignof(std::max_align_t)
+                       ? std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment)
+                       : std::malloc(size);
+    if (!memory) throw std::bad_alloc();
+    return memory;
+}
+}
+void* operator new(std::size_t size) { return allocate(size, 0); }
+void* operator new[](std::size_t size) { return allocate(size, 0); }
+void* operator new(std::size_t size, std::align_val_t alignment) { return allocate(size, std::size_t(alignment)); }
+void* operator new[](std::size_t size, std::align_val_t alignment) { return allocate(size, std::size_t(alignment)); }
+// GCC takes the free() inside these replacements for a mismatch with the replaced operator new.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, std::align_val_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::align_val_t) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
+
+using namespace blocktest;
+
+namespace {
+
+// Stand-ins for the blocks of other folders: the product block and the two amp-model players, registered
+// where the product registers them.
+class StandIn : public AudioBlock {
+public:
+    StandIn(const char* name, Node* folder, int position, bool withSwitch)
+        : AudioBlock(name, folder, exec, position) {
+        if (withSwitch) new NodeOnOff(folder, "on_off", "Enable", NodeOnOff::OFF);
+    }
+    static bool exec(void*, float (*)[16]) { return false; }
+};
+
+// The product's tree and chain, built in its construction order.
+class ProductChain : public testing::Test {
+protected:
+    void SetUp() override {
+        freshHome();
+        root = testRoot();
+        app = new NodeItem(root, "app", "Application", "", "vfolder");
+        product = new StandIn("Lindquar", app, AudioBlock::kBack, false);
+        presets = new NodeList(root, "presets", "Presets", "pst_pst", 16384, 60);
+        preset = new NodePreset(app, "preset", "Preset", "", presets);
+        for (const char* key : {"gate", "exp", "comp", "mod_pre", "drive", "amp", "ir", "mod", "delay", "reverb",
+                                "output"}) {
+            folders[key] = new NodeItem(app, key, key, "", "hfolder");
+        }
+        Node* settings = new NodeItem(root, "settings", "Settings", "", "sfolder");
+        Node* tunerFolder = new NodeItem(settings, "tuner", "Tuner", "", "hfolder");
+        Node* input = new NodeItem(settings, "input", "Input", "", "hfolder");
+        Node* pickupFolder = new NodeItem(input, "pickup", "Pickup Simulator", "", "vfolder");
+
+        tempo = new Tempo(folders["output"], preset);
+        presetTempo = new NodeFloat(folders["output"], "tmp", "Preset TEMPO", 30, 240, 120, "BPM", 0.5f, false, 1);
+        tempo->addTempoSource(presetTempo, "Preset");
+        amp = new StandIn("amp", folders["amp"], AudioBlock::kFront, true);
+        drive = new StandIn("drive", folders["drive"], AudioBlock::kFront, true);
+        modPre = new ModulationsEngine(folders["mod_pre"], tempo, false);
+        comp = new DynaComp(folders["comp"]);
+        expr = new Expr(folders["exp"]);
+        gate = new NoiseGate(folders["gate"], 3, 3, AudioProcessor::getInput(), false);
+        tuner = new Tuner(tunerFolder, false);
+        pickup = new Pickup(pickupFolder, true);
+        ir = new IrLoader(folders["ir"], root, "ir_list");
+        modPost = new ModulationsEngine(folders["mod"], tempo);
+        delay = new DelayEngine(folders["delay"], tempo);
+        reverb = new ReverbFDN(folders["reverb"]);
+        const int appChildren = app->childrenCount();
+        mixer = new Mixer(app, AudioProcessor::getInput());
+        EXPECT_EQ(app->childrenCount(), appChildren) << "the mixer creates no node";
+    }
+    void TearDown() override {
+        for (AudioBlock* block : std::vector<AudioBlock*>{mixer, reverb, delay, modPost, ir, pickup, tuner, gate, expr,
+                                                          comp, modPre, drive, amp, tempo, product}) {
+            delete block;
+        }
+    }
+
+    std::vector<NodeOnOff*> switches() const {
+        return {pickup->getOnOff(), tuner->getOnOff(), gate->getOnOff(), expr->getOnOff(), comp->getOnOff(),
+                modPre->getOnOff(), ir->getOnOff(), modPost->getOnOff(), modPost->getTremoloOnOff(),
+                delay->getOnOff(), reverb->getOnOff(), expr->getWahOnOff()};
+    }
+
+    Node* root = nullptr;
+    Node* app = nullptr;
+    NodeList* presets = nullptr;
+    NodePreset* preset = nullptr;
+    std::map<std::string, Node*> folders;
+    NodeFloat* presetTempo = nullptr;
+    StandIn* product = nullptr;
+    StandIn* amp = nullptr;
+    StandIn* drive = nullptr;
+    Tempo* tempo = nullptr;
+    ModulationsEngine* modPre = nullptr;
+    DynaComp* comp = nullptr;
+    Expr* expr = nullptr;
+    NoiseGate* gate = nullptr;
+    Tuner* tuner = nullptr;
+    Pickup* pickup = nullptr;
+    IrLoader* ir = nullptr;
+    ModulationsEngine* modPost = nullptr;
+    DelayEngine* delay = nullptr;
+    ReverbFDN* reverb = nullptr;
+    Mixer* mixer = nullptr;
+};
+
+TEST_F(ProductChain, ConstructionOrderYieldsTheProcessingOrder) {
+    const std::vector<AudioBlock*> expected = {pickup, tuner,   gate, expr,  comp,   modPre, drive, amp,
+                                               tempo,  product, ir,   modPost, delay, reverb, mixer};
+    ASSERT_EQ(AudioBlock::ringCount(), int(expected.size()));
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(AudioBlock::ringAt(int(i)), expected[i]) << "position " << i << ": " << AudioBlock::ringAt(int(i))->getName();
+    }
+}
+
+// Every NodeFloat below a node.
+void floatsBelow(Node* node, std::vector<NodeFloat*>& found) {
+    for (Node* child : node->getChildren()) {
+        if (NodeFloat* value = dynamic_cast<NodeFloat*>(child)) found.push_back(value);
+        floatsBelow(child, found);
+    }
+}
+
+TEST_F(ProductChain, BlockFoldersHaveTheSharedShape) {
+    struct Case {
+        Node* folder;
+        NodeOnOff* onOff;
+    };
+    const Case cases[] = {
+        {folders["gate"], gate->getOnOff()},  {folders["exp"], expr->getOnOff()},
+        {folders["comp"], comp->getOnOff()},  {folders["mod_pre"], modPre->getOnOff()},
+        {folders["ir"], ir->getOnOff()},      {folders["mod"], modPost->getOnOff()},
+        {folders["delay"], delay->getOnOff()}, {folders["reverb"], reverb->getOnOff()},
+        {tuner->getFolder(), tuner->getOnOff()}, {pickup->getFolder(), pickup->getOnOff()},
+    };
+    for (const Case& c : cases) {
+        const std::string where = c.folder->getPath();
+        ASSERT_GT(c.folder->childrenCount(), 1) << where;
+        Node* first = c.folder->childrenAt(0);
+        EXPECT_EQ(first, c.onOff) << where;
+        EXPECT_STREQ(first->getName(), "on_off") << where;
+        EXPECT_STREQ(first->getDisplayName(), "Enable") << where;
+        EXPECT_STREQ(first->getType(), "enum") << where;
+        std::vector<NodeFloat*> parameters;
+        floatsBelow(c.folder, parameters);
+        EXPECT_FALSE(parameters.empty()) << where;
+        for (NodeFloat* parameter : parameters) EXPECT_TRUE(parameter->isLinkable()) << parameter->getPath();
+        // Sub-folders: either tempo-synchronised choices ("partempo") or a switchable section.
+        for (Node* child : c.folder->getChildren()) {
+            NodeItem* sub = dynamic_cast<NodeItem*>(child);
+            if (!sub) continue;
+            if (sub->getValue() == "partempo") {
+                for (Node* choice : sub->getChildren()) EXPECT_STREQ(choice->getType(), "enum") << choice->getPath();
+            } else {
+                ASSERT_GT(sub->childrenCount(), 0) << sub->getPath();
+                EXPECT_STREQ(sub->childrenAt(0)->getName(), "on_off") << sub->getPath();
+            }
+        }
+    }
+    // Tempo-synchronised parameters of the blocks that follow the tempo.
+    for (Node* folder : {folders["mod_pre"], folders["mod"], folders["delay"]}) {
+        bool found = false;
+        for (Node* child : folder->getChildren()) found |= child->toString() == "partempo";
+        EXPECT_TRUE(found) << folder->getPath();
+    }
+    // The post modulation's tremolo has its own switch first; the pre instance has none.
+    EXPECT_EQ(modPre->getTremoloOnOff(), nullptr);
+    ASSERT_NE(modPost->getTremoloOnOff(), nullptr);
+    Node* tremolo = modPost->getTremoloOnOff()->getParent();
+    EXPECT_EQ(tremolo->getParent(), folders["mod"]);
+    EXPECT_EQ(tremolo->childrenAt(0), modPost->getTremoloOnOff());
+    EXPECT_NE(modPost->getTremoloOnOff(), modPost->getOnOff());
+    // The master folder starts with the tempo and has no switch, so the chain screen takes it as its fixed
+    // node.
+    EXPECT_STREQ(folders["output"]->childrenAt(0)->getName(), "tempo_bpm");
+    // The impulse-response list sits under the root with the product's key.
+    EXPECT_EQ(ir->getList()->getParent(), root);
+    EXPECT_STREQ(ir->getList()->getName(), "ir_list");
+    EXPECT_STREQ(ir->getList()->getItemType(), "wav_48000");
+    EXPECT_EQ(ir->getList()->getChunkSize(), 4096);
+    EXPECT_TRUE(ir->getList()->isCompressed());
+}
+
+TEST_F(ProductChain, EveryBlockLeavesTheFrameBitExactWhileOff) {
+    struct Case {
+        const char* name;
+        AudioBlock* block;
+        AudioBlock::Exec exec;
+    };
+    const Case cases[] = {
+        {"Pickup", pickup, Pickup::exec},        {"Tuner", tuner, Tuner::exec},
+        {"NoiseGate", gate, NoiseGate::exec},    {"Expr", expr, Expr::exec},
+        {"DynaComp", comp, DynaComp::exec},      {"ModPre", modPre, ModulationsEngine::exec},
+        {"IrLoader", ir, IrLoader::exec},        {"ModPost", modPost, ModulationsEngine::exec},
+        {"DelayEngine", delay, DelayEngine::exec}, {"ReverbFDN", reverb, ReverbFDN::exec},
+        {"Tempo", tempo, Tempo::exec},
+    };
+    const std::vector<float> hiss = noise(2 * 16 * 200);
+    auto playAndCompare = [&](const Case& c) {
+        for (int frameIndex = 0; frameIndex < 200; ++frameIndex) {
+            alignas(64) float frame[2][16];
+            std::memcpy(frame, hiss.data() + frameIndex * 32, sizeof frame);
+            std::memcpy(AudioProcessor::getInput(), frame, sizeof frame);
+            const bool ended = c.exec(c.block, frame);
+            EXPECT_FALSE(ended) << c.name;
+            ASSERT_EQ(std::memcmp(frame, hiss.data() + frameIndex * 32, sizeof frame), 0) << c.name << " frame " << frameIndex;
+        }
+    };
+    settle();
+    for (const Case& c : cases) playAndCompare(c);
+    // Also after having run: switch everything on, play, switch off again.
+    for (NodeOnOff* onOff : switches()) onOff->setOn(true);
+    settle();
+    for (const Case& c : cases) {
+        for (int frameIndex = 0; frameIndex < 50; ++frameIndex) {
+            alignas(64) float frame[2][16];
+            std::memcpy(frame, hiss.data() + frameIndex * 32, sizeof frame);
+            c.exec(c.block, frame);
+        }
+    }
+    for (NodeOnOff* onOff : switches()) onOff->setOn(false);
+    settle();
+    for (const Case& c : cases) playAndCompare(c);
+}
+
+// A loud burst, then silence: every block's tail dies away without subnormal numbers (this thread runs
+// without flush-to-zero, where they cost a hundred times a normal operation on some processors) and ends in
+// exact silence.
+TEST_F(ProductChain, TailsEndInExactSilenceWithoutSubnormals) {
+    for (NodeOnOff* onOff : switches()) onOff->setOn(onOff != tuner->getOnOff());
+    for (Node* folder : {folders["delay"], folders["mod"], folders["mod_pre"]}) {
+        std::vector<NodeFloat*> parameters;
+        floatsBelow(folder, parameters);
+        for (NodeFloat* parameter : parameters) parameter->setValue(parameter->getMax());
+    }
+    static_cast<NodeFloat*>(folders["delay"]->pathToNode(folders["delay"]->getPath() + "\\time"))->setValue(20.0f);
+    static_cast<NodeFloat*>(folders["reverb"]->pathToNode(folders["reverb"]->getPath() + "\\decay"))->setValue(0.3f);
+    settle();
+    struct Case {
+        const char* name;
+        AudioBlock* block;
+        AudioBlock::Exec exec;
+    };
+    const Case cases[] = {
+        {"Pickup", pickup, Pickup::exec},        {"NoiseGate", gate, NoiseGate::exec},
+        {"Expr", expr, Expr::exec},              {"DynaComp", comp, DynaComp::exec},
+        {"ModPre", modPre, ModulationsEngine::exec}, {"IrLoader", ir, IrLoader::exec},
+        {"ModPost", modPost, ModulationsEngine::exec}, {"DelayEngine", delay, DelayEngine::exec},
+        {"ReverbFDN", reverb, ReverbFDN::exec},
+    };
+    const std::vector<float> burst = noise(2 * 16 * 300);
+    for (const Case& c : cases) {
+        for (int frameIndex = 0; frameIndex < 300; ++frameIndex) {
+            alignas(64) float frame[2][16];
+            std::memcpy(frame, burst.data() + frameIndex * 32, sizeof frame);
+            std::memcpy(AudioProcessor::getInput(), frame, sizeof frame);
+            c.exec(c.block, frame);
+        }
+        std::memset(AudioProcessor::getInput(), 0, sizeof(float) * 32);
+        bool subnormal = false;
+        float last = 0.0f;
+        for (int frameIndex = 0; frameIndex < 40 * 3000; ++frameIndex) {
+            alignas(64) float frame[2][16] = {};
+            c.exec(c.block, frame);
+            for (int i = 0; i < 32; ++i) subnormal |= std::fpclassify(frame[i / 16][i % 16]) == FP_SUBNORMAL;
+            last = std::fmax(std::fabs(frame[0][15]), std::fabs(frame[1][15]));
+        }
+        EXPECT_FALSE(subnormal) << c.name;
+        EXPECT_EQ(last, 0.0f) << c.name;
+    }
+}
+
+TEST_F(ProductChain, TheChainAllocatesNothingAndStaysFinite) {
+    tuner->getOnOff()->setOn(false);
+    for (NodeOnOff* onOff : switches()) onOff->setOn(onOff != tuner->getOnOff());
+    // The bounded extremes a player can dial in, all at once.
+    for (Node* folder : {folders["delay"], folders["reverb"], folders["mod"], folders["mod_pre"], folders["comp"]}) {
+        std::vector<NodeFloat*> parameters;
+        floatsBelow(folder, parameters);
+        for (NodeFloat* parameter : parameters) parameter->setValue(parameter->getMax());
+    }
+    settle();
+    const std::vector<float> hiss = noise(2 * 16 * 3000);
+    float largest = 0.0f;
+    bool finite = true;
+    counting = true;
+    allocations = 0;
+    for (int frameIndex = 0; frameIndex < 3000; ++frameIndex) {
+        alignas(64) float frame[2][16];
+        std::memcpy(frame, hiss.data() + frameIndex * 32, sizeof frame);
+        std::memcpy(AudioProcessor::getInput(), frame, sizeof frame);
+        AudioBlock::runRing(frame);
+        for (int i = 0; i < 32; ++i) {
+            finite &= std::isfinite(frame[i / 16][i % 16]);
+            largest = std::fmax(largest, std::fabs(frame[i / 16][i % 16]));
+        }
+    }
+    counting = false;
+    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_TRUE(finite);
+    EXPECT_LT(largest, 1000.0f);
+    // The tuner too, while it listens.
+    tuner->getOnOff()->setOn(true);
+    settle();
+    counting = true;
+    for (int frameIndex = 0; frameIndex < 100; ++frameIndex) {
+        alignas(64) float frame[2][16];
+        std::memcpy(frame, hiss.data() + frameIndex * 32, sizeof frame);
+        EXPECT_TRUE(AudioBlock::runRing(frame));
+    }
+    counting = false;
+    EXPECT_EQ(allocations.load(), 0);
+}
+
+}

@@ -1,0 +1,204 @@
+// The delay: echoes at exactly the set time, the feedback ratio, ping-pong alternation, tempo sync, gliding
+// time changes, and bounded output at the extreme settings.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "BlockTestSupport.h"
+#include "DelayEngine.h"
+#include "NodeEnum.h"
+#include "NodeFloat.h"
+#include "NodeOnOff.h"
+#include "Tempo.h"
+
+using namespace blocktest;
+
+namespace {
+
+class DelayEngineTest : public testing::Test {
+protected:
+    void SetUp() override {
+        freshHome();
+        Node* root = testRoot();
+        tempo = new Tempo(folder(root, "output"), nullptr);
+        folderNode = folder(root, "delay");
+        delay = new DelayEngine(folderNode, tempo);
+        delay->getOnOff()->setOn(true);
+        set("level", 100.0f);
+        set("tone", 100.0f);
+        set("fb", 0.0f);
+    }
+    void TearDown() override {
+        delete delay;
+        delete tempo;
+    }
+    Node* node(const std::string& path) { return folderNode->pathToNode(folderNode->getPath() + "\\" + path); }
+    void set(const std::string& path, float value) { static_cast<NodeFloat*>(node(path))->setValue(value); }
+    void choose(const std::string& path, const char* option) { ASSERT_TRUE(static_cast<NodeEnum*>(node(path))->setValue(option)); }
+
+    // Off and on again: a fresh start at the time set, as after a fade with the audio running.
+    void restart() {
+        delay->getOnOff()->setOn(false);
+        settle();
+        Stereo frame(16);
+        run(delay, frame);
+        delay->getOnOff()->setOn(true);
+        settle();
+    }
+    // The response to a unit impulse on the left (and on the right when `both`).
+    Stereo impulseResponse(size_t samples, bool both) {
+        Stereo signal(samples);
+        signal.left[0] = 1.0f;
+        if (both) signal.right[0] = 1.0f;
+        run(delay, signal);
+        return signal;
+    }
+    // Sum of the samples in [centre - 64, centre + 64): the echo's DC content, which the tone filter keeps.
+    static double echoSum(const std::vector<float>& channel, size_t centre) {
+        double sum = 0.0;
+        for (size_t n = centre - 64; n < centre + 64 && n < channel.size(); ++n) sum += channel[n];
+        return sum;
+    }
+
+    Tempo* tempo = nullptr;
+    Node* folderNode = nullptr;
+    DelayEngine* delay = nullptr;
+};
+
+TEST_F(DelayEngineTest, EchoAtExactlyTheSetTime) {
+    struct Case {
+        float milliseconds;
+        size_t samples;
+    };
+    for (const Case c : {Case{250, 12000}, Case{20, 960}, Case{1999, 95952}, Case{437.5f, 21000}}) {
+        set("time", c.milliseconds);
+        restart(); // switching on starts from the time set, without a glide
+        const Stereo out = impulseResponse(c.samples + 1000, true);
+        EXPECT_EQ(out.left[0], 1.0f);
+        for (size_t n = 1; n < out.size(); ++n) {
+            ASSERT_EQ(out.left[n], n == c.samples ? 1.0f : 0.0f) << c.milliseconds << " ms at " << n;
+            ASSERT_EQ(out.right[n], out.left[n]);
+        }
+    }
+}
+
+TEST_F(DelayEngineTest, FeedbackSetsTheRatioOfSuccessiveEchoes) {
+    set("time", 100.0f);
+    set("tone", 60.0f); // a darker loop keeps each echo's sum (the low pass passes DC at unity)
+    for (float feedback : {30.0f, 60.0f, 95.0f}) {
+        set("fb", feedback);
+        restart();
+        const Stereo out = impulseResponse(6 * 4800, false);
+        const double first = echoSum(out.left, 4800);
+        EXPECT_NEAR(first, 1.0, 1e-3);
+        for (size_t k = 2; k <= 4; ++k) {
+            EXPECT_NEAR(echoSum(out.left, k * 4800) / echoSum(out.left, (k - 1) * 4800), feedback / 100.0, 1e-3)
+                << feedback << "% echo " << k;
+        }
+        EXPECT_EQ(peak(out.right), 0.0) << "without ping-pong the channels stay apart";
+    }
+}
+
+TEST_F(DelayEngineTest, PingPongAlternatesSides) {
+    set("time", 100.0f);
+    set("fb", 50.0f);
+    choose("pingpong", "ON");
+    settle();
+    const Stereo out = impulseResponse(6 * 4800, false);
+    // The mono sum enters on the left; each echo crosses over.
+    for (size_t k = 1; k <= 5; ++k) {
+        const double expected = 0.5 * std::pow(0.5, double(k - 1));
+        const bool left = k % 2 == 1;
+        EXPECT_NEAR(echoSum(left ? out.left : out.right, k * 4800), expected, 1e-4) << "echo " << k;
+        EXPECT_NEAR(echoSum(left ? out.right : out.left, k * 4800), 0.0, 1e-9) << "echo " << k;
+    }
+}
+
+TEST_F(DelayEngineTest, QuarterNotesAt120BpmAre500Milliseconds) {
+    tempo->getTempoNode()->setValue(120.0f);
+    set("time", 300.0f); // overridden by the note value
+    choose("sync\\time", "1/4");
+    restart();
+    const Stereo out = impulseResponse(30000, false);
+    for (size_t n = 1; n < out.size(); ++n) ASSERT_EQ(out.left[n], n == 24000 ? 1.0f : 0.0f) << n;
+}
+
+TEST_F(DelayEngineTest, TimeChangesGlideWithoutClicks) {
+    set("time", 300.0f);
+    set("fb", 50.0f);
+    settle();
+    const size_t samples = size_t(2 * kRate);
+    Stereo signal(samples);
+    signal.left = signal.right = sine(samples, 440.0, 0.4);
+    run(delay, signal);
+    set("time", 700.0f);
+    settle();
+    signal.left = signal.right = sine(samples, 440.0, 0.4, 2.0 * std::numbers::pi * 440.0 * 2.0);
+    run(delay, signal);
+    // A sine this loud moves at most 0.023 per sample, its echoes (at most twice as loud, an octave higher
+    // at most while gliding) twice that: a click would jump far more.
+    double largestStep = 0.0;
+    for (size_t n = 1; n < samples; ++n) largestStep = std::fmax(largestStep, std::fabs(signal.left[n] - signal.left[n - 1]));
+    EXPECT_LT(largestStep, 0.1);
+    // Once settled the echo sits at the new time exactly.
+    set("fb", 0.0f);
+    settle();
+    Stereo silence{size_t(2 * kRate)};
+    run(delay, silence);
+    const Stereo out = impulseResponse(40000, false);
+    for (size_t n = 1; n < out.size(); ++n) ASSERT_EQ(out.left[n], n == 33600 ? 1.0f : 0.0f) << n;
+}
+
+TEST_F(DelayEngineTest, ExtremeFeedbackStaysBoundedAndDecaysToExactZero) {
+    set("fb", 95.0f);
+    set("time", 20.0f);
+    for (const char* pingPong : {"OFF", "ON"}) {
+        choose("pingpong", pingPong);
+        settle();
+        // 60 s of full-scale noise: the loop gain below 1 bounds the echoes' sum by 1 / (1 - 0.95).
+        const std::vector<float> hiss = noise(size_t(60 * kRate));
+        double largest = 0.0;
+        bool finite = true;
+        for (size_t start = 0; start < hiss.size(); start += 16) {
+            alignas(64) float frame[2][16];
+            for (int i = 0; i < 16; ++i) frame[0][i] = frame[1][i] = hiss[start + size_t(i)];
+            DelayEngine::exec(delay, frame);
+            for (int i = 0; i < 16; ++i) {
+                finite &= std::isfinite(frame[0][i]) && std::isfinite(frame[1][i]);
+                largest = std::fmax(largest, std::fmax(std::fabs(frame[0][i]), std::fabs(frame[1][i])));
+            }
+        }
+        EXPECT_TRUE(finite) << pingPong;
+        EXPECT_LT(largest, 21.0) << pingPong;
+        EXPECT_GT(largest, 2.0) << pingPong;
+        // Then silence: the tail dies away without ever passing through subnormal numbers (this thread runs
+        // without flush-to-zero) and ends exactly at zero.
+        bool subnormal = false;
+        float last = 1.0f;
+        for (int frameIndex = 0; frameIndex < 60 * 3000; ++frameIndex) {
+            alignas(64) float frame[2][16] = {};
+            DelayEngine::exec(delay, frame);
+            for (int i = 0; i < 16; ++i) {
+                subnormal |= std::fpclassify(frame[0][i]) == FP_SUBNORMAL || std::fpclassify(frame[1][i]) == FP_SUBNORMAL;
+            }
+            last = std::fmax(std::fabs(frame[0][15]), std::fabs(frame[1][15]));
+        }
+        EXPECT_FALSE(subnormal) << pingPong;
+        EXPECT_EQ(last, 0.0f) << pingPong;
+    }
+}
+
+TEST_F(DelayEngineTest, SwitchingOnDoesNotReplayOldEchoes) {
+    set("time", 500.0f);
+    settle();
+    Stereo signal{size_t(0.2 * kRate)};
+    signal.left = signal.right = sine(signal.size(), 440.0, 0.5);
+    run(delay, signal); // fills the lines
+    restart();
+    Stereo silence{size_t(kRate)};
+    run(delay, silence);
+    EXPECT_EQ(peak(silence.left), 0.0);
+    EXPECT_EQ(peak(silence.right), 0.0);
+}
+
+}

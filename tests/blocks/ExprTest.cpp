@@ -1,0 +1,113 @@
+// The expression block: the volume's taper at heel and toe, gliding without zipper steps, and the wah's
+// band pass whose centre follows the pedal.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "BlockTestSupport.h"
+#include "Expr.h"
+#include "NodeFloat.h"
+#include "NodeOnOff.h"
+
+using namespace blocktest;
+
+namespace {
+
+class ExprTest : public testing::Test {
+protected:
+    void SetUp() override {
+        freshHome();
+        folderNode = folder(testRoot(), "exp");
+        expr = new Expr(folderNode);
+        expr->getOnOff()->setOn(true);
+        settle();
+    }
+    void TearDown() override { delete expr; }
+    void set(const std::string& path, float value) {
+        static_cast<NodeFloat*>(folderNode->pathToNode(folderNode->getPath() + "\\" + path))->setValue(value);
+        settle();
+    }
+    Stereo play(const std::vector<float>& signal) {
+        Stereo stereo(signal.size());
+        stereo.left = stereo.right = signal;
+        run(expr, stereo);
+        EXPECT_EQ(stereo.right, signal) << "channel 1 passes untouched";
+        return stereo;
+    }
+
+    Node* folderNode = nullptr;
+    Expr* expr = nullptr;
+};
+
+TEST_F(ExprTest, VolumeTaperFromHeelToToe) {
+    const size_t samples = size_t(0.4 * kRate);
+    const std::vector<float> tone = sine(samples, 440.0, 0.5);
+    struct Case {
+        float percent;
+        double gain; // (10^(2p) - 1) / 99
+    };
+    for (const Case c : {Case{100, 1.0}, Case{0, 0.0}, Case{50, 9.0 / 99.0}, Case{25, (std::sqrt(10.0) - 1) / 99.0}}) {
+        set("vol", c.percent);
+        const Stereo out = play(tone);
+        // Settled after 0.25 s (the glide's 15 ms time constant lands on the target).
+        for (size_t n = size_t(0.25 * kRate); n < samples; ++n) {
+            ASSERT_NEAR(out.left[n], c.gain * tone[n], 1e-5 * c.gain + 1e-9) << c.percent << "% at " << n;
+        }
+    }
+    set("vol", 100.0f);
+    play(tone);
+    const Stereo out = play(tone);
+    EXPECT_EQ(std::memcmp(out.left.data(), tone.data(), samples * sizeof(float)), 0) << "toe down is an exact pass";
+}
+
+TEST_F(ExprTest, VolumeGlidesWithoutSteps) {
+    const size_t samples = size_t(0.1 * kRate);
+    const std::vector<float> level(samples, 0.5f);
+    set("vol", 0.0f);
+    play(level);
+    set("vol", 100.0f);
+    const Stereo out = play(level);
+    double largestStep = 0.0;
+    for (size_t n = 1; n < samples; ++n) largestStep = std::fmax(largestStep, std::fabs(out.left[n] - out.left[n - 1]));
+    EXPECT_LT(largestStep, 0.002) << "a heel-to-toe sweep glides over about 15 ms";
+    EXPECT_NEAR(out.left.back(), 0.5, 1e-3);
+}
+
+// The frequency of the largest steady gain among log-spaced test tones, and that gain in dB.
+std::pair<double, double> loudest(ExprTest* test, const std::function<Stereo(const std::vector<float>&)>& play) {
+    (void)test;
+    double bestHertz = 0.0, bestDb = -200.0;
+    for (double hertz = 200.0; hertz < 4000.0; hertz *= 1.02) {
+        const size_t samples = size_t(0.15 * kRate);
+        const std::vector<float> tone = sine(samples, hertz, 0.1);
+        const Stereo out = play(tone);
+        const double gain = db(rms(out.left, samples / 2) / rms(tone, samples / 2));
+        if (gain > bestDb) {
+            bestDb = gain;
+            bestHertz = hertz;
+        }
+    }
+    return {bestHertz, bestDb};
+}
+
+TEST_F(ExprTest, WahCentreFollowsThePedal) {
+    expr->getWahOnOff()->setOn(true);
+    settle();
+    struct Case {
+        float position;
+        double centre;
+    };
+    for (const Case c : {Case{0, 350.0}, Case{50, std::sqrt(350.0 * 2200.0)}, Case{100, 2200.0}}) {
+        set("wah\\pos", c.position);
+        const auto [hertz, gain] = loudest(this, [this](const std::vector<float>& tone) { return play(tone); });
+        EXPECT_NEAR(hertz / c.centre, 1.0, 0.03) << c.position << "%";
+        EXPECT_NEAR(gain, 0.0, 0.3) << "unity at the centre, " << c.position << "%";
+        // A band pass: an octave and a half away it is well down.
+        const size_t samples = size_t(0.15 * kRate);
+        const std::vector<float> far = sine(samples, c.centre * 3.0, 0.1);
+        EXPECT_LT(db(rms(play(far).left, samples / 2) / rms(far, samples / 2)), -9.0) << c.position << "%";
+    }
+}
+
+}

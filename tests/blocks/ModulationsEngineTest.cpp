@@ -1,0 +1,144 @@
+// Modulation and tremolo: every kind repeats at exactly the set rate (or the tempo's note value) and
+// changes the sound in between; the pre instance leaves channel 1 alone, the post one spreads the channels.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "BlockTestSupport.h"
+#include "ModulationsEngine.h"
+#include "NodeEnum.h"
+#include "NodeFloat.h"
+#include "NodeOnOff.h"
+#include "Tempo.h"
+
+using namespace blocktest;
+
+namespace {
+
+class ModulationsEngineTest : public testing::Test {
+protected:
+    void build(bool post) {
+        freshHome();
+        Node* root = testRoot();
+        tempo = new Tempo(folder(root, "output"), nullptr);
+        folderNode = folder(root, post ? "mod" : "mod_pre");
+        engine = new ModulationsEngine(folderNode, tempo, post);
+    }
+    void TearDown() override {
+        delete engine;
+        delete tempo;
+    }
+    Node* node(const std::string& path) { return folderNode->pathToNode(folderNode->getPath() + "\\" + path); }
+    void set(const std::string& path, float value) { static_cast<NodeFloat*>(node(path))->setValue(value); }
+    void choose(const std::string& path, const char* option) { ASSERT_TRUE(static_cast<NodeEnum*>(node(path))->setValue(option)); }
+
+    // Largest difference between the output and itself `lag` samples later, over one LFO period after a
+    // settling second.
+    static double selfDifference(const std::vector<float>& out, size_t lag, size_t from, size_t span) {
+        double largest = 0.0;
+        for (size_t n = from; n < from + span; ++n) largest = std::fmax(largest, std::fabs(out[n] - out[n + lag]));
+        return largest;
+    }
+
+    Tempo* tempo = nullptr;
+    Node* folderNode = nullptr;
+    ModulationsEngine* engine = nullptr;
+};
+
+TEST_F(ModulationsEngineTest, EveryKindRepeatsAtTheSetRate) {
+    build(true);
+    engine->getOnOff()->setOn(true);
+    struct Case {
+        const char* kind;
+        float hertz;
+        const char* sync; // a note value at 120 BPM overrides the rate
+        size_t period;    // samples
+    };
+    const Case cases[] = {
+        {"Chorus", 2.0f, "OFF", 24000},  {"Flanger", 2.5f, "OFF", 19200}, {"Vibrato", 4.0f, "OFF", 12000},
+        {"Phaser", 1.0f, "OFF", 48000},  {"Chorus", 7.0f, "1/4", 24000},  {"Phaser", 0.3f, "1/8", 12000},
+    };
+    tempo->getTempoNode()->setValue(120.0f);
+    set("fb", 50.0f);
+    for (const Case& c : cases) {
+        choose("type", c.kind);
+        set("rate", c.hertz);
+        choose("sync\\mod", c.sync);
+        settle();
+        // A tone whose period divides half the LFO's, so any difference half a period later is the
+        // modulation's, and the output repeats exactly when the LFO does.
+        const size_t samples = size_t(kRate) + 2 * c.period + 16;
+        Stereo signal(samples);
+        signal.left = signal.right = sine(samples, 1000.0, 0.5);
+        run(engine, signal);
+        const size_t from = size_t(kRate);
+        EXPECT_LT(selfDifference(signal.left, c.period, from, c.period), 2e-3) << c.kind << " repeats";
+        EXPECT_GT(selfDifference(signal.left, c.period / 2, from, c.period), 0.05) << c.kind << " moves";
+        // The right channel runs a quarter cycle ahead of the left.
+        double spread = 0.0;
+        for (size_t n = from; n < from + c.period; ++n) spread = std::fmax(spread, std::fabs(signal.left[n] - signal.right[n]));
+        EXPECT_GT(spread, 0.05) << c.kind;
+    }
+}
+
+TEST_F(ModulationsEngineTest, TremoloRepeatsAtItsRateWithItsDepth) {
+    build(true);
+    engine->getTremoloOnOff()->setOn(true);
+    set("trem\\depth", 100.0f);
+    struct Case {
+        const char* shape;
+        float hertz;
+        const char* sync;
+        size_t period;
+    };
+    tempo->getTempoNode()->setValue(100.0f);
+    const Case cases[] = {{"Sine", 4.0f, "OFF", 12000}, {"Triangle", 6.0f, "OFF", 8000}, {"Square", 5.0f, "OFF", 9600},
+                          {"Sine", 9.0f, "1/8", 14400}};
+    for (const Case& c : cases) {
+        choose("trem\\shape", c.shape);
+        set("trem\\rate", c.hertz);
+        choose("sync\\trem", c.sync);
+        settle();
+        const size_t samples = size_t(kRate) + 2 * c.period + 16;
+        Stereo signal(samples);
+        signal.left = signal.right = std::vector<float>(samples, 0.5f);
+        run(engine, signal);
+        const size_t from = size_t(kRate);
+        EXPECT_LT(selfDifference(signal.left, c.period, from, c.period), 1e-4) << c.shape;
+        double lowest = 1.0, highest = 0.0;
+        for (size_t n = from; n < from + c.period; ++n) {
+            lowest = std::fmin(lowest, signal.left[n]);
+            highest = std::fmax(highest, signal.left[n]);
+        }
+        EXPECT_NEAR(highest, 0.5, 0.01) << c.shape;
+        EXPECT_NEAR(lowest, 0.0, 0.01) << c.shape << ": full depth reaches silence";
+        EXPECT_EQ(signal.left, signal.right) << "the tremolo moves both channels together";
+    }
+    set("trem\\depth", 40.0f);
+    settle();
+    const size_t second = size_t(kRate);
+    Stereo signal(second);
+    signal.left = signal.right = std::vector<float>(second, 0.5f);
+    run(engine, signal);
+    double lowest = 1.0;
+    for (size_t n = 24000; n < signal.size(); ++n) lowest = std::fmin(lowest, signal.left[n]);
+    EXPECT_NEAR(lowest, 0.5 * 0.6, 0.01);
+}
+
+TEST_F(ModulationsEngineTest, PreInstanceWorksOnInputOneOnly) {
+    build(false);
+    EXPECT_EQ(engine->getTremoloOnOff(), nullptr);
+    engine->getOnOff()->setOn(true);
+    settle();
+    const size_t samples = size_t(kRate);
+    Stereo signal(samples);
+    signal.left = signal.right = sine(samples, 1000.0, 0.5);
+    const std::vector<float> original = signal.right;
+    run(engine, signal);
+    EXPECT_EQ(signal.right, original);
+    double changed = 0.0;
+    for (size_t n = 0; n < samples; ++n) changed = std::fmax(changed, std::fabs(signal.left[n] - original[n]));
+    EXPECT_GT(changed, 0.05);
+}
+
+}

@@ -1,0 +1,673 @@
+// The neural amp-model player driven as the product drives it: model files uploaded through its slot list as
+// a remote client sends them (gzip, 4096-byte chunks), its output against the model's own Process on the same
+// input one frame earlier with the level adjustments, the drive and an independent double-precision tone
+// stack; files that are not models; NaN input; a model swap while playing, through the engine's fade; the
+// late worker; bypass; allocation-free processing; and the real worker thread.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <zlib.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <new>
+#include <numbers>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "AudioBlock.h"
+#include "AudioProcessor.h"
+#include "BlockTestSupport.h"
+#include "NeuralModel.h"
+#include "NodeFloat.h"
+#include "NodeList.h"
+#include "NodeOnOff.h"
+#include "NodeParList.h"
+#include "RedIzuzir.h"
+#include "Shims.h"
+
+// Counts the allocations made while counting is on: the audio half and the worker's block must make none.
+namespace {
+std::atomic<bool> counting{false};
+std::atomic<int> allocations{0};
+void* allocate(std::size_t size, std::size_t alignment) {
+    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
+    if (size == 0) size = 1;
+    void* memory = alignment > alignof(std::max_align_t)
+                       ? std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment)
+                       : std::malloc(size);
+    if (!memory) throw std::bad_alloc();
+    return memory;
+}
+}
+void* operator new(std::size_t size) { return allocate(size, 0); }
+void* operator new[](std::size_t size) { return allocate(size, 0); }
+void* operator new(std::size_t size, std::align_val_t alignment) { return allocate(size, std::size_t(alignment)); }
+void* operator new[](std::size_t size, std::align_val_t alignment) { return allocate(size, std::size_t(alignment)); }
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, std::align_val_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::align_val_t) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
+
+using namespace blocktest;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+constexpr int kFrame = 16;
+
+// ---- Model files: two-array WaveNets of the fixed shapes with seeded weights ----
+
+struct ModelRecipe {
+    int channels;
+    int headSize;
+    uint32_t seed;
+    double loudness;      // metadata: output adjustment -18 - loudness
+    double inputLevelDbu; // metadata: input adjustment 12 - level
+};
+
+std::string modelText(const ModelRecipe& recipe) {
+    const std::vector<int> full = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512};
+    const std::vector<int> shortRun = {1, 2, 4, 8, 16, 32, 64};
+    const std::vector<int> longRun = {128, 256, 512, 1, 2, 4, 8, 16, 32, 64, 128, 256, 512};
+    const bool wide = recipe.channels == 16;
+    struct Array {
+        int channels, inputs, heads;
+        std::vector<int> dilations;
+        bool headBias;
+    };
+    const Array arrays[2] = {{recipe.channels, 1, recipe.headSize, wide ? full : shortRun, false},
+                             {recipe.headSize, recipe.channels, 1, wide ? full : longRun, true}};
+    std::mt19937 random(recipe.seed);
+    std::vector<float> weights;
+    auto add = [&](size_t count, double scale) {
+        std::normal_distribution<double> normal(0.0, scale);
+        for (size_t k = 0; k < count; ++k) weights.push_back(float(normal(random)));
+    };
+    nlohmann::json layers = nlohmann::json::array();
+    for (const Array& array : arrays) {
+        const size_t ch = size_t(array.channels);
+        add(ch * size_t(array.inputs), 0.8 / std::sqrt(double(array.inputs)));
+        for (size_t layer = 0; layer < array.dilations.size(); ++layer) {
+            add(3 * ch * ch, 0.7 / std::sqrt(3.0 * double(ch)));
+            add(ch, 0.1);
+            add(ch, 0.5);
+            add(ch * ch, 0.5 / std::sqrt(double(ch)));
+            add(ch, 0.05);
+        }
+        add(size_t(array.heads) * ch, 1.0 / std::sqrt(double(ch)));
+        if (array.headBias) add(size_t(array.heads), 0.1);
+        layers.push_back({{"input_size", array.inputs}, {"condition_size", 1}, {"head_size", array.heads},
+                          {"channels", array.channels}, {"kernel_size", 3}, {"dilations", array.dilations},
+                          {"activation", "Tanh"}, {"gated", false}, {"head_bias", array.headBias}});
+    }
+    weights.push_back(0.6f);
+    const nlohmann::json document = {
+        {"version", "0.5.2"},
+        {"architecture", "WaveNet"},
+        {"config", {{"layers", layers}, {"head", nullptr}, {"head_scale", 0.6}}},
+        {"metadata", {{"loudness", recipe.loudness}, {"input_level_dbu", recipe.inputLevelDbu}}},
+        {"sample_rate", 48000},
+        {"weights", weights},
+    };
+    return document.dump();
+}
+
+const ModelRecipe kSmall{4, 2, 11u, -24.0, 18.0};  // input -6 dB, output +6 dB
+const ModelRecipe kMedium{8, 4, 23u, -12.0, 9.0};  // input +3 dB, output -6 dB
+const ModelRecipe kLarge{16, 8, 37u, -18.0, 12.0}; // no adjustment
+
+std::unique_ptr<RuveroRidev::NeuralModel> modelOf(const std::string& text) {
+    std::istringstream stream(text);
+    return RuveroRidev::NeuralModel::CreateFromStream(stream, "reference.nam");
+}
+
+// ---- Uploads as a remote client makes them ----
+
+std::string hex(const uint8_t* bytes, size_t count) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(count * 2);
+    for (size_t k = 0; k < count; ++k) {
+        out += digits[bytes[k] >> 4];
+        out += digits[bytes[k] & 15];
+    }
+    return out;
+}
+
+Bytes gzipOf(const std::string& text) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes out(compressBound(uLong(text.size())) + 64);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = uInt(text.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string chunkText(const NodeList& list, int index, int chunk, const std::string& value) {
+    return list.getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" + std::to_string(chunk) +
+           ",\"value\":\"" + value + "\"}";
+}
+
+// The name record, then the gzip stream in chunks of the list's size; false when the list refused a chunk.
+bool upload(NodeList& list, int index, const std::string& name, const std::string& text) {
+    const Bytes stream = gzipOf(text);
+    Bytes record(NodeList::nameRecordSize, 0);
+    std::copy(name.begin(), name.end(), record.begin());
+    for (int k = 0; k < 4; ++k) {
+        record[size_t(64 + k)] = uint8_t(stream.size() >> (8 * k));
+        record[size_t(68 + k)] = uint8_t(text.size() >> (8 * k));
+    }
+    if (!list.parseWriteJSON(chunkText(list, index, 0, hex(record.data(), record.size())))) return false;
+    const size_t chunk = size_t(list.getChunkSize());
+    for (size_t start = 0, c = 1; start < stream.size(); start += chunk, ++c) {
+        const size_t length = std::min(chunk, stream.size() - start);
+        if (!list.parseWriteJSON(chunkText(list, index, int(c), hex(stream.data() + start, length)))) return false;
+    }
+    return list.nameAt(index) == name;
+}
+
+// ---- Expected output ----
+
+// The model's own Process on 16-sample blocks, with the drive and the model's level adjustments.
+std::vector<float> modelChain(RuveroRidev::NeuralModel& model, const std::vector<float>& input, float gainDb) {
+    const float drive =
+        std::pow(10.0f, gainDb / 20.0f) * std::pow(10.0f, model.GetRecommendedInputDBAdjustment() / 20.0f);
+    const float outputGain = std::pow(10.0f, model.GetRecommendedOutputDBAdjustment() / 20.0f);
+    std::vector<float> output(input.size());
+    for (size_t start = 0; start + kFrame <= input.size(); start += kFrame) {
+        float block[kFrame], result[kFrame];
+        for (int i = 0; i < kFrame; ++i) block[i] = input[start + size_t(i)] * drive;
+        model.Process(block, result, kFrame);
+        for (int i = 0; i < kFrame; ++i) output[start + size_t(i)] = result[i] * outputGain;
+    }
+    return output;
+}
+
+// One biquad in double precision straight from the cookbook equations (shelf slope 1, peaking by Q).
+struct Biquad {
+    double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+
+    static Biquad shelf(bool high, double hertz, double db) {
+        const double A = std::pow(10.0, db / 40.0), w = 2 * std::numbers::pi * hertz / kRate;
+        const double alpha = std::sin(w) / 2 * std::sqrt(2.0), c = std::cos(w), root = 2 * std::sqrt(A) * alpha;
+        const double sign = high ? -1.0 : 1.0;
+        const double n0 = A * ((A + 1) - sign * (A - 1) * c + root);
+        const double n1 = sign * 2 * A * ((A - 1) - sign * (A + 1) * c);
+        const double n2 = A * ((A + 1) - sign * (A - 1) * c - root);
+        const double d0 = (A + 1) + sign * (A - 1) * c + root;
+        const double d1 = -sign * 2 * ((A - 1) + sign * (A + 1) * c);
+        const double d2 = (A + 1) + sign * (A - 1) * c - root;
+        return {n0 / d0, n1 / d0, n2 / d0, d1 / d0, d2 / d0};
+    }
+    static Biquad peak(double hertz, double q, double db) {
+        const double A = std::pow(10.0, db / 40.0), w = 2 * std::numbers::pi * hertz / kRate;
+        const double alpha = std::sin(w) / (2 * q), c = std::cos(w);
+        const double d0 = 1 + alpha / A;
+        return {(1 + alpha * A) / d0, -2 * c / d0, (1 - alpha * A) / d0, -2 * c / d0, (1 - alpha / A) / d0};
+    }
+    double step(double x) {
+        const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+        return y;
+    }
+};
+
+void toneStack(std::vector<float>& signal, float low, float mid, float treble) {
+    auto db = [](float knob) { return (knob - 5.0) / 5.0 * RedIzuzir::kToneRangeDb; };
+    std::vector<Biquad> bands;
+    if (low != 5.0f) bands.push_back(Biquad::shelf(false, RedIzuzir::kLowHz, db(low)));
+    if (mid != 5.0f) bands.push_back(Biquad::peak(RedIzuzir::kMidHz, RedIzuzir::kMidQ, db(mid)));
+    if (treble != 5.0f) bands.push_back(Biquad::shelf(true, RedIzuzir::kTrebleHz, db(treble)));
+    for (float& sample : signal) {
+        double value = sample;
+        for (Biquad& band : bands) value = band.step(value);
+        sample = float(value);
+    }
+}
+
+std::vector<float> delayedByOneFrame(const std::vector<float>& signal) {
+    std::vector<float> out(signal.size(), 0.0f);
+    std::copy(signal.begin(), signal.end() - kFrame, out.begin() + kFrame);
+    return out;
+}
+
+void expectClose(const std::vector<float>& actual, const std::vector<float>& expected, const std::string& what) {
+    ASSERT_EQ(actual.size(), expected.size()) << what;
+    float scale = 1.0f;
+    for (float value : expected) scale = std::fmax(scale, std::fabs(value));
+    size_t worst = 0;
+    float worstError = 0.0f;
+    for (size_t n = 0; n < actual.size(); ++n) {
+        const float error = std::fabs(actual[n] - expected[n]);
+        if (!(error <= worstError)) {
+            worst = n;
+            worstError = error;
+            if (std::isnan(error)) break;
+        }
+    }
+    EXPECT_LE(worstError, 1e-4f * scale) << what << ": worst at sample " << worst << " (frame " << worst / kFrame
+                                         << "), got " << actual[worst] << ", expected " << expected[worst];
+}
+
+std::vector<float> guitar(size_t samples) {
+    std::vector<float> signal = sine(samples, 196.0, 0.5);
+    const std::vector<float> hiss = noise(samples, 777u);
+    for (size_t n = 0; n < samples; ++n) signal[n] += 0.05f * hiss[n];
+    return signal;
+}
+
+// ---- The fixture: a player driven by its step function ----
+
+class RedIzuzirTest : public testing::Test {
+protected:
+    void SetUp() override {
+        freshHome();
+        RedIzuzir::setWorkerThreads(false);
+        root = testRoot();
+        folderNode = folder(root, "amp");
+    }
+    void TearDown() override {
+        porting::setClock({});
+        RedIzuzir::setWorkerThreads(true);
+    }
+
+    RedIzuzir* build(bool copyLeftToRight = true, const char* key = "nam_amp", Node* where = nullptr) {
+        player.reset(new RedIzuzir(where ? where : folderNode, root, nullptr, key, "Nam Amp", copyLeftToRight));
+        return player.get();
+    }
+    void set(const char* key, float value) {
+        static_cast<NodeFloat*>(player->getFolder()->pathToNode(player->getFolder()->getPath() + "\\" + key))
+            ->setValue(value);
+    }
+    // Uploads, selects and switches the player on; the compile passes take it all over.
+    void play(int slot, const std::string& name, const std::string& text) {
+        ASSERT_TRUE(upload(*player->getList(), slot, name, text));
+        ASSERT_TRUE(player->getSelector()->setValue(name));
+        player->getOnOff()->setOn(true);
+        settle();
+        ASSERT_EQ(player->getSelectedSlot(), slot);
+    }
+    // Off for a frame and on again, so the first frame heard is the first one handed over from now on.
+    void restart() {
+        player->getOnOff()->setOn(false);
+        settle();
+        alignas(64) float audio[2][16] = {};
+        RedIzuzir::exec(player.get(), audio);
+        player->getOnOff()->setOn(true);
+        settle();
+    }
+    // One frame through the process function and then the worker's step; channel 0 in, both channels out.
+    void frame(const float* in, float* left, float* right) {
+        alignas(64) float audio[2][16];
+        for (int i = 0; i < kFrame; ++i) {
+            audio[0][i] = in[i];
+            audio[1][i] = -1.0f;
+        }
+        RedIzuzir::exec(player.get(), audio);
+        player->playerStep();
+        std::copy(audio[0], audio[0] + kFrame, left);
+        std::copy(audio[1], audio[1] + kFrame, right);
+    }
+    std::vector<float> runSignal(const std::vector<float>& input, std::vector<float>* right = nullptr) {
+        std::vector<float> left(input.size()), other(input.size());
+        for (size_t start = 0; start + kFrame <= input.size(); start += kFrame) {
+            frame(&input[start], &left[start], &other[start]);
+        }
+        if (right) *right = other;
+        return left;
+    }
+
+    Node* root = nullptr;
+    Node* folderNode = nullptr;
+    std::unique_ptr<RedIzuzir> player;
+};
+
+TEST_F(RedIzuzirTest, BuildsItsNodesListAndRingPlace) {
+    RedIzuzir* amp = build(true, "nam_amp");
+    RedIzuzir* drive = new RedIzuzir(folder(root, "drive"), root, nullptr, "nam_drive", "Nam Drive");
+    EXPECT_EQ(drive->getPlayerIndex(), amp->getPlayerIndex() + 1);
+    // Both at the front: the one built last plays first.
+    EXPECT_EQ(AudioBlock::ringAt(0), drive);
+    EXPECT_EQ(AudioBlock::ringAt(1), amp);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(amp) % AudioBlock::kAlignment, 0u);
+
+    std::vector<std::string> keys;
+    for (Node* child : folderNode->getChildren()) keys.push_back(child->getName());
+    EXPECT_EQ(keys, (std::vector<std::string>{"on_off", "model", "gain", "low", "mid", "treble"}));
+    EXPECT_EQ(amp->getOnOff()->getDisplayName(), std::string("Enable"));
+    EXPECT_EQ(amp->getSelector()->getReferenceList(), amp->getList());
+
+    for (NodeList* list : {amp->getList(), drive->getList()}) {
+        EXPECT_EQ(list->getParent(), root);
+        EXPECT_EQ(list->getElementCount(), 50);
+        EXPECT_EQ(list->getChunkSize(), 4096);
+        EXPECT_TRUE(list->isCompressed());
+    }
+    EXPECT_EQ(amp->getList()->getName(), std::string("nam_amp"));
+    EXPECT_EQ(drive->getList()->getName(), std::string("nam_drive"));
+    delete drive;
+}
+
+TEST_F(RedIzuzirTest, PlaysTheModelOneFrameLateWithLevelsDriveAndTone) {
+    struct Case {
+        const char* what;
+        ModelRecipe recipe;
+        float gainDb, low, mid, treble;
+    };
+    const Case cases[] = {
+        {"small, flat", kSmall, 0.0f, 5.0f, 5.0f, 5.0f},
+        {"small, drive +6 dB, tone 0/10/3", kSmall, 6.0f, 0.0f, 10.0f, 3.0f},
+        {"medium, drive -9 dB, treble up", kMedium, -9.0f, 5.0f, 5.0f, 8.5f},
+        {"large (a full-size file through the list), low up", kLarge, 2.0f, 9.0f, 5.0f, 5.0f},
+    };
+    build();
+    int slot = 0;
+    for (const Case& c : cases) {
+        const std::string text = modelText(c.recipe);
+        set("gain", c.gainDb);
+        set("low", c.low);
+        set("mid", c.mid);
+        set("treble", c.treble);
+        play(slot, "model " + std::to_string(slot), text);
+        restart();
+
+        const std::vector<float> input = guitar(300 * kFrame);
+        std::vector<float> right;
+        const std::vector<float> left = runSignal(input, &right);
+        auto reference = modelOf(text);
+        ASSERT_TRUE(reference) << c.what;
+        std::vector<float> expected = modelChain(*reference, input, c.gainDb);
+        toneStack(expected, c.low, c.mid, c.treble);
+        expectClose(left, delayedByOneFrame(expected), c.what);
+        EXPECT_EQ(left, right) << c.what << ": both channels carry the result";
+        ++slot;
+    }
+}
+
+TEST_F(RedIzuzirTest, SlotsWithoutAModelPassTheGuitarThrough) {
+    struct Case {
+        const char* what;
+        std::string text; // empty: nothing selected
+        bool logsParseError;
+    };
+    const std::string valid = modelText(kSmall);
+    nlohmann::json shortened = nlohmann::json::parse(valid);
+    shortened["weights"].erase(shortened["weights"].begin(), shortened["weights"].begin() + 100);
+    const Case cases[] = {
+        {"no slot selected", "", false},
+        {"not JSON", "{\"architecture\": \"WaveNet\", \"config\": ", true},
+        {"a file cut in half", valid.substr(0, valid.size() / 2), true},
+        {"weights list too short", shortened.dump(), true},
+        {"not a model", "{\"architecture\": \"Unknown\", \"config\": {}, \"weights\": []}", false},
+    };
+    build();
+    set("gain", 12.0f);
+    set("treble", 10.0f);
+    int slot = 0;
+    for (const Case& c : cases) {
+        testing::internal::CaptureStdout();
+        if (c.text.empty()) {
+            player->getSelector()->setValue("");
+            player->getOnOff()->setOn(true);
+            settle();
+        } else {
+            play(slot, "file " + std::to_string(slot), c.text);
+        }
+        const std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(log.find("ERROR (RedIzuzir): Error parsing nam file\n") != std::string::npos, c.logsParseError)
+            << c.what << ": " << log;
+        if (!c.text.empty()) {
+            EXPECT_EQ(player->getList()->dataAt(slot)->size(), c.text.size()) << c.what << ": the file is kept";
+        }
+        restart();
+        const std::vector<float> input = guitar(40 * kFrame);
+        EXPECT_EQ(runSignal(input), delayedByOneFrame(input)) << c.what;
+        ++slot;
+    }
+}
+
+TEST_F(RedIzuzirTest, NonFiniteInputGivesFiniteOutputAtOnce) {
+    build();
+    const std::string text = modelText(kMedium);
+    play(0, "medium", text);
+    restart();
+    const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity()};
+    std::vector<float> input = guitar(120 * kFrame);
+    std::vector<float> cleaned = input;
+    size_t at = 40 * kFrame + 5;
+    for (float value : bad) {
+        input[at] = value;
+        cleaned[at] = 0.0f; // what the player makes of it
+        at += 20 * kFrame + 3;
+    }
+    const std::vector<float> output = runSignal(input);
+    for (size_t n = 0; n < output.size(); ++n) ASSERT_TRUE(std::isfinite(output[n])) << "sample " << n;
+    auto reference = modelOf(text);
+    expectClose(output, delayedByOneFrame(modelChain(*reference, cleaned, 0.0f)), "non-finite samples as 0");
+}
+
+TEST_F(RedIzuzirTest, ALateWorkerCostsOneSilentFrameAndThatFramesInput) {
+    build();
+    player->getOnOff()->setOn(true);
+    settle(); // no model selected: the worker passes its input through
+    float blocks[4][16];
+    for (int b = 0; b < 4; ++b) {
+        for (int i = 0; i < kFrame; ++i) blocks[b][i] = float(b + 1) + 0.01f * float(i);
+    }
+    const std::vector<float> silence(kFrame, 0.0f);
+    alignas(64) float audio[2][16];
+    auto execOnly = [&](const float* in) {
+        std::copy(in, in + kFrame, audio[0]);
+        std::copy(in, in + kFrame, audio[1]);
+        RedIzuzir::exec(player.get(), audio);
+        return std::vector<float>(audio[0], audio[0] + kFrame);
+    };
+    EXPECT_EQ(execOnly(blocks[0]), silence) << "nothing was handed over before";
+    EXPECT_TRUE(player->isPlayerBusy());
+    EXPECT_EQ(execOnly(blocks[1]), silence) << "the worker has not run: late";
+    EXPECT_EQ(std::vector<float>(audio[1], audio[1] + kFrame), silence);
+    EXPECT_TRUE(player->playerStep());
+    EXPECT_FALSE(player->playerStep()) << "one block per hand-over";
+    EXPECT_EQ(execOnly(blocks[2]), std::vector<float>(blocks[0], blocks[0] + kFrame));
+    player->playerStep();
+    EXPECT_EQ(execOnly(blocks[3]), std::vector<float>(blocks[2], blocks[2] + kFrame)) << "block 1 was dropped";
+}
+
+TEST_F(RedIzuzirTest, BypassLeavesTheFrameOrCopiesLeftToRight) {
+    for (bool copy : {false, true}) {
+        build(copy, copy ? "nam_amp" : "nam_drive", folder(root, copy ? "amp_b" : "drive_b"));
+        settle(); // Enable is off by default
+        alignas(64) float audio[2][16];
+        for (int i = 0; i < kFrame; ++i) {
+            audio[0][i] = 0.1f * float(i);
+            audio[1][i] = -0.2f * float(i);
+        }
+        const std::vector<float> left(audio[0], audio[0] + kFrame), right(audio[1], audio[1] + kFrame);
+        RedIzuzir::exec(player.get(), audio);
+        EXPECT_FALSE(player->playerStep()) << "nothing is handed over while bypassed";
+        EXPECT_EQ(std::vector<float>(audio[0], audio[0] + kFrame), left) << copy;
+        EXPECT_EQ(std::vector<float>(audio[1], audio[1] + kFrame), copy ? left : right) << copy;
+        player.reset();
+    }
+}
+
+TEST_F(RedIzuzirTest, ProcessingAllocatesNothing) {
+    build();
+    set("treble", 7.0f);
+    play(0, "medium", modelText(kMedium));
+    const std::vector<float> input = guitar(200 * kFrame);
+    std::vector<float> left(input.size()), right(input.size());
+    counting = true;
+    allocations = 0;
+    for (size_t start = 0; start < input.size(); start += kFrame) {
+        frame(&input[start], &left[start], &right[start]);
+        if (start == 100 * kFrame) {
+            // A late worker is on the audio side's path too.
+            alignas(64) float audio[2][16] = {};
+            RedIzuzir::exec(player.get(), audio);
+            RedIzuzir::exec(player.get(), audio);
+            player->playerStep();
+        }
+    }
+    counting = false;
+    EXPECT_EQ(allocations.load(), 0);
+}
+
+// A change of the model being heard, through the engine with its fade, as the threads would drive it: a
+// compile pass every 30 frames (10 ms). The change is built while the old model plays and swapped during the
+// silent stretch, so every frame is the old model, the new one, or the fade between them.
+TEST_F(RedIzuzirTest, AModelChangeWhilePlayingSwapsUnderOneFade) {
+    enum class Change { UploadIntoPlayingSlot, SelectOtherSlot, UploadBrokenFile };
+    struct Case {
+        const char* what;
+        const char* key;
+        Change change;
+    };
+    const Case cases[] = {
+        {"upload into the playing slot", "nam_up", Change::UploadIntoPlayingSlot},
+        {"select another slot", "nam_select", Change::SelectOtherSlot},
+        {"upload a broken file into the playing slot", "nam_broken", Change::UploadBrokenFile},
+    };
+    int64_t now = 1000000000;
+    porting::setClock([&now] { return now; });
+    const std::string first = modelText(kSmall);
+    const std::string second = modelText(kMedium);
+    for (const Case& c : cases) {
+        now += 100000; // the engine counts the audio as stopped between cases: the set-up latches at once
+        build(true, c.key, folder(root, c.key));
+        play(0, "first", first);
+        if (c.change == Change::SelectOtherSlot) {
+            ASSERT_TRUE(upload(*player->getList(), 1, "second", second));
+        }
+        settle();
+
+        const int frames = 240, changeAt = 60;
+        const std::vector<float> input = guitar(size_t(frames) * kFrame);
+        std::vector<float> left(input.size()), right(input.size());
+        std::vector<float> gains(static_cast<size_t>(frames));
+        int swapFrame = -1;
+        for (int f = 0; f < frames; ++f) {
+            if (f == changeAt) {
+                if (c.change == Change::SelectOtherSlot) {
+                    ASSERT_TRUE(player->getSelector()->setValue("second"));
+                } else {
+                    const std::string text = c.change == Change::UploadBrokenFile ? second.substr(0, 5000) : second;
+                    // Same name: the selection follows slot names, and this one stays selected.
+                    ASSERT_TRUE(upload(*player->getList(), 0, "first", text));
+                }
+            }
+            if (f % 30 == 0) {
+                const bool silent = AudioProcessor::getFadeState() == AudioProcessor::FadeState::Silent;
+                testing::internal::CaptureStdout();
+                AudioProcessor::compileStep();
+                testing::internal::GetCapturedStdout();
+                if (silent && swapFrame < 0) swapFrame = f;
+            }
+            alignas(64) float audio[2][16];
+            std::copy(&input[size_t(f) * kFrame], &input[size_t(f) * kFrame] + kFrame, audio[0]);
+            std::fill(audio[1], audio[1] + kFrame, 0.25f);
+            AudioProcessor::processFrame(audio);
+            player->playerStep();
+            now += 333;
+            std::copy(audio[0], audio[0] + kFrame, &left[size_t(f) * kFrame]);
+            std::copy(audio[1], audio[1] + kFrame, &right[size_t(f) * kFrame]);
+            gains[size_t(f)] = AudioProcessor::getFadeGain();
+        }
+        ASSERT_GT(swapFrame, changeAt) << c.what << ": the change waited for silence";
+        EXPECT_EQ(AudioProcessor::getFadeState(), AudioProcessor::FadeState::Idle) << c.what;
+
+        // The old model up to the swap, the new one (fresh, prewarmed) from the swap on, one frame late and
+        // under the engine's fade gain, which moves linearly across each frame.
+        const size_t cut = size_t(swapFrame) * kFrame;
+        auto before = modelOf(first);
+        std::vector<float> chain =
+            modelChain(*before, std::vector<float>(input.begin(), input.begin() + long(cut)), 0.0f);
+        std::vector<float> after(input.begin() + long(cut), input.end());
+        if (c.change != Change::UploadBrokenFile) {
+            auto next = modelOf(second);
+            after = modelChain(*next, after, 0.0f);
+        }
+        chain.insert(chain.end(), after.begin(), after.end());
+        std::vector<float> expected = delayedByOneFrame(chain);
+        float from = 1.0f;
+        int fadedFrames = 0;
+        for (int f = 0; f < frames; ++f) {
+            const float to = gains[size_t(f)];
+            if (to < 1.0f) ++fadedFrames;
+            for (int i = 0; i < kFrame; ++i) {
+                const float gain = i == kFrame - 1 ? to : from + (to - from) / 16.0f * float(i + 1);
+                expected[size_t(f) * kFrame + size_t(i)] *= (from == 0.0f && to == 0.0f) ? 0.0f : gain;
+            }
+            from = to;
+        }
+        expectClose(left, expected, c.what);
+        EXPECT_EQ(left, right) << c.what;
+        // Fade out (19 frames), at most one compile period of silence (30), fade in (19).
+        EXPECT_GT(fadedFrames, 0) << c.what;
+        EXPECT_LE(fadedFrames, 19 + 30 + 19) << c.what;
+        player.reset();
+    }
+}
+
+TEST_F(RedIzuzirTest, StoredModelsPlayFromStartUp) {
+    const std::string text = modelText(kSmall);
+    build();
+    ASSERT_TRUE(upload(*player->getList(), 7, "stored", text));
+    player.reset();
+    // The same tree path again, as after a restart: the list reads its stored slots and the player builds
+    // their models before it plays.
+    root = testRoot();
+    build(true, "nam_amp", folder(root, "amp"));
+    ASSERT_EQ(player->getList()->nameAt(7), "stored");
+    ASSERT_TRUE(player->getSelector()->setValue("stored"));
+    player->getOnOff()->setOn(true);
+    settle();
+    const std::vector<float> input = guitar(100 * kFrame);
+    auto reference = modelOf(text);
+    expectClose(runSignal(input), delayedByOneFrame(modelChain(*reference, input, 0.0f)), "stored model");
+}
+
+TEST_F(RedIzuzirTest, TheWorkerThreadPlaysEveryFrameItIsGiven) {
+    RedIzuzir::setWorkerThreads(true);
+    build();
+    const std::string text = modelText(kSmall);
+    play(0, "small", text);
+    restart();
+    const std::vector<float> input = guitar(150 * kFrame);
+    std::vector<float> output(input.size());
+    for (size_t start = 0; start < input.size(); start += kFrame) {
+        alignas(64) float audio[2][16];
+        std::copy(&input[start], &input[start] + kFrame, audio[0]);
+        RedIzuzir::exec(player.get(), audio);
+        std::copy(audio[0], audio[0] + kFrame, &output[start]);
+        // Bounded: the worker gets 2 s for a block it does in far less than a millisecond.
+        for (int waited = 0; player->isPlayerBusy() && waited < 20000; ++waited) vTaskDelay(100);
+        ASSERT_FALSE(player->isPlayerBusy()) << "the worker did not finish the block of frame " << start / kFrame;
+    }
+    auto reference = modelOf(text);
+    expectClose(output, delayedByOneFrame(modelChain(*reference, input, 0.0f)), "worker thread");
+    player.reset(); // stops the worker
+}
+
+}

@@ -1,0 +1,60 @@
+#pragma once
+// Shared helpers of the board tests: a state folder per test, file contents, and one-shot probes run in a
+// forked child so that process-wide, run-once modules (boot selection, system tree) start fresh per case.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace boardtest {
+
+// The test's own empty home, made by the test main.
+inline std::string ownHome() { return std::getenv("PEDAL_HOME"); }
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const std::string& path, const std::string& content, std::filesystem::perms mode) {
+    {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file << content;
+    }
+    std::filesystem::permissions(path, mode);
+}
+
+// Runs body in a forked child and returns what it wrote into `report` (a text), or a failure note when the
+// child did not end normally. The child ends with _exit, so no test framework state is torn down twice.
+inline std::string inChild(const std::function<std::string()>& body) {
+    int fds[2];
+    if (pipe(fds) != 0) return "pipe failed";
+    std::fflush(stdout);
+    pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        std::string report = body();
+        std::fflush(stdout);
+        ssize_t ignored = write(fds[1], report.data(), report.size());
+        (void)ignored;
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string report;
+    char buffer[512];
+    ssize_t count;
+    while ((count = read(fds[0], buffer, sizeof(buffer))) > 0) report.append(buffer, size_t(count));
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed: " + report;
+    return report;
+}
+
+}

@@ -1,0 +1,148 @@
+// The recovery application as it starts on the device: boot selection reading 0 on line 40, the system
+// tree, the updater page over the board bring-up, and the page drawn into the framebuffer.
+#include "BoardTestSupport.h"
+#include "Board.h"
+#include "CommandRunner.h"
+#include "EventDispatcher.h"
+#include "EventId.h"
+#include "Gfx.h"
+#include "GfxTestView.h"
+#include "LCD.h"
+#include "LindquarUpdater.h"
+#include "NodeItem.h"
+#include "RecordingCommandRunner.h"
+#include "System.h"
+#include "Update.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+using gfx::GfxTestView;
+using gfx::ObjectView;
+
+namespace {
+
+struct Recovery {
+    LindquarUpdater* page = nullptr;
+    std::shared_ptr<RecordingCommandRunner> runner;
+};
+
+// Starts the recovery application once per process, as main does up to the board bring-up.
+Recovery& recovery() {
+    static Recovery started = [] {
+        Recovery r;
+        boardtest::ownHome();
+        unsetenv("APP_CALLED");
+        setenv("PEDAL_GPIO40", "0", 1);
+        setenv("PEDAL_CODEC", "none", 1);
+        r.runner = std::make_shared<RecordingCommandRunner>();
+        CommandRunner::install(r.runner);
+        System::setBootSelection(Update::initialize, Update::isRecovery, Update::getFormat);
+        System::initialize("test");
+        r.page = new LindquarUpdater(System::appNode(), System::rootNode());
+        Board::initialize();
+        return r;
+    }();
+    return started;
+}
+
+std::string item(const char* path) {
+    auto* node = dynamic_cast<NodeItem*>(System::rootNode()->pathToNode(path));
+    return node ? node->getValue() : "absent";
+}
+
+uint32_t rgb565To888(uint16_t p) {
+    const uint32_t r = (p >> 11) & 0x1F, g = (p >> 5) & 0x3F, b = p & 0x1F;
+    return (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | ((b << 3) | (b >> 2));
+}
+
+TEST(LindquarUpdater, StartsAsTheRecoveryApplication) {
+    Recovery& r = recovery();
+    EXPECT_TRUE(System::isRecovery());
+    EXPECT_TRUE(EventDispatcher::hasFocus(r.page));
+    EXPECT_NE(Board::board, nullptr);
+    EXPECT_TRUE(LCD::isInitialized());
+    EXPECT_EQ(item("root\\sys\\_ver"), "Update Mode");
+    EXPECT_EQ(item("root\\sys\\_upd"), "upd");
+    EXPECT_EQ(item("root\\sys\\_name"), "Corvinhallow PRO");
+
+    // Line 40 was read, then the board's own commands; the gadget script came last.
+    const auto commands = r.runner->commands();
+    ASSERT_EQ(commands.size(), 4u);
+    EXPECT_EQ(commands[0].text, "gpioget 0 40");
+    EXPECT_EQ(commands[1].text, "gpioset 0 26=0");
+    EXPECT_EQ(commands[3].kind, RecordingCommandRunner::Kind::Script);
+}
+
+TEST(LindquarUpdater, OnlyTheBrowseShortPressIsConsumedAndOpensTheSettings) {
+    Recovery& r = recovery();
+    const int ignored[] = {
+        EventId::Encoder1Press,        EventId::Encoder1LongPress,       EventId::Encoder1LongRelease,
+        EventId::Encoder1Forward,      EventId::Encoder1Back,            EventId::Encoder2ShortRelease,
+        EventId::Encoder5Forward,      EventId::FootswitchAPress,        EventId::FootswitchBShortRelease,
+        EventId::FootswitchCLongPress, EventId::FootswitchesAB,          EventId::Idle,
+        EventId::Tick,
+    };
+    for (int id : ignored) EXPECT_FALSE(r.page->onEvent(id)) << "event " << id;
+    EXPECT_TRUE(EventDispatcher::hasFocus(r.page)) << "no other event opens or closes a page";
+
+    EXPECT_TRUE(r.page->onEvent(EventId::Encoder1ShortRelease));
+    EXPECT_FALSE(EventDispatcher::hasFocus(r.page)) << "BROWSE opens the system settings above the page";
+}
+
+TEST(LindquarUpdater, PageInTheFramebuffer) {
+    recovery();
+    // One UI round as the UI thread runs it: clear, redraw, render.
+    LCD::clear();
+    EventDispatcher::addEvent(EventId::Redraw);
+    EventDispatcher::dispatch();
+    const auto views = GfxTestView::snapshot();
+    GfxTestView::render();
+    ASSERT_TRUE(GfxTestView::savePng(std::string(PEDAL_TEST_OUT) + "/board_recovery_page.png"));
+
+    const ObjectView* title = GfxTestView::labelWithText(views, "Update Mode");
+    const ObjectView* hint = GfxTestView::labelWithText(views, "press BROWSE for settings");
+    ASSERT_TRUE(title && hint) << GfxTestView::describe(views);
+    EXPECT_EQ(GfxTestView::ofKind(views, "label").size(), 2u) << "the splash is gone";
+    struct Expected {
+        const ObjectView* label;
+        int x, y, width, height;
+        const lv_font_t* font;
+        lv_text_align_t align;
+    } expected[] = {{title, 0, 40, 320, 51, &lv_font_montserrat_40, LV_TEXT_ALIGN_CENTER},
+                    {hint, 78, 129, 235, 29, &lv_font_montserrat_16, LV_TEXT_ALIGN_AUTO}};
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.label->text);
+        EXPECT_EQ(e.label->x, e.x);
+        EXPECT_EQ(e.label->y, e.y);
+        EXPECT_EQ(e.label->width, e.width);
+        EXPECT_EQ(e.label->height, e.height);
+        EXPECT_EQ(e.label->main.textFont, e.font);
+        EXPECT_EQ(e.label->main.textAlign, e.align);
+        EXPECT_EQ(e.label->longMode, LV_LABEL_LONG_MODE_DOTS);
+        EXPECT_EQ(e.label->lines, std::vector<std::string>{e.label->text}) << "shown whole on one line";
+    }
+
+    // The framebuffer file holds the page from row 35 on: light text strokes inside the title's box on a
+    // dark background.
+    LCD::flush();
+    std::ifstream file(std::string(std::getenv("PEDAL_HOME")) + "/fb0", std::ios::binary);
+    std::vector<uint16_t> pixels(320 * 240);
+    file.read(reinterpret_cast<char*>(pixels.data()), std::streamsize(pixels.size() * 2));
+    ASSERT_TRUE(file);
+    int light = 0;
+    for (int y = title->box.y1; y <= title->box.y2; ++y) {
+        for (int x = title->box.x1; x <= title->box.x2; ++x) {
+            if ((rgb565To888(pixels[size_t((y + 35) * 320 + x)]) & 0xFF) > 0xC0) ++light;
+        }
+    }
+    EXPECT_GT(light, 200) << "title strokes in the framebuffer";
+    EXPECT_LT(rgb565To888(pixels[size_t(35 * 320 + 2)]) & 0xFF, 0x40u) << "dark background";
+}
+
+}

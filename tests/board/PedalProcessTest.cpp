@@ -1,0 +1,167 @@
+// The boot selection at process level: the built pedal started as at boot, with the simulated GPIO line 40,
+// an installed image that records its "APP_CALLED" and then execs the pedal, and the recovery page in the
+// framebuffer file.
+#include "BoardTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kWaitSeconds = 30;
+
+// Polls the condition every 50 ms for at most kWaitSeconds.
+bool waitFor(const std::function<bool()>& condition) {
+    for (int i = 0; i < kWaitSeconds * 20; ++i) {
+        if (condition()) return true;
+        usleep(50000);
+    }
+    return condition();
+}
+
+class Pedal {
+public:
+    // Starts the pedal in the home with the given extra environment; its output (and that of every process
+    // it starts) goes to home/pedal.log.
+    Pedal(const std::string& home, const std::vector<std::string>& environment) : log(home + "/pedal.log") {
+        std::vector<std::string> variables;
+        for (char** entry = environ; *entry; ++entry) {
+            std::string variable = *entry;
+            if (variable.rfind("APP_CALLED=", 0) == 0 || variable.rfind("PEDAL_", 0) == 0) continue;
+            variables.push_back(variable);
+        }
+        variables.push_back("PEDAL_HOME=" + home);
+        variables.push_back("PEDAL_CODEC=none");
+        for (const auto& variable : environment) variables.push_back(variable);
+        std::vector<char*> envp;
+        for (auto& variable : variables) envp.push_back(variable.data());
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        std::string program = PEDAL_BINARY;
+        char* argv[] = {program.data(), nullptr};
+        started = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Pedal() {
+        if (pid > 0 && !stopped) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+
+    bool logHas(const std::string& text) const { return boardtest::readFile(log).find(text) != std::string::npos; }
+    std::string logText() const { return boardtest::readFile(log); }
+
+    // SIGTERM, then the exit status (-1 when it did not end normally within the wait).
+    int stop() {
+        kill(pid, SIGTERM);
+        int status = 0;
+        bool ended = waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+        stopped = ended;
+        return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    bool started = false;
+    pid_t pid = -1;
+
+private:
+    std::string log;
+    bool stopped = false;
+};
+
+uint32_t rgb565To888(uint16_t p) {
+    const uint32_t r = (p >> 11) & 0x1F, g = (p >> 5) & 0x3F, b = p & 0x1F;
+    return (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | ((b << 3) | (b >> 2));
+}
+
+// The recovery page's hint line ("press BROWSE for settings", display box x 78..312, y 129..157) is drawn in
+// light strokes; the splash has nothing there. The display starts at row 35 of the 320-pixel-wide file.
+bool recoveryPageShown(const std::string& home) {
+    std::ifstream file(home + "/fb0", std::ios::binary);
+    std::vector<uint16_t> pixels(320 * 240);
+    file.read(reinterpret_cast<char*>(pixels.data()), std::streamsize(pixels.size() * 2));
+    if (!file) return false;
+    int light = 0;
+    for (int y = 135; y <= 157; ++y) {
+        for (int x = 78; x <= 312; ++x) {
+            if ((rgb565To888(pixels[size_t((y + 35) * 320 + x)]) & 0xFF) > 0xC0) ++light;
+        }
+    }
+    return light > 100;
+}
+
+// The image records its process id (kept by exec) and "APP_CALLED", then becomes the pedal.
+void installRecordingImage(const std::string& home) {
+    boardtest::writeFile(home + "/app_run",
+                         "#!/bin/sh\n"
+                         "printf '%s %s\\n' \"$$\" \"${APP_CALLED-unset}\" > \"$0.called.part\"\n"
+                         "mv \"$0.called.part\" \"$0.called\"\n"
+                         "exec " PEDAL_BINARY "\n",
+                         std::filesystem::perms(0755));
+}
+
+TEST(PedalProcess, LineAtOneRunsTheImageThenRecovery) {
+    const std::string home = boardtest::ownHome();
+    installRecordingImage(home);
+    Pedal pedal(home, {"PEDAL_GPIO40=1"});
+    ASSERT_TRUE(pedal.started);
+
+    const std::string marker = home + "/app_run.called";
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(marker); })) << pedal.logText();
+    std::istringstream recorded(boardtest::readFile(marker));
+    pid_t image = 0;
+    std::string appCalled;
+    recorded >> image >> appCalled;
+    EXPECT_EQ(appCalled, "1");
+    ASSERT_GT(image, 0);
+    ASSERT_NE(image, pedal.pid);
+
+    // The image is the full application; the boot process waits for it.
+    ASSERT_TRUE(waitFor([&] { return pedal.logHas("I (Update): Started main app\n"); })) << pedal.logText();
+    EXPECT_FALSE(pedal.logHas("I (Update): running update app\n"));
+
+    ASSERT_EQ(kill(image, SIGTERM), 0);
+    ASSERT_TRUE(waitFor([&] { return pedal.logHas("I (Update): running update app\n"); })) << pedal.logText();
+    EXPECT_TRUE(waitFor([&] { return recoveryPageShown(home); })) << pedal.logText();
+    EXPECT_EQ(pedal.stop(), 0);
+}
+
+TEST(PedalProcess, LineAtZeroIsRecoveryAtOnce) {
+    const std::string home = boardtest::ownHome();
+    installRecordingImage(home);
+    Pedal pedal(home, {"PEDAL_GPIO40=0"});
+    ASSERT_TRUE(pedal.started);
+    ASSERT_TRUE(waitFor([&] { return pedal.logHas("I (Update): running update app\n"); })) << pedal.logText();
+    EXPECT_TRUE(waitFor([&] { return recoveryPageShown(home); })) << pedal.logText();
+    EXPECT_EQ(pedal.stop(), 0);
+    EXPECT_FALSE(std::filesystem::exists(home + "/app_run.called")) << "the image did not run";
+}
+
+TEST(PedalProcess, AppCalledIsTheFullApplication) {
+    const std::string home = boardtest::ownHome();
+    installRecordingImage(home);
+    Pedal pedal(home, {"PEDAL_GPIO40=1", "APP_CALLED=1"});
+    ASSERT_TRUE(pedal.started);
+    ASSERT_TRUE(waitFor([&] { return pedal.logHas("I (Update): Started main app\n"); })) << pedal.logText();
+    EXPECT_EQ(pedal.stop(), 0);
+    EXPECT_FALSE(pedal.logHas("I (Update): running update app\n"));
+    EXPECT_FALSE(std::filesystem::exists(home + "/app_run.called")) << "the image did not run";
+}
+
+}

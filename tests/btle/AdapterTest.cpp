@@ -1,0 +1,284 @@
+#include "BtleBus.h"
+#include "btle.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const DEVICE_PATH = "/org/bluez/hci0/dev_AA_BB_CC_DD_EE_FF";
+std::vector<std::string> events;
+
+void onPowered(btle_adapter*, gboolean powered) { events.push_back(powered ? "powered on" : "powered off"); }
+void onCentral(btle_adapter*, btle_device* device) {
+    events.push_back(std::string("central ") + btle_device_get_connection_state_name(device));
+}
+void onRemoved(btle_adapter*, btle_device* device) { events.push_back(std::string("removed ") + btle_device_get_path(device)); }
+void onDiscovered(btle_adapter*, btle_device* device) {
+    events.push_back(std::string("discovered ") + btle_device_get_path(device));
+}
+void onDiscoveryState(btle_adapter* adapter, btle_discovery_state, const GError* error) {
+    events.push_back(std::string("discovery ") + btle_adapter_get_discovery_state_name(adapter) + (error ? " error" : ""));
+}
+
+GVariant* props(std::initializer_list<std::pair<const char*, GVariant*>> entries) {
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
+    for (const auto& entry : entries) g_variant_builder_add(&builder, "{sv}", entry.first, entry.second);
+    return g_variant_builder_end(&builder);
+}
+
+void addDevice(BtleBus& bus, const char* path, GVariant* properties, bool announce) {
+    GVariant* reply = bus.control("AddObject", g_variant_new("(os@a{sv}b)", path, "org.bluez.Device1", properties,
+                                                             announce));
+    if (reply) g_variant_unref(reply);
+}
+
+void changeObject(BtleBus& bus, const char* path, const char* interface, GVariant* properties) {
+    GVariant* reply = bus.control("ChangeObject", g_variant_new("(os@a{sv})", path, interface, properties));
+    if (reply) g_variant_unref(reply);
+}
+
+class BtleAdapter : public ::testing::Test {
+protected:
+    void SetUp() override {
+        events.clear();
+        log_set_level(LOG_LEVEL_INFO);
+    }
+};
+
+TEST_F(BtleAdapter, FindsAdaptersAndTheDevicesUnderThem) {
+    BtleBus bus("hci0,hci1");
+    ASSERT_TRUE(bus.ok());
+    addDevice(bus, DEVICE_PATH,
+              props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}, {"Name", g_variant_new_string("phone")},
+                     {"RSSI", g_variant_new_int16(-60)}}),
+              false);
+    GPtrArray* all = btle_adapter_find_all(bus.connection());
+    ASSERT_EQ(all->len, 2u);
+    for (guint i = 0; i < all->len; i++) btle_adapter_free(static_cast<btle_adapter*>(all->pdata[i]));
+    g_ptr_array_free(all, TRUE);
+
+    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
+    ASSERT_NE(adapter, nullptr);
+    EXPECT_STREQ(btle_adapter_get_name(adapter), "hci0");
+    EXPECT_STREQ(btle_adapter_get_address(adapter), "00:11:22:33:44:50");
+    EXPECT_FALSE(btle_adapter_get_powered_state(adapter));
+    EXPECT_TRUE(btle_adapter_is_connectable(adapter));
+    btle_device* device = btle_adapter_get_device_by_address(adapter, "AA:BB:CC:DD:EE:FF");
+    ASSERT_NE(device, nullptr);
+    EXPECT_STREQ(btle_device_get_name(device), "phone");
+    EXPECT_EQ(btle_device_get_rssi(device), -60);
+    btle_adapter_free(adapter);
+
+    btle_adapter* second = btle_adapter_get(bus.connection(), "hci1");
+    ASSERT_NE(second, nullptr);
+    EXPECT_STREQ(btle_adapter_get_path(second), "/org/bluez/hci1");
+    EXPECT_EQ(btle_adapter_get_device_by_path(second, DEVICE_PATH), nullptr);
+    btle_adapter_free(second);
+}
+
+TEST_F(BtleAdapter, NoAdapterGivesNone) {
+    BtleBus bus("");
+    ASSERT_TRUE(bus.ok());
+    EXPECT_EQ(btle_adapter_get_default(bus.connection()), nullptr);
+}
+
+TEST_F(BtleAdapter, SwitchesPropertiesAndReportsEveryPoweredChange) {
+    BtleBus bus;
+    ASSERT_TRUE(bus.ok());
+    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
+    ASSERT_NE(adapter, nullptr);
+    btle_adapter_set_powered_state_cb(adapter, onPowered);
+    btle_adapter_power_on(adapter);
+    btle_adapter_set_alias(adapter, "Pedal");
+    btle_adapter_discoverable_on(adapter);
+    btle_adapter_pairable_off(adapter);
+    ASSERT_TRUE(bus.pumpUntil([&] { return !btle_adapter_is_pairable(adapter); }));
+    EXPECT_TRUE(btle_adapter_get_powered_state(adapter));
+    EXPECT_TRUE(btle_adapter_is_discoverable(adapter));
+    EXPECT_TRUE(bus.called("Set /org/bluez/hci0 Alias Pedal"));
+    // A report equal to the stored value still reaches the callback.
+    changeObject(bus, "/org/bluez/hci0", "org.bluez.Adapter1", props({{"Powered", g_variant_new_boolean(TRUE)}}));
+    ASSERT_TRUE(bus.pumpUntil([] { return events.size() == 2; }));
+    EXPECT_EQ(events, (std::vector<std::string>{"powered on", "powered on"}));
+    btle_adapter_free(adapter);
+}
+
+TEST_F(BtleAdapter, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterStop) {
+    BtleBus bus;
+    ASSERT_TRUE(bus.ok());
+    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
+    ASSERT_NE(adapter, nullptr);
+    btle_advertisement* advertisement = btle_advertisement_create();
+    EXPECT_TRUE(g_str_has_prefix(btle_advertisement_get_path(advertisement), "/org/bluez/btleadv_"));
+    btle_advertisement_set_general_discoverable(advertisement, TRUE);
+    btle_advertisement_set_interval(advertisement, 100, 200);
+    guint8 first[] = {9, 9};
+    guint8 mac[] = {1, 2, 3, 4, 5, 6};
+    GByteArray* bytes = g_byte_array_new();
+    g_byte_array_append(bytes, first, 2);
+    btle_advertisement_set_manufacturer_data(advertisement, 0xFFFF, bytes);
+    g_byte_array_set_size(bytes, 0);
+    g_byte_array_append(bytes, mac, 6);
+    btle_advertisement_set_manufacturer_data(advertisement, 0xFFFF, bytes);
+    g_byte_array_free(bytes, TRUE);
+    btle_advertisement_set_local_name(advertisement, "Pedal");
+
+    btle_adapter_start_advertising(adapter, advertisement);
+    ASSERT_TRUE(bus.pumpUntil([&] { return bus.called(std::string("RegisterAdvertisement ") +
+                                                      btle_advertisement_get_path(advertisement)); }));
+    GVariant* reply = bus.control("Advertisement", nullptr);
+    ASSERT_NE(reply, nullptr);
+    const char* xml = nullptr;
+    GVariant* read = nullptr;
+    g_variant_get(reply, "(&s@a{sv})", &xml, &read);
+    for (const char* declared : {"Type", "LocalName", "ManufacturerData", "MinInterval", "MaxInterval", "Discoverable"}) {
+        EXPECT_NE(strstr(xml, (std::string("name=\"") + declared + "\"").c_str()), nullptr) << declared;
+    }
+    for (const char* absent : {"TxPower", "Includes", "Appearance", "ServiceUUIDs", "SecondaryChannel", "ServiceData"}) {
+        EXPECT_EQ(strstr(xml, (std::string("name=\"") + absent + "\"").c_str()), nullptr) << absent;
+    }
+    const char* type = nullptr;
+    guint32 minInterval = 0, maxInterval = 0;
+    EXPECT_TRUE(g_variant_lookup(read, "Type", "&s", &type));
+    EXPECT_STREQ(type, "peripheral");
+    EXPECT_TRUE(g_variant_lookup(read, "MinInterval", "u", &minInterval));
+    EXPECT_TRUE(g_variant_lookup(read, "MaxInterval", "u", &maxInterval));
+    EXPECT_EQ(minInterval, 100u);
+    EXPECT_EQ(maxInterval, 200u);
+    GVariant* manufacturer = g_variant_lookup_value(read, "ManufacturerData", G_VARIANT_TYPE("a{qv}"));
+    ASSERT_NE(manufacturer, nullptr);
+    ASSERT_EQ(g_variant_n_children(manufacturer), 1u);
+    guint16 company = 0;
+    GVariant* data = nullptr;
+    g_variant_get_child(manufacturer, 0, "{qv}", &company, &data);
+    EXPECT_EQ(company, 0xFFFF);
+    EXPECT_EQ(g_variant_get_size(data), 6u);
+    g_variant_unref(data);
+    g_variant_unref(manufacturer);
+    g_variant_unref(read);
+    g_variant_unref(reply);
+
+    // Stop unexports the object; a later start exports and registers it again.
+    btle_adapter_stop_advertising(adapter, advertisement);
+    ASSERT_TRUE(bus.pumpUntil([&] { return bus.called(std::string("UnregisterAdvertisement ") +
+                                                      btle_advertisement_get_path(advertisement)); }));
+    bus.pumpUntil([] { return false; }, 200);
+    GVariant* gone = g_dbus_connection_call_sync(bus.connection(), g_dbus_connection_get_unique_name(bus.connection()),
+                                                 btle_advertisement_get_path(advertisement),
+                                                 "org.freedesktop.DBus.Properties", "GetAll",
+                                                 g_variant_new("(s)", "org.bluez.LEAdvertisement1"), nullptr,
+                                                 G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
+    EXPECT_EQ(gone, nullptr);
+    btle_adapter_start_advertising(adapter, advertisement);
+    ASSERT_TRUE(bus.pumpUntil([&] {
+        int count = 0;
+        for (const auto& call : bus.calls()) count += call.rfind("RegisterAdvertisement", 0) == 0;
+        return count == 2;
+    }));
+    btle_adapter_free(adapter);
+    btle_advertisement_free(advertisement);
+}
+
+TEST_F(BtleAdapter, RemoteCentralConnectsAndDisconnects) {
+    BtleBus bus;
+    ASSERT_TRUE(bus.ok());
+    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
+    ASSERT_NE(adapter, nullptr);
+    btle_adapter_set_remote_central_cb(adapter, onCentral);
+    btle_adapter_set_device_removal_cb(adapter, onRemoved);
+    addDevice(bus, DEVICE_PATH,
+              props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
+                     {"Connected", g_variant_new_boolean(TRUE)}}),
+              true);
+    ASSERT_TRUE(bus.pumpUntil([] { return events.size() == 1; }));
+    btle_device* device = btle_adapter_get_device_by_path(adapter, DEVICE_PATH);
+    ASSERT_NE(device, nullptr);
+    EXPECT_TRUE(btle_device_is_central(device));
+    EXPECT_EQ(btle_device_get_mtu(device), 23u);
+    GList* connected = btle_adapter_get_connected_devices(adapter);
+    EXPECT_EQ(g_list_length(connected), 1u);
+    g_list_free(connected);
+
+    changeObject(bus, DEVICE_PATH, "org.bluez.Device1", props({{"Connected", g_variant_new_boolean(FALSE)}}));
+    ASSERT_TRUE(bus.pumpUntil([] { return events.size() == 2; }));
+    GVariant* reply = bus.control("RemoveObject", g_variant_new("(o)", DEVICE_PATH));
+    if (reply) g_variant_unref(reply);
+    ASSERT_TRUE(bus.pumpUntil([] { return events.size() == 3; }));
+    EXPECT_EQ(events, (std::vector<std::string>{"central CONNECTED", "central DISCONNECTED",
+                                                std::string("removed ") + DEVICE_PATH}));
+    EXPECT_EQ(btle_adapter_get_device_by_path(adapter, DEVICE_PATH), nullptr);
+    btle_adapter_free(adapter);
+}
+
+TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
+    BtleBus bus;
+    ASSERT_TRUE(bus.ok());
+    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
+    ASSERT_NE(adapter, nullptr);
+    btle_adapter_set_discovery_cb(adapter, onDiscovered);
+    btle_adapter_set_discovery_state_cb(adapter, onDiscoveryState);
+    btle_adapter_set_discovery_filter(adapter, -70, nullptr, "ph");
+    btle_adapter_start_discovery(adapter);
+    ASSERT_TRUE(bus.pumpUntil([&] { return btle_adapter_get_discovery_state(adapter) == BTLE_DISCOVERY_STARTED; }));
+    EXPECT_TRUE(bus.called("SetDiscoveryFilter DuplicateData=1,Pattern=ph,RSSI=-70,Transport=le"));
+
+    const struct {
+        const char* path;
+        const char* name;
+        gint16 rssi;
+        bool delivered;
+    } devices[] = {{"/org/bluez/hci0/dev_00_00_00_00_00_01", "phone", -50, true},
+                   {"/org/bluez/hci0/dev_00_00_00_00_00_02", "phone", -90, false},
+                   {"/org/bluez/hci0/dev_00_00_00_00_00_03", "tablet", -40, false}};
+    for (const auto& d : devices) {
+        addDevice(bus, d.path, props({{"Name", g_variant_new_string(d.name)}, {"RSSI", g_variant_new_int16(d.rssi)}}),
+                  true);
+    }
+    ASSERT_TRUE(bus.pumpUntil([&] { return btle_adapter_get_device_by_path(adapter, devices[2].path) != nullptr; }));
+    // A device never seen by a scan keeps RSSI -255 and is never delivered while a threshold is set.
+    addDevice(bus, "/org/bluez/hci0/dev_00_00_00_00_00_04", props({{"Name", g_variant_new_string("phone")}}), true);
+    ASSERT_TRUE(bus.pumpUntil(
+        [&] { return btle_adapter_get_device_by_path(adapter, "/org/bluez/hci0/dev_00_00_00_00_00_04") != nullptr; }));
+    std::vector<std::string> discovered;
+    for (const auto& e : events) {
+        if (e.rfind("discovered", 0) == 0) discovered.push_back(e);
+    }
+    EXPECT_EQ(discovered, (std::vector<std::string>{std::string("discovered ") + devices[0].path}));
+
+    changeObject(bus, "/org/bluez/hci0", "org.bluez.Adapter1", props({{"Discovering", g_variant_new_boolean(FALSE)}}));
+    ASSERT_TRUE(bus.pumpUntil([&] { return btle_adapter_get_discovery_state(adapter) == BTLE_DISCOVERY_STOPPED; }));
+
+    GVariant* reply = bus.control("FailNext", g_variant_new("(s)", "StartDiscovery"));
+    if (reply) g_variant_unref(reply);
+    btle_adapter_start_discovery(adapter);
+    ASSERT_TRUE(bus.pumpUntil([] { return events.back() == "discovery stopped error"; }));
+    std::vector<std::string> states;
+    for (const auto& e : events) {
+        if (e.rfind("discovery ", 0) == 0) states.push_back(e);
+    }
+    EXPECT_EQ(states, (std::vector<std::string>{"discovery starting", "discovery started", "discovery stopped",
+                                                "discovery starting", "discovery stopped error"}));
+    btle_adapter_free(adapter);
+}
+
+TEST_F(BtleAdapter, DeviceFirstSeenInAPropertyChangeIsFetchedWhole) {
+    BtleBus bus;
+    ASSERT_TRUE(bus.ok());
+    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
+    ASSERT_NE(adapter, nullptr);
+    addDevice(bus, DEVICE_PATH, props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
+                                       {"Name", g_variant_new_string("late")}}), false);
+    changeObject(bus, DEVICE_PATH, "org.bluez.Device1", props({{"RSSI", g_variant_new_int16(-40)}}));
+    ASSERT_TRUE(bus.pumpUntil([&] {
+        btle_device* device = btle_adapter_get_device_by_path(adapter, DEVICE_PATH);
+        return device && btle_device_get_name(device) != nullptr;
+    }));
+    EXPECT_STREQ(btle_device_get_name(btle_adapter_get_device_by_path(adapter, DEVICE_PATH)), "late");
+    btle_adapter_free(adapter);
+}
+
+}  // namespace

@@ -1,0 +1,322 @@
+// The GATT server application as BlueZ and a phone meet it: exported on a private bus, called through D-Bus
+// from another connection, with the BlueZ stand-in providing the adapter.
+#include "PrivateBus.h"
+#include "btle.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+const char* const serviceUuid = "6e400001-b5a3-f393-e0a9-e50e24dcca9e";
+const char* const rxUuid = "6e400002-b5a3-f393-e0a9-e50e24dcca9e";
+const char* const txUuid = "6e400003-b5a3-f393-e0a9-e50e24dcca9e";
+const char* const descUuid = "00002901-0000-1000-8000-00805f9b34fb";
+
+struct Calls {
+    int writes = 0;
+    int updates = 0;
+    int startNotify = 0;
+    int stopNotify = 0;
+    std::string lastWrite;
+    std::string lastAddress;
+    int lastMtu = -1;
+    const char* refuseWrites = nullptr;
+} calls;
+
+const char* onWrite(const btle_application*, const char* address, const char*, const char*, GByteArray* bytes,
+                    guint16 mtu, guint16) {
+    ++calls.writes;
+    calls.lastWrite.assign(reinterpret_cast<const char*>(bytes->data), bytes->len);
+    calls.lastAddress = address != nullptr ? address : "";
+    calls.lastMtu = mtu;
+    return calls.refuseWrites;
+}
+void onUpdated(const btle_application*, const char*, const char*, GByteArray*) { ++calls.updates; }
+void onStart(const btle_application*, const char*, const char*) { ++calls.startNotify; }
+void onStop(const btle_application*, const char*, const char*) { ++calls.stopNotify; }
+
+std::string bytesOf(GVariant* value) {
+    gsize length = 0;
+    const void* data = g_variant_get_fixed_array(value, &length, 1);
+    return std::string(static_cast<const char*>(data), length);
+}
+
+GVariant* byteVariant(const std::string& bytes) {
+    static const char none = 0;
+    return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, bytes.empty() ? &none : bytes.data(), bytes.size(), 1);
+}
+
+class GattApplication : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bus = std::make_unique<PrivateBus>();
+        ASSERT_TRUE(bus->ready) << bus->failure;
+        GError* error = nullptr;
+        connection = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
+        ASSERT_NE(connection, nullptr) << error->message;
+        g_dbus_connection_set_exit_on_close(connection, FALSE);
+        adapter = btle_adapter_get_default(connection);
+        ASSERT_NE(adapter, nullptr);
+        app = btle_create_application(adapter);
+        calls = Calls{};
+    }
+
+    void startLoop() {
+        loop = g_main_loop_new(nullptr, FALSE);
+        loopThread = std::thread([this] { g_main_loop_run(loop); });
+    }
+
+    void TearDown() override {
+        if (loop != nullptr) {
+            g_main_loop_quit(loop);
+            loopThread.join();
+            g_main_loop_unref(loop);
+        }
+        if (app != nullptr) btle_application_free(app);
+        if (adapter != nullptr) btle_adapter_free(adapter);
+        if (connection != nullptr) {
+            g_dbus_connection_close_sync(connection, nullptr, nullptr);
+            g_object_unref(connection);
+        }
+        bus.reset();
+    }
+
+    // A method of one of the application's objects, called from another connection as BlueZ would.
+    GVariant* callObject(const std::string& path, const char* interface, const char* method, GVariant* parameters,
+                         std::string* errorName = nullptr, std::string* message = nullptr) {
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_sync(bus->client, g_dbus_connection_get_unique_name(connection),
+                                                      path.c_str(), interface, method, parameters, nullptr,
+                                                      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
+        if (reply == nullptr) {
+            gchar* name = g_dbus_error_get_remote_error(error);
+            if (errorName != nullptr) *errorName = name != nullptr ? name : "";
+            g_dbus_error_strip_remote_error(error);
+            if (message != nullptr) *message = error->message;
+            g_free(name);
+            g_error_free(error);
+        }
+        return reply;
+    }
+
+    GVariant* managedObjects() {
+        GVariant* reply = callObject(btle_application_get_path(app), "org.freedesktop.DBus.ObjectManager",
+                                     "GetManagedObjects", nullptr);
+        if (reply == nullptr) return nullptr;
+        GVariant* objects = g_variant_get_child_value(reply, 0);
+        g_variant_unref(reply);
+        return objects;
+    }
+
+    GVariant* emptyOptions() { return g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0); }
+
+    std::string path(const char* suffix) { return std::string(btle_application_get_path(app)) + suffix; }
+
+    std::unique_ptr<PrivateBus> bus;
+    GDBusConnection* connection = nullptr;
+    btle_adapter* adapter = nullptr;
+    btle_application* app = nullptr;
+    GMainLoop* loop = nullptr;
+    std::thread loopThread;
+};
+
+TEST_F(GattApplication, ObjectsAreNumberedAndListedAsBlueZExpects) {
+    startLoop();
+    GVariant* objects = managedObjects();
+    ASSERT_NE(objects, nullptr);
+    EXPECT_EQ(g_variant_n_children(objects), 0u);
+    g_variant_unref(objects);
+
+    ASSERT_EQ(btle_application_add_service(app, serviceUuid), 0);
+    ASSERT_EQ(btle_application_add_characteristic(app, serviceUuid, rxUuid, 0x04), 0);
+    ASSERT_EQ(btle_application_add_characteristic(app, serviceUuid, txUuid, 0x12), 0);
+    ASSERT_EQ(btle_application_add_descriptor(app, serviceUuid, txUuid, descUuid, 0x02 | 0x08 | 0x01), 0);
+
+    // Refused: unknown service or characteristic, an upper-case UUID, a second service with the same UUID.
+    EXPECT_EQ(btle_application_add_characteristic(app, descUuid, rxUuid, 0x04), 22);
+    EXPECT_EQ(btle_application_add_descriptor(app, serviceUuid, descUuid, descUuid, 0x02), 22);
+    EXPECT_EQ(btle_application_add_service(app, "6E400001-B5A3-F393-E0A9-E50E24DCCA9E"), 22);
+    EXPECT_EQ(btle_application_add_service(app, serviceUuid), 22);
+
+    objects = managedObjects();
+    ASSERT_NE(objects, nullptr);
+    struct Expected {
+        const char* suffix;
+        const char* interface;
+        const char* flags;
+    } table[] = {
+        {"/service0", "org.bluez.GattService1", nullptr},
+        {"/service0/char0", "org.bluez.GattCharacteristic1", "write-without-response"},
+        {"/service0/char1", "org.bluez.GattCharacteristic1", "read,notify"},
+        {"/service0/char1/desc0", "org.bluez.GattDescriptor1", "read,write"},
+    };
+    EXPECT_EQ(g_variant_n_children(objects), 4u);
+    for (const Expected& expected : table) {
+        SCOPED_TRACE(expected.suffix);
+        GVariant* interfaces = g_variant_lookup_value(objects, path(expected.suffix).c_str(), nullptr);
+        ASSERT_NE(interfaces, nullptr);
+        GVariant* properties = g_variant_lookup_value(interfaces, expected.interface, nullptr);
+        ASSERT_NE(properties, nullptr);
+        if (expected.flags != nullptr) {
+            gchar** flags = nullptr;
+            ASSERT_TRUE(g_variant_lookup(properties, "Flags", "^as", &flags));
+            gchar* text = g_strjoinv(",", flags);
+            EXPECT_STREQ(text, expected.flags);
+            g_free(text);
+            g_strfreev(flags);
+            EXPECT_FALSE(g_variant_lookup(properties, "Value", "@ay", nullptr));
+        }
+        g_variant_unref(properties);
+        g_variant_unref(interfaces);
+    }
+    g_variant_unref(objects);
+
+    // The characteristic's properties are served through the standard Properties interface too.
+    GVariant* reply = callObject(path("/service0/char1"), "org.freedesktop.DBus.Properties", "Get",
+                                 g_variant_new("(ss)", "org.bluez.GattCharacteristic1", "UUID"));
+    ASSERT_NE(reply, nullptr);
+    GVariant* uuid = nullptr;
+    g_variant_get(reply, "(v)", &uuid);
+    EXPECT_STREQ(g_variant_get_string(uuid, nullptr), txUuid);
+    g_variant_unref(uuid);
+    g_variant_unref(reply);
+}
+
+TEST_F(GattApplication, WritesReadsAndNotifications) {
+    ASSERT_EQ(btle_application_add_service(app, serviceUuid), 0);
+    ASSERT_EQ(btle_application_add_characteristic(app, serviceUuid, rxUuid, 0x04 | 0x02), 0);
+    ASSERT_EQ(btle_application_add_characteristic(app, serviceUuid, txUuid, 0x12), 0);
+    ASSERT_EQ(btle_application_add_descriptor(app, serviceUuid, rxUuid, descUuid, 0x0A), 0);
+    btle_application_set_char_write_cb(app, onWrite);
+    btle_application_set_char_updated_cb(app, onUpdated);
+    btle_application_set_char_start_notify_cb(app, onStart);
+    btle_application_set_char_stop_notify_cb(app, onStop);
+    startLoop();
+    const std::string rx = path("/service0/char0");
+    const char* characteristic = "org.bluez.GattCharacteristic1";
+
+    // Never written: no value.
+    std::string errorName, message;
+    EXPECT_EQ(callObject(rx, characteristic, "ReadValue", g_variant_new("(@a{sv})", emptyOptions()), &errorName,
+                         &message),
+              nullptr);
+    EXPECT_EQ(errorName, "org.bluez.Error.Failed");
+    EXPECT_EQ(message, "no value");
+
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&options, "{sv}", "device",
+                          g_variant_new_object_path("/org/bluez/hci0/dev_AA_BB_CC_DD_EE_FF"));
+    g_variant_builder_add(&options, "{sv}", "mtu", g_variant_new_uint16(185));
+    GVariant* writeOptions = g_variant_ref_sink(g_variant_builder_end(&options));
+
+    // A write the callback refuses: its error goes back, nothing is stored, no update is reported.
+    calls.refuseWrites = "org.bluez.Error.NotPermitted";
+    EXPECT_EQ(callObject(rx, characteristic, "WriteValue",
+                         g_variant_new("(@ay@a{sv})", byteVariant("no"), writeOptions), &errorName, &message),
+              nullptr);
+    EXPECT_EQ(errorName, "org.bluez.Error.NotPermitted");
+    EXPECT_EQ(message, "write error");
+    EXPECT_EQ(btle_application_get_char_value(app, serviceUuid, rxUuid), nullptr);
+    EXPECT_EQ(calls.updates, 0);
+
+    // An accepted write is stored and reported, with the device address and MTU from the options.
+    calls.refuseWrites = nullptr;
+    GVariant* reply =
+        callObject(rx, characteristic, "WriteValue",
+                   g_variant_new("(@ay@a{sv})", byteVariant(std::string("ab\0c", 4)), writeOptions));
+    ASSERT_NE(reply, nullptr);
+    g_variant_unref(reply);
+    EXPECT_EQ(calls.writes, 2);
+    EXPECT_EQ(calls.lastAddress, "AA:BB:CC:DD:EE:FF");
+    EXPECT_EQ(calls.lastMtu, 185);
+    EXPECT_EQ(calls.updates, 1);
+    GByteArray* stored = btle_application_get_char_value(app, serviceUuid, rxUuid);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(stored->data), stored->len), std::string("ab\0c", 4));
+    reply = callObject(rx, characteristic, "ReadValue", g_variant_new("(@a{sv})", emptyOptions()));
+    ASSERT_NE(reply, nullptr);
+    GVariant* value = g_variant_get_child_value(reply, 0);
+    EXPECT_EQ(bytesOf(value), std::string("ab\0c", 4));
+    g_variant_unref(value);
+    g_variant_unref(reply);
+    g_variant_unref(writeOptions);
+
+    // Descriptor: no value, then a write, then the value.
+    const std::string desc = rx + "/desc0";
+    EXPECT_EQ(callObject(desc, "org.bluez.GattDescriptor1", "ReadValue", g_variant_new("(@a{sv})", emptyOptions()),
+                         &errorName, &message),
+              nullptr);
+    EXPECT_EQ(message, "no value for descriptor");
+    reply = callObject(desc, "org.bluez.GattDescriptor1", "WriteValue",
+                       g_variant_new("(@ay@a{sv})", byteVariant("label"), emptyOptions()));
+    ASSERT_NE(reply, nullptr);
+    g_variant_unref(reply);
+    reply = callObject(desc, "org.bluez.GattDescriptor1", "ReadValue", g_variant_new("(@a{sv})", emptyOptions()));
+    ASSERT_NE(reply, nullptr);
+    value = g_variant_get_child_value(reply, 0);
+    EXPECT_EQ(bytesOf(value), "label");
+    g_variant_unref(value);
+    g_variant_unref(reply);
+
+    // Notifying follows StartNotify and StopNotify.
+    const std::string tx = path("/service0/char1");
+    reply = callObject(tx, characteristic, "StartNotify", nullptr);
+    ASSERT_NE(reply, nullptr);
+    g_variant_unref(reply);
+    EXPECT_TRUE(btle_application_char_is_notifying(app, serviceUuid, txUuid));
+    EXPECT_EQ(calls.startNotify, 1);
+    reply = callObject(tx, characteristic, "StopNotify", nullptr);
+    ASSERT_NE(reply, nullptr);
+    g_variant_unref(reply);
+    EXPECT_FALSE(btle_application_char_is_notifying(app, serviceUuid, txUuid));
+    EXPECT_EQ(calls.stopNotify, 1);
+
+    // A notification reaches a subscriber as PropertiesChanged and leaves the stored value alone.
+    struct Received {
+        std::string value;
+        std::string interface;
+        int count = 0;
+    } received;
+    // Signals of the client connection are delivered on the context that is this thread's default when
+    // subscribing; a context of its own keeps them on this thread.
+    GMainContext* context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    guint subscription = g_dbus_connection_signal_subscribe(
+        bus->client, g_dbus_connection_get_unique_name(connection), "org.freedesktop.DBus.Properties",
+        "PropertiesChanged", rx.c_str(), nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
+           gpointer data) {
+            auto* into = static_cast<Received*>(data);
+            const char* interface = nullptr;
+            GVariant* changed = nullptr;
+            g_variant_get(parameters, "(&s@a{sv}@as)", &interface, &changed, nullptr);
+            into->interface = interface;
+            GVariant* bytes = g_variant_lookup_value(changed, "Value", G_VARIANT_TYPE_BYTESTRING);
+            if (bytes != nullptr) into->value = bytesOf(bytes), g_variant_unref(bytes);
+            g_variant_unref(changed);
+            ++into->count;
+        },
+        &received, nullptr);
+    GByteArray* note = g_byte_array_new();
+    g_byte_array_append(note, reinterpret_cast<const guint8*>("hi\0"), 3);
+    EXPECT_EQ(btle_application_notify(app, serviceUuid, rxUuid, note), 0);
+    EXPECT_EQ(btle_application_notify(app, serviceUuid, descUuid, note), 22);
+    EXPECT_TRUE(PrivateBus::waitFor([&] {
+        while (g_main_context_iteration(context, FALSE)) {
+        }
+        return received.count > 0;
+    }));
+    g_dbus_connection_signal_unsubscribe(bus->client, subscription);
+    g_main_context_pop_thread_default(context);
+    g_main_context_unref(context);
+    g_byte_array_free(note, TRUE);
+    EXPECT_EQ(received.interface, characteristic);
+    EXPECT_EQ(received.value, std::string("hi\0", 3));
+    stored = btle_application_get_char_value(app, serviceUuid, rxUuid);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(stored->data), stored->len), std::string("ab\0c", 4));
+}
+
+}

@@ -1,0 +1,83 @@
+#include "btle_logger.h"
+
+#include <gtest/gtest.h>
+#include <glib.h>
+#include <glib/gstdio.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> handled;
+void handler(int level, const char* tag, const char* message) {
+    handled.push_back(std::to_string(level) + "|" + tag + "|" + message);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string tempDir() {
+    char* dir = g_dir_make_tmp("btlelog-XXXXXX", nullptr);
+    std::string result = dir;
+    g_free(dir);
+    return result;
+}
+
+TEST(BtleLogger, LineFormatLevelFilterAndTruncation) {
+    std::string file = tempDir() + "/log";
+    log_set_filename(file.c_str(), 0, 0);
+    log_set_level(LOG_LEVEL_INFO);
+    log_debug("Adapter", "dropped %d", 1);
+    log_warn("Device", "kept %s", "text");
+    log_error("Device", "%s", std::string(2000, 'x').c_str());
+    std::string text = readFile(file);
+    EXPECT_EQ(text.find("dropped"), std::string::npos);
+    std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{3} WARN \[Device\] kept text\n)");
+    EXPECT_TRUE(std::regex_search(text, line)) << text.substr(0, 200);
+    size_t start = text.find("ERROR [Device] ");
+    ASSERT_NE(start, std::string::npos);
+    std::string message = text.substr(start + 15);
+    EXPECT_EQ(message, std::string(1023, 'x') + "\n");
+}
+
+TEST(BtleLogger, RotationShiftsEveryFileAndOpensAFreshOne) {
+    std::string file = tempDir() + "/x";
+    for (int i = 1; i <= 5; i++) {
+        std::ofstream(file + "." + std::to_string(i)) << "old" << i;
+    }
+    std::ofstream(file) << std::string(100, 'c');
+    log_set_filename(file.c_str(), 50, 5);
+    log_set_level(LOG_LEVEL_ERROR);
+    // Below the level: nothing is written, but the full file is still rotated.
+    log_debug("Tag", "not written");
+    EXPECT_EQ(readFile(file), "");
+    EXPECT_EQ(readFile(file + ".1"), std::string(100, 'c'));
+    EXPECT_EQ(readFile(file + ".2"), "old1");
+    EXPECT_EQ(readFile(file + ".5"), "old4");
+}
+
+TEST(BtleLogger, HandlerReceivesMessagesInsteadOfTheFile) {
+    std::string file = tempDir() + "/h";
+    log_set_filename(file.c_str(), 0, 0);
+    log_set_level(LOG_LEVEL_DEBUG);
+    log_set_handler(handler);
+    log_info("Agent", "value %d", 7);
+    log_set_handler(nullptr);
+    ASSERT_EQ(handled.size(), 1u);
+    EXPECT_EQ(handled[0], "1|Agent|value 7");
+    EXPECT_EQ(readFile(file), "");
+    log_enabled(0);
+    log_error("Agent", "silenced");
+    log_enabled(1);
+    EXPECT_EQ(readFile(file), "");
+}
+
+}  // namespace

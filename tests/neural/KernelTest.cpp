@@ -1,0 +1,229 @@
+// The fast tanh, the convolution and dense kernels and the layer's history advance.
+#include "Conv1DT.h"
+#include "DenseLayerT.h"
+#include "FastMath.h"
+#include "WaveNetLayerT.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+using namespace RuveroRidev;
+
+namespace {
+
+double referenceTanh(double x)
+{
+    const double a = std::fabs(x);
+    const double q = x * x;
+    const double c1 = 0.89322984, c2 = 0.82122666, c3 = 2.4555075, c4 = 2.4450665, c5 = 0.8146427;
+    return x * ((c1 + c2 * a) * q + c3 * (1.0 + a)) / (c4 + std::fabs(x + c5 * x * a) * (q + c4));
+}
+
+float fastTanh(float x)
+{
+    Eigen::Matrix<float, 1, 1> value;
+    value(0) = x;
+    FastMath::Tanh(value);
+    return value(0);
+}
+
+template <class Matrix>
+void fillRandom(Matrix& matrix, std::mt19937& random)
+{
+    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+    for (Eigen::Index i = 0; i < matrix.size(); ++i) {
+        matrix.data()[i] = value(random);
+    }
+}
+
+template <class Kernel>
+void setRandomWeights(Kernel& kernel, std::mt19937& random)
+{
+    std::uniform_real_distribution<float> value(-0.5f, 0.5f);
+    std::vector<float> weights(Kernel::NumWeights);
+    for (float& w : weights) {
+        w = value(random);
+    }
+    auto position = weights.cbegin();
+    kernel.SetWeights(position);
+    ASSERT_EQ(position, weights.cend());
+}
+
+}  // namespace
+
+TEST(FastTanh, SampleValuesAndLimits)
+{
+    const struct {
+        float x;
+        float expected;
+    } samples[] = {{0.5f, 0.46173f}, {1.0f, 0.76184f}, {2.0f, 0.96372f}, {3.0f, 0.99511f}, {10.0f, 1.0003f}};
+    for (const auto& sample : samples) {
+        EXPECT_NEAR(fastTanh(sample.x), sample.expected, 5e-5f) << sample.x;
+    }
+    EXPECT_NEAR(fastTanh(1e-4f) / 1e-4f, 2.4555075f / 2.4450665f, 1e-5f);
+    EXPECT_LT(fastTanh(8.5f), 1.0f);
+    EXPECT_GT(fastTanh(8.6f), 1.0f);
+    EXPECT_NEAR(fastTanh(1e6f), 0.82122666f / 0.8146427f, 1e-5f);
+    EXPECT_FALSE(std::isfinite(fastTanh(1e10f)));
+    EXPECT_TRUE(std::isnan(fastTanh(std::numeric_limits<float>::infinity())));
+    EXPECT_TRUE(std::isnan(fastTanh(std::numeric_limits<float>::quiet_NaN())));
+    EXPECT_EQ(fastTanh(0.0f), 0.0f);
+    EXPECT_FALSE(std::signbit(fastTanh(0.0f)));
+    EXPECT_TRUE(std::signbit(fastTanh(-0.0f)));
+}
+
+// Odd to the last bit, and within float rounding of the formula whether a value is processed in a SIMD packet
+// or in the scalar tail of a block (where the compiler may fuse multiply-adds differently).
+TEST(FastTanh, OddAndAccurateInEveryLane)
+{
+    std::vector<float> values;
+    for (float x = -12.0f; x <= 12.0f; x += 0.0137f) {
+        values.push_back(x);
+    }
+    values.push_back(3.0e9f);
+    std::vector<float> block = values;
+    FastMath::TanhInPlace(block.data(), Eigen::Index(block.size()));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const float x = values[i];
+        EXPECT_NEAR(block[i], fastTanh(x), 2.5e-7f * std::fabs(fastTanh(x))) << x;
+        EXPECT_EQ(fastTanh(-x), -fastTanh(x)) << x;
+        EXPECT_NEAR(block[i], referenceTanh(x), 4e-7 * std::fabs(referenceTanh(x)) + 1e-30) << x;
+    }
+    Eigen::Matrix<float, 6, 16> matrix = Eigen::Matrix<float, 6, 16>::Constant(0.25f);
+    FastMath::Tanh(matrix.leftCols(0));
+    EXPECT_TRUE((matrix.array() == 0.25f).all());
+    FastMath::Tanh(matrix.row(2));
+    EXPECT_EQ(matrix(2, 7), fastTanh(0.25f));
+    EXPECT_EQ(matrix(3, 7), 0.25f);
+}
+
+TEST(Kernels, WeightOrder)
+{
+    std::vector<float> counting(60);
+    for (std::size_t i = 0; i < counting.size(); ++i) {
+        counting[i] = float(i + 1);
+    }
+    DenseLayerT<4, 4, true> dense;
+    auto position = counting.cbegin();
+    dense.SetWeights(position);
+    EXPECT_EQ(position - counting.cbegin(), 20);
+    EXPECT_EQ(dense.weights.row(0), Eigen::RowVector4f(1, 2, 3, 4));
+    EXPECT_EQ(dense.weights.row(3), Eigen::RowVector4f(13, 14, 15, 16));
+    EXPECT_EQ(dense.bias, Eigen::Vector4f(17, 18, 19, 20));
+
+    Conv1DT<4, 4, 3, true, 2> convolution;
+    position = counting.cbegin();
+    convolution.SetWeights(position);
+    EXPECT_EQ(position - counting.cbegin(), 52);
+    ASSERT_EQ(convolution.weights.size(), 3u);
+    EXPECT_EQ(convolution.weights[0](0, 0), 1);
+    EXPECT_EQ(convolution.weights[1](0, 0), 2);
+    EXPECT_EQ(convolution.weights[2](0, 0), 3);
+    EXPECT_EQ(convolution.weights[0](0, 1), 4);
+    EXPECT_EQ(convolution.weights[0](1, 0), 13);
+    EXPECT_EQ(convolution.bias, Eigen::Vector4f(49, 50, 51, 52));
+
+    DenseLayerT<6, 1, true> head;
+    position = counting.cbegin();
+    head.SetWeights(position);
+    EXPECT_EQ(position - counting.cbegin(), 7);
+    EXPECT_EQ(head.weights(0, 5), 6);
+    EXPECT_EQ(head.bias(0), 7);
+}
+
+// Taps at s - 2D, s - D and s, the bias after them; a call of no columns writes nothing.
+TEST(Kernels, ConvolutionReadsItsTaps)
+{
+    std::mt19937 random(3);
+    Conv1DT<4, 4, 3, true, 2> convolution;
+    setRandomWeights(convolution, random);
+    Eigen::Matrix<float, 4, 24> history;
+    fillRandom(history, random);
+    Eigen::Matrix<float, 4, 16> output = Eigen::Matrix<float, 4, 16>::Constant(7.0f);
+    convolution.Process(history, output.leftCols(2), 4, 2);
+    for (int t = 0; t < 2; ++t) {
+        for (int i = 0; i < 4; ++i) {
+            double expected = convolution.bias(i);
+            for (int j = 0; j < 4; ++j) {
+                expected += double(convolution.weights[0](i, j)) * history(j, t) +
+                            double(convolution.weights[1](i, j)) * history(j, 2 + t) +
+                            double(convolution.weights[2](i, j)) * history(j, 4 + t);
+            }
+            EXPECT_NEAR(output(i, t), expected, 1e-5) << i << ", " << t;
+        }
+    }
+    EXPECT_TRUE((output.rightCols(14).array() == 7.0f).all());
+    convolution.Process(history, output.leftCols(0), 4, 0);
+    EXPECT_TRUE((output.rightCols(14).array() == 7.0f).all());
+}
+
+// A full 16-frame block (the SIMD path, padded or not) gives, column by column, what single columns give.
+template <int Ch>
+void expectBlockEqualsColumns()
+{
+    SCOPED_TRACE(Ch);
+    std::mt19937 random(Ch);
+    Conv1DT<Ch, Ch, 3, true, 8> convolution;
+    DenseLayerT<Ch, Ch, true> dense;
+    DenseLayerT<1, Ch, false> mixin;
+    setRandomWeights(convolution, random);
+    setRandomWeights(dense, random);
+    setRandomWeights(mixin, random);
+    Eigen::Matrix<float, Ch, 48> history;
+    Eigen::Matrix<float, 1, 16> condition;
+    fillRandom(history, random);
+    fillRandom(condition, random);
+
+    Eigen::Matrix<float, Ch, 16> block, columns, denseBlock, denseColumns;
+    fillRandom(block, random);
+    convolution.Process(history, block.template leftCols<16>(), 16, 16);
+    mixin.Accumulate(condition.template leftCols<16>(), block.template leftCols<16>());
+    dense.Process(history.template middleCols<16>(16), denseBlock.template leftCols<16>());
+    for (int t = 0; t < 16; ++t) {
+        convolution.Process(history, columns.template middleCols<1>(t), 16 + t, 1);
+        mixin.Accumulate(condition.template middleCols<1>(t), columns.template middleCols<1>(t));
+        dense.Process(history.template middleCols<1>(16 + t), denseColumns.template middleCols<1>(t));
+    }
+    EXPECT_LT((block - columns).cwiseAbs().maxCoeff(), 1e-5f);
+    EXPECT_LT((denseBlock - denseColumns).cwiseAbs().maxCoeff(), 1e-5f);
+}
+
+TEST(Kernels, FullBlocksEqualSingleColumns)
+{
+    expectBlockEqualsColumns<16>();
+    expectBlockEqualsColumns<12>();
+    expectBlockEqualsColumns<8>();
+    expectBlockEqualsColumns<6>();
+    expectBlockEqualsColumns<4>();
+    expectBlockEqualsColumns<2>();
+}
+
+// Frames written by blocks of any size stay reachable D and 2D back, across every step back of the ring.
+TEST(Kernels, RingKeepsEveryFrameForAnyBlockSizes)
+{
+    constexpr int D = 16;
+    WaveNetLayerT<1, 1, 3, D> layer;
+    std::mt19937 random(5);
+    std::vector<float> frames;
+    for (int block = 0; block < 300; ++block) {
+        const auto size = std::uniform_int_distribution<std::uint64_t>(1, 16)(random);
+        const std::uint64_t p = layer.writePosition;
+        for (std::uint64_t t = 0; t < size; ++t) {
+            // Frame values start at 1, so none is mistaken for the silence the history starts with.
+            layer.history(0, Eigen::Index(p + t)) = float(frames.size() + 1);
+            frames.push_back(float(frames.size() + 1));
+        }
+        for (std::uint64_t t = 0; t < size; ++t) {
+            const std::size_t now = frames.size() - size + t;
+            const float back2D = now >= 2 * D ? frames[now - 2 * D] : 0.0f;
+            const float backD = now >= D ? frames[now - D] : 0.0f;
+            ASSERT_EQ(layer.history(0, Eigen::Index(p + t - 2 * D)), back2D) << "block " << block;
+            ASSERT_EQ(layer.history(0, Eigen::Index(p + t - D)), backD) << "block " << block;
+        }
+        layer.AdvanceHistory(size);
+    }
+}

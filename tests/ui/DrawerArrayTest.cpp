@@ -1,0 +1,241 @@
+// The array editor: moving over the values and the menu, editing while the button is held, adding and
+// deleting values, the status line and what it draws into the monochrome picture.
+#include "DrawerArray.h"
+#include "EventDispatcher.h"
+#include "EventId.h"
+#include "GlcdPicture.h"
+#include "NodeArray.h"
+#include "NodeItem.h"
+#include "NodeTemp.h"
+#include "Pages.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using glcdpicture::pixel;
+using pages::RecordingPage;
+
+namespace {
+constexpr int Fwd = EventId::Encoder1Forward;
+constexpr int Back = EventId::Encoder1Back;
+constexpr int Down = EventId::Encoder1Press;
+constexpr int Up = EventId::Encoder1ShortRelease;
+const char kCelsius[] = "\xB0" "C";
+
+void send(const std::vector<int>& ids) {
+    for (int id : ids) EventDispatcher::addEvent(id);
+    for (int pass = 0; pass < 4; ++pass) EventDispatcher::dispatch();
+}
+
+std::vector<int> repeat(int id, int times) { return std::vector<int>(size_t(times), id); }
+
+std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<float> valuesOf(const NodeArray& node) {
+    std::vector<float> values;
+    for (int i = 0; i < node.getLength(); ++i) values.push_back(node.getValueAt(i));
+    return values;
+}
+
+// A fresh picture with only this redraw in it.
+void redraw() {
+    glcd_clear(0);
+    EventDispatcher::addEvent(EventId::Redraw);
+    EventDispatcher::dispatch();
+}
+
+// The menu item whose box is filled: 0 "X1"/"X10", 1 "Add", 2 "Del", 3 "Back"; -1 for none. Column 100 of
+// a box is left of its text, so it is set only in the highlighted box.
+int highlightedItem() {
+    redraw();
+    int found = -1;
+    for (int item = 0; item < 4; ++item) {
+        if (pixel(100, 17 + 10 * item + 4)) {
+            EXPECT_EQ(found, -1) << "two items highlighted";
+            found = item;
+        }
+    }
+    return found;
+}
+
+class DrawerArrayTest : public testing::Test {
+protected:
+    void SetUp() override {
+        pages::ownHome();
+        below = new RecordingPage("below", {}, true);
+        EventDispatcher::keepStartupPages();
+        root = std::make_unique<NodeItem>(nullptr, "app", "app", "", "folder");
+        // Temperatures every 30 s, up to four points, 0.1 degree steps between 0 and 100.
+        curve = new NodeArray(root.get(), "curve", "Curve", 4, 0.0f, 100.0f, 1, kCelsius, 0.0f, 30.0f, "s");
+    }
+    void fill(const std::vector<float>& values) {
+        curve->setLength(0);
+        for (size_t i = 0; i < values.size(); ++i) curve->setValueAt(values[i], int(i));
+    }
+    RecordingPage* below = nullptr;
+    std::unique_ptr<Node> root;
+    NodeArray* curve = nullptr;
+};
+}
+
+TEST_F(DrawerArrayTest, OpensOnBackAndBackClosesWithoutChangingTheArray) {
+    fill({25.0f, 30.0f, 35.0f});
+    new DrawerArray(curve);
+    EXPECT_EQ(highlightedItem(), 3);
+    send({Down, Up});
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+    EXPECT_EQ(valuesOf(*curve), (std::vector<float>{25.0f, 30.0f, 35.0f}));
+}
+
+TEST_F(DrawerArrayTest, EditsMovesAddsAndDeletes) {
+    // From a page opened on {25, 30, 35} (items: values 0..2, "X1" 3, "Add" 4, "Del" 5, "Back" 6; the cursor
+    // starts on "Back").
+    struct Case {
+        const char* name;
+        std::vector<int> ids;
+        std::vector<float> values;
+        int highlighted;  // the menu item highlighted afterwards, -1 when the cursor is on a value
+    };
+    const std::vector<Case> cases = {
+        {"forward stops at Back", repeat(Fwd, 3), {25, 30, 35}, 3},
+        {"back stops at the first value", repeat(Back, 10), {25, 30, 35}, -1},
+        {"turning without the button moves", repeat(Back, 4), {25, 30, 35}, -1},
+        {"held: one display step", repeat(Back, 6) + std::vector<int>{Down, Fwd, Fwd, Up}, {25.2f, 30, 35}, -1},
+        {"held: down", repeat(Back, 5) + std::vector<int>{Down, Back, Up}, {25, 29.9f, 35}, -1},
+        {"long release ends holding", repeat(Back, 5) + std::vector<int>{Down, EventId::Encoder1LongRelease, Fwd},
+         {25, 30, 35}, -1},
+        {"X10: ten steps per detent", repeat(Back, 3) + std::vector<int>{Down, Up} + repeat(Back, 1) +
+                                           std::vector<int>{Down, Fwd, Up},
+         {25, 30, 36}, -1},
+        {"X10 clamps at the node's maximum", repeat(Back, 3) + std::vector<int>{Down, Up} + repeat(Back, 1) +
+                                                  std::vector<int>{Down} + repeat(Fwd, 70) + std::vector<int>{Up},
+         {25, 30, 100}, -1},
+        {"Add copies the last value and keeps Add highlighted", repeat(Back, 2) + std::vector<int>{Down, Up},
+         {25, 30, 35, 35}, 1},
+        {"Add on a full array adds nothing and stays on Add",
+         repeat(Back, 2) + std::vector<int>{Down, Up, Down, Up}, {25, 30, 35, 35}, 1},
+        {"Del removes the last value and keeps Del highlighted", repeat(Back, 1) + std::vector<int>{Down, Up},
+         {25, 30}, 2},
+        {"Del down to empty", repeat(Back, 1) + std::vector<int>{Down, Up, Down, Up, Down, Up, Down, Up}, {}, 2},
+        {"Add on empty writes the minimum",
+         repeat(Back, 1) + std::vector<int>{Down, Up, Down, Up, Down, Up, Back, Down, Up}, {0}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fill({25.0f, 30.0f, 35.0f});
+        auto* page = new DrawerArray(curve);
+        send(c.ids);
+        ASSERT_EQ(EventDispatcher::elements(), 2);
+        const std::vector<float> values = valuesOf(*curve);
+        ASSERT_EQ(values.size(), c.values.size());
+        for (size_t i = 0; i < values.size(); ++i) EXPECT_NEAR(values[i], c.values[i], 1e-4) << "value " << i;
+        EXPECT_EQ(highlightedItem(), c.highlighted);
+        EventDispatcher::removeListener(page);
+    }
+}
+
+TEST_F(DrawerArrayTest, DelOnAnEmptyArrayKeepsTheHighlight) {
+    new DrawerArray(curve);
+    send({Back, Down, Up});
+    EXPECT_EQ(highlightedItem(), 2);
+    EXPECT_EQ(curve->getLength(), 0);
+    EXPECT_EQ(EventDispatcher::elements(), 2);
+}
+
+TEST_F(DrawerArrayTest, IdleClosesTheEditorAndReachesThePageBelow) {
+    new DrawerArray(curve);
+    pages::log().clear();
+    send({EventId::Tick, EventId::FootswitchAPress, EventId::Encoder2ShortRelease, EventId::Idle});
+    EXPECT_EQ(pages::entriesOf("below"), (std::vector<std::string>{"3"}));
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+}
+
+TEST_F(DrawerArrayTest, StatusLineShowsTheValueThePositionAndTheScale) {
+    const auto statusLine = [] { return glcdpicture::region(0, 57, 95, 63); };
+    const auto expected = [](const std::string& left, const std::string& right) {
+        return glcdpicture::reference(0, 57, 95, 63, [&] {
+            glcd_drawStringFont(0, 57, left.c_str(), glcd_font3x6, 1);
+            glcd_drawStringFontRightAligned(92, 57, right.c_str(), glcd_font3x6, 1);
+        });
+    };
+    fill({25.0f, 30.0f, 35.0f});
+    new DrawerArray(curve);
+    redraw();
+    EXPECT_EQ(statusLine(), expected("MIN 20\xB0" "C", "MAX 40\xB0" "C"));
+    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_array_menu.png");
+
+    send(repeat(Back, 5));
+    redraw();
+    EXPECT_EQ(statusLine(), expected("VAL 30.0\xB0" "C", "CUR 0:30"));
+    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_array_value.png");
+
+    // A value above the soft range stretches the scale.
+    curve->setValueAt(100.0f, 2);
+    send(repeat(Fwd, 2));
+    redraw();
+    EXPECT_EQ(statusLine(), expected("MIN 20\xB0" "C", "MAX 100\xB0" "C"));
+
+    NodeTemp::unitNode()->setValue("F");
+    redraw();
+    EXPECT_EQ(statusLine(), expected("MIN 68\xB0" "F", "MAX 212\xB0" "F"));
+    send(repeat(Back, 2));
+    redraw();
+    EXPECT_EQ(statusLine(), expected("VAL 86.0\xB0" "F", "CUR 0:30"));
+}
+
+TEST_F(DrawerArrayTest, StatusLineOfOtherUnitsAndTheDefaultPrecision) {
+    auto* gains = new NodeArray(root.get(), "gains", "Gains", 8, -10.0f, 10.0f, -1, "dB", 100.0f, 250.0f, "Hz");
+    gains->setValueAt(1.5f, 0);
+    gains->setValueAt(-2.25f, 1);
+    new DrawerArray(gains);
+    send(repeat(Back, 4));
+    redraw();
+    const std::string drawn = glcdpicture::region(0, 57, 95, 63);
+    EXPECT_EQ(drawn, glcdpicture::reference(0, 57, 95, 63, [] {
+                  glcd_drawStringFont(0, 57, "VAL -2.25dB", glcd_font3x6, 1);
+                  glcd_drawStringFontRightAligned(92, 57, "CUR 350Hz", glcd_font3x6, 1);
+              }));
+}
+
+TEST_F(DrawerArrayTest, DrawsTitleChartMarkerAndMenu) {
+    fill({25.0f, 30.0f, 35.0f});
+    new DrawerArray(curve);
+    redraw();
+    EXPECT_EQ(glcdpicture::region(0, 0, 127, 12), glcdpicture::reference(0, 0, 127, 12, [] {
+                  glcd_drawStringFont(1, 1, "Curve", glcd_font10, 1);
+                  glcd_drawLine(0, 12, 127, 12, 1);
+              }));
+    // The menu: "Back" highlighted (box set, text cleared), the others as text on a clear box.
+    EXPECT_EQ(glcdpicture::region(100, 17, 124, 56), glcdpicture::reference(100, 17, 124, 56, [] {
+                  glcd_drawStringFont(101, 18, "X1", glcd_font5x7, 1);
+                  glcd_drawStringFont(101, 28, "Add", glcd_font5x7, 1);
+                  glcd_drawStringFont(101, 38, "Del", glcd_font5x7, 1);
+                  glcd_fillRect(100, 47, 124, 56, 1);
+                  glcd_drawStringFont(101, 48, "Back", glcd_font5x7, 0);
+              }));
+    // No marker while the cursor is on the menu; on value 1 a dotted column at x = 1 + trunc(1 * 89 / 2).
+    EXPECT_FALSE(pixel(45, 21));
+    send(repeat(Back, 5));
+    redraw();
+    EXPECT_TRUE(pixel(45, 21));
+    EXPECT_TRUE(pixel(45, 23));
+    EXPECT_FALSE(pixel(45, 22));
+    // The curve: the first value 25 on a 20..40 scale, 37 rows high: row 55 - trunc(5 * 37 / 20) = 46.
+    EXPECT_TRUE(pixel(1, 46));
+}
+
+TEST_F(DrawerArrayTest, DrawsNothingWithoutAnArrayNode) {
+    new DrawerArray(nullptr);
+    pages::log().clear();
+    redraw();
+    EXPECT_EQ(glcdpicture::region(0, 0, 127, 63), glcdpicture::reference(0, 0, 127, 63, [] {}));
+    EXPECT_TRUE(pages::entriesOf("below").empty()) << "the pages below are not drawn";
+    send({Down, Up});
+    EXPECT_EQ(EventDispatcher::elements(), 1) << "Back closes the empty page";
+}

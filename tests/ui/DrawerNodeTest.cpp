@@ -1,0 +1,377 @@
+// The node browser: its layout, moving through the rows, editing in place, and the pages it opens.
+#include "DrawerNode.h"
+#include "EventDispatcher.h"
+#include "EventId.h"
+#include "GfxTestView.h"
+#include "ListPageDriver.h"
+#include "NodeAction.h"
+#include "NodeArray.h"
+#include "NodeColor.h"
+#include "NodeEnum.h"
+#include "NodeFloat.h"
+#include "NodeItem.h"
+#include "NodeList.h"
+#include "NodeParList.h"
+#include "Pages.h"
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+using driver::redraw;
+using driver::send;
+using gfx::GfxTestView;
+using gfx::ObjectView;
+using pages::RecordingPage;
+using pages::entriesOf;
+using pages::log;
+
+namespace {
+// A folder of leaves named "Item 1", "Item 2", ... with values "v1", "v2", ...
+std::unique_ptr<Node> folderWith(int leaves) {
+    auto folder = std::make_unique<NodeItem>(nullptr, "fx", "Effects", "", "vfolder");
+    for (int i = 1; i <= leaves; ++i) {
+        const std::string key = "item" + std::to_string(i);
+        const std::string name = "Item " + std::to_string(i);
+        new NodeItem(folder.get(), key.c_str(), name.c_str(), "v" + std::to_string(i), "link");
+    }
+    return folder;
+}
+
+// The empty labels that highlight the rows, top down.
+std::vector<const ObjectView*> highlights(const std::vector<ObjectView>& views) {
+    std::vector<const ObjectView*> result;
+    for (const ObjectView* label : GfxTestView::ofKind(views, "label")) {
+        if (label->text.empty() && label->height == 25) result.push_back(label);
+    }
+    return result;
+}
+
+const ObjectView& label(const std::vector<ObjectView>& views, const std::string& text) {
+    const ObjectView* found = GfxTestView::labelWithText(views, text);
+    if (!found) {
+        ADD_FAILURE() << "no label \"" << text << "\" in\n" << GfxTestView::describe(views);
+        static ObjectView none{};
+        return none;
+    }
+    return *found;
+}
+
+void expectBox(const ObjectView& view, int32_t x, int32_t y, int32_t width, int32_t height) {
+    EXPECT_EQ(view.x, x) << view.text;
+    EXPECT_EQ(view.y, y) << view.text;
+    EXPECT_EQ(view.width, width) << view.text;
+    EXPECT_EQ(view.height, height) << view.text;
+}
+}
+
+TEST(DrawerNode, ThreeChildrenAndBackFillTheRowsOfTheCommonLayout) {
+    auto folder = folderWith(2);
+    auto* sub = new NodeItem(folder.get(), "sub", "Sub folder", "", "vfolder");
+    new NodeItem(sub, "leaf", "Leaf", "x", "link");
+    new RecordingPage("home", {});
+    new DrawerNode(folder.get());
+
+    const auto views = redraw();
+    driver::savePng("ui_node_three_children");
+    const ObjectView& title = label(views, "Effects");
+    expectBox(title, 7, 6, 296, 29);
+    EXPECT_EQ(title.main.textFont, &lv_font_montserrat_24);
+    EXPECT_EQ(title.main.textColor, 0xFFFFFFu);
+    EXPECT_EQ(title.longMode, LV_LABEL_LONG_MODE_DOTS);
+
+    const auto lines = GfxTestView::ofKind(views, "line");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]->x, 7);
+    EXPECT_EQ(lines[0]->y, 33);
+    ASSERT_EQ(lines[0]->points.size(), 2u);
+    EXPECT_EQ(lines[0]->points[1].x, 306);
+    EXPECT_TRUE(GfxTestView::ofKind(views, "bar").empty());
+
+    const auto panels = GfxTestView::ofKind(views, "obj");
+    ASSERT_EQ(panels.size(), 1u);
+    expectBox(*panels[0], 0, 0, 320, 170);
+    EXPECT_EQ(panels[0]->main.bgColor, 0x000000u);
+    EXPECT_EQ(panels[0]->main.borderWidth, 7);
+    EXPECT_EQ(panels[0]->main.bgMainStop, 50);
+
+    // Four rows of 306: the first selected (white), the others transparent.
+    const auto rows = highlights(views);
+    ASSERT_EQ(rows.size(), 4u);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        expectBox(*rows[i], 7, 39 + 25 * int(i), 306, 25);
+        EXPECT_EQ(rows[i]->main.bgOpa, i == 0 ? LV_OPA_COVER : LV_OPA_TRANSP);
+    }
+    const struct {
+        const char* text;
+        int row;
+        uint32_t colour;
+    } names[] = {{"Item 1", 0, 0x000000}, {"Item 2", 1, 0xFFFFFF}, {"Sub folder", 2, 0xFFFFFF}, {"Back", 3, 0xFFFFFF}};
+    for (const auto& name : names) {
+        const ObjectView& text = label(views, name.text);
+        expectBox(text, 8, 40 + 25 * name.row, 240, 20);
+        EXPECT_EQ(text.main.textFont, &lv_font_montserrat_20);
+        EXPECT_EQ(text.main.textColor, name.colour) << name.text;
+    }
+
+    // Leaves show their value right-aligned from x 140; the folder shows the two-glyph arrow.
+    const ObjectView& value = label(views, "v2");
+    expectBox(value, 140, 65, 306 - 133, 20);
+    EXPECT_EQ(value.main.textAlign, LV_TEXT_ALIGN_RIGHT);
+    EXPECT_EQ(value.main.padRight, 4);
+    EXPECT_EQ(label(views, LV_SYMBOL_MINUS).width, 306 - 136);
+    EXPECT_EQ(label(views, LV_SYMBOL_RIGHT).width, 306 - 133);
+    EXPECT_EQ(label(views, LV_SYMBOL_RIGHT).y, 90);
+}
+
+TEST(DrawerNode, ScrollBarFollowsTheWindowAndMovesDoNotWrap) {
+    auto folder = folderWith(7);
+    new RecordingPage("home", {});
+    auto* page = new DrawerNode(folder.get());
+    EXPECT_EQ(page->itemCount(), 8);
+
+    struct Step {
+        int id;
+        int times;
+        int barValue, barStart;  // the window is rows [count - value, count - start)
+        const char* topRow;
+        const char* selectedRow;
+    } steps[] = {
+        {0, 0, 8, 3, "Item 1", "Item 1"},
+        {EventId::Encoder1Back, 1, 8, 3, "Item 1", "Item 1"},  // no wrap at the top
+        {EventId::Encoder1Forward, 5, 7, 2, "Item 2", "Item 6"},
+        {EventId::Encoder1Forward, 9, 5, 0, "Item 4", "Back"},  // no wrap at the bottom
+        {EventId::Encoder1Back, 4, 5, 0, "Item 4", "Item 4"},
+        {EventId::Encoder1Back, 1, 6, 1, "Item 3", "Item 3"},
+    };
+    for (const Step& step : steps) {
+        for (int i = 0; i < step.times; ++i) send(step.id);
+        const auto views = redraw();
+        const auto bars = GfxTestView::ofKind(views, "bar");
+        ASSERT_EQ(bars.size(), 1u);
+        expectBox(*bars[0], 305, 39, 8, 125);
+        EXPECT_EQ(bars[0]->rangeMin, 0);
+        EXPECT_EQ(bars[0]->rangeMax, 8);
+        EXPECT_EQ(bars[0]->barMode, LV_BAR_MODE_RANGE);
+        EXPECT_EQ(bars[0]->value, step.barValue) << step.selectedRow;
+        EXPECT_EQ(bars[0]->startValue, step.barStart) << step.selectedRow;
+        EXPECT_EQ(label(views, step.topRow).y, 40);
+        EXPECT_EQ(label(views, step.selectedRow).main.textColor, 0x000000u);
+        const auto rows = highlights(views);
+        ASSERT_EQ(rows.size(), 5u);
+        EXPECT_EQ(rows[0]->width, 292);
+    }
+    driver::savePng("ui_node_scrolled");
+}
+
+TEST(DrawerNode, HiddenChildrenAreNeitherShownNorCounted) {
+    auto folder = folderWith(3);
+    folder->childrenAt(1)->setStyleVisible(false);
+    new RecordingPage("home", {});
+    auto* page = new DrawerNode(folder.get());
+    EXPECT_EQ(page->itemCount(), 3);
+    const auto views = redraw();
+    EXPECT_EQ(GfxTestView::labelWithText(views, "Item 2"), nullptr);
+    EXPECT_EQ(label(views, "Item 3").y, 65);
+    send({EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1ShortRelease});
+    EXPECT_EQ(EventDispatcher::elements(), 1) << "the third row is Back";
+}
+
+TEST(DrawerNode, EditsLeavesInPlace) {
+    auto folder = std::make_unique<NodeItem>(nullptr, "amp", "Amp", "", "hfolder");
+    auto* gain = new NodeFloat(folder.get(), "gain", "Gain", 0, 10, 5, "", 0, false, 1);
+    auto* mode = new NodeEnum(folder.get(), "mode", "Mode", {"Clean", "Crunch", "Lead"}, "Clean");
+    new RecordingPage("home", {});
+    new DrawerNode(folder.get());
+
+    // Editing the number: turns step it; the value sits in a white box at the right edge.
+    send({EventId::Encoder1ShortRelease, EventId::Encoder1Forward, EventId::Encoder1Forward});
+    EXPECT_GT(gain->getValue(), 5.0f);
+    auto views = redraw();
+    driver::savePng("ui_node_editing");
+    const ObjectView& box = label(views, gain->toString());
+    EXPECT_EQ(box.x + box.width, 313);
+    EXPECT_EQ(box.y, 39);
+    EXPECT_EQ(box.height, 25);
+    EXPECT_EQ(box.main.bgColor, 0xFFFFFFu);
+    EXPECT_EQ(box.main.bgOpa, LV_OPA_COVER);
+    EXPECT_EQ(box.main.textColor, 0x000000u);
+    EXPECT_EQ(label(views, "Gain").main.textColor, 0xFFFFFFu);
+    EXPECT_EQ(highlights(views).size(), 2u) << "only Mode and Back have a highlight";
+
+    // A long press resets the number and ends the edit: the next turn moves to "Mode".
+    send(EventId::Encoder1LongPress);
+    EXPECT_EQ(gain->getValue(), 5.0f);
+    send({EventId::Encoder1Back, EventId::Encoder1Forward, EventId::Encoder1ShortRelease, EventId::Encoder1Forward});
+    EXPECT_EQ(gain->getValue(), 5.0f);
+    EXPECT_EQ(mode->toString(), "Crunch");
+
+    // A long press on an option list only ends the edit; so does a short press.
+    send({EventId::Encoder1LongPress, EventId::Encoder1Forward});
+    EXPECT_EQ(mode->toString(), "Crunch");
+    send({EventId::Encoder1Back, EventId::Encoder1ShortRelease, EventId::Encoder1Back,
+          EventId::Encoder1ShortRelease, EventId::Encoder1Back});
+    EXPECT_EQ(gain->getValue(), 5.0f);
+    EXPECT_EQ(mode->toString(), "Clean");
+}
+
+TEST(DrawerNode, ClosesOnBackEncoderTwoAndIdleAndPassesFootswitchesOn) {
+    auto folder = folderWith(2);
+    new RecordingPage("home", {});
+    new DrawerNode(folder.get());
+
+    log().clear();
+    send({EventId::Encoder2Forward, EventId::Encoder3Back, EventId::Encoder5Forward, EventId::Tick,
+          EventId::Encoder1Press});
+    for (int id : {16, 17, 18, 19, 46, 47, 48, 49, 50, 51, 246, 249, 15, 42, 44}) send(id);
+    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"16", "17", "18", "19", "46", "47", "48", "49", "50",
+                                                            "51", "246", "249", "15", "42", "44"}));
+    EXPECT_EQ(EventDispatcher::elements(), 2);
+
+    // Encoder 2 closes while editing; "Back" closes; idle closes every stacked node page and goes on.
+    send({EventId::Encoder1ShortRelease, EventId::Encoder2ShortRelease});
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+    new DrawerNode(folder.get());
+    send({EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1ShortRelease});
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+    new DrawerNode(folder.get());
+    new DrawerNode(folder.get());
+    new DrawerNode(folder.get());
+    log().clear();
+    send(EventId::Idle);
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+    EXPECT_EQ(entriesOf("home"), std::vector<std::string>{"3"});
+}
+
+TEST(DrawerNode, OpensSubFoldersAndSlotLists) {
+    auto folder = std::make_unique<NodeItem>(nullptr, "app", "Application", "", "vfolder");
+    auto* sub = new NodeItem(folder.get(), "delay", "Delay", "", "hfolder");
+    new NodeItem(sub, "time", "Time", "300", "link");
+    auto lists = std::make_unique<NodeItem>(nullptr, "lists", "Lists", "", "vfolder");
+    std::filesystem::remove_all(pages::ownHome());
+    auto* irs = new NodeList(lists.get(), "irs", "Cabinets", "ir", 64, 4);
+    irs->setElementAt(1, "Greenback", nullptr);
+    new NodeParList(folder.get(), "ir", "Cabinet", "", irs);
+    new RecordingPage("home", {});
+    new DrawerNode(folder.get());
+
+    send(EventId::Encoder1ShortRelease);
+    EXPECT_EQ(EventDispatcher::elements(), 3);
+    auto views = redraw();
+    EXPECT_NE(GfxTestView::labelWithText(views, "Time"), nullptr) << GfxTestView::describe(views);
+    send(EventId::Encoder2ShortRelease);
+
+    send({EventId::Encoder1Forward, EventId::Encoder1ShortRelease});
+    EXPECT_EQ(EventDispatcher::elements(), 3);
+    views = redraw();
+    EXPECT_EQ(label(views, "Cabinet").y, 6);
+    EXPECT_NE(GfxTestView::labelWithText(views, "01B Greenback"), nullptr) << GfxTestView::describe(views);
+    send(EventId::Encoder2ShortRelease);
+
+    // A curve opens the array editor, which leaves the colour screen empty.
+    new NodeArray(folder.get(), "curve", "Curve", 8, 0, 100, 1, "", 0, 1, "s");
+    send({EventId::Encoder1Forward, EventId::Encoder1ShortRelease});
+    EXPECT_EQ(EventDispatcher::elements(), 3);
+    EXPECT_TRUE(GfxTestView::ofKind(redraw(), "label").empty());
+}
+
+namespace {
+std::atomic<int> runs{0};
+}
+
+TEST(DrawerNode, RunsActionsAtOnceOrAfterConfirmation) {
+    auto folder = std::make_unique<NodeItem>(nullptr, "sys", "System", "", "sfolder");
+    new NodeAction(folder.get(), "now", "Now", [](NodeAction*) { ++runs; }, "smp");
+    new NodeAction(folder.get(), "reset", "Factory reset", [](NodeAction*) { runs += 10; }, "smp_cfm");
+    new RecordingPage("home", {});
+    new DrawerNode(folder.get());
+
+    send(EventId::Encoder1ShortRelease);
+    NodeAction::tasks();
+    EXPECT_EQ(runs, 1);
+
+    struct Case {
+        std::vector<int> answer;  // on the popup, which opens with "Back" selected
+        int runsAfter;
+    } cases[] = {
+        {{EventId::Encoder1ShortRelease, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, 1},  // Back
+        {{EventId::Encoder2ShortRelease, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, 1},  // 43 ignored
+        {{EventId::Encoder1Forward, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, 11},      // Ok
+    };
+    // Events queued behind the confirming release would still go to the popup: each case ends there.
+    send(EventId::Encoder1Forward);
+    for (const Case& c : cases) {
+        std::vector<int> ids{EventId::Encoder1ShortRelease};
+        ids.insert(ids.end(), c.answer.begin(), c.answer.end());
+        send(ids);
+        NodeAction::tasks();
+        EXPECT_EQ(runs, c.runsAfter);
+        EXPECT_EQ(EventDispatcher::elements(), 2);
+    }
+}
+
+TEST(DrawerNode, EditsTextsOnTheKeyboard) {
+    auto folder = std::make_unique<NodeItem>(nullptr, "sys", "System", "", "sfolder");
+    auto* alias = new NodeItem(folder.get(), "alias", "Name", "pedal", "string");
+    auto* password = new NodeItem(folder.get(), "pwd", "Password", "secret", "string");
+    password->setSecret(true);
+    new RecordingPage("home", {});
+    new DrawerNode(folder.get());
+
+    // The keyboard starts from the value and its OK writes the text back; a cancelled one changes nothing.
+    std::vector<int> ids{EventId::Encoder1ShortRelease};
+    for (int id : driver::typeAndOk("ab")) ids.push_back(id);
+    send(ids);
+    EXPECT_EQ(alias->getValue(), "pedalab");
+    send({EventId::Encoder1ShortRelease, EventId::Encoder2ShortRelease});
+    EXPECT_EQ(alias->getValue(), "pedalab");
+    EXPECT_EQ(EventDispatcher::elements(), 2);
+
+    // The password is not shown: the keyboard starts empty, and cancelling keeps the password.
+    send({EventId::Encoder1Forward, EventId::Encoder1ShortRelease, EventId::Encoder2ShortRelease});
+    EXPECT_EQ(password->getValue(), "secret");
+    EXPECT_EQ(GfxTestView::labelWithText(redraw(), "secret"), nullptr) << "not in the value column either";
+    ids = {EventId::Encoder1ShortRelease};
+    for (int id : driver::typeAndOk("new")) ids.push_back(id);
+    send(ids);
+    EXPECT_EQ(password->getValue(), "new") << "the keyboard started empty";
+    // OK on an empty keyboard clears it.
+    ids = {EventId::Encoder1ShortRelease};
+    for (int id : driver::eraseAndOk(0)) ids.push_back(id);
+    send(ids);
+    EXPECT_EQ(password->getValue(), "");
+}
+
+TEST(DrawerNode, ColourItemsShowAHueSlider) {
+    auto folder = std::make_unique<NodeItem>(nullptr, "look", "Look", "", "sfolder");
+    auto* colour = new NodeColor(folder.get(), "color", "Colour", "0000FF");
+    for (int i = 0; i < 5; ++i) new NodeItem(folder.get(), ("x" + std::to_string(i)).c_str(), "X", "", "link");
+    new RecordingPage("home", {});
+    new DrawerNode(folder.get());
+
+    struct Case {
+        std::vector<int> ids;
+        bool edited;
+    } cases[] = {{{}, false}, {{EventId::Encoder1ShortRelease}, true}};
+    for (const Case& c : cases) {
+        send(c.ids);
+        const auto views = redraw();
+        const auto sliders = GfxTestView::ofKind(views, "slider");
+        ASSERT_EQ(sliders.size(), 1u);
+        // With the scroll bar (seven rows) the slider moves 14 pixels left.
+        expectBox(*sliders[0], 199, 46, 90, 10);
+        EXPECT_EQ(sliders[0]->value, 66);  // 240 degrees
+        EXPECT_EQ(sliders[0]->knob.bgColor, 0x0000FFu);
+        EXPECT_EQ(sliders[0]->main.bgImage, &img_hue_10);
+        EXPECT_EQ(GfxTestView::labelWithText(views, "0000FF"), nullptr);
+        bool whiteBox = false;
+        for (const ObjectView* l : GfxTestView::ofKind(views, "label")) {
+            if (l->x == 189 && l->width == 110 && l->main.bgOpa == LV_OPA_COVER) whiteBox = true;
+        }
+        EXPECT_EQ(whiteBox, c.edited);
+    }
+    driver::savePng("ui_node_colour");
+    EXPECT_EQ(colour->getValue(), "0000FF");
+}

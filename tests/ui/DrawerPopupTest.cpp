@@ -1,0 +1,165 @@
+// The popup and the chooser as modal pages: what they draw, how they answer, and that they keep every event.
+#include "DrawerChooser.h"
+#include "DrawerPopup.h"
+#include "EventDispatcher.h"
+#include "EventId.h"
+#include "GfxTestView.h"
+#include "Glcd.h"
+#include "ListPageDriver.h"
+#include "Pages.h"
+
+#include <gtest/gtest.h>
+
+using driver::redraw;
+using driver::send;
+using gfx::GfxTestView;
+using gfx::ObjectView;
+using pages::RecordingPage;
+using pages::entriesOf;
+using pages::log;
+
+namespace {
+// The background colour of the footer button that holds `text`.
+uint32_t buttonColour(const std::vector<ObjectView>& views, const std::string& text) {
+    const ObjectView* label = GfxTestView::labelWithText(views, text);
+    if (!label || label->parent < 0) {
+        ADD_FAILURE() << "no button " << text << "\n" << GfxTestView::describe(views);
+        return 0x123456;
+    }
+    return views[label->parent].main.bgColor;
+}
+
+bool glcdPixel(int x, int y) { return glcd_buffer[(127 - x) * 8 + y / 8] >> (y % 8) & 1; }
+}
+
+TEST(DrawerPopup, TwoButtonsPreselectFromTheAnswerAndConfirmOnlyAfterAPress) {
+    new RecordingPage("home", {});
+    struct Case {
+        int answerOnEntry;
+        std::vector<int> ids;
+        const char* highlighted;  // before the ids
+        int answer;
+        bool closed;
+    } cases[] = {
+        {0, {EventId::Encoder1ShortRelease}, "Back", 0, false},  // a release without a press
+        {0, {EventId::Encoder2ShortRelease, EventId::Idle}, "Back", 0, false},
+        {0, {EventId::Encoder1Press, EventId::Encoder1ShortRelease}, "Back", 0, true},
+        {1, {EventId::Encoder1Press, EventId::Encoder1ShortRelease}, "Ok", 1, true},
+        {0, {EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, "Back", 1, true},
+        {1, {EventId::Encoder1Back, EventId::Encoder1Back, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, "Ok", 0, true},
+    };
+    for (const Case& c : cases) {
+        int answer = c.answerOnEntry;
+        auto* popup = new DrawerPopup("Are you sure?", "", DrawerPopup::kBackOk, &answer);
+        const auto views = redraw();
+        EXPECT_EQ(buttonColour(views, c.highlighted), 0xFFFFFFu);
+        EXPECT_EQ(GfxTestView::ofKind(views, "button").size(), 2u);
+        log().clear();
+        send(c.ids);
+        EXPECT_TRUE(entriesOf("home").empty()) << "the popup keeps every event";
+        EXPECT_EQ(answer, c.answer);
+        EXPECT_EQ(EventDispatcher::elements(), c.closed ? 1 : 2);
+        if (!c.closed) EventDispatcher::removeListener(popup);
+    }
+}
+
+TEST(DrawerPopup, DrawsItsBoxAndItsMonochromeCopy) {
+    new RecordingPage("home", {});
+    int answer = 5;
+    new DrawerPopup("Save preset?", "Lead", DrawerPopup::kBackOkSave, &answer);
+    send({EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Forward});
+    const auto views = redraw();
+    driver::savePng("ui_popup_three_buttons");
+
+    const auto boxes = GfxTestView::ofKind(views, "msgbox");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0]->width, 240);
+    EXPECT_EQ(boxes[0]->height, 120);
+    EXPECT_EQ(boxes[0]->main.padTop, 15);
+    const ObjectView* title = GfxTestView::labelWithText(views, "Save preset?");
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->main.textFont, &lv_font_montserrat_18);
+    EXPECT_EQ(title->main.textAlign, LV_TEXT_ALIGN_CENTER);
+    EXPECT_NE(GfxTestView::labelWithText(views, "Lead"), nullptr);
+    EXPECT_EQ(buttonColour(views, "Back"), 0x000000u);
+    EXPECT_EQ(buttonColour(views, "Ok"), 0x000000u);
+    EXPECT_EQ(buttonColour(views, "Save"), 0xFFFFFFu);
+    const auto panels = GfxTestView::ofKind(views, "obj");
+    ASSERT_FALSE(panels.empty());
+    EXPECT_EQ(panels[0]->main.bgMainStop, 0);
+
+    // The monochrome copy: a frame, and the selected (rightmost) button filled.
+    EXPECT_TRUE(glcdPixel(0, 0));
+    EXPECT_TRUE(glcdPixel(127, 63));
+    EXPECT_TRUE(glcdPixel(120, 50) || glcdPixel(121, 45)) << "the selected button is filled";
+
+    send({EventId::Encoder1Press, EventId::Encoder1ShortRelease});
+    EXPECT_EQ(answer, 2);
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+}
+
+TEST(DrawerPopup, OneButtonLeavesTheAnswerAlone) {
+    new RecordingPage("home", {});
+    int answer = 7;
+    new DrawerPopup("Saved", "", DrawerPopup::kOk, &answer);
+    const auto views = redraw();
+    EXPECT_EQ(GfxTestView::ofKind(views, "button").size(), 1u);
+    EXPECT_EQ(buttonColour(views, "Ok"), 0xFFFFFFu);
+    send({EventId::Encoder1Forward, EventId::Encoder1Press, EventId::Encoder1ShortRelease});
+    EXPECT_EQ(answer, 7);
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+}
+
+TEST(DrawerChooser, AnswersTheChosenTextOrNothing) {
+    new RecordingPage("home", {});
+    const std::vector<std::string> options{"Rename", "Delete", "Overwrite"};
+    struct Case {
+        std::vector<int> ids;
+        const char* answer;
+    } cases[] = {
+        {{EventId::Encoder1ShortRelease}, "Rename"},
+        {{EventId::Encoder1Back, EventId::Encoder1Forward, EventId::Encoder1ShortRelease}, "Delete"},
+        {{EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1ShortRelease}, ""},
+        {{EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Forward,
+          EventId::Encoder1Back, EventId::Encoder1ShortRelease},
+         "Overwrite"},  // no wrap past "Back"
+        {{EventId::Encoder1Forward, EventId::Encoder2ShortRelease}, ""},
+    };
+    for (const Case& c : cases) {
+        std::string answer = "unchanged";
+        new DrawerChooser("lead", options, &answer);
+        const auto views = redraw();
+        EXPECT_TRUE(GfxTestView::ofKind(views, "bar").empty());
+        for (const char* row : {"Rename", "Delete", "Overwrite", "Back"}) {
+            const ObjectView* label = GfxTestView::labelWithText(views, row);
+            ASSERT_NE(label, nullptr) << row;
+            EXPECT_EQ(label->width, 301);
+        }
+        log().clear();
+        send(c.ids);
+        EXPECT_EQ(answer, c.answer);
+        EXPECT_EQ(EventDispatcher::elements(), 1);
+    }
+}
+
+TEST(DrawerChooser, KeepsEveryEventAndScrollsALongList) {
+    new RecordingPage("home", {});
+    std::string answer = "unchanged";
+    new DrawerChooser("Many", {"a", "b", "c", "d", "e", "f"}, &answer);
+    log().clear();
+    for (int id : {16, 17, 46, 50, 246, 42, 14, EventId::Idle, EventId::Tick}) send(id);
+    EXPECT_TRUE(entriesOf("home").empty());
+    EXPECT_EQ(answer, "unchanged");
+    EXPECT_EQ(EventDispatcher::elements(), 2);
+
+    for (int i = 0; i < 6; ++i) send(EventId::Encoder1Forward);
+    const auto views = redraw();
+    driver::savePng("ui_chooser_scrolled");
+    const auto bars = GfxTestView::ofKind(views, "bar");
+    ASSERT_EQ(bars.size(), 1u);
+    EXPECT_EQ(bars[0]->rangeMax, 7);
+    EXPECT_EQ(bars[0]->value, 5);
+    EXPECT_EQ(bars[0]->startValue, 0);
+    EXPECT_EQ(GfxTestView::labelWithText(views, "Back")->width, 287);
+    EXPECT_EQ(GfxTestView::labelWithText(views, "a"), nullptr);
+}

@@ -1,0 +1,99 @@
+// The setup page over the system tree: which folders it lists, and the node pages it opens.
+#include "DrawerNode.h"
+#include "DrawerSetup.h"
+#include "EventDispatcher.h"
+#include "EventId.h"
+#include "GfxTestView.h"
+#include "ListPageDriver.h"
+#include "NodeItem.h"
+#include "Pages.h"
+#include "System.h"
+
+#include <gtest/gtest.h>
+
+using driver::redraw;
+using driver::send;
+using gfx::GfxTestView;
+using gfx::ObjectView;
+using pages::RecordingPage;
+using pages::entriesOf;
+using pages::log;
+
+namespace {
+std::vector<std::string> names(const std::vector<ObjectView>& views) {
+    std::vector<std::string> rows;
+    for (const ObjectView* label : GfxTestView::ofKind(views, "label")) {
+        if (label->x == 8 && label->width == 240) rows.push_back(label->text);
+    }
+    return rows;
+}
+
+// Two settings folders (one hidden), one without children, and a folder of another type.
+void buildTree() {
+    pages::ownHome();
+    System::initialize("test");
+    Node* root = System::rootNode();
+    auto* midi = new NodeItem(root, "midi", "MIDI", "", "sfolder");
+    new NodeItem(midi, "channel", "Channel", "1", "link");
+    new NodeItem(root, "empty", "Empty", "", "sfolder");
+    auto* wifi = new NodeItem(root, "wifi", "Wi-Fi", "", "sfolder");
+    new NodeItem(wifi, "ssid", "Network", "home", "link");
+    wifi->setStyleVisible(false);
+    auto* other = new NodeItem(root, "other", "Other", "", "vfolder");
+    new NodeItem(other, "x", "X", "", "link");
+}
+}
+
+TEST(DrawerSetup, ListsTheSettingsFoldersAndTheSystemFolder) {
+    buildTree();
+    new RecordingPage("home", {});
+    new DrawerSetup();
+    auto views = redraw();
+    driver::savePng("ui_setup");
+    EXPECT_NE(GfxTestView::labelWithText(views, "Setup"), nullptr);
+    EXPECT_EQ(names(views), (std::vector<std::string>{"MIDI", "Wi-Fi", System::systemNode()->getDisplayName(), "Back"}));
+    EXPECT_NE(GfxTestView::labelWithText(views, LV_SYMBOL_RIGHT), nullptr);
+
+    // A folder row opens the node page on it; "Back" there returns here.
+    send({EventId::Encoder1Forward, EventId::Encoder1ShortRelease});
+    EXPECT_EQ(EventDispatcher::elements(), 3);
+    views = redraw();
+    EXPECT_NE(GfxTestView::labelWithText(views, "Network"), nullptr) << GfxTestView::describe(views);
+    send(EventId::Encoder2ShortRelease);
+    views = redraw();
+    EXPECT_NE(GfxTestView::labelWithText(views, "Setup"), nullptr);
+
+    // No wrap; the row past the folders closes.
+    for (int i = 0; i < 6; ++i) send(EventId::Encoder1Forward);
+    send(EventId::Encoder1ShortRelease);
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+}
+
+TEST(DrawerSetup, PassesFootswitchesAndIdleOn) {
+    buildTree();
+    new RecordingPage("home", {});
+    new DrawerSetup();
+    log().clear();
+    for (int id : {16, 17, 46, 49, 50, 51, 246, 12, 14, 15, 42, 40, 240, 341, 441, EventId::Tick}) send(id);
+    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"16", "17", "46", "49", "50", "51", "246", "12", "14", "15", "42"}));
+    EXPECT_EQ(EventDispatcher::elements(), 2);
+    send(EventId::Idle);
+    EXPECT_EQ(entriesOf("home").back(), "3");
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+}
+
+TEST(DrawerSetup, OpensFromALongPressOnTheApplicationFolderOnly) {
+    buildTree();
+    new NodeItem(System::appNode(), "amp", "Amp", "", "hfolder");
+    new RecordingPage("home", {});
+    new DrawerNode(System::appNode());
+    send(EventId::Encoder1LongPress);
+    EXPECT_EQ(EventDispatcher::elements(), 3);
+    const auto views = redraw();
+    EXPECT_NE(GfxTestView::labelWithText(views, "Setup"), nullptr);
+    send(EventId::Encoder2ShortRelease);
+
+    new DrawerNode(System::systemNode());
+    send(EventId::Encoder1LongPress);
+    EXPECT_EQ(EventDispatcher::elements(), 3);
+}

@@ -1,0 +1,98 @@
+// The tap-tempo page over the home screen: what it draws and which events it keeps while tap tempo counts.
+#include "DrawerTempo.h"
+#include "DrawerTuner.h"
+#include "EventDispatcher.h"
+#include "EventId.h"
+#include "GfxTestView.h"
+#include "LCD.h"
+#include "NodeItem.h"
+#include "Pages.h"
+#include "Shims.h"
+#include "Tempo.h"
+#include "Tuner.h"
+
+#include <gtest/gtest.h>
+
+using gfx::GfxTestView;
+using pages::RecordingPage;
+using pages::entriesOf;
+using pages::log;
+
+namespace {
+int64_t now = 1000000;
+
+// Stands in for the home screen, which turns a footswitch into a tap.
+class TapPage : public RecordingPage {
+public:
+    explicit TapPage(Tempo* tempo) : RecordingPage("home", {EventId::FootswitchCPress}, true), tempo(tempo) {}
+    bool onEvent(int id) override {
+        if (id == EventId::FootswitchCPress) tempo->manualTap();
+        return RecordingPage::onEvent(id);
+    }
+    Tempo* tempo;
+};
+
+void send(int id) {
+    EventDispatcher::addEvent(id);
+    EventDispatcher::dispatch();
+}
+
+// One redraw as the UI pass does it: clear, rebuild.
+std::vector<gfx::ObjectView> redraw() {
+    lv_obj_clean(lv_screen_active());
+    send(EventId::Redraw);
+    return GfxTestView::snapshot();
+}
+}
+
+TEST(DrawerTempo, FootswitchTapsThroughTheStackSetTheTempo) {
+    pages::ownHome();
+    porting::setClock([] { return now; });
+    LCD::initialize();
+    Node* app = new NodeItem(nullptr, "app", "app", "", "folder");
+    auto* tempo = new Tempo(new NodeItem(app, "tempo", "Tempo", "", "hfolder"), nullptr);
+    auto* tuner = new Tuner(new NodeItem(app, "tuner", "Tuner", "", "hfolder"), false);
+    new TapPage(tempo);
+    auto* tempoPage = new DrawerTempo(tempo);
+    new DrawerTuner(tuner);
+    EventDispatcher::keepStartupPages();
+
+    // Not counting: the home screen draws and gets the tick.
+    log().clear();
+    EXPECT_TRUE(GfxTestView::ofKind(redraw(), "label").empty());
+    send(EventId::Tick);
+    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"draw", "20"}));
+
+    // Four taps 400 ms apart: 150 BPM, and the page counts.
+    for (int tap = 0; tap < 4; ++tap) {
+        if (tap > 0) now += 400000;
+        EXPECT_FALSE(tempoPage->onEvent(EventId::Tick) && tap < 3) << "counting before the fourth tap";
+        send(EventId::FootswitchCPress);
+    }
+    EXPECT_EQ(tempo->toString(), "150.0");
+    EXPECT_TRUE(tempo->manualStatus());
+
+    // Counting: the page covers the screen with the tempo and keeps the tick from the home screen; the
+    // footswitches still reach it.
+    log().clear();
+    const auto views = redraw();
+    GfxTestView::render();
+    ASSERT_TRUE(GfxTestView::savePng(std::string(PEDAL_TEST_OUT) + "/ui_tempo_tap.png"));
+    const gfx::ObjectView* value = GfxTestView::labelWithText(views, "150.0");
+    ASSERT_NE(value, nullptr) << GfxTestView::describe(views);
+    EXPECT_EQ(value->main.textFont, &lv_font_montserrat_48);
+    EXPECT_NE(GfxTestView::labelWithText(views, "TAP TEMPO"), nullptr);
+    EXPECT_NE(GfxTestView::labelWithText(views, "BPM"), nullptr);
+    EXPECT_NE(GfxTestView::labelWithText(views, "4 taps"), nullptr);
+    send(EventId::Tick);
+    for (int id : {EventId::Encoder1Forward, EventId::FootswitchAPress}) send(id);
+    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"10", "16"}));
+
+    // 2.5 s after the last tap it disarms: the home screen draws and ticks again.
+    now += Tempo::kTapDisarmUs + 1;
+    log().clear();
+    EXPECT_TRUE(GfxTestView::ofKind(redraw(), "label").empty());
+    send(EventId::Tick);
+    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"draw", "20"}));
+    EXPECT_EQ(tempo->toString(), "150.0");
+}

@@ -1,0 +1,151 @@
+// The tuner page over the home screen: a test sine through the engine shows its note, and the page keeps
+// the panel's input while the tuner is on.
+#include "DrawerTuner.h"
+#include "AudioProcessor.h"
+#include "EventDispatcher.h"
+#include "EventId.h"
+#include "GfxTestView.h"
+#include "LCD.h"
+#include "NodeItem.h"
+#include "NodeOnOff.h"
+#include "Pages.h"
+#include "Tuner.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using gfx::GfxTestView;
+using gfx::ObjectView;
+using pages::RecordingPage;
+using pages::entriesOf;
+using pages::log;
+
+namespace {
+// Enough frames to fill the tuner's analysis window with the new tone.
+constexpr int kFrames = 700;
+
+void playSine(double hz, float amplitude) {
+    static double phase = 0.0;
+    float frame[2][16];
+    for (int f = 0; f < kFrames; ++f) {
+        for (int i = 0; i < 16; ++i) {
+            frame[0][i] = frame[1][i] = amplitude * float(std::sin(phase));
+            phase += 2.0 * M_PI * hz / 48000.0;
+        }
+        AudioProcessor::processFrame(frame);
+    }
+    AudioProcessor::compileStep();
+}
+
+std::vector<ObjectView> redraw() {
+    lv_obj_clean(lv_screen_active());
+    EventDispatcher::addEvent(EventId::Redraw);
+    EventDispatcher::dispatch();
+    return GfxTestView::snapshot();
+}
+
+Tuner* tunerOnStack() {
+    pages::ownHome();
+    LCD::initialize();
+    Node* app = new NodeItem(nullptr, "app", "app", "", "folder");
+    auto* tuner = new Tuner(new NodeItem(app, "tuner", "Tuner", "", "hfolder"), false);
+    tuner->getOnOff()->setOn(true);
+    EXPECT_TRUE(AudioProcessor::audioInitialize(false));
+    new RecordingPage("home", {}, true);
+    new DrawerTuner(tuner);
+    EventDispatcher::keepStartupPages();
+    return tuner;
+}
+
+int okMarks(const std::vector<ObjectView>& views) {
+    int marks = 0;
+    for (const ObjectView* label : GfxTestView::ofKind(views, "label")) marks += label->text == LV_SYMBOL_OK;
+    return marks;
+}
+}
+
+TEST(DrawerTuner, ShowsTheNoteOfATestSine) {
+    tunerOnStack();
+    struct Case {
+        const char* name;
+        double hz;
+        float amplitude;
+        const char* note;  // "--": no pitch
+        int cents;
+        const char* details;
+    };
+    const Case cases[] = {
+        {"a2", 110.0, 0.5f, "A", 0, "A2  110.0 Hz"},
+        {"e4_sharp", 329.6276 * std::pow(2.0, 20.0 / 1200.0), 0.5f, "E", 20, "E4  333.5 Hz"},
+        {"low_e_flat", 82.4069 * std::pow(2.0, -12.0 / 1200.0), 0.3f, "E", -12, "E2  81.8 Hz"},
+        {"c_sharp3", 138.5913, 0.5f, "C#", 0, "C#3  138.6 Hz"},
+        {"silence", 440.0, 0.0f, "--", 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        playSine(c.hz, c.amplitude);
+        const auto views = redraw();
+        GfxTestView::render();
+        ASSERT_TRUE(GfxTestView::savePng(std::string(PEDAL_TEST_OUT) + "/ui_tuner_" + c.name + ".png"));
+        EXPECT_TRUE(entriesOf("home").empty()) << "the tuner page covers the home screen";
+        const ObjectView* note = GfxTestView::labelWithText(views, c.note);
+        ASSERT_NE(note, nullptr) << GfxTestView::describe(views);
+        EXPECT_EQ(note->main.textFont, &ui_font_arzet_light102);
+        EXPECT_EQ(note->lines, std::vector<std::string>{c.note}) << "the note fits its box";
+        const auto bars = GfxTestView::ofKind(views, "bar");
+        ASSERT_EQ(bars.size(), 1u);
+        if (!c.details) {
+            EXPECT_EQ(bars[0]->value, 0);
+            EXPECT_EQ(bars[0]->startValue, 0);
+            EXPECT_EQ(okMarks(views), 0);
+            continue;
+        }
+        EXPECT_NE(GfxTestView::labelWithText(views, c.details), nullptr) << GfxTestView::describe(views);
+        // The bar grows from the centre toward the side the string is off.
+        const int shown = c.cents < 0 ? bars[0]->startValue : bars[0]->value;
+        EXPECT_NEAR(shown, c.cents, 1);
+        const bool inTune = std::abs(c.cents) <= DrawerTuner::kInTuneCents;
+        EXPECT_EQ(okMarks(views), inTune ? 2 : 0);
+        EXPECT_EQ(note->main.textColor, inTune ? 0x00E676u : 0xFFFFFFu);
+    }
+}
+
+TEST(DrawerTuner, KeepsThePanelWhileOnAndASingleFootswitchReleaseEndsIt) {
+    Tuner* tuner = tunerOnStack();
+    struct Case {
+        int id;
+        bool reachesHome;
+    };
+    const Case whileOn[] = {
+        {EventId::Encoder1Forward, false},   {EventId::Encoder1Back, false},
+        {EventId::FootswitchAPress, false},  {EventId::FootswitchBLongPress, false},
+        {EventId::FootswitchesAB, false},    {EventId::FootswitchesBC, false},
+        {EventId::FootswitchCLongRelease, false},
+        {EventId::Encoder1ShortRelease, true}, {EventId::Encoder2ShortRelease, true},
+        {EventId::Tick, true},               {EventId::Encoder3Forward, true},
+    };
+    for (const Case& c : whileOn) {
+        log().clear();
+        EventDispatcher::addEvent(c.id);
+        EventDispatcher::dispatch();
+        EXPECT_EQ(entriesOf("home").size(), c.reachesHome ? 1u : 0u) << "id " << c.id;
+    }
+    EXPECT_TRUE(tuner->getOnOff()->isOn());
+
+    // A footswitch's short release switches the tuner off; it does not reach the home screen either.
+    log().clear();
+    EventDispatcher::addEvent(EventId::FootswitchBShortRelease);
+    EventDispatcher::dispatch();
+    EXPECT_FALSE(tuner->getOnOff()->isOn());
+    EXPECT_TRUE(entriesOf("home").empty());
+
+    // Off: every event and the redraw go on to the home screen.
+    log().clear();
+    EXPECT_TRUE(GfxTestView::ofKind(redraw(), "label").empty());
+    for (int id : {EventId::Encoder1Forward, EventId::FootswitchAPress, EventId::FootswitchBShortRelease}) {
+        EventDispatcher::addEvent(id);
+    }
+    EventDispatcher::dispatch();
+    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"draw", "10", "16", "47"}));
+}

@@ -1,0 +1,206 @@
+// The page stack and the dispatch pass: order, consumption, the two limits of a pass, closing pages.
+#include "EventDispatcher.h"
+#include "EventId.h"
+#include "Pages.h"
+#include "Shims.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+using pages::RecordingPage;
+using pages::entriesOf;
+using pages::log;
+
+namespace {
+// A clock that stands still unless a test moves it, so no pass ends on the wall clock.
+int64_t now = 0;
+void freezeClock() {
+    porting::setClock([] { return now; });
+}
+
+void queue(std::initializer_list<int> ids) {
+    for (int id : ids) EventDispatcher::addEvent(id);
+}
+}
+
+TEST(EventDispatcher, EventsGoTopDownUntilOnePageConsumesThem) {
+    freezeClock();
+    auto* bottom = new RecordingPage("bottom", {});
+    auto* middle = new RecordingPage("middle", {7, 8});
+    auto* top = new RecordingPage("top", {7});
+    ASSERT_EQ(EventDispatcher::elements(), 3);
+    EXPECT_TRUE(EventDispatcher::hasFocus(top));
+
+    struct Case {
+        int id;
+        std::vector<std::string> reached;  // pages offered the id, top first
+    };
+    const Case cases[] = {
+        {7, {"top"}},
+        {8, {"top", "middle"}},
+        {9, {"top", "middle", "bottom"}},
+    };
+    for (const Case& c : cases) {
+        log().clear();
+        EventDispatcher::addEvent(c.id);
+        EXPECT_TRUE(EventDispatcher::dispatch());
+        std::vector<std::string> expected;
+        for (const std::string& page : c.reached) expected.push_back(page + ":" + std::to_string(c.id));
+        EXPECT_EQ(log(), expected) << "id " << c.id;
+    }
+
+    // A redraw goes down until a page says it drew.
+    middle->drawsAll = true;
+    log().clear();
+    EventDispatcher::addEvent(EventId::Redraw);
+    EventDispatcher::dispatch();
+    EXPECT_EQ(log(), (std::vector<std::string>{"top:draw", "middle:draw"}));
+    (void)bottom;
+}
+
+TEST(EventDispatcher, StackMembership) {
+    freezeClock();
+    auto* first = new RecordingPage("first", {});
+    EXPECT_TRUE(EventDispatcher::hasFocus(first));
+    EventDispatcher::addListener(first);  // already on the stack: stays where it is, once
+    EventDispatcher::addListener(nullptr);
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+
+    auto* second = new RecordingPage("second", {});
+    EXPECT_FALSE(EventDispatcher::hasFocus(first));
+    EXPECT_TRUE(EventDispatcher::hasFocus(second));
+    EventDispatcher::addListener(first);
+    EXPECT_EQ(EventDispatcher::elements(), 2);
+    EXPECT_TRUE(EventDispatcher::hasFocus(second));
+
+    // A page that is not on the stack is still deleted; one deleted directly leaves the stack.
+    log().clear();
+    auto* stray = new RecordingPage("stray", {});
+    EventDispatcher::removeListener(stray);
+    EXPECT_EQ(entriesOf("stray"), std::vector<std::string>{"deleted"});
+    EventDispatcher::removeListener(nullptr);
+    delete second;
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+    EXPECT_TRUE(EventDispatcher::hasFocus(first));
+    EventDispatcher::addEvent(5);
+    EventDispatcher::dispatch();
+    EXPECT_EQ(entriesOf("first"), std::vector<std::string>{"5"});
+}
+
+TEST(EventDispatcher, A200EventBurstTakesTwoPasses) {
+    freezeClock();
+    auto* page = new RecordingPage("page", {});
+    for (int i = 0; i < 200; ++i) EventDispatcher::addEvent(100 + i);
+
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(EventDispatcher::dispatch());
+    const std::string firstPass = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(page->draws, 0);
+    std::vector<std::string> handled = entriesOf("page");
+    ASSERT_EQ(handled.size(), 129u);
+    EXPECT_EQ(handled.front(), "100");
+    EXPECT_EQ(handled.back(), "228");
+    EXPECT_EQ(firstPass, "W (Event): Max event per loop = 129\n");
+
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(EventDispatcher::dispatch());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    handled = entriesOf("page");
+    ASSERT_EQ(handled.size(), 200u);
+    EXPECT_EQ(handled.back(), "299");
+}
+
+TEST(EventDispatcher, APassEndsAfterTenMilliseconds) {
+    // Every clock read is one millisecond later: the pass stops before its tenth millisecond.
+    porting::setClock([] { return now += 1000; });
+    new RecordingPage("page", {});
+    for (int i = 0; i < 30; ++i) EventDispatcher::addEvent(100 + i);
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(EventDispatcher::dispatch());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    const size_t firstPass = entriesOf("page").size();
+    EXPECT_GE(firstPass, 1u);
+    EXPECT_LT(firstPass, 10u);
+    while (entriesOf("page").size() < 30u) EventDispatcher::dispatch();
+    EXPECT_EQ(entriesOf("page").back(), "129");
+}
+
+TEST(EventDispatcher, CloseDeletesOnlyTheTopPageAndEndsThePass) {
+    freezeClock();
+    new RecordingPage("bottom", {});
+    new RecordingPage("middle", {});
+    new RecordingPage("top", {});
+    log().clear();
+    queue({EventId::Close, 5, EventId::Close, EventId::Close, 6});
+
+    EXPECT_FALSE(EventDispatcher::dispatch());
+    EXPECT_EQ(log(), std::vector<std::string>{"top:deleted"});
+    EXPECT_EQ(EventDispatcher::elements(), 2);
+
+    // The events behind the close reach the new top page in the next pass, which closes it in turn.
+    log().clear();
+    EXPECT_FALSE(EventDispatcher::dispatch());
+    EXPECT_EQ(log(), (std::vector<std::string>{"middle:5", "bottom:5", "middle:deleted"}));
+    log().clear();
+    EXPECT_FALSE(EventDispatcher::dispatch());
+    EXPECT_EQ(log(), std::vector<std::string>{"bottom:deleted"});
+    EXPECT_EQ(EventDispatcher::elements(), 0);
+
+    // On an empty stack a close is dropped and the pass goes on.
+    log().clear();
+    queue({EventId::Close, 7});
+    EXPECT_TRUE(EventDispatcher::dispatch());
+    EXPECT_TRUE(EventDispatcher::dispatch());
+    EXPECT_TRUE(log().empty());
+}
+
+TEST(EventDispatcher, CloseNeverDeletesAStartUpPage) {
+    freezeClock();
+    auto* home = new RecordingPage("home", {});
+    auto* tuner = new RecordingPage("tuner", {});
+    EventDispatcher::keepStartupPages();
+    EXPECT_TRUE(EventDispatcher::isPermanent(home));
+    EXPECT_TRUE(EventDispatcher::isPermanent(tuner));
+
+    auto* list = new RecordingPage("list", {});
+    EXPECT_FALSE(EventDispatcher::isPermanent(list));
+    log().clear();
+    queue({EventId::Close, EventId::Close, EventId::Close, 9});
+    EXPECT_FALSE(EventDispatcher::dispatch());
+    EXPECT_EQ(log(), std::vector<std::string>{"list:deleted"});
+
+    // The surplus closes are refused with a warning; the pass goes on to the next event.
+    log().clear();
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(EventDispatcher::dispatch());
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log(), (std::vector<std::string>{"tuner:9", "home:9"}));
+    EXPECT_EQ(EventDispatcher::elements(), 2);
+    EXPECT_TRUE(EventDispatcher::hasFocus(tuner));
+    EXPECT_NE(out.find("W (Event): Close ignored"), std::string::npos) << out;
+}
+
+TEST(EventDispatcher, PagesOpenedOrClosedDuringAWalk) {
+    freezeClock();
+    auto* bottom = new RecordingPage("bottom", {});
+    auto* opener = new RecordingPage("opener", {});
+    // The page opened while an event is handled is above the walk: it does not get that event.
+    opener->handler = [](int id) {
+        if (id == 5) new RecordingPage("opened", {});
+    };
+    log().clear();
+    queue({5, 6});
+    EventDispatcher::dispatch();
+    EXPECT_EQ(log(), (std::vector<std::string>{"opener:5", "bottom:5", "opened:6", "opener:6", "bottom:6"}));
+
+    // A page removed by the page above it during a walk is not offered the rest of that walk.
+    auto* remover = new RecordingPage("remover", {});
+    remover->handler = [bottom](int id) {
+        if (id == 7) EventDispatcher::removeListener(bottom);
+    };
+    log().clear();
+    queue({7});
+    EventDispatcher::dispatch();
+    EXPECT_EQ(log(), (std::vector<std::string>{"remover:7", "bottom:deleted", "opened:7", "opener:7"}));
+}

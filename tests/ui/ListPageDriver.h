@@ -1,0 +1,99 @@
+#pragma once
+// Drives the list pages in tests: events through the real dispatcher, redraws as the UI pass does them, and
+// the main encoder's turns and presses that a keyboard or a list needs.
+#include "EventDispatcher.h"
+#include "EventId.h"
+#include "GfxTestView.h"
+#include "Shims.h"
+
+#include <string>
+#include <vector>
+
+namespace driver {
+
+// Queues the ids and runs dispatch passes until the queue is empty. A modal page opened on the way runs its
+// own UI passes (waitModal) and takes the ids queued behind the one that opened it.
+inline void send(const std::vector<int>& ids) {
+    for (int id : ids) EventDispatcher::addEvent(id);
+    for (int pass = 0; pass < 8; ++pass) EventDispatcher::dispatch();
+}
+inline void send(int id) { send(std::vector<int>{id}); }
+
+// Events for modal pages that open one after the other inside one handler (a chooser, then a keyboard):
+// ids queued before a modal page closes would still reach it, so each batch is queued only after enough
+// UI passes for the pages of the previous batch to close. The passes are counted through the clock, which
+// every dispatch pass reads at least twice; the clock advances 1 us a read, so no pass runs out of time.
+// Should the pages never close, Close events end them after the script, and the test fails on its checks.
+inline void sendScript(std::vector<std::vector<int>> batches) {
+    static std::vector<std::vector<int>> pending;
+    static size_t next = 0;
+    static int64_t reads = 0;
+    static int64_t now = 0;
+    constexpr int64_t kReadsPerBatch = 40;
+    pending = std::move(batches);
+    next = 0;
+    reads = 0;
+    now = esp_timer_get_time();
+    porting::setClock([] {
+        if (++reads % kReadsPerBatch == 0) {
+            if (next < pending.size()) {
+                for (int id : pending[next++]) EventDispatcher::addEvent(id);
+            } else if (reads > kReadsPerBatch * int64_t(pending.size() + 50)) {
+                EventDispatcher::addEvent(EventId::Close);
+            }
+        }
+        return ++now;
+    });
+    for (int id : pending[next++]) EventDispatcher::addEvent(id);
+    for (int pass = 0; pass < 8; ++pass) EventDispatcher::dispatch();
+    porting::setClock(nullptr);
+}
+
+// One redraw as the UI pass does it: the screen cleared, then event 1.
+inline std::vector<gfx::ObjectView> redraw() {
+    lv_obj_clean(lv_screen_active());
+    send(EventId::Redraw);
+    return gfx::GfxTestView::snapshot();
+}
+
+inline std::vector<std::string> labelTexts(const std::vector<gfx::ObjectView>& views) {
+    std::vector<std::string> texts;
+    for (const gfx::ObjectView* label : gfx::GfxTestView::ofKind(views, "label")) {
+        if (!label->text.empty()) texts.push_back(label->text);
+    }
+    return texts;
+}
+
+inline void savePng(const std::string& name) {
+    gfx::GfxTestView::render();
+    gfx::GfxTestView::savePng(std::string(PEDAL_TEST_OUT) + "/" + name + ".png");
+}
+
+// Keys of the keyboard's lower-case map, which it opens with; the highlight starts on key 0.
+constexpr int kKeyA = 1;
+constexpr int kKeyBackspace = 11;
+constexpr int kKeyOk = 23;
+
+// The main encoder's steps from key `from` forward to `to`, then its short press.
+inline void pressKey(std::vector<int>& ids, int& from, int to) {
+    for (; from != to; from = (from + 1) % 34) ids.push_back(EventId::Encoder1Forward);
+    ids.push_back(EventId::Encoder1ShortRelease);
+}
+
+// The ids that, on a keyboard that was just opened, press backspace `erase` times, type the lower-case
+// letters of `text` and press OK.
+inline std::vector<int> editAndOk(int erase, const std::string& text) {
+    std::vector<int> ids;
+    int key = 0;
+    for (int i = 0; i < erase; ++i) pressKey(ids, key, kKeyBackspace);
+    for (char c : text) {
+        const int letter = c <= 'j' ? kKeyA + (c - 'a') : c <= 't' ? 13 + (c - 'k') : 24 + (c - 'u');
+        pressKey(ids, key, letter);
+    }
+    pressKey(ids, key, kKeyOk);
+    return ids;
+}
+inline std::vector<int> typeAndOk(const std::string& text) { return editAndOk(0, text); }
+inline std::vector<int> eraseAndOk(int erase) { return editAndOk(erase, ""); }
+
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The "Setup" page: the device's setup folders in one list, that is every settings folder ("sfolder")
+// directly under the root of the tree, hidden ones included, then the system folder. Choosing a row opens
+// the node browser on that folder. The list is fixed when the page is built; names and values are read
+// on every redraw.
+//
+// Keys: the main encoder moves (no wrap), its short press opens the row; the short press of encoder 2
+// closes. Idle closes the page and goes on to the pages below; footswitches and the other push buttons
+// pass through. UI thread only.
+#include "Listener.h"
+
+#include <vector>
+
+class Node;
+
+class DrawerSetup : public Listener {
+public:
+    DrawerSetup();
+
+    bool draw() override;
+    bool onEvent(int id) override;
+
+private:
+    void openSelected();
+
+    std::vector<Node*> nodes;
+    int selected = 0;
+    int ticks = 0;
+    int first = 0;
+    int count = 0;
+};

@@ -1,0 +1,21 @@
+#pragma once
+// Base of every page of the user interface. Constructing a page puts it on top of the page stack, where it
+// has the focus; the dispatcher offers events and redraws from the top page down. A page never deletes
+// itself: it queues EventId::Close and the dispatcher deletes the top page.
+class Listener {
+public:
+    // Pushes this page on top of the stack (once; a page already on the stack stays where it is).
+    Listener();
+    // A page deleted some other way than by the dispatcher still leaves the stack, so no dangling entry
+    // remains.
+    virtual ~Listener();
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+
+    // Builds this page's objects on the active screen (immediate mode: the screen was cleared before).
+    // True: the page drew, the redraw is not offered to the pages below.
+    virtual bool draw() = 0;
+    // Handles one event; true consumes it, so the pages below do not see it.
+    virtual bool onEvent(int id) = 0;
+    virtual void onBroadcast(int id);
+};
