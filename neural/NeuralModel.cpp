@@ -1,7 +1,6 @@
 #include "NeuralModel.h"
 
 #include "InternalWaveNetDefinition.h"
-#include "Log.h"
 #include "RuntimeModelFactory.h"
 
 #include <nlohmann/json.hpp>
@@ -13,8 +12,6 @@
 namespace RuveroRidev {
 
 namespace {
-
-constexpr const char* TAG = "NeuralModel";
 
 // Stores the member as a float when it is a number that stays finite as one (and, if asked, is positive).
 void readNumber(const nlohmann::json& object, const char* key, float& field, bool positive = false)

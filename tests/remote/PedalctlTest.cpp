@@ -1,7 +1,7 @@
 // The protocol client in tools/ against the real transports: a loopback TCP connection and a USB serial line
-// made of two pseudo-terminals joined by a relay, as a cable would join the pedal and a computer.
+// made of two pseudo-terminals joined by a relay, as a cable would join the pedal and a computer. Firmware
+// goes to the real updater, which installs the image in the test's home.
 #include "Com.h"
-#include "FirmwareStandIn.h"
 #include "ComInterface.h"
 #include "NodeItem.h"
 #include "NodeList.h"
@@ -11,6 +11,7 @@
 #include "Serial.h"
 #include "Shims.h"
 #include "System.h"
+#include "Update.h"
 #include "Wifi.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <pty.h>
 #include <random>
 #include <thread>
@@ -46,7 +48,9 @@ protected:
     void SetUp() override {
         tree = &testTree();
         tree->password->setValue("");
-        firmware.install();
+        RemoteServices::setFirmware({Update::update_start, Update::update_data});
+        Update::update_abort();
+        installedImage = std::string(std::getenv("PEDAL_HOME")) + "/app_run";
         serial = std::make_unique<Serial>(tree->root, "/dev/ttyGS0", 0, 0);
         serial->initialize();
         ASSERT_TRUE(serial->isActive());
@@ -74,6 +78,7 @@ protected:
         if (computerMaster >= 0) close(computerMaster);
         if (computerTerminal >= 0) close(computerTerminal);
         RemoteServices::setFirmware({});
+        Update::update_abort();
     }
     // Runs the client; returns its standard output and error, and its exit status in `status`.
     std::string pedalctl(const std::string& where, const std::string& arguments, int& status) {
@@ -84,7 +89,7 @@ protected:
     }
 
     TestTree* tree = nullptr;
-    FirmwareStandIn firmware;
+    std::string installedImage;  // where the updater puts the image
     PtyPeer pedalEnd;
     std::unique_ptr<Serial> serial;
     std::unique_ptr<Wifi> wifi;
@@ -134,7 +139,7 @@ TEST_F(TestPedal, ClientDrivesThePedalIdenticallyOverTcpAndSerial) {
     const std::string where[2] = {"--tcp " + tcpAddress, "--serial " + shellQuoted(computerPath)};
     for (int transport = 0; transport < 2; ++transport) {
         tree->label->setValue("clean");
-        firmware.written.clear();
+        std::filesystem::remove(installedImage);
         for (const Step& step : steps) {
             int status = -1;
             std::string output = pedalctl(where[transport], step.arguments, status);
@@ -142,7 +147,8 @@ TEST_F(TestPedal, ClientDrivesThePedalIdenticallyOverTcpAndSerial) {
             outputs[transport].push_back(output);
         }
         EXPECT_EQ(tree->label->getValue(), "unlocked");
-        EXPECT_TRUE(firmware.written == image) << "the image arrived whole over " << where[transport];
+        EXPECT_TRUE(readFile(installedImage) == image) << "the image installed whole over " << where[transport];
+        EXPECT_FALSE(std::filesystem::exists(installedImage + ".new")) << where[transport];
         EXPECT_EQ(irs->nameAt(1), "Room");
         EXPECT_EQ(presets->nameAt(2), "Clean");
         EXPECT_TRUE(readFile(folder + "/impulse.back") == impulse) << where[transport];
@@ -164,6 +170,29 @@ TEST_F(TestPedal, ClientDrivesThePedalIdenticallyOverTcpAndSerial) {
     EXPECT_EQ(tcp[7], "uploaded\n");
     EXPECT_EQ(tcp[8], "Room\n");
     EXPECT_EQ(tcp[13], "root\\app\\amp\\label:{\"value\":\"unlocked\"}\n");
+}
+
+TEST_F(TestPedal, AnImageThatCannotBeWrittenFailsTheClientAndKeepsTheInstalledOne) {
+    const std::string working = "working image";
+    const std::string fresh(3000, '\x5A');
+    std::string folder = testFolder("client");
+    writeFile(folder + "/fresh", fresh);
+    const std::string where[2] = {"--tcp " + tcpAddress, "--serial " + shellQuoted(computerPath)};
+    for (const std::string& transport : where) {
+        writeFile(installedImage, working);
+        // A folder where the updater writes the new image before renaming it makes that write fail for real.
+        std::filesystem::create_directory(installedImage + ".new");
+        int status = -1;
+        std::string output = pedalctl(transport, "firmware " + shellQuoted(folder + "/fresh"), status);
+        EXPECT_EQ(status, 1) << transport << "\n" << output;
+        EXPECT_NE(output.find("upload failed"), std::string::npos) << transport << "\n" << output;
+        EXPECT_EQ(readFile(installedImage), working) << transport;
+
+        std::filesystem::remove(installedImage + ".new");
+        output = pedalctl(transport, "firmware " + shellQuoted(folder + "/fresh"), status);
+        EXPECT_EQ(status, 0) << transport << "\n" << output;
+        EXPECT_TRUE(readFile(installedImage) == fresh) << "a new upload starts over and installs, over " << transport;
+    }
 }
 
 TEST_F(TestPedal, ClientHashAgreesWithThePedal) {

@@ -1,11 +1,12 @@
 // libFuzzer target on the request processor: a small tree with two slot lists (one compressing) and the
-// firmware path, in a temporary home, with and without a password. The first input byte chooses the set-up:
+// firmware updater the program installs, in a temporary home, with and without a password. A firmware
+// transfer goes on from one input to the next, as it does from one request to the next. The first input byte
+// chooses the set-up:
 //   bit 0  a password is set
 //   bit 1  which of two transports answers (their tokens and last-access times differ)
 //   bit 2  with a password, a correct token line is put first, so the guarded commands run too
 // The rest, up to a NUL (where a transport ends a request), is the request.
 #include "ComInterface.h"
-#include "FirmwareStandIn.h"
 #include "NodeEnum.h"
 #include "NodeFloat.h"
 #include "NodeItem.h"
@@ -13,6 +14,7 @@
 #include "RemoteServices.h"
 #include "Security.h"
 #include "System.h"
+#include "Update.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -42,12 +44,11 @@ struct Fixture {
         password = dynamic_cast<NodeItem*>(System::rootNode()->pathToNode("root\\sys\\pwd"));
         usb = new Transport(System::rootNode());
         tcp = new Transport(System::rootNode());
-        firmware.install();
+        RemoteServices::setFirmware({Update::update_start, Update::update_data});
     }
     NodeItem* password = nullptr;
     Transport* usb = nullptr;
     Transport* tcp = nullptr;
-    FirmwareStandIn firmware;
 };
 
 Fixture& fixture() {
