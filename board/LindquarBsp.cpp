@@ -368,26 +368,27 @@ void LindquarBsp::eventLoop() {
     while (IOArray::has_data() != 0) scanFrame(panel, idleSeconds);
 }
 
-void LindquarBsp::splash() {
+void LindquarBsp::applyTheme() {
     lv_display_t* display = lv_display_get_default();
     lv_theme_t* theme = lv_theme_default_init(display, lv_palette_main(LV_PALETTE_BLUE),
                                               lv_palette_main(LV_PALETTE_RED), true, &lv_font_montserrat_14);
     lv_display_set_theme(display, theme);
+}
 
-    lv_obj_t* screen = lv_screen_active();
-    lv_obj_t* name = lv_label_create(screen);
-    lv_obj_set_pos(name, 0, 54);
-    lv_obj_set_size(name, 320, 45);
-    lv_label_set_long_mode(name, LV_LABEL_LONG_MODE_DOTS);
-    lv_obj_set_style_text_font(name, &lv_font_montserrat_28, 0);
+lv_obj_t* LindquarBsp::boardLabel(int x, int y, int width, int height, const lv_font_t* font, const char* text) {
+    lv_obj_t* label = lv_label_create(lv_screen_active());
+    lv_obj_set_pos(label, x, y);
+    lv_obj_set_size(label, width, height);
+    lv_label_set_long_mode(label, LV_LABEL_LONG_MODE_DOTS);
+    lv_obj_set_style_text_font(label, font, 0);
+    lv_label_set_text(label, text);
+    return label;
+}
+
+void LindquarBsp::splash() {
+    applyTheme();
+    lv_obj_t* name = boardLabel(0, 54, 320, 45, &lv_font_montserrat_28, "Corvinhallow");
     lv_obj_set_style_text_align(name, LV_TEXT_ALIGN_CENTER, 0);
-    lv_label_set_text(name, "Corvinhallow");
-
-    lv_obj_t* model = lv_label_create(screen);
-    lv_obj_set_pos(model, 126, 82);
-    lv_obj_set_size(model, 179, 48);
-    lv_label_set_long_mode(model, LV_LABEL_LONG_MODE_DOTS);
-    lv_obj_set_style_text_font(model, &lv_font_montserrat_40, 0);
+    lv_obj_t* model = boardLabel(126, 82, 179, 48, &lv_font_montserrat_40, "PRO");
     lv_obj_set_style_text_align(model, LV_TEXT_ALIGN_CENTER, 0);
-    lv_label_set_text(model, "PRO");
 }

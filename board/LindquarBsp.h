@@ -13,6 +13,7 @@
 // arrived since the last call into event ids: presses and releases of the footswitches and encoder pushes
 // (debounced 50 ms, long press at 1.5 s), encoder steps, two footswitch combinations and the idle event.
 #include "Bsp.h"
+#include "Gfx.h"
 
 #include <memory>
 #include <string>
@@ -49,6 +50,10 @@ public:
     void eventLoop() override;
     // The product splash on the active screen; the display module draws it in place of its own.
     static void splash();
+    // The dark theme the product's own screens (splash, recovery page) are drawn in.
+    static void applyTheme();
+    // A one-line label on the active screen, cut with dots when it does not fit its box.
+    static lv_obj_t* boardLabel(int x, int y, int width, int height, const lv_font_t* font, const char* text);
 
     // The pedal converter's millivolts as the "ctrl" source reads them: 3.3 V is full scale (4096), and
     // "not available" (-1) stays negative, so the source sends nothing.
