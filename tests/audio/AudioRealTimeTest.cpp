@@ -3,10 +3,10 @@
 // audio thread's flush-to-zero.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <new>
 
+#include "AllocationCounter.h"
 #include "AudioBlock.h"
 #include "AudioProcessor.h"
 #include "AudioUSB.h"
@@ -14,32 +14,6 @@
 #include "CodecInterface.h"
 
 namespace {
-
-thread_local bool counting = false;
-std::atomic<int> allocations{0};
-
-void* allocate(std::size_t size, std::size_t alignment) {
-    if (counting) allocations.fetch_add(1);
-    if (size == 0) size = 1;
-    void* memory = nullptr;
-    if (alignment <= alignof(std::max_align_t)) {
-        memory = std::malloc(size);
-    } else if (posix_memalign(&memory, alignment, size) != 0) {
-        memory = nullptr;
-    }
-    if (!memory) throw std::bad_alloc();
-    return memory;
-}
-
-// Kept out of line: once inlined into a delete-expression the compiler would see malloc's free meeting
-// operator new's pointer and warn about a mismatch that the replacement makes correct.
-[[gnu::noinline]] void release(void* memory) noexcept { std::free(memory); }
-
-class CountingScope {
-public:
-    CountingScope() { counting = true; }
-    ~CountingScope() { counting = false; }
-};
 
 class PassBlock : public AudioBlock {
 public:
@@ -70,19 +44,6 @@ public:
 
 }
 
-void* operator new(std::size_t size) { return allocate(size, alignof(std::max_align_t)); }
-void* operator new[](std::size_t size) { return allocate(size, alignof(std::max_align_t)); }
-void* operator new(std::size_t size, std::align_val_t alignment) { return allocate(size, std::size_t(alignment)); }
-void* operator new[](std::size_t size, std::align_val_t alignment) { return allocate(size, std::size_t(alignment)); }
-void operator delete(void* memory) noexcept { release(memory); }
-void operator delete[](void* memory) noexcept { release(memory); }
-void operator delete(void* memory, std::size_t) noexcept { release(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { release(memory); }
-void operator delete(void* memory, std::align_val_t) noexcept { release(memory); }
-void operator delete[](void* memory, std::align_val_t) noexcept { release(memory); }
-void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { release(memory); }
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { release(memory); }
-
 TEST(AudioRealTime, AudioPassAllocatesNothing) {
     PassBlock block;
     setenv("PEDAL_CODEC", "none", 1);
@@ -90,33 +51,38 @@ TEST(AudioRealTime, AudioPassAllocatesNothing) {
     Codec::add(&codec);
     ASSERT_TRUE(Codec::initialize());
     AudioUSB::beginStreaming();
+    using allocationcounter::CountingScope;
+    using allocationcounter::Source;
+    using allocationcounter::Threads;
     {
         // The counter sees allocations: this one must count (kept from being optimised away).
-        CountingScope scope;
+        CountingScope scope(Threads::Current, Source::OperatorNew);
         static void* volatile sink;
         sink = ::operator new(16);
         ::operator delete(sink);
+        ASSERT_EQ(scope.Allocations(), 1);
     }
-    ASSERT_EQ(allocations.load(), 1);
-    allocations = 0;
 
+    long allocations = 0;
     {
-        CountingScope scope;
+        CountingScope scope(Threads::Current, Source::OperatorNew);
         for (int frame = 0; frame < 20; ++frame) ASSERT_TRUE(AudioProcessor::audioStep());
         AudioProcessor::debounce(nullptr);
         for (int frame = 0; frame < 25; ++frame) ASSERT_TRUE(AudioProcessor::audioStep());
+        allocations += scope.Allocations();
     }
     ASSERT_EQ(AudioProcessor::getFadeState(), AudioProcessor::FadeState::Silent);
     AudioProcessor::compileStep();
     {
-        CountingScope scope;
+        CountingScope scope(Threads::Current, Source::OperatorNew);
         for (int frame = 0; frame < 40; ++frame) ASSERT_TRUE(AudioProcessor::audioStep());
         float captured[AudioUSB::kPeriodSamples * 2] = {};
         float toPlay[AudioUSB::kPeriodSamples * 2];
         AudioUSB::hostPeriod(captured, toPlay, AudioUSB::kPeriodSamples);
+        allocations += scope.Allocations();
     }
     EXPECT_EQ(AudioProcessor::getFadeState(), AudioProcessor::FadeState::Idle);
-    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_EQ(allocations, 0);
     EXPECT_NE(codec.written, 0.0f);
 }
 

@@ -3,14 +3,12 @@
 // leaves the frame bit-exact while off, and no process function allocates.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <map>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "AllocationCounter.h"
 #include "AudioBlock.h"
 #include "BlockTestSupport.h"
 #include "DelayEngine.h"
@@ -28,35 +26,6 @@
 #include "ReverbFDN.h"
 #include "Tempo.h"
 #include "Tuner.h"
-
-// Counts the allocations made while counting is on (the audio half must make none).
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<int> allocations{0};
-void* allocate(std::size_t size, std::size_t alignment) {
-    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-    if (size == 0) size = 1;
-    void* memory = alignment > alignof(std::max_align_t)
-                       ? std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment)
-                       : std::malloc(size);
-    if (!memory) throw std::bad_alloc();
-    return memory;
-}
-}
-void* operator new(std::size_t size) { return allocate(size, 0); }
-void* operator new[](std::size_t size) { return allocate(size, 0); }
-void* operator new(std::size_t size, std::align_val_t alignment) { return allocate(size, std::size_t(alignment)); }
-void* operator new[](std::size_t size, std::align_val_t alignment) { return allocate(size, std::size_t(alignment)); }
-// GCC takes the free() inside these replacements for a mismatch with the replaced operator new.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete[](void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete(void* memory, std::align_val_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::align_val_t) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
 
 using namespace blocktest;
 
@@ -326,33 +295,40 @@ TEST_F(ProductChain, TheChainAllocatesNothingAndStaysFinite) {
     const std::vector<float> hiss = noise(2 * 16 * 3000);
     float largest = 0.0f;
     bool finite = true;
-    counting = true;
-    allocations = 0;
-    for (int frameIndex = 0; frameIndex < 3000; ++frameIndex) {
-        alignas(64) float frame[2][16];
-        std::memcpy(frame, hiss.data() + frameIndex * 32, sizeof frame);
-        std::memcpy(AudioProcessor::getInput(), frame, sizeof frame);
-        AudioBlock::runRing(frame);
-        for (int i = 0; i < 32; ++i) {
-            finite &= std::isfinite(frame[i / 16][i % 16]);
-            largest = std::fmax(largest, std::fabs(frame[i / 16][i % 16]));
+    using allocationcounter::CountingScope;
+    using allocationcounter::Source;
+    using allocationcounter::Threads;
+    long allocations = 0;
+    {
+        CountingScope scope(Threads::All, Source::OperatorNew);
+        for (int frameIndex = 0; frameIndex < 3000; ++frameIndex) {
+            alignas(64) float frame[2][16];
+            std::memcpy(frame, hiss.data() + frameIndex * 32, sizeof frame);
+            std::memcpy(AudioProcessor::getInput(), frame, sizeof frame);
+            AudioBlock::runRing(frame);
+            for (int i = 0; i < 32; ++i) {
+                finite &= std::isfinite(frame[i / 16][i % 16]);
+                largest = std::fmax(largest, std::fabs(frame[i / 16][i % 16]));
+            }
         }
+        allocations = scope.Allocations();
     }
-    counting = false;
-    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_EQ(allocations, 0);
     EXPECT_TRUE(finite);
     EXPECT_LT(largest, 1000.0f);
     // The tuner too, while it listens.
     tuner->getOnOff()->setOn(true);
     settle();
-    counting = true;
-    for (int frameIndex = 0; frameIndex < 100; ++frameIndex) {
-        alignas(64) float frame[2][16];
-        std::memcpy(frame, hiss.data() + frameIndex * 32, sizeof frame);
-        EXPECT_TRUE(AudioBlock::runRing(frame));
+    {
+        CountingScope scope(Threads::All, Source::OperatorNew);
+        for (int frameIndex = 0; frameIndex < 100; ++frameIndex) {
+            alignas(64) float frame[2][16];
+            std::memcpy(frame, hiss.data() + frameIndex * 32, sizeof frame);
+            EXPECT_TRUE(AudioBlock::runRing(frame));
+        }
+        allocations = scope.Allocations();
     }
-    counting = false;
-    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_EQ(allocations, 0);
 }
 
 }

@@ -8,19 +8,18 @@
 #include <nlohmann/json.hpp>
 #include <zlib.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <memory>
-#include <new>
 #include <numbers>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "AllocationCounter.h"
 #include "AudioBlock.h"
 #include "AudioProcessor.h"
 #include "BlockTestSupport.h"
@@ -31,33 +30,6 @@
 #include "NodeParList.h"
 #include "RedIzuzir.h"
 #include "Shims.h"
-
-// Counts the allocations made while counting is on: the audio half and the worker's block must make none.
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<int> allocations{0};
-void* allocate(std::size_t size, std::size_t alignment) {
-    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-    if (size == 0) size = 1;
-    void* memory = alignment > alignof(std::max_align_t)
-                       ? std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment)
-                       : std::malloc(size);
-    if (!memory) throw std::bad_alloc();
-    return memory;
-}
-}
-void* operator new(std::size_t size) { return allocate(size, 0); }
-void* operator new[](std::size_t size) { return allocate(size, 0); }
-void* operator new(std::size_t size, std::align_val_t alignment) { return allocate(size, std::size_t(alignment)); }
-void* operator new[](std::size_t size, std::align_val_t alignment) { return allocate(size, std::size_t(alignment)); }
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete[](void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete(void* memory, std::align_val_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::align_val_t) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
 
 using namespace blocktest;
 using Bytes = std::vector<uint8_t>;
@@ -518,20 +490,23 @@ TEST_F(RedIzuzirTest, ProcessingAllocatesNothing) {
     play(0, "medium", modelText(kMedium));
     const std::vector<float> input = guitar(200 * kFrame);
     std::vector<float> left(input.size()), right(input.size());
-    counting = true;
-    allocations = 0;
-    for (size_t start = 0; start < input.size(); start += kFrame) {
-        frame(&input[start], &left[start], &right[start]);
-        if (start == 100 * kFrame) {
-            // A late worker is on the audio side's path too.
-            alignas(64) float audio[2][16] = {};
-            RedIzuzir::exec(player.get(), audio);
-            RedIzuzir::exec(player.get(), audio);
-            player->playerStep();
+    long allocations = 0;
+    {
+        allocationcounter::CountingScope scope(allocationcounter::Threads::All,
+                                               allocationcounter::Source::OperatorNew);
+        for (size_t start = 0; start < input.size(); start += kFrame) {
+            frame(&input[start], &left[start], &right[start]);
+            if (start == 100 * kFrame) {
+                // A late worker is on the audio side's path too.
+                alignas(64) float audio[2][16] = {};
+                RedIzuzir::exec(player.get(), audio);
+                RedIzuzir::exec(player.get(), audio);
+                player->playerStep();
+            }
         }
+        allocations = scope.Allocations();
     }
-    counting = false;
-    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_EQ(allocations, 0);
 }
 
 // A change of the model being heard, through the engine with its fade, as the threads would drive it: a

@@ -1,23 +1,8 @@
+#include "AllocationCounter.h"
 #include "Debug.h"
 #include "Time.h"
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-namespace {
-// Feeding runs on the audio loop: count heap allocations to prove it makes none.
-std::atomic<long> allocations{0};
-}
-void* operator new(size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 TEST(Debug, StatisticsFromFedStamps) {
     int id = Debug::addCounter("audio");
@@ -26,7 +11,9 @@ TEST(Debug, StatisticsFromFedStamps) {
 
     // Passes start at 1000, 2000, 4000, 5000 ns, each busy 100, 500, 250 ns; the fourth pass has no cycle
     // yet. Cycles: 1000, 2000, 1000 ns; loads: 10 %, 25 %, 25 %.
-    long before = allocations.load();
+    // Feeding runs on the audio loop: it must allocate nothing.
+    allocationcounter::CountingScope feeding(allocationcounter::Threads::Current,
+                                             allocationcounter::Source::OperatorNew);
     Debug::start(id, 1000);
     Debug::stop(id, 1100);
     Debug::start(id, 2000);
@@ -34,7 +21,7 @@ TEST(Debug, StatisticsFromFedStamps) {
     Debug::start(id, 4000);
     Debug::stop(id, 4250);
     Debug::start(id, 5000);
-    EXPECT_EQ(allocations.load(), before) << "feeding a counter allocated";
+    EXPECT_EQ(feeding.Allocations(), 0) << "feeding a counter allocated";
 
     Debug::Stats stats = Debug::take(id);
     EXPECT_EQ(stats.cycles, 3u);

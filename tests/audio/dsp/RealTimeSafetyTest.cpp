@@ -3,15 +3,13 @@
 // infinity from upstream does not stay in any memory.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cfloat>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <limits>
-#include <new>
 #include <string>
 
+#include "AllocationCounter.h"
 #include "DelayLine.h"
 #include "EnvelopeFollower.h"
 #include "FFT.h"
@@ -21,29 +19,6 @@
 #include "QuadBiquad.h"
 #include "QuadFIR.h"
 #include "SchroederAllPass.h"
-
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<int> allocations{0};
-}  // namespace
-
-// Kept out of line so the compiler does not pair the malloc in operator new with a free it sees inlined
-// into a delete expression (a false mismatched-allocation warning).
-[[gnu::noinline]] static void* acquire(std::size_t size) {
-  if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-  return std::malloc(size == 0 ? 1 : size);
-}
-[[gnu::noinline]] static void release(void* p) noexcept { std::free(p); }
-
-void* operator new(std::size_t size) {
-  if (void* p = acquire(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { release(p); }
-void operator delete[](void* p) noexcept { release(p); }
-void operator delete(void* p, std::size_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t) noexcept { release(p); }
 
 namespace {
 
@@ -106,20 +81,22 @@ TEST(RealTimeSafety, AudioSideAllocatesNothing) {
   float audio[2][Frame::kSamples] = {};
   float spectrum[32] = {};
 
-  counting = true;
-  for (int n = 0; n < 200; ++n) {
-    audio[0][0] = audio[1][3] = n == 0 ? 1.0f : 0.0f;
-    pieces.frame(audio);
-    pieces.fft.forward(spectrum);
-    pieces.fft.inverse(spectrum);
-    if (n % 50 == 0) {
-      // The control side's hand-over of new coefficients allocates nothing either.
-      pieces.cascade.setSection(3, BiquadCoefficients::highPass(48000.0f, 80.0f, 0.7f));
-      pieces.fir.setImpulseResponses(responses, 1, static_cast<int>(pieces.response.size()));
-    }
-  }
-  counting = false;
-  EXPECT_EQ(allocations.load(), 0);
+  const long allocations = allocationcounter::allocationsDuring(
+      [&] {
+        for (int n = 0; n < 200; ++n) {
+          audio[0][0] = audio[1][3] = n == 0 ? 1.0f : 0.0f;
+          pieces.frame(audio);
+          pieces.fft.forward(spectrum);
+          pieces.fft.inverse(spectrum);
+          if (n % 50 == 0) {
+            // The control side's hand-over of new coefficients allocates nothing either.
+            pieces.cascade.setSection(3, BiquadCoefficients::highPass(48000.0f, 80.0f, 0.7f));
+            pieces.fir.setImpulseResponses(responses, 1, static_cast<int>(pieces.response.size()));
+          }
+        }
+      },
+      allocationcounter::Threads::All, allocationcounter::Source::OperatorNew);
+  EXPECT_EQ(allocations, 0);
 }
 
 TEST(RealTimeSafety, DecayingTailsLeaveNoSubnormals) {
