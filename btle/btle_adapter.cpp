@@ -2,21 +2,17 @@
 
 #include "btle_advertisement.h"
 #include "btle_application.h"
+#include "btle_bluez_names.h"
 #include "btle_device.h"
 #include "btle_logger.h"
 #include "btle_utility.h"
 
 #include <string.h>
 
+using namespace btle_names;
+
 namespace {
 const char* const TAG = "Adapter";
-const char* const BLUEZ_DBUS = "org.bluez";
-const char* const INTERFACE_ADAPTER = "org.bluez.Adapter1";
-const char* const INTERFACE_DEVICE = "org.bluez.Device1";
-const char* const INTERFACE_PROPERTIES = "org.freedesktop.DBus.Properties";
-const char* const INTERFACE_OBJECT_MANAGER = "org.freedesktop.DBus.ObjectManager";
-const char* const INTERFACE_ADVERTISING_MANAGER = "org.bluez.LEAdvertisingManager1";
-const char* const INTERFACE_GATT_MANAGER = "org.bluez.GattManager1";
 const char* const DISCOVERY_STATE_NAMES[] = {"stopped", "started", "starting", "stopping"};
 constexpr gint16 NO_RSSI_THRESHOLD = -255;
 constexpr gint16 UNKNOWN_RSSI = -255;

@@ -1,14 +1,15 @@
 #include "btle_agent.h"
 
 #include "btle_adapter.h"
+#include "btle_bluez_names.h"
 #include "btle_device.h"
 #include "btle_logger.h"
 
+using namespace btle_names;
+
 namespace {
 const char* const TAG = "Agent";
-const char* const BLUEZ_DBUS = "org.bluez";
 const char* const AGENT_MANAGER_PATH = "/org/bluez";
-const char* const INTERFACE_AGENT_MANAGER = "org.bluez.AgentManager1";
 const char* const PIN_CODE = "123";
 const char* const IO_CAPABILITY_NAMES[] = {"DisplayOnly", "DisplayYesNo", "KeyboardOnly", "NoInputNoOutput",
                                            "KeyboardDisplay"};

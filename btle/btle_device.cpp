@@ -1,20 +1,16 @@
 #include "btle_device.h"
 
 #include "btle_adapter.h"
+#include "btle_bluez_names.h"
 #include "btle_logger.h"
 #include "btle_utility.h"
 
 #include <string.h>
 
+using namespace btle_names;
+
 namespace {
 const char* const TAG = "Device";
-const char* const BLUEZ_DBUS = "org.bluez";
-const char* const INTERFACE_DEVICE = "org.bluez.Device1";
-const char* const INTERFACE_PROPERTIES = "org.freedesktop.DBus.Properties";
-const char* const INTERFACE_OBJECT_MANAGER = "org.freedesktop.DBus.ObjectManager";
-const char* const INTERFACE_SERVICE = "org.bluez.GattService1";
-const char* const INTERFACE_CHARACTERISTIC = "org.bluez.GattCharacteristic1";
-const char* const INTERFACE_DESCRIPTOR = "org.bluez.GattDescriptor1";
 const char* const CONNECTION_STATE_NAMES[] = {"DISCONNECTED", "CONNECTED", "CONNECTING", "DISCONNECTING"};
 constexpr gint16 UNKNOWN_RSSI = -255;
 constexpr gint16 UNKNOWN_TX_POWER = -255;

@@ -1,18 +1,17 @@
 #include "btle_remote_characteristic.h"
 
+#include "btle_bluez_names.h"
 #include "btle_device.h"
 #include "btle_logger.h"
 #include "btle_utility.h"
 
 #include <string.h>
 
+using namespace btle_names;
+
 namespace {
 const char* const TAG = "Characteristic";
 const char* const DESCRIPTOR_TAG = "Descriptor";
-const char* const BLUEZ_DBUS = "org.bluez";
-const char* const INTERFACE_CHARACTERISTIC = "org.bluez.GattCharacteristic1";
-const char* const INTERFACE_DESCRIPTOR = "org.bluez.GattDescriptor1";
-const char* const INTERFACE_PROPERTIES = "org.freedesktop.DBus.Properties";
 constexpr guint DEFAULT_MTU = 23;
 
 struct FlagBit {
