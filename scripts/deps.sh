@@ -8,7 +8,10 @@ packages=(
   libasound2-dev libsndfile1-dev libglib2.0-dev libbluetooth-dev dbus
   libfreetype-dev libpng-dev fonts-dejavu-core
   clang libclang-rt-14-dev
-  python3 python3-numpy python3-dbus python3-gi
+  python3 python3-numpy python3-dbus python3-gi python3-tk
+  libzita-resampler-dev libfftw3-dev
+  xvfb xdotool imagemagick
+  g++-aarch64-linux-gnu qemu-user-static
 )
 missing=()
 for p in "${packages[@]}"; do
