@@ -1,21 +1,27 @@
 #pragma once
 // FIR filtering of up to four lanes (the channels of a frame) with impulse responses of a few thousand taps,
-// one 16-sample frame per call.
+// one 16-sample frame per call, without latency.
 //
-// Uniformly partitioned convolution in the frequency domain (overlap-save): the response is cut into
-// partitions of one frame, each kept as the spectrum of a 32-point transform, and every frame's input
-// spectrum enters a delay line of spectra that is multiplied with the partition spectra and summed. Because
-// the partition equals the frame, the filter adds no latency. For 2048 taps this costs two 32-point
-// transforms and 128 x 17 complex multiply-adds per lane and frame (about 9,000 real multiply-adds) where
-// the direct form needs 2048 x 16 = 32,768; the difference grows with the length of the response, and a
-// response shorter than the configured maximum only pays for the partitions it uses.
+// Non-uniformly partitioned convolution in the frequency domain (overlap-save). The response is cut into
+// levels of growing partition size: the head (taps 0-63) is filtered in direct form every frame; the next taps
+// in 64-tap partitions; everything from tap 256 on in 256-tap partitions. A level whose partitions are B taps
+// long starts at tap B, so its share of the output for the next B samples is computed when a B-sample input
+// block completes and read out over the following frames: no level adds latency. Each level keeps the spectra
+// of its past input blocks and multiplies them with its partition spectra; long partitions make the long tail
+// cheap (for 2048 taps about 10 complex multiply-adds per sample in the transformed levels, against 136 with
+// 16-tap partitions throughout). The work is uneven across frames: the frame that completes a 256-sample block
+// also runs the long level.
+//
+// The transforms are FFTW's (single precision). Plans are made in configure(), on the control side, once per
+// level size; the audio side only executes them, which allocates nothing.
 //
 // New responses are transformed on the control side into a second bank and handed over without a lock; the
-// audio side switches banks at the start of its next frame, so it never reads a half-written or freed
-// response. The switch itself is immediate: callers that want it silent change responses under a fade.
+// audio side switches banks at the start of its next frame and recomputes the pending output of the longer
+// levels with the new bank, so from that frame on the output is the new response applied to the whole input
+// history. The switch itself is immediate: callers that want it silent change responses under a fade.
+#include <memory>
 #include <vector>
 
-#include "FFT.h"
 #include "Frame.h"
 #include "Handover.h"
 
@@ -23,10 +29,11 @@ class QuadFIR {
  public:
   static constexpr int kLanes = 4;
   static constexpr int kBlock = Frame::kSamples;
-  static constexpr int kFftSize = 2 * kBlock;
-  static constexpr int kBins = kBlock + 1;
 
   QuadFIR();
+  ~QuadFIR();
+  QuadFIR(const QuadFIR&) = delete;
+  QuadFIR& operator=(const QuadFIR&) = delete;
 
   // Allocates for responses of up to `maxTaps` taps on `laneCount` lanes (1..4) and starts with a unit
   // impulse (pass-through) on every lane. Only while no process call can run. False for bad arguments.
@@ -44,29 +51,25 @@ class QuadFIR {
   // Clears the input history; audio side or before processing starts.
   void reset();
 
-  int maxTaps() const { return partitions_ * kBlock; }
+  int maxTaps() const { return maxTaps_; }
   int laneCount() const { return lanes_; }
 
  private:
-  size_t filterOffset(int bank, int lane, int partition) const;
-  size_t spectrumOffset(int lane, int slot) const;
-  void processLane(int lane, float* samples);
+  class Level;
 
-  FFT fft_;
+  static constexpr int kHeadTaps = 64;
+  static constexpr int kHeadSpan = kHeadTaps - 1 + kBlock;
+
+  void filterHead(int lane, const float* input, float* samples);
+
   int lanes_ = 0;
-  int partitions_ = 0;
-
-  // Filter partition spectra, two banks, split into real and imaginary parts.
-  std::vector<float> filterRe_, filterIm_;
-  int bankPartitions_[2] = {0, 0};
+  int maxTaps_ = 0;
+  // The head of the response (taps 0-63), per bank and lane, and each lane's last 63 input samples before
+  // the current frame.
+  std::vector<float> headTaps_;
+  std::vector<float> headInput_;
+  int headUsed_[2] = {0, 0};
+  std::vector<std::unique_ptr<Level>> levels_;
   int activeBank_ = 0;  // audio side's; read by the control side only while it owns the hand-over
   Handover handover_;
-
-  // Audio side state per lane: past input spectra (a ring), the previous frame's input, the ring position.
-  std::vector<float> spectrumRe_, spectrumIm_;
-  std::vector<float> history_;
-  std::vector<int> ringHead_;
-  float work_[kFftSize] = {};
-
-  float controlWork_[kFftSize] = {};
 };

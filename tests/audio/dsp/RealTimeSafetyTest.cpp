@@ -95,7 +95,7 @@ TEST(RealTimeSafety, AudioSideAllocatesNothing) {
           }
         }
       },
-      allocationcounter::Threads::All, allocationcounter::Source::OperatorNew);
+      allocationcounter::Threads::All, allocationcounter::Source::AnyAllocator);
   EXPECT_EQ(allocations, 0);
 }
 
