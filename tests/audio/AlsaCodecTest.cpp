@@ -1,13 +1,22 @@
 // The sound card codec and the USB bridge's streams against ALSA's "null" device (it takes and gives frames
-// at once) and against a device that does not exist.
+// at once, so only the frame clock paces them), its "file" device (what was played, as raw samples) and a
+// device that does not exist.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <numbers>
 #include <string>
+#include <vector>
 
 #include "AlsaCodec.h"
 #include "AudioUSB.h"
+#include "Shims.h"
 
 namespace {
 
@@ -18,6 +27,23 @@ void writeState(const std::string& path, const char* state) {
     ASSERT_NE(file, nullptr);
     std::fputs(state, file);
     std::fclose(file);
+}
+
+double threadCpuSeconds() {
+    timespec used{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return double(used.tv_sec) + double(used.tv_nsec) * 1e-9;
+}
+
+// A 50 Hz sine at +30 dBFS: far beyond full scale, slow enough that its clipped form never jumps.
+float loud(int sample) { return float(31.6228 * std::sin(2.0 * std::numbers::pi * 50.0 * sample / 48000.0)); }
+
+std::vector<int32_t> rawSamples(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<int32_t> samples;
+    int32_t value;
+    while (file.read(reinterpret_cast<char*>(&value), sizeof value)) samples.push_back(value);
+    return samples;
 }
 
 }
@@ -47,6 +73,58 @@ TEST(AlsaCodec, StreamsThroughADeviceAndRefusesAMissingOne) {
     }
 }
 
+TEST(AlsaCodec, AnUnpacedDeviceIsHeldToTheFrameClock) {
+    testing::internal::CaptureStdout();
+    AlsaCodec codec("null");
+    ASSERT_TRUE(codec.initialize());
+    ASSERT_TRUE(codec.start());
+    testing::internal::GetCapturedStdout();
+    const auto begin = std::chrono::steady_clock::now();
+    const double cpuBefore = threadCpuSeconds();
+    long frames = 0;
+    while (std::chrono::steady_clock::now() - begin < std::chrono::seconds(1)) {
+        float frame[2][16] = {};
+        ASSERT_TRUE(codec.read(frame));
+        ASSERT_TRUE(codec.write(frame));
+        ++frames;
+    }
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    const double cpu = threadCpuSeconds() - cpuBefore;
+    EXPECT_LT(cpu / wall, 0.5) << frames << " frames";
+    EXPECT_LE(double(frames), wall * 3000.0 + 100.0) << "no faster than the frame clock, less its lead";
+}
+
+TEST(AlsaCodec, FloatsBeyondFullScaleSaturate) {
+    const std::string path = (fs::temp_directory_path() / ("pedal-alsa-" + std::to_string(getpid()) + ".raw")).string();
+    testing::internal::CaptureStdout();
+    {
+        AlsaCodec codec("file:FILE=" + path + ",FORMAT=raw");
+        ASSERT_TRUE(codec.initialize());
+        ASSERT_TRUE(codec.start());
+        for (int start = 0; start < 4800; start += 16) {
+            float frame[2][16];
+            for (int i = 0; i < 16; ++i) {
+                frame[0][i] = loud(start + i);
+                frame[1][i] = -loud(start + i);
+            }
+            ASSERT_TRUE(codec.write(frame));
+        }
+    }
+    testing::internal::GetCapturedStdout();
+    const std::vector<int32_t> written = rawSamples(path);
+    fs::remove(path);
+    ASSERT_EQ(written.size(), 9600u);
+    for (int n = 0; n < 4800; ++n) {
+        const double expected = std::clamp(double(loud(n)), -1.0, 1.0);
+        ASSERT_NEAR(written[size_t(2 * n)] / 2147483648.0, expected, 1e-6) << n;
+        ASSERT_NEAR(written[size_t(2 * n + 1)] / 2147483648.0, -expected, 1e-6) << n;
+    }
+    // A device that takes only 16-bit samples gets the same.
+    EXPECT_EQ(AlsaStream::toNarrow(31.6228f), INT16_MAX);
+    EXPECT_EQ(AlsaStream::toNarrow(-31.6228f), INT16_MIN);
+    EXPECT_EQ(AlsaStream::toWide(-31.6228f), INT32_MIN);
+}
+
 TEST(AudioUSB, BridgeOpensWithTheHostAndClosesWhenItLeaves) {
     fs::path folder = fs::temp_directory_path() / ("pedal-bridge-" + std::to_string(getpid()));
     fs::create_directories(folder);
@@ -61,13 +139,19 @@ TEST(AudioUSB, BridgeOpensWithTheHostAndClosesWhenItLeaves) {
 
     writeState(state, "configured\n");
     AudioUSB::stateStep();
+    // The null devices never block: the bridge runs ahead of the clock by its devices' buffer at most, then
+    // waits for each period (a simulated clock that moves only by the waits asked for).
+    int64_t now = 1000000;
+    porting::setClock([&now] { return now; });
     EXPECT_EQ(AudioUSB::bridgeStep(), 0u);
     EXPECT_TRUE(AudioUSB::isStreaming());
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 299; ++i) {
         float frame[2][16] = {};
         AudioUSB::exchange(frame);
-        EXPECT_EQ(AudioUSB::bridgeStep(), 0u);
+        now += AudioUSB::bridgeStep();
     }
+    EXPECT_NEAR(double(now - 1000000), 300 * 64 / 48e-3, 10000.0) << "300 transfers, 400 ms of audio";
+    porting::setClock({});
 
     writeState(state, "suspended\n");
     AudioUSB::stateStep();
@@ -78,8 +162,17 @@ TEST(AudioUSB, BridgeOpensWithTheHostAndClosesWhenItLeaves) {
     AudioUSB::setDevices("pedal_no_such_device", "pedal_no_such_device");
     writeState(state, "configured\n");
     AudioUSB::stateStep();
-    EXPECT_GT(AudioUSB::bridgeStep(), 0u);
-    EXPECT_GT(AudioUSB::bridgeStep(), 0u);
+    // The waits between attempts grow to two seconds.
+    porting::setClock([&now] { return now; });
+    uint32_t waits[6];
+    for (uint32_t& wait : waits) {
+        wait = AudioUSB::bridgeStep();
+        now += wait;
+    }
+    porting::setClock({});
+    EXPECT_EQ(waits[0], 100000u);
+    EXPECT_EQ(waits[1], 200000u);
+    EXPECT_EQ(waits[5], 2000000u);
     EXPECT_FALSE(AudioUSB::isStreaming());
     std::string log = testing::internal::GetCapturedStdout();
     EXPECT_NE(log.find("I (AudioUSB): USB audio streams open"), std::string::npos) << log;
