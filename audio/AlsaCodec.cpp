@@ -54,7 +54,6 @@ bool AlsaCodec::reopen() {
         backoff.failed();
         return false;
     }
-    if (backoff.succeeded()) LOGI(TAG, "%s works again\n", device.c_str());
     return true;
 }
 
@@ -81,9 +80,12 @@ bool AlsaCodec::write(float (*frame)[16]) {
         interleaved[sample * 2] = frame[0][sample];
         interleaved[sample * 2 + 1] = frame[1][sample];
     }
-    if (playback.write(interleaved, 16)) return true;
-    failed(playback);
-    return false;
+    if (!playback.write(interleaved, 16)) {
+        failed(playback);
+        return false;
+    }
+    if (backoff.worked()) LOGI(TAG, "%s works again\n", device.c_str());
+    return true;
 }
 
 void AlsaCodec::setInputGain(float gainDb) {

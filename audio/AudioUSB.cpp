@@ -277,7 +277,7 @@ uint32_t AudioUSB::bridgeStep() {
             closeStreams();
             LOGI(TAG, "USB audio streams closed\n");
         }
-        retries.succeeded();
+        retries.clear();
         return kIdleSleepUs;
     }
     if (!captureStream->isOpen()) {
@@ -303,7 +303,7 @@ uint32_t AudioUSB::bridgeStep() {
         if (retries.failed()) LOGW(TAG, "USB audio streams stopped (%s); retrying\n", failure);
         return retries.waitUs();
     }
-    if (retries.succeeded()) LOGI(TAG, "USB audio streams work again\n");
+    if (retries.worked()) LOGI(TAG, "USB audio streams work again\n");
     return bridgePacer.transferred(kPeriodSamples);
 }
 

@@ -16,8 +16,8 @@ uint32_t RetryBackoff::waitUs() const {
     return left > 0 ? uint32_t(left) : 0;
 }
 
-bool RetryBackoff::succeeded() {
-    const bool recovered = failures > 0;
+bool RetryBackoff::worked() {
+    if (failures == 0 || esp_timer_get_time() - retryAtUs < int64_t(longestWaitUs)) return false;
     failures = 0;
-    return recovered;
+    return true;
 }

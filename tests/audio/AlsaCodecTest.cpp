@@ -94,6 +94,33 @@ TEST(AlsaCodec, AnUnpacedDeviceIsHeldToTheFrameClock) {
     EXPECT_LE(double(frames), wall * 3000.0 + 100.0) << "no faster than the frame clock, less its lead";
 }
 
+TEST(AlsaCodec, AFailingDeviceIsReportedOnceAndRetriedLessAndLessOften) {
+    // Played (and recorded) into /dev/full, the "file" device fails each time its buffer is full; reopened, it
+    // works for a moment.
+    testing::internal::CaptureStdout();
+    AlsaCodec codec("file:FILE=/dev/full,FORMAT=raw");
+    ASSERT_TRUE(codec.initialize());
+    ASSERT_TRUE(codec.start());
+    int64_t now = 1000000;
+    porting::setClock([&now] { return now; });
+    std::vector<int64_t> failures; // when a working stream stopped
+    bool working = true;
+    for (int frame = 0; frame < 30000; ++frame, now += 333) { // 10 s on the frame clock
+        float samples[2][16] = {};
+        const bool transferred = codec.read(samples) && codec.write(samples);
+        if (working && !transferred) failures.push_back(now);
+        working = transferred;
+    }
+    porting::setClock({});
+    const std::string log = testing::internal::GetCapturedStdout();
+    const size_t first = log.find("ERROR (AlsaCodec)");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find("ERROR (AlsaCodec)", first + 1), std::string::npos) << log;
+    ASSERT_GE(failures.size(), 6u);
+    EXPECT_GE(failures[2] - failures[1], 15 * (failures[1] - failures[0]) / 10) << "the waits grow";
+    EXPECT_NEAR(double(failures.back() - failures[failures.size() - 2]), 2e6, 0.1e6) << "up to two seconds";
+}
+
 TEST(AlsaCodec, FloatsBeyondFullScaleSaturate) {
     const std::string path = (fs::temp_directory_path() / ("pedal-alsa-" + std::to_string(getpid()) + ".raw")).string();
     testing::internal::CaptureStdout();
@@ -181,4 +208,37 @@ TEST(AudioUSB, BridgeOpensWithTheHostAndClosesWhenItLeaves) {
     ASSERT_NE(first, std::string::npos) << log;
     EXPECT_EQ(log.find("ERROR (AudioUSB)", first + 1), std::string::npos) << log;
     fs::remove_all(folder);
+}
+
+TEST(AudioUSB, FailingStreamsAreReportedOnceAndRetriedLessAndLessOften) {
+    fs::path folder = fs::temp_directory_path() / ("pedal-bridge-full-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    std::string state = (folder / "state").string();
+    AudioUSB::setStatePath(state);
+    AudioUSB::setDevices("null", "file:FILE=/dev/full,FORMAT=raw");
+    testing::internal::CaptureStdout();
+    // No host first: whatever an earlier connection left is closed and forgotten.
+    writeState(state, "not attached\n");
+    AudioUSB::stateStep();
+    AudioUSB::bridgeStep();
+    writeState(state, "configured\n");
+    AudioUSB::stateStep();
+    int64_t now = 1000000;
+    porting::setClock([&now] { return now; });
+    std::vector<uint32_t> retryWaits;
+    while (now < 11000000) { // 10 s; a transfer takes a period of the clock
+        const uint32_t wait = AudioUSB::bridgeStep();
+        if (wait >= 100000) retryWaits.push_back(wait);
+        now += wait > 0 ? wait : 1333;
+    }
+    porting::setClock({});
+    const std::string log = testing::internal::GetCapturedStdout();
+    fs::remove_all(folder);
+    const size_t first = log.find("W (AudioUSB): USB audio streams stopped");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find("(AudioUSB): USB audio streams", log.find('\n', first)), std::string::npos) << log;
+    ASSERT_GE(retryWaits.size(), 6u);
+    EXPECT_EQ(retryWaits[0], 100000u);
+    EXPECT_EQ(retryWaits[1], 200000u);
+    EXPECT_EQ(retryWaits.back(), 2000000u);
 }
