@@ -29,6 +29,17 @@ void writeState(const std::string& path, const char* state) {
     std::fclose(file);
 }
 
+// The bridge toward the given playback device (captures from "null"), with a state file of its own; the
+// state file's path.
+std::string bridgeWithStateFile(const std::string& playback) {
+    const fs::path folder = fs::temp_directory_path() / ("pedal-bridge-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    const std::string state = (folder / "state").string();
+    AudioUSB::setStatePath(state);
+    AudioUSB::setDevices("null", playback);
+    return state;
+}
+
 double threadCpuSeconds() {
     timespec used{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
@@ -153,11 +164,7 @@ TEST(AlsaCodec, FloatsBeyondFullScaleSaturate) {
 }
 
 TEST(AudioUSB, BridgeOpensWithTheHostAndClosesWhenItLeaves) {
-    fs::path folder = fs::temp_directory_path() / ("pedal-bridge-" + std::to_string(getpid()));
-    fs::create_directories(folder);
-    std::string state = (folder / "state").string();
-    AudioUSB::setStatePath(state);
-    AudioUSB::setDevices("null", "null");
+    const std::string state = bridgeWithStateFile("null");
     testing::internal::CaptureStdout();
 
     AudioUSB::stateStep();
@@ -207,15 +214,11 @@ TEST(AudioUSB, BridgeOpensWithTheHostAndClosesWhenItLeaves) {
     size_t first = log.find("ERROR (AudioUSB): Cannot open capture device pedal_no_such_device");
     ASSERT_NE(first, std::string::npos) << log;
     EXPECT_EQ(log.find("ERROR (AudioUSB)", first + 1), std::string::npos) << log;
-    fs::remove_all(folder);
+    fs::remove_all(fs::path(state).parent_path());
 }
 
 TEST(AudioUSB, FailingStreamsAreReportedOnceAndRetriedLessAndLessOften) {
-    fs::path folder = fs::temp_directory_path() / ("pedal-bridge-full-" + std::to_string(getpid()));
-    fs::create_directories(folder);
-    std::string state = (folder / "state").string();
-    AudioUSB::setStatePath(state);
-    AudioUSB::setDevices("null", "file:FILE=/dev/full,FORMAT=raw");
+    const std::string state = bridgeWithStateFile("file:FILE=/dev/full,FORMAT=raw");
     testing::internal::CaptureStdout();
     // No host first: whatever an earlier connection left is closed and forgotten.
     writeState(state, "not attached\n");
@@ -233,7 +236,7 @@ TEST(AudioUSB, FailingStreamsAreReportedOnceAndRetriedLessAndLessOften) {
     }
     porting::setClock({});
     const std::string log = testing::internal::GetCapturedStdout();
-    fs::remove_all(folder);
+    fs::remove_all(fs::path(state).parent_path());
     const size_t first = log.find("W (AudioUSB): USB audio streams stopped");
     ASSERT_NE(first, std::string::npos) << log;
     EXPECT_EQ(log.find("(AudioUSB): USB audio streams", log.find('\n', first)), std::string::npos) << log;
