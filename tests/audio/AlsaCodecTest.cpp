@@ -245,3 +245,36 @@ TEST(AudioUSB, FailingStreamsAreReportedOnceAndRetriedLessAndLessOften) {
     EXPECT_EQ(retryWaits[1], 200000u);
     EXPECT_EQ(retryWaits.back(), 2000000u);
 }
+
+TEST(AudioUSB, FloatsBeyondFullScaleSaturateOnTheWayToTheHost) {
+    const std::string raw = (fs::temp_directory_path() / ("pedal-usb-" + std::to_string(getpid()) + ".raw")).string();
+    const std::string state = bridgeWithStateFile("file:FILE=" + raw + ",FORMAT=raw");
+    testing::internal::CaptureStdout();
+    writeState(state, "configured\n");
+    AudioUSB::stateStep();
+    for (int start = 0; start < 9600; start += 16) {
+        float frame[2][16];
+        for (int i = 0; i < 16; ++i) frame[0][i] = frame[1][i] = loud(start + i);
+        AudioUSB::exchange(frame);
+        if (start % AudioUSB::kPeriodSamples == 0) AudioUSB::bridgeStep();
+    }
+    writeState(state, "not attached\n");
+    AudioUSB::stateStep();
+    AudioUSB::bridgeStep();
+    testing::internal::GetCapturedStdout();
+    const std::vector<int32_t> written = rawSamples(raw);
+    fs::remove(raw);
+    fs::remove_all(fs::path(state).parent_path());
+    ASSERT_GT(written.size(), 9600u);
+    // The host hears silence until the ring has primed; the check starts with the tone.
+    size_t onset = 0;
+    while (onset < written.size() && written[onset] == 0) ++onset;
+    int saturated = 0;
+    for (size_t n = onset + 2; n < written.size(); ++n) {
+        // Clipped, the slow sine crosses from one rail to the other over several samples; wrapped, it jumps.
+        ASSERT_LT(std::fabs(double(written[n]) - double(written[n - 2])), 0.5 * 2147483648.0)
+            << n << ": " << written[n - 2] << " then " << written[n];
+        if (written[n] == INT32_MAX || written[n] == INT32_MIN) ++saturated;
+    }
+    EXPECT_GT(saturated, int(written.size()) / 2);
+}
