@@ -53,7 +53,7 @@ void DriftCorrector::prime() {
     resampler->out_data = nullptr;
     resampler->process();
     resampler->inp_count = 0;
-    smoothedError = integral = correction = 0.0;
+    smoothedError = integral = 0.0;
     resampler->set_rratio(1.0);
     primed = true;
 }
@@ -62,7 +62,7 @@ void DriftCorrector::follow(int fill) {
     const double error = double(fill - targetSamples);
     smoothedError += kSmoothing * (error - smoothedError);
     integral = clamped(integral + kIntegralGain * smoothedError, kMaxCorrection);
-    correction = clamped(kProportionalGain * smoothedError + integral, kMaxCorrection);
+    const double correction = clamped(kProportionalGain * smoothedError + integral, kMaxCorrection);
     // The ratio is output over input rate: a ring that fills up is read faster.
     resampler->set_rratio(1.0 / (1.0 + correction));
 }

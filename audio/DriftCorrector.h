@@ -44,7 +44,6 @@ private:
     alignas(64) float input[2 * 16] = {}; // the frame being resampled, interleaved
     double smoothedError = 0.0;
     double integral = 0.0;
-    double correction = 0.0;
     bool primed = false;
     std::atomic<int> restarts{0};
 };
