@@ -3,44 +3,89 @@
 #include <cmath>
 
 #include "Log.h"
+#include "Shims.h"
 
 namespace {
 
 const char* const TAG = "AlsaCodec";
 // Device buffer: a few milliseconds, enough for a desktop scheduler without real-time priorities.
 const unsigned kLatencyUs = 8000;
+// Waits before reopening a failed device: from a tenth of a second, doubling to two seconds.
+const uint32_t kFirstRetryUs = 100000;
+const uint32_t kLongestRetryUs = 2000000;
 
 }
 
-AlsaCodec::AlsaCodec(std::string device) : device(std::move(device)) {}
+AlsaCodec::AlsaCodec(std::string device)
+    : device(std::move(device)), pacer(kLatencyUs + 1000), backoff(kFirstRetryUs, kLongestRetryUs) {}
 
-bool AlsaCodec::initialize() {
-    if (!playback.open(device, false, kLatencyUs, TAG)) return false;
-    if (!capture.open(device, true, kLatencyUs, TAG)) LOGW(TAG, "No capture on %s, inputs silent\n", device.c_str());
+bool AlsaCodec::openStreams(const char* tag) {
+    if (!playback.open(device, false, kLatencyUs, tag)) return false;
+    if (!capture.open(device, true, kLatencyUs, hasCapture ? tag : nullptr) && hasCapture) {
+        playback.close();
+        return false;
+    }
     return true;
 }
 
-bool AlsaCodec::start() { return !capture.isOpen() || capture.start(); }
+bool AlsaCodec::initialize() {
+    if (!playback.open(device, false, kLatencyUs, TAG)) return false;
+    hasCapture = capture.open(device, true, kLatencyUs, TAG);
+    if (!hasCapture) LOGW(TAG, "No capture on %s, inputs silent\n", device.c_str());
+    return true;
+}
+
+bool AlsaCodec::start() {
+    pacer.restart();
+    return !capture.isOpen() || capture.start();
+}
+
+void AlsaCodec::failed(const AlsaStream& stream) {
+    if (backoff.failed()) LOGE(TAG, "%s stopped (%s); retrying\n", device.c_str(), stream.getFailure());
+    capture.close();
+    playback.close();
+}
+
+bool AlsaCodec::reopen() {
+    if (backoff.waitUs() > 0) return false;
+    if (!openStreams(nullptr) || !start()) {
+        capture.close();
+        playback.close();
+        backoff.failed();
+        return false;
+    }
+    return true;
+}
 
 bool AlsaCodec::read(float (*frame)[16]) {
+    if (!playback.isOpen() && !reopen()) return false;
     if (!capture.isOpen()) {
         for (int sample = 0; sample < 16; ++sample) frame[0][sample] = frame[1][sample] = 0.0f;
-        return playback.isOpen();
+    } else if (!capture.read(interleaved, 16)) {
+        failed(capture);
+        return false;
+    } else {
+        for (int sample = 0; sample < 16; ++sample) {
+            frame[0][sample] = interleaved[sample * 2] * inputGain;
+            frame[1][sample] = interleaved[sample * 2 + 1] * inputGain;
+        }
     }
-    if (!capture.read(interleaved, 16)) return false;
-    for (int sample = 0; sample < 16; ++sample) {
-        frame[0][sample] = interleaved[sample * 2] * inputGain;
-        frame[1][sample] = interleaved[sample * 2 + 1] * inputGain;
-    }
+    if (uint32_t wait = pacer.transferred(16)) vTaskDelay(wait);
     return true;
 }
 
 bool AlsaCodec::write(float (*frame)[16]) {
+    if (!playback.isOpen()) return false;
     for (int sample = 0; sample < 16; ++sample) {
         interleaved[sample * 2] = frame[0][sample];
         interleaved[sample * 2 + 1] = frame[1][sample];
     }
-    return playback.write(interleaved, 16);
+    if (!playback.write(interleaved, 16)) {
+        failed(playback);
+        return false;
+    }
+    if (backoff.worked()) LOGI(TAG, "%s works again\n", device.c_str());
+    return true;
 }
 
 void AlsaCodec::setInputGain(float gainDb) {

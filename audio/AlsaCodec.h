@@ -1,11 +1,15 @@
 #pragma once
 // Host stand-in for the PCM port on a real sound card: its capture stream gives inputs 1 and 2, its playback
 // stream takes the output, both 2 channels at 48 kHz. The driver paces the audio thread (it sleeps in the
-// blocking transfers). A card without capture plays the output with silent inputs.
+// blocking transfers); a device that does not (ALSA's "null") is held to the frame clock. A card without
+// capture plays the output with silent inputs. A stream that fails is reported once and reopened after
+// waits that grow to two seconds, quietly, until it works again.
 #include <string>
 
 #include "AlsaStream.h"
 #include "CodecInterface.h"
+#include "FramePacer.h"
+#include "RetryBackoff.h"
 
 class AlsaCodec : public CodecInterface {
 public:
@@ -19,9 +23,16 @@ public:
     void setInputGain(float gainDb) override;
 
 private:
+    bool openStreams(const char* tag);
+    void failed(const AlsaStream& stream);
+    bool reopen();
+
     const std::string device;
     AlsaStream capture;
     AlsaStream playback;
+    bool hasCapture = false;
+    FramePacer pacer;
+    RetryBackoff backoff;
     float inputGain = 1.0f;
     float interleaved[16 * 2] = {};
 };

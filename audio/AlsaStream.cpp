@@ -10,7 +10,9 @@ namespace {
 // A stream that delivers nothing for this long has stopped (a USB host that paused, an unplugged card).
 const int kWaitMs = 200;
 
-int32_t toWide(float sample) {
+}
+
+int32_t AlsaStream::toWide(float sample) {
     float scaled = sample * 2147483648.0f;
     if (!(scaled == scaled)) return 0;
     if (scaled >= 2147483648.0f) return INT32_MAX;
@@ -18,7 +20,7 @@ int32_t toWide(float sample) {
     return int32_t(scaled);
 }
 
-int16_t toNarrow(float sample) {
+int16_t AlsaStream::toNarrow(float sample) {
     float scaled = std::nearbyint(sample * 32768.0f);
     if (!(scaled == scaled)) return 0;
     if (scaled >= 32767.0f) return INT16_MAX;
@@ -26,15 +28,13 @@ int16_t toNarrow(float sample) {
     return int16_t(scaled);
 }
 
-}
-
 bool AlsaStream::open(const std::string& device, bool capture, unsigned latencyUs, const char* tag) {
     close();
-    // A null tag opens quietly (a retry whose failure was already reported); later errors use a default tag.
+    // A null tag opens quietly: a retry whose failure was already reported.
     const bool quiet = tag == nullptr;
-    this->tag = tag ? tag : "AlsaStream";
     this->capture = capture;
     xruns = 0;
+    failure = "";
     const char* direction = capture ? "capture" : "playback";
     // Non-blocking, so a busy device fails at once and a stream that stops delivering cannot hang the caller:
     // transfers sleep in snd_pcm_wait with a timeout instead.
@@ -58,7 +58,7 @@ bool AlsaStream::open(const std::string& device, bool capture, unsigned latencyU
         close();
         return false;
     }
-    LOGI(this->tag, "Opened %s device %s (%d bit)\n", direction, device.c_str(), wide ? 32 : 16);
+    if (!quiet) LOGI(tag, "Opened %s device %s (%d bit)\n", direction, device.c_str(), wide ? 32 : 16);
     return true;
 }
 
@@ -79,7 +79,7 @@ bool AlsaStream::recover(long error) {
     ++xruns;
     int result = snd_pcm_recover(pcm, int(error), 1);
     if (result < 0) {
-        LOGE(tag, "Stream failed: %s\n", snd_strerror(result));
+        failure = snd_strerror(result);
         return false;
     }
     return true;
@@ -96,7 +96,10 @@ bool AlsaStream::read(float* interleaved, int frames) {
         snd_pcm_sframes_t got = snd_pcm_readi(pcm, samplesAt(done), snd_pcm_uframes_t(frames - done));
         if (got == -EAGAIN) {
             int ready = snd_pcm_wait(pcm, kWaitMs);
-            if (ready == 0) return false;
+            if (ready == 0) {
+                failure = "no data for 200 ms";
+                return false;
+            }
             if (ready < 0 && !recover(ready)) return false;
             continue;
         }
@@ -124,7 +127,10 @@ bool AlsaStream::write(const float* interleaved, int frames) {
         snd_pcm_sframes_t sent = snd_pcm_writei(pcm, samplesAt(done), snd_pcm_uframes_t(frames - done));
         if (sent == -EAGAIN) {
             int ready = snd_pcm_wait(pcm, kWaitMs);
-            if (ready == 0) return false;
+            if (ready == 0) {
+                failure = "no data for 200 ms";
+                return false;
+            }
             if (ready < 0 && !recover(ready)) return false;
             continue;
         }

@@ -16,18 +16,23 @@ public:
     AlsaStream(const AlsaStream&) = delete;
     AlsaStream& operator=(const AlsaStream&) = delete;
 
-    // Opens the device with about latencyUs of device buffer; false with one log line under tag (none when
-    // tag is null).
+    // Opens the device with about latencyUs of device buffer; false with one log line under tag. A null tag
+    // opens quietly, success included (a retry).
     bool open(const std::string& device, bool capture, unsigned latencyUs, const char* tag);
     void close();
     bool isOpen() const { return pcm != nullptr; }
     // Transfers exactly frames (at most kMaxFrames) interleaved stereo frames; false when the stream failed
-    // and could not be recovered, or stayed silent for 200 ms.
+    // and could not be recovered, or stayed silent for 200 ms: the caller reports it (getFailure() says why).
     bool read(float* interleaved, int frames);
     bool write(const float* interleaved, int frames);
     // Starts a capture stream at once (a playback stream starts when its buffer has data).
     bool start();
     int getXruns() const { return xruns; }
+    const char* getFailure() const { return failure; }
+
+    // A float sample to the device's 32- or 16-bit sample, saturated at full scale (NaN gives 0).
+    static int32_t toWide(float sample);
+    static int16_t toNarrow(float sample);
 
 private:
     bool recover(long error);
@@ -38,7 +43,7 @@ private:
     bool capture = false;
     bool wide = true; // 32-bit samples; 16-bit otherwise
     int xruns = 0;
-    const char* tag = "AlsaStream";
+    const char* failure = "";
     int32_t wideSamples[kMaxFrames * 2] = {};
     int16_t narrowSamples[kMaxFrames * 2] = {};
 };

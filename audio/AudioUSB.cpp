@@ -10,10 +10,12 @@
 
 #include "AlsaStream.h"
 #include "DriftCorrector.h"
+#include "FramePacer.h"
 #include "FrameRing.h"
 #include "Log.h"
 #include "NodeFloat.h"
 #include "NodeItem.h"
+#include "RetryBackoff.h"
 #include "Shims.h"
 #include "Storage.h"
 #include "System.h"
@@ -23,11 +25,11 @@ namespace {
 const char* const TAG = "AudioUSB";
 const uint32_t kStatePeriodUs = 2000000;
 const uint32_t kIdleSleepUs = 100000;
-const uint32_t kRetrySleepUs = 2000000;
+// Waits before reopening streams that failed: from a tenth of a second, doubling to two seconds.
+const uint32_t kFirstRetryUs = 100000;
+const uint32_t kLongestRetryUs = 2000000;
 // Device buffer of each stream: four transfers.
 const unsigned kStreamLatencyUs = 5333;
-// Target fill of both rings: 12 frames (4 ms), three transfers of the bridge.
-constexpr int kTargetFill = 12;
 
 struct Settings {
     std::mutex lock;
@@ -49,8 +51,8 @@ Settings& settings() {
 static_assert(std::is_trivially_destructible_v<FrameRing> && std::is_trivially_destructible_v<DriftCorrector>);
 constinit FrameRing toHostRing;
 constinit FrameRing fromHostRing;
-constinit DriftCorrector toHostDrift(kTargetFill);
-constinit DriftCorrector fromHostDrift(kTargetFill);
+constinit DriftCorrector toHostDrift(AudioUSB::kTargetQueueSamples);
+constinit DriftCorrector fromHostDrift(AudioUSB::kTargetQueueSamples);
 
 std::atomic<bool> initialized{false};
 std::atomic<bool> hostConnected{false};
@@ -67,7 +69,9 @@ float appliedPlaybackGain = 1.0f;
 // Bridge thread state.
 AlsaStream* captureStream = nullptr;
 AlsaStream* playbackStream = nullptr;
-bool openFailureLogged = false;
+// Without a device that blocks (ALSA's "null"), the transfers keep to the frame clock.
+constinit FramePacer bridgePacer(kStreamLatencyUs + 1333);
+constinit RetryBackoff retries(kFirstRetryUs, kLongestRetryUs);
 
 NodeItem* folder = nullptr;
 NodeFloat* recordLevel = nullptr;
@@ -193,6 +197,9 @@ void AudioUSB::exchange(float (*frame)[16]) {
 }
 
 void AudioUSB::beginStreaming() {
+    // The first stream builds the resamplers; the audio thread has not touched its corrector before.
+    toHostDrift.prepare();
+    fromHostDrift.prepare();
     // The bridge consumes the ring toward the host: frames left from an earlier connection go.
     toHostRing.clear();
     toHostDrift.reset();
@@ -222,9 +229,10 @@ NodeFloat* AudioUSB::getRecordLevel() { return recordLevel; }
 NodeFloat* AudioUSB::getPlaybackLevel() { return playbackLevel; }
 int AudioUSB::getOverruns() { return overruns.load(std::memory_order_relaxed); }
 
-int AudioUSB::getDriftCorrections() {
-    return toHostDrift.getDrops() + toHostDrift.getRepeats() + fromHostDrift.getDrops() +
-           fromHostDrift.getRepeats();
+int AudioUSB::getRestarts() { return toHostDrift.getRestarts() + fromHostDrift.getRestarts(); }
+
+int AudioUSB::getQueuedSamples(bool towardHost) {
+    return towardHost ? toHostDrift.queued(toHostRing) : fromHostDrift.queued(fromHostRing);
 }
 
 bool AudioUSB::openStreams(bool logFailure) {
@@ -269,28 +277,34 @@ uint32_t AudioUSB::bridgeStep() {
             closeStreams();
             LOGI(TAG, "USB audio streams closed\n");
         }
-        openFailureLogged = false;
+        retries.clear();
         return kIdleSleepUs;
     }
     if (!captureStream->isOpen()) {
-        if (!openStreams(!openFailureLogged)) {
-            openFailureLogged = true;
-            return kRetrySleepUs;
+        if (uint32_t wait = retries.waitUs()) return wait;
+        // After a failure the attempts are quiet until the streams work again.
+        if (!openStreams(!retries.isFailing())) {
+            retries.failed();
+            return retries.waitUs();
         }
-        openFailureLogged = false;
-        LOGI(TAG, "USB audio streams open\n");
+        if (!retries.isFailing()) LOGI(TAG, "USB audio streams open\n");
+        bridgePacer.restart();
     }
     // The capture transfer paces the bridge: the host's clock sets the period.
-    if (!captureStream->read(captured, kPeriodSamples)) {
-        closeStreams();
-        return kIdleSleepUs;
+    bool moved = captureStream->read(captured, kPeriodSamples);
+    if (moved) {
+        hostPeriod(captured, toPlay, kPeriodSamples);
+        moved = playbackStream->write(toPlay, kPeriodSamples);
     }
-    hostPeriod(captured, toPlay, kPeriodSamples);
-    if (!playbackStream->write(toPlay, kPeriodSamples)) {
+    if (!moved) {
+        const char* failure = captureStream->getFailure()[0] ? captureStream->getFailure()
+                                                             : playbackStream->getFailure();
         closeStreams();
-        return kIdleSleepUs;
+        if (retries.failed()) LOGW(TAG, "USB audio streams stopped (%s); retrying\n", failure);
+        return retries.waitUs();
     }
-    return 0;
+    if (retries.worked()) LOGI(TAG, "USB audio streams work again\n");
+    return bridgePacer.transferred(kPeriodSamples);
 }
 
 void AudioUSB::bridgeLoop(void*) {

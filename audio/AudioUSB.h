@@ -5,9 +5,11 @@
 //
 // Threads: "AudioUSB" reads the device controller's state file every 2 s; a host that has configured the
 // device opens the streams, anything else (a missing file included) closes them. "AudioUSB bridge" does the
-// ALSA transfers of the gadget's capture and playback devices, 64 samples at a time. The audio thread only
-// touches two lock-free frame rings (exchange); the drift between the host's clock and the codec's is
-// absorbed by dropping or repeating a 16-sample frame on the consuming side of each ring.
+// ALSA transfers of the gadget's capture and playback devices, 64 samples at a time, held to the frame
+// clock when the devices do not block; streams that fail are reported once and reopened after growing
+// waits. The audio thread only touches two lock-free frame rings (exchange); the drift between the host's
+// clock and the codec's is absorbed on the consuming side of each ring by resampling with a ratio that keeps
+// the ring's fill at its target.
 //
 // Configuration: the state file path and the ALSA device names default to the gadget's and can be set
 // before initialize(), or through the environment (PEDAL_USB_STATE, PEDAL_USB_CAPTURE, PEDAL_USB_PLAYBACK).
@@ -23,6 +25,8 @@ public:
     static constexpr const char* kDefaultDevice = "hw:UAC2Gadget";
     // Samples per ALSA transfer of the bridge (four frames).
     static constexpr int kPeriodSamples = 64;
+    // Samples each ring holds on average: three transfers (4 ms), the latency the drift correction keeps.
+    static constexpr int kTargetQueueSamples = 3 * kPeriodSamples;
 
     // Creates the "usb" settings folder under the root (stored record and playback levels) and starts the
     // state and bridge threads. Runs once.
@@ -42,8 +46,8 @@ public:
     static void exchange(float (*frame)[16]);
 
     // One pass of the bridge thread: opens or closes the streams after the host's state, then moves one
-    // transfer. Returns the microseconds to wait before the next pass (0 after a transfer: the devices pace
-    // the bridge).
+    // transfer. Returns the microseconds to wait before the next pass: 0 after a transfer while the devices
+    // pace the bridge, the time to the next period when they run ahead of the clock.
     static uint32_t bridgeStep();
 
     // The bridge's work around its ALSA transfers. beginStreaming follows the opening of the streams
@@ -58,9 +62,12 @@ public:
     static Node* getFolder();
     static NodeFloat* getRecordLevel();
     static NodeFloat* getPlaybackLevel();
-    // Frames dropped because a ring was full (a side that stalled), and the drift corrections made.
+    // Frames dropped because a ring was full (a side that stalled), and the restarts of a ring's stream after
+    // it ran dry or overfilled.
     static int getOverruns();
-    static int getDriftCorrections();
+    static int getRestarts();
+    // Samples waiting in a ring for its consumer (exact on the consumer's thread).
+    static int getQueuedSamples(bool towardHost);
 
 private:
     static void levelChanged(Node* node);

@@ -1,36 +1,49 @@
 #pragma once
-// The consumer side of a FrameRing fed from another clock (the USB host's against the codec's). After the
-// ring has filled to the target it takes one frame per call. The fill, averaged slowly, is learnt as the
-// reference during a settling time (the producer's transfer size and phase decide where it sits); from then
-// on, when the average drifts more than two frames above the reference a frame is dropped, below it the last
-// frame is repeated. An empty ring (the producer stopped) repeats the last frame once, then gives silence and
-// primes again. Consumer thread only; allocates nothing.
+// The consumer side of a FrameRing fed from another clock (the USB host's against the codec's). Drift is
+// absorbed by resampling the ring's audio with a ratio that follows the ring's fill, so the audio never
+// jumps: a second-order loop (a proportional and an integral path on the low-passed fill error) drives the
+// ratio toward the one that keeps the fill at the target, within seconds and to within a few samples.
+//
+// After the ring has filled to the target the corrector gives one resampled frame per call. A ring that runs
+// dry (the producer stopped) or overfills far beyond the target (the consumer stalled) restarts the stream:
+// silence, then priming again. Consumer thread only, apart from prepare() and the counts; the audio half
+// allocates nothing.
 #include <atomic>
 
 #include "FrameRing.h"
 
+class VResampler;
+
 class DriftCorrector {
 public:
-    explicit constexpr DriftCorrector(int targetFill) : targetFill(targetFill) {}
+    // Largest correction of the ratio: far more than two crystals drift apart (±2000 ppm).
+    static constexpr double kMaxCorrection = 2e-3;
 
+    explicit constexpr DriftCorrector(int targetSamples) : targetSamples(targetSamples) {}
+
+    // Builds the resampler: the one allocation, made once, on any thread before the consumer's first take.
+    void prepare();
     // The next frame for the consumer.
     void take(FrameRing& ring, float (*frame)[16]);
-    // Back to priming with silence as the last frame (a stream that starts again).
+    // Back to priming with silence (a stream that starts again). Consumer thread.
     void reset();
-    // Counts, readable from any thread.
-    int getDrops() const { return drops.load(std::memory_order_relaxed); }
-    int getRepeats() const { return repeats.load(std::memory_order_relaxed); }
+    // Samples waiting for the consumer: the frames in the ring and the unread part of the frame being
+    // resampled. Consumer thread.
+    int queued(const FrameRing& ring) const;
+    // Restarts after the ring ran dry or overfilled, readable from any thread.
+    int getRestarts() const { return restarts.load(std::memory_order_relaxed); }
     bool isPrimed() const { return primed; }
 
 private:
-    void repeatLast(float (*frame)[16]);
+    void prime();
+    void follow(int fill);
+    bool refill(FrameRing& ring);
 
-    const int targetFill;
-    float last[2][16] = {};
-    float averageFill = 0.0f;
-    float referenceFill = 0.0f;
-    int settling = 0;
+    const int targetSamples;
+    VResampler* resampler = nullptr;
+    alignas(64) float input[2 * 16] = {}; // the frame being resampled, interleaved
+    double smoothedError = 0.0;
+    double integral = 0.0;
     bool primed = false;
-    std::atomic<int> drops{0};
-    std::atomic<int> repeats{0};
+    std::atomic<int> restarts{0};
 };

@@ -13,6 +13,8 @@ namespace {
 // Lowest and highest pitch looked for: below a 5-string bass's low B, above a guitar's 24th fret.
 const float kLowestHz = 28.0f;
 const float kHighestHz = 1400.0f;
+// Periods searched reach this factor (half a semitone) beyond the range, so its ends read within a cent.
+const float kRangeMargin = 1.03f;
 // Below this RMS level (-70 dBFS) there is nothing to tune.
 const float kSilence = 3.2e-4f;
 const float kPeakThreshold = 0.93f;
@@ -137,22 +139,24 @@ Tuner::Reading Tuner::detect(float referenceHz) {
         nsdf[size_t(lag)] = squares > 0.0 ? float(2.0 * correlation[size_t(lag)] / squares) : 0.0f;
     }
 
-    // Key maxima: the highest value between a rising zero crossing and the next falling one.
-    const int shortestLag = int(kAnalysisRate / kHighestHz);
-    const int longestPeriod = int(kAnalysisRate / kLowestHz);
+    // Key maxima: the highest value between a rising zero crossing and the next falling one. The lobe around
+    // lag 0 is left from lag 1 (a short period's first maximum lies inside the range searched), and a lobe
+    // may end past the longest period as long as its maximum lies within it.
+    const int shortestPeriod = int(kAnalysisRate / (kHighestHz * kRangeMargin));
+    const int longestPeriod = int(kAnalysisRate * kRangeMargin / kLowestHz);
     int candidates[64];
     int candidateCount = 0;
     float highest = 0.0f;
-    int lag = shortestLag;
-    while (lag < longestPeriod && nsdf[size_t(lag)] > 0.0f) ++lag; // leave the lobe around lag 0
-    while (lag < longestPeriod && candidateCount < 64) {
-        while (lag < longestPeriod && nsdf[size_t(lag)] <= 0.0f) ++lag;
+    int lag = 1;
+    while (lag < longestLag && nsdf[size_t(lag)] > 0.0f) ++lag;
+    while (lag <= longestPeriod && candidateCount < 64) {
+        while (lag <= longestPeriod && nsdf[size_t(lag)] <= 0.0f) ++lag;
         int best = -1;
-        while (lag < longestPeriod && nsdf[size_t(lag)] > 0.0f) {
+        while (lag < longestLag && nsdf[size_t(lag)] > 0.0f) {
             if (best < 0 || nsdf[size_t(lag)] > nsdf[size_t(best)]) best = lag;
             ++lag;
         }
-        if (best > 0 && lag < longestPeriod) {
+        if (best >= shortestPeriod && best <= longestPeriod && lag < longestLag) {
             candidates[candidateCount++] = best;
             if (nsdf[size_t(best)] > highest) highest = nsdf[size_t(best)];
         }

@@ -75,11 +75,15 @@ TEST(AudioRealTime, AudioPassAllocatesNothing) {
     AudioProcessor::compileStep();
     {
         CountingScope scope(Threads::Current, Source::OperatorNew);
-        for (int frame = 0; frame < 40; ++frame) ASSERT_TRUE(AudioProcessor::audioStep());
+        // Both rings prime and both resamplers run: the bridge's transfers between the audio thread's frames.
         float captured[AudioUSB::kPeriodSamples * 2] = {};
         float toPlay[AudioUSB::kPeriodSamples * 2];
-        AudioUSB::hostPeriod(captured, toPlay, AudioUSB::kPeriodSamples);
+        for (int period = 0; period < 10; ++period) {
+            for (int frame = 0; frame < 4; ++frame) ASSERT_TRUE(AudioProcessor::audioStep());
+            AudioUSB::hostPeriod(captured, toPlay, AudioUSB::kPeriodSamples);
+        }
         allocations += scope.Allocations();
+        EXPECT_NE(toPlay[AudioUSB::kPeriodSamples * 2 - 2], 0.0f) << "the pedal's output reached the host";
     }
     EXPECT_EQ(AudioProcessor::getFadeState(), AudioProcessor::FadeState::Idle);
     EXPECT_EQ(allocations, 0);

@@ -1,5 +1,6 @@
-// The tuner: pitch within a cent on the guitar's strings, the muted frame that ends the chain while on, the
-// untouched frame while off, and no reading from silence.
+// The tuner: pitch within a cent and in the right octave from below a 5-string bass's low B to above a
+// guitar's 24th fret, the muted frame that ends the chain while on, the untouched frame while off, and no
+// reading from silence.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -35,36 +36,49 @@ protected:
     Tuner* tuner = nullptr;
 };
 
-TEST_F(TunerTest, WithinOneCentOnGuitarStrings) {
+TEST_F(TunerTest, WithinOneCentAndTheRightOctaveOverTheWholeRange) {
     tuner->getOnOff()->setOn(true);
     settle();
     struct Case {
         double hertz;
-        int note;
         bool harmonics;
+        bool noisy; // white noise 30 dB below the tone
     };
-    const Case cases[] = {
-        {82.41, 40, false},  {110.0, 45, false},  {329.63, 64, false}, // low E, A, high E
-        {82.41, 40, true},   {110.0, 45, true},   {329.63, 64, true},  // with a plucked string's overtones
-        {41.20, 28, true},   {196.0, 55, false},  {659.26, 76, false},
-    };
+    const double range[] = {28.0, 30.87, 41.2, 82.4, 110.0, 329.6, 659.3, 1174.7, 1318.5, 1400.0};
+    std::vector<Case> cases;
+    for (double hertz : range) {
+        cases.push_back({hertz, false, false});
+        cases.push_back({hertz, false, true});
+    }
+    // Strong second and third partials, as a string plucked near the bridge gives.
+    for (double hertz : {41.2, 82.41, 110.0, 196.0, 329.63}) cases.push_back({hertz, true, false});
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.hertz << " Hz" << (c.harmonics ? ", partials" : "")
+                                        << (c.noisy ? ", noise" : ""));
         const size_t samples = size_t(0.4 * kRate);
         std::vector<float> signal = sine(samples, c.hertz, 0.3, 0.4);
         if (c.harmonics) {
-            // Strong second and third partials, as a string plucked near the bridge gives.
             const std::vector<float> second = sine(samples, 2.0 * c.hertz, 0.45, 1.1);
             const std::vector<float> third = sine(samples, 3.0 * c.hertz, 0.2, 2.0);
             for (size_t n = 0; n < samples; ++n) signal[n] += second[n] + third[n];
         }
+        if (c.noisy) {
+            const std::vector<float> hiss = noise(samples, uint32_t(c.hertz * 100.0));
+            const double scale = rms(signal) / rms(hiss) * std::pow(10.0, -30.0 / 20.0);
+            for (size_t n = 0; n < samples; ++n) signal[n] += float(scale * hiss[n]);
+        }
         const Tuner::Reading reading = measure(signal);
-        ASSERT_TRUE(reading.valid) << c.hertz;
+        if (!reading.valid) {
+            ADD_FAILURE() << "no reading";
+            continue;
+        }
         const double centsOff = 1200.0 * std::log2(double(reading.frequency) / c.hertz);
-        EXPECT_NEAR(centsOff, 0.0, 1.0) << c.hertz << " Hz read as " << reading.frequency;
-        EXPECT_EQ(reading.note, c.note) << c.hertz;
-        // The cents against the tempered note, from the equation.
-        const double expectedCents = 100.0 * (69.0 + 12.0 * std::log2(c.hertz / 440.0) - c.note);
-        EXPECT_NEAR(reading.cents, expectedCents, 1.0) << c.hertz;
+        EXPECT_NEAR(centsOff, 0.0, 1.0) << "read as " << reading.frequency << " Hz";
+        // The note and the cents against it, from the equation of the tempered scale.
+        const double semitones = 69.0 + 12.0 * std::log2(c.hertz / 440.0);
+        const int note = int(std::lround(semitones));
+        EXPECT_EQ(reading.note, note);
+        EXPECT_NEAR(reading.cents, 100.0 * (semitones - note), 1.0);
     }
     EXPECT_STREQ(Tuner::noteName(40), "E");
     EXPECT_STREQ(Tuner::noteName(45), "A");

@@ -18,6 +18,8 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -65,6 +67,28 @@ bool isEigen(const std::string& name) {
     for (const char* prefix : {"_ZN5Eigen", "_ZNK5Eigen", "_ZZN5Eigen", "_ZGVZN5Eigen"})
         if (name.rfind(prefix, 0) == 0) return true;
     return false;
+}
+
+// The README's device section names every shared library the program loads (the sanitizers' run times of a
+// test build aside), so an image update never meets a library the device lacks.
+TEST(PedalNnet, EveryLibraryThePedalLoadsIsListedForTheDevice) {
+    std::ifstream file(PEDAL_README);
+    const std::string readme((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const size_t begin = readme.find("## On the device");
+    ASSERT_NE(begin, std::string::npos) << "no device section in " << PEDAL_README;
+    const std::string section = readme.substr(begin, readme.find("\n## ", begin) - begin);
+    std::istringstream lines(commandOutput(std::string(READELF) + " -dW " + PEDAL_BINARY));
+    std::string line;
+    int needed = 0;
+    while (std::getline(lines, line)) {
+        const size_t open = line.find("(NEEDED)") == std::string::npos ? std::string::npos : line.find('[');
+        if (open == std::string::npos) continue;
+        const std::string library = line.substr(open + 1, line.find(']', open) - open - 1);
+        if (library.rfind("libasan", 0) == 0 || library.rfind("libubsan", 0) == 0) continue;
+        ++needed;
+        EXPECT_NE(section.find("`" + library + "`"), std::string::npos) << library << " is not listed";
+    }
+    EXPECT_GT(needed, 5);
 }
 
 TEST(PedalNnet, PedalIsOneFileWithTheLibraryInside) {
