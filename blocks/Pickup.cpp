@@ -63,7 +63,7 @@ Pickup::Pickup(Node* folder, bool persist) : AudioBlock("Pickup", folder, exec, 
 }
 
 void Pickup::setExtGain(float gain) {
-    if (std::isfinite(gain) && gain >= 0.0f) extGain.store(gain, std::memory_order_relaxed);
+    if (std::isfinite(gain) && gain >= 0.0f) extGain.setTarget(gain);
 }
 
 bool Pickup::compile() {
@@ -71,30 +71,26 @@ bool Pickup::compile() {
     if (modelLatched.latch(model->getIndex())) sectionsPending = true;
     // A refused hand-over keeps the sections staged; try again on the next pass.
     if (sectionsPending) sectionsPending = !filter.setSections(response(modelLatched.get()).sections, 3);
-    levelGain.store(std::pow(10.0f, level->getValue() / 20.0f), std::memory_order_relaxed);
+    levelGain.setTarget(std::pow(10.0f, level->getValue() / 20.0f));
     return false;
 }
 
 bool Pickup::exec(void* block, float (*frame)[16]) {
     Pickup* pickup = self<Pickup>(block);
     float* guitar = frame[0];
-    const float ext = pickup->extGain.load(std::memory_order_relaxed);
-    if (ext != 1.0f || pickup->appliedExtGain != 1.0f) {
-        Frame::rampGain(guitar, pickup->appliedExtGain, ext);
-        pickup->appliedExtGain = ext;
-    }
+    const SmoothedValue::Ramp ext = pickup->extGain.nextFrame();
+    if (ext.from != 1.0f || ext.to != 1.0f) Frame::rampGain(guitar, ext.from, ext.to);
     if (!pickup->enabled.get()) {
         pickup->running = false;
         return false;
     }
-    const float levelGain = pickup->levelGain.load(std::memory_order_relaxed);
     if (!pickup->running) {
         pickup->running = true;
         pickup->filter.reset();
-        pickup->appliedLevel = levelGain;
+        pickup->levelGain.jumpToTarget();
     }
     pickup->filter.processCascade(guitar, Frame::kSamples);
-    Frame::rampGain(guitar, pickup->appliedLevel, levelGain);
-    pickup->appliedLevel = levelGain;
+    const SmoothedValue::Ramp levelRamp = pickup->levelGain.nextFrame();
+    Frame::rampGain(guitar, levelRamp.from, levelRamp.to);
     return false;
 }

@@ -1,11 +1,12 @@
 #pragma once
 // Pickup simulator on input 1 (channel 0): an equaliser that moves one kind of pickup toward another's
 // response, chosen from a small table, with an output level. The input-1 gain (setExtGain) is applied
-// before it, also while the simulator is off.
+// before it, also while the simulator is off. Both gains glide (SmoothedValue).
 #include <atomic>
 
 #include "AudioBlock.h"
 #include "QuadBiquad.h"
+#include "SmoothedValue.h"
 #include "StructuralValue.h"
 
 class Node;
@@ -19,7 +20,7 @@ public:
     Pickup(Node* folder, bool persist);
 
     NodeOnOff* getOnOff() const { return onOff; }
-    // Linear gain of input 1, ramped over the next frame. Any thread.
+    // Linear gain of input 1, glided to. Any thread.
     void setExtGain(float gain);
 
     bool compile() override;
@@ -32,12 +33,10 @@ private:
     StructuralValue enabled{0};
     StructuralValue modelLatched{-1};
     bool sectionsPending = false; // compile thread
-    std::atomic<float> extGain{1.0f};
-    std::atomic<float> levelGain{1.0f};
+    SmoothedValue extGain{1.0f};
+    SmoothedValue levelGain{1.0f};
 
     // Audio side.
     QuadBiquad filter;
-    float appliedExtGain = 1.0f;
-    float appliedLevel = 1.0f;
     bool running = false;
 };

@@ -101,6 +101,8 @@ public:
     int getSelectedSlot() const { return selected.load(std::memory_order_acquire); }
 
     bool compile() override;
+    // What the worker made before the chain was held is stale: start afresh.
+    void missedFrame() override { running = false; }
     static bool exec(void* block, float (*frame)[16]);
 
 private:
