@@ -35,18 +35,19 @@ bool Expr::compile() {
     volumeGain.setTarget(volumeTaper(volume->getValue() / 100.0f));
     const double centre = wahFrequency(position->getValue() / 100.0f);
     warp.setTarget(float(std::tan(std::numbers::pi * centre / Frame::kSampleRate)));
-    damping.store(1.0f / resonance->getValue(), std::memory_order_relaxed);
+    damping.setTarget(1.0f / resonance->getValue());
     return false;
 }
 
 // Band-pass output of the trapezoidal state-variable filter, scaled by the damping k so the centre passes at
 // unity: v1 = (ic1 + g (x - ic2)) / (1 + g (g + k)), v2 = ic2 + g v1, ic1 = 2 v1 - ic1, ic2 = 2 v2 - ic2.
 void Expr::runWah(float* samples) {
-    const float k = damping.load(std::memory_order_relaxed);
     const SmoothedValue::Ramp warpRamp = warp.nextFrame();
+    const SmoothedValue::Ramp dampingRamp = damping.nextFrame();
     float ic1 = integrator1, ic2 = integrator2;
     for (int i = 0; i < Frame::kSamples; ++i) {
         const float g = warpRamp.at(i);
+        const float k = dampingRamp.at(i);
         const float v1 = (ic1 + g * (samples[i] - ic2)) / (1.0f + g * (g + k));
         const float v2 = ic2 + g * v1;
         ic1 = 2.0f * v1 - ic1;
@@ -73,6 +74,7 @@ bool Expr::exec(void* block, float (*frame)[16]) {
             expr->wahRunning = true;
             expr->integrator1 = expr->integrator2 = 0.0f;
             expr->warp.jumpToTarget();
+            expr->damping.jumpToTarget();
         }
         expr->runWah(guitar);
     } else {

@@ -1,8 +1,8 @@
 #pragma once
 // The expression block on input 1 (channel 0): a volume with an audio taper and a wah, a resonant band pass
 // whose centre the pedal position sweeps from 350 Hz to 2.2 kHz. Both are meant to be driven by the
-// expression pedal through a controller link, so both glide (SmoothedValue): the volume gain and the
-// filter's frequency warp follow their targets with a 15 ms time constant.
+// expression pedal through a controller link, so both glide (SmoothedValue): the volume gain, the filter's
+// frequency warp and its damping follow their targets with a 15 ms time constant.
 //
 // The wah is a state-variable filter in the trapezoidal (zero-delay feedback) form: its coefficients can
 // move every frame without the bursts a direct-form biquad gives under modulation.
@@ -49,7 +49,7 @@ private:
     static constexpr float kGlideSeconds = 0.015f;
     SmoothedValue volumeGain{1.0f, kGlideSeconds};
     SmoothedValue warp{0.0f, kGlideSeconds}; // tan(pi fc / fs) of the wah centre
-    std::atomic<float> damping{0.2f};         // 1 / Q
+    SmoothedValue damping{0.2f, kGlideSeconds}; // 1 / Q
 
     // Audio side.
     float integrator1 = 0.0f, integrator2 = 0.0f;

@@ -33,6 +33,7 @@
 #include "AudioBlock.h"
 #include "QuadBiquad.h"
 #include "Semaphore.h"
+#include "SmoothedValue.h"
 #include "StructuralValue.h"
 
 class Node;
@@ -156,7 +157,7 @@ private:
     std::array<Slot, kSlotCount> slots;
     std::atomic<int> selected{-1};
     std::atomic<int> playing{-1};
-    std::atomic<float> driveGain{1.0f};
+    SmoothedValue driveGain{1.0f}; // glided on the worker side
 
     // Compile side.
     std::array<uint32_t, kSlotCount> seenVersion{};
@@ -177,7 +178,6 @@ private:
 
     // Worker side.
     QuadBiquad toneStack;
-    float appliedDrive = 1.0f;
     int lastSlot = -1;
     uint32_t lastGeneration = 0;
 
