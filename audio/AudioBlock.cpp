@@ -98,7 +98,10 @@ bool AudioBlock::runRing(float (*frame)[16]) {
     int count = shapeCount(shape);
     for (int i = 0; i < count; ++i) {
         const RingEntry& entry = ring[slot(start, i)];
-        if (entry.exec(entry.block, frame)) return true;
+        if (entry.exec(entry.block, frame)) {
+            for (int rest = i + 1; rest < count; ++rest) ring[slot(start, rest)].block->missedFrame();
+            return true;
+        }
     }
     return false;
 }

@@ -6,7 +6,7 @@
 // The ring holds at most 32 blocks. A block registers at the front or at the back when it is constructed, so
 // the construction order of the product decides the processing order. The audio thread walks the ring from
 // its start to its end; a process function that returns true ends the walk for that frame (the frame goes
-// on to the output as it is). The compile thread calls compile() in the same order; a true result ends that
+// on to the output as it is) and every block after it is told it missed the frame. The compile thread calls compile() in the same order; a true result ends that
 // pass.
 #include <cstddef>
 #include <new>
@@ -39,6 +39,11 @@ public:
     // true; otherwise the block keeps the old one and asks for a fade with AudioProcessor::requestFade().
     // True ends the compile pass.
     virtual bool compile() { return false; }
+    // Audio thread: an earlier block ended the walk of this frame (the tuner mutes the frame while it
+    // listens), so this block's state no longer follows the signal. A block with state (a delay line, a
+    // reverb tail) starts afresh, from cleared state and faded in, the next time it runs, so no stale tail
+    // comes back.
+    virtual void missedFrame() {}
 
     const char* getName() const { return name; }
     Node* getFolder() const { return folder; }

@@ -45,13 +45,12 @@ bool DelayEngine::compile() {
     while (milliseconds > kLongestMs) milliseconds *= 0.5;
     // On a 1/256-sample grid, so a whole number of samples is read exactly, without float noise.
     delayTarget.store(float(std::round(milliseconds * kRate / 1000.0 * 256.0) / 256.0), std::memory_order_relaxed);
-    feedbackGain.store(feedback->getValue() / 100.0f, std::memory_order_relaxed);
-    wetGain.store(level->getValue() / 100.0f, std::memory_order_relaxed);
+    feedbackGain.setTarget(feedback->getValue() / 100.0f);
+    wetGain.setTarget(level->getValue() / 100.0f);
     // The tone sweeps the loop's low pass exponentially; full tone leaves the loop open.
     const float brightness = tone->getValue() / 100.0f;
     const float cutoff = kToneLowHz * std::pow(kToneHighHz / kToneLowHz, brightness);
-    toneCoefficient.store(brightness >= 1.0f ? 1.0f : float(1.0 - std::exp(-2.0 * std::numbers::pi * cutoff / kRate)),
-                          std::memory_order_relaxed);
+    toneCoefficient.setTarget(brightness >= 1.0f ? 1.0f : float(1.0 - std::exp(-2.0 * std::numbers::pi * cutoff / kRate)));
     crossed.store(pingPong->getIndex() == 1, std::memory_order_relaxed);
     return false;
 }
@@ -77,10 +76,15 @@ bool DelayEngine::exec(void* block, float (*frame)[16]) {
         engine->freshSamples = 0;
         engine->toneState[0] = engine->toneState[1] = 0.0f;
         engine->delay = target;
+        engine->feedbackGain.jumpToTarget();
+        engine->wetGain.jumpToTarget();
+        engine->toneCoefficient.jumpToTarget();
+        engine->feed.jumpTo(0.0f);
     }
-    const float feedbackAmount = engine->feedbackGain.load(std::memory_order_relaxed);
-    const float wetAmount = engine->wetGain.load(std::memory_order_relaxed);
-    const float toneAmount = engine->toneCoefficient.load(std::memory_order_relaxed);
+    const SmoothedValue::Ramp feedbackAmount = engine->feedbackGain.nextFrame();
+    const SmoothedValue::Ramp wetAmount = engine->wetGain.nextFrame();
+    const SmoothedValue::Ramp toneAmount = engine->toneCoefficient.nextFrame();
+    const SmoothedValue::Ramp feedAmount = engine->feed.nextFrame();
     const bool pingPong = engine->crossed.load(std::memory_order_relaxed);
     DelayLine& left = engine->lines[0];
     DelayLine& right = engine->lines[1];
@@ -93,21 +97,24 @@ bool DelayEngine::exec(void* block, float (*frame)[16]) {
         const float echoLeft = engine->echo(left, float(delay));
         const float echoRight = engine->echo(right, float(delay));
         const float dryLeft = frame[0][i], dryRight = frame[1][i];
+        const float fed = feedAmount.at(i), regenerated = feedbackAmount.at(i);
         float intoLeft, intoRight;
         if (pingPong) {
-            intoLeft = 0.5f * (dryLeft + dryRight) + feedbackAmount * echoRight;
-            intoRight = feedbackAmount * echoLeft;
+            intoLeft = fed * 0.5f * (dryLeft + dryRight) + regenerated * echoRight;
+            intoRight = regenerated * echoLeft;
         } else {
-            intoLeft = dryLeft + feedbackAmount * echoLeft;
-            intoRight = dryRight + feedbackAmount * echoRight;
+            intoLeft = fed * dryLeft + regenerated * echoLeft;
+            intoRight = fed * dryRight + regenerated * echoRight;
         }
-        toneLeft += toneAmount * (intoLeft - toneLeft);
-        toneRight += toneAmount * (intoRight - toneRight);
+        const float toneNow = toneAmount.at(i);
+        toneLeft += toneNow * (intoLeft - toneLeft);
+        toneRight += toneNow * (intoRight - toneRight);
         left.write(toneLeft);
         right.write(toneRight);
         if (engine->freshSamples < longest) ++engine->freshSamples;
-        frame[0][i] = dryLeft + wetAmount * echoLeft;
-        frame[1][i] = dryRight + wetAmount * echoRight;
+        const float wetNow = wetAmount.at(i);
+        frame[0][i] = dryLeft + wetNow * echoLeft;
+        frame[1][i] = dryRight + wetNow * echoRight;
     }
     engine->delay = delay;
     engine->toneState[0] = Frame::sanitizeState(toneLeft);

@@ -6,11 +6,14 @@
 // A time change glides (a 60 ms one-pole on the read position, at most half a sample per sample, heard as a
 // short pitch bend, not a click).
 // The lines are allocated once; when the block is switched on they are not cleared (a megabyte is too much
-// work for one frame): samples older than the time since switching on simply read as silence.
+// work for one frame): samples older than the time since switching on simply read as silence. What enters
+// the lines fades in from such a fresh start (also after the tuner held the chain), so the first echo does
+// not arrive as a step. Level, feedback and tone glide (SmoothedValue).
 #include <atomic>
 
 #include "AudioBlock.h"
 #include "DelayLine.h"
+#include "SmoothedValue.h"
 #include "StructuralValue.h"
 
 class Node;
@@ -29,6 +32,7 @@ public:
     NodeOnOff* getOnOff() const { return onOff; }
 
     bool compile() override;
+    void missedFrame() override { running = false; }
     static bool exec(void* block, float (*frame)[16]);
 
 private:
@@ -45,12 +49,13 @@ private:
     StructuralValue enabled{0};
 
     std::atomic<float> delayTarget{19200.0f}; // samples
-    std::atomic<float> feedbackGain{0.35f};
-    std::atomic<float> wetGain{0.4f};
-    std::atomic<float> toneCoefficient{1.0f};
+    SmoothedValue feedbackGain{0.35f};
+    SmoothedValue wetGain{0.4f};
+    SmoothedValue toneCoefficient{1.0f};
     std::atomic<bool> crossed{false};
 
     // Audio side.
+    SmoothedValue feed{1.0f}; // what enters the lines, faded in from a fresh start
     DelayLine lines[2];
     double delay = 19200.0; // samples, gliding towards delayTarget
     float toneState[2] = {};

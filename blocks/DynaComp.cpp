@@ -9,6 +9,8 @@
 
 namespace {
 const float kFloorDb = -120.0f;
+// One frame's time constant: 1 - exp(-1 / 16).
+const float kGainRounding = 0.060587f;
 }
 
 DynaComp::DynaComp(Node* folder) : AudioBlock("DynaComp", folder, exec, kFront) {
@@ -22,9 +24,9 @@ DynaComp::DynaComp(Node* folder) : AudioBlock("DynaComp", folder, exec, kFront) 
 
 bool DynaComp::compile() {
     enabled.latch(onOff->isOn() ? 1 : 0);
-    thresholdDb.store(threshold->getValue(), std::memory_order_relaxed);
-    slope.store(1.0f - 1.0f / ratio->getValue(), std::memory_order_relaxed);
-    makeupDb.store(makeup->getValue(), std::memory_order_relaxed);
+    thresholdDb.setTarget(threshold->getValue());
+    slope.setTarget(1.0f - 1.0f / ratio->getValue());
+    makeupDb.setTarget(makeup->getValue());
     envelope.setTimes(Frame::kSampleRate, attack->getValue() * 0.001f, release->getValue() * 0.001f);
     return false;
 }
@@ -40,14 +42,26 @@ bool DynaComp::exec(void* block, float (*frame)[16]) {
     if (starting) {
         comp->running = true;
         comp->envelope.reset();
+        comp->thresholdDb.jumpToTarget();
+        comp->slope.jumpToTarget();
+        comp->makeupDb.jumpToTarget();
     }
     const float level = comp->envelope.process(guitar, nullptr, Frame::kSamples);
     const float levelDb = level > 1e-6f ? 20.0f * std::log10(level) : kFloorDb;
-    const float over = levelDb - comp->thresholdDb.load(std::memory_order_relaxed);
-    const float reductionDb = over > 0.0f ? over * comp->slope.load(std::memory_order_relaxed) : 0.0f;
-    const float target = std::pow(10.0f, (comp->makeupDb.load(std::memory_order_relaxed) - reductionDb) / 20.0f);
-    if (starting) comp->gain = target;
-    Frame::rampGain(guitar, comp->gain, target);
+    const float over = levelDb - comp->thresholdDb.nextFrame().to;
+    const float slope = comp->slope.nextFrame().to;
+    const float makeupDb = comp->makeupDb.nextFrame().to;
+    const float reductionDb = over > 0.0f ? over * slope : 0.0f;
+    const float target = std::pow(10.0f, (makeupDb - reductionDb) / 20.0f);
+    if (starting) comp->gain = comp->smoothedGain = target;
+    const float step = (target - comp->gain) / float(Frame::kSamples);
+    float smoothed = comp->smoothedGain;
+    for (int i = 0; i < Frame::kSamples; ++i) {
+        const float ramp = comp->gain + step * float(i + 1);
+        smoothed += kGainRounding * (ramp - smoothed);
+        guitar[i] *= smoothed;
+    }
     comp->gain = target;
+    comp->smoothedGain = Frame::sanitizeState(smoothed);
     return false;
 }

@@ -1,11 +1,15 @@
 #pragma once
 // Feed-forward compressor on input 1 (channel 0). A peak envelope with the attack and release times drives a
 // hard-knee gain computer: above the threshold the level grows by 1/ratio dB per dB; the makeup level is
-// added after. The gain is computed once per frame from the envelope and ramped across the frame.
+// added after. The gain is computed once per frame from the envelope and ramped across the frame, then
+// rounded off by a one-pole of one frame's time constant: the corners of a plain ramp every 16 samples would
+// put the envelope's ripple around multiples of 3 kHz. Threshold, ratio and makeup glide (SmoothedValue),
+// so turning them does not zipper.
 #include <atomic>
 
 #include "AudioBlock.h"
 #include "EnvelopeFollower.h"
+#include "SmoothedValue.h"
 #include "StructuralValue.h"
 
 class Node;
@@ -19,6 +23,7 @@ public:
     NodeOnOff* getOnOff() const { return onOff; }
 
     bool compile() override;
+    void missedFrame() override { running = false; }
     static bool exec(void* block, float (*frame)[16]);
 
 private:
@@ -30,12 +35,13 @@ private:
     NodeFloat* makeup;
     StructuralValue enabled{0};
 
-    std::atomic<float> thresholdDb{-20.0f};
-    std::atomic<float> slope{0.75f}; // 1 - 1 / ratio
-    std::atomic<float> makeupDb{0.0f};
+    SmoothedValue thresholdDb{-20.0f};
+    SmoothedValue slope{0.75f}; // 1 - 1 / ratio
+    SmoothedValue makeupDb{0.0f};
 
     // Audio side.
     EnvelopeFollower envelope;
-    float gain = 1.0f;
+    float gain = 1.0f;         // reached at the end of the last frame's ramp
+    float smoothedGain = 1.0f; // the one-pole after the ramp
     bool running = false;
 };

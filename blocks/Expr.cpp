@@ -9,19 +9,6 @@
 #include "NodeItem.h"
 #include "NodeOnOff.h"
 
-namespace {
-// Fraction of the remaining distance covered per frame: a 15 ms time constant.
-const float kFrameGlide = 1.0f - 0.97803f; // 1 - exp(-16 / (0.015 * 48000))
-// Close enough to land on the target: a float glide would otherwise stall a few units of the last place short
-// of it (and 100 % volume would never become an exact pass).
-const float kSnap = 1e-5f;
-
-float glideTowards(float current, float target) {
-    const float next = current + kFrameGlide * (target - current);
-    return std::fabs(target - next) < kSnap ? target : next;
-}
-}
-
 Expr::Expr(Node* folder) : AudioBlock("Expr", folder, exec, kFront) {
     onOff = BlockNodes::onOff(folder);
     volume = BlockNodes::parameter(folder, "vol", "Volume", 0.0f, 100.0f, 100.0f, "%", 0);
@@ -45,22 +32,22 @@ float Expr::wahFrequency(float position) {
 bool Expr::compile() {
     enabled.latch(onOff->isOn() ? 1 : 0);
     wahEnabled.latch(wahOnOff->isOn() ? 1 : 0);
-    volumeTarget.store(volumeTaper(volume->getValue() / 100.0f), std::memory_order_relaxed);
+    volumeGain.setTarget(volumeTaper(volume->getValue() / 100.0f));
     const double centre = wahFrequency(position->getValue() / 100.0f);
-    warpTarget.store(float(std::tan(std::numbers::pi * centre / Frame::kSampleRate)), std::memory_order_relaxed);
-    damping.store(1.0f / resonance->getValue(), std::memory_order_relaxed);
+    warp.setTarget(float(std::tan(std::numbers::pi * centre / Frame::kSampleRate)));
+    damping.setTarget(1.0f / resonance->getValue());
     return false;
 }
 
 // Band-pass output of the trapezoidal state-variable filter, scaled by the damping k so the centre passes at
 // unity: v1 = (ic1 + g (x - ic2)) / (1 + g (g + k)), v2 = ic2 + g v1, ic1 = 2 v1 - ic1, ic2 = 2 v2 - ic2.
 void Expr::runWah(float* samples) {
-    const float k = damping.load(std::memory_order_relaxed);
-    const float from = warp;
-    const float to = glideTowards(from, warpTarget.load(std::memory_order_relaxed));
+    const SmoothedValue::Ramp warpRamp = warp.nextFrame();
+    const SmoothedValue::Ramp dampingRamp = damping.nextFrame();
     float ic1 = integrator1, ic2 = integrator2;
     for (int i = 0; i < Frame::kSamples; ++i) {
-        const float g = from + (to - from) * float(i + 1) / float(Frame::kSamples);
+        const float g = warpRamp.at(i);
+        const float k = dampingRamp.at(i);
         const float v1 = (ic1 + g * (samples[i] - ic2)) / (1.0f + g * (g + k));
         const float v2 = ic2 + g * v1;
         ic1 = 2.0f * v1 - ic1;
@@ -69,7 +56,6 @@ void Expr::runWah(float* samples) {
     }
     integrator1 = Frame::sanitizeState(ic1);
     integrator2 = Frame::sanitizeState(ic2);
-    warp = to;
 }
 
 bool Expr::exec(void* block, float (*frame)[16]) {
@@ -81,21 +67,20 @@ bool Expr::exec(void* block, float (*frame)[16]) {
     float* guitar = frame[0];
     if (!expr->running) {
         expr->running = true;
-        expr->volumeGain = expr->volumeTarget.load(std::memory_order_relaxed);
+        expr->volumeGain.jumpToTarget();
     }
     if (expr->wahEnabled.get()) {
         if (!expr->wahRunning) {
             expr->wahRunning = true;
             expr->integrator1 = expr->integrator2 = 0.0f;
-            expr->warp = expr->warpTarget.load(std::memory_order_relaxed);
+            expr->warp.jumpToTarget();
+            expr->damping.jumpToTarget();
         }
         expr->runWah(guitar);
     } else {
         expr->wahRunning = false;
     }
-    const float from = expr->volumeGain;
-    const float to = glideTowards(from, expr->volumeTarget.load(std::memory_order_relaxed));
-    if (from != 1.0f || to != 1.0f) Frame::rampGain(guitar, from, to);
-    expr->volumeGain = to;
+    const SmoothedValue::Ramp gain = expr->volumeGain.nextFrame();
+    if (gain.from != 1.0f || gain.to != 1.0f) Frame::rampGain(guitar, gain.from, gain.to);
     return false;
 }

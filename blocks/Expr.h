@@ -1,14 +1,15 @@
 #pragma once
 // The expression block on input 1 (channel 0): a volume with an audio taper and a wah, a resonant band pass
 // whose centre the pedal position sweeps from 350 Hz to 2.2 kHz. Both are meant to be driven by the
-// expression pedal through a controller link, so both glide: the volume gain and the filter's frequency
-// warp follow their targets with a 15 ms time constant, frame by frame, and move linearly within a frame.
+// expression pedal through a controller link, so both glide (SmoothedValue): the volume gain, the filter's
+// frequency warp and its damping follow their targets with a 15 ms time constant.
 //
 // The wah is a state-variable filter in the trapezoidal (zero-delay feedback) form: its coefficients can
 // move every frame without the bursts a direct-form biquad gives under modulation.
 #include <atomic>
 
 #include "AudioBlock.h"
+#include "SmoothedValue.h"
 #include "StructuralValue.h"
 
 class Node;
@@ -31,6 +32,7 @@ public:
     static float wahFrequency(float position);
 
     bool compile() override;
+    void missedFrame() override { running = wahRunning = false; }
     static bool exec(void* block, float (*frame)[16]);
 
 private:
@@ -44,13 +46,12 @@ private:
     StructuralValue enabled{0};
     StructuralValue wahEnabled{0};
 
-    std::atomic<float> volumeTarget{1.0f};
-    std::atomic<float> warpTarget{0.0f}; // tan(pi fc / fs) of the wah centre
-    std::atomic<float> damping{0.2f};    // 1 / Q
+    static constexpr float kGlideSeconds = 0.015f;
+    SmoothedValue volumeGain{1.0f, kGlideSeconds};
+    SmoothedValue warp{0.0f, kGlideSeconds}; // tan(pi fc / fs) of the wah centre
+    SmoothedValue damping{0.2f, kGlideSeconds}; // 1 / Q
 
     // Audio side.
-    float volumeGain = 1.0f;
-    float warp = 0.0f;
     float integrator1 = 0.0f, integrator2 = 0.0f;
     bool running = false;
     bool wahRunning = false;

@@ -162,7 +162,7 @@ bool IrLoader::compile() {
     enabled.latch(onOff->isOn() ? 1 : 0);
     readSelection();
     if (swapWanted) swapResponses();
-    levelGain.store(std::pow(10.0f, level->getValue() / 20.0f), std::memory_order_relaxed);
+    levelGain.setTarget(std::pow(10.0f, level->getValue() / 20.0f));
     return false;
 }
 
@@ -172,15 +172,14 @@ bool IrLoader::exec(void* block, float (*frame)[16]) {
         loader->running = false;
         return false;
     }
-    const float levelGain = loader->levelGain.load(std::memory_order_relaxed);
     if (!loader->running) {
         loader->running = true;
         loader->convolution.reset();
-        loader->appliedLevel = levelGain;
+        loader->levelGain.jumpToTarget();
     }
     float* lanes[2] = {frame[0], frame[1]};
     loader->convolution.process(lanes, 2);
-    for (float* lane : lanes) Frame::rampGain(lane, loader->appliedLevel, levelGain);
-    loader->appliedLevel = levelGain;
+    const SmoothedValue::Ramp levelRamp = loader->levelGain.nextFrame();
+    for (float* lane : lanes) Frame::rampGain(lane, levelRamp.from, levelRamp.to);
     return false;
 }

@@ -15,6 +15,7 @@
 
 #include "AudioBlock.h"
 #include "QuadFIR.h"
+#include "SmoothedValue.h"
 #include "StructuralValue.h"
 
 class Node;
@@ -45,6 +46,7 @@ public:
                         std::string& error);
 
     bool compile() override;
+    void missedFrame() override { running = false; }
     static bool exec(void* block, float (*frame)[16]);
 
 private:
@@ -56,7 +58,7 @@ private:
     NodeParList* selector;
     NodeFloat* level;
     StructuralValue enabled{0};
-    std::atomic<float> levelGain{1.0f};
+    SmoothedValue levelGain{1.0f}; // glides, so turning the level does not zipper
 
     // Compile side.
     int seenIndex = -2;
@@ -66,6 +68,5 @@ private:
 
     // Audio side.
     QuadFIR convolution;
-    float appliedLevel = 1.0f;
     bool running = false;
 };

@@ -20,11 +20,15 @@ const float kPhaserLowHz = 200.0f;
 const float kPhaserOctaves = 3.3f; // up to about 2 kHz
 
 struct Voicing {
-    float centreMs;
-    float sweepMs; // at full depth
+    float centre; // delay in samples, or the phaser's log2 centre frequency
+    float sweep;  // swing at full depth: in samples, or the phaser's in octaves
 };
 // Chorus: a slowly wandering copy ~12 ms late; flanger: a short comb; vibrato: the delayed copy alone.
-const Voicing kVoicings[3] = {{12.0f, 4.0f}, {3.0f, 2.5f}, {5.0f, 3.0f}};
+// The phaser's notches swing over kPhaserOctaves above kPhaserLowHz.
+const Voicing kVoicings[4] = {{12.0f * 0.001f * kRate, 4.0f * 0.001f * kRate},
+                              {3.0f * 0.001f * kRate, 2.5f * 0.001f * kRate},
+                              {5.0f * 0.001f * kRate, 3.0f * 0.001f * kRate},
+                              {float(std::log2(kPhaserLowHz)) + 0.5f * kPhaserOctaves, 0.5f * kPhaserOctaves}};
 
 double wrap(double cycles) { return cycles - std::floor(cycles); }
 
@@ -73,18 +77,11 @@ void ModulationsEngine::compileModulation() {
     const float noteSeconds = tempo ? tempo->noteSeconds(rateSync->getIndex()) : 0.0f;
     const float hertz = noteSeconds > 0.0f ? 1.0f / noteSeconds : rate->getValue();
     cyclesPerFrame.store(hertz * Frame::kSamples / kRate, std::memory_order_relaxed);
-    const float amount = depth->getValue() / 100.0f;
+    depthAmount.setTarget(depth->getValue() / 100.0f);
     const int current = kindLatched.get();
-    if (current == kPhaser) {
-        centre.store(std::log2(kPhaserLowHz) + 0.5f * kPhaserOctaves, std::memory_order_relaxed);
-        sweep.store(0.5f * kPhaserOctaves * amount, std::memory_order_relaxed);
-    } else {
-        centre.store(kVoicings[current].centreMs * 0.001f * kRate, std::memory_order_relaxed);
-        sweep.store(kVoicings[current].sweepMs * 0.001f * kRate * amount, std::memory_order_relaxed);
-    }
-    wet.store(current == kVibrato ? 1.0f : mix->getValue() / 100.0f, std::memory_order_relaxed);
+    wet.setTarget(current == kVibrato ? 1.0f : mix->getValue() / 100.0f);
     const bool regenerates = current == kFlanger || current == kPhaser;
-    regeneration.store(regenerates ? feedback->getValue() / 100.0f : 0.0f, std::memory_order_relaxed);
+    regeneration.setTarget(regenerates ? feedback->getValue() / 100.0f : 0.0f);
 }
 
 void ModulationsEngine::compileTremolo() {
@@ -92,50 +89,45 @@ void ModulationsEngine::compileTremolo() {
     const float noteSeconds = tempo ? tempo->noteSeconds(tremoloSync->getIndex()) : 0.0f;
     const float hertz = noteSeconds > 0.0f ? 1.0f / noteSeconds : tremoloRate->getValue();
     tremoloCyclesPerFrame.store(hertz * Frame::kSamples / kRate, std::memory_order_relaxed);
-    tremoloAmount.store(tremoloDepth->getValue() / 100.0f, std::memory_order_relaxed);
+    tremoloAmount.setTarget(tremoloDepth->getValue() / 100.0f);
     tremoloWave.store(tremoloShape->getIndex() < 0 ? 0 : tremoloShape->getIndex(), std::memory_order_relaxed);
 }
 
-void ModulationsEngine::runDelay(float* samples, int channel, float lfoFrom, float lfoTo) {
+void ModulationsEngine::runDelay(float* samples, int channel, float lfoFrom, float lfoTo, const Glides& glides) {
     DelayLine& line = lines[channel];
-    const float middle = centre.load(std::memory_order_relaxed);
-    const float swing = sweep.load(std::memory_order_relaxed);
-    const float wetAmount = wet.load(std::memory_order_relaxed);
-    const float feedbackAmount = regeneration.load(std::memory_order_relaxed);
+    const Voicing& voicing = kVoicings[runningKind];
     for (int i = 0; i < Frame::kSamples; ++i) {
         const float lfo = lfoFrom + (lfoTo - lfoFrom) * float(i + 1) / float(Frame::kSamples);
         const float dry = samples[i];
-        const float delayed = line.read(middle + swing * lfo);
-        line.write(dry + feedbackAmount * delayed);
-        samples[i] = dry + wetAmount * (delayed - dry);
+        const float delayed = line.read(voicing.centre + voicing.sweep * glides.depth.at(i) * lfo);
+        line.write(glides.feed.at(i) * dry + glides.feedback.at(i) * delayed);
+        samples[i] = dry + glides.wet.at(i) * (delayed - dry);
     }
 }
 
 // First-order all-pass stages H(z) = (a + z^-1) / (1 + a z^-1) with a = (t - 1) / (t + 1), t = tan(pi f / fs):
 // each turns the phase by 180 degrees around f; with the dry signal the four stages give two moving notches.
-void ModulationsEngine::runPhaser(float* samples, int channel, float lfoFrom, float lfoTo) {
-    const float middle = centre.load(std::memory_order_relaxed);
-    const float swing = sweep.load(std::memory_order_relaxed);
-    auto coefficient = [&](float lfo) {
-        const float warped = std::tan(float(std::numbers::pi) * std::exp2(middle + swing * lfo) / kRate);
+void ModulationsEngine::runPhaser(float* samples, int channel, float lfoFrom, float lfoTo, const Glides& glides) {
+    const Voicing& voicing = kVoicings[kPhaser];
+    auto coefficient = [&](float lfo, float depthNow) {
+        const float octaves = voicing.centre + voicing.sweep * depthNow * lfo;
+        const float warped = std::tan(float(std::numbers::pi) * std::exp2(octaves) / kRate);
         return (warped - 1.0f) / (warped + 1.0f);
     };
-    const float aFrom = coefficient(lfoFrom), aTo = coefficient(lfoTo);
-    const float wetAmount = wet.load(std::memory_order_relaxed);
-    const float feedbackAmount = regeneration.load(std::memory_order_relaxed);
+    const float aFrom = coefficient(lfoFrom, glides.depth.from), aTo = coefficient(lfoTo, glides.depth.to);
     float* state = allPass[channel];
     float last = phaserOutput[channel];
     for (int i = 0; i < Frame::kSamples; ++i) {
         const float a = aFrom + (aTo - aFrom) * float(i + 1) / float(Frame::kSamples);
         const float dry = samples[i];
-        float signal = dry + feedbackAmount * last;
+        float signal = glides.feed.at(i) * dry + glides.feedback.at(i) * last;
         for (int stage = 0; stage < kPhaserStages; ++stage) {
             const float out = a * signal + state[stage];
             state[stage] = signal - a * out;
             signal = out;
         }
         last = signal;
-        samples[i] = dry + wetAmount * (signal - dry);
+        samples[i] = dry + glides.wet.at(i) * (signal - dry);
     }
     for (int stage = 0; stage < kPhaserStages; ++stage) state[stage] = Frame::sanitizeState(state[stage]);
     phaserOutput[channel] = Frame::sanitizeState(last);
@@ -147,41 +139,60 @@ void ModulationsEngine::runTremolo(float (*frame)[16]) {
         tremoloRunning = true;
         tremoloPhase = 0.0;
         tremoloGain = 1.0f;
+        tremoloAmount.jumpToTarget();
     }
     tremoloPhase = wrap(tremoloPhase + tremoloCyclesPerFrame.load(std::memory_order_relaxed));
-    const float amount = tremoloAmount.load(std::memory_order_relaxed);
+    const float amount = tremoloAmount.nextFrame().to;
     // The gain swings between 1 at the top of the wave and 1 - depth at its bottom.
     const float gain = 1.0f - amount * 0.5f * (1.0f - tremoloShapeAt(wave, tremoloPhase));
     for (int channel = 0; channel < channels; ++channel) Frame::rampGain(frame[channel], tremoloGain, gain);
     tremoloGain = gain;
 }
 
+void ModulationsEngine::missedFrame() {
+    running = false;
+    tremoloRunning = false;
+}
+
+void ModulationsEngine::start(int kind) {
+    running = true;
+    runningKind = kind;
+    for (int channel = 0; channel < 2; ++channel) {
+        lines[channel].reset();
+        phaserOutput[channel] = 0.0f;
+        for (float& state : allPass[channel]) state = 0.0f;
+    }
+    phase = 0.0;
+    depthAmount.jumpToTarget();
+    wet.jumpToTarget();
+    regeneration.jumpToTarget();
+    feed.jumpTo(0.0f);
+}
+
+void ModulationsEngine::runModulation(float (*frame)[16]) {
+    const double from = phase;
+    const double to = wrap(from + cyclesPerFrame.load(std::memory_order_relaxed));
+    phase = to;
+    const Glides glides = {wet.nextFrame(), depthAmount.nextFrame(), regeneration.nextFrame(), feed.nextFrame()};
+    for (int channel = 0; channel < channels; ++channel) {
+        // The right channel's LFO runs a quarter cycle ahead.
+        const double offset = 0.25 * channel;
+        const float lfoFrom = sine(from + offset), lfoTo = sine(to + offset);
+        if (runningKind == kPhaser) {
+            runPhaser(frame[channel], channel, lfoFrom, lfoTo, glides);
+        } else {
+            runDelay(frame[channel], channel, lfoFrom, lfoTo, glides);
+        }
+    }
+}
+
 bool ModulationsEngine::exec(void* block, float (*frame)[16]) {
     ModulationsEngine* engine = self<ModulationsEngine>(block);
     if (engine->enabled.get()) {
-        if (!engine->running) {
-            engine->running = true;
-            for (int channel = 0; channel < 2; ++channel) {
-                engine->lines[channel].reset();
-                engine->phaserOutput[channel] = 0.0f;
-                for (float& state : engine->allPass[channel]) state = 0.0f;
-            }
-            engine->phase = 0.0;
-        }
-        const double from = engine->phase;
-        const double to = wrap(from + engine->cyclesPerFrame.load(std::memory_order_relaxed));
-        engine->phase = to;
-        const bool phaser = engine->kindLatched.get() == kPhaser;
-        for (int channel = 0; channel < engine->channels; ++channel) {
-            // The right channel's LFO runs a quarter cycle ahead.
-            const double offset = 0.25 * channel;
-            const float lfoFrom = sine(from + offset), lfoTo = sine(to + offset);
-            if (phaser) {
-                engine->runPhaser(frame[channel], channel, lfoFrom, lfoTo);
-            } else {
-                engine->runDelay(frame[channel], channel, lfoFrom, lfoTo);
-            }
-        }
+        // A new kind is latched while the output is silent; its voicing starts from cleared state too.
+        const int kind = engine->kindLatched.get();
+        if (!engine->running || kind != engine->runningKind) engine->start(kind);
+        engine->runModulation(frame);
     } else {
         engine->running = false;
     }

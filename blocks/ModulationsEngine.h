@@ -6,10 +6,15 @@
 //
 // The LFO is evaluated at the frame's ends and interpolated across it: at 10 Hz and below that is
 // indistinguishable from a per-sample LFO and keeps the trigonometry out of the sample loop.
+//
+// Mix, depth, feedback and the tremolo depth glide (SmoothedValue). The block starts from cleared state when
+// it is switched on, when its kind changes and after the tuner held the chain; what enters its delay line or
+// all-pass chain then fades in, so the first delayed copy does not arrive as a step.
 #include <atomic>
 
 #include "AudioBlock.h"
 #include "DelayLine.h"
+#include "SmoothedValue.h"
 #include "StructuralValue.h"
 
 class Node;
@@ -31,13 +36,21 @@ public:
     NodeOnOff* getTremoloOnOff() const { return tremoloOnOff; }
 
     bool compile() override;
+    void missedFrame() override;
     static bool exec(void* block, float (*frame)[16]);
 
 private:
+    // One frame's glides, shared by both channels.
+    struct Glides {
+        SmoothedValue::Ramp wet, depth, feedback, feed;
+    };
+
     void compileModulation();
     void compileTremolo();
-    void runDelay(float* samples, int channel, float lfoFrom, float lfoTo);
-    void runPhaser(float* samples, int channel, float lfoFrom, float lfoTo);
+    void start(int kind);
+    void runModulation(float (*frame)[16]);
+    void runDelay(float* samples, int channel, float lfoFrom, float lfoTo, const Glides& glides);
+    void runPhaser(float* samples, int channel, float lfoFrom, float lfoTo, const Glides& glides);
     void runTremolo(float (*frame)[16]);
 
     Tempo* const tempo;
@@ -60,15 +73,16 @@ private:
 
     // Coefficients.
     std::atomic<float> cyclesPerFrame{0.0f};
-    std::atomic<float> centre{0.0f}; // delay in samples, or the phaser's log2 centre frequency
-    std::atomic<float> sweep{0.0f};  // delay swing in samples, or the phaser's swing in octaves
-    std::atomic<float> wet{0.5f};
-    std::atomic<float> regeneration{0.0f};
+    SmoothedValue depthAmount{0.5f}; // 0..1 of the kind's full swing
+    SmoothedValue wet{0.5f};
+    SmoothedValue regeneration{0.0f};
     std::atomic<float> tremoloCyclesPerFrame{0.0f};
-    std::atomic<float> tremoloAmount{0.0f};
+    SmoothedValue tremoloAmount{0.0f};
     std::atomic<int> tremoloWave{0};
 
     // Audio side.
+    SmoothedValue feed{1.0f}; // what enters the line or the all-pass chain, faded in from a fresh start
+    int runningKind = kChorus;
     DelayLine lines[2];
     double phase = 0.0;
     float allPass[2][kPhaserStages] = {};

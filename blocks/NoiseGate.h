@@ -27,6 +27,7 @@ public:
     NodeOnOff* getOnOff() const { return onOff; }
 
     bool compile() override;
+    void missedFrame() override { running = false; }
     static bool exec(void* block, float (*frame)[16]);
 
 private:

@@ -71,7 +71,7 @@ bool Pickup::compile() {
     if (modelLatched.latch(model->getIndex())) sectionsPending = true;
     // A refused hand-over keeps the sections staged; try again on the next pass.
     if (sectionsPending) sectionsPending = !filter.setSections(response(modelLatched.get()).sections, 3);
-    levelGain.store(std::pow(10.0f, level->getValue() / 20.0f), std::memory_order_relaxed);
+    levelGain.setTarget(std::pow(10.0f, level->getValue() / 20.0f));
     return false;
 }
 
@@ -87,14 +87,13 @@ bool Pickup::exec(void* block, float (*frame)[16]) {
         pickup->running = false;
         return false;
     }
-    const float levelGain = pickup->levelGain.load(std::memory_order_relaxed);
     if (!pickup->running) {
         pickup->running = true;
         pickup->filter.reset();
-        pickup->appliedLevel = levelGain;
+        pickup->levelGain.jumpToTarget();
     }
     pickup->filter.processCascade(guitar, Frame::kSamples);
-    Frame::rampGain(guitar, pickup->appliedLevel, levelGain);
-    pickup->appliedLevel = levelGain;
+    const SmoothedValue::Ramp levelRamp = pickup->levelGain.nextFrame();
+    Frame::rampGain(guitar, levelRamp.from, levelRamp.to);
     return false;
 }

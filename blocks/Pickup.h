@@ -1,11 +1,13 @@
 #pragma once
 // Pickup simulator on input 1 (channel 0): an equaliser that moves one kind of pickup toward another's
 // response, chosen from a small table, with an output level. The input-1 gain (setExtGain) is applied
-// before it, also while the simulator is off.
+// before it, also while the simulator is off, ramped over one frame like the mixer's gains; the simulator's
+// level glides (SmoothedValue).
 #include <atomic>
 
 #include "AudioBlock.h"
 #include "QuadBiquad.h"
+#include "SmoothedValue.h"
 #include "StructuralValue.h"
 
 class Node;
@@ -33,11 +35,10 @@ private:
     StructuralValue modelLatched{-1};
     bool sectionsPending = false; // compile thread
     std::atomic<float> extGain{1.0f};
-    std::atomic<float> levelGain{1.0f};
+    SmoothedValue levelGain{1.0f};
 
     // Audio side.
     QuadBiquad filter;
     float appliedExtGain = 1.0f;
-    float appliedLevel = 1.0f;
     bool running = false;
 };

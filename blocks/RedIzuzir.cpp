@@ -215,7 +215,7 @@ void RedIzuzir::followSelection() {
 }
 
 void RedIzuzir::updateKnobs() {
-    driveGain.store(decibelsToGain(gain->getValue()), std::memory_order_relaxed);
+    driveGain.setTarget(decibelsToGain(gain->getValue()));
     const float wanted[3] = {toneKnobDb(low), toneKnobDb(mid), toneKnobDb(treble)};
     if (wanted[0] == toneDb[0] && wanted[1] == toneDb[1] && wanted[2] == toneDb[2]) return;
     // Flat bands are left out of the cascade, so a flat tone stack is an exact pass.
@@ -324,15 +324,14 @@ void RedIzuzir::processBlock() {
 }
 
 void RedIzuzir::runModel(Slot& slot, int slotIndex, float* samples) {
-    const float drive = driveGain.load(std::memory_order_relaxed) * slot.inputGain;
-    // A knob change glides across the block; a model that has just come in starts at its own level.
+    // A knob change glides; a model that has just come in starts at its own level.
     if (slotIndex != lastSlot || slot.generation != lastGeneration) {
         lastSlot = slotIndex;
         lastGeneration = slot.generation;
-        appliedDrive = drive;
+        driveGain.jumpToTarget();
     }
-    Frame::rampGain(samples, appliedDrive, drive);
-    appliedDrive = drive;
+    const SmoothedValue::Ramp drive = driveGain.nextFrame();
+    Frame::rampGain(samples, drive.from * slot.inputGain, drive.to * slot.inputGain);
     slot.model->Process(samples, output, Frame::kSamples);
     // A non-finite sample would have come from the model's own state; it is cleared so the next block
     // plays again instead of staying silent.

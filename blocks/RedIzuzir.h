@@ -33,6 +33,7 @@
 #include "AudioBlock.h"
 #include "QuadBiquad.h"
 #include "Semaphore.h"
+#include "SmoothedValue.h"
 #include "StructuralValue.h"
 
 class Node;
@@ -101,6 +102,8 @@ public:
     int getSelectedSlot() const { return selected.load(std::memory_order_acquire); }
 
     bool compile() override;
+    // What the worker made before the chain was held is stale: start afresh.
+    void missedFrame() override { running = false; }
     static bool exec(void* block, float (*frame)[16]);
 
 private:
@@ -154,7 +157,7 @@ private:
     std::array<Slot, kSlotCount> slots;
     std::atomic<int> selected{-1};
     std::atomic<int> playing{-1};
-    std::atomic<float> driveGain{1.0f};
+    SmoothedValue driveGain{1.0f}; // glided on the worker side
 
     // Compile side.
     std::array<uint32_t, kSlotCount> seenVersion{};
@@ -175,7 +178,6 @@ private:
 
     // Worker side.
     QuadBiquad toneStack;
-    float appliedDrive = 1.0f;
     int lastSlot = -1;
     uint32_t lastGeneration = 0;
 

@@ -44,10 +44,18 @@ ReverbFDN::ReverbFDN(Node* folder) : AudioBlock("ReverbFDN", folder, exec, kBack
     level = BlockNodes::parameter(folder, "level", "Level", 0.0f, 100.0f, 30.0f, "%", 0);
     preDelayLine.configure(int(kLongestPreDelayMs * 0.001f * kRate) + 2);
     for (int i = 0; i < kDiffusers; ++i) diffusers[i].configure(kDiffuserLengths[i], kDiffuserGain);
-    for (int i = 0; i < kLines; ++i) {
-        lines[i].configure(kLineLengths[i]);
-        lineGains[i].store(0.0f, std::memory_order_relaxed);
+    for (int i = 0; i < kLines; ++i) lines[i].configure(kLineLengths[i]);
+}
+
+// Energy a unit input keeps in the undamped loop, summed over its passes through every line: the tail's
+// steady level grows with it, roughly in proportion to the decay time.
+double ReverbFDN::loopEnergy(double seconds) {
+    double energy = 0.0;
+    for (int length : kLineLengths) {
+        const double gain = std::pow(10.0, -3.0 * length / (seconds * kRate));
+        energy += 1.0 / (1.0 - gain * gain);
     }
+    return energy;
 }
 
 bool ReverbFDN::compile() {
@@ -55,15 +63,15 @@ bool ReverbFDN::compile() {
     // Each pass through line i lasts its length: -60 dB over the decay time is 10^(-3 length / (T fs)).
     const double seconds = decay->getValue();
     for (int i = 0; i < kLines; ++i) {
-        lineGains[i].store(float(std::pow(10.0, -3.0 * kLineLengths[i] / (seconds * kRate))),
-                           std::memory_order_relaxed);
+        lineGains[i].setTarget(float(std::pow(10.0, -3.0 * kLineLengths[i] / (seconds * kRate))));
     }
     const float amount = damping->getValue() / 100.0f;
     const double cutoff = kOpenHz * std::pow(kDampedHz / kOpenHz, amount);
-    dampingCoefficient.store(amount <= 0.0f ? 1.0f : float(1.0 - std::exp(-2.0 * std::numbers::pi * cutoff / kRate)),
-                             std::memory_order_relaxed);
+    dampingCoefficient.setTarget(amount <= 0.0f ? 1.0f : float(1.0 - std::exp(-2.0 * std::numbers::pi * cutoff / kRate)));
     preDelaySamples.store(std::fmax(0.0f, preDelay->getValue() * 0.001f * kRate), std::memory_order_relaxed);
-    wetGain.store(level->getValue() / 100.0f, std::memory_order_relaxed);
+    const double compensation =
+        seconds > kLoudestDecaySeconds ? std::sqrt(loopEnergy(kLoudestDecaySeconds) / loopEnergy(seconds)) : 1.0;
+    wetGain.setTarget(level->getValue() / 100.0f * float(compensation));
     return false;
 }
 
@@ -84,35 +92,42 @@ bool ReverbFDN::exec(void* block, float (*frame)[16]) {
         // About 150 kB: small enough to clear within one frame, so an old tail never comes back.
         reverb->running = true;
         reverb->clear();
+        for (SmoothedValue& gain : reverb->lineGains) gain.jumpToTarget();
+        reverb->dampingCoefficient.jumpToTarget();
+        reverb->wetGain.jumpToTarget();
+        reverb->feed.jumpTo(0.0f);
     }
-    float gains[kLines];
-    for (int i = 0; i < kLines; ++i) gains[i] = reverb->lineGains[i].load(std::memory_order_relaxed);
-    const float damp = reverb->dampingCoefficient.load(std::memory_order_relaxed);
+    SmoothedValue::Ramp gains[kLines];
+    for (int i = 0; i < kLines; ++i) gains[i] = reverb->lineGains[i].nextFrame();
+    const SmoothedValue::Ramp damp = reverb->dampingCoefficient.nextFrame();
     const float preDelay = reverb->preDelaySamples.load(std::memory_order_relaxed);
-    const float wetAmount = reverb->wetGain.load(std::memory_order_relaxed);
+    const SmoothedValue::Ramp wetAmount = reverb->wetGain.nextFrame();
+    const SmoothedValue::Ramp feedAmount = reverb->feed.nextFrame();
     float damped[kLines];
     for (int i = 0; i < kLines; ++i) damped[i] = reverb->dampingState[i];
 
     for (int n = 0; n < Frame::kSamples; ++n) {
         const float dryLeft = frame[0][n], dryRight = frame[1][n];
         // Written first: a read of 1 is the sample just written, so the pre-delay can be zero.
-        reverb->preDelayLine.write(0.5f * (dryLeft + dryRight));
+        reverb->preDelayLine.write(feedAmount.at(n) * 0.5f * (dryLeft + dryRight));
         float input = reverb->preDelayLine.read(preDelay + 1.0f);
         for (SchroederAllPass& diffuser : reverb->diffusers) input = diffuser.process(input);
 
         float mixed[kLines];
+        const float dampNow = damp.at(n);
         for (int i = 0; i < kLines; ++i) {
             const float delayed = reverb->lines[i].readInteger(kLineLengths[i]);
-            damped[i] = Frame::sanitizeState(damped[i] + damp * (delayed - damped[i]));
-            mixed[i] = gains[i] * damped[i];
+            damped[i] = Frame::sanitizeState(damped[i] + dampNow * (delayed - damped[i]));
+            mixed[i] = gains[i].at(n) * damped[i];
         }
         const float wetLeft = 0.5f * (mixed[0] - mixed[2] + mixed[4] - mixed[6]);
         const float wetRight = 0.5f * (mixed[1] - mixed[3] + mixed[5] - mixed[7]);
         hadamard(mixed);
         for (int i = 0; i < kLines; ++i) reverb->lines[i].write(mixed[i] + ((i & 1) ? -input : input));
 
-        frame[0][n] = dryLeft + wetAmount * wetLeft;
-        frame[1][n] = dryRight + wetAmount * wetRight;
+        const float wetNow = wetAmount.at(n);
+        frame[0][n] = dryLeft + wetNow * wetLeft;
+        frame[1][n] = dryRight + wetNow * wetRight;
     }
     for (int i = 0; i < kLines; ++i) reverb->dampingState[i] = damped[i];
     return false;

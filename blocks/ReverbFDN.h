@@ -5,11 +5,17 @@
 // mixed by an 8 x 8 Hadamard matrix (orthogonal, so the loop itself neither gains nor loses energy) and fed
 // back. The left output taps the even lines, the right the odd ones, with alternating signs; the wet sound
 // is added to the dry signal at the level set.
+//
+// The tail's energy grows with the decay time, so decays beyond 2 s are attenuated to keep the wet level
+// within about a decibel of a 2 s one (shorter decays are left as they are). Level, decay and damping glide
+// (SmoothedValue); what enters the network fades in from a fresh start (switched on, or after the tuner held
+// the chain), so the first reflections do not arrive as a step.
 #include <atomic>
 
 #include "AudioBlock.h"
 #include "DelayLine.h"
 #include "SchroederAllPass.h"
+#include "SmoothedValue.h"
 #include "StructuralValue.h"
 
 class Node;
@@ -22,15 +28,19 @@ public:
     static constexpr int kDiffusers = 4;
     static constexpr float kLongestPreDelayMs = 200.0f;
     static const int kLineLengths[kLines];
+    // Decays up to this keep their full wet level.
+    static constexpr float kLoudestDecaySeconds = 2.0f;
 
     explicit ReverbFDN(Node* folder);
 
     NodeOnOff* getOnOff() const { return onOff; }
 
     bool compile() override;
+    void missedFrame() override { running = false; }
     static bool exec(void* block, float (*frame)[16]);
 
 private:
+    static double loopEnergy(double seconds);
     void clear();
 
     NodeOnOff* onOff;
@@ -40,12 +50,13 @@ private:
     NodeFloat* level;
     StructuralValue enabled{0};
 
-    std::atomic<float> lineGains[kLines];
-    std::atomic<float> dampingCoefficient{1.0f};
+    SmoothedValue lineGains[kLines];
+    SmoothedValue dampingCoefficient{1.0f};
     std::atomic<float> preDelaySamples{960.0f};
-    std::atomic<float> wetGain{0.3f};
+    SmoothedValue wetGain{0.3f};
 
     // Audio side.
+    SmoothedValue feed{1.0f}; // what enters the network, faded in from a fresh start
     DelayLine preDelayLine;
     SchroederAllPass diffusers[kDiffusers];
     DelayLine lines[kLines];

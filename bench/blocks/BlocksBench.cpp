@@ -1,7 +1,9 @@
 // One audio pass through the effect chain without the neural players, per 16-sample frame, and as a share
 // of the frame's time budget (16 / 48000 s = 333 us). Every block is switched on with settings that cost the
 // most (a 2048-tap cabinet, the stereo chorus with the tremolo, the wah, ping-pong), except the tuner,
-// which would end the chain. The single-block runs show where the time goes.
+// which would end the chain. The whole chain is also measured while every smoothed setting is swept (1 % of
+// its range every 10 ms, so every glide runs), against the chain's limit of 3 % of the frame. The
+// single-block runs show where the time goes.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -36,6 +38,10 @@
 namespace {
 
 constexpr double kFrameBudgetSeconds = 16.0 / 48000.0;
+// The share of the frame the effect chain may take on this machine, in percent.
+constexpr double kChainLimitPercent = 3.0;
+// Settings that glide: levels, mixes, depths, feedback amounts, decay, damping, tone and threshold.
+const char* const kSweptKeys[] = {"mix", "depth", "fb", "level", "decay", "damp", "tone", "thr", "vol"};
 
 void put(std::vector<uint8_t>& out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(uint8_t(value >> (8 * i)));
@@ -68,6 +74,7 @@ struct Chain {
         AudioBlock::Exec exec;
     };
     std::vector<Entry> blocks;
+    std::vector<NodeFloat*> swept;
 
     Chain() {
         const std::string home = std::filesystem::temp_directory_path().string() + "/pedal-bench-blocks";
@@ -118,6 +125,30 @@ struct Chain {
         static_cast<NodeEnum*>(delayFolder->pathToNode(delayFolder->getPath() + "\\pingpong"))->setValue("ON");
         static_cast<NodeFloat*>(gateFolder->pathToNode(gateFolder->getPath() + "\\thr"))->setValue(-90.0f);
         for (int pass = 0; pass < 3; ++pass) AudioProcessor::compileStep();
+        for (Node* folder : {modPreFolder, compFolder, exprFolder, irFolder, modFolder, delayFolder, reverbFolder,
+                             pickup->getFolder()}) {
+            collectSwept(folder);
+        }
+    }
+
+    void collectSwept(Node* folder) {
+        for (Node* child : folder->getChildren()) {
+            collectSwept(child);
+            NodeFloat* setting = dynamic_cast<NodeFloat*>(child);
+            if (!setting) continue;
+            for (const char* key : kSweptKeys) {
+                if (std::string(setting->getName()) == key) swept.push_back(setting);
+            }
+        }
+    }
+
+    // Moves every swept setting by 1 % of its range, up for 50 steps, then down for 50, and compiles.
+    void sweepStep(int step) {
+        const float direction = (step / 50) % 2 == 0 ? 0.01f : -0.01f;
+        for (NodeFloat* setting : swept) {
+            setting->setValue(setting->getValue() + direction * (setting->getMax() - setting->getMin()));
+        }
+        AudioProcessor::compileStep();
     }
 };
 
@@ -143,19 +174,37 @@ void reportBudget(benchmark::State& state) {
                                                        benchmark::Counter::kInvert);
 }
 
+// "limit%": the share of the chain's limit used, in percent, with the limit in the label.
+void reportLimit(benchmark::State& state) {
+    state.counters["limit%"] = benchmark::Counter(kFrameBudgetSeconds * kChainLimitPercent / 100.0 / 100.0,
+                                                  benchmark::Counter::kIsIterationInvariantRate |
+                                                      benchmark::Counter::kInvert);
+    state.SetLabel("limit " + std::to_string(int(kChainLimitPercent)) + " % of the 333 us frame");
+}
+
+// Argument 1 sweeps, as the compile thread would, every 30 frames (10 ms); the sweep step is not timed.
 void WholeChain(benchmark::State& state) {
-    chain();
+    Chain& whole = chain();
+    const bool sweeping = state.range(0) != 0;
     alignas(64) float frame[2][16];
     uint32_t seed = 7;
+    int frames = 0, step = 0;
     for (auto _ : state) {
+        if (sweeping && ++frames == 30) {
+            frames = 0;
+            state.PauseTiming();
+            whole.sweepStep(step++);
+            state.ResumeTiming();
+        }
         fill(frame, seed);
         std::memcpy(AudioProcessor::getInput(), frame, sizeof frame);
         AudioBlock::runRing(frame);
         benchmark::DoNotOptimize(frame);
     }
     reportBudget(state);
+    reportLimit(state);
 }
-BENCHMARK(WholeChain);
+BENCHMARK(WholeChain)->ArgName("sweeping")->Arg(0)->Arg(1);
 
 void OneBlock(benchmark::State& state) {
     const Chain::Entry entry = chain().blocks[size_t(state.range(0))];

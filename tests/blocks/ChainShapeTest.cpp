@@ -1,6 +1,8 @@
 // The product-shaped tree: building the blocks in the product's construction order yields the processing
 // order of the chain, every block folder has the shape the screens and controllers rely on, every block
-// leaves the frame bit-exact while off, and no process function allocates.
+// leaves the frame bit-exact while off, and no process function allocates. Played through the engine as the
+// product runs it (a steady chord, a compile pass every 10 ms): switching a time-based block or loading a
+// preset does not click, no tail comes back after the tuner, and swept settings leave no zipper noise.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,6 +19,7 @@
 #include "IrLoader.h"
 #include "Mixer.h"
 #include "ModulationsEngine.h"
+#include "NodeEnum.h"
 #include "NodeFloat.h"
 #include "NodeList.h"
 #include "NodeOnOff.h"
@@ -24,6 +27,7 @@
 #include "NoiseGate.h"
 #include "Pickup.h"
 #include "ReverbFDN.h"
+#include "Shims.h"
 #include "Tempo.h"
 #include "Tuner.h"
 
@@ -79,8 +83,10 @@ protected:
         const int appChildren = app->childrenCount();
         mixer = new Mixer(app, AudioProcessor::getInput());
         EXPECT_EQ(app->childrenCount(), appChildren) << "the mixer creates no node";
+        porting::setClock([this] { return clockStart + int64_t(double(position) * 1e6 / kRate); });
     }
     void TearDown() override {
+        porting::setClock({});
         for (AudioBlock* block : std::vector<AudioBlock*>{mixer, reverb, delay, modPost, ir, pickup, tuner, gate, expr,
                                                           comp, modPre, drive, amp, tempo, product}) {
             delete block;
@@ -93,6 +99,41 @@ protected:
                 delay->getOnOff(), reverb->getOnOff(), expr->getWahOnOff()};
     }
 
+    // The engine around the chain for this long, frame by frame, with a compile pass every 10 ms (30 frames)
+    // on a clock that follows the samples; the output is appended to `left` and `right`.
+    void play(double seconds, bool chord = true) {
+        const int frames = int(seconds * kRate / 16.0 + 0.5);
+        for (int f = 0; f < frames; ++f) {
+            alignas(64) float frame[2][16];
+            for (int i = 0; i < 16; ++i, ++position) {
+                const double t = double(position) / kRate;
+                const double sound = 0.15 * (std::sin(2.0 * std::numbers::pi * 220.0 * t) +
+                                             std::sin(2.0 * std::numbers::pi * 330.0 * t));
+                frame[0][i] = frame[1][i] = chord ? float(sound) : 0.0f;
+            }
+            AudioProcessor::processFrame(frame);
+            left.insert(left.end(), frame[0], frame[0] + 16);
+            right.insert(right.end(), frame[1], frame[1] + 16);
+            if (position % (30 * 16) == 0) AudioProcessor::compileStep();
+        }
+    }
+    size_t recorded() const { return left.size(); }
+    double largestStepFrom(double fromSeconds, double toSeconds, size_t mark) const {
+        const size_t from = mark + size_t(fromSeconds * kRate), to = mark + size_t(toSeconds * kRate);
+        return std::fmax(largestStep(left, from, to), largestStep(right, from, to));
+    }
+    NodeFloat* parameter(const char* folderKey, const char* path) {
+        Node* folder = folders[folderKey];
+        return static_cast<NodeFloat*>(folder->pathToNode(folder->getPath() + "\\" + path));
+    }
+    void setKind(const char* folderKey, const char* kind) {
+        Node* folder = folders[folderKey];
+        static_cast<NodeEnum*>(folder->pathToNode(folder->getPath() + "\\type"))->setValue(kind);
+    }
+
+    const int64_t clockStart = 5000000000;
+    int64_t position = 0;
+    std::vector<float> left, right;
     Node* root = nullptr;
     Node* app = nullptr;
     NodeList* presets = nullptr;
@@ -316,19 +357,156 @@ TEST_F(ProductChain, TheChainAllocatesNothingAndStaysFinite) {
     EXPECT_EQ(allocations, 0);
     EXPECT_TRUE(finite);
     EXPECT_LT(largest, 1000.0f);
+    // Allocations over a number of frames, each of which the tuner ends or not.
+    auto allocationsOver = [&](int frames, bool tunerListens) {
+        CountingScope scope(Threads::All, Source::OperatorNew);
+        for (int frameIndex = 0; frameIndex < frames; ++frameIndex) {
+            alignas(64) float frame[2][16];
+            std::memcpy(frame, hiss.data() + frameIndex * 32, sizeof frame);
+            EXPECT_EQ(AudioBlock::runRing(frame), tunerListens);
+        }
+        return scope.Allocations();
+    };
     // The tuner too, while it listens.
     tuner->getOnOff()->setOn(true);
     settle();
-    {
-        CountingScope scope(Threads::All, Source::OperatorNew);
-        for (int frameIndex = 0; frameIndex < 100; ++frameIndex) {
-            alignas(64) float frame[2][16];
-            std::memcpy(frame, hiss.data() + frameIndex * 32, sizeof frame);
-            EXPECT_TRUE(AudioBlock::runRing(frame));
-        }
-        allocations = scope.Allocations();
+    EXPECT_EQ(allocationsOver(100, true), 0);
+    // Back from the tuner every block starts afresh, while every setting glides to a new value.
+    tuner->getOnOff()->setOn(false);
+    for (Node* folder : {folders["delay"], folders["reverb"], folders["mod"], folders["mod_pre"], folders["comp"]}) {
+        std::vector<NodeFloat*> parameters;
+        floatsBelow(folder, parameters);
+        for (NodeFloat* parameter : parameters) parameter->setValue(parameter->getMin());
     }
-    EXPECT_EQ(allocations, 0);
+    settle();
+    EXPECT_EQ(allocationsOver(300, false), 0);
+}
+
+}
+
+namespace {
+
+// A switch measured as the player hears it: the largest step in the half second after it, against the
+// largest step of the same output once settled (1-2 s later), or of the output before it when that was
+// larger (switching a delay off leaves its echoes under the fade-out; they are no click).
+struct SwitchStep {
+    double afterSwitch;
+    double settled;
+};
+
+TEST_F(ProductChain, TimeBasedBlocksSwitchAndPresetsLoadWithoutClicks) {
+    play(1.0);
+    auto switchAndMeasure = [&](NodeOnOff* onOff, bool on) {
+        const size_t mark = recorded();
+        onOff->setOn(on);
+        play(2.0);
+        const double before = std::fmax(largestStep(left, mark - size_t(kRate), mark),
+                                        largestStep(right, mark - size_t(kRate), mark));
+        return SwitchStep{largestStepFrom(0.0, 0.5, mark), std::fmax(before, largestStepFrom(1.0, 2.0, mark))};
+    };
+    struct Case {
+        const char* name;
+        NodeOnOff* onOff;
+        const char* folder; // of the kind choice, or null
+        const char* kind;
+    };
+    const Case cases[] = {
+        {"pre chorus", modPre->getOnOff(), "mod_pre", "Chorus"}, {"chorus", modPost->getOnOff(), "mod", "Chorus"},
+        {"flanger", modPost->getOnOff(), "mod", "Flanger"},     {"vibrato", modPost->getOnOff(), "mod", "Vibrato"},
+        {"phaser", modPost->getOnOff(), "mod", "Phaser"},       {"delay", delay->getOnOff(), nullptr, nullptr},
+        {"reverb", reverb->getOnOff(), nullptr, nullptr},
+    };
+    parameter("mod", "fb")->setValue(50.0f);
+    for (const Case& c : cases) {
+        if (c.folder) setKind(c.folder, c.kind);
+        play(1.0);
+        for (bool on : {true, false}) {
+            const SwitchStep step = switchAndMeasure(c.onOff, on);
+            EXPECT_LE(step.afterSwitch, 1.5 * step.settled) << c.name << (on ? " on" : " off") << ": settled step "
+                                                            << step.settled;
+        }
+    }
+
+    NodePreset::setLoadHooks(AudioProcessor::beginPresetLoad, AudioProcessor::endPresetLoad);
+    setKind("mod", "Chorus");
+    for (NodeOnOff* onOff : {modPost->getOnOff(), delay->getOnOff(), reverb->getOnOff()}) onOff->setOn(true);
+    ASSERT_TRUE(preset->setValue(std::string("effects") + NodePreset::SAVE_SUFFIX));
+    for (NodeOnOff* onOff : {modPost->getOnOff(), delay->getOnOff(), reverb->getOnOff()}) onOff->setOn(false);
+    ASSERT_TRUE(preset->setValue(std::string("dry") + NodePreset::SAVE_SUFFIX));
+    play(1.0);
+    size_t mark = recorded();
+    ASSERT_TRUE(preset->setValue("effects"));
+    ASSERT_TRUE(delay->getOnOff()->isOn());
+    play(2.0);
+    EXPECT_LE(largestStepFrom(0.0, 0.5, mark), 1.5 * largestStepFrom(1.0, 2.0, mark)) << "preset load";
+}
+
+// The tuner mutes the frame and ends the walk of the chain; the blocks after it must not replay their
+// pre-tuning tails when it goes off.
+TEST_F(ProductChain, NoTailComesBackAfterTheTuner) {
+    for (NodeOnOff* onOff : {modPre->getOnOff(), modPost->getOnOff(), delay->getOnOff(), reverb->getOnOff()}) {
+        onOff->setOn(true);
+    }
+    parameter("delay", "fb")->setValue(80.0f);
+    parameter("reverb", "decay")->setValue(8.0f);
+    play(2.0);
+    ASSERT_GT(peak(left, recorded() - 4800), 0.1);
+    tuner->getOnOff()->setOn(true);
+    play(1.0, false);
+    const size_t mark = recorded();
+    tuner->getOnOff()->setOn(false);
+    play(2.0, false);
+    EXPECT_LT(db(std::fmax(peak(left, mark), peak(right, mark))), -80.0) << "a stale tail came back";
+}
+
+// Each continuous setting swept as a pedal sweeps it, 1 % of its range every 10 ms, while a chord plays.
+TEST_F(ProductChain, SweptSettingsLeaveNoZipperNoise) {
+    Node* pickupFolder = pickup->getFolder();
+    expr->getOnOff()->setOn(true); // the wah's block; its volume stays a plain pass until swept
+    struct Case {
+        const char* name;
+        NodeOnOff* onOff;
+        NodeFloat* setting;
+        const char* kind; // of the block's "type" choice, or null
+    };
+    const Case cases[] = {
+        {"pre chorus mix", modPre->getOnOff(), parameter("mod_pre", "mix"), "Chorus"},
+        {"chorus mix", modPost->getOnOff(), parameter("mod", "mix"), "Chorus"},
+        {"chorus depth", modPost->getOnOff(), parameter("mod", "depth"), "Chorus"},
+        {"flanger feedback", modPost->getOnOff(), parameter("mod", "fb"), "Flanger"},
+        {"phaser feedback", modPost->getOnOff(), parameter("mod", "fb"), "Phaser"},
+        {"phaser depth", modPost->getOnOff(), parameter("mod", "depth"), "Phaser"},
+        {"tremolo depth", modPost->getTremoloOnOff(), parameter("mod", "trem\\depth"), nullptr},
+        {"delay level", delay->getOnOff(), parameter("delay", "level"), nullptr},
+        {"delay feedback", delay->getOnOff(), parameter("delay", "fb"), nullptr},
+        {"reverb level", reverb->getOnOff(), parameter("reverb", "level"), nullptr},
+        {"reverb decay", reverb->getOnOff(), parameter("reverb", "decay"), nullptr},
+        {"compressor threshold", comp->getOnOff(), parameter("comp", "thr"), nullptr},
+        {"compressor level", comp->getOnOff(), parameter("comp", "level"), nullptr},
+        {"cabinet level", ir->getOnOff(), parameter("ir", "level"), nullptr},
+        {"expression volume", expr->getOnOff(), parameter("exp", "vol"), nullptr},
+        {"wah resonance", expr->getWahOnOff(), parameter("exp", "wah\\q"), nullptr},
+        {"pickup level", pickup->getOnOff(),
+         static_cast<NodeFloat*>(pickupFolder->pathToNode(pickupFolder->getPath() + "\\level")), nullptr},
+    };
+    for (const Case& c : cases) {
+        if (c.kind) static_cast<NodeEnum*>(c.setting->getParent()->pathToNode(c.setting->getParent()->getPath() + "\\type"))->setValue(c.kind);
+        c.onOff->setOn(true);
+        play(0.6);
+        const float initial = c.setting->getValue();
+        const float range = c.setting->getMax() - c.setting->getMin();
+        const size_t mark = recorded();
+        for (int step = 0; step <= 50; ++step) {
+            c.setting->setValue(c.setting->getMin() + (0.3f + 0.01f * float(step)) * range);
+            play(0.01);
+        }
+        const size_t from = mark + size_t(0.05 * kRate), to = recorded();
+        const double highBand = std::fmax(highBandDb(left, from, to), highBandDb(right, from, to));
+        EXPECT_LE(highBand, -100.0) << c.name;
+        c.setting->setValue(initial);
+        c.onOff->setOn(c.onOff == expr->getOnOff());
+        play(0.3);
+    }
 }
 
 }

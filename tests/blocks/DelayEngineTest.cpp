@@ -36,7 +36,8 @@ protected:
     void set(const std::string& path, float value) { static_cast<NodeFloat*>(node(path))->setValue(value); }
     void choose(const std::string& path, const char* option) { ASSERT_TRUE(static_cast<NodeEnum*>(node(path))->setValue(option)); }
 
-    // Off and on again: a fresh start at the time set, as after a fade with the audio running.
+    // Off and on again: a fresh start at the time set, as after a fade with the audio running, then silence
+    // until what enters the lines has faded in.
     void restart() {
         delay->getOnOff()->setOn(false);
         settle();
@@ -44,6 +45,8 @@ protected:
         run(delay, frame);
         delay->getOnOff()->setOn(true);
         settle();
+        Stereo fadeIn{size_t(0.2 * kRate)};
+        run(delay, fadeIn);
     }
     // The response to a unit impulse on the left (and on the right when `both`).
     Stereo impulseResponse(size_t samples, bool both) {
@@ -103,7 +106,7 @@ TEST_F(DelayEngineTest, PingPongAlternatesSides) {
     set("time", 100.0f);
     set("fb", 50.0f);
     choose("pingpong", "ON");
-    settle();
+    restart();
     const Stereo out = impulseResponse(6 * 4800, false);
     // The mono sum enters on the left; each echo crosses over.
     for (size_t k = 1; k <= 5; ++k) {

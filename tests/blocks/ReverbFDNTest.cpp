@@ -1,5 +1,6 @@
 // The reverb: its decay time measured from the impulse response's energy decay, the pre-delay as a pure
-// shift, damping shortening the high end, and bounded output at the longest decay.
+// shift, damping shortening the high end, the wet level of long decays, and bounded output at the longest
+// decay.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -28,14 +29,20 @@ protected:
     void set(const char* key, float value) {
         static_cast<NodeFloat*>(folderNode->pathToNode(folderNode->getPath() + "\\" + key))->setValue(value);
     }
-    // The wet impulse response (the dry impulse removed), after a fresh start.
-    Stereo impulseResponse(double seconds) {
+    // A fresh start, then silence until what enters the network has faded in.
+    void restart() {
         reverb->getOnOff()->setOn(false);
         settle();
         Stereo idle(16);
         run(reverb, idle);
         reverb->getOnOff()->setOn(true);
         settle();
+        Stereo fadeIn{size_t(0.2 * kRate)};
+        run(reverb, fadeIn);
+    }
+    // The wet impulse response (the dry impulse removed), after a fresh start.
+    Stereo impulseResponse(double seconds) {
+        restart();
         Stereo signal{size_t(seconds * kRate)};
         signal.left[0] = signal.right[0] = 1.0f;
         run(reverb, signal);
@@ -111,6 +118,37 @@ TEST_F(ReverbFDNTest, DampingDarkensTheTailAndChannelsDiffer) {
         energy += std::pow(double(open.left[n]), 2);
     }
     EXPECT_GT(difference, 0.5 * energy);
+}
+
+// The steady wet level under full-scale noise, in dB RMS over both channels.
+double wetLevelDb(ReverbFDN* reverb) {
+    const std::vector<float> hiss = noise(size_t(6.0 * kRate), 777u);
+    Stereo signal{hiss.size()};
+    signal.left = signal.right = hiss;
+    run(reverb, signal);
+    std::vector<float> wet(2 * size_t(kRate));
+    for (size_t n = 0; n < size_t(kRate); ++n) {
+        const size_t at = hiss.size() - size_t(kRate) + n;
+        wet[2 * n] = signal.left[at] - hiss[at];
+        wet[2 * n + 1] = signal.right[at] - hiss[at];
+    }
+    return db(rms(wet));
+}
+
+// A tail's energy grows with its decay time. Up to 2 s that is the sound presets were made with; beyond,
+// the level is held within a decibel of the 2 s one instead of rising towards clipping.
+TEST_F(ReverbFDNTest, LongDecaysKeepTheWetLevelOfTwoSeconds) {
+    double levels[5];
+    const float decays[5] = {0.5f, 1.0f, 2.0f, 5.0f, 10.0f};
+    for (int i = 0; i < 5; ++i) {
+        set("decay", decays[i]);
+        restart();
+        levels[i] = wetLevelDb(reverb);
+    }
+    EXPECT_GT(levels[1] - levels[0], 2.0) << "shorter decays are quieter, as they always were";
+    EXPECT_GT(levels[2] - levels[1], 2.0) << "shorter decays are quieter, as they always were";
+    EXPECT_NEAR(levels[3], levels[2], 1.0);
+    EXPECT_NEAR(levels[4], levels[2], 1.0);
 }
 
 TEST_F(ReverbFDNTest, LongestDecayStaysBoundedAndTailsEndAtZero) {

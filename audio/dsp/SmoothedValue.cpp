@@ -1,0 +1,30 @@
+#include "SmoothedValue.h"
+
+#include <cmath>
+
+namespace {
+// Closer than this (relative to the target, at least 1) the glide lands on the target: in float it would
+// otherwise stall a few units of the last place short, and a settled gain of 1 would never be an exact pass.
+const float kSnap = 2e-6f;
+}
+
+SmoothedValue::SmoothedValue(float initial, float seconds)
+    : target_(initial),
+      frameGlide_(seconds > 0.0f
+                      ? static_cast<float>(1.0 - std::exp(-Frame::kSamples / (double(seconds) * Frame::kSampleRate)))
+                      : 1.0f),
+      current_(initial) {}
+
+void SmoothedValue::setTarget(float value) {
+  if (std::isfinite(value)) target_.store(value, std::memory_order_relaxed);
+}
+
+SmoothedValue::Ramp SmoothedValue::nextFrame() {
+  const float goal = target();
+  const float from = current_;
+  if (from == goal) return {from, from, 0.0f};
+  float to = from + frameGlide_ * (goal - from);
+  if (std::fabs(goal - to) <= kSnap * std::fmax(1.0f, std::fabs(goal))) to = goal;
+  current_ = to;
+  return {from, to, (to - from) / static_cast<float>(Frame::kSamples)};
+}
