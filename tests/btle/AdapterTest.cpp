@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -18,6 +20,11 @@ void onCentral(btle_adapter*, btle_device* device) {
 void onRemoved(btle_adapter*, btle_device* device) { events.push_back(std::string("removed ") + btle_device_get_path(device)); }
 void onDiscovered(btle_adapter*, btle_device* device) {
     events.push_back(std::string("discovered ") + btle_device_get_path(device));
+}
+void onRegistration(btle_adapter*, btle_registration_call call, const GError* error) {
+    const char* names[] = {"advertisement registered", "advertisement unregistered", "application registered",
+                           "application unregistered"};
+    events.push_back(std::string(names[call]) + (error ? " error" : ""));
 }
 void onDiscoveryState(btle_adapter* adapter, btle_discovery_state, const GError* error) {
     events.push_back(std::string("discovery ") + btle_adapter_get_discovery_state_name(adapter) + (error ? " error" : ""));
@@ -39,6 +46,24 @@ void addDevice(BluezBus& bus, const char* path, GVariant* properties, bool annou
 void changeObject(BluezBus& bus, const char* path, const char* interface, GVariant* properties) {
     GVariant* reply = bus.call("ChangeObject", g_variant_new("(os@a{sv})", path, interface, properties));
     if (reply) g_variant_unref(reply);
+}
+
+// Whether the object answers a property read from another connection, as BlueZ would read it.
+bool answers(BluezBus& bus, const char* path) {
+    GDBusConnection* reader = bus.openConnection();
+    std::atomic<int> answered{-1};
+    std::string owner = g_dbus_connection_get_unique_name(bus.connection());
+    std::thread caller([&] {
+        GVariant* reply = g_dbus_connection_call_sync(reader, owner.c_str(), path, "org.freedesktop.DBus.Properties",
+                                                      "GetAll", g_variant_new("(s)", "org.bluez.LEAdvertisement1"),
+                                                      nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, nullptr);
+        answered = reply != nullptr;
+        if (reply != nullptr) g_variant_unref(reply);
+    });
+    bus.waitFor([&] { return answered.load() >= 0; });
+    caller.join();
+    g_object_unref(reader);
+    return answered.load() == 1;
 }
 
 class BtleAdapter : public ::testing::Test {
@@ -162,24 +187,66 @@ TEST_F(BtleAdapter, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterStop) {
     g_variant_unref(read);
     g_variant_unref(reply);
 
-    // Stop unexports the object; a later start exports and registers it again.
+    // Stop unexports the object once BlueZ accepted it; a later start exports and registers it again.
+    btle_adapter_set_registration_cb(adapter, onRegistration);
     btle_adapter_stop_advertising(adapter, advertisement);
-    ASSERT_TRUE(bus.waitFor([&] { return bus.called(std::string("UnregisterAdvertisement ") +
-                                                      btle_advertisement_get_path(advertisement)); }));
-    bus.settle(200);
-    GVariant* gone = g_dbus_connection_call_sync(bus.connection(), g_dbus_connection_get_unique_name(bus.connection()),
-                                                 btle_advertisement_get_path(advertisement),
-                                                 "org.freedesktop.DBus.Properties", "GetAll",
-                                                 g_variant_new("(s)", "org.bluez.LEAdvertisement1"), nullptr,
-                                                 G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
-    EXPECT_EQ(gone, nullptr);
+    ASSERT_TRUE(bus.waitFor([] { return !events.empty(); }));
+    EXPECT_EQ(events.back(), "advertisement unregistered");
+    EXPECT_FALSE(answers(bus, btle_advertisement_get_path(advertisement)));
     btle_adapter_start_advertising(adapter, advertisement);
-    ASSERT_TRUE(bus.waitFor([&] {
-        int count = 0;
-        for (const auto& call : bus.calls()) count += call.rfind("RegisterAdvertisement", 0) == 0;
-        return count == 2;
-    }));
+    ASSERT_TRUE(bus.waitFor([&] { return bus.count("RegisterAdvertisement") == 2; }));
     btle_adapter_free(adapter);
+    btle_advertisement_free(advertisement);
+}
+
+// A central connects and leaves at once: the advertisement is stopped and started again before BlueZ answers
+// the stop. The export must stand for BlueZ to read, and go with the object when it is freed.
+TEST_F(BtleAdapter, AStartBeforeTheStopIsAnsweredKeepsTheExportUntilTheObjectGoes) {
+    BluezBus bus;
+    ASSERT_TRUE(bus.ready);
+    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
+    ASSERT_NE(adapter, nullptr);
+    btle_adapter_set_registration_cb(adapter, onRegistration);
+    btle_advertisement* advertisement = btle_advertisement_create();
+    btle_advertisement_set_local_name(advertisement, "Pedal");
+    const std::string path = btle_advertisement_get_path(advertisement);
+    btle_adapter_start_advertising(adapter, advertisement);
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 1; }));
+    btle_adapter_stop_advertising(adapter, advertisement);
+    btle_adapter_start_advertising(adapter, advertisement);
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 3; }));
+    EXPECT_EQ(events, (std::vector<std::string>{"advertisement registered", "advertisement unregistered",
+                                                "advertisement registered"}));
+    EXPECT_TRUE(answers(bus, path.c_str()));
+    btle_advertisement_free(advertisement);
+    EXPECT_FALSE(answers(bus, path.c_str())) << "freed but still exported";
+    btle_adapter_free(adapter);
+}
+
+TEST_F(BtleAdapter, RegistrationOutcomesAreBlueZsAnswers) {
+    BluezBus bus;
+    ASSERT_TRUE(bus.ready);
+    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
+    ASSERT_NE(adapter, nullptr);
+    btle_adapter_set_registration_cb(adapter, onRegistration);
+    btle_advertisement* advertisement = btle_advertisement_create();
+    btle_application* application = btle_create_application(adapter);
+    bus.control("FailNext", g_variant_new("(s)", "RegisterAdvertisement"));
+    bus.control("FailNext", g_variant_new("(s)", "RegisterApplication"));
+    btle_adapter_start_advertising(adapter, advertisement);
+    btle_adapter_register_application(adapter, application);
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
+    btle_adapter_start_advertising(adapter, advertisement);
+    btle_adapter_register_application(adapter, application);
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 4; }));
+    // A second registration of what is registered is refused, as BlueZ does.
+    btle_adapter_register_application(adapter, application);
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 5; }));
+    EXPECT_EQ(events, (std::vector<std::string>{"advertisement registered error", "application registered error",
+                                                "advertisement registered", "application registered",
+                                                "application registered error"}));
+    btle_adapter_free(adapter);
+    btle_application_free(application);
     btle_advertisement_free(advertisement);
 }
 
@@ -262,6 +329,41 @@ TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
     }
     EXPECT_EQ(states, (std::vector<std::string>{"discovery starting", "discovery started", "discovery stopped",
                                                 "discovery starting", "discovery stopped error"}));
+    btle_adapter_free(adapter);
+}
+
+TEST_F(BtleAdapter, AServiceFilterDeliversOnlyDevicesOfferingTheService) {
+    BluezBus bus;
+    ASSERT_TRUE(bus.ready);
+    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
+    ASSERT_NE(adapter, nullptr);
+    btle_adapter_set_discovery_cb(adapter, onDiscovered);
+    const char* wanted = "6e400001-b5a3-f393-e0a9-e50e24dcca9e";
+    const char* other = "0000180f-0000-1000-8000-00805f9b34fb";
+    GPtrArray* uuids = g_ptr_array_new();
+    g_ptr_array_add(uuids, const_cast<char*>(wanted));
+    btle_adapter_set_discovery_filter(adapter, -90, uuids, nullptr);
+    g_ptr_array_free(uuids, TRUE);
+    btle_adapter_start_discovery(adapter);
+    ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_discovery_state(adapter) == BTLE_DISCOVERY_STARTED; }));
+    std::vector<std::string> filters;
+    for (const std::string& call : bus.calls())
+        if (call.rfind("SetDiscoveryFilter", 0) == 0) filters.push_back(call);
+    ASSERT_EQ(filters.size(), 1u);
+    EXPECT_NE(filters[0].find("UUIDs="), std::string::npos) << filters[0];
+    EXPECT_NE(filters[0].find(wanted), std::string::npos) << filters[0];
+
+    const struct {
+        const char* path;
+        const char* uuid;
+    } devices[] = {{"/org/bluez/hci0/dev_00_00_00_00_00_05", other}, {"/org/bluez/hci0/dev_00_00_00_00_00_06", wanted}};
+    for (const auto& d : devices) {
+        const char* list[] = {d.uuid};
+        addDevice(bus, d.path, props({{"RSSI", g_variant_new_int16(-50)}, {"UUIDs", g_variant_new_strv(list, 1)}}),
+                  true);
+    }
+    ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_device_by_path(adapter, devices[1].path) != nullptr; }));
+    EXPECT_EQ(events, (std::vector<std::string>{std::string("discovered ") + devices[1].path}));
     btle_adapter_free(adapter);
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -14,15 +15,25 @@ const char* const rxUuid = "6e400002-b5a3-f393-e0a9-e50e24dcca9e";
 const char* const txUuid = "6e400003-b5a3-f393-e0a9-e50e24dcca9e";
 const char* const descUuid = "00002901-0000-1000-8000-00805f9b34fb";
 
+// Written by the callbacks on the loop thread. Those that run before their call is answered are read after
+// the answer; the notify callbacks run after it, so their counts are atomic and waited for.
 struct Calls {
     int writes = 0;
     int updates = 0;
-    int startNotify = 0;
-    int stopNotify = 0;
+    std::atomic<int> startNotify = 0;
+    std::atomic<int> stopNotify = 0;
     std::string lastWrite;
     std::string lastAddress;
     int lastMtu = -1;
     const char* refuseWrites = nullptr;
+
+    void reset() {
+        writes = updates = startNotify = stopNotify = 0;
+        lastWrite.clear();
+        lastAddress.clear();
+        lastMtu = -1;
+        refuseWrites = nullptr;
+    }
 } calls;
 
 const char* onWrite(const btle_application*, const char* address, const char*, const char*, GByteArray* bytes,
@@ -62,7 +73,7 @@ protected:
         adapter = btle_adapter_get_default(connection);
         ASSERT_NE(adapter, nullptr);
         app = btle_create_application(adapter);
-        calls = Calls{};
+        calls.reset();
     }
 
     void startLoop() {
@@ -326,12 +337,13 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
     ASSERT_NE(reply, nullptr);
     g_variant_unref(reply);
     EXPECT_TRUE(btle_application_char_is_notifying(app, serviceUuid, txUuid));
-    EXPECT_EQ(calls.startNotify, 1);
+    // BlueZ hears the answer before the owner's callback runs.
+    EXPECT_TRUE(BluezBus::waitFor([] { return calls.startNotify.load() == 1; }));
     reply = callObject(tx, characteristic, "StopNotify", nullptr);
     ASSERT_NE(reply, nullptr);
     g_variant_unref(reply);
     EXPECT_FALSE(btle_application_char_is_notifying(app, serviceUuid, txUuid));
-    EXPECT_EQ(calls.stopNotify, 1);
+    EXPECT_TRUE(BluezBus::waitFor([] { return calls.stopNotify.load() == 1; }));
 
     // A notification reaches a subscriber as PropertiesChanged and leaves the stored value alone.
     struct Received {
