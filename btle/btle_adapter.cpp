@@ -45,6 +45,9 @@ struct btle_adapter {
     GHashTable* devices_cache;
     btle_advertisement* advertisement;
     GCancellable* pending;  // cancelled at free so late replies leave the freed adapter alone
+    btle_adapter_registration_cb registration_callback;
+    // Counts advertising starts and stops: a stop answered after a later start leaves the export standing.
+    guint advertising_generation;
 };
 
 namespace {
@@ -115,58 +118,76 @@ void btle_internal_stop_discovery_cb(GObject* source_object, GAsyncResult* res, 
     }
 }
 
+// A registration call's reply: the owner hears the outcome; without an owner listening, a refusal is an error.
+void report_registration(btle_adapter* adapter, btle_registration_call call, const GError* error,
+                         const char* refused, const char* accepted) {
+    if (error) {
+        log_log_at_level(adapter->registration_callback ? LOG_LEVEL_DEBUG : LOG_LEVEL_ERROR, TAG,
+                         "%s (error %d: %s)", refused, error->code, error->message);
+    } else {
+        log_debug(TAG, "%s", accepted);
+    }
+    if (adapter->registration_callback) adapter->registration_callback(adapter, call, error);
+}
+
+// What a reply to an advertising call must know of the moment it was made.
+struct AdvertisingRequest {
+    btle_adapter* adapter;
+    guint generation;
+};
+
 void btle_internal_start_advertising_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
-    auto* adapter = static_cast<btle_adapter*>(user_data);
+    auto* request = static_cast<AdvertisingRequest*>(user_data);
+    btle_adapter* adapter = request->adapter;
+    g_free(request);
     GError* error = nullptr;
     GVariant* result = finish_call(source_object, res, &error);
     if (result) g_variant_unref(result);
     if (was_cancelled(&error)) return;
-    if (error) {
-        log_error(TAG, "failed to register advertisement (error %d: %s)", error->code, error->message);
-    } else {
-        log_debug(TAG, "started advertising (%s)", adapter->address ? adapter->address : "(null)");
-    }
+    if (!error) log_debug(TAG, "started advertising (%s)", adapter->address ? adapter->address : "(null)");
+    report_registration(adapter, BTLE_ADVERTISEMENT_REGISTERED, error, "failed to register advertisement",
+                        "advertisement registered");
     g_clear_error(&error);
 }
 
 void btle_internal_stop_advertising_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
+    auto* request = static_cast<AdvertisingRequest*>(user_data);
+    btle_adapter* adapter = request->adapter;
+    guint generation = request->generation;
+    g_free(request);
+    GError* error = nullptr;
+    GVariant* result = finish_call(source_object, res, &error);
+    if (result) g_variant_unref(result);
+    if (was_cancelled(&error)) return;
+    // A start made since this stop has BlueZ read the exported object again: it must stay.
+    if (!error && adapter->advertisement && generation == adapter->advertising_generation) {
+        btle_advertisement_unregister(adapter->advertisement, adapter);
+    }
+    if (!error) log_debug(TAG, "stopped advertising");
+    report_registration(adapter, BTLE_ADVERTISEMENT_UNREGISTERED, error, "failed to unregister advertisement",
+                        "advertisement unregistered");
+    g_clear_error(&error);
+}
+
+void btle_internal_register_appl_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
     auto* adapter = static_cast<btle_adapter*>(user_data);
     GError* error = nullptr;
     GVariant* result = finish_call(source_object, res, &error);
     if (result) g_variant_unref(result);
     if (was_cancelled(&error)) return;
-    if (error) {
-        log_error(TAG, "failed to unregister advertisement (error %d: %s)", error->code, error->message);
-    } else {
-        if (adapter->advertisement) btle_advertisement_unregister(adapter->advertisement, adapter);
-        log_debug(TAG, "stopped advertising");
-    }
+    report_registration(adapter, BTLE_APPLICATION_REGISTERED, error, "failed to register application",
+                        "successfully registered application");
     g_clear_error(&error);
 }
 
-void btle_internal_register_appl_cb(GObject* source_object, GAsyncResult* res, gpointer) {
+void btle_internal_unregister_appl_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
+    auto* adapter = static_cast<btle_adapter*>(user_data);
     GError* error = nullptr;
     GVariant* result = finish_call(source_object, res, &error);
     if (result) g_variant_unref(result);
     if (was_cancelled(&error)) return;
-    if (error) {
-        log_error(TAG, "failed to register application (error %d: %s)", error->code, error->message);
-    } else {
-        log_debug(TAG, "successfully registered application");
-    }
-    g_clear_error(&error);
-}
-
-void btle_internal_unregister_appl_cb(GObject* source_object, GAsyncResult* res, gpointer) {
-    GError* error = nullptr;
-    GVariant* result = finish_call(source_object, res, &error);
-    if (result) g_variant_unref(result);
-    if (was_cancelled(&error)) return;
-    if (error) {
-        log_error(TAG, "failed to unregister application (error %d: %s)", error->code, error->message);
-    } else {
-        log_debug(TAG, "successfully unregistered application");
-    }
+    report_registration(adapter, BTLE_APPLICATION_UNREGISTERED, error, "failed to unregister application",
+                        "successfully unregistered application");
     g_clear_error(&error);
 }
 
@@ -427,9 +448,21 @@ void set_adapter_property(btle_adapter* adapter, const char* name, GVariant* val
 }
 
 void call_adapter(btle_adapter* adapter, const char* interface, const char* method, GVariant* parameters,
-                  GAsyncReadyCallback callback) {
+                  GAsyncReadyCallback callback, gpointer user_data) {
     g_dbus_connection_call(adapter->connection, BLUEZ_DBUS, adapter->path, interface, method, parameters, nullptr,
-                           G_DBUS_CALL_FLAGS_NONE, -1, adapter->pending, callback, adapter);
+                           G_DBUS_CALL_FLAGS_NONE, -1, adapter->pending, callback, user_data);
+}
+
+void call_adapter(btle_adapter* adapter, const char* interface, const char* method, GVariant* parameters,
+                  GAsyncReadyCallback callback) {
+    call_adapter(adapter, interface, method, parameters, callback, adapter);
+}
+
+AdvertisingRequest* advertising_request(btle_adapter* adapter) {
+    auto* request = g_new0(AdvertisingRequest, 1);
+    request->adapter = adapter;
+    request->generation = ++adapter->advertising_generation;
+    return request;
 }
 
 void free_discovery_filter(btle_adapter* adapter) {
@@ -526,6 +559,7 @@ void btle_adapter_free(btle_adapter* adapter) {
     // return at the cancellation without touching it.
     g_cancellable_cancel(adapter->pending);
     g_object_unref(adapter->pending);
+    if (adapter->advertisement) btle_internal_advertisement_forget_adapter(adapter->advertisement, adapter);
     free_discovery_filter(adapter);
     g_hash_table_destroy(adapter->devices_cache);
     g_free(adapter->path);
@@ -638,20 +672,24 @@ void btle_adapter_remove_device(btle_adapter* adapter, btle_device* device) {
 void btle_adapter_start_advertising(btle_adapter* adapter, btle_advertisement* advertisement) {
     g_assert(adapter != NULL);
     g_assert(advertisement != NULL);
+    if (adapter->advertisement && adapter->advertisement != advertisement) {
+        btle_internal_advertisement_forget_adapter(adapter->advertisement, adapter);
+    }
     adapter->advertisement = advertisement;
     btle_advertisement_register(advertisement, adapter);
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
     call_adapter(adapter, INTERFACE_ADVERTISING_MANAGER, "RegisterAdvertisement",
                  g_variant_new("(oa{sv})", btle_advertisement_get_path(advertisement), &options),
-                 btle_internal_start_advertising_cb);
+                 btle_internal_start_advertising_cb, advertising_request(adapter));
 }
 
 void btle_adapter_stop_advertising(btle_adapter* adapter, btle_advertisement* advertisement) {
     g_assert(adapter != NULL);
     g_assert(advertisement != NULL);
     call_adapter(adapter, INTERFACE_ADVERTISING_MANAGER, "UnregisterAdvertisement",
-                 g_variant_new("(o)", btle_advertisement_get_path(advertisement)), btle_internal_stop_advertising_cb);
+                 g_variant_new("(o)", btle_advertisement_get_path(advertisement)), btle_internal_stop_advertising_cb,
+                 advertising_request(adapter));
 }
 
 void btle_adapter_register_application(btle_adapter* adapter, btle_application* application) {
@@ -736,6 +774,11 @@ void btle_adapter_set_remote_central_cb(btle_adapter* adapter, btle_adapter_remo
     adapter->remote_central_callback = callback;
 }
 
+void btle_adapter_set_registration_cb(btle_adapter* adapter, btle_adapter_registration_cb callback) {
+    g_assert(adapter != NULL);
+    adapter->registration_callback = callback;
+}
+
 void btle_adapter_set_user_data(btle_adapter* adapter, void* user_data) {
     g_assert(adapter != NULL);
     adapter->user_data = user_data;
@@ -800,4 +843,9 @@ GDBusConnection* btle_adapter_get_dbus_connection(const btle_adapter* adapter) {
 btle_advertisement* btle_adapter_get_advertisement(const btle_adapter* adapter) {
     g_assert(adapter != NULL);
     return adapter->advertisement;
+}
+
+void btle_internal_adapter_forget_advertisement(btle_adapter* adapter, const btle_advertisement* advertisement) {
+    g_assert(adapter != NULL);
+    if (adapter->advertisement == advertisement) adapter->advertisement = nullptr;
 }

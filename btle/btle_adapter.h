@@ -22,6 +22,16 @@ typedef void (*btle_adapter_discovery_state_cb)(btle_adapter* adapter, btle_disc
 typedef void (*btle_adapter_powered_state_cb)(btle_adapter* adapter, gboolean powered);
 typedef void (*btle_adapter_remote_central_cb)(btle_adapter* adapter, btle_device* device);
 
+// BlueZ's answer to a registration call: error is NULL when it accepted the call.
+typedef enum {
+    BTLE_ADVERTISEMENT_REGISTERED = 0,
+    BTLE_ADVERTISEMENT_UNREGISTERED = 1,
+    BTLE_APPLICATION_REGISTERED = 2,
+    BTLE_APPLICATION_UNREGISTERED = 3,
+} btle_registration_call;
+typedef void (*btle_adapter_registration_cb)(btle_adapter* adapter, btle_registration_call call,
+                                             const GError* error);
+
 // Array of new adapters (free each with btle_adapter_free, then g_ptr_array_free(array, TRUE)).
 GPtrArray* btle_adapter_find_all(GDBusConnection* connection);
 btle_adapter* btle_adapter_get_default(GDBusConnection* connection);
@@ -62,6 +72,8 @@ void btle_adapter_set_discovery_state_cb(btle_adapter* adapter, btle_adapter_dis
 void btle_adapter_set_powered_state_cb(btle_adapter* adapter, btle_adapter_powered_state_cb callback);
 // NULL is accepted and removes the callback.
 void btle_adapter_set_remote_central_cb(btle_adapter* adapter, btle_adapter_remote_central_cb callback);
+// With this callback set, refused registrations are the owner's to report: the library logs them at DEBUG.
+void btle_adapter_set_registration_cb(btle_adapter* adapter, btle_adapter_registration_cb callback);
 void btle_adapter_set_user_data(btle_adapter* adapter, void* user_data);
 void* btle_adapter_get_user_data(const btle_adapter* adapter);
 
@@ -77,6 +89,8 @@ gboolean btle_adapter_is_pairable(const btle_adapter* adapter);
 gboolean btle_adapter_is_connectable(const btle_adapter* adapter);
 GDBusConnection* btle_adapter_get_dbus_connection(const btle_adapter* adapter);
 btle_advertisement* btle_adapter_get_advertisement(const btle_adapter* adapter);
+// Internal to the library: the advertisement is being freed, so the adapter stops holding it.
+void btle_internal_adapter_forget_advertisement(btle_adapter* adapter, const btle_advertisement* advertisement);
 
 #ifdef __cplusplus
 }

@@ -35,6 +35,10 @@ struct btle_advertisement {
     gboolean tx_power_set;
     GPtrArray* includes;
     btle_secondary_channel secondary_channel;
+    // While exported: the connection it is exported on (a reference) and the adapter that exported it, which
+    // holds it as its current advertisement and must forget it when it is freed.
+    GDBusConnection* connection;
+    btle_adapter* adapter;
 };
 
 namespace {
@@ -130,12 +134,14 @@ GVariant* service_data_variant(GHashTable* table) {
     return g_variant_builder_end(&builder);
 }
 
+// Never returns nothing without an error: GDBus stops the process on that. A name cleared after the export
+// (the declared set is fixed until the next one) reads as empty.
 GVariant* advertisement_get_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                     const gchar* property_name, GError**, gpointer user_data) {
+                                     const gchar* property_name, GError** error, gpointer user_data) {
     auto* advertisement = static_cast<btle_advertisement*>(user_data);
     if (g_str_equal(property_name, "Type")) return g_variant_new_string("peripheral");
     if (g_str_equal(property_name, "LocalName")) {
-        return advertisement->local_name ? g_variant_new_string(advertisement->local_name) : nullptr;
+        return g_variant_new_string(advertisement->local_name ? advertisement->local_name : "");
     }
     if (g_str_equal(property_name, "ServiceUUIDs")) return string_array_variant(advertisement->services);
     if (g_str_equal(property_name, "ScanResponseServiceUUIDs")) {
@@ -166,6 +172,7 @@ GVariant* advertisement_get_property(GDBusConnection*, const gchar*, const gchar
     if (g_str_equal(property_name, "SecondaryChannel")) {
         return g_variant_new_string(secondary_channel_name(advertisement->secondary_channel));
     }
+    g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "no property %s", property_name);
     return nullptr;
 }
 
@@ -233,6 +240,11 @@ btle_advertisement* btle_advertisement_create(void) {
 
 void btle_advertisement_free(btle_advertisement* advertisement) {
     g_assert(advertisement != NULL);
+    // Unexported first: a property read arriving later would otherwise reach the freed object.
+    if (advertisement->adapter != nullptr) {
+        if (advertisement->registration_id != 0) btle_advertisement_unregister(advertisement, advertisement->adapter);
+        btle_internal_adapter_forget_advertisement(advertisement->adapter, advertisement);
+    }
     g_free(advertisement->path);
     g_free(advertisement->local_name);
     if (advertisement->services) g_ptr_array_free(advertisement->services, TRUE);
@@ -366,6 +378,10 @@ void btle_advertisement_register(btle_advertisement* advertisement, btle_adapter
     g_assert(advertisement != NULL);
     g_assert(adapter != NULL);
     log_debug(TAG, "btle_advertisement_register_dynamic");
+    advertisement->adapter = adapter;
+    // Still exported when BlueZ has not yet answered the previous unregistration (a central that connects and
+    // leaves at once): the export stands, and its id is kept so that it can be unexported later.
+    if (advertisement->registration_id != 0) return;
     char* xml = build_introspection(advertisement);
     GError* error = nullptr;
     GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(xml, &error);
@@ -375,12 +391,14 @@ void btle_advertisement_register(btle_advertisement* advertisement, btle_adapter
         g_clear_error(&error);
         return;
     }
+    GDBusConnection* connection = btle_adapter_get_dbus_connection(adapter);
     advertisement->registration_id = g_dbus_connection_register_object(
-        btle_adapter_get_dbus_connection(adapter), advertisement->path, info->interfaces[0], &advertisement_vtable,
-        advertisement, nullptr, &error);
+        connection, advertisement->path, info->interfaces[0], &advertisement_vtable, advertisement, nullptr, &error);
     if (advertisement->registration_id == 0) {
         log_debug(TAG, "registering advertisement failed: %s", error ? error->message : "unknown");
         g_clear_error(&error);
+    } else {
+        advertisement->connection = G_DBUS_CONNECTION(g_object_ref(connection));
     }
     g_dbus_node_info_unref(info);
 }
@@ -388,9 +406,18 @@ void btle_advertisement_register(btle_advertisement* advertisement, btle_adapter
 void btle_advertisement_unregister(btle_advertisement* advertisement, btle_adapter* adapter) {
     g_assert(advertisement != NULL);
     g_assert(adapter != NULL);
-    if (!g_dbus_connection_unregister_object(btle_adapter_get_dbus_connection(adapter),
-                                             advertisement->registration_id)) {
+    if (advertisement->registration_id == 0 ||
+        !g_dbus_connection_unregister_object(advertisement->connection, advertisement->registration_id)) {
         log_debug(TAG, "failed to unregister advertisement");
     }
     advertisement->registration_id = 0;
+    g_clear_object(&advertisement->connection);
+}
+
+void btle_internal_advertisement_forget_adapter(btle_advertisement* advertisement, const btle_adapter* adapter) {
+    g_assert(advertisement != NULL);
+    if (advertisement->adapter != adapter) return;
+    // The export belongs to the connection, not to the adapter: it is withdrawn with the adapter's link.
+    if (advertisement->registration_id != 0) btle_advertisement_unregister(advertisement, advertisement->adapter);
+    advertisement->adapter = nullptr;
 }

@@ -43,8 +43,13 @@ guint16 btle_advertisement_get_appearance(const btle_advertisement* advertisemen
 gint16 btle_advertisement_get_tx_power(const btle_advertisement* advertisement);
 btle_secondary_channel btle_advertisement_get_secondary_channel(const btle_advertisement* advertisement);
 
+// Exports the object (an object still exported stays as it is); remembers the adapter as its owner.
 void btle_advertisement_register(btle_advertisement* advertisement, btle_adapter* adapter);
+// Unexports the object.
 void btle_advertisement_unregister(btle_advertisement* advertisement, btle_adapter* adapter);
+// Internal to the library: the adapter that exported the advertisement is going, so the export is withdrawn
+// and the link dropped (nothing happens when another adapter owns it).
+void btle_internal_advertisement_forget_adapter(btle_advertisement* advertisement, const btle_adapter* adapter);
 
 #ifdef __cplusplus
 }

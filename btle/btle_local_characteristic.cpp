@@ -130,7 +130,7 @@ void characteristicMethodCall(GDBusConnection*, const gchar*, const gchar*, cons
 }
 
 GVariant* characteristic_get_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                      const gchar* property, GError**, gpointer userData) {
+                                      const gchar* property, GError** error, gpointer userData) {
     auto* characteristic = static_cast<btle_local_characteristic*>(userData);
     g_assert(characteristic != NULL);
     log_debug(TAG, "local characteristic get property : %s", property);
@@ -139,8 +139,13 @@ GVariant* characteristic_get_property(GDBusConnection*, const gchar*, const gcha
     if (g_str_equal(property, "Flags")) return flags_to_variant(characteristic->flags);
     if (g_str_equal(property, "Notifying")) return g_variant_new_boolean(characteristic->notifying);
     if (g_str_equal(property, "Descriptors")) return descriptorPaths(characteristic);
-    if (g_str_equal(property, "Value") && characteristic->value != nullptr)
-        return btle_local_value_variant(characteristic->value);
+    if (g_str_equal(property, "Value")) {
+        // GDBus stops the process when a getter returns nothing without an error, and any central may ask for
+        // the value of a characteristic that holds none (TX never does): that value reads as empty.
+        const GByteArray none{nullptr, 0};
+        return btle_local_value_variant(characteristic->value != nullptr ? characteristic->value : &none);
+    }
+    g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "no property %s", property);
     return nullptr;
 }
 

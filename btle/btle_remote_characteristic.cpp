@@ -57,6 +57,7 @@ struct btle_characteristic {
     btle_characteristic_read_cb on_read_callback;
     btle_characteristic_write_cb on_write_callback;
     btle_characteristic_notify_cb on_notify_callback;
+    GCancellable* pending;  // cancelled at free: a reply that comes later leaves the freed object alone
 };
 
 struct btle_descriptor {
@@ -69,6 +70,7 @@ struct btle_descriptor {
     GList* flags;
     btle_descriptor_read_cb on_read_callback;
     btle_descriptor_write_cb on_write_callback;
+    GCancellable* pending;  // cancelled at free, as a characteristic's
 };
 
 namespace {
@@ -110,6 +112,14 @@ GByteArray* copy_bytes(const GByteArray* bytes) {
 
 void log_call_failure(const char* tag, const char* method, const GError* error) {
     log_debug(tag, "failed to call '%s' (error %d: %s)", method, error->code, error->message);
+}
+
+// Finishes a call; false when it was cancelled because its object was freed (the object is not touched).
+bool finish_call(GObject* source_object, GAsyncResult* res, GVariant** result, GError** error) {
+    *result = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source_object), res, error);
+    if (!g_error_matches(*error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return true;
+    g_clear_error(error);
+    return false;
 }
 
 void btle_internal_signal_characteristic_changed(GDBusConnection*, const gchar*, const gchar*, const gchar*,
@@ -157,7 +167,8 @@ void subscribe_notifications(btle_characteristic* characteristic) {
 void btle_internal_char_read_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
     auto* characteristic = static_cast<btle_characteristic*>(user_data);
     GError* error = nullptr;
-    GVariant* result = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source_object), res, &error);
+    GVariant* result = nullptr;
+    if (!finish_call(source_object, res, &result, &error)) return;
     if (result == nullptr) {
         log_call_failure(TAG, "ReadValue", error);
         if (characteristic->on_read_callback) {
@@ -176,25 +187,31 @@ void btle_internal_char_read_cb(GObject* source_object, GAsyncResult* res, gpoin
     g_variant_unref(result);
 }
 
+void write_request_free(WriteRequest* request) {
+    g_byte_array_free(request->value, TRUE);
+    g_free(request);
+}
+
 void btle_internal_char_write_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
     auto* request = static_cast<WriteRequest*>(user_data);
     btle_characteristic* characteristic = request->characteristic;
     GError* error = nullptr;
-    GVariant* result = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source_object), res, &error);
+    GVariant* result = nullptr;
+    if (!finish_call(source_object, res, &result, &error)) return write_request_free(request);
     if (result) g_variant_unref(result);
     if (error) log_call_failure(TAG, "WriteValue", error);
     if (characteristic->on_write_callback) {
         characteristic->on_write_callback(characteristic->device, characteristic, request->value, error);
     }
     g_clear_error(&error);
-    g_byte_array_free(request->value, TRUE);
-    g_free(request);
+    write_request_free(request);
 }
 
 void notify_reply(GObject* source_object, GAsyncResult* res, gpointer user_data, const char* method) {
     auto* characteristic = static_cast<btle_characteristic*>(user_data);
     GError* error = nullptr;
-    GVariant* result = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source_object), res, &error);
+    GVariant* result = nullptr;
+    if (!finish_call(source_object, res, &result, &error)) return;
     if (result) g_variant_unref(result);
     if (error) {
         log_call_failure(TAG, method, error);
@@ -216,7 +233,8 @@ void btle_internal_char_stop_notify_cb(GObject* source_object, GAsyncResult* res
 void btle_internal_descriptor_read_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
     auto* descriptor = static_cast<btle_descriptor*>(user_data);
     GError* error = nullptr;
-    GVariant* result = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source_object), res, &error);
+    GVariant* result = nullptr;
+    if (!finish_call(source_object, res, &result, &error)) return;
     if (result == nullptr) {
         log_call_failure(DESCRIPTOR_TAG, "ReadValue", error);
         if (descriptor->on_read_callback) descriptor->on_read_callback(descriptor->device, descriptor, nullptr, error);
@@ -235,15 +253,15 @@ void btle_internal_descriptor_write_cb(GObject* source_object, GAsyncResult* res
     auto* request = static_cast<WriteRequest*>(user_data);
     btle_descriptor* descriptor = request->descriptor;
     GError* error = nullptr;
-    GVariant* result = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source_object), res, &error);
+    GVariant* result = nullptr;
+    if (!finish_call(source_object, res, &result, &error)) return write_request_free(request);
     if (result) g_variant_unref(result);
     if (error) log_call_failure(DESCRIPTOR_TAG, "WriteValue", error);
     if (descriptor->on_write_callback) {
         descriptor->on_write_callback(descriptor->device, descriptor, request->value, error);
     }
     g_clear_error(&error);
-    g_byte_array_free(request->value, TRUE);
-    g_free(request);
+    write_request_free(request);
 }
 
 }  // namespace
@@ -316,6 +334,7 @@ btle_characteristic* btle_characteristic_create(btle_device* device, const char*
     characteristic->connection = btle_device_get_dbus_connection(device);
     characteristic->path = g_strdup(path);
     characteristic->mtu = DEFAULT_MTU;
+    characteristic->pending = g_cancellable_new();
     return characteristic;
 }
 
@@ -324,6 +343,8 @@ void btle_characteristic_free(btle_characteristic* characteristic) {
     if (characteristic->notify_signal != 0) {
         g_dbus_connection_signal_unsubscribe(characteristic->connection, characteristic->notify_signal);
     }
+    g_cancellable_cancel(characteristic->pending);
+    g_object_unref(characteristic->pending);
     g_list_free_full(characteristic->flags, g_free);
     g_list_free(characteristic->descriptors);
     g_free(characteristic->path);
@@ -499,7 +520,8 @@ void btle_characteristic_read(btle_characteristic* characteristic) {
     log_debug(TAG, "reading <%s>", characteristic->uuid);
     g_dbus_connection_call(characteristic->connection, BLUEZ_DBUS, characteristic->path, INTERFACE_CHARACTERISTIC,
                            "ReadValue", g_variant_new("(@a{sv})", offset_options(nullptr)), G_VARIANT_TYPE("(ay)"),
-                           G_DBUS_CALL_FLAGS_NONE, -1, nullptr, btle_internal_char_read_cb, characteristic);
+                           G_DBUS_CALL_FLAGS_NONE, -1, characteristic->pending, btle_internal_char_read_cb,
+                           characteristic);
 }
 
 void btle_characteristic_write(btle_characteristic* characteristic, const GByteArray* byteArray,
@@ -517,7 +539,8 @@ void btle_characteristic_write(btle_characteristic* characteristic, const GByteA
     const char* type = writeType == BTLE_WRITE_WITH_RESPONSE ? "request" : "command";
     g_dbus_connection_call(characteristic->connection, BLUEZ_DBUS, characteristic->path, INTERFACE_CHARACTERISTIC,
                            "WriteValue", g_variant_new("(@ay@a{sv})", bytes_variant(byteArray), offset_options(type)),
-                           nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, btle_internal_char_write_cb, request);
+                           nullptr, G_DBUS_CALL_FLAGS_NONE, -1, characteristic->pending, btle_internal_char_write_cb,
+                           request);
 }
 
 void btle_characteristic_start_notify(btle_characteristic* characteristic) {
@@ -526,7 +549,7 @@ void btle_characteristic_start_notify(btle_characteristic* characteristic) {
     log_debug(TAG, "start notify for <%s>", characteristic->uuid);
     subscribe_notifications(characteristic);
     g_dbus_connection_call(characteristic->connection, BLUEZ_DBUS, characteristic->path, INTERFACE_CHARACTERISTIC,
-                           "StartNotify", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+                           "StartNotify", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, characteristic->pending,
                            btle_internal_char_start_notify_cb, characteristic);
 }
 
@@ -534,7 +557,7 @@ void btle_characteristic_stop_notify(btle_characteristic* characteristic) {
     g_assert(characteristic != NULL);
     g_assert(btle_characteristic_supports_notify(characteristic));
     g_dbus_connection_call(characteristic->connection, BLUEZ_DBUS, characteristic->path, INTERFACE_CHARACTERISTIC,
-                           "StopNotify", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+                           "StopNotify", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, characteristic->pending,
                            btle_internal_char_stop_notify_cb, characteristic);
 }
 
@@ -548,11 +571,14 @@ btle_descriptor* btle_descriptor_create(btle_device* device, const char* path) {
     descriptor->device = device;
     descriptor->connection = btle_device_get_dbus_connection(device);
     descriptor->path = g_strdup(path);
+    descriptor->pending = g_cancellable_new();
     return descriptor;
 }
 
 void btle_descriptor_free(btle_descriptor* descriptor) {
     g_assert(descriptor != NULL);
+    g_cancellable_cancel(descriptor->pending);
+    g_object_unref(descriptor->pending);
     g_free(descriptor->path);
     g_free(descriptor->char_path);
     g_free(descriptor->uuid);
@@ -639,7 +665,8 @@ void btle_descriptor_read(btle_descriptor* descriptor) {
     log_debug(DESCRIPTOR_TAG, "reading <%s>", descriptor->uuid);
     g_dbus_connection_call(descriptor->connection, BLUEZ_DBUS, descriptor->path, INTERFACE_DESCRIPTOR, "ReadValue",
                            g_variant_new("(@a{sv})", offset_options(nullptr)), G_VARIANT_TYPE("(ay)"),
-                           G_DBUS_CALL_FLAGS_NONE, -1, nullptr, btle_internal_descriptor_read_cb, descriptor);
+                           G_DBUS_CALL_FLAGS_NONE, -1, descriptor->pending, btle_internal_descriptor_read_cb,
+                           descriptor);
 }
 
 void btle_descriptor_write(btle_descriptor* descriptor, const GByteArray* byteArray) {
@@ -654,5 +681,6 @@ void btle_descriptor_write(btle_descriptor* descriptor, const GByteArray* byteAr
     request->value = copy_bytes(byteArray);
     g_dbus_connection_call(descriptor->connection, BLUEZ_DBUS, descriptor->path, INTERFACE_DESCRIPTOR, "WriteValue",
                            g_variant_new("(@ay@a{sv})", bytes_variant(byteArray), offset_options(nullptr)), nullptr,
-                           G_DBUS_CALL_FLAGS_NONE, -1, nullptr, btle_internal_descriptor_write_cb, request);
+                           G_DBUS_CALL_FLAGS_NONE, -1, descriptor->pending, btle_internal_descriptor_write_cb,
+                           request);
 }

@@ -13,25 +13,61 @@ char ble_device_name[20] = {};
 std::atomic<bool> ble_initialized{false};
 std::atomic<bool> ble_started{false};
 std::atomic<bool> ble_advertisment{false};
+std::atomic<bool> ble_application_registered{false};
+std::atomic<uint32_t> ble_registrations_refused{0};
 std::atomic<uint64_t> supervisor_time{0};
 std::atomic<uint32_t> ble_mtu{BLE_MIN_MTU};
-moodycamel::ConcurrentQueue<std::string> rxQueue(1024);
+moodycamel::ConcurrentQueue<BleRequest> rxQueue(BLE_RX_QUEUE_LIMIT);
 
 namespace {
 const char* const TAG = "BLE";
 const char* const SUPERVISOR_TAG = "Ble Supervisor";
 const char* const LIBRARY_TAG = "MAIN";
+const char* const BLUEZ = "org.bluez";
 
 // Owned by the "nimble_tasks" thread: only code that runs on its main loop touches them.
 char ble_receive_packet[BLE_RECEIVE_SIZE];
 uint32_t ble_receive_packet_index = 0;
 // A request outgrew the buffer: its bytes are dropped up to and including its NUL.
 bool ble_receive_discarding = false;
+// The receive queue was full: requests are being dropped (logged once per burst).
+bool ble_receive_overflowing = false;
 btle_adapter* default_adapter = nullptr;
 btle_advertisement* advertisement = nullptr;
 btle_application* app = nullptr;
 btle_agent* agent = nullptr;
 GMainLoop* loop = nullptr;
+GDBusConnection* connection = nullptr;
+guint bluezWatch = 0;
+guint interfacesAdded = 0;
+guint interfacesRemoved = 0;
+// BlueZ had been seen before it left: its return is worth a line.
+bool bluezSeen = false;
+
+// Where a registration with BlueZ stands. Its calls are made one at a time: a call waits for the answer to
+// the previous one, so the exported objects are never taken away while BlueZ is still reading them.
+enum class Registration { Off, Registering, On, Unregistering };
+Registration advertising = Registration::Off;
+// What the port wants of the advertisement once the call in flight is answered.
+bool advertisingWanted = false;
+Registration application = Registration::Off;
+
+// Back-off of a registration BlueZ refused, on the supervisor's clock.
+struct Retry {
+    uint64_t at = 0;
+    uint64_t delay = BLE_SUPERVISOR_PERIOD;
+    bool failing = false;
+};
+Retry advertisingRetry;
+Retry applicationRetry;
+
+// Counts the centrals that came and went: a request remembers the one it came from, and neither it nor its
+// reply may reach another.
+std::atomic<uint32_t> connectionEpoch{0};
+// Requests in rxQueue or being taken out of it: never fewer than the queue holds.
+std::atomic<uint32_t> rxQueued{0};
+// The connection of the request that ble_get_rx handed out last, which the next reply answers.
+std::atomic<uint32_t> replyConnection{0};
 
 uint64_t now() { return uint64_t(esp_timer_get_time()); }
 
@@ -74,16 +110,109 @@ void sendReply(const std::string& reply) {
     notifyChunk(data, remaining);
 }
 
-void restartAdvertising() {
-    if (default_adapter == nullptr || advertisement == nullptr) {
+// A central came or went: nothing it sent or was sent may reach the next one.
+void forgetConnection() {
+    connectionEpoch.fetch_add(1);
+    ble_receive_packet_index = 0;
+    ble_receive_discarding = false;
+    BleRequest stale;
+    while (rxQueue.try_dequeue(stale)) rxQueued.fetch_sub(1);
+    ble_mtu = BLE_MIN_MTU;
+}
+
+bool alreadyRegistered(const GError* error) {
+    gchar* name = g_dbus_error_get_remote_error(error);
+    bool exists = name != nullptr && g_str_equal(name, "org.bluez.Error.AlreadyExists");
+    g_free(name);
+    return exists;
+}
+
+void refused(Retry& retry, const char* what, const GError* error) {
+    ble_registrations_refused.fetch_add(1);
+    // One line per outage: the retries that follow fail the same way.
+    if (!retry.failing) LOGE(SUPERVISOR_TAG, "%s refused (%s), retrying\n", what, error->message);
+    retry.failing = true;
+    retry.at = now() + retry.delay;
+    retry.delay = std::min(retry.delay * 2, BLE_RETRY_LIMIT);
+}
+
+void accepted(Retry& retry, const char* what) {
+    if (retry.failing) LOGW(SUPERVISOR_TAG, "%s registered again\n", what);
+    retry = Retry{};
+}
+
+void startAdvertising() {
+    advertisingWanted = true;
+    if (advertising != Registration::Off || default_adapter == nullptr || advertisement == nullptr) return;
+    advertising = Registration::Registering;
+    btle_adapter_start_advertising(default_adapter, advertisement);
+}
+
+void stopAdvertising() {
+    advertisingWanted = false;
+    if (advertising != Registration::On) return;
+    advertising = Registration::Unregistering;
+    ble_advertisment = false;
+    btle_adapter_stop_advertising(default_adapter, advertisement);
+}
+
+void registerApplication() {
+    if (application != Registration::Off || default_adapter == nullptr || app == nullptr) return;
+    application = Registration::Registering;
+    btle_adapter_register_application(default_adapter, app);
+}
+
+void advertisementAnswered(const GError* error) {
+    if (error != nullptr && !alreadyRegistered(error)) {
+        advertising = Registration::Off;
+        ble_advertisment = false;
+        refused(advertisingRetry, "Advertisement", error);
+        return;
+    }
+    advertising = Registration::On;
+    ble_advertisment = true;
+    accepted(advertisingRetry, "Advertisement");
+    // A central connected while BlueZ was registering it.
+    if (!advertisingWanted) stopAdvertising();
+}
+
+void applicationAnswered(const GError* error) {
+    if (error != nullptr && !alreadyRegistered(error)) {
+        application = Registration::Off;
+        ble_application_registered = false;
+        refused(applicationRetry, "GATT application", error);
+        return;
+    }
+    application = Registration::On;
+    ble_application_registered = true;
+    accepted(applicationRetry, "GATT application");
+}
+
+void supervise(uint64_t time) {
+    if (default_adapter == nullptr || advertisement == nullptr || app == nullptr) {
         LOGE(SUPERVISOR_TAG, "Error in adapter or advertisment\n");
         return;
     }
-    // A central may have disconnected (and advertising restarted) since the supervisor looked.
-    if (ble_advertisment) return;
-    btle_adapter_start_advertising(default_adapter, advertisement);
-    ble_advertisment = true;
-    LOGW(SUPERVISOR_TAG, "Started advertising\n");
+    if (application == Registration::Off && time >= applicationRetry.at) registerApplication();
+    if (advertising == Registration::Off && time >= advertisingRetry.at) {
+        if (!advertisingRetry.failing) LOGW(SUPERVISOR_TAG, "Started advertising\n");
+        startAdvertising();
+    }
+}
+
+void receiveRequest() {
+    // Counted before it is queued, so that the count never falls below what the queue holds.
+    if (rxQueued.load() >= BLE_RX_QUEUE_LIMIT) {
+        if (!ble_receive_overflowing) LOGE(TAG, "Receive queue full: requests dropped until it drains\n");
+        ble_receive_overflowing = true;
+        return;
+    }
+    ble_receive_overflowing = false;
+    rxQueued.fetch_add(1);
+    // A request that cannot be queued (out of memory) is dropped.
+    if (!rxQueue.enqueue(BleRequest{connectionEpoch.load(), std::string(ble_receive_packet,
+                                                                        ble_receive_packet_index - 1)}))
+        rxQueued.fetch_sub(1);
 }
 
 void receiveByte(char byte) {
@@ -99,8 +228,7 @@ void receiveByte(char byte) {
     }
     ble_receive_packet[ble_receive_packet_index++] = byte;
     if (byte == '\0') {
-        // A request that cannot be queued (out of memory) is dropped.
-        rxQueue.enqueue(std::string(ble_receive_packet, ble_receive_packet_index - 1));
+        receiveRequest();
         ble_receive_packet_index = 0;
     }
 }
@@ -133,21 +261,141 @@ void setUpApplication() {
     btle_application_set_char_start_notify_cb(app, on_local_char_start_notify);
     btle_application_set_char_stop_notify_cb(app, on_local_char_stop_notify);
     btle_application_set_char_updated_cb(app, on_local_char_updated);
-    btle_adapter_register_application(default_adapter, app);
+    registerApplication();
 }
 
 void setUpAdapter() {
     log_debug(LIBRARY_TAG, "using default_adapter '%s'", btle_adapter_get_path(default_adapter));
     btle_adapter_set_powered_state_cb(default_adapter, on_powered_state_changed);
+    btle_adapter_set_registration_cb(default_adapter, on_registration);
     if (!btle_adapter_get_powered_state(default_adapter)) btle_adapter_power_on(default_adapter);
     btle_adapter_set_alias(default_adapter, ble_device_name);
     btle_adapter_discoverable_on(default_adapter);
     btle_adapter_pairable_off(default_adapter);
     btle_adapter_set_remote_central_cb(default_adapter, on_central_state_changed);
+    btle_adapter_set_device_removal_cb(default_adapter, on_device_removed);
     setUpAdvertisement();
-    btle_adapter_start_advertising(default_adapter, advertisement);
-    ble_advertisment = true;
+    startAdvertising();
     setUpApplication();
+}
+
+void bringUp() {
+    default_adapter = btle_adapter_get_default(connection);
+    if (default_adapter == nullptr)
+        log_debug(LIBRARY_TAG, "No default_adapter found");
+    else
+        setUpAdapter();
+}
+
+// BlueZ or the adapter is gone, and with it every registration: the objects are unexported and freed
+// without calls that nobody would answer.
+void release() {
+    if (app != nullptr) {
+        btle_application_free(app);
+        app = nullptr;
+    }
+    if (advertisement != nullptr) {
+        btle_advertisement_free(advertisement);
+        advertisement = nullptr;
+    }
+    if (default_adapter != nullptr) {
+        btle_adapter_free(default_adapter);
+        default_adapter = nullptr;
+    }
+    advertising = Registration::Off;
+    advertisingWanted = false;
+    application = Registration::Off;
+    ble_advertisment = false;
+    ble_application_registered = false;
+    advertisingRetry = Retry{};
+    applicationRetry = Retry{};
+    forgetConnection();
+}
+
+void onBluezAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer) {
+    if (bluezSeen) LOGW(TAG, "Bluetooth service is back\n");
+    bluezSeen = true;
+    if (default_adapter == nullptr) bringUp();
+}
+
+void onBluezVanished(GDBusConnection*, const gchar*, gpointer) {
+    if (bluezSeen || default_adapter != nullptr) LOGE(TAG, "Bluetooth service gone\n");
+    else log_debug(LIBRARY_TAG, "No default_adapter found");
+    release();
+}
+
+bool listsAdapter(GVariantIter* interfaces, bool withProperties) {
+    const char* name = nullptr;
+    bool found = false;
+    while (withProperties ? g_variant_iter_next(interfaces, "{&s@a{sv}}", &name, nullptr)
+                          : g_variant_iter_next(interfaces, "&s", &name))
+        found = found || g_str_equal(name, "org.bluez.Adapter1");
+    return found;
+}
+
+void onInterfacesAdded(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                       GVariant* parameters, gpointer) {
+    if (default_adapter != nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(oa{sa{sv}})"))) return;
+    GVariantIter* interfaces = nullptr;
+    g_variant_get(parameters, "(&oa{sa{sv}})", nullptr, &interfaces);
+    bool adapter = listsAdapter(interfaces, true);
+    g_variant_iter_free(interfaces);
+    if (adapter) bringUp();
+}
+
+void onInterfacesRemoved(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                         GVariant* parameters, gpointer) {
+    if (default_adapter == nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(oas)"))) return;
+    const char* path = nullptr;
+    GVariantIter* interfaces = nullptr;
+    g_variant_get(parameters, "(&oas)", &path, &interfaces);
+    bool ours = listsAdapter(interfaces, false) && g_str_equal(path, btle_adapter_get_path(default_adapter));
+    g_variant_iter_free(interfaces);
+    if (!ours) return;
+    LOGE(TAG, "Adapter %s removed\n", path);
+    release();
+    // Another adapter may serve instead.
+    bringUp();
+}
+
+void watchBluez() {
+    bluezWatch = g_bus_watch_name_on_connection(connection, BLUEZ, G_BUS_NAME_WATCHER_FLAGS_NONE, onBluezAppeared,
+                                                onBluezVanished, nullptr, nullptr);
+    interfacesAdded = g_dbus_connection_signal_subscribe(connection, BLUEZ, "org.freedesktop.DBus.ObjectManager",
+                                                         "InterfacesAdded", nullptr, nullptr,
+                                                         G_DBUS_SIGNAL_FLAGS_NONE, onInterfacesAdded, nullptr,
+                                                         nullptr);
+    interfacesRemoved = g_dbus_connection_signal_subscribe(connection, BLUEZ, "org.freedesktop.DBus.ObjectManager",
+                                                           "InterfacesRemoved", nullptr, nullptr,
+                                                           G_DBUS_SIGNAL_FLAGS_NONE, onInterfacesRemoved, nullptr,
+                                                           nullptr);
+}
+
+void stopWatchingBluez() {
+    if (bluezWatch != 0) g_bus_unwatch_name(bluezWatch);
+    if (interfacesAdded != 0) g_dbus_connection_signal_unsubscribe(connection, interfacesAdded);
+    if (interfacesRemoved != 0) g_dbus_connection_signal_unsubscribe(connection, interfacesRemoved);
+    bluezWatch = interfacesAdded = interfacesRemoved = 0;
+}
+
+// A connection of the port's own: the process-wide system bus connection is shared with every other user
+// in the process, and closing it at the end would cut them off.
+GDBusConnection* openSystemBus() {
+    GError* error = nullptr;
+    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
+    GDBusConnection* bus = nullptr;
+    if (address != nullptr)
+        bus = g_dbus_connection_new_for_address_sync(
+            address,
+            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &error);
+    g_free(address);
+    if (bus == nullptr) {
+        LOGE(TAG, "No system bus: %s\n", error != nullptr ? error->message : "unknown");
+        g_clear_error(&error);
+    }
+    return bus;
 }
 }
 
@@ -167,24 +415,15 @@ int ble_start(const char* name) {
 
 void nimble_tasks(void*) {
     log_set_level(LOG_LEVEL_INFO);
-    GError* error = nullptr;
-    GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
-    if (connection == nullptr) {
-        LOGE(TAG, "No system bus: %s\n", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-    } else {
-        // The pedal goes on playing when the system bus goes away; GIO would otherwise end the process.
-        g_dbus_connection_set_exit_on_close(connection, FALSE);
-    }
+    connection = openSystemBus();
     loop = g_main_loop_new(nullptr, FALSE);
     // Handled on the main loop, not in the signal handler: the tear-down makes D-Bus calls.
     if (g_unix_signal_add(SIGINT, sigintSource, nullptr) == 0) log_error("Btle", "can't catch SIGINT");
-
-    default_adapter = connection != nullptr ? btle_adapter_get_default(connection) : nullptr;
-    if (default_adapter == nullptr)
-        log_debug(LIBRARY_TAG, "No default_adapter found");
+    // The set-up waits for BlueZ's name on the bus, and is made again whenever BlueZ comes back.
+    if (connection != nullptr)
+        watchBluez();
     else
-        setUpAdapter();
+        log_debug(LIBRARY_TAG, "No default_adapter found");
 
     ble_started = true;
     g_main_loop_run(loop);
@@ -197,36 +436,46 @@ void nimble_tasks(void*) {
         // The tear-down's unregistrations are still queued: they go out before the connection closes.
         g_dbus_connection_flush_sync(connection, nullptr, nullptr);
         g_dbus_connection_close_sync(connection, nullptr, nullptr);
-        g_object_unref(connection);
+        g_clear_object(&connection);
     }
 }
 
 std::string ble_get_rx() {
-    std::string request;
-    if (!rxQueue.try_dequeue(request)) return "";
-    return request;
+    BleRequest request;
+    while (rxQueue.try_dequeue(request)) {
+        rxQueued.fetch_sub(1);
+        if (request.connection != connectionEpoch.load()) continue;
+        replyConnection = request.connection;
+        return std::move(request.text);
+    }
+    return "";
 }
 
 void ble_set_tx(std::string reply) {
     // After the tear-down nothing is there to send it, and nothing would run the job.
     if (!ble_started) return;
-    runOnLoop(new auto([reply = std::move(reply)] { sendReply(reply); }));
+    uint32_t addressee = replyConnection.load();
+    runOnLoop(new auto([reply = std::move(reply), addressee] {
+        if (addressee == connectionEpoch.load()) sendReply(reply);
+    }));
 }
 
 void ble_supervisor() {
     if (!ble_started) return;
     uint64_t time = now();
-    if (time - supervisor_time.load() <= BLE_SUPERVISOR_PERIOD) return;
+    uint64_t last = supervisor_time.load();
+    // The loop thread may stamp a time later than the one read here: that is recent activity, not a gap.
+    if (time <= last || time - last <= BLE_SUPERVISOR_PERIOD) return;
     supervisor_time = time;
-    if (ble_advertisment) return;
-    runOnLoop(new auto([] { restartAdvertising(); }));
+    if (ble_advertisment && ble_application_registered) return;
+    runOnLoop(new auto([time] { supervise(time); }));
 }
 
 void on_powered_state_changed(btle_adapter* adapter, gboolean state) {
     log_debug(LIBRARY_TAG, "powered '%s' (%s)", state ? "on" : "off", btle_adapter_get_path(adapter));
 }
 
-void on_central_state_changed(btle_adapter* adapter, btle_device* device) {
+void on_central_state_changed(btle_adapter*, btle_device* device) {
     char* text = btle_device_to_string(device);
     log_debug(LIBRARY_TAG, "%s", text);
     g_free(text);
@@ -235,15 +484,34 @@ void on_central_state_changed(btle_adapter* adapter, btle_device* device) {
     btle_connection_state state = btle_device_get_connection_state(device);
     if (state == BTLE_CONNECTED) {
         log_debug(LIBRARY_TAG, "MTU = %d", int(btle_device_get_mtu(device)));
-        // Unregistering an advertisement that is not registered only earns an error from BlueZ.
-        if (ble_advertisment) btle_adapter_stop_advertising(adapter, advertisement);
+        forgetConnection();
+        stopAdvertising();
         supervisor_time = now();
-        ble_advertisment = false;
     } else if (state == BTLE_DISCONNECTED) {
-        // The supervisor may have registered it again while the central was connected; registering twice
-        // would fail the export and be refused by BlueZ.
-        if (!ble_advertisment) btle_adapter_start_advertising(adapter, advertisement);
-        ble_advertisment = true;
+        forgetConnection();
+        startAdvertising();
+    }
+}
+
+void on_device_removed(btle_adapter*, btle_device* device) {
+    // A central removed without a disconnection first is gone all the same.
+    if (btle_device_is_central(device) && btle_device_get_connection_state(device) == BTLE_CONNECTED) {
+        forgetConnection();
+        startAdvertising();
+    }
+}
+
+void on_registration(btle_adapter*, btle_registration_call call, const GError* error) {
+    switch (call) {
+    case BTLE_ADVERTISEMENT_REGISTERED: advertisementAnswered(error); break;
+    case BTLE_ADVERTISEMENT_UNREGISTERED:
+        // Refused or not, BlueZ no longer holds it.
+        advertising = Registration::Off;
+        ble_advertisment = false;
+        if (advertisingWanted) startAdvertising();
+        break;
+    case BTLE_APPLICATION_REGISTERED: applicationAnswered(error); break;
+    case BTLE_APPLICATION_UNREGISTERED: break;
     }
 }
 
@@ -286,26 +554,25 @@ void on_sigint(int signum) {
 
 gboolean callback(gpointer mainLoop) {
     log_debug(LIBRARY_TAG, "callback");
+    stopWatchingBluez();
     if (agent != nullptr) {
         btle_agent_free(agent);
         agent = nullptr;
     }
     if (app != nullptr) {
-        btle_adapter_unregister_application(default_adapter, app);
+        if (default_adapter != nullptr) btle_adapter_unregister_application(default_adapter, app);
         btle_application_free(app);
         app = nullptr;
     }
     if (advertisement != nullptr) {
-        btle_adapter_stop_advertising(default_adapter, advertisement);
+        if (default_adapter != nullptr &&
+            (advertising == Registration::Registering || advertising == Registration::On))
+            btle_adapter_stop_advertising(default_adapter, advertisement);
         supervisor_time = now();
-        ble_advertisment = false;
         btle_advertisement_free(advertisement);
         advertisement = nullptr;
     }
-    if (default_adapter != nullptr) {
-        btle_adapter_free(default_adapter);
-        default_adapter = nullptr;
-    }
+    release();
     if (mainLoop != nullptr) g_main_loop_quit(static_cast<GMainLoop*>(mainLoop));
     return FALSE;
 }

@@ -1,9 +1,11 @@
-#include "BtleBus.h"
+#include "BluezBus.h"
 #include "btle.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -19,6 +21,11 @@ void onRemoved(btle_adapter*, btle_device* device) { events.push_back(std::strin
 void onDiscovered(btle_adapter*, btle_device* device) {
     events.push_back(std::string("discovered ") + btle_device_get_path(device));
 }
+void onRegistration(btle_adapter*, btle_registration_call call, const GError* error) {
+    const char* names[] = {"advertisement registered", "advertisement unregistered", "application registered",
+                           "application unregistered"};
+    events.push_back(std::string(names[call]) + (error ? " error" : ""));
+}
 void onDiscoveryState(btle_adapter* adapter, btle_discovery_state, const GError* error) {
     events.push_back(std::string("discovery ") + btle_adapter_get_discovery_state_name(adapter) + (error ? " error" : ""));
 }
@@ -30,15 +37,33 @@ GVariant* props(std::initializer_list<std::pair<const char*, GVariant*>> entries
     return g_variant_builder_end(&builder);
 }
 
-void addDevice(BtleBus& bus, const char* path, GVariant* properties, bool announce) {
-    GVariant* reply = bus.control("AddObject", g_variant_new("(os@a{sv}b)", path, "org.bluez.Device1", properties,
+void addDevice(BluezBus& bus, const char* path, GVariant* properties, bool announce) {
+    GVariant* reply = bus.call("AddObject", g_variant_new("(os@a{sv}b)", path, "org.bluez.Device1", properties,
                                                              announce));
     if (reply) g_variant_unref(reply);
 }
 
-void changeObject(BtleBus& bus, const char* path, const char* interface, GVariant* properties) {
-    GVariant* reply = bus.control("ChangeObject", g_variant_new("(os@a{sv})", path, interface, properties));
+void changeObject(BluezBus& bus, const char* path, const char* interface, GVariant* properties) {
+    GVariant* reply = bus.call("ChangeObject", g_variant_new("(os@a{sv})", path, interface, properties));
     if (reply) g_variant_unref(reply);
+}
+
+// Whether the object answers a property read from another connection, as BlueZ would read it.
+bool answers(BluezBus& bus, const char* path) {
+    GDBusConnection* reader = bus.openConnection();
+    std::atomic<int> answered{-1};
+    std::string owner = g_dbus_connection_get_unique_name(bus.connection());
+    std::thread caller([&] {
+        GVariant* reply = g_dbus_connection_call_sync(reader, owner.c_str(), path, "org.freedesktop.DBus.Properties",
+                                                      "GetAll", g_variant_new("(s)", "org.bluez.LEAdvertisement1"),
+                                                      nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, nullptr);
+        answered = reply != nullptr;
+        if (reply != nullptr) g_variant_unref(reply);
+    });
+    bus.waitFor([&] { return answered.load() >= 0; });
+    caller.join();
+    g_object_unref(reader);
+    return answered.load() == 1;
 }
 
 class BtleAdapter : public ::testing::Test {
@@ -50,8 +75,8 @@ protected:
 };
 
 TEST_F(BtleAdapter, FindsAdaptersAndTheDevicesUnderThem) {
-    BtleBus bus("hci0,hci1");
-    ASSERT_TRUE(bus.ok());
+    BluezBus bus("hci0,hci1");
+    ASSERT_TRUE(bus.ready);
     addDevice(bus, DEVICE_PATH,
               props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}, {"Name", g_variant_new_string("phone")},
                      {"RSSI", g_variant_new_int16(-60)}}),
@@ -81,14 +106,14 @@ TEST_F(BtleAdapter, FindsAdaptersAndTheDevicesUnderThem) {
 }
 
 TEST_F(BtleAdapter, NoAdapterGivesNone) {
-    BtleBus bus("");
-    ASSERT_TRUE(bus.ok());
+    BluezBus bus("");
+    ASSERT_TRUE(bus.ready);
     EXPECT_EQ(btle_adapter_get_default(bus.connection()), nullptr);
 }
 
 TEST_F(BtleAdapter, SwitchesPropertiesAndReportsEveryPoweredChange) {
-    BtleBus bus;
-    ASSERT_TRUE(bus.ok());
+    BluezBus bus;
+    ASSERT_TRUE(bus.ready);
     btle_adapter* adapter = btle_adapter_get_default(bus.connection());
     ASSERT_NE(adapter, nullptr);
     btle_adapter_set_powered_state_cb(adapter, onPowered);
@@ -96,20 +121,20 @@ TEST_F(BtleAdapter, SwitchesPropertiesAndReportsEveryPoweredChange) {
     btle_adapter_set_alias(adapter, "Pedal");
     btle_adapter_discoverable_on(adapter);
     btle_adapter_pairable_off(adapter);
-    ASSERT_TRUE(bus.pumpUntil([&] { return !btle_adapter_is_pairable(adapter); }));
+    ASSERT_TRUE(bus.waitFor([&] { return !btle_adapter_is_pairable(adapter); }));
     EXPECT_TRUE(btle_adapter_get_powered_state(adapter));
     EXPECT_TRUE(btle_adapter_is_discoverable(adapter));
     EXPECT_TRUE(bus.called("Set /org/bluez/hci0 Alias Pedal"));
     // A report equal to the stored value still reaches the callback.
     changeObject(bus, "/org/bluez/hci0", "org.bluez.Adapter1", props({{"Powered", g_variant_new_boolean(TRUE)}}));
-    ASSERT_TRUE(bus.pumpUntil([] { return events.size() == 2; }));
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
     EXPECT_EQ(events, (std::vector<std::string>{"powered on", "powered on"}));
     btle_adapter_free(adapter);
 }
 
 TEST_F(BtleAdapter, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterStop) {
-    BtleBus bus;
-    ASSERT_TRUE(bus.ok());
+    BluezBus bus;
+    ASSERT_TRUE(bus.ready);
     btle_adapter* adapter = btle_adapter_get_default(bus.connection());
     ASSERT_NE(adapter, nullptr);
     btle_advertisement* advertisement = btle_advertisement_create();
@@ -128,9 +153,9 @@ TEST_F(BtleAdapter, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterStop) {
     btle_advertisement_set_local_name(advertisement, "Pedal");
 
     btle_adapter_start_advertising(adapter, advertisement);
-    ASSERT_TRUE(bus.pumpUntil([&] { return bus.called(std::string("RegisterAdvertisement ") +
+    ASSERT_TRUE(bus.waitFor([&] { return bus.called(std::string("RegisterAdvertisement ") +
                                                       btle_advertisement_get_path(advertisement)); }));
-    GVariant* reply = bus.control("Advertisement", nullptr);
+    GVariant* reply = bus.call("Advertisement", nullptr);
     ASSERT_NE(reply, nullptr);
     const char* xml = nullptr;
     GVariant* read = nullptr;
@@ -162,30 +187,72 @@ TEST_F(BtleAdapter, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterStop) {
     g_variant_unref(read);
     g_variant_unref(reply);
 
-    // Stop unexports the object; a later start exports and registers it again.
+    // Stop unexports the object once BlueZ accepted it; a later start exports and registers it again.
+    btle_adapter_set_registration_cb(adapter, onRegistration);
     btle_adapter_stop_advertising(adapter, advertisement);
-    ASSERT_TRUE(bus.pumpUntil([&] { return bus.called(std::string("UnregisterAdvertisement ") +
-                                                      btle_advertisement_get_path(advertisement)); }));
-    bus.pumpUntil([] { return false; }, 200);
-    GVariant* gone = g_dbus_connection_call_sync(bus.connection(), g_dbus_connection_get_unique_name(bus.connection()),
-                                                 btle_advertisement_get_path(advertisement),
-                                                 "org.freedesktop.DBus.Properties", "GetAll",
-                                                 g_variant_new("(s)", "org.bluez.LEAdvertisement1"), nullptr,
-                                                 G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
-    EXPECT_EQ(gone, nullptr);
+    ASSERT_TRUE(bus.waitFor([] { return !events.empty(); }));
+    EXPECT_EQ(events.back(), "advertisement unregistered");
+    EXPECT_FALSE(answers(bus, btle_advertisement_get_path(advertisement)));
     btle_adapter_start_advertising(adapter, advertisement);
-    ASSERT_TRUE(bus.pumpUntil([&] {
-        int count = 0;
-        for (const auto& call : bus.calls()) count += call.rfind("RegisterAdvertisement", 0) == 0;
-        return count == 2;
-    }));
+    ASSERT_TRUE(bus.waitFor([&] { return bus.count("RegisterAdvertisement") == 2; }));
     btle_adapter_free(adapter);
     btle_advertisement_free(advertisement);
 }
 
+// A central connects and leaves at once: the advertisement is stopped and started again before BlueZ answers
+// the stop. The export must stand for BlueZ to read, and go with the object when it is freed.
+TEST_F(BtleAdapter, AStartBeforeTheStopIsAnsweredKeepsTheExportUntilTheObjectGoes) {
+    BluezBus bus;
+    ASSERT_TRUE(bus.ready);
+    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
+    ASSERT_NE(adapter, nullptr);
+    btle_adapter_set_registration_cb(adapter, onRegistration);
+    btle_advertisement* advertisement = btle_advertisement_create();
+    btle_advertisement_set_local_name(advertisement, "Pedal");
+    const std::string path = btle_advertisement_get_path(advertisement);
+    btle_adapter_start_advertising(adapter, advertisement);
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 1; }));
+    btle_adapter_stop_advertising(adapter, advertisement);
+    btle_adapter_start_advertising(adapter, advertisement);
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 3; }));
+    EXPECT_EQ(events, (std::vector<std::string>{"advertisement registered", "advertisement unregistered",
+                                                "advertisement registered"}));
+    EXPECT_TRUE(answers(bus, path.c_str()));
+    btle_advertisement_free(advertisement);
+    EXPECT_FALSE(answers(bus, path.c_str())) << "freed but still exported";
+    btle_adapter_free(adapter);
+}
+
+TEST_F(BtleAdapter, RegistrationOutcomesAreBlueZsAnswers) {
+    BluezBus bus;
+    ASSERT_TRUE(bus.ready);
+    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
+    ASSERT_NE(adapter, nullptr);
+    btle_adapter_set_registration_cb(adapter, onRegistration);
+    btle_advertisement* advertisement = btle_advertisement_create();
+    btle_application* application = btle_create_application(adapter);
+    bus.control("FailNext", g_variant_new("(s)", "RegisterAdvertisement"));
+    bus.control("FailNext", g_variant_new("(s)", "RegisterApplication"));
+    btle_adapter_start_advertising(adapter, advertisement);
+    btle_adapter_register_application(adapter, application);
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
+    btle_adapter_start_advertising(adapter, advertisement);
+    btle_adapter_register_application(adapter, application);
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 4; }));
+    // A second registration of what is registered is refused, as BlueZ does.
+    btle_adapter_register_application(adapter, application);
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 5; }));
+    EXPECT_EQ(events, (std::vector<std::string>{"advertisement registered error", "application registered error",
+                                                "advertisement registered", "application registered",
+                                                "application registered error"}));
+    btle_adapter_free(adapter);
+    btle_application_free(application);
+    btle_advertisement_free(advertisement);
+}
+
 TEST_F(BtleAdapter, RemoteCentralConnectsAndDisconnects) {
-    BtleBus bus;
-    ASSERT_TRUE(bus.ok());
+    BluezBus bus;
+    ASSERT_TRUE(bus.ready);
     btle_adapter* adapter = btle_adapter_get_default(bus.connection());
     ASSERT_NE(adapter, nullptr);
     btle_adapter_set_remote_central_cb(adapter, onCentral);
@@ -194,7 +261,7 @@ TEST_F(BtleAdapter, RemoteCentralConnectsAndDisconnects) {
               props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
                      {"Connected", g_variant_new_boolean(TRUE)}}),
               true);
-    ASSERT_TRUE(bus.pumpUntil([] { return events.size() == 1; }));
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 1; }));
     btle_device* device = btle_adapter_get_device_by_path(adapter, DEVICE_PATH);
     ASSERT_NE(device, nullptr);
     EXPECT_TRUE(btle_device_is_central(device));
@@ -204,10 +271,10 @@ TEST_F(BtleAdapter, RemoteCentralConnectsAndDisconnects) {
     g_list_free(connected);
 
     changeObject(bus, DEVICE_PATH, "org.bluez.Device1", props({{"Connected", g_variant_new_boolean(FALSE)}}));
-    ASSERT_TRUE(bus.pumpUntil([] { return events.size() == 2; }));
-    GVariant* reply = bus.control("RemoveObject", g_variant_new("(o)", DEVICE_PATH));
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
+    GVariant* reply = bus.call("RemoveObject", g_variant_new("(o)", DEVICE_PATH));
     if (reply) g_variant_unref(reply);
-    ASSERT_TRUE(bus.pumpUntil([] { return events.size() == 3; }));
+    ASSERT_TRUE(bus.waitFor([] { return events.size() == 3; }));
     EXPECT_EQ(events, (std::vector<std::string>{"central CONNECTED", "central DISCONNECTED",
                                                 std::string("removed ") + DEVICE_PATH}));
     EXPECT_EQ(btle_adapter_get_device_by_path(adapter, DEVICE_PATH), nullptr);
@@ -215,15 +282,15 @@ TEST_F(BtleAdapter, RemoteCentralConnectsAndDisconnects) {
 }
 
 TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
-    BtleBus bus;
-    ASSERT_TRUE(bus.ok());
+    BluezBus bus;
+    ASSERT_TRUE(bus.ready);
     btle_adapter* adapter = btle_adapter_get_default(bus.connection());
     ASSERT_NE(adapter, nullptr);
     btle_adapter_set_discovery_cb(adapter, onDiscovered);
     btle_adapter_set_discovery_state_cb(adapter, onDiscoveryState);
     btle_adapter_set_discovery_filter(adapter, -70, nullptr, "ph");
     btle_adapter_start_discovery(adapter);
-    ASSERT_TRUE(bus.pumpUntil([&] { return btle_adapter_get_discovery_state(adapter) == BTLE_DISCOVERY_STARTED; }));
+    ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_discovery_state(adapter) == BTLE_DISCOVERY_STARTED; }));
     EXPECT_TRUE(bus.called("SetDiscoveryFilter DuplicateData=1,Pattern=ph,RSSI=-70,Transport=le"));
 
     const struct {
@@ -238,10 +305,10 @@ TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
         addDevice(bus, d.path, props({{"Name", g_variant_new_string(d.name)}, {"RSSI", g_variant_new_int16(d.rssi)}}),
                   true);
     }
-    ASSERT_TRUE(bus.pumpUntil([&] { return btle_adapter_get_device_by_path(adapter, devices[2].path) != nullptr; }));
+    ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_device_by_path(adapter, devices[2].path) != nullptr; }));
     // A device never seen by a scan keeps RSSI -255 and is never delivered while a threshold is set.
     addDevice(bus, "/org/bluez/hci0/dev_00_00_00_00_00_04", props({{"Name", g_variant_new_string("phone")}}), true);
-    ASSERT_TRUE(bus.pumpUntil(
+    ASSERT_TRUE(bus.waitFor(
         [&] { return btle_adapter_get_device_by_path(adapter, "/org/bluez/hci0/dev_00_00_00_00_00_04") != nullptr; }));
     std::vector<std::string> discovered;
     for (const auto& e : events) {
@@ -250,12 +317,12 @@ TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
     EXPECT_EQ(discovered, (std::vector<std::string>{std::string("discovered ") + devices[0].path}));
 
     changeObject(bus, "/org/bluez/hci0", "org.bluez.Adapter1", props({{"Discovering", g_variant_new_boolean(FALSE)}}));
-    ASSERT_TRUE(bus.pumpUntil([&] { return btle_adapter_get_discovery_state(adapter) == BTLE_DISCOVERY_STOPPED; }));
+    ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_discovery_state(adapter) == BTLE_DISCOVERY_STOPPED; }));
 
-    GVariant* reply = bus.control("FailNext", g_variant_new("(s)", "StartDiscovery"));
+    GVariant* reply = bus.call("FailNext", g_variant_new("(s)", "StartDiscovery"));
     if (reply) g_variant_unref(reply);
     btle_adapter_start_discovery(adapter);
-    ASSERT_TRUE(bus.pumpUntil([] { return events.back() == "discovery stopped error"; }));
+    ASSERT_TRUE(bus.waitFor([] { return events.back() == "discovery stopped error"; }));
     std::vector<std::string> states;
     for (const auto& e : events) {
         if (e.rfind("discovery ", 0) == 0) states.push_back(e);
@@ -265,15 +332,50 @@ TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
     btle_adapter_free(adapter);
 }
 
+TEST_F(BtleAdapter, AServiceFilterDeliversOnlyDevicesOfferingTheService) {
+    BluezBus bus;
+    ASSERT_TRUE(bus.ready);
+    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
+    ASSERT_NE(adapter, nullptr);
+    btle_adapter_set_discovery_cb(adapter, onDiscovered);
+    const char* wanted = "6e400001-b5a3-f393-e0a9-e50e24dcca9e";
+    const char* other = "0000180f-0000-1000-8000-00805f9b34fb";
+    GPtrArray* uuids = g_ptr_array_new();
+    g_ptr_array_add(uuids, const_cast<char*>(wanted));
+    btle_adapter_set_discovery_filter(adapter, -90, uuids, nullptr);
+    g_ptr_array_free(uuids, TRUE);
+    btle_adapter_start_discovery(adapter);
+    ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_discovery_state(adapter) == BTLE_DISCOVERY_STARTED; }));
+    std::vector<std::string> filters;
+    for (const std::string& call : bus.calls())
+        if (call.rfind("SetDiscoveryFilter", 0) == 0) filters.push_back(call);
+    ASSERT_EQ(filters.size(), 1u);
+    EXPECT_NE(filters[0].find("UUIDs="), std::string::npos) << filters[0];
+    EXPECT_NE(filters[0].find(wanted), std::string::npos) << filters[0];
+
+    const struct {
+        const char* path;
+        const char* uuid;
+    } devices[] = {{"/org/bluez/hci0/dev_00_00_00_00_00_05", other}, {"/org/bluez/hci0/dev_00_00_00_00_00_06", wanted}};
+    for (const auto& d : devices) {
+        const char* list[] = {d.uuid};
+        addDevice(bus, d.path, props({{"RSSI", g_variant_new_int16(-50)}, {"UUIDs", g_variant_new_strv(list, 1)}}),
+                  true);
+    }
+    ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_device_by_path(adapter, devices[1].path) != nullptr; }));
+    EXPECT_EQ(events, (std::vector<std::string>{std::string("discovered ") + devices[1].path}));
+    btle_adapter_free(adapter);
+}
+
 TEST_F(BtleAdapter, DeviceFirstSeenInAPropertyChangeIsFetchedWhole) {
-    BtleBus bus;
-    ASSERT_TRUE(bus.ok());
+    BluezBus bus;
+    ASSERT_TRUE(bus.ready);
     btle_adapter* adapter = btle_adapter_get_default(bus.connection());
     ASSERT_NE(adapter, nullptr);
     addDevice(bus, DEVICE_PATH, props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
                                        {"Name", g_variant_new_string("late")}}), false);
     changeObject(bus, DEVICE_PATH, "org.bluez.Device1", props({{"RSSI", g_variant_new_int16(-40)}}));
-    ASSERT_TRUE(bus.pumpUntil([&] {
+    ASSERT_TRUE(bus.waitFor([&] {
         btle_device* device = btle_adapter_get_device_by_path(adapter, DEVICE_PATH);
         return device && btle_device_get_name(device) != nullptr;
     }));

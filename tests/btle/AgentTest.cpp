@@ -1,4 +1,4 @@
-#include "BtleBus.h"
+#include "BluezBus.h"
 #include "btle.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +12,8 @@ const char* const DEVICE_PATH = "/org/bluez/hci0/dev_AA_BB_CC_DD_EE_FF";
 
 gboolean refuse(btle_device*) { return FALSE; }
 
-std::string callAgent(BtleBus& bus, const char* method, const char* signature, GVariant* arguments) {
-    GVariant* reply = bus.control("CallAgent", g_variant_new("(sss@av)", AGENT_PATH, method, signature, arguments));
+std::string callAgent(BluezBus& bus, const char* method, const char* signature, GVariant* arguments) {
+    GVariant* reply = bus.call("CallAgent", g_variant_new("(sss@av)", AGENT_PATH, method, signature, arguments));
     if (reply == nullptr) return "no reply";
     const char* text = nullptr;
     g_variant_get(reply, "(&s)", &text);
@@ -30,12 +30,12 @@ GVariant* args(std::initializer_list<GVariant*> values) {
 }
 
 TEST(BtleAgent, RegistersWithItsCapabilityAndAnswersBlueZ) {
-    BtleBus bus;
-    ASSERT_TRUE(bus.ok());
+    BluezBus bus;
+    ASSERT_TRUE(bus.ready);
     log_set_level(LOG_LEVEL_INFO);
     GVariantBuilder properties;
     g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));
-    GVariant* reply = bus.control("AddObject", g_variant_new("(osa{sv}b)", DEVICE_PATH, "org.bluez.Device1",
+    GVariant* reply = bus.call("AddObject", g_variant_new("(osa{sv}b)", DEVICE_PATH, "org.bluez.Device1",
                                                              &properties, FALSE));
     if (reply) g_variant_unref(reply);
     btle_adapter* adapter = btle_adapter_get_default(bus.connection());
@@ -71,11 +71,11 @@ TEST(BtleAgent, RegistersWithItsCapabilityAndAnswersBlueZ) {
 }
 
 TEST(BtleAgent, FailedDefaultRequestIsReported) {
-    BtleBus bus;
-    ASSERT_TRUE(bus.ok());
+    BluezBus bus;
+    ASSERT_TRUE(bus.ready);
     btle_adapter* adapter = btle_adapter_get_default(bus.connection());
     ASSERT_NE(adapter, nullptr);
-    GVariant* reply = bus.control("FailNext", g_variant_new("(s)", "RequestDefaultAgent"));
+    GVariant* reply = bus.call("FailNext", g_variant_new("(s)", "RequestDefaultAgent"));
     if (reply) g_variant_unref(reply);
     btle_agent* agent = btle_agent_create(adapter, AGENT_PATH, BTLE_IO_CAPABILITY_DISPLAY_ONLY);
     EXPECT_TRUE(bus.called(std::string("RegisterAgent ") + AGENT_PATH + " DisplayOnly"));

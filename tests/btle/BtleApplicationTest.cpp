@@ -1,10 +1,11 @@
 // The GATT server application as BlueZ and a phone meet it: exported on a private bus, called through D-Bus
 // from another connection, with the BlueZ stand-in providing the adapter.
-#include "PrivateBus.h"
+#include "BluezBus.h"
 #include "btle.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -14,15 +15,25 @@ const char* const rxUuid = "6e400002-b5a3-f393-e0a9-e50e24dcca9e";
 const char* const txUuid = "6e400003-b5a3-f393-e0a9-e50e24dcca9e";
 const char* const descUuid = "00002901-0000-1000-8000-00805f9b34fb";
 
+// Written by the callbacks on the loop thread. Those that run before their call is answered are read after
+// the answer; the notify callbacks run after it, so their counts are atomic and waited for.
 struct Calls {
     int writes = 0;
     int updates = 0;
-    int startNotify = 0;
-    int stopNotify = 0;
+    std::atomic<int> startNotify = 0;
+    std::atomic<int> stopNotify = 0;
     std::string lastWrite;
     std::string lastAddress;
     int lastMtu = -1;
     const char* refuseWrites = nullptr;
+
+    void reset() {
+        writes = updates = startNotify = stopNotify = 0;
+        lastWrite.clear();
+        lastAddress.clear();
+        lastMtu = -1;
+        refuseWrites = nullptr;
+    }
 } calls;
 
 const char* onWrite(const btle_application*, const char* address, const char*, const char*, GByteArray* bytes,
@@ -51,16 +62,18 @@ GVariant* byteVariant(const std::string& bytes) {
 class GattApplication : public ::testing::Test {
 protected:
     void SetUp() override {
-        bus = std::make_unique<PrivateBus>();
+        bus = std::make_unique<BluezBus>();
         ASSERT_TRUE(bus->ready) << bus->failure;
-        GError* error = nullptr;
-        connection = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
-        ASSERT_NE(connection, nullptr) << error->message;
-        g_dbus_connection_set_exit_on_close(connection, FALSE);
+        // Connections of the test's own: the process-wide system bus connection would outlive this test's
+        // daemon, and closing it would leave the next test a closed one.
+        connection = bus->openConnection();
+        ASSERT_NE(connection, nullptr) << bus->failure;
+        client = bus->openConnection();
+        ASSERT_NE(client, nullptr) << bus->failure;
         adapter = btle_adapter_get_default(connection);
         ASSERT_NE(adapter, nullptr);
         app = btle_create_application(adapter);
-        calls = Calls{};
+        calls.reset();
     }
 
     void startLoop() {
@@ -76,9 +89,10 @@ protected:
         }
         if (app != nullptr) btle_application_free(app);
         if (adapter != nullptr) btle_adapter_free(adapter);
-        if (connection != nullptr) {
-            g_dbus_connection_close_sync(connection, nullptr, nullptr);
-            g_object_unref(connection);
+        for (GDBusConnection* opened : {connection, client}) {
+            if (opened == nullptr) continue;
+            g_dbus_connection_close_sync(opened, nullptr, nullptr);
+            g_object_unref(opened);
         }
         bus.reset();
     }
@@ -87,7 +101,7 @@ protected:
     GVariant* callObject(const std::string& path, const char* interface, const char* method, GVariant* parameters,
                          std::string* errorName = nullptr, std::string* message = nullptr) {
         GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_sync(bus->client, g_dbus_connection_get_unique_name(connection),
+        GVariant* reply = g_dbus_connection_call_sync(client, g_dbus_connection_get_unique_name(connection),
                                                       path.c_str(), interface, method, parameters, nullptr,
                                                       G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
         if (reply == nullptr) {
@@ -114,8 +128,9 @@ protected:
 
     std::string path(const char* suffix) { return std::string(btle_application_get_path(app)) + suffix; }
 
-    std::unique_ptr<PrivateBus> bus;
+    std::unique_ptr<BluezBus> bus;
     GDBusConnection* connection = nullptr;
+    GDBusConnection* client = nullptr;
     btle_adapter* adapter = nullptr;
     btle_application* app = nullptr;
     GMainLoop* loop = nullptr;
@@ -182,6 +197,61 @@ TEST_F(GattApplication, ObjectsAreNumberedAndListedAsBlueZExpects) {
     EXPECT_STREQ(g_variant_get_string(uuid, nullptr), txUuid);
     g_variant_unref(uuid);
     g_variant_unref(reply);
+}
+
+// Any client on the bus may read any property; GDBus stops the process when a getter gives nothing without an
+// error, so each read must come back with a value or an error.
+TEST_F(GattApplication, PropertyReadsAnswerWithAValueOrAnError) {
+    ASSERT_EQ(btle_application_add_service(app, serviceUuid), 0);
+    ASSERT_EQ(btle_application_add_characteristic(app, serviceUuid, rxUuid, 0x04), 0);
+    ASSERT_EQ(btle_application_add_characteristic(app, serviceUuid, txUuid, 0x12), 0);
+    ASSERT_EQ(btle_application_add_descriptor(app, serviceUuid, txUuid, descUuid, 0x02), 0);
+    startLoop();
+    const char* characteristic = "org.bluez.GattCharacteristic1";
+    struct Case {
+        const char* suffix;
+        const char* interface;
+        const char* property;
+        const char* value; // the value's text form, or null when an error is the answer
+    } cases[] = {
+        {"/service0/char1", characteristic, "Value", "@ay []"},  // TX never holds a value
+        {"/service0/char1", characteristic, "Notifying", "false"},
+        {"/service0/char0", characteristic, "Flags", "['write-without-response']"},
+        {"/service0/char0", characteristic, "Descriptors", "@ao []"},
+        {"/service0/char1", characteristic, "NoSuchProperty", nullptr},
+        {"/service0", "org.bluez.GattService1", "UUID", nullptr},
+        {"/service0/char1/desc0", "org.bluez.GattDescriptor1", "Value", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.suffix) + " " + c.property);
+        std::string errorName;
+        GVariant* reply = callObject(path(c.suffix), "org.freedesktop.DBus.Properties", "Get",
+                                     g_variant_new("(ss)", c.interface, c.property), &errorName);
+        if (c.value == nullptr) {
+            EXPECT_EQ(reply, nullptr);
+            EXPECT_FALSE(errorName.empty());
+        } else {
+            ASSERT_NE(reply, nullptr) << errorName;
+            GVariant* value = nullptr;
+            g_variant_get(reply, "(v)", &value);
+            gchar* text = g_variant_print(value, TRUE);
+            EXPECT_STREQ(text, c.value);
+            g_free(text);
+            g_variant_unref(value);
+        }
+        if (reply != nullptr) g_variant_unref(reply);
+    }
+    // GetAll reads every property at once, the empty value among them.
+    GVariant* all = callObject(path("/service0/char1"), "org.freedesktop.DBus.Properties", "GetAll",
+                               g_variant_new("(s)", characteristic));
+    ASSERT_NE(all, nullptr);
+    GVariant* properties = g_variant_get_child_value(all, 0);
+    GVariant* value = g_variant_lookup_value(properties, "Value", G_VARIANT_TYPE_BYTESTRING);
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(g_variant_n_children(value), 0u);
+    g_variant_unref(value);
+    g_variant_unref(properties);
+    g_variant_unref(all);
 }
 
 TEST_F(GattApplication, WritesReadsAndNotifications) {
@@ -267,12 +337,13 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
     ASSERT_NE(reply, nullptr);
     g_variant_unref(reply);
     EXPECT_TRUE(btle_application_char_is_notifying(app, serviceUuid, txUuid));
-    EXPECT_EQ(calls.startNotify, 1);
+    // BlueZ hears the answer before the owner's callback runs.
+    EXPECT_TRUE(BluezBus::waitFor([] { return calls.startNotify.load() == 1; }));
     reply = callObject(tx, characteristic, "StopNotify", nullptr);
     ASSERT_NE(reply, nullptr);
     g_variant_unref(reply);
     EXPECT_FALSE(btle_application_char_is_notifying(app, serviceUuid, txUuid));
-    EXPECT_EQ(calls.stopNotify, 1);
+    EXPECT_TRUE(BluezBus::waitFor([] { return calls.stopNotify.load() == 1; }));
 
     // A notification reaches a subscriber as PropertiesChanged and leaves the stored value alone.
     struct Received {
@@ -285,7 +356,7 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
     guint subscription = g_dbus_connection_signal_subscribe(
-        bus->client, g_dbus_connection_get_unique_name(connection), "org.freedesktop.DBus.Properties",
+        client, g_dbus_connection_get_unique_name(connection), "org.freedesktop.DBus.Properties",
         "PropertiesChanged", rx.c_str(), nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
         [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
            gpointer data) {
@@ -300,16 +371,24 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
             ++into->count;
         },
         &received, nullptr);
+    // The subscription's match rule reaches the daemon on its own, unanswered: a round trip on the same
+    // connection makes sure it is in force before the signal is sent, which would otherwise be lost now and
+    // then.
+    GVariant* id = g_dbus_connection_call_sync(client, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                               "org.freedesktop.DBus", "GetId", nullptr, nullptr,
+                                               G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    ASSERT_NE(id, nullptr);
+    g_variant_unref(id);
     GByteArray* note = g_byte_array_new();
     g_byte_array_append(note, reinterpret_cast<const guint8*>("hi\0"), 3);
     EXPECT_EQ(btle_application_notify(app, serviceUuid, rxUuid, note), 0);
     EXPECT_EQ(btle_application_notify(app, serviceUuid, descUuid, note), 22);
-    EXPECT_TRUE(PrivateBus::waitFor([&] {
+    EXPECT_TRUE(BluezBus::waitFor([&] {
         while (g_main_context_iteration(context, FALSE)) {
         }
         return received.count > 0;
     }));
-    g_dbus_connection_signal_unsubscribe(bus->client, subscription);
+    g_dbus_connection_signal_unsubscribe(client, subscription);
     g_main_context_pop_thread_default(context);
     g_main_context_unref(context);
     g_byte_array_free(note, TRUE);

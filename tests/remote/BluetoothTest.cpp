@@ -1,14 +1,16 @@
 // The Bluetooth LE transport end to end: a private D-Bus daemon, a BlueZ stand-in that also plays the phone,
 // the port layer's own thread and main loop, and requests written to RX as BlueZ would write them.
-#include "../btle/PrivateBus.h"
+#include "../btle/BluezBus.h"
 #include "BlePort.h"
 #include "Bluetooth.h"
 #include "ComInterface.h"
 #include "NodeItem.h"
 #include "RemoteTestSupport.h"
+#include "Shims.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <map>
 #include <memory>
 
@@ -23,7 +25,7 @@ struct Reference : ComInterface {
 const std::string longName = "Corvinhallow-PRO-Stage-25";
 const char* const devicePath = "/org/bluez/hci0/dev_11_22_33_44_55_66";
 
-std::unique_ptr<PrivateBus> bus;
+std::unique_ptr<BluezBus> bus;
 Bluetooth* bluetooth = nullptr;
 
 GVariant* byteVariant(const std::string& bytes) {
@@ -76,7 +78,7 @@ std::vector<std::string> takeNotifications() {
 // Collects notifications until a chunk ends in the NUL that closes a reply (bounded wait).
 std::vector<std::string> receiveReply() {
     std::vector<std::string> chunks;
-    PrivateBus::waitFor([&] {
+    BluezBus::waitFor([&] {
         for (std::string& chunk : takeNotifications()) chunks.push_back(std::move(chunk));
         return !chunks.empty() && !chunks.back().empty() && chunks.back().back() == '\0';
     });
@@ -87,6 +89,12 @@ std::string joined(const std::vector<std::string>& chunks) {
     std::string text;
     for (const std::string& chunk : chunks) text += chunk;
     return text;
+}
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t found = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
+    return found;
 }
 
 std::map<std::string, GVariant*> dictionary(GVariant* dict) {
@@ -104,13 +112,20 @@ protected:
     static void SetUpTestSuite() {
         TestTree& tree = testTree();
         useManualClock();
-        bus = std::make_unique<PrivateBus>();
+        bus = std::make_unique<BluezBus>();
         ASSERT_TRUE(bus->ready) << bus->failure;
         auto* name = new NodeItem(tree.amp, "devname", "Device name", longName, "string");
         bluetooth = new Bluetooth(tree.root, name);
         bluetooth->initialize();
-        ASSERT_TRUE(PrivateBus::waitFor([] { return ble_started.load() && !applicationPath().empty(); }))
+        ASSERT_TRUE(BluezBus::waitFor([] { return ble_started.load() && !applicationPath().empty(); }))
             << "the pedal did not register its GATT application";
+    }
+
+    static void TearDownTestSuite() {
+        // The port ends before the stand-in goes, so that it does not follow BlueZ away while the process exits.
+        kill(getpid(), SIGINT);
+        BluezBus::waitFor([] { return !ble_started.load(); });
+        bus.reset();
     }
 
     static std::string applicationPath() {
@@ -137,6 +152,18 @@ protected:
         state.registered = registered;
         g_variant_unref(reply);
         return state;
+    }
+
+    static void connectCentral() {
+        bus->control("Connect", g_variant_new("(q)", guint16(517)));
+        // The pedal has seen the connection once a write after it is answered.
+        flush();
+    }
+
+    // Waits until the pedal has handled what the stand-in sent before: a write is answered after it.
+    static void flush() {
+        ASSERT_EQ(centralWrite("write flush\0"s, writeOptions(0)), "");
+        EXPECT_EQ(ble_get_rx(), "write flush");
     }
 
     // One pass of "comTasks" and the reply it sends.
@@ -337,19 +364,13 @@ TEST_F(BluetoothTransport, SecondStartChangesNothing) {
 }
 
 TEST_F(BluetoothTransport, AdvertisingFollowsTheCentralAndTheSupervisor) {
+    ASSERT_TRUE(BluezBus::waitFor([] { return advertising().registered; }));
     Advertising before = advertising();
-    ASSERT_TRUE(before.registered);
-    // Waits until the pedal has handled what the stand-in sent before: a write is answered after it.
-    auto flush = [] {
-        ASSERT_EQ(centralWrite("write flush\0"s, writeOptions(0)), "");
-        EXPECT_EQ(ble_get_rx(), "write flush");
-    };
 
     // A phone connects: advertising stops.
     setManualClock(0);
-    ASSERT_NE(bus->call("Connect"), nullptr);
-    ASSERT_TRUE(PrivateBus::waitFor([] { return !advertising().registered; }));
-    EXPECT_FALSE(ble_advertisment.load());
+    connectCentral();
+    ASSERT_TRUE(BluezBus::waitFor([] { return !advertising().registered && !ble_advertisment.load(); }));
 
     // Within 5 s of the last event the supervisor leaves it off; after that it advertises again.
     setManualClock(0);
@@ -365,7 +386,7 @@ TEST_F(BluetoothTransport, AdvertisingFollowsTheCentralAndTheSupervisor) {
     testing::internal::CaptureStdout();
     setManualClock(BLE_SUPERVISOR_PERIOD + 1);
     bluetooth->tasks();
-    ASSERT_TRUE(PrivateBus::waitFor([] { return advertising().registered; }));
+    ASSERT_TRUE(BluezBus::waitFor([] { return advertising().registered && ble_advertisment.load(); }));
     fflush(stdout);
     std::string output = testing::internal::GetCapturedStdout();
     EXPECT_NE(output.find("W (Ble Supervisor): Started advertising\n"), std::string::npos) << output;
@@ -373,20 +394,93 @@ TEST_F(BluetoothTransport, AdvertisingFollowsTheCentralAndTheSupervisor) {
     EXPECT_EQ(restarted.registrations, before.registrations + 1);
 
     // The phone leaves while the supervisor's advertisement is up: it is not registered a second time.
-    ASSERT_NE(bus->call("Disconnect"), nullptr);
+    bus->control("Disconnect");
     flush();
     Advertising after = advertising();
     EXPECT_TRUE(after.registered);
     EXPECT_EQ(after.registrations, restarted.registrations);
 
-    // Connect and leave again: advertising stops and starts once each.
-    ASSERT_NE(bus->call("Connect"), nullptr);
-    ASSERT_NE(bus->call("Disconnect"), nullptr);
-    flush();
+    // The known phone connects again and leaves at once, before BlueZ has answered the unregistration:
+    // the advertisement is unregistered and registered once each, and stays exported for BlueZ to read.
+    connectCentral();
+    bus->control("Disconnect");
+    ASSERT_TRUE(BluezBus::waitFor([&] {
+        Advertising now = advertising();
+        return now.registered && now.registrations == after.registrations + 1;
+    }));
     Advertising again = advertising();
-    EXPECT_TRUE(again.registered);
-    EXPECT_EQ(again.registrations, after.registrations + 1);
     EXPECT_EQ(again.unregistrations, after.unregistrations + 1);
+    EXPECT_TRUE(ble_advertisment.load());
+}
+
+TEST_F(BluetoothTransport, NothingOfACentralReachesTheNext) {
+    connectCentral();
+    // A request queued, a request being served, half a request and a large MTU: then the phone leaves.
+    ASSERT_EQ(centralWrite("write queued\0write served\0write hal"s, writeOptions(247)), "");
+    ASSERT_EQ(ble_get_rx(), "write queued");
+    EXPECT_EQ(ble_mtu.load(), 247u);
+    bus->control("Disconnect");
+    ASSERT_TRUE(BluezBus::waitFor([] { return ble_mtu.load() == BLE_MIN_MTU; }));
+    // The reply to the request it was served goes nowhere.
+    ble_set_tx("for the one who left");
+
+    // Joined to the half request or served after the queued one, this would be answered otherwise.
+    connectCentral();
+    ASSERT_EQ(centralWrite("write next\0"s, writeOptions(0)), "");
+    EXPECT_EQ(joined(pass()), "next\r\n\0"s);
+    EXPECT_EQ(ble_get_rx(), "");
+    flush();
+    EXPECT_TRUE(takeNotifications().empty());
+    bus->control("Disconnect");
+}
+
+TEST_F(BluetoothTransport, AFloodIsDroppedBeyondTheQueueAndLaterRequestsAreServedAtOnce) {
+    // A central writes without waiting for replies: 64 requests per write, 4096 in all.
+    std::string burst;
+    for (int i = 0; i < 64; ++i) burst += "write f\0"s;
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(centralWrite(burst, writeOptions(0)), "");
+    fflush(stdout);
+    std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(count(output, "Receive queue full"), 1u) << "one line per burst";
+
+    // Only the queue's worth is kept, and once it is served a new request is answered in the next pass.
+    size_t served = 0;
+    for (std::string request = ble_get_rx(); !request.empty(); request = ble_get_rx()) ++served;
+    EXPECT_EQ(served, BLE_RX_QUEUE_LIMIT);
+    ASSERT_EQ(centralWrite("write polite\0"s, writeOptions(0)), "");
+    EXPECT_EQ(joined(pass()), "polite\r\n\0"s);
+}
+
+TEST_F(BluetoothTransport, ANotificationLongerThanTheLinkAllowsIsCut) {
+    // A central that kept the ATT MTU of 23 gets 20 bytes of each 120-byte notification: it cannot read
+    // the reply, which is why a client must negotiate a larger MTU.
+    Reference reference(testTree().root);
+    std::string expected = reference.processRequest("browse root\\app") + '\0';
+    ASSERT_GT(expected.size(), 120u);
+    bus->control("SetLinkMtu", g_variant_new("(q)", guint16(23)));
+    ASSERT_EQ(centralWrite("browse root\\app\0"s, writeOptions(23)), "");
+    bluetooth->tasks();
+    size_t notifications = (expected.size() + 119) / 120;
+    std::vector<std::string> chunks;
+    BluezBus::waitFor([&] {
+        for (std::string& chunk : takeNotifications()) chunks.push_back(std::move(chunk));
+        return chunks.size() >= notifications;
+    });
+    bus->control("SetLinkMtu", g_variant_new("(q)", guint16(517)));
+    ASSERT_EQ(chunks.size(), notifications);
+    for (const std::string& chunk : chunks) EXPECT_LE(chunk.size(), 20u);
+    EXPECT_NE(joined(chunks), expected);
+}
+
+TEST_F(BluetoothTransport, TheSupervisorTakesALaterStampForActivity) {
+    // The loop thread stamps a write after this thread has read the clock: the stamp is newer than the
+    // supervisor's time, which must not count as a long silence.
+    setManualClock(10 * BLE_SUPERVISOR_PERIOD);
+    const uint64_t stamp = uint64_t(esp_timer_get_time()) + 1000;
+    supervisor_time = stamp;
+    ble_supervisor();
+    EXPECT_EQ(supervisor_time.load(), stamp);
 }
 
 }

@@ -1,0 +1,191 @@
+// The Bluetooth LE port when BlueZ misbehaves: no adapter, an adapter that comes and goes, a daemon that
+// restarts, registrations it refuses. The port runs once per process, so every test starts by bringing the
+// stand-in to the state it needs and waiting until the port has followed.
+#include "../btle/BluezBus.h"
+#include "BlePort.h"
+#include "Bluetooth.h"
+#include "RemoteTestSupport.h"
+#include "Shims.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+
+namespace {
+
+std::unique_ptr<BluezBus> bus;
+Bluetooth* bluetooth = nullptr;
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t found = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
+    return found;
+}
+
+// Waits until the port's main loop has run everything handed to it so far.
+bool drainPortLoop() {
+    auto* done = new std::atomic<bool>(false);
+    g_main_context_invoke(
+        nullptr,
+        [](gpointer flag) -> gboolean {
+            static_cast<std::atomic<bool>*>(flag)->store(true);
+            return G_SOURCE_REMOVE;
+        },
+        done);
+    bool ran = BluezBus::waitFor([done] { return done->load(); });
+    // A marker that never ran stays allocated: the loop may still run it.
+    if (ran) delete done;
+    return ran;
+}
+
+bool registered() {
+    GVariant* reply = bus->call("Application");
+    if (reply == nullptr) return false;
+    const char* path = nullptr;
+    gboolean advertised = FALSE;
+    g_variant_get_child(reply, 0, "&s", &path);
+    bool application = path[0] != '\0';
+    g_variant_unref(reply);
+    reply = bus->call("Advertising");
+    if (reply == nullptr) return false;
+    g_variant_get_child(reply, 0, "b", &advertised);
+    g_variant_unref(reply);
+    return application && advertised && ble_application_registered.load() && ble_advertisment.load();
+}
+
+// One pass of "comTasks" at the given time, and the work it handed to the port's loop done.
+void passAt(int64_t offset) {
+    setManualClock(offset);
+    bluetooth->tasks();
+    ASSERT_TRUE(drainPortLoop());
+}
+
+class BluetoothRecovery : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        TestTree& tree = testTree();
+        bus = std::make_unique<BluezBus>();
+        ASSERT_TRUE(bus->ready) << bus->failure;
+        bluetooth = new Bluetooth(tree.root, tree.name);
+        bluetooth->initialize();
+        ASSERT_TRUE(BluezBus::waitFor([] { return ble_started.load(); }));
+    }
+
+    static void TearDownTestSuite() {
+        // The port ends before the stand-in goes, so that it does not follow BlueZ away while the process exits.
+        kill(getpid(), SIGINT);
+        BluezBus::waitFor([] { return !ble_started.load(); });
+        bus.reset();
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(bus->ready) << bus->failure;
+        useManualClock();
+        setManualClock(0);
+        // The supervisor's passes count from here, whatever the tests before stamped.
+        supervisor_time = uint64_t(esp_timer_get_time());
+    }
+};
+
+TEST_F(BluetoothRecovery, WithoutAnAdapterTheSupervisorReportsItUntilOneAppears) {
+    ASSERT_TRUE(bus->restartBluez(""));
+    ASSERT_TRUE(BluezBus::waitFor([] { return bus->called("GetManagedObjects"); }));
+    ASSERT_TRUE(drainPortLoop());
+
+    testing::internal::CaptureStdout();
+    const int64_t period = int64_t(BLE_SUPERVISOR_PERIOD);
+    // Later passes act only when more than 5 s have passed since the last one that did.
+    for (int64_t offset : {period + 1, period + 2, 2 * period + 1, 2 * period + 2, 3 * period + 3})
+        passAt(offset);
+    ble_set_tx("no application");
+    ASSERT_TRUE(drainPortLoop());
+    fflush(stdout);
+    std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(count(output, "ERROR (Ble Supervisor): Error in adapter or advertisment\n"), 3u) << output;
+    EXPECT_FALSE(ble_advertisment.load());
+
+    bus->control("AddAdapter", g_variant_new("(s)", "hci0"));
+    EXPECT_TRUE(BluezBus::waitFor(registered)) << "the adapter that appeared is not used";
+}
+
+TEST_F(BluetoothRecovery, ARestartedDaemonGetsTheApplicationAndAdvertisementAgain) {
+    ASSERT_TRUE(bus->restartBluez("hci0"));
+    ASSERT_TRUE(BluezBus::waitFor(registered));
+
+    testing::internal::CaptureStdout();
+    bus->stopBluez();
+    ASSERT_TRUE(BluezBus::waitFor([] { return !ble_application_registered.load(); }));
+    EXPECT_FALSE(ble_advertisment.load());
+    ASSERT_TRUE(bus->startBluez());
+    bool again = BluezBus::waitFor(registered);
+    fflush(stdout);
+    std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(again) << "nothing registered with the new daemon";
+    EXPECT_EQ(count(output, "Bluetooth service gone"), 1u) << output;
+    EXPECT_EQ(count(output, "Bluetooth service is back"), 1u) << output;
+    // The new daemon has the adapter set up as the old one had.
+    GVariant* reply = bus->call("Adapter");
+    ASSERT_NE(reply, nullptr);
+    GVariant* adapter = g_variant_get_child_value(reply, 0);
+    gboolean powered = FALSE;
+    EXPECT_TRUE(g_variant_lookup(adapter, "Powered", "b", &powered) && powered);
+    g_variant_unref(adapter);
+    g_variant_unref(reply);
+}
+
+TEST_F(BluetoothRecovery, ARemovedAdapterIsReleasedAndItsReturnRegistersAgain) {
+    ASSERT_TRUE(bus->restartBluez("hci0"));
+    ASSERT_TRUE(BluezBus::waitFor(registered));
+    bus->control("RemoveAdapter", g_variant_new("(s)", "hci0"));
+    ASSERT_TRUE(BluezBus::waitFor([] { return !ble_application_registered.load() && !ble_advertisment.load(); }));
+    testing::internal::CaptureStdout();
+    passAt(int64_t(BLE_SUPERVISOR_PERIOD) + 1);
+    fflush(stdout);
+    std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(count(output, "Error in adapter or advertisment"), 1u) << output;
+
+    bus->control("AddAdapter", g_variant_new("(s)", "hci0"));
+    EXPECT_TRUE(BluezBus::waitFor(registered));
+}
+
+TEST_F(BluetoothRecovery, RefusedRegistrationsAreRetriedWithABackOffAndLoggedOnce) {
+    ASSERT_TRUE(bus->restartBluez("hci0"));
+    ASSERT_TRUE(BluezBus::waitFor(registered));
+    const int64_t period = int64_t(BLE_SUPERVISOR_PERIOD);
+    for (const char* method : {"RegisterAdvertisement", "RegisterAdvertisement", "RegisterApplication"})
+        bus->control("FailNext", g_variant_new("(s)", method));
+    const uint32_t refusals = ble_registrations_refused.load();
+    testing::internal::CaptureStdout();
+
+    // A reset adapter: both registrations are refused at once.
+    bus->control("RemoveAdapter", g_variant_new("(s)", "hci0"));
+    bus->control("AddAdapter", g_variant_new("(s)", "hci0"));
+    ASSERT_TRUE(BluezBus::waitFor([&] { return ble_registrations_refused.load() == refusals + 2; }));
+    EXPECT_FALSE(ble_advertisment.load());
+    EXPECT_FALSE(ble_application_registered.load());
+    const size_t advertisements = bus->count("RegisterAdvertisement");
+
+    // The supervisor tries both again: the application goes through, the advertisement is refused again.
+    passAt(period + 1);
+    ASSERT_TRUE(BluezBus::waitFor([&] {
+        return ble_application_registered.load() && ble_registrations_refused.load() == refusals + 3;
+    }));
+    EXPECT_EQ(bus->count("RegisterAdvertisement"), advertisements + 1);
+    // Refused twice, it waits 10 s before the next try: not at 5 s ...
+    passAt(2 * period + 2);
+    EXPECT_EQ(bus->count("RegisterAdvertisement"), advertisements + 1);
+    // ... but after them.
+    passAt(3 * period + 3);
+    ASSERT_TRUE(BluezBus::waitFor([] { return ble_advertisment.load(); }));
+    EXPECT_EQ(bus->count("RegisterAdvertisement"), advertisements + 2);
+
+    fflush(stdout);
+    std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(count(output, "Advertisement refused"), 1u) << output;
+    EXPECT_EQ(count(output, "GATT application refused"), 1u) << output;
+    EXPECT_EQ(count(output, "Advertisement registered again"), 1u) << output;
+    EXPECT_EQ(count(output, "GATT application registered again"), 1u) << output;
+}
+
+}
