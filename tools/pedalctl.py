@@ -383,6 +383,8 @@ class Pedal:
         if not image:
             raise PedalError("the image is empty")
         reply = self.request(["supd %d" % len(image)], resend=False)
+        if self.refused:
+            raise PedalError("the pedal refused the upload: it has a password (use --password)")
         try:
             batch = int(reply)
         except ValueError:

@@ -432,6 +432,11 @@ TEST_F(RealPedal, ClientFailuresEndWithOneLineAndAnExitCode) {
         oneLine("pedalctl: the pedal took 100.0 instead of 150 for " + VOLUME);
         EXPECT_EQ(pedalctl(where + " write " + shellQuoted(VOLUME) + " 64", output), 0) << output;
         EXPECT_EQ(output, VOLUME + ":{\"value\":64}\r\n\n");
+        EXPECT_EQ(pedalctl(where + " set-password s3cret", output), 0) << output;
+        writeFile(home + "/image", "image");
+        EXPECT_EQ(pedalctl(where + " firmware " + shellQuoted(home + "/image"), output), 1);
+        oneLine("pedalctl: the pedal refused the upload: it has a password");
+        EXPECT_EQ(pedalctl(where + " --password s3cret set-password ''", output), 0) << output;
     }
     for (const auto& [arguments, message] : std::vector<std::pair<std::string, std::string>>{
              {"--tcp 127.0.0.1:abc browse root", "pedalctl: bad TCP address '127.0.0.1:abc'"},
