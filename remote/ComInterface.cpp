@@ -78,11 +78,11 @@ std::string ComInterface::processRequest(std::string request, int64_t now) {
             header = reply.size();
         }
         bool first = reply.size() == header;
-        if (!first && changesState(line) && reply.size() + line.size() + PIECE_MARGIN > REPLY_BUDGET) break;
+        if (!first && changesState(line) && reply.size() + line.size() + PIECE_MARGIN > replyBudget) break;
         size_t before = reply.size();
         int64_t access = lastAccess;
         runCommand(line, refused, reply);
-        if (!first && reply.size() > REPLY_BUDGET) {
+        if (!first && reply.size() > replyBudget) {
             // Only a line that changes nothing gets here: it is undone as if it had not run.
             reply.resize(before);
             lastAccess = access;

@@ -52,6 +52,8 @@ protected:
     Node* root;
     std::string token;
     int64_t lastAccess = 0;
+    // REPLY_BUDGET on every transport; a fuzzing harness lowers it so that reaching it stays cheap.
+    size_t replyBudget = REPLY_BUDGET;
 
 private:
     void answerChecked(bool right, int64_t now);

@@ -291,8 +291,9 @@ void Wifi::createStep(int64_t now) {
     if (now < retryAt) return;
     ++attempts;
     serverAddress = bindAddress;
-    if (serverAddress.ss_family == AF_INET6) reinterpret_cast<sockaddr_in6*>(&serverAddress)->sin6_port = htons(uint16_t(port));
-    else reinterpret_cast<sockaddr_in*>(&serverAddress)->sin_port = htons(uint16_t(port));
+    uint16_t networkPort = htons(uint16_t(port));
+    if (serverAddress.ss_family == AF_INET6) reinterpret_cast<sockaddr_in6*>(&serverAddress)->sin6_port = networkPort;
+    else reinterpret_cast<sockaddr_in*>(&serverAddress)->sin_port = networkPort;
     listenFd = socket(serverAddress.ss_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     for (Client& client : clients) closeClient(client);
     if (listenFd < 0) {

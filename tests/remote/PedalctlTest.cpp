@@ -276,7 +276,8 @@ std::vector<std::string> concurrentRequests(int port, const std::vector<std::str
         for (size_t i = 0; i < fds.size(); ++i) {
             if (fds[i] < 0 || done[i]) continue;
             if (sent[i] < requests[i].size() + 1) {
-                ssize_t count = send(fds[i], requests[i].c_str() + sent[i], requests[i].size() + 1 - sent[i], MSG_NOSIGNAL);
+                size_t left = requests[i].size() + 1 - sent[i];
+                ssize_t count = send(fds[i], requests[i].c_str() + sent[i], left, MSG_NOSIGNAL);
                 if (count > 0) sent[i] += size_t(count);
             }
             char buffer[65536];
@@ -469,7 +470,8 @@ TEST_F(RealPedal, ClientReachesThePedalOverIpv6) {
     stop();
     start({"PEDAL_TCP_ADDRESS=::1"}, AF_INET6);
     std::string output;
-    EXPECT_EQ(pedalctl("--tcp '[::1]:" + std::to_string(port) + "' browse " + shellQuoted(VOLUME), output), 0) << output;
+    std::string where = "--tcp '[::1]:" + std::to_string(port) + "'";
+    EXPECT_EQ(pedalctl(where + " browse " + shellQuoted(VOLUME), output), 0) << output;
     EXPECT_EQ(output.rfind(VOLUME + ":{", 0), 0u) << output;
 }
 
