@@ -81,7 +81,7 @@ std::string folderOf(const std::string& path) {
 }
 }
 
-std::unique_ptr<uint8_t[]> Update::update_handle;
+std::vector<uint8_t> Update::image;
 int Update::received_bytes = 0;
 int Update::update_bytes = 0;
 bool Update::recovery = false;
@@ -161,7 +161,8 @@ void Update::runImage() {
 void Update::reset() {
     received_bytes = 0;
     update_bytes = 0;
-    update_handle.reset();
+    image.clear();
+    image.shrink_to_fit();
 }
 
 std::string Update::update_start(std::string size) {
@@ -175,11 +176,6 @@ std::string Update::update_start(std::string size) {
     if (size.empty() || !std::isdigit(static_cast<unsigned char>(size[0])) || error != std::errc() ||
         end != last || announced < 1 || announced > kMaxImageBytes) {
         LOGE(TAG, "size refused: %s\n", size.c_str());
-        return std::to_string(batch_size);
-    }
-    update_handle.reset(new (std::nothrow) uint8_t[size_t(announced)]);
-    if (!update_handle) {
-        LOGE(TAG, "no memory for %ld bytes\n", announced);
         return std::to_string(batch_size);
     }
     update_bytes = int(announced);
@@ -198,11 +194,21 @@ std::string Update::update_data(std::string hex) {
         LOGE(TAG, "failed\n");
         return std::to_string(received_bytes);
     }
-    size_t pairs = std::min(hex.size() / 2, size_t(batch_size));
-    for (size_t i = 0; i < pairs && received_bytes < update_bytes; ++i) {
-        update_handle[size_t(received_bytes)] = uint8_t(hexValue(hex[2 * i]) << 4 | hexValue(hex[2 * i + 1]));
-        ++received_bytes;
+    size_t pairs = std::min({hex.size() / 2, size_t(batch_size), size_t(update_bytes - received_bytes)});
+    size_t needed = image.size() + pairs;
+    if (image.capacity() < needed) {
+        // Doubling keeps the copies few; the announced size bounds it.
+        size_t capacity = std::min(std::max(image.capacity() * 2, needed), size_t(update_bytes));
+        try {
+            image.reserve(capacity);
+        } catch (const std::bad_alloc&) {
+            LOGE(TAG, "no memory for %zu bytes\n", capacity);
+            reset();
+            return "0";
+        }
     }
+    for (size_t i = 0; i < pairs; ++i) image.push_back(uint8_t(hexValue(hex[2 * i]) << 4 | hexValue(hex[2 * i + 1])));
+    received_bytes += int(pairs);
     if (received_bytes < update_bytes) return std::to_string(received_bytes);
     if (!writeImage()) return "0";
     int size = update_bytes;
@@ -220,7 +226,7 @@ bool Update::writeImage() {
         LOGE(TAG, "error opening file\n");
         return false;
     }
-    bool written = writeAll(fd, update_handle.get(), size_t(update_bytes)) && ::fsync(fd) == 0;
+    bool written = writeAll(fd, image.data(), image.size()) && ::fsync(fd) == 0;
     if (!written) LOGE(TAG, "write error: %s\n", std::strerror(errno));
     bool executable = written && ::fchmod(fd, 0755) == 0;
     if (written && !executable) LOGE(TAG, "chmod error\n");

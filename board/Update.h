@@ -20,12 +20,14 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class Update {
 public:
     // Most image bytes one "upd" request carries.
     static constexpr int batch_size = 2048;
-    // Largest image accepted by "supd"; the whole image is held in memory until it is written.
+    // Largest image accepted by "supd". The image is held in memory until it is written; the memory grows with
+    // the bytes received, never beyond the announced size, so announcing a size costs nothing.
     static constexpr long kMaxImageBytes = 128L * 1024 * 1024;
     // The command that reads the boot selection line.
     static constexpr const char* kBootLineCommand = "gpioget 0 40";
@@ -42,14 +44,15 @@ public:
     static const char* getFormat();
 
     // "supd": starts a transfer of `size` bytes (a decimal number from 1 to kMaxImageBytes), dropping any
-    // transfer in progress. Replies the batch size. A size that is refused or cannot be held leaves no
-    // transfer in progress, so the following "upd" replies "0".
+    // transfer in progress. Replies the batch size. A size that is refused leaves no transfer in progress, so
+    // the following "upd" replies "0". Nothing is allocated yet.
     static std::string update_start(std::string size);
     // "upd": stores the next bytes, given as hexadecimal pairs (at most batch_size pairs are taken; pairs past
     // the announced size are ignored). Replies the count received so far; after the last byte, the image size
     // once the image is written, or "0" when it could not be written. Odd-length or non-hexadecimal text, or
     // text without a transfer in progress, stores nothing and replies the unchanged count. After a failed
-    // write, every "upd" tries the write again.
+    // write, every "upd" tries the write again. "0" also when the memory for the bytes runs out; the transfer
+    // is then dropped.
     static std::string update_data(std::string hex);
     // Drops the transfer in progress.
     static void update_abort();
@@ -63,7 +66,7 @@ private:
     static bool writeImage();
     static void reset();
 
-    static std::unique_ptr<uint8_t[]> update_handle;
+    static std::vector<uint8_t> image;
     static int received_bytes;
     static int update_bytes;
     static bool recovery;

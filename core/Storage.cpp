@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <mutex>
 #include <sstream>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "Log.h"
+#include "Node.h"
 #include "Paths.h"
 
 namespace {
@@ -26,6 +28,18 @@ std::unordered_map<uint32_t, Storable*>& owners = *new std::unordered_map<uint32
 size_t sweepCursor = 0;                         // guarded by registryLock
 int callsSinceWrite = 0;                        // guarded by registryLock
 
+// Secrets (passwords) are stored in plain text: only the pedal's own user may read them or list the folder.
+constexpr mode_t secretFileMode = 0600;
+constexpr mode_t fileMode = 0644;
+constexpr mode_t folderMode = 0700;
+
+bool isSecret(const Storable* item) {
+    auto* node = dynamic_cast<const Node*>(item);
+    return node && node->isSecret();
+}
+
+mode_t modeOf(const Storable* item) { return isSecret(item) ? secretFileMode : fileMode; }
+
 bool ensureFolder(const std::string& folder) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -33,6 +47,8 @@ bool ensureFolder(const std::string& folder) {
         LOGE(TAG, "Cannot create %s: %s\n", folder.c_str(), error.message().c_str());
         return false;
     }
+    // A folder made by an older version is narrowed too.
+    ::chmod(folder.c_str(), folderMode);
     return true;
 }
 
@@ -51,11 +67,13 @@ bool writeAll(int fd, const std::string& data) {
 
 // Temporary file, fsync, rename over the old file, fsync of the folder: after a power cut the key holds
 // either the old or the new body, never a torn one.
-bool writeFileAtomically(const std::string& folder, const std::string& file, const std::string& data) {
+bool writeFileAtomically(const std::string& folder, const std::string& file, const std::string& data,
+                         mode_t mode) {
     const std::string temporary = file + ".tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0) return false;
-    bool written = writeAll(fd, data) && ::fsync(fd) == 0;
+    // A temporary file left by an earlier run keeps its old mode through open: set it before the data.
+    bool written = ::fchmod(fd, mode) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
     written = ::close(fd) == 0 && written;
     if (!written || ::rename(temporary.c_str(), file.c_str()) != 0) {
         const int error = errno;
@@ -117,6 +135,8 @@ bool Storage::addItem(Storable* item) {
     std::string body;
     switch (readFile(file, body)) {
     case ReadResult::Read:
+        // A secret stored by an older version may still be readable by others.
+        if (isSecret(item)) ::chmod(file.c_str(), secretFileMode);
         if (!item->restoreStorageBody(body)) LOGW(TAG, "Ignoring unreadable %s (%s)\n", file.c_str(), path.c_str());
         item->syncState.store(int(Storable::SyncState::Clean), std::memory_order_release);
         break;
@@ -139,7 +159,7 @@ bool Storage::writeItem(Storable* item) {
     item->syncState.store(int(Storable::SyncState::Clean), std::memory_order_release);
     const std::string directory = folder();
     const std::string file = directory + "/" + item->getStorageKeyText();
-    if (!ensureFolder(directory) || !writeFileAtomically(directory, file, item->storageBody())) {
+    if (!ensureFolder(directory) || !writeFileAtomically(directory, file, item->storageBody(), modeOf(item))) {
         item->syncState.store(int(Storable::SyncState::Dirty), std::memory_order_release);
         LOGE(TAG, "Cannot write %s (%s): %s\n", file.c_str(), item->storagePath().c_str(), std::strerror(errno));
         return false;
@@ -172,7 +192,7 @@ void Storage::tasks() {
 bool Storage::storeFile(const std::string& name, const std::string& data) {
     const std::string directory = folder();
     if (!ensureFolder(directory)) return false;
-    if (!writeFileAtomically(directory, directory + "/" + name, data)) {
+    if (!writeFileAtomically(directory, directory + "/" + name, data, fileMode)) {
         LOGE(TAG, "Cannot write %s/%s: %s\n", directory.c_str(), name.c_str(), std::strerror(errno));
         return false;
     }

@@ -28,7 +28,11 @@ bool Com::initialize() {
 }
 
 void Com::pass() {
-    for (ComInterface* iface : ifaces) iface->tasks();
+    int64_t now = esp_timer_get_time();
+    for (ComInterface* iface : ifaces) {
+        if (iface->answersHeld(now)) iface->heldTasks();
+        else iface->tasks();
+    }
 }
 
 void Com::com_tasks(void*) {

@@ -19,7 +19,8 @@ public:
     static void removeIface(ComInterface* iface);
     // Initialises every transport once; later calls return at once.
     static bool initialize();
-    // One polling pass: tasks() of every transport in registration order.
+    // One polling pass: tasks() of every transport in registration order (heldTasks() of one whose password
+    // answers are held back).
     static void pass();
     // Body of the "comTasks" thread: initialise, then a pass every 10 ms, forever.
     static void com_tasks(void* unused);

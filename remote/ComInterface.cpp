@@ -1,16 +1,22 @@
 #include "ComInterface.h"
 
 #include "Com.h"
+#include "Log.h"
 #include "Node.h"
 #include "NodeList.h"
 #include "RemoteServices.h"
 #include "Security.h"
 #include "Shims.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
+const char* const TAG = "Com";
 const std::string SEPARATOR = "\r\n";
+const int64_t REFUSAL_LOG_INTERVAL_US = 10000000;
+// What a line that changes state adds to the reply beyond its own length (the list status, a byte count).
+const size_t PIECE_MARGIN = 256;
 
 // Matches a command word with its trailing blank at the start of the line and gives the argument after it.
 bool command(const std::string& line, const char* word, std::string& argument) {
@@ -18,6 +24,14 @@ bool command(const std::string& line, const char* word, std::string& argument) {
     if (line.compare(0, length, word) != 0) return false;
     argument = line.substr(length);
     return true;
+}
+
+// The lines whose effect cannot be undone; they run only when their piece is sure to fit in the reply.
+bool changesState(const std::string& line) {
+    for (const char* word : {"write ", "dwrite ", "dswap ", "supd ", "upd "}) {
+        if (line.compare(0, std::strlen(word), word) == 0) return true;
+    }
+    return false;
 }
 }
 
@@ -29,12 +43,17 @@ ComInterface::~ComInterface() {
 }
 
 std::string ComInterface::processRequest(std::string request) {
+    return processRequest(std::move(request), esp_timer_get_time());
+}
+
+std::string ComInterface::processRequest(std::string request, int64_t now) {
     if (!root) return "";
     bool refused = Security::hasPassword();
     bool tokenLinePending = refused;
     if (request.empty()) return SEPARATOR;
 
     std::string reply;
+    size_t header = 0;
     size_t position = 0;
     while (position < request.size()) {
         size_t end = request.find(SEPARATOR, position);
@@ -46,15 +65,49 @@ std::string ComInterface::processRequest(std::string request) {
             std::string answer;
             // Before the first token is issued here, the answer would be one for the empty token: the same on
             // every start, so a recorded one could be replayed.
-            if (command(line, "token ", answer)) refused = token.empty() || !Security::checkToken(token, answer);
+            if (command(line, "token ", answer)) {
+                refused = token.empty() || !Security::checkToken(token, answer);
+                // Only what could have been right is a guess: "token -", which clients send to fetch a
+                // token, is not.
+                if (!token.empty() && answer.size() == 2 * Security::HASH_SIZE) answerChecked(!refused, now);
+            }
             // Every request rotates the token, accepted or not, so an answer is good for one request only.
             token = Security::generateToken();
             reply += "token " + token + (refused ? " n" : " y") + SEPARATOR;
             tokenLinePending = false;
+            header = reply.size();
         }
+        bool first = reply.size() == header;
+        if (!first && changesState(line) && reply.size() + line.size() + PIECE_MARGIN > replyBudget) break;
+        size_t before = reply.size();
+        int64_t access = lastAccess;
         runCommand(line, refused, reply);
+        if (!first && reply.size() > replyBudget) {
+            // Only a line that changes nothing gets here: it is undone as if it had not run.
+            reply.resize(before);
+            lastAccess = access;
+            break;
+        }
     }
     return reply.empty() ? SEPARATOR : reply;
+}
+
+void ComInterface::answerChecked(bool right, int64_t now) {
+    if (right) {
+        refusals = 0;
+        heldUntil = 0;
+        return;
+    }
+    int64_t delay = FIRST_ANSWER_DELAY_US;
+    for (int i = 0; i < refusals && delay < MAX_ANSWER_DELAY_US; ++i) delay *= 2;
+    ++refusals;
+    heldUntil = now + std::min(delay, MAX_ANSWER_DELAY_US);
+    ++unloggedRefusals;
+    if (lastRefusalLog == 0 || now - lastRefusalLog >= REFUSAL_LOG_INTERVAL_US) {
+        LOGW(TAG, "%s: %d wrong password answer(s) since the last report\n", transportName(), unloggedRefusals);
+        unloggedRefusals = 0;
+        lastRefusalLog = now;
+    }
 }
 
 void ComInterface::runCommand(const std::string& line, bool refused, std::string& reply) {

@@ -15,13 +15,33 @@ public:
     ComInterface(const ComInterface&) = delete;
     ComInterface& operator=(const ComInterface&) = delete;
 
+    // Most bytes of one reply: lines stop running once the next one would carry the reply past it (so the
+    // reply ends after the last whole line that fits), whatever a client sends. Only a request's first piece
+    // may be larger (a "browse" of a big subtree): its size is the tree's, not the client's choice.
+    static constexpr size_t REPLY_BUDGET = 262144;
+    // After a refused password answer, the transport takes its next request no earlier than this delay after
+    // the refusal: the first delay, doubled with each refusal in a row up to the cap; a right answer resets it.
+    static constexpr int64_t FIRST_ANSWER_DELAY_US = 250000;
+    static constexpr int64_t MAX_ANSWER_DELAY_US = 2000000;
+
     virtual void initialize() {}
     virtual void tasks() {}
+    // Com::pass runs this instead of tasks() while answersHeld(): the transport may move bytes but takes no
+    // request. By default it does nothing, so the transport's requests simply wait.
+    virtual void heldTasks() {}
+    // Names the transport in log lines.
+    virtual const char* transportName() const { return "remote"; }
 
     // Runs one request (the text before its NUL) and returns the reply without the NUL: "\r\n"-separated
     // command lines, the token check while a password is set, the replies of the commands appended without
     // separators, "\r\n" when nothing else was produced, "" when there is no tree.
     std::string processRequest(std::string request);
+    // The same at a given time (the clock of answersHeld), for transports that drive time themselves.
+    std::string processRequest(std::string request, int64_t now);
+
+    // True while this transport must not take a request: a password answer was refused less than the
+    // back-off delay ago. Other transports are not affected.
+    bool answersHeld(int64_t now) const { return now < heldUntil; }
 
     // The challenge token last issued here ("" before the first).
     const std::string& currentToken() const { return token; }
@@ -32,8 +52,11 @@ protected:
     Node* root;
     std::string token;
     int64_t lastAccess = 0;
+    // REPLY_BUDGET on every transport; a fuzzing harness lowers it so that reaching it stays cheap.
+    size_t replyBudget = REPLY_BUDGET;
 
 private:
+    void answerChecked(bool right, int64_t now);
     void runCommand(const std::string& line, bool refused, std::string& reply);
     void browse(const std::string& path, std::string& reply);
     void readChanges(const std::string& path, std::string& reply);
@@ -41,4 +64,9 @@ private:
                      std::string& reply);
     void firmwareStart(const std::string& size, std::string& reply);
     void firmwareData(const std::string& hex, std::string& reply);
+
+    int refusals = 0;       // refused answers in a row
+    int64_t heldUntil = 0;
+    int unloggedRefusals = 0;
+    int64_t lastRefusalLog = 0;
 };

@@ -2,10 +2,13 @@
 
 #include "Log.h"
 #include "Paths.h"
+#include "Shims.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -38,47 +41,82 @@ Serial::~Serial() {
 }
 
 void Serial::initialize() {
-    if (active) return;
+    if (initialized) return;
+    initialized = true;
+    if (openPort()) return;
+    LOGE(TAG, "%s - error\n", device.c_str());
+    reopenAt = esp_timer_get_time() + reopenDelay;
+}
+
+bool Serial::openPort() {
     std::string path = devicePath(device);
-    fd = path.empty() ? -1 : open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        LOGE(TAG, "%s - error\n", device.c_str());
-        return;
-    }
+    if (path.empty()) return false;
+    fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
     LOGI(TAG, "%s - making serial port raw\n", device.c_str());
     make_port_raw(fd);
     LOGI(TAG, "%s - load complete\n", device.c_str());
     active = true;
+    reopenDelay = REOPEN_FIRST_US;
+    return true;
+}
+
+void Serial::lose(int64_t now) {
+    LOGW(TAG, "%s - port lost, opening it again\n", device.c_str());
+    close(fd);
+    fd = -1;
+    active = false;
+    // Nothing of the lost connection reaches the next one: neither the half-received request nor the reply.
+    index = 0;
+    discarding = false;
+    reply.clear();
+    sent = 0;
+    reopenAt = now + reopenDelay;
 }
 
 void Serial::tasks() {
-    if (!active) return;
-    receive();
-    if (reply.empty()) takeRequest();
-    sendReply();
+    if (!initialized || devicePath(device).empty()) return;
+    int64_t now = esp_timer_get_time();
+    if (fd < 0) {
+        if (now < reopenAt) return;
+        if (!openPort()) {
+            reopenDelay = std::min(reopenDelay * 2, REOPEN_MAX_US);
+            reopenAt = now + reopenDelay;
+            return;
+        }
+    }
+    if (!receive()) return lose(now);
+    if (reply.empty() && !answersHeld(now)) takeRequest();
+    if (!sendReply()) lose(now);
 }
 
-void Serial::receive() {
+bool Serial::receive() {
+    pollfd entry{fd, POLLIN, 0};
+    // A hang-up stays reported while the descriptor is open: the port is gone until it is opened again.
+    if (poll(&entry, 1, 0) < 0) return errno == EINTR;
+    if (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) return false;
     if (index == bufferSize) {
         // Complete requests still waiting are kept; a full buffer without any NUL is one oversized request.
-        if (std::memchr(buffer.data(), 0, size_t(index))) return;
+        if (std::memchr(buffer.data(), 0, size_t(index))) return true;
         LOGW(TAG, "%s - request longer than %d bytes dropped\n", device.c_str(), bufferSize - 1);
         index = 0;
         discarding = true;
     }
     ssize_t count = ::read(fd, buffer.data() + index, size_t(bufferSize - index));
-    if (count <= 0) return;
+    if (count == 0) return false;
+    if (count < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     if (!discarding) {
         index += int(count);
-        return;
+        return true;
     }
     char* start = buffer.data() + index;
     char* end = static_cast<char*>(std::memchr(start, 0, size_t(count)));
-    if (!end) return;
+    if (!end) return true;
     size_t rest = size_t(start + count - (end + 1));
     std::memmove(start, end + 1, rest);
     index += int(rest);
     discarding = false;
+    return true;
 }
 
 void Serial::takeRequest() {
@@ -93,14 +131,16 @@ void Serial::takeRequest() {
     sent = 0;
 }
 
-void Serial::sendReply() {
-    if (reply.empty()) return;
+bool Serial::sendReply() {
+    if (reply.empty()) return true;
     // The reply goes out with its terminating NUL, which c_str() provides.
     size_t total = reply.size() + 1;
     ssize_t count = ::write(fd, reply.c_str() + sent, total - sent);
-    if (count > 0) sent += size_t(count);
+    if (count < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    sent += size_t(count);
     if (sent >= total) {
         reply.clear();
         sent = 0;
     }
+    return true;
 }

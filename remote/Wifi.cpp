@@ -11,6 +11,7 @@
 #include "Storage.h"
 #include "System.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -40,18 +41,36 @@ bool transientAcceptError(int error) {
     }
 }
 
-in_addr_t configuredBindAddress() {
+// The address the server listens on, port still 0.
+sockaddr_storage configuredBindAddress() {
+    sockaddr_storage storage{};
+    auto* ipv4 = reinterpret_cast<sockaddr_in*>(&storage);
+    ipv4->sin_family = AF_INET;
 #ifdef PEDAL_DEVICE
-    return htonl(INADDR_ANY);
+    ipv4->sin_addr.s_addr = htonl(INADDR_ANY);
 #else
-    in_addr address{};
+    ipv4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const char* text = std::getenv("PEDAL_TCP_ADDRESS");
     if (text && *text) {
-        if (inet_pton(AF_INET, text, &address) == 1) return address.s_addr;
-        LOGW(WIFI_TAG, "PEDAL_TCP_ADDRESS %s is no IPv4 address, using 127.0.0.1\n", text);
+        auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&storage);
+        in_addr address{};
+        in6_addr address6{};
+        if (inet_pton(AF_INET, text, &address) == 1) {
+            ipv4->sin_addr = address;
+        } else if (inet_pton(AF_INET6, text, &address6) == 1) {
+            storage = sockaddr_storage{};
+            ipv6->sin6_family = AF_INET6;
+            ipv6->sin6_addr = address6;
+        } else {
+            LOGW(WIFI_TAG, "PEDAL_TCP_ADDRESS %s is no IP address, using 127.0.0.1\n", text);
+        }
     }
-    return htonl(INADDR_LOOPBACK);
 #endif
+    return storage;
+}
+
+socklen_t addressLength(const sockaddr_storage& address) {
+    return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
 int configuredPort(int port) {
@@ -225,10 +244,11 @@ void Wifi::getConnectionState(Wifi* wifi) {
 
 int Wifi::listeningPort() const {
     if (listenFd < 0 || serverState != SERVE) return 0;
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof(address);
     if (getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-    return ntohs(address.sin_port);
+    if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
 int Wifi::clientCount() const {
@@ -261,15 +281,24 @@ void Wifi::serverStep(int64_t now) {
     }
 }
 
+void Wifi::retryLater(int64_t now) {
+    retryAt = now + retryDelay;
+    retryDelay = std::min(retryDelay * 2, BIND_RETRY_MAX_US);
+    serverState = CLOSE_ALL;
+}
+
 void Wifi::createStep(int64_t now) {
-    serverAddress = sockaddr_in{};
-    serverAddress.sin_family = AF_INET;
-    serverAddress.sin_port = htons(uint16_t(port));
-    serverAddress.sin_addr.s_addr = bindAddress;
-    listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (now < retryAt) return;
+    ++attempts;
+    serverAddress = bindAddress;
+    uint16_t networkPort = htons(uint16_t(port));
+    if (serverAddress.ss_family == AF_INET6) reinterpret_cast<sockaddr_in6*>(&serverAddress)->sin6_port = networkPort;
+    else reinterpret_cast<sockaddr_in*>(&serverAddress)->sin_port = networkPort;
+    listenFd = socket(serverAddress.ss_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     for (Client& client : clients) closeClient(client);
     if (listenFd < 0) {
         serverFailure(now, "ERROR (%s): Unable to create listen socket: errno %d\n", errno);
+        retryLater(now);
         return;
     }
     if (!serverFailing) LOGI(WIFI_TAG, "Listen socket created\n");
@@ -282,18 +311,19 @@ void Wifi::configureStep(int64_t now) {
     int flags = fcntl(listenFd, F_GETFL, 0);
     if (flags < 0 || fcntl(listenFd, F_SETFL, flags | O_NONBLOCK) < 0)
         LOGE(WIFI_TAG, "Can not set server not blocking %d\n", errno);
-    if (bind(listenFd, reinterpret_cast<sockaddr*>(&serverAddress), sizeof(serverAddress)) != 0) {
+    if (bind(listenFd, reinterpret_cast<sockaddr*>(&serverAddress), addressLength(serverAddress)) != 0) {
         serverFailure(now, "ERROR (%s): Listen socket unable to bind: errno %d\n", errno);
-        serverState = CLOSE_ALL;
+        retryLater(now);
         return;
     }
     if (listen(listenFd, 1) != 0) {
         serverFailure(now, "ERROR (%s): Error occurred during listen: errno %d\n", errno);
-        serverState = CLOSE_ALL;
+        retryLater(now);
         return;
     }
     if (serverFailing) LOGI(WIFI_TAG, "Listen socket created\n");
     serverFailing = false;
+    retryDelay = BIND_RETRY_FIRST_US;
     serverState = SERVE;
 }
 
@@ -333,7 +363,7 @@ void Wifi::clientStep(Client& client, int64_t now) {
     if (client.fd < 0) return;
     receive(client);
     if (client.fd < 0) return;
-    if (!client.replying) takeRequest(client, now);
+    if (!client.replying && !answersHeld(now)) takeRequest(client, now);
     if (client.replying) sendReply(client, now);
     if (client.fd < 0) return;
     // A peer that closed its side is released once everything it asked for has been answered.
@@ -387,7 +417,7 @@ void Wifi::takeRequest(Client& client, int64_t now) {
     int consumed = int(end - buffer) + 1;
     std::memmove(buffer, end + 1, size_t(client.count - consumed));
     client.count -= consumed;
-    client.reply = processRequest(std::move(request));
+    client.reply = processRequest(std::move(request), now);
     client.sent = 0;
     client.replying = true;
 }

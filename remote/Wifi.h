@@ -26,8 +26,8 @@ class NodeItem;
 // Like every transport it lives for the whole run: once initialize() has started the connection thread, that
 // thread uses the object until the process ends.
 //
-// On the host the server binds 127.0.0.1 unless PEDAL_TCP_ADDRESS names another IPv4 address, the port may
-// be overridden with PEDAL_TCP_PORT, and the shell commands run through the project's stand-ins.
+// On the host the server binds 127.0.0.1 unless PEDAL_TCP_ADDRESS names another IPv4 or IPv6 address, the
+// port may be overridden with PEDAL_TCP_PORT, and the shell commands run through the project's stand-ins.
 class Wifi : public ComInterface {
 public:
     static constexpr int MAX_CLIENTS = 3;
@@ -36,6 +36,10 @@ public:
     static constexpr int64_t RECONNECT_US = 30000000;
     static constexpr int64_t POLL_US = 10000000;
     static constexpr uint32_t HANDLER_PERIOD_US = 5000000;
+    // A socket that cannot be bound or listen is made again after this delay, doubled with each failure in
+    // a row up to the cap.
+    static constexpr int64_t BIND_RETRY_FIRST_US = 100000;
+    static constexpr int64_t BIND_RETRY_MAX_US = 5000000;
 
     enum LinkState { DISCONNECTED = 0, CONNECTING = 1, CONNECTED = 2 };
     enum ServerState { CREATE = 0, CONFIGURE = 1, SERVE = 2, CLOSE_ALL = 3 };
@@ -47,6 +51,9 @@ public:
 
     void initialize() override;
     void tasks() override;
+    // The clients' replies go on while password answers are held back; no request is taken.
+    void heldTasks() override { tasks(); }
+    const char* transportName() const override { return "tcp"; }
 
     // The parts of tasks(), for callers that drive time themselves.
     void mirrorLinkState();
@@ -70,6 +77,8 @@ public:
     // The port the server listens on (the kernel's choice when configured with 0); 0 when not listening.
     int listeningPort() const;
     int clientCount() const;
+    // Sockets made for listening so far, successful or not.
+    int listenAttempts() const { return attempts; }
     NodeItem* getSsidNode() const { return ssidNode; }
     NodeItem* getPasswordNode() const { return passwordNode; }
     NodeItem* getStateNode() const { return stateNode; }
@@ -100,6 +109,7 @@ private:
     void closeClient(Client& client);
     void closeAll();
     void serverFailure(int64_t now, const char* format, int error);
+    void retryLater(int64_t now);
     std::string nameText() const;
 
     std::shared_ptr<CommandRunner> runner;
@@ -110,7 +120,7 @@ private:
     int64_t lastPoll = 0;
     bool launched = false;
     bool polled = false;
-    sockaddr_in serverAddress{};
+    sockaddr_storage serverAddress{};
     sockaddr_storage clientAddress{};
     Node* nameNode;
     NodeItem* folderNode = nullptr;
@@ -118,11 +128,14 @@ private:
     NodeItem* passwordNode = nullptr;
     NodeItem* stateNode = nullptr;
     int port;
-    in_addr_t bindAddress;
+    sockaddr_storage bindAddress;
     int listenFd = -1;
     Client clients[MAX_CLIENTS];
     int serverState = CREATE;
     // A busy port or a failing accept would log every 10 ms; failures are logged at most every 10 s.
     bool serverFailing = false;
     int64_t lastFailureLog = 0;
+    int attempts = 0;
+    int64_t retryAt = 0;
+    int64_t retryDelay = BIND_RETRY_FIRST_US;
 };

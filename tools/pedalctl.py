@@ -14,6 +14,7 @@ import argparse
 import binascii
 import gzip
 import json
+import math
 import os
 import select
 import socket
@@ -34,6 +35,14 @@ TIMEOUT_S = 20.0
 
 class PedalError(Exception):
     pass
+
+
+def same_value(taken, wanted):
+    """True when the pedal holds the wanted value; numbers are stored as 32-bit floats."""
+    numbers = (int, float)
+    if isinstance(taken, numbers) and isinstance(wanted, numbers) and not isinstance(wanted, bool):
+        return math.isclose(taken, wanted, rel_tol=1e-6, abs_tol=1e-9)
+    return taken == wanted
 
 
 # Requests and replies are bytes; node texts are UTF-8, and any other byte survives the round trip.
@@ -92,27 +101,50 @@ def token_answer(password, token):
     return siphash24(PRODUCT_KEY, data).hex().upper()
 
 
+def parse_address(address):
+    """HOST, HOST:PORT, [IPV6] or [IPV6]:PORT (a bare IPv6 address takes the default port)."""
+    host, port = address, str(DEFAULT_PORT)
+    if address.startswith("["):
+        end = address.find("]")
+        rest = address[end + 1:] if end > 0 else "?"
+        if end < 0 or (rest and not rest.startswith(":")):
+            raise PedalError("bad TCP address %r (HOST[:PORT], an IPv6 address as [ADDRESS]:PORT)" % address)
+        host = address[1:end]
+        if rest:
+            port = rest[1:]
+    elif address.count(":") == 1:
+        host, port = address.split(":")
+    if not host or not port.isdigit() or not 0 < int(port) < 65536:
+        raise PedalError("bad TCP address %r (HOST[:PORT], an IPv6 address as [ADDRESS]:PORT)" % address)
+    return host, int(port)
+
+
 class TcpLink:
     def __init__(self, address):
-        host, port = address.rsplit(":", 1) if ":" in address else (address, DEFAULT_PORT)
-        self.address = (host, int(port))
+        self.address = parse_address(address)
         self.sock = None
 
     def _connect(self):
-        self.sock = socket.create_connection(self.address, timeout=TIMEOUT_S)
+        try:
+            self.sock = socket.create_connection(self.address, timeout=TIMEOUT_S)
+        except OSError as error:
+            raise PedalError("cannot connect to %s port %d: %s" % (self.address[0], self.address[1],
+                                                                  error.strerror or error))
 
-    def exchange(self, request):
-        # The pedal closes a connection that is quiet for 5 s: reconnect once when it went away.
+    def exchange(self, request, resend=True):
+        """One request and its reply. The pedal closes a connection that is quiet for 5 s, so a request that
+        meets a closed connection is sent again on a new one, but only when resend allows it: a request that
+        may have been taken before the connection broke is never sent twice."""
         for attempt in range(2):
             if self.sock is None:
                 self._connect()
             try:
                 self.sock.sendall(request + b"\0")
                 return self._reply()
-            except (ConnectionError, BrokenPipeError, PedalError):
+            except (OSError, PedalError) as error:
                 self.close()
-                if attempt == 1:
-                    raise
+                if attempt == 1 or not resend:
+                    raise PedalError("connection lost: %s" % error)
         raise PedalError("no reply")
 
     def _reply(self):
@@ -134,9 +166,19 @@ class TcpLink:
 
 
 class SerialLink:
+    # Quiet time that ends the resynchronisation: the pedal sends a reply as fast as the line takes it.
+    QUIET_S = 0.2
+
     def __init__(self, path):
-        self.fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
-        attributes = termios.tcgetattr(self.fd)
+        try:
+            self.fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
+        except OSError as error:
+            raise PedalError("cannot open the serial port %s: %s" % (path, error.strerror or error))
+        try:
+            attributes = termios.tcgetattr(self.fd)
+        except termios.error:
+            os.close(self.fd)
+            raise PedalError("%s is not a serial port" % path)
         iflag, oflag, cflag, lflag = attributes[0:4]
         iflag &= ~(termios.IGNBRK | termios.BRKINT | termios.PARMRK | termios.ISTRIP | termios.INLCR |
                    termios.IGNCR | termios.ICRNL | termios.IXON | termios.IXOFF | termios.IXANY)
@@ -148,12 +190,42 @@ class SerialLink:
         attributes[6][termios.VTIME] = 0
         termios.tcsetattr(self.fd, termios.TCSANOW, attributes)
         termios.tcflush(self.fd, termios.TCIOFLUSH)
+        self._resynchronise()
 
-    def exchange(self, request):
-        data = request + b"\0"
+    def _resynchronise(self):
+        """Discards what an earlier client left: the rest of a reply still coming, or half a request in the
+        pedal. A lone NUL ends such a request (an empty request is answered "\\r\\n" and changes nothing);
+        what arrives until a NUL has come and the line has been quiet for a moment is dropped."""
+        self._write(b"\0")
+        deadline = time.monotonic() + TIMEOUT_S
+        ended = False
+        while True:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                raise PedalError("no answer from the serial port")
+            readable, _, _ = select.select([self.fd], [], [], min(remaining, self.QUIET_S))
+            if not readable:
+                if ended:
+                    return
+                continue
+            ended = b"\0" in self._read() or ended
+
+    def _write(self, data):
         while data:
             written = os.write(self.fd, data)
             data = data[written:]
+
+    def _read(self):
+        try:
+            data = os.read(self.fd, 65536)
+        except OSError as error:
+            raise PedalError("serial port lost: %s" % (error.strerror or error))
+        if not data:
+            raise PedalError("serial port lost")
+        return data
+
+    def exchange(self, request, resend=True):
+        self._write(request + b"\0")
         reply = bytearray()
         deadline = time.monotonic() + TIMEOUT_S
         while b"\0" not in reply:
@@ -162,7 +234,7 @@ class SerialLink:
                 raise PedalError("no reply from the serial port")
             readable, _, _ = select.select([self.fd], [], [], remaining)
             if readable:
-                reply += os.read(self.fd, 65536)
+                reply += self._read()
         end = reply.index(b"\0")
         return bytes(reply[:end])
 
@@ -180,15 +252,16 @@ class Pedal:
         # Set when the last request was refused for want of a password: its guarded commands did nothing.
         self.refused = False
 
-    def request(self, lines):
-        """Sends the lines as one request and returns the reply text without its token line."""
+    def request(self, lines, resend=True):
+        """Sends the lines as one request and returns the reply text without its token line. resend=False:
+        never send the request twice (a refused one is sent again: it did nothing)."""
         for attempt in range(2):
             if self.password is not None and self.token is None:
                 self._fetch_token()
             body = SEPARATOR.join(lines)
             if self.password is not None:
                 body = "token " + token_answer(self.password, self.token) + SEPARATOR + body
-            reply = self.link.exchange(encode(body))
+            reply = self.link.exchange(encode(body), resend)
             text, accepted = self._strip_token(decode(reply))
             self.refused = not accepted
             if accepted or self.password is None:
@@ -215,14 +288,38 @@ class Pedal:
         return rest, parts[2] == "y"
 
     def browse(self, path):
-        return self.request(["browse " + path])
+        text = self.request(["browse " + path])
+        if not text.strip(SEPARATOR):
+            raise PedalError("no node " + path)
+        return text
 
     def read(self, path):
-        return self.request(["read " + path])
+        text = self.request(["read " + path])
+        # A folder without changes reads as nothing: only a browse tells whether it is there.
+        if not text.strip(SEPARATOR):
+            self.browse(path)
+        return text
 
     def write(self, path, value):
-        body = json.dumps({"value": value}, ensure_ascii=False, separators=(",", ":"))
-        return self.request(["write %s:%s" % (path, body)])
+        """Writes the value and reads it back in the same request; a node that is missing or took another
+        value is an error. Returns the write's reply piece (the argument and "\\r\\n")."""
+        argument = "%s:%s" % (path, json.dumps({"value": value}, ensure_ascii=False, separators=(",", ":")))
+        text = self.request(["write " + argument, "read " + path])
+        if self.refused:
+            return ""
+        entry = text[len(argument + SEPARATOR):] if text.startswith(argument + SEPARATOR) else ""
+        prefix = path + ":"
+        if not entry.startswith(prefix):
+            raise PedalError("no node " + path)
+        taken = json.loads(entry[len(prefix):])
+        if "set" in taken:
+            # A secret reads as "" and tells only whether it holds a value.
+            if taken["set"] != (value != ""):
+                raise PedalError("the pedal did not take the new value of " + path)
+        elif not same_value(taken.get("value"), value):
+            raise PedalError("the pedal took %s instead of %s for %s" % (
+                json.dumps(taken.get("value"), ensure_ascii=False), json.dumps(value, ensure_ascii=False), path))
+        return argument + SEPARATOR
 
     def describe(self, path):
         """The full description of one node as a dictionary."""
@@ -285,7 +382,9 @@ class Pedal:
     def install_firmware(self, image, progress=None):
         if not image:
             raise PedalError("the image is empty")
-        reply = self.request(["supd %d" % len(image)])
+        reply = self.request(["supd %d" % len(image)], resend=False)
+        if self.refused:
+            raise PedalError("the pedal refused the upload: it has a password (use --password)")
         try:
             batch = int(reply)
         except ValueError:
@@ -294,8 +393,15 @@ class Pedal:
             raise PedalError("the pedal refused the upload size")
         for offset in range(0, len(image), batch):
             piece = image[offset:offset + batch]
-            reply = self.request(["upd " + piece.hex().upper()])
+            try:
+                # A chunk is never sent twice: if the connection broke after the pedal took it, a second copy
+                # would be stored as the next bytes of the image.
+                reply = self.request(["upd " + piece.hex().upper()], resend=False)
+            except PedalError as error:
+                raise PedalError("upload interrupted at byte %d (%s); the image was not installed" % (offset, error))
             expected = min(offset + len(piece), len(image))
+            if reply == "0" and offset == 0:
+                raise PedalError("the pedal refused the upload (size %d)" % len(image))
             if reply != str(expected):
                 raise PedalError("upload failed at byte %d: the pedal answered %r" % (offset, reply[:200]))
             if progress:
@@ -332,10 +438,11 @@ def main(argv=None):
     commands.add_parser("firmware", help="upload a firmware image").add_argument("file")
     args = parser.parse_args(argv)
 
-    link = TcpLink(args.tcp) if args.tcp else SerialLink(args.serial)
-    pedal = Pedal(link, args.password)
+    link = None
     out = sys.stdout
     try:
+        link = TcpLink(args.tcp) if args.tcp else SerialLink(args.serial)
+        pedal = Pedal(link, args.password)
         if args.command == "request":
             out.write(pedal.request(args.lines))
         elif args.command == "browse":
@@ -367,11 +474,12 @@ def main(argv=None):
         if pedal.refused:
             sys.stderr.write("pedalctl: the pedal has a password; only browse and read ran (use --password)\n")
             return 2
-    except (PedalError, OSError, ValueError) as error:
+    except (PedalError, OSError, ValueError, termios.error) as error:
         sys.stderr.write("pedalctl: %s\n" % error)
         return 1
     finally:
-        link.close()
+        if link is not None:
+            link.close()
     return 0
 
 

@@ -2,6 +2,7 @@
 // an installed image that records its "APP_CALLED" and then execs the pedal, and the recovery page in the
 // framebuffer file.
 #include "BoardTestSupport.h"
+#include "ProcessTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
-#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -20,43 +20,15 @@
 
 namespace {
 
-constexpr int kWaitSeconds = 30;
-
-// Polls the condition every 50 ms for at most kWaitSeconds.
-bool waitFor(const std::function<bool()>& condition) {
-    for (int i = 0; i < kWaitSeconds * 20; ++i) {
-        if (condition()) return true;
-        usleep(50000);
-    }
-    return condition();
-}
+using processtest::waitFor;
 
 class Pedal {
 public:
     // Starts the pedal in the home with the given extra environment; its output (and that of every process
     // it starts) goes to home/pedal.log.
     Pedal(const std::string& home, const std::vector<std::string>& environment) : log(home + "/pedal.log") {
-        std::vector<std::string> variables;
-        for (char** entry = environ; *entry; ++entry) {
-            std::string variable = *entry;
-            if (variable.rfind("APP_CALLED=", 0) == 0 || variable.rfind("PEDAL_", 0) == 0) continue;
-            variables.push_back(variable);
-        }
-        variables.push_back("PEDAL_HOME=" + home);
-        variables.push_back("PEDAL_CODEC=none");
-        for (const auto& variable : environment) variables.push_back(variable);
-        std::vector<char*> envp;
-        for (auto& variable : variables) envp.push_back(variable.data());
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        std::string program = PEDAL_BINARY;
-        char* argv[] = {program.data(), nullptr};
-        started = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) == 0;
-        posix_spawn_file_actions_destroy(&actions);
+        pid = processtest::spawnPedal(PEDAL_BINARY, home, environment);
+        started = pid > 0;
     }
     ~Pedal() {
         if (pid > 0 && !stopped) {

@@ -2,6 +2,7 @@
 // storage through the input thread's sweep, SIGTERM ends the process cleanly, and the next process in the same
 // home starts with the setting.
 #include "BoardTestSupport.h"
+#include "ProcessTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,6 @@
 #include <filesystem>
 #include <functional>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -20,31 +20,8 @@
 
 namespace {
 
-constexpr int kWaitSeconds = 30;
-
-bool waitFor(const std::function<bool()>& condition) {
-    for (int i = 0; i < kWaitSeconds * 20; ++i) {
-        if (condition()) return true;
-        usleep(50000);
-    }
-    return condition();
-}
-
-// A port nobody listens on at the moment (the kernel's choice for a socket bound to port 0).
-int freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
-}
+using processtest::waitFor;
+using processtest::freePort;
 
 // One request over a fresh connection; the reply without its NUL, or "" when the pedal did not answer.
 std::string request(int port, const std::string& text) {
@@ -75,29 +52,8 @@ std::string request(int port, const std::string& text) {
 class FullApplication {
 public:
     FullApplication(const std::string& home, int port) {
-        std::vector<std::string> variables;
-        for (char** entry = environ; *entry; ++entry) {
-            std::string variable = *entry;
-            if (variable.rfind("APP_CALLED=", 0) == 0 || variable.rfind("PEDAL_", 0) == 0) continue;
-            variables.push_back(variable);
-        }
-        variables.push_back("PEDAL_HOME=" + home);
-        variables.push_back("PEDAL_CODEC=none");
-        variables.push_back("PEDAL_TCP_PORT=" + std::to_string(port));
-        variables.push_back("APP_CALLED=1");
-        std::vector<char*> envp;
-        for (auto& variable : variables) envp.push_back(variable.data());
-        envp.push_back(nullptr);
-
-        const std::string log = home + "/pedal.log";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        std::string program = PEDAL_BINARY;
-        char* argv[] = {program.data(), nullptr};
-        started = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) == 0;
-        posix_spawn_file_actions_destroy(&actions);
+        pid = processtest::spawnPedal(PEDAL_BINARY, home, {"PEDAL_TCP_PORT=" + std::to_string(port), "APP_CALLED=1"});
+        started = pid > 0;
     }
     ~FullApplication() {
         if (pid > 0 && !stopped) {

@@ -201,3 +201,33 @@ TEST(Storage, AnUnreadableFileIsIgnored) {
     for (int i = 0; i < 50; ++i) Storage::tasks();
     EXPECT_EQ(readFile(fileOf(gain)), R"({"value":2.0})");
 }
+
+TEST(Storage, SecretsAreReadableOnlyByThePedal) {
+    const std::string home = freshHome();
+    auto mode = [](const std::string& path) { return int(fs::status(path).permissions() & fs::perms::all); };
+    // What an older version left: an open folder, a world-readable password and a temporary file.
+    auto* root = new NodeItem(nullptr, "secrets", "Secrets", "", "vfolder");
+    auto* pwd = new NodePassword(root, "pwd", "Password");
+    auto* wifi = new NodeItem(root, "wifi", "Wi-Fi password", "", "string");
+    wifi->setSecret(true);
+    auto* name = new NodeItem(root, "name", "Name", "pedal", "string");
+    fs::create_directories(home + "/storage");
+    fs::permissions(home + "/storage", fs::perms(0755));
+    std::ofstream(fileOf(pwd)) << R"({"value":"old"})";
+    fs::permissions(fileOf(pwd), fs::perms(0644));
+    std::ofstream(fileOf(wifi) + ".tmp") << "left over";
+    fs::permissions(fileOf(wifi) + ".tmp", fs::perms(0644));
+
+    ASSERT_TRUE(Storage::addItem(pwd));
+    ASSERT_TRUE(Storage::addItem(wifi));
+    ASSERT_TRUE(Storage::addItem(name));
+    EXPECT_EQ(pwd->getValue(), "old");
+    EXPECT_EQ(mode(home + "/storage"), 0700);
+    EXPECT_EQ(mode(fileOf(pwd)), 0600) << "fixed at start";
+    EXPECT_EQ(mode(fileOf(wifi)), 0600) << "written anew";
+    EXPECT_EQ(mode(fileOf(name)), 0644);
+    wifi->setValue("hunter2");
+    for (int i = 0; i < 200; ++i) Storage::tasks();
+    EXPECT_EQ(readFile(fileOf(wifi)), R"({"value":"hunter2"})");
+    EXPECT_EQ(mode(fileOf(wifi)), 0600);
+}

@@ -1,5 +1,7 @@
 #include "Com.h"
 #include "ComInterface.h"
+#include "NodeItem.h"
+#include "RemoteTestSupport.h"
 #include "Shims.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +64,29 @@ TEST(Com, ThreadInitialisesThenPollsRepeatedly) {
     EXPECT_TRUE(Com::initialized);
     Com::initialize();
     EXPECT_EQ(transport->initialized, 1) << "initialize after the thread did it changes nothing";
+}
+
+TEST(Com, ATransportHeldAfterAWrongAnswerOnlyMovesBytes) {
+    struct Transport : ComInterface {
+        using ComInterface::ComInterface;
+        void tasks() override { ++passes; }
+        void heldTasks() override { ++heldPasses; }
+        int passes = 0, heldPasses = 0;
+    };
+    TestTree& tree = testTree();
+    tree.password->setValue("s3cret");
+    useManualClock();
+    Transport attacked(tree.root), other(tree.root);
+    attacked.processRequest("token -");
+    attacked.processRequest("token 0000000000000000");
+    Com::pass();
+    EXPECT_EQ(attacked.heldPasses, 1);
+    EXPECT_EQ(attacked.passes, 0);
+    EXPECT_EQ(other.passes, 1) << "another transport is not held up";
+    setManualClock(ComInterface::FIRST_ANSWER_DELAY_US);
+    Com::pass();
+    EXPECT_EQ(attacked.passes, 1);
+    tree.password->setValue("");
 }
 
 }

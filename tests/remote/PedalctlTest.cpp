@@ -6,6 +6,7 @@
 #include "NodeItem.h"
 #include "NodeList.h"
 #include "Peers.h"
+#include "ProcessTestSupport.h"
 #include "RemoteServices.h"
 #include "RemoteTestSupport.h"
 #include "Serial.h"
@@ -16,14 +17,25 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <atomic>
+#include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pty.h>
 #include <random>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -205,6 +217,325 @@ TEST_F(TestPedal, ClientHashAgreesWithThePedal) {
         EXPECT_EQ(status, 0) << password << "\n" << output;
     }
     tree->password->setValue("");
+}
+
+
+// ---- The pedal program itself ----
+
+constexpr int kWaitSeconds = 30;
+using processtest::freePort;
+using processtest::waitFor;
+
+// A connection to the loopback address of the family (AF_INET or AF_INET6); -1 when refused.
+int connectTo(int port, int family = AF_INET) {
+    int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage address{};
+    socklen_t length = sizeof(sockaddr_in);
+    if (family == AF_INET6) {
+        auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&address);
+        ipv6->sin6_family = AF_INET6;
+        ipv6->sin6_port = htons(uint16_t(port));
+        ipv6->sin6_addr = in6addr_loopback;
+        length = sizeof(sockaddr_in6);
+    } else {
+        auto* ipv4 = reinterpret_cast<sockaddr_in*>(&address);
+        ipv4->sin_family = AF_INET;
+        ipv4->sin_port = htons(uint16_t(port));
+        ipv4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Sends each request on its own connection at once, then reads every reply (up to its NUL) side by side, as
+// concurrent clients would. "" for a connection that failed.
+std::vector<std::string> concurrentRequests(int port, const std::vector<std::string>& requests,
+                                            int family = AF_INET) {
+    std::vector<int> fds;
+    std::vector<std::string> replies(requests.size());
+    std::vector<bool> done(requests.size(), false);
+    for (size_t i = 0; i < requests.size(); ++i) {
+        int fd = connectTo(port, family);
+        if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        fds.push_back(fd);
+    }
+    std::vector<size_t> sent(requests.size(), 0);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kWaitSeconds);
+    for (;;) {
+        std::vector<pollfd> entries;
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i] < 0 || done[i]) continue;
+            bool sending = sent[i] < requests[i].size() + 1;
+            entries.push_back({fds[i], short(sending ? POLLOUT | POLLIN : POLLIN), 0});
+        }
+        if (entries.empty() || std::chrono::steady_clock::now() > deadline) break;
+        poll(entries.data(), entries.size(), 100);
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i] < 0 || done[i]) continue;
+            if (sent[i] < requests[i].size() + 1) {
+                size_t left = requests[i].size() + 1 - sent[i];
+                ssize_t count = send(fds[i], requests[i].c_str() + sent[i], left, MSG_NOSIGNAL);
+                if (count > 0) sent[i] += size_t(count);
+            }
+            char buffer[65536];
+            ssize_t count = recv(fds[i], buffer, sizeof(buffer), 0);
+            if (count > 0) replies[i].append(buffer, size_t(count));
+            if (count == 0 || (!replies[i].empty() && replies[i].back() == '\0')) done[i] = true;
+        }
+    }
+    for (int fd : fds)
+        if (fd >= 0) close(fd);
+    return replies;
+}
+
+// A peak of a process's memory in bytes from /proc (field "VmHWM:", resident, or "VmPeak:", reserved);
+// -1 when unreadable.
+long peakMemory(pid_t pid, const std::string& field = "VmHWM:") {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + field.size()) * 1024;
+    }
+    return -1;
+}
+
+// The pedal program as the full application, in a home of its own, with its TCP server on a free port
+// and its USB serial port on a pseudo-terminal whose other end the test relays to a second one, the
+// computer's (`computerPath`).
+class RealPedal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        home = testFolder("real-pedal");
+        std::string devRoot = home + "/dev-root";
+        std::filesystem::create_directories(devRoot + "/dev");
+        int pedalTerminal = -1;
+        ASSERT_EQ(openpty(&pedalMaster, &pedalTerminal, nullptr, nullptr, nullptr), 0);
+        std::filesystem::create_symlink(ttyname(pedalTerminal), devRoot + "/dev/ttyGS0");
+        ASSERT_EQ(openpty(&computerMaster, &computerTerminal, nullptr, nullptr, nullptr), 0);
+        computerPath = ttyname(computerTerminal);
+        for (int fd : {pedalMaster, computerMaster}) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        port = freePort();
+        start({"PEDAL_DEV_ROOT=" + devRoot});
+        close(pedalTerminal);
+        relayThread = std::thread([this] {
+            std::string toComputer, toPedal;
+            while (!stopRelay) {
+                ::relay(pedalMaster, computerMaster, toComputer);
+                ::relay(computerMaster, pedalMaster, toPedal);
+                usleep(200);
+            }
+        });
+    }
+    void TearDown() override {
+        stopRelay = true;
+        if (relayThread.joinable()) relayThread.join();
+        stop();
+        for (int fd : {pedalMaster, computerMaster, computerTerminal})
+            if (fd >= 0) close(fd);
+    }
+    void start(std::vector<std::string> extra, int family = AF_INET) {
+        // Under AddressSanitizer freed memory is held back for a while, so the peak would grow with every
+        // reply ever sent: without that quarantine it measures what the program holds.
+        const char* sanitizer = std::getenv("ASAN_OPTIONS");
+        extra.push_back("ASAN_OPTIONS="s + (sanitizer ? sanitizer : "") +
+                        ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0");
+        extra.push_back("APP_CALLED=1");
+        extra.push_back("PEDAL_TCP_PORT=" + std::to_string(port));
+        pid = processtest::spawnPedal(PEDAL_BINARY, home, extra);
+        ASSERT_GT(pid, 0);
+        const std::string log = home + "/pedal.log";
+        ASSERT_TRUE(waitFor([&] { return !concurrentRequests(port, {"browse " + VOLUME}, family)[0].empty(); }))
+            << readFile(log);
+    }
+    void stop() {
+        if (pid <= 0) return;
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+    int pedalctl(const std::string& arguments, std::string& output) {
+        return runProgram(PEDAL_PYTHON, std::string(PEDAL_SOURCE_DIR) + "/tools/pedalctl.py " + arguments, output);
+    }
+    std::string tcp() const { return "--tcp 127.0.0.1:" + std::to_string(port); }
+    std::string serial() const { return "--serial " + shellQuoted(computerPath); }
+
+    const std::string VOLUME = "root\\app\\output\\vol";
+    std::string home;
+    int port = 0;
+    pid_t pid = -1;
+    int pedalMaster = -1, computerMaster = -1, computerTerminal = -1;
+    std::string computerPath;
+    std::atomic<bool> stopRelay{false};
+    std::thread relayThread;
+};
+
+TEST_F(RealPedal, MemoryStaysBoundedUnderHugeRepliesAndTheLargestFirmwareSize) {
+    std::string browse = "browse root\r\n";
+    std::string attack;
+    while (attack.size() + browse.size() < 65535) attack += browse;
+    ASSERT_EQ(attack.size() / browse.size(), 5041u);
+    std::string piece = concurrentRequests(port, {"browse root"})[0];
+    ASSERT_GT(piece.size(), 10000u) << "the whole product tree";
+    piece.pop_back();
+    // Settled: what the program needs for ordinary replies is in the baseline.
+    long baseline = 0;
+    ASSERT_TRUE(waitFor([&] {
+        long before = peakMemory(pid);
+        usleep(500000);
+        baseline = peakMemory(pid);
+        return before == baseline;
+    }));
+    // The device locks all its memory, so what is only reserved here counts there: the reserved peak too.
+    long reserved = peakMemory(pid, "VmPeak:");
+
+    // Meters change between walks, so pieces are counted by their first entry.
+    const std::string first = piece.substr(0, piece.find("\r\n"));
+    for (const std::string& reply : concurrentRequests(port, {attack, attack, attack})) {
+        ASSERT_GT(reply.size(), 1u);
+        EXPECT_LE(reply.size(), ComInterface::REPLY_BUDGET + 1);
+        size_t pieces = 0;
+        for (size_t at = reply.find(first); at != std::string::npos; at = reply.find(first, at + 1)) ++pieces;
+        EXPECT_EQ(pieces, ComInterface::REPLY_BUDGET / piece.size());
+        EXPECT_EQ(reply.substr(reply.size() - 2), "}\0"s) << "ends after a whole piece";
+    }
+    std::string upload = "supd 134217728";
+    std::string counts = "2048";
+    for (int i = 1; i <= 15; ++i) {
+        upload += "\r\nupd " + std::string(4096, 'A');
+        counts += std::to_string(i * 2048);
+    }
+    EXPECT_EQ(concurrentRequests(port, {upload})[0], counts + '\0');
+    long growth = peakMemory(pid) - baseline;
+    EXPECT_LT(growth, 16L << 20) << "peak resident memory grew by " << growth << " bytes";
+    growth = peakMemory(pid, "VmPeak:") - reserved;
+    EXPECT_LT(growth, 16L << 20) << "peak reserved memory grew by " << growth << " bytes";
+}
+
+TEST_F(RealPedal, ClientFailuresEndWithOneLineAndAnExitCode) {
+    std::string output;
+    auto oneLine = [&](const std::string& expected) {
+        EXPECT_EQ(output.find("Traceback"), std::string::npos) << output;
+        EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
+        EXPECT_NE(output.find(expected), std::string::npos) << output;
+    };
+    for (const std::string& where : {tcp(), serial()}) {
+        SCOPED_TRACE(where);
+        EXPECT_EQ(pedalctl(where + " browse 'root\\app\\none'", output), 1);
+        oneLine("pedalctl: no node root\\app\\none");
+        EXPECT_EQ(pedalctl(where + " read 'root\\app\\none'", output), 1);
+        oneLine("pedalctl: no node root\\app\\none");
+        EXPECT_EQ(pedalctl(where + " write 'root\\app\\none' 3", output), 1);
+        oneLine("pedalctl: no node root\\app\\none");
+        EXPECT_EQ(pedalctl(where + " write " + shellQuoted(VOLUME) + " 150", output), 1);
+        oneLine("pedalctl: the pedal took 100.0 instead of 150 for " + VOLUME);
+        EXPECT_EQ(pedalctl(where + " write " + shellQuoted(VOLUME) + " 64", output), 0) << output;
+        EXPECT_EQ(output, VOLUME + ":{\"value\":64}\r\n\n");
+        EXPECT_EQ(pedalctl(where + " set-password s3cret", output), 0) << output;
+        writeFile(home + "/image", "image");
+        EXPECT_EQ(pedalctl(where + " firmware " + shellQuoted(home + "/image"), output), 1);
+        oneLine("pedalctl: the pedal refused the upload: it has a password");
+        EXPECT_EQ(pedalctl(where + " --password s3cret set-password ''", output), 0) << output;
+    }
+    for (const auto& [arguments, message] : std::vector<std::pair<std::string, std::string>>{
+             {"--tcp 127.0.0.1:abc browse root", "pedalctl: bad TCP address '127.0.0.1:abc'"},
+             {"--tcp '[::1' browse root", "pedalctl: bad TCP address '[::1'"},
+             {"--tcp 127.0.0.1:" + std::to_string(freePort()) + " browse root", "pedalctl: cannot connect to"},
+             {"--serial /nonexistent/tty browse root", "pedalctl: cannot open the serial port /nonexistent/tty"},
+             {"--serial /dev/null browse root", "pedalctl: /dev/null is not a serial port"}}) {
+        EXPECT_EQ(pedalctl(arguments, output), 1) << arguments;
+        oneLine(message);
+    }
+}
+
+TEST_F(RealPedal, SerialClientDiscardsWhatAnEarlierClientLeft) {
+    // An earlier client asked for the whole tree and quit after the first bytes; another left half a request.
+    ASSERT_EQ(make_port_raw(computerTerminal), 0);
+    ASSERT_EQ(write(computerTerminal, "browse root", 12), 12);
+    usleep(100000);
+    char some[100];
+    ASSERT_GT(read(computerTerminal, some, sizeof(some)), 0);
+    ASSERT_EQ(write(computerTerminal, "browse ro", 9), 9);
+    std::string output;
+    EXPECT_EQ(pedalctl(serial() + " browse " + shellQuoted(VOLUME), output), 0) << output;
+    std::string expected = concurrentRequests(port, {"browse " + VOLUME})[0];
+    ASSERT_EQ(expected.rfind(VOLUME + ":{\"type\":\"float\"", 0), 0u) << expected;
+    expected.back() = '\n';
+    EXPECT_EQ(output, expected);
+}
+
+TEST_F(RealPedal, ClientReachesThePedalOverIpv6) {
+    stop();
+    start({"PEDAL_TCP_ADDRESS=::1"}, AF_INET6);
+    std::string output;
+    std::string where = "--tcp '[::1]:" + std::to_string(port) + "'";
+    EXPECT_EQ(pedalctl(where + " browse " + shellQuoted(VOLUME), output), 0) << output;
+    EXPECT_EQ(output.rfind(VOLUME + ":{", 0), 0u) << output;
+}
+
+TEST_F(RealPedal, AnInterruptedUploadFailsAndNoChunkIsSentTwice) {
+    // The pedal ends while the client uploads.
+    std::string folder = testFolder("upload");
+    writeFile(folder + "/image", std::string(4 << 20, '\x5A'));
+    std::string output;
+    std::thread killer([&] {
+        waitFor([&] { return readFile(home + "/pedal.log").find("start: 4194304") != std::string::npos; });
+        usleep(200000);
+        stop();
+    });
+    int status = pedalctl(tcp() + " firmware " + shellQuoted(folder + "/image"), output);
+    killer.join();
+    EXPECT_EQ(status, 1) << output;
+    EXPECT_NE(output.find("pedalctl: upload interrupted at byte "), std::string::npos) << output;
+    EXPECT_NE(output.find("the image was not installed"), std::string::npos) << output;
+}
+
+
+TEST(PedalctlUpload, NeverSendsAChunkTwiceAfterABrokenConnection) {
+    // A peer that takes the start and two chunks, then breaks the connection without replying to the second.
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::vector<std::string> requests;
+    std::thread peer([&] {
+        auto request = [](int fd) {
+            std::string text;
+            char byte;
+            while (recv(fd, &byte, 1, 0) == 1 && byte != '\0') text += byte;
+            return text;
+        };
+        for (int connection = 0; connection < 2; ++connection) {
+            pollfd entry{listener, POLLIN, 0};
+            if (poll(&entry, 1, 3000) != 1) break;
+            int fd = accept(listener, nullptr, nullptr);
+            for (const char* reply : {"2048", "2048", static_cast<const char*>(nullptr)}) {
+                std::string text = request(fd);
+                if (text.empty()) break;
+                requests.push_back(text.substr(0, 4));
+                if (!reply) break;
+                send(fd, reply, std::strlen(reply) + 1, MSG_NOSIGNAL);
+            }
+            close(fd);
+        }
+    });
+    std::string folder = testFolder("upload");
+    writeFile(folder + "/image", std::string(6000, '\x11'));
+    std::string output;
+    int status = runProgram(PEDAL_PYTHON, std::string(PEDAL_SOURCE_DIR) + "/tools/pedalctl.py --tcp 127.0.0.1:" +
+                                              std::to_string(ntohs(address.sin_port)) + " firmware " +
+                                              shellQuoted(folder + "/image"), output);
+    peer.join();
+    close(listener);
+    EXPECT_EQ(status, 1) << output;
+    EXPECT_NE(output.find("pedalctl: upload interrupted at byte 2048"), std::string::npos) << output;
+    EXPECT_EQ(requests, (std::vector<std::string>{"supd", "upd ", "upd "})) << "the second chunk went once";
 }
 
 }

@@ -74,13 +74,25 @@ bool StreamPeer::closedByPedal() {
 }
 
 PtyPeer::PtyPeer() {
+    std::string root = testFolder("dev-root");
+    std::filesystem::create_directories(root + "/dev");
+    link = root + "/dev/ttyGS0";
+    setenv("PEDAL_DEV_ROOT", root.c_str(), 1);
+    plugIn();
+}
+
+void PtyPeer::plugIn() {
     if (openpty(&descriptor, &terminalFd, nullptr, nullptr, nullptr) != 0) return;
     fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) | O_NONBLOCK);
     terminal = ttyname(terminalFd);
-    std::string root = testFolder("dev-root");
-    std::filesystem::create_directories(root + "/dev");
-    std::filesystem::create_symlink(terminal, root + "/dev/ttyGS0");
-    setenv("PEDAL_DEV_ROOT", root.c_str(), 1);
+    std::filesystem::create_symlink(terminal, link);
+}
+
+void PtyPeer::unplug() {
+    releaseTerminal();
+    if (descriptor >= 0) close(descriptor);
+    descriptor = -1;
+    std::filesystem::remove(link);
 }
 
 PtyPeer::~PtyPeer() { releaseTerminal(); }
@@ -110,6 +122,11 @@ void TcpPeer::reset() {
     linger hard{1, 0};
     setsockopt(descriptor, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
     close(descriptor);
+    descriptor = -1;
+}
+
+void TcpPeer::closeNormally() {
+    ::close(descriptor);
     descriptor = -1;
 }
 

@@ -35,10 +35,15 @@ public:
     const std::string& terminalPath() const { return terminal; }
     // Closes the test's copy of the terminal end once the pedal has opened it.
     void releaseTerminal();
+    // The cable: unplugging closes the test's end (the pedal's end hangs up) and removes the device;
+    // plugging in makes a new pseudo-terminal at the same place.
+    void unplug();
+    void plugIn();
 
 private:
     int terminalFd = -1;
     std::string terminal;
+    std::string link;
 };
 
 // A non-blocking TCP client connected to 127.0.0.1:port.
@@ -48,5 +53,7 @@ public:
     bool connected() const { return descriptor >= 0; }
     // Closes with a reset instead of an orderly close.
     void reset();
+    // An orderly close of both directions.
+    void closeNormally();
     void closeWriting();
 };

@@ -316,3 +316,93 @@ TEST_F(ProcessRequest, ReadReportsChangesSinceTheLastLookOfThisTransport) {
 }
 
 }
+
+namespace {
+
+TEST_F(ProcessRequest, ReplyEndsAfterTheLastWholeLineThatFitsItsBudget) {
+    Transport transport(tree->root);
+    // The request of the attack: 65 KB of "browse root" lines, whose replies would add up to many megabytes.
+    std::string line = "browse root\r\n";
+    std::string request;
+    while (request.size() + line.size() < 65535) request += line;
+    std::string piece = transport.processRequest("browse root");
+    std::string reply = transport.processRequest(request);
+    size_t fitting = ComInterface::REPLY_BUDGET / piece.size();
+    ASSERT_LT(fitting, request.size() / line.size());
+    EXPECT_EQ(reply.size(), fitting * piece.size()) << "whole pieces only, as many as fit";
+    EXPECT_EQ(reply.substr(reply.size() - piece.size()), piece);
+
+    // No line runs after the budget is reached, and a line that changes something runs only when its piece
+    // is sure to fit: its reply never goes missing. The value's length puts the write just past the room left.
+    size_t room = ComInterface::REPLY_BUDGET - fitting * piece.size();
+    std::string shell = "write " + LABEL + ":{\"value\":\"\"}";
+    std::string value(room + 1 > shell.size() + 256 ? room + 1 - shell.size() - 256 : 1, 'v');
+    const std::string write = "write " + LABEL + ":{\"value\":\"" + value + "\"}";
+    ASSERT_LT(write.size() + 256, room + piece.size());
+    std::string filler;
+    for (size_t i = 0; i < fitting; ++i) filler += "browse root\r\n";
+    EXPECT_EQ(transport.processRequest(filler + write).size(), fitting * piece.size());
+    EXPECT_EQ(tree->label->getValue(), "clean");
+    std::string fits;
+    for (size_t i = 1; i < fitting; ++i) fits += "browse root\r\n";
+    EXPECT_EQ(transport.processRequest(fits + write).substr((fitting - 1) * piece.size()), write.substr(6) + "\r\n");
+    EXPECT_EQ(tree->label->getValue(), value);
+
+}
+
+TEST_F(ProcessRequest, BatchesOfLargestChunksFitTheBudget) {
+    static NodeList* list = new NodeList(System::appNode(), "big", "Big", "raw", 65536, 1, 4096, false);
+    Transport transport(tree->root);
+    const std::string path = "root\\app\\big";
+    std::string data(65536, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = char(i * 7 + i / 251);
+    std::string upload = "dwrite " + path + ":{\"index\":0,\"chunk\":0,\"value\":\"" + hex(nameRecord("Big", 65536)) + "\"}";
+    transport.processRequest(upload);
+    for (int c = 1; c <= 16; ++c) {
+        std::string status = transport.processRequest("dwrite " + path + ":{\"index\":0,\"chunk\":" + std::to_string(c) +
+                                                      ",\"value\":\"" + hex(data.substr(size_t(c - 1) * 4096, 4096)) + "\"}");
+        ASSERT_EQ(status, "dwrite " + path + ":{\"index\":0,\"chunk\":" + std::to_string(c) + "}");
+    }
+    ASSERT_EQ(list->nameAt(0), "Big");
+    std::string request;
+    for (int c = 1; c <= 16; ++c) request += "dread " + path + ":{\"index\":0,\"chunk\":" + std::to_string(c) + "}\r\n";
+    std::string reply = transport.processRequest(request);
+    std::string expected;
+    for (int c = 1; c <= 16; ++c) {
+        expected += "dread " + path + ":{\"index\":0,\"size\":65536,\"chunk\":" + std::to_string(c) + ",\"value\":\"";
+        expected += hex(data.substr(size_t(c - 1) * 4096, 4096)) + "\"}";
+    }
+    EXPECT_EQ(reply.size(), expected.size()) << "all 16 chunks in one reply";
+}
+
+TEST_F(ProcessRequest, WrongAnswersHoldTheTransportBackLongerEachTime) {
+    int64_t start = useManualClock();
+    tree->password->setValue("s3cret");
+    Transport attacked(tree->root), other(tree->root);
+    attacked.processRequest("token -");
+    other.processRequest("token -");
+    testing::internal::CaptureStdout();
+    int64_t now = start;
+    int64_t expected[] = {250000, 500000, 1000000, 2000000, 2000000};
+    for (int64_t delay : expected) {
+        EXPECT_FALSE(attacked.answersHeld(now));
+        char verdict = 0;
+        tokenOf(attacked.processRequest("token 0000000000000000", now), &verdict);
+        EXPECT_EQ(verdict, 'n');
+        EXPECT_TRUE(attacked.answersHeld(now + delay - 1)) << delay;
+        EXPECT_FALSE(other.answersHeld(now)) << "another transport is not held up";
+        now += delay;
+    }
+    // Right answers are always accepted, and they end the back-off.
+    char verdict = 0;
+    tokenOf(attacked.processRequest("token " + Security::answerFor("s3cret", attacked.currentToken()), now), &verdict);
+    EXPECT_EQ(verdict, 'y');
+    tokenOf(attacked.processRequest("token 0000000000000000", now), &verdict);
+    EXPECT_TRUE(attacked.answersHeld(now + 249999));
+    EXPECT_FALSE(attacked.answersHeld(now + 250000));
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log, "W (Com): remote: 1 wrong password answer(s) since the last report\n")
+        << "six refusals within 10 s make one log line";
+}
+
+}

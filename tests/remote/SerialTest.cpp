@@ -83,6 +83,34 @@ TEST_F(SerialPort, SlowReaderReceivesALargeReplyIntact) {
     EXPECT_EQ(exchange("write after\0"s), "after\r\n\0"s) << "the port works on after the long reply";
 }
 
+TEST_F(SerialPort, PortThatGoesAwayIsOpenedAgainWithoutJoiningRequests) {
+    useManualClock();
+    auto step = [this] { serial->tasks(); };
+    // Half a request, then the cable goes: the peer's end closes.
+    ASSERT_TRUE(peer.send("write lo", step));
+    for (int i = 0; i < 20; ++i) serial->tasks();
+    testing::internal::CaptureStdout();
+    peer.unplug();
+    serial->tasks();
+    EXPECT_FALSE(serial->isActive()) << "the hang-up is noticed";
+    // Nothing to open for a while: tried again with growing delays, without a log line each time.
+    for (int i = 0; i < 100; ++i) {
+        setManualClock(i * 100000);
+        serial->tasks();
+    }
+    EXPECT_FALSE(serial->isActive());
+    peer.plugIn();
+    setManualClock(100 * 100000 + Serial::REOPEN_MAX_US);
+    serial->tasks();
+    ASSERT_TRUE(serial->isActive()) << "opened again within the longest delay";
+    peer.releaseTerminal();
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log, "W (Serial): /dev/ttyGS0 - port lost, opening it again\n"
+                   "I (Serial): /dev/ttyGS0 - making serial port raw\n"
+                   "I (Serial): /dev/ttyGS0 - load complete\n");
+    EXPECT_EQ(exchange("write again\0"s), "again\r\n\0"s) << "the cut request is not joined to the next";
+}
+
 TEST(SerialPortWithoutTree, EmptyReplySendsNothing) {
     PtyPeer peer;
     Serial serial(nullptr, "/dev/ttyGS0", 0, 0);

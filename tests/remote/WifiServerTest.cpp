@@ -1,6 +1,8 @@
 #include "ComInterface.h"
+#include "NodeItem.h"
 #include "Peers.h"
 #include "RemoteTestSupport.h"
+#include "Security.h"
 #include "Wifi.h"
 
 #include <gtest/gtest.h>
@@ -144,19 +146,46 @@ TEST_F(WifiServer, ReaderThatStopsIsClosedAfterTheIdleTime) {
     EXPECT_EQ(wifi->clientCount(), 0);
 }
 
-TEST_F(WifiServer, PeerThatResetsDuringAReplyDoesNotStopTheServer) {
+TEST_F(WifiServer, PeersThatLeaveBeforeTheirReplyDoNotStopTheServer) {
     testTree(1500);
     for (int round = 0; round < 3; ++round) {
-        TcpPeer peer(port(), 4096);
-        ASSERT_TRUE(peer.send("browse root\0"s, stepper()));
+        // An orderly close before the reply: the first bytes sent draw a reset, the next send meets a broken
+        // pipe (a signal that ends the process unless the send asks for none).
+        TcpPeer leaves(port(), 4096);
+        ASSERT_TRUE(leaves.send("browse root\0"s, stepper()));
+        leaves.closeNormally();
+        for (int i = 0; i < 20; ++i) step();
+        // A reset while the reply is under way.
+        TcpPeer resets(port(), 4096);
+        ASSERT_TRUE(resets.send("browse root\0"s, stepper()));
         for (int i = 0; i < 5; ++i) step();
-        peer.reset();
+        resets.reset();
         for (int i = 0; i < 20; ++i) step();
     }
-    // Still alive (a SIGPIPE would have ended this process) and still serving.
+    // Still alive and still serving.
     TcpPeer after(port());
     EXPECT_EQ(exchange(after, "write alive\0"s), "alive\r\n\0"s);
     EXPECT_EQ(wifi->clientCount(), 1);
+}
+
+TEST_F(WifiServer, GuessingThePasswordIsSlowedToAFewAnswersAMinute) {
+    tree->password->setValue("s3cret");
+    TcpPeer attacker(port());
+    std::string reply = exchange(attacker, "token -\0"s);
+    int64_t start = now;
+    int answers = 0;
+    while (now - start < 60000000) {
+        reply = exchange(attacker, "token 0000000000000000\0"s);
+        ASSERT_EQ(reply.substr(23), "n\r\n\0"s) << reply;
+        ++answers;
+    }
+    EXPECT_LT(answers, 100) << "wrong answers in one minute";
+    EXPECT_GT(answers, 20) << "answers still come, at the longest delay";
+    // The right answer is taken after the back-off, and the delay starts over.
+    std::string answer = Security::answerFor("s3cret", reply.substr(6, 16));
+    reply = exchange(attacker, "token " + answer + '\0');
+    EXPECT_EQ(reply.substr(23), "y\r\n\0"s) << reply;
+    tree->password->setValue("");
 }
 
 TEST_F(WifiServer, BusyPortIsRetriedWithoutFloodingTheLog) {
@@ -175,6 +204,8 @@ TEST_F(WifiServer, BusyPortIsRetriedWithoutFloodingTheLog) {
     for (int i = 0; i < 1000; ++i) step(); // 10 s of passes
     std::string log = testing::internal::GetCapturedStdout();
     EXPECT_NE(wifi->getServerState(), Wifi::SERVE);
+    // 100 ms doubled up to 5 s: a handful of attempts, not one every few passes.
+    EXPECT_LE(wifi->listenAttempts(), 8);
     size_t lines = 0;
     for (size_t at = log.find("unable to bind"); at != std::string::npos; at = log.find("unable to bind", at + 1))
         ++lines;
@@ -182,7 +213,7 @@ TEST_F(WifiServer, BusyPortIsRetriedWithoutFloodingTheLog) {
     EXPECT_LE(lines, 2u) << log;
 
     close(blocker);
-    for (int i = 0; i < 4 && wifi->getServerState() != Wifi::SERVE; ++i) step();
+    for (int i = 0; i * 10000 <= Wifi::BIND_RETRY_MAX_US && wifi->getServerState() != Wifi::SERVE; ++i) step();
     ASSERT_EQ(wifi->getServerState(), Wifi::SERVE);
     EXPECT_EQ(port(), busyPort);
 }

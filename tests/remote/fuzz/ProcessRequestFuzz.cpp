@@ -5,7 +5,13 @@
 //   bit 0  a password is set
 //   bit 1  which of two transports answers (their tokens and last-access times differ)
 //   bit 2  with a password, a correct token line is put first, so the guarded commands run too
+//   bit 3  the request's text is repeated up to 16 KB, so long multi-line requests meet the reply budget
+//          (lowered here to 2 KB)
 // The rest, up to a NUL (where a transport ends a request), is the request.
+//
+// Besides the reply's form, a canary: while a password is set and no right answer was given, nothing a
+// guarded command could change does change (the app subtree with its values and slots, the password, the
+// installed image).
 #include "ComInterface.h"
 #include "NodeEnum.h"
 #include "NodeFloat.h"
@@ -19,11 +25,16 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
+// Reaching the reply budget means building that much reply text; a small budget keeps such inputs as cheap
+// as the others.
+constexpr size_t FUZZ_REPLY_BUDGET = 2048;
+
 struct Transport : ComInterface {
-    using ComInterface::ComInterface;
+    explicit Transport(Node* root) : ComInterface(root) { replyBudget = FUZZ_REPLY_BUDGET; }
 };
 
 struct Fixture {
@@ -51,6 +62,16 @@ struct Fixture {
     Transport* tcp = nullptr;
 };
 
+// Everything a guarded command could change, as one text.
+std::string guardedState(const Fixture& f) {
+    struct stat image {};
+    std::string installed = stat(Update::imagePath().c_str(), &image) == 0
+                                ? std::to_string(image.st_size) + "@" + std::to_string(image.st_mtim.tv_sec) + "." +
+                                      std::to_string(image.st_mtim.tv_nsec)
+                                : "none";
+    return System::appNode()->getJSON(DESC_FULL, true) + f.password->getValue() + installed;
+}
+
 Fixture& fixture() {
     // Lives for the whole run, as the transports of the pedal do.
     static Fixture* instance = new Fixture;
@@ -68,9 +89,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Transport& transport = (mode & 2) ? *f.usb : *f.tcp;
     std::string request(reinterpret_cast<const char*>(data + 1), size - 1);
     request = request.substr(0, request.find('\0'));
-    if (withPassword && (mode & 4))
-        request = "token " + Security::answerFor("fuzz", transport.currentToken()) + "\r\n" + request;
+    if ((mode & 8) && !request.empty()) {
+        std::string unit = request + "\r\n";
+        while (request.size() + unit.size() <= 16384) request += unit;
+    }
+    const bool answered = withPassword && (mode & 4);
+    if (answered) request = "token " + Security::answerFor("fuzz", transport.currentToken()) + "\r\n" + request;
+    const std::string before = withPassword && !answered ? guardedState(f) : "";
     const std::string reply = transport.processRequest(request);
+    if (withPassword && !answered && guardedState(f) != before) std::abort();
+    // Only a single first piece may pass the budget: at most a request's text or the tree's description.
+    if (reply.size() > FUZZ_REPLY_BUDGET + 65536 + 64) std::abort();
 
     // What holds for every request: a reply is never empty, a password-protected non-empty request always
     // starts with the token line, and the password never shows unless the request itself carried it.

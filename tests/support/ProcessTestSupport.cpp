@@ -1,0 +1,68 @@
+#include "ProcessTestSupport.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace processtest {
+
+bool waitFor(const std::function<bool()>& condition, int seconds) {
+    for (int i = 0; i < seconds * 20; ++i) {
+        if (condition()) return true;
+        usleep(50000);
+    }
+    return condition();
+}
+
+pid_t spawnPedal(const std::string& program, const std::string& home, const std::vector<std::string>& environment) {
+    std::vector<std::string> variables;
+    auto named = [](const std::string& variable, const std::string& entry) {
+        return variable.compare(0, entry.find('=') + 1, entry, 0, entry.find('=') + 1) == 0;
+    };
+    for (char** entry = environ; *entry; ++entry) {
+        std::string variable = *entry;
+        if (variable.rfind("APP_CALLED=", 0) == 0 || variable.rfind("PEDAL_", 0) == 0) continue;
+        bool replaced = false;
+        for (const std::string& given : environment) replaced = replaced || named(variable, given);
+        if (!replaced) variables.push_back(variable);
+    }
+    variables.push_back("PEDAL_HOME=" + home);
+    variables.push_back("PEDAL_CODEC=none");
+    for (const std::string& variable : environment) variables.push_back(variable);
+    std::vector<char*> envp;
+    for (std::string& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
+    const std::string log = home + "/pedal.log";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::string path = program;
+    char* argv[] = {path.data(), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int freePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    close(fd);
+    return port;
+}
+
+}
