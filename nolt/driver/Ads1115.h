@@ -9,9 +9,10 @@ class I2cPort;
 
 class Ads1115 {
 public:
-    // Opens the bus (through devicePath: on the host only below $PEDAL_DEV_ROOT), selects the device and
-    // writes the configuration: AIN0 against ground, +-4.096 V full scale, continuous, 128 samples per
-    // second, comparator off. A failure is logged once and leaves the converter unusable.
+    // Opens the bus where the port says (on the host: below $PEDAL_DEV_ROOT, or the panel's converter),
+    // selects the device and writes the configuration: AIN0 against ground, +-4.096 V full scale,
+    // continuous, 128 samples per second, comparator off. A failure is logged once and leaves the converter
+    // unusable.
     Ads1115(const char* path, int address);
     ~Ads1115();
     Ads1115(const Ads1115&) = delete;
