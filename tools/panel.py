@@ -21,6 +21,7 @@ Keys (hold Shift, or use F1 to F5, for a long press):
 
 import argparse
 import os
+import signal
 import socket
 import sys
 import tkinter as tk
@@ -176,11 +177,11 @@ class Panel:
         self.led_texts = []
         for index in range(len(LED_LINES)):
             cell = tk.Frame(leds, bg="#202225")
-            cell.pack(side="left", padx=30)
+            cell.pack(side="left", padx=18)
             lamp = tk.Canvas(cell, width=28, height=28, bg="#202225", highlightthickness=0)
             lamp.create_oval(3, 3, 25, 25, fill="black", outline="#555555", tags="lamp")
             lamp.pack()
-            text = tk.Label(cell, text="", fg="#bbbbbb", bg="#202225", font=("TkFixedFont", 9))
+            text = tk.Label(cell, text="LED %d" % (index + 1), fg="#bbbbbb", bg="#202225", font=("TkFixedFont", 9))
             text.pack()
             self.led_lamps.append(lamp)
             self.led_texts.append(text)
@@ -199,7 +200,7 @@ class Panel:
             self.controls["footswitch " + name] = button
         pedal = tk.Frame(bottom, bg="#202225")
         pedal.pack(side="right", padx=10)
-        tk.Label(pedal, text="Expression  [Up/Down]", fg="#bbbbbb", bg="#202225").pack()
+        tk.Label(pedal, text="Expression mV  [Up/Down]", fg="#bbbbbb", bg="#202225").pack()
         self.pedal_scale = tk.Scale(pedal, from_=PEDAL_TOE_MV, to=0, orient="vertical", length=90,
                                     showvalue=True, resolution=10, takefocus=0, command=self._pedal_moved)
         self.pedal_scale.pack()
@@ -342,7 +343,7 @@ class Panel:
             # The lamp shows the duty as brightness; the text shows the duties themselves.
             colour = "#%02x%02x%02x" % tuple(min(255, value * 256 // PWM_DEPTH) for value in duty)
             self.led_lamps[led].itemconfigure("lamp", fill=colour)
-            self.led_texts[led].configure(text="R%2d G%2d B%2d /%d" % (duty + (PWM_DEPTH,)))
+            self.led_texts[led].configure(text="LED %d   R %d  G %d  B %d  /%d" % ((led + 1,) + duty + (PWM_DEPTH,)))
 
 
 def main(argv=None):
@@ -358,6 +359,8 @@ def main(argv=None):
         sys.stderr.write("panel.py: no display (%s)\n" % error)
         return 1
     Panel(root, args.home, socket_path)
+    # Ctrl-C in the terminal that started it (with the pedal, from scripts/run) closes the window quietly.
+    signal.signal(signal.SIGINT, lambda number, frame: root.destroy())
     root.mainloop()
     return 0
 
