@@ -80,12 +80,24 @@ class PanelWindow(unittest.TestCase):
         for attempt in range(20):
             number = str(random.randrange(100, 30000))
             reader, writer = os.pipe()
+            self.xvfb_log = open(os.path.join(self.home, "xvfb.log"), "w")
+            self.addCleanup(self.xvfb_log.close)
             xvfb = subprocess.Popen(["Xvfb", ":" + number, "-displayfd", str(writer), "-screen", "0", "800x800x24",
-                                     "-nolisten", "tcp"], pass_fds=(writer,), stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL)
+                                     "-nolisten", "tcp"], pass_fds=(writer,), stdout=self.xvfb_log,
+                                    stderr=subprocess.STDOUT)
+            self.xvfb = xvfb
             os.close(writer)
-            ready, _, _ = select.select([reader], [], [], START_S)
-            told = os.read(reader, 32).decode().strip() if ready else ""
+            # The number comes with a newline, perhaps in a write of its own: closing the pipe before it would
+            # make Xvfb end.
+            told = b""
+            deadline = time.monotonic() + START_S
+            while b"\n" not in told and time.monotonic() < deadline:
+                ready, _, _ = select.select([reader], [], [], max(0.0, deadline - time.monotonic()))
+                chunk = os.read(reader, 32) if ready else b""
+                if not chunk:
+                    break
+                told += chunk
+            told = told.decode().strip()
             os.close(reader)
             if told == number:
                 self.addCleanup(self.stop, xvfb)
@@ -161,7 +173,12 @@ class PanelWindow(unittest.TestCase):
         colour = int(self.remote_value("root\\app\\output\\pst\\color"), 16)
 
         os.environ["DISPLAY"] = self.display
-        self.window = tkinter.Tk()
+        try:
+            self.window = tkinter.Tk()
+        except tkinter.TclError:
+            with open(os.path.join(self.home, "xvfb.log")) as log:
+                print("Xvfb %s, running: %s, says:\n%s" % (self.display, self.xvfb.poll() is None, log.read()))
+            raise
         self.addCleanup(self.window.destroy)
         window = panel.Panel(self.window, self.home, os.path.join(self.home, "panel.sock"))
         self.addCleanup(window.link.close)
