@@ -24,8 +24,8 @@ public:
     // True when the device answered its address and took the configuration.
     bool isOk() const { return ok; }
 
-    // Tests: the port through which converters constructed from now on reach the bus (null: the i2c-dev
-    // calls).
+    // The port through which converters constructed from now on reach the bus (null: the i2c-dev calls;
+    // the host's panel converter or a test's simulated one).
     static void setPort(std::shared_ptr<I2cPort> port);
 
 private:

@@ -2,7 +2,8 @@
 """The panel window (tools/panel.py) against the host pedal under a virtual X display: a click on a
 footswitch and on encoder 1's turn button, made with the X server's own pointer, select a preset and raise the
 volume in the pedal (seen over the remote protocol), light the preset's LED with its colour's duties, and the
-window's display area is the framebuffer's picture at twice its size (seen in a screenshot of the screen).
+window's display area is the framebuffer's picture at twice its size (seen in a screenshot of the screen); the
+window outlives a restart of the pedal.
 
   PanelWindowTest.py PEDAL_PROGRAM FB2PNG_PROGRAM
 """
@@ -69,8 +70,9 @@ class PanelWindow(unittest.TestCase):
         environment.pop("PEDAL_PANEL", None)
         self.pedal_log = open(os.path.join(self.home, "pedal.log"), "w")
         self.addCleanup(self.pedal_log.close)
+        self.environment = environment
         self.pedal = subprocess.Popen([PEDAL], env=environment, stdout=self.pedal_log, stderr=subprocess.STDOUT)
-        self.addCleanup(self.stop, self.pedal)
+        self.addCleanup(lambda: self.stop(self.pedal))
         self.remote = pedalctl.Pedal(pedalctl.TcpLink("127.0.0.1:%d" % self.port))
         self.addCleanup(self.remote.link.close)
 
@@ -120,11 +122,11 @@ class PanelWindow(unittest.TestCase):
         with open(os.path.join(self.home, "pedal.log"), errors="replace") as log:
             return log.read()[-4000:]
 
-    def wait(self, condition, what, seconds=EFFECT_S):
+    def wait(self, condition, what, seconds=EFFECT_S, pedal_runs=True):
         """Runs the window while waiting for condition; fails with what was awaited after the bound."""
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
-            if self.pedal.poll() is not None:
+            if pedal_runs and self.pedal.poll() is not None:
                 self.fail("the pedal ended while waiting for %s:\n%s" % (what, self.pedal_output()))
             if self.window:
                 self.window.update()
@@ -210,6 +212,15 @@ class PanelWindow(unittest.TestCase):
         else:
             self.fail("the display area differs from the framebuffer in %d pixels" % mismatch)
         self.assertGreater(len(numpy.unique(expected.reshape(-1, 3), axis=0)), 2, "the display shows a picture")
+
+        # The window outlives a restart of the pedal: it connects again and its controls work as before.
+        self.stop(self.pedal)
+        self.wait(lambda: not window.link.connected(), "the window noticing the pedal has gone", pedal_runs=False)
+        self.pedal = subprocess.Popen([PEDAL], env=self.environment, stdout=self.pedal_log, stderr=subprocess.STDOUT)
+        self.wait(window.link.connected, "the window connecting to the restarted pedal", START_S)
+        volume = self.remote_value("root\\app\\output\\vol")
+        self.click(window.controls["encoder 1 forward"])
+        self.wait(lambda: (self.remote_value("root\\app\\output\\vol") or 0) > volume, "volume above %s" % volume)
 
 
 if __name__ == "__main__":
