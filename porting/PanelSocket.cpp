@@ -47,7 +47,8 @@ bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 std::shared_ptr<PanelSocket> PanelSocket::listen(const std::string& socketPath) {
     sockaddr_un address;
     if (!fillAddress(socketPath, address)) {
-        LOGE(TAG, "cannot listen on %s: the path is too long for a socket\n", socketPath.c_str());
+        LOGE(TAG, "cannot listen on %s: too long for a socket path (PEDAL_PANEL may name a shorter one)\n",
+             socketPath.c_str());
         return nullptr;
     }
     if (answers(address)) {
