@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """The pedal's front panel in a window: the live 320 x 170 display at twice its size, the three preset LEDs
-with their PWM duties, both footswitch rows, the five push encoders and the expression pedal.
+with their PWM duties, the three footswitches, the five push encoders and the expression pedal.
 
 Run it next to a running host pedal (./scripts/run); it finds the pedal through $PEDAL_HOME (./pedal-home by
 default) and keeps looking for it while the pedal restarts:
