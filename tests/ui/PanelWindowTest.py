@@ -21,6 +21,7 @@ import unittest
 
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
 sys.path.insert(0, TOOLS)
+sys.dont_write_bytecode = True
 
 import numpy  # noqa: E402
 import tkinter  # noqa: E402
