@@ -1,16 +1,20 @@
 // The pedal process, the same program on the device and on the host: boot selection, the board application
 // (the product, or the recovery application), the audio engine, the UI and input threads, the remote
 // transports, then nothing but sleep. Nothing ends it from inside; SIGTERM ends it cleanly.
+#include "Ads1115.h"
 #include "AudioProcessor.h"
 #include "AudioUSB.h"
 #include "Bluetooth.h"
 #include "Com.h"
 #include "Debug.h"
 #include "EventDispatcher.h"
+#include "IOArray.h"
 #include "Lindquar.h"
 #include "LindquarUpdater.h"
 #include "Log.h"
 #include "Node.h"
+#include "PanelConverter.h"
+#include "PanelSocket.h"
 #include "Process.h"
 #include "RemoteServices.h"
 #include "Serial.h"
@@ -52,6 +56,13 @@ int main() {
     System::setBootSelection(Update::initialize, Update::isRecovery, Update::getFormat);
     System::initialize("pedal");
     RemoteServices::setFirmware({Update::update_start, Update::update_data});
+#ifdef PEDAL_HOST
+    // The front panel's chain and the pedal's converter, for a simulated panel to connect to.
+    if (std::shared_ptr<PanelSocket> panel = PanelSocket::fromEnvironment()) {
+        IOArray::setPort(panel);
+        Ads1115::setPort(std::make_shared<PanelConverter>(panel));
+    }
+#endif
 
     // Neither object is ever deleted: the board object registers itself with Board, the product with the
     // block ring, the recovery application on the page stack.

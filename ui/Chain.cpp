@@ -224,6 +224,9 @@ bool Chain::onEvent(int id) {
     case Encoder1Back:
         if (cursor >= 0) --cursor;
         return true;
+    case Encoder1Press:
+        // The home screen below counts a press it sees as the start of a hold: it must not see this one.
+        return true;
     case Encoder1ShortRelease:
         if (inRange()) {
             new DrawerNode(blocks[size_t(cursor)]);

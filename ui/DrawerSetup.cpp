@@ -58,6 +58,9 @@ bool DrawerSetup::onEvent(int id) {
     case EventId::Encoder1ShortRelease:
         openSelected();
         return true;
+    case EventId::Encoder1Press:
+        // Kept from the pages below: the home screen counts a press it sees as the start of a hold.
+        return true;
     case EventId::Tick:
         ++ticks;
         return true;

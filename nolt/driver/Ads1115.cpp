@@ -3,7 +3,6 @@
 #include "I2cDevPort.h"
 #include "I2cPort.h"
 #include "Log.h"
-#include "Paths.h"
 
 #include <cstdint>
 #include <mutex>
@@ -35,7 +34,7 @@ void Ads1115::setPort(std::shared_ptr<I2cPort> port) {
 }
 
 Ads1115::Ads1115(const char* path, int address) : path(path), address(address), bus(currentPort()) {
-    const std::string device = devicePath(path);
+    const std::string device = bus->deviceFor(path);
     if (device.empty()) {
         LOGW(TAG, "no device for %s; expression pedal off\n", path);
         return;

@@ -9,9 +9,10 @@ class I2cPort;
 
 class Ads1115 {
 public:
-    // Opens the bus (through devicePath: on the host only below $PEDAL_DEV_ROOT), selects the device and
-    // writes the configuration: AIN0 against ground, +-4.096 V full scale, continuous, 128 samples per
-    // second, comparator off. A failure is logged once and leaves the converter unusable.
+    // Opens the bus where the port says (on the host: below $PEDAL_DEV_ROOT, or the panel's converter),
+    // selects the device and writes the configuration: AIN0 against ground, +-4.096 V full scale,
+    // continuous, 128 samples per second, comparator off. A failure is logged once and leaves the converter
+    // unusable.
     Ads1115(const char* path, int address);
     ~Ads1115();
     Ads1115(const Ads1115&) = delete;
@@ -23,8 +24,8 @@ public:
     // True when the device answered its address and took the configuration.
     bool isOk() const { return ok; }
 
-    // Tests: the port through which converters constructed from now on reach the bus (null: the i2c-dev
-    // calls).
+    // The port through which converters constructed from now on reach the bus (null: the i2c-dev calls;
+    // the host's panel converter or a test's simulated one).
     static void setPort(std::shared_ptr<I2cPort> port);
 
 private:

@@ -1,7 +1,6 @@
 #include "IOArray.h"
 
 #include "Log.h"
-#include "Paths.h"
 #include "Shims.h"
 #include "SpiPort.h"
 #include "SpidevPort.h"
@@ -224,7 +223,7 @@ int IOArray::ms_to_tick(int ms) {
 }
 
 bool IOArray::spi_open() {
-    const std::string path = devicePath(kDevice);
+    const std::string path = port->deviceFor(kDevice);
     if (path.empty()) {
         LOGW(TAG, "no device for %s; the panel is not scanned\n", kDevice);
         return false;

@@ -68,8 +68,9 @@ public:
     // queued or no device open.
     static int spi_step();
 
-    // Tests: the port the SPI thread talks through (null: the spidev calls), and whether initialize starts
-    // the SPI thread (false: the caller runs spi_open and spi_step). Set both before initialize.
+    // The port the SPI thread talks through (null: the spidev calls; the host's panel socket or a test's
+    // simulated chain), and, for tests, whether initialize starts the SPI thread (false: the caller runs
+    // spi_open and spi_step). Set both before initialize.
     static void setPort(std::shared_ptr<SpiPort> port);
     static void setSpiThread(bool start);
 

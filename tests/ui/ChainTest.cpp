@@ -176,3 +176,29 @@ TEST(Chain, ClosesOnEncoder2AndOnIdle) {
     send(ev::Redraw);
     EXPECT_EQ(EventDispatcher::elements(), 3);
 }
+
+// Opening a page with encoder 1 on the chain screen, or on the setup page opened from it, and coming back
+// leaves the main encoder on the home screen turning the volume, not stepping presets.
+TEST(Chain, EncoderPressesOnItsPagesLeaveTheHomeEncoderOnTheVolume) {
+    ProductTree tree;
+    // Each ends back on the chain screen: the block page closed with encoder 2, the setup page with its
+    // "Back" row.
+    const std::vector<int> throughBlockPage = {ev::Encoder1Press, ev::Encoder1ShortRelease, ev::Encoder2ShortRelease};
+    const std::vector<int> throughSetup = {ev::Encoder1Press, ev::Encoder1LongPress, ev::Encoder1LongRelease,
+                                           ev::Encoder1Press, ev::Encoder1ShortRelease};
+    for (const auto& path : {throughBlockPage, throughSetup}) {
+        openChain();
+        for (int id : path) {
+            send(id);
+            send(ev::Redraw);
+        }
+        ASSERT_EQ(EventDispatcher::elements(), 4) << "back on the chain screen";
+        send(ev::Encoder2ShortRelease);
+        send(ev::Redraw);
+        ASSERT_EQ(EventDispatcher::elements(), 3) << "back on the home screen";
+        const float volume = tree.volume->getValue();
+        send(ev::Encoder1Forward);
+        EXPECT_EQ(tree.preset->getValue(), "Ambient");
+        EXPECT_GT(tree.volume->getValue(), volume);
+    }
+}

@@ -69,13 +69,14 @@ TEST(DrawerSetup, ListsTheSettingsFoldersAndTheSystemFolder) {
     EXPECT_EQ(EventDispatcher::elements(), 1);
 }
 
+// Encoder 1's press stays here: the home screen would take it for the start of a hold and step presets.
 TEST(DrawerSetup, PassesFootswitchesAndIdleOn) {
     buildTree();
     new RecordingPage("home", {});
     new DrawerSetup();
     log().clear();
     for (int id : {16, 17, 46, 49, 50, 51, 246, 12, 14, 15, 42, 40, 240, 341, 441, EventId::Tick}) send(id);
-    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"16", "17", "46", "49", "50", "51", "246", "12", "14", "15", "42"}));
+    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"16", "17", "46", "49", "50", "51", "246", "14", "15", "42"}));
     EXPECT_EQ(EventDispatcher::elements(), 2);
     send(EventId::Idle);
     EXPECT_EQ(entriesOf("home").back(), "3");

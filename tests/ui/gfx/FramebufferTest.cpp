@@ -2,7 +2,7 @@
 #include "Framebuffer.h"
 #include "Canvas.h"
 #include "GfxTestView.h"
-#include "Screens.h"
+#include "Objects.h"
 
 #include <gtest/gtest.h>
 
@@ -77,10 +77,11 @@ TEST(Framebuffer, PictureGoesToRows35To204) {
     }
 }
 
-TEST(Framebuffer, SplashAppearsInTheFileAndThePngTool) {
+TEST(Framebuffer, PictureAppearsInTheFileAndThePngTool) {
     std::filesystem::remove_all(home());
     openDisplay();
-    screens::splash();
+    objects::panel();
+    objects::label(lv_screen_active(), 40, 50, 240, 60, "Picture", &lv_font_montserrat_48, 0xFFFFFF);
     lv_timer_handler();
     const auto pixels = readFramebuffer(home() + "/fb0");
     // The picture in the file equals the rendered one, moved down by 35 rows.

@@ -1,9 +1,8 @@
-// Renders representative screens to PNG files in the build folder (look at them), and checks what only
-// pixels show: glyphs in the right colour and place, borders drawn over content, gradients, the hue strip,
-// clipping to the parent, the framebuffer file and its offset.
+// What only pixels show: glyphs in the right colour and place, borders drawn over content, gradients, the
+// hue strip, clipping to the parent. The pages' own pictures are checked in the page tests.
 #include "Canvas.h"
 #include "GfxTestView.h"
-#include "Screens.h"
+#include "Objects.h"
 
 #include <gtest/gtest.h>
 
@@ -12,53 +11,6 @@
 #include <vector>
 
 using gfx::GfxTestView;
-
-namespace {
-void save(const std::string& name) {
-    GfxTestView::render();
-    ASSERT_TRUE(GfxTestView::savePng(std::string(PEDAL_TEST_OUT) + "/gfx_" + name + ".png"));
-}
-}
-
-TEST(GfxPicture, RendersRepresentativeScreens) {
-    screens::splash();
-    save("splash");
-    lv_obj_clean(lv_screen_active());
-
-    screens::listPage("Amp \xB0 settings with a long title", {{"Gain", "5.5"}, {"Bass", "0.0 dB"}, {"Colour", "@"},
-                          {"Tone stack", ""}, {"Presence", "70 %"}, {"Display gjpqy", "Lead"}, {"Back", "x"}}, 1, 2, 4);
-    save("list");
-    lv_obj_clean(lv_screen_active());
-
-    screens::home(true);
-    save("home");
-    lv_obj_clean(lv_screen_active());
-
-    screens::popup(1);
-    save("popup");
-    lv_obj_clean(lv_screen_active());
-
-    screens::keyboard(14);
-    save("keyboard");
-    lv_obj_clean(lv_screen_active());
-
-    screens::chain(3);
-    screens::paramSlider(0, "Gain", nullptr, 40, 0xFF8000);
-    screens::paramSlider(78, "Channel", "Lead", 0, 0xFF8000);
-    save("chain");
-    lv_obj_clean(lv_screen_active());
-
-    screens::productSplash();
-    save("product_splash");
-    lv_obj_clean(lv_screen_active());
-
-    screens::updateMode();
-    save("update_mode");
-    lv_obj_clean(lv_screen_active());
-
-    screens::valuePopup();
-    save("value_popup");
-}
 
 namespace {
 uint32_t shown(uint32_t rgb) { return gfx::Canvas::fromRgb565(gfx::Canvas::toRgb565(rgb)); }
@@ -80,10 +32,10 @@ int countColour(const lv_area_t& area, uint32_t colour) {
 }
 
 TEST(GfxPicture, BorderSidesAndBorderAfterTheContent) {
-    lv_obj_t* post = screens::valueBar(10, 10, 72, 17, 100, 0x777777, LV_BORDER_SIDE_FULL, 0);
-    lv_obj_t* before = screens::valueBar(10, 40, 72, 17, 100, 0x777777, LV_BORDER_SIDE_FULL, 0);
+    lv_obj_t* post = objects::valueBar(10, 10, 72, 17, 100, 0x777777, LV_BORDER_SIDE_FULL);
+    lv_obj_t* before = objects::valueBar(10, 40, 72, 17, 100, 0x777777, LV_BORDER_SIDE_FULL);
     lv_obj_set_style_border_post(before, false, 0);
-    screens::valueBar(10, 70, 72, 9, 0, 0x999999, LV_BORDER_SIDE_BOTTOM | LV_BORDER_SIDE_LEFT, 0);
+    objects::valueBar(10, 70, 72, 9, 0, 0x999999, LV_BORDER_SIDE_BOTTOM | LV_BORDER_SIDE_LEFT);
     GfxTestView::render();
     EXPECT_EQ(GfxTestView::pixel(10, 18), 0xFFFFFFu);  // left border over the indicator
     EXPECT_EQ(GfxTestView::pixel(40, 10), 0xFFFFFFu);
@@ -97,9 +49,9 @@ TEST(GfxPicture, BorderSidesAndBorderAfterTheContent) {
 }
 
 TEST(GfxPicture, BarsFillFromTheLeftOrFromTheBottom) {
-    lv_obj_t* horizontal = screens::valueBar(0, 0, 100, 10, 25, 0xFF0000, LV_BORDER_SIDE_NONE, 0);
-    lv_obj_t* vertical = screens::valueBar(200, 0, 10, 100, 30, 0x00FF00, LV_BORDER_SIDE_NONE, 0);
-    lv_obj_t* range = screens::valueBar(250, 0, 8, 100, 0, 0x0000FF, LV_BORDER_SIDE_NONE, 0);
+    lv_obj_t* horizontal = objects::valueBar(0, 0, 100, 10, 25, 0xFF0000, LV_BORDER_SIDE_NONE);
+    lv_obj_t* vertical = objects::valueBar(200, 0, 10, 100, 30, 0x00FF00, LV_BORDER_SIDE_NONE);
+    lv_obj_t* range = objects::valueBar(250, 0, 8, 100, 0, 0x0000FF, LV_BORDER_SIDE_NONE);
     lv_bar_set_range(range, 0, 10);
     lv_bar_set_mode(range, LV_BAR_MODE_RANGE);
     lv_bar_set_value(range, 10, LV_ANIM_OFF);
@@ -136,8 +88,8 @@ TEST(GfxPicture, VerticalGradientBetweenItsStops) {
 }
 
 TEST(GfxPicture, TextInItsColourInsideItsBoxAndClippedToTheParent) {
-    screens::panel(50);
-    lv_obj_t* text = screens::label(lv_screen_active(), 10, 10, 200, 29, "Amp Gain", &lv_font_montserrat_24, 0xFFFFFF);
+    objects::panel();
+    lv_obj_t* text = objects::label(lv_screen_active(), 10, 10, 200, 29, "Amp Gain", &lv_font_montserrat_24, 0xFFFFFF);
     lv_obj_t* small = lv_obj_create(lv_screen_active());
     lv_obj_set_pos(small, 100, 100);
     lv_obj_set_size(small, 30, 20);
@@ -145,7 +97,7 @@ TEST(GfxPicture, TextInItsColourInsideItsBoxAndClippedToTheParent) {
     lv_obj_set_style_border_width(small, 0, 0);
     lv_obj_set_style_radius(small, 0, 0);
     lv_obj_set_style_bg_color(small, lv_color_hex(0x000000), 0);
-    screens::label(small, -10, 0, 200, 20, "WWWWWWWW", &lv_font_montserrat_20, 0xFF0000, false);
+    objects::label(small, -10, 0, 200, 20, "WWWWWWWW", &lv_font_montserrat_20, 0xFF0000, false);
     GfxTestView::render();
     EXPECT_GT(countColour({10, 10, 209, 38}, 0xFFFFFF), 40);
     // Nothing white outside the label's box on the panel's black.
@@ -157,8 +109,8 @@ TEST(GfxPicture, TextInItsColourInsideItsBoxAndClippedToTheParent) {
 }
 
 TEST(GfxPicture, RawDegreeByteDrawsTheDegreeSign) {
-    screens::panel(50);
-    lv_obj_t* text = screens::label(lv_screen_active(), 10, 10, 200, 29, "21.5\xB0" "C", &lv_font_montserrat_24, 0xFFFFFF);
+    objects::panel();
+    lv_obj_t* text = objects::label(lv_screen_active(), 10, 10, 200, 29, "21.5\xB0" "C", &lv_font_montserrat_24, 0xFFFFFF);
     GfxTestView::render();
     const auto raw = picture();
     lv_label_set_text(text, "21.5\xC2\xB0" "C");
@@ -170,8 +122,8 @@ TEST(GfxPicture, RawDegreeByteDrawsTheDegreeSign) {
 }
 
 TEST(GfxPicture, UnderlineRunsUnderTheText) {
-    screens::panel(50);
-    lv_obj_t* text = screens::label(lv_screen_active(), 10, 10, 200, 29, "Mm Vv", &lv_font_montserrat_20, 0xFFFFFF);
+    objects::panel();
+    lv_obj_t* text = objects::label(lv_screen_active(), 10, 10, 200, 29, "Mm Vv", &lv_font_montserrat_20, 0xFFFFFF);
     const auto longestRun = [] {
         int best = 0;
         for (int32_t y = 10; y < 39; ++y) {
@@ -192,8 +144,16 @@ TEST(GfxPicture, UnderlineRunsUnderTheText) {
 }
 
 TEST(GfxPicture, HueSliderShowsTheHuesAndItsKnob) {
-    screens::panel(50);
-    lv_obj_t* slider = screens::hueSlider(100, 50, 100, 0x00FFFF);
+    objects::panel();
+    lv_obj_t* slider = lv_slider_create(lv_screen_active());
+    lv_obj_set_pos(slider, 100, 50);
+    lv_obj_set_size(slider, 90, 10);
+    lv_slider_set_value(slider, 100, LV_ANIM_OFF);
+    lv_obj_set_style_bg_image_src(slider, &img_hue_10, 0);
+    lv_obj_set_style_bg_image_tiled(slider, true, 0);
+    lv_obj_set_style_bg_image_recolor_opa(slider, 8, 0);
+    lv_obj_set_style_bg_opa(slider, LV_OPA_TRANSP, LV_PART_INDICATOR);
+    lv_obj_set_style_bg_color(slider, lv_color_hex(0x00FFFF), LV_PART_KNOB);
     GfxTestView::render();
     const auto dominant = [](uint32_t rgb) {
         const uint32_t r = rgb >> 16, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
@@ -205,14 +165,4 @@ TEST(GfxPicture, HueSliderShowsTheHuesAndItsKnob) {
     EXPECT_EQ(GfxTestView::pixel(189, 55), 0x00FFFFu);  // the knob at the right end, over the bar's ends
     EXPECT_EQ(GfxTestView::pixel(189, 48), 0x00FFFFu);
     (void)slider;
-}
-
-TEST(GfxPicture, SelectedTileGlows) {
-    screens::panel(50);
-    screens::tile(lv_screen_active(), 40, 40, 0xFF8000, "Amp", true, "");
-    screens::tile(lv_screen_active(), 160, 40, 0xFF8000, "Amp", false, "");
-    GfxTestView::render();
-    EXPECT_EQ(GfxTestView::pixel(38, 60), 0xFFFFFFu);   // inside the spread, left of the first tile
-    EXPECT_EQ(GfxTestView::pixel(158, 60), 0x000000u);  // nothing around the other one
-    EXPECT_EQ(GfxTestView::pixel(60, 50), shown(0xFF8000));
 }

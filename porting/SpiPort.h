@@ -1,13 +1,22 @@
 #pragma once
 // The operating-system calls through which the input/output array reaches its SPI device. The spidev port
-// makes the real calls; a test installs a simulated shift-register chain in its place.
+// makes the real calls; the host's panel socket or a test's simulated shift-register chain stands in for
+// them.
+#include "Paths.h"
+
 #include <linux/spi/spidev.h>
 
 #include <cstdint>
+#include <string>
 
 class SpiPort {
 public:
     virtual ~SpiPort() = default;
+
+    // The path open() is given for a device path such as "/dev/spidev0.0": by default where the host keeps
+    // its device files (devicePath; "" when there are none, and nothing is opened). A stand-in that is its
+    // own device takes the path as it is.
+    virtual std::string deviceFor(const char* path) { return devicePath(path); }
 
     // open(path, O_RDWR): a descriptor, or -1 with errno set.
     virtual int open(const char* path) = 0;
