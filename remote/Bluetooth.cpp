@@ -10,6 +10,8 @@ void Bluetooth::initialize() {
     ble_start(name.c_str());
 }
 
+void Bluetooth::heldTasks() { ble_supervisor(); }
+
 void Bluetooth::tasks() {
     ble_supervisor();
     std::string request = ble_get_rx();

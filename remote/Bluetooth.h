@@ -13,6 +13,9 @@ public:
     void initialize() override;
     // One pass: keep the advertisement registered, run one received request, send its reply.
     void tasks() override;
+    // While a wrong password answer holds requests back, the advertisement is still kept registered.
+    void heldTasks() override;
+    const char* transportName() const override { return "bluetooth"; }
 
 private:
     Node* nameNode;
