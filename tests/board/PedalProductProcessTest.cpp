@@ -1,12 +1,14 @@
 // The full application as a process: the product tree is reachable over TCP, a written setting reaches the
-// storage through the input thread's sweep, SIGTERM ends the process cleanly, and the next process in the same
-// home starts with the setting.
+// storage through the input thread's sweep, SIGTERM ends the process cleanly after writing what the sweep
+// still holds, and the next process in the same home starts with the settings; a slot name cannot turn a
+// preset load into a save.
 #include "BoardTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -21,6 +23,18 @@
 namespace {
 
 constexpr int kWaitSeconds = 30;
+
+// The stored file of a path: its 32-bit FNV-1a in hexadecimal.
+std::string storageFile(const std::string& home, const std::string& path) {
+    uint32_t hash = 2166136261u;
+    for (unsigned char byte : path) {
+        hash ^= byte;
+        hash *= 16777619u;
+    }
+    char name[9];
+    std::snprintf(name, sizeof name, "%08X", unsigned(hash));
+    return home + "/storage/" + name;
+}
 
 bool waitFor(const std::function<bool()>& condition) {
     for (int i = 0; i < kWaitSeconds * 20; ++i) {
@@ -133,12 +147,9 @@ TEST(PedalProductProcess, SettingsWrittenOverTcpSurviveARestart) {
         EXPECT_EQ(described, volume + ":{\"type\":\"float\",\"name\":\"Volume\",\"value\":50.0,\"min\":0.0,"
                                       "\"max\":100.0,\"def\":50.0,\"unit\":\"%\",\"dec\":0}");
         EXPECT_EQ(request(port, "write " + volume + ":{\"value\":72}"), volume + ":{\"value\":72}\r\n");
-        EXPECT_TRUE(waitFor([&] {
-            for (const auto& entry : std::filesystem::directory_iterator(home + "/storage")) {
-                if (boardtest::readFile(entry.path()) == "{\"value\":72.0}") return true;
-            }
-            return false;
-        })) << "the storage sweep did not write the volume";
+        // The key's own file: its temporary file holds the value before the rename makes it count.
+        EXPECT_TRUE(waitFor([&] { return boardtest::readFile(storageFile(home, volume)) == "{\"value\":72.0}"; }))
+            << "the storage sweep did not write the volume";
         EXPECT_EQ(pedal.stop(), 0);
     }
     {
@@ -153,4 +164,77 @@ TEST(PedalProductProcess, SettingsWrittenOverTcpSurviveARestart) {
     }
 }
 
+}
+
+namespace {
+// Starts the pedal in home and waits until it answers over TCP.
+bool startAndBrowse(FullApplication& pedal, int port, const std::string& home) {
+    if (!pedal.started) return false;
+    const bool answered = waitFor([&] { return !request(port, "browse root\\app\\output\\vol").empty(); });
+    EXPECT_TRUE(answered) << boardtest::readFile(home + "/pedal.log");
+    return answered;
+}
+}
+
+TEST(PedalProductProcess, SettingsWrittenJustBeforeAStopSurvive) {
+    const std::string home = boardtest::ownHome();
+    const std::vector<std::string> paths = {"root\\app\\output\\vol", "root\\app\\output\\aux",
+                                            "root\\settings\\input\\gain1", "root\\settings\\input\\gain2"};
+    // Each round checks what the round before wrote just before its stop, then writes new values and stops at
+    // once: four values take the sweep some 1.5 s, the stop comes well before.
+    for (int round = 0; round <= 5; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const int port = freePort();
+        FullApplication pedal(home, port);
+        ASSERT_TRUE(startAndBrowse(pedal, port, home));
+        for (size_t k = 0; k < paths.size() && round > 0; ++k) {
+            const std::string described = request(port, "browse " + paths[k]);
+            EXPECT_NE(described.find("\"value\":" + std::to_string(round + int(k)) + ".0"), std::string::npos) << described;
+        }
+        for (size_t k = 0; k < paths.size(); ++k) {
+            const std::string write = "write " + paths[k] + ":{\"value\":" + std::to_string(round + 1 + int(k)) + "}";
+            ASSERT_EQ(request(port, write), write.substr(6) + "\r\n");
+        }
+        ASSERT_EQ(pedal.stop(), 0) << boardtest::readFile(home + "/pedal.log");
+    }
+}
+
+TEST(PedalProductProcess, ASlotNameCannotTurnALoadIntoASave) {
+    const std::string home = boardtest::ownHome();
+    const std::string evil = "Evil\",\"save\":\"save";
+    const std::string evilJson = R"(Evil\",\"save\":\"save)";
+    // A preset stored under that name before such names were refused: the name record, then the text.
+    const std::string text = "root\\app\\output\\pst\\level:{\"value\":7.0}";
+    std::string file(128, '\0');
+    file.replace(0, evil.size(), evil);
+    file[64] = file[68] = char(text.size());
+    file += text;
+    std::filesystem::create_directories(home + "/storage");
+    const std::string slotFile = storageFile(home, "root\\presets\\0");
+    boardtest::writeFile(slotFile, file, std::filesystem::perms(0644));
+
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "selected over TCP" : "selection restored at the start");
+        const int port = freePort();
+        FullApplication pedal(home, port);
+        ASSERT_TRUE(startAndBrowse(pedal, port, home));
+        if (run == 0) {
+            // A new slot cannot take the name; the stored one loads by it.
+            std::string record(256, '0');
+            for (size_t k = 0; k < evil.size(); ++k) {
+                static const char digits[] = "0123456789ABCDEF";
+                record[2 * k] = digits[uint8_t(evil[k]) >> 4];
+                record[2 * k + 1] = digits[uint8_t(evil[k]) & 15];
+            }
+            EXPECT_EQ(request(port, "dwrite root\\presets:{\"index\":1,\"chunk\":0,\"value\":\"" + record + "\"}"),
+                      "dwrite root\\presets:{\"index\":-1,\"chunk\":-1}");
+            request(port, "write root\\app\\preset:{\"value\":\"" + evilJson + "\"}");
+        }
+        const std::string preset = request(port, "browse root\\app\\preset");
+        EXPECT_NE(preset.find("\"value\":\"" + evilJson + "\""), std::string::npos) << preset;
+        const std::string level = request(port, "browse root\\app\\output\\pst\\level");
+        EXPECT_NE(level.find("\"value\":7.0"), std::string::npos) << level;
+        EXPECT_EQ(pedal.stop(), 0);
+        EXPECT_EQ(boardtest::readFile(slotFile), file) << "the preset is never saved over";
+    }
 }
