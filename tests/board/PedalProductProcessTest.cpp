@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -19,6 +20,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+#include <zlib.h>
 
 namespace {
 
@@ -237,4 +240,92 @@ TEST(PedalProductProcess, ASlotNameCannotTurnALoadIntoASave) {
         EXPECT_EQ(pedal.stop(), 0);
         EXPECT_EQ(boardtest::readFile(slotFile), file) << "the preset is never saved over";
     }
+}
+
+namespace {
+std::string hexOf(const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char byte : bytes) {
+        out += digits[byte >> 4];
+        out += digits[byte & 15];
+    }
+    return out;
+}
+
+std::string gzipOf(const std::string& data) {
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    std::string out(compressBound(uLong(data.size())) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// Uploads data into a gzip list over TCP; the reply to the last chunk.
+std::string uploadSlot(int port, const std::string& list, int index, const std::string& name, const std::string& data) {
+    const std::string stream = gzipOf(data);
+    std::string record(128, '\0');
+    record.replace(0, name.size(), name);
+    for (int k = 0; k < 4; ++k) {
+        record[size_t(64 + k)] = char((stream.size() >> (8 * k)) & 0xFF);
+        record[size_t(68 + k)] = char((data.size() >> (8 * k)) & 0xFF);
+    }
+    auto chunk = [&](int number, const std::string& bytes) {
+        return request(port, "dwrite " + list + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" +
+                                 std::to_string(number) + ",\"value\":\"" + hexOf(bytes) + "\"}");
+    };
+    std::string reply = chunk(0, record);
+    for (size_t offset = 0, number = 1; offset < stream.size(); offset += 4096, ++number) reply = chunk(int(number), stream.substr(offset, 4096));
+    return reply;
+}
+
+// A 48 kHz mono float WAV: a 64-tap average, a clear low-pass.
+std::string cabinetWav(size_t keptDataBytes = std::string::npos) {
+    const uint32_t frames = 64, dataSize = frames * 4;
+    std::string out = "RIFF";
+    auto put = [&](uint32_t value, int bytes) {
+        for (int k = 0; k < bytes; ++k) out += char((value >> (8 * k)) & 0xFF);
+    };
+    put(36 + dataSize, 4);
+    out += "WAVEfmt ";
+    put(16, 4), put(3, 2), put(1, 2), put(48000, 4), put(48000 * 4, 4), put(4, 2), put(32, 2);
+    out += "data";
+    put(dataSize, 4);
+    const float tap = 1.0f / 64.0f;
+    uint32_t bits;
+    std::memcpy(&bits, &tap, 4);
+    for (uint32_t n = 0; n < frames; ++n) put(bits, 4);
+    return keptDataBytes == std::string::npos ? out : out.substr(0, 44 + keptDataBytes);
+}
+}
+
+TEST(PedalProductProcess, UploadsThePlayersCannotUseAreRefusedOverTcp) {
+    const std::string home = boardtest::ownHome();
+    const int port = freePort();
+    FullApplication pedal(home, port);
+    ASSERT_TRUE(startAndBrowse(pedal, port, home));
+    const std::string irList = "root\\ir_list", models = "root\\nam_amp";
+    ASSERT_EQ(uploadSlot(port, irList, 0, "Cab", cabinetWav()), "dwrite " + irList + ":{\"index\":0,\"chunk\":1}");
+    request(port, "write root\\app\\ir\\ir:{\"value\":\"Cab\"}");
+    request(port, "write root\\app\\ir\\on_off:{\"value\":\"ON\"}");
+    const std::string slotFile = storageFile(home, irList + "\\0");
+    const std::string stored = boardtest::readFile(slotFile);
+
+    // Over the slot that plays: a truncated file (ten samples of 64), a model file cut short.
+    const std::string refused = ":{\"index\":-1,\"chunk\":-1}";
+    EXPECT_EQ(uploadSlot(port, irList, 0, "Cab", cabinetWav(40)), "dwrite " + irList + refused);
+    EXPECT_EQ(uploadSlot(port, models, 0, "Amp", "{\"architecture\":\"WaveNet\",\"config\":{\"layers\":["), "dwrite " + models + refused);
+    EXPECT_NE(request(port, "browse " + irList).find("\"value\":[\"Cab\","), std::string::npos);
+    EXPECT_NE(request(port, "browse root\\app\\ir\\ir").find("\"value\":\"Cab\""), std::string::npos);
+    EXPECT_EQ(pedal.stop(), 0);
+    EXPECT_EQ(boardtest::readFile(slotFile), stored) << "the stored response stays";
+    const std::string log = boardtest::readFile(home + "/pedal.log");
+    EXPECT_NE(log.find("ERROR (NodeList): root\\ir_list: slot 0 ('Cab') refused: truncated"), std::string::npos) << log;
+    EXPECT_NE(log.find("ERROR (NodeList): root\\nam_amp: slot 0 ('Amp') refused: "), std::string::npos) << log;
 }
