@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -91,7 +92,8 @@ std::string request(int port, const std::string& text) {
 
 class FullApplication {
 public:
-    FullApplication(const std::string& home, int port) {
+    // extra: more environment, e.g. a file codec in place of none.
+    FullApplication(const std::string& home, int port, const std::vector<std::string>& extra = {}) {
         std::vector<std::string> variables;
         for (char** entry = environ; *entry; ++entry) {
             std::string variable = *entry;
@@ -99,7 +101,8 @@ public:
             variables.push_back(variable);
         }
         variables.push_back("PEDAL_HOME=" + home);
-        variables.push_back("PEDAL_CODEC=none");
+        if (extra.empty()) variables.push_back("PEDAL_CODEC=none");
+        variables.insert(variables.end(), extra.begin(), extra.end());
         variables.push_back("PEDAL_TCP_PORT=" + std::to_string(port));
         variables.push_back("APP_CALLED=1");
         std::vector<char*> envp;
@@ -305,27 +308,170 @@ std::string cabinetWav(size_t keptDataBytes = std::string::npos) {
 }
 }
 
-TEST(PedalProductProcess, UploadsThePlayersCannotUseAreRefusedOverTcp) {
+namespace {
+// White noise, mono, 48 kHz float.
+void writeNoiseWav(const std::string& path, uint32_t frames) {
+    std::string out = "RIFF";
+    auto put = [&](uint32_t value, int bytes) {
+        for (int k = 0; k < bytes; ++k) out += char((value >> (8 * k)) & 0xFF);
+    };
+    put(36 + frames * 4, 4);
+    out += "WAVEfmt ";
+    put(16, 4), put(3, 2), put(1, 2), put(48000, 4), put(48000 * 4, 4), put(4, 2), put(32, 2);
+    out += "data";
+    put(frames * 4, 4);
+    uint32_t state = 12345;
+    for (uint32_t n = 0; n < frames; ++n) {
+        state = state * 1664525u + 1013904223u;
+        const float sample = 0.5f * (float(state >> 8) / float(1 << 24) - 0.5f);
+        uint32_t bits;
+        std::memcpy(&bits, &sample, 4);
+        put(bits, 4);
+    }
+    boardtest::writeFile(path, out, std::filesystem::perms(0644));
+}
+
+// The left channel of the stereo float file the codec writes, as far as it is written.
+std::vector<float> outputSoFar(const std::string& path) {
+    const std::string file = boardtest::readFile(path);
+    std::vector<float> left;
+    for (size_t position = 12; position + 8 <= file.size();) {
+        uint32_t length;
+        std::memcpy(&length, file.data() + position + 4, 4);
+        if (file.compare(position, 4, "data") == 0) {
+            for (size_t at = position + 8; at + 8 <= file.size(); at += 8) {
+                float sample;
+                std::memcpy(&sample, file.data() + at, 4);
+                left.push_back(sample);
+            }
+            break;
+        }
+        position += 8 + length + (length & 1);
+    }
+    return left;
+}
+
+// High-band share of a stretch: energy of the first difference over the energy. White noise gives 2; a
+// 64-tap average 2/64; the ten taps a truncated file would leave 2/10.
+double highBandShare(const std::vector<float>& signal, size_t from, size_t to) {
+    double difference = 0.0, energy = 0.0;
+    for (size_t n = from + 1; n < to; ++n) {
+        difference += double(signal[n] - signal[n - 1]) * double(signal[n] - signal[n - 1]);
+        energy += double(signal[n]) * double(signal[n]);
+    }
+    return energy > 0.0 ? difference / energy : -1.0;
+}
+
+// A small runtime-sized WaveNet whose weights are all zero: it plays silence, which a pass-through would not.
+std::string silentModel() {
+    struct Array {
+        int inputs, heads, channels;
+        bool headBias;
+    };
+    const Array arrays[2] = {{1, 1, 2, false}, {2, 1, 1, true}};
+    std::string layers;
+    size_t count = 1;
+    for (const Array& a : arrays) {
+        if (!layers.empty()) layers += ",";
+        layers += "{\"input_size\":" + std::to_string(a.inputs) + ",\"condition_size\":1,\"head_size\":" +
+                  std::to_string(a.heads) + ",\"channels\":" + std::to_string(a.channels) +
+                  ",\"kernel_size\":3,\"dilations\":[1,2],\"activation\":\"Tanh\",\"gated\":false,\"head_bias\":" +
+                  (a.headBias ? "true" : "false") + "}";
+        const size_t ch = size_t(a.channels);
+        count += ch * size_t(a.inputs) + 2 * (3 * ch * ch + 3 * ch + ch * ch) + size_t(a.heads) * ch + (a.headBias ? 1 : 0);
+    }
+    std::string weights;
+    for (size_t k = 0; k < count; ++k) weights += k ? ",0" : "0";
+    return "{\"version\":\"0.5.0\",\"architecture\":\"WaveNet\",\"config\":{\"layers\":[" + layers +
+           "],\"head\":null},\"sample_rate\":48000,\"weights\":[" + weights + "]}";
+}
+
+double rms(const std::vector<float>& signal, size_t from, size_t to) {
+    double energy = 0.0;
+    for (size_t n = from; n < to; ++n) energy += double(signal[n]) * double(signal[n]);
+    return to > from ? std::sqrt(energy / double(to - from)) : 0.0;
+}
+
+// The full application playing 40 s of noise through the file codec into home/out.wav.
+struct PlayingPedal {
+    explicit PlayingPedal(const std::string& home)
+        : output(home + "/out.wav"), port(freePort()),
+          pedal(home, port, {"PEDAL_CODEC=file", "PEDAL_CODEC_IN=" + input(home), "PEDAL_CODEC_OUT=" + output}) {}
+    static std::string input(const std::string& home) {
+        writeNoiseWav(home + "/in.wav", 48000 * 40);
+        return home + "/in.wav";
+    }
+    // Waits until `frames` more frames are in the output (0.5 s lets a fade settle); the count then.
+    size_t framesAfter(size_t frames) {
+        const size_t wanted = outputSoFar(output).size() + frames;
+        size_t now = 0;
+        EXPECT_TRUE(waitFor([&] { return (now = outputSoFar(output).size()) >= wanted; })) << "the output stalls";
+        return now;
+    }
+
+    const std::string output;
+    const int port;
+    FullApplication pedal;
+};
+}
+
+// The cabinet plays from a 64-tap low-pass; a truncated copy uploaded over its slot is refused and the output
+// keeps the same high-band share (the ten taps that arrived would raise it about sixfold).
+TEST(PedalProductProcess, ARefusedImpulseResponseLeavesTheOutputAsItWas) {
     const std::string home = boardtest::ownHome();
-    const int port = freePort();
-    FullApplication pedal(home, port);
-    ASSERT_TRUE(startAndBrowse(pedal, port, home));
-    const std::string irList = "root\\ir_list", models = "root\\nam_amp";
+    PlayingPedal playing(home);
+    const int port = playing.port;
+    ASSERT_TRUE(startAndBrowse(playing.pedal, port, home));
+    const std::string irList = "root\\ir_list";
     ASSERT_EQ(uploadSlot(port, irList, 0, "Cab", cabinetWav()), "dwrite " + irList + ":{\"index\":0,\"chunk\":1}");
     request(port, "write root\\app\\ir\\ir:{\"value\":\"Cab\"}");
     request(port, "write root\\app\\ir\\on_off:{\"value\":\"ON\"}");
     const std::string slotFile = storageFile(home, irList + "\\0");
     const std::string stored = boardtest::readFile(slotFile);
 
-    // Over the slot that plays: a truncated file (ten samples of 64), a model file cut short.
-    const std::string refused = ":{\"index\":-1,\"chunk\":-1}";
-    EXPECT_EQ(uploadSlot(port, irList, 0, "Cab", cabinetWav(40)), "dwrite " + irList + refused);
-    EXPECT_EQ(uploadSlot(port, models, 0, "Amp", "{\"architecture\":\"WaveNet\",\"config\":{\"layers\":["), "dwrite " + models + refused);
-    EXPECT_NE(request(port, "browse " + irList).find("\"value\":[\"Cab\","), std::string::npos);
-    EXPECT_NE(request(port, "browse root\\app\\ir\\ir").find("\"value\":\"Cab\""), std::string::npos);
-    EXPECT_EQ(pedal.stop(), 0);
+    const size_t start = playing.framesAfter(24000);
+    const size_t beforeUpload = playing.framesAfter(48000);
+    EXPECT_EQ(uploadSlot(port, irList, 0, "Cab", cabinetWav(40)), "dwrite " + irList + ":{\"index\":-1,\"chunk\":-1}");
+    const size_t settled = playing.framesAfter(24000);
+    const size_t end = playing.framesAfter(48000);
+    const std::vector<float> played = outputSoFar(playing.output);
+    EXPECT_EQ(playing.pedal.stop(), 0);
+
+    const double shaped = highBandShare(played, start, beforeUpload), after = highBandShare(played, settled, end);
+    EXPECT_LT(shaped, 0.1) << "the 64-tap response shapes the output";
+    EXPECT_NEAR(after / shaped, 1.0, 0.25) << shaped << " then " << after;
     EXPECT_EQ(boardtest::readFile(slotFile), stored) << "the stored response stays";
     const std::string log = boardtest::readFile(home + "/pedal.log");
     EXPECT_NE(log.find("ERROR (NodeList): root\\ir_list: slot 0 ('Cab') refused: truncated"), std::string::npos) << log;
-    EXPECT_NE(log.find("ERROR (NodeList): root\\nam_amp: slot 0 ('Amp') refused: "), std::string::npos) << log;
+}
+
+// The amp plays a model that silences the guitar; a broken model file uploaded over its slot is refused and
+// the output stays silent (the slot without a model would pass the noise through).
+TEST(PedalProductProcess, ARefusedModelLeavesTheOutputAsItWas) {
+    const std::string home = boardtest::ownHome();
+    PlayingPedal playing(home);
+    const int port = playing.port;
+    ASSERT_TRUE(startAndBrowse(playing.pedal, port, home));
+    const std::string models = "root\\nam_amp";
+    const size_t passStart = playing.framesAfter(0);
+    const size_t passEnd = playing.framesAfter(24000);
+    ASSERT_EQ(uploadSlot(port, models, 0, "Amp", silentModel()), "dwrite " + models + ":{\"index\":0,\"chunk\":1}");
+    request(port, "write root\\app\\amp\\model:{\"value\":\"Amp\"}");
+    request(port, "write root\\app\\amp\\on_off:{\"value\":\"ON\"}");
+
+    const size_t start = playing.framesAfter(24000);
+    const size_t beforeUpload = playing.framesAfter(24000);
+    const std::string broken = silentModel().substr(0, 200);
+    EXPECT_EQ(uploadSlot(port, models, 0, "Amp", broken), "dwrite " + models + ":{\"index\":-1,\"chunk\":-1}");
+    const size_t settled = playing.framesAfter(24000);
+    const size_t end = playing.framesAfter(24000);
+    const std::vector<float> played = outputSoFar(playing.output);
+    EXPECT_EQ(playing.pedal.stop(), 0);
+
+    const double passed = rms(played, passStart, passEnd);
+    ASSERT_GT(passed, 1e-3) << "the noise passes before the model plays";
+    EXPECT_LT(rms(played, start, beforeUpload), passed * 0.01) << "the model silences the output";
+    EXPECT_LT(rms(played, settled, end), passed * 0.01) << "and still does after the refused upload";
+    const std::string log = boardtest::readFile(home + "/pedal.log");
+    EXPECT_NE(log.find("ERROR (NodeList): root\\nam_amp: slot 0 ('Amp') refused: not a JSON model file"), std::string::npos) << log;
 }
