@@ -273,14 +273,13 @@ bool Storage::removeFile(const std::string& name) {
     const std::string directory = folder();
     std::error_code error;
     // Without the folder sync a removed file can come back after a power cut.
-    if (std::filesystem::remove(directory + "/" + name, error) && !syncFolder(directory)) {
-        error = std::error_code(errno, std::generic_category());
-    }
+    const bool removed = std::filesystem::remove(directory + "/" + name, error);
+    if (removed && !syncFolder(directory)) error = std::error_code(errno, std::generic_category());
     if (error) {
         LOGE(TAG, "Cannot remove %s/%s: %s\n", directory.c_str(), name.c_str(), error.message().c_str());
         return false;
     }
-    fileStepDone(name);
+    if (removed) fileStepDone(name);
     return true;
 }
 
