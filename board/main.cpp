@@ -42,6 +42,24 @@ void onTerminate(int) {
     Update::forwardStop();
 }
 
+#ifdef PEDAL_HOST
+// On the host, PEDAL_STORAGE_CUT_AFTER=N ends the process at once after its Nth whole-file step (store, move,
+// removal), as a power cut between two steps of a multi-file change would: tests check what the next start
+// finds. The device has no such switch.
+int fileStepsLeft = 0;
+
+void cutAfterSteps(const std::string&) {
+    if (--fileStepsLeft == 0) std::_Exit(9);
+}
+
+void installStorageCut() {
+    const char* steps = std::getenv("PEDAL_STORAGE_CUT_AFTER");
+    if (!steps || std::atoi(steps) <= 0) return;
+    fileStepsLeft = std::atoi(steps);
+    Storage::setFileStepObserver(cutAfterSteps);
+}
+#endif
+
 // The UI and service threads never end, and the objects they use have static lifetime: leave without
 // running static destructors under them, once the stored values are on disk.
 [[noreturn]] void endInOrder() {
@@ -81,6 +99,10 @@ int main() {
     } else {
         new Lindquar(System::appNode(), System::rootNode());
     }
+#ifdef PEDAL_HOST
+    // Counted from here: the lists have finished any change that a cut interrupted while they were built.
+    installStorageCut();
+#endif
 
     AudioUSB::initialize();
     AudioProcessor::audioInitialize(true);

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <netinet/in.h>
 #include <spawn.h>
 #include <string>
@@ -270,9 +271,12 @@ std::string gzipOf(const std::string& data) {
     return out;
 }
 
-// Uploads data into a gzip list over TCP; the reply to the last chunk.
-std::string uploadSlot(int port, const std::string& list, int index, const std::string& name, const std::string& data) {
-    const std::string stream = gzipOf(data);
+// Uploads data into a list over TCP (gzip-compressed, or plain in chunks of 128 bytes); the reply to the last
+// chunk.
+std::string uploadSlot(int port, const std::string& list, int index, const std::string& name, const std::string& data,
+                       bool compressed = true) {
+    const std::string stream = compressed ? gzipOf(data) : data;
+    const size_t chunkSize = compressed ? 4096 : 128;
     std::string record(128, '\0');
     record.replace(0, name.size(), name);
     for (int k = 0; k < 4; ++k) {
@@ -284,7 +288,8 @@ std::string uploadSlot(int port, const std::string& list, int index, const std::
                                  std::to_string(number) + ",\"value\":\"" + hexOf(bytes) + "\"}");
     };
     std::string reply = chunk(0, record);
-    for (size_t offset = 0, number = 1; offset < stream.size(); offset += 4096, ++number) reply = chunk(int(number), stream.substr(offset, 4096));
+    for (size_t offset = 0, number = 1; offset < stream.size(); offset += chunkSize, ++number)
+        reply = chunk(int(number), stream.substr(offset, chunkSize));
     return reply;
 }
 
@@ -474,4 +479,61 @@ TEST(PedalProductProcess, ARefusedModelLeavesTheOutputAsItWas) {
     EXPECT_LT(rms(played, settled, end), passed * 0.01) << "and still does after the refused upload";
     const std::string log = boardtest::readFile(home + "/pedal.log");
     EXPECT_NE(log.find("ERROR (NodeList): root\\nam_amp: slot 0 ('Amp') refused: not a JSON model file"), std::string::npos) << log;
+}
+
+// A swap of two presets cut after each of its file steps in turn (the host pedal ends itself there, as at a
+// power cut): at the next start both slots are whole, either as before or exchanged, never lost or doubled.
+TEST(PedalProductProcess, ASwapCutAfterAnyStepLeavesBothSlotsWhole) {
+    const std::string home = boardtest::ownHome();
+    const std::string presets = "root\\presets";
+    const std::string a = "A:" + std::string(300, 'a'), b = "B:" + std::string(200, 'b');
+    auto slotText = [&](int port, int index) {
+        std::string text;
+        for (int chunk = 0;; ++chunk) {
+            const std::string reply = request(port, "dread " + presets + ":{\"index\":" + std::to_string(index) +
+                                                        ",\"chunk\":" + std::to_string(chunk) + "}");
+            const size_t value = reply.find("\"value\":\"");
+            if (value == std::string::npos) return std::string("no reply");
+            const std::string hex = reply.substr(value + 9, reply.rfind('"') - value - 9);
+            if (hex.empty()) return text;
+            std::string bytes;
+            for (size_t k = 0; k + 1 < hex.size(); k += 2) bytes += char(std::stoi(hex.substr(k, 2), nullptr, 16));
+            // The name record's name, then the data.
+            text += chunk == 0 ? bytes.substr(0, bytes.find('\0')) + "=" : bytes;
+        }
+    };
+    // Starts a pedal and checks the slots; the state it found (true: as first uploaded).
+    auto checkSlots = [&](const std::vector<std::string>& environment, int& port) {
+        port = freePort();
+        auto pedal = std::make_unique<FullApplication>(home, port, environment);
+        EXPECT_TRUE(startAndBrowse(*pedal, port, home));
+        const std::string first = slotText(port, 0), second = slotText(port, 1);
+        const bool before = first == "A=" + a && second == "B=" + b, swapped = first == "B=" + b && second == "A=" + a;
+        EXPECT_TRUE(before || swapped) << first.substr(0, 8) << " | " << second.substr(0, 8);
+        return pedal;
+    };
+    int port = freePort();
+    {
+        FullApplication pedal(home, port);
+        ASSERT_TRUE(startAndBrowse(pedal, port, home));
+        ASSERT_NE(uploadSlot(port, presets, 0, "A", a, false).find("\"index\":0"), std::string::npos);
+        ASSERT_NE(uploadSlot(port, presets, 1, "B", b, false).find("\"index\":1"), std::string::npos);
+        ASSERT_EQ(pedal.stop(), 0);
+    }
+    const std::string swap = "dswap " + presets + ":{\"index\":0,\"index2\":1}";
+    int steps = 1;
+    for (; steps < 12; ++steps) {
+        SCOPED_TRACE("cut after step " + std::to_string(steps));
+        auto pedal = checkSlots({"PEDAL_CODEC=none", "PEDAL_STORAGE_CUT_AFTER=" + std::to_string(steps)}, port);
+        if (testing::Test::HasFailure()) return;
+        const std::string reply = request(port, swap);
+        int status = 0;
+        if (!reply.empty()) break; // the swap ran to its end before the cut
+        ASSERT_TRUE(waitFor([&] { return waitpid(pedal->pid, &status, WNOHANG) == pedal->pid; }));
+        pedal->pid = -1;
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "ended by the cut";
+    }
+    EXPECT_GE(steps, 5) << "the swap was cut between its steps";
+    auto last = checkSlots({"PEDAL_CODEC=none"}, port);
+    EXPECT_EQ(last->stop(), 0);
 }
