@@ -50,6 +50,35 @@ sf_count_t memoryWrite(const void*, sf_count_t, void*) { return 0; }
 
 sf_count_t memoryTell(void* user) { return static_cast<MemoryFile*>(user)->position; }
 
+uint32_t littleEndian32(const uint8_t* bytes) {
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+}
+
+// Walks the RIFF chunks to the data chunk: false when the file ends before the data its header announces.
+// A length of 0xFFFFFFFF is a streaming writer's "unknown" and is let through.
+bool dataChunkComplete(const std::vector<uint8_t>& wav, std::string& error) {
+    if (wav.size() < 12 || std::memcmp(wav.data(), "RIFF", 4) != 0 || std::memcmp(wav.data() + 8, "WAVE", 4) != 0) {
+        error = "not a RIFF WAVE file";
+        return false;
+    }
+    size_t position = 12;
+    while (position + 8 <= wav.size()) {
+        const uint32_t length = littleEndian32(wav.data() + position + 4);
+        const size_t available = wav.size() - position - 8;
+        if (std::memcmp(wav.data() + position, "data", 4) == 0) {
+            if (length != 0xFFFFFFFFu && length > available) {
+                error = "truncated: " + std::to_string(available) + " of " + std::to_string(length) + " data bytes";
+                return false;
+            }
+            return true;
+        }
+        if (length > available) break;
+        position += 8 + size_t(length) + (length & 1); // chunks are padded to even lengths
+    }
+    error = "no data chunk";
+    return false;
+}
+
 bool playableEncoding(int format) {
     const int major = format & SF_FORMAT_TYPEMASK;
     const int subtype = format & SF_FORMAT_SUBMASK;
@@ -63,6 +92,7 @@ bool playableEncoding(int format) {
 IrLoader::IrLoader(Node* folder, Node* root, const char* listKey) : AudioBlock("IrLoader", folder, exec, kBack) {
     onOff = BlockNodes::onOff(folder);
     list = new NodeList(root, listKey, "Cabinet IRs", kItemType, kSlotSize, kSlotCount, kChunkSize, true);
+    list->setValidator(check);
     selector = new NodeParList(folder, "ir", "Cabinet", "", list);
     selector->setOnChange(AudioProcessor::debounce);
     level = BlockNodes::parameter(folder, "level", "Level", -20.0f, 20.0f, 0.0f, "dB", 1);
@@ -121,6 +151,11 @@ bool IrLoader::prepare(const std::vector<uint8_t>& wav, std::vector<std::vector<
         for (float& tap : response) tap = joined[offset++] * perChannel;
     }
     return true;
+}
+
+bool IrLoader::check(const std::vector<uint8_t>& wav, std::string& error) {
+    std::vector<std::vector<float>> responses;
+    return dataChunkComplete(wav, error) && prepare(wav, responses, error);
 }
 
 void IrLoader::readSelection() {

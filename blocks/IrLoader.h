@@ -4,7 +4,8 @@
 // decodes the selected slot when the selection or the slot's contents change, trims it to 2048 taps with a
 // short fade-out, normalises it to unit energy (a stereo pair jointly, keeping its balance) and swaps it into
 // the convolution while the output is faded out, so a change never clicks. A slot that is not such a file
-// is refused with one log line and the response playing stays in place.
+// is refused with one log line and the response playing stays in place; an upload of such a file is refused
+// before it replaces a slot.
 //
 // The convolution (QuadFIR) keeps two banks and switches between frames: the audio side never reads a
 // response that is being written or freed.
@@ -44,6 +45,9 @@ public:
     // normalised). False, with the reason in `error`, for anything else.
     static bool prepare(const std::vector<uint8_t>& wav, std::vector<std::vector<float>>& responses,
                         std::string& error);
+    // The list's content check: a whole WAV file (its data chunk as long as its header says) that prepare
+    // turns into a response. A truncated file would otherwise play as the few samples that arrived.
+    static bool check(const std::vector<uint8_t>& wav, std::string& error);
 
     bool compile() override;
     void missedFrame() override { running = false; }

@@ -12,6 +12,7 @@
 #include "BlockNodes.h"
 #include "Frame.h"
 #include "Log.h"
+#include "ModelCheck.h"
 #include "NeuralModel.h"
 #include "NodeFloat.h"
 #include "NodeList.h"
@@ -66,6 +67,7 @@ RedIzuzir::RedIzuzir(Node* folder, Node* root, NodePreset*, const char* listKey,
       playerIndex(playersBuilt.fetch_add(1)) {
     onOff = BlockNodes::onOff(folder);
     list = new NodeList(root, listKey, label, kItemType, kSlotSize, kSlotCount, kChunkSize, true);
+    list->setValidator(RuveroRidev::ModelCheck::Check);
     selector = new NodeParList(folder, "model", "Model", "", list);
     selector->setOnChange(AudioProcessor::debounce);
     gain = BlockNodes::parameter(folder, "gain", "Gain", kMinGainDb, kMaxGainDb, 0.0f, "dB", 1);

@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -27,6 +28,12 @@ namespace {
 const char* const TAG = "Update";
 // The boot selection reads one line of at most this many characters, as a fixed line buffer would.
 constexpr size_t kBootLineMax = 9;
+
+// Shared with forwardStop, which runs in a signal handler: the image's process id while it runs, and whether
+// a stop came.
+volatile sig_atomic_t imageProcess = 0;
+volatile sig_atomic_t stopRequested = 0;
+static_assert(sizeof(sig_atomic_t) >= sizeof(pid_t), "a process id fits");
 
 #ifdef PEDAL_HOST
 // The host has no GPIO line 40: the recording runner answers its read with the level in PEDAL_GPIO40.
@@ -106,6 +113,12 @@ void Update::initialize() {
     // Set before the image starts so it inherits it, and kept: this process is no longer the boot selector.
     ::setenv(kAppCalledVariable, "1", 1);
     if (line[0] == '1') runImage();
+    if (stopRequested) {
+        // The stop was meant for the device, not for the image alone: no recovery application follows.
+        LOGI(TAG, "stopped during the boot wait\n");
+        initialized = true;
+        return;
+    }
     LOGI(TAG, "running update app\n");
     recovery = true;
     initialized = true;
@@ -144,18 +157,31 @@ void Update::runImage() {
         LOGE(TAG, "cannot start %s: %s\n", path.c_str(), std::strerror(error));
         return;
     }
+    imageProcess = child;
+    // A stop that came while the image was being started had no process to reach.
+    if (stopRequested) ::kill(child, SIGTERM);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) {
+            imageProcess = 0;
             LOGE(TAG, "lost the application image: %s\n", std::strerror(errno));
             return;
         }
     }
+    imageProcess = 0;
     if (WIFEXITED(status)) {
         LOGI(TAG, "application image ended with status %d\n", WEXITSTATUS(status));
     } else if (WIFSIGNALED(status)) {
         LOGI(TAG, "application image ended by signal %d\n", WTERMSIG(status));
     }
+}
+
+void Update::forwardStop() {
+    const int savedErrno = errno;
+    stopRequested = 1;
+    const pid_t image = imageProcess;
+    if (image > 0) ::kill(image, SIGTERM);
+    errno = savedErrno;
 }
 
 void Update::reset() {

@@ -16,7 +16,7 @@
 // replaced; it runs at the next boot that reads 1 on line 40.
 //
 // Threads: initialize runs on the main thread at start-up; update_start, update_data and update_abort run on
-// the "comTasks" thread, one request at a time. Nothing here locks.
+// the "comTasks" thread, one request at a time; forwardStop runs in a signal handler. Nothing here locks.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -56,6 +56,11 @@ public:
     static std::string update_data(std::string hex);
     // Drops the transfer in progress.
     static void update_abort();
+
+    // For a SIGTERM handler (async-signal-safe): passes the stop on to the installed image while the boot
+    // selection waits for it, also when the image is about to start, so the wait ends once the image has ended
+    // in order.
+    static void forwardStop();
 
     // Where the installed image lives.
     static std::string imagePath();

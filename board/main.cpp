@@ -1,6 +1,7 @@
 // The pedal process, the same program on the device and on the host: boot selection, the board application
 // (the product, or the recovery application), the audio engine, the UI and input threads, the remote
-// transports, then nothing but sleep. Nothing ends it from inside; SIGTERM ends it cleanly.
+// transports, then nothing but sleep. Nothing ends it from inside; SIGTERM (a service stop, a reboot, the end
+// of the boot wait) ends it in order: the stored values still waiting in the storage sweep are written first.
 #include "Ads1115.h"
 #include "AudioProcessor.h"
 #include "AudioUSB.h"
@@ -19,6 +20,7 @@
 #include "RemoteServices.h"
 #include "Serial.h"
 #include "Shims.h"
+#include "Storage.h"
 #include "System.h"
 #include "Update.h"
 #include "Wifi.h"
@@ -32,10 +34,44 @@
 namespace {
 constexpr int kRemotePort = 8080;
 constexpr uint32_t kTaskStack = 8192;
+// The longest the end may spend writing stored values: well inside a service manager's stop timeout.
+constexpr int kStoreOnEndMs = 5000;
 
 std::atomic<bool> terminateRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
-void onTerminate(int) { terminateRequested.store(true); }
+void onTerminate(int) {
+    terminateRequested.store(true);
+    // During the boot wait the image running as a child ends in order too; the wait then returns.
+    Update::forwardStop();
+}
+
+#ifdef PEDAL_HOST
+// On the host, PEDAL_STORAGE_CUT_AFTER=N ends the process at once after its Nth whole-file step (store, move,
+// removal), as a power cut between two steps of a multi-file change would: tests check what the next start
+// finds. The device has no such switch.
+int fileStepsLeft = 0;
+
+void cutAfterSteps(const std::string&) {
+    if (--fileStepsLeft == 0) std::_Exit(9);
+}
+
+void installStorageCut() {
+    const char* steps = std::getenv("PEDAL_STORAGE_CUT_AFTER");
+    if (!steps || std::atoi(steps) <= 0) return;
+    fileStepsLeft = std::atoi(steps);
+    Storage::setFileStepObserver(cutAfterSteps);
+}
+#endif
+
+// The UI and service threads never end, and the objects they use have static lifetime: leave without
+// running static destructors under them, once the stored values are on disk.
+[[noreturn]] void endInOrder() {
+    Storage::finish(kStoreOnEndMs);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(0);
+}
 
 void startTask(TaskFunction_t body, const char* name) {
     xTaskCreatePinnedToCore(body, name, kTaskStack, nullptr, 0, nullptr, 0);
@@ -55,6 +91,9 @@ int main() {
 
     System::setBootSelection(Update::initialize, Update::isRecovery, Update::getFormat);
     System::initialize("pedal");
+    // A stop that came while the installed image ran ends the boot process too, without bringing the board
+    // up again as the recovery application.
+    if (terminateRequested.load()) endInOrder();
     RemoteServices::setFirmware({Update::update_start, Update::update_data});
 #ifdef PEDAL_HOST
     // The front panel's chain and the pedal's converter, for a simulated panel to connect to.
@@ -71,6 +110,10 @@ int main() {
     } else {
         new Lindquar(System::appNode(), System::rootNode());
     }
+#ifdef PEDAL_HOST
+    // Counted from here: the lists have finished any change that a cut interrupted while they were built.
+    installStorageCut();
+#endif
 
     AudioUSB::initialize();
     AudioProcessor::audioInitialize(true);
@@ -86,11 +129,7 @@ int main() {
     startTask(Com::com_tasks, "comTasks");
     startTask(info_tasks, "infoTasks");
 
+    // The signal cuts the sleep short.
     while (!terminateRequested.load()) sleep(1);
-
-    // The UI and service threads never end, and the objects they use have static lifetime: leave without
-    // running static destructors under them.
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(0);
+    endInOrder();
 }

@@ -16,6 +16,9 @@ constexpr int minChunkSize = 16;
 constexpr int nameFieldSize = 64;
 constexpr int transferredOffset = 64;
 constexpr int storedOffset = 68;
+// Enough for every transport and a few clients that tag their own reads.
+constexpr size_t maxReadCopies = 8;
+const char* const stagedSuffix = ".swap";
 
 const NodeListElement::Data& emptyData() {
     static const NodeListElement::Data& empty = *new NodeListElement::Data(std::make_shared<const std::vector<uint8_t>>());
@@ -106,12 +109,24 @@ NodeList::NodeList(Node* parent, const char* key, const char* displayName, const
       compressed(compressed),
       slots(size_t(this->count)) {
     for (Slot& slot : slots) slot.data = emptyData();
+    for (int i = 0; i < this->count; ++i) keyHeld.push_back(Storage::claimKey(slotPath(i)));
+    journalKeyHeld = Storage::claimKey(swapJournalPath());
     load();
 }
 
-NodeList::~NodeList() { endInflater(); }
+NodeList::~NodeList() {
+    endInflater();
+    for (int i = 0; i < count; ++i) {
+        if (keyHeld[size_t(i)]) Storage::releaseKey(slotPath(i));
+    }
+    if (journalKeyHeld) Storage::releaseKey(swapJournalPath());
+}
 
-std::string NodeList::fileName(int i) const { return Storable::keyText(Storable::fnv1a(getPath() + "\\" + std::to_string(i))); }
+std::string NodeList::slotPath(int i) const { return getPath() + "\\" + std::to_string(i); }
+
+std::string NodeList::fileName(int i) const { return Storable::keyText(Storable::fnv1a(slotPath(i))); }
+
+std::string NodeList::swapJournalPath() const { return getPath() + "\\swap"; }
 
 std::string NodeList::nameRecord(const std::string& name, uint32_t transferred, uint32_t stored) {
     std::string record(nameRecordSize, '\0');
@@ -128,9 +143,10 @@ std::string NodeList::fileContent(const std::string& name, const std::vector<uin
 }
 
 void NodeList::load() {
+    recoverSwap();
     for (int i = 0; i < count; ++i) {
         std::string content;
-        if (!Storage::loadFile(fileName(i), content)) continue;
+        if (!keyHeld[size_t(i)] || !Storage::loadFile(fileName(i), content)) continue;
         const auto* bytes = reinterpret_cast<const uint8_t*>(content.data());
         const size_t used = content.size() >= size_t(nameRecordSize) ? content.size() - nameRecordSize : 0;
         const void* end = content.size() >= size_t(nameRecordSize) ? std::memchr(bytes, 0, nameFieldSize) : nullptr;
@@ -182,7 +198,19 @@ bool NodeList::validName(const std::string& name) {
     return !name.empty() && name.size() <= size_t(maxNameLength) && name.find('\0') == std::string::npos;
 }
 
+bool NodeList::acceptableName(int i, const std::string& name) const {
+    if (!validName(name)) return false;
+    return name.find(reservedNameText) == std::string::npos || nameAt(i) == name;
+}
+
+bool NodeList::checkContent(int i, const std::string& name, const std::vector<uint8_t>& data, std::string& reason) const {
+    if (!validator || validator(data, reason)) return true;
+    LOGE(TAG, "%s: slot %d ('%s') refused: %s\n", getPath().c_str(), i, name.c_str(), reason.c_str());
+    return false;
+}
+
 bool NodeList::storeSlotFile(int i, const std::string& name, const std::vector<uint8_t>& data) {
+    if (!keyHeld[size_t(i)]) return false;
     if (name.empty()) return Storage::removeFile(fileName(i));
     return Storage::storeFile(fileName(i), fileContent(name, data));
 }
@@ -191,7 +219,7 @@ bool NodeList::replaceLocked(int i, const std::string& name, NodeListElement::Da
     if (i < 0 || i >= count || !data || data->size() > size_t(size)) return false;
     if (!name.empty()) {
         const int owner = indexOf(name);
-        if (!validName(name) || (owner >= 0 && owner != i)) return false;
+        if (!acceptableName(i, name) || (owner >= 0 && owner != i)) return false;
     }
     if (name.empty()) data = emptyData();
     if (!storeSlotFile(i, name, *data)) return false;
@@ -208,6 +236,8 @@ bool NodeList::setElementAt(int i, const std::string& name, const void* data, si
     if (!validName(name) || length > size_t(size) || (length > 0 && !data)) return false;
     const auto* bytes = static_cast<const uint8_t*>(data);
     auto buffer = std::make_shared<const std::vector<uint8_t>>(bytes, bytes + length);
+    std::string reason;
+    if (i < 0 || i >= count || !checkContent(i, name, *buffer, reason)) return false;
     {
         std::lock_guard<std::mutex> guard(fileLock);
         if (!replaceLocked(i, name, std::move(buffer))) return false;
@@ -240,17 +270,58 @@ bool NodeList::deleteAt(int i) {
     return true;
 }
 
+bool NodeList::applyStaged(int i) {
+    const std::string staged = fileName(i) + stagedSuffix;
+    std::string content;
+    if (!Storage::loadFile(staged, content)) return true; // in place already
+    if (!content.empty()) return Storage::moveFile(staged, fileName(i));
+    return Storage::removeFile(fileName(i)) && Storage::removeFile(staged);
+}
+
+bool NodeList::storeSwap(int i, int j, const NodeListElement& first, const NodeListElement& second) {
+    if (!keyHeld[size_t(i)] || !keyHeld[size_t(j)] || !journalKeyHeld) return false;
+    const std::string journal = Storable::keyText(Storable::fnv1a(swapJournalPath()));
+    auto stagedContent = [](const NodeListElement& element) {
+        return element.name.empty() ? std::string() : fileContent(element.name, *element.data);
+    };
+    const bool staged = Storage::storeFile(fileName(i) + stagedSuffix, stagedContent(second)) &&
+                        Storage::storeFile(fileName(j) + stagedSuffix, stagedContent(first));
+    // The journal is the commit: before it the old files stand, after it the next start finishes the swap.
+    if (!staged || !Storage::storeFile(journal, std::to_string(i) + " " + std::to_string(j) + "\n")) {
+        Storage::removeFile(fileName(i) + stagedSuffix);
+        Storage::removeFile(fileName(j) + stagedSuffix);
+        return false;
+    }
+    if (!applyStaged(i) || !applyStaged(j) || !Storage::removeFile(journal)) {
+        LOGE(TAG, "%s: swap of slots %d and %d is finished at the next start\n", getPath().c_str(), i, j);
+    }
+    return true;
+}
+
+void NodeList::recoverSwap() {
+    if (!journalKeyHeld) return;
+    const std::string journal = Storable::keyText(Storable::fnv1a(swapJournalPath()));
+    std::string text;
+    int i = -1, j = -1;
+    if (Storage::loadFile(journal, text) && std::sscanf(text.c_str(), "%d %d", &i, &j) == 2 && i >= 0 && i < count &&
+        j >= 0 && j < count && keyHeld[size_t(i)] && keyHeld[size_t(j)]) {
+        LOGW(TAG, "%s: finishing the interrupted swap of slots %d and %d\n", getPath().c_str(), i, j);
+        if (!applyStaged(i) || !applyStaged(j)) return; // the journal stays for the next start
+    }
+    Storage::removeFile(journal);
+    // Staged files without a journal belong to a swap that never committed.
+    for (int k = 0; k < count; ++k) {
+        if (keyHeld[size_t(k)]) Storage::removeFile(fileName(k) + stagedSuffix);
+    }
+}
+
 bool NodeList::swap(int i, int j) {
     if (i < 0 || i >= count || j < 0 || j >= count) return false;
     if (i == j) return true;
     {
         std::lock_guard<std::mutex> guard(fileLock);
         const NodeListElement first = elementAt(i), second = elementAt(j);
-        if (!storeSlotFile(i, second.name, *second.data)) return false;
-        if (!storeSlotFile(j, first.name, *first.data)) {
-            storeSlotFile(i, first.name, *first.data);
-            return false;
-        }
+        if (!storeSwap(i, j, first, second)) return false;
         std::lock_guard<std::mutex> slotGuard(slotLock);
         slots[size_t(i)] = {second.name, second.data, ++versionCounter};
         slots[size_t(j)] = {first.name, first.data, ++versionCounter};
@@ -285,7 +356,7 @@ bool NodeList::startUpload(int index, const std::vector<uint8_t>& record) {
     if (!end) return false;
     const std::string name(reinterpret_cast<const char*>(record.data()), size_t(static_cast<const uint8_t*>(end) - record.data()));
     const int owner = indexOf(name);
-    if (!validName(name) || (owner >= 0 && owner != index)) return false;
+    if (!acceptableName(index, name) || (owner >= 0 && owner != index)) return false;
     const uint32_t transferred = getLittleEndian(record.data() + transferredOffset);
     const uint32_t stored = getLittleEndian(record.data() + storedOffset);
     if (compressed) {
@@ -341,12 +412,21 @@ bool NodeList::appendData(const std::vector<uint8_t>& bytes) {
 }
 
 bool NodeList::finishUpload() {
+    auto refuse = [&](const char* reason) {
+        LOGW(TAG, "%s: slot %d not committed: %s\n", getPath().c_str(), upload.index, reason);
+        return false;
+    };
     if (compressed && upload.transferred > 0) {
-        if (!upload.streamEnded) return false;
-        if (upload.stored != 0 && upload.data.size() != upload.stored) return false;
+        if (!upload.streamEnded) return refuse("the gzip stream does not end");
+        if (upload.stored != 0 && upload.data.size() != upload.stored) return refuse("not the announced length");
     }
+    std::string reason;
+    if (!checkContent(upload.index, upload.name, upload.data, reason)) return false;
     std::lock_guard<std::mutex> guard(fileLock);
-    return replaceLocked(upload.index, upload.name, std::make_shared<const std::vector<uint8_t>>(std::move(upload.data)));
+    if (!replaceLocked(upload.index, upload.name, std::make_shared<const std::vector<uint8_t>>(std::move(upload.data)))) {
+        return refuse("not stored");
+    }
+    return true;
 }
 
 bool NodeList::acceptChunk(int index, int chunk, const std::vector<uint8_t>& bytes) {
@@ -378,7 +458,6 @@ bool NodeList::parseWriteJSON(const std::string& text) {
         }
         if (upload.received == upload.transferred) {
             if (!finishUpload()) {
-                LOGW(TAG, "%s: slot %d not committed\n", getPath().c_str(), index);
                 abortUpload();
                 return false;
             }
@@ -398,12 +477,21 @@ std::string NodeList::writeStatusJSON() const {
     return getPath() + ":{\"index\":" + std::to_string(statusIndex) + ",\"chunk\":" + std::to_string(statusChunk) + "}";
 }
 
-void NodeList::prepareReadCopy(int index, int chunk) {
+const NodeList::ReadCopy& NodeList::prepareReadCopy(const void* reader, int index, int chunk) {
+    auto found = std::find_if(readCopies.begin(), readCopies.end(), [&](const ReadCopy& copy) { return copy.reader == reader; });
+    if (found == readCopies.end()) {
+        if (readCopies.size() >= maxReadCopies) readCopies.pop_back();
+        readCopies.insert(readCopies.begin(), ReadCopy{});
+        readCopies.front().reader = reader;
+    } else {
+        std::rotate(readCopies.begin(), found, found + 1);
+    }
+    ReadCopy& readCopy = readCopies.front();
     const NodeListElement element = elementAt(index);
     // Chunks after the first data chunk keep the copy they started from, so one read is consistent even when
     // the slot changes in between.
     const bool fresh = readCopy.index == index && (chunk >= 2 || readCopy.version == element.version);
-    if (fresh && readCopy.stream) return;
+    if (fresh && readCopy.stream) return readCopy;
     readCopy.index = index;
     readCopy.version = element.version;
     readCopy.name = element.name;
@@ -411,15 +499,16 @@ void NodeList::prepareReadCopy(int index, int chunk) {
     readCopy.stream = compressed && !element.data->empty()
                           ? std::make_shared<const std::vector<uint8_t>>(gzip(*element.data))
                           : element.data;
+    return readCopy;
 }
 
-std::string NodeList::parseReadJSON(const std::string& text) {
+std::string NodeList::parseReadJSON(const std::string& text, const void* reader) {
     const nlohmann::json body = requestBody(text);
     int index, chunk;
     if (body.is_discarded() || !readInt(body, "index", index) || !readInt(body, "chunk", chunk)) return "";
     if (index < 0 || index >= count || chunk < 0) return "";
     std::lock_guard<std::mutex> guard(transferLock);
-    prepareReadCopy(index, chunk);
+    const ReadCopy& readCopy = prepareReadCopy(reader, index, chunk);
     const std::vector<uint8_t>& stream = *readCopy.stream;
     std::string value;
     if (chunk == 0) {

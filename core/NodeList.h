@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,11 +12,19 @@
 struct z_stream_s;
 
 // A fixed number of named data slots of a fixed size (presets, impulse responses, models). A slot whose name
-// is empty is empty. Names are unique among the filled slots and at most 63 bytes long.
+// is empty is empty. Names are unique among the filled slots and at most 63 bytes long; a new name may not
+// contain reservedNameText (a name stored before that rule still loads and may be kept).
 //
 // Every change is stored at once in <home>/storage/<KEY>, KEY the FNV-1a of the list path, "\\" and the index:
 // the 128-byte name record followed by the used bytes; an empty slot has no file. A change that cannot be
-// stored is refused and the slot keeps its old contents.
+// stored is refused and the slot keeps its old contents. The keys go through Storage's collision check: a
+// slot whose key another owner holds stays empty and refuses writes. A swap is atomic across a power cut:
+// both new files are staged beside the old ones (<KEY>.swap), then a journal naming the two slots (the key
+// of the list path and "\\swap") commits it, then the staged files replace the old ones; the next start
+// finishes a committed swap and drops an uncommitted one.
+//
+// A list may have a content check (setValidator): new data that fails it is refused before anything is
+// replaced, with one log line naming the list, the slot and the reason.
 //
 // Remote transfer ("dwrite", "dread", "dswap"): chunk 0 is the 128-byte name record (the name NUL-padded in
 // the first 64 bytes, then the transferred length and the stored length as 32-bit little-endian numbers, the
@@ -29,6 +38,12 @@ public:
     static constexpr int nameRecordSize = 128;
     static constexpr int maxNameLength = 63;
     static constexpr int maxChunkSize = 4096;
+    // Text that a new slot name may not contain: a preset name holding it would read as a save request.
+    static constexpr const char* reservedNameText = "\",\"save\":\"save";
+
+    // Checks a slot's new data; false with the reason for data the list's user cannot use. Runs on the
+    // thread that commits (a transport's), so it must be cheap: parse and shape checks only.
+    using Validator = std::function<bool(const std::vector<uint8_t>& data, std::string& reason)>;
 
     // Transfer chunk of 128 bytes, no compression.
     NodeList(Node* parent, const char* key, const char* displayName, const char* itemType, int size, int count);
@@ -36,6 +51,9 @@ public:
     NodeList(Node* parent, const char* key, const char* displayName, const char* itemType, int size, int count,
              int chunkSize, bool compressed);
     ~NodeList() override;
+
+    // Set once while the tree is built, before any transport runs.
+    void setValidator(Validator check) { validator = std::move(check); }
 
     void setGroup(int group) { this->group.store(group < 0 ? 0 : group, std::memory_order_relaxed); }
     int getGroup() const { return group.load(std::memory_order_relaxed); }
@@ -56,8 +74,8 @@ public:
     uint32_t versionAt(int i) const;
 
     // Writes name and data into slot i, stores it and notifies. With three arguments a non-null data holds a
-    // whole slot (getSize() bytes); null means no data. Refused (false) for a bad index, an empty or too long
-    // name, a name another slot has, or more data than the slot holds.
+    // whole slot (getSize() bytes); null means no data. Refused (false) for a bad index, an empty, too long or
+    // reserved name, a name another slot has, more data than the slot holds, or data the validator refuses.
     bool setElementAt(int i, const std::string& name, const void* data);
     bool setElementAt(int i, const std::string& name, const void* data, size_t length);
     // Renames a filled slot when no other slot has that name.
@@ -73,8 +91,9 @@ public:
     // commit; -1,-1 before any write and after an abort.
     std::string writeStatusJSON() const;
     // From path:{"index":i,"chunk":c}: "dread " and path:{"index":i,"size":n,"chunk":c,"value":"hex"}; "" for a
-    // malformed request or a bad index.
-    std::string parseReadJSON(const std::string& text);
+    // malformed request or a bad index. Each reader (a transport, or any tag that tells clients apart) reads
+    // from its own copy, so overlapping downloads never mix two versions of a slot.
+    std::string parseReadJSON(const std::string& text, const void* reader = nullptr);
     // From path:{"index":i,"index2":j}.
     bool parseSwapJSON(const std::string& text);
 
@@ -104,8 +123,10 @@ private:
         z_stream_s* inflater = nullptr;
         bool streamEnded = false; // the gzip stream's trailer has been read
     };
-    // The stream "dread" serves, kept from chunk 0 or 1 so that later chunks come from one consistent copy.
+    // The stream "dread" serves one reader, kept from chunk 0 or 1 so that later chunks come from one
+    // consistent copy.
     struct ReadCopy {
+        const void* reader = nullptr;
         int index = -1;
         uint32_t version = 0;
         std::string name;
@@ -114,22 +135,35 @@ private:
     };
 
     static bool validName(const std::string& name);
+    // A valid name that is not reserved, or the name slot i already has.
+    bool acceptableName(int i, const std::string& name) const;
+    // True when the validator (if any) takes the data; otherwise logs why and gives the reason.
+    bool checkContent(int i, const std::string& name, const std::vector<uint8_t>& data, std::string& reason) const;
     // Replaces slot i (name "" empties it): checks the name against the other slots, stores the file, then
     // publishes. The caller holds fileLock and notifies after releasing its locks.
     bool replaceLocked(int i, const std::string& name, NodeListElement::Data data);
     bool storeSlotFile(int i, const std::string& name, const std::vector<uint8_t>& data);
+    std::string slotPath(int i) const;
     std::string fileName(int i) const;
+    std::string swapJournalPath() const;
+    // Stages both files, commits the journal and puts the staged files in place. Caller holds fileLock.
+    bool storeSwap(int i, int j, const NodeListElement& first, const NodeListElement& second);
+    // Puts a staged file of slot i in place, if there is one: an empty staged file empties the slot.
+    bool applyStaged(int i);
+    // Finishes a committed swap that a power cut interrupted and drops staged files without a journal.
+    void recoverSwap();
     static std::string fileContent(const std::string& name, const std::vector<uint8_t>& data);
     static std::string nameRecord(const std::string& name, uint32_t transferred, uint32_t stored);
     void load();
     bool acceptChunk(int index, int chunk, const std::vector<uint8_t>& bytes);
     bool startUpload(int index, const std::vector<uint8_t>& record);
     bool appendData(const std::vector<uint8_t>& bytes);
+    // Commits the finished upload; false after one log line that says why not.
     bool finishUpload();
     void abortUpload();
     void endInflater();
-    // Refreshes readCopy for a read of index at chunk.
-    void prepareReadCopy(int index, int chunk);
+    // The reader's copy, refreshed for a read of index at chunk.
+    const ReadCopy& prepareReadCopy(const void* reader, int index, int chunk);
 
     const std::string itemType;
     const int size;
@@ -137,6 +171,10 @@ private:
     const int chunkSize;
     const bool compressed;
     std::atomic<int> group{0};
+    Validator validator;
+    // Per slot: its storage key is ours (not held by another owner). Fixed at construction.
+    std::vector<bool> keyHeld;
+    bool journalKeyHeld = false;
 
     mutable std::mutex slotLock; // guards slots and versionCounter
     std::vector<Slot> slots;
@@ -144,9 +182,10 @@ private:
     // Serialises file writes with their publication, so the files end in the order memory did.
     std::mutex fileLock;
 
-    mutable std::mutex transferLock; // guards upload, status and readCopy
+    mutable std::mutex transferLock; // guards upload, status and readCopies
     Upload upload;
     int statusIndex = -1;
     int statusChunk = -1;
-    ReadCopy readCopy;
+    // The most recently used first; a few readers at most (one per transport).
+    std::vector<ReadCopy> readCopies;
 };

@@ -40,7 +40,7 @@ bool holdsNoParameter(const Node* node) {
 }
 }
 
-const char* const NodePreset::SAVE_SUFFIX = "\",\"save\":\"save";
+const char* const NodePreset::SAVE_SUFFIX = NodeList::reservedNameText;
 
 NodePreset::NodePreset(Node* parent, const char* key, const char* displayName, std::string def, NodeList* presets)
     : NodeParList(parent, key, displayName, std::move(def), presets) {}
@@ -169,10 +169,19 @@ bool NodePreset::loadSlot(int index) {
 }
 
 bool NodePreset::setValue(std::string text) {
-    const size_t suffix = text.find(SAVE_SUFFIX);
-    if (suffix != std::string::npos) return save(text.substr(0, suffix));
     NodeList* presets = getReferenceList();
+    // A slot of exactly that name is loaded, whatever the name holds: only text that names no slot can be a
+    // save request, so no stored name turns a load into a save.
     const int index = presets ? presets->indexOf(text) : -1;
+    const size_t suffixLength = std::strlen(SAVE_SUFFIX);
+    if (index < 0 && text.size() >= suffixLength && text.compare(text.size() - suffixLength, suffixLength, SAVE_SUFFIX) == 0) {
+        return save(text.substr(0, text.size() - suffixLength));
+    }
+    // No selection is a valid value (the stored one too), not a failed load.
+    if (text.empty()) {
+        if (storeValue("")) notifyChange();
+        return true;
+    }
     if (index < 0 || !loadSlot(index)) {
         if (storeValue("")) notifyChange();
         return false;
@@ -190,6 +199,6 @@ bool NodePreset::valueFromJSON(const nlohmann::json& body) {
     const nlohmann::json& name = body["value"];
     if (!name.is_string()) return false;
     auto save = body.find("save");
-    if (save != body.end() && *save == "save") return setValue(name.get<std::string>() + SAVE_SUFFIX);
+    if (save != body.end() && *save == "save") return this->save(name.get<std::string>());
     return setValue(name.get<std::string>());
 }

@@ -19,7 +19,7 @@
 // load hooks tell the audio engine that a bulk change runs, so it does not compile a half-loaded preset.
 class NodePreset : public NodeParList {
 public:
-    // The 14 characters "\",\"save\":\"save" that turn setValue into a save.
+    // The 14 characters "\",\"save\":\"save" that turn setValue into a save; no new slot name may hold them.
     static const char* const SAVE_SUFFIX;
 
     NodePreset(Node* parent, const char* key, const char* displayName, std::string def, NodeList* presets);
@@ -30,9 +30,11 @@ public:
 
     // Leaves a subtree out of the scope (no duplicates).
     void addIgnoreNode(Node* node);
-    // Name + SAVE_SUFFIX saves the present parameters under that name (empty: the current name; still empty:
-    // false) into the slot of that name, else the first empty slot (none, or a text longer than a slot:
-    // false). A bare name selects and loads that slot; a name that no slot has makes the value "" (false).
+    // The name of a slot selects and loads that slot (even when the name ends like a save request, as names
+    // stored before such names were refused may). Otherwise name + SAVE_SUFFIX saves the present parameters
+    // under that name (empty: the current name; still empty: false) into the slot of that name, else the
+    // first empty slot (none, or a text longer than a slot: false). "" selects no preset and loads nothing
+    // (true); any other name that no slot has makes the value "" (false).
     bool setValue(std::string text) override;
     // Selects and loads slot i when it exists and has a name; false otherwise, nothing changes.
     bool setByIndex(int i);

@@ -1,12 +1,15 @@
 #include "Storage.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
 #include <mutex>
+#include <shared_mutex>
 #include <sstream>
 #include <unistd.h>
 #include <unordered_map>
@@ -20,11 +23,19 @@ namespace {
 const char* TAG = "Storage";
 constexpr int callsPerWrite = 50;
 
+// Who holds a key: a registered item, or (item null) the objects that keep their own file under that path.
+// Objects of one path share its file, as a tree built twice does; only another path is a collision.
+struct KeyOwner {
+    const Storable* item;
+    std::string path;
+    int fileClaims;
+};
+
 // The registry lives as long as the process and is never destroyed: a polling thread may still sweep while
 // the process ends.
 std::mutex& registryLock = *new std::mutex;
 std::vector<Storable*>& items = *new std::vector<Storable*>;                           // guarded by registryLock
-std::unordered_map<uint32_t, Storable*>& owners = *new std::unordered_map<uint32_t, Storable*>; // same
+std::unordered_map<uint32_t, KeyOwner>& owners = *new std::unordered_map<uint32_t, KeyOwner>; // same
 size_t sweepCursor = 0;                         // guarded by registryLock
 int callsSinceWrite = 0;                        // guarded by registryLock
 
@@ -39,6 +50,45 @@ bool isSecret(const Storable* item) {
 }
 
 mode_t modeOf(const Storable* item) { return isSecret(item) ? secretFileMode : fileMode; }
+
+// Every file write holds the gate shared; finish holds it exclusively, so it waits for the writes in progress
+// and no write starts after the storage is closed.
+std::shared_mutex& writeGate = *new std::shared_mutex;
+bool closed = false; // guarded by writeGate
+std::atomic<void (*)(const std::string&)> fileStepObserver{nullptr};
+
+void fileStepDone(const std::string& name) {
+    if (auto observer = fileStepObserver.load(std::memory_order_acquire)) observer(name);
+}
+
+// Makes a rename or removal in the folder durable. Some file systems cannot sync a folder (EINVAL); their
+// renames are as durable as they get.
+bool syncFolder(const std::string& folder) {
+    int directory = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0) return false;
+    const bool synced = ::fsync(directory) == 0 || errno == EINVAL;
+    ::close(directory);
+    return synced;
+}
+
+// Takes the key for an item, or (item null) for a file of that path; false with an error line when it is
+// held otherwise. Caller holds registryLock.
+bool claimLocked(uint32_t key, const std::string& path, const Storable* item) {
+    auto found = owners.find(key);
+    if (found == owners.end()) {
+        owners.emplace(key, KeyOwner{item, path, item ? 0 : 1});
+        return true;
+    }
+    KeyOwner& owner = found->second;
+    if (item && owner.item == item) return true;
+    if (!item && !owner.item && owner.path == path) {
+        ++owner.fileClaims;
+        return true;
+    }
+    LOGE(TAG, "Key %s of %s is taken by %s; not stored\n", Storable::keyText(key).c_str(), path.c_str(),
+         owner.path.c_str());
+    return false;
+}
 
 bool ensureFolder(const std::string& folder) {
     std::error_code error;
@@ -81,11 +131,7 @@ bool writeFileAtomically(const std::string& folder, const std::string& file, con
         errno = error;
         return false;
     }
-    int directory = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory >= 0) {
-        ::fsync(directory);
-        ::close(directory);
-    }
+    syncFolder(folder);
     return true;
 }
 
@@ -118,13 +164,8 @@ bool Storage::addItem(Storable* item) {
     {
         std::lock_guard<std::mutex> guard(registryLock);
         auto owner = owners.find(key);
-        if (owner != owners.end()) {
-            if (owner->second == item) return true;
-            LOGE(TAG, "Key %s of %s is taken by %s; not stored\n", Storable::keyText(key).c_str(), path.c_str(),
-                 owner->second->storagePath().c_str());
-            return false;
-        }
-        owners.emplace(key, item);
+        if (owner != owners.end() && owner->second.item == item) return true;
+        if (!claimLocked(key, path, item)) return false;
         item->storageKey.store(key, std::memory_order_relaxed);
     }
 
@@ -154,7 +195,25 @@ bool Storage::addItem(Storable* item) {
     return true;
 }
 
+bool Storage::claimKey(const std::string& path) {
+    std::lock_guard<std::mutex> guard(registryLock);
+    return claimLocked(Storable::fnv1a(path), path, nullptr);
+}
+
+void Storage::releaseKey(const std::string& path) {
+    std::lock_guard<std::mutex> guard(registryLock);
+    auto found = owners.find(Storable::fnv1a(path));
+    if (found == owners.end() || found->second.item || found->second.path != path) return;
+    if (--found->second.fileClaims == 0) owners.erase(found);
+}
+
 bool Storage::writeItem(Storable* item) {
+    std::shared_lock<std::shared_mutex> gate(writeGate);
+    if (closed) return false;
+    return writeOpenItem(item);
+}
+
+bool Storage::writeOpenItem(Storable* item) {
     // Clean before the body is read: a change during the write marks the item dirty again.
     item->syncState.store(int(Storable::SyncState::Clean), std::memory_order_release);
     const std::string directory = folder();
@@ -189,13 +248,38 @@ void Storage::tasks() {
     writeItem(next);
 }
 
+int Storage::finish(int timeLimitMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs);
+    std::unique_lock<std::shared_mutex> gate(writeGate);
+    closed = true;
+    std::vector<Storable*> registered;
+    {
+        std::lock_guard<std::mutex> guard(registryLock);
+        registered = items;
+    }
+    int left = 0;
+    for (Storable* item : registered) {
+        if (item->getSyncState() != Storable::SyncState::Dirty) continue;
+        if (std::chrono::steady_clock::now() >= deadline || !writeOpenItem(item)) ++left;
+    }
+    if (left > 0) LOGE(TAG, "%d changed values not stored at the end\n", left);
+    return left;
+}
+
+void Storage::setFileStepObserver(void (*observer)(const std::string& name)) {
+    fileStepObserver.store(observer, std::memory_order_release);
+}
+
 bool Storage::storeFile(const std::string& name, const std::string& data) {
+    std::shared_lock<std::shared_mutex> gate(writeGate);
+    if (closed) return false;
     const std::string directory = folder();
     if (!ensureFolder(directory)) return false;
     if (!writeFileAtomically(directory, directory + "/" + name, data, fileMode)) {
         LOGE(TAG, "Cannot write %s/%s: %s\n", directory.c_str(), name.c_str(), std::strerror(errno));
         return false;
     }
+    fileStepDone(name);
     return true;
 }
 
@@ -204,8 +288,29 @@ bool Storage::loadFile(const std::string& name, std::string& data) {
 }
 
 bool Storage::removeFile(const std::string& name) {
+    std::shared_lock<std::shared_mutex> gate(writeGate);
+    if (closed) return false;
+    const std::string directory = folder();
     std::error_code error;
-    std::filesystem::remove(folder() + "/" + name, error);
-    if (error) LOGE(TAG, "Cannot remove %s/%s: %s\n", folder().c_str(), name.c_str(), error.message().c_str());
-    return !error;
+    // Without the folder sync a removed file can come back after a power cut.
+    const bool removed = std::filesystem::remove(directory + "/" + name, error);
+    if (removed && !syncFolder(directory)) error = std::error_code(errno, std::generic_category());
+    if (error) {
+        LOGE(TAG, "Cannot remove %s/%s: %s\n", directory.c_str(), name.c_str(), error.message().c_str());
+        return false;
+    }
+    if (removed) fileStepDone(name);
+    return true;
+}
+
+bool Storage::moveFile(const std::string& from, const std::string& to) {
+    std::shared_lock<std::shared_mutex> gate(writeGate);
+    if (closed) return false;
+    const std::string directory = folder();
+    if (::rename((directory + "/" + from).c_str(), (directory + "/" + to).c_str()) != 0 || !syncFolder(directory)) {
+        LOGE(TAG, "Cannot move %s/%s to %s: %s\n", directory.c_str(), from.c_str(), to.c_str(), std::strerror(errno));
+        return false;
+    }
+    fileStepDone(to);
+    return true;
 }

@@ -18,6 +18,8 @@ public:
     // Channels and head size of the shape's first layer array.
     virtual int GetNumChannels() const noexcept = 0;
     virtual int GetHeadSize() const noexcept = 0;
+    // Floats of the "weights" list that a model of the shape reads.
+    virtual int GetNumWeights() const noexcept = 0;
 
     // Every shape, in registry order.
     static std::span<const InternalWaveNetDefinition* const> Registry() noexcept;

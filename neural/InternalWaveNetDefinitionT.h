@@ -16,6 +16,7 @@ public:
     }
     int GetNumChannels() const noexcept override { return C; }
     int GetHeadSize() const noexcept override { return H; }
+    int GetNumWeights() const noexcept override { return InternalWaveNetModelT<C, H>::NumWeights; }
 };
 
 }  // namespace RuveroRidev

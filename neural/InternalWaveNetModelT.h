@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -52,8 +53,8 @@ public:
     void Prewarm() noexcept override;
     // Replaces the network by a new one filled from the document's "weights" list (the document must also have
     // "config"; its value is not read here). Throws the JSON library's exception for a missing member or a
-    // non-numeric weight and std::invalid_argument for a list shorter than NumWeights; floats beyond
-    // NumWeights are ignored. After a throw the model has no network. Returns true.
+    // non-numeric weight and std::invalid_argument for a list shorter than NumWeights or a weight that is not
+    // a finite float; floats beyond NumWeights are ignored. After a throw the model has no network. Returns true.
     bool CreateModelFromNAMJson(const nlohmann::json& modelJson) override;
 };
 
@@ -98,6 +99,13 @@ bool InternalWaveNetModelT<C, H>::CreateModelFromNAMJson(const nlohmann::json& m
     if (weights.size() < std::size_t(NumWeights)) {
         throw std::invalid_argument("model file has " + std::to_string(weights.size()) + " weights, its shape needs " +
                                     std::to_string(NumWeights));
+    }
+    // A number beyond the float range (1e39) converts to infinity without a word; one such weight silences or
+    // distorts the whole model, so it is refused like the runtime-sized loader refuses it.
+    const auto nonFinite = std::find_if(weights.cbegin(), weights.cbegin() + NumWeights,
+                                        [](float weight) { return !std::isfinite(weight); });
+    if (nonFinite != weights.cbegin() + NumWeights) {
+        throw std::invalid_argument("weight " + std::to_string(nonFinite - weights.cbegin()) + " is not a finite float");
     }
     auto position = weights.cbegin();
     fresh->SetWeights(position);

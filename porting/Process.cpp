@@ -18,6 +18,26 @@ void writeError(const char* text) {
     ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
     (void)ignored;
 }
+
+// The signal's name from a fixed table and its number in decimal, built on the stack: strsignal may allocate
+// or use locale data, neither of which is safe once the heap may be what broke.
+void writeSignal(int signal) {
+    const char* name = signal == SIGSEGV ? "SIGSEGV" : signal == SIGTRAP ? "SIGTRAP" : signal == SIGABRT ? "SIGABRT" : "signal";
+    writeError(name);
+    char digits[16];
+    char* end = digits + sizeof digits;
+    char* start = end;
+    *--start = '\0';
+    *--start = ')';
+    unsigned value = signal < 0 ? 0u : unsigned(signal);
+    do {
+        *--start = char('0' + value % 10);
+        value /= 10;
+    } while (value != 0 && start > digits + 2);
+    *--start = '(';
+    *--start = ' ';
+    writeError(start);
+}
 }
 
 std::string escape_sh(std::string text) {
@@ -48,7 +68,7 @@ void handler(int signal) {
     void* frames[MAX_FRAMES];
     int count = backtrace(frames, MAX_FRAMES);
     writeError("Fatal signal: ");
-    writeError(strsignal(signal));
+    writeSignal(signal);
     writeError("\n");
     backtrace_symbols_fd(frames, count, STDERR_FILENO);
     _exit(1);

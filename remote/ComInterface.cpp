@@ -166,7 +166,8 @@ void ComInterface::listCommand(const std::string& word, const std::string& argum
     } else if (word == "dswap ") {
         if (list->parseSwapJSON(argument)) reply += line;
     } else {
-        reply += list->parseReadJSON(argument);
+        // Each transport downloads from its own copy of the slot.
+        reply += list->parseReadJSON(argument, this);
     }
 }
 

@@ -221,8 +221,11 @@ TEST_F(IrLoaderTest, BadFilesAreRefusedAndTheSoundPlaysOn) {
     settle();
     expectResponse(impulseResponse(), expected(good));
 
+    std::vector<uint8_t> cut = wav(good, 48000, Encoding::Float32);
+    cut.resize(30);
+    // The header and ten samples: it would play as a ten-tap response.
     std::vector<uint8_t> truncated = wav(good, 48000, Encoding::Float32);
-    truncated.resize(30);
+    truncated.resize(44 + 10 * 4);
     std::vector<uint8_t> garbage(5000);
     for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = uint8_t(i * 7 + 3);
     struct Case {
@@ -233,23 +236,26 @@ TEST_F(IrLoaderTest, BadFilesAreRefusedAndTheSoundPlaysOn) {
     const Case cases[] = {
         {"44k", wav(good, 44100, Encoding::Float32), "44100 Hz"},
         {"Three", wav({good[0], good[0], good[0]}, 48000, Encoding::Float32), "3 channels"},
-        {"Cut", truncated, "refused"},
-        {"Noise", garbage, "refused"},
+        {"Cut", cut, "no data chunk"},
+        {"Truncated", truncated, "truncated: 40 of 4000 data bytes"},
+        {"Noise", garbage, "not a RIFF WAVE file"},
         {"Silent", wav({std::vector<float>(500, 0.0f)}, 48000, Encoding::Float32), "silent"},
     };
-    int slot = 1;
+    NodeList* list = loader->getList();
     for (const Case& c : cases) {
-        ASSERT_TRUE(upload(loader->getList(), slot, c.name, c.file)) << c.name;
+        // Uploaded over the slot that plays: refused at the last chunk, before anything is replaced.
         testing::internal::CaptureStdout();
-        ASSERT_TRUE(loader->getSelector()->setValue(c.name));
+        EXPECT_FALSE(upload(list, 0, c.name, c.file)) << c.name;
         settle();
         const std::string log = testing::internal::GetCapturedStdout();
-        EXPECT_NE(log.find("ERROR (IrLoader): Slot " + std::to_string(slot)), std::string::npos) << log;
+        EXPECT_NE(log.find("ERROR (NodeList): " + list->getPath() + ": slot 0 ('" + c.name + "') refused: "),
+                  std::string::npos) << log;
         EXPECT_NE(log.find(c.reason), std::string::npos) << log;
         EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << "one line: " << log;
+        EXPECT_EQ(list->writeStatusJSON(), list->getPath() + ":{\"index\":-1,\"chunk\":-1}");
+        EXPECT_EQ(list->nameAt(0), "Good");
         // The response that played before stays in place.
         expectResponse(impulseResponse(), expected(good));
-        ++slot;
     }
     // Deleting the slot that plays, or selecting none, leaves a plain pass.
     ASSERT_TRUE(loader->getSelector()->setValue("Good"));

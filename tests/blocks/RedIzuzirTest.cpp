@@ -380,17 +380,20 @@ TEST_F(RedIzuzirTest, SlotsWithoutAModelPassTheGuitarThrough) {
     struct Case {
         const char* what;
         std::string text; // empty: nothing selected
-        bool logsParseError;
+        const char* reason; // why the upload is refused
     };
     const std::string valid = modelText(kSmall);
     nlohmann::json shortened = nlohmann::json::parse(valid);
     shortened["weights"].erase(shortened["weights"].begin(), shortened["weights"].begin() + 100);
+    nlohmann::json overflowing = nlohmann::json::parse(valid);
+    overflowing["weights"][3] = 1e39;
     const Case cases[] = {
-        {"no slot selected", "", false},
-        {"not JSON", "{\"architecture\": \"WaveNet\", \"config\": ", true},
-        {"a file cut in half", valid.substr(0, valid.size() / 2), true},
-        {"weights list too short", shortened.dump(), true},
-        {"not a model", "{\"architecture\": \"Unknown\", \"config\": {}, \"weights\": []}", false},
+        {"no slot selected", "", ""},
+        {"not JSON", "{\"architecture\": \"WaveNet\", \"config\": ", "not a JSON model file"},
+        {"a file cut in half", valid.substr(0, valid.size() / 2), "not a JSON model file"},
+        {"weights list too short", shortened.dump(), "weights"},
+        {"a weight beyond the float range", overflowing.dump(), "weight 3 is not a finite float"},
+        {"not a model", "{\"architecture\": \"Unknown\", \"config\": {}, \"weights\": []}", "not a WaveNet or LSTM"},
     };
     build();
     set("gain", 12.0f);
@@ -398,18 +401,18 @@ TEST_F(RedIzuzirTest, SlotsWithoutAModelPassTheGuitarThrough) {
     int slot = 0;
     for (const Case& c : cases) {
         testing::internal::CaptureStdout();
-        if (c.text.empty()) {
-            player->getSelector()->setValue("");
-            player->getOnOff()->setOn(true);
-            settle();
-        } else {
-            play(slot, "file " + std::to_string(slot), c.text);
-        }
-        const std::string log = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(log.find("ERROR (RedIzuzir): Error parsing nam file\n") != std::string::npos, c.logsParseError)
-            << c.what << ": " << log;
+        // A file the player cannot build is refused at the upload, before it takes a slot.
         if (!c.text.empty()) {
-            EXPECT_EQ(player->getList()->dataAt(slot)->size(), c.text.size()) << c.what << ": the file is kept";
+            EXPECT_FALSE(upload(*player->getList(), slot, "file " + std::to_string(slot), c.text)) << c.what;
+        }
+        player->getSelector()->setValue(c.text.empty() ? "" : "file " + std::to_string(slot));
+        player->getOnOff()->setOn(true);
+        settle();
+        const std::string log = testing::internal::GetCapturedStdout();
+        if (!c.text.empty()) {
+            EXPECT_NE(log.find("') refused: "), std::string::npos) << c.what << ": " << log;
+            EXPECT_NE(log.find(c.reason), std::string::npos) << c.what << ": " << log;
+            EXPECT_EQ(player->getList()->nameAt(slot), "") << c.what << ": nothing is stored";
         }
         restart();
         const std::vector<float> input = guitar(40 * kFrame);
@@ -548,8 +551,12 @@ TEST_F(RedIzuzirTest, AModelChangeWhilePlayingSwapsUnderOneFade) {
                     ASSERT_TRUE(player->getSelector()->setValue("second"));
                 } else {
                     const std::string text = c.change == Change::UploadBrokenFile ? second.substr(0, 5000) : second;
-                    // Same name: the selection follows slot names, and this one stays selected.
-                    ASSERT_TRUE(upload(*player->getList(), 0, "first", text));
+                    // Same name: the selection follows slot names, and this one stays selected. A broken file
+                    // is refused before it replaces anything.
+                    testing::internal::CaptureStdout();
+                    const bool taken = upload(*player->getList(), 0, "first", text);
+                    testing::internal::GetCapturedStdout();
+                    ASSERT_EQ(taken, c.change != Change::UploadBrokenFile) << c.what;
                 }
             }
             if (f % 30 == 0) {
@@ -568,6 +575,11 @@ TEST_F(RedIzuzirTest, AModelChangeWhilePlayingSwapsUnderOneFade) {
             std::copy(audio[0], audio[0] + kFrame, &left[size_t(f) * kFrame]);
             std::copy(audio[1], audio[1] + kFrame, &right[size_t(f) * kFrame]);
             gains[size_t(f)] = AudioProcessor::getFadeGain();
+        }
+        if (c.change == Change::UploadBrokenFile) {
+            // Nothing changed: the old model plays on without a fade.
+            EXPECT_EQ(swapFrame, -1) << c.what;
+            swapFrame = frames;
         }
         ASSERT_GT(swapFrame, changeAt) << c.what << ": the change waited for silence";
         EXPECT_EQ(AudioProcessor::getFadeState(), AudioProcessor::FadeState::Idle) << c.what;
@@ -599,7 +611,7 @@ TEST_F(RedIzuzirTest, AModelChangeWhilePlayingSwapsUnderOneFade) {
         expectClose(left, expected, c.what);
         EXPECT_EQ(left, right) << c.what;
         // Fade out (19 frames), at most one compile period of silence (30), fade in (19).
-        EXPECT_GT(fadedFrames, 0) << c.what;
+        EXPECT_EQ(fadedFrames > 0, c.change != Change::UploadBrokenFile) << c.what;
         EXPECT_LE(fadedFrames, 19 + 30 + 19) << c.what;
         player.reset();
     }

@@ -114,6 +114,25 @@ TEST(PedalProcess, LineAtOneRunsTheImageThenRecovery) {
     EXPECT_EQ(pedal.stop(), 0);
 }
 
+// A stop during the boot wait (only the boot process is signalled) reaches the image, which ends in order;
+// then the boot process ends too, without bringing the board up again as the recovery application.
+TEST(PedalProcess, AStopDuringTheBootWaitEndsBothWithoutRecovery) {
+    const std::string home = boardtest::ownHome();
+    installRecordingImage(home);
+    Pedal pedal(home, {"PEDAL_GPIO40=1"});
+    ASSERT_TRUE(pedal.started);
+    ASSERT_TRUE(waitFor([&] { return pedal.logHas("I (Update): Started main app\n"); })) << pedal.logText();
+    std::istringstream recorded(boardtest::readFile(home + "/app_run.called"));
+    pid_t image = 0;
+    recorded >> image;
+    ASSERT_GT(image, 0);
+
+    EXPECT_EQ(pedal.stop(), 0) << pedal.logText();
+    EXPECT_TRUE(pedal.logHas("I (Update): application image ended with status 0\n")) << pedal.logText();
+    EXPECT_FALSE(pedal.logHas("running update app")) << pedal.logText();
+    EXPECT_EQ(kill(image, 0), -1) << "the image has ended";
+}
+
 TEST(PedalProcess, LineAtZeroIsRecoveryAtOnce) {
     const std::string home = boardtest::ownHome();
     installRecordingImage(home);

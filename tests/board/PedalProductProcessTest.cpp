@@ -1,16 +1,21 @@
 // The full application as a process: the product tree is reachable over TCP, a written setting reaches the
-// storage through the input thread's sweep, SIGTERM ends the process cleanly, and the next process in the same
-// home starts with the setting.
+// storage through the input thread's sweep, SIGTERM ends the process cleanly after writing what the sweep
+// still holds, and the next process in the same home starts with the settings; a slot name cannot turn a
+// preset load into a save.
 #include "BoardTestSupport.h"
 #include "ProcessTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cmath>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -18,10 +23,24 @@
 #include <unistd.h>
 #include <vector>
 
+#include <zlib.h>
+
 namespace {
 
 using processtest::waitFor;
 using processtest::freePort;
+
+// The stored file of a path: its 32-bit FNV-1a in hexadecimal.
+std::string storageFile(const std::string& home, const std::string& path) {
+    uint32_t hash = 2166136261u;
+    for (unsigned char byte : path) {
+        hash ^= byte;
+        hash *= 16777619u;
+    }
+    char name[9];
+    std::snprintf(name, sizeof name, "%08X", unsigned(hash));
+    return home + "/storage/" + name;
+}
 
 // One request over a fresh connection; the reply without its NUL, or "" when the pedal did not answer.
 std::string request(int port, const std::string& text) {
@@ -51,8 +70,12 @@ std::string request(int port, const std::string& text) {
 
 class FullApplication {
 public:
-    FullApplication(const std::string& home, int port) {
-        pid = processtest::spawnPedal(PEDAL_BINARY, home, {"PEDAL_TCP_PORT=" + std::to_string(port), "APP_CALLED=1"});
+    // extra: more environment, e.g. a file codec in place of none.
+    FullApplication(const std::string& home, int port, const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> environment = extra;
+        environment.push_back("PEDAL_TCP_PORT=" + std::to_string(port));
+        environment.push_back("APP_CALLED=1");
+        pid = processtest::spawnPedal(PEDAL_BINARY, home, environment);
         started = pid > 0;
     }
     ~FullApplication() {
@@ -89,12 +112,9 @@ TEST(PedalProductProcess, SettingsWrittenOverTcpSurviveARestart) {
         EXPECT_EQ(described, volume + ":{\"type\":\"float\",\"name\":\"Volume\",\"value\":50.0,\"min\":0.0,"
                                       "\"max\":100.0,\"def\":50.0,\"unit\":\"%\",\"dec\":0}");
         EXPECT_EQ(request(port, "write " + volume + ":{\"value\":72}"), volume + ":{\"value\":72}\r\n");
-        EXPECT_TRUE(waitFor([&] {
-            for (const auto& entry : std::filesystem::directory_iterator(home + "/storage")) {
-                if (boardtest::readFile(entry.path()) == "{\"value\":72.0}") return true;
-            }
-            return false;
-        })) << "the storage sweep did not write the volume";
+        // The key's own file: its temporary file holds the value before the rename makes it count.
+        EXPECT_TRUE(waitFor([&] { return boardtest::readFile(storageFile(home, volume)) == "{\"value\":72.0}"; }))
+            << "the storage sweep did not write the volume";
         EXPECT_EQ(pedal.stop(), 0);
     }
     {
@@ -109,4 +129,369 @@ TEST(PedalProductProcess, SettingsWrittenOverTcpSurviveARestart) {
     }
 }
 
+}
+
+namespace {
+// Starts the pedal in home and waits until it answers over TCP.
+bool startAndBrowse(FullApplication& pedal, int port, const std::string& home) {
+    if (!pedal.started) return false;
+    const bool answered = waitFor([&] { return !request(port, "browse root\\app\\output\\vol").empty(); });
+    EXPECT_TRUE(answered) << boardtest::readFile(home + "/pedal.log");
+    return answered;
+}
+}
+
+TEST(PedalProductProcess, SettingsWrittenJustBeforeAStopSurvive) {
+    const std::string home = boardtest::ownHome();
+    const std::vector<std::string> paths = {"root\\app\\output\\vol", "root\\app\\output\\aux",
+                                            "root\\settings\\input\\gain1", "root\\settings\\input\\gain2"};
+    // Each round checks what the round before wrote just before its stop, then writes new values and stops at
+    // once: four values take the sweep some 1.5 s, the stop comes well before.
+    for (int round = 0; round <= 5; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const int port = freePort();
+        FullApplication pedal(home, port);
+        ASSERT_TRUE(startAndBrowse(pedal, port, home));
+        for (size_t k = 0; k < paths.size() && round > 0; ++k) {
+            const std::string described = request(port, "browse " + paths[k]);
+            EXPECT_NE(described.find("\"value\":" + std::to_string(round + int(k)) + ".0"), std::string::npos) << described;
+        }
+        for (size_t k = 0; k < paths.size(); ++k) {
+            const std::string write = "write " + paths[k] + ":{\"value\":" + std::to_string(round + 1 + int(k)) + "}";
+            ASSERT_EQ(request(port, write), write.substr(6) + "\r\n");
+        }
+        ASSERT_EQ(pedal.stop(), 0) << boardtest::readFile(home + "/pedal.log");
+    }
+}
+
+TEST(PedalProductProcess, ASlotNameCannotTurnALoadIntoASave) {
+    const std::string home = boardtest::ownHome();
+    const std::string evil = "Evil\",\"save\":\"save";
+    const std::string evilJson = R"(Evil\",\"save\":\"save)";
+    // A preset stored under that name before such names were refused: the name record, then the text.
+    const std::string text = "root\\app\\output\\pst\\level:{\"value\":7.0}";
+    std::string file(128, '\0');
+    file.replace(0, evil.size(), evil);
+    file[64] = file[68] = char(text.size());
+    file += text;
+    std::filesystem::create_directories(home + "/storage");
+    const std::string slotFile = storageFile(home, "root\\presets\\0");
+    boardtest::writeFile(slotFile, file, std::filesystem::perms(0644));
+
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "selected over TCP" : "selection restored at the start");
+        const int port = freePort();
+        FullApplication pedal(home, port);
+        ASSERT_TRUE(startAndBrowse(pedal, port, home));
+        if (run == 0) {
+            // A new slot cannot take the name; the stored one loads by it.
+            std::string record(256, '0');
+            for (size_t k = 0; k < evil.size(); ++k) {
+                static const char digits[] = "0123456789ABCDEF";
+                record[2 * k] = digits[uint8_t(evil[k]) >> 4];
+                record[2 * k + 1] = digits[uint8_t(evil[k]) & 15];
+            }
+            EXPECT_EQ(request(port, "dwrite root\\presets:{\"index\":1,\"chunk\":0,\"value\":\"" + record + "\"}"),
+                      "dwrite root\\presets:{\"index\":-1,\"chunk\":-1}");
+            request(port, "write root\\app\\preset:{\"value\":\"" + evilJson + "\"}");
+        }
+        const std::string preset = request(port, "browse root\\app\\preset");
+        EXPECT_NE(preset.find("\"value\":\"" + evilJson + "\""), std::string::npos) << preset;
+        const std::string level = request(port, "browse root\\app\\output\\pst\\level");
+        EXPECT_NE(level.find("\"value\":7.0"), std::string::npos) << level;
+        EXPECT_EQ(pedal.stop(), 0);
+        EXPECT_EQ(boardtest::readFile(slotFile), file) << "the preset is never saved over";
+    }
+}
+
+namespace {
+std::string hexOf(const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char byte : bytes) {
+        out += digits[byte >> 4];
+        out += digits[byte & 15];
+    }
+    return out;
+}
+
+std::string gzipOf(const std::string& data) {
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    std::string out(compressBound(uLong(data.size())) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// Uploads data into a list over TCP (gzip-compressed, or plain in chunks of 128 bytes); the reply to the last
+// chunk.
+std::string uploadSlot(int port, const std::string& list, int index, const std::string& name, const std::string& data,
+                       bool compressed = true) {
+    const std::string stream = compressed ? gzipOf(data) : data;
+    const size_t chunkSize = compressed ? 4096 : 128;
+    std::string record(128, '\0');
+    record.replace(0, name.size(), name);
+    for (int k = 0; k < 4; ++k) {
+        record[size_t(64 + k)] = char((stream.size() >> (8 * k)) & 0xFF);
+        record[size_t(68 + k)] = char((data.size() >> (8 * k)) & 0xFF);
+    }
+    auto chunk = [&](int number, const std::string& bytes) {
+        return request(port, "dwrite " + list + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" +
+                                 std::to_string(number) + ",\"value\":\"" + hexOf(bytes) + "\"}");
+    };
+    std::string reply = chunk(0, record);
+    for (size_t offset = 0, number = 1; offset < stream.size(); offset += chunkSize, ++number)
+        reply = chunk(int(number), stream.substr(offset, chunkSize));
+    return reply;
+}
+
+// A 48 kHz mono float WAV: a 64-tap average, a clear low-pass.
+std::string cabinetWav(size_t keptDataBytes = std::string::npos) {
+    const uint32_t frames = 64, dataSize = frames * 4;
+    std::string out = "RIFF";
+    auto put = [&](uint32_t value, int bytes) {
+        for (int k = 0; k < bytes; ++k) out += char((value >> (8 * k)) & 0xFF);
+    };
+    put(36 + dataSize, 4);
+    out += "WAVEfmt ";
+    put(16, 4), put(3, 2), put(1, 2), put(48000, 4), put(48000 * 4, 4), put(4, 2), put(32, 2);
+    out += "data";
+    put(dataSize, 4);
+    const float tap = 1.0f / 64.0f;
+    uint32_t bits;
+    std::memcpy(&bits, &tap, 4);
+    for (uint32_t n = 0; n < frames; ++n) put(bits, 4);
+    return keptDataBytes == std::string::npos ? out : out.substr(0, 44 + keptDataBytes);
+}
+}
+
+namespace {
+// White noise, mono, 48 kHz float.
+void writeNoiseWav(const std::string& path, uint32_t frames) {
+    std::string out = "RIFF";
+    auto put = [&](uint32_t value, int bytes) {
+        for (int k = 0; k < bytes; ++k) out += char((value >> (8 * k)) & 0xFF);
+    };
+    put(36 + frames * 4, 4);
+    out += "WAVEfmt ";
+    put(16, 4), put(3, 2), put(1, 2), put(48000, 4), put(48000 * 4, 4), put(4, 2), put(32, 2);
+    out += "data";
+    put(frames * 4, 4);
+    uint32_t state = 12345;
+    for (uint32_t n = 0; n < frames; ++n) {
+        state = state * 1664525u + 1013904223u;
+        const float sample = 0.5f * (float(state >> 8) / float(1 << 24) - 0.5f);
+        uint32_t bits;
+        std::memcpy(&bits, &sample, 4);
+        put(bits, 4);
+    }
+    boardtest::writeFile(path, out, std::filesystem::perms(0644));
+}
+
+// The left channel of the stereo float file the codec writes, as far as it is written.
+std::vector<float> outputSoFar(const std::string& path) {
+    const std::string file = boardtest::readFile(path);
+    std::vector<float> left;
+    for (size_t position = 12; position + 8 <= file.size();) {
+        uint32_t length;
+        std::memcpy(&length, file.data() + position + 4, 4);
+        if (file.compare(position, 4, "data") == 0) {
+            for (size_t at = position + 8; at + 8 <= file.size(); at += 8) {
+                float sample;
+                std::memcpy(&sample, file.data() + at, 4);
+                left.push_back(sample);
+            }
+            break;
+        }
+        position += 8 + length + (length & 1);
+    }
+    return left;
+}
+
+// High-band share of a stretch: energy of the first difference over the energy. White noise gives 2; a
+// 64-tap average 2/64; the ten taps a truncated file would leave 2/10.
+double highBandShare(const std::vector<float>& signal, size_t from, size_t to) {
+    double difference = 0.0, energy = 0.0;
+    for (size_t n = from + 1; n < to; ++n) {
+        difference += double(signal[n] - signal[n - 1]) * double(signal[n] - signal[n - 1]);
+        energy += double(signal[n]) * double(signal[n]);
+    }
+    return energy > 0.0 ? difference / energy : -1.0;
+}
+
+// A small runtime-sized WaveNet whose weights are all zero: it plays silence, which a pass-through would not.
+std::string silentModel() {
+    struct Array {
+        int inputs, heads, channels;
+        bool headBias;
+    };
+    const Array arrays[2] = {{1, 1, 2, false}, {2, 1, 1, true}};
+    std::string layers;
+    size_t count = 1;
+    for (const Array& a : arrays) {
+        if (!layers.empty()) layers += ",";
+        layers += "{\"input_size\":" + std::to_string(a.inputs) + ",\"condition_size\":1,\"head_size\":" +
+                  std::to_string(a.heads) + ",\"channels\":" + std::to_string(a.channels) +
+                  ",\"kernel_size\":3,\"dilations\":[1,2],\"activation\":\"Tanh\",\"gated\":false,\"head_bias\":" +
+                  (a.headBias ? "true" : "false") + "}";
+        const size_t ch = size_t(a.channels);
+        count += ch * size_t(a.inputs) + 2 * (3 * ch * ch + 3 * ch + ch * ch) + size_t(a.heads) * ch + (a.headBias ? 1 : 0);
+    }
+    std::string weights;
+    for (size_t k = 0; k < count; ++k) weights += k ? ",0" : "0";
+    return "{\"version\":\"0.5.0\",\"architecture\":\"WaveNet\",\"config\":{\"layers\":[" + layers +
+           "],\"head\":null},\"sample_rate\":48000,\"weights\":[" + weights + "]}";
+}
+
+double rms(const std::vector<float>& signal, size_t from, size_t to) {
+    double energy = 0.0;
+    for (size_t n = from; n < to; ++n) energy += double(signal[n]) * double(signal[n]);
+    return to > from ? std::sqrt(energy / double(to - from)) : 0.0;
+}
+
+// The full application playing 40 s of noise through the file codec into home/out.wav.
+struct PlayingPedal {
+    explicit PlayingPedal(const std::string& home)
+        : output(home + "/out.wav"), port(freePort()),
+          pedal(home, port, {"PEDAL_CODEC=file", "PEDAL_CODEC_IN=" + input(home), "PEDAL_CODEC_OUT=" + output}) {}
+    static std::string input(const std::string& home) {
+        writeNoiseWav(home + "/in.wav", 48000 * 40);
+        return home + "/in.wav";
+    }
+    // Waits until `frames` more frames are in the output (0.5 s lets a fade settle); the count then.
+    size_t framesAfter(size_t frames) {
+        const size_t wanted = outputSoFar(output).size() + frames;
+        size_t now = 0;
+        EXPECT_TRUE(waitFor([&] { return (now = outputSoFar(output).size()) >= wanted; })) << "the output stalls";
+        return now;
+    }
+
+    const std::string output;
+    const int port;
+    FullApplication pedal;
+};
+}
+
+// The cabinet plays from a 64-tap low-pass; a truncated copy uploaded over its slot is refused and the output
+// keeps the same high-band share (the ten taps that arrived would raise it about sixfold).
+TEST(PedalProductProcess, ARefusedImpulseResponseLeavesTheOutputAsItWas) {
+    const std::string home = boardtest::ownHome();
+    PlayingPedal playing(home);
+    const int port = playing.port;
+    ASSERT_TRUE(startAndBrowse(playing.pedal, port, home));
+    const std::string irList = "root\\ir_list";
+    ASSERT_EQ(uploadSlot(port, irList, 0, "Cab", cabinetWav()), "dwrite " + irList + ":{\"index\":0,\"chunk\":1}");
+    request(port, "write root\\app\\ir\\ir:{\"value\":\"Cab\"}");
+    request(port, "write root\\app\\ir\\on_off:{\"value\":\"ON\"}");
+    const std::string slotFile = storageFile(home, irList + "\\0");
+    const std::string stored = boardtest::readFile(slotFile);
+
+    const size_t start = playing.framesAfter(24000);
+    const size_t beforeUpload = playing.framesAfter(48000);
+    EXPECT_EQ(uploadSlot(port, irList, 0, "Cab", cabinetWav(40)), "dwrite " + irList + ":{\"index\":-1,\"chunk\":-1}");
+    const size_t settled = playing.framesAfter(24000);
+    const size_t end = playing.framesAfter(48000);
+    const std::vector<float> played = outputSoFar(playing.output);
+    EXPECT_EQ(playing.pedal.stop(), 0);
+
+    const double shaped = highBandShare(played, start, beforeUpload), after = highBandShare(played, settled, end);
+    EXPECT_LT(shaped, 0.1) << "the 64-tap response shapes the output";
+    EXPECT_NEAR(after / shaped, 1.0, 0.25) << shaped << " then " << after;
+    EXPECT_EQ(boardtest::readFile(slotFile), stored) << "the stored response stays";
+    const std::string log = boardtest::readFile(home + "/pedal.log");
+    EXPECT_NE(log.find("ERROR (NodeList): root\\ir_list: slot 0 ('Cab') refused: truncated"), std::string::npos) << log;
+}
+
+// The amp plays a model that silences the guitar; a broken model file uploaded over its slot is refused and
+// the output stays silent (the slot without a model would pass the noise through).
+TEST(PedalProductProcess, ARefusedModelLeavesTheOutputAsItWas) {
+    const std::string home = boardtest::ownHome();
+    PlayingPedal playing(home);
+    const int port = playing.port;
+    ASSERT_TRUE(startAndBrowse(playing.pedal, port, home));
+    const std::string models = "root\\nam_amp";
+    const size_t passStart = playing.framesAfter(0);
+    const size_t passEnd = playing.framesAfter(24000);
+    ASSERT_EQ(uploadSlot(port, models, 0, "Amp", silentModel()), "dwrite " + models + ":{\"index\":0,\"chunk\":1}");
+    request(port, "write root\\app\\amp\\model:{\"value\":\"Amp\"}");
+    request(port, "write root\\app\\amp\\on_off:{\"value\":\"ON\"}");
+
+    const size_t start = playing.framesAfter(24000);
+    const size_t beforeUpload = playing.framesAfter(24000);
+    const std::string broken = silentModel().substr(0, 200);
+    EXPECT_EQ(uploadSlot(port, models, 0, "Amp", broken), "dwrite " + models + ":{\"index\":-1,\"chunk\":-1}");
+    const size_t settled = playing.framesAfter(24000);
+    const size_t end = playing.framesAfter(24000);
+    const std::vector<float> played = outputSoFar(playing.output);
+    EXPECT_EQ(playing.pedal.stop(), 0);
+
+    const double passed = rms(played, passStart, passEnd);
+    ASSERT_GT(passed, 1e-3) << "the noise passes before the model plays";
+    EXPECT_LT(rms(played, start, beforeUpload), passed * 0.01) << "the model silences the output";
+    EXPECT_LT(rms(played, settled, end), passed * 0.01) << "and still does after the refused upload";
+    const std::string log = boardtest::readFile(home + "/pedal.log");
+    EXPECT_NE(log.find("ERROR (NodeList): root\\nam_amp: slot 0 ('Amp') refused: not a JSON model file"), std::string::npos) << log;
+}
+
+// A swap of two presets cut after each of its file steps in turn (the host pedal ends itself there, as at a
+// power cut): at the next start both slots are whole, either as before or exchanged, never lost or doubled.
+TEST(PedalProductProcess, ASwapCutAfterAnyStepLeavesBothSlotsWhole) {
+    const std::string home = boardtest::ownHome();
+    const std::string presets = "root\\presets";
+    const std::string a = "A:" + std::string(300, 'a'), b = "B:" + std::string(200, 'b');
+    auto slotText = [&](int port, int index) {
+        std::string text;
+        for (int chunk = 0;; ++chunk) {
+            const std::string reply = request(port, "dread " + presets + ":{\"index\":" + std::to_string(index) +
+                                                        ",\"chunk\":" + std::to_string(chunk) + "}");
+            const size_t value = reply.find("\"value\":\"");
+            if (value == std::string::npos) return std::string("no reply");
+            const std::string hex = reply.substr(value + 9, reply.rfind('"') - value - 9);
+            if (hex.empty()) return text;
+            std::string bytes;
+            for (size_t k = 0; k + 1 < hex.size(); k += 2) bytes += char(std::stoi(hex.substr(k, 2), nullptr, 16));
+            // The name record's name, then the data.
+            text += chunk == 0 ? bytes.substr(0, bytes.find('\0')) + "=" : bytes;
+        }
+    };
+    // Starts a pedal and checks the slots; the state it found (true: as first uploaded).
+    auto checkSlots = [&](const std::vector<std::string>& environment, int& port) {
+        port = freePort();
+        auto pedal = std::make_unique<FullApplication>(home, port, environment);
+        EXPECT_TRUE(startAndBrowse(*pedal, port, home));
+        const std::string first = slotText(port, 0), second = slotText(port, 1);
+        const bool before = first == "A=" + a && second == "B=" + b, swapped = first == "B=" + b && second == "A=" + a;
+        EXPECT_TRUE(before || swapped) << first.substr(0, 8) << " | " << second.substr(0, 8);
+        return pedal;
+    };
+    int port = freePort();
+    {
+        FullApplication pedal(home, port);
+        ASSERT_TRUE(startAndBrowse(pedal, port, home));
+        ASSERT_NE(uploadSlot(port, presets, 0, "A", a, false).find("\"index\":0"), std::string::npos);
+        ASSERT_NE(uploadSlot(port, presets, 1, "B", b, false).find("\"index\":1"), std::string::npos);
+        ASSERT_EQ(pedal.stop(), 0);
+    }
+    const std::string swap = "dswap " + presets + ":{\"index\":0,\"index2\":1}";
+    int steps = 1;
+    for (; steps < 12; ++steps) {
+        SCOPED_TRACE("cut after step " + std::to_string(steps));
+        auto pedal = checkSlots({"PEDAL_CODEC=none", "PEDAL_STORAGE_CUT_AFTER=" + std::to_string(steps)}, port);
+        if (testing::Test::HasFailure()) return;
+        const std::string reply = request(port, swap);
+        int status = 0;
+        if (!reply.empty()) break; // the swap ran to its end before the cut
+        ASSERT_TRUE(waitFor([&] { return waitpid(pedal->pid, &status, WNOHANG) == pedal->pid; }));
+        pedal->pid = -1;
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "ended by the cut";
+    }
+    EXPECT_GE(steps, 5) << "the swap was cut between its steps";
+    auto last = checkSlots({"PEDAL_CODEC=none"}, port);
+    EXPECT_EQ(last->stop(), 0);
 }

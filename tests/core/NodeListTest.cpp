@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include <zlib.h>
@@ -198,6 +200,9 @@ TEST(NodeList, RefusedWritesAbortAndKeepTheSlot) {
     corrupt[gz.size() / 2] ^= 0x55;
     corrupt[gz.size() / 2 + 1] ^= 0xAA;
     const Bytes tooBig = gzipOf(Bytes(1001, 'x'));
+    Bytes twoMembers = gzipOf(pattern(300));
+    const Bytes secondMember = gzipOf(pattern(200));
+    twoMembers.insert(twoMembers.end(), secondMember.begin(), secondMember.end());
     struct Case {
         const char* what;
         NodeList* target;
@@ -226,6 +231,7 @@ TEST(NodeList, RefusedWritesAbortAndKeepTheSlot) {
         {"gzip inflating beyond the slot", zipped, uploadOf(*zipped, 0, "Huge", tooBig, 0)},
         {"gzip of another length than announced", zipped, uploadOf(*zipped, 0, "Liar", gz, 800)},
         {"plain data into a gzip list", zipped, uploadOf(*zipped, 0, "Plain", pattern(100), 100)},
+        {"two gzip members", zipped, uploadOf(*zipped, 0, "Two", twoMembers, 500)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -368,5 +374,154 @@ TEST(NodeList, SlotsComeBackWhenTheListIsBuiltAgain) {
     EXPECT_TRUE(fs::exists(damaged));
     EXPECT_EQ(list->nameAt(2), "Third");
     EXPECT_TRUE(dataOf(*list, 2).empty());
+    delete root;
+}
+
+namespace {
+// Ends the process after the configured count of completed file steps, as a power cut would.
+int stepsLeft = -1;
+void endAfterSteps(const std::string&) {
+    if (--stepsLeft == 0) _exit(0);
+}
+
+// Builds the list in a child, fills it, swaps 0 and 1 with the process ended after `steps` file steps (0: the
+// swap runs to its end); the parent then reads the slots back from a fresh list.
+std::pair<std::string, std::string> slotsAfterSwapCutAt(int steps, bool secondFilled) {
+    pid_t child = fork();
+    if (child == 0) {
+        auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+        auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
+        list->setElementAt(0, "A", "aaaa", 4);
+        if (secondFilled) list->setElementAt(1, "B", "bb", 2);
+        stepsLeft = steps;
+        Storage::setFileStepObserver(endAfterSteps);
+        list->swap(0, 1);
+        _exit(steps == 0 ? 0 : 3); // 3: the swap took fewer steps
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {"ended", "early"};
+    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
+    auto slotText = [&](int i) {
+        const Bytes data = dataOf(*list, i);
+        return list->nameAt(i) + "=" + std::string(data.begin(), data.end());
+    };
+    std::pair<std::string, std::string> slots{slotText(0), slotText(1)};
+    delete root;
+    return slots;
+}
+}
+
+TEST(NodeList, ASwapCutAtAnyStepLeavesBothSlotsWhole) {
+    for (const bool secondFilled : {true, false}) {
+        const std::string a = "A=aaaa", b = secondFilled ? "B=bb" : "=";
+        int steps = 1;
+        for (; steps < 20; ++steps) {
+            freshHome();
+            const auto [first, second] = slotsAfterSwapCutAt(steps, secondFilled);
+            if (first == "ended") break; // the swap ran to its end in fewer steps
+            SCOPED_TRACE("cut after step " + std::to_string(steps));
+            const bool before = first == a && second == b, swapped = first == b && second == a;
+            EXPECT_TRUE(before || swapped) << first << " | " << second;
+            for (const auto& entry : fs::directory_iterator(Storage::folder()))
+                EXPECT_EQ(entry.path().extension(), "") << "left after the restart: " << entry.path();
+            EXPECT_FALSE(fs::exists(Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("root\\presets\\swap"))));
+        }
+        EXPECT_GE(steps, 4) << "the swap is cut between its steps";
+        freshHome();
+        const auto [first, second] = slotsAfterSwapCutAt(0, secondFilled);
+        EXPECT_EQ(first, b);
+        EXPECT_EQ(second, a);
+    }
+}
+
+TEST(NodeList, AValidatorKeepsTheOldSlotAndReportsTheRefusal) {
+    freshHome();
+    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    auto* list = new NodeList(root, "models", "Models", "nam", 1000, 2, 64, true);
+    list->setValidator([](const Bytes& data, std::string& reason) {
+        if (data.size() >= 4 && std::equal(data.begin(), data.begin() + 4, "good")) return true;
+        reason = "not good";
+        return false;
+    });
+    ASSERT_TRUE(list->setElementAt(0, "Playing", "good one", 8));
+    const uint32_t version = list->versionAt(0);
+
+    testing::internal::CaptureStdout();
+    const std::vector<std::string> upload = uploadOf(*list, 0, "Bad", gzipOf(pattern(300)), 300);
+    bool refused = false;
+    for (const std::string& message : upload) refused = !list->parseWriteJSON(message);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(refused) << "the last chunk is refused";
+    EXPECT_EQ(list->writeStatusJSON(), status(*list, -1, -1));
+    EXPECT_EQ(list->nameAt(0), "Playing");
+    EXPECT_EQ(list->versionAt(0), version) << "readers see no change";
+    EXPECT_EQ(readBytes(fileOf(*list, 0)).at(0), 'P') << "the stored file stays";
+    EXPECT_NE(log.find("root\\models: slot 0 ('Bad') refused: not good"), std::string::npos) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    EXPECT_FALSE(list->setElementAt(1, "Local", "bad", 3)) << "a local write is checked too";
+
+    for (const std::string& message : uploadOf(*list, 0, "Better", gzipOf(Bytes{'g', 'o', 'o', 'd', '!'}), 5))
+        ASSERT_TRUE(list->parseWriteJSON(message));
+    EXPECT_EQ(list->nameAt(0), "Better");
+    delete root;
+}
+
+TEST(NodeList, NewNamesMayNotHoldTheSaveSuffixStoredOnesStillLoad) {
+    freshHome();
+    const std::string reserved = std::string("Evil") + NodeList::reservedNameText;
+    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
+    EXPECT_FALSE(list->setElementAt(0, reserved, "x", 1));
+    EXPECT_FALSE(list->parseWriteJSON(chunkText(*list, 0, 0, hex(record(reserved, 0, 0)))));
+    ASSERT_TRUE(list->setElementAt(1, "Fine", "x", 1));
+    EXPECT_FALSE(list->setNameAt(1, reserved));
+    EXPECT_EQ(list->nameAt(0), "");
+
+    // A file written before the rule keeps its name, and the slot may be written again under it.
+    Bytes old = record(reserved, 1, 1);
+    old.push_back('o');
+    std::ofstream(fileOf(*list, 2), std::ios::binary).write(reinterpret_cast<const char*>(old.data()), long(old.size()));
+    delete root;
+    root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
+    EXPECT_EQ(list->nameAt(2), reserved);
+    EXPECT_TRUE(list->setElementAt(2, reserved, "new", 3));
+    delete root;
+}
+
+TEST(NodeList, OverlappingDownloadsEachReadOneVersion) {
+    freshHome();
+    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    auto* list = new NodeList(root, "models", "Models", "nam", 20000, 2, 64, true);
+    const Bytes first = pattern(5000, 1), second = pattern(6000, 2);
+    ASSERT_TRUE(list->setElementAt(0, "Model", first.data(), first.size()));
+    int readerA = 0, readerB = 0;
+    auto read = [&](const void* reader, int chunk) {
+        const std::string reply = list->parseReadJSON(list->getPath() + ":{\"index\":0,\"chunk\":" + std::to_string(chunk) + "}", reader);
+        const size_t value = reply.find("\"value\":\"");
+        return unhex(reply.substr(value + 9, reply.rfind('"') - value - 9));
+    };
+    auto size = [&](const Bytes& record) { return size_t(record[64] | record[65] << 8 | record[66] << 16); };
+
+    // A starts, the slot changes, B reads the new version whole, then A goes on with its own.
+    const size_t sizeA = size(read(&readerA, 0));
+    Bytes streamA = read(&readerA, 1);
+    ASSERT_TRUE(list->setElementAt(0, "Model", second.data(), second.size()));
+    const size_t sizeB = size(read(&readerB, 0));
+    Bytes streamB;
+    for (int c = 1; streamB.size() < sizeB; ++c) {
+        const Bytes part = read(&readerB, c);
+        ASSERT_FALSE(part.empty());
+        streamB.insert(streamB.end(), part.begin(), part.end());
+    }
+    for (int c = 2; streamA.size() < sizeA; ++c) {
+        const Bytes part = read(&readerA, c);
+        ASSERT_FALSE(part.empty());
+        streamA.insert(streamA.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(gunzip(streamA), first);
+    EXPECT_EQ(gunzip(streamB), second);
     delete root;
 }

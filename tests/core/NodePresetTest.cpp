@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,8 +17,10 @@
 #include "NodeParList.h"
 #include "NodePassword.h"
 #include "NodePreset.h"
+#include "Storage.h"
 
 namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
 
 namespace {
 void freshHome() {
@@ -280,4 +283,47 @@ TEST(NodeParList, PlainSelectorPicksNamedSlots) {
     EXPECT_EQ(selector->getJSON(DESC_FULL, false),
               "root\\ir:{\"type\":\"plist\",\"name\":\"IR\",\"value\":\"\",\"list\":\"root\\\\ir_list\",\"editable\":false}");
     delete root;
+}
+
+TEST(NodePreset, ASlotNameNeverTurnsALoadIntoASave) {
+    freshHome();
+    Tree t;
+    const std::string evil = std::string("Evil") + NodePreset::SAVE_SUFFIX;
+    EXPECT_FALSE(t.save(evil)) << "a new preset may not take a name that reads as a save";
+    // A name stored before that rule: written as a file, the list built again.
+    t.gain->setValue(8);
+    const std::string text = t.preset->presetText();
+    ASSERT_TRUE(t.presets->setElementAt(1, "Evil", text.data(), text.size()));
+    Bytes file(128, 0);
+    std::copy(evil.begin(), evil.end(), file.begin());
+    file[64] = file[68] = uint8_t(text.size());
+    file.insert(file.end(), text.begin(), text.end());
+    const std::string path = Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("root\\presets\\0"));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), long(file.size()));
+    Tree again;
+    ASSERT_EQ(again.presets->nameAt(0), evil);
+
+    const std::string before = again.slotText(0);
+    again.gain->setValue(1);
+    EXPECT_TRUE(again.preset->setValue(evil)) << "the exact name loads";
+    EXPECT_EQ(again.slotText(0), before) << "and nothing is saved over it";
+    EXPECT_FLOAT_EQ(again.gain->getValue(), 8);
+    EXPECT_EQ(again.preset->getValue(), evil);
+    EXPECT_TRUE(again.preset->restoreStorageBody(again.preset->storageBody())) << "the stored selection too";
+    EXPECT_EQ(again.slotText(0), before);
+    EXPECT_EQ(again.presets->nameAt(1), "Evil") << "the plain name is another slot, untouched";
+}
+
+TEST(NodePreset, AStoredEmptySelectionLoadsSilently) {
+    freshHome();
+    Tree t;
+    ASSERT_TRUE(t.save("One"));
+    ASSERT_TRUE(t.preset->setValue("One"));
+    t.gain->setValue(3);
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(t.preset->restoreStorageBody("{\"value\":\"\"}"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(t.preset->getValue(), "");
+    EXPECT_FLOAT_EQ(t.gain->getValue(), 3) << "no preset is loaded";
+    EXPECT_FALSE(t.preset->setValue("Nothing of that name"));
 }

@@ -12,6 +12,7 @@
 
 #include "NodeFloat.h"
 #include "NodeItem.h"
+#include "NodeList.h"
 #include "NodePassword.h"
 #include "Storage.h"
 
@@ -33,6 +34,10 @@ std::string readFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string fileOf(const NodeList& list, int index) {
+    return Storage::folder() + "/" + Storable::keyText(Storable::fnv1a(list.getPath() + "\\" + std::to_string(index)));
 }
 
 std::string fileOf(const Node* node) { return Storage::folder() + "/" + Storable::keyText(Storable::fnv1a(node->getPath())); }
@@ -230,4 +235,73 @@ TEST(Storage, SecretsAreReadableOnlyByThePedal) {
     for (int i = 0; i < 200; ++i) Storage::tasks();
     EXPECT_EQ(readFile(fileOf(wifi)), R"({"value":"hunter2"})");
     EXPECT_EQ(mode(fileOf(wifi)), 0600);
+}
+
+// Names under root of a list and of a node whose slot-0 path ("root\\l<a>\\0") and node path ("root\\n<b>")
+// share a key, found across two sets of names.
+std::pair<std::string, std::string> collidingListAndNode(const std::string& root) {
+    std::unordered_map<uint32_t, int> slotKeys;
+    for (int i = 0; i < 150000; ++i) slotKeys.emplace(Storable::fnv1a(root + "\\l" + std::to_string(i) + "\\0"), i);
+    for (int i = 0;; ++i) {
+        auto found = slotKeys.find(Storable::fnv1a(root + "\\n" + std::to_string(i)));
+        if (found != slotKeys.end()) return {"l" + std::to_string(found->second), "n" + std::to_string(i)};
+    }
+}
+
+TEST(Storage, SlotFilesAndItemsShareTheCollisionCheck) {
+    freshHome();
+    {
+        const auto [listKey, nodeKey] = collidingListAndNode("first");
+        auto* root = new NodeItem(nullptr, "first", "Item first", "", "vfolder");
+        auto* node = new NodeItem(root, nodeKey.c_str(), "Node", "kept", "string");
+        ASSERT_TRUE(Storage::addItem(node));
+        testing::internal::CaptureStdout();
+        auto* slots = new NodeList(root, listKey.c_str(), "List", "x", 16, 2);
+        EXPECT_NE(testing::internal::GetCapturedStdout().find("ERROR (Storage): Key"), std::string::npos);
+        EXPECT_FALSE(slots->setElementAt(0, "Over", "x", 1)) << "the slot whose key is taken refuses writes";
+        EXPECT_TRUE(slots->setElementAt(1, "Fine", "x", 1));
+        EXPECT_EQ(readFile(fileOf(node)), R"({"value":"kept"})");
+    }
+    {
+        const auto [listKey, nodeKey] = collidingListAndNode("second");
+        // Two trees of the same root name, so the list can go while the node stays.
+        auto* listRoot = new NodeItem(nullptr, "second", "List first", "", "vfolder");
+        auto* slots = new NodeList(listRoot, listKey.c_str(), "List", "x", 16, 1);
+        ASSERT_TRUE(slots->setElementAt(0, "Slot", "x", 1));
+        auto* root = new NodeItem(nullptr, "second", "Node later", "", "vfolder");
+        auto* node = new NodeItem(root, nodeKey.c_str(), "Node", "value", "string");
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(Storage::addItem(node));
+        EXPECT_NE(testing::internal::GetCapturedStdout().find("ERROR (Storage): Key"), std::string::npos);
+        EXPECT_EQ(readFile(fileOf(*slots, 0)).substr(0, 4), std::string("Slot", 4)) << "the slot file stays";
+        delete listRoot;
+        EXPECT_TRUE(Storage::addItem(node)) << "a list that goes gives its keys back";
+    }
+}
+
+TEST(Storage, FinishWritesEverythingWaitingAndThenNothing) {
+    freshHome();
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto* root = new NodeItem(nullptr, "end", "End", "", "vfolder");
+        bool ok = true;
+        for (int i = 0; i < 6; ++i) {
+            auto* item = new NodeItem(root, ("item" + std::to_string(i)).c_str(), "Item", "old", "string");
+            ok = Storage::addItem(item) && ok;
+            item->setValue("new" + std::to_string(i));
+        }
+        Storage::tasks(); // one write goes through the sweep, the rest wait for it
+        ok = Storage::finish(5000) == 0 && ok;
+        ok = !Storage::storeFile("late", "x") && ok;
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (int i = 0; i < 6; ++i) {
+        const std::string file = Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("end\\item" + std::to_string(i)));
+        EXPECT_EQ(readFile(file), "{\"value\":\"new" + std::to_string(i) + "\"}");
+    }
+    EXPECT_FALSE(fs::exists(Storage::folder() + "/late")) << "nothing is written after the end";
 }

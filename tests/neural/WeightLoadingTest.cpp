@@ -172,6 +172,15 @@ TYPED_TEST(WeightLoading, DocumentsThatDoNotLoad)
     EXPECT_THROW(model.CreateModelFromNAMJson(weightsObject), nlohmann::json::type_error);
     EXPECT_THROW(model.CreateModelFromNAMJson(nlohmann::json::array({1, 2})), nlohmann::json::type_error);
     EXPECT_FALSE(model.network);
+    // Numbers beyond the float range, at the first, a middle and the last weight the shape reads.
+    for (const int position : {0, count / 2, count - 1}) {
+        for (const double overflowing : {1e39, -1e39, 1e300}) {
+            nlohmann::json document = countingDocument(count);
+            document["weights"][std::size_t(position)] = overflowing;
+            EXPECT_THROW(model.CreateModelFromNAMJson(document), std::invalid_argument) << position << " " << overflowing;
+            EXPECT_FALSE(model.network);
+        }
+    }
 
     nlohmann::json nullConfig = countingDocument(count);
     nullConfig["config"] = nullptr;

@@ -32,7 +32,9 @@ pid_t spawnPedal(const std::string& program, const std::string& home, const std:
         if (!replaced) variables.push_back(variable);
     }
     variables.push_back("PEDAL_HOME=" + home);
-    variables.push_back("PEDAL_CODEC=none");
+    bool codecGiven = false;
+    for (const std::string& given : environment) codecGiven = codecGiven || given.rfind("PEDAL_CODEC=", 0) == 0;
+    if (!codecGiven) variables.push_back("PEDAL_CODEC=none");
     for (const std::string& variable : environment) variables.push_back(variable);
     std::vector<char*> envp;
     for (std::string& variable : variables) envp.push_back(variable.data());

@@ -10,7 +10,7 @@ namespace processtest {
 // Polls the condition every 50 ms for at most `seconds`; its last result.
 bool waitFor(const std::function<bool()>& condition, int seconds = 30);
 
-// Starts the pedal program in `home` without the audio codec; its output (and that of every process it starts)
+// Starts the pedal program in `home` without the audio codec (unless `environment` names one); its output (and that of every process it starts)
 // goes to home/pedal.log. The environment is this process's without "APP_CALLED" and the "PEDAL_" variables,
 // plus "NAME=value" entries of `environment` (which replace this process's of the same name). The process
 // id, or -1.

@@ -1,0 +1,98 @@
+// Time of the content check that a model upload passes on the transport's thread before it is committed,
+// for the <16, 8> file the fixed-size path serves and for the largest runtime-sized WaveNet whose file still
+// fits a model slot (1 MB of text). The limit is 50 ms: the transport answers nothing else meanwhile.
+//
+// Counters: ms = wall time per check; limit_ms = the limit; share = ms / limit_ms.
+#include "ModelCheck.h"
+
+#include <benchmark/benchmark.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr double limitMs = 50.0;
+// The model list's slot size.
+constexpr std::size_t slotBytes = std::size_t(1) << 20;
+
+// Two non-gated arrays of ten layers, C and C/2 channels, with the weight count the loader expects.
+std::string waveNetText(int channels)
+{
+    const std::vector<int> dilations = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512};
+    const int head = channels / 2;
+    struct Array {
+        int inputs, heads, channels;
+        bool headBias;
+    };
+    const Array arrays[2] = {{1, head, channels, false}, {channels, 1, head, true}};
+    nlohmann::json layers = nlohmann::json::array();
+    std::size_t count = 1;
+    for (const Array& a : arrays) {
+        const std::size_t ch = std::size_t(a.channels);
+        layers.push_back({{"input_size", a.inputs}, {"condition_size", 1}, {"head_size", a.heads},
+                          {"channels", a.channels}, {"kernel_size", 3}, {"dilations", dilations},
+                          {"activation", "Tanh"}, {"gated", false}, {"head_bias", a.headBias}});
+        count += ch * std::size_t(a.inputs) + dilations.size() * (3 * ch * ch + 3 * ch + ch * ch) +
+                 std::size_t(a.heads) * ch + (a.headBias ? std::size_t(a.heads) : 0);
+    }
+    std::mt19937 random(1);
+    std::normal_distribution<float> weight(0.0f, 0.15f);
+    std::vector<float> weights(count);
+    for (float& w : weights) {
+        w = weight(random);
+    }
+    const nlohmann::json document = {{"architecture", "WaveNet"},
+                                     {"config", {{"layers", layers}, {"head", nullptr}}},
+                                     {"sample_rate", 48000},
+                                     {"weights", weights}};
+    return document.dump();
+}
+
+// The widest even channel count whose file fits a slot.
+std::string largestText()
+{
+    std::string fitting = waveNetText(2);
+    for (int channels = 4;; channels += 2) {
+        std::string text = waveNetText(channels);
+        if (text.size() > slotBytes) {
+            return fitting;
+        }
+        fitting = std::move(text);
+    }
+}
+
+void runCheck(benchmark::State& state, const std::string& text)
+{
+    const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    std::string reason;
+    double seconds = 0.0;
+    for (auto _ : state) {
+        const auto begin = std::chrono::steady_clock::now();
+        const bool taken = RuveroRidev::ModelCheck::Check(bytes, reason);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        benchmark::DoNotOptimize(taken);
+        if (!taken) {
+            state.SkipWithError(reason.c_str());
+            return;
+        }
+    }
+    const double ms = 1e3 * seconds / double(state.iterations());
+    state.counters["bytes"] = double(bytes.size());
+    state.counters["ms"] = ms;
+    state.counters["limit_ms"] = limitMs;
+    state.counters["share"] = ms / limitMs;
+}
+
+void BM_CheckFixed16x8(benchmark::State& state) { runCheck(state, waveNetText(16)); }
+void BM_CheckLargestRuntime(benchmark::State& state) { runCheck(state, largestText()); }
+
+}  // namespace
+
+BENCHMARK(BM_CheckFixed16x8)->Name("ModelCheck/fixed16x8")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CheckLargestRuntime)->Name("ModelCheck/largestRuntime")->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
