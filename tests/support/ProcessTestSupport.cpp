@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <random>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -54,17 +55,23 @@ pid_t spawnPedal(const std::string& program, const std::string& home, const std:
 }
 
 int freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
+    // Not the kernel's choice for port 0: it hands the port just released to the next caller, so test
+    // programs started side by side would pick the same port, and one would talk to the other's pedal. A
+    // random port below the kernel's own range instead, taken only if nothing holds it now.
+    static std::mt19937 generator(std::random_device{}());
+    std::uniform_int_distribution<int> ports(20000, 32000);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int port = ports(generator);
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(uint16_t(port));
+        const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+        close(fd);
+        if (free) return port;
+    }
+    return 0;
 }
 
 }

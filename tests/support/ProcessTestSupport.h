@@ -16,7 +16,7 @@ bool waitFor(const std::function<bool()>& condition, int seconds = 30);
 // id, or -1.
 pid_t spawnPedal(const std::string& program, const std::string& home, const std::vector<std::string>& environment);
 
-// A loopback TCP port nobody listens on at the moment (the kernel's choice for a socket bound to port 0).
+// A loopback TCP port nobody holds at the moment, picked at random so that tests running side by side differ.
 int freePort();
 
 }

@@ -35,10 +35,14 @@ START_S = 90
 EFFECT_S = 30
 
 
-def free_tcp_port():
+def free_tcp_address():
+    """A loopback address and port of this test's own. The kernel hands the port just released to the next
+    caller, so test runs side by side would otherwise pick the same port, and one would talk to the other's
+    pedal; a random address of the whole loopback network keeps them apart."""
+    address = "127.%d.%d.%d" % (random.randrange(1, 255), random.randrange(0, 256), random.randrange(1, 255))
     with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+        probe.bind((address, 0))
+        return address, probe.getsockname()[1]
 
 
 def read_ppm(data):
@@ -66,15 +70,16 @@ class PanelWindow(unittest.TestCase):
         self.home = tempfile.mkdtemp(prefix="pedal-panel-")
         self.addCleanup(shutil.rmtree, self.home, True)
         self.display = self.start_xvfb()
-        self.port = free_tcp_port()
-        environment = dict(os.environ, PEDAL_HOME=self.home, PEDAL_TCP_PORT=str(self.port), PEDAL_CODEC="none")
+        address, port = free_tcp_address()
+        environment = dict(os.environ, PEDAL_HOME=self.home, PEDAL_TCP_ADDRESS=address, PEDAL_TCP_PORT=str(port),
+                           PEDAL_CODEC="none")
         environment.pop("PEDAL_PANEL", None)
         self.pedal_log = open(os.path.join(self.home, "pedal.log"), "w")
         self.addCleanup(self.pedal_log.close)
         self.environment = environment
         self.pedal = subprocess.Popen([PEDAL], env=environment, stdout=self.pedal_log, stderr=subprocess.STDOUT)
         self.addCleanup(lambda: self.stop(self.pedal))
-        self.remote = pedalctl.Pedal(pedalctl.TcpLink("127.0.0.1:%d" % self.port))
+        self.remote = pedalctl.Pedal(pedalctl.TcpLink("%s:%d" % (address, port)))
         self.addCleanup(self.remote.link.close)
 
     def start_xvfb(self):
