@@ -5,7 +5,8 @@
 
 #include <algorithm>
 
-std::list<ComInterface*> Com::ifaces;
+// Never destroyed: the "comTasks" thread may still walk it while the process exits.
+std::list<ComInterface*>& Com::ifaces = *new std::list<ComInterface*>;
 std::atomic<bool> Com::initialized{false};
 
 namespace {

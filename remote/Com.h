@@ -9,7 +9,7 @@ class ComInterface;
 class Com {
 public:
     // Transports in registration (construction) order.
-    static std::list<ComInterface*> ifaces;
+    static std::list<ComInterface*>& ifaces;
     // Set once every transport's initialize() has run.
     static std::atomic<bool> initialized;
 

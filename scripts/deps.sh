@@ -33,7 +33,8 @@ fi
 arm64_packages=(
   g++-aarch64-linux-gnu qemu-user-static
   zlib1g-dev:arm64 libsodium-dev:arm64 libasound2-dev:arm64 libsndfile1-dev:arm64 libbluetooth-dev:arm64
-  libglib2.0-dev:arm64 libfreetype-dev:arm64 libpng-dev:arm64 libfftw3-dev:arm64 libgtest-dev:arm64
+  libglib2.0-dev:arm64 libfreetype-dev:arm64 libpng-dev:arm64 libfftw3-dev:arm64 libzita-resampler-dev:arm64
+  libgtest-dev:arm64
 )
 mapfile -t missing < <(not_installed "${arm64_packages[@]}")
 if ((${#missing[@]})); then
