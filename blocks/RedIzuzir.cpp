@@ -13,6 +13,7 @@
 #include "Frame.h"
 #include "Log.h"
 #include "ModelCheck.h"
+#include "ModelLimits.h"
 #include "NeuralModel.h"
 #include "NodeFloat.h"
 #include "NodeList.h"
@@ -108,26 +109,45 @@ void RedIzuzir::startWorker() {
 
 // ---- Models (the thread that builds the player, then the compile thread) ----
 
-std::unique_ptr<RuveroRidev::NeuralModel> RedIzuzir::buildModel(int i, const std::vector<uint8_t>& text) const {
-    if (text.empty()) return nullptr;
+RedIzuzir::Build RedIzuzir::buildModel(int i, const std::vector<uint8_t>& text, Staged& built) const {
+    using RuveroRidev::ModelBudget;
+    built.model.reset();
+    built.reservation = {};
+    if (text.empty()) return Build::NoModel;
+    const std::string name = list->getPath() + "[" + std::to_string(i) + "]";
+    std::unique_ptr<RuveroRidev::NeuralModel> model;
     try {
         TextBuffer buffer(text);
         std::istream stream(&buffer);
-        const std::string name = list->getPath() + "[" + std::to_string(i) + "]";
-        std::unique_ptr<RuveroRidev::NeuralModel> model = RuveroRidev::NeuralModel::CreateFromStream(stream, name);
-        if (model) model->Prewarm();
-        return model;
+        model = RuveroRidev::NeuralModel::CreateFromStream(stream, name); // prewarmed
     } catch (const std::exception&) {
         LOGE(TAG, "Error parsing nam file\n");
-        return nullptr;
+        return Build::NoModel;
     }
+    if (!model) return Build::NoModel;
+    if (!ModelBudget::FitsFrame(*model)) {
+        LOGE(TAG, "%s refused: %lld multiply-adds per sample take %.0f %% of a frame on the device, at most %.0f %%\n",
+             name.c_str(), static_cast<long long>(model->MultiplyAddsPerSample()),
+             100.0 * ModelBudget::FrameShare(*model), 100.0 * RuveroRidev::ModelLimits::maxFrameShare);
+        return Build::Refused;
+    }
+    if (!ModelBudget::Reserve(*model, slots[size_t(i)].reservation, built.reservation)) {
+        LOGE(TAG, "%s refused: its %lld bytes would take the loaded models past their budget of %lld bytes\n",
+             name.c_str(), static_cast<long long>(model->MemoryBytes()),
+             static_cast<long long>(ModelBudget::Limit()));
+        return Build::Refused;
+    }
+    built.model = std::move(model);
+    return Build::Model;
 }
 
 void RedIzuzir::loadModel(int i) {
     const NodeListElement element = list->elementAt(i);
     seenVersion[size_t(i)] = element.version;
-    std::unique_ptr<RuveroRidev::NeuralModel> model = buildModel(i, *element.data);
-    installModel(i, model);
+    // A refused model leaves the slot without one; its file stays stored.
+    Staged built;
+    buildModel(i, *element.data, built);
+    installModel(i, built);
 }
 
 bool RedIzuzir::waitUntilPlayerLeaves(int i) const {
@@ -138,17 +158,21 @@ bool RedIzuzir::waitUntilPlayerLeaves(int i) const {
     return true;
 }
 
-bool RedIzuzir::installModel(int i, std::unique_ptr<RuveroRidev::NeuralModel>& model) {
+bool RedIzuzir::installModel(int i, Staged& next) {
     Slot& slot = slots[size_t(i)];
     slot.dirty.store(true, std::memory_order_seq_cst);
     if (!waitUntilPlayerLeaves(i)) return false;
-    std::swap(slot.model, model);
+    std::swap(slot.model, next.model);
+    std::swap(slot.reservation, next.reservation);
+    slot.needsPrewarm.store(false, std::memory_order_relaxed); // the new model comes prewarmed
     ++slot.generation;
     slot.inputGain = slot.model ? adjustmentGain(slot.model->GetRecommendedInputDBAdjustment()) : 1.0f;
     slot.outputGain = slot.model ? adjustmentGain(slot.model->GetRecommendedOutputDBAdjustment()) : 1.0f;
     slot.loaded.store(true, std::memory_order_release);
     slot.dirty.store(false, std::memory_order_seq_cst);
-    model.reset(); // the old model, which the worker can no longer reach
+    // The old model, which the worker can no longer reach, and its share of the memory budget.
+    next.model.reset();
+    next.reservation = {};
     return true;
 }
 
@@ -156,11 +180,21 @@ bool RedIzuzir::installModel(int i, std::unique_ptr<RuveroRidev::NeuralModel>& m
 
 bool RedIzuzir::compile() {
     enabled.latch(onOff->isOn() ? 1 : 0);
+    prewarmMarkedSlots();
     scanSlots();
     installStaged();
     followSelection();
     updateKnobs();
     return false;
+}
+
+void RedIzuzir::prewarmMarkedSlots() {
+    for (Slot& slot : slots) {
+        if (!slot.needsPrewarm.load(std::memory_order_acquire)) continue;
+        // The worker set the flag after its last touch of the model and stays out of it until it is cleared.
+        if (slot.model) slot.model->Prewarm();
+        slot.needsPrewarm.store(false, std::memory_order_release);
+    }
 }
 
 void RedIzuzir::scanSlots() {
@@ -169,9 +203,9 @@ void RedIzuzir::scanSlots() {
         // Built now, while the old model keeps playing; only the swap waits for the fade.
         const NodeListElement element = list->elementAt(i);
         seenVersion[size_t(i)] = element.version;
+        // A refused model leaves the slot's model playing on.
         Staged& next = staged[size_t(i)];
-        next.model = buildModel(i, *element.data);
-        next.ready = true;
+        next.ready = buildModel(i, *element.data, next) != Build::Refused;
     }
 }
 
@@ -185,7 +219,7 @@ void RedIzuzir::installStaged() {
             AudioProcessor::requestFade();
             continue;
         }
-        if (installModel(i, next.model)) {
+        if (installModel(i, next)) {
             next.ready = false;
         } else if (i == playingSlot) {
             AudioProcessor::requestFade();
@@ -211,6 +245,7 @@ void RedIzuzir::followSelection() {
             }
             // The model starts from silence, not from whatever it last played.
             slot.model->Prewarm();
+            slot.needsPrewarm.store(false, std::memory_order_release);
         }
     }
     selected.store(wanted, std::memory_order_release);
@@ -315,6 +350,10 @@ void RedIzuzir::processBlock() {
             // Its model is being replaced, under a fade: nothing to play for this block.
             lastSlot = -1;
             Frame::clear(output);
+        } else if (slot.needsPrewarm.load(std::memory_order_acquire)) {
+            // Its state went non-finite: silence until the compile thread has settled it again.
+            lastSlot = -1;
+            Frame::clear(output);
         } else if (slot.loaded.load(std::memory_order_acquire) && slot.model) {
             runModel(slot, slotIndex, samples);
         } else {
@@ -335,9 +374,9 @@ void RedIzuzir::runModel(Slot& slot, int slotIndex, float* samples) {
     const SmoothedValue::Ramp drive = driveGain.nextFrame();
     Frame::rampGain(samples, drive.from * slot.inputGain, drive.to * slot.inputGain);
     slot.model->Process(samples, output, Frame::kSamples);
-    // A non-finite sample would have come from the model's own state; it is cleared so the next block
-    // plays again instead of staying silent.
-    if (Frame::sanitize(output) > 0) slot.model->Prewarm();
+    // A non-finite sample would have come from the model's own state. Settling it again can take tens of
+    // milliseconds (an LSTM), far beyond a frame, so the compile thread does it; this block plays cleared.
+    if (Frame::sanitize(output) > 0) slot.needsPrewarm.store(true, std::memory_order_release);
     Frame::gain(output, slot.outputGain);
     toneStack.processCascade(output, Frame::kSamples);
 }

@@ -11,11 +11,20 @@
 // The result goes to both channels, so the stages after it get the guitar on both sides.
 //
 // Model slots: every filled slot of the list holds a model file's JSON text. The models are built when the
-// player is built and, afterwards, on the compile thread whenever a slot's version changes; the audio side
-// never parses or allocates. A slot whose text is empty, or whose file cannot be read as a model, holds no
-// model, and playing it passes the guitar through unchanged. A new model for the slot being played is built
-// while the old one keeps playing and swapped in while the output is faded out, so an upload costs one fade
-// and no more.
+// player is built (slot by slot, in slot order) and, afterwards, on the compile thread whenever a slot's
+// version changes; the audio side never parses or allocates. A slot whose text is empty, or whose file cannot
+// be read as a model, holds no model, and playing it passes the guitar through unchanged. A new model for the
+// slot being played is built while the old one keeps playing and swapped in while the output is faded out, so
+// an upload costs one fade and no more.
+//
+// Every built model is checked before it is taken (ModelBudget): a model that would take more than its share
+// of the frame on the device, or whose memory would take the models of both players past their common budget,
+// is refused with one log line. Its file stays stored; at start-up its slot holds no model, and after an
+// upload the slot's model before it plays on.
+//
+// A model whose output goes non-finite is settled again (Prewarm, up to tens of milliseconds for an LSTM) on
+// the compile thread, never on the worker or the audio thread: the worker marks the slot and plays silence for
+// it until the next compile pass has prewarmed the model.
 //
 // Hand-over of models between the compile thread and the worker, per slot: `dirty` (the compile thread is
 // about to replace the slot's model) and `loaded` (the slot's model, or its lack of one, is ready to play).
@@ -31,6 +40,7 @@
 #include <vector>
 
 #include "AudioBlock.h"
+#include "ModelBudget.h"
 #include "QuadBiquad.h"
 #include "Semaphore.h"
 #include "SmoothedValue.h"
@@ -112,27 +122,37 @@ private:
     struct Slot {
         // Written by the compile thread while the worker stays out of the slot (see the header comment).
         std::unique_ptr<RuveroRidev::NeuralModel> model;
+        RuveroRidev::ModelBudget::Reservation reservation;
         float inputGain = 1.0f;  // the model's recommended input adjustment, linear
         float outputGain = 1.0f; // the model's recommended output adjustment, linear
         uint32_t generation = 0; // counts the models swapped in, so the worker notices a new one
         std::atomic<bool> dirty{false};
         std::atomic<bool> loaded{false};
+        // Set by the worker after the model's output went non-finite; from then on the worker leaves the
+        // model alone until the compile thread has prewarmed it and cleared the flag.
+        std::atomic<bool> needsPrewarm{false};
     };
     // A model built for a slot and waiting to be swapped in. Compile thread only.
     struct Staged {
         bool ready = false;
         std::unique_ptr<RuveroRidev::NeuralModel> model;
+        RuveroRidev::ModelBudget::Reservation reservation;
     };
+    enum class Build { Model, NoModel, Refused };
 
     // Builds slot i's model from its text and swaps it in (start-up, before the worker runs).
     void loadModel(int i);
-    // The prewarmed model of slot i's text; null for an empty slot or a file that is not a model.
-    std::unique_ptr<RuveroRidev::NeuralModel> buildModel(int i, const std::vector<uint8_t>& text) const;
+    // Builds the prewarmed model of slot i's text into built and reserves its memory, counting the slot's
+    // own model as free. NoModel (built empty) for an empty slot or a file that is not a model; Refused,
+    // after one log line, for a model beyond the frame share or the memory budget.
+    Build buildModel(int i, const std::vector<uint8_t>& text, Staged& built) const;
     // Replaces slot i's model once the worker is not inside the slot; false (slot left dirty) when the
     // worker stayed inside it for the whole bounded wait.
-    bool installModel(int i, std::unique_ptr<RuveroRidev::NeuralModel>& model);
+    bool installModel(int i, Staged& next);
     bool waitUntilPlayerLeaves(int i) const;
-    // Compile passes: new slot texts, then their swap, then the selection, then the knobs.
+    // Compile passes: prewarms the worker asked for, new slot texts, then their swap, then the selection,
+    // then the knobs.
+    void prewarmMarkedSlots();
     void scanSlots();
     void installStaged();
     void followSelection();

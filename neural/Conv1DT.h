@@ -25,6 +25,9 @@ public:
 
     using Product = BlockProduct<Out>;
     using PaddedWeightMatrix = Eigen::Matrix<float, Product::PaddedRows, In>;
+    // Floats of the tap matrices, which live on the heap.
+    static constexpr std::int64_t HeapFloats =
+        std::int64_t(K) * Out * In + (Product::Padded ? std::int64_t(K) * Product::PaddedRows * In : 0);
 
     // K tap matrices, empty until SetWeights; element (i, j) weighs input channel j into output channel i.
     std::vector<WeightMatrix> weights;

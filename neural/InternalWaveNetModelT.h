@@ -47,6 +47,14 @@ public:
     // The model works in chunks of at most 16 frames whatever block size its caller announces.
     void SetMaxAudioBufferSize(int) override {}
     int GetReceptiveFieldSize() const noexcept override;
+    std::int64_t MultiplyAddsPerSample() const noexcept override
+    {
+        return network ? Network::MultiplyAddsPerSample : 0;
+    }
+    std::int64_t MemoryBytes() const noexcept override
+    {
+        return network ? std::int64_t(sizeof(Network)) + std::int64_t(sizeof(float)) * Network::HeapFloats : 0;
+    }
     // Any number of frames, cut into chunks of at most 16. Without a network the output is silence.
     void Process(float* input, float* output, unsigned long numFrames) noexcept override;
     // Does nothing without a network.

@@ -75,19 +75,19 @@ bool LstmModel::CreateModelFromNAMJson(const nlohmann::json& modelJson)
 
     std::int64_t numWeights = hiddenSize + 1;
     std::int64_t numFloats = hiddenSize;
-    std::int64_t multiplyAdds = hiddenSize;
+    std::int64_t freshMultiplyAdds = hiddenSize;
     for (int layer = 0; layer < numLayers; ++layer) {
         const int layerInput = layer == 0 ? inputSize : hiddenSize;
         numWeights += LstmCell::NumWeights(layerInput, hiddenSize);
         numFloats += LstmCell::NumFloats(layerInput, hiddenSize);
-        multiplyAdds += LstmCell::MultiplyAddsPerSample(layerInput, hiddenSize);
+        freshMultiplyAdds += LstmCell::MultiplyAddsPerSample(layerInput, hiddenSize);
     }
     if (numFloats > ModelLimits::maxFloats) {
         config.Refuse("needs " + std::to_string(numFloats) + " floats, more than " +
                       std::to_string(ModelLimits::maxFloats));
     }
-    if (multiplyAdds > ModelLimits::maxMultiplyAddsPerSample) {
-        config.Refuse("needs " + std::to_string(multiplyAdds) + " multiply-adds per sample, more than " +
+    if (freshMultiplyAdds > ModelLimits::maxMultiplyAddsPerSample) {
+        config.Refuse("needs " + std::to_string(freshMultiplyAdds) + " multiply-adds per sample, more than " +
                       std::to_string(ModelLimits::maxMultiplyAddsPerSample));
     }
 
@@ -105,8 +105,10 @@ bool LstmModel::CreateModelFromNAMJson(const nlohmann::json& modelJson)
     layers = std::move(freshLayers);
     headWeights = std::move(freshHead);
     headBias = freshBias;
-    prewarmLimit = int(std::clamp<std::int64_t>(ModelLimits::maxPrewarmMultiplyAdds / multiplyAdds, 1,
+    prewarmLimit = int(std::clamp<std::int64_t>(ModelLimits::maxPrewarmMultiplyAdds / freshMultiplyAdds, 1,
                                                 ModelLimits::maxPrewarmSamples));
+    multiplyAdds = freshMultiplyAdds;
+    memoryBytes = std::int64_t(sizeof(float)) * numFloats;
     loaded = true;
     SetMaxAudioBufferSize(defaultMaxAudioBufferSize);
     return true;

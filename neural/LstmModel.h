@@ -10,6 +10,7 @@
 #include <Eigen/Core>
 #include <nlohmann/json_fwd.hpp>
 
+#include <cstdint>
 #include <vector>
 
 namespace RuveroRidev {
@@ -23,6 +24,8 @@ public:
     // Restores the initial state of the model file and runs silence until the state stops changing, within a
     // bounded number of samples: the state that an endless silent input leaves.
     void Prewarm() noexcept override;
+    std::int64_t MultiplyAddsPerSample() const noexcept override { return multiplyAdds; }
+    std::int64_t MemoryBytes() const noexcept override { return memoryBytes; }
     // Checks the document's "config" against ModelLimits, then builds the layers and fills them from "weights",
     // which must hold exactly the count the configuration implies. Throws std::invalid_argument, naming the
     // reason, for anything it refuses; the model then keeps what it had. Returns true.
@@ -40,6 +43,8 @@ private:
     Eigen::VectorXf headWeights;
     float headBias = 0.0f;
     int prewarmLimit = 0;
+    std::int64_t multiplyAdds = 0;
+    std::int64_t memoryBytes = 0;
 };
 
 }  // namespace RuveroRidev

@@ -33,6 +33,28 @@ struct ModelLimits {
     // on them, so that a slow-settling model cannot stretch the boot.
     static constexpr int maxPrewarmSamples = 24000;
     static constexpr std::int64_t maxPrewarmMultiplyAdds = std::int64_t(1) << 27;
+
+    // The players' load-time checks, the same on every machine that runs this program (a host build stands in
+    // for the device, so it refuses what the device would).
+    //
+    // Multiply-adds per second one core of the device sustains in the model kernels. The device's Cortex-A72
+    // at 1.5 GHz issues one 4-lane NEON multiply-add per cycle, a peak of 6e9; the blocked kernels keep about
+    // half of it busy on the small matrices of these networks (on x86 the fixed-size path reaches 50 to 85 %
+    // of its peak, the runtime path somewhat less), so 3e9 is what a model may count on.
+    static constexpr double deviceMultiplyAddsPerSecond = 3.0e9;
+    // Share of the frame a model may take on its player's core; the rest covers the hand-over, the tone stack
+    // and the scheduling jitter of a core that must never miss a frame.
+    static constexpr double maxFrameShare = 0.5;
+    static constexpr double sampleRate = 48000.0;
+    // Hence at most 31,250 multiply-adds per sample: a standard <16, 8> WaveNet (13,321) takes 21 % of the
+    // frame; a 32-channel gated one (about 91,000) would take 146 % and is refused.
+    static constexpr std::int64_t maxFrameMultiplyAddsPerSample =
+        std::int64_t(maxFrameShare * deviceMultiplyAddsPerSecond / sampleRate);
+
+    // Bytes all loaded models of both players may hold together. The smallest module has 1 GB; the system and
+    // this program take well under half of it. 128 MB holds every slot of both players filled with standard
+    // models (under 1 MB each), or sixteen models at the 8 MB limit.
+    static constexpr std::int64_t totalModelBytes = std::int64_t(128) << 20;
 };
 
 }  // namespace RuveroRidev

@@ -63,6 +63,16 @@ int NeuralModel::GetReceptiveFieldSize() const noexcept
     return -1;
 }
 
+std::int64_t NeuralModel::MultiplyAddsPerSample() const noexcept
+{
+    return 0;
+}
+
+std::int64_t NeuralModel::MemoryBytes() const noexcept
+{
+    return 0;
+}
+
 void NeuralModel::Prewarm() noexcept {}
 
 void NeuralModel::ReadNAMConfig(const nlohmann::json& modelJson) noexcept

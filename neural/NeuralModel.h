@@ -7,6 +7,7 @@
 // Process and Prewarm allocate nothing, lock nothing and throw nothing.
 #include <nlohmann/json_fwd.hpp>
 
+#include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
@@ -41,6 +42,11 @@ public:
     virtual float GetSampleRate() const noexcept;
     // Samples of input that reach one output sample; -1 when unknown.
     virtual int GetReceptiveFieldSize() const noexcept;
+    // What the loaded network costs, computed from its shape alone (so the same on every machine): the
+    // multiply-adds Process spends per sample, and the bytes the model holds (weights, layer histories,
+    // working buffers). 0 before a load.
+    virtual std::int64_t MultiplyAddsPerSample() const noexcept;
+    virtual std::int64_t MemoryBytes() const noexcept;
     // Turns numFrames input samples into numFrames output samples; input and output may be the same array.
     virtual void Process(float* input, float* output, unsigned long numFrames) noexcept = 0;
     // Settles the model into the state that an endless silent input leaves, so the next block starts without

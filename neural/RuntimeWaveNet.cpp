@@ -32,6 +32,15 @@ std::int64_t RuntimeWaveNet::NumFloats(const std::vector<RuntimeWaveNetLayerArra
     return count;
 }
 
+std::int64_t RuntimeWaveNet::MultiplyAddsPerSample(const std::vector<RuntimeWaveNetLayerArray::Shape>& shapes) noexcept
+{
+    std::int64_t count = 1;
+    for (const RuntimeWaveNetLayerArray::Shape& shape : shapes) {
+        count += shape.MultiplyAddsPerSample();
+    }
+    return count;
+}
+
 void RuntimeWaveNet::SetWeights(WeightReader& reader)
 {
     for (RuntimeWaveNetLayerArray& array : arrays) {

@@ -23,6 +23,8 @@ public:
     // Floats that SetWeights consumes, and floats the network holds, for these shapes.
     static std::int64_t NumWeights(const std::vector<RuntimeWaveNetLayerArray::Shape>& shapes) noexcept;
     static std::int64_t NumFloats(const std::vector<RuntimeWaveNetLayerArray::Shape>& shapes) noexcept;
+    // Every array's, and the head scale.
+    static std::int64_t MultiplyAddsPerSample(const std::vector<RuntimeWaveNetLayerArray::Shape>& shapes) noexcept;
 
     // Every array in order, then the head scale.
     void SetWeights(WeightReader& reader);

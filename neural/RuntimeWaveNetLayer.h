@@ -7,8 +7,10 @@
 // The history is a ring of (K - 1) D + 16 columns, one input frame per column: the block being processed plus
 // the (K - 1) D frames before it that the oldest tap reaches. The block is written at the write column and the
 // taps read behind it modulo the ring length, so every tap is exact for any sequence of block sizes up to 16.
-// A read that crosses the ring's end becomes two products.
+// The first 15 columns of the ring are mirrored behind its end, so a read of up to 16 columns that starts
+// anywhere in the ring is one run of memory: the taps and the mixin then go into one fused product.
 #include "Activation.h"
+#include "RuntimeProduct.h"
 
 #include <Eigen/Core>
 
@@ -48,10 +50,10 @@ public:
     void FillHistory(const Eigen::MatrixXf& input) noexcept;
 
 private:
-    // Runs multiplyInto(ringStart, blockStart, count) once or twice to cover numFrames ring columns that begin
-    // offset frames behind the write column.
-    template <class Step>
-    void ForRingSpan(Eigen::Index offset, Eigen::Index numFrames, Step&& multiplyInto) const noexcept;
+    // Writes the block's input frames at the write column, and into the mirror where they land in it.
+    void WriteHistory(const Eigen::MatrixXf& input, Eigen::Index numFrames) noexcept;
+    // Multiplies the activations by the logistic of their gates when gated, and adds them into the head.
+    void GateAndCollect(Eigen::MatrixXf& head, Eigen::Index numFrames) noexcept;
 
     int channels;
     int convolutionRows;  // 2 x channels when gated: the upper half gates the lower
@@ -60,12 +62,13 @@ private:
     bool gated;
     Activation activation;
 
-    Eigen::MatrixXf taps;  // convolutionRows x (kernelSize x channels); tap k in columns k x channels onward
+    // convolutionRows x (kernelSize x channels + 1): tap k in columns k x channels onward, the mixin last.
+    RuntimeProduct convolution;
     Eigen::VectorXf convolutionBias;
-    Eigen::VectorXf mixin;
-    Eigen::MatrixXf weights1x1;
+    RuntimeProduct layer1x1;
     Eigen::VectorXf bias1x1;
-    Eigen::MatrixXf history;  // empty when the kernel reads no earlier frame
+    Eigen::MatrixXf history;  // ring and mirror; empty when the kernel reads no earlier frame
+    Eigen::Index ringColumns = 0;
     Eigen::Index writeColumn = 0;
     Eigen::MatrixXf working;  // convolutionRows x 16
 };

@@ -1,6 +1,5 @@
 #include "RuntimeWaveNetLayerArray.h"
 
-#include "RuntimeProduct.h"
 #include "WeightReader.h"
 
 namespace RuveroRidev {
@@ -22,8 +21,8 @@ std::int64_t RuntimeWaveNetLayerArray::Shape::NumWeights() const noexcept
 
 std::int64_t RuntimeWaveNetLayerArray::Shape::NumFloats() const noexcept
 {
-    std::int64_t count = std::int64_t(inputSize) * channels + std::int64_t(headSize) * (channels + 1) +
-                         std::int64_t(2 * channels + headSize) * chunkFrames;
+    std::int64_t count = RuntimeProduct::NumFloats(channels, inputSize) + RuntimeProduct::NumFloats(headSize, channels) +
+                         headSize + std::int64_t(2 * channels + headSize) * chunkFrames;
     for (int dilation : dilations) {
         count += RuntimeWaveNetLayer::NumFloats(channels, kernelSize, dilation, gated);
     }
@@ -47,8 +46,7 @@ std::int64_t RuntimeWaveNetLayerArray::Shape::ReceptiveField() const noexcept
 
 RuntimeWaveNetLayerArray::RuntimeWaveNetLayerArray(const Shape& shape)
     : headOutputs(Eigen::MatrixXf::Zero(shape.headSize, chunkFrames)), inputSize(shape.inputSize),
-      rechannel(Eigen::MatrixXf::Zero(shape.channels, shape.inputSize)),
-      headRechannel(Eigen::MatrixXf::Zero(shape.headSize, shape.channels)),
+      rechannel(shape.channels, shape.inputSize), headRechannel(shape.headSize, shape.channels),
       headBias(Eigen::VectorXf::Zero(shape.headBias ? shape.headSize : 0)),
       buffers{Eigen::MatrixXf::Zero(shape.channels, chunkFrames), Eigen::MatrixXf::Zero(shape.channels, chunkFrames)}
 {
@@ -60,11 +58,11 @@ RuntimeWaveNetLayerArray::RuntimeWaveNetLayerArray(const Shape& shape)
 
 void RuntimeWaveNetLayerArray::SetWeights(WeightReader& reader)
 {
-    reader.ReadRowByRow(rechannel);
+    reader.ReadRowByRow(rechannel.Weights());
     for (RuntimeWaveNetLayer& layer : layers) {
         layer.SetWeights(reader);
     }
-    reader.ReadRowByRow(headRechannel);
+    reader.ReadRowByRow(headRechannel.Weights());
     reader.ReadVector(headBias);
 }
 
@@ -72,23 +70,24 @@ void RuntimeWaveNetLayerArray::Process(const float* input, const float* conditio
                                        Eigen::Index numFrames) noexcept
 {
     int current = 0;
-    RuntimeProduct::Multiply(rechannel, Eigen::Map<const Eigen::MatrixXf>(input, inputSize, numFrames),
-                             buffers[current].leftCols(numFrames), false);
+    rechannel.Multiply(input, inputSize, buffers[current].data(), buffers[current].outerStride(), numFrames, false);
     for (RuntimeWaveNetLayer& layer : layers) {
         layer.Process(buffers[current], condition, head, buffers[1 - current], numFrames);
         current = 1 - current;
     }
     outputBuffer = current;
-    RuntimeProduct::Multiply(headRechannel, head.leftCols(numFrames), headOutputs.leftCols(numFrames), false);
-    if (headBias.size() > 0) {
-        headOutputs.leftCols(numFrames).colwise() += headBias;
-    }
+    const RuntimeProduct::Term headTerm{0, head.rows(), head.data(), head.outerStride()};
+    RuntimeProduct::Sum headSum;
+    headSum.terms = &headTerm;
+    headSum.numTerms = 1;
+    headSum.bias = headBias.size() > 0 ? headBias.data() : nullptr;
+    headRechannel.Run(headSum, headOutputs.data(), headOutputs.outerStride(), numFrames);
 }
 
 void RuntimeWaveNetLayerArray::Prewarm(const float* input, const float* condition, Eigen::MatrixXf& head) noexcept
 {
     int current = 0;
-    buffers[current].leftCols(1).noalias() = rechannel.lazyProduct(Eigen::Map<const Eigen::MatrixXf>(input, inputSize, 1));
+    rechannel.Multiply(input, inputSize, buffers[current].data(), buffers[current].outerStride(), 1, false);
     for (RuntimeWaveNetLayer& layer : layers) {
         layer.FillHistory(buffers[current]);
         layer.Process(buffers[current], condition, head, buffers[1 - current], 1);

@@ -3,6 +3,7 @@
 // dilations (each layer's output the next one's input, in two alternating buffers), and a head rechannel of
 // the head sum that the layers add into.
 #include "Activation.h"
+#include "RuntimeProduct.h"
 #include "RuntimeWaveNetLayer.h"
 
 #include <Eigen/Core>
@@ -59,9 +60,9 @@ public:
 
 private:
     int inputSize;
-    Eigen::MatrixXf rechannel;  // channels x inputSize
+    RuntimeProduct rechannel;  // channels x inputSize
     std::vector<RuntimeWaveNetLayer> layers;
-    Eigen::MatrixXf headRechannel;  // headSize x channels
+    RuntimeProduct headRechannel;  // headSize x channels
     Eigen::VectorXf headBias;       // empty without a head bias
     Eigen::MatrixXf buffers[2];     // channels x 16 each: a layer reads one and writes the other
     int outputBuffer = 0;

@@ -53,11 +53,10 @@ Shape readShape(const nlohmann::json& entry, std::size_t index, const Shape* pre
 void checkTotals(const std::vector<Shape>& shapes)
 {
     std::int64_t receptiveField = 0;
-    std::int64_t multiplyAdds = 0;
     for (const Shape& shape : shapes) {
         receptiveField += shape.ReceptiveField();
-        multiplyAdds += shape.MultiplyAddsPerSample();
     }
+    const std::int64_t multiplyAdds = RuntimeWaveNet::MultiplyAddsPerSample(shapes);
     const std::int64_t floats = RuntimeWaveNet::NumFloats(shapes);
     if (receptiveField > ModelLimits::maxReceptiveField) {
         throw std::invalid_argument("WaveNet receptive field of " + std::to_string(receptiveField) +
@@ -136,6 +135,8 @@ bool RuntimeWaveNetModel::CreateModelFromNAMJson(const nlohmann::json& modelJson
     auto fresh = std::make_unique<RuntimeWaveNet>(shapes);
     fresh->SetWeights(weights);
     network = std::move(fresh);
+    multiplyAdds = RuntimeWaveNet::MultiplyAddsPerSample(shapes);
+    memoryBytes = std::int64_t(sizeof(float)) * RuntimeWaveNet::NumFloats(shapes);
     SetMaxAudioBufferSize(defaultMaxAudioBufferSize);
     return true;
 }

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,8 @@ public:
     void SetMaxAudioBufferSize(int) override {}
     // -1 without a network.
     int GetReceptiveFieldSize() const noexcept override;
+    std::int64_t MultiplyAddsPerSample() const noexcept override { return multiplyAdds; }
+    std::int64_t MemoryBytes() const noexcept override { return memoryBytes; }
     // Any number of frames; input and output may be the same array. Silence without a network.
     void Process(float* input, float* output, unsigned long numFrames) noexcept override;
     // Does nothing without a network.
@@ -36,6 +39,10 @@ public:
     // The layer-array shapes of a WaveNet "config", checked: every member present and in range, the arrays
     // chained, no head network, and the whole model within ModelLimits. Throws std::invalid_argument.
     static std::vector<RuntimeWaveNetLayerArray::Shape> ReadShapes(const nlohmann::json& config);
+
+private:
+    std::int64_t multiplyAdds = 0;
+    std::int64_t memoryBytes = 0;
 };
 
 }  // namespace RuveroRidev

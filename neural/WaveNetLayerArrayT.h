@@ -42,6 +42,11 @@ public:
     LayerOutputs layerOutputs = LayerOutputs::Zero();
     HeadOutputs headOutputs = HeadOutputs::Zero();
     static constexpr int ReceptiveFieldSize = (KernelSize - 1) * (Ds + ...);
+    static constexpr std::int64_t MultiplyAddsPerSample =
+        std::int64_t(InputSize) * Channels +
+        (WaveNetLayerT<ConditionSize, Channels, KernelSize, Ds>::MultiplyAddsPerSample + ...) +
+        std::int64_t(Channels) * HeadSize;
+    static constexpr std::int64_t HeapFloats = (WaveNetLayerT<ConditionSize, Channels, KernelSize, Ds>::HeapFloats + ...);
     int receptiveFieldSize = ReceptiveFieldSize;
 
     // One block of numFrames (1 .. 16) frames. input: InputSize x 16 (the first numFrames columns are read);

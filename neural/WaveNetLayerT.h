@@ -62,6 +62,11 @@ public:
     using Layer1x1 = DenseLayerT<Ch, Ch, true>;
 
     static constexpr int NumWeights = Convolution::NumWeights + InputMixin::NumWeights + Layer1x1::NumWeights;
+    static constexpr std::int64_t MultiplyAddsPerSample =
+        std::int64_t(KernelSize) * Ch * Ch + std::int64_t(ConditionSize) * Ch + std::int64_t(Ch) * Ch;
+    // Floats the layer holds beside its own object.
+    static constexpr std::int64_t HeapFloats =
+        Convolution::HeapFloats + (HeapHistory ? std::int64_t(Ch) * HistoryColumns : 0);
 
     Convolution convolution;
     InputMixin inputMixin;

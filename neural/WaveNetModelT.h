@@ -25,6 +25,10 @@ public:
 
     // Floats of the model file's weight list that SetWeights consumes.
     static constexpr int NumWeights = Array0::NumWeights + Array1::NumWeights + 1;
+    static constexpr std::int64_t MultiplyAddsPerSample =
+        Array0::MultiplyAddsPerSample + Array1::MultiplyAddsPerSample + 1;
+    // Floats the network holds beside its own object.
+    static constexpr std::int64_t HeapFloats = Array0::HeapFloats + Array1::HeapFloats;
 
     int receptiveFieldSize = Array0::ReceptiveFieldSize + Array1::ReceptiveFieldSize;
     std::tuple<Array0, Array1> layerArrays;

@@ -1,9 +1,10 @@
 // Speed of the fixed-size WaveNet models: time per 16-frame block, real-time factor and GFLOP/s against the
-// single-core FMA peak that the same binary measures first, plus Prewarm, a <16, 8> load from JSON text and
-// two models running at once on two threads.
+// single-core FMA peak at the build's widest vector width, which the same binary measures first; plus Prewarm,
+// a <16, 8> load from JSON text and two models running at once on two threads.
 //
 // Counters: rt_factor = audio time processed / wall time; flops = floating-point operations per second
 // (multiply and add counted apart, the fast tanh as 15 per value); of_fma_peak = flops / measured peak.
+#include "FmaPeak.h"
 #include "NeuralModel.h"
 
 #include <Eigen/Core>
@@ -18,12 +19,6 @@
 #include <string>
 #include <vector>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#elif defined(__aarch64__)
-#include <arm_neon.h>
-#endif
-
 namespace {
 
 constexpr int blockFrames = 16;
@@ -31,80 +26,23 @@ constexpr double sampleRate = 48000.0;
 
 double fmaPeakFlops = 0.0;
 
-// Independent FMA chains, more of them than the pipeline latency, so the loop runs at the core's FMA rate.
-#if defined(__x86_64__)
-__attribute__((target("avx2,fma"), noinline)) float fmaKernel(long rounds)
-{
-    __m256 accumulators[12];
-    for (int i = 0; i < 12; ++i) {
-        accumulators[i] = _mm256_set1_ps(float(i) * 0.001f);
-    }
-    const __m256 factor = _mm256_set1_ps(0.999999f);
-    const __m256 addend = _mm256_set1_ps(1e-7f);
-    for (long round = 0; round < rounds; ++round) {
-#pragma GCC unroll 12
-        for (int i = 0; i < 12; ++i) {
-            accumulators[i] = _mm256_fmadd_ps(accumulators[i], factor, addend);
-        }
-    }
-    __m256 sum = accumulators[0];
-    for (int i = 1; i < 12; ++i) {
-        sum = _mm256_add_ps(sum, accumulators[i]);
-    }
-    return _mm256_cvtss_f32(sum);
-}
-constexpr double fmaFlopsPerRound = 12 * 8 * 2;
-#elif defined(__aarch64__)
-__attribute__((noinline)) float fmaKernel(long rounds)
-{
-    float32x4_t accumulators[16];
-    for (int i = 0; i < 16; ++i) {
-        accumulators[i] = vdupq_n_f32(float(i) * 0.001f);
-    }
-    const float32x4_t factor = vdupq_n_f32(0.999999f);
-    const float32x4_t addend = vdupq_n_f32(1e-7f);
-    for (long round = 0; round < rounds; ++round) {
-#pragma GCC unroll 16
-        for (int i = 0; i < 16; ++i) {
-            accumulators[i] = vfmaq_f32(addend, accumulators[i], factor);
-        }
-    }
-    float32x4_t sum = accumulators[0];
-    for (int i = 1; i < 16; ++i) {
-        sum = vaddq_f32(sum, accumulators[i]);
-    }
-    return vgetq_lane_f32(sum, 0);
-}
-constexpr double fmaFlopsPerRound = 16 * 4 * 2;
-#endif
-
 // Measures the single-core FMA peak and keeps it for the model benchmarks, which run after it.
 void BM_FmaPeak(benchmark::State& state)
 {
-#if defined(__x86_64__)
-    if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma")) {
-        state.SkipWithError("no AVX2 and FMA on this CPU");
+    if (!fmapeak::available()) {
+        state.SkipWithError(fmapeak::unit);
         return;
     }
-    state.SetLabel("AVX2 FMA, 8 lanes");
-#elif defined(__aarch64__)
-    state.SetLabel("NEON FMA, 4 lanes");
-#else
-    state.SkipWithError("no FMA kernel for this CPU");
-    return;
-#endif
-#if defined(__x86_64__) || defined(__aarch64__)
-    constexpr long rounds = 1 << 16;
-    long iterations = 0;
-    const auto start = std::chrono::steady_clock::now();
+#if !defined(FMAPEAK_UNAVAILABLE)
+    state.SetLabel(fmapeak::unit);
+    double flops = 0.0;
+    double seconds = 0.0;
     for (auto _ : state) {
-        long roundsNow = rounds;
-        benchmark::DoNotOptimize(roundsNow);
-        benchmark::DoNotOptimize(fmaKernel(roundsNow));
-        ++iterations;
+        double roundSeconds = 0.0;
+        flops += fmapeak::timedFlops(1 << 16, roundSeconds);
+        seconds += roundSeconds;
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    fmaPeakFlops = double(iterations) * rounds * fmaFlopsPerRound / seconds;
+    fmaPeakFlops = flops / seconds;
     state.counters["GFLOPs"] = fmaPeakFlops * 1e-9;
 #endif
 }

@@ -2,7 +2,14 @@
 // shape next to the fixed-size model of the same file, of a gated runtime WaveNet, and of LSTMs of hidden size
 // 16, 24 and 32; plus the Prewarm of each, which runs at boot for every stored slot.
 //
-// Counters: us_per_block = wall time per 16-frame block; rt_factor = audio time processed / wall time.
+// Counters: us_per_block = median wall time of a 16-frame block (a block during which another process took the
+// core does not move it); rt_factor = audio time of a block / us_per_block.
+//
+// Compare16x8 runs the three WaveNets and the FMA peak kernel in turn within every iteration, so load from
+// other processes falls on all of them alike, takes the median time of each, and prints each path's share of
+// the peak and the runtime paths' time per unit of work over the fixed path's, next to the limits they are
+// held to: the fixed path at 50 % of the peak or more, the runtime paths within 2x of it.
+#include "FmaPeak.h"
 #include "InternalWaveNetModelT.h"
 #include "LstmModel.h"
 #include "NeuralModel.h"
@@ -12,6 +19,7 @@
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -71,14 +79,19 @@ nlohmann::json waveNetDocument(const std::vector<ArrayShape>& arrays)
 const std::vector<int> allDilations = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512};
 
 // The <16, 8> shape: the file the fixed-size path serves.
+const std::vector<ArrayShape> plainShape = {{1, 8, 16, 3, allDilations, false, false},
+                                            {16, 1, 8, 3, allDilations, false, true}};
+const std::vector<ArrayShape> gatedShape = {{1, 8, 16, 3, allDilations, true, false},
+                                            {16, 1, 8, 3, allDilations, true, true}};
+
 nlohmann::json fixedShapeDocument()
 {
-    return waveNetDocument({{1, 8, 16, 3, allDilations, false, false}, {16, 1, 8, 3, allDilations, false, true}});
+    return waveNetDocument(plainShape);
 }
 
 nlohmann::json gatedDocument()
 {
-    return waveNetDocument({{1, 8, 16, 3, allDilations, true, false}, {16, 1, 8, 3, allDilations, true, true}});
+    return waveNetDocument(gatedShape);
 }
 
 nlohmann::json lstmDocument(int hiddenSize)
@@ -111,22 +124,98 @@ std::vector<float> noiseBlock()
     return block;
 }
 
+// The median of a run's times: an iteration that another process interrupted does not move it.
+double median(std::vector<double>& values)
+{
+    std::nth_element(values.begin(), values.begin() + long(values.size() / 2), values.end());
+    return values[values.size() / 2];
+}
+
+constexpr std::size_t maxTimedBlocks = std::size_t(1) << 20;
+
 void runBlocks(benchmark::State& state, RuveroRidev::NeuralModel& model)
 {
     std::vector<float> input = noiseBlock();
     std::vector<float> output(blockFrames);
-    long blocks = 0;
-    const auto start = std::chrono::steady_clock::now();
+    std::vector<double> seconds;
+    seconds.reserve(maxTimedBlocks);
     for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
         model.Process(input.data(), output.data(), blockFrames);
         benchmark::DoNotOptimize(output.data());
         benchmark::ClobberMemory();
-        ++blocks;
+        if (seconds.size() < maxTimedBlocks) {
+            seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
     }
-    const double secondsPerBlock =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / double(blocks);
+    const double secondsPerBlock = median(seconds);
     state.counters["us_per_block"] = secondsPerBlock * 1e6;
     state.counters["rt_factor"] = blockFrames / sampleRate / secondsPerBlock;
+}
+
+// Floating-point operations per sample: multiply and add counted apart, the fast tanh and the logistic as 15
+// per value, the bias, residual, head and gate adds and multiplies as one each.
+long flopsPerSample(const std::vector<ArrayShape>& arrays)
+{
+    long flops = 1;  // the head scale
+    for (const ArrayShape& a : arrays) {
+        const long rows = a.gated ? 2 * a.channels : a.channels;
+        const long perLayer = 2L * a.kernelSize * rows * a.channels + 2 * rows + rows + 2L * a.channels * a.channels +
+                              3L * a.channels + 15 * rows + (a.gated ? a.channels : 0);
+        flops += 2L * a.inputSize * a.channels + long(a.dilations.size()) * perLayer + 2L * a.channels * a.headSize +
+                 (a.headBias ? a.headSize : 0);
+    }
+    return flops;
+}
+
+void BM_Compare16x8(benchmark::State& state)
+{
+#if defined(FMAPEAK_UNAVAILABLE)
+    state.SkipWithError(fmapeak::unit);
+#else
+    using Clock = std::chrono::steady_clock;
+    constexpr long peakRounds = 1024;
+    auto fixed = load<RuveroRidev::InternalWaveNetModelT<16, 8>>(fixedShapeDocument());
+    auto runtime = load<RuveroRidev::RuntimeWaveNetModel>(fixedShapeDocument());
+    auto gated = load<RuveroRidev::RuntimeWaveNetModel>(gatedDocument());
+    RuveroRidev::NeuralModel* models[3] = {fixed.get(), runtime.get(), gated.get()};
+    std::vector<float> input = noiseBlock();
+    std::vector<float> output(blockFrames);
+    std::vector<double> seconds[4];
+    for (std::vector<double>& times : seconds) {
+        times.reserve(maxTimedBlocks);
+    }
+    for (auto _ : state) {
+        if (seconds[0].size() == maxTimedBlocks) {
+            continue;
+        }
+        for (int m = 0; m < 3; ++m) {
+            const auto start = Clock::now();
+            models[m]->Process(input.data(), output.data(), blockFrames);
+            benchmark::DoNotOptimize(output.data());
+            benchmark::ClobberMemory();
+            seconds[m].push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        }
+        double peakSeconds = 0.0;
+        fmapeak::timedFlops(peakRounds, peakSeconds);
+        seconds[3].push_back(peakSeconds);
+    }
+    const double peak = double(peakRounds) * fmapeak::flopsPerRound / median(seconds[3]);
+    const long flops[3] = {flopsPerSample(plainShape), flopsPerSample(plainShape), flopsPerSample(gatedShape)};
+    const char* names[3] = {"fixed", "runtime", "gated"};
+    double share[3];
+    for (int m = 0; m < 3; ++m) {
+        const double blockSeconds = median(seconds[m]);
+        share[m] = double(flops[m]) * blockFrames / blockSeconds / peak;
+        state.counters[std::string(names[m]) + "_us"] = blockSeconds * 1e6;
+        state.counters[std::string(names[m]) + "_of_peak"] = share[m];
+    }
+    state.counters["peak_GFLOPs"] = peak * 1e-9;
+    // Time per unit of work over the fixed path's: for the plain model that is its time ratio.
+    state.counters["runtime_over_fixed"] = share[0] / share[1];
+    state.counters["gated_over_fixed"] = share[0] / share[2];
+    state.SetLabel(std::string(fmapeak::unit) + "; limits: fixed_of_peak >= 0.50, runtime and gated over fixed <= 2.00");
+#endif
 }
 
 void BM_Fixed16x8(benchmark::State& state)
@@ -173,6 +262,7 @@ void BM_PrewarmLstm(benchmark::State& state)
 
 }  // namespace
 
+BENCHMARK(BM_Compare16x8)->Name("Compare16x8")->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Fixed16x8)->Name("Process16x8/fixed")->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Runtime16x8)->Name("Process16x8/runtime")->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RuntimeGated16x8)->Name("ProcessGated16x8/runtime")->Unit(benchmark::kMicrosecond);

@@ -1,13 +1,15 @@
 // The neural amp-model player driven as the product drives it: model files uploaded through its slot list as
 // a remote client sends them (gzip, 4096-byte chunks), its output against the model's own Process on the same
 // input one frame earlier with the level adjustments, the drive and an independent double-precision tone
-// stack; files that are not models; NaN input; a model swap while playing, through the engine's fade; the
-// late worker; bypass; allocation-free processing; and the real worker thread.
+// stack; files that are not models; NaN input; a model whose state goes non-finite; models refused for their
+// cost or for the memory budget; a model swap while playing, through the engine's fade; the late worker;
+// bypass; allocation-free processing; and the real worker thread.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -23,6 +25,8 @@
 #include "AudioBlock.h"
 #include "AudioProcessor.h"
 #include "BlockTestSupport.h"
+#include "ModelBudget.h"
+#include "ModelLimits.h"
 #include "NeuralModel.h"
 #include "NodeFloat.h"
 #include "NodeList.h"
@@ -98,6 +102,24 @@ std::string modelText(const ModelRecipe& recipe) {
 const ModelRecipe kSmall{4, 2, 11u, -24.0, 18.0};  // input -6 dB, output +6 dB
 const ModelRecipe kMedium{8, 4, 23u, -12.0, 9.0};  // input +3 dB, output -6 dB
 const ModelRecipe kLarge{16, 8, 37u, -18.0, 12.0}; // no adjustment
+const ModelRecipe kSmallOther{4, 2, 99u, -24.0, 18.0};
+
+// A runtime-sized WaveNet within every size limit that costs 34,945 multiply-adds per sample, more than half
+// a frame on the device.
+std::string costlyModelText() {
+    const nlohmann::json layers = {{{"input_size", 1}, {"condition_size", 1}, {"head_size", 1}, {"channels", 32},
+                                    {"kernel_size", 16}, {"dilations", {1, 2}}, {"activation", "Tanh"},
+                                    {"gated", false}, {"head_bias", false}}};
+    std::mt19937 random(5u);
+    std::normal_distribution<float> normal(0.0f, 0.05f);
+    std::vector<float> weights(32 + 2 * (16 * 32 * 32 + 32 + 32 + 32 * 32 + 32) + 32 + 1);
+    for (float& weight : weights) weight = normal(random);
+    return nlohmann::json{{"architecture", "WaveNet"},
+                          {"config", {{"layers", layers}, {"head", nullptr}}},
+                          {"sample_rate", 48000},
+                          {"weights", weights}}
+        .dump();
+}
 
 std::unique_ptr<RuveroRidev::NeuralModel> modelOf(const std::string& text) {
     std::istringstream stream(text);
@@ -261,6 +283,7 @@ protected:
     void TearDown() override {
         porting::setClock({});
         RedIzuzir::setWorkerThreads(true);
+        RuveroRidev::ModelBudget::SetLimit(RuveroRidev::ModelLimits::totalModelBytes);
     }
 
     RedIzuzir* build(bool copyLeftToRight = true, const char* key = "nam_amp", Node* where = nullptr) {
@@ -307,6 +330,15 @@ protected:
         }
         if (right) *right = other;
         return left;
+    }
+
+    // Selects the slot of that name and gives what the player makes of a stretch of guitar.
+    std::vector<float> heard(const std::string& name, const std::vector<float>& input) {
+        EXPECT_TRUE(player->getSelector()->setValue(name)) << name;
+        player->getOnOff()->setOn(true);
+        settle();
+        restart();
+        return runSignal(input);
     }
 
     Node* root = nullptr;
@@ -440,6 +472,117 @@ TEST_F(RedIzuzirTest, NonFiniteInputGivesFiniteOutputAtOnce) {
     for (size_t n = 0; n < output.size(); ++n) ASSERT_TRUE(std::isfinite(output[n])) << "sample " << n;
     auto reference = modelOf(text);
     expectClose(output, delayedByOneFrame(modelChain(*reference, cleaned, 0.0f)), "non-finite samples as 0");
+}
+
+// A finite but enormous block drives the fast tanh past its range: NaN enters the layer histories and would
+// stay for the whole receptive field. The worker only marks the model; it plays silence (no Prewarm on the
+// worker or audio thread) until a compile pass has prewarmed the model, which then plays as a fresh one.
+TEST_F(RedIzuzirTest, AModelGoneNonFiniteIsPrewarmedOnTheCompileThread) {
+    const std::string text = modelText(kSmall);
+    const std::vector<float> huge(kFrame, 1e12f);
+    {
+        auto reference = modelOf(text);
+        std::vector<float> blocks = guitar(kFrame);
+        blocks.insert(blocks.end(), huge.begin(), huge.end());
+        const std::vector<float> output = modelChain(*reference, blocks, 0.0f);
+        ASSERT_FALSE(std::isfinite(output.back())) << "the model must go non-finite for this test";
+    }
+    build();
+    play(0, "small", text);
+    restart();
+    const std::vector<float> input = guitar(60 * kFrame);
+    runSignal(std::vector<float>(input.begin(), input.begin() + 10 * kFrame));
+    float left[kFrame], right[kFrame];
+    frame(huge.data(), left, right);
+    frame(&input[10 * kFrame], left, right); // the huge block's output, cleared where it was not finite
+    for (float sample : left) ASSERT_TRUE(std::isfinite(sample));
+    const std::vector<float> silence(kFrame, 0.0f);
+    for (int f = 11; f < 16; ++f) {
+        frame(&input[size_t(f) * kFrame], left, right);
+        EXPECT_EQ(std::vector<float>(left, left + kFrame), silence) << "frame " << f << ": the worker did not prewarm";
+    }
+    settle();
+    const std::vector<float> after(input.begin() + 16 * kFrame, input.end());
+    auto fresh = modelOf(text);
+    std::vector<float> expected = delayedByOneFrame(modelChain(*fresh, after, 0.0f));
+    std::vector<float> output = runSignal(after);
+    // The first frame out is the worker's last silent block.
+    expectClose(std::vector<float>(output.begin() + kFrame, output.end()),
+                std::vector<float>(expected.begin() + kFrame, expected.end()), "prewarmed by the compile pass");
+}
+
+// A model beyond its share of the frame on the device, or past the memory budget that all loaded models share,
+// is refused with one log line and its file kept: at start-up, where models load in slot order and the slot
+// then holds none, and after an upload, where the slot's model plays on. A replacement counts the memory of the
+// model it replaces as free.
+TEST_F(RedIzuzirTest, ModelsBeyondTheFrameShareOrTheMemoryBudgetAreRefused) {
+    const std::string small = modelText(kSmall);
+    const std::string other = modelText(kSmallOther);
+    const std::string costly = costlyModelText();
+    const int64_t smallBytes = modelOf(small)->MemoryBytes();
+    ASSERT_GT(smallBytes, 0);
+    ASSERT_EQ(modelOf(costly)->MultiplyAddsPerSample(), 34945);
+    build();
+    const std::string stored[4] = {small, costly, small, small};
+    const char* names[4] = {"first", "slow", "second", "third"};
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(upload(*player->getList(), i, names[i], stored[i]));
+    player.reset();
+    RuveroRidev::ModelBudget::SetLimit(2 * smallBytes + smallBytes / 2);
+
+    root = testRoot();
+    testing::internal::CaptureStdout();
+    build(true, "nam_amp", folder(root, "amp"));
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("[1] refused: 34945 multiply-adds per sample take 56 % of a frame on the device, at most "
+                       "50 %\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("[3] refused: its " + std::to_string(smallBytes) +
+                       " bytes would take the loaded models past their budget"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+    EXPECT_EQ(RuveroRidev::ModelBudget::Reserved(), 2 * smallBytes);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(player->getList()->dataAt(i)->size(), stored[i].size()) << names[i];
+
+    const std::vector<float> input = guitar(40 * kFrame);
+    const std::vector<float> dry = delayedByOneFrame(input);
+    EXPECT_EQ(heard("slow", input), dry);
+    EXPECT_EQ(heard("third", input), dry);
+    expectClose(heard("second", input), delayedByOneFrame(modelChain(*modelOf(small), input, 0.0f)), "second");
+
+    // Uploads: the slow file and a model past the budget are refused, the slot's model plays on; a model of
+    // the same size replacing one that plays fits.
+    struct Upload {
+        int slot;
+        const char* name;
+        const std::string* text;
+        bool refused;
+        const std::string* heard; // null: the guitar unchanged
+    };
+    const Upload uploads[] = {
+        {0, "first", &costly, true, &small},
+        {3, "third", &other, true, nullptr},
+        {2, "second", &other, false, &other},
+    };
+    for (const Upload& u : uploads) {
+        ASSERT_TRUE(upload(*player->getList(), u.slot, u.name, *u.text));
+        testing::internal::CaptureStdout();
+        settle();
+        log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(log.find(std::string("[") + std::to_string(u.slot) + "] refused: ") != std::string::npos, u.refused)
+            << u.name << ": " << log;
+        EXPECT_EQ(player->getList()->dataAt(u.slot)->size(), u.text->size()) << u.name;
+        const std::vector<float> output = heard(u.name, input);
+        if (u.heard) {
+            expectClose(output, delayedByOneFrame(modelChain(*modelOf(*u.heard), input, 0.0f)), u.name);
+        } else {
+            EXPECT_EQ(output, dry) << u.name;
+        }
+    }
+    EXPECT_EQ(RuveroRidev::ModelBudget::Reserved(), 2 * smallBytes);
+    player.reset();
+    EXPECT_EQ(RuveroRidev::ModelBudget::Reserved(), 0) << "every model gave its memory back";
 }
 
 TEST_F(RedIzuzirTest, ALateWorkerCostsOneSilentFrameAndThatFramesInput) {

@@ -3,6 +3,7 @@
 #include "AllocationCounter.h"
 #include "InternalWaveNetModelT.h"
 #include "LstmModel.h"
+#include "ModelBudget.h"
 #include "ModelFiles.h"
 #include "RuntimeReference.h"
 #include "RuntimeWaveNetModel.h"
@@ -209,4 +210,43 @@ TEST(RuntimeModelFactory, RefusalThrowsAfterALogLine)
     EXPECT_THROW(fromDocument(document, "big.nam"), std::invalid_argument);
     const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_EQ(log.rfind("ERROR (NeuralModel): big.nam: LSTM \"config\" \"hidden_size\" must be", 0), 0u) << log;
+}
+
+// The cost each model reports from its shape, against counts made here from the shape's own sizes: the fixed
+// and runtime paths agree on the same file, and the frame check takes the standard shape and refuses a
+// 32-channel gated one that passes every size limit.
+TEST(ModelCost, FromTheShapeOnEveryPath)
+{
+    const auto layerCost = [](std::int64_t channels, std::int64_t kernelSize, bool gated) {
+        const std::int64_t rows = gated ? 2 * channels : channels;
+        return kernelSize * rows * channels + rows + channels * channels;
+    };
+    // Rechannel, ten layers and head rechannel per array, then the head scale.
+    const std::int64_t standard =
+        (16 + 10 * layerCost(16, 3, false) + 16 * 8) + (16 * 8 + 10 * layerCost(8, 3, false) + 8) + 1;
+    const nlohmann::json document = neuraltest::readDocument(16, 8);
+    auto fixed = fromDocument(document);
+    ASSERT_NE((dynamic_cast<RuveroRidev::InternalWaveNetModelT<16, 8>*>(fixed.get())), nullptr);
+    RuveroRidev::RuntimeWaveNetModel runtime;
+    runtime.LoadFromNAMJson(document);
+    EXPECT_EQ(fixed->MultiplyAddsPerSample(), standard);
+    EXPECT_EQ(runtime.MultiplyAddsPerSample(), standard);
+    // Both hold the weights and a history of 2 x 1023 frames per array and channel at least, under 1 MB.
+    for (const RuveroRidev::NeuralModel* model : {fixed.get(), static_cast<RuveroRidev::NeuralModel*>(&runtime)}) {
+        EXPECT_GT(model->MemoryBytes(), std::int64_t(sizeof(float)) * (13802 + 2 * 1023 * (16 + 8)));
+        EXPECT_LT(model->MemoryBytes(), std::int64_t(1) << 20);
+    }
+    EXPECT_TRUE(RuveroRidev::ModelBudget::FitsFrame(*fixed));
+    EXPECT_NEAR(RuveroRidev::ModelBudget::FrameShare(*fixed), double(standard) * 48000.0 / 3e9, 1e-9);
+
+    const std::vector<int> dilations = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512};
+    const std::vector<ArrayShape> wideGated = {{1, 16, 32, 3, dilations, "Tanh", true, false},
+                                               {32, 1, 16, 3, dilations, "Tanh", true, true}};
+    auto slow = fromDocument(waveNetDocument(wideGated, waveNetWeights(wideGated, 7)));
+    EXPECT_EQ(slow->MultiplyAddsPerSample(),
+              (32 + 10 * layerCost(32, 3, true) + 32 * 16) + (32 * 16 + 10 * layerCost(16, 3, true) + 16) + 1);
+    EXPECT_FALSE(RuveroRidev::ModelBudget::FitsFrame(*slow));
+
+    auto lstm = fromDocument(validLstm());
+    EXPECT_EQ(lstm->MultiplyAddsPerSample(), 6 + (4 * 6 * (1 + 6) + 2 * 6) + (4 * 6 * (6 + 6) + 2 * 6));
 }

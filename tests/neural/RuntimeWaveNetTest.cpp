@@ -100,6 +100,10 @@ const NetworkCase networkCases[] = {
     {"Gated16Channels",
      {{1, 8, 16, 3, {1, 2, 4, 8, 16, 32, 64, 128, 256, 512}, "Tanh", true, false},
       {16, 1, 8, 3, {1, 2, 4, 8, 16, 32, 64, 128, 256, 512}, "Tanh", true, true}}},
+    // 80 convolution rows take several row chunks at every vector width, 13 and 19 rows a padded last packet.
+    {"WideGatedOddWidths",
+     {{1, 19, 40, 2, {1, 5, 33}, "Tanh", true, false}, {40, 1, 19, 3, {2, 7}, "Sigmoid", false, true}}},
+    {"ThirteenChannels", {{1, 1, 13, 3, {1, 16, 17}, "Fasttanh", false, true}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Networks, RuntimeWaveNetReference, testing::ValuesIn(networkCases),

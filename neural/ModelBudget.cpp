@@ -1,0 +1,71 @@
+#include "ModelBudget.h"
+
+#include "ModelLimits.h"
+
+#include <atomic>
+#include <utility>
+
+namespace RuveroRidev {
+
+namespace {
+
+std::atomic<std::int64_t> reservedBytes{0};
+std::atomic<std::int64_t> limitBytes{ModelLimits::totalModelBytes};
+
+}  // namespace
+
+ModelBudget::Reservation::Reservation(Reservation&& other) noexcept : bytes(std::exchange(other.bytes, 0)) {}
+
+ModelBudget::Reservation& ModelBudget::Reservation::operator=(Reservation&& other) noexcept
+{
+    if (this != &other) {
+        reservedBytes.fetch_sub(bytes);
+        bytes = std::exchange(other.bytes, 0);
+    }
+    return *this;
+}
+
+ModelBudget::Reservation::~Reservation()
+{
+    reservedBytes.fetch_sub(bytes);
+}
+
+double ModelBudget::FrameShare(const NeuralModel& model) noexcept
+{
+    return double(model.MultiplyAddsPerSample()) * ModelLimits::sampleRate / ModelLimits::deviceMultiplyAddsPerSecond;
+}
+
+bool ModelBudget::FitsFrame(const NeuralModel& model) noexcept
+{
+    return model.MultiplyAddsPerSample() <= ModelLimits::maxFrameMultiplyAddsPerSample;
+}
+
+bool ModelBudget::Reserve(const NeuralModel& model, const Reservation& replaced, Reservation& reservation) noexcept
+{
+    const std::int64_t bytes = model.MemoryBytes();
+    std::int64_t reserved = reservedBytes.load();
+    do {
+        if (reserved - replaced.bytes + bytes > limitBytes.load()) {
+            return false;
+        }
+    } while (!reservedBytes.compare_exchange_weak(reserved, reserved + bytes));
+    reservation.bytes = bytes;
+    return true;
+}
+
+std::int64_t ModelBudget::Reserved() noexcept
+{
+    return reservedBytes.load();
+}
+
+std::int64_t ModelBudget::Limit() noexcept
+{
+    return limitBytes.load();
+}
+
+void ModelBudget::SetLimit(std::int64_t bytes) noexcept
+{
+    limitBytes.store(bytes);
+}
+
+}  // namespace RuveroRidev
