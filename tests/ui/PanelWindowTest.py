@@ -148,6 +148,13 @@ class PanelWindow(unittest.TestCase):
             self.remote.link.close()
             return None
 
+    def answered(self, path, seconds=EFFECT_S):
+        """The node's value once the pedal answers over TCP."""
+        values = []
+        self.wait(lambda: values.append(self.remote_value(path)) or values[-1] is not None, "an answer for " + path,
+                  seconds)
+        return values[-1]
+
     def click(self, widget):
         """A click of the X server's pointer in the middle of the widget."""
         x = widget.winfo_rootx() + widget.winfo_width() // 2
@@ -177,8 +184,8 @@ class PanelWindow(unittest.TestCase):
             self.remote.request(['write root\\app\\preset:{"value":"%s","save":"save"}' % name])
         self.remote.write("root\\app\\preset", "Clean")
         self.assertEqual(self.remote_value("root\\app\\preset"), "Clean")
-        volume = self.remote_value("root\\app\\output\\vol")
-        colour = int(self.remote_value("root\\app\\output\\pst\\color"), 16)
+        volume = self.answered("root\\app\\output\\vol")
+        colour = int(self.answered("root\\app\\output\\pst\\color"), 16)
 
         os.environ["DISPLAY"] = self.display
         try:
@@ -224,7 +231,8 @@ class PanelWindow(unittest.TestCase):
         self.wait(lambda: not window.link.connected(), "the window noticing the pedal has gone", pedal_runs=False)
         self.pedal = subprocess.Popen([PEDAL], env=self.environment, stdout=self.pedal_log, stderr=subprocess.STDOUT)
         self.wait(window.link.connected, "the window connecting to the restarted pedal", START_S)
-        volume = self.remote_value("root\\app\\output\\vol")
+        # The panel socket comes up early in the pedal's start, the TCP server later.
+        volume = self.answered("root\\app\\output\\vol", START_S)
         self.click(window.controls["encoder 1 forward"])
         self.wait(lambda: (self.remote_value("root\\app\\output\\vol") or 0) > volume, "volume above %s" % volume)
 
