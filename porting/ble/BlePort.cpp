@@ -430,8 +430,9 @@ void nimble_tasks(void*) {
 
     g_main_loop_unref(loop);
     loop = nullptr;
-    ble_started = false;
+    // Said before the flag falls, so whoever waits for the flag finds the line written.
     LOGE(TAG, "Terminated\n");
+    ble_started = false;
     if (connection != nullptr) {
         // The tear-down's unregistrations are still queued: they go out before the connection closes.
         g_dbus_connection_flush_sync(connection, nullptr, nullptr);
