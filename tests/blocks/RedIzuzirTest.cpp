@@ -664,16 +664,24 @@ TEST_F(RedIzuzirTest, AModelChangeWhilePlayingSwapsUnderOneFade) {
         const char* what;
         const char* key;
         Change change;
-    };
-    const Case cases[] = {
-        {"upload into the playing slot", "nam_up", Change::UploadIntoPlayingSlot},
-        {"select another slot", "nam_select", Change::SelectOtherSlot},
-        {"upload a broken file into the playing slot", "nam_broken", Change::UploadBrokenFile},
+        std::string broken; // the file refused at the upload
     };
     int64_t now = 1000000000;
     porting::setClock([&now] { return now; });
     const std::string first = modelText(kSmall);
     const std::string second = modelText(kMedium);
+    // Files whose every weight is a finite float, and which the player could build: one weight of 1e6 takes
+    // the output past any finite value, a head scale of 1e5 far past +40 dBFS.
+    nlohmann::json hugeWeight = nlohmann::json::parse(second), hot = hugeWeight;
+    hugeWeight["weights"][0] = 1e6;
+    hot["weights"].back() = 1e5;
+    const Case cases[] = {
+        {"upload into the playing slot", "nam_up", Change::UploadIntoPlayingSlot, ""},
+        {"select another slot", "nam_select", Change::SelectOtherSlot, ""},
+        {"upload a broken file into the playing slot", "nam_broken", Change::UploadBrokenFile, second.substr(0, 5000)},
+        {"upload a weight of 1e6", "nam_huge", Change::UploadBrokenFile, hugeWeight.dump()},
+        {"upload a model louder than +40 dBFS", "nam_hot", Change::UploadBrokenFile, hot.dump()},
+    };
     for (const Case& c : cases) {
         now += 100000; // the engine counts the audio as stopped between cases: the set-up latches at once
         build(true, c.key, folder(root, c.key));
@@ -693,13 +701,14 @@ TEST_F(RedIzuzirTest, AModelChangeWhilePlayingSwapsUnderOneFade) {
                 if (c.change == Change::SelectOtherSlot) {
                     ASSERT_TRUE(player->getSelector()->setValue("second"));
                 } else {
-                    const std::string text = c.change == Change::UploadBrokenFile ? second.substr(0, 5000) : second;
+                    const std::string text = c.change == Change::UploadBrokenFile ? c.broken : second;
                     // Same name: the selection follows slot names, and this one stays selected. A broken file
                     // is refused before it replaces anything.
                     testing::internal::CaptureStdout();
                     const bool taken = upload(*player->getList(), 0, "first", text);
-                    testing::internal::GetCapturedStdout();
+                    const std::string log = testing::internal::GetCapturedStdout();
                     ASSERT_EQ(taken, c.change != Change::UploadBrokenFile) << c.what;
+                    EXPECT_EQ(log.find("slot 0 ('first') refused: ") != std::string::npos, !taken) << c.what << log;
                 }
             }
             if (f % 30 == 0) {
