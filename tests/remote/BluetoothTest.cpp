@@ -13,6 +13,7 @@
 #include <csignal>
 #include <map>
 #include <memory>
+#include <malloc.h>
 
 using namespace std::string_literals;
 
@@ -89,6 +90,18 @@ std::string joined(const std::vector<std::string>& chunks) {
     std::string text;
     for (const std::string& chunk : chunks) text += chunk;
     return text;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
+size_t liveHeapBytes() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
 }
 
 size_t count(const std::string& text, const std::string& what) {
@@ -481,6 +494,40 @@ TEST_F(BluetoothTransport, TheSupervisorTakesALaterStampForActivity) {
     supervisor_time = stamp;
     ble_supervisor();
     EXPECT_EQ(supervisor_time.load(), stamp);
+}
+
+// Any peer on the bus may write a characteristic's "Value" through Properties: each write is refused at once
+// and nothing of it is kept.
+TEST_F(BluetoothTransport, PropertyWritesOfAnyPeerAreRefusedAndKeepNothing) {
+    const size_t before = liveHeapBytes();
+    for (int batch = 0; batch < 10; ++batch) {
+        GVariant* reply = bus->call("SetValues", g_variant_new("(su)", BLE_RX_UUID, 500u));
+        ASSERT_NE(reply, nullptr) << bus->lastError;
+        guint32 refused = 0;
+        const char* name = nullptr;
+        g_variant_get(reply, "(u&s)", &refused, &name);
+        EXPECT_EQ(refused, 500u) << "answered " << name;
+        g_variant_unref(reply);
+    }
+    EXPECT_LT(liveHeapBytes(), before + (size_t(8) << 20));
+}
+
+// A flood while "comTasks" drains the queue (10 requests a write, 8 served between writes, for 5 s) is
+// reported with its count once per 10 s, not once per write.
+TEST_F(BluetoothTransport, ADrainingFloodIsReportedOncePerTenSeconds) {
+    std::string ten;
+    for (int i = 0; i < 10; ++i) ten += "write f\0"s;
+    testing::internal::CaptureStdout();
+    for (int write = 0; write < 500; ++write) {
+        setManualClock(int64_t(1) << 40 | int64_t(write) * 10000);
+        ASSERT_EQ(centralWrite(ten, writeOptions(0)), "");
+        for (int served = 0; served < 8; ++served) ble_get_rx();
+    }
+    fflush(stdout);
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_LE(count(output, "Receive queue full"), 2u) << output.substr(0, 1000);
+    while (!ble_get_rx().empty()) {
+    }
 }
 
 }
