@@ -670,17 +670,19 @@ TEST_F(RedIzuzirTest, AModelChangeWhilePlayingSwapsUnderOneFade) {
     porting::setClock([&now] { return now; });
     const std::string first = modelText(kSmall);
     const std::string second = modelText(kMedium);
-    // Files whose every weight is a finite float, and which the player could build: one weight of 1e6 takes
-    // the output past any finite value, a head scale of 1e5 far past +40 dBFS.
-    nlohmann::json hugeWeight = nlohmann::json::parse(second), hot = hugeWeight;
-    hugeWeight["weights"][0] = 1e6;
+    // Files whose every weight is a finite float, and which the player could build: a head bias of 1e6 and a
+    // head scale of 1e5 take the output far past +40 dBFS, an input weight of 1e30 past any finite value.
+    nlohmann::json hugeWeight = nlohmann::json::parse(second), hot = hugeWeight, nonFinite = hugeWeight;
+    hugeWeight["weights"][hugeWeight["weights"].size() - 2] = 1e6;
     hot["weights"].back() = 1e5;
+    nonFinite["weights"][0] = 1e30;
     const Case cases[] = {
         {"upload into the playing slot", "nam_up", Change::UploadIntoPlayingSlot, ""},
         {"select another slot", "nam_select", Change::SelectOtherSlot, ""},
         {"upload a broken file into the playing slot", "nam_broken", Change::UploadBrokenFile, second.substr(0, 5000)},
         {"upload a weight of 1e6", "nam_huge", Change::UploadBrokenFile, hugeWeight.dump()},
         {"upload a model louder than +40 dBFS", "nam_hot", Change::UploadBrokenFile, hot.dump()},
+        {"upload a model gone non-finite", "nam_nan", Change::UploadBrokenFile, nonFinite.dump()},
     };
     for (const Case& c : cases) {
         now += 100000; // the engine counts the audio as stopped between cases: the set-up latches at once

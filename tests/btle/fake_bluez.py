@@ -424,13 +424,13 @@ class Control(dbus.service.Object):
 
     @dbus.service.method(CONTROL, in_signature='su', out_signature='us')
     def SetValues(self, uuid, count):
-        """Properties.Set of a characteristic's "Value", as any peer on the bus may call it, count times; stops
-        at the first call that is not refused. Returns the refusals and the last answer's error name."""
+        """Properties.Set of "Value", as any peer may call it: the refusals up to the first answer that is not one."""
         characteristic, _ = self.characteristic(uuid)
         name = ''
         for refused in range(count):
             try:
-                characteristic.Set(CHARACTERISTIC, 'Value', dbus.ByteArray(b'x'), dbus_interface=PROPERTIES, timeout=5)
+                characteristic.Set(CHARACTERISTIC, 'Value', dbus.ByteArray(b'x'), dbus_interface=PROPERTIES,
+                                   signature='ssv', timeout=5)
                 return refused, ''
             except dbus.DBusException as error:
                 name = error.get_dbus_name()

@@ -13,7 +13,6 @@
 #include <csignal>
 #include <map>
 #include <memory>
-#include <malloc.h>
 
 using namespace std::string_literals;
 
@@ -92,16 +91,10 @@ std::string joined(const std::vector<std::string>& chunks) {
     return text;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-#endif
-
+// Live heap bytes as the address sanitizer counts them; 0 in a build without it.
+extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
 size_t liveHeapBytes() {
-#if defined(__SANITIZE_ADDRESS__)
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    return mallinfo2().uordblks;
-#endif
+    return __sanitizer_get_current_allocated_bytes ? __sanitizer_get_current_allocated_bytes() : 0;
 }
 
 size_t count(const std::string& text, const std::string& what) {
