@@ -39,6 +39,7 @@ struct btle_advertisement {
     // holds it as its current advertisement and must forget it when it is freed.
     GDBusConnection* connection;
     btle_adapter* adapter;
+    btle_advertisement_released_cb released_cb;
 };
 
 namespace {
@@ -176,15 +177,22 @@ GVariant* advertisement_get_property(GDBusConnection*, const gchar*, const gchar
     return nullptr;
 }
 
-// BlueZ's Release needs no answer from us; the call is logged and left without a reply.
-void advertisement_method_call(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
-                               GDBusMethodInvocation* invocation, gpointer) {
-    log_debug(TAG, "advertisement method called");
-    // Dropping the invocation without replying: GDBus needs its reference released all the same.
-    g_object_unref(invocation);
+// Answered even though BlueZ sends Release without waiting: any caller that waits gets its reply, and
+// GDBus sends nothing to one that does not.
+void advertisement_method_call(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+                               GVariant*, GDBusMethodInvocation* invocation, gpointer user_data) {
+    auto* advertisement = static_cast<btle_advertisement*>(user_data);
+    if (!g_str_equal(method, "Release")) {
+        btle_return_unknown_method(invocation, method);
+        return;
+    }
+    log_debug(TAG, "advertisement released");
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+    if (advertisement->released_cb != nullptr) advertisement->released_cb(advertisement);
 }
 
-const GDBusInterfaceVTable advertisement_vtable = {advertisement_method_call, advertisement_get_property, nullptr, {0}};
+const GDBusInterfaceVTable advertisement_vtable = {advertisement_method_call, advertisement_get_property,
+                                                   btle_refuse_property_set, {0}};
 
 void append_property(GString* xml, const char* name, const char* type) {
     g_string_append_printf(xml, "    <property name='%s' type='%s' access='read'/>\n", name, type);
@@ -347,6 +355,11 @@ void btle_advertisement_set_secondary_channel(btle_advertisement* advertisement,
 void btle_advertisement_set_rsi(btle_advertisement* advertisement) {
     g_assert(advertisement != NULL);
     add_include(advertisement, INCLUDE_RSI);
+}
+
+void btle_advertisement_set_released_cb(btle_advertisement* advertisement, btle_advertisement_released_cb callback) {
+    g_assert(advertisement != NULL);
+    advertisement->released_cb = callback;
 }
 
 const char* btle_advertisement_get_path(const btle_advertisement* advertisement) {

@@ -13,6 +13,10 @@ typedef enum {
     BTLE_SC_CODED = 2,
 } btle_secondary_channel;
 
+// BlueZ released the advertisement: it no longer holds the registration (the adapter went, or BlueZ dropped
+// it on its own) and only a new registration brings it back. Runs on the main-loop thread.
+typedef void (*btle_advertisement_released_cb)(btle_advertisement* advertisement);
+
 btle_advertisement* btle_advertisement_create(void);
 void btle_advertisement_free(btle_advertisement* advertisement);
 
@@ -36,6 +40,8 @@ void btle_advertisement_set_tx_power(btle_advertisement* advertisement, gint16 t
 void btle_advertisement_set_secondary_channel(btle_advertisement* advertisement,
                                               btle_secondary_channel secondary_channel);
 void btle_advertisement_set_rsi(btle_advertisement* advertisement);
+// Called on every Release from BlueZ, including the one that may follow the owner's own unregistration.
+void btle_advertisement_set_released_cb(btle_advertisement* advertisement, btle_advertisement_released_cb callback);
 
 const char* btle_advertisement_get_path(const btle_advertisement* advertisement);
 const char* btle_advertisement_get_local_name(const btle_advertisement* advertisement);

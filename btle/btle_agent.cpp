@@ -4,6 +4,7 @@
 #include "btle_bluez_names.h"
 #include "btle_device.h"
 #include "btle_logger.h"
+#include "btle_utility.h"
 
 using namespace btle_names;
 
@@ -123,14 +124,11 @@ void bluez_agent_method_call(GDBusConnection*, const gchar*, const gchar*, const
         log_debug(TAG, "agent released");
         g_dbus_method_invocation_return_value(invocation, nullptr);
     } else {
-        // GDBus checks calls against the introspection, so this is only reached by a programming error;
-        // the invocation is still released.
-        log_error(TAG, "We should not come here, unknown method");
-        g_object_unref(invocation);
+        btle_return_unknown_method(invocation, method);
     }
 }
 
-const GDBusInterfaceVTable agent_vtable = {bluez_agent_method_call, nullptr, nullptr, {0}};
+const GDBusInterfaceVTable agent_vtable = {bluez_agent_method_call, nullptr, btle_refuse_property_set, {0}};
 
 }  // namespace
 

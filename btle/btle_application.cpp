@@ -170,7 +170,10 @@ void applicationMethodCall(GDBusConnection*, const gchar*, const gchar*, const g
                            GVariant*, GDBusMethodInvocation* invocation, gpointer userData) {
     auto* application = static_cast<btle_application*>(userData);
     g_assert(application != NULL);
-    if (!g_str_equal(method, "GetManagedObjects")) return;
+    if (!g_str_equal(method, "GetManagedObjects")) {
+        btle_return_unknown_method(invocation, method);
+        return;
+    }
     GVariantBuilder objects;
     g_variant_builder_init(&objects, G_VARIANT_TYPE("a{oa{sa{sv}}}"));
     GHashTableIter iter;
@@ -181,7 +184,7 @@ void applicationMethodCall(GDBusConnection*, const gchar*, const gchar*, const g
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(a{oa{sa{sv}}})", &objects));
 }
 
-const GDBusInterfaceVTable applicationVTable = {applicationMethodCall, nullptr, nullptr, {nullptr}};
+const GDBusInterfaceVTable applicationVTable = {applicationMethodCall, nullptr, btle_refuse_property_set, {nullptr}};
 
 btle_local_service* findService(const btle_application* application, const char* service_uuid) {
     return static_cast<btle_local_service*>(g_hash_table_lookup(application->services, service_uuid));

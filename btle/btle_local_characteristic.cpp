@@ -23,14 +23,9 @@ const char* const characteristicXml =
     "    <method name='StartNotify'/>"
     "    <method name='StopNotify'/>"
     "    <method name='Confirm'/>"
-    // Declared here as well as below so that a Properties "Get" reaches the property getter.
-    "    <property type='s' name='UUID' access='read'/>"
-    "    <property type='o' name='Service' access='read'/>"
-    "    <property type='ay' name='Value' access='readwrite'/>"
-    "    <property type='b' name='Notifying' access='read'/>"
-    "    <property type='as' name='Flags' access='read'/>"
-    "    <property type='ao' name='Descriptors' access='read'/>"
     "  </interface>"
+    // Not registered: BlueZ reads the properties through the object list. Declared on the registered
+    // interface, a read-write "Value" would let any peer on the bus call a setter that is not there.
     "  <interface name='org.freedesktop.DBus.Properties'>"
     "    <property type='s' name='UUID' access='read'/>"
     "    <property type='o' name='Service' access='read'/>"
@@ -126,6 +121,8 @@ void characteristicMethodCall(GDBusConnection*, const gchar*, const gchar*, cons
     } else if (g_str_equal(method, "Confirm")) {
         log_debug(TAG, "indication confirmed <%s>", characteristic->uuid);
         g_dbus_method_invocation_return_value(invocation, nullptr);
+    } else {
+        btle_return_unknown_method(invocation, method);
     }
 }
 
@@ -149,8 +146,8 @@ GVariant* characteristic_get_property(GDBusConnection*, const gchar*, const gcha
     return nullptr;
 }
 
-const GDBusInterfaceVTable characteristicVTable = {characteristicMethodCall, characteristic_get_property, nullptr,
-                                                   {nullptr}};
+const GDBusInterfaceVTable characteristicVTable = {characteristicMethodCall, characteristic_get_property,
+                                                   btle_refuse_property_set, {nullptr}};
 }
 
 GVariant* btle_local_value_variant(const GByteArray* byteArray) {

@@ -82,9 +82,11 @@ void descriptorMethodCall(GDBusConnection*, const gchar*, const gchar*, const gc
         readValue(localDescriptor, parameters, invocation);
     else if (g_str_equal(method, "WriteValue"))
         writeValue(localDescriptor, parameters, invocation);
+    else
+        btle_return_unknown_method(invocation, method);
 }
 
-const GDBusInterfaceVTable descriptorVTable = {descriptorMethodCall, nullptr, nullptr, {nullptr}};
+const GDBusInterfaceVTable descriptorVTable = {descriptorMethodCall, nullptr, btle_refuse_property_set, {nullptr}};
 }
 
 btle_local_descriptor* btle_local_desc_create(btle_application* application, const char* service_uuid,

@@ -153,3 +153,14 @@ GByteArray* btle_get_date_time(void) {
     g_date_time_unref(now);
     return bytes;
 }
+
+void btle_return_unknown_method(GDBusMethodInvocation* invocation, const char* method) {
+    g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD,
+                                          "no method %s here", method);
+}
+
+gboolean btle_refuse_property_set(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* property,
+                                  GVariant*, GError** error, gpointer) {
+    g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_PROPERTY_READ_ONLY, "property %s is not writable", property);
+    return FALSE;
+}

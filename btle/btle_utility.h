@@ -1,6 +1,7 @@
 // Shared routines of the Bluetooth LE library: hex text, GVariant conversions, UUID checks, object paths.
 #pragma once
 
+#include <gio/gio.h>
 #include <glib.h>
 
 #ifdef __cplusplus
@@ -34,6 +35,15 @@ float fround(int precision, float value);
 // Current Time (10 bytes) and Date Time (7 bytes) characteristic values of the local clock.
 GByteArray* btle_get_current_time(void);
 GByteArray* btle_get_date_time(void);
+
+// The answer of a method handler to a call none of its branches takes: an error, so that a caller waiting for
+// a reply gets one and the invocation is freed. GDBus hands a handler more than its declared methods: a
+// Properties call on an interface whose vtable lacks the getter or setter reaches it as "Get" or "Set".
+void btle_return_unknown_method(GDBusMethodInvocation* invocation, const char* method);
+// The property setter of every exported object: none of them takes a value from the bus.
+gboolean btle_refuse_property_set(GDBusConnection* connection, const gchar* sender, const gchar* path,
+                                  const gchar* interface, const gchar* property, GVariant* value, GError** error,
+                                  gpointer user_data);
 
 #ifdef __cplusplus
 }

@@ -2,13 +2,17 @@
 
 #include "InternalWaveNetDefinition.h"
 #include "LstmModel.h"
+#include "ModelLimits.h"
 #include "RuntimeWaveNetModel.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <memory>
+#include <numbers>
 
 namespace RuveroRidev {
 
@@ -51,6 +55,59 @@ std::unique_ptr<NeuralModel> RuntimeModelOf(const nlohmann::json& document)
     return nullptr;
 }
 
+// An exponential sine sweep from 20 Hz to 20 kHz at -12 dBFS, made once.
+const std::vector<float>& sweep()
+{
+    static const std::vector<float> samples = [] {
+        const double amplitude = std::pow(10.0, -12.0 / 20.0);
+        const double low = 20.0, high = 20000.0, rate = ModelLimits::sampleRate;
+        const double duration = ModelCheck::sweepSamples / rate;
+        const double octaves = std::log(high / low);
+        std::vector<float> out(ModelCheck::sweepSamples);
+        for (std::size_t n = 0; n < out.size(); ++n) {
+            const double t = double(n) / rate;
+            const double phase = 2.0 * std::numbers::pi * low * duration / octaves *
+                                 (std::exp(t / duration * octaves) - 1.0);
+            out[n] = float(amplitude * std::sin(phase));
+        }
+        return out;
+    }();
+    return samples;
+}
+
+// Plays the sweep through the prewarmed model. A model that costs more than a frame share gets fewer samples,
+// so the check's time stays bounded whatever the file asks for.
+bool PlaysTheSweep(NeuralModel& model, std::string& reason)
+{
+    const std::int64_t budget = std::int64_t(ModelCheck::sweepSamples) * ModelLimits::maxFrameMultiplyAddsPerSample;
+    const std::int64_t perSample = std::max<std::int64_t>(1, model.MultiplyAddsPerSample());
+    const std::size_t samples = std::size_t(std::clamp<std::int64_t>(budget / perSample, 256, ModelCheck::sweepSamples));
+    const std::vector<float>& input = sweep();
+    float block[NeuralModel::defaultMaxAudioBufferSize];
+    float output[NeuralModel::defaultMaxAudioBufferSize];
+    float peak = 0.0f;
+    for (std::size_t start = 0; start < samples; start += std::size(block)) {
+        const std::size_t count = std::min(std::size(block), samples - start);
+        std::copy_n(input.begin() + long(start), count, block);
+        model.Process(block, output, count);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!std::isfinite(output[i])) {
+                reason = "its output is not finite on a -12 dBFS test sweep (sample " + std::to_string(start + i) + ")";
+                return false;
+            }
+            peak = std::max(peak, std::fabs(output[i]));
+        }
+    }
+    if (peak > ModelCheck::maxOutput) {
+        char text[120];
+        std::snprintf(text, sizeof text, "its output reaches %.0f dBFS on a -12 dBFS test sweep, at most +40",
+                      20.0 * std::log10(double(peak)));
+        reason = text;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ModelCheck::Check(const std::vector<std::uint8_t>& text, std::string& reason)
@@ -60,10 +117,15 @@ bool ModelCheck::Check(const std::vector<std::uint8_t>& text, std::string& reaso
         reason = "not a JSON model file";
         return false;
     }
+    std::unique_ptr<NeuralModel> model;
     if (const InternalWaveNetDefinition* definition = InternalWaveNetDefinition::Find(document)) {
-        return CheckFixedWeights(document, definition->GetNumWeights(), reason);
+        if (!CheckFixedWeights(document, definition->GetNumWeights(), reason)) {
+            return false;
+        }
+        model = definition->CreateModel();
+    } else {
+        model = RuntimeModelOf(document);
     }
-    std::unique_ptr<NeuralModel> model = RuntimeModelOf(document);
     if (!model) {
         reason = "not a WaveNet or LSTM model file";
         return false;
@@ -74,7 +136,8 @@ bool ModelCheck::Check(const std::vector<std::uint8_t>& text, std::string& reaso
         reason = error.what();
         return false;
     }
-    return true;
+    model->Prewarm();
+    return PlaysTheSweep(*model, reason);
 }
 
 }  // namespace RuveroRidev

@@ -1,8 +1,9 @@
 #pragma once
-// The check a model file passes before it may replace a player's slot: the player must be able to build it.
-// It runs on the thread that commits an upload, so it stays cheap: the document is parsed once; a fixed-size
-// shape is checked from its configuration and weight list alone (count, numbers, finite as floats) without
-// allocating the network; a runtime-sized model is built, within ModelLimits, and not prewarmed.
+// The check a model file passes before it may replace a player's slot: the player must be able to build it,
+// and the built model must play. It runs on the thread that commits an upload, so it stays cheap: the document
+// is parsed once, the model is built from it (within ModelLimits), prewarmed, and given a short sine sweep at
+// -12 dBFS. Weights that are each finite can still add up to a network whose output is not (or is far beyond
+// any level the chain handles): the player would then only clear and prewarm it again and again.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,7 +12,14 @@ namespace RuveroRidev {
 
 class ModelCheck {
 public:
-    // True when the player would build a model from the text; otherwise false with the reason.
+    // Output level, above which a model is refused: +40 dBFS. A hot model below it is not a fault; the
+    // player's level adjustments and the chain's limiter deal with it.
+    static constexpr float maxOutput = 100.0f;
+    // Samples of the sweep a model that keeps within its frame share gets; a costlier one gets fewer.
+    static constexpr int sweepSamples = 4800;
+
+    // True when the player would build a model from the text and its output on the sweep stays finite and at
+    // most maxOutput; otherwise false with the reason.
     static bool Check(const std::vector<std::uint8_t>& text, std::string& reason);
 };
 

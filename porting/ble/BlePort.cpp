@@ -30,8 +30,12 @@ char ble_receive_packet[BLE_RECEIVE_SIZE];
 uint32_t ble_receive_packet_index = 0;
 // A request outgrew the buffer: its bytes are dropped up to and including its NUL.
 bool ble_receive_discarding = false;
-// The receive queue was full: requests are being dropped (logged once per burst).
-bool ble_receive_overflowing = false;
+// Requests dropped for a full receive queue since the last line that said so, and when that line was written:
+// a central that floods can only add one line per 10 s.
+const uint64_t OVERFLOW_LOG_INTERVAL = 10000000;
+uint32_t ble_receive_dropped = 0;
+uint64_t ble_receive_overflow_logged = 0;
+bool ble_receive_overflow_reported = false;
 btle_adapter* default_adapter = nullptr;
 btle_advertisement* advertisement = nullptr;
 btle_application* app = nullptr;
@@ -127,13 +131,18 @@ bool alreadyRegistered(const GError* error) {
     return exists;
 }
 
+// The next try waits twice as long as the last one did.
+void postpone(Retry& retry) {
+    retry.failing = true;
+    retry.at = now() + retry.delay;
+    retry.delay = std::min(retry.delay * 2, BLE_RETRY_LIMIT);
+}
+
 void refused(Retry& retry, const char* what, const GError* error) {
     ble_registrations_refused.fetch_add(1);
     // One line per outage: the retries that follow fail the same way.
     if (!retry.failing) LOGE(SUPERVISOR_TAG, "%s refused (%s), retrying\n", what, error->message);
-    retry.failing = true;
-    retry.at = now() + retry.delay;
-    retry.delay = std::min(retry.delay * 2, BLE_RETRY_LIMIT);
+    postpone(retry);
 }
 
 void accepted(Retry& retry, const char* what) {
@@ -160,6 +169,17 @@ void registerApplication() {
     if (application != Registration::Off || default_adapter == nullptr || app == nullptr) return;
     application = Registration::Registering;
     btle_adapter_register_application(default_adapter, app);
+}
+
+// BlueZ dropped the registration on its own (a Release while it held it; the one that follows the port's
+// own unregistration finds it no longer on). The supervisor registers it again after the back-off, so that a
+// BlueZ that keeps dropping it is not asked in a loop.
+void advertisementReleased(btle_advertisement*) {
+    if (advertising != Registration::On) return;
+    advertising = Registration::Off;
+    ble_advertisment = false;
+    if (!advertisingRetry.failing) LOGE(SUPERVISOR_TAG, "Advertisement released by BlueZ, registering it again\n");
+    postpone(advertisingRetry);
 }
 
 void advertisementAnswered(const GError* error) {
@@ -203,11 +223,17 @@ void supervise(uint64_t time) {
 void receiveRequest() {
     // Counted before it is queued, so that the count never falls below what the queue holds.
     if (rxQueued.load() >= BLE_RX_QUEUE_LIMIT) {
-        if (!ble_receive_overflowing) LOGE(TAG, "Receive queue full: requests dropped until it drains\n");
-        ble_receive_overflowing = true;
+        ++ble_receive_dropped;
+        const uint64_t time = now();
+        if (!ble_receive_overflow_reported || time - ble_receive_overflow_logged >= OVERFLOW_LOG_INTERVAL) {
+            LOGE(TAG, "Receive queue full: %u request(s) dropped since the last report\n",
+                 unsigned(ble_receive_dropped));
+            ble_receive_dropped = 0;
+            ble_receive_overflow_logged = time;
+            ble_receive_overflow_reported = true;
+        }
         return;
     }
-    ble_receive_overflowing = false;
     rxQueued.fetch_add(1);
     // A request that cannot be queued (out of memory) is dropped.
     if (!rxQueue.enqueue(BleRequest{connectionEpoch.load(), std::string(ble_receive_packet,
@@ -249,6 +275,7 @@ void setUpAdvertisement() {
     btle_advertisement_set_manufacturer_data(advertisement, 0xFFFF, manufacturerData);
     g_byte_array_free(manufacturerData, TRUE);
     btle_advertisement_set_local_name(advertisement, ble_device_name);
+    btle_advertisement_set_released_cb(advertisement, advertisementReleased);
 }
 
 void setUpApplication() {

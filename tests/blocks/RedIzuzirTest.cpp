@@ -664,16 +664,26 @@ TEST_F(RedIzuzirTest, AModelChangeWhilePlayingSwapsUnderOneFade) {
         const char* what;
         const char* key;
         Change change;
-    };
-    const Case cases[] = {
-        {"upload into the playing slot", "nam_up", Change::UploadIntoPlayingSlot},
-        {"select another slot", "nam_select", Change::SelectOtherSlot},
-        {"upload a broken file into the playing slot", "nam_broken", Change::UploadBrokenFile},
+        std::string broken; // the file refused at the upload
     };
     int64_t now = 1000000000;
     porting::setClock([&now] { return now; });
     const std::string first = modelText(kSmall);
     const std::string second = modelText(kMedium);
+    // Files whose every weight is a finite float, and which the player could build: a head bias of 1e6 and a
+    // head scale of 1e5 take the output far past +40 dBFS, an input weight of 1e30 past any finite value.
+    nlohmann::json hugeWeight = nlohmann::json::parse(second), hot = hugeWeight, nonFinite = hugeWeight;
+    hugeWeight["weights"][hugeWeight["weights"].size() - 2] = 1e6;
+    hot["weights"].back() = 1e5;
+    nonFinite["weights"][0] = 1e30;
+    const Case cases[] = {
+        {"upload into the playing slot", "nam_up", Change::UploadIntoPlayingSlot, ""},
+        {"select another slot", "nam_select", Change::SelectOtherSlot, ""},
+        {"upload a broken file into the playing slot", "nam_broken", Change::UploadBrokenFile, second.substr(0, 5000)},
+        {"upload a weight of 1e6", "nam_huge", Change::UploadBrokenFile, hugeWeight.dump()},
+        {"upload a model louder than +40 dBFS", "nam_hot", Change::UploadBrokenFile, hot.dump()},
+        {"upload a model gone non-finite", "nam_nan", Change::UploadBrokenFile, nonFinite.dump()},
+    };
     for (const Case& c : cases) {
         now += 100000; // the engine counts the audio as stopped between cases: the set-up latches at once
         build(true, c.key, folder(root, c.key));
@@ -693,13 +703,14 @@ TEST_F(RedIzuzirTest, AModelChangeWhilePlayingSwapsUnderOneFade) {
                 if (c.change == Change::SelectOtherSlot) {
                     ASSERT_TRUE(player->getSelector()->setValue("second"));
                 } else {
-                    const std::string text = c.change == Change::UploadBrokenFile ? second.substr(0, 5000) : second;
+                    const std::string text = c.change == Change::UploadBrokenFile ? c.broken : second;
                     // Same name: the selection follows slot names, and this one stays selected. A broken file
                     // is refused before it replaces anything.
                     testing::internal::CaptureStdout();
                     const bool taken = upload(*player->getList(), 0, "first", text);
-                    testing::internal::GetCapturedStdout();
+                    const std::string log = testing::internal::GetCapturedStdout();
                     ASSERT_EQ(taken, c.change != Change::UploadBrokenFile) << c.what;
+                    EXPECT_EQ(log.find("slot 0 ('first') refused: ") != std::string::npos, !taken) << c.what << log;
                 }
             }
             if (f % 30 == 0) {

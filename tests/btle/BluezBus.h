@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -24,7 +25,7 @@ public:
         int out = -1;
         GError* error = nullptr;
         if (!g_spawn_async_with_pipes(nullptr, const_cast<char**>(daemonArgs), nullptr,
-                                      GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr,
+                                      GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), dieWithTest, &test_,
                                       &daemon_, nullptr, &out, nullptr, &error)) {
             failure = std::string("cannot start dbus-daemon: ") + error->message;
             g_clear_error(&error);
@@ -77,8 +78,8 @@ public:
         std::string script = std::string(PEDAL_SOURCE_DIR) + "/tests/btle/fake_bluez.py";
         const char* fakeArgs[] = {"/usr/bin/python3", script.c_str(), address.c_str(), adapters_.c_str(), nullptr};
         GError* error = nullptr;
-        if (!g_spawn_async(nullptr, const_cast<char**>(fakeArgs), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
-                           nullptr, &fake_, &error)) {
+        if (!g_spawn_async(nullptr, const_cast<char**>(fakeArgs), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, dieWithTest,
+                           &test_, &fake_, &error)) {
             failure = std::string("cannot start the BlueZ stand-in: ") + error->message;
             g_clear_error(&error);
             return false;
@@ -201,6 +202,13 @@ public:
     std::string lastError;
 
 private:
+    // Runs in each child before it starts its program: the child is killed when the thread that started it
+    // ends, so a test that crashes leaves no daemon holding CTest's pipes open until its timeout.
+    static void dieWithTest(gpointer test) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != *static_cast<pid_t*>(test)) _exit(1);
+    }
+
     static void stop(GPid pid) {
         if (pid <= 0) return;
         kill(pid, SIGTERM);
@@ -209,6 +217,7 @@ private:
     }
 
     std::string adapters_;
+    pid_t test_ = getpid();
     GPid daemon_ = 0;
     GPid fake_ = 0;
     GDBusConnection* connection_ = nullptr;

@@ -422,6 +422,29 @@ class Control(dbus.service.Object):
             return error.get_dbus_name(), dbus.Array([], signature='v')
         return '', dbus.Array([value], signature='v')
 
+    @dbus.service.method(CONTROL, in_signature='su', out_signature='us')
+    def SetValues(self, uuid, count):
+        """Properties.Set of "Value", as any peer may call it: the refusals up to the first answer that is not one."""
+        characteristic, _ = self.characteristic(uuid)
+        name = ''
+        for refused in range(count):
+            try:
+                characteristic.Set(CHARACTERISTIC, 'Value', dbus.ByteArray(b'x'), dbus_interface=PROPERTIES,
+                                   signature='ssv', timeout=5)
+                return refused, ''
+            except dbus.DBusException as error:
+                name = error.get_dbus_name()
+                if name == 'org.freedesktop.DBus.Error.NoReply':
+                    return refused, name
+        return count, name
+
+    @dbus.service.method(CONTROL)
+    def ReleaseAdvertisement(self):
+        """BlueZ drops the registration on its own and tells the client, without waiting for its answer."""
+        owner, path = self.state.advertisements.pop('/org/bluez/hci0')
+        self.state.bus.get_object(owner, path, introspect=False).Release(
+            dbus_interface='org.bluez.LEAdvertisement1', ignore_reply=True)
+
     @dbus.service.method(CONTROL, in_signature='s')
     def StartNotify(self, uuid):
         characteristic, _ = self.characteristic(uuid)

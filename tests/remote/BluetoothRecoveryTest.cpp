@@ -188,4 +188,16 @@ TEST_F(BluetoothRecovery, RefusedRegistrationsAreRetriedWithABackOffAndLoggedOnc
     EXPECT_EQ(count(output, "GATT application registered again"), 1u) << output;
 }
 
+// BlueZ drops the registration on its own and says so with Release: the supervisor registers it again.
+TEST_F(BluetoothRecovery, AnAdvertisementReleasedByBlueZIsRegisteredAgain) {
+    ASSERT_TRUE(bus->restartBluez("hci0"));
+    ASSERT_TRUE(BluezBus::waitFor(registered));
+    const size_t advertisements = bus->count("RegisterAdvertisement");
+    bus->control("ReleaseAdvertisement");
+    ASSERT_TRUE(BluezBus::waitFor([] { return !ble_advertisment.load(); })) << "the release went unheard";
+    passAt(int64_t(BLE_SUPERVISOR_PERIOD) + 1);
+    EXPECT_TRUE(BluezBus::waitFor(registered));
+    EXPECT_EQ(bus->count("RegisterAdvertisement"), advertisements + 1);
+}
+
 }

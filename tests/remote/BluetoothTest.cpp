@@ -91,6 +91,12 @@ std::string joined(const std::vector<std::string>& chunks) {
     return text;
 }
 
+// Live heap bytes as the address sanitizer counts them; 0 in a build without it.
+extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
+size_t liveHeapBytes() {
+    return __sanitizer_get_current_allocated_bytes ? __sanitizer_get_current_allocated_bytes() : 0;
+}
+
 size_t count(const std::string& text, const std::string& what) {
     size_t found = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
@@ -481,6 +487,40 @@ TEST_F(BluetoothTransport, TheSupervisorTakesALaterStampForActivity) {
     supervisor_time = stamp;
     ble_supervisor();
     EXPECT_EQ(supervisor_time.load(), stamp);
+}
+
+// Any peer on the bus may write a characteristic's "Value" through Properties: each write is refused at once
+// and nothing of it is kept.
+TEST_F(BluetoothTransport, PropertyWritesOfAnyPeerAreRefusedAndKeepNothing) {
+    const size_t before = liveHeapBytes();
+    for (int batch = 0; batch < 10; ++batch) {
+        GVariant* reply = bus->call("SetValues", g_variant_new("(su)", BLE_RX_UUID, 500u));
+        ASSERT_NE(reply, nullptr) << bus->lastError;
+        guint32 refused = 0;
+        const char* name = nullptr;
+        g_variant_get(reply, "(u&s)", &refused, &name);
+        EXPECT_EQ(refused, 500u) << "answered " << name;
+        g_variant_unref(reply);
+    }
+    EXPECT_LT(liveHeapBytes(), before + (size_t(8) << 20));
+}
+
+// A flood while "comTasks" drains the queue (10 requests a write, 8 served between writes, for 5 s) is
+// reported with its count once per 10 s, not once per write.
+TEST_F(BluetoothTransport, ADrainingFloodIsReportedOncePerTenSeconds) {
+    std::string ten;
+    for (int i = 0; i < 10; ++i) ten += "write f\0"s;
+    testing::internal::CaptureStdout();
+    for (int write = 0; write < 500; ++write) {
+        setManualClock(int64_t(1) << 40 | int64_t(write) * 10000);
+        ASSERT_EQ(centralWrite(ten, writeOptions(0)), "");
+        for (int served = 0; served < 8; ++served) ble_get_rx();
+    }
+    fflush(stdout);
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_LE(count(output, "Receive queue full"), 2u) << output.substr(0, 1000);
+    while (!ble_get_rx().empty()) {
+    }
 }
 
 }
