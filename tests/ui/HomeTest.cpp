@@ -52,12 +52,12 @@ TEST(ParamWidgets, FastNodesSwitchesColoursAndBars) {
         bool blockOn, toneOn;
         int paramColour, sliderColour;
     } cases[] = {
-        {"on block", tree.delayTime, true, true, 0x00FF00, 0x00FF00},
-        {"off block", tree.delayTime, false, true, 0x007F00, 0x007F00},
+        {"on block", tree.delayTime, true, true, 0x00FF00, 0x888844},
+        {"off block", tree.delayTime, false, true, 0x007F00, 0x444422},
         // get_param_color looks at the parent only: the tone folder has no colour of its own.
-        {"sub-folder on", tree.feedback, true, true, 0xFFFFFF, 0x00FF00},
-        {"sub-folder off", tree.feedback, true, false, 0x7F7F7F, 0x007F00},
-        {"block off over sub-folder", tree.feedback, false, true, 0xFFFFFF, 0x007F00},
+        {"sub-folder on", tree.feedback, true, true, 0xFFFFFF, 0x888844},
+        {"sub-folder off", tree.feedback, true, false, 0x7F7F7F, 0x444422},
+        {"block off over sub-folder", tree.feedback, false, true, 0xFFFFFF, 0x444422},
     };
     auto* delaySwitch = static_cast<NodeEnum*>(tree.delay->childrenAt(0));
     for (const Case& c : cases) {
