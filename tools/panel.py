@@ -1,6 +1,8 @@
 #!/usr/bin/python3
 """The pedal's front panel in a window: the live 320 x 170 display at twice its size, the three preset LEDs
-with their PWM duties, the three footswitches, the five push encoders and the expression pedal.
+with their PWM duties, the three footswitches, the five push encoders and the expression pedal, laid out as on
+the pedal: encoder 1, the main knob, beside the display, encoders 2 to 5 under the sliders they turn. While no
+pedal is connected the display is dimmed under "pedal not running".
 
 Run it next to a running host pedal (./scripts/run); it finds the pedal through $PEDAL_HOME (./pedal-home by
 default) and keeps looking for it while the pedal restarts:
@@ -52,6 +54,19 @@ DETENT_BACK = [(1, 0), (0, 0), (0, 1), (1, 1)]
 FOOTSWITCH_KEYS = {"A": "a", "B": "s", "C": "d"}
 ENCODER_KEYS = [("q", "w"), ("e", "r"), ("t", "y"), ("u", "i"), ("o", "p")]
 PEDAL_TOE_MV = 3300
+# The display's four slider columns (left edges) and a column's middle, in display pixels; encoders 2 to 5 sit
+# under them. The volume bar's top, beside which encoder 1 sits.
+SLIDER_COLUMNS = [0, 78, 156, 234]
+SLIDER_CENTRE = 43
+VOLUME_BAR_Y = 48
+KNOB_ROW_HEIGHT = 124
+# What a press and a hold of each footswitch do on the home screen.
+FOOTSWITCH_ACTIONS = {"A": ("A+B: bank down", "preset A, tap", "nothing"),
+                      "B": ("", "preset B, tap", "nothing"),
+                      "C": ("B+C: bank up", "preset C, tap", "tuner")}
+# While no pedal is connected the last picture stays, at this share of its brightness, under a notice.
+DIM_SHARE = 0.3
+NOT_RUNNING = "pedal not running"
 
 
 def default_home():
@@ -153,6 +168,7 @@ class Panel:
         self.frame_total = 0
         self.duties = [(0, 0, 0) for _ in LED_LINES]
         self.controls = {}
+        self.overlay = None
         root.title("Pedal panel")
         root.configure(bg="#202225")
         self._build()
@@ -165,11 +181,25 @@ class Panel:
     def _build(self):
         self.status = tk.Label(self.root, anchor="w", fg="#bbbbbb", bg="#202225")
         self.status.pack(fill="x", padx=8, pady=(6, 0))
-        self.screen = tk.Canvas(self.root, width=WIDTH * SCALE, height=HEIGHT * SCALE, bg="black",
+        top = tk.Frame(self.root, bg="#202225")
+        top.pack(anchor="w", padx=8, pady=6)
+        self.screen = tk.Canvas(top, width=WIDTH * SCALE, height=HEIGHT * SCALE, bg="black",
                                 highlightthickness=0, bd=0)
-        self.screen.pack(padx=8, pady=6)
+        self.screen.pack(side="left")
         self.image = tk.PhotoImage(width=WIDTH * SCALE, height=HEIGHT * SCALE)
         self.screen.create_image(0, 0, image=self.image, anchor="nw")
+        # Encoder 1 is the main knob, apart from the others, level with the display's volume bar.
+        main = tk.Frame(top, bg="#202225")
+        main.pack(side="left", anchor="n", padx=(10, 0), pady=(VOLUME_BAR_Y * SCALE - 20, 0))
+        self._encoder(main, 0, "Encoder 1: volume, select")
+
+        # Encoders 2 to 5 each under the column of the slider it turns.
+        knobs = tk.Frame(self.root, bg="#202225", width=WIDTH * SCALE, height=KNOB_ROW_HEIGHT)
+        knobs.pack(anchor="w", padx=8)
+        for index in range(1, len(ENCODER_LINES)):
+            column = tk.Frame(knobs, bg="#202225")
+            column.place(x=(SLIDER_COLUMNS[index - 1] + SLIDER_CENTRE) * SCALE, y=0, anchor="n")
+            self._encoder(column, index, "Encoder %d" % (index + 1))
 
         leds = tk.Frame(self.root, bg="#202225")
         leds.pack(pady=2)
@@ -186,18 +216,10 @@ class Panel:
             self.led_lamps.append(lamp)
             self.led_texts.append(text)
 
-        encoders = tk.Frame(self.root, bg="#202225")
-        encoders.pack(pady=4)
-        for index in range(len(ENCODER_LINES)):
-            self._encoder(encoders, index)
-
         bottom = tk.Frame(self.root, bg="#202225")
         bottom.pack(fill="x", padx=8, pady=(4, 8))
         for name in FOOTSWITCH_LINES:
-            button = tk.Button(bottom, text="%s  [%s]" % (name, FOOTSWITCH_KEYS[name]), width=10, height=2)
-            button.pack(side="left", padx=10)
-            self._hold_with_mouse(button, FOOTSWITCH_LINES[name])
-            self.controls["footswitch " + name] = button
+            self._footswitch(bottom, name)
         pedal = tk.Frame(bottom, bg="#202225")
         pedal.pack(side="right", padx=10)
         tk.Label(pedal, text="Expression mV  [Up/Down]", fg="#bbbbbb", bg="#202225").pack()
@@ -206,9 +228,24 @@ class Panel:
         self.pedal_scale.pack()
         self.controls["expression"] = self.pedal_scale
 
-    def _encoder(self, parent, index):
-        frame = tk.LabelFrame(parent, text="Encoder %d" % (index + 1), fg="#bbbbbb", bg="#202225")
-        frame.pack(side="left", padx=4)
+    def _footswitch(self, parent, name):
+        pair_text, press_text, hold_text = FOOTSWITCH_ACTIONS[name]
+        key = FOOTSWITCH_KEYS[name]
+        title = "Footswitch %s" % name + ("  (%s)" % pair_text if pair_text else "")
+        frame = tk.LabelFrame(parent, text=title, fg="#bbbbbb", bg="#202225")
+        frame.pack(side="left", padx=6)
+        button = tk.Button(frame, text="%s  [%s]\n%s" % (name, key, press_text), width=16, height=2)
+        hold = tk.Button(frame, text="hold [%s]: %s" % (key.upper(), hold_text), width=16,
+                         command=lambda: self.press(FOOTSWITCH_LINES[name], LONG_PRESS_MS))
+        button.pack(fill="x")
+        hold.pack(fill="x")
+        self._hold_with_mouse(button, FOOTSWITCH_LINES[name])
+        self.controls["footswitch " + name] = button
+        self.controls["footswitch %s hold" % name] = hold
+
+    def _encoder(self, parent, index, title):
+        frame = tk.LabelFrame(parent, text=title, fg="#bbbbbb", bg="#202225")
+        frame.pack()
         back_key, forward_key = ENCODER_KEYS[index]
         back = tk.Button(frame, text="\u25c0 " + back_key, width=3, command=lambda: self.turn(index, False))
         forward = tk.Button(frame, text=forward_key + " \u25b6", width=3, command=lambda: self.turn(index, True))
@@ -301,15 +338,35 @@ class Panel:
             self.status.configure(text="Connected to the pedal at %s" % self.link.path)
         else:
             self.status.configure(text="Waiting for the pedal at %s ..." % self.link.path)
+        self._show_connection()
         self.root.after(RECONNECT_MS, self._reconnect)
 
     def _refresh(self):
         self.refresh()
         self.root.after(REFRESH_MS, self._refresh)
 
+    def _show_connection(self):
+        # The picture of a pedal that has gone is dimmed under a notice, so it is never taken for a live one.
+        if self.link.connected() == (self.overlay is None):
+            return
+        if self.overlay is None:
+            self.overlay = self.screen.create_text(WIDTH * SCALE // 2, HEIGHT * SCALE // 2, text=NOT_RUNNING,
+                                                   fill="#ffffff", font=("TkDefaultFont", 20, "bold"))
+            if self.shown is not None:
+                rgb = numpy.frombuffer(display_rgb(self.shown), dtype=numpy.uint8) * DIM_SHARE
+                self.image.configure(data=b"P6 %d %d 255\n" % (WIDTH * SCALE, HEIGHT * SCALE) +
+                                     rgb.astype(numpy.uint8).tobytes(), format="PPM")
+        else:
+            self.screen.delete(self.overlay)
+            self.overlay = None
+            self.shown = None
+
     def refresh(self):
         """Takes the frames that arrived and the framebuffer as it is now into the window."""
         self._take_frames(self.link.frames())
+        self._show_connection()
+        if self.overlay is not None:
+            return
         try:
             with open(self.fb_path, "rb") as file:
                 framebuffer = file.read(FB_WIDTH * FB_HEIGHT * 2)

@@ -2,6 +2,7 @@
 
 #include "EventId.h"
 #include "Gfx.h"
+#include "NodeFloat.h"
 #include "Tempo.h"
 
 #include <string>
@@ -12,11 +13,11 @@ const uint32_t kTitleColour = 0x9E9E9E;
 const uint32_t kTempoColour = 0xFFFFFF;
 const uint32_t kAccent = 0xFF9800;
 
-lv_obj_t* label(lv_obj_t* parent, int32_t y, int32_t height, const lv_font_t* font, uint32_t colour,
-                const char* text) {
+lv_obj_t* label(lv_obj_t* parent, int32_t x, int32_t y, int32_t width, int32_t height, const lv_font_t* font,
+                uint32_t colour, const char* text) {
     lv_obj_t* l = lv_label_create(parent);
-    lv_obj_set_pos(l, 0, y);
-    lv_obj_set_size(l, 320, height);
+    lv_obj_set_pos(l, x, y);
+    lv_obj_set_size(l, width, height);
     lv_label_set_long_mode(l, LV_LABEL_LONG_DOT);
     lv_obj_set_style_text_font(l, font, 0);
     lv_obj_set_style_text_align(l, LV_TEXT_ALIGN_CENTER, 0);
@@ -41,11 +42,17 @@ bool DrawerTempo::draw() {
     lv_obj_set_style_bg_color(panel, lv_color_hex(kBackground), 0);
     lv_obj_set_style_bg_opa(panel, LV_OPA_COVER, 0);
 
-    label(panel, 8, 24, &lv_font_montserrat_20, kAccent, "TAP TEMPO");
-    label(panel, 46, 60, &lv_font_montserrat_48, kTempoColour, tempo->toString().c_str());
-    label(panel, 108, 24, &lv_font_montserrat_20, kTitleColour, "BPM");
+    label(panel, 0, 8, 320, 24, &lv_font_montserrat_20, kAccent, "TAP TEMPO");
+    label(panel, 0, 46, 320, 60, &lv_font_montserrat_48, kTempoColour, tempo->toString().c_str());
+    label(panel, 0, 108, 320, 24, &lv_font_montserrat_20, kTitleColour, "BPM");
     const std::string taps = std::to_string(tempo->getTapCount()) + " taps";
-    label(panel, 140, 20, &lv_font_montserrat_14, kTitleColour, taps.c_str());
+    if (!volumeNode) {
+        label(panel, 0, 140, 320, 20, &lv_font_montserrat_14, kTitleColour, taps.c_str());
+        return true;
+    }
+    label(panel, 0, 140, 160, 20, &lv_font_montserrat_14, kTitleColour, taps.c_str());
+    const std::string volume = "Vol " + volumeNode->toString();
+    label(panel, 160, 140, 160, 20, &lv_font_montserrat_14, kTempoColour, volume.c_str());
     return true;
 }
 

@@ -112,5 +112,5 @@ bool DrawerTuner::onEvent(int id) {
         tuner->getOnOff()->setOn(false);
         return true;
     }
-    return id == EventId::Encoder1Forward || id == EventId::Encoder1Back || EventId::isFootswitch(id);
+    return (id >= EventId::Encoder1Forward && id <= EventId::Encoder1LongRelease) || EventId::isFootswitch(id);
 }

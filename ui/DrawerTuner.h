@@ -1,9 +1,10 @@
 #pragma once
 // The tuner page. It stays on the page stack above the home screen for the whole run. While the tuner is
-// on it covers the screen with the note, the cents off it, the frequency and an in-tune mark; it consumes
-// the main encoder's turns and every footswitch id (the tuner mutes the pedal, so nothing should change
-// under the player's feet meanwhile), and a footswitch short release switches the tuner off. Otherwise it
-// draws nothing and passes every event on.
+// on, however it was switched on, the page is raised over whatever page is open and covers the screen with
+// the note, the cents off it, the frequency and an in-tune mark; it consumes every id of the main encoder
+// and of the footswitches (the tuner mutes the pedal, so nothing should change or open under the player's
+// feet meanwhile), and a footswitch short release switches the tuner off, which shows the page that was
+// open again. Otherwise it draws nothing and passes every event on.
 #include "Listener.h"
 
 class Tuner;
@@ -17,6 +18,7 @@ public:
 
     bool draw() override;
     bool onEvent(int id) override;
+    bool raised() const override { return active(); }
 
 private:
     bool active() const;

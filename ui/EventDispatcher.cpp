@@ -47,9 +47,14 @@ bool onStack(const Listener* page) {
     return std::find(pages.begin(), pages.end(), page) != pages.end();
 }
 
-// Top page first. A page handler may open or close pages while the walk runs (a modal page, a nested
-// dispatch), so the walk goes over a copy and skips pages that have left the stack meanwhile.
-std::vector<Listener*> topDown() { return {state().pages.rbegin(), state().pages.rend()}; }
+// Raised pages first, then the top page first. A page handler may open or close pages while the walk runs
+// (a modal page, a nested dispatch), so the walk goes over a copy and skips pages that have left the stack
+// meanwhile.
+std::vector<Listener*> topDown() {
+    std::vector<Listener*> order(state().pages.rbegin(), state().pages.rend());
+    std::stable_partition(order.begin(), order.end(), [](const Listener* page) { return page->raised(); });
+    return order;
+}
 
 // UI passes since the last render; UI thread only.
 int redrawCounter = 0;

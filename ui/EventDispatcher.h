@@ -3,8 +3,9 @@
 //
 // Events are ints (EventId.h) queued from any thread through addEvent into one lock-free multi-producer
 // queue; the UI thread takes them off in dispatch() and offers each to the pages from the top of the stack
-// down until one consumes it. The dispatcher handles two ids itself: Redraw (the pages build their objects,
-// top down, until one says it drew) and Close (the top page is deleted).
+// down until one consumes it, a raised page (Listener::raised) before all others. The dispatcher handles
+// two ids itself: Redraw (the pages build their objects in that order until one says it drew) and Close
+// (the top page is deleted).
 //
 // Threads: addEvent from any thread, never blocking. Everything else belongs to the UI thread once the
 // threads run; before that, start-up code builds the first pages.

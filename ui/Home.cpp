@@ -234,10 +234,8 @@ void Home::editControl(int index, bool up) {
     Node* node = fastNodes[size_t(index)];
     if (node) {
         if (std::strcmp(node->getType(), "float") == 0) {
-            popupNode = static_cast<NodeFloat*>(node);
             node->edit(up);
-            popupTicks = kPopupTicks;
-            popupColor = 0;
+            showPopup(static_cast<NodeFloat*>(node), 0);
         } else {
             node->edit(up);
         }
@@ -254,8 +252,15 @@ void Home::editParam(NodeFloat* node, bool up, int colour) {
     popupNode = node;
     if (!node) return;
     node->edit(up);
-    popupTicks = kPopupTicks;
-    popupColor = uint32_t(colour);
+    showPopup(node, uint32_t(colour));
+}
+
+void Home::showPopup(NodeFloat* node, uint32_t colour) {
+    popupNode = node;
+    popupColor = colour;
+    // The tap-tempo page covers this screen and holds its ticks: a popup opened now would wait there and
+    // show a stale value once the page goes. The tempo page shows the volume itself.
+    popupTicks = (tempo && tempo->manualStatus()) ? 0 : kPopupTicks;
 }
 
 void Home::showAssign(int index) {
@@ -389,7 +394,10 @@ bool Home::saveCurrent(NodePreset* preset) {
 }
 
 void Home::tapIfSelected(int footswitch) {
-    if (preset && tempo && preset->getIndex() % 3 == footswitch) tempo->manualTap();
+    if (!preset || !tempo || preset->getIndex() % 3 != footswitch) return;
+    tempo->manualTap();
+    // A popup held under the tap-tempo page would come back stale when it goes.
+    if (tempo->manualStatus()) popupTicks = 0;
 }
 
 void Home::selectInBank(int footswitch) {

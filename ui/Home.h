@@ -69,6 +69,7 @@ public:
     static bool saveCurrent(NodePreset* preset);
 
 private:
+    void showPopup(NodeFloat* node, uint32_t colour);
     void drawPopup();
     void drawHeader();
     void drawAssignView();

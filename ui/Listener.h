@@ -18,4 +18,8 @@ public:
     // Handles one event; true consumes it, so the pages below do not see it.
     virtual bool onEvent(int id) = 0;
     virtual void onBroadcast(int id);
+    // True while the page shows what the sound is doing right now (the tuner muting the output, tap tempo
+    // counting): the dispatcher then offers it redraws and events before every other page, wherever it
+    // lies on the stack, and the pages above it come back as they were once it turns false.
+    virtual bool raised() const { return false; }
 };

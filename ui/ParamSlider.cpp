@@ -8,7 +8,9 @@
 #include "NodeOnOff.h"
 
 namespace {
-constexpr int kHalfBrightness = 0x7F7F7F;
+
+// Each channel halved; a mask alone would clear each channel's top bit and turn one hue into another.
+int halfBrightness(int colour) { return (colour >> 1) & 0x7F7F7F; }
 constexpr int kBarY = 146, kLowerY = 148, kUpperY = 129;
 
 bool isSwitchedOff(Node* folder) {
@@ -69,8 +71,9 @@ void create_param_slider(lv_obj_t* parent, int x, Node* node, int colour, const 
 
     // A parameter of a switched-off block, or of a switched-off sub-folder, is drawn at half brightness.
     Node* folder = node->getParent();
-    if (isSwitchedOff(folder)) colour &= kHalfBrightness;
-    if (folder && folder->getParent() && isSwitchedOff(folder->getParent())) colour &= kHalfBrightness;
+    if (isSwitchedOff(folder) || (folder && folder->getParent() && isSwitchedOff(folder->getParent()))) {
+        colour = halfBrightness(colour);
+    }
 
     const std::string type = node->getType();
     const bool choice = type == "enum" || type == "plist";
@@ -88,6 +91,5 @@ int get_param_color(Node* node) {
     Node* folder = node ? node->getParent() : nullptr;
     const int style = folder ? folder->getStyleColor() : 0;
     int colour = style != 0 ? style : 0xFFFFFF;
-    if (isSwitchedOff(folder)) colour &= kHalfBrightness;
-    return colour;
+    return isSwitchedOff(folder) ? halfBrightness(colour) : colour;
 }

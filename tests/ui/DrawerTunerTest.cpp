@@ -122,7 +122,7 @@ TEST(DrawerTuner, KeepsThePanelWhileOnAndASingleFootswitchReleaseEndsIt) {
         {EventId::FootswitchAPress, false},  {EventId::FootswitchBLongPress, false},
         {EventId::FootswitchesAB, false},    {EventId::FootswitchesBC, false},
         {EventId::FootswitchCLongRelease, false},
-        {EventId::Encoder1ShortRelease, true}, {EventId::Encoder2ShortRelease, true},
+        {EventId::Encoder1ShortRelease, false}, {EventId::Encoder2ShortRelease, true},
         {EventId::Tick, true},               {EventId::Encoder3Forward, true},
     };
     for (const Case& c : whileOn) {

@@ -184,7 +184,7 @@ struct ProductTree {
 
         // As the product application builds them: Home at the bottom, then the tempo and tuner pages.
         home = new Home(app, nullptr, preset, tuner, tempo, assigns);
-        new DrawerTempo(tempo);
+        (new DrawerTempo(tempo))->setVolumeNode(volume);
         new DrawerTuner(tuner);
         home->setControls(low, mid, treble, gain);
         home->setVolumeNode(volume);

@@ -52,12 +52,12 @@ TEST(ParamWidgets, FastNodesSwitchesColoursAndBars) {
         bool blockOn, toneOn;
         int paramColour, sliderColour;
     } cases[] = {
-        {"on block", tree.delayTime, true, true, 0x00FF00, 0x00FF00},
-        {"off block", tree.delayTime, false, true, 0x007F00, 0x007F00},
+        {"on block", tree.delayTime, true, true, 0x00FF00, 0x888844},
+        {"off block", tree.delayTime, false, true, 0x007F00, 0x444422},
         // get_param_color looks at the parent only: the tone folder has no colour of its own.
-        {"sub-folder on", tree.feedback, true, true, 0xFFFFFF, 0x00FF00},
-        {"sub-folder off", tree.feedback, true, false, 0x7F7F7F, 0x007F00},
-        {"block off over sub-folder", tree.feedback, false, true, 0xFFFFFF, 0x007F00},
+        {"sub-folder on", tree.feedback, true, true, 0xFFFFFF, 0x888844},
+        {"sub-folder off", tree.feedback, true, false, 0x7F7F7F, 0x444422},
+        {"block off over sub-folder", tree.feedback, false, true, 0xFFFFFF, 0x444422},
     };
     auto* delaySwitch = static_cast<NodeEnum*>(tree.delay->childrenAt(0));
     for (const Case& c : cases) {
@@ -65,7 +65,7 @@ TEST(ParamWidgets, FastNodesSwitchesColoursAndBars) {
         toneSwitch->setValue(c.toneOn ? NodeOnOff::ON : NodeOnOff::OFF);
         EXPECT_EQ(get_param_color(c.node), c.paramColour) << c.what;
         lv_obj_clean(lv_screen_active());
-        create_param_slider(lv_screen_active(), 78, c.node, 0x00FF00, nullptr, nullptr);
+        create_param_slider(lv_screen_active(), 78, c.node, 0x888844, nullptr, nullptr);
         const auto views = GfxTestView::snapshot();
         const ObjectView* bar = barAt(views, 85, 146);
         ASSERT_NE(bar, nullptr);
@@ -294,22 +294,35 @@ TEST(Home, FourTapsOnTheSelectedFootswitchSetTheTempo) {
     send(ev::FootswitchesBC);
     EXPECT_EQ(tree.preset->getIndex(), 4);
     EXPECT_NE(GfxTestView::labelWithText(redraw(), "TAP TEMPO"), nullptr);
+    send(ev::Encoder1Forward);
+    EXPECT_NE(GfxTestView::labelWithText(redraw(), "Vol 52 %"), nullptr) << "the volume set under the tempo page";
 
     // Disarmed, the home screen shows the tapped tempo.
     now() += Tempo::kTapDisarmUs + 1;
     auto views = redraw();
     EXPECT_NE(GfxTestView::labelWithText(views, "150"), nullptr) << GfxTestView::describe(views);
+    EXPECT_EQ(GfxTestView::labelWithText(views, "Volume"), nullptr) << "a stale popup of that volume";
     send(ev::FootswitchAShortRelease);
     EXPECT_EQ(tree.preset->getIndex(), 3);
 }
 
-TEST(Home, FootswitchCHeldSwitchesTheTunerOn) {
+TEST(Home, TunerAndTapTempoShowOverTheChainABlockPageAndSetup) {
     ProductTree tree;
-    send(ev::FootswitchCLongPress);
-    EXPECT_TRUE(tree.tuner->getOnOff()->isOn());
-    // The tuner page now keeps the footswitches from the home screen.
-    send(ev::FootswitchAPress);
-    EXPECT_EQ(tree.tempo->getTapCount(), 0);
+    const std::pair<const char*, std::vector<int>> openings[] = {
+        {"List", {ev::Encoder1Press, ev::Encoder1ShortRelease}},
+        {"Threshold", {ev::Encoder1Forward, ev::Encoder1ShortRelease}},
+        {"Setup", {ev::Encoder2ShortRelease, ev::Encoder1Back, ev::Encoder1LongPress}}};
+    for (const auto& [shown, ids] : openings) {
+        for (int id : ids) send(id);
+        tree.tuner->getOnOff()->setOn(ids.size() == 3);  // over Setup as a remote write would, else by footswitch C
+        for (int id : {ev::FootswitchCLongPress, ev::Encoder1Press, ev::Encoder1ShortRelease}) send(id);
+        EXPECT_NE(GfxTestView::labelWithText(redraw(), "TUNER"), nullptr) << shown;
+        send(ev::FootswitchCShortRelease);
+        EXPECT_NE(GfxTestView::labelWithText(redraw(), shown), nullptr) << shown << " after the tuner";
+        for (int tap = 0; tap < 4; ++tap, now() += 400000) send(ev::FootswitchBPress);
+        EXPECT_NE(GfxTestView::labelWithText(redraw(), "TAP TEMPO"), nullptr) << shown;
+        now() += Tempo::kTapDisarmUs;
+    }
 }
 
 TEST(Home, HeldMainEncoderStepsPresetsAndItsShortPressOpensTheChain) {
