@@ -89,26 +89,36 @@ void* AlsaStream::samplesAt(int frame) {
     return wide ? static_cast<void*>(wideSamples + frame * 2) : static_cast<void*>(narrowSamples + frame * 2);
 }
 
-bool AlsaStream::read(float* interleaved, int frames) {
-    if (!pcm || frames < 0 || frames > kMaxFrames) return false;
+bool AlsaStream::transfer(int frames) {
+    // The device cannot keep up in either direction for long: a capture that brings nothing and a playback
+    // that takes nothing are the same stall, told apart in the report.
+    static constexpr const char* kStalled[] = {"no room for 200 ms", "no data for 200 ms"};
     int done = 0;
     while (done < frames) {
-        snd_pcm_sframes_t got = snd_pcm_readi(pcm, samplesAt(done), snd_pcm_uframes_t(frames - done));
-        if (got == -EAGAIN) {
-            int ready = snd_pcm_wait(pcm, kWaitMs);
+        const auto remaining = snd_pcm_uframes_t(frames - done);
+        const snd_pcm_sframes_t moved = capture ? snd_pcm_readi(pcm, samplesAt(done), remaining)
+                                                : snd_pcm_writei(pcm, samplesAt(done), remaining);
+        if (moved == -EAGAIN) {
+            const int ready = snd_pcm_wait(pcm, kWaitMs);
             if (ready == 0) {
-                failure = "no data for 200 ms";
+                failure = kStalled[capture];
                 return false;
             }
             if (ready < 0 && !recover(ready)) return false;
             continue;
         }
-        if (got < 0) {
-            if (!recover(got)) return false;
+        if (moved < 0) {
+            if (!recover(moved)) return false;
             continue;
         }
-        done += int(got);
+        done += int(moved);
     }
+    return true;
+}
+
+bool AlsaStream::read(float* interleaved, int frames) {
+    if (!pcm || !capture || frames < 0 || frames > kMaxFrames) return false;
+    if (!transfer(frames)) return false;
     for (int i = 0; i < frames * 2; ++i) {
         interleaved[i] = wide ? float(wideSamples[i]) * (1.0f / 2147483648.0f)
                               : float(narrowSamples[i]) * (1.0f / 32768.0f);
@@ -117,28 +127,10 @@ bool AlsaStream::read(float* interleaved, int frames) {
 }
 
 bool AlsaStream::write(const float* interleaved, int frames) {
-    if (!pcm || frames < 0 || frames > kMaxFrames) return false;
+    if (!pcm || capture || frames < 0 || frames > kMaxFrames) return false;
     for (int i = 0; i < frames * 2; ++i) {
         if (wide) wideSamples[i] = toWide(interleaved[i]);
         else narrowSamples[i] = toNarrow(interleaved[i]);
     }
-    int done = 0;
-    while (done < frames) {
-        snd_pcm_sframes_t sent = snd_pcm_writei(pcm, samplesAt(done), snd_pcm_uframes_t(frames - done));
-        if (sent == -EAGAIN) {
-            int ready = snd_pcm_wait(pcm, kWaitMs);
-            if (ready == 0) {
-                failure = "no data for 200 ms";
-                return false;
-            }
-            if (ready < 0 && !recover(ready)) return false;
-            continue;
-        }
-        if (sent < 0) {
-            if (!recover(sent)) return false;
-            continue;
-        }
-        done += int(sent);
-    }
-    return true;
+    return transfer(frames);
 }

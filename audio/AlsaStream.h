@@ -21,8 +21,9 @@ public:
     bool open(const std::string& device, bool capture, unsigned latencyUs, const char* tag);
     void close();
     bool isOpen() const { return pcm != nullptr; }
-    // Transfers exactly frames (at most kMaxFrames) interleaved stereo frames; false when the stream failed
-    // and could not be recovered, or stayed silent for 200 ms: the caller reports it (getFailure() says why).
+    // Transfers exactly frames (at most kMaxFrames) interleaved stereo frames, read on a capture stream and
+    // written on a playback one; false when the stream failed and could not be recovered, or moved nothing
+    // for 200 ms: the caller reports it (getFailure() says why).
     bool read(float* interleaved, int frames);
     bool write(const float* interleaved, int frames);
     // Starts a capture stream at once (a playback stream starts when its buffer has data).
@@ -36,6 +37,9 @@ public:
 
 private:
     bool recover(long error);
+    // Moves frames between the device and its sample buffer in the stream's direction, waiting while the
+    // device is not ready; false with the failure set.
+    bool transfer(int frames);
     // The device-format buffer from the given stereo frame on.
     void* samplesAt(int frame);
 

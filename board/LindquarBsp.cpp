@@ -1,6 +1,7 @@
 #include "LindquarBsp.h"
 
 #include "Ads1115.h"
+#include "AudioProcessor.h"
 #include "Codec.h"
 #include "CommandRunner.h"
 #include "EventDispatcher.h"
@@ -8,6 +9,7 @@
 #include "Gfx.h"
 #include "IOArray.h"
 #include "LCD.h"
+#include "Light.h"
 #include "Shims.h"
 #include "SourceCtrl.h"
 #include "SourceMidi.h"
@@ -113,6 +115,7 @@ void LindquarBsp::initialize() {
     LCD::set_custom_splash(LindquarBsp::splash);
     LCD::splash();
     IOArray::initialize(kPanelLines, kScanFrequency, kFramesInFlightMs, kPwmDepth, -2, -2, -2, -2);
+    Light::setClipProbe(AudioProcessor::saturation);
 }
 
 namespace {

@@ -1,6 +1,5 @@
 #include "Light.h"
 
-#include "AudioProcessor.h"
 #include "IOArray.h"
 #include "NodeColor.h"
 #include "NodeEnum.h"
@@ -20,6 +19,7 @@ std::atomic<bool> initialized{false};
 std::atomic<bool> enabled{true};
 std::atomic<NodeColor*> color{nullptr};
 std::atomic<NodeEnum*> status{nullptr};
+std::atomic<Light::ClipProbe> clipProbe{nullptr};
 int rgb = 0;
 
 // The texts may be set from any thread while tasks reads them.
@@ -79,6 +79,8 @@ void Light::initialize(Node* parent) {
 
 void Light::setStatus(NodeEnum* s) { status.store(s); }
 
+void Light::setClipProbe(ClipProbe probe) { clipProbe.store(probe); }
+
 void Light::enable() { enabled.store(true); }
 
 void Light::disable() { enabled.store(false); }
@@ -115,7 +117,8 @@ void Light::tasks() {
         if (temporary >= 0) shown = temporary;
     }
     const bool lit = blinkPhase(esp_timer_get_time());
-    if (AudioProcessor::saturation()) shown = lit ? kWarningColor : 0;
+    const ClipProbe clipping = clipProbe.load();
+    if (clipping && clipping()) shown = lit ? kWarningColor : 0;
 
     IOArray::set_bit(kRedLine, 1);
     IOArray::set_bit(kGreenLine, 1);

@@ -33,6 +33,10 @@ public:
     // A temporary colour shown instead of the stored one: six hexadecimal digits; anything else ends the
     // override.
     static void setTempColor(std::string color);
+    // Whether the audio clips: asked on each update; installed by the board, since the drivers sit below the
+    // audio engine. Null (the default): never.
+    using ClipProbe = bool (*)();
+    static void setClipProbe(ClipProbe probe);
     // One update of the LED's three lines.
     static void tasks();
 

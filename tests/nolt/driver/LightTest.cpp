@@ -130,6 +130,7 @@ TEST_F(LightTest, ClippingBlinksRedEvery200Ms) {
     Light::initialize(settingsFolder());
     Light::forceColor("00FF00");
     Light::setTempColor("0000FF");
+    Light::setClipProbe(AudioProcessor::saturation);
     EXPECT_EQ(dutiesOnWire(), (Duties{0, 0, 7}));
 
     alignas(64) float frame[2][16] = {};
