@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <numbers>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
@@ -68,13 +69,35 @@ bool validMeter(int channel, int direction) {
 }
 
 // Gain moving linearly across the frame from `from` (the previous frame's last sample) to exactly `to`.
+float rampGain(float from, float to, int sample) {
+    return sample == 15 ? to : from + (to - from) / 16.0f * float(sample + 1);
+}
+
 void rampFrame(float (*frame)[16], float from, float to) {
-    const float step = (to - from) / 16.0f;
     for (int sample = 0; sample < 16; ++sample) {
-        float gain = sample == 15 ? to : from + step * float(sample + 1);
+        const float gain = rampGain(from, to, sample);
         frame[0][sample] *= gain;
         frame[1][sample] *= gain;
     }
+}
+
+// The fade of the frame being processed, decided before the ring runs (so the lines' feed follows it) and
+// published after (so a compile pass never latches while the ring still plays this frame at a gain above 0).
+struct FadePlan {
+    AudioProcessor::FadeState before = AudioProcessor::FadeState::Idle;
+    AudioProcessor::FadeState state = AudioProcessor::FadeState::Idle;
+    float from = 1.0f;
+    float to = 1.0f;
+    bool active = false;
+};
+FadePlan fadePlan; // audio thread
+alignas(64) float lineFeedGains[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+bool lineFeedIsOne = true;
+
+float lineFeedAt(float fadeGain) {
+    if (fadeGain <= kSilentGain) return 0.0f;
+    const float progress = std::log(fadeGain) / std::log(kSilentGain);
+    return 0.5f * (1.0f + std::cos(std::numbers::pi_v<float> * progress));
 }
 
 struct CompileThreadScope {
@@ -207,6 +230,7 @@ void AudioProcessor::processFrame(float (*frame)[16]) {
     lastFrameTime.store(esp_timer_get_time(), std::memory_order_relaxed);
     std::memcpy(inputCopy, frame, sizeof inputCopy);
     feedMeters(kInput, frame);
+    planFade();
     AudioBlock::runRing(frame);
     applyFade(frame);
     Frame::sanitize(frame[0]);
@@ -230,15 +254,23 @@ void AudioProcessor::feedMeters(int direction, float (*frame)[16]) {
     }
 }
 
-void AudioProcessor::applyFade(float (*frame)[16]) {
+const float* AudioProcessor::lineFeed() { return lineFeedGains; }
+
+void AudioProcessor::planFade() {
     const FadeState before = FadeState(fadeState.load(std::memory_order_acquire));
     FadeState state = before;
-    if (state == FadeState::Idle) {
-        if (fadeRequests.load(std::memory_order_acquire) == fadeServed.load(std::memory_order_acquire)) return;
-        state = FadeState::FadingOut;
+    if (state == FadeState::Idle &&
+        fadeRequests.load(std::memory_order_acquire) == fadeServed.load(std::memory_order_acquire)) {
+        fadePlan = FadePlan{};
+        if (!lineFeedIsOne) {
+            for (float& gain : lineFeedGains) gain = 1.0f;
+            lineFeedIsOne = true;
+        }
+        return;
     }
+    if (state == FadeState::Idle) state = FadeState::FadingOut;
     if (state == FadeState::Compiled) state = FadeState::FadingIn;
-    float from = fadeGain;
+    const float from = fadeGain;
     float to = from;
     switch (state) {
     case FadeState::FadingOut:
@@ -261,6 +293,20 @@ void AudioProcessor::applyFade(float (*frame)[16]) {
     default:
         break;
     }
+    fadePlan = FadePlan{before, state, from, to, true};
+    // A raised cosine over the fade's progress (the output gain on a log scale, from 1 to the silent gain):
+    // it keeps in step with the output, 0 exactly when the output is silent, but spreads its change evenly
+    // over the fade's 19 frames and leaves and regains 1 and 0 flat, so the dip it leaves in the echoes
+    // carries no high frequencies.
+    const float feedTo = lineFeedAt(to);
+    const float feedFrom = lineFeedGains[15];
+    for (int sample = 0; sample < 16; ++sample) lineFeedGains[sample] = rampGain(feedFrom, feedTo, sample);
+    lineFeedIsOne = false;
+}
+
+void AudioProcessor::applyFade(float (*frame)[16]) {
+    if (!fadePlan.active) return;
+    const float from = fadePlan.from, to = fadePlan.to;
     if (from == 0.0f && to == 0.0f) {
         std::memset(frame, 0, sizeof(float) * 32);
     } else {
@@ -270,7 +316,7 @@ void AudioProcessor::applyFade(float (*frame)[16]) {
     publishedFadeGain.store(to, std::memory_order_relaxed);
     // Silent is left only by the compile thread (this thread never stores while it was Silent); every other
     // state is the audio thread's.
-    if (state != before) fadeState.store(int(state), std::memory_order_release);
+    if (fadePlan.state != fadePlan.before) fadeState.store(int(fadePlan.state), std::memory_order_release);
 }
 
 void AudioProcessor::runCompilePass(bool latching) {

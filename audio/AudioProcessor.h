@@ -16,7 +16,12 @@
 // Fade: a structural change (debounce, requestFade) fades the output by x0.7 per frame until the gain is
 // below 1/700, holds it silent until a compile pass has run with isSilentPass() true (the only pass in which
 // blocks take over structural values), then fades back in by x1/0.7 per frame to exactly 1. The gain moves
-// linearly across each frame. A change requested during a fade is served by another fade after it. When no
+// linearly across each frame. A change requested during a fade is served by another fade after it.
+// The output fade alone would not keep a switch out of the echoes: a delay or reverb that stays on records
+// what reaches it during the fade, the step of an upstream block included, and plays it back after the fade
+// has ended. So what enters such a line follows the fade too (lineFeed), with a gain that is exactly 0
+// whenever the output is silent, and that leaves and regains 1 without a kink, so the gap it leaves in the
+// echoes is a smooth dip. When no
 // frame is processed (no codec, a stalled codec) the compile thread does not wait for silence: it runs the
 // latching pass at once when no frame came in the last 50 ms, and in any case 50 ms after the request.
 class Node;
@@ -56,6 +61,10 @@ public:
     // audioInitialize has run, unless another task was set before. Null: nothing.
     static void setControlTask(void (*task)());
 
+    // Audio thread, inside the walk of the ring: the gain, per sample of this frame, of what enters a running
+    // delay or reverb line (see the fade above); 1 while no fade runs and outside processFrame.
+    static const float* lineFeed();
+
     // The raw codec input of the current frame, copied before the chain runs.
     static float (*getInput())[16];
 
@@ -91,6 +100,7 @@ private:
     static void createMeterNodes();
     static void updateMeterNodes();
     static void runCompilePass(bool latching);
+    static void planFade();
     static void applyFade(float (*frame)[16]);
     static void feedMeters(int direction, float (*frame)[16]);
 };

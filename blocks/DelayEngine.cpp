@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "AudioProcessor.h"
 #include "BlockNodes.h"
 #include "Frame.h"
 #include "NodeEnum.h"
@@ -14,13 +15,6 @@
 
 namespace {
 const float kRate = Frame::kSampleRate;
-// Per-sample glide of the read position: a 60 ms time constant.
-// Kept in double precision: in float the glide would stall a few samples short of the target.
-const double kTimeGlide = 1.0 - 0.99965283; // 1 - exp(-1 / (0.06 * 48000))
-const double kTimeSnap = 1e-4;
-// The read position moves by at most half a sample per sample, so echoes bend by at most an octave down
-// or a fifth up while the time changes.
-const double kLargestGlideStep = 0.5;
 const float kToneLowHz = 800.0f;
 const float kToneHighHz = 16000.0f;
 }
@@ -75,7 +69,7 @@ bool DelayEngine::exec(void* block, float (*frame)[16]) {
         engine->running = true;
         engine->freshSamples = 0;
         engine->toneState[0] = engine->toneState[1] = 0.0f;
-        engine->delay = target;
+        engine->delay.jumpTo(target);
         engine->feedbackGain.jumpToTarget();
         engine->wetGain.jumpToTarget();
         engine->toneCoefficient.jumpToTarget();
@@ -86,18 +80,18 @@ bool DelayEngine::exec(void* block, float (*frame)[16]) {
     const SmoothedValue::Ramp toneAmount = engine->toneCoefficient.nextFrame();
     const SmoothedValue::Ramp feedAmount = engine->feed.nextFrame();
     const bool pingPong = engine->crossed.load(std::memory_order_relaxed);
+    const float* const structuralFeed = AudioProcessor::lineFeed();
     DelayLine& left = engine->lines[0];
     DelayLine& right = engine->lines[1];
-    double delay = engine->delay;
+    DelayGlide delay = engine->delay;
     float toneLeft = engine->toneState[0], toneRight = engine->toneState[1];
     const int longest = left.maxDelay();
     for (int i = 0; i < Frame::kSamples; ++i) {
-        delay += std::clamp(kTimeGlide * (target - delay), -kLargestGlideStep, kLargestGlideStep);
-        if (std::fabs(target - delay) < kTimeSnap) delay = target;
-        const float echoLeft = engine->echo(left, float(delay));
-        const float echoRight = engine->echo(right, float(delay));
+        const float readAt = float(delay.next(target));
+        const float echoLeft = engine->echo(left, readAt);
+        const float echoRight = engine->echo(right, readAt);
         const float dryLeft = frame[0][i], dryRight = frame[1][i];
-        const float fed = feedAmount.at(i), regenerated = feedbackAmount.at(i);
+        const float fed = feedAmount.at(i) * structuralFeed[i], regenerated = feedbackAmount.at(i);
         float intoLeft, intoRight;
         if (pingPong) {
             intoLeft = fed * 0.5f * (dryLeft + dryRight) + regenerated * echoRight;

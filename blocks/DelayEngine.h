@@ -3,8 +3,7 @@
 // dry signal at the level set. Ping-pong feeds the mono sum into the left line and crosses the feedback, so
 // the echoes alternate left, right, left. The time follows the global tempo when a note value is chosen.
 //
-// A time change glides (a 60 ms one-pole on the read position, at most half a sample per sample, heard as a
-// short pitch bend, not a click).
+// A time change glides (DelayGlide: heard as a short pitch bend, not a click).
 // The lines are allocated once; when the block is switched on they are not cleared (a megabyte is too much
 // work for one frame): samples older than the time since switching on simply read as silence. What enters
 // the lines fades in from such a fresh start (also after the tuner held the chain), so the first echo does
@@ -12,6 +11,7 @@
 #include <atomic>
 
 #include "AudioBlock.h"
+#include "DelayGlide.h"
 #include "DelayLine.h"
 #include "SmoothedValue.h"
 #include "StructuralValue.h"
@@ -57,7 +57,7 @@ private:
     // Audio side.
     SmoothedValue feed{1.0f}; // what enters the lines, faded in from a fresh start
     DelayLine lines[2];
-    double delay = 19200.0; // samples, gliding towards delayTarget
+    DelayGlide delay{19200.0}; // samples, towards delayTarget
     float toneState[2] = {};
     int freshSamples = 0; // samples written since the block was switched on, saturating
     bool running = false;

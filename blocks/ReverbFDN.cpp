@@ -3,6 +3,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "AudioProcessor.h"
 #include "BlockNodes.h"
 #include "Frame.h"
 #include "NodeFloat.h"
@@ -47,13 +48,20 @@ ReverbFDN::ReverbFDN(Node* folder) : AudioBlock("ReverbFDN", folder, exec, kBack
     for (int i = 0; i < kLines; ++i) lines[i].configure(kLineLengths[i]);
 }
 
-// Energy a unit input keeps in the undamped loop, summed over its passes through every line: the tail's
-// steady level grows with it, roughly in proportion to the decay time.
-double ReverbFDN::loopEnergy(double seconds) {
+// Energy of the tail's impulse response (the level of its answer to white noise), summed over the lines:
+// every pass through line i scales by g_i and by the damping low pass H(w) = a / (1 - (1 - a) e^-jw), the
+// first pass included, so a unit impulse leaves c h / (1 - c h) at each frequency, with c = g_i^2 and
+// h = |H(w)|^2. Its mean over 0..pi has a closed form, c a^2 / sqrt((1 + b^2 - c a^2)^2 - 4 b^2) with
+// b = 1 - a (the mean of 1 / (B - 2b cos w) is 1 / sqrt(B^2 - 4 b^2)); undamped (a = 1) it is c / (1 - c).
+// The damped highs die early whatever the decay, so the energy grows more slowly with the decay time the
+// more the loop is damped.
+double ReverbFDN::loopEnergy(double seconds, double dampingCoefficient) {
+    const double a = dampingCoefficient, b = 1.0 - a;
     double energy = 0.0;
     for (int length : kLineLengths) {
-        const double gain = std::pow(10.0, -3.0 * length / (seconds * kRate));
-        energy += 1.0 / (1.0 - gain * gain);
+        const double c = std::pow(10.0, -6.0 * length / (seconds * kRate));
+        const double denominator = 1.0 + b * b - c * a * a;
+        energy += c * a * a / std::sqrt(denominator * denominator - 4.0 * b * b);
     }
     return energy;
 }
@@ -67,10 +75,13 @@ bool ReverbFDN::compile() {
     }
     const float amount = damping->getValue() / 100.0f;
     const double cutoff = kOpenHz * std::pow(kDampedHz / kOpenHz, amount);
-    dampingCoefficient.setTarget(amount <= 0.0f ? 1.0f : float(1.0 - std::exp(-2.0 * std::numbers::pi * cutoff / kRate)));
+    const double coefficient = amount <= 0.0f ? 1.0 : 1.0 - std::exp(-2.0 * std::numbers::pi * cutoff / kRate);
+    dampingCoefficient.setTarget(float(coefficient));
     preDelaySamples.store(std::fmax(0.0f, preDelay->getValue() * 0.001f * kRate), std::memory_order_relaxed);
     const double compensation =
-        seconds > kLoudestDecaySeconds ? std::sqrt(loopEnergy(kLoudestDecaySeconds) / loopEnergy(seconds)) : 1.0;
+        seconds > kLoudestDecaySeconds
+            ? std::sqrt(loopEnergy(kLoudestDecaySeconds, coefficient) / loopEnergy(seconds, coefficient))
+            : 1.0;
     wetGain.setTarget(level->getValue() / 100.0f * float(compensation));
     return false;
 }
@@ -96,21 +107,24 @@ bool ReverbFDN::exec(void* block, float (*frame)[16]) {
         reverb->dampingCoefficient.jumpToTarget();
         reverb->wetGain.jumpToTarget();
         reverb->feed.jumpTo(0.0f);
+        reverb->preDelayGlide.jumpTo(reverb->preDelaySamples.load(std::memory_order_relaxed));
     }
     SmoothedValue::Ramp gains[kLines];
     for (int i = 0; i < kLines; ++i) gains[i] = reverb->lineGains[i].nextFrame();
     const SmoothedValue::Ramp damp = reverb->dampingCoefficient.nextFrame();
-    const float preDelay = reverb->preDelaySamples.load(std::memory_order_relaxed);
+    const double preDelayTarget = reverb->preDelaySamples.load(std::memory_order_relaxed);
+    DelayGlide preDelay = reverb->preDelayGlide;
     const SmoothedValue::Ramp wetAmount = reverb->wetGain.nextFrame();
     const SmoothedValue::Ramp feedAmount = reverb->feed.nextFrame();
+    const float* const structuralFeed = AudioProcessor::lineFeed();
     float damped[kLines];
     for (int i = 0; i < kLines; ++i) damped[i] = reverb->dampingState[i];
 
     for (int n = 0; n < Frame::kSamples; ++n) {
         const float dryLeft = frame[0][n], dryRight = frame[1][n];
         // Written first: a read of 1 is the sample just written, so the pre-delay can be zero.
-        reverb->preDelayLine.write(feedAmount.at(n) * 0.5f * (dryLeft + dryRight));
-        float input = reverb->preDelayLine.read(preDelay + 1.0f);
+        reverb->preDelayLine.write(feedAmount.at(n) * structuralFeed[n] * 0.5f * (dryLeft + dryRight));
+        float input = reverb->preDelayLine.read(float(preDelay.next(preDelayTarget)) + 1.0f);
         for (SchroederAllPass& diffuser : reverb->diffusers) input = diffuser.process(input);
 
         float mixed[kLines];
@@ -130,5 +144,6 @@ bool ReverbFDN::exec(void* block, float (*frame)[16]) {
         frame[1][n] = dryRight + wetNow * wetRight;
     }
     for (int i = 0; i < kLines; ++i) reverb->dampingState[i] = damped[i];
+    reverb->preDelayGlide = preDelay;
     return false;
 }

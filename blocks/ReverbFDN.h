@@ -6,13 +6,16 @@
 // back. The left output taps the even lines, the right the odd ones, with alternating signs; the wet sound
 // is added to the dry signal at the level set.
 //
-// The tail's energy grows with the decay time, so decays beyond 2 s are attenuated to keep the wet level
-// within about a decibel of a 2 s one (shorter decays are left as they are). Level, decay and damping glide
-// (SmoothedValue); what enters the network fades in from a fresh start (switched on, or after the tuner held
+// The tail's energy grows with the decay time, less so the more it is damped, so decays beyond 2 s are
+// attenuated to keep the wet level (the energy of the impulse response, at the damping set) within about a
+// decibel of a 2 s one (shorter decays are left as they are). Level, decay and damping glide
+// (SmoothedValue) and the pre-delay as the delay's time (DelayGlide); what enters the network fades in from a
+// fresh start (switched on, or after the tuner held
 // the chain), so the first reflections do not arrive as a step.
 #include <atomic>
 
 #include "AudioBlock.h"
+#include "DelayGlide.h"
 #include "DelayLine.h"
 #include "SchroederAllPass.h"
 #include "SmoothedValue.h"
@@ -40,7 +43,7 @@ public:
     static bool exec(void* block, float (*frame)[16]);
 
 private:
-    static double loopEnergy(double seconds);
+    static double loopEnergy(double seconds, double dampingCoefficient);
     void clear();
 
     NodeOnOff* onOff;
@@ -58,6 +61,7 @@ private:
     // Audio side.
     SmoothedValue feed{1.0f}; // what enters the network, faded in from a fresh start
     DelayLine preDelayLine;
+    DelayGlide preDelayGlide{960.0}; // samples, towards preDelaySamples
     SchroederAllPass diffusers[kDiffusers];
     DelayLine lines[kLines];
     float dampingState[kLines] = {};

@@ -149,6 +149,12 @@ TEST_F(ReverbFDNTest, LongDecaysKeepTheWetLevelOfTwoSeconds) {
     EXPECT_GT(levels[2] - levels[1], 2.0) << "shorter decays are quieter, as they always were";
     EXPECT_NEAR(levels[3], levels[2], 1.0);
     EXPECT_NEAR(levels[4], levels[2], 1.0);
+    for (float damping : {40.0f, 100.0f}) { // the damped highs no longer grow with the decay
+        set("damp", damping);
+        for (int i = 2; i < 5; ++i) set("decay", decays[i]), restart(), levels[i] = wetLevelDb(reverb);
+        EXPECT_NEAR(levels[3], levels[2], 1.0) << "damping " << damping;
+        EXPECT_NEAR(levels[4], levels[2], 1.0) << "damping " << damping;
+    }
 }
 
 TEST_F(ReverbFDNTest, LongestDecayStaysBoundedAndTailsEndAtZero) {
