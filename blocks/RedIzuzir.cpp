@@ -126,7 +126,7 @@ RedIzuzir::Build RedIzuzir::buildModel(int i, const std::vector<uint8_t>& text, 
     }
     if (!model) return Build::NoModel;
     if (!ModelBudget::FitsFrame(*model)) {
-        LOGE(TAG, "%s refused: %lld multiply-adds per sample take %.0f %% of a frame on the device, at most %.0f %%\n",
+        LOGE(TAG, "%s refused: %lld multiply-adds per sample and their activations take %.0f %% of a frame on the device, at most %.0f %%\n",
              name.c_str(), static_cast<long long>(model->MultiplyAddsPerSample()),
              100.0 * ModelBudget::FrameShare(*model), 100.0 * RuveroRidev::ModelLimits::maxFrameShare);
         return Build::Refused;

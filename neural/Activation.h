@@ -3,6 +3,7 @@
 // matched exactly, letter case included. "Tanh" is the fast tanh of the fixed-size WaveNet path, so a file
 // sounds the same whichever path runs it; "Fasttanh" is the same function under its own name.
 #include "FastMath.h"
+#include "ModelLimits.h"
 
 #include <Eigen/Core>
 
@@ -21,6 +22,23 @@ public:
     // Throws std::invalid_argument for a name that is not one of "Tanh", "Fasttanh", "Hardtanh", "ReLU",
     // "LeakyReLU", "Sigmoid".
     static Activation FromName(const std::string& name);
+
+    // What one value costs on the device's core, in cycles.
+    double DeviceCycles() const noexcept
+    {
+        switch (kind) {
+        case Kind::Tanh:
+        case Kind::FastTanh:
+            return ModelLimits::deviceCyclesPerTanh;
+        case Kind::Sigmoid:
+            return ModelLimits::deviceCyclesPerLogistic;
+        case Kind::HardTanh:
+        case Kind::ReLU:
+        case Kind::LeakyReLU:
+            break;
+        }
+        return ModelLimits::deviceCyclesPerClamp;
+    }
 
     // Replaces every value of the block by its activation.
     template <class Block>

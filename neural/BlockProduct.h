@@ -7,9 +7,16 @@
 // Each output column is cut into SIMD packets of the kind that needs the fewest per column (preferring one
 // that divides the row count, then the narrower). When it does not divide the rows (6 or 2 channels with
 // 4-lane packets, 12 with 8-lane ones), the rows are padded to whole packets: the weights must then come
-// zero-padded to PaddedRows rows (PadWeights), and the padding rows are computed but never stored.
+// zero-padded to PaddedRows rows (PadWeights), and the padding rows are computed but never stored: the last
+// packet of a column is loaded through a lane mask where the vector unit has one, and stored in whole
+// smaller pieces.
+//
+// A finishing step may act on each finished packet before it is stored (an activation, a residual add), so
+// the values go through the registers once instead of through a separate pass over memory.
 #include <Eigen/Core>
 
+#include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 // Eigen's SIMD packet types carry alignment attributes that a template argument cannot keep; nothing here
@@ -48,6 +55,15 @@ struct BestPacket {
     using type = std::conditional_t<NarrowerBetter, Narrower, Packet>;
 };
 
+// Leaves a finished packet as it is.
+struct NoFinish {
+    template <class Packet>
+    Packet operator()(const Packet& sum, Eigen::Index, int) const noexcept
+    {
+        return sum;
+    }
+};
+
 }  // namespace blockproduct
 
 template <int Rows>
@@ -69,13 +85,39 @@ public:
         padded.template topRows<Rows>() = weights;
     }
 
-    // out(:, j) (=, or += with Accumulate) sum over taps of weights[tap] * inputs[tap](:, j), plus bias when
-    // Bias, added after the products, for j = 0 .. 15. Weights are PaddedRows x Cols column-major; bias has Rows
-    // floats; input column j of a tap starts at inputs[tap] + j * inputStride, output column j at output +
-    // j * outputStride. The output must not overlap an input.
-    template <int Cols, int Taps, bool Bias, bool Accumulate>
+    // The floats of packet number packet of a column that starts at column: all Lanes of them, or only the
+    // rows below Rows in the last packet of a padded column (the other lanes read as zero).
+    static Packet Load(const float* column, int packet) noexcept
+    {
+        if constexpr (Padded) {
+            if (packet == PaddedRows / Lanes - 1) {
+                return LoadPartial(column + packet * Lanes);
+            }
+        }
+        return Eigen::internal::ploadu<Packet>(column + packet * Lanes);
+    }
+
+    // Stores packet number packet of a column, leaving the floats beyond Rows alone.
+    static void Store(float* column, int packet, const Packet& value) noexcept
+    {
+        if constexpr (Padded) {
+            if (packet == PaddedRows / Lanes - 1) {
+                StorePartial(column + packet * Lanes, value);
+                return;
+            }
+        }
+        Eigen::internal::pstoreu(column + packet * Lanes, value);
+    }
+
+    // out(:, j) (=, or += with Accumulate) finish(sum over taps of weights[tap] * inputs[tap](:, j), plus bias
+    // when Bias, added after the products), for j = 0 .. 15. finish(packet, j, p) takes packet number p of
+    // column j and returns what is stored. Weights are PaddedRows x Cols column-major; bias has Rows floats;
+    // input column j of a tap starts at inputs[tap] + j * inputStride, output column j at output + j *
+    // outputStride. The output must not overlap an input.
+    template <int Cols, int Taps, bool Bias, bool Accumulate, class Finish = blockproduct::NoFinish>
     static void Run(const float* const (&weights)[Taps], const float* const (&inputs)[Taps],
-                    Eigen::Index inputStride, const float* bias, float* output, Eigen::Index outputStride) noexcept
+                    Eigen::Index inputStride, const float* bias, float* output, Eigen::Index outputStride,
+                    const Finish& finish = {}) noexcept
     {
         static_assert(Vectorised, "no SIMD packet for this row count");
         using namespace Eigen::internal;
@@ -119,43 +161,50 @@ public:
 #pragma GCC unroll 8
             for (int column = 0; column < group; ++column) {
                 float* out = output + (first + column) * outputStride;
-                if constexpr (Padded) {
-                    StorePadded<Bias, Accumulate>(sums[column], bias, out);
-                } else {
 #pragma GCC unroll 8
-                    for (int packet = 0; packet < packets; ++packet) {
-                        Packet sum = sums[column][packet];
-                        if constexpr (Bias) {
-                            sum = padd(sum, ploadu<Packet>(bias + packet * Lanes));
-                        }
-                        if constexpr (Accumulate) {
-                            sum = padd(ploadu<Packet>(out + packet * Lanes), sum);
-                        }
-                        pstoreu(out + packet * Lanes, sum);
+                for (int packet = 0; packet < packets; ++packet) {
+                    Packet sum = sums[column][packet];
+                    if constexpr (Bias) {
+                        sum = padd(sum, Load(bias, packet));
                     }
+                    if constexpr (Accumulate) {
+                        sum = padd(Load(out, packet), sum);
+                    }
+                    Store(out, packet, finish(sum, Eigen::Index(first + column), packet));
                 }
             }
         }
     }
 
 private:
-    // Stores the first Rows of one padded output column.
-    template <bool Bias, bool Accumulate>
-    static void StorePadded(const Packet (&sums)[PaddedRows / Lanes], const float* bias, float* out) noexcept
+    static constexpr int tailRows = Rows - (PaddedRows - Lanes);
+
+    static Packet LoadPartial(const float* from) noexcept
     {
-        float column[PaddedRows];
-#pragma GCC unroll 8
-        for (int packet = 0; packet < PaddedRows / Lanes; ++packet) {
-            Eigen::internal::pstoreu(column + packet * Lanes, sums[packet]);
+#if defined(EIGEN_VECTORIZE_AVX512)
+        if constexpr (std::is_same_v<Packet, Eigen::internal::Packet16f>) {
+            return Eigen::internal::ploadu<Packet>(from, std::uint16_t((1u << tailRows) - 1));
         }
-#pragma GCC unroll 16
-        for (int row = 0; row < Rows; ++row) {
-            float value = column[row];
-            if constexpr (Bias) {
-                value += bias[row];
-            }
-            out[row] = Accumulate ? out[row] + value : value;
+#endif
+#if defined(EIGEN_VECTORIZE_AVX)
+        if constexpr (std::is_same_v<Packet, Eigen::internal::Packet8f>) {
+            return Eigen::internal::ploadu<Packet>(from, std::uint8_t((1u << tailRows) - 1));
         }
+#endif
+        float lanes[Lanes] = {};
+        for (int row = 0; row < tailRows; ++row) {
+            lanes[row] = from[row];
+        }
+        return Eigen::internal::ploadu<Packet>(lanes);
+    }
+
+    // Plain stores, not a masked one: the next layer reads these floats right away, and a load that a masked
+    // store must forward to waits for the store to retire.
+    static void StorePartial(float* to, const Packet& value) noexcept
+    {
+        float lanes[Lanes];
+        Eigen::internal::pstoreu(lanes, value);
+        std::memcpy(to, lanes, sizeof(float) * tailRows);
     }
 };
 

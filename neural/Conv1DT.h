@@ -3,6 +3,7 @@
 // reads the frame 2D back, tap 1 the frame D back and tap 2 the frame being computed. The convolution keeps no
 // memory of its own; the history belongs to the calling layer.
 #include "BlockProduct.h"
+#include "FastMath.h"
 
 #include <Eigen/Core>
 
@@ -71,6 +72,31 @@ public:
         if constexpr (Bias) {
             output.colwise() += bias;
         }
+    }
+
+    // The fused form of a 16-column layer step when the product is vectorised: output column t becomes
+    // tanh(output column t + bias + the taps' sum), and head column t gets that activation added. output and
+    // head hold 16 columns of Out rows each, at their column strides; neither overlaps the input.
+    template <class Input>
+    void AccumulateTanhInto(const Input& input, float* output, Eigen::Index outputStride, std::uint64_t startColumn,
+                            float* head, Eigen::Index headStride) const noexcept
+    {
+        static_assert(Product::Vectorised && Bias);
+        const float* tapWeights[K];
+        const float* tapInputs[K];
+        for (int k = 0; k < K; ++k) {
+            tapWeights[k] = Product::Padded ? paddedWeights[k].data() : weights[k].data();
+            tapInputs[k] = input.data() + (Eigen::Index(startColumn) - Eigen::Index(K - 1 - k) * D) * input.colStride();
+        }
+        const auto finish = [head, headStride](const typename Product::Packet& sum, Eigen::Index column,
+                                               int packet) noexcept {
+            const typename Product::Packet activation = FastMath::TanhPacket(sum);
+            float* headColumn = head + column * headStride;
+            Product::Store(headColumn, packet, Eigen::internal::padd(Product::Load(headColumn, packet), activation));
+            return activation;
+        };
+        Product::template Run<In, K, true, true>(tapWeights, tapInputs, input.colStride(), bias.data(), output,
+                                                 outputStride, finish);
     }
 
     // Reads the taps output row by output row, then input channel, with the tap index fastest; then the bias.

@@ -44,6 +44,23 @@ public:
         Multiply<true>(input, output);
     }
 
+    // Writes W input (+ b) + residual into output, all of 16 columns; residual column t starts at residual +
+    // t * residualStride. The product must be vectorised.
+    template <class Input>
+    void ProcessPlus(const Input& input, float* output, Eigen::Index outputStride, const float* residual,
+                     Eigen::Index residualStride) const noexcept
+    {
+        static_assert(Product::Vectorised);
+        const float* const matrix[1] = {ProductWeights()};
+        const float* const columns[1] = {input.data()};
+        const auto finish = [residual, residualStride](const typename Product::Packet& sum, Eigen::Index column,
+                                                       int packet) noexcept {
+            return Eigen::internal::padd(sum, Product::Load(residual + column * residualStride, packet));
+        };
+        Product::template Run<In, 1, Bias, false>(matrix, columns, input.colStride(), bias.data(), output,
+                                                  outputStride, finish);
+    }
+
     // Reads the matrix output row by output row (input channel fastest), then the bias when there is one, and
     // leaves the position just behind the last float read. The caller guarantees NumWeights floats. Weights
     // are set only here, which keeps the padded copy in step.
@@ -66,17 +83,21 @@ public:
     }
 
 private:
+    const float* ProductWeights() const noexcept
+    {
+        if constexpr (Product::Padded) {
+            return paddedWeights.data();
+        } else {
+            return weights.data();
+        }
+    }
+
     template <bool Add, class Input, class Output>
     void Multiply(const Input& input, Output& output) const noexcept
     {
         constexpr int Columns = std::decay_t<Output>::ColsAtCompileTime;
         if constexpr (Columns == Product::Columns && Product::Vectorised) {
-            const float* matrix[1];
-            if constexpr (Product::Padded) {
-                matrix[0] = paddedWeights.data();
-            } else {
-                matrix[0] = weights.data();
-            }
+            const float* const matrix[1] = {ProductWeights()};
             const float* const columns[1] = {input.data()};
             Product::template Run<In, 1, Bias, Add>(matrix, columns, input.colStride(), bias.data(), output.data(),
                                                     output.colStride());

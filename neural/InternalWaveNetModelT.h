@@ -9,6 +9,7 @@
 //
 // Kernel size 3, condition size 1, non-gated tanh layers, no head bias in array 0 and one in array 1.
 #include "InternalModel.h"
+#include "ModelLimits.h"
 #include "WaveNetLayerArrayT.h"
 #include "WaveNetModelT.h"
 
@@ -50,6 +51,10 @@ public:
     std::int64_t MultiplyAddsPerSample() const noexcept override
     {
         return network ? Network::MultiplyAddsPerSample : 0;
+    }
+    double ActivationCyclesPerSample() const noexcept override
+    {
+        return network ? double(Network::TanhsPerSample) * ModelLimits::deviceCyclesPerTanh : 0.0;
     }
     std::int64_t MemoryBytes() const noexcept override
     {

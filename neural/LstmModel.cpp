@@ -109,6 +109,9 @@ bool LstmModel::CreateModelFromNAMJson(const nlohmann::json& modelJson)
                                                 ModelLimits::maxPrewarmSamples));
     multiplyAdds = freshMultiplyAdds;
     memoryBytes = std::int64_t(sizeof(float)) * numFloats;
+    // Each hidden unit of each layer takes three logistic gates and two tanh values per sample.
+    activationCycles = double(numLayers) * hiddenSize *
+                       (3.0 * ModelLimits::deviceCyclesPerLogistic + 2.0 * ModelLimits::deviceCyclesPerTanh);
     loaded = true;
     SetMaxAudioBufferSize(defaultMaxAudioBufferSize);
     return true;

@@ -26,6 +26,7 @@ public:
     void Prewarm() noexcept override;
     std::int64_t MultiplyAddsPerSample() const noexcept override { return multiplyAdds; }
     std::int64_t MemoryBytes() const noexcept override { return memoryBytes; }
+    double ActivationCyclesPerSample() const noexcept override { return activationCycles; }
     // Checks the document's "config" against ModelLimits, then builds the layers and fills them from "weights",
     // which must hold exactly the count the configuration implies. Throws std::invalid_argument, naming the
     // reason, for anything it refuses; the model then keeps what it had. Returns true.
@@ -45,6 +46,7 @@ private:
     int prewarmLimit = 0;
     std::int64_t multiplyAdds = 0;
     std::int64_t memoryBytes = 0;
+    double activationCycles = 0.0;
 };
 
 }  // namespace RuveroRidev

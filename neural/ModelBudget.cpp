@@ -32,12 +32,14 @@ ModelBudget::Reservation::~Reservation()
 
 double ModelBudget::FrameShare(const NeuralModel& model) noexcept
 {
-    return double(model.MultiplyAddsPerSample()) * ModelLimits::sampleRate / ModelLimits::deviceMultiplyAddsPerSecond;
+    const double cycles = double(model.MultiplyAddsPerSample()) * ModelLimits::deviceCyclesPerMultiplyAdd +
+                          model.ActivationCyclesPerSample();
+    return cycles * ModelLimits::sampleRate / ModelLimits::deviceClockHz;
 }
 
 bool ModelBudget::FitsFrame(const NeuralModel& model) noexcept
 {
-    return model.MultiplyAddsPerSample() <= ModelLimits::maxFrameMultiplyAddsPerSample;
+    return FrameShare(model) <= ModelLimits::maxFrameShare;
 }
 
 bool ModelBudget::Reserve(const NeuralModel& model, const Reservation& replaced, Reservation& reservation) noexcept

@@ -1,7 +1,7 @@
 #pragma once
 // The players' load-time checks of a built model: its cost against the frame on the device's core, and its
 // memory against one budget that every loaded model of the process shares. Both numbers come from the model's
-// shape (NeuralModel::MultiplyAddsPerSample and MemoryBytes) and the limits in ModelLimits, so a model is
+// shape (NeuralModel::MultiplyAddsPerSample, ActivationCyclesPerSample and MemoryBytes) and the limits in ModelLimits, so a model is
 // accepted or refused alike on every machine and on every run. Called by the threads that load models, never
 // by an audio thread.
 #include "NeuralModel.h"
@@ -29,8 +29,8 @@ public:
         std::int64_t bytes = 0;
     };
 
-    // The share of a frame the model would take on the device: its multiply-adds per sample at the rate
-    // ModelLimits documents.
+    // The share of a frame the model would take on the device: its multiply-adds and its activations per
+    // sample at the costs ModelLimits documents.
     static double FrameShare(const NeuralModel& model) noexcept;
     // True when that share is within ModelLimits::maxFrameShare.
     static bool FitsFrame(const NeuralModel& model) noexcept;

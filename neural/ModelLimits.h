@@ -39,17 +39,30 @@ struct ModelLimits {
     //
     // Multiply-adds per second one core of the device sustains in the model kernels. The device's Cortex-A72
     // at 1.5 GHz issues one 4-lane NEON multiply-add per cycle, a peak of 6e9; the blocked kernels keep about
-    // half of it busy on the small matrices of these networks (on x86 the fixed-size path reaches 50 to 85 %
-    // of its peak, the runtime path somewhat less), so 3e9 is what a model may count on.
+    // half of it busy on the small matrices of these networks, so 3e9 is what a model may count on.
     static constexpr double deviceMultiplyAddsPerSecond = 3.0e9;
+    static constexpr double deviceClockHz = 1.5e9;
+    // Device cycles per activated value. The multiply-adds alone miss a large part of a model's cost: the
+    // tanh's division does not pipeline on the device's cores. These are modelled, not timed: the compiler's
+    // scheduling model for the core gives a 4-lane single-precision division about 34 cycles during which
+    // no other division starts, 8.5 cycles a value, and the dozen other vector operations of the fast tanh
+    // add about 3.5 more, so 12 cycles a value. The logistic adds an exponential (a polynomial of about 15
+    // vector operations) to the same division: 16 cycles. The clamps (hard tanh, ReLU, leaky ReLU) take one
+    // or two vector operations per 4 values: 0.5 cycles. With them the standard <16, 8> WaveNet (240 tanh
+    // values per sample) costs about 43 % more than its multiply-adds say.
+    static constexpr double deviceCyclesPerTanh = 12.0;
+    static constexpr double deviceCyclesPerLogistic = 16.0;
+    static constexpr double deviceCyclesPerClamp = 0.5;
     // Share of the frame a model may take on its player's core; the rest covers the hand-over, the tone stack
     // and the scheduling jitter of a core that must never miss a frame.
     static constexpr double maxFrameShare = 0.5;
     static constexpr double sampleRate = 48000.0;
-    // Hence at most 31,250 multiply-adds per sample: a standard <16, 8> WaveNet (13,321) takes 21 % of the
-    // frame; a 32-channel gated one (about 91,000) would take 146 % and is refused.
-    static constexpr std::int64_t maxFrameMultiplyAddsPerSample =
-        std::int64_t(maxFrameShare * deviceMultiplyAddsPerSecond / sampleRate);
+    // Hence at most 15,625 device cycles per sample, at 0.5 cycles a multiply-add: a standard <16, 8> WaveNet
+    // (13,321 multiply-adds and 240 tanh values, 9,540 cycles) takes 31 % of the frame; a 32-channel gated one
+    // (about 91,000 multiply-adds) would take well over 100 % and is refused, and so is a narrow network of
+    // few multiply-adds whose activations alone outrun the frame.
+    static constexpr double maxDeviceCyclesPerSample = maxFrameShare * deviceClockHz / sampleRate;
+    static constexpr double deviceCyclesPerMultiplyAdd = deviceClockHz / deviceMultiplyAddsPerSecond;
 
     // Bytes all loaded models of both players may hold together. The smallest module has 1 GB; the system and
     // this program take well under half of it. 128 MB holds every slot of both players filled with standard

@@ -68,6 +68,11 @@ std::int64_t NeuralModel::MultiplyAddsPerSample() const noexcept
     return 0;
 }
 
+double NeuralModel::ActivationCyclesPerSample() const noexcept
+{
+    return 0.0;
+}
+
 std::int64_t NeuralModel::MemoryBytes() const noexcept
 {
     return 0;

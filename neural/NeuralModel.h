@@ -47,6 +47,8 @@ public:
     // working buffers). 0 before a load.
     virtual std::int64_t MultiplyAddsPerSample() const noexcept;
     virtual std::int64_t MemoryBytes() const noexcept;
+    // Device cycles the activations of one sample take (ModelLimits gives each kind's cost); 0 before a load.
+    virtual double ActivationCyclesPerSample() const noexcept;
     // Turns numFrames input samples into numFrames output samples; input and output may be the same array.
     virtual void Process(float* input, float* output, unsigned long numFrames) noexcept = 0;
     // Settles the model into the state that an endless silent input leaves, so the next block starts without

@@ -137,6 +137,13 @@ bool RuntimeWaveNetModel::CreateModelFromNAMJson(const nlohmann::json& modelJson
     network = std::move(fresh);
     multiplyAdds = RuntimeWaveNet::MultiplyAddsPerSample(shapes);
     memoryBytes = std::int64_t(sizeof(float)) * RuntimeWaveNet::NumFloats(shapes);
+    activationCycles = 0.0;
+    for (const Shape& shape : shapes) {
+        // A gated layer activates its channels and multiplies them by the logistic of as many gate rows.
+        const double perValue =
+            shape.activation.DeviceCycles() + (shape.gated ? ModelLimits::deviceCyclesPerLogistic : 0.0);
+        activationCycles += double(shape.dilations.size()) * shape.channels * perValue;
+    }
     SetMaxAudioBufferSize(defaultMaxAudioBufferSize);
     return true;
 }

@@ -26,6 +26,7 @@ public:
     int GetReceptiveFieldSize() const noexcept override;
     std::int64_t MultiplyAddsPerSample() const noexcept override { return multiplyAdds; }
     std::int64_t MemoryBytes() const noexcept override { return memoryBytes; }
+    double ActivationCyclesPerSample() const noexcept override { return activationCycles; }
     // Any number of frames; input and output may be the same array. Silence without a network.
     void Process(float* input, float* output, unsigned long numFrames) noexcept override;
     // Does nothing without a network.
@@ -43,6 +44,7 @@ public:
 private:
     std::int64_t multiplyAdds = 0;
     std::int64_t memoryBytes = 0;
+    double activationCycles = 0.0;
 };
 
 }  // namespace RuveroRidev

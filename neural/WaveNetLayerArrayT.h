@@ -46,6 +46,8 @@ public:
         std::int64_t(InputSize) * Channels +
         (WaveNetLayerT<ConditionSize, Channels, KernelSize, Ds>::MultiplyAddsPerSample + ...) +
         std::int64_t(Channels) * HeadSize;
+    // Every layer activates each of its channels once per sample.
+    static constexpr std::int64_t TanhsPerSample = std::int64_t(NumLayers) * Channels;
     static constexpr std::int64_t HeapFloats = (WaveNetLayerT<ConditionSize, Channels, KernelSize, Ds>::HeapFloats + ...);
     int receptiveFieldSize = ReceptiveFieldSize;
 

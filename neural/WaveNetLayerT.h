@@ -153,6 +153,19 @@ private:
     {
         const std::uint64_t inputColumn = writePosition + std::uint64_t(frame);
         auto activation = working.template middleCols<Width>(frame);
+        if constexpr (Width == waveNetChunkFrames && Convolution::Product::Vectorised &&
+                      Layer1x1::Product::Vectorised) {
+            // The condition goes in first, so the convolution's finish sees the whole pre-activation and the
+            // activation is taken, and added to the head, before the sums leave the registers; the projection
+            // adds the residual the same way. Each value is summed in the same order as below.
+            inputMixin.Process(
+                Eigen::Map<const Eigen::Matrix<float, ConditionSize, Width>>(condition + frame * ConditionSize),
+                activation);
+            convolution.AccumulateTanhInto(history, working.data(), Ch, inputColumn, head.data(), head.colStride());
+            auto output = destination.template middleCols<Width>(Eigen::Index(destinationStart) + frame);
+            layer1x1.ProcessPlus(working, output.data(), output.colStride(), history.data() + inputColumn * Ch, Ch);
+            return;
+        }
         convolution.Process(history, activation, inputColumn, Width);
         inputMixin.Accumulate(
             Eigen::Map<const Eigen::Matrix<float, ConditionSize, Width>>(condition + frame * ConditionSize),

@@ -27,6 +27,7 @@ public:
     static constexpr int NumWeights = Array0::NumWeights + Array1::NumWeights + 1;
     static constexpr std::int64_t MultiplyAddsPerSample =
         Array0::MultiplyAddsPerSample + Array1::MultiplyAddsPerSample + 1;
+    static constexpr std::int64_t TanhsPerSample = Array0::TanhsPerSample + Array1::TanhsPerSample;
     // Floats the network holds beside its own object.
     static constexpr std::int64_t HeapFloats = Array0::HeapFloats + Array1::HeapFloats;
 

@@ -1,8 +1,10 @@
 #pragma once
-// The single-core floating-point peak at the widest vector width this build targets: independent chains of
-// fused multiply-adds, more of them than the pipeline latency covers, so the loop runs at the core's FMA rate.
-// A build without FMA (the portable x86 one) measures separate multiplies and adds at its width instead, which
-// is the most its kernels can do.
+// The single-core floating-point peak at every vector width this build can use: independent chains of fused
+// multiply-adds held in registers, twice as many as two pipes of 4-cycle latency need, so each loop runs at
+// the core's FMA rate for its width. Widths differ in rate (a core may issue two 256-bit FMAs a cycle but
+// fewer 512-bit ones), so each kernel's share is taken against the widest width it could use.
+// A build without FMA (the portable x86 one) measures separate multiplies and adds instead, which is the most
+// its kernels can do.
 #include <chrono>
 #include <string>
 
@@ -14,49 +16,21 @@
 
 namespace fmapeak {
 
-#if defined(__AVX512F__)
-using Vector = __m512;
-inline constexpr int lanes = 16;
-inline constexpr const char* unit = "AVX-512 FMA, 16 lanes";
-inline Vector broadcast(float value) { return _mm512_set1_ps(value); }
-inline Vector fused(Vector a, Vector b, Vector c) { return _mm512_fmadd_ps(a, b, c); }
-inline Vector add(Vector a, Vector b) { return _mm512_add_ps(a, b); }
-inline float first(Vector a) { return _mm512_cvtss_f32(a); }
-#elif defined(__AVX2__) && defined(__FMA__)
-using Vector = __m256;
-inline constexpr int lanes = 8;
-inline constexpr const char* unit = "AVX2 FMA, 8 lanes";
-inline Vector broadcast(float value) { return _mm256_set1_ps(value); }
-inline Vector fused(Vector a, Vector b, Vector c) { return _mm256_fmadd_ps(a, b, c); }
-inline Vector add(Vector a, Vector b) { return _mm256_add_ps(a, b); }
-inline float first(Vector a) { return _mm256_cvtss_f32(a); }
-#elif defined(__aarch64__)
-using Vector = float32x4_t;
-inline constexpr int lanes = 4;
-inline constexpr const char* unit = "NEON FMA, 4 lanes";
-inline Vector broadcast(float value) { return vdupq_n_f32(value); }
-inline Vector fused(Vector a, Vector b, Vector c) { return vfmaq_f32(c, a, b); }
-inline Vector add(Vector a, Vector b) { return vaddq_f32(a, b); }
-inline float first(Vector a) { return vgetq_lane_f32(a, 0); }
-#elif defined(__SSE2__)
-using Vector = __m128;
-inline constexpr int lanes = 4;
-inline constexpr const char* unit = "SSE multiply and add (no FMA in this build), 4 lanes";
-inline Vector broadcast(float value) { return _mm_set1_ps(value); }
-inline Vector fused(Vector a, Vector b, Vector c) { return _mm_add_ps(_mm_mul_ps(a, b), c); }
-inline Vector add(Vector a, Vector b) { return _mm_add_ps(a, b); }
-inline float first(Vector a) { return _mm_cvtss_f32(a); }
-#else
-#define FMAPEAK_UNAVAILABLE 1
-inline constexpr const char* unit = "no vector kernel for this processor";
-#endif
+struct Width {
+    int lanes;
+    const char* unit;
+    // Runs rounds of chains multiply-adds at this width and returns a value that depends on all of them.
+    float (*kernel)(long rounds);
+};
 
-#if !defined(FMAPEAK_UNAVAILABLE)
-// Enough chains for two pipes of latency up to 8 cycles, few enough to stay in registers.
-inline constexpr int chains = lanes == 16 ? 16 : 12;
-inline constexpr double flopsPerRound = chains * lanes * 2;
+// Sixteen chains: enough for two pipes of latency up to 8 cycles, and with the two constants 18 of the 32
+// (16 without AVX-512) vector registers.
+inline constexpr int chains = 16;
 
-__attribute__((noinline)) inline float kernel(long rounds)
+namespace detail {
+
+template <class Vector, class Broadcast, class Fused, class Add, class First>
+inline float run(long rounds, Broadcast broadcast, Fused fused, Add add, First first)
 {
     Vector accumulators[chains];
     for (int i = 0; i < chains; ++i) {
@@ -77,26 +51,92 @@ __attribute__((noinline)) inline float kernel(long rounds)
     return first(sum);
 }
 
-// Runs rounds of the kernel and returns the floating-point operations it did and the seconds it took.
-inline double timedFlops(long rounds, double& seconds)
+#if defined(__AVX512F__)
+__attribute__((noinline)) inline float kernel512(long rounds)
+{
+    return run<__m512>(
+        rounds, [](float v) { return _mm512_set1_ps(v); },
+        [](__m512 a, __m512 b, __m512 c) { return _mm512_fmadd_ps(a, b, c); },
+        [](__m512 a, __m512 b) { return _mm512_add_ps(a, b); }, [](__m512 a) { return _mm512_cvtss_f32(a); });
+}
+#endif
+#if defined(__AVX2__) && defined(__FMA__)
+__attribute__((noinline)) inline float kernel256(long rounds)
+{
+    return run<__m256>(
+        rounds, [](float v) { return _mm256_set1_ps(v); },
+        [](__m256 a, __m256 b, __m256 c) { return _mm256_fmadd_ps(a, b, c); },
+        [](__m256 a, __m256 b) { return _mm256_add_ps(a, b); }, [](__m256 a) { return _mm256_cvtss_f32(a); });
+}
+#endif
+#if defined(__FMA__)
+__attribute__((noinline)) inline float kernel128(long rounds)
+{
+    return run<__m128>(
+        rounds, [](float v) { return _mm_set1_ps(v); }, [](__m128 a, __m128 b, __m128 c) { return _mm_fmadd_ps(a, b, c); },
+        [](__m128 a, __m128 b) { return _mm_add_ps(a, b); }, [](__m128 a) { return _mm_cvtss_f32(a); });
+}
+#elif defined(__SSE2__)
+__attribute__((noinline)) inline float kernel128(long rounds)
+{
+    return run<__m128>(
+        rounds, [](float v) { return _mm_set1_ps(v); },
+        [](__m128 a, __m128 b, __m128 c) { return _mm_add_ps(_mm_mul_ps(a, b), c); },
+        [](__m128 a, __m128 b) { return _mm_add_ps(a, b); }, [](__m128 a) { return _mm_cvtss_f32(a); });
+}
+#elif defined(__aarch64__)
+__attribute__((noinline)) inline float kernel128(long rounds)
+{
+    return run<float32x4_t>(
+        rounds, [](float v) { return vdupq_n_f32(v); },
+        [](float32x4_t a, float32x4_t b, float32x4_t c) { return vfmaq_f32(c, a, b); },
+        [](float32x4_t a, float32x4_t b) { return vaddq_f32(a, b); },
+        [](float32x4_t a) { return vgetq_lane_f32(a, 0); });
+}
+#endif
+
+}  // namespace detail
+
+// Every width this build has, widest first.
+inline constexpr Width widths[] = {
+#if defined(__AVX512F__)
+    {16, "AVX-512 FMA, 16 lanes", detail::kernel512},
+#endif
+#if defined(__AVX2__) && defined(__FMA__)
+    {8, "AVX2 FMA, 8 lanes", detail::kernel256},
+#endif
+#if defined(__FMA__)
+    {4, "SSE FMA, 4 lanes", detail::kernel128},
+#elif defined(__SSE2__)
+    {4, "SSE multiply and add (no FMA in this build), 4 lanes", detail::kernel128},
+#elif defined(__aarch64__)
+    {4, "NEON FMA, 4 lanes", detail::kernel128},
+#endif
+    {0, "no vector kernel for this processor", nullptr},
+};
+inline constexpr int numWidths = int(sizeof(widths) / sizeof(widths[0])) - 1;
+
+inline bool available()
+{
+    return numWidths > 0;
+}
+
+inline double flopsPerRound(const Width& width)
+{
+    return double(chains) * width.lanes * 2;
+}
+
+// Runs rounds of one width's kernel and returns the floating-point operations it did; seconds receives the
+// time it took.
+inline double timedFlops(const Width& width, long rounds, double& seconds)
 {
     volatile long count = rounds;
     volatile float sink = 0.0f;
     const auto start = std::chrono::steady_clock::now();
-    sink = kernel(count);
+    sink = width.kernel(count);
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     static_cast<void>(sink);
-    return double(rounds) * flopsPerRound;
-}
-#endif
-
-inline bool available()
-{
-#if defined(FMAPEAK_UNAVAILABLE)
-    return false;
-#else
-    return true;
-#endif
+    return double(rounds) * flopsPerRound(width);
 }
 
 }  // namespace fmapeak

@@ -26,25 +26,25 @@ constexpr double sampleRate = 48000.0;
 
 double fmaPeakFlops = 0.0;
 
-// Measures the single-core FMA peak and keeps it for the model benchmarks, which run after it.
+// Measures the single-core FMA peak at the widest width and keeps it for the model benchmarks, which run
+// after it.
 void BM_FmaPeak(benchmark::State& state)
 {
     if (!fmapeak::available()) {
-        state.SkipWithError(fmapeak::unit);
+        state.SkipWithError(fmapeak::widths[0].unit);
         return;
     }
-#if !defined(FMAPEAK_UNAVAILABLE)
-    state.SetLabel(fmapeak::unit);
+    const fmapeak::Width& widest = fmapeak::widths[0];
+    state.SetLabel(widest.unit);
     double flops = 0.0;
     double seconds = 0.0;
     for (auto _ : state) {
         double roundSeconds = 0.0;
-        flops += fmapeak::timedFlops(1 << 16, roundSeconds);
+        flops += fmapeak::timedFlops(widest, 1 << 16, roundSeconds);
         seconds += roundSeconds;
     }
     fmaPeakFlops = flops / seconds;
     state.counters["GFLOPs"] = fmaPeakFlops * 1e-9;
-#endif
 }
 
 std::string modelText(int channels, int headSize)

@@ -5,10 +5,12 @@
 // Counters: us_per_block = median wall time of a 16-frame block (a block during which another process took the
 // core does not move it); rt_factor = audio time of a block / us_per_block.
 //
-// Compare16x8 runs the three WaveNets and the FMA peak kernel in turn within every iteration, so load from
-// other processes falls on all of them alike, takes the median time of each, and prints each path's share of
-// the peak and the runtime paths' time per unit of work over the fixed path's, next to the limits they are
-// held to: the fixed path at 50 % of the peak or more, the runtime paths within 2x of it.
+// Compare16x8 runs the fixed <16, 8> and <12, 6> models, the runtime and gated runtime WaveNets of the <16, 8>
+// shape and the FMA peak kernel of every vector width in turn within every iteration, so load from other
+// processes falls on all of them alike, and takes the median time of each. It prints the peaks, each path's
+// share of the widest peak, <12, 6>'s time over <16, 8>'s (next to its share of the multiply-adds), the runtime
+// path's time over the fixed one's and the gated model's time per unit of work over the fixed one's, with the
+// limits they are held to.
 #include "FmaPeak.h"
 #include "InternalWaveNetModelT.h"
 #include "LstmModel.h"
@@ -22,6 +24,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
@@ -168,20 +171,46 @@ long flopsPerSample(const std::vector<ArrayShape>& arrays)
     return flops;
 }
 
+// The fixed <12, 6> shape: array 0 of 12 channels over dilations 1 .. 64, array 1 of 6 channels over 128,
+// 256, 512, 1 .. 512.
+const std::vector<ArrayShape> twelveShape = {{1, 6, 12, 3, {1, 2, 4, 8, 16, 32, 64}, false, false},
+                                             {12, 1, 6, 3, {128, 256, 512, 1, 2, 4, 8, 16, 32, 64, 128, 256, 512},
+                                              false, true}};
+
+long multiplyAddsPerSample(const std::vector<ArrayShape>& arrays)
+{
+    long count = 1;
+    for (const ArrayShape& a : arrays) {
+        const long rows = a.gated ? 2 * a.channels : a.channels;
+        count += long(a.inputSize) * a.channels + long(a.channels) * a.headSize +
+                 long(a.dilations.size()) * (long(a.kernelSize) * rows * a.channels + rows + long(a.channels) * a.channels);
+    }
+    return count;
+}
+
+// Limits the comparison is held to.
+constexpr double minFixedShare = 0.60;
+constexpr double maxTwelveOverSixteen = 0.60;
+constexpr double maxRuntimeOverFixed = 1.20;
+constexpr double maxGatedPerWorkOverFixed = 1.20;
+
 void BM_Compare16x8(benchmark::State& state)
 {
-#if defined(FMAPEAK_UNAVAILABLE)
-    state.SkipWithError(fmapeak::unit);
-#else
+    if (!fmapeak::available()) {
+        state.SkipWithError(fmapeak::widths[0].unit);
+        return;
+    }
     using Clock = std::chrono::steady_clock;
     constexpr long peakRounds = 1024;
+    constexpr int numModels = 4;
     auto fixed = load<RuveroRidev::InternalWaveNetModelT<16, 8>>(fixedShapeDocument());
     auto runtime = load<RuveroRidev::RuntimeWaveNetModel>(fixedShapeDocument());
     auto gated = load<RuveroRidev::RuntimeWaveNetModel>(gatedDocument());
-    RuveroRidev::NeuralModel* models[3] = {fixed.get(), runtime.get(), gated.get()};
+    auto twelve = load<RuveroRidev::InternalWaveNetModelT<12, 6>>(waveNetDocument(twelveShape));
+    RuveroRidev::NeuralModel* models[numModels] = {fixed.get(), runtime.get(), gated.get(), twelve.get()};
     std::vector<float> input = noiseBlock();
     std::vector<float> output(blockFrames);
-    std::vector<double> seconds[4];
+    std::vector<double> seconds[numModels + fmapeak::numWidths];
     for (std::vector<double>& times : seconds) {
         times.reserve(maxTimedBlocks);
     }
@@ -189,33 +218,51 @@ void BM_Compare16x8(benchmark::State& state)
         if (seconds[0].size() == maxTimedBlocks) {
             continue;
         }
-        for (int m = 0; m < 3; ++m) {
+        for (int m = 0; m < numModels; ++m) {
             const auto start = Clock::now();
             models[m]->Process(input.data(), output.data(), blockFrames);
             benchmark::DoNotOptimize(output.data());
             benchmark::ClobberMemory();
             seconds[m].push_back(std::chrono::duration<double>(Clock::now() - start).count());
         }
-        double peakSeconds = 0.0;
-        fmapeak::timedFlops(peakRounds, peakSeconds);
-        seconds[3].push_back(peakSeconds);
+        for (int w = 0; w < fmapeak::numWidths; ++w) {
+            double peakSeconds = 0.0;
+            fmapeak::timedFlops(fmapeak::widths[w], peakRounds, peakSeconds);
+            seconds[numModels + w].push_back(peakSeconds);
+        }
     }
-    const double peak = double(peakRounds) * fmapeak::flopsPerRound / median(seconds[3]);
-    const long flops[3] = {flopsPerSample(plainShape), flopsPerSample(plainShape), flopsPerSample(gatedShape)};
-    const char* names[3] = {"fixed", "runtime", "gated"};
-    double share[3];
-    for (int m = 0; m < 3; ++m) {
-        const double blockSeconds = median(seconds[m]);
-        share[m] = double(flops[m]) * blockFrames / blockSeconds / peak;
-        state.counters[std::string(names[m]) + "_us"] = blockSeconds * 1e6;
+    for (int w = 0; w < fmapeak::numWidths; ++w) {
+        const double peak = double(peakRounds) * fmapeak::flopsPerRound(fmapeak::widths[w]) /
+                            median(seconds[numModels + w]);
+        state.counters["peak" + std::to_string(fmapeak::widths[w].lanes * 32) + "_GFLOPs"] = peak * 1e-9;
+    }
+    // Every path could use the widest width, so each share is taken against its peak.
+    const double peak = double(peakRounds) * fmapeak::flopsPerRound(fmapeak::widths[0]) / median(seconds[numModels]);
+    const long flops[numModels] = {flopsPerSample(plainShape), flopsPerSample(plainShape), flopsPerSample(gatedShape),
+                                   flopsPerSample(twelveShape)};
+    const char* names[numModels] = {"fixed", "runtime", "gated", "fixed12x6"};
+    double blockSeconds[numModels];
+    double share[numModels];
+    for (int m = 0; m < numModels; ++m) {
+        blockSeconds[m] = median(seconds[m]);
+        share[m] = double(flops[m]) * blockFrames / blockSeconds[m] / peak;
+        state.counters[std::string(names[m]) + "_us"] = blockSeconds[m] * 1e6;
         state.counters[std::string(names[m]) + "_of_peak"] = share[m];
     }
-    state.counters["peak_GFLOPs"] = peak * 1e-9;
-    // Time per unit of work over the fixed path's: for the plain model that is its time ratio.
-    state.counters["runtime_over_fixed"] = share[0] / share[1];
-    state.counters["gated_over_fixed"] = share[0] / share[2];
-    state.SetLabel(std::string(fmapeak::unit) + "; limits: fixed_of_peak >= 0.50, runtime and gated over fixed <= 2.00");
-#endif
+    state.counters["runtime_over_fixed"] = blockSeconds[1] / blockSeconds[0];
+    state.counters["gated_over_fixed"] = blockSeconds[2] / blockSeconds[0];
+    // Time per unit of work: the gated model does more multiply-adds than the plain one.
+    state.counters["gated_work_over_fixed"] = share[0] / share[2];
+    state.counters["12x6_over_16x8"] = blockSeconds[3] / blockSeconds[0];
+    state.counters["12x6_madds_over_16x8"] =
+        double(multiplyAddsPerSample(twelveShape)) / double(multiplyAddsPerSample(plainShape));
+    char limits[256];
+    std::snprintf(limits, sizeof(limits),
+                  "; shares of the %s peak; limits: fixed_of_peak >= %.2f, 12x6_over_16x8 <= %.2f, "
+                  "runtime_over_fixed <= %.2f, gated_work_over_fixed <= %.2f",
+                  fmapeak::widths[0].unit, minFixedShare, maxTwelveOverSixteen, maxRuntimeOverFixed,
+                  maxGatedPerWorkOverFixed);
+    state.SetLabel(limits + 2);
 }
 
 void BM_Fixed16x8(benchmark::State& state)
