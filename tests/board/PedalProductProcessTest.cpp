@@ -18,8 +18,6 @@
 #include <memory>
 #include <netinet/in.h>
 #include <string>
-#include <thread>
-#include <atomic>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -163,27 +161,6 @@ TEST(PedalProductProcess, SettingsWrittenJustBeforeAStopSurvive) {
             ASSERT_EQ(request(port, write), write.substr(6) + "\r\n");
         }
         ASSERT_EQ(pedal.stop(), 0) << boardtest::readFile(home + "/pedal.log");
-    }
-}
-
-TEST(PedalProductProcess, EveryWriteEchoedBeforeAStopIsStored) {
-    const std::string home = boardtest::ownHome(), alias = "root\\sys\\alias";
-    auto body = [](int k) { return "{\"value\":\"w" + std::to_string(k) + "\"}"; };
-    for (int round = 0; round < 8; ++round) {
-        const int port = freePort();
-        FullApplication pedal(home, port);
-        ASSERT_TRUE(startAndBrowse(pedal, port, home));
-        // A writer loops until the pedal stops answering: the stop comes while it writes.
-        std::atomic<int> echoed{-1};
-        std::thread writer([&] {
-            for (int k = round * 100000; request(port, "write " + alias + ":" + body(k)) == alias + ":" + body(k) + "\r\n"; ++k) echoed = k;
-        });
-        ASSERT_TRUE(waitFor([&] { return echoed >= round * 100000 + 20 + round * 7; }));
-        EXPECT_EQ(pedal.stop(), 0);
-        writer.join();
-        // The last echoed value, or the next when the stop came between its change and its reply.
-        const std::string stored = boardtest::readFile(storageFile(home, alias));
-        EXPECT_TRUE(stored == body(echoed) || stored == body(echoed + 1)) << stored << " after " << echoed << ", round " << round;
     }
 }
 
