@@ -1,7 +1,8 @@
 // The pedal process, the same program on the device and on the host: boot selection, the board application
 // (the product, or the recovery application), the audio engine, the UI and input threads, the remote
 // transports, then nothing but sleep. Nothing ends it from inside; SIGTERM (a service stop, a reboot, the end
-// of the boot wait) ends it in order: the stored values still waiting in the storage sweep are written first.
+// of the boot wait) ends it in order: the transports stop taking requests, then the stored values still
+// waiting in the storage sweep are written.
 #include "Ads1115.h"
 #include "AudioProcessor.h"
 #include "AudioUSB.h"
@@ -36,6 +37,8 @@ constexpr int kRemotePort = 8080;
 constexpr uint32_t kTaskStack = 8192;
 // The longest the end may spend writing stored values: well inside a service manager's stop timeout.
 constexpr int kStoreOnEndMs = 5000;
+// The longest a request under way may take to finish before the end goes on without it.
+constexpr int kStopRemoteMs = 2000;
 
 std::atomic<bool> terminateRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
@@ -67,6 +70,8 @@ void installStorageCut() {
 // The UI and service threads never end, and the objects they use have static lifetime: leave without
 // running static destructors under them, once the stored values are on disk.
 [[noreturn]] void endInOrder() {
+    // A remote write answered after the last storage write would be echoed as taken and then lost.
+    Com::stop(kStopRemoteMs);
     Storage::finish(kStoreOnEndMs);
     std::fflush(stdout);
     std::fflush(stderr);

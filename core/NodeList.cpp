@@ -16,9 +16,9 @@ constexpr int minChunkSize = 16;
 constexpr int nameFieldSize = 64;
 constexpr int transferredOffset = 64;
 constexpr int storedOffset = 68;
-// Enough for every transport and a few clients that tag their own reads.
-constexpr size_t maxReadCopies = 8;
 const char* const stagedSuffix = ".swap";
+// What Storage::storeFile writes before it renames the file into place.
+const char* const temporarySuffix = ".tmp";
 
 const NodeListElement::Data& emptyData() {
     static const NodeListElement::Data& empty = *new NodeListElement::Data(std::make_shared<const std::vector<uint8_t>>());
@@ -210,7 +210,7 @@ bool NodeList::checkContent(int i, const std::string& name, const std::vector<ui
 }
 
 bool NodeList::storeSlotFile(int i, const std::string& name, const std::vector<uint8_t>& data) {
-    if (!keyHeld[size_t(i)]) return false;
+    if (!keyHeld[size_t(i)] || !finishPendingSwap()) return false;
     if (name.empty()) return Storage::removeFile(fileName(i));
     return Storage::storeFile(fileName(i), fileContent(name, data));
 }
@@ -278,9 +278,22 @@ bool NodeList::applyStaged(int i) {
     return Storage::removeFile(fileName(i)) && Storage::removeFile(staged);
 }
 
+std::string NodeList::journalFileName() const { return Storable::keyText(Storable::fnv1a(swapJournalPath())); }
+
+bool NodeList::finishPendingSwap() {
+    if (pendingSwap[0] < 0) return true;
+    if (!applyStaged(pendingSwap[0]) || !applyStaged(pendingSwap[1]) || !Storage::removeFile(journalFileName())) {
+        LOGE(TAG, "%s: the swap of slots %d and %d cannot be finished; the list takes no change\n", getPath().c_str(),
+             pendingSwap[0], pendingSwap[1]);
+        return false;
+    }
+    pendingSwap[0] = pendingSwap[1] = -1;
+    return true;
+}
+
 bool NodeList::storeSwap(int i, int j, const NodeListElement& first, const NodeListElement& second) {
-    if (!keyHeld[size_t(i)] || !keyHeld[size_t(j)] || !journalKeyHeld) return false;
-    const std::string journal = Storable::keyText(Storable::fnv1a(swapJournalPath()));
+    if (!keyHeld[size_t(i)] || !keyHeld[size_t(j)] || !journalKeyHeld || !finishPendingSwap()) return false;
+    const std::string journal = journalFileName();
     auto stagedContent = [](const NodeListElement& element) {
         return element.name.empty() ? std::string() : fileContent(element.name, *element.data);
     };
@@ -292,26 +305,34 @@ bool NodeList::storeSwap(int i, int j, const NodeListElement& first, const NodeL
         Storage::removeFile(fileName(j) + stagedSuffix);
         return false;
     }
-    if (!applyStaged(i) || !applyStaged(j) || !Storage::removeFile(journal)) {
-        LOGE(TAG, "%s: swap of slots %d and %d is finished at the next start\n", getPath().c_str(), i, j);
-    }
+    // Committed: the swap stands whatever follows. Should a step after the commit fail, the journal stays
+    // and every later store of this list finishes the swap first (or is refused), so that the next start
+    // cannot replay the staged files over a newer upload.
+    pendingSwap[0] = i;
+    pendingSwap[1] = j;
+    finishPendingSwap();
     return true;
 }
 
 void NodeList::recoverSwap() {
     if (!journalKeyHeld) return;
-    const std::string journal = Storable::keyText(Storable::fnv1a(swapJournalPath()));
+    const std::string journal = journalFileName();
     std::string text;
     int i = -1, j = -1;
     if (Storage::loadFile(journal, text) && std::sscanf(text.c_str(), "%d %d", &i, &j) == 2 && i >= 0 && i < count &&
         j >= 0 && j < count && keyHeld[size_t(i)] && keyHeld[size_t(j)]) {
         LOGW(TAG, "%s: finishing the interrupted swap of slots %d and %d\n", getPath().c_str(), i, j);
-        if (!applyStaged(i) || !applyStaged(j)) return; // the journal stays for the next start
+        pendingSwap[0] = i;
+        pendingSwap[1] = j;
+        if (!finishPendingSwap()) return; // the journal stays for a later store or the next start
     }
     Storage::removeFile(journal);
-    // Staged files without a journal belong to a swap that never committed.
+    // Staged files without a journal belong to a swap that never committed; a staged file whose store was
+    // cut short is left as a temporary file.
     for (int k = 0; k < count; ++k) {
-        if (keyHeld[size_t(k)]) Storage::removeFile(fileName(k) + stagedSuffix);
+        if (!keyHeld[size_t(k)]) continue;
+        Storage::removeFile(fileName(k) + stagedSuffix);
+        Storage::removeFile(fileName(k) + stagedSuffix + temporarySuffix);
     }
 }
 
@@ -477,42 +498,40 @@ std::string NodeList::writeStatusJSON() const {
     return getPath() + ":{\"index\":" + std::to_string(statusIndex) + ",\"chunk\":" + std::to_string(statusChunk) + "}";
 }
 
-const NodeList::ReadCopy& NodeList::prepareReadCopy(const void* reader, int index, int chunk) {
-    auto found = std::find_if(readCopies.begin(), readCopies.end(), [&](const ReadCopy& copy) { return copy.reader == reader; });
-    if (found == readCopies.end()) {
-        if (readCopies.size() >= maxReadCopies) readCopies.pop_back();
-        readCopies.insert(readCopies.begin(), ReadCopy{});
-        readCopies.front().reader = reader;
-    } else {
-        std::rotate(readCopies.begin(), found, found + 1);
-    }
-    ReadCopy& readCopy = readCopies.front();
-    const NodeListElement element = elementAt(index);
-    // Chunks after the first data chunk keep the copy they started from, so one read is consistent even when
-    // the slot changes in between.
-    const bool fresh = readCopy.index == index && (chunk >= 2 || readCopy.version == element.version);
-    if (fresh && readCopy.stream) return readCopy;
-    readCopy.index = index;
-    readCopy.version = element.version;
-    readCopy.name = element.name;
-    readCopy.storedLength = uint32_t(element.data->size());
-    readCopy.stream = compressed && !element.data->empty()
-                          ? std::make_shared<const std::vector<uint8_t>>(gzip(*element.data))
-                          : element.data;
-    return readCopy;
+bool NodeList::needsNewCopy(const ReadCopy& copy, int index, int chunk) const {
+    if (copy.list != this || copy.index != index || !copy.stream) return true;
+    // Only a download that starts over looks at the slot again: its later chunks keep the version its
+    // name record announced.
+    return chunk == 0 && copy.version != versionAt(index);
 }
 
-std::string NodeList::parseReadJSON(const std::string& text, const void* reader) {
+void NodeList::takeCopy(ReadCopy& copy, int index) const {
+    const NodeListElement element = elementAt(index);
+    copy.list = this;
+    copy.index = index;
+    copy.version = element.version;
+    copy.name = element.name;
+    copy.storedLength = uint32_t(element.data->size());
+    copy.stream = compressed && !element.data->empty()
+                      ? std::make_shared<const std::vector<uint8_t>>(gzip(*element.data))
+                      : element.data;
+}
+
+std::optional<std::string> NodeList::parseReadJSON(const std::string& text, ReadCopy& copy, bool mayCopy, bool& copied) {
+    copied = false;
     const nlohmann::json body = requestBody(text);
     int index, chunk;
     if (body.is_discarded() || !readInt(body, "index", index) || !readInt(body, "chunk", chunk)) return "";
     if (index < 0 || index >= count || chunk < 0) return "";
-    std::lock_guard<std::mutex> guard(transferLock);
-    const ReadCopy& readCopy = prepareReadCopy(reader, index, chunk);
-    const std::vector<uint8_t>& stream = *readCopy.stream;
+    if (needsNewCopy(copy, index, chunk)) {
+        if (!mayCopy) return std::nullopt;
+        takeCopy(copy, index);
+        copied = true;
+    }
+    const std::vector<uint8_t>& stream = *copy.stream;
     std::string value;
     if (chunk == 0) {
-        const std::string record = nameRecord(readCopy.name, uint32_t(stream.size()), readCopy.storedLength);
+        const std::string record = nameRecord(copy.name, uint32_t(stream.size()), copy.storedLength);
         value = toHex(reinterpret_cast<const uint8_t*>(record.data()), record.size());
     } else {
         const size_t start = size_t(chunk - 1) * size_t(chunkSize);
@@ -520,6 +539,12 @@ std::string NodeList::parseReadJSON(const std::string& text, const void* reader)
     }
     return "dread " + getPath() + ":{\"index\":" + std::to_string(index) + ",\"size\":" + std::to_string(stream.size()) +
            ",\"chunk\":" + std::to_string(chunk) + ",\"value\":\"" + value + "\"}";
+}
+
+std::string NodeList::parseReadJSON(const std::string& text) {
+    std::lock_guard<std::mutex> guard(transferLock);
+    bool copied = false;
+    return parseReadJSON(text, ownCopy, true, copied).value_or("");
 }
 
 void NodeList::valueToJSON(nlohmann::ordered_json& body, bool) const {

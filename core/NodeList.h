@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -90,10 +91,26 @@ public:
     // path:{"index":i,"chunk":c}: the last accepted chunk of the write in progress, or the final chunk after a
     // commit; -1,-1 before any write and after an abort.
     std::string writeStatusJSON() const;
+    // What one client downloads from: a snapshot of one slot (its name, stored length and transferred stream)
+    // taken at chunk 0 and kept for the chunks after it, so a download is one version even while the slot
+    // changes. A client keeps one copy, whichever list it reads.
+    struct ReadCopy {
+        const NodeList* list = nullptr;
+        int index = -1;
+        uint32_t version = 0;
+        std::string name;
+        NodeListElement::Data stream;
+        uint32_t storedLength = 0;
+    };
+
     // From path:{"index":i,"chunk":c}: "dread " and path:{"index":i,"size":n,"chunk":c,"value":"hex"}; "" for a
-    // malformed request or a bad index. Each reader (a transport, or any tag that tells clients apart) reads
-    // from its own copy, so overlapping downloads never mix two versions of a slot.
-    std::string parseReadJSON(const std::string& text, const void* reader = nullptr);
+    // malformed request or a bad index. Chunk 0 takes a new snapshot into copy when the slot changed since
+    // (or copy holds another slot); a later chunk reads the snapshot copy holds of that slot, or takes one
+    // when it holds none. Taking a snapshot compresses a whole slot; with mayCopy false a read that would
+    // take one is not run and gives nullopt. copied tells whether this read took one.
+    std::optional<std::string> parseReadJSON(const std::string& text, ReadCopy& copy, bool mayCopy, bool& copied);
+    // The same from the list's own copy, for a caller that is the only reader.
+    std::string parseReadJSON(const std::string& text);
     // From path:{"index":i,"index2":j}.
     bool parseSwapJSON(const std::string& text);
 
@@ -123,16 +140,6 @@ private:
         z_stream_s* inflater = nullptr;
         bool streamEnded = false; // the gzip stream's trailer has been read
     };
-    // The stream "dread" serves one reader, kept from chunk 0 or 1 so that later chunks come from one
-    // consistent copy.
-    struct ReadCopy {
-        const void* reader = nullptr;
-        int index = -1;
-        uint32_t version = 0;
-        std::string name;
-        NodeListElement::Data stream;
-        uint32_t storedLength = 0;
-    };
 
     static bool validName(const std::string& name);
     // A valid name that is not reserved, or the name slot i already has.
@@ -152,6 +159,10 @@ private:
     bool applyStaged(int i);
     // Finishes a committed swap that a power cut interrupted and drops staged files without a journal.
     void recoverSwap();
+    std::string journalFileName() const;
+    // Puts the staged files of a committed swap in place and removes its journal; false while that fails.
+    // Caller holds fileLock.
+    bool finishPendingSwap();
     static std::string fileContent(const std::string& name, const std::vector<uint8_t>& data);
     static std::string nameRecord(const std::string& name, uint32_t transferred, uint32_t stored);
     void load();
@@ -162,8 +173,9 @@ private:
     bool finishUpload();
     void abortUpload();
     void endInflater();
-    // The reader's copy, refreshed for a read of index at chunk.
-    const ReadCopy& prepareReadCopy(const void* reader, int index, int chunk);
+    // True when a read of index at chunk cannot be served from copy.
+    bool needsNewCopy(const ReadCopy& copy, int index, int chunk) const;
+    void takeCopy(ReadCopy& copy, int index) const;
 
     const std::string itemType;
     const int size;
@@ -175,6 +187,8 @@ private:
     // Per slot: its storage key is ours (not held by another owner). Fixed at construction.
     std::vector<bool> keyHeld;
     bool journalKeyHeld = false;
+    // The slots of a committed swap whose files are not all in place yet (-1: none). Guarded by fileLock.
+    int pendingSwap[2] = {-1, -1};
 
     mutable std::mutex slotLock; // guards slots and versionCounter
     std::vector<Slot> slots;
@@ -182,10 +196,9 @@ private:
     // Serialises file writes with their publication, so the files end in the order memory did.
     std::mutex fileLock;
 
-    mutable std::mutex transferLock; // guards upload, status and readCopies
+    mutable std::mutex transferLock; // guards upload, status and ownCopy
     Upload upload;
     int statusIndex = -1;
     int statusChunk = -1;
-    // The most recently used first; a few readers at most (one per transport).
-    std::vector<ReadCopy> readCopies;
+    ReadCopy ownCopy;
 };

@@ -189,6 +189,16 @@ bool NodePreset::setValue(std::string text) {
     return true;
 }
 
+bool NodePreset::restoreStorageBody(const std::string& body) {
+    const nlohmann::json parsed = nlohmann::json::parse(body, nullptr, false);
+    if (!parsed.is_object() || !parsed.contains("value") || !parsed["value"].is_string()) return false;
+    NodeList* presets = getReferenceList();
+    const int index = presets ? presets->indexOf(parsed["value"].get<std::string>()) : -1;
+    if (index >= 0 && loadSlot(index)) return true;
+    if (storeValue("")) notifyChange();
+    return true;
+}
+
 bool NodePreset::setByIndex(int i) {
     NodeList* presets = getReferenceList();
     if (!presets || presets->nameAt(i).empty()) return false;

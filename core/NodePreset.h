@@ -43,6 +43,9 @@ public:
     // The preset text of the present parameters.
     std::string presetText() const;
     bool isEditable() const override { return true; }
+    // The stored selection only ever loads: a text that names no slot (one ending like a save request
+    // included) selects no preset, and that is what is stored from then on.
+    bool restoreStorageBody(const std::string& body) override;
 
 protected:
     // {"value":"Name","save":"save"} saves, as the UI's save suffix does.

@@ -178,7 +178,14 @@ bool Storage::addItem(Storable* item) {
     case ReadResult::Read:
         // A secret stored by an older version may still be readable by others.
         if (isSecret(item)) ::chmod(file.c_str(), secretFileMode);
-        if (!item->restoreStorageBody(body)) LOGW(TAG, "Ignoring unreadable %s (%s)\n", file.c_str(), path.c_str());
+        if (!item->restoreStorageBody(body)) {
+            LOGW(TAG, "Ignoring unreadable %s (%s)\n", file.c_str(), path.c_str());
+        } else if (item->storageBody() != body) {
+            // The object took another value than the stored one (a selection whose slot is gone): store what
+            // it holds, so the next start does not meet the old text again.
+            writeItem(item);
+            break;
+        }
         item->syncState.store(int(Storable::SyncState::Clean), std::memory_order_release);
         break;
     case ReadResult::Unreadable:

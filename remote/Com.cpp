@@ -4,6 +4,8 @@
 #include "Shims.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 // Never destroyed: the "comTasks" thread may still walk it while the process exits.
 std::list<ComInterface*>& Com::ifaces = *new std::list<ComInterface*>;
@@ -11,6 +13,8 @@ std::atomic<bool> Com::initialized{false};
 
 namespace {
 const uint32_t PASS_PERIOD_US = 10000;
+std::atomic<bool> stopRequested{false};
+std::atomic<bool> passRunning{false};
 }
 
 void Com::addIface(ComInterface* iface) {
@@ -39,7 +43,17 @@ void Com::pass() {
 void Com::com_tasks(void*) {
     initialize();
     for (;;) {
-        pass();
+        // Marked running before the stop is looked at: stop() either sees the pass or the pass sees the stop.
+        passRunning = true;
+        if (!stopRequested) pass();
+        passRunning = false;
         vTaskDelay(PASS_PERIOD_US);
     }
+}
+
+void Com::stop(int timeLimitMs) {
+    stopRequested = true;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs);
+    while (passRunning && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }

@@ -22,6 +22,10 @@ public:
     // One polling pass: tasks() of every transport in registration order (heldTasks() of one whose password
     // answers are held back).
     static void pass();
-    // Body of the "comTasks" thread: initialise, then a pass every 10 ms, forever.
+    // Body of the "comTasks" thread: initialise, then a pass every 10 ms until stop().
     static void com_tasks(void* unused);
+    // Ends the passes of the "comTasks" thread, so no transport takes a request any more, and waits (at most
+    // timeLimitMs) for a pass under way to end: every request answered before this returns has made its
+    // change. The orderly end calls it before the last storage write.
+    static void stop(int timeLimitMs);
 };

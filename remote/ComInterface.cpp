@@ -47,9 +47,13 @@ std::string ComInterface::processRequest(std::string request) {
 }
 
 std::string ComInterface::processRequest(std::string request, int64_t now) {
+    return processRequest(std::move(request), now, session);
+}
+
+std::string ComInterface::processRequest(std::string request, int64_t now, RemoteSession& client) {
     if (!root) return "";
-    bool refused = Security::hasPassword();
-    bool tokenLinePending = refused;
+    RequestRun run{client, Security::hasPassword()};
+    bool tokenLinePending = run.refused;
     if (request.empty()) return SEPARATOR;
 
     std::string reply;
@@ -66,14 +70,16 @@ std::string ComInterface::processRequest(std::string request, int64_t now) {
             // Before the first token is issued here, the answer would be one for the empty token: the same on
             // every start, so a recorded one could be replayed.
             if (command(line, "token ", answer)) {
-                refused = token.empty() || !Security::checkToken(token, answer);
+                run.refused = client.token.empty() || !Security::checkToken(client.token, answer);
                 // Only what could have been right is a guess: "token -", which clients send to fetch a
-                // token, is not.
-                if (!token.empty() && answer.size() == 2 * Security::HASH_SIZE) answerChecked(!refused, now);
+                // token, is not; nor is an answer from a client that has no token here yet (one that
+                // reconnected and answers the token of its closed connection).
+                if (!client.token.empty() && answer.size() == 2 * Security::HASH_SIZE)
+                    answerChecked(client, !run.refused, now);
             }
             // Every request rotates the token, accepted or not, so an answer is good for one request only.
-            token = Security::generateToken();
-            reply += "token " + token + (refused ? " n" : " y") + SEPARATOR;
+            client.token = Security::generateToken();
+            reply += "token " + client.token + (run.refused ? " n" : " y") + SEPARATOR;
             tokenLinePending = false;
             header = reply.size();
         }
@@ -81,7 +87,8 @@ std::string ComInterface::processRequest(std::string request, int64_t now) {
         if (!first && changesState(line) && reply.size() + line.size() + PIECE_MARGIN > replyBudget) break;
         size_t before = reply.size();
         int64_t access = lastAccess;
-        runCommand(line, refused, reply);
+        runCommand(line, run, reply);
+        if (run.stopped) break;
         if (!first && reply.size() > replyBudget) {
             // Only a line that changes nothing gets here: it is undone as if it had not run.
             reply.resize(before);
@@ -92,16 +99,16 @@ std::string ComInterface::processRequest(std::string request, int64_t now) {
     return reply.empty() ? SEPARATOR : reply;
 }
 
-void ComInterface::answerChecked(bool right, int64_t now) {
+void ComInterface::answerChecked(RemoteSession& client, bool right, int64_t now) {
     if (right) {
-        refusals = 0;
-        heldUntil = 0;
+        client.refusals = 0;
+        client.heldUntil = 0;
         return;
     }
     int64_t delay = FIRST_ANSWER_DELAY_US;
-    for (int i = 0; i < refusals && delay < MAX_ANSWER_DELAY_US; ++i) delay *= 2;
-    ++refusals;
-    heldUntil = now + std::min(delay, MAX_ANSWER_DELAY_US);
+    for (int i = 0; i < client.refusals && delay < MAX_ANSWER_DELAY_US; ++i) delay *= 2;
+    ++client.refusals;
+    client.heldUntil = now + std::min(delay, MAX_ANSWER_DELAY_US);
     ++unloggedRefusals;
     if (lastRefusalLog == 0 || now - lastRefusalLog >= REFUSAL_LOG_INTERVAL_US) {
         LOGW(TAG, "%s: %d wrong password answer(s) since the last report\n", transportName(), unloggedRefusals);
@@ -110,16 +117,17 @@ void ComInterface::answerChecked(bool right, int64_t now) {
     }
 }
 
-void ComInterface::runCommand(const std::string& line, bool refused, std::string& reply) {
+void ComInterface::runCommand(const std::string& line, RequestRun& run, std::string& reply) {
+    const bool refused = run.refused;
     std::string argument;
     if (command(line, "browse ", argument)) {
         browse(argument, reply);
     } else if (command(line, "dwrite ", argument)) {
-        if (!refused) listCommand("dwrite ", argument, line, reply);
+        if (!refused) listCommand("dwrite ", argument, line, run, reply);
     } else if (command(line, "dswap ", argument)) {
-        if (!refused) listCommand("dswap ", argument, line, reply);
+        if (!refused) listCommand("dswap ", argument, line, run, reply);
     } else if (command(line, "dread ", argument)) {
-        if (!refused) listCommand("dread ", argument, line, reply);
+        if (!refused) listCommand("dread ", argument, line, run, reply);
     } else if (command(line, "read ", argument)) {
         readChanges(argument, reply);
     } else if (command(line, "write ", argument)) {
@@ -152,7 +160,7 @@ void ComInterface::readChanges(const std::string& path, std::string& reply) {
 }
 
 void ComInterface::listCommand(const std::string& word, const std::string& argument, const std::string& line,
-                               std::string& reply) {
+                               RequestRun& run, std::string& reply) {
     size_t colon = argument.find(':');
     if (colon == std::string::npos) return;
     Node* node = root->pathToNode(argument.substr(0, colon));
@@ -166,8 +174,14 @@ void ComInterface::listCommand(const std::string& word, const std::string& argum
     } else if (word == "dswap ") {
         if (list->parseSwapJSON(argument)) reply += line;
     } else {
-        // Each transport downloads from its own copy of the slot.
-        reply += list->parseReadJSON(argument, this);
+        bool copied = false;
+        std::optional<std::string> piece = list->parseReadJSON(argument, run.client.readCopy, !run.copyTaken, copied);
+        if (!piece) {
+            run.stopped = true;
+            return;
+        }
+        run.copyTaken = run.copyTaken || copied;
+        reply += *piece;
     }
 }
 

@@ -1,11 +1,15 @@
 #pragma once
+#include "RemoteSession.h"
+
 #include <cstdint>
 #include <string>
 
 class Node;
 
 // Base of every remote-control transport. Each transport keeps its own protocol state, so a token issued on
-// one transport is not valid on another, and "read" reports changes since this transport's last look.
+// one transport is not valid on another, and "read" reports changes since this transport's last look. The
+// per-client part of it (token, back-off, download copy) is a RemoteSession: the transport's own, or one per
+// connection where a transport serves several clients at once.
 // Only the "comTasks" thread calls initialize(), tasks() and processRequest().
 class ComInterface {
 public:
@@ -38,35 +42,46 @@ public:
     std::string processRequest(std::string request);
     // The same at a given time (the clock of answersHeld), for transports that drive time themselves.
     std::string processRequest(std::string request, int64_t now);
+    // The same for one of several clients of this transport, with its own session.
+    std::string processRequest(std::string request, int64_t now, RemoteSession& client);
 
-    // True while this transport must not take a request: a password answer was refused less than the
-    // back-off delay ago. Other transports are not affected.
-    bool answersHeld(int64_t now) const { return now < heldUntil; }
+    // True while this transport's own session must not take a request: a password answer was refused less
+    // than the back-off delay ago. Other transports and sessions are not affected.
+    bool answersHeld(int64_t now) const { return session.answersHeld(now); }
 
-    // The challenge token last issued here ("" before the first).
-    const std::string& currentToken() const { return token; }
+    // The challenge token last issued in the transport's own session ("" before the first).
+    const std::string& currentToken() const { return session.token; }
     // Time of the last "browse" or "read" that found its node; 0 before the first.
     int64_t lastAccessTime() const { return lastAccess; }
 
 protected:
     Node* root;
-    std::string token;
+    RemoteSession session;
     int64_t lastAccess = 0;
     // REPLY_BUDGET on every transport; a fuzzing harness lowers it so that reaching it stays cheap.
     size_t replyBudget = REPLY_BUDGET;
 
 private:
-    void answerChecked(bool right, int64_t now);
-    void runCommand(const std::string& line, bool refused, std::string& reply);
+    // One request's run: whose it is, and the work it may still do beyond its reply budget.
+    struct RequestRun {
+        RemoteSession& client;
+        bool refused;
+        // A request compresses at most one slot copy: the work of a request is bounded in data, not only in
+        // reply bytes, so that one client cannot stall every transport.
+        bool copyTaken = false;
+        // Set by a line that is not run for that bound; the request ends before it.
+        bool stopped = false;
+    };
+
+    void answerChecked(RemoteSession& client, bool right, int64_t now);
+    void runCommand(const std::string& line, RequestRun& run, std::string& reply);
     void browse(const std::string& path, std::string& reply);
     void readChanges(const std::string& path, std::string& reply);
-    void listCommand(const std::string& word, const std::string& argument, const std::string& line,
+    void listCommand(const std::string& word, const std::string& argument, const std::string& line, RequestRun& run,
                      std::string& reply);
     void firmwareStart(const std::string& size, std::string& reply);
     void firmwareData(const std::string& hex, std::string& reply);
 
-    int refusals = 0;       // refused answers in a row
-    int64_t heldUntil = 0;
     int unloggedRefusals = 0;
     int64_t lastRefusalLog = 0;
 };

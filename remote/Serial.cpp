@@ -53,16 +53,16 @@ bool Serial::openPort() {
     if (path.empty()) return false;
     fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
-    LOGI(TAG, "%s - making serial port raw\n", device.c_str());
+    if (!outage) LOGI(TAG, "%s - making serial port raw\n", device.c_str());
     make_port_raw(fd);
-    LOGI(TAG, "%s - load complete\n", device.c_str());
+    if (!outage) LOGI(TAG, "%s - load complete\n", device.c_str());
     active = true;
-    reopenDelay = REOPEN_FIRST_US;
     return true;
 }
 
 void Serial::lose(int64_t now) {
-    LOGW(TAG, "%s - port lost, opening it again\n", device.c_str());
+    if (!outage) LOGW(TAG, "%s - port lost, opening it again\n", device.c_str());
+    outage = true;
     close(fd);
     fd = -1;
     active = false;
@@ -77,15 +77,27 @@ void Serial::lose(int64_t now) {
 void Serial::tasks() {
     if (!initialized || devicePath(device).empty()) return;
     int64_t now = esp_timer_get_time();
+    bool reopened = false;
     if (fd < 0) {
         if (now < reopenAt) return;
-        if (!openPort()) {
+        reopened = openPort();
+        if (!reopened) {
             reopenDelay = std::min(reopenDelay * 2, REOPEN_MAX_US);
             reopenAt = now + reopenDelay;
             return;
         }
     }
-    if (!receive()) return lose(now);
+    if (!receive()) {
+        // A port that opens and fails at once (a gadget without a host) is the same outage, not a new one:
+        // the delay keeps growing and nothing more is logged.
+        if (reopened) reopenDelay = std::min(reopenDelay * 2, REOPEN_MAX_US);
+        return lose(now);
+    }
+    if (reopened) {
+        if (outage) LOGI(TAG, "%s - port back\n", device.c_str());
+        outage = false;
+        reopenDelay = REOPEN_FIRST_US;
+    }
     if (reply.empty() && !answersHeld(now)) takeRequest();
     if (!sendReply()) lose(now);
 }

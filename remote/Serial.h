@@ -49,6 +49,8 @@ private:
     size_t sent = 0;
     bool active = false;
     bool initialized = false;
+    // Lost and not yet back: a port that opened and then passed a whole read without failing.
+    bool outage = false;
     int64_t reopenAt = 0;
     int64_t reopenDelay = REOPEN_FIRST_US;
     std::string reply;

@@ -357,13 +357,16 @@ void Wifi::acceptStep(int64_t now) {
     free->replying = false;
     free->reply.clear();
     free->sent = 0;
+    free->session = RemoteSession{};
+    free->session.refusals = leftRefusals;
+    free->session.heldUntil = leftHeldUntil;
 }
 
 void Wifi::clientStep(Client& client, int64_t now) {
     if (client.fd < 0) return;
     receive(client);
     if (client.fd < 0) return;
-    if (!client.replying && !answersHeld(now)) takeRequest(client, now);
+    if (!client.replying && !client.session.answersHeld(now)) takeRequest(client, now);
     if (client.replying) sendReply(client, now);
     if (client.fd < 0) return;
     // A peer that closed its side is released once everything it asked for has been answered.
@@ -417,7 +420,7 @@ void Wifi::takeRequest(Client& client, int64_t now) {
     int consumed = int(end - buffer) + 1;
     std::memmove(buffer, end + 1, size_t(client.count - consumed));
     client.count -= consumed;
-    client.reply = processRequest(std::move(request), now);
+    client.reply = processRequest(std::move(request), now, client.session);
     client.sent = 0;
     client.replying = true;
 }
@@ -442,6 +445,12 @@ void Wifi::sendReply(Client& client, int64_t now) {
 }
 
 void Wifi::closeClient(Client& client) {
+    if (client.session.refusals > 0 && client.session.refusals >= leftRefusals) {
+        leftRefusals = client.session.refusals;
+        leftHeldUntil = std::max(leftHeldUntil, client.session.heldUntil);
+    }
+    // The copy of a slot can be a megabyte; it goes with its client.
+    client.session = RemoteSession{};
     if (client.fd >= 0) close(client.fd);
     client.fd = -1;
     client.time = 0;

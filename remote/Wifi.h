@@ -21,7 +21,8 @@ class NodeItem;
 //  - connectionsHandler (its own thread): connects with nmcli when the network settings change or while
 //    disconnected, and polls the link state.
 // Steps that depend on time take "now" (microseconds) as an argument, so the 5, 10 and 30 s rules can be
-// driven directly. All TCP clients share this one transport, hence one token and one last-access time.
+// driven directly. Each TCP connection is a session of its own (token, password back-off, download copy);
+// the connections share the transport's last-access time for "read".
 //
 // Like every transport it lives for the whole run: once initialize() has started the connection thread, that
 // thread uses the object until the process ends.
@@ -97,6 +98,7 @@ private:
         std::string reply;
         size_t sent = 0;
         std::vector<char> buffer;
+        RemoteSession session;
     };
 
     void createStep(int64_t now);
@@ -138,4 +140,8 @@ private:
     int attempts = 0;
     int64_t retryAt = 0;
     int64_t retryDelay = BIND_RETRY_FIRST_US;
+    // The password back-off of the connections that closed while it ran, handed to each new connection: a
+    // guesser that reconnects after every wrong answer is held as if it had stayed.
+    int leftRefusals = 0;
+    int64_t leftHeldUntil = 0;
 };

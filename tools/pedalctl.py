@@ -119,6 +119,10 @@ def parse_address(address):
     return host, int(port)
 
 
+# The commands whose effect a second copy would repeat.
+STATE_CHANGING = ("write", "dwrite", "dswap", "supd", "upd")
+
+
 class TcpLink:
     def __init__(self, address):
         self.address = parse_address(address)
@@ -254,7 +258,11 @@ class Pedal:
 
     def request(self, lines, resend=True):
         """Sends the lines as one request and returns the reply text without its token line. resend=False:
-        never send the request twice (a refused one is sent again: it did nothing)."""
+        never send the request twice (a refused one is sent again: it did nothing). A request that changes
+        state is never sent twice in any case: had the pedal taken it before the connection broke, a second
+        copy would change the state again (a swap swapped back, a chunk taken twice)."""
+        if any(line.split(" ", 1)[0] in STATE_CHANGING for line in lines):
+            resend = False
         for attempt in range(2):
             if self.password is not None and self.token is None:
                 self._fetch_token()
@@ -365,8 +373,24 @@ class Pedal:
         return name, data
 
     def swap_slots(self, path, first, second):
+        """True when the pedal swapped the slots. When the reply is lost the slot names, read back on a new
+        connection, tell whether the swap happened; a swap that cannot be told from no swap is an error."""
         line = "dswap %s:%s" % (path, json.dumps({"index": first, "index2": second}, separators=(",", ":")))
-        return self.request([line]) == line
+        names = self.describe(path).get("value", [])
+        try:
+            return self.request([line]) == line
+        except PedalError as error:
+            lost = error
+        try:
+            after = self.describe(path).get("value", [])
+        except PedalError as error:
+            raise PedalError("the swap's reply was lost (%s) and the slots cannot be read back (%s)" % (lost, error))
+        valid = all(0 <= i < min(len(names), len(after)) for i in (first, second))
+        before = (names[first], names[second]) if valid else None
+        now = (after[first], after[second]) if valid else None
+        if not valid or before[0] == before[1] or now not in (before, before[::-1]):
+            raise PedalError("the swap's reply was lost (%s); whether the slots were swapped is unknown" % lost)
+        return now == before[::-1]
 
     def _read_chunk(self, path, index, number):
         body = json.dumps({"index": index, "chunk": number}, separators=(",", ":"))

@@ -436,6 +436,25 @@ TEST(NodeList, ASwapCutAtAnyStepLeavesBothSlotsWhole) {
     }
 }
 
+TEST(NodeList, ASwapWhoseFilesCannotBeMovedIsFinishedBeforeTheNextStore) {
+    freshHome();
+    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
+    list->setElementAt(0, "A", "aaaa", 4);
+    // A folder in the place of slot 1's file: the rename after the commit fails.
+    fs::create_directories(fileOf(*list, 1) + "/in-the-way");
+    EXPECT_TRUE(list->swap(0, 1)) << "committed by its journal";
+    fs::remove_all(fileOf(*list, 1));
+    ASSERT_TRUE(list->setElementAt(1, "New", "nn", 2));
+    std::ofstream(fileOf(*list, 2) + ".swap.tmp") << "left by a kill";
+    delete root;
+    root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
+    EXPECT_EQ(list->nameAt(1), "New") << "the upload after the swap survives the restart";
+    EXPECT_FALSE(fs::exists(fileOf(*list, 2) + ".swap.tmp"));
+    delete root;
+}
+
 TEST(NodeList, AValidatorKeepsTheOldSlotAndReportsTheRefusal) {
     freshHome();
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
@@ -497,18 +516,21 @@ TEST(NodeList, OverlappingDownloadsEachReadOneVersion) {
     auto* list = new NodeList(root, "models", "Models", "nam", 20000, 2, 64, true);
     const Bytes first = pattern(5000, 1), second = pattern(6000, 2);
     ASSERT_TRUE(list->setElementAt(0, "Model", first.data(), first.size()));
-    int readerA = 0, readerB = 0;
-    auto read = [&](const void* reader, int chunk) {
-        const std::string reply = list->parseReadJSON(list->getPath() + ":{\"index\":0,\"chunk\":" + std::to_string(chunk) + "}", reader);
+    NodeList::ReadCopy readerA, readerB;
+    auto read = [&](NodeList::ReadCopy* reader, int chunk) {
+        bool copied = false;
+        const std::string reply =
+            *list->parseReadJSON(list->getPath() + ":{\"index\":0,\"chunk\":" + std::to_string(chunk) + "}", *reader, true, copied);
         const size_t value = reply.find("\"value\":\"");
         return unhex(reply.substr(value + 9, reply.rfind('"') - value - 9));
     };
     auto size = [&](const Bytes& record) { return size_t(record[64] | record[65] << 8 | record[66] << 16); };
 
-    // A starts, the slot changes, B reads the new version whole, then A goes on with its own.
+    // A reads the name record, the slot changes, B reads the new version whole, then A goes on with the
+    // version its name record announced.
     const size_t sizeA = size(read(&readerA, 0));
-    Bytes streamA = read(&readerA, 1);
     ASSERT_TRUE(list->setElementAt(0, "Model", second.data(), second.size()));
+    Bytes streamA = read(&readerA, 1);
     const size_t sizeB = size(read(&readerB, 0));
     Bytes streamB;
     for (int c = 1; streamB.size() < sizeB; ++c) {

@@ -312,6 +312,14 @@ TEST(NodePreset, ASlotNameNeverTurnsALoadIntoASave) {
     EXPECT_TRUE(again.preset->restoreStorageBody(again.preset->storageBody())) << "the stored selection too";
     EXPECT_EQ(again.slotText(0), before);
     EXPECT_EQ(again.presets->nameAt(1), "Evil") << "the plain name is another slot, untouched";
+
+    // The slot is replaced: the stored selection names no slot any more and selects none, saving nothing.
+    const std::string stored = again.preset->storageBody(), evilText = again.slotText(1);
+    ASSERT_TRUE(again.presets->deleteAt(0));
+    again.gain->setValue(2);
+    EXPECT_TRUE(again.preset->restoreStorageBody(stored));
+    EXPECT_EQ(again.preset->getValue(), "");
+    EXPECT_EQ(again.slotText(1), evilText);
 }
 
 TEST(NodePreset, AStoredEmptySelectionLoadsSilently) {

@@ -64,6 +64,11 @@ TEST(Com, ThreadInitialisesThenPollsRepeatedly) {
     EXPECT_TRUE(Com::initialized);
     Com::initialize();
     EXPECT_EQ(transport->initialized, 1) << "initialize after the thread did it changes nothing";
+    // Once stop() returns no transport takes a request: the end's last storage write comes after it.
+    Com::stop(1000);
+    const int stoppedAt = transport->passes;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(transport->passes, stoppedAt);
 }
 
 TEST(Com, ATransportHeldAfterAWrongAnswerOnlyMovesBytes) {

@@ -375,6 +375,18 @@ TEST_F(ProcessRequest, BatchesOfLargestChunksFitTheBudget) {
     EXPECT_EQ(reply.size(), expected.size()) << "all 16 chunks in one reply";
 }
 
+TEST_F(ProcessRequest, ARequestCompressesAtMostOneSlot) {
+    static NodeList* list = new NodeList(System::appNode(), "irs", "Irs", "ir", 1 << 20, 2, 4096, true);
+    const std::string data(1 << 20, 'x');
+    ASSERT_TRUE(list->setElementAt(0, "Zero", data.data(), data.size()));
+    ASSERT_TRUE(list->setElementAt(1, "One", data.data(), data.size()));
+    Transport transport(tree->root);
+    std::string request;
+    for (int i = 0; i < 40; ++i) request += "dread root\\app\\irs:{\"index\":" + std::to_string(i % 2) + ",\"chunk\":999}\r\n";
+    // Slot 0 is compressed for the first line; the second line would compress slot 1, so it and the rest wait.
+    EXPECT_EQ(transport.processRequest(request).find("dread ", 1), std::string::npos);
+}
+
 TEST_F(ProcessRequest, WrongAnswersHoldTheTransportBackLongerEachTime) {
     int64_t start = useManualClock();
     tree->password->setValue("s3cret");

@@ -8,6 +8,7 @@
 
 using namespace std::string_literals;
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -93,21 +94,24 @@ TEST_F(SerialPort, PortThatGoesAwayIsOpenedAgainWithoutJoiningRequests) {
     peer.unplug();
     serial->tasks();
     EXPECT_FALSE(serial->isActive()) << "the hang-up is noticed";
-    // Nothing to open for a while: tried again with growing delays, without a log line each time.
-    for (int i = 0; i < 100; ++i) {
+    // Nothing to open for a while, then for as long a port that opens and reads end-of-file at once: tried
+    // again with growing delays, without a log line each time.
+    const std::string device = std::string(std::getenv("PEDAL_DEV_ROOT")) + "/dev/ttyGS0";
+    for (int i = 0; i < 200; ++i) {
+        if (i == 100) writeFile(device, "");
         setManualClock(i * 100000);
         serial->tasks();
     }
     EXPECT_FALSE(serial->isActive());
+    std::remove(device.c_str());
     peer.plugIn();
-    setManualClock(100 * 100000 + Serial::REOPEN_MAX_US);
+    setManualClock(200 * 100000 + Serial::REOPEN_MAX_US);
     serial->tasks();
     ASSERT_TRUE(serial->isActive()) << "opened again within the longest delay";
     peer.releaseTerminal();
     std::string log = testing::internal::GetCapturedStdout();
     EXPECT_EQ(log, "W (Serial): /dev/ttyGS0 - port lost, opening it again\n"
-                   "I (Serial): /dev/ttyGS0 - making serial port raw\n"
-                   "I (Serial): /dev/ttyGS0 - load complete\n");
+                   "I (Serial): /dev/ttyGS0 - port back\n");
     EXPECT_EQ(exchange("write again\0"s), "again\r\n\0"s) << "the cut request is not joined to the next";
 }
 
