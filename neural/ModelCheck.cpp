@@ -79,7 +79,9 @@ const std::vector<float>& sweep()
 // so the check's time stays bounded whatever the file asks for.
 bool PlaysTheSweep(NeuralModel& model, std::string& reason)
 {
-    const std::int64_t budget = std::int64_t(ModelCheck::sweepSamples) * ModelLimits::maxFrameMultiplyAddsPerSample;
+    const std::int64_t budget = std::int64_t(ModelCheck::sweepSamples *
+                                                ModelLimits::maxDeviceCyclesPerSample /
+                                                ModelLimits::deviceCyclesPerMultiplyAdd);
     const std::int64_t perSample = std::max<std::int64_t>(1, model.MultiplyAddsPerSample());
     const std::size_t samples = std::size_t(std::clamp<std::int64_t>(budget / perSample, 256, ModelCheck::sweepSamples));
     const std::vector<float>& input = sweep();
