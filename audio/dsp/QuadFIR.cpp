@@ -9,11 +9,12 @@
 
 namespace {
 
-// Each level's partitions are this many times longer than the previous one's (the head counts as one
-// partition of kHeadTaps); the last level takes all the remaining taps, so the transforms stay small (512
-// points at most).
-constexpr int kGrowth = 4;
-constexpr int kMaxLevels = 2;
+// Two transformed levels after the head: 64-tap partitions from tap 128, then 256-tap partitions from tap 512
+// to the end, so the transforms stay small (512 points at most). Each level starts one block later than it
+// could, and that block of slack lets it spread its work.
+constexpr int kShortBlock = 64;
+constexpr int kLongBlock = 256;
+constexpr int kLongStart = 2 * kLongBlock;
 
 // FFTW's planner is not thread-safe (executing plans is): two filters configured on two threads must not plan
 // at the same time.
@@ -37,14 +38,24 @@ FftwBuffer fftwBuffer(int size) {
 
 // One uniformly partitioned convolution: `partitions` partitions of `block` taps, starting at tap `offset`
 // of the response. Spectra are kept as separate real and imaginary arrays so the multiply-add loop vectorises.
+//
+// A level that starts at tap `block` must have the share of the next block ready when an input block
+// completes, so all of its work falls into that frame. A level that starts at tap 2 * `block` has one block
+// of slack: the share computed from a completed input block is read out only after the next block, so its
+// work (one forward transform, one multiply-add per partition and one inverse transform per lane) is cut
+// into steps of equal count and one step runs in every frame of the block.
 class QuadFIR::Level {
  public:
   Level(int block, int offset, int partitions, int lanes)
       : block_(block),
         offset_(offset),
         partitions_(partitions),
+        slots_(partitions + 1),
         lanes_(lanes),
         bins_(block + 1),
+        framesPerBlock_(block / kBlock),
+        distributed_(offset == 2 * block),
+        unitsPerLane_(partitions + 2),
         time_(fftwBuffer(2 * block)),
         spectrumRe_(fftwBuffer(bins_)),
         spectrumIm_(fftwBuffer(bins_)),
@@ -56,13 +67,15 @@ class QuadFIR::Level {
     const size_t filterSize = 2 * static_cast<size_t>(lanes) * partitions * bins_;
     filterRe_.assign(filterSize, 0.0f);
     filterIm_.assign(filterSize, 0.0f);
-    ringRe_.assign(static_cast<size_t>(lanes) * partitions * bins_, 0.0f);
+    ringRe_.assign(static_cast<size_t>(lanes) * slots_ * bins_, 0.0f);
     ringIm_.assign(ringRe_.size(), 0.0f);
     previous_.assign(static_cast<size_t>(lanes) * block, 0.0f);
     current_.assign(previous_.size(), 0.0f);
     output_.assign(previous_.size(), 0.0f);
-    fill_.assign(lanes, 0);
-    ringHead_.assign(lanes, 0);
+    if (distributed_) {
+      pending_.assign(previous_.size(), 0.0f);
+      jobInput_.assign(2 * previous_.size(), 0.0f);
+    }
 
     std::lock_guard<std::mutex> lock(plannerLock());
     fftw_iodim dimension{2 * block, 1, 1};
@@ -79,7 +92,6 @@ class QuadFIR::Level {
   }
 
   bool planned() const { return forward_ != nullptr && inverse_ != nullptr; }
-  int offset() const { return offset_; }
 
   // Control side: the partitions of `response` (taps already cut to the filter's length) that fall into this
   // level, into `bank`. The inverse transform's 1/N is folded into the stored spectra.
@@ -101,27 +113,49 @@ class QuadFIR::Level {
     used_[bank] = used;
   }
 
-  // Adds this level's share for the current frame and collects the frame's input; when a block
-  // completes, computes the share for the next block.
-  void addFrame(int lane, const float* input, float* samples, int bank) {
-    const size_t base = laneOffset(lane);
-    int& fill = fill_[lane];
-    const float* share = output_.data() + base + fill;
-    for (int i = 0; i < kBlock; ++i) samples[i] += share[i];
-    std::copy_n(input, kBlock, current_.data() + base + fill);
-    fill += kBlock;
-    if (fill == block_) {
-      fill = 0;
-      transformBlock(lane);
-      convolve(lane, bank);
-      std::copy_n(time_.get() + block_, block_, output_.data() + base);
-    }
+  // Adds this level's share for the current frame and collects the frame's input.
+  void addFrame(int lane, const float* input, float* samples) {
+    const size_t base = laneOffset(lane) + static_cast<size_t>(frame_) * kBlock;
+    for (int i = 0; i < kBlock; ++i) samples[i] += output_[base + i];
+    std::copy_n(input, kBlock, current_.data() + base);
   }
 
-  // After a bank switch: the share still to be read out of the current block, from the new bank.
-  void recomputeShare(int lane, int bank) {
-    convolve(lane, bank);
-    std::copy_n(time_.get() + block_, block_, output_.data() + laneOffset(lane));
+  // Once per frame, after every lane's addFrame: completes an input block or runs one step of the work.
+  void endFrame(int bank) {
+    const bool completed = ++frame_ == framesPerBlock_;
+    if (completed) frame_ = 0;
+    if (!distributed_) {
+      if (!completed) return;
+      newest_ = nextSlot(newest_);
+      for (int lane = 0; lane < lanes_; ++lane) {
+        stageInput(lane);
+        transform(lane, newest_);
+        computeShare(lane, bank, newest_, output_.data());
+      }
+      return;
+    }
+    if (completed) {
+      output_.swap(pending_);
+      newest_ = nextSlot(newest_);
+      for (int lane = 0; lane < lanes_; ++lane) stageInput(lane);
+      unitsDone_ = 0;
+    }
+    const int total = lanes_ * unitsPerLane_;
+    runUnits(unitsDone_, (frame_ + 1) * total / framesPerBlock_, bank);
+  }
+
+  // After a bank switch, before the frame's addFrame: the share still to be read out of the current block,
+  // and the steps already run for the next one, from the new bank.
+  void switchBank(int bank) {
+    if (!distributed_) {
+      for (int lane = 0; lane < lanes_; ++lane) computeShare(lane, bank, newest_, output_.data());
+      return;
+    }
+    const int readSlot = newest_ == 0 ? slots_ - 1 : newest_ - 1;
+    for (int lane = 0; lane < lanes_; ++lane) computeShare(lane, bank, readSlot, output_.data());
+    const int done = unitsDone_;
+    unitsDone_ = 0;
+    runUnits(0, done, bank);
   }
 
   void reset() {
@@ -130,59 +164,101 @@ class QuadFIR::Level {
     std::fill(previous_.begin(), previous_.end(), 0.0f);
     std::fill(current_.begin(), current_.end(), 0.0f);
     std::fill(output_.begin(), output_.end(), 0.0f);
-    std::fill(fill_.begin(), fill_.end(), 0);
+    std::fill(pending_.begin(), pending_.end(), 0.0f);
+    std::fill(jobInput_.begin(), jobInput_.end(), 0.0f);
+    frame_ = 0;
+    unitsDone_ = 0;
   }
 
  private:
   int usedPartitions(int taps) const {
     return std::clamp((taps - offset_ + block_ - 1) / block_, 0, partitions_);
   }
+  int nextSlot(int slot) const { return slot + 1 == slots_ ? 0 : slot + 1; }
   size_t laneOffset(int lane) const { return static_cast<size_t>(lane) * block_; }
   size_t filterOffset(int bank, int lane, int partition) const {
     return ((static_cast<size_t>(bank) * lanes_ + lane) * partitions_ + partition) * bins_;
   }
   size_t ringOffset(int lane, int slot) const {
-    return (static_cast<size_t>(lane) * partitions_ + slot) * bins_;
+    return (static_cast<size_t>(lane) * slots_ + slot) * bins_;
   }
 
-  // Overlap-save: the previous and the current block are transformed together and the spectrum enters the
-  // lane's ring of past input spectra.
-  void transformBlock(int lane) {
+  // Overlap-save: the previous and the completed block are transformed together. They are kept apart from
+  // the block being collected, so a step run later (or again after a bank switch) sees the same input.
+  void stageInput(int lane) {
     const size_t base = laneOffset(lane);
-    std::copy_n(previous_.data() + base, block_, time_.get());
-    std::copy_n(current_.data() + base, block_, time_.get() + block_);
+    float* staged = distributed_ ? jobInput_.data() + 2 * base : time_.get();
+    std::copy_n(previous_.data() + base, block_, staged);
+    std::copy_n(current_.data() + base, block_, staged + block_);
     std::copy_n(current_.data() + base, block_, previous_.data() + base);
-    fftwf_execute(forward_);
-    int& head = ringHead_[lane];
-    head = head + 1 == partitions_ ? 0 : head + 1;
-    std::copy_n(spectrumRe_.get(), bins_, ringRe_.data() + ringOffset(lane, head));
-    std::copy_n(spectrumIm_.get(), bins_, ringIm_.data() + ringOffset(lane, head));
   }
 
-  // Sums the partition products for the newest input block; the second half of time_ then holds the result,
-  // free of the circular wrap-around.
-  void convolve(int lane, int bank) {
+  void transform(int lane, int slot) {
+    if (distributed_) std::copy_n(jobInput_.data() + 2 * laneOffset(lane), 2 * block_, time_.get());
+    fftwf_execute(forward_);
+    std::copy_n(spectrumRe_.get(), bins_, ringRe_.data() + ringOffset(lane, slot));
+    std::copy_n(spectrumIm_.get(), bins_, ringIm_.data() + ringOffset(lane, slot));
+  }
+
+  // Adds the product of one partition with the input spectrum it meets, `newest` being the slot of the
+  // newest input block of the share.
+  void multiplyAdd(int lane, int bank, int newest, int partition) {
+    if (partition >= used_[bank]) return;
+    const int slot = newest >= partition ? newest - partition : newest - partition + slots_;
+    const float* xRe = ringRe_.data() + ringOffset(lane, slot);
+    const float* xIm = ringIm_.data() + ringOffset(lane, slot);
+    const float* hRe = filterRe_.data() + filterOffset(bank, lane, partition);
+    const float* hIm = filterIm_.data() + filterOffset(bank, lane, partition);
     float* accRe = accumulatorRe_.get();
     float* accIm = accumulatorIm_.get();
-    std::fill_n(accRe, bins_, 0.0f);
-    std::fill_n(accIm, bins_, 0.0f);
-    const int head = ringHead_[lane];
-    for (int partition = 0; partition < used_[bank]; ++partition) {
-      const int slot = head >= partition ? head - partition : head - partition + partitions_;
-      const float* xRe = ringRe_.data() + ringOffset(lane, slot);
-      const float* xIm = ringIm_.data() + ringOffset(lane, slot);
-      const float* hRe = filterRe_.data() + filterOffset(bank, lane, partition);
-      const float* hIm = filterIm_.data() + filterOffset(bank, lane, partition);
-      for (int k = 0; k < bins_; ++k) {
-        accRe[k] += xRe[k] * hRe[k] - xIm[k] * hIm[k];
-        accIm[k] += xRe[k] * hIm[k] + xIm[k] * hRe[k];
-      }
+    for (int k = 0; k < bins_; ++k) {
+      accRe[k] += xRe[k] * hRe[k] - xIm[k] * hIm[k];
+      accIm[k] += xRe[k] * hIm[k] + xIm[k] * hRe[k];
     }
-    fftwf_execute(inverse_);
   }
 
-  const int block_, offset_, partitions_, lanes_, bins_;
+  void clearAccumulator() {
+    std::fill_n(accumulatorRe_.get(), bins_, 0.0f);
+    std::fill_n(accumulatorIm_.get(), bins_, 0.0f);
+  }
+
+  // The second half of the inverse transform is the share, free of the circular wrap-around.
+  void inverse(int lane, float* share) {
+    fftwf_execute(inverse_);
+    std::copy_n(time_.get() + block_, block_, share + laneOffset(lane));
+  }
+
+  void computeShare(int lane, int bank, int newest, float* share) {
+    clearAccumulator();
+    for (int partition = 0; partition < partitions_; ++partition) multiplyAdd(lane, bank, newest, partition);
+    inverse(lane, share);
+  }
+
+  // The work on the staged blocks as a sequence of units, lane after lane: the forward transform (which also
+  // clears the accumulator), one multiply-add per partition, the inverse transform into the next share.
+  void runUnits(int from, int to, int bank) {
+    for (int unit = from; unit < to; ++unit) {
+      const int lane = unit / unitsPerLane_;
+      const int part = unit % unitsPerLane_;
+      if (part == 0) {
+        transform(lane, newest_);
+        clearAccumulator();
+      } else if (part <= partitions_) {
+        multiplyAdd(lane, bank, newest_, part - 1);
+      } else {
+        inverse(lane, pending_.data());
+      }
+    }
+    unitsDone_ = std::max(unitsDone_, to);
+  }
+
+  const int block_, offset_, partitions_, slots_, lanes_, bins_, framesPerBlock_;
+  const bool distributed_;
+  const int unitsPerLane_;
   int used_[2] = {0, 0};
+  int frame_ = 0;       // frames of the current input block collected
+  int newest_ = 0;      // ring slot of the newest transformed input block
+  int unitsDone_ = 0;   // units of the staged work run so far (distributed level)
 
   // Plan arrays (audio side) and the control side's own arrays for the same plans.
   FftwBuffer time_, spectrumRe_, spectrumIm_, accumulatorRe_, accumulatorIm_;
@@ -193,8 +269,9 @@ class QuadFIR::Level {
   std::vector<float> filterRe_, filterIm_;  // [bank][lane][partition][bin]
   std::vector<float> ringRe_, ringIm_;      // [lane][slot][bin]
   std::vector<float> previous_, current_;   // input blocks, [lane][sample]
+  std::vector<float> jobInput_;             // the staged pair of blocks, [lane][2 * block]
   std::vector<float> output_;               // this level's share of the current block, [lane][sample]
-  std::vector<int> fill_, ringHead_;
+  std::vector<float> pending_;              // the share of the next block being computed
 };
 
 QuadFIR::QuadFIR() = default;
@@ -205,17 +282,21 @@ bool QuadFIR::configure(int maxTaps, int laneCount) {
   levels_.clear();
   lanes_ = laneCount;
   maxTaps_ = maxTaps;
-  for (int block = kHeadTaps, offset = kHeadTaps; offset < maxTaps; block *= kGrowth, offset = block) {
-    const int nextStart = block * kGrowth;
-    const bool last = maxTaps <= nextStart || static_cast<int>(levels_.size()) + 1 == kMaxLevels;
-    const int end = last ? maxTaps : nextStart;
-    levels_.push_back(std::make_unique<Level>(block, offset, (end - offset + block - 1) / block, lanes_));
+  struct Span {
+    int block, offset, end;
+  };
+  static_assert(kHeadTaps == 2 * kShortBlock, "the head ends where the short level starts");
+  const Span spans[] = {{kShortBlock, kHeadTaps, std::min(maxTaps, kLongStart)},
+                        {kLongBlock, kLongStart, maxTaps}};
+  for (const Span& span : spans) {
+    if (span.end <= span.offset) break;
+    levels_.push_back(std::make_unique<Level>(span.block, span.offset,
+                                              (span.end - span.offset + span.block - 1) / span.block, lanes_));
     if (!levels_.back()->planned()) {
       levels_.clear();
       lanes_ = maxTaps_ = 0;
       return false;
     }
-    if (last) break;
   }
   headTaps_.assign(2 * static_cast<size_t>(lanes_) * kHeadTaps, 0.0f);
   headInput_.assign(static_cast<size_t>(lanes_) * kHeadSpan, 0.0f);
@@ -256,6 +337,9 @@ void QuadFIR::process(float* const* lanes, int laneCount) {
     handover_.endTake();
     switched = true;
   }
+  if (switched) {
+    for (auto& level : levels_) level->switchBank(activeBank_);
+  }
   const int count = std::min(laneCount, lanes_);
   for (int lane = 0; lane < count; ++lane) {
     float* samples = lanes[lane];
@@ -263,11 +347,9 @@ void QuadFIR::process(float* const* lanes, int laneCount) {
     float input[kBlock];
     for (int i = 0; i < kBlock; ++i) input[i] = std::isfinite(samples[i]) ? samples[i] : 0.0f;
     filterHead(lane, input, samples);
-    for (auto& level : levels_) {
-      if (switched) level->recomputeShare(lane, activeBank_);
-      level->addFrame(lane, input, samples, activeBank_);
-    }
+    for (auto& level : levels_) level->addFrame(lane, input, samples);
   }
+  for (auto& level : levels_) level->endFrame(activeBank_);
 }
 
 // Direct form: for so few taps it is cheaper than a pair of transforms, and it has no latency by nature. The

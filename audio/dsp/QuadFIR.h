@@ -3,14 +3,14 @@
 // one 16-sample frame per call, without latency.
 //
 // Non-uniformly partitioned convolution in the frequency domain (overlap-save). The response is cut into
-// levels of growing partition size: the head (taps 0-63) is filtered in direct form every frame; the next taps
-// in 64-tap partitions; everything from tap 256 on in 256-tap partitions. A level whose partitions are B taps
-// long starts at tap B, so its share of the output for the next B samples is computed when a B-sample input
-// block completes and read out over the following frames: no level adds latency. Each level keeps the spectra
-// of its past input blocks and multiplies them with its partition spectra; long partitions make the long tail
-// cheap (for 2048 taps about 10 complex multiply-adds per sample in the transformed levels, against 136 with
-// 16-tap partitions throughout). The work is uneven across frames: the frame that completes a 256-sample block
-// also runs the long level.
+// levels of growing partition size: the head (taps 0-63) is filtered in direct form every frame; taps 64-511
+// in 64-tap partitions; everything from tap 512 on in 256-tap partitions. The 64-tap level starts at tap 64,
+// so its share of the output for the next 64 samples is computed when a 64-sample input block completes and
+// read out over the following frames. The 256-tap level starts at tap 512, one block later than it could:
+// that block of slack lets it spread the work of each completed input block (transforms and partition
+// products) evenly over the 16 frames of the next block, so no frame carries the long tail's work alone and
+// the worst frame stays near the mean. No level adds latency. Each level keeps the spectra of its past input
+// blocks and multiplies them with its partition spectra; long partitions make the long tail cheap.
 //
 // The transforms are FFTW's (single precision). Plans are made in configure(), on the control side, once per
 // level size; the audio side only executes them, which allocates nothing.
@@ -57,7 +57,7 @@ class QuadFIR {
  private:
   class Level;
 
-  static constexpr int kHeadTaps = 64;
+  static constexpr int kHeadTaps = 128;
   static constexpr int kHeadSpan = kHeadTaps - 1 + kBlock;
 
   void filterHead(int lane, const float* input, float* samples);

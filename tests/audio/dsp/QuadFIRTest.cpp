@@ -81,7 +81,7 @@ TEST(QuadFIR, EachLaneHasItsOwnResponseOrSharesTheLastOne) {
 
 TEST(QuadFIR, PassesThroughUntilAResponseIsLoadedAndSwitchesOnTheNextFrame) {
   QuadFIR fir;
-  ASSERT_TRUE(fir.configure(256, 1));
+  ASSERT_TRUE(fir.configure(2048, 1));
   const auto input = reference::noise(16 * 60, 5u);
   std::vector<float> samples = input;
   float* lane[] = {samples.data()};
@@ -92,12 +92,13 @@ TEST(QuadFIR, PassesThroughUntilAResponseIsLoadedAndSwitchesOnTheNextFrame) {
   for (int n = 0; n < 16 * 20; ++n) ASSERT_NEAR(samples[n], input[n], 1e-6) << n;
 
   // Two uploads before the audio side runs: the later one wins. After the switch the output is the new
-  // response applied to the whole input history, so nothing of the old response is mixed in.
-  const auto first = decayingResponse(256, 20u), second = decayingResponse(200, 21u);
+  // response applied to the whole input history, so nothing of the old response is mixed in, not even in
+  // the work the longer levels had spread over the frames before the switch.
+  const auto first = decayingResponse(2048, 20u), second = decayingResponse(1500, 21u);
   const float* firstResponses[] = {first.data()};
   const float* secondResponses[] = {second.data()};
-  ASSERT_TRUE(fir.setImpulseResponses(firstResponses, 1, 256));
-  ASSERT_TRUE(fir.setImpulseResponses(secondResponses, 1, 200));
+  ASSERT_TRUE(fir.setImpulseResponses(firstResponses, 1, 2048));
+  ASSERT_TRUE(fir.setImpulseResponses(secondResponses, 1, 1500));
   EXPECT_TRUE(fir.swapPending());
   for (int frame = 20; frame < 60; ++frame) {
     lane[0] = samples.data() + 16 * frame;
