@@ -62,11 +62,11 @@ bool is_type(GVariant* value, const char* type) { return g_variant_is_of_type(va
 
 // ---- reply handlers ----
 
-// A call whose outcome only the log needs.
-void btle_internal_adapter_call_method_cb(GObject* source_object, GAsyncResult* res, gpointer) {
+// A call whose outcome only the log needs; user_data is the method's name, a string literal.
+void btle_internal_adapter_call_method_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
     g_autoptr(GVariant) result = nullptr;
     g_autoptr(GError) error = nullptr;
-    btle_finish_reply(source_object, res, TAG, "adapter method", &result, &error);
+    btle_finish_reply(source_object, res, TAG, static_cast<const char*>(user_data), &result, &error);
 }
 
 void btle_internal_start_discovery_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
@@ -404,7 +404,7 @@ btle_adapter* btle_internal_get_adapter_by_path(GPtrArray* adapters, const char*
 void set_adapter_property(btle_adapter* adapter, const char* name, GVariant* value) {
     g_dbus_connection_call(adapter->connection, BLUEZ_DBUS, adapter->path, INTERFACE_PROPERTIES, "Set",
                            g_variant_new("(ssv)", INTERFACE_ADAPTER, name, value), nullptr, G_DBUS_CALL_FLAGS_NONE, -1,
-                           adapter->pending, btle_internal_adapter_call_method_cb, adapter);
+                           adapter->pending, btle_internal_adapter_call_method_cb, const_cast<char*>("Set"));
 }
 
 void call_adapter(btle_adapter* adapter, const char* interface, const char* method, GVariant* parameters,
@@ -616,7 +616,7 @@ void btle_adapter_set_discovery_filter(btle_adapter* adapter, gint16 rssi_thresh
         g_variant_builder_add(&filter, "{sv}", "UUIDs", g_variant_builder_end(&uuids));
     }
     call_adapter(adapter, INTERFACE_ADAPTER, "SetDiscoveryFilter", g_variant_new("(a{sv})", &filter),
-                 btle_internal_adapter_call_method_cb);
+                 btle_internal_adapter_call_method_cb, const_cast<char*>("SetDiscoveryFilter"));
 }
 
 void btle_adapter_remove_device(btle_adapter* adapter, btle_device* device) {
@@ -626,7 +626,7 @@ void btle_adapter_remove_device(btle_adapter* adapter, btle_device* device) {
     const char* address = btle_device_get_address(device);
     log_debug(TAG, "removing %s (%s)", name ? name : "(null)", address ? address : "(null)");
     call_adapter(adapter, INTERFACE_ADAPTER, "RemoveDevice", g_variant_new("(o)", btle_device_get_path(device)),
-                 btle_internal_adapter_call_method_cb);
+                 btle_internal_adapter_call_method_cb, const_cast<char*>("RemoveDevice"));
 }
 
 void btle_adapter_start_advertising(btle_adapter* adapter, btle_advertisement* advertisement) {
