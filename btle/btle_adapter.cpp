@@ -5,6 +5,7 @@
 #include "btle_bluez_names.h"
 #include "btle_device.h"
 #include "btle_logger.h"
+#include "btle_reply.h"
 #include "btle_utility.h"
 
 #include <string.h>
@@ -59,45 +60,22 @@ void set_discovery_state(btle_adapter* adapter, btle_discovery_state state, cons
 
 bool is_type(GVariant* value, const char* type) { return g_variant_is_of_type(value, G_VARIANT_TYPE(type)); }
 
-GVariant* finish_call(GObject* source_object, GAsyncResult* res, GError** error) {
-    return g_dbus_connection_call_finish(G_DBUS_CONNECTION(source_object), res, error);
-}
-
-// A reply cancelled by btle_adapter_free must not touch the adapter, which is gone.
-bool was_cancelled(GError** error) {
-    if (!g_error_matches(*error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return false;
-    g_clear_error(error);
-    return true;
-}
-
 // ---- reply handlers ----
 
-void btle_internal_set_property_cb(GObject* source_object, GAsyncResult* res, gpointer) {
-    GError* error = nullptr;
-    GVariant* result = finish_call(source_object, res, &error);
-    if (result) g_variant_unref(result);
-    if (error) log_error(TAG, "failed to set adapter property (error %d: %s)", error->code, error->message);
-    g_clear_error(&error);
-}
-
-void btle_internal_adapter_call_method_cb(GObject* source_object, GAsyncResult* res, gpointer) {
-    GError* error = nullptr;
-    GVariant* result = finish_call(source_object, res, &error);
-    if (result) g_variant_unref(result);
-    if (error) log_error(TAG, "failed to call adapter method (error %d: %s)", error->code, error->message);
-    g_clear_error(&error);
+// A call whose outcome only the log needs; user_data is the method's name, a string literal.
+void btle_internal_adapter_call_method_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
+    g_autoptr(GVariant) result = nullptr;
+    g_autoptr(GError) error = nullptr;
+    btle_finish_reply(source_object, res, TAG, static_cast<const char*>(user_data), &result, &error);
 }
 
 void btle_internal_start_discovery_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
     auto* adapter = static_cast<btle_adapter*>(user_data);
-    GError* error = nullptr;
-    GVariant* result = finish_call(source_object, res, &error);
-    if (result) g_variant_unref(result);
-    if (was_cancelled(&error)) return;
+    g_autoptr(GVariant) result = nullptr;
+    g_autoptr(GError) error = nullptr;
+    if (!btle_finish_reply(source_object, res, TAG, "StartDiscovery", &result, &error)) return;
     if (error) {
-        log_error(TAG, "failed to call '%s' (error %d: %s)", "StartDiscovery", error->code, error->message);
         set_discovery_state(adapter, BTLE_DISCOVERY_STOPPED, error);
-        g_clear_error(&error);
     } else if (adapter->discovery_state != BTLE_DISCOVERY_STARTED) {
         set_discovery_state(adapter, BTLE_DISCOVERY_STARTED, nullptr);
     }
@@ -105,14 +83,11 @@ void btle_internal_start_discovery_cb(GObject* source_object, GAsyncResult* res,
 
 void btle_internal_stop_discovery_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
     auto* adapter = static_cast<btle_adapter*>(user_data);
-    GError* error = nullptr;
-    GVariant* result = finish_call(source_object, res, &error);
-    if (result) g_variant_unref(result);
-    if (was_cancelled(&error)) return;
+    g_autoptr(GVariant) result = nullptr;
+    g_autoptr(GError) error = nullptr;
+    if (!btle_finish_reply(source_object, res, TAG, "StopDiscovery", &result, &error)) return;
     if (error) {
-        log_error(TAG, "failed to call '%s' (error %d: %s)", "StopDiscovery", error->code, error->message);
         set_discovery_state(adapter, adapter->discovery_state, error);
-        g_clear_error(&error);
     } else if (adapter->discovery_state != BTLE_DISCOVERY_STOPPED) {
         set_discovery_state(adapter, BTLE_DISCOVERY_STOPPED, nullptr);
     }
@@ -140,14 +115,12 @@ void btle_internal_start_advertising_cb(GObject* source_object, GAsyncResult* re
     auto* request = static_cast<AdvertisingRequest*>(user_data);
     btle_adapter* adapter = request->adapter;
     g_free(request);
-    GError* error = nullptr;
-    GVariant* result = finish_call(source_object, res, &error);
-    if (result) g_variant_unref(result);
-    if (was_cancelled(&error)) return;
+    g_autoptr(GVariant) result = nullptr;
+    g_autoptr(GError) error = nullptr;
+    if (!btle_finish_reply(source_object, res, TAG, nullptr, &result, &error)) return;
     if (!error) log_debug(TAG, "started advertising (%s)", adapter->address ? adapter->address : "(null)");
     report_registration(adapter, BTLE_ADVERTISEMENT_REGISTERED, error, "failed to register advertisement",
                         "advertisement registered");
-    g_clear_error(&error);
 }
 
 void btle_internal_stop_advertising_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
@@ -155,10 +128,9 @@ void btle_internal_stop_advertising_cb(GObject* source_object, GAsyncResult* res
     btle_adapter* adapter = request->adapter;
     guint generation = request->generation;
     g_free(request);
-    GError* error = nullptr;
-    GVariant* result = finish_call(source_object, res, &error);
-    if (result) g_variant_unref(result);
-    if (was_cancelled(&error)) return;
+    g_autoptr(GVariant) result = nullptr;
+    g_autoptr(GError) error = nullptr;
+    if (!btle_finish_reply(source_object, res, TAG, nullptr, &result, &error)) return;
     // A start made since this stop has BlueZ read the exported object again: it must stay.
     if (!error && adapter->advertisement && generation == adapter->advertising_generation) {
         btle_advertisement_unregister(adapter->advertisement, adapter);
@@ -166,29 +138,24 @@ void btle_internal_stop_advertising_cb(GObject* source_object, GAsyncResult* res
     if (!error) log_debug(TAG, "stopped advertising");
     report_registration(adapter, BTLE_ADVERTISEMENT_UNREGISTERED, error, "failed to unregister advertisement",
                         "advertisement unregistered");
-    g_clear_error(&error);
 }
 
 void btle_internal_register_appl_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
     auto* adapter = static_cast<btle_adapter*>(user_data);
-    GError* error = nullptr;
-    GVariant* result = finish_call(source_object, res, &error);
-    if (result) g_variant_unref(result);
-    if (was_cancelled(&error)) return;
+    g_autoptr(GVariant) result = nullptr;
+    g_autoptr(GError) error = nullptr;
+    if (!btle_finish_reply(source_object, res, TAG, nullptr, &result, &error)) return;
     report_registration(adapter, BTLE_APPLICATION_REGISTERED, error, "failed to register application",
                         "successfully registered application");
-    g_clear_error(&error);
 }
 
 void btle_internal_unregister_appl_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
     auto* adapter = static_cast<btle_adapter*>(user_data);
-    GError* error = nullptr;
-    GVariant* result = finish_call(source_object, res, &error);
-    if (result) g_variant_unref(result);
-    if (was_cancelled(&error)) return;
+    g_autoptr(GVariant) result = nullptr;
+    g_autoptr(GError) error = nullptr;
+    if (!btle_finish_reply(source_object, res, TAG, nullptr, &result, &error)) return;
     report_registration(adapter, BTLE_APPLICATION_UNREGISTERED, error, "failed to unregister application",
                         "successfully unregistered application");
-    g_clear_error(&error);
 }
 
 // ---- devices ----
@@ -232,20 +199,13 @@ struct GetAllRequest {
 
 void btle_internal_device_getall_properties_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
     auto* request = static_cast<GetAllRequest*>(user_data);
-    GError* error = nullptr;
-    GVariant* result = finish_call(source_object, res, &error);
-    if (result == nullptr) {
-        if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
-            log_error(TAG, "failed to call '%s' (error %d: %s)", "GetAll", error->code, error->message);
-        }
-        g_clear_error(&error);
-    } else {
+    g_autoptr(GVariant) result = nullptr;
+    g_autoptr(GError) error = nullptr;
+    if (btle_finish_reply(source_object, res, TAG, "GetAll", &result, &error) && result) {
         // Looked up again: the device may have been removed while the reply was on its way.
         btle_device* device = btle_adapter_get_device_by_path(request->adapter, request->path);
-        GVariant* properties = g_variant_get_child_value(result, 0);
+        g_autoptr(GVariant) properties = g_variant_get_child_value(result, 0);
         if (device) apply_device_properties(device, properties);
-        g_variant_unref(properties);
-        g_variant_unref(result);
     }
     g_free(request->path);
     g_free(request);
@@ -444,7 +404,7 @@ btle_adapter* btle_internal_get_adapter_by_path(GPtrArray* adapters, const char*
 void set_adapter_property(btle_adapter* adapter, const char* name, GVariant* value) {
     g_dbus_connection_call(adapter->connection, BLUEZ_DBUS, adapter->path, INTERFACE_PROPERTIES, "Set",
                            g_variant_new("(ssv)", INTERFACE_ADAPTER, name, value), nullptr, G_DBUS_CALL_FLAGS_NONE, -1,
-                           adapter->pending, btle_internal_set_property_cb, adapter);
+                           adapter->pending, btle_internal_adapter_call_method_cb, const_cast<char*>("Set"));
 }
 
 void call_adapter(btle_adapter* adapter, const char* interface, const char* method, GVariant* parameters,
@@ -656,7 +616,7 @@ void btle_adapter_set_discovery_filter(btle_adapter* adapter, gint16 rssi_thresh
         g_variant_builder_add(&filter, "{sv}", "UUIDs", g_variant_builder_end(&uuids));
     }
     call_adapter(adapter, INTERFACE_ADAPTER, "SetDiscoveryFilter", g_variant_new("(a{sv})", &filter),
-                 btle_internal_adapter_call_method_cb);
+                 btle_internal_adapter_call_method_cb, const_cast<char*>("SetDiscoveryFilter"));
 }
 
 void btle_adapter_remove_device(btle_adapter* adapter, btle_device* device) {
@@ -666,7 +626,7 @@ void btle_adapter_remove_device(btle_adapter* adapter, btle_device* device) {
     const char* address = btle_device_get_address(device);
     log_debug(TAG, "removing %s (%s)", name ? name : "(null)", address ? address : "(null)");
     call_adapter(adapter, INTERFACE_ADAPTER, "RemoveDevice", g_variant_new("(o)", btle_device_get_path(device)),
-                 btle_internal_adapter_call_method_cb);
+                 btle_internal_adapter_call_method_cb, const_cast<char*>("RemoveDevice"));
 }
 
 void btle_adapter_start_advertising(btle_adapter* adapter, btle_advertisement* advertisement) {

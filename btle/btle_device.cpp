@@ -3,6 +3,7 @@
 #include "btle_adapter.h"
 #include "btle_bluez_names.h"
 #include "btle_logger.h"
+#include "btle_reply.h"
 #include "btle_utility.h"
 
 #include <string.h>
@@ -110,7 +111,6 @@ GHashTable* service_data_from_variant(GVariant* value) {
 bool is_type(GVariant* value, const char* type) { return g_variant_is_of_type(value, G_VARIANT_TYPE(type)); }
 
 void btle_internal_collect_gatt_tree_cb(GObject* source_object, GAsyncResult* res, gpointer user_data);
-bool was_cancelled(GError** error);
 
 void request_gatt_tree(btle_device* device) {
     device->service_discovery_started = TRUE;
@@ -293,15 +293,9 @@ void free_gatt_tables(btle_device* device) {
 
 void btle_internal_collect_gatt_tree_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
     auto* device = static_cast<btle_device*>(user_data);
-    GError* error = nullptr;
-    GVariant* result = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source_object), res, &error);
-    if (was_cancelled(&error)) return;
-    if (result == nullptr) {
-        log_error(TAG, "Unable to get result for GetManagedObjects");
-        if (error) log_error(TAG, "call failed (error %d: %s)", error->code, error->message);
-        g_clear_error(&error);
-        return;
-    }
+    g_autoptr(GVariant) result = nullptr;
+    g_autoptr(GError) error = nullptr;
+    if (!btle_finish_reply(source_object, res, TAG, "GetManagedObjects", &result, &error) || !result) return;
     free_gatt_tables(device);
     device->services = g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
                                              reinterpret_cast<GDestroyNotify>(btle_service_free));
@@ -310,7 +304,7 @@ void btle_internal_collect_gatt_tree_cb(GObject* source_object, GAsyncResult* re
     device->descriptors = g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
                                                 reinterpret_cast<GDestroyNotify>(btle_descriptor_free));
 
-    GVariant* objects = g_variant_get_child_value(result, 0);
+    g_autoptr(GVariant) objects = g_variant_get_child_value(result, 0);
     GVariantIter objectIter;
     const char* objectPath;
     GVariant* interfaces;
@@ -331,77 +325,36 @@ void btle_internal_collect_gatt_tree_cb(GObject* source_object, GAsyncResult* re
             }
         }
     }
-    g_variant_unref(objects);
-    g_variant_unref(result);
 
     device->services_list = g_hash_table_get_values(device->services);
     log_debug(TAG, "found %d services", (int)g_list_length(device->services_list));
     if (device->services_resolved_callback) device->services_resolved_callback(device);
 }
 
-// A reply cancelled by btle_device_free must not touch the device, which is gone.
-bool was_cancelled(GError** error) {
-    if (!g_error_matches(*error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return false;
-    g_clear_error(error);
-    return true;
-}
-
-void log_call_error(const char* method, const GError* error) {
-    log_error(TAG, "failed to call '%s' (error %d: %s)", method, error->code, error->message);
+// A refused Connect or Pair leaves the device disconnected, a refused Disconnect leaves it connected.
+void device_method_reply(GObject* source_object, GAsyncResult* res, gpointer user_data, const char* method,
+                         btle_connection_state state_on_failure) {
+    g_autoptr(GVariant) result = nullptr;
+    g_autoptr(GError) error = nullptr;
+    if (!btle_finish_reply(source_object, res, TAG, method, &result, &error)) return;
+    if (error) set_connection_state(static_cast<btle_device*>(user_data), state_on_failure, error);
 }
 
 void btle_internal_connect_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
-    auto* device = static_cast<btle_device*>(user_data);
-    GError* error = nullptr;
-    GVariant* result = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source_object), res, &error);
-    if (result) g_variant_unref(result);
-    if (was_cancelled(&error)) return;
-    if (error) {
-        log_error(TAG, "Connect failed (error %d: %s)", error->code, error->message);
-        set_connection_state(device, BTLE_DISCONNECTED, error);
-        g_clear_error(&error);
-    }
+    device_method_reply(source_object, res, user_data, "Connect", BTLE_DISCONNECTED);
 }
 
 void btle_internal_pair_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
-    auto* device = static_cast<btle_device*>(user_data);
-    GError* error = nullptr;
-    GVariant* result = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source_object), res, &error);
-    if (result) g_variant_unref(result);
-    if (was_cancelled(&error)) return;
-    if (error) {
-        log_call_error("Pair", error);
-        set_connection_state(device, BTLE_DISCONNECTED, error);
-        g_clear_error(&error);
-    }
+    device_method_reply(source_object, res, user_data, "Pair", BTLE_DISCONNECTED);
 }
 
 void btle_internal_disconnect_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
-    auto* device = static_cast<btle_device*>(user_data);
-    GError* error = nullptr;
-    GVariant* result = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source_object), res, &error);
-    if (result) g_variant_unref(result);
-    if (was_cancelled(&error)) return;
-    if (error) {
-        log_call_error("Disconnect", error);
-        set_connection_state(device, BTLE_CONNECTED, error);
-        g_clear_error(&error);
-    }
+    device_method_reply(source_object, res, user_data, "Disconnect", BTLE_CONNECTED);
 }
 
 void call_device_method(btle_device* device, const char* method, GAsyncReadyCallback callback) {
     g_dbus_connection_call(device->connection, BLUEZ_DBUS, device->path, INTERFACE_DEVICE, method, nullptr, nullptr,
                            G_DBUS_CALL_FLAGS_NONE, -1, device->pending, callback, device);
-}
-
-char* join_list(GList* strings) {
-    GString* text = g_string_new("[");
-    for (GList* item = strings; item != nullptr; item = item->next) {
-        if (item != strings) g_string_append(text, ", ");
-        g_string_append(text, static_cast<const char*>(item->data));
-    }
-    g_string_append(text, "]");
-    return g_string_free(text, FALSE);
 }
 
 char* manufacturer_data_text(GHashTable* table) {
@@ -517,7 +470,7 @@ void btle_internal_device_update_property(btle_device* device, const char* prope
 
 char* btle_device_to_string(const btle_device* device) {
     g_assert(device != NULL);
-    char* uuids = join_list(device->uuids);
+    char* uuids = btle_join_strings(device->uuids);
     char* manufacturer = manufacturer_data_text(device->manufacturer_data);
     char* service = service_data_text(device->service_data);
     char* text = g_strdup_printf("Device{name='%s', address='%s', address_type=%s, rssi=%d, uuids=%s, "

@@ -39,8 +39,6 @@ class State:
         self.bus = bus
         self.calls = []
         self.failures = {}  # method -> how many of its next calls fail
-        self.held = set()  # methods whose replies wait for ReleaseHeld
-        self.waiting = []  # their reply callbacks
         self.objects = {}  # path -> {interface: {property: value}}
         self.exported = {}  # path -> Bluez object
         self.advertisements = {}  # adapter path -> (owner, path)
@@ -244,19 +242,11 @@ class Bluez(dbus.service.Object):
         self.state.maybe_fail('Disconnect')
         self.state.set_properties(self.path, 'org.bluez.Device1', {'Connected': dbus.Boolean(False)})
 
-    @dbus.service.method(CHARACTERISTIC, in_signature='a{sv}', out_signature='ay',
-                         async_callbacks=('reply', 'fail'))
-    def ReadValue(self, options, reply, fail):
+    @dbus.service.method(CHARACTERISTIC, in_signature='a{sv}', out_signature='ay')
+    def ReadValue(self, options):
         self.state.record('ReadValue %s offset=%d' % (self.path, options.get('offset', -1)))
-        try:
-            self.state.maybe_fail('ReadValue')
-        except dbus.DBusException as error:
-            return fail(error)
-        answer = lambda: reply(dbus.ByteArray(b'\x01\x02\x03'))
-        if 'ReadValue' in self.state.held:
-            self.state.waiting.append(answer)
-        else:
-            answer()
+        self.state.maybe_fail('ReadValue')
+        return dbus.ByteArray(b'\x01\x02\x03')
 
     @dbus.service.method(CHARACTERISTIC, in_signature='aya{sv}')
     def WriteValue(self, value, options):
@@ -307,17 +297,6 @@ class Control(dbus.service.Object):
     @dbus.service.method(CONTROL, in_signature='s')
     def FailNext(self, method):
         self.state.failures[method] = self.state.failures.get(method, 0) + 1
-
-    @dbus.service.method(CONTROL, in_signature='s')
-    def Hold(self, method):
-        self.state.held.add(method)
-
-    @dbus.service.method(CONTROL)
-    def ReleaseHeld(self):
-        self.state.held.clear()
-        waiting, self.state.waiting = self.state.waiting, []
-        for answer in waiting:
-            answer()
 
     @dbus.service.method(CONTROL, in_signature='osa{sv}b')
     def AddObject(self, path, interface, properties, announce):
