@@ -209,6 +209,15 @@ class PanelWindow(unittest.TestCase):
         self.click(window.controls["encoder 1 forward"])
         self.wait(lambda: (self.remote_value("root\\app\\output\\vol") or 0) > volume, "volume above %s" % volume)
         self.assertEqual(self.remote_value("root\\app\\preset"), "Crunch", "the volume knob stepped the preset")
+        # Encoders 2 to 5 sit under the display's sliders, left to right, and turn what those sliders show.
+        for encoder, knob in enumerate(("low", "mid", "treble", "gain"), 2):
+            path = "root\\app\\amp\\" + knob
+            before = self.answered(path)
+            button = window.controls["encoder %d forward" % encoder]
+            middle = button.winfo_rootx() + button.winfo_width() // 2 - window.screen.winfo_rootx()
+            self.assertEqual(middle * 4 // (2 * panel.WIDTH), encoder - 2, "encoder %d under its slider" % encoder)
+            self.click(button)
+            self.wait(lambda: (self.remote_value(path) or before) > before, "%s above %s" % (path, before))
 
         # The picture the window shows now is the framebuffer's; the pedal redraws meanwhile, so a few tries.
         left, top = window.screen.winfo_rootx(), window.screen.winfo_rooty()
@@ -229,6 +238,10 @@ class PanelWindow(unittest.TestCase):
         # The window outlives a restart of the pedal: it connects again and its controls work as before.
         self.stop(self.pedal)
         self.wait(lambda: not window.link.connected(), "the window noticing the pedal has gone", pedal_runs=False)
+        self.window.update()
+        dimmed = self.screenshot()[top:top + 2 * panel.HEIGHT, left:left + 2 * panel.WIDTH]
+        self.assertLessEqual(dimmed.mean(), 0.5 * area.mean(), "the display of a stopped pedal is dimmed")
+        self.assertEqual(window.screen.itemcget(window.overlay, "text"), panel.NOT_RUNNING)
         self.pedal = subprocess.Popen([PEDAL], env=self.environment, stdout=self.pedal_log, stderr=subprocess.STDOUT)
         self.wait(window.link.connected, "the window connecting to the restarted pedal", START_S)
         # The panel socket comes up early in the pedal's start, the TCP server later.
