@@ -11,7 +11,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-TEST(FuzzCorpus, EveryInputRunsCleanly) {
+// Each target names its own suite (PEDAL_FUZZ_SUITE), so CTest keeps their homes apart.
+TEST(PEDAL_FUZZ_SUITE, EveryInputRunsCleanly) {
     std::vector<std::filesystem::path> inputs;
     for (const auto& entry : std::filesystem::directory_iterator(PEDAL_FUZZ_CORPUS))
         if (entry.is_regular_file()) inputs.push_back(entry.path());
