@@ -76,7 +76,10 @@ bool ImpulseResponse::normalise(std::span<float> response) {
   double energy = 0.0;
   for (float sample : response) energy += static_cast<double>(sample) * sample;
   if (!(energy > 0.0) || !std::isfinite(energy)) return false;
+  // A response of a few subnormal samples has energy in double but a gain past the float range: it would
+  // play as infinities and NaNs, so it counts as silent.
   const auto scale = static_cast<float>(1.0 / std::sqrt(energy));
+  if (!std::isfinite(scale)) return false;
   for (float& sample : response) sample *= scale;
   return true;
 }

@@ -10,7 +10,7 @@ class ImpulseResponse {
  public:
   // Scales the response to unit energy (sum of squares 1): white noise passes at its own level, responses
   // of different loudness come out alike, and a unit impulse stays as it is. False, with the response left
-  // untouched, when it is silent or holds a non-finite value.
+  // untouched, when it is silent (too faint to scale within the float range) or holds a non-finite value.
   static bool normalise(std::span<float> response);
 
   // Resamples a response taken at `sourceRate` to `targetRate` by band-limited interpolation (a

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "BlockTestSupport.h"
+#include "Hex.h"
 #include "IrLoader.h"
 #include "NodeFloat.h"
 #include "NodeList.h"
@@ -81,16 +82,6 @@ std::vector<uint8_t> gzip(const std::vector<uint8_t>& data) {
     out.resize(stream.total_out);
     deflateEnd(&stream);
     return out;
-}
-
-std::string hex(const uint8_t* bytes, size_t length) {
-    std::string text;
-    char pair[3];
-    for (size_t i = 0; i < length; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
-        text += pair;
-    }
-    return text;
 }
 
 // Uploads a file into slot `index` the way a remote client does: the name record, then the gzip stream in

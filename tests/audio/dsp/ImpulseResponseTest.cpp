@@ -29,7 +29,8 @@ TEST(ImpulseResponse, NormaliseGivesUnitEnergyAndRefusesSilenceOrBadValues) {
   ASSERT_TRUE(ImpulseResponse::normalise(impulse));
   EXPECT_EQ(impulse, (std::vector<float>{1.0f, 0.0f, 0.0f}));
 
-  const std::vector<std::vector<float>> refused = {{}, {0.0f, 0.0f}, {0.5f, NAN}, {INFINITY, 0.1f}};
+  const std::vector<std::vector<float>> refused = {{}, {0.0f, 0.0f}, {0.5f, NAN}, {INFINITY, 0.1f},
+                                                    {1e-42f, 1e-44f, 0.0f}};
   for (std::vector<float> bad : refused) {
     const std::vector<float> before = bad;
     EXPECT_FALSE(ImpulseResponse::normalise(bad));

@@ -11,12 +11,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-TEST(FuzzCorpus, EveryInputRunsCleanly) {
+// Each target names its own suite (PEDAL_FUZZ_SUITE), so CTest keeps their homes apart.
+TEST(PEDAL_FUZZ_SUITE, EveryInputRunsCleanly) {
     std::vector<std::filesystem::path> inputs;
     for (const auto& entry : std::filesystem::directory_iterator(PEDAL_FUZZ_CORPUS))
         if (entry.is_regular_file()) inputs.push_back(entry.path());
     std::sort(inputs.begin(), inputs.end());
-    ASSERT_GE(inputs.size(), 10u) << "corpus missing at " << PEDAL_FUZZ_CORPUS;
+    ASSERT_GE(inputs.size(), 3u) << "corpus missing at " << PEDAL_FUZZ_CORPUS;
     for (const auto& input : inputs) {
         std::ifstream file(input, std::ios::binary);
         std::vector<uint8_t> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
