@@ -1,7 +1,7 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -9,35 +9,29 @@
 
 #include "Node.h"
 #include "NodeListElement.h"
-
-struct z_stream_s;
+#include "SlotStore.h"
+#include "SlotTransfer.h"
 
 // A fixed number of named data slots of a fixed size (presets, impulse responses, models). A slot whose name
 // is empty is empty. Names are unique among the filled slots and at most 63 bytes long; a new name may not
 // contain reservedNameText (a name stored before that rule still loads and may be kept).
 //
-// Every change is stored at once in <home>/storage/<KEY>, KEY the FNV-1a of the list path, "\\" and the index:
-// the 128-byte name record followed by the used bytes; an empty slot has no file. A change that cannot be
-// stored is refused and the slot keeps its old contents. The keys go through Storage's collision check: a
-// slot whose key another owner holds stays empty and refuses writes. A swap is atomic across a power cut:
-// both new files are staged beside the old ones (<KEY>.swap), then a journal naming the two slots (the key
-// of the list path and "\\swap") commits it, then the staged files replace the old ones; the next start
-// finishes a committed swap and drops an uncommitted one.
+// Every change is stored at once in its slot file (SlotStore: one file per filled slot, swaps atomic across a
+// power cut). A change that cannot be stored is refused and the slot keeps its old contents; a slot whose
+// storage key another owner holds stays empty and refuses writes.
 //
 // A list may have a content check (setValidator): new data that fails it is refused before anything is
 // replaced, with one log line naming the list, the slot and the reason.
 //
-// Remote transfer ("dwrite", "dread", "dswap"): chunk 0 is the 128-byte name record (the name NUL-padded in
-// the first 64 bytes, then the transferred length and the stored length as 32-bit little-endian numbers, the
-// rest zero); chunk c >= 1 carries bytes [(c-1)*chunk, c*chunk) of the transferred stream, which for a
-// compressing list is a gzip stream of the data. See docs/nodes.md.
+// Remote transfer ("dwrite", "dread", "dswap") runs through the list's SlotTransfer: chunk 0 is the 128-byte
+// name record, the chunks after it the data (gzip-compressed for a compressing list). See docs/nodes.md.
 //
 // Threads: any thread may call any operation; slot state sits behind the list's lock, readers get immutable
 // buffers (dataAt) and a version (versionAt) that changes at every commit, rename, delete or swap.
-class NodeList : public Node {
+class NodeList : public Node, private SlotTransfer::Slots {
 public:
-    static constexpr int nameRecordSize = 128;
-    static constexpr int maxNameLength = 63;
+    static constexpr int nameRecordSize = SlotStore::nameRecordSize;
+    static constexpr int maxNameLength = SlotStore::maxNameLength;
     static constexpr int maxChunkSize = 4096;
     // Text that a new slot name may not contain: a preset name holding it would read as a save request.
     static constexpr const char* reservedNameText = "\",\"save\":\"save";
@@ -91,17 +85,8 @@ public:
     // path:{"index":i,"chunk":c}: the last accepted chunk of the write in progress, or the final chunk after a
     // commit; -1,-1 before any write and after an abort.
     std::string writeStatusJSON() const;
-    // What one client downloads from: a snapshot of one slot (its name, stored length and transferred stream)
-    // taken at chunk 0 and kept for the chunks after it, so a download is one version even while the slot
-    // changes. A client keeps one copy, whichever list it reads.
-    struct ReadCopy {
-        const NodeList* list = nullptr;
-        int index = -1;
-        uint32_t version = 0;
-        std::string name;
-        NodeListElement::Data stream;
-        uint32_t storedLength = 0;
-    };
+    // What one client downloads from (a snapshot of one slot kept across the chunks of one download).
+    using ReadCopy = SlotTransfer::ReadCopy;
 
     // From path:{"index":i,"chunk":c}: "dread " and path:{"index":i,"size":n,"chunk":c,"value":"hex"}; "" for a
     // malformed request or a bad index. Chunk 0 takes a new snapshot into copy when the slot changed since
@@ -128,18 +113,6 @@ private:
         NodeListElement::Data data;
         uint32_t version = 0;
     };
-    // The upload in progress; only one per list.
-    struct Upload {
-        int index = -1;
-        int chunk = -1;
-        std::string name;
-        uint32_t transferred = 0; // bytes of the stream announced in the name record
-        uint32_t stored = 0;      // bytes the slot will hold (announced)
-        uint32_t received = 0;
-        std::vector<uint8_t> data;
-        z_stream_s* inflater = nullptr;
-        bool streamEnded = false; // the gzip stream's trailer has been read
-    };
 
     static bool validName(const std::string& name);
     // A valid name that is not reserved, or the name slot i already has.
@@ -149,33 +122,12 @@ private:
     // Replaces slot i (name "" empties it): checks the name against the other slots, stores the file, then
     // publishes. The caller holds fileLock and notifies after releasing its locks.
     bool replaceLocked(int i, const std::string& name, NodeListElement::Data data);
-    bool storeSlotFile(int i, const std::string& name, const std::vector<uint8_t>& data);
-    std::string slotPath(int i) const;
-    std::string fileName(int i) const;
-    std::string swapJournalPath() const;
-    // Stages both files, commits the journal and puts the staged files in place. Caller holds fileLock.
-    bool storeSwap(int i, int j, const NodeListElement& first, const NodeListElement& second);
-    // Puts a staged file of slot i in place, if there is one: an empty staged file empties the slot.
-    bool applyStaged(int i);
-    // Finishes a committed swap that a power cut interrupted and drops staged files without a journal.
-    void recoverSwap();
-    std::string journalFileName() const;
-    // Puts the staged files of a committed swap in place and removes its journal; false while that fails.
-    // Caller holds fileLock.
-    bool finishPendingSwap();
-    static std::string fileContent(const std::string& name, const std::vector<uint8_t>& data);
-    static std::string nameRecord(const std::string& name, uint32_t transferred, uint32_t stored);
     void load();
-    bool acceptChunk(int index, int chunk, const std::vector<uint8_t>& bytes);
-    bool startUpload(int index, const std::vector<uint8_t>& record);
-    bool appendData(const std::vector<uint8_t>& bytes);
-    // Commits the finished upload; false after one log line that says why not.
-    bool finishUpload();
-    void abortUpload();
-    void endInflater();
-    // True when a read of index at chunk cannot be served from copy.
-    bool needsNewCopy(const ReadCopy& copy, int index, int chunk) const;
-    void takeCopy(ReadCopy& copy, int index) const;
+
+    NodeListElement transferElement(int i) const override { return elementAt(i); }
+    uint32_t transferVersion(int i) const override { return versionAt(i); }
+    bool admitsName(int i, const std::string& name) const override;
+    bool commitUpload(int i, const std::string& name, std::vector<uint8_t> data) override;
 
     const std::string itemType;
     const int size;
@@ -184,21 +136,12 @@ private:
     const bool compressed;
     std::atomic<int> group{0};
     Validator validator;
-    // Per slot: its storage key is ours (not held by another owner). Fixed at construction.
-    std::vector<bool> keyHeld;
-    bool journalKeyHeld = false;
-    // The slots of a committed swap whose files are not all in place yet (-1: none). Guarded by fileLock.
-    int pendingSwap[2] = {-1, -1};
 
     mutable std::mutex slotLock; // guards slots and versionCounter
     std::vector<Slot> slots;
     uint32_t versionCounter = 0;
-    // Serialises file writes with their publication, so the files end in the order memory did.
+    // Serialises file writes with their publication, so the files end in the order memory did; guards store.
     std::mutex fileLock;
-
-    mutable std::mutex transferLock; // guards upload, status and ownCopy
-    Upload upload;
-    int statusIndex = -1;
-    int statusChunk = -1;
-    ReadCopy ownCopy;
+    SlotStore store;
+    SlotTransfer transfer;
 };
