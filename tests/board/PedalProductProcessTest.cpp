@@ -66,35 +66,16 @@ std::string request(int port, const std::string& text) {
     return reply;
 }
 
-class FullApplication {
-public:
-    // extra: more environment, e.g. a file codec in place of none.
-    FullApplication(const std::string& home, int port, const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> environment = extra;
+// The full application serving the tree on a TCP port; extra: more environment, e.g. a file codec in place
+// of none.
+struct FullApplication : processtest::PedalProcess {
+    FullApplication(const std::string& home, int port, std::vector<std::string> extra = {})
+        : PedalProcess(home, withTcp(port, std::move(extra))) {}
+    static std::vector<std::string> withTcp(int port, std::vector<std::string> environment) {
         environment.push_back("PEDAL_TCP_PORT=" + std::to_string(port));
         environment.push_back("APP_CALLED=1");
-        pid = processtest::spawnPedal(PEDAL_BINARY, home, environment);
-        started = pid > 0;
+        return environment;
     }
-    ~FullApplication() {
-        if (pid > 0 && !stopped) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-    // SIGTERM, then the exit status (-1 when it did not end normally within the wait).
-    int stop() {
-        kill(pid, SIGTERM);
-        int status = 0;
-        stopped = waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; });
-        return stopped && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    bool started = false;
-    pid_t pid = -1;
-
-private:
-    bool stopped = false;
 };
 
 TEST(PedalProductProcess, SettingsWrittenOverTcpSurviveARestart) {
