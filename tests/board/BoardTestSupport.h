@@ -12,15 +12,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/TestSupport.h"
+
 namespace boardtest {
+
+using testsupport::readFile;
 
 // The test's own empty home, made by the test main.
 inline std::string ownHome() { return std::getenv("PEDAL_HOME"); }
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 inline void writeFile(const std::string& path, const std::string& content, std::filesystem::perms mode) {
     {

@@ -22,40 +22,7 @@ namespace {
 
 using processtest::waitFor;
 
-class Pedal {
-public:
-    // Starts the pedal in the home with the given extra environment; its output (and that of every process
-    // it starts) goes to home/pedal.log.
-    Pedal(const std::string& home, const std::vector<std::string>& environment) : log(home + "/pedal.log") {
-        pid = processtest::spawnPedal(PEDAL_BINARY, home, environment);
-        started = pid > 0;
-    }
-    ~Pedal() {
-        if (pid > 0 && !stopped) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-
-    bool logHas(const std::string& text) const { return boardtest::readFile(log).find(text) != std::string::npos; }
-    std::string logText() const { return boardtest::readFile(log); }
-
-    // SIGTERM, then the exit status (-1 when it did not end normally within the wait).
-    int stop() {
-        kill(pid, SIGTERM);
-        int status = 0;
-        bool ended = waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; });
-        stopped = ended;
-        return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    bool started = false;
-    pid_t pid = -1;
-
-private:
-    std::string log;
-    bool stopped = false;
-};
+using Pedal = processtest::PedalProcess;
 
 uint32_t rgb565To888(uint16_t p) {
     const uint32_t r = (p >> 11) & 0x1F, g = (p >> 5) & 0x3F, b = p & 0x1F;

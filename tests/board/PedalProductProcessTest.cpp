@@ -23,8 +23,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include <zlib.h>
-
 namespace {
 
 using processtest::waitFor;
@@ -68,35 +66,16 @@ std::string request(int port, const std::string& text) {
     return reply;
 }
 
-class FullApplication {
-public:
-    // extra: more environment, e.g. a file codec in place of none.
-    FullApplication(const std::string& home, int port, const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> environment = extra;
+// The full application serving the tree on a TCP port; extra: more environment, e.g. a file codec in place
+// of none.
+struct FullApplication : processtest::PedalProcess {
+    FullApplication(const std::string& home, int port, std::vector<std::string> extra = {})
+        : PedalProcess(home, withTcp(port, std::move(extra))) {}
+    static std::vector<std::string> withTcp(int port, std::vector<std::string> environment) {
         environment.push_back("PEDAL_TCP_PORT=" + std::to_string(port));
         environment.push_back("APP_CALLED=1");
-        pid = processtest::spawnPedal(PEDAL_BINARY, home, environment);
-        started = pid > 0;
+        return environment;
     }
-    ~FullApplication() {
-        if (pid > 0 && !stopped) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-    // SIGTERM, then the exit status (-1 when it did not end normally within the wait).
-    int stop() {
-        kill(pid, SIGTERM);
-        int status = 0;
-        stopped = waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; });
-        return stopped && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    bool started = false;
-    pid_t pid = -1;
-
-private:
-    bool stopped = false;
 };
 
 TEST(PedalProductProcess, SettingsWrittenOverTcpSurviveARestart) {
@@ -205,45 +184,16 @@ TEST(PedalProductProcess, ASlotNameCannotTurnALoadIntoASave) {
 }
 
 namespace {
-std::string hexOf(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char byte : bytes) {
-        out += digits[byte >> 4];
-        out += digits[byte & 15];
-    }
-    return out;
-}
-
-std::string gzipOf(const std::string& data) {
-    z_stream stream{};
-    deflateInit2(&stream, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    std::string out(compressBound(uLong(data.size())) + 64, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = uInt(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
-
 // Uploads data into a list over TCP (gzip-compressed, or plain in chunks of 128 bytes); the reply to the last
 // chunk.
 std::string uploadSlot(int port, const std::string& list, int index, const std::string& name, const std::string& data,
                        bool compressed = true) {
-    const std::string stream = compressed ? gzipOf(data) : data;
+    const std::string stream = compressed ? testsupport::gzip(data) : data;
     const size_t chunkSize = compressed ? 4096 : 128;
-    std::string record(128, '\0');
-    record.replace(0, name.size(), name);
-    for (int k = 0; k < 4; ++k) {
-        record[size_t(64 + k)] = char((stream.size() >> (8 * k)) & 0xFF);
-        record[size_t(68 + k)] = char((data.size() >> (8 * k)) & 0xFF);
-    }
+    const std::string record = testsupport::slotRecord(name, uint32_t(stream.size()), uint32_t(data.size()));
     auto chunk = [&](int number, const std::string& bytes) {
         return request(port, "dwrite " + list + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" +
-                                 std::to_string(number) + ",\"value\":\"" + hexOf(bytes) + "\"}");
+                                 std::to_string(number) + ",\"value\":\"" + testsupport::hex(bytes) + "\"}");
     };
     std::string reply = chunk(0, record);
     for (size_t offset = 0, number = 1; offset < stream.size(); offset += chunkSize, ++number)

@@ -28,16 +28,6 @@ struct Transport : ComInterface {
     using ComInterface::ComInterface;
 };
 
-std::string hexOf(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string hex;
-    for (unsigned char byte : bytes) {
-        hex += digits[byte >> 4];
-        hex += digits[byte & 15];
-    }
-    return hex;
-}
-
 // Every byte value, repeated to the length.
 std::string pattern(size_t length, int seed = 0) {
     std::string bytes(length, '\0');
@@ -82,12 +72,12 @@ TEST_F(UpdateUpload, ReplySequencesAndTheImageTheyLeave) {
         std::vector<std::string> replies;
         std::string installed;  // the image afterwards
     } cases[] = {
-        {"one batch", {"supd 5", "upd " + hexOf(five)}, {"2048", "5"}, five},
+        {"one batch", {"supd 5", "upd " + testsupport::hex(five)}, {"2048", "5"}, five},
         {"two batches", {"supd 5", "upd 01ab00", "upd ff7f"}, {"2048", "3", "5"}, five},
         {"lower-case digits", {"supd 2", "upd 0aFf"}, {"2048", "2"}, "\x0A\xFF"},
         {"pairs past the size are ignored", {"supd 2", "upd 0102FFFF"}, {"2048", "2"}, "\x01\x02"},
         {"a batch takes at most 2048 bytes",
-         {"supd 3000", "upd " + hexOf(big), "upd " + hexOf(big.substr(2048))},
+         {"supd 3000", "upd " + testsupport::hex(big), "upd " + testsupport::hex(big.substr(2048))},
          {"2048", "2048", "3000"},
          big},
         {"refused batches store nothing",
@@ -145,8 +135,8 @@ TEST_F(UpdateUpload, AShortWriteLeavesTheOldImageAndAFurtherRequestRetries) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
 
     EXPECT_EQ(request("supd 4000"), "2048");
-    EXPECT_EQ(request("upd " + hexOf(fresh.substr(0, 2048))), "2048");
-    EXPECT_EQ(request("upd " + hexOf(fresh.substr(2048))), "0") << "no success for an image not written";
+    EXPECT_EQ(request("upd " + testsupport::hex(fresh.substr(0, 2048))), "2048");
+    EXPECT_EQ(request("upd " + testsupport::hex(fresh.substr(2048))), "0") << "no success for an image not written";
     EXPECT_EQ(boardtest::readFile(image), old) << "the working image is untouched";
     EXPECT_EQ(modeOf(image), std::filesystem::perms(0755));
     EXPECT_FALSE(std::filesystem::exists(image + ".new"));
@@ -187,7 +177,7 @@ TEST_F(UpdateUpload, ARunningImageIsReplacedWhileItRuns) {
 
     const std::string fresh = pattern(100, 5);
     EXPECT_EQ(request("supd 100"), "2048");
-    EXPECT_EQ(request("upd " + hexOf(fresh)), "100");
+    EXPECT_EQ(request("upd " + testsupport::hex(fresh)), "100");
     EXPECT_EQ(boardtest::readFile(image), fresh);
     EXPECT_EQ(kill(running, 0), 0) << "the running image goes on";
 

@@ -4,20 +4,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-#include <zlib.h>
-
 #include "NodeItem.h"
 #include "NodeList.h"
 #include "Storage.h"
+#include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+using testsupport::hex;
 
 namespace {
 std::string freshHome() {
@@ -29,63 +28,9 @@ std::string freshHome() {
     return home;
 }
 
-std::string hex(const Bytes& bytes) {
-    std::string out;
-    char digits[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(digits, sizeof digits, "%02x", b);
-        out += digits;
-    }
-    return out;
-}
-
-Bytes unhex(const std::string& text) {
-    Bytes out;
-    for (size_t k = 0; k + 1 < text.size(); k += 2) out.push_back(uint8_t(std::stoi(text.substr(k, 2), nullptr, 16)));
-    return out;
-}
-
-Bytes record(const std::string& name, uint32_t transferred, uint32_t stored) {
-    Bytes out(128, 0);
-    std::copy(name.begin(), name.end(), out.begin());
-    for (int k = 0; k < 4; ++k) {
-        out[size_t(64 + k)] = uint8_t(transferred >> (8 * k));
-        out[size_t(68 + k)] = uint8_t(stored >> (8 * k));
-    }
-    return out;
-}
-
 Bytes pattern(size_t length, int seed = 1) {
     Bytes out(length);
     for (size_t k = 0; k < length; ++k) out[k] = uint8_t((k * 7 + size_t(seed) * 13 + k / 97) & 0xFF);
-    return out;
-}
-
-Bytes gzipOf(const Bytes& data) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    Bytes out(compressBound(uLong(data.size())) + 64);
-    z.next_in = const_cast<Bytef*>(data.data());
-    z.avail_in = uInt(data.size());
-    z.next_out = out.data();
-    z.avail_out = uInt(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
-Bytes gunzip(const Bytes& data) {
-    z_stream z{};
-    EXPECT_EQ(inflateInit2(&z, 31), Z_OK);
-    Bytes out(1 << 20);
-    z.next_in = const_cast<Bytef*>(data.data());
-    z.avail_in = uInt(data.size());
-    z.next_out = out.data();
-    z.avail_out = uInt(out.size());
-    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    inflateEnd(&z);
     return out;
 }
 
@@ -97,7 +42,7 @@ std::string chunkText(const NodeList& list, int index, int chunk, const std::str
 // The messages of a whole upload: the name record, then the stream in chunks.
 std::vector<std::string> uploadOf(const NodeList& list, int index, const std::string& name, const Bytes& stream,
                                   uint32_t stored) {
-    std::vector<std::string> out{chunkText(list, index, 0, hex(record(name, uint32_t(stream.size()), stored)))};
+    std::vector<std::string> out{chunkText(list, index, 0, hex(testsupport::slotRecord<Bytes>(name, uint32_t(stream.size()), stored)))};
     const size_t chunk = size_t(list.getChunkSize());
     for (size_t start = 0, c = 1; start < stream.size(); start += chunk, ++c) {
         Bytes part(stream.begin() + long(start), stream.begin() + long(std::min(stream.size(), start + chunk)));
@@ -112,11 +57,6 @@ std::string status(const NodeList& list, int index, int chunk) {
 
 std::string fileOf(const NodeList& list, int index) {
     return Storage::folder() + "/" + Storable::keyText(Storable::fnv1a(list.getPath() + "\\" + std::to_string(index)));
-}
-
-Bytes readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 Bytes dataOf(const NodeList& list, int i) { return *list.dataAt(i); }
@@ -136,7 +76,7 @@ ReadReply dread(NodeList& list, int index, int chunk) {
     const size_t size = reply.find("\"size\":"), value = reply.find("\"value\":\"");
     if (size == std::string::npos || value == std::string::npos) return out;
     out.size = std::atoi(reply.c_str() + size + 7);
-    out.value = unhex(reply.substr(value + 9, reply.rfind('"') - value - 9));
+    out.value = testsupport::unhex<Bytes>(reply.substr(value + 9, reply.rfind('"') - value - 9));
     return out;
 }
 }
@@ -165,9 +105,9 @@ TEST(NodeList, UploadCommitsAtTheLastChunkAndEchoesIt) {
     EXPECT_NE(list->versionAt(2), before);
     EXPECT_EQ(std::string(held->begin(), held->end()), "old data") << "a reader's buffer is never written";
 
-    Bytes expectedFile = record("New one", 300, 300);
+    Bytes expectedFile = testsupport::slotRecord<Bytes>("New one", 300, 300);
     expectedFile.insert(expectedFile.end(), data.begin(), data.end());
-    EXPECT_EQ(readBytes(fileOf(*list, 2)), expectedFile) << "stored at once: name record and used bytes";
+    EXPECT_EQ(testsupport::readFile<Bytes>(fileOf(*list, 2)), expectedFile) << "stored at once: name record and used bytes";
 
     // A record announcing no data commits at chunk 0.
     ASSERT_TRUE(list->parseWriteJSON(uploadOf(*list, 0, "Name only", {}, 0)[0]));
@@ -195,13 +135,13 @@ TEST(NodeList, RefusedWritesAbortAndKeepTheSlot) {
 
     const Bytes small = pattern(200);
     const std::vector<std::string> good = uploadOf(*list, 0, "Fresh", small, 200);
-    const Bytes gz = gzipOf(pattern(900));
+    const Bytes gz = testsupport::gzip(pattern(900));
     Bytes corrupt = gz;
     corrupt[gz.size() / 2] ^= 0x55;
     corrupt[gz.size() / 2 + 1] ^= 0xAA;
-    const Bytes tooBig = gzipOf(Bytes(1001, 'x'));
-    Bytes twoMembers = gzipOf(pattern(300));
-    const Bytes secondMember = gzipOf(pattern(200));
+    const Bytes tooBig = testsupport::gzip(Bytes(1001, 'x'));
+    Bytes twoMembers = testsupport::gzip(pattern(300));
+    const Bytes secondMember = testsupport::gzip(pattern(200));
     twoMembers.insert(twoMembers.end(), secondMember.begin(), secondMember.end());
     struct Case {
         const char* what;
@@ -215,16 +155,16 @@ TEST(NodeList, RefusedWritesAbortAndKeepTheSlot) {
         {"another index mid-write", list, {good[0], chunkText(*list, 1, 1, "00")}},
         {"bad hex", list, {good[0], chunkText(*list, 0, 1, "0g")}},
         {"odd hex length", list, {good[0], chunkText(*list, 0, 1, "abc")}},
-        {"index past the end", list, {chunkText(*list, 3, 0, hex(record("X", 1, 1)))}},
-        {"negative index", list, {chunkText(*list, -1, 0, hex(record("X", 1, 1)))}},
-        {"name of another slot", list, {chunkText(*list, 0, 0, hex(record("Other", 1, 1)))}},
-        {"empty name", list, {chunkText(*list, 0, 0, hex(record("", 1, 1)))}},
+        {"index past the end", list, {chunkText(*list, 3, 0, hex(testsupport::slotRecord<Bytes>("X", 1, 1)))}},
+        {"negative index", list, {chunkText(*list, -1, 0, hex(testsupport::slotRecord<Bytes>("X", 1, 1)))}},
+        {"name of another slot", list, {chunkText(*list, 0, 0, hex(testsupport::slotRecord<Bytes>("Other", 1, 1)))}},
+        {"empty name", list, {chunkText(*list, 0, 0, hex(testsupport::slotRecord<Bytes>("", 1, 1)))}},
         {"short name record", list, {chunkText(*list, 0, 0, "4142")}},
-        {"announced data beyond the slot", list, {chunkText(*list, 0, 0, hex(record("Big", 257, 257)))}},
+        {"announced data beyond the slot", list, {chunkText(*list, 0, 0, hex(testsupport::slotRecord<Bytes>("Big", 257, 257)))}},
         {"more data than announced", list,
-         {chunkText(*list, 0, 0, hex(record("Two", 2, 2))), chunkText(*list, 0, 1, "010203")}},
+         {chunkText(*list, 0, 0, hex(testsupport::slotRecord<Bytes>("Two", 2, 2))), chunkText(*list, 0, 1, "010203")}},
         {"chunk larger than the chunk size", list,
-         {chunkText(*list, 0, 0, hex(record("Big", 200, 200))), chunkText(*list, 0, 1, hex(pattern(129)))}},
+         {chunkText(*list, 0, 0, hex(testsupport::slotRecord<Bytes>("Big", 200, 200))), chunkText(*list, 0, 1, hex(pattern(129)))}},
         {"not JSON", list, {good[0], list->getPath() + ":{\"index\":0,"}},
         {"no value", list, {good[0], list->getPath() + ":{\"index\":0,\"chunk\":1}"}},
         {"corrupt gzip", zipped, uploadOf(*zipped, 0, "Bad", corrupt, 900)},
@@ -255,7 +195,7 @@ TEST(NodeList, GzipRoundTripAndReadChunks) {
     auto* plain = new NodeList(root, "ir", "IR", "wav", 1000, 2);
 
     const Bytes data = pattern(15000, 3);
-    const Bytes gz = gzipOf(data);
+    const Bytes gz = testsupport::gzip(data);
     for (const std::string& message : uploadOf(*zipped, 1, "Model", gz, uint32_t(data.size())))
         ASSERT_TRUE(zipped->parseWriteJSON(message));
     EXPECT_EQ(dataOf(*zipped, 1), data) << "stored inflated";
@@ -276,7 +216,7 @@ TEST(NodeList, GzipRoundTripAndReadChunks) {
         stream.insert(stream.end(), part.value.begin(), part.value.end());
     }
     EXPECT_EQ(int(stream.size()), head.size);
-    EXPECT_EQ(gunzip(stream), data);
+    EXPECT_EQ(testsupport::gunzip(stream), data);
 
     // Plain list: chunk c carries bytes [(c-1)*128, c*128); past the end the value is empty.
     const Bytes small = pattern(300, 5);
@@ -290,7 +230,7 @@ TEST(NodeList, GzipRoundTripAndReadChunks) {
         EXPECT_EQ(part.size, 300);
         EXPECT_EQ(part.value, Bytes(small.begin() + long(c.from), small.begin() + long(c.to))) << c.chunk;
     }
-    EXPECT_EQ(dread(*plain, 1, 0).value, record("", 0, 0)) << "an empty slot reads as an empty record";
+    EXPECT_EQ(dread(*plain, 1, 0).value, testsupport::slotRecord<Bytes>("", 0, 0)) << "an empty slot reads as an empty record";
     for (const char* bad : {":{\"index\":2,\"chunk\":0}", ":{\"index\":0,\"chunk\":-1}", ":{\"index\":0}", ":nonsense", ""})
         EXPECT_EQ(plain->parseReadJSON(plain->getPath() + bad), "") << bad;
     delete root;
@@ -336,7 +276,7 @@ TEST(NodeList, SwapLocalEditsAndDescription) {
     EXPECT_EQ(dataOf(*list, 1), Bytes({'a', 'a', 'a', 'a'}));
     EXPECT_NE(list->versionAt(0), v0);
     EXPECT_NE(list->versionAt(1), v1);
-    EXPECT_EQ(readBytes(fileOf(*list, 0)).at(0), 'B') << "both files rewritten";
+    EXPECT_EQ(testsupport::readFile<Bytes>(fileOf(*list, 0)).at(0), 'B') << "both files rewritten";
 
     EXPECT_TRUE(list->setNameAt(0, "Bee"));
     EXPECT_EQ(list->indexOf("Bee"), 0);
@@ -361,7 +301,7 @@ TEST(NodeList, SlotsComeBackWhenTheListIsBuiltAgain) {
     ASSERT_TRUE(list->setElementAt(2, "Third", nullptr));
     // A damaged file (its length field disagrees) is ignored and left alone.
     const std::string damaged = fileOf(*list, 1);
-    Bytes broken = record("Broken", 10, 10);
+    Bytes broken = testsupport::slotRecord<Bytes>("Broken", 10, 10);
     broken.push_back(1);
     std::ofstream(damaged, std::ios::binary).write(reinterpret_cast<const char*>(broken.data()), long(broken.size()));
     delete root;
@@ -387,8 +327,7 @@ void endAfterSteps(const std::string&) {
 // Builds the list in a child, fills it, swaps 0 and 1 with the process ended after `steps` file steps (0: the
 // swap runs to its end); the parent then reads the slots back from a fresh list.
 std::pair<std::string, std::string> slotsAfterSwapCutAt(int steps, bool secondFilled) {
-    pid_t child = fork();
-    if (child == 0) {
+    const int exit = testsupport::childExit([&] {
         auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
         auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
         list->setElementAt(0, "A", "aaaa", 4);
@@ -396,11 +335,9 @@ std::pair<std::string, std::string> slotsAfterSwapCutAt(int steps, bool secondFi
         stepsLeft = steps;
         Storage::setFileStepObserver(endAfterSteps);
         list->swap(0, 1);
-        _exit(steps == 0 ? 0 : 3); // 3: the swap took fewer steps
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {"ended", "early"};
+        return steps == 0 ? 0 : 3; // 3: the swap took fewer steps
+    });
+    if (exit != 0) return {"ended", "early"};
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
     auto slotText = [&](int i) {
@@ -468,7 +405,7 @@ TEST(NodeList, AValidatorKeepsTheOldSlotAndReportsTheRefusal) {
     const uint32_t version = list->versionAt(0);
 
     testing::internal::CaptureStdout();
-    const std::vector<std::string> upload = uploadOf(*list, 0, "Bad", gzipOf(pattern(300)), 300);
+    const std::vector<std::string> upload = uploadOf(*list, 0, "Bad", testsupport::gzip(pattern(300)), 300);
     bool refused = false;
     for (const std::string& message : upload) refused = !list->parseWriteJSON(message);
     const std::string log = testing::internal::GetCapturedStdout();
@@ -476,12 +413,12 @@ TEST(NodeList, AValidatorKeepsTheOldSlotAndReportsTheRefusal) {
     EXPECT_EQ(list->writeStatusJSON(), status(*list, -1, -1));
     EXPECT_EQ(list->nameAt(0), "Playing");
     EXPECT_EQ(list->versionAt(0), version) << "readers see no change";
-    EXPECT_EQ(readBytes(fileOf(*list, 0)).at(0), 'P') << "the stored file stays";
+    EXPECT_EQ(testsupport::readFile<Bytes>(fileOf(*list, 0)).at(0), 'P') << "the stored file stays";
     EXPECT_NE(log.find("root\\models: slot 0 ('Bad') refused: not good"), std::string::npos) << log;
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
     EXPECT_FALSE(list->setElementAt(1, "Local", "bad", 3)) << "a local write is checked too";
 
-    for (const std::string& message : uploadOf(*list, 0, "Better", gzipOf(Bytes{'g', 'o', 'o', 'd', '!'}), 5))
+    for (const std::string& message : uploadOf(*list, 0, "Better", testsupport::gzip(Bytes{'g', 'o', 'o', 'd', '!'}), 5))
         ASSERT_TRUE(list->parseWriteJSON(message));
     EXPECT_EQ(list->nameAt(0), "Better");
     delete root;
@@ -493,13 +430,13 @@ TEST(NodeList, NewNamesMayNotHoldTheSaveSuffixStoredOnesStillLoad) {
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
     EXPECT_FALSE(list->setElementAt(0, reserved, "x", 1));
-    EXPECT_FALSE(list->parseWriteJSON(chunkText(*list, 0, 0, hex(record(reserved, 0, 0)))));
+    EXPECT_FALSE(list->parseWriteJSON(chunkText(*list, 0, 0, hex(testsupport::slotRecord<Bytes>(reserved, 0, 0)))));
     ASSERT_TRUE(list->setElementAt(1, "Fine", "x", 1));
     EXPECT_FALSE(list->setNameAt(1, reserved));
     EXPECT_EQ(list->nameAt(0), "");
 
     // A file written before the rule keeps its name, and the slot may be written again under it.
-    Bytes old = record(reserved, 1, 1);
+    Bytes old = testsupport::slotRecord<Bytes>(reserved, 1, 1);
     old.push_back('o');
     std::ofstream(fileOf(*list, 2), std::ios::binary).write(reinterpret_cast<const char*>(old.data()), long(old.size()));
     delete root;
@@ -507,43 +444,5 @@ TEST(NodeList, NewNamesMayNotHoldTheSaveSuffixStoredOnesStillLoad) {
     list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
     EXPECT_EQ(list->nameAt(2), reserved);
     EXPECT_TRUE(list->setElementAt(2, reserved, "new", 3));
-    delete root;
-}
-
-TEST(NodeList, OverlappingDownloadsEachReadOneVersion) {
-    freshHome();
-    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
-    auto* list = new NodeList(root, "models", "Models", "nam", 20000, 2, 64, true);
-    const Bytes first = pattern(5000, 1), second = pattern(6000, 2);
-    ASSERT_TRUE(list->setElementAt(0, "Model", first.data(), first.size()));
-    NodeList::ReadCopy readerA, readerB;
-    auto read = [&](NodeList::ReadCopy* reader, int chunk) {
-        bool copied = false;
-        const std::string reply =
-            *list->parseReadJSON(list->getPath() + ":{\"index\":0,\"chunk\":" + std::to_string(chunk) + "}", *reader, true, copied);
-        const size_t value = reply.find("\"value\":\"");
-        return unhex(reply.substr(value + 9, reply.rfind('"') - value - 9));
-    };
-    auto size = [&](const Bytes& record) { return size_t(record[64] | record[65] << 8 | record[66] << 16); };
-
-    // A reads the name record, the slot changes, B reads the new version whole, then A goes on with the
-    // version its name record announced.
-    const size_t sizeA = size(read(&readerA, 0));
-    ASSERT_TRUE(list->setElementAt(0, "Model", second.data(), second.size()));
-    Bytes streamA = read(&readerA, 1);
-    const size_t sizeB = size(read(&readerB, 0));
-    Bytes streamB;
-    for (int c = 1; streamB.size() < sizeB; ++c) {
-        const Bytes part = read(&readerB, c);
-        ASSERT_FALSE(part.empty());
-        streamB.insert(streamB.end(), part.begin(), part.end());
-    }
-    for (int c = 2; streamA.size() < sizeA; ++c) {
-        const Bytes part = read(&readerA, c);
-        ASSERT_FALSE(part.empty());
-        streamA.insert(streamA.end(), part.begin(), part.end());
-    }
-    EXPECT_EQ(gunzip(streamA), first);
-    EXPECT_EQ(gunzip(streamB), second);
     delete root;
 }

@@ -3,6 +3,7 @@
 #include "Node.h"
 #include "NodeItem.h"
 #include "System.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -10,16 +11,6 @@
 #include <set>
 
 namespace {
-std::string hex(const Security::Hash& hash) {
-    std::string text;
-    char byte[3];
-    for (uint8_t b : hash) {
-        std::snprintf(byte, sizeof(byte), "%02x", b);
-        text += byte;
-    }
-    return text;
-}
-
 NodeItem* passwordItem() {
     Node* system = System::systemNode();
     for (int i = 0; system && i < system->childrenCount(); ++i) {
@@ -46,7 +37,7 @@ TEST(Security, KeyedHashIsSipHash24) {
     for (const Vector& v : vectors) {
         std::string message;
         for (size_t i = 0; i < v.length; ++i) message += char(i);
-        EXPECT_EQ(hex(Security::keyedHash(key, message)), v.hash) << "message length " << v.length;
+        EXPECT_EQ(testsupport::hex(Security::keyedHash(key, message), true), v.hash) << "message length " << v.length;
     }
 }
 

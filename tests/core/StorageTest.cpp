@@ -4,10 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <unordered_map>
 
 #include "NodeFloat.h"
@@ -15,8 +12,10 @@
 #include "NodeList.h"
 #include "NodePassword.h"
 #include "Storage.h"
+#include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
+using testsupport::readFile;
 
 namespace {
 // Each test gets its own empty home, whether ctest runs it alone or the binary runs them all.
@@ -27,13 +26,6 @@ std::string freshHome() {
     fs::create_directories(home);
     setenv("PEDAL_HOME", home.c_str(), 1);
     return home;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::string fileOf(const NodeList& list, int index) {
@@ -63,9 +55,7 @@ TEST(Storage, KeyIsTheFnv1aOfThePath) {
 TEST(Storage, ValuesSurviveARestartOfTheProcess) {
     freshHome();
     // The first run: a child process stores changed values and ends.
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    ASSERT_EQ(testsupport::childExit([] {
         auto* root = new NodeItem(nullptr, "restart", "Restart", "", "vfolder");
         auto* gain = new NodeFloat(root, "gain", "Gain", 0, 10, 5, "", 0.5f, false, 1);
         auto* name = new NodeItem(root, "name", "Name", "default", "string");
@@ -75,11 +65,8 @@ TEST(Storage, ValuesSurviveARestartOfTheProcess) {
         name->setValue("Mine \"quoted\"\r\n\xB0");
         pwd->setValue("secret");
         for (int i = 0; i < 200; ++i) Storage::tasks();
-        _exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        return ok ? 0 : 1;
+    }), 0);
 
     // The second run builds the tree afresh over the same home; restores go through the setters.
     static int notified;
@@ -281,9 +268,7 @@ TEST(Storage, SlotFilesAndItemsShareTheCollisionCheck) {
 
 TEST(Storage, FinishWritesEverythingWaitingAndThenNothing) {
     freshHome();
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    ASSERT_EQ(testsupport::childExit([] {
         auto* root = new NodeItem(nullptr, "end", "End", "", "vfolder");
         bool ok = true;
         for (int i = 0; i < 6; ++i) {
@@ -294,11 +279,8 @@ TEST(Storage, FinishWritesEverythingWaitingAndThenNothing) {
         Storage::tasks(); // one write goes through the sweep, the rest wait for it
         ok = Storage::finish(5000) == 0 && ok;
         ok = !Storage::storeFile("late", "x") && ok;
-        _exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        return ok ? 0 : 1;
+    }), 0);
     for (int i = 0; i < 6; ++i) {
         const std::string file = Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("end\\item" + std::to_string(i)));
         EXPECT_EQ(readFile(file), "{\"value\":\"new" + std::to_string(i) + "\"}");

@@ -4,8 +4,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "NodeFloat.h"
 #include "NodeItem.h"
@@ -14,6 +12,7 @@
 #include "Security.h"
 #include "Storage.h"
 #include "System.h"
+#include "support/TestSupport.h"
 
 namespace {
 bool bootRan;
@@ -23,8 +22,7 @@ const char* bootFormat() { return "upd"; }
 
 // Runs initialize in a child process (it runs once per process) and reports what it built.
 int childExit(bool appCalled, bool hook) {
-    pid_t child = fork();
-    if (child == 0) {
+    return testsupport::childExit([&] {
         if (appCalled) setenv("APP_CALLED", "1", 1);
         else unsetenv("APP_CALLED");
         if (hook) System::setBootSelection(bootInitialize, bootRecovery, bootFormat);
@@ -35,11 +33,8 @@ int childExit(bool appCalled, bool hook) {
         if (upd) code |= 2;
         if (upd && static_cast<NodeItem*>(upd)->getValue() == "upd") code |= 4;
         if (bootRan) code |= 8;
-        _exit(code);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return code;
+    });
 }
 
 void initializeOnce() {

@@ -4,9 +4,11 @@
 #include "NodeItem.h"
 #include "NodeList.h"
 #include "RemoteServices.h"
+#include "RemoteSession.h"
 #include "RemoteTestSupport.h"
 #include "Security.h"
 #include "System.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -179,40 +181,19 @@ TEST_F(ProcessRequest, GuardedCommandsAreSilentWhileRefused) {
     RemoteServices::setFirmware({});
 }
 
-std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char byte : bytes) {
-        out += digits[byte >> 4];
-        out += digits[byte & 15];
-    }
-    return out;
-}
-
-// The 128-byte name record of chunk 0: the name NUL-padded to 64 bytes, the transferred and the stored
-// length as 32-bit little-endian numbers, zeros.
-std::string nameRecord(const std::string& name, uint32_t length) {
-    std::string record = name;
-    record.resize(64, '\0');
-    for (int copy = 0; copy < 2; ++copy)
-        for (int shift = 0; shift < 32; shift += 8) record += char((length >> shift) & 0xFF);
-    record.resize(128, '\0');
-    return record;
-}
-
 TEST_F(ProcessRequest, SlotListCommands) {
     NodeList* list = presetList();
     Transport transport(tree->root);
     const std::string path = "root\\app\\presets";
     auto chunk = [&](int index, int number, const std::string& bytes) {
         return "dwrite " + path + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" + std::to_string(number) +
-               ",\"value\":\"" + hex(bytes) + "\"}";
+               ",\"value\":\"" + testsupport::hex(bytes) + "\"}";
     };
     auto status = [&](int index, int number) {
         return "dwrite " + path + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" + std::to_string(number) + "}";
     };
 
-    EXPECT_EQ(transport.processRequest(chunk(1, 0, nameRecord("Clean", 3))), status(1, 0));
+    EXPECT_EQ(transport.processRequest(chunk(1, 0, testsupport::slotRecord("Clean", 3, 3))), status(1, 0));
     EXPECT_EQ(transport.processRequest(chunk(1, 1, "abc")), status(1, 1));
     EXPECT_EQ(list->nameAt(1), "Clean");
     // Out of order: refused, and the status says so.
@@ -356,11 +337,11 @@ TEST_F(ProcessRequest, BatchesOfLargestChunksFitTheBudget) {
     const std::string path = "root\\app\\big";
     std::string data(65536, '\0');
     for (size_t i = 0; i < data.size(); ++i) data[i] = char(i * 7 + i / 251);
-    std::string upload = "dwrite " + path + ":{\"index\":0,\"chunk\":0,\"value\":\"" + hex(nameRecord("Big", 65536)) + "\"}";
+    std::string upload = "dwrite " + path + ":{\"index\":0,\"chunk\":0,\"value\":\"" + testsupport::hex(testsupport::slotRecord("Big", 65536, 65536)) + "\"}";
     transport.processRequest(upload);
     for (int c = 1; c <= 16; ++c) {
         std::string status = transport.processRequest("dwrite " + path + ":{\"index\":0,\"chunk\":" + std::to_string(c) +
-                                                      ",\"value\":\"" + hex(data.substr(size_t(c - 1) * 4096, 4096)) + "\"}");
+                                                      ",\"value\":\"" + testsupport::hex(data.substr(size_t(c - 1) * 4096, 4096)) + "\"}");
         ASSERT_EQ(status, "dwrite " + path + ":{\"index\":0,\"chunk\":" + std::to_string(c) + "}");
     }
     ASSERT_EQ(list->nameAt(0), "Big");
@@ -370,9 +351,37 @@ TEST_F(ProcessRequest, BatchesOfLargestChunksFitTheBudget) {
     std::string expected;
     for (int c = 1; c <= 16; ++c) {
         expected += "dread " + path + ":{\"index\":0,\"size\":65536,\"chunk\":" + std::to_string(c) + ",\"value\":\"";
-        expected += hex(data.substr(size_t(c - 1) * 4096, 4096)) + "\"}";
+        expected += testsupport::hex(data.substr(size_t(c - 1) * 4096, 4096)) + "\"}";
     }
-    EXPECT_EQ(reply.size(), expected.size()) << "all 16 chunks in one reply";
+    EXPECT_EQ(reply, expected) << "all 16 chunks in one reply";
+}
+
+TEST_F(ProcessRequest, OverlappingDownloadsOfTwoClientsEachReadOneVersion) {
+    static NodeList* list = new NodeList(System::appNode(), "models", "Models", "nam", 20000, 1, 64, true);
+    Transport transport(tree->root);
+    RemoteSession clientA, clientB;
+    std::string first(5000, '\0'), second(6000, '\0');
+    for (size_t i = 0; i < second.size(); ++i) first[i % first.size()] = char(i * 7 + 13), second[i] = char(i * 11 + i / 97);
+    ASSERT_TRUE(list->setElementAt(0, "Model", first.data(), first.size()));
+    auto read = [&](RemoteSession& client, int chunk) {
+        const std::string reply = transport.processRequest(
+            "dread root\\app\\models:{\"index\":0,\"chunk\":" + std::to_string(chunk) + "}", 0, client);
+        const size_t value = reply.find("\"value\":\"");
+        return testsupport::unhex(reply.substr(value + 9, reply.rfind('"') - value - 9));
+    };
+    auto readTo = [&](RemoteSession& client, std::string stream, size_t size, int chunk) {
+        for (; stream.size() < size && chunk < 1000; ++chunk) stream += read(client, chunk);
+        return testsupport::gunzip(stream);
+    };
+    auto size = [](const std::string& record) { return size_t(uint8_t(record[64]) | uint8_t(record[65]) << 8); };
+
+    // A reads the name record and a chunk, the slot changes, B reads the new version whole, then A goes on
+    // with the version its name record announced.
+    const size_t sizeA = size(read(clientA, 0));
+    ASSERT_TRUE(list->setElementAt(0, "Model", second.data(), second.size()));
+    const std::string startA = read(clientA, 1);
+    EXPECT_EQ(readTo(clientB, "", size(read(clientB, 0)), 1), second);
+    EXPECT_EQ(readTo(clientA, startA, sizeA, 2), first) << "each client reads from its own copy";
 }
 
 TEST_F(ProcessRequest, ARequestCompressesAtMostOneSlot) {

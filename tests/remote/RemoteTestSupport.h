@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "support/TestSupport.h"
+
 class Node;
 class NodeFloat;
 class NodeItem;
@@ -22,7 +24,7 @@ TestTree& testTree(int extraNodes = 0);
 
 // A fresh folder for one test below the test's home ($PEDAL_HOME).
 std::string testFolder(const std::string& name);
-std::string readFile(const std::string& path);
+using testsupport::readFile;
 void writeFile(const std::string& path, const std::string& data);
 
 // A test clock for esp_timer_get_time, set by hand. It starts an hour after the real time, so whatever

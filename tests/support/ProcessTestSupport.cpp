@@ -1,11 +1,14 @@
 #include "ProcessTestSupport.h"
+#include "support/TestSupport.h"
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <random>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -73,5 +76,27 @@ int freePort() {
     }
     return 0;
 }
+
+PedalProcess::PedalProcess(const std::string& home, const std::vector<std::string>& environment)
+    : log(home + "/pedal.log") {
+    pid = spawnPedal(PEDAL_BINARY, home, environment);
+    started = pid > 0;
+}
+
+PedalProcess::~PedalProcess() {
+    if (pid > 0 && !stopped) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+int PedalProcess::stop() {
+    kill(pid, SIGTERM);
+    int status = 0;
+    stopped = waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+    return stopped && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string PedalProcess::logText() const { return testsupport::readFile(log); }
 
 }

@@ -16,6 +16,28 @@ bool waitFor(const std::function<bool()>& condition, int seconds = 30);
 // id, or -1.
 pid_t spawnPedal(const std::string& program, const std::string& home, const std::vector<std::string>& environment);
 
+// The pedal program started by spawnPedal, stopped with SIGTERM by stop() or killed when it goes out of scope.
+class PedalProcess {
+public:
+    PedalProcess(const std::string& home, const std::vector<std::string>& environment);
+    ~PedalProcess();
+    PedalProcess(const PedalProcess&) = delete;
+    PedalProcess& operator=(const PedalProcess&) = delete;
+
+    // SIGTERM, then the exit status (-1 when it did not end normally within the wait).
+    int stop();
+    // What it and the processes it started wrote so far.
+    std::string logText() const;
+    bool logHas(const std::string& text) const { return logText().find(text) != std::string::npos; }
+
+    bool started = false;
+    pid_t pid = -1;
+
+private:
+    std::string log;
+    bool stopped = false;
+};
+
 // A loopback TCP port nobody holds at the moment, picked at random so that tests running side by side differ.
 int freePort();
 
