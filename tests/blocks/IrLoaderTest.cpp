@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "BlockTestSupport.h"
-#include "Hex.h"
 #include "IrLoader.h"
 #include "NodeFloat.h"
 #include "NodeList.h"
 #include "NodeOnOff.h"
 #include "NodeParList.h"
 #include "Shims.h"
+#include "support/TestSupport.h"
 
 using namespace blocktest;
 
@@ -96,7 +96,7 @@ bool upload(NodeList* list, int index, const std::string& name, const std::vecto
     }
     auto chunk = [&](int number, const uint8_t* bytes, size_t length) {
         return list->parseWriteJSON(list->getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" +
-                                    std::to_string(number) + ",\"value\":\"" + hex(bytes, length) + "\"}");
+                                    std::to_string(number) + ",\"value\":\"" + testsupport::hex(std::string(reinterpret_cast<const char*>(bytes), length), true) + "\"}");
     };
     if (!chunk(0, record.data(), record.size())) return false;
     const size_t size = size_t(list->getChunkSize());

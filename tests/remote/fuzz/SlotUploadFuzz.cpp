@@ -6,9 +6,9 @@
 // that ends with its last byte and inflates to the announced length (any, when 0 is announced) within the slot, and then the slot holds
 // what zlib inflates; a refused upload leaves the slot as it was.
 #include "ComInterface.h"
-#include "Hex.h"
 #include "NodeList.h"
 #include "System.h"
+#include "TestSupport.h"
 
 #include <zlib.h>
 
@@ -79,11 +79,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         record[64 + i] = uint8_t(transferred >> (8 * i));
         record[68 + i] = uint8_t(stored >> (8 * i));
     }
-    std::string reply = f.transport->processRequest(chunkRequest(0, hex(record, sizeof record)));
+    std::string reply = f.transport->processRequest(chunkRequest(0, testsupport::hex(std::string(reinterpret_cast<const char*>(record), sizeof record), true)));
     int chunk = 1;
     for (size_t at = 0; at < stream.size(); at += kChunkSize, ++chunk) {
         const size_t count = std::min(stream.size() - at, size_t(kChunkSize));
-        reply = f.transport->processRequest(chunkRequest(chunk, hex(stream.data() + at, count)));
+        reply = f.transport->processRequest(chunkRequest(chunk, testsupport::hex(std::string(reinterpret_cast<const char*>(stream.data() + at), count), true)));
         if (reply.find("\"index\":-1") != std::string::npos) break;
     }
     const bool taken = reply.find("\"index\":-1") == std::string::npos && f.list->nameAt(0) == "fuzz" &&
