@@ -67,6 +67,8 @@ FOOTSWITCH_ACTIONS = {"A": ("A+B: bank down", "preset A, tap", "nothing"),
 # While no pedal is connected the last picture stays, at this share of its brightness, under a notice.
 DIM_SHARE = 0.3
 NOT_RUNNING = "pedal not running"
+# Bytes queued for a pedal that does not read before the link counts as stalled.
+MAX_OUTGOING = 64 * 1024
 
 
 def default_home():
@@ -95,6 +97,7 @@ class PanelLink:
         self.path = path
         self.sock = None
         self.buffer = b""
+        self.outgoing = bytearray()
 
     def connected(self):
         return self.sock is not None
@@ -108,6 +111,7 @@ class PanelLink:
         sock.setblocking(False)
         self.sock = sock
         self.buffer = b""
+        self.outgoing = bytearray()
         return True
 
     def close(self):
@@ -116,17 +120,30 @@ class PanelLink:
         self.sock = None
 
     def send(self, message):
+        """Queues the message and sends what the socket takes now: the window never waits for the pedal."""
         if not self.sock:
             return
-        try:
-            self.sock.setblocking(True)
-            self.sock.sendall(message)
-            self.sock.setblocking(False)
-        except OSError:
+        if len(self.outgoing) + len(message) > MAX_OUTGOING:
+            # A pedal that has read nothing for this long has stalled; a new connection starts afresh.
             self.close()
+            return
+        self.outgoing += message
+        self.flush()
+
+    def flush(self):
+        while self.sock and self.outgoing:
+            try:
+                sent = self.sock.send(self.outgoing)
+            except BlockingIOError:
+                return
+            except OSError:
+                self.close()
+                return
+            del self.outgoing[:sent]
 
     def frames(self):
         """The output frames received since the last call; the link closes when the pedal has gone."""
+        self.flush()
         if not self.sock:
             return []
         while True:
