@@ -138,11 +138,13 @@ void postpone(Retry& retry) {
     retry.delay = std::min(retry.delay * 2, BLE_RETRY_LIMIT);
 }
 
+// The count is raised last: whoever waits for it finds the back-off already timed from the moment of the
+// refusal, not from a clock moved on meanwhile.
 void refused(Retry& retry, const char* what, const GError* error) {
-    ble_registrations_refused.fetch_add(1);
     // One line per outage: the retries that follow fail the same way.
     if (!retry.failing) LOGE(SUPERVISOR_TAG, "%s refused (%s), retrying\n", what, error->message);
     postpone(retry);
+    ble_registrations_refused.fetch_add(1);
 }
 
 void accepted(Retry& retry, const char* what) {
@@ -177,9 +179,10 @@ void registerApplication() {
 void advertisementReleased(btle_advertisement*) {
     if (advertising != Registration::On) return;
     advertising = Registration::Off;
-    ble_advertisment = false;
     if (!advertisingRetry.failing) LOGE(SUPERVISOR_TAG, "Advertisement released by BlueZ, registering it again\n");
     postpone(advertisingRetry);
+    // The flag falls last, once the back-off is timed from the release.
+    ble_advertisment = false;
 }
 
 void advertisementAnswered(const GError* error) {
