@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -52,6 +53,16 @@ std::unique_ptr<std::atomic<int>[]> pwm_status;
 
 std::shared_ptr<SpiPort> port;
 bool startSpiThread = true;
+// SPI threads running, and the request that they end: at the process's end they must stop before the queues,
+// buffers and port above are destroyed.
+std::atomic<int> spiThreads{0};
+std::atomic<bool> spiStopping{false};
+
+void stopSpiThreads() {
+    spiStopping.store(true);
+    for (int wait = 0; wait < 200 && spiThreads.load() > 0; ++wait) vTaskDelay(kIdleSleepMicros / 10);
+}
+
 // SPI thread only.
 int spi_fd = -1;
 bool transmissionFailing = false;
@@ -95,8 +106,14 @@ int IOArray::initialize(int n, int scanFrequency, int buffer_ms, int requestedDe
     for (int j = 0; j < max_io; ++j) pwm_status[j].store(-1);
     if (!port) port = std::make_shared<SpidevPort>();
 
-    if (startSpiThread && !xTaskCreatePinnedToCore(ioctl_tasks, "IO Array SPI", 4096, nullptr, 40, nullptr, 0)) {
-        LOGE(TAG, "cannot start the SPI thread\n");
+    if (startSpiThread) {
+        static const bool stopsAtExit = std::atexit(stopSpiThreads) == 0;
+        (void)stopsAtExit;
+        spiThreads.fetch_add(1);
+        if (!xTaskCreatePinnedToCore(ioctl_tasks, "IO Array SPI", 4096, nullptr, 40, nullptr, 0)) {
+            spiThreads.fetch_sub(1);
+            LOGE(TAG, "cannot start the SPI thread\n");
+        }
     }
 
     if (isPowerOfTwo(requestedDepth)) {
@@ -257,12 +274,14 @@ int IOArray::spi_step() {
 }
 
 void IOArray::ioctl_tasks(void*) {
-    if (!spi_open()) return;
-    while (true) {
-        // A failed transfer waits as long as an empty queue does, so a broken chain is retried at the
-        // input thread's pace instead of spinning through the ring.
-        if (spi_step() < 1) vTaskDelay(kIdleSleepMicros);
+    if (spi_open()) {
+        while (!spiStopping.load()) {
+            // A failed transfer waits as long as an empty queue does, so a broken chain is retried at the
+            // input thread's pace instead of spinning through the ring.
+            if (spi_step() < 1) vTaskDelay(kIdleSleepMicros);
+        }
     }
+    spiThreads.fetch_sub(1);
 }
 
 void IOArray::setPort(std::shared_ptr<SpiPort> spiPort) { port = std::move(spiPort); }
