@@ -99,6 +99,16 @@ inline double largestStep(const std::vector<float>& samples, size_t from, size_t
     return largest;
 }
 
+// Largest second difference |x[n] - 2 x[n-1] + x[n-2]| in [from, to): a click's kink, which the steady slope
+// of a loud low note leaves small.
+inline double largestSecondDifference(const std::vector<float>& samples, size_t from, size_t to) {
+    double largest = 0.0;
+    for (size_t n = std::max<size_t>(from, 2); n < samples.size() && n < to; ++n) {
+        largest = std::fmax(largest, std::fabs(double(samples[n]) - 2.0 * samples[n - 1] + samples[n - 2]));
+    }
+    return largest;
+}
+
 // Energy above 6 kHz in [from, to) relative to the whole signal's there, in dB: an eighth-order Butterworth
 // high pass (four biquad sections from the bilinear transform, in double precision) run over the signal
 // from its start, so its own start-up has died away by `from`. A chord below 1 kHz leaves well under
