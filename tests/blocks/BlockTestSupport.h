@@ -1,6 +1,6 @@
 #pragma once
 // Shared helpers of the block tests: a fresh storage home, the compile passes that latch structural values,
-// and running a block's process function over whole signals.
+// running a block's process function over whole signals, and slot uploads as a remote client makes them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +14,8 @@
 #include "AudioProcessor.h"
 #include "Frame.h"
 #include "NodeItem.h"
+#include "NodeList.h"
+#include "support/TestSupport.h"
 
 namespace blocktest {
 
@@ -40,6 +42,23 @@ inline Node* testRoot() {
 }
 
 inline NodeItem* folder(Node* parent, const char* key) { return new NodeItem(parent, key, key, "", "hfolder"); }
+
+// Uploads a file into slot `index` of a list the way a remote client does: the name record, then the gzip
+// stream in chunks of the list's size. False when the list refused a chunk or did not keep the file.
+template <class File>
+bool uploadSlot(NodeList& list, int index, const std::string& name, const File& file) {
+    const std::string stream = testsupport::gzip(std::string(file.begin(), file.end()));
+    auto chunk = [&](int number, const std::string& bytes) {
+        return list.parseWriteJSON(list.getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" +
+                                   std::to_string(number) + ",\"value\":\"" + testsupport::hex(bytes, true) + "\"}");
+    };
+    if (!chunk(0, testsupport::slotRecord(name, uint32_t(stream.size()), uint32_t(file.size())))) return false;
+    const size_t size = size_t(list.getChunkSize());
+    for (size_t offset = 0, number = 1; offset < stream.size(); offset += size, ++number) {
+        if (!chunk(int(number), stream.substr(offset, size))) return false;
+    }
+    return list.nameAt(index) == name;
+}
 
 struct Stereo {
     std::vector<float> left, right;
