@@ -13,6 +13,8 @@
 
 #include "AudioProcessor.h"
 #include "Frame.h"
+#include "NodeEnum.h"
+#include "NodeFloat.h"
 #include "NodeItem.h"
 #include "NodeList.h"
 #include "support/TestSupport.h"
@@ -42,6 +44,15 @@ inline Node* testRoot() {
 }
 
 inline NodeItem* folder(Node* parent, const char* key) { return new NodeItem(parent, key, key, "", "hfolder"); }
+
+// A node below a block's folder by its path there ("fb", "trem\\depth"), a value and a choice set there.
+inline Node* below(Node* folder, const std::string& path) { return folder->pathToNode(folder->getPath() + "\\" + path); }
+inline void setValue(Node* folder, const std::string& path, float value) {
+    static_cast<NodeFloat*>(below(folder, path))->setValue(value);
+}
+inline bool choose(Node* folder, const std::string& path, const char* option) {
+    return static_cast<NodeEnum*>(below(folder, path))->setValue(option);
+}
 
 // Uploads a file into slot `index` of a list the way a remote client does: the name record, then the gzip
 // stream in chunks of the list's size. False when the list refused a chunk or did not keep the file.
@@ -84,6 +95,20 @@ int run(Block* block, Stereo& signal) {
         }
     }
     return ended;
+}
+
+// Off and on again: a fresh start, as after a fade with the audio running, then silence until what enters
+// the block's lines has faded in.
+template <class Block>
+void restart(Block* block) {
+    block->getOnOff()->setOn(false);
+    settle();
+    Stereo frame(Frame::kSamples);
+    run(block, frame);
+    block->getOnOff()->setOn(true);
+    settle();
+    Stereo fadeIn{size_t(0.2 * kRate)};
+    run(block, fadeIn);
 }
 
 inline std::vector<float> sine(size_t samples, double hertz, double amplitude, double phase = 0.0) {

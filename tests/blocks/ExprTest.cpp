@@ -24,10 +24,7 @@ protected:
         settle();
     }
     void TearDown() override { delete expr; }
-    void set(const std::string& path, float value) {
-        static_cast<NodeFloat*>(folderNode->pathToNode(folderNode->getPath() + "\\" + path))->setValue(value);
-        settle();
-    }
+    void set(const std::string& path, float value) { setValue(folderNode, path, value), settle(); }
     Stereo play(const std::vector<float>& signal) {
         Stereo stereo(signal.size());
         stereo.left = stereo.right = signal;

@@ -28,9 +28,8 @@ protected:
         delete engine;
         delete tempo;
     }
-    Node* node(const std::string& path) { return folderNode->pathToNode(folderNode->getPath() + "\\" + path); }
-    void set(const std::string& path, float value) { static_cast<NodeFloat*>(node(path))->setValue(value); }
-    void choose(const std::string& path, const char* option) { ASSERT_TRUE(static_cast<NodeEnum*>(node(path))->setValue(option)); }
+    void set(const std::string& path, float value) { setValue(folderNode, path, value); }
+    void choose(const std::string& path, const char* option) { ASSERT_TRUE(blocktest::choose(folderNode, path, option)); }
 
     // Largest difference between the output and itself `lag` samples later, over one LFO period after a
     // settling second.

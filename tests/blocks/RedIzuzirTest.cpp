@@ -238,10 +238,7 @@ protected:
         player.reset(new RedIzuzir(where ? where : folderNode, root, nullptr, key, "Nam Amp", copyLeftToRight));
         return player.get();
     }
-    void set(const char* key, float value) {
-        static_cast<NodeFloat*>(player->getFolder()->pathToNode(player->getFolder()->getPath() + "\\" + key))
-            ->setValue(value);
-    }
+    void set(const char* key, float value) { setValue(player->getFolder(), key, value); }
     // Uploads, selects and switches the player on; the compile passes take it all over.
     void play(int slot, const std::string& name, const std::string& text) {
         ASSERT_TRUE(uploadSlot(*player->getList(), slot, name, text));

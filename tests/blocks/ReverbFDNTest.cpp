@@ -26,20 +26,8 @@ protected:
         set("pre", 0.0f);
     }
     void TearDown() override { delete reverb; }
-    void set(const char* key, float value) {
-        static_cast<NodeFloat*>(folderNode->pathToNode(folderNode->getPath() + "\\" + key))->setValue(value);
-    }
-    // A fresh start, then silence until what enters the network has faded in.
-    void restart() {
-        reverb->getOnOff()->setOn(false);
-        settle();
-        Stereo idle(16);
-        run(reverb, idle);
-        reverb->getOnOff()->setOn(true);
-        settle();
-        Stereo fadeIn{size_t(0.2 * kRate)};
-        run(reverb, fadeIn);
-    }
+    void set(const char* key, float value) { setValue(folderNode, key, value); }
+    void restart() { blocktest::restart(reverb); }
     // The wet impulse response (the dry impulse removed), after a fresh start.
     Stereo impulseResponse(double seconds) {
         restart();
