@@ -100,6 +100,23 @@ protected:
                 delay->getOnOff(), reverb->getOnOff(), expr->getWahOnOff()};
     }
 
+    struct Process {
+        const char* name;
+        AudioBlock* block;
+        AudioBlock::Exec exec;
+    };
+    // The blocks' process functions, with the tuner (it ends the chain) and the tempo (it has no sound) when
+    // asked.
+    std::vector<Process> processes(bool tunerAndTempo) const {
+        std::vector<Process> all = {
+            {"Pickup", pickup, Pickup::exec}, {"NoiseGate", gate, NoiseGate::exec}, {"Expr", expr, Expr::exec},
+            {"DynaComp", comp, DynaComp::exec}, {"ModPre", modPre, ModulationsEngine::exec}, {"IrLoader", ir, IrLoader::exec},
+            {"ModPost", modPost, ModulationsEngine::exec}, {"DelayEngine", delay, DelayEngine::exec},
+            {"ReverbFDN", reverb, ReverbFDN::exec}};
+        if (tunerAndTempo) all.insert(all.end(), {{"Tuner", tuner, Tuner::exec}, {"Tempo", tempo, Tempo::exec}});
+        return all;
+    }
+
     // The engine around the chain for this long, frame by frame, with a compile pass every 10 ms (30 frames)
     // on a clock that follows the samples; the output is appended to `left` and `right`.
     void play(double seconds, bool chord = true) {
@@ -169,6 +186,15 @@ void floatsBelow(Node* node, std::vector<NodeFloat*>& found) {
     }
 }
 
+// Every setting of these block folders at its top (or bottom) end.
+void setAll(std::initializer_list<Node*> blockFolders, bool top) {
+    for (Node* folder : blockFolders) {
+        std::vector<NodeFloat*> parameters;
+        floatsBelow(folder, parameters);
+        for (NodeFloat* parameter : parameters) parameter->setValue(top ? parameter->getMax() : parameter->getMin());
+    }
+}
+
 TEST_F(ProductChain, BlockFoldersHaveTheSharedShape) {
     struct Case {
         Node* folder;
@@ -230,21 +256,9 @@ TEST_F(ProductChain, BlockFoldersHaveTheSharedShape) {
 }
 
 TEST_F(ProductChain, EveryBlockLeavesTheFrameBitExactWhileOff) {
-    struct Case {
-        const char* name;
-        AudioBlock* block;
-        AudioBlock::Exec exec;
-    };
-    const Case cases[] = {
-        {"Pickup", pickup, Pickup::exec},        {"Tuner", tuner, Tuner::exec},
-        {"NoiseGate", gate, NoiseGate::exec},    {"Expr", expr, Expr::exec},
-        {"DynaComp", comp, DynaComp::exec},      {"ModPre", modPre, ModulationsEngine::exec},
-        {"IrLoader", ir, IrLoader::exec},        {"ModPost", modPost, ModulationsEngine::exec},
-        {"DelayEngine", delay, DelayEngine::exec}, {"ReverbFDN", reverb, ReverbFDN::exec},
-        {"Tempo", tempo, Tempo::exec},
-    };
+    const std::vector<Process> cases = processes(true);
     const std::vector<float> hiss = noise(2 * 16 * 200);
-    auto playAndCompare = [&](const Case& c) {
+    auto playAndCompare = [&](const Process& c) {
         for (int frameIndex = 0; frameIndex < 200; ++frameIndex) {
             alignas(64) float frame[2][16];
             std::memcpy(frame, hiss.data() + frameIndex * 32, sizeof frame);
@@ -255,11 +269,11 @@ TEST_F(ProductChain, EveryBlockLeavesTheFrameBitExactWhileOff) {
         }
     };
     settle();
-    for (const Case& c : cases) playAndCompare(c);
+    for (const Process& c : cases) playAndCompare(c);
     // Also after having run: switch everything on, play, switch off again.
     for (NodeOnOff* onOff : switches()) onOff->setOn(true);
     settle();
-    for (const Case& c : cases) {
+    for (const Process& c : cases) {
         for (int frameIndex = 0; frameIndex < 50; ++frameIndex) {
             alignas(64) float frame[2][16];
             std::memcpy(frame, hiss.data() + frameIndex * 32, sizeof frame);
@@ -268,7 +282,7 @@ TEST_F(ProductChain, EveryBlockLeavesTheFrameBitExactWhileOff) {
     }
     for (NodeOnOff* onOff : switches()) onOff->setOn(false);
     settle();
-    for (const Case& c : cases) playAndCompare(c);
+    for (const Process& c : cases) playAndCompare(c);
 }
 
 // A loud burst, then silence, at the settings that ring longest: every block's tail stays bounded and dies
@@ -276,28 +290,13 @@ TEST_F(ProductChain, EveryBlockLeavesTheFrameBitExactWhileOff) {
 // normal operation on some processors) and ends in exact silence.
 TEST_F(ProductChain, TailsEndInExactSilenceWithoutSubnormals) {
     for (NodeOnOff* onOff : switches()) onOff->setOn(onOff != tuner->getOnOff());
-    for (Node* folder : {folders["delay"], folders["mod"], folders["mod_pre"]}) {
-        std::vector<NodeFloat*> parameters;
-        floatsBelow(folder, parameters);
-        for (NodeFloat* parameter : parameters) parameter->setValue(parameter->getMax());
-    }
+    setAll({folders["delay"], folders["mod"], folders["mod_pre"]}, true);
     parameter("delay", "time")->setValue(20.0f);
     parameter("reverb", "decay")->setValue(0.3f);
     settle();
-    struct Case {
-        const char* name;
-        AudioBlock* block;
-        AudioBlock::Exec exec;
-    };
-    const Case cases[] = {
-        {"Pickup", pickup, Pickup::exec},        {"NoiseGate", gate, NoiseGate::exec},
-        {"Expr", expr, Expr::exec},              {"DynaComp", comp, DynaComp::exec},
-        {"ModPre", modPre, ModulationsEngine::exec}, {"IrLoader", ir, IrLoader::exec},
-        {"ModPost", modPost, ModulationsEngine::exec}, {"DelayEngine", delay, DelayEngine::exec},
-        {"ReverbFDN", reverb, ReverbFDN::exec},
-    };
+    const std::vector<Process> cases = processes(false);
     const std::vector<float> burst = noise(2 * 16 * 300);
-    for (const Case& c : cases) {
+    for (const Process& c : cases) {
         for (int frameIndex = 0; frameIndex < 300; ++frameIndex) {
             alignas(64) float frame[2][16];
             std::memcpy(frame, burst.data() + frameIndex * 32, sizeof frame);
@@ -327,11 +326,7 @@ TEST_F(ProductChain, TheChainAllocatesNothingAndStaysFinite) {
     tuner->getOnOff()->setOn(false);
     for (NodeOnOff* onOff : switches()) onOff->setOn(onOff != tuner->getOnOff());
     // The bounded extremes a player can dial in, all at once.
-    for (Node* folder : {folders["delay"], folders["reverb"], folders["mod"], folders["mod_pre"], folders["comp"]}) {
-        std::vector<NodeFloat*> parameters;
-        floatsBelow(folder, parameters);
-        for (NodeFloat* parameter : parameters) parameter->setValue(parameter->getMax());
-    }
+    setAll({folders["delay"], folders["reverb"], folders["mod"], folders["mod_pre"], folders["comp"]}, true);
     settle();
     const std::vector<float> hiss = noise(2 * 16 * 3000);
     float largest = 0.0f;
@@ -373,11 +368,7 @@ TEST_F(ProductChain, TheChainAllocatesNothingAndStaysFinite) {
     EXPECT_EQ(allocationsOver(100, true), 0);
     // Back from the tuner every block starts afresh, while every setting glides to a new value.
     tuner->getOnOff()->setOn(false);
-    for (Node* folder : {folders["delay"], folders["reverb"], folders["mod"], folders["mod_pre"], folders["comp"]}) {
-        std::vector<NodeFloat*> parameters;
-        floatsBelow(folder, parameters);
-        for (NodeFloat* parameter : parameters) parameter->setValue(parameter->getMin());
-    }
+    setAll({folders["delay"], folders["reverb"], folders["mod"], folders["mod_pre"], folders["comp"]}, false);
     settle();
     EXPECT_EQ(allocationsOver(300, false), 0);
 }
