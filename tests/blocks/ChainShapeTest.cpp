@@ -20,7 +20,6 @@
 #include "IrLoader.h"
 #include "Mixer.h"
 #include "ModulationsEngine.h"
-#include "NodeEnum.h"
 #include "NodeFloat.h"
 #include "NodeList.h"
 #include "NodeOnOff.h"
@@ -244,9 +243,6 @@ TEST_F(ProductChain, BlockFoldersHaveTheSharedShape) {
     EXPECT_EQ(tremolo->getParent(), folders["mod"]);
     EXPECT_EQ(tremolo->childrenAt(0), modPost->getTremoloOnOff());
     EXPECT_NE(modPost->getTremoloOnOff(), modPost->getOnOff());
-    // The master folder starts with the tempo and has no switch, so the chain screen takes it as its fixed
-    // node.
-    EXPECT_STREQ(folders["output"]->childrenAt(0)->getName(), "tempo_bpm");
     // The impulse-response list sits under the root with the product's key.
     EXPECT_EQ(ir->getList()->getParent(), root);
     EXPECT_STREQ(ir->getList()->getName(), "ir_list");

@@ -6,8 +6,6 @@
 
 #include "BlockTestSupport.h"
 #include "DelayEngine.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
 #include "NodeOnOff.h"
 #include "Tempo.h"
 

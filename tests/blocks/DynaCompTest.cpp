@@ -5,7 +5,6 @@
 
 #include "BlockTestSupport.h"
 #include "DynaComp.h"
-#include "NodeFloat.h"
 #include "NodeOnOff.h"
 
 using namespace blocktest;

@@ -7,7 +7,6 @@
 
 #include "BlockTestSupport.h"
 #include "Expr.h"
-#include "NodeFloat.h"
 #include "NodeOnOff.h"
 
 using namespace blocktest;
@@ -59,8 +58,7 @@ TEST_F(ExprTest, VolumeTaperFromHeelToToe) {
 }
 
 // The frequency of the largest steady gain among log-spaced test tones, and that gain in dB.
-std::pair<double, double> loudest(ExprTest* test, const std::function<Stereo(const std::vector<float>&)>& play) {
-    (void)test;
+std::pair<double, double> loudest(const std::function<Stereo(const std::vector<float>&)>& play) {
     double bestHertz = 0.0, bestDb = -200.0;
     for (double hertz = 200.0; hertz < 4000.0; hertz *= 1.02) {
         const size_t samples = size_t(0.15 * kRate);
@@ -84,7 +82,7 @@ TEST_F(ExprTest, WahCentreFollowsThePedal) {
     };
     for (const Case c : {Case{0, 350.0}, Case{50, std::sqrt(350.0 * 2200.0)}, Case{100, 2200.0}}) {
         set("wah\\pos", c.position);
-        const auto [hertz, gain] = loudest(this, [this](const std::vector<float>& tone) { return play(tone); });
+        const auto [hertz, gain] = loudest([this](const std::vector<float>& tone) { return play(tone); });
         EXPECT_NEAR(hertz / c.centre, 1.0, 0.03) << c.position << "%";
         EXPECT_NEAR(gain, 0.0, 0.3) << "unity at the centre, " << c.position << "%";
         // A band pass: an octave and a half away it is well down.

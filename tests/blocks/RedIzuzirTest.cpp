@@ -27,7 +27,6 @@
 #include "ModelBudget.h"
 #include "ModelLimits.h"
 #include "NeuralModel.h"
-#include "NodeFloat.h"
 #include "NodeList.h"
 #include "NodeOnOff.h"
 #include "NodeParList.h"

@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "BlockTestSupport.h"
-#include "NodeFloat.h"
 #include "NodeOnOff.h"
 #include "ReverbFDN.h"
 

@@ -17,8 +17,7 @@ class TunerTest : public testing::Test {
 protected:
     void SetUp() override {
         freshHome();
-        root = testRoot();
-        tuner = new Tuner(folder(root, "tuner"), false);
+        tuner = new Tuner(folder(testRoot(), "tuner"), false);
     }
     void TearDown() override { delete tuner; }
 
@@ -31,7 +30,6 @@ protected:
         return tuner->getReading();
     }
 
-    Node* root = nullptr;
     Tuner* tuner = nullptr;
 };
 
