@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "Frame.h"
 #include "Log.h"
 #include "Shims.h"
 
@@ -57,30 +58,30 @@ bool AlsaCodec::reopen() {
     return true;
 }
 
-bool AlsaCodec::read(float (*frame)[16]) {
+bool AlsaCodec::read(float (*frame)[Frame::kSamples]) {
     if (!playback.isOpen() && !reopen()) return false;
     if (!capture.isOpen()) {
-        for (int sample = 0; sample < 16; ++sample) frame[0][sample] = frame[1][sample] = 0.0f;
-    } else if (!capture.read(interleaved, 16)) {
+        for (int sample = 0; sample < Frame::kSamples; ++sample) frame[0][sample] = frame[1][sample] = 0.0f;
+    } else if (!capture.read(interleaved, Frame::kSamples)) {
         failed(capture);
         return false;
     } else {
-        for (int sample = 0; sample < 16; ++sample) {
+        for (int sample = 0; sample < Frame::kSamples; ++sample) {
             frame[0][sample] = interleaved[sample * 2] * inputGain;
             frame[1][sample] = interleaved[sample * 2 + 1] * inputGain;
         }
     }
-    if (uint32_t wait = pacer.transferred(16)) vTaskDelay(wait);
+    if (uint32_t wait = pacer.transferred(Frame::kSamples)) vTaskDelay(wait);
     return true;
 }
 
-bool AlsaCodec::write(float (*frame)[16]) {
+bool AlsaCodec::write(float (*frame)[Frame::kSamples]) {
     if (!playback.isOpen()) return false;
-    for (int sample = 0; sample < 16; ++sample) {
+    for (int sample = 0; sample < Frame::kSamples; ++sample) {
         interleaved[sample * 2] = frame[0][sample];
         interleaved[sample * 2 + 1] = frame[1][sample];
     }
-    if (!playback.write(interleaved, 16)) {
+    if (!playback.write(interleaved, Frame::kSamples)) {
         failed(playback);
         return false;
     }

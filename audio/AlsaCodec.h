@@ -8,6 +8,7 @@
 
 #include "AlsaStream.h"
 #include "CodecInterface.h"
+#include "Frame.h"
 #include "FramePacer.h"
 #include "RetryBackoff.h"
 
@@ -18,8 +19,8 @@ public:
     const char* getName() const override { return "AlsaCodec"; }
     bool initialize() override;
     bool start() override;
-    bool read(float (*frame)[16]) override;
-    bool write(float (*frame)[16]) override;
+    bool read(float (*frame)[Frame::kSamples]) override;
+    bool write(float (*frame)[Frame::kSamples]) override;
     void setInputGain(float gainDb) override;
 
 private:
@@ -34,5 +35,5 @@ private:
     FramePacer pacer;
     RetryBackoff backoff;
     float inputGain = 1.0f;
-    float interleaved[16 * 2] = {};
+    float interleaved[Frame::kSamples * Frame::kChannels] = {};
 };

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "Frame.h"
 #include "Log.h"
 
 namespace {
@@ -92,7 +93,7 @@ AudioBlock* AudioBlock::ringAt(int index) {
     return ring[slot(shapeStart(shape), index)].block;
 }
 
-bool AudioBlock::runRing(float (*frame)[16]) {
+bool AudioBlock::runRing(float (*frame)[Frame::kSamples]) {
     uint32_t shape = ringShape.load(std::memory_order_acquire);
     int start = shapeStart(shape);
     int count = shapeCount(shape);

@@ -6,10 +6,12 @@
 // The ring holds at most 32 blocks. A block registers at the front or at the back when it is constructed, so
 // the construction order of the product decides the processing order. The audio thread walks the ring from
 // its start to its end; a process function that returns true ends the walk for that frame (the frame goes
-// on to the output as it is) and every block after it is told it missed the frame. The compile thread calls compile() in the same order; a true result ends that
-// pass.
+// on to the output as it is) and every block after it is told it missed the frame. The compile thread calls
+// compile() in the same order; a true result ends that pass.
 #include <cstddef>
 #include <new>
+
+#include "Frame.h"
 
 class Node;
 
@@ -23,7 +25,7 @@ public:
 
     // The process function: the registered block (as passed to the constructor, see self()) and the frame
     // float[2][16], processed in place. True ends the walk for this frame.
-    using Exec = bool (*)(void* block, float (*frame)[16]);
+    using Exec = bool (*)(void* block, float (*frame)[Frame::kSamples]);
 
     // Stores name and folder; when exec is not null registers (this, exec) at the front (kFront) or the
     // back (kBack, or any other value) of the ring. Ignored, with an error line, when the ring is full.
@@ -67,7 +69,7 @@ public:
     // Null out of range.
     static AudioBlock* ringAt(int index);
     // Walks the ring over one frame; true when a block ended the walk. Audio thread only.
-    static bool runRing(float (*frame)[16]);
+    static bool runRing(float (*frame)[Frame::kSamples]);
     // Calls compile() in ring order until one returns true; true when one did. Compile thread only.
     static bool compileRing();
 

@@ -41,7 +41,7 @@ const float kMeterFloorDb = -110.0f;
 const float kClipLevel = 0.999f;
 const int kClipHoldFrames = 3000;
 
-alignas(64) float inputCopy[2][16];
+alignas(64) float inputCopy[Frame::kChannels][Frame::kSamples];
 
 std::atomic<int> fadeState{int(AudioProcessor::FadeState::Idle)};
 float fadeGain = 1.0f; // audio thread
@@ -68,19 +68,6 @@ bool validMeter(int channel, int direction) {
     return channel >= 0 && channel < 2 && direction >= 0 && direction < 2;
 }
 
-// Gain moving linearly across the frame from `from` (the previous frame's last sample) to exactly `to`.
-float rampGain(float from, float to, int sample) {
-    return sample == 15 ? to : from + (to - from) / 16.0f * float(sample + 1);
-}
-
-void rampFrame(float (*frame)[16], float from, float to) {
-    for (int sample = 0; sample < 16; ++sample) {
-        const float gain = rampGain(from, to, sample);
-        frame[0][sample] *= gain;
-        frame[1][sample] *= gain;
-    }
-}
-
 // The fade of the frame being processed, decided before the ring runs (so the lines' feed follows it) and
 // published after (so a compile pass never latches while the ring still plays this frame at a gain above 0).
 struct FadePlan {
@@ -91,7 +78,7 @@ struct FadePlan {
     bool active = false;
 };
 FadePlan fadePlan; // audio thread
-alignas(64) float lineFeedGains[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+alignas(64) float lineFeedGains[Frame::kSamples] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
 bool lineFeedIsOne = true;
 
 float lineFeedAt(float fadeGain) {
@@ -189,7 +176,7 @@ bool AudioProcessor::isPresetLoading() { return presetLoads.load(std::memory_ord
 
 void AudioProcessor::setControlTask(void (*task)()) { controlTask.store(task, std::memory_order_release); }
 
-float (*AudioProcessor::getInput())[16] { return inputCopy; }
+float (*AudioProcessor::getInput())[Frame::kSamples] { return inputCopy; }
 
 float AudioProcessor::meter(int channel, int direction) {
     if (!validMeter(channel, direction)) return 0.0f;
@@ -217,7 +204,7 @@ bool AudioProcessor::saturation() {
 bool AudioProcessor::audioStep() {
     CodecInterface* codec = Codec::active();
     if (!codec) return false;
-    alignas(64) float frame[2][16];
+    alignas(64) float frame[Frame::kChannels][Frame::kSamples];
     if (!codec->read(frame)) return false;
     Debug::start(audioCounter);
     processFrame(frame);
@@ -226,7 +213,7 @@ bool AudioProcessor::audioStep() {
     return true;
 }
 
-void AudioProcessor::processFrame(float (*frame)[16]) {
+void AudioProcessor::processFrame(float (*frame)[Frame::kSamples]) {
     lastFrameTime.store(esp_timer_get_time(), std::memory_order_relaxed);
     std::memcpy(inputCopy, frame, sizeof inputCopy);
     feedMeters(kInput, frame);
@@ -239,7 +226,7 @@ void AudioProcessor::processFrame(float (*frame)[16]) {
     feedMeters(kOutput, frame);
 }
 
-void AudioProcessor::feedMeters(int direction, float (*frame)[16]) {
+void AudioProcessor::feedMeters(int direction, float (*frame)[Frame::kSamples]) {
     for (int channel = 0; channel < 2; ++channel) {
         float peak = Frame::peak(frame[channel]);
         float held = meterLevel[channel][direction].load(std::memory_order_relaxed) * kMeterRelease;
@@ -300,17 +287,17 @@ void AudioProcessor::planFade() {
     // carries no high frequencies.
     const float feedTo = lineFeedAt(to);
     const float feedFrom = lineFeedGains[15];
-    for (int sample = 0; sample < 16; ++sample) lineFeedGains[sample] = rampGain(feedFrom, feedTo, sample);
+    for (int sample = 0; sample < Frame::kSamples; ++sample) lineFeedGains[sample] = Frame::rampAt(feedFrom, feedTo, sample);
     lineFeedIsOne = false;
 }
 
-void AudioProcessor::applyFade(float (*frame)[16]) {
+void AudioProcessor::applyFade(float (*frame)[Frame::kSamples]) {
     if (!fadePlan.active) return;
     const float from = fadePlan.from, to = fadePlan.to;
     if (from == 0.0f && to == 0.0f) {
         std::memset(frame, 0, sizeof(float) * 32);
     } else {
-        rampFrame(frame, from, to);
+        for (int channel = 0; channel < Frame::kChannels; ++channel) Frame::rampGain(frame[channel], from, to);
     }
     fadeGain = to;
     publishedFadeGain.store(to, std::memory_order_relaxed);

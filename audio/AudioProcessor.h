@@ -24,6 +24,8 @@
 // echoes is a smooth dip. When no
 // frame is processed (no codec, a stalled codec) the compile thread does not wait for silence: it runs the
 // latching pass at once when no frame came in the last 50 ms, and in any case 50 ms after the request.
+#include "Frame.h"
+
 class Node;
 
 class AudioProcessor {
@@ -66,7 +68,7 @@ public:
     static const float* lineFeed();
 
     // The raw codec input of the current frame, copied before the chain runs.
-    static float (*getInput())[16];
+    static float (*getInput())[Frame::kSamples];
 
     // Peak level in dB of channel 0 or 1 at the input (kInput) or the output (kOutput), clamped to
     // -110..0; 0 for bad arguments. The level falls by 20 dB per second after a peak.
@@ -81,7 +83,7 @@ public:
     // One audio pass with the active codec: false when there is no codec or no frame came.
     static bool audioStep();
     // The engine's work on one frame, in place (everything of the audio pass but the codec).
-    static void processFrame(float (*frame)[16]);
+    static void processFrame(float (*frame)[Frame::kSamples]);
     // One compile pass.
     static void compileStep();
     // One control pass.
@@ -101,6 +103,6 @@ private:
     static void updateMeterNodes();
     static void runCompilePass(bool latching);
     static void planFade();
-    static void applyFade(float (*frame)[16]);
-    static void feedMeters(int direction, float (*frame)[16]);
+    static void applyFade(float (*frame)[Frame::kSamples]);
+    static void feedMeters(int direction, float (*frame)[Frame::kSamples]);
 };

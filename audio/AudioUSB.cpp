@@ -10,6 +10,7 @@
 
 #include "AlsaStream.h"
 #include "DriftCorrector.h"
+#include "Frame.h"
 #include "FramePacer.h"
 #include "FrameRing.h"
 #include "Log.h"
@@ -83,11 +84,10 @@ float linearGain(const NodeFloat* level) {
     return db == 0.0f ? 1.0f : std::pow(10.0f, db / 20.0f);
 }
 
-void rampInto(float (*target)[16], const float (*source)[16], float from, float to, bool add) {
-    const float step = (to - from) / 16.0f;
-    for (int sample = 0; sample < 16; ++sample) {
-        float gain = sample == 15 ? to : from + step * float(sample + 1);
-        for (int channel = 0; channel < 2; ++channel) {
+void rampInto(float (*target)[Frame::kSamples], const float (*source)[Frame::kSamples], float from, float to, bool add) {
+    for (int sample = 0; sample < Frame::kSamples; ++sample) {
+        const float gain = Frame::rampAt(from, to, sample);
+        for (int channel = 0; channel < Frame::kChannels; ++channel) {
             float value = source[channel][sample] * gain;
             target[channel][sample] = add ? target[channel][sample] + value : value;
         }
@@ -172,7 +172,7 @@ bool AudioUSB::isHostConnected() { return hostConnected.load(std::memory_order_a
 
 bool AudioUSB::isStreaming() { return streaming.load(std::memory_order_acquire); }
 
-void AudioUSB::exchange(float (*frame)[16]) {
+void AudioUSB::exchange(float (*frame)[Frame::kSamples]) {
     if (!streaming.load(std::memory_order_acquire)) {
         if (audioSideStreaming) {
             // This thread consumes the ring from the host: it is the one that may empty it.
@@ -186,7 +186,7 @@ void AudioUSB::exchange(float (*frame)[16]) {
     float record = recordGain.load(std::memory_order_relaxed);
     float playback = playbackGain.load(std::memory_order_relaxed);
 
-    alignas(64) float transfer[2][16];
+    alignas(64) float transfer[Frame::kChannels][Frame::kSamples];
     rampInto(transfer, frame, appliedRecordGain, record, false);
     if (!toHostRing.push(transfer)) overruns.fetch_add(1, std::memory_order_relaxed);
 
@@ -209,15 +209,15 @@ void AudioUSB::beginStreaming() {
 void AudioUSB::endStreaming() { streaming.store(false, std::memory_order_release); }
 
 void AudioUSB::hostPeriod(const float* captured, float* toPlay, int samples) {
-    alignas(64) float frame[2][16];
-    for (int start = 0; start + 16 <= samples && start + 16 <= kPeriodSamples; start += 16) {
-        for (int sample = 0; sample < 16; ++sample) {
+    alignas(64) float frame[Frame::kChannels][Frame::kSamples];
+    for (int start = 0; start + Frame::kSamples <= samples && start + Frame::kSamples <= kPeriodSamples; start += Frame::kSamples) {
+        for (int sample = 0; sample < Frame::kSamples; ++sample) {
             frame[0][sample] = captured[(start + sample) * 2];
             frame[1][sample] = captured[(start + sample) * 2 + 1];
         }
         if (!fromHostRing.push(frame)) overruns.fetch_add(1, std::memory_order_relaxed);
         toHostDrift.take(toHostRing, frame);
-        for (int sample = 0; sample < 16; ++sample) {
+        for (int sample = 0; sample < Frame::kSamples; ++sample) {
             toPlay[(start + sample) * 2] = frame[0][sample];
             toPlay[(start + sample) * 2 + 1] = frame[1][sample];
         }

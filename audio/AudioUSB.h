@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Frame.h"
+
 class Node;
 class NodeFloat;
 
@@ -43,7 +45,7 @@ public:
 
     // Audio thread: hands the processed frame to the host and mixes the host's frame into it. Nothing while
     // no stream is open.
-    static void exchange(float (*frame)[16]);
+    static void exchange(float (*frame)[Frame::kSamples]);
 
     // One pass of the bridge thread: opens or closes the streams after the host's state, then moves one
     // transfer. Returns the microseconds to wait before the next pass: 0 after a transfer while the devices

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 
+#include "Frame.h"
 #include "Log.h"
 #include "Shims.h"
 
@@ -164,7 +165,7 @@ bool CM4_I2S::waitStatus(uint32_t bit) {
     return false;
 }
 
-bool CM4_I2S::read(float (*frame)[16]) {
+bool CM4_I2S::read(float (*frame)[Frame::kSamples]) {
     if (!registers) return false;
     uint32_t status = registers[Reg::kCs];
     if (status & Cs::kRxError) {
@@ -172,7 +173,7 @@ bool CM4_I2S::read(float (*frame)[16]) {
         ++overflows;
         registers[Reg::kCs] = (status & ~(Cs::kTxError | Cs::kSync)) | Cs::kRxError | Cs::kRxClear;
     }
-    for (int sample = 0; sample < 16; ++sample) {
+    for (int sample = 0; sample < Frame::kSamples; ++sample) {
         for (int channel = 0; channel < 2; ++channel) {
             if (!waitStatus(Cs::kRxHasData)) return false;
             frame[channel][sample] = fromWord(registers[Reg::kFifo]) * inputGain;
@@ -181,14 +182,14 @@ bool CM4_I2S::read(float (*frame)[16]) {
     return true;
 }
 
-bool CM4_I2S::write(float (*frame)[16]) {
+bool CM4_I2S::write(float (*frame)[Frame::kSamples]) {
     if (!registers) return false;
     uint32_t status = registers[Reg::kCs];
     if (status & Cs::kTxError) {
         ++underflows;
         registers[Reg::kCs] = (status & ~(Cs::kRxError | Cs::kSync)) | Cs::kTxError;
     }
-    for (int sample = 0; sample < 16; ++sample) {
+    for (int sample = 0; sample < Frame::kSamples; ++sample) {
         for (int channel = 0; channel < 2; ++channel) {
             if (!waitStatus(Cs::kTxHasRoom)) return false;
             registers[Reg::kFifo] = toWord(frame[channel][sample]);

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "CodecInterface.h"
+#include "Frame.h"
 
 class CM4_I2S : public CodecInterface {
 public:
@@ -87,8 +88,8 @@ public:
     const char* getName() const override { return "CM4_I2S"; }
     bool initialize() override;
     bool start() override;
-    bool read(float (*frame)[16]) override;
-    bool write(float (*frame)[16]) override;
+    bool read(float (*frame)[Frame::kSamples]) override;
+    bool write(float (*frame)[Frame::kSamples]) override;
     void setInputGain(float gainDb) override;
 
     // 32-bit FIFO word to a sample in [-1, 1) and back (clamped; NaN gives 0).

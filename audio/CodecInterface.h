@@ -2,6 +2,7 @@
 // Base of the audio codec drivers. The audio thread owns the active codec once Codec::initialize has chosen
 // it: read() waits for the next frame (sleeping or polling the hardware, never spinning on a clock), write()
 // hands the processed frame back. Frames are float[2][16] at 48 kHz, channel 0 is input/output 1.
+#include "Frame.h"
 
 class CodecInterface {
 public:
@@ -14,9 +15,9 @@ public:
     // Starts the streams; called once after a successful initialize().
     virtual bool start() = 0;
     // Waits for the next input frame and fills it; false when no frame came (the caller waits and retries).
-    virtual bool read(float (*frame)[16]) = 0;
+    virtual bool read(float (*frame)[Frame::kSamples]) = 0;
     // Sends one output frame; false when the device refused it.
-    virtual bool write(float (*frame)[16]) = 0;
+    virtual bool write(float (*frame)[Frame::kSamples]) = 0;
     // Input gain in dB applied to both inputs (0 dB leaves the samples untouched).
     virtual void setInputGain(float gainDb) = 0;
 };

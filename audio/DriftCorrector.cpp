@@ -1,12 +1,14 @@
 #include "DriftCorrector.h"
 
+#include "Frame.h"
+
 #include <cstring>
 #include <numbers>
 #include <zita-resampler/vresampler.h>
 
 namespace {
 
-constexpr int kFrame = 16;
+constexpr int kFrame = Frame::kSamples;
 // Half the taps of the interpolation filter: flat to 20 kHz and well into the noise at the ratios used.
 constexpr unsigned kFilterHalfLength = 24;
 // The fill jumps by a whole transfer of the other side (a sawtooth of several hundred hertz); a one-pole
@@ -24,7 +26,7 @@ constexpr int kOverfillSamples = 32 * kFrame;
 
 double clamped(double value, double limit) { return value > limit ? limit : (value < -limit ? -limit : value); }
 
-void silence(float (*frame)[16]) {
+void silence(float (*frame)[Frame::kSamples]) {
     std::memset(frame[0], 0, sizeof(float) * kFrame);
     std::memset(frame[1], 0, sizeof(float) * kFrame);
 }
@@ -68,7 +70,7 @@ void DriftCorrector::follow(int fill) {
 }
 
 bool DriftCorrector::refill(FrameRing& ring) {
-    alignas(64) float frame[2][16];
+    alignas(64) float frame[Frame::kChannels][Frame::kSamples];
     if (!ring.pop(frame)) return false;
     for (int sample = 0; sample < kFrame; ++sample) {
         input[2 * sample] = frame[0][sample];
@@ -79,7 +81,7 @@ bool DriftCorrector::refill(FrameRing& ring) {
     return true;
 }
 
-void DriftCorrector::take(FrameRing& ring, float (*frame)[16]) {
+void DriftCorrector::take(FrameRing& ring, float (*frame)[Frame::kSamples]) {
     if (!resampler) {
         silence(frame);
         return;
@@ -100,7 +102,7 @@ void DriftCorrector::take(FrameRing& ring, float (*frame)[16]) {
     // The fill in the middle of the frame about to be made: the same measure whichever side moves in bursts.
     follow(queued(ring) - kFrame / 2);
 
-    alignas(64) float output[2 * 16] = {};
+    alignas(64) float output[Frame::kChannels * Frame::kSamples] = {};
     resampler->out_data = output;
     resampler->out_count = kFrame;
     while (resampler->out_count > 0) {

@@ -10,6 +10,7 @@
 // allocates nothing.
 #include <atomic>
 
+#include "Frame.h"
 #include "FrameRing.h"
 
 class VResampler;
@@ -24,7 +25,7 @@ public:
     // Builds the resampler: the one allocation, made once, on any thread before the consumer's first take.
     void prepare();
     // The next frame for the consumer.
-    void take(FrameRing& ring, float (*frame)[16]);
+    void take(FrameRing& ring, float (*frame)[Frame::kSamples]);
     // Back to priming with silence (a stream that starts again). Consumer thread.
     void reset();
     // Samples waiting for the consumer: the frames in the ring and the unread part of the frame being
@@ -41,7 +42,7 @@ private:
 
     const int targetSamples;
     VResampler* resampler = nullptr;
-    alignas(64) float input[2 * 16] = {}; // the frame being resampled, interleaved
+    alignas(64) float input[Frame::kChannels * Frame::kSamples] = {}; // the frame being resampled, interleaved
     double smoothedError = 0.0;
     double integral = 0.0;
     bool primed = false;

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <sndfile.h>
 
+#include "Frame.h"
 #include "Log.h"
 
 namespace {
@@ -101,11 +102,11 @@ bool FileCodec::refillInput() {
     return inputAvailable > 0;
 }
 
-bool FileCodec::read(float (*frame)[16]) {
+bool FileCodec::read(float (*frame)[Frame::kSamples]) {
     bool fromFile = input && !inputEnded;
     if (paced || !fromFile) waitForDeadline();
     int valid = 0;
-    for (int sample = 0; sample < 16; ++sample) {
+    for (int sample = 0; sample < Frame::kSamples; ++sample) {
         if (fromFile && inputPosition >= inputAvailable && !refillInput()) {
             inputEnded = true;
             fromFile = false;
@@ -124,11 +125,11 @@ bool FileCodec::read(float (*frame)[16]) {
         ++inputPosition;
         ++valid;
     }
-    lastValid = input ? valid : 16;
+    lastValid = input ? valid : Frame::kSamples;
     return true;
 }
 
-bool FileCodec::write(float (*frame)[16]) {
+bool FileCodec::write(float (*frame)[Frame::kSamples]) {
     if (output) {
         for (int sample = 0; sample < lastValid; ++sample) {
             outputBlock[size_t(outputFill) * 2] = frame[0][sample];

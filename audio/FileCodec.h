@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CodecInterface.h"
+#include "Frame.h"
 
 typedef struct sf_private_tag SNDFILE;
 
@@ -28,8 +29,8 @@ public:
     // created.
     bool initialize() override;
     bool start() override;
-    bool read(float (*frame)[16]) override;
-    bool write(float (*frame)[16]) override;
+    bool read(float (*frame)[Frame::kSamples]) override;
+    bool write(float (*frame)[Frame::kSamples]) override;
     void setInputGain(float gainDb) override;
 
     // True once the input file has been read to its end and the output file is complete.
@@ -56,7 +57,7 @@ private:
     std::vector<float> inputBlock;  // interleaved, inputChannels per sample
     int inputAvailable = 0;         // samples per channel in inputBlock
     int inputPosition = 0;
-    int lastValid = 16;             // samples of the last frame read that came from the file
+    int lastValid = Frame::kSamples;             // samples of the last frame read that came from the file
     std::vector<float> outputBlock; // interleaved stereo
     int outputFill = 0;
 

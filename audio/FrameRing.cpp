@@ -1,10 +1,12 @@
 #include "FrameRing.h"
 
+#include "Frame.h"
+
 #include <cstring>
 
 static_assert((FrameRing::kCapacity & (FrameRing::kCapacity - 1)) == 0, "the counters wrap at a power of two");
 
-bool FrameRing::push(const float (*frame)[16]) {
+bool FrameRing::push(const float (*frame)[Frame::kSamples]) {
     uint32_t write = written.load(std::memory_order_relaxed);
     if (write - taken.load(std::memory_order_acquire) >= uint32_t(kCapacity)) return false;
     std::memcpy(frames[write % kCapacity], frame, sizeof frames[0]);
@@ -12,7 +14,7 @@ bool FrameRing::push(const float (*frame)[16]) {
     return true;
 }
 
-bool FrameRing::pop(float (*frame)[16]) {
+bool FrameRing::pop(float (*frame)[Frame::kSamples]) {
     uint32_t take = taken.load(std::memory_order_relaxed);
     if (written.load(std::memory_order_acquire) == take) return false;
     std::memcpy(frame, frames[take % kCapacity], sizeof frames[0]);

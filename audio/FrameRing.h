@@ -4,14 +4,16 @@
 #include <atomic>
 #include <cstdint>
 
+#include "Frame.h"
+
 class FrameRing {
 public:
     static constexpr int kCapacity = 64; // frames; 21 ms at 48 kHz
 
     // Producer: false (the frame is dropped) when the ring is full.
-    bool push(const float (*frame)[16]);
+    bool push(const float (*frame)[Frame::kSamples]);
     // Consumer: false when the ring is empty.
-    bool pop(float (*frame)[16]);
+    bool pop(float (*frame)[Frame::kSamples]);
     // Consumer: drops the oldest frame; false when empty.
     bool discard();
     // Consumer: drops everything the producer has pushed so far.
@@ -20,7 +22,7 @@ public:
     int size() const;
 
 private:
-    alignas(64) float frames[kCapacity][2][16] = {};
+    alignas(64) float frames[kCapacity][Frame::kChannels][Frame::kSamples] = {};
     alignas(64) std::atomic<uint32_t> written{0};
     alignas(64) std::atomic<uint32_t> taken{0};
 };

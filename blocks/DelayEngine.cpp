@@ -58,7 +58,7 @@ float DelayEngine::echo(const DelayLine& line, float samples) const {
     return (1.0f - (samples - float(whole))) * line.readInteger(whole);
 }
 
-bool DelayEngine::exec(void* block, float (*frame)[16]) {
+bool DelayEngine::exec(void* block, float (*frame)[Frame::kSamples]) {
     DelayEngine* engine = self<DelayEngine>(block);
     if (!engine->enabled.get()) {
         engine->running = false;
@@ -86,12 +86,20 @@ bool DelayEngine::exec(void* block, float (*frame)[16]) {
     DelayGlide delay = engine->delay;
     float toneLeft = engine->toneState[0], toneRight = engine->toneState[1];
     const int longest = left.maxDelay();
+    // The frame's ramps first, all lanes at once; the loop through the lines is sample by sample.
+    float feeds[Frame::kSamples], regeneration[Frame::kSamples], tone[Frame::kSamples], wet[Frame::kSamples];
+    for (int i = 0; i < Frame::kSamples; ++i) {
+        feeds[i] = feedAmount.at(i) * structuralFeed[i];
+        regeneration[i] = feedbackAmount.at(i);
+        tone[i] = toneAmount.at(i);
+        wet[i] = wetAmount.at(i);
+    }
     for (int i = 0; i < Frame::kSamples; ++i) {
         const float readAt = float(delay.next(target));
         const float echoLeft = engine->echo(left, readAt);
         const float echoRight = engine->echo(right, readAt);
         const float dryLeft = frame[0][i], dryRight = frame[1][i];
-        const float fed = feedAmount.at(i) * structuralFeed[i], regenerated = feedbackAmount.at(i);
+        const float fed = feeds[i], regenerated = regeneration[i];
         float intoLeft, intoRight;
         if (pingPong) {
             intoLeft = fed * 0.5f * (dryLeft + dryRight) + regenerated * echoRight;
@@ -100,13 +108,13 @@ bool DelayEngine::exec(void* block, float (*frame)[16]) {
             intoLeft = fed * dryLeft + regenerated * echoLeft;
             intoRight = fed * dryRight + regenerated * echoRight;
         }
-        const float toneNow = toneAmount.at(i);
+        const float toneNow = tone[i];
         toneLeft += toneNow * (intoLeft - toneLeft);
         toneRight += toneNow * (intoRight - toneRight);
         left.write(toneLeft);
         right.write(toneRight);
         if (engine->freshSamples < longest) ++engine->freshSamples;
-        const float wetNow = wetAmount.at(i);
+        const float wetNow = wet[i];
         frame[0][i] = dryLeft + wetNow * echoLeft;
         frame[1][i] = dryRight + wetNow * echoRight;
     }

@@ -13,6 +13,7 @@
 #include "AudioBlock.h"
 #include "DelayGlide.h"
 #include "DelayLine.h"
+#include "Frame.h"
 #include "SmoothedValue.h"
 #include "StructuralValue.h"
 
@@ -33,7 +34,7 @@ public:
 
     bool compile() override;
     void missedFrame() override { running = false; }
-    static bool exec(void* block, float (*frame)[16]);
+    static bool exec(void* block, float (*frame)[Frame::kSamples]);
 
 private:
     float echo(const DelayLine& line, float delay) const;

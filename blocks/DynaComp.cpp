@@ -31,7 +31,7 @@ bool DynaComp::compile() {
     return false;
 }
 
-bool DynaComp::exec(void* block, float (*frame)[16]) {
+bool DynaComp::exec(void* block, float (*frame)[Frame::kSamples]) {
     DynaComp* comp = self<DynaComp>(block);
     if (!comp->enabled.get()) {
         comp->running = false;
@@ -54,10 +54,9 @@ bool DynaComp::exec(void* block, float (*frame)[16]) {
     const float reductionDb = over > 0.0f ? over * slope : 0.0f;
     const float target = std::pow(10.0f, (makeupDb - reductionDb) / 20.0f);
     if (starting) comp->gain = comp->smoothedGain = target;
-    const float step = (target - comp->gain) / float(Frame::kSamples);
     float smoothed = comp->smoothedGain;
     for (int i = 0; i < Frame::kSamples; ++i) {
-        const float ramp = comp->gain + step * float(i + 1);
+        const float ramp = Frame::rampAt(comp->gain, target, i);
         smoothed += kGainRounding * (ramp - smoothed);
         guitar[i] *= smoothed;
     }

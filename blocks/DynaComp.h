@@ -9,6 +9,7 @@
 
 #include "AudioBlock.h"
 #include "EnvelopeFollower.h"
+#include "Frame.h"
 #include "SmoothedValue.h"
 #include "StructuralValue.h"
 
@@ -24,7 +25,7 @@ public:
 
     bool compile() override;
     void missedFrame() override { running = false; }
-    static bool exec(void* block, float (*frame)[16]);
+    static bool exec(void* block, float (*frame)[Frame::kSamples]);
 
 private:
     NodeOnOff* onOff;

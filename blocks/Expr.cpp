@@ -58,7 +58,7 @@ void Expr::runWah(float* samples) {
     integrator2 = Frame::sanitizeState(ic2);
 }
 
-bool Expr::exec(void* block, float (*frame)[16]) {
+bool Expr::exec(void* block, float (*frame)[Frame::kSamples]) {
     Expr* expr = self<Expr>(block);
     if (!expr->enabled.get()) {
         expr->running = expr->wahRunning = false;

@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "AudioBlock.h"
+#include "Frame.h"
 #include "SmoothedValue.h"
 #include "StructuralValue.h"
 
@@ -33,7 +34,7 @@ public:
 
     bool compile() override;
     void missedFrame() override { running = wahRunning = false; }
-    static bool exec(void* block, float (*frame)[16]);
+    static bool exec(void* block, float (*frame)[Frame::kSamples]);
 
 private:
     void runWah(float* samples);

@@ -201,7 +201,7 @@ bool IrLoader::compile() {
     return false;
 }
 
-bool IrLoader::exec(void* block, float (*frame)[16]) {
+bool IrLoader::exec(void* block, float (*frame)[Frame::kSamples]) {
     IrLoader* loader = self<IrLoader>(block);
     if (!loader->enabled.get()) {
         loader->running = false;

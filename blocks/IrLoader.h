@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "AudioBlock.h"
+#include "Frame.h"
 #include "QuadFIR.h"
 #include "SmoothedValue.h"
 #include "StructuralValue.h"
@@ -51,7 +52,7 @@ public:
 
     bool compile() override;
     void missedFrame() override { running = false; }
-    static bool exec(void* block, float (*frame)[16]);
+    static bool exec(void* block, float (*frame)[Frame::kSamples]);
 
 private:
     void readSelection();

@@ -8,7 +8,7 @@ namespace {
 const float kPassThrough[Mixer::kGains] = {1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
 }
 
-Mixer::Mixer(Node* folder, float (*aux)[16]) : AudioBlock("Mixer", folder, exec, kBack), aux(aux) {
+Mixer::Mixer(Node* folder, float (*aux)[Frame::kSamples]) : AudioBlock("Mixer", folder, exec, kBack), aux(aux) {
     for (int i = 0; i < kGains; ++i) {
         gains[i].store(kPassThrough[i], std::memory_order_relaxed);
         applied[i] = kPassThrough[i];
@@ -23,7 +23,7 @@ void Mixer::setMixerValue(float g0, float g1, float g2, float g3, float g4, floa
     for (int i = 0; i < kGains; ++i) gains[i].store(values[i], std::memory_order_relaxed);
 }
 
-bool Mixer::exec(void* block, float (*frame)[16]) {
+bool Mixer::exec(void* block, float (*frame)[Frame::kSamples]) {
     Mixer* mixer = self<Mixer>(block);
     float target[kGains];
     for (int i = 0; i < kGains; ++i) target[i] = mixer->gains[i].load(std::memory_order_relaxed);

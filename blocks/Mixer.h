@@ -10,6 +10,7 @@
 #include <atomic>
 
 #include "AudioBlock.h"
+#include "Frame.h"
 
 class Node;
 
@@ -18,15 +19,15 @@ public:
     static constexpr int kGains = 8;
 
     // aux may be null: then only the processed frame is mixed. Starts as a plain pass of the processed frame.
-    Mixer(Node* folder, float (*aux)[16]);
+    Mixer(Node* folder, float (*aux)[Frame::kSamples]);
 
     // Any thread; the audio side ramps to the new gains over its next frame. Non-finite gains are refused.
     void setMixerValue(float g0, float g1, float g2, float g3, float g4, float g5, float g6, float g7);
 
-    static bool exec(void* block, float (*frame)[16]);
+    static bool exec(void* block, float (*frame)[Frame::kSamples]);
 
 private:
-    float (*const aux)[16];
+    float (*const aux)[Frame::kSamples];
     std::atomic<float> gains[kGains];
     float applied[kGains]; // audio side: the gains reached at the end of the last frame
 };

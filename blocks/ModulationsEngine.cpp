@@ -96,12 +96,19 @@ void ModulationsEngine::compileTremolo() {
 void ModulationsEngine::runDelay(float* samples, int channel, float lfoFrom, float lfoTo, const Glides& glides) {
     DelayLine& line = lines[channel];
     const Voicing& voicing = kVoicings[runningKind];
+    // The frame's ramps first, all lanes at once; the loop through the line is sample by sample.
+    float delay[Frame::kSamples], feed[Frame::kSamples], feedback[Frame::kSamples], wet[Frame::kSamples];
     for (int i = 0; i < Frame::kSamples; ++i) {
-        const float lfo = lfoFrom + (lfoTo - lfoFrom) * float(i + 1) / float(Frame::kSamples);
+        delay[i] = voicing.centre + voicing.sweep * glides.depth.at(i) * Frame::rampAt(lfoFrom, lfoTo, i);
+        feed[i] = glides.feed.at(i);
+        feedback[i] = glides.feedback.at(i);
+        wet[i] = glides.wet.at(i);
+    }
+    for (int i = 0; i < Frame::kSamples; ++i) {
         const float dry = samples[i];
-        const float delayed = line.read(voicing.centre + voicing.sweep * glides.depth.at(i) * lfo);
-        line.write(glides.feed.at(i) * dry + glides.feedback.at(i) * delayed);
-        samples[i] = dry + glides.wet.at(i) * (delayed - dry);
+        const float delayed = line.read(delay[i]);
+        line.write(feed[i] * dry + feedback[i] * delayed);
+        samples[i] = dry + wet[i] * (delayed - dry);
     }
 }
 
@@ -117,23 +124,30 @@ void ModulationsEngine::runPhaser(float* samples, int channel, float lfoFrom, fl
     const float aFrom = coefficient(lfoFrom, glides.depth.from), aTo = coefficient(lfoTo, glides.depth.to);
     float* state = allPass[channel];
     float last = phaserOutput[channel];
+    float coefficients[Frame::kSamples], feed[Frame::kSamples], feedback[Frame::kSamples], wet[Frame::kSamples];
     for (int i = 0; i < Frame::kSamples; ++i) {
-        const float a = aFrom + (aTo - aFrom) * float(i + 1) / float(Frame::kSamples);
+        coefficients[i] = Frame::rampAt(aFrom, aTo, i);
+        feed[i] = glides.feed.at(i);
+        feedback[i] = glides.feedback.at(i);
+        wet[i] = glides.wet.at(i);
+    }
+    for (int i = 0; i < Frame::kSamples; ++i) {
+        const float a = coefficients[i];
         const float dry = samples[i];
-        float signal = glides.feed.at(i) * dry + glides.feedback.at(i) * last;
+        float signal = feed[i] * dry + feedback[i] * last;
         for (int stage = 0; stage < kPhaserStages; ++stage) {
             const float out = a * signal + state[stage];
             state[stage] = signal - a * out;
             signal = out;
         }
         last = signal;
-        samples[i] = dry + glides.wet.at(i) * (signal - dry);
+        samples[i] = dry + wet[i] * (signal - dry);
     }
     for (int stage = 0; stage < kPhaserStages; ++stage) state[stage] = Frame::sanitizeState(state[stage]);
     phaserOutput[channel] = Frame::sanitizeState(last);
 }
 
-void ModulationsEngine::runTremolo(float (*frame)[16]) {
+void ModulationsEngine::runTremolo(float (*frame)[Frame::kSamples]) {
     const int wave = tremoloWave.load(std::memory_order_relaxed);
     if (!tremoloRunning) {
         tremoloRunning = true;
@@ -169,7 +183,7 @@ void ModulationsEngine::start(int kind) {
     feed.jumpTo(0.0f);
 }
 
-void ModulationsEngine::runModulation(float (*frame)[16]) {
+void ModulationsEngine::runModulation(float (*frame)[Frame::kSamples]) {
     const double from = phase;
     const double to = wrap(from + cyclesPerFrame.load(std::memory_order_relaxed));
     phase = to;
@@ -186,7 +200,7 @@ void ModulationsEngine::runModulation(float (*frame)[16]) {
     }
 }
 
-bool ModulationsEngine::exec(void* block, float (*frame)[16]) {
+bool ModulationsEngine::exec(void* block, float (*frame)[Frame::kSamples]) {
     ModulationsEngine* engine = self<ModulationsEngine>(block);
     if (engine->enabled.get()) {
         // A new kind is latched while the output is silent; its voicing starts from cleared state too.

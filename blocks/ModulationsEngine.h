@@ -14,6 +14,7 @@
 
 #include "AudioBlock.h"
 #include "DelayLine.h"
+#include "Frame.h"
 #include "SmoothedValue.h"
 #include "StructuralValue.h"
 
@@ -37,7 +38,7 @@ public:
 
     bool compile() override;
     void missedFrame() override;
-    static bool exec(void* block, float (*frame)[16]);
+    static bool exec(void* block, float (*frame)[Frame::kSamples]);
 
 private:
     // One frame's glides, shared by both channels.
@@ -48,10 +49,10 @@ private:
     void compileModulation();
     void compileTremolo();
     void start(int kind);
-    void runModulation(float (*frame)[16]);
+    void runModulation(float (*frame)[Frame::kSamples]);
     void runDelay(float* samples, int channel, float lfoFrom, float lfoTo, const Glides& glides);
     void runPhaser(float* samples, int channel, float lfoFrom, float lfoTo, const Glides& glides);
-    void runTremolo(float (*frame)[16]);
+    void runTremolo(float (*frame)[Frame::kSamples]);
 
     Tempo* const tempo;
     const int channels;

@@ -20,7 +20,7 @@ float rampStep(float milliseconds) { return 1.0f / (milliseconds * 0.001f * Fram
 
 }
 
-NoiseGate::NoiseGate(Node* folder, int channelMask, int keySource, float (*external)[16], bool persist)
+NoiseGate::NoiseGate(Node* folder, int channelMask, int keySource, float (*external)[Frame::kSamples], bool persist)
     : AudioBlock("NoiseGate", folder, exec, kFront), channelMask(channelMask & 3), keySource(keySource),
       external(external) {
     onOff = BlockNodes::onOff(folder);
@@ -40,7 +40,7 @@ bool NoiseGate::compile() {
     return false;
 }
 
-float NoiseGate::keyLevel(float (*frame)[16]) const {
+float NoiseGate::keyLevel(float (*frame)[Frame::kSamples]) const {
     switch (keySource) {
     case kKeyChannel1:
         return Frame::peak(frame[1]);
@@ -53,7 +53,7 @@ float NoiseGate::keyLevel(float (*frame)[16]) const {
     }
 }
 
-bool NoiseGate::exec(void* block, float (*frame)[16]) {
+bool NoiseGate::exec(void* block, float (*frame)[Frame::kSamples]) {
     NoiseGate* gate = self<NoiseGate>(block);
     if (!gate->enabled.get()) {
         gate->running = false;
@@ -89,12 +89,12 @@ bool NoiseGate::exec(void* block, float (*frame)[16]) {
     }
     const float step = gate->open ? gate->attackStep.load(std::memory_order_relaxed)
                                   : -gate->releaseStep.load(std::memory_order_relaxed);
-    float gain = gate->gain;
+    const float from = gate->gain;
     for (int i = 0; i < Frame::kSamples; ++i) {
-        gain = std::fmin(1.0f, std::fmax(0.0f, gain + step));
+        const float gain = Frame::rampAt(from, target, step, i);
         if (gate->channelMask & 1) frame[0][i] *= gain;
         if (gate->channelMask & 2) frame[1][i] *= gain;
     }
-    gate->gain = gain;
+    gate->gain = Frame::rampAt(from, target, step, Frame::kSamples - 1);
     return false;
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "AudioBlock.h"
+#include "Frame.h"
 #include "StructuralValue.h"
 
 class Node;
@@ -22,20 +23,20 @@ public:
 
     // channelMask: bit 0 gates channel 0, bit 1 channel 1. external: the frame for kKeyExternal (null falls
     // back to channel 0 of the frame). persist false leaves the nodes unstored.
-    NoiseGate(Node* folder, int channelMask, int keySource, float (*external)[16], bool persist);
+    NoiseGate(Node* folder, int channelMask, int keySource, float (*external)[Frame::kSamples], bool persist);
 
     NodeOnOff* getOnOff() const { return onOff; }
 
     bool compile() override;
     void missedFrame() override { running = false; }
-    static bool exec(void* block, float (*frame)[16]);
+    static bool exec(void* block, float (*frame)[Frame::kSamples]);
 
 private:
-    float keyLevel(float (*frame)[16]) const;
+    float keyLevel(float (*frame)[Frame::kSamples]) const;
 
     const int channelMask;
     const int keySource;
-    float (*const external)[16];
+    float (*const external)[Frame::kSamples];
     NodeOnOff* onOff;
     NodeFloat* threshold;
     NodeFloat* attack;

@@ -75,7 +75,7 @@ bool Pickup::compile() {
     return false;
 }
 
-bool Pickup::exec(void* block, float (*frame)[16]) {
+bool Pickup::exec(void* block, float (*frame)[Frame::kSamples]) {
     Pickup* pickup = self<Pickup>(block);
     float* guitar = frame[0];
     const float ext = pickup->extGain.load(std::memory_order_relaxed);

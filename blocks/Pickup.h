@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "AudioBlock.h"
+#include "Frame.h"
 #include "QuadBiquad.h"
 #include "SmoothedValue.h"
 #include "StructuralValue.h"
@@ -25,7 +26,7 @@ public:
     void setExtGain(float gain);
 
     bool compile() override;
-    static bool exec(void* block, float (*frame)[16]);
+    static bool exec(void* block, float (*frame)[Frame::kSamples]);
 
 private:
     NodeOnOff* onOff;

@@ -271,7 +271,7 @@ void RedIzuzir::updateKnobs() {
 
 // ---- Audio thread ----
 
-bool RedIzuzir::exec(void* block, float (*frame)[16]) {
+bool RedIzuzir::exec(void* block, float (*frame)[Frame::kSamples]) {
     RedIzuzir* player = self<RedIzuzir>(block);
     if (!player->enabled.get()) {
         player->running = false;
@@ -288,7 +288,7 @@ bool RedIzuzir::exec(void* block, float (*frame)[16]) {
         Frame::clear(frame[1]);
         return false;
     }
-    alignas(64) float result[16];
+    alignas(64) float result[Frame::kSamples];
     if (player->outputReady) {
         Frame::copy(result, player->output);
     } else {
@@ -330,7 +330,7 @@ bool RedIzuzir::playerStep() {
 }
 
 void RedIzuzir::processBlock() {
-    alignas(64) float samples[16];
+    alignas(64) float samples[Frame::kSamples];
     Frame::copy(samples, input);
     Frame::sanitize(samples);
     if (restart) {

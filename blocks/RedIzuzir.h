@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "AudioBlock.h"
+#include "Frame.h"
 #include "ModelBudget.h"
 #include "QuadBiquad.h"
 #include "Semaphore.h"
@@ -114,7 +115,7 @@ public:
     bool compile() override;
     // What the worker made before the chain was held is stale: start afresh.
     void missedFrame() override { running = false; }
-    static bool exec(void* block, float (*frame)[16]);
+    static bool exec(void* block, float (*frame)[Frame::kSamples]);
 
 private:
     enum Handover : int { kIdle, kPosted, kProcessing };
@@ -187,8 +188,8 @@ private:
     // Hand-over between the audio thread and the worker: the audio side writes `input` and `restart` and
     // reads `output` only while `handover` is kIdle; the worker owns them from kPosted until it stores
     // kIdle again.
-    alignas(64) float input[16] = {};
-    alignas(64) float output[16] = {};
+    alignas(64) float input[Frame::kSamples] = {};
+    alignas(64) float output[Frame::kSamples] = {};
     bool restart = false; // the block follows a bypass
     std::atomic<int> handover{kIdle};
     // Audio side.

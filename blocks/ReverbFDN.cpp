@@ -35,7 +35,7 @@ void hadamard(float* v) {
 
 }
 
-const int ReverbFDN::kLineLengths[kLines] = {1009, 1193, 1427, 1663, 1973, 2207, 2591, 2917};
+const int ReverbFDN::kLineLengths[kLines] = {kShortestLine, 1193, 1427, 1663, 1973, 2207, 2591, 2917};
 
 ReverbFDN::ReverbFDN(Node* folder) : AudioBlock("ReverbFDN", folder, exec, kBack) {
     onOff = BlockNodes::onOff(folder);
@@ -93,7 +93,7 @@ void ReverbFDN::clear() {
     for (float& state : dampingState) state = 0.0f;
 }
 
-bool ReverbFDN::exec(void* block, float (*frame)[16]) {
+bool ReverbFDN::exec(void* block, float (*frame)[Frame::kSamples]) {
     ReverbFDN* reverb = self<ReverbFDN>(block);
     if (!reverb->enabled.get()) {
         reverb->running = false;
@@ -117,31 +117,53 @@ bool ReverbFDN::exec(void* block, float (*frame)[16]) {
     const SmoothedValue::Ramp wetAmount = reverb->wetGain.nextFrame();
     const SmoothedValue::Ramp feedAmount = reverb->feed.nextFrame();
     const float* const structuralFeed = AudioProcessor::lineFeed();
-    float damped[kLines];
-    for (int i = 0; i < kLines; ++i) damped[i] = reverb->dampingState[i];
+    float damped[kLines], gainFrom[kLines], gainTo[kLines], gainStep[kLines];
+    for (int i = 0; i < kLines; ++i) {
+        damped[i] = reverb->dampingState[i];
+        gainFrom[i] = gains[i].from;
+        gainTo[i] = gains[i].to;
+        gainStep[i] = gains[i].step;
+    }
 
+    // The network's input for the whole frame first: the pre-delay and the diffusers do not depend on the
+    // loop.
+    float input[Frame::kSamples];
     for (int n = 0; n < Frame::kSamples; ++n) {
-        const float dryLeft = frame[0][n], dryRight = frame[1][n];
         // Written first: a read of 1 is the sample just written, so the pre-delay can be zero.
-        reverb->preDelayLine.write(feedAmount.at(n) * structuralFeed[n] * 0.5f * (dryLeft + dryRight));
-        float input = reverb->preDelayLine.read(float(preDelay.next(preDelayTarget)) + 1.0f);
-        for (SchroederAllPass& diffuser : reverb->diffusers) input = diffuser.process(input);
+        reverb->preDelayLine.write(feedAmount.at(n) * structuralFeed[n] * 0.5f * (frame[0][n] + frame[1][n]));
+        input[n] = reverb->preDelayLine.read(float(preDelay.next(preDelayTarget)) + 1.0f);
+    }
+    for (SchroederAllPass& diffuser : reverb->diffusers) diffuser.process(input, Frame::kSamples);
 
+    // Every line is longer than a frame, so the frame's reads all come before its writes: the loop itself
+    // runs on local arrays.
+    static_assert(kShortestLine > Frame::kSamples);
+    alignas(64) float lineBlock[kLines][Frame::kSamples];
+    alignas(64) float delayed[Frame::kSamples][kLines];
+    alignas(64) float fed[Frame::kSamples][kLines];
+    for (int i = 0; i < kLines; ++i) reverb->lines[i].readBlock(lineBlock[i], Frame::kSamples, kLineLengths[i]);
+    for (int i = 0; i < kLines; ++i) {
+        for (int n = 0; n < Frame::kSamples; ++n) delayed[n][i] = lineBlock[i][n];
+    }
+    for (int n = 0; n < Frame::kSamples; ++n) {
         float mixed[kLines];
         const float dampNow = damp.at(n);
         for (int i = 0; i < kLines; ++i) {
-            const float delayed = reverb->lines[i].readInteger(kLineLengths[i]);
-            damped[i] = Frame::sanitizeState(damped[i] + dampNow * (delayed - damped[i]));
-            mixed[i] = gains[i].at(n) * damped[i];
+            damped[i] = Frame::sanitizeState(damped[i] + dampNow * (delayed[n][i] - damped[i]));
+            mixed[i] = Frame::rampAt(gainFrom[i], gainTo[i], gainStep[i], n) * damped[i];
         }
         const float wetLeft = 0.5f * (mixed[0] - mixed[2] + mixed[4] - mixed[6]);
         const float wetRight = 0.5f * (mixed[1] - mixed[3] + mixed[5] - mixed[7]);
         hadamard(mixed);
-        for (int i = 0; i < kLines; ++i) reverb->lines[i].write(mixed[i] + ((i & 1) ? -input : input));
+        for (int i = 0; i < kLines; ++i) fed[n][i] = mixed[i] + ((i & 1) ? -input[n] : input[n]);
 
         const float wetNow = wetAmount.at(n);
-        frame[0][n] = dryLeft + wetNow * wetLeft;
-        frame[1][n] = dryRight + wetNow * wetRight;
+        frame[0][n] += wetNow * wetLeft;
+        frame[1][n] += wetNow * wetRight;
+    }
+    for (int i = 0; i < kLines; ++i) {
+        for (int n = 0; n < Frame::kSamples; ++n) lineBlock[i][n] = fed[n][i];
+        reverb->lines[i].writeBlock(lineBlock[i], Frame::kSamples);
     }
     for (int i = 0; i < kLines; ++i) reverb->dampingState[i] = damped[i];
     reverb->preDelayGlide = preDelay;

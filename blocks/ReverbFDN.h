@@ -17,6 +17,7 @@
 #include "AudioBlock.h"
 #include "DelayGlide.h"
 #include "DelayLine.h"
+#include "Frame.h"
 #include "SchroederAllPass.h"
 #include "SmoothedValue.h"
 #include "StructuralValue.h"
@@ -31,6 +32,7 @@ public:
     static constexpr int kDiffusers = 4;
     static constexpr float kLongestPreDelayMs = 200.0f;
     static const int kLineLengths[kLines];
+    static constexpr int kShortestLine = 1009;
     // Decays up to this keep their full wet level.
     static constexpr float kLoudestDecaySeconds = 2.0f;
 
@@ -40,7 +42,7 @@ public:
 
     bool compile() override;
     void missedFrame() override { running = false; }
-    static bool exec(void* block, float (*frame)[16]);
+    static bool exec(void* block, float (*frame)[Frame::kSamples]);
 
 private:
     static double loopEnergy(double seconds, double dampingCoefficient);

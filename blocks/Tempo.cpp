@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "BlockNodes.h"
+#include "Frame.h"
 #include "Log.h"
 #include "NodeControlMidiTempo.h"
 #include "NodeEnum.h"
@@ -146,4 +147,4 @@ bool Tempo::compile() {
     return false;
 }
 
-bool Tempo::exec(void*, float (*)[16]) { return false; }
+bool Tempo::exec(void*, float (*)[Frame::kSamples]) { return false; }

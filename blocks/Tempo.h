@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "AudioBlock.h"
+#include "Frame.h"
 
 class Node;
 class NodeControlMidiTempo;
@@ -53,7 +54,7 @@ public:
     float noteSeconds(int option) const;
 
     bool compile() override;
-    static bool exec(void* block, float (*frame)[16]);
+    static bool exec(void* block, float (*frame)[Frame::kSamples]);
 
 private:
     struct Source {

@@ -56,7 +56,7 @@ const char* Tuner::noteName(int note) {
     return names[((note % 12) + 12) % 12];
 }
 
-bool Tuner::exec(void* block, float (*frame)[16]) {
+bool Tuner::exec(void* block, float (*frame)[Frame::kSamples]) {
     Tuner* tuner = self<Tuner>(block);
     if (!tuner->enabled.get()) {
         tuner->running = false;

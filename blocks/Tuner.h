@@ -14,6 +14,7 @@
 
 #include "AudioBlock.h"
 #include "FFT.h"
+#include "Frame.h"
 #include "QuadBiquad.h"
 #include "StructuralValue.h"
 
@@ -45,7 +46,7 @@ public:
     static const char* noteName(int note);
 
     bool compile() override;
-    static bool exec(void* block, float (*frame)[16]);
+    static bool exec(void* block, float (*frame)[Frame::kSamples]);
 
 private:
     // Works on the newest kWindow samples copied to the start of `window`.

@@ -19,13 +19,13 @@ void Frame::mix(float* destination, const float* source, float gain) {
 }
 
 void Frame::rampGain(float* samples, float from, float to) {
-  const float step = (to - from) / kSamples;
-  for (int i = 0; i < kSamples; ++i) samples[i] *= from + step * static_cast<float>(i + 1);
+  const float step = rampStep(from, to);
+  for (int i = 0; i < kSamples; ++i) samples[i] *= rampAt(from, to, step, i);
 }
 
 void Frame::rampMix(float* destination, const float* source, float from, float to) {
-  const float step = (to - from) / kSamples;
-  for (int i = 0; i < kSamples; ++i) destination[i] += (from + step * static_cast<float>(i + 1)) * source[i];
+  const float step = rampStep(from, to);
+  for (int i = 0; i < kSamples; ++i) destination[i] += rampAt(from, to, step, i) * source[i];
 }
 
 float Frame::peak(const float* samples) {

@@ -15,8 +15,18 @@ class Frame {
   static void gain(float* samples, float gain);
   // destination += gain * source
   static void mix(float* destination, const float* source, float gain);
-  // Gain moves linearly from `from` (the gain of the previous frame's last sample) to `to`, reached on
-  // this frame's last sample, so successive ramps join without a step.
+  // The frame ramp, the one way a gain or a setting moves within a frame: the value at sample i (0 .. 15)
+  // of a line leaving `from` (the value of the sample before the frame) by `step` per sample towards `to`,
+  // exactly `to` from the sample that reaches it on. With rampStep it crosses the whole frame and lands on
+  // `to` at its last sample, so successive frames join without a step and a settled gain of 1 is an exact
+  // pass.
+  static float rampAt(float from, float to, float step, int sample) {
+    const float moved = step * static_cast<float>(sample + 1);
+    return std::fabs(moved) >= std::fabs(to - from) ? to : from + moved;
+  }
+  static float rampStep(float from, float to) { return (to - from) / kSamples; }
+  static float rampAt(float from, float to, int sample) { return rampAt(from, to, rampStep(from, to), sample); }
+  // The gain moves across the frame by the frame ramp.
   static void rampGain(float* samples, float from, float to);
   static void rampMix(float* destination, const float* source, float from, float to);
   // Largest absolute sample value.

@@ -26,5 +26,5 @@ SmoothedValue::Ramp SmoothedValue::nextFrame() {
   float to = from + frameGlide_ * (goal - from);
   if (std::fabs(goal - to) <= kSnap * std::fmax(1.0f, std::fabs(goal))) to = goal;
   current_ = to;
-  return {from, to, (to - from) / static_cast<float>(Frame::kSamples)};
+  return {from, to, Frame::rampStep(from, to)};
 }

@@ -19,7 +19,7 @@ class SmoothedValue {
     float from;
     float to;
     float step;
-    float at(int sample) const { return from + step * static_cast<float>(sample + 1); }
+    float at(int sample) const { return Frame::rampAt(from, to, step, sample); }
     bool isConstant() const { return step == 0.0f; }
   };
 

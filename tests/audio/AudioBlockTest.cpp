@@ -1,5 +1,5 @@
-// The block ring: registration at the front and the back, the walk and its stop flag, the compile pass,
-// a full ring, and the blocks' storage alignment.
+// The block ring: the walk and its stop flag, the compile pass, a full ring, a block leaving it and the blocks'
+// storage alignment (registration at either end in the product's order is the chain's test).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -39,44 +39,12 @@ private:
     bool stopsCompile;
 };
 
-struct Construction {
-    const char* name;
-    int position;
-};
-
 std::vector<std::string> ringNames() {
     std::vector<std::string> names;
     for (int i = 0; i < AudioBlock::ringCount(); ++i) names.push_back(AudioBlock::ringAt(i)->getName());
     return names;
 }
 
-}
-
-TEST(AudioBlock, ProductConstructionOrderYieldsTheProcessingOrder) {
-    // The product's construction order with each block's ring end.
-    const Construction product[] = {
-        {"Lindquar", AudioBlock::kBack},   {"Tempo", AudioBlock::kFront},     {"NamAmp", AudioBlock::kFront},
-        {"NamDrive", AudioBlock::kFront},  {"ModPre", AudioBlock::kFront},    {"DynaComp", AudioBlock::kFront},
-        {"Expr", AudioBlock::kFront},      {"NoiseGate", AudioBlock::kFront}, {"Tuner", AudioBlock::kFront},
-        {"Pickup", AudioBlock::kFront},    {"IrLoader", AudioBlock::kBack},   {"ModPost", AudioBlock::kBack},
-        {"DelayEngine", AudioBlock::kBack}, {"ReverbFDN", AudioBlock::kBack}, {"Mixer", AudioBlock::kBack},
-    };
-    Recorder recorder;
-    std::vector<std::unique_ptr<NamedBlock>> blocks;
-    for (const Construction& block : product) {
-        blocks.push_back(std::make_unique<NamedBlock>(block.name, block.position, &recorder));
-    }
-    const std::vector<std::string> expected = {"Pickup",   "Tuner",    "NoiseGate", "Expr",        "DynaComp",
-                                               "ModPre",   "NamDrive", "NamAmp",    "Tempo",       "Lindquar",
-                                               "IrLoader", "ModPost",  "DelayEngine", "ReverbFDN", "Mixer"};
-    EXPECT_EQ(ringNames(), expected);
-
-    float frame[2][16] = {};
-    EXPECT_FALSE(AudioBlock::runRing(frame));
-    EXPECT_EQ(recorder.processed, expected);
-    EXPECT_EQ(frame[0][0], 15.0f);
-    EXPECT_FALSE(AudioBlock::compileRing());
-    EXPECT_EQ(recorder.compiled, expected);
 }
 
 TEST(AudioBlock, TrueFromAProcessFunctionEndsTheWalkAndFromCompileThePass) {

@@ -15,15 +15,6 @@
 
 namespace {
 
-class PassBlock : public AudioBlock {
-public:
-    PassBlock() : AudioBlock("pass", nullptr, exec, AudioBlock::kFront) {}
-    static bool exec(void*, float (*frame)[16]) {
-        frame[0][0] *= 0.5f;
-        return false;
-    }
-};
-
 // A codec that hands out a ramp and takes the output back, without waiting.
 class MemoryCodec : public CodecInterface {
 public:
@@ -45,7 +36,8 @@ public:
 }
 
 TEST(AudioRealTime, AudioPassAllocatesNothing) {
-    PassBlock block;
+    AudioBlock block("halving", nullptr, [](void*, float (*frame)[Frame::kSamples]) { return frame[0][0] *= 0.5f, false; },
+                     AudioBlock::kFront);
     setenv("PEDAL_CODEC", "none", 1);
     MemoryCodec codec;
     Codec::add(&codec);

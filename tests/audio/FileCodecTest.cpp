@@ -85,12 +85,6 @@ std::vector<float> expectedStereo(const Wav& input) {
     return stereo;
 }
 
-class PassBlock : public AudioBlock {
-public:
-    PassBlock() : AudioBlock("pass", nullptr, exec, AudioBlock::kBack) {}
-    static bool exec(void*, float (*)[16]) { return false; }
-};
-
 }
 
 TEST(FileCodec, RendersFilesBitExactThroughAnEmptyChain) {
@@ -192,7 +186,7 @@ TEST(FileCodec, TheAudioThreadStreamsAFileInRealTime) {
     setenv("PEDAL_CODEC_OUT", folder.file("out.wav").c_str(), 1);
     unsetenv("PEDAL_CODEC_OFFLINE");
 
-    PassBlock block;
+    AudioBlock block("pass", nullptr, [](void*, float (*)[Frame::kSamples]) { return false; }, AudioBlock::kBack);
     ASSERT_TRUE(Codec::initialize());
     auto* codec = dynamic_cast<FileCodec*>(Codec::active());
     ASSERT_NE(codec, nullptr);

@@ -1,6 +1,6 @@
 #pragma once
 // Shared helpers of the block tests: a fresh storage home, the compile passes that latch structural values,
-// and running a block's process function over whole signals.
+// running a block's process function over whole signals, and slot uploads as a remote client makes them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +13,11 @@
 
 #include "AudioProcessor.h"
 #include "Frame.h"
+#include "NodeEnum.h"
+#include "NodeFloat.h"
 #include "NodeItem.h"
+#include "NodeList.h"
+#include "support/TestSupport.h"
 
 namespace blocktest {
 
@@ -41,6 +45,32 @@ inline Node* testRoot() {
 
 inline NodeItem* folder(Node* parent, const char* key) { return new NodeItem(parent, key, key, "", "hfolder"); }
 
+// A node below a block's folder by its path there ("fb", "trem\\depth"), a value and a choice set there.
+inline Node* below(Node* folder, const std::string& path) { return folder->pathToNode(folder->getPath() + "\\" + path); }
+inline void setValue(Node* folder, const std::string& path, float value) {
+    static_cast<NodeFloat*>(below(folder, path))->setValue(value);
+}
+inline bool choose(Node* folder, const std::string& path, const char* option) {
+    return static_cast<NodeEnum*>(below(folder, path))->setValue(option);
+}
+
+// Uploads a file into slot `index` of a list the way a remote client does: the name record, then the gzip
+// stream in chunks of the list's size. False when the list refused a chunk or did not keep the file.
+template <class File>
+bool uploadSlot(NodeList& list, int index, const std::string& name, const File& file) {
+    const std::string stream = testsupport::gzip(std::string(file.begin(), file.end()));
+    auto chunk = [&](int number, const std::string& bytes) {
+        return list.parseWriteJSON(list.getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" +
+                                   std::to_string(number) + ",\"value\":\"" + testsupport::hex(bytes, true) + "\"}");
+    };
+    if (!chunk(0, testsupport::slotRecord(name, uint32_t(stream.size()), uint32_t(file.size())))) return false;
+    const size_t size = size_t(list.getChunkSize());
+    for (size_t offset = 0, number = 1; offset < stream.size(); offset += size, ++number) {
+        if (!chunk(int(number), stream.substr(offset, size))) return false;
+    }
+    return list.nameAt(index) == name;
+}
+
 struct Stereo {
     std::vector<float> left, right;
     explicit Stereo(size_t samples = 0) : left(samples, 0.0f), right(samples, 0.0f) {}
@@ -65,6 +95,20 @@ int run(Block* block, Stereo& signal) {
         }
     }
     return ended;
+}
+
+// Off and on again: a fresh start, as after a fade with the audio running, then silence until what enters
+// the block's lines has faded in.
+template <class Block>
+void restart(Block* block) {
+    block->getOnOff()->setOn(false);
+    settle();
+    Stereo frame(Frame::kSamples);
+    run(block, frame);
+    block->getOnOff()->setOn(true);
+    settle();
+    Stereo fadeIn{size_t(0.2 * kRate)};
+    run(block, fadeIn);
 }
 
 inline std::vector<float> sine(size_t samples, double hertz, double amplitude, double phase = 0.0) {
@@ -95,6 +139,16 @@ inline double largestStep(const std::vector<float>& samples, size_t from, size_t
     double largest = 0.0;
     for (size_t n = std::max<size_t>(from, 1); n < samples.size() && n < to; ++n) {
         largest = std::fmax(largest, std::fabs(double(samples[n]) - samples[n - 1]));
+    }
+    return largest;
+}
+
+// Largest second difference |x[n] - 2 x[n-1] + x[n-2]| in [from, to): a click's kink, which the steady slope
+// of a loud low note leaves small.
+inline double largestSecondDifference(const std::vector<float>& samples, size_t from, size_t to) {
+    double largest = 0.0;
+    for (size_t n = std::max<size_t>(from, 2); n < samples.size() && n < to; ++n) {
+        largest = std::fmax(largest, std::fabs(double(samples[n]) - 2.0 * samples[n - 1] + samples[n - 2]));
     }
     return largest;
 }

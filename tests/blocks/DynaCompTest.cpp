@@ -5,7 +5,6 @@
 
 #include "BlockTestSupport.h"
 #include "DynaComp.h"
-#include "NodeFloat.h"
 #include "NodeOnOff.h"
 
 using namespace blocktest;
@@ -21,9 +20,7 @@ protected:
         comp->getOnOff()->setOn(true);
     }
     void TearDown() override { delete comp; }
-    void set(const char* key, float value) {
-        static_cast<NodeFloat*>(folderNode->pathToNode(folderNode->getPath() + "\\" + key))->setValue(value);
-    }
+    void set(const char* key, float value) { setValue(folderNode, key, value); }
     // Steady output level in dBFS (peak) for a 1 kHz sine at the input level.
     double outputDb(double inputDb) {
         const size_t samples = size_t(1.0 * kRate);

@@ -3,7 +3,6 @@
 // response replaced while playing is swapped under the fade, never with a click, also with real threads.
 #include <gtest/gtest.h>
 
-#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -23,7 +22,6 @@
 #include "NodeOnOff.h"
 #include "NodeParList.h"
 #include "Shims.h"
-#include "support/TestSupport.h"
 
 using namespace blocktest;
 
@@ -68,42 +66,6 @@ std::vector<uint8_t> wav(const std::vector<std::vector<float>>& channels, int ra
         }
     }
     return out;
-}
-
-std::vector<uint8_t> gzip(const std::vector<uint8_t>& data) {
-    z_stream stream = {};
-    EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::vector<uint8_t> out(deflateBound(&stream, uLong(data.size())) + 64);
-    stream.next_in = const_cast<Bytef*>(data.data());
-    stream.avail_in = uInt(data.size());
-    stream.next_out = out.data();
-    stream.avail_out = uInt(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
-
-// Uploads a file into slot `index` the way a remote client does: the name record, then the gzip stream in
-// chunks of the list's size.
-bool upload(NodeList* list, int index, const std::string& name, const std::vector<uint8_t>& file) {
-    const std::vector<uint8_t> stream = gzip(file);
-    std::vector<uint8_t> record(128, 0);
-    std::memcpy(record.data(), name.data(), name.size());
-    for (int i = 0; i < 4; ++i) {
-        record[size_t(64 + i)] = uint8_t(stream.size() >> (8 * i));
-        record[size_t(68 + i)] = uint8_t(file.size() >> (8 * i));
-    }
-    auto chunk = [&](int number, const uint8_t* bytes, size_t length) {
-        return list->parseWriteJSON(list->getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" +
-                                    std::to_string(number) + ",\"value\":\"" + testsupport::hex(std::string(reinterpret_cast<const char*>(bytes), length), true) + "\"}");
-    };
-    if (!chunk(0, record.data(), record.size())) return false;
-    const size_t size = size_t(list->getChunkSize());
-    for (size_t offset = 0, number = 1; offset < stream.size(); offset += size, ++number) {
-        if (!chunk(int(number), stream.data() + offset, std::min(size, stream.size() - offset))) return false;
-    }
-    return list->nameAt(index) == name;
 }
 
 // A cabinet-like response: decaying noise, longer than the 2048 taps played.
@@ -189,7 +151,7 @@ TEST_F(IrLoaderTest, UploadedResponseComesOutTrimmedAndNormalised) {
             for (float& tap : channels[1]) tap *= 0.5f; // a quieter right side keeps its balance
         }
         const std::vector<uint8_t> file = wav(channels, 48000, c.encoding);
-        ASSERT_TRUE(upload(loader->getList(), slot, c.name, file)) << c.name;
+        ASSERT_TRUE(uploadSlot(*loader->getList(), slot, c.name, file)) << c.name;
         // What the file really holds after quantisation, read back from the bytes by hand.
         if (c.encoding != Encoding::Float32) {
             const double scale = c.encoding == Encoding::Pcm16 ? 32767.0 : 8388607.0;
@@ -207,7 +169,7 @@ TEST_F(IrLoaderTest, UploadedResponseComesOutTrimmedAndNormalised) {
 
 TEST_F(IrLoaderTest, BadFilesAreRefusedAndTheSoundPlaysOn) {
     const std::vector<std::vector<float>> good = {cabinet(1000, 5)};
-    ASSERT_TRUE(upload(loader->getList(), 0, "Good", wav(good, 48000, Encoding::Float32)));
+    ASSERT_TRUE(uploadSlot(*loader->getList(), 0, "Good", wav(good, 48000, Encoding::Float32)));
     ASSERT_TRUE(loader->getSelector()->setValue("Good"));
     settle();
     expectResponse(impulseResponse(), expected(good));
@@ -236,7 +198,7 @@ TEST_F(IrLoaderTest, BadFilesAreRefusedAndTheSoundPlaysOn) {
     for (const Case& c : cases) {
         // Uploaded over the slot that plays: refused at the last chunk, before anything is replaced.
         testing::internal::CaptureStdout();
-        EXPECT_FALSE(upload(list, 0, c.name, c.file)) << c.name;
+        EXPECT_FALSE(uploadSlot(*list, 0, c.name, c.file)) << c.name;
         settle();
         const std::string log = testing::internal::GetCapturedStdout();
         EXPECT_NE(log.find("ERROR (NodeList): " + list->getPath() + ": slot 0 ('" + c.name + "') refused: "),
@@ -261,7 +223,7 @@ TEST_F(IrLoaderTest, BadFilesAreRefusedAndTheSoundPlaysOn) {
 TEST_F(IrLoaderTest, ReplacingThePlayingSlotFadesInsteadOfClicking) {
     int64_t now = 1000000000;
     porting::setClock([&now] { return now; });
-    ASSERT_TRUE(upload(loader->getList(), 0, "Cab", wav({{1.0f}}, 48000, Encoding::Float32)));
+    ASSERT_TRUE(uploadSlot(*loader->getList(), 0, "Cab", wav({{1.0f}}, 48000, Encoding::Float32)));
     ASSERT_TRUE(loader->getSelector()->setValue("Cab"));
     settle();
     const std::vector<float> tone = sine(size_t(2 * kRate), 200.0, 0.5);
@@ -272,7 +234,7 @@ TEST_F(IrLoaderTest, ReplacingThePlayingSlotFadesInsteadOfClicking) {
     for (size_t start = 0; start < tone.size(); start += 16) {
         const int frameIndex = int(start / 16);
         if (frameIndex == 1500) {
-            ASSERT_TRUE(upload(loader->getList(), 0, "Cab", wav({{-1.0f}}, 48000, Encoding::Float32)));
+            ASSERT_TRUE(uploadSlot(*loader->getList(), 0, "Cab", wav({{-1.0f}}, 48000, Encoding::Float32)));
         }
         alignas(64) float frame[2][16];
         for (int i = 0; i < 16; ++i) frame[0][i] = frame[1][i] = tone[start + size_t(i)];
@@ -297,7 +259,7 @@ TEST_F(IrLoaderTest, ReplacingThePlayingSlotFadesInsteadOfClicking) {
 // The same with real threads: uploads on this thread, the audio and compile passes on their own. Under the
 // address sanitizer this shows that no buffer is read after it was freed.
 TEST_F(IrLoaderTest, UploadsWhileThreadsRunReadNoFreedBuffer) {
-    ASSERT_TRUE(upload(loader->getList(), 0, "Cab", wav({cabinet(3000, 1)}, 48000, Encoding::Float32)));
+    ASSERT_TRUE(uploadSlot(*loader->getList(), 0, "Cab", wav({cabinet(3000, 1)}, 48000, Encoding::Float32)));
     ASSERT_TRUE(loader->getSelector()->setValue("Cab"));
     settle();
     std::atomic<bool> stop{false};
@@ -319,7 +281,7 @@ TEST_F(IrLoaderTest, UploadsWhileThreadsRunReadNoFreedBuffer) {
         }
     });
     for (int round = 0; round < 10; ++round) {
-        ASSERT_TRUE(upload(loader->getList(), round % 2, "Cab" + std::to_string(round % 2),
+        ASSERT_TRUE(uploadSlot(*loader->getList(), round % 2, "Cab" + std::to_string(round % 2),
                            wav({cabinet(2000 + size_t(round) * 300, uint32_t(round))}, 48000, Encoding::Float32)));
         loader->getSelector()->setValue("Cab" + std::to_string(round % 2));
         const long target = frames.load() + 200;

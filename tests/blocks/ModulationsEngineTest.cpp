@@ -6,8 +6,6 @@
 
 #include "BlockTestSupport.h"
 #include "ModulationsEngine.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
 #include "NodeOnOff.h"
 #include "Tempo.h"
 
@@ -28,9 +26,8 @@ protected:
         delete engine;
         delete tempo;
     }
-    Node* node(const std::string& path) { return folderNode->pathToNode(folderNode->getPath() + "\\" + path); }
-    void set(const std::string& path, float value) { static_cast<NodeFloat*>(node(path))->setValue(value); }
-    void choose(const std::string& path, const char* option) { ASSERT_TRUE(static_cast<NodeEnum*>(node(path))->setValue(option)); }
+    void set(const std::string& path, float value) { setValue(folderNode, path, value); }
+    void choose(const std::string& path, const char* option) { ASSERT_TRUE(blocktest::choose(folderNode, path, option)); }
 
     // Largest difference between the output and itself `lag` samples later, over one LFO period after a
     // settling second.
@@ -127,7 +124,6 @@ TEST_F(ModulationsEngineTest, TremoloRepeatsAtItsRateWithItsDepth) {
 
 TEST_F(ModulationsEngineTest, PreInstanceWorksOnInputOneOnly) {
     build(false);
-    EXPECT_EQ(engine->getTremoloOnOff(), nullptr);
     engine->getOnOff()->setOn(true);
     settle();
     const size_t samples = size_t(kRate);

@@ -18,8 +18,7 @@ class NoiseGateTest : public testing::Test {
 protected:
     void build(int mask) {
         freshHome();
-        Node* root = testRoot();
-        folderNode = folder(root, "gate");
+        folderNode = folder(testRoot(), "gate");
         gate = new NoiseGate(folderNode, mask, NoiseGate::kKeyExternal, external, false);
         gate->getOnOff()->setOn(true);
         settle();

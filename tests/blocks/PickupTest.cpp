@@ -16,8 +16,7 @@ class PickupTest : public testing::Test {
 protected:
     void SetUp() override {
         freshHome();
-        Node* root = testRoot();
-        folderNode = folder(root, "pickup");
+        folderNode = folder(testRoot(), "pickup");
         pickup = new Pickup(folderNode, false);
     }
     void TearDown() override { delete pickup; }

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -28,7 +27,6 @@
 #include "ModelBudget.h"
 #include "ModelLimits.h"
 #include "NeuralModel.h"
-#include "NodeFloat.h"
 #include "NodeList.h"
 #include "NodeOnOff.h"
 #include "NodeParList.h"
@@ -36,7 +34,6 @@
 #include "Shims.h"
 
 using namespace blocktest;
-using Bytes = std::vector<uint8_t>;
 
 namespace {
 
@@ -124,56 +121,6 @@ std::string costlyModelText() {
 std::unique_ptr<RuveroRidev::NeuralModel> modelOf(const std::string& text) {
     std::istringstream stream(text);
     return RuveroRidev::NeuralModel::CreateFromStream(stream, "reference.nam");
-}
-
-// ---- Uploads as a remote client makes them ----
-
-std::string hex(const uint8_t* bytes, size_t count) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(count * 2);
-    for (size_t k = 0; k < count; ++k) {
-        out += digits[bytes[k] >> 4];
-        out += digits[bytes[k] & 15];
-    }
-    return out;
-}
-
-Bytes gzipOf(const std::string& text) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    Bytes out(compressBound(uLong(text.size())) + 64);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    z.avail_in = uInt(text.size());
-    z.next_out = out.data();
-    z.avail_out = uInt(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
-std::string chunkText(const NodeList& list, int index, int chunk, const std::string& value) {
-    return list.getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" + std::to_string(chunk) +
-           ",\"value\":\"" + value + "\"}";
-}
-
-// The name record, then the gzip stream in chunks of the list's size; false when the list refused a chunk.
-bool upload(NodeList& list, int index, const std::string& name, const std::string& text) {
-    const Bytes stream = gzipOf(text);
-    Bytes record(NodeList::nameRecordSize, 0);
-    std::copy(name.begin(), name.end(), record.begin());
-    for (int k = 0; k < 4; ++k) {
-        record[size_t(64 + k)] = uint8_t(stream.size() >> (8 * k));
-        record[size_t(68 + k)] = uint8_t(text.size() >> (8 * k));
-    }
-    if (!list.parseWriteJSON(chunkText(list, index, 0, hex(record.data(), record.size())))) return false;
-    const size_t chunk = size_t(list.getChunkSize());
-    for (size_t start = 0, c = 1; start < stream.size(); start += chunk, ++c) {
-        const size_t length = std::min(chunk, stream.size() - start);
-        if (!list.parseWriteJSON(chunkText(list, index, int(c), hex(stream.data() + start, length)))) return false;
-    }
-    return list.nameAt(index) == name;
 }
 
 // ---- Expected output ----
@@ -290,13 +237,10 @@ protected:
         player.reset(new RedIzuzir(where ? where : folderNode, root, nullptr, key, "Nam Amp", copyLeftToRight));
         return player.get();
     }
-    void set(const char* key, float value) {
-        static_cast<NodeFloat*>(player->getFolder()->pathToNode(player->getFolder()->getPath() + "\\" + key))
-            ->setValue(value);
-    }
+    void set(const char* key, float value) { setValue(player->getFolder(), key, value); }
     // Uploads, selects and switches the player on; the compile passes take it all over.
     void play(int slot, const std::string& name, const std::string& text) {
-        ASSERT_TRUE(upload(*player->getList(), slot, name, text));
+        ASSERT_TRUE(uploadSlot(*player->getList(), slot, name, text));
         ASSERT_TRUE(player->getSelector()->setValue(name));
         player->getOnOff()->setOn(true);
         settle();
@@ -435,7 +379,7 @@ TEST_F(RedIzuzirTest, SlotsWithoutAModelPassTheGuitarThrough) {
         testing::internal::CaptureStdout();
         // A file the player cannot build is refused at the upload, before it takes a slot.
         if (!c.text.empty()) {
-            EXPECT_FALSE(upload(*player->getList(), slot, "file " + std::to_string(slot), c.text)) << c.what;
+            EXPECT_FALSE(uploadSlot(*player->getList(), slot, "file " + std::to_string(slot), c.text)) << c.what;
         }
         player->getSelector()->setValue(c.text.empty() ? "" : "file " + std::to_string(slot));
         player->getOnOff()->setOn(true);
@@ -525,7 +469,7 @@ TEST_F(RedIzuzirTest, ModelsBeyondTheFrameShareOrTheMemoryBudgetAreRefused) {
     build();
     const std::string stored[4] = {small, costly, small, small};
     const char* names[4] = {"first", "slow", "second", "third"};
-    for (int i = 0; i < 4; ++i) ASSERT_TRUE(upload(*player->getList(), i, names[i], stored[i]));
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(uploadSlot(*player->getList(), i, names[i], stored[i]));
     player.reset();
     RuveroRidev::ModelBudget::SetLimit(2 * smallBytes + smallBytes / 2);
 
@@ -567,7 +511,7 @@ TEST_F(RedIzuzirTest, ModelsBeyondTheFrameShareOrTheMemoryBudgetAreRefused) {
         {2, "second", &other, false, &other},
     };
     for (const Upload& u : uploads) {
-        ASSERT_TRUE(upload(*player->getList(), u.slot, u.name, *u.text));
+        ASSERT_TRUE(uploadSlot(*player->getList(), u.slot, u.name, *u.text));
         testing::internal::CaptureStdout();
         settle();
         log = testing::internal::GetCapturedStdout();
@@ -690,7 +634,7 @@ TEST_F(RedIzuzirTest, AModelChangeWhilePlayingSwapsUnderOneFade) {
         build(true, c.key, folder(root, c.key));
         play(0, "first", first);
         if (c.change == Change::SelectOtherSlot) {
-            ASSERT_TRUE(upload(*player->getList(), 1, "second", second));
+            ASSERT_TRUE(uploadSlot(*player->getList(), 1, "second", second));
         }
         settle();
 
@@ -708,7 +652,7 @@ TEST_F(RedIzuzirTest, AModelChangeWhilePlayingSwapsUnderOneFade) {
                     // Same name: the selection follows slot names, and this one stays selected. A broken file
                     // is refused before it replaces anything.
                     testing::internal::CaptureStdout();
-                    const bool taken = upload(*player->getList(), 0, "first", text);
+                    const bool taken = uploadSlot(*player->getList(), 0, "first", text);
                     const std::string log = testing::internal::GetCapturedStdout();
                     ASSERT_EQ(taken, c.change != Change::UploadBrokenFile) << c.what;
                     EXPECT_EQ(log.find("slot 0 ('first') refused: ") != std::string::npos, !taken) << c.what << log;
@@ -775,7 +719,7 @@ TEST_F(RedIzuzirTest, AModelChangeWhilePlayingSwapsUnderOneFade) {
 TEST_F(RedIzuzirTest, StoredModelsPlayFromStartUp) {
     const std::string text = modelText(kSmall);
     build();
-    ASSERT_TRUE(upload(*player->getList(), 7, "stored", text));
+    ASSERT_TRUE(uploadSlot(*player->getList(), 7, "stored", text));
     player.reset();
     // The same tree path again, as after a restart: the list reads its stored slots and the player builds
     // their models before it plays.
