@@ -1,28 +1,15 @@
 // The slot list page over a preset list and over a plain selector: labels, the window, choosing, saving into
 // an empty slot and the slot menu.
 #include "DrawerList.h"
-#include "EventDispatcher.h"
+#include "DrawerFixture.h"
 #include "EventId.h"
-#include "GfxTestView.h"
-#include "ListPageDriver.h"
 #include "NodeFloat.h"
 #include "NodeItem.h"
 #include "NodeList.h"
 #include "NodePreset.h"
-#include "Pages.h"
 
 #include <filesystem>
 #include <memory>
-
-#include <gtest/gtest.h>
-
-using driver::redraw;
-using driver::send;
-using gfx::GfxTestView;
-using gfx::ObjectView;
-using pages::RecordingPage;
-using pages::entriesOf;
-using pages::log;
 
 namespace {
 // A preset list of `slots` slots, a preset node over it and one parameter in the preset's scope.

@@ -1,9 +1,7 @@
 // The node browser: its layout, moving through the rows, editing in place, and the pages it opens.
 #include "DrawerNode.h"
-#include "EventDispatcher.h"
+#include "DrawerFixture.h"
 #include "EventId.h"
-#include "GfxTestView.h"
-#include "ListPageDriver.h"
 #include "NodeAction.h"
 #include "NodeArray.h"
 #include "NodeColor.h"
@@ -12,21 +10,10 @@
 #include "NodeItem.h"
 #include "NodeList.h"
 #include "NodeParList.h"
-#include "Pages.h"
 
 #include <atomic>
 #include <filesystem>
 #include <memory>
-
-#include <gtest/gtest.h>
-
-using driver::redraw;
-using driver::send;
-using gfx::GfxTestView;
-using gfx::ObjectView;
-using pages::RecordingPage;
-using pages::entriesOf;
-using pages::log;
 
 namespace {
 // A folder of leaves named "Item 1", "Item 2", ... with values "v1", "v2", ...

@@ -1,22 +1,8 @@
 // The popup and the chooser as modal pages: what they draw, how they answer, and that they keep every event.
 #include "DrawerChooser.h"
+#include "DrawerFixture.h"
 #include "DrawerPopup.h"
-#include "EventDispatcher.h"
 #include "EventId.h"
-#include "GfxTestView.h"
-#include "Glcd.h"
-#include "ListPageDriver.h"
-#include "Pages.h"
-
-#include <gtest/gtest.h>
-
-using driver::redraw;
-using driver::send;
-using gfx::GfxTestView;
-using gfx::ObjectView;
-using pages::RecordingPage;
-using pages::entriesOf;
-using pages::log;
 
 namespace {
 // The background colour of the footer button that holds `text`.
@@ -28,8 +14,6 @@ uint32_t buttonColour(const std::vector<ObjectView>& views, const std::string& t
     }
     return views[label->parent].main.bgColor;
 }
-
-bool glcdPixel(int x, int y) { return glcd_buffer[(127 - x) * 8 + y / 8] >> (y % 8) & 1; }
 }
 
 TEST(DrawerPopup, TwoButtonsPreselectFromTheAnswerAndConfirmOnlyAfterAPress) {
@@ -89,9 +73,9 @@ TEST(DrawerPopup, DrawsItsBoxAndItsMonochromeCopy) {
     EXPECT_EQ(panels[0]->main.bgMainStop, 0);
 
     // The monochrome copy: a frame, and the selected (rightmost) button filled.
-    EXPECT_TRUE(glcdPixel(0, 0));
-    EXPECT_TRUE(glcdPixel(127, 63));
-    EXPECT_TRUE(glcdPixel(120, 50) || glcdPixel(121, 45)) << "the selected button is filled";
+    EXPECT_TRUE(pixel(0, 0));
+    EXPECT_TRUE(pixel(127, 63));
+    EXPECT_TRUE(pixel(120, 50) || pixel(121, 45)) << "the selected button is filled";
 
     send({EventId::Encoder1Press, EventId::Encoder1ShortRelease});
     EXPECT_EQ(answer, 2);

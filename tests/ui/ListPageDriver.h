@@ -4,6 +4,7 @@
 #include "EventDispatcher.h"
 #include "EventId.h"
 #include "GfxTestView.h"
+#include "Glcd.h"
 #include "Shims.h"
 
 #include <string>
@@ -54,6 +55,19 @@ inline std::vector<gfx::ObjectView> redraw() {
     lv_obj_clean(lv_screen_active());
     send(EventId::Redraw);
     return gfx::GfxTestView::snapshot();
+}
+
+// One redraw of a page that draws into the monochrome picture: the picture holds only this redraw.
+inline void redrawGlcd() {
+    glcd_clear(0);
+    send(EventId::Redraw);
+}
+
+inline std::vector<int> repeat(int id, int times) { return std::vector<int>(size_t(times), id); }
+
+inline std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 inline std::vector<std::string> labelTexts(const std::vector<gfx::ObjectView>& views) {
