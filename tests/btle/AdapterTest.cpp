@@ -1,4 +1,4 @@
-#include "BluezBus.h"
+#include "support/BluezBus.h"
 #include "btle.h"
 
 #include <gtest/gtest.h>
@@ -30,24 +30,6 @@ void onDiscoveryState(btle_adapter* adapter, btle_discovery_state, const GError*
     events.push_back(std::string("discovery ") + btle_adapter_get_discovery_state_name(adapter) + (error ? " error" : ""));
 }
 
-GVariant* props(std::initializer_list<std::pair<const char*, GVariant*>> entries) {
-    GVariantBuilder builder;
-    g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
-    for (const auto& entry : entries) g_variant_builder_add(&builder, "{sv}", entry.first, entry.second);
-    return g_variant_builder_end(&builder);
-}
-
-void addDevice(BluezBus& bus, const char* path, GVariant* properties, bool announce) {
-    GVariant* reply = bus.call("AddObject", g_variant_new("(os@a{sv}b)", path, "org.bluez.Device1", properties,
-                                                             announce));
-    if (reply) g_variant_unref(reply);
-}
-
-void changeObject(BluezBus& bus, const char* path, const char* interface, GVariant* properties) {
-    GVariant* reply = bus.call("ChangeObject", g_variant_new("(os@a{sv})", path, interface, properties));
-    if (reply) g_variant_unref(reply);
-}
-
 // Whether the object answers a property read from another connection, as BlueZ would read it.
 bool answers(BluezBus& bus, const char* path) {
     GDBusConnection* reader = bus.openConnection();
@@ -77,7 +59,7 @@ protected:
 TEST_F(BtleAdapter, FindsAdaptersAndTheDevicesUnderThem) {
     BluezBus bus("hci0,hci1");
     ASSERT_TRUE(bus.ready);
-    addDevice(bus, DEVICE_PATH,
+    bus.addObject(DEVICE_PATH, "org.bluez.Device1",
               props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}, {"Name", g_variant_new_string("phone")},
                      {"RSSI", g_variant_new_int16(-60)}}),
               false);
@@ -126,7 +108,7 @@ TEST_F(BtleAdapter, SwitchesPropertiesAndReportsEveryPoweredChange) {
     EXPECT_TRUE(btle_adapter_is_discoverable(adapter));
     EXPECT_TRUE(bus.called("Set /org/bluez/hci0 Alias Pedal"));
     // A report equal to the stored value still reaches the callback.
-    changeObject(bus, "/org/bluez/hci0", "org.bluez.Adapter1", props({{"Powered", g_variant_new_boolean(TRUE)}}));
+    bus.changeObject("/org/bluez/hci0", "org.bluez.Adapter1", props({{"Powered", g_variant_new_boolean(TRUE)}}));
     ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
     EXPECT_EQ(events, (std::vector<std::string>{"powered on", "powered on"}));
     btle_adapter_free(adapter);
@@ -257,7 +239,7 @@ TEST_F(BtleAdapter, RemoteCentralConnectsAndDisconnects) {
     ASSERT_NE(adapter, nullptr);
     btle_adapter_set_remote_central_cb(adapter, onCentral);
     btle_adapter_set_device_removal_cb(adapter, onRemoved);
-    addDevice(bus, DEVICE_PATH,
+    bus.addObject(DEVICE_PATH, "org.bluez.Device1",
               props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
                      {"Connected", g_variant_new_boolean(TRUE)}}),
               true);
@@ -270,7 +252,7 @@ TEST_F(BtleAdapter, RemoteCentralConnectsAndDisconnects) {
     EXPECT_EQ(g_list_length(connected), 1u);
     g_list_free(connected);
 
-    changeObject(bus, DEVICE_PATH, "org.bluez.Device1", props({{"Connected", g_variant_new_boolean(FALSE)}}));
+    bus.changeObject(DEVICE_PATH, "org.bluez.Device1", props({{"Connected", g_variant_new_boolean(FALSE)}}));
     ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
     GVariant* reply = bus.call("RemoveObject", g_variant_new("(o)", DEVICE_PATH));
     if (reply) g_variant_unref(reply);
@@ -302,12 +284,12 @@ TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
                    {"/org/bluez/hci0/dev_00_00_00_00_00_02", "phone", -90, false},
                    {"/org/bluez/hci0/dev_00_00_00_00_00_03", "tablet", -40, false}};
     for (const auto& d : devices) {
-        addDevice(bus, d.path, props({{"Name", g_variant_new_string(d.name)}, {"RSSI", g_variant_new_int16(d.rssi)}}),
+        bus.addObject(d.path, "org.bluez.Device1", props({{"Name", g_variant_new_string(d.name)}, {"RSSI", g_variant_new_int16(d.rssi)}}),
                   true);
     }
     ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_device_by_path(adapter, devices[2].path) != nullptr; }));
     // A device never seen by a scan keeps RSSI -255 and is never delivered while a threshold is set.
-    addDevice(bus, "/org/bluez/hci0/dev_00_00_00_00_00_04", props({{"Name", g_variant_new_string("phone")}}), true);
+    bus.addObject("/org/bluez/hci0/dev_00_00_00_00_00_04", "org.bluez.Device1", props({{"Name", g_variant_new_string("phone")}}), true);
     ASSERT_TRUE(bus.waitFor(
         [&] { return btle_adapter_get_device_by_path(adapter, "/org/bluez/hci0/dev_00_00_00_00_00_04") != nullptr; }));
     std::vector<std::string> discovered;
@@ -316,7 +298,7 @@ TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
     }
     EXPECT_EQ(discovered, (std::vector<std::string>{std::string("discovered ") + devices[0].path}));
 
-    changeObject(bus, "/org/bluez/hci0", "org.bluez.Adapter1", props({{"Discovering", g_variant_new_boolean(FALSE)}}));
+    bus.changeObject("/org/bluez/hci0", "org.bluez.Adapter1", props({{"Discovering", g_variant_new_boolean(FALSE)}}));
     ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_discovery_state(adapter) == BTLE_DISCOVERY_STOPPED; }));
 
     GVariant* reply = bus.call("FailNext", g_variant_new("(s)", "StartDiscovery"));
@@ -359,7 +341,7 @@ TEST_F(BtleAdapter, AServiceFilterDeliversOnlyDevicesOfferingTheService) {
     } devices[] = {{"/org/bluez/hci0/dev_00_00_00_00_00_05", other}, {"/org/bluez/hci0/dev_00_00_00_00_00_06", wanted}};
     for (const auto& d : devices) {
         const char* list[] = {d.uuid};
-        addDevice(bus, d.path, props({{"RSSI", g_variant_new_int16(-50)}, {"UUIDs", g_variant_new_strv(list, 1)}}),
+        bus.addObject(d.path, "org.bluez.Device1", props({{"RSSI", g_variant_new_int16(-50)}, {"UUIDs", g_variant_new_strv(list, 1)}}),
                   true);
     }
     ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_device_by_path(adapter, devices[1].path) != nullptr; }));
@@ -372,9 +354,9 @@ TEST_F(BtleAdapter, DeviceFirstSeenInAPropertyChangeIsFetchedWhole) {
     ASSERT_TRUE(bus.ready);
     btle_adapter* adapter = btle_adapter_get_default(bus.connection());
     ASSERT_NE(adapter, nullptr);
-    addDevice(bus, DEVICE_PATH, props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
+    bus.addObject(DEVICE_PATH, "org.bluez.Device1", props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
                                        {"Name", g_variant_new_string("late")}}), false);
-    changeObject(bus, DEVICE_PATH, "org.bluez.Device1", props({{"RSSI", g_variant_new_int16(-40)}}));
+    bus.changeObject(DEVICE_PATH, "org.bluez.Device1", props({{"RSSI", g_variant_new_int16(-40)}}));
     ASSERT_TRUE(bus.waitFor([&] {
         btle_device* device = btle_adapter_get_device_by_path(adapter, DEVICE_PATH);
         return device && btle_device_get_name(device) != nullptr;
