@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -77,6 +78,22 @@ template <class Bytes = std::string>
 Bytes readFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A new empty folder under /tmp named after `prefix`; the process aborts when none can be made.
+inline std::string temporaryFolder(const std::string& prefix) {
+    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    return pattern;
+}
+
+// The pedal's home: the one the test main or the caller gave in PEDAL_HOME, else a new temporary folder.
+inline std::string ensureHome(const std::string& prefix) {
+    const char* home = std::getenv("PEDAL_HOME");
+    if (home != nullptr && *home != 0) return home;
+    const std::string folder = temporaryFolder(prefix);
+    setenv("PEDAL_HOME", folder.c_str(), 1);
+    return folder;
 }
 
 // Replaces a file with data.

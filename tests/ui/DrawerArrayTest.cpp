@@ -139,12 +139,12 @@ TEST_F(DrawerArrayTest, StatusLineShowsTheValueThePositionAndTheScale) {
     new DrawerArray(curve);
     redrawGlcd();
     EXPECT_EQ(statusLine(), expected("MIN 20\xB0" "C", "MAX 40\xB0" "C"));
-    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_array_menu.png");
+    glcdpicture::savePng("ui_array_menu");
 
     send(repeat(Back, 5));
     redrawGlcd();
     EXPECT_EQ(statusLine(), expected("VAL 30.0\xB0" "C", "CUR 0:30"));
-    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_array_value.png");
+    glcdpicture::savePng("ui_array_value");
 
     // A value above the soft range stretches the scale.
     curve->setValueAt(100.0f, 2);

@@ -75,7 +75,7 @@ TEST_F(DrawerColorTest, DrawsTheSlidersValuesAndButtons) {
     std::string result = "FF8000";
     new DrawerColor("Colour", &result);
     redrawGlcd();
-    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_colour.png");
+    glcdpicture::savePng("ui_colour");
     EXPECT_EQ(glcdpicture::region(0, 0, 127, 12), glcdpicture::reference(0, 0, 127, 12, [] {
                   glcd_drawStringFont(1, 1, "Colour", glcd_font10, 1);
                   glcd_drawLine(0, 12, 127, 12, 1);

@@ -23,7 +23,7 @@ int barEnd() {
 TEST_F(DrawerFastNodesTest, StepsTheLevelWithinTheBar) {
     new DrawerFastNodes;
     EXPECT_EQ(barEnd(), 10 + 53);
-    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_fast_nodes.png");
+    glcdpicture::savePng("ui_fast_nodes");
     // The frame: rounded ends one column out, the title above.
     EXPECT_TRUE(pixel(9, 36));
     EXPECT_TRUE(pixel(118, 36));

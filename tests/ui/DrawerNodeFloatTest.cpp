@@ -63,7 +63,7 @@ TEST_F(DrawerNodeFloatTest, StepsAndTogglesWithTheConfiguredEventsOnly) {
 TEST_F(DrawerNodeFloatTest, DrawsASolidBarWhenOnAndAHatchedOneWithOffWhenOff) {
     new DrawerNodeFloat(level, UpEvent, DownEvent, 10, "Level", enable, ToggleEvent, NodeOnOff::ON);
     redrawGlcd();
-    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_float_on.png");
+    glcdpicture::savePng("ui_float_on");
     const int end = 10 + int(level->toSlider() * 107);
     EXPECT_TRUE(pixel(end - 1, 36));
     EXPECT_FALSE(pixel(end + 1, 36));
@@ -73,7 +73,7 @@ TEST_F(DrawerNodeFloatTest, DrawsASolidBarWhenOnAndAHatchedOneWithOffWhenOff) {
 
     send({ToggleEvent});
     redrawGlcd();
-    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_float_off.png");
+    glcdpicture::savePng("ui_float_off");
     // Hatching: the pixels with (x + y) mod 4 = 1 left of the "OFF" box.
     for (int x = 10; x < 47; ++x) {
         for (int y = 29; y < 45; ++y) EXPECT_EQ(pixel(x, y), (x + y) % 4 == 1) << x << "," << y;
