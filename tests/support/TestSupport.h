@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -94,6 +95,14 @@ inline std::string ensureHome(const std::string& prefix) {
     const std::string folder = temporaryFolder(prefix);
     setenv("PEDAL_HOME", folder.c_str(), 1);
     return folder;
+}
+
+// The test's own home (PEDAL_HOME, which the test main gives every test) emptied again; its path.
+inline std::string emptyHome() {
+    const std::string home = std::getenv("PEDAL_HOME");
+    std::filesystem::remove_all(home);
+    std::filesystem::create_directories(home);
+    return home;
 }
 
 // Replaces a file with data.
