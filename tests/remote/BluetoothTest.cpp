@@ -18,10 +18,6 @@ using namespace std::string_literals;
 
 namespace {
 
-struct Reference : ComInterface {
-    using ComInterface::ComInterface;
-};
-
 const std::string longName = "Corvinhallow-PRO-Stage-25";
 const char* const devicePath = "/org/bluez/hci0/dev_11_22_33_44_55_66";
 

@@ -105,8 +105,9 @@ inline std::string emptyHome() {
     return home;
 }
 
-// Replaces a file with data.
+// Replaces a file with data, making its folder first.
 inline void writeFile(const std::string& path, const std::string& data) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << data;
 }

@@ -50,11 +50,6 @@ const ObjectView* underlined(const std::vector<ObjectView>& views) {
     }
     return nullptr;
 }
-
-std::vector<int> withKeys(std::vector<int> ids, const std::vector<int>& keys) {
-    ids.insert(ids.end(), keys.begin(), keys.end());
-    return ids;
-}
 }
 
 TEST(DrawerList, SlotLabelsCountInBanksOfThree) {
@@ -135,12 +130,12 @@ TEST(DrawerList, SavesIntoAnEmptySlotUnderATypedName) {
     presets.level->setValue(7);
 
     // A keyboard left empty (OK at once, or cancelled) saves nothing; the page stays.
-    send(withKeys({EventId::Encoder1Forward, EventId::Encoder1ShortRelease}, driver::eraseAndOk(0)));
+    send(std::vector<int>{EventId::Encoder1Forward, EventId::Encoder1ShortRelease} + driver::eraseAndOk(0));
     send({EventId::Encoder1ShortRelease, EventId::Encoder2ShortRelease});
     EXPECT_EQ(presets.list->nameAt(1), "");
     EXPECT_EQ(EventDispatcher::elements(), 2);
 
-    send(withKeys({EventId::Encoder1ShortRelease}, driver::typeAndOk("solo")));
+    send(std::vector<int>{EventId::Encoder1ShortRelease} + driver::typeAndOk("solo"));
     EXPECT_EQ(presets.list->nameAt(1), "solo");
     EXPECT_EQ(presets.preset->getValue(), "solo");
     EXPECT_EQ(EventDispatcher::elements(), 2);
@@ -161,7 +156,7 @@ TEST(DrawerList, ANameThatAnotherSlotHasSavesNothing) {
     new DrawerList(presets.preset);
     presets.level->setValue(7);
 
-    send(withKeys({EventId::Encoder1Forward, EventId::Encoder1ShortRelease}, driver::typeAndOk("clean")));
+    send(std::vector<int>{EventId::Encoder1Forward, EventId::Encoder1ShortRelease} + driver::typeAndOk("clean"));
     EXPECT_EQ(presets.list->nameAt(1), "");
     EXPECT_EQ(EventDispatcher::elements(), 2);
     ASSERT_TRUE(presets.preset->setValue("clean"));
