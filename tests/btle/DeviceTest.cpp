@@ -110,10 +110,8 @@ const std::string descriptor = characteristic + "/desc0013";
 // A device with one service, one characteristic and its descriptor, and a characteristic of no service.
 void addGattTree(BluezBus& bus) {
     std::string orphan = std::string(DEVICE_PATH) + "/service0099/char0001";
-    bus.control("AddObject", g_variant_new("(os@a{sv}b)", DEVICE_PATH, "org.bluez.Device1",
-                                            props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
-                                                   {"Name", g_variant_new_string("sensor")}}),
-                                            FALSE));
+    bus.addObject(DEVICE_PATH, "org.bluez.Device1",
+                  props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}, {"Name", g_variant_new_string("sensor")}}));
     bus.addObject(service.c_str(), "org.bluez.GattService1", props({{"UUID", g_variant_new_string(SERVICE_UUID)}}));
     bus.addObject(characteristic.c_str(), "org.bluez.GattCharacteristic1",
               props({{"UUID", g_variant_new_string(CHAR_UUID)},
@@ -136,8 +134,7 @@ btle_device* resolvedDevice(BluezBus& bus, btle_adapter* adapter) {
     btle_device_set_services_resolved_cb(device, onResolved);
     btle_device_connect(device);
     if (!bus.waitFor([&] { return btle_device_get_connection_state(device) == BTLE_CONNECTED; })) return nullptr;
-    bus.control("ChangeObject", g_variant_new("(os@a{sv})", DEVICE_PATH, "org.bluez.Device1",
-                                               props({{"ServicesResolved", g_variant_new_boolean(TRUE)}})));
+    bus.changeObject(DEVICE_PATH, "org.bluez.Device1", props({{"ServicesResolved", g_variant_new_boolean(TRUE)}}));
     if (!bus.waitFor([] { return !events.empty() && events.back() == "resolved"; })) return nullptr;
     return device;
 }
@@ -175,36 +172,17 @@ TEST_F(BtleDevice, ConnectsCollectsTheGattTreeAndUsesIt) {
     EXPECT_TRUE(bus.called("ReadValue " + characteristic + " offset=0"));
 
     guint8 note[] = {0x42};
-    bus.control("ChangeObject",
-            g_variant_new("(os@a{sv})", characteristic.c_str(), "org.bluez.GattCharacteristic1",
-                          props({{"Value", g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, note, 1, 1)},
-                                 {"Notifying", g_variant_new_boolean(FALSE)}})));
+    bus.changeObject(characteristic.c_str(), "org.bluez.GattCharacteristic1",
+                     props({{"Value", g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, note, 1, 1)},
+                            {"Notifying", g_variant_new_boolean(FALSE)}}));
     ASSERT_TRUE(bus.waitFor([] { return events.size() >= 8; }));
     EXPECT_EQ(events, (std::vector<std::string>{"state 2", "state 1", "resolved", "read 010203", "write abcd",
                                                 "notifying on", "notify 42", "notifying off"}));
     // After "Notifying" false the subscription is gone: a later value is not delivered.
-    bus.control("ChangeObject",
-            g_variant_new("(os@a{sv})", characteristic.c_str(), "org.bluez.GattCharacteristic1",
-                          props({{"Value", g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, note, 1, 1)}})));
+    bus.changeObject(characteristic.c_str(), "org.bluez.GattCharacteristic1",
+                     props({{"Value", g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, note, 1, 1)}}));
     bus.settle(200);
     EXPECT_EQ(events.size(), 8u);
-    btle_adapter_free(adapter);
-}
-
-TEST_F(BtleDevice, FailedConnectRollsBack) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    bus.control("AddObject", g_variant_new("(os@a{sv}b)", DEVICE_PATH, "org.bluez.Device1",
-                                            props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}}), FALSE));
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
-    btle_device* device = btle_adapter_get_device_by_path(adapter, DEVICE_PATH);
-    ASSERT_NE(device, nullptr);
-    btle_device_set_connection_state_change_cb(device, onState);
-    bus.control("FailNext", g_variant_new("(s)", "Connect"));
-    btle_device_connect(device);
-    ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
-    EXPECT_EQ(events, (std::vector<std::string>{"state 2", "state 0 error"}));
     btle_adapter_free(adapter);
 }
 
@@ -240,9 +218,9 @@ TEST_F(BtleDevice, RepliesAfterTheObjectIsFreedAreDropped) {
     };
     for (const auto& [method, call] : calls) {
         SCOPED_TRACE(method);
-        bus.control("ChangeObject", g_variant_new("(os@a{sv})", DEVICE_PATH, "org.bluez.Device1",
-                                                   props({{"Connected", g_variant_new_boolean(FALSE)},
-                                                          {"ServicesResolved", g_variant_new_boolean(FALSE)}})));
+        bus.changeObject(DEVICE_PATH, "org.bluez.Device1",
+                         props({{"Connected", g_variant_new_boolean(FALSE)},
+                                {"ServicesResolved", g_variant_new_boolean(FALSE)}}));
         btle_adapter* adapter = btle_adapter_get_default(bus.connection());
         ASSERT_NE(adapter, nullptr);
         btle_device* device = resolvedDevice(bus, adapter);
@@ -258,11 +236,10 @@ TEST_F(BtleDevice, RepliesAfterTheObjectIsFreedAreDropped) {
     }
 }
 
-TEST_F(BtleDevice, PairingBondsOrFallsBack) {
+TEST_F(BtleDevice, PairingBondsAndARefusedConnectOrPairFallsBack) {
     BluezBus bus;
     ASSERT_TRUE(bus.ready);
-    bus.control("AddObject", g_variant_new("(os@a{sv}b)", DEVICE_PATH, "org.bluez.Device1",
-                                            props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}}), FALSE));
+    bus.addObject(DEVICE_PATH, "org.bluez.Device1", props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}}));
     btle_adapter* adapter = btle_adapter_get_default(bus.connection());
     ASSERT_NE(adapter, nullptr);
     btle_device* device = btle_adapter_get_device_by_path(adapter, DEVICE_PATH);
@@ -274,15 +251,20 @@ TEST_F(BtleDevice, PairingBondsOrFallsBack) {
     EXPECT_TRUE(bus.called(std::string("Pair ") + DEVICE_PATH));
     EXPECT_TRUE(btle_device_get_paired(device));
 
-    // A refused pairing of a device that is not connected drops it back to disconnected, with the error.
-    bus.control("FailNext", g_variant_new("(s)", "Pair"));
-    bus.control("ChangeObject", g_variant_new("(os@a{sv})", DEVICE_PATH, "org.bluez.Device1",
-                                               props({{"Connected", g_variant_new_boolean(FALSE)}})));
-    ASSERT_TRUE(bus.waitFor([&] { return btle_device_get_connection_state(device) == BTLE_DISCONNECTED; }));
-    events.clear();
-    btle_device_pair(device);
-    ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
-    EXPECT_EQ(events, (std::vector<std::string>{"state 2", "state 0 error"}));
+    // A refused Connect or Pair of a device that is not connected drops it back to disconnected, with the error.
+    using Call = void (*)(btle_device*);
+    const std::pair<const char*, Call> refused[] = {{"Connect", [](btle_device* d) { btle_device_connect(d); }},
+                                                    {"Pair", [](btle_device* d) { btle_device_pair(d); }}};
+    for (const auto& [method, call] : refused) {
+        SCOPED_TRACE(method);
+        bus.control("FailNext", g_variant_new("(s)", method));
+        bus.changeObject(DEVICE_PATH, "org.bluez.Device1", props({{"Connected", g_variant_new_boolean(FALSE)}}));
+        ASSERT_TRUE(bus.waitFor([&] { return btle_device_get_connection_state(device) == BTLE_DISCONNECTED; }));
+        events.clear();
+        call(device);
+        ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
+        EXPECT_EQ(events, (std::vector<std::string>{"state 2", "state 0 error"}));
+    }
     btle_adapter_free(adapter);
 }
 
