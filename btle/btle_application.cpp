@@ -274,23 +274,9 @@ btle_application* btle_create_application(btle_adapter* adapter) {
 void btle_application_publish(btle_application* application, btle_adapter* adapter) {
     g_assert(application != NULL);
     g_assert(adapter != NULL);
-    GError* error = nullptr;
-    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(managerXml, &error);
-    if (info == nullptr) {
-        log_debug(TAG, "Unable to create manager node: %s\n", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return;
-    }
-    application->registration_id = g_dbus_connection_register_object(
-        application->connection, application->path, info->interfaces[0], &applicationVTable, application, nullptr,
-        &error);
-    g_dbus_node_info_unref(info);
-    if (application->registration_id == 0) {
-        log_debug(TAG, "failed to publish application: %s", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return;
-    }
-    log_debug(TAG, "successfully published application");
+    application->registration_id = btle_export_object(application->connection, application->path, managerXml,
+                                                      &applicationVTable, application, TAG);
+    if (application->registration_id != 0) log_debug(TAG, "successfully published application");
 }
 
 void btle_application_free(btle_application* application) {

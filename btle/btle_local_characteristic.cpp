@@ -150,24 +150,10 @@ btle_local_characteristic* btle_local_char_create(btle_application* application,
 
 int btle_local_char_register(btle_local_characteristic* characteristic) {
     g_assert(characteristic != NULL);
-    GError* error = nullptr;
-    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(characteristicXml, &error);
-    if (info == nullptr) {
-        log_debug(TAG, "Unable to create node: %s\n", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return EINVAL;
-    }
     characteristic->registration_id =
-        g_dbus_connection_register_object(characteristic->application->connection, characteristic->path,
-                                          info->interfaces[0], &characteristicVTable, characteristic, nullptr,
-                                          &error);
-    g_dbus_node_info_unref(info);
-    if (characteristic->registration_id == 0) {
-        log_debug(TAG, "failed to publish local characteristic");
-        log_debug(TAG, "registering characteristic failed: %s", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return EINVAL;
-    }
+        btle_export_object(characteristic->application->connection, characteristic->path, characteristicXml,
+                           &characteristicVTable, characteristic, TAG);
+    if (characteristic->registration_id == 0) return EINVAL;
     log_debug(TAG, "successfully published local characteristic %s", characteristic->uuid);
     return 0;
 }

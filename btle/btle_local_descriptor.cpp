@@ -82,22 +82,9 @@ btle_local_descriptor* btle_local_desc_create(btle_application* application, con
 
 int btle_local_desc_register(btle_local_descriptor* descriptor) {
     g_assert(descriptor != NULL);
-    GError* error = nullptr;
-    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(descriptorXml, &error);
-    if (info == nullptr) {
-        log_debug(TAG, "Unable to create descriptor node: %s\n", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return EINVAL;
-    }
-    descriptor->registration_id =
-        g_dbus_connection_register_object(descriptor->application->connection, descriptor->path,
-                                          info->interfaces[0], &descriptorVTable, descriptor, nullptr, &error);
-    g_dbus_node_info_unref(info);
-    if (descriptor->registration_id == 0) {
-        log_debug(TAG, "failed to publish local descriptor: %s", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return EINVAL;
-    }
+    descriptor->registration_id = btle_export_object(descriptor->application->connection, descriptor->path,
+                                                     descriptorXml, &descriptorVTable, descriptor, TAG);
+    if (descriptor->registration_id == 0) return EINVAL;
     log_debug(TAG, "successfully published local descriptor %s", descriptor->uuid);
     return 0;
 }
