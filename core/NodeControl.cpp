@@ -5,17 +5,16 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Control.h"
 #include "NodeEnum.h"
 #include "NodeFloat.h"
 #include "NodeOnOff.h"
 
 NodeControl::NodeControl(Node* parent, const char* key, const char* displayName, NodeEnum* channel)
     : Node(parent, key, displayName), channel(channel) {
-    Control::addControl(this);
+    Source::addBinding(this);
 }
 
-NodeControl::~NodeControl() { Control::removeControl(this); }
+NodeControl::~NodeControl() { Source::removeBinding(this); }
 
 void NodeControl::setActive(bool on) {
     if (active.exchange(on, std::memory_order_relaxed) != on) notifyChange();

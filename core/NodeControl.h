@@ -9,9 +9,9 @@
 class NodeEnum;
 
 // A binding from controller sources to parameter nodes (type "ctrl"). Its value is "ON" (the binding acts)
-// or "OFF"; default "ON". Bindings register with Control when built and receive every event of every
+// or "OFF"; default "ON". Bindings register with the sources when built and receive every event of every
 // source while active; each subclass picks the events it answers to.
-class NodeControl : public Node {
+class NodeControl : public Node, public SourceBinding {
 public:
     static constexpr int omni = -1;
 
@@ -19,12 +19,12 @@ public:
     NodeControl(Node* parent, const char* key, const char* displayName, NodeEnum* channel);
     ~NodeControl() override;
 
-    bool isActive() const { return active.load(std::memory_order_relaxed); }
+    bool isActive() const override { return active.load(std::memory_order_relaxed); }
     void setActive(bool on);
     // The selected MIDI channel 0..15, omni without a channel node.
     int getChannel() const;
-    // Called by Control for every event while active (on the thread polling the source).
-    virtual void receive(Source& source, const ControlMessage& message) = 0;
+    // Called for every event while active (on the thread polling the source).
+    void receive(Source& source, const ControlMessage& message) override = 0;
 
     const char* getType() const override { return "ctrl"; }
     std::string toString() const override { return isActive() ? "ON" : "OFF"; }

@@ -1,12 +1,9 @@
 #include "Security.h"
 
 #include "Log.h"
-#include "Node.h"
 #include "NodeItem.h"
-#include "System.h"
 
 #include <cstdio>
-#include <cstring>
 #include <sodium.h>
 
 namespace {
@@ -36,19 +33,13 @@ const Security::Key Security::productKey = {0xD0, 0x06, 0x8D, 0x37, 0xC7, 0xAA, 
 
 std::atomic<NodeItem*> Security::password{nullptr};
 
-void Security::initialize() {
+void Security::initialize(NodeItem* passwordItem) {
     if (!sodiumReady()) LOGE(TAG, "Cannot initialise the random source\n");
-    Node* system = System::systemNode();
-    NodeItem* item = nullptr;
-    for (int i = 0; system && i < system->childrenCount(); ++i) {
-        Node* child = system->childrenAt(i);
-        if (child && std::strcmp(child->getName(), "pwd") == 0) item = dynamic_cast<NodeItem*>(child);
-    }
-    if (!item) {
+    if (!passwordItem) {
         LOGE(TAG, "No password item\n");
         return;
     }
-    password.store(item);
+    password.store(passwordItem);
 }
 
 bool Security::hasPassword() {

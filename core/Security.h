@@ -23,8 +23,8 @@ public:
     // not a secret.
     static const Key productKey;
 
-    // Finds the password item "pwd" under the "sys" node; logs an error and stays uninitialised without it.
-    static void initialize();
+    // Takes the password item ("pwd" under the "sys" node); null logs an error and leaves it uninitialised.
+    static void initialize(NodeItem* passwordItem);
     // True when initialised and the password item is not empty.
     static bool hasPassword();
     // A fresh challenge: 8 random bytes printed "%02X" each.

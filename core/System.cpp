@@ -80,7 +80,7 @@ void System::initialize(const char* programName) {
 
         Storage::addItem(alias);
         Storage::addItem(password);
-        Security::initialize();
+        Security::initialize(password);
     });
     if (!first) LOGW(TAG, "System::initialize called again; ignored\n");
 }

@@ -63,7 +63,6 @@ private:
     uint8_t mode = 0;
 
     // SPI thread only.
-    std::vector<uint8_t> restFrame;
     std::vector<uint8_t> inputFrame;
     std::deque<std::vector<uint8_t>> pendingInputs;
     std::vector<uint8_t> received;

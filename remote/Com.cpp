@@ -7,8 +7,7 @@
 #include <chrono>
 #include <thread>
 
-// Never destroyed: the "comTasks" thread may still walk it while the process exits.
-std::list<ComInterface*>& Com::ifaces = *new std::list<ComInterface*>;
+std::list<ComInterface*>& Com::ifaces = ComInterface::transports();
 std::atomic<bool> Com::initialized{false};
 
 namespace {

@@ -8,14 +8,14 @@ class ComInterface;
 // them and runs the request processor.
 class Com {
 public:
-    // Transports in registration (construction) order.
+    // Transports in registration (construction) order: ComInterface::transports().
     static std::list<ComInterface*>& ifaces;
     // Set once every transport's initialize() has run.
     static std::atomic<bool> initialized;
 
     // Appends a transport; null and one already registered are ignored.
     static void addIface(ComInterface* iface);
-    // Forgets a transport (its destructor calls this, so the list never holds a dangling pointer).
+    // Forgets a transport (its destructor leaves the list too, so the list never holds a dangling pointer).
     static void removeIface(ComInterface* iface);
     // Initialises every transport once; later calls return at once.
     static bool initialize();

@@ -1,6 +1,5 @@
 #include "ComInterface.h"
 
-#include "Com.h"
 #include "Log.h"
 #include "Node.h"
 #include "NodeList.h"
@@ -35,11 +34,16 @@ bool changesState(const std::string& line) {
 }
 }
 
-ComInterface::ComInterface(Node* root) : root(root) { Com::addIface(this); }
+ComInterface::ComInterface(Node* root) : root(root) { transports().push_back(this); }
 
 ComInterface::~ComInterface() {
-    Com::removeIface(this);
+    transports().remove(this);
     if (RemoteServices::firmwareOwner() == this) RemoteServices::setFirmwareOwner(nullptr);
+}
+
+std::list<ComInterface*>& ComInterface::transports() {
+    static auto* const list = new std::list<ComInterface*>;
+    return *list;
 }
 
 std::string ComInterface::processRequest(std::string request) {

@@ -2,6 +2,7 @@
 #include "RemoteSession.h"
 
 #include <cstdint>
+#include <list>
 #include <string>
 
 class Node;
@@ -13,9 +14,12 @@ class Node;
 // Only the "comTasks" thread calls initialize(), tasks() and processRequest().
 class ComInterface {
 public:
-    // Registers the transport with Com (after those that exist).
+    // Joins the transports (after those that exist); the destructor leaves them.
     explicit ComInterface(Node* root);
     virtual ~ComInterface();
+    // The transports that exist, in construction order: Com's list, kept here so that a transport joins and
+    // leaves it by itself. Never destroyed: the "comTasks" thread may still walk it while the process exits.
+    static std::list<ComInterface*>& transports();
     ComInterface(const ComInterface&) = delete;
     ComInterface& operator=(const ComInterface&) = delete;
 

@@ -3,7 +3,7 @@
 #include "Bsp.h"
 #include "Shims.h"
 
-Bsp* Board::board = nullptr;
+Bsp*& Board::board = Bsp::active;
 std::atomic<bool> Board::initialized{false};
 
 namespace {

@@ -11,8 +11,8 @@ class Bsp;
 
 class Board {
 public:
-    // The board object, null until one is constructed.
-    static Bsp* board;
+    // The board object (Bsp::active), null until one is constructed.
+    static Bsp*& board;
 
     // The board's bring-up, when there is a board; afterwards (board or not) the bring-up counts as done.
     static void initialize();

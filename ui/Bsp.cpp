@@ -1,9 +1,9 @@
 #include "Bsp.h"
 
-#include "Board.h"
+Bsp* Bsp::active = nullptr;
 
-Bsp::Bsp() { Board::board = this; }
+Bsp::Bsp() { active = this; }
 
 Bsp::~Bsp() {
-    if (Board::board == this) Board::board = nullptr;
+    if (active == this) active = nullptr;
 }

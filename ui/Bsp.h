@@ -3,6 +3,9 @@
 // board that Board calls; there is one per process, and a later one replaces the earlier.
 class Bsp {
 public:
+    // The board object: the last one constructed that still exists, null without one. Board calls it.
+    static Bsp* active;
+
     Bsp();
     // Brings the board up (codec, display and splash, input/output chain); once, on the input thread.
     virtual void initialize() = 0;

@@ -8,13 +8,13 @@
 #include "DrawerSetup.h"
 #include "EventDispatcher.h"
 #include "EventId.h"
-#include "Home.h"
 #include "NodeEnum.h"
 #include "NodeFloat.h"
 #include "NodeItem.h"
 #include "NodeOnOff.h"
 #include "NodePreset.h"
 #include "ParamSlider.h"
+#include "PresetView.h"
 
 namespace {
 constexpr uint32_t kWhite = 0xFFFFFF;
@@ -130,7 +130,7 @@ bool Chain::isEnabled(Node* block) {
 // Drawing
 // ---------------------------------------------------------------------------------------------------------
 bool Chain::draw() {
-    Home::drawFrame();
+    PresetView::drawFrame();
     lv_obj_t* screen = lv_screen_active();
     const bool edited = preset && preset->isEdited();
     if (edited) {
@@ -196,7 +196,7 @@ void Chain::drawSliders() {
         }
         return;
     }
-    const std::string number = Home::presetNumber(preset ? preset->getIndex() : -1);
+    const std::string number = PresetView::presetNumber(preset ? preset->getIndex() : -1);
     create_param_slider(screen, kParamSliderX[0], nullptr, int(kWhite), "Preset", number.c_str());
     create_param_slider(screen, kParamSliderX[1], nullptr, int(kWhite), "List", "Edit...");
     create_param_slider(screen, kParamSliderX[2], levelNode, int(kWhite), nullptr, nullptr);
@@ -238,13 +238,13 @@ bool Chain::onEvent(int id) {
         if (inRange()) {
             enables[size_t(cursor)]->toggle();
         } else {
-            new DrawerSetup();
+            new DrawerSetup(DrawerNode::open);
         }
         return true;
     case Encoder2Forward:
     case Encoder2Back:
         if (cursor < 0) {
-            Home::stepPreset(preset, id == Encoder2Forward);
+            PresetView::stepPreset(preset, id == Encoder2Forward);
         } else if (Node* node = fastNode(0)) {
             node->edit(id == Encoder2Forward);
         }

@@ -63,6 +63,8 @@ float itemHue(const NodeItem* item) {
 
 DrawerNode::DrawerNode(Node* node) : node(node) {}
 
+void DrawerNode::open(Node* folder) { new DrawerNode(folder); }
+
 void DrawerNode::setNode(Node* folder) {
     node = folder;
     selected = 0;
@@ -220,7 +222,7 @@ bool DrawerNode::onBrowseEvent(int id) {
         openSelected();
         break;
     default:
-        if (node && node == System::appNode()) new DrawerSetup();
+        if (node && node == System::appNode()) new DrawerSetup(open);
         break;
     }
     return true;

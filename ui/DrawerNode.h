@@ -19,6 +19,8 @@ class NodeItem;
 class DrawerNode : public Listener {
 public:
     explicit DrawerNode(Node* node);
+    // Opens the browser on a folder: the setup page's folder opener.
+    static void open(Node* folder);
 
     // Points the page at another folder, back at its first row, not editing.
     void setNode(Node* node);

@@ -1,6 +1,5 @@
 #include "DrawerSetup.h"
 
-#include "DrawerNode.h"
 #include "EventDispatcher.h"
 #include "EventId.h"
 #include "NodeItem.h"
@@ -17,7 +16,7 @@ bool isSettingsFolder(const Node* node) {
 }
 }
 
-DrawerSetup::DrawerSetup() {
+DrawerSetup::DrawerSetup(FolderOpener openFolder) : openFolder(openFolder) {
     if (Node* root = System::rootNode()) {
         for (int i = 0; i < root->childrenCount(); ++i) {
             Node* child = root->childrenAt(i);
@@ -86,7 +85,7 @@ bool DrawerSetup::onEvent(int id) {
 
 void DrawerSetup::openSelected() {
     if (selected < int(nodes.size())) {
-        new DrawerNode(nodes[selected]);
+        openFolder(nodes[selected]);
     } else if (selected < count) {
         EventDispatcher::addEvent(EventId::Close);
     }

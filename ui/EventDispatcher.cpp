@@ -28,12 +28,10 @@ constexpr uint32_t kPassSleepMicros = 10000;
 constexpr uint32_t kStartDelayMicros = 1000000;
 constexpr uint32_t kBoardWaitMicros = 10000000;
 
-// The stack and the queue live for the whole process, past the end of main: the input thread may still
-// queue a tick while the process exits, so they are never destroyed.
+// The queue lives for the whole process, past the end of main: the input thread may still queue a tick while
+// the process exits, so it is never destroyed.
 struct State {
     moodycamel::ConcurrentQueue<int> queue{kInitialQueueRoom};
-    std::vector<Listener*> pages;  // back() is the top page
-    std::vector<const Listener*> permanent;
 };
 State& state() {
     static State* const instance = new State;
@@ -42,16 +40,11 @@ State& state() {
 // Built before main, as the pages built at start-up need it.
 [[maybe_unused]] const State& eventDispatcher_staticInit = state();
 
-bool onStack(const Listener* page) {
-    const auto& pages = state().pages;
-    return std::find(pages.begin(), pages.end(), page) != pages.end();
-}
-
 // Raised pages first, then the top page first. A page handler may open or close pages while the walk runs
 // (a modal page, a nested dispatch), so the walk goes over a copy and skips pages that have left the stack
 // meanwhile.
-std::vector<Listener*> topDown() {
-    std::vector<Listener*> order(state().pages.rbegin(), state().pages.rend());
+std::vector<Listener*> topDown(const std::vector<Listener*>& pages) {
+    std::vector<Listener*> order(pages.rbegin(), pages.rend());
     std::stable_partition(order.begin(), order.end(), [](const Listener* page) { return page->raised(); });
     return order;
 }
@@ -81,63 +74,56 @@ void tick() {
 }
 
 void EventDispatcher::addListener(Listener* page) {
-    if (!page || onStack(page)) return;
-    state().pages.push_back(page);
-}
-
-void EventDispatcher::unlink(const Listener* page) {
-    auto& pages = state().pages;
-    pages.erase(std::remove(pages.begin(), pages.end(), page), pages.end());
-    auto& permanent = state().permanent;
-    permanent.erase(std::remove(permanent.begin(), permanent.end(), page), permanent.end());
+    if (!page || Listener::onStack(page)) return;
+    Listener::stack().pages.push_back(page);
 }
 
 void EventDispatcher::removeListener(Listener* page) {
     if (!page) return;
-    unlink(page);
+    Listener::unlink(page);
     delete page;
 }
 
 void EventDispatcher::broadcast(int id) {
-    for (Listener* page : topDown()) {
-        if (onStack(page)) page->onBroadcast(id);
+    for (Listener* page : topDown(Listener::stack().pages)) {
+        if (Listener::onStack(page)) page->onBroadcast(id);
     }
 }
 
 bool EventDispatcher::hasFocus(const Listener* page) {
-    const auto& pages = state().pages;
+    const auto& pages = Listener::stack().pages;
     return page && !pages.empty() && pages.back() == page;
 }
 
-int EventDispatcher::elements() { return int(state().pages.size()); }
+int EventDispatcher::elements() { return int(Listener::stack().pages.size()); }
 
 void EventDispatcher::keepStartupPages() {
-    for (const Listener* page : state().pages) {
-        if (!isPermanent(page)) state().permanent.push_back(page);
+    for (const Listener* page : Listener::stack().pages) {
+        if (!isPermanent(page)) Listener::stack().permanent.push_back(page);
     }
 }
 
 bool EventDispatcher::isPermanent(const Listener* page) {
-    const auto& permanent = state().permanent;
+    const auto& permanent = Listener::stack().permanent;
     return std::find(permanent.begin(), permanent.end(), page) != permanent.end();
 }
 
 void EventDispatcher::addEvent(int id) { state().queue.enqueue(id); }
 
 void EventDispatcher::offerRedraw() {
-    for (Listener* page : topDown()) {
-        if (onStack(page) && page->draw()) return;
+    for (Listener* page : topDown(Listener::stack().pages)) {
+        if (Listener::onStack(page) && page->draw()) return;
     }
 }
 
 void EventDispatcher::offerEvent(int id) {
-    for (Listener* page : topDown()) {
-        if (onStack(page) && page->onEvent(id)) return;
+    for (Listener* page : topDown(Listener::stack().pages)) {
+        if (Listener::onStack(page) && page->onEvent(id)) return;
     }
 }
 
 bool EventDispatcher::closeTopPage() {
-    auto& pages = state().pages;
+    auto& pages = Listener::stack().pages;
     if (pages.empty()) return false;
     Listener* top = pages.back();
     if (isPermanent(top)) {

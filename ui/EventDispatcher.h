@@ -43,9 +43,6 @@ public:
     static bool dispatch();
 
 private:
-    friend class Listener;
-    // Takes the page off the stack without deleting it.
-    static void unlink(const Listener* page);
     static void offerRedraw();
     static void offerEvent(int id);
     static bool closeTopPage();

@@ -2,14 +2,12 @@
 
 #include "IOArray.h"
 
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "AudioProcessor.h"
 #include "Chain.h"
 #include "DrawerKeyboard.h"
-#include "DrawerPopup.h"
 #include "EventDispatcher.h"
 #include "EventId.h"
 #include "NodeFloat.h"
@@ -19,6 +17,7 @@
 #include "NodePreset.h"
 #include "PageLayout.h"
 #include "ParamSlider.h"
+#include "PresetView.h"
 #include "Tempo.h"
 #include "Tuner.h"
 
@@ -28,9 +27,6 @@ constexpr uint32_t kWarning = 0xFF8800;
 constexpr uint32_t kVolumeIdle = 0x777777;
 constexpr uint32_t kMeterColour = 0x999999;
 constexpr uint32_t kClipColour = 0xFF0000;
-
-// The answers of the preset dialogs are the indexes of their buttons: "Back", "Ok", "Save".
-constexpr int kAnswerOk = 1, kAnswerSave = 2;
 
 lv_obj_t* label(lv_obj_t* parent, int x, int y, int width, int height, const char* text) {
     lv_obj_t* l = lv_label_create(parent);
@@ -74,13 +70,6 @@ int meterPercent(int channel, int direction) {
 
 // "120.0" and "095.5": the global tempo always as three digits, a point and one digit.
 std::string paddedTempo(const std::string& text) { return text.size() == 4 ? "0" + text : text; }
-
-int askPopup(const char* title, int kind) {
-    int answer = 0;
-    new DrawerPopup(title, "", kind, &answer);
-    waitModal();
-    return answer;
-}
 }
 
 Home::Home(Node* app, Node* root, NodePreset* preset, Tuner* tuner, Tempo* tempo, std::vector<NodeItem*> assigns)
@@ -102,29 +91,12 @@ void Home::setNodes(Node* app, Node* root, NodePreset* preset) {
 // ---------------------------------------------------------------------------------------------------------
 // Drawing
 // ---------------------------------------------------------------------------------------------------------
-void Home::drawFrame() {
-    PageLayout::theme();
-    PageLayout::panel(50);
-    static const lv_point_precise_t rule[] = {{0, 0}, {306, 0}};
-    lv_obj_t* line = lv_line_create(lv_screen_active());
-    lv_obj_set_pos(line, 7, 33);
-    lv_obj_set_size(line, LV_SIZE_CONTENT, LV_SIZE_CONTENT);
-    lv_line_set_points(line, rule, 2);
-}
-
-std::string Home::presetNumber(int index) {
-    if (index < 0) return "---";
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d%c", index / 3 + 1, 'A' + index % 3);
-    return text;
-}
-
 bool Home::draw() {
     if (popupNode && popupTicks > 0) {
         drawPopup();
         return true;
     }
-    drawFrame();
+    PresetView::drawFrame();
     drawHeader();
     if (assignNode) {
         drawAssignView();
@@ -160,7 +132,7 @@ void Home::drawHeader() {
     lv_obj_set_style_text_font(name, &lv_font_montserrat_24, 0);
     lv_obj_set_style_text_color(name, lv_color_white(), 0);
 
-    lv_obj_t* number = label(screen, 5, 37, 209, 84, presetNumber(preset->getIndex()).c_str());
+    lv_obj_t* number = label(screen, 5, 37, 209, 84, PresetView::presetNumber(preset->getIndex()).c_str());
     lv_obj_set_style_text_font(number, &ui_font_arzet_light102, 0);
     lv_obj_set_style_text_align(number, LV_TEXT_ALIGN_LEFT, 0);
     lv_obj_set_style_radius(number, 10, 0);
@@ -368,29 +340,7 @@ void Home::heldStep(bool up) {
     if (!preset) return;
     // The dialog takes the release of the encoder, so the hold ends here.
     if (preset->isEdited()) encoderHeld = 0;
-    stepPreset(preset, up);
-}
-
-void Home::stepPreset(NodePreset* preset, bool up) {
-    if (!preset) return;
-    if (!preset->isEdited()) {
-        if (preset->canEdit(up)) preset->edit(up);
-        return;
-    }
-    switch (askPopup("Discard changes?", DrawerPopup::kBackOkSave)) {
-    case kAnswerOk:
-        preset->edit(up);
-        break;
-    case kAnswerSave:
-        saveCurrent(preset);
-        break;
-    default:
-        break;
-    }
-}
-
-bool Home::saveCurrent(NodePreset* preset) {
-    return preset->setValue(preset->getValue() + NodePreset::SAVE_SUFFIX);
+    PresetView::stepPreset(preset, up);
 }
 
 void Home::tapIfSelected(int footswitch) {
@@ -411,11 +361,9 @@ void Home::switchBank(int offset) {
     preset->setByIndex(preset->getIndex() + offset);
 }
 
-bool Home::confirmOverwrite() { return askPopup("Overwrite changes?", DrawerPopup::kBackOk) == kAnswerOk; }
-
 void Home::overwrite() {
     if (!preset || !preset->isEdited()) return;
-    if (confirmOverwrite()) saveCurrent(preset);
+    if (PresetView::confirmOverwrite()) PresetView::saveCurrent(preset);
 }
 
 void Home::saveAs() {
@@ -428,12 +376,12 @@ void Home::saveAs() {
 
     const std::string current = preset->getValue();
     if (name == current) {
-        if (confirmOverwrite()) saveCurrent(preset);
+        if (PresetView::confirmOverwrite()) PresetView::saveCurrent(preset);
         return;
     }
     // Another preset of that name would be replaced: ask first.
     NodeList* list = preset->getReferenceList();
-    if (list && list->indexOf(name) >= 0 && !confirmOverwrite()) return;
+    if (list && list->indexOf(name) >= 0 && !PresetView::confirmOverwrite()) return;
     // Select the new slot only when the save went in; a full list keeps the current preset selected and
     // edited.
     if (preset->setValue(name + NodePreset::SAVE_SUFFIX)) preset->setValue(name);

@@ -58,16 +58,6 @@ public:
     // Opens the assign view of assign item index (0..3); -1 closes it; any other index does nothing.
     void showAssign(int index);
 
-    // Shared with the chain screen: the theme and the background with the title rule.
-    static void drawFrame();
-    // "01A" for slot 0 (bank index / 3 + 1, letter A to C); "---" for a negative index.
-    static std::string presetNumber(int index);
-    // One step to the next (up) or previous named preset; an edited preset first asks whether to discard
-    // the changes (Ok steps), keep them by saving (Save; no step) or do nothing (Back).
-    static void stepPreset(NodePreset* preset, bool up);
-    // Saves the present parameters under the preset's current name.
-    static bool saveCurrent(NodePreset* preset);
-
 private:
     void showPopup(NodeFloat* node, uint32_t colour);
     void drawPopup();
@@ -81,7 +71,6 @@ private:
     void tapIfSelected(int footswitch);
     void overwrite();
     void saveAs();
-    bool confirmOverwrite();
     void tick();
 
     Node* app;

@@ -2,6 +2,8 @@
 // Base of every page of the user interface. Constructing a page puts it on top of the page stack, where it
 // has the focus; the dispatcher offers events and redraws from the top page down. A page never deletes
 // itself: it queues EventId::Close and the dispatcher deletes the top page.
+#include <vector>
+
 class Listener {
 public:
     // Pushes this page on top of the stack (once; a page already on the stack stays where it is).
@@ -22,4 +24,17 @@ public:
     // counting): the dispatcher then offers it redraws and events before every other page, wherever it
     // lies on the stack, and the pages above it come back as they were once it turns false.
     virtual bool raised() const { return false; }
+
+private:
+    friend class EventDispatcher;
+    // The page stack lives with the pages, so a page joins and leaves it by itself; the dispatcher walks it.
+    // UI thread only; never destroyed, as pages may outlive main.
+    struct Stack {
+        std::vector<Listener*> pages;  // back() is the top page
+        std::vector<const Listener*> permanent;
+    };
+    static Stack& stack();
+    static bool onStack(const Listener* page);
+    // Takes the page off the stack (and off the permanent pages) without deleting it.
+    static void unlink(const Listener* page);
 };

@@ -4,10 +4,13 @@
 // preset load into a save.
 #include "BoardTestSupport.h"
 #include "ProcessTestSupport.h"
+#include "Security.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -17,9 +20,11 @@
 #include <functional>
 #include <memory>
 #include <netinet/in.h>
+#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -40,31 +45,62 @@ std::string storageFile(const std::string& home, const std::string& path) {
     return home + "/storage/" + name;
 }
 
-// One request over a fresh connection; the reply without its NUL, or "" when the pedal did not answer.
-std::string request(int port, const std::string& text) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    timeval timeout{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string reply;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        send(fd, text.c_str(), text.size() + 1, MSG_NOSIGNAL) == ssize_t(text.size() + 1)) {
+// One TCP connection kept across requests; the token of a reply that has one is kept for the next answer.
+struct Connection {
+    explicit Connection(int port) : fd(socket(AF_INET, SOCK_STREAM, 0)) {
+        timeval timeout{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(uint16_t(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    }
+    ~Connection() { close(fd); }
+    bool send(const std::string& text) {
+        return connected && ::send(fd, text.c_str(), text.size() + 1, MSG_NOSIGNAL) == ssize_t(text.size() + 1);
+    }
+    // The reply without its NUL, or "" when none came within 10 s.
+    std::string receive() {
+        std::string reply;
         char buffer[4096];
         ssize_t count;
         while ((count = recv(fd, buffer, sizeof(buffer), 0)) > 0) {
             reply.append(buffer, size_t(count));
-            if (!reply.empty() && reply.back() == '\0') {
+            if (reply.back() == '\0') {
                 reply.pop_back();
-                break;
+                if (reply.rfind("token ", 0) == 0) token = reply.substr(6, 16);
+                return reply;
             }
         }
+        return "";
     }
-    close(fd);
-    return reply;
-}
+    std::string ask(const std::string& text) { return send(text) ? receive() : ""; }
+    // What the pedal on `port` has not read yet of what this connection sent (its socket's receive queue).
+    long unread(int port) const {
+        sockaddr_in own{};
+        socklen_t length = sizeof(own);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&own), &length);
+        char ends[48];
+        std::snprintf(ends, sizeof ends, "0100007F:%04X 0100007F:%04X ", unsigned(port), unsigned(ntohs(own.sin_port)));
+        const std::string table = boardtest::readFile("/proc/net/tcp");
+        const size_t at = table.find(ends);
+        long bytes = -1;
+        if (at != std::string::npos) std::sscanf(table.c_str() + at + std::strlen(ends), "%*x %*x:%lx", &bytes);
+        return bytes;
+    }
+    // The lines after the answer to the last token.
+    std::string answer(const std::string& password, const std::string& lines) {
+        return ask("token " + Security::answerFor(password, token) + "\r\n" + lines);
+    }
+
+    const int fd;
+    bool connected = false;
+    std::string token;
+};
+
+// One request over a fresh connection; the reply without its NUL, or "" when the pedal did not answer.
+std::string request(int port, const std::string& text) { return Connection(port).ask(text); }
 
 // The full application serving the tree on a TCP port; extra: more environment, e.g. a file codec in place
 // of none.
@@ -120,26 +156,36 @@ bool startAndBrowse(FullApplication& pedal, int port, const std::string& home) {
 }
 }
 
-TEST(PedalProductProcess, SettingsWrittenJustBeforeAStopSurvive) {
+// A writer loops on the alias while SIGTERM comes, 20 times: each next start has the last echoed value, or
+// the one written after it whose echo the stop cut off. An echoed write is never lost.
+TEST(PedalProductProcess, NoEchoedWriteIsLostToTheStop) {
     const std::string home = boardtest::ownHome();
-    const std::vector<std::string> paths = {"root\\app\\output\\vol", "root\\app\\output\\aux",
-                                            "root\\settings\\input\\gain1", "root\\settings\\input\\gain2"};
-    // Each round checks what the round before wrote just before its stop, then writes new values and stops at
-    // once: four values take the sweep some 1.5 s, the stop comes well before.
-    for (int round = 0; round <= 5; ++round) {
+    const std::string alias = "root\\sys\\alias";
+    std::string echoed, unanswered;
+    for (int round = 0; round <= 20; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         const int port = freePort();
         FullApplication pedal(home, port);
         ASSERT_TRUE(startAndBrowse(pedal, port, home));
-        for (size_t k = 0; k < paths.size() && round > 0; ++k) {
-            const std::string described = request(port, "browse " + paths[k]);
-            EXPECT_NE(described.find("\"value\":" + std::to_string(round + int(k)) + ".0"), std::string::npos) << described;
-        }
-        for (size_t k = 0; k < paths.size(); ++k) {
-            const std::string write = "write " + paths[k] + ":{\"value\":" + std::to_string(round + 1 + int(k)) + "}";
-            ASSERT_EQ(request(port, write), write.substr(6) + "\r\n");
-        }
-        ASSERT_EQ(pedal.stop(), 0) << boardtest::readFile(home + "/pedal.log");
+        const std::string stored = request(port, "browse " + alias);
+        auto holds = [&](const std::string& value) { return stored.find("\"value\":\"" + value + "\"") != std::string::npos; };
+        EXPECT_TRUE(round == 0 || holds(echoed) || holds(unanswered)) << "last echoed " << echoed << ", got " << stored;
+        if (round == 20) break;
+        std::atomic<int> echoes{0};
+        std::thread writer([&] {
+            Connection connection(port);
+            for (int n = 0;; ++n) {
+                unanswered = "r" + std::to_string(round) + "w" + std::to_string(n);
+                const std::string line = alias + ":{\"value\":\"" + unanswered + "\"}";
+                if (connection.ask("write " + line) != line + "\r\n") break;
+                echoed = unanswered;
+                ++echoes;
+            }
+        });
+        // After a few writes, a varying number: the stop meets the writes at different points.
+        EXPECT_TRUE(waitFor([&] { return echoes >= 1 + round % 5; })) << "the writes are not answered";
+        EXPECT_EQ(pedal.stop(), 0) << pedal.logText();
+        writer.join();
     }
 }
 
@@ -181,6 +227,23 @@ TEST(PedalProductProcess, ASlotNameCannotTurnALoadIntoASave) {
         EXPECT_EQ(pedal.stop(), 0);
         EXPECT_EQ(boardtest::readFile(slotFile), file) << "the preset is never saved over";
     }
+    // Then the selected slot is replaced while another preset has the name before the suffix: the stored
+    // selection names no slot now, and it selects none rather than save over that preset at every start.
+    const std::string prefixed = testsupport::slotRecord("Evil", uint32_t(text.size()), uint32_t(text.size())) + text;
+    const std::string prefixedFile = storageFile(home, "root\\presets\\1");
+    boardtest::writeFile(prefixedFile, prefixed, std::filesystem::perms(0644));
+    boardtest::writeFile(slotFile, testsupport::slotRecord("Other", uint32_t(text.size()), uint32_t(text.size())) + text,
+                         std::filesystem::perms(0644));
+    for (int run = 1; run <= 3; ++run) {
+        SCOPED_TRACE("start " + std::to_string(run) + " after the slot was replaced");
+        const int port = freePort();
+        FullApplication pedal(home, port);
+        ASSERT_TRUE(startAndBrowse(pedal, port, home));
+        const std::string preset = request(port, "browse root\\app\\preset");
+        EXPECT_NE(preset.find("\"value\":\"\""), std::string::npos) << preset;
+        EXPECT_EQ(pedal.stop(), 0);
+        EXPECT_TRUE(boardtest::readFile(prefixedFile) == prefixed) << "the preset is never saved over";
+    }
 }
 
 namespace {
@@ -199,6 +262,22 @@ std::string uploadSlot(int port, const std::string& list, int index, const std::
     for (size_t offset = 0, number = 1; offset < stream.size(); offset += chunkSize, ++number)
         reply = chunk(int(number), stream.substr(offset, chunkSize));
     return reply;
+}
+
+// Chunks from..to of a download over one connection: chunk 0 as the name record's name and "=", then the data
+// until its end; "no reply" when a chunk is not answered.
+std::string slotText(Connection& connection, const std::string& list, int index, int from = 0, int to = 1 << 20) {
+    std::string text;
+    for (int chunk = from; chunk <= to; ++chunk) {
+        const std::string reply = connection.ask("dread " + list + ":{\"index\":" + std::to_string(index) +
+                                                 ",\"chunk\":" + std::to_string(chunk) + "}");
+        const size_t value = reply.find("\"value\":\"");
+        if (value == std::string::npos) return "no reply";
+        const std::string bytes = testsupport::unhex(reply.substr(value + 9, reply.rfind('"') - value - 9));
+        if (chunk > 0 && bytes.empty()) break;
+        text += chunk == 0 ? bytes.substr(0, bytes.find('\0')) + "=" : bytes;
+    }
+    return text;
 }
 
 // A 48 kHz mono float WAV: a 64-tap average, a clear low-pass.
@@ -395,27 +474,13 @@ TEST(PedalProductProcess, ASwapCutAfterAnyStepLeavesBothSlotsWhole) {
     const std::string home = boardtest::ownHome();
     const std::string presets = "root\\presets";
     const std::string a = "A:" + std::string(300, 'a'), b = "B:" + std::string(200, 'b');
-    auto slotText = [&](int port, int index) {
-        std::string text;
-        for (int chunk = 0;; ++chunk) {
-            const std::string reply = request(port, "dread " + presets + ":{\"index\":" + std::to_string(index) +
-                                                        ",\"chunk\":" + std::to_string(chunk) + "}");
-            const size_t value = reply.find("\"value\":\"");
-            if (value == std::string::npos) return std::string("no reply");
-            const std::string hex = reply.substr(value + 9, reply.rfind('"') - value - 9);
-            if (hex.empty()) return text;
-            std::string bytes;
-            for (size_t k = 0; k + 1 < hex.size(); k += 2) bytes += char(std::stoi(hex.substr(k, 2), nullptr, 16));
-            // The name record's name, then the data.
-            text += chunk == 0 ? bytes.substr(0, bytes.find('\0')) + "=" : bytes;
-        }
-    };
     // Starts a pedal and checks the slots; the state it found (true: as first uploaded).
     auto checkSlots = [&](const std::vector<std::string>& environment, int& port) {
         port = freePort();
         auto pedal = std::make_unique<FullApplication>(home, port, environment);
         EXPECT_TRUE(startAndBrowse(*pedal, port, home));
-        const std::string first = slotText(port, 0), second = slotText(port, 1);
+        Connection reader(port);
+        const std::string first = slotText(reader, presets, 0), second = slotText(reader, presets, 1);
         const bool before = first == "A=" + a && second == "B=" + b, swapped = first == "B=" + b && second == "A=" + a;
         EXPECT_TRUE(before || swapped) << first.substr(0, 8) << " | " << second.substr(0, 8);
         return pedal;
@@ -444,4 +509,157 @@ TEST(PedalProductProcess, ASwapCutAfterAnyStepLeavesBothSlotsWhole) {
     EXPECT_GE(steps, 5) << "the swap was cut between its steps";
     auto last = checkSlots({"PEDAL_CODEC=none"}, port);
     EXPECT_EQ(last->stop(), 0);
+}
+
+namespace {
+// The CPU time a process has used so far (user and system), in seconds.
+double cpuSeconds(pid_t pid) {
+    const std::string stat = boardtest::readFile("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    // After the name: the state is field 3; user and system time are fields 14 and 15.
+    for (int number = 3; number <= 15 && fields >> field; ++number)
+        if (number >= 14) ticks += std::stol(field);
+    return double(ticks) / double(sysconf(_SC_CLK_TCK));
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+}
+
+// 1,444 downloads in one request alternating between two 1 MiB impulse-response slots: the request ends after
+// the first, which compresses one slot; it and another client's request are answered at once.
+TEST(PedalProductProcess, ARequestCompressesOneSlotAtMost) {
+    const std::string home = boardtest::ownHome();
+    std::filesystem::create_directories(home + "/storage");
+    std::string data(1 << 20, '\0');
+    uint32_t state = 1;
+    for (char& byte : data) byte = char((state = state * 1664525u + 1013904223u) >> 28);
+    for (int k = 0; k < 2; ++k)
+        boardtest::writeFile(storageFile(home, "root\\ir_list\\" + std::to_string(k)),
+                             testsupport::slotRecord("Big" + std::to_string(k), uint32_t(data.size()), uint32_t(data.size())) + data,
+                             std::filesystem::perms(0644));
+    const int port = freePort();
+    FullApplication pedal(home, port);
+    ASSERT_TRUE(startAndBrowse(pedal, port, home));
+    std::string lines;
+    for (int k = 0; k < 1444; ++k)
+        lines += std::string(k ? "\r\n" : "") + "dread root\\ir_list:{\"index\":" + std::to_string(k % 2) + ",\"chunk\":999}";
+    Connection downloader(port), other(port);
+    const std::string name = "browse root\\sys\\_name";
+    ASSERT_NE(other.ask(name), "");
+    // The other client's request comes once the pedal has read all of this one (its lines, then its end).
+    ASSERT_EQ(send(downloader.fd, lines.data(), lines.size(), MSG_NOSIGNAL), ssize_t(lines.size()));
+    ASSERT_TRUE(waitFor([&] { return downloader.unread(port) == 0; })) << "the pedal reads the request";
+    const double cpuBefore = cpuSeconds(pedal.pid);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(downloader.send(""));
+    ASSERT_TRUE(waitFor([&] { return downloader.unread(port) == 0; })) << "the pedal reads the request's end";
+    const auto otherStart = std::chrono::steady_clock::now();
+    EXPECT_NE(other.ask(name), "");
+    const double otherTime = secondsSince(otherStart);
+    const std::string reply = downloader.receive();
+    const double replyTime = secondsSince(start), cpu = cpuSeconds(pedal.pid) - cpuBefore;
+    std::printf("reply %.3f s, other client %.3f s, pedal CPU %.3f s\n", replyTime, otherTime, cpu);
+    EXPECT_EQ(reply.rfind("dread root\\ir_list:{\"index\":0,", 0), 0u) << reply.substr(0, 100);
+    EXPECT_EQ(reply.find("dread", 1), std::string::npos) << "one piece";
+    EXPECT_LE(replyTime, 0.5);
+    EXPECT_LE(otherTime, 0.5);
+    EXPECT_LE(cpu, 0.5);
+}
+
+// With a password, every TCP connection answers its own token: a client that reconnects with its old token is
+// refused once without counting as a guess; two clients writing in turn never fail; and a right answer passes
+// within 2 s, ten times out of ten, while another connection guesses as fast as it is answered.
+TEST(PedalProductProcess, EachConnectionAnswersItsOwnToken) {
+    const std::string home = boardtest::ownHome();
+    const int port = freePort();
+    FullApplication pedal(home, port);
+    ASSERT_TRUE(startAndBrowse(pedal, port, home));
+    const std::string password = "s3cret";
+    ASSERT_NE(request(port, "write root\\sys\\pwd:{\"value\":\"" + password + "\"}"), "");
+    int written = 0;
+    auto write = [&](Connection& connection) {
+        const std::string line = "root\\sys\\alias:{\"value\":\"w" + std::to_string(++written) + "\"}";
+        return connection.answer(password, "write " + line).substr(23);
+    };
+    std::string oldToken;
+    {
+        Connection closed(port);
+        closed.ask("token -");
+        oldToken = closed.token;
+    }
+    Connection reconnected(port), other(port);
+    reconnected.token = oldToken;
+    EXPECT_EQ(write(reconnected), "n\r\n") << "the old connection's token";
+    EXPECT_EQ(write(reconnected), "y\r\nroot\\sys\\alias:{\"value\":\"w2\"}\r\n");
+    EXPECT_FALSE(pedal.logHas("wrong password answer")) << pedal.logText();
+    other.ask("token -");
+    for (int k = 0; k < 10; ++k) EXPECT_EQ(write(k % 2 ? reconnected : other).substr(0, 1), "y") << "write " << k;
+
+    std::atomic<bool> stop{false};
+    std::thread guesser([&] {
+        Connection connection(port);
+        while (!stop && connection.ask("token 0123456789ABCDEF") != "") {}
+    });
+    EXPECT_TRUE(waitFor([&] { return pedal.logHas("wrong password answer"); })) << "the guesses are refused";
+    for (int k = 0; k < 10; ++k) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(write(other).substr(0, 1), "y") << "write " << k;
+        EXPECT_LE(secondsSince(start), 2.0) << "write " << k;
+    }
+    stop = true;
+    guesser.join();
+}
+
+// Two downloads of a preset overlap while it is replaced by another under a new name: each is one whole
+// version with its own name; a download that starts over gets the new one.
+TEST(PedalProductProcess, OverlappingDownloadsEachGetOneVersion) {
+    const std::string home = boardtest::ownHome();
+    const int port = freePort();
+    FullApplication pedal(home, port);
+    ASSERT_TRUE(startAndBrowse(pedal, port, home));
+    const std::string presets = "root\\presets", one(6600, '1'), two(5000, '2');
+    ASSERT_NE(uploadSlot(port, presets, 0, "One", one, false).find("\"index\":0"), std::string::npos);
+    Connection first(port), second(port);
+    std::string firstText = slotText(first, presets, 0, 0, 0);
+    ASSERT_NE(uploadSlot(port, presets, 0, "Two", two, false).find("\"index\":0"), std::string::npos);
+    std::string secondText = slotText(second, presets, 0, 0, 0);
+    firstText += slotText(first, presets, 0, 1);
+    secondText += slotText(second, presets, 0, 1);
+    auto shape = [](const std::string& text) { return text.substr(0, 5) + "... " + std::to_string(text.size()) + " bytes"; };
+    EXPECT_TRUE(firstText == "One=" + one) << shape(firstText);
+    EXPECT_TRUE(secondText == "Two=" + two) << shape(secondText);
+    EXPECT_TRUE(slotText(first, presets, 0) == "Two=" + two) << "starting over";
+}
+
+// A swap whose file move fails (a folder stands where a slot file goes) is finished before the list stores
+// anything else, so a later upload is not undone at the next start; a staged file a kill left is removed.
+TEST(PedalProductProcess, ASwapThatCouldNotFinishNeverUndoesALaterUpload) {
+    const std::string home = boardtest::ownHome();
+    const std::string presets = "root\\presets";
+    const std::string blocked = storageFile(home, presets + "\\2"), leftover = storageFile(home, presets + "\\3") + ".swap.tmp";
+    std::filesystem::create_directories(blocked);
+    boardtest::writeFile(leftover, "half", std::filesystem::perms(0644));
+    std::string swapped;
+    {
+        const int port = freePort();
+        FullApplication pedal(home, port);
+        ASSERT_TRUE(startAndBrowse(pedal, port, home));
+        EXPECT_FALSE(std::filesystem::exists(leftover)) << "removed at start";
+        ASSERT_NE(uploadSlot(port, presets, 3, "C", "c", false), "");
+        swapped = request(port, "dswap " + presets + ":{\"index\":2,\"index2\":3}");
+        EXPECT_TRUE(pedal.logHas("Cannot move")) << pedal.logText();
+        std::filesystem::remove(blocked);
+        EXPECT_EQ(uploadSlot(port, presets, 3, "D", "d", false), "dwrite " + presets + ":{\"index\":3,\"chunk\":1}");
+        EXPECT_EQ(pedal.stop(), 0);
+    }
+    const int port = freePort();
+    FullApplication pedal(home, port);
+    ASSERT_TRUE(startAndBrowse(pedal, port, home));
+    Connection reader(port);
+    EXPECT_EQ(slotText(reader, presets, 2), swapped.empty() ? "=" : "C=c") << "the swap's reply: " << swapped;
+    EXPECT_EQ(slotText(reader, presets, 3), "D=d");
 }

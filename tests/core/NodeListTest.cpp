@@ -359,24 +359,6 @@ TEST(NodeList, ASwapCutAtAnyStepLeavesBothSlotsWhole) {
     }
 }
 
-TEST(NodeList, ASwapWhoseFilesCannotBeMovedIsFinishedBeforeTheNextStore) {
-    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
-    auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
-    list->setElementAt(0, "A", "aaaa", 4);
-    // A folder in the place of slot 1's file: the rename after the commit fails.
-    fs::create_directories(fileOf(*list, 1) + "/in-the-way");
-    EXPECT_TRUE(list->swap(0, 1)) << "committed by its journal";
-    fs::remove_all(fileOf(*list, 1));
-    ASSERT_TRUE(list->setElementAt(1, "New", "nn", 2));
-    std::ofstream(fileOf(*list, 2) + ".swap.tmp") << "left by a kill";
-    delete root;
-    root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
-    list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
-    EXPECT_EQ(list->nameAt(1), "New") << "the upload after the swap survives the restart";
-    EXPECT_FALSE(fs::exists(fileOf(*list, 2) + ".swap.tmp"));
-    delete root;
-}
-
 TEST(NodeList, AValidatorKeepsTheOldSlotAndReportsTheRefusal) {
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     auto* list = new NodeList(root, "models", "Models", "nam", 1000, 2, 64, true);

@@ -111,17 +111,16 @@ TEST(PanelSocket, FramesGoOutAndEveryInputFrameIsReadInOrder) {
 
     // An encoder detent sent at once: every step is read by a transfer of its own.
     const std::vector<Bytes> detent = {{0xFF, 0xFF, 0xDF}, {0xFF, 0xFF, 0xCF}, {0xFF, 0xFF, 0xEF}, kRest};
-    for (const Bytes& frame : detent) {
-        Bytes message = {'I', 3};
-        message.insert(message.end(), frame.begin(), frame.end());
-        panel.send(message);
-    }
+    for (const Bytes& frame : detent) panel.send({'I', 3, frame[0], frame[1], frame[2]});
     panel.send({'I', 3, 0xFF, 0xFF, 0x7F});
     runMessage(*port, {0, 0, 0});
     const auto inputs = runMessage(*port, {0, 0, 0});
     for (size_t i = 0; i < detent.size(); ++i) EXPECT_EQ(inputs[i], detent[i]) << "step " << i;
     EXPECT_EQ(inputs[4], (Bytes{0xFF, 0xFF, 0x7F}));
     EXPECT_EQ(inputs.back(), (Bytes{0xFF, 0xFF, 0x7F})) << "the last frame stays";
+    for (int i = 0; i <= 256; ++i) panel.send({'I', 3, uint8_t(i), uint8_t(i >> 8), 0});
+    runMessage(*port, {0, 0, 0});
+    EXPECT_EQ(runMessage(*port, {0, 0, 0})[0], (Bytes{1, 0, 0})) << "a flood of inputs keeps only the latest queued";
 
     // The panel leaves with a footswitch held: it is released. A new panel is taken in.
     panel.close();

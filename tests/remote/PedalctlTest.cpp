@@ -33,6 +33,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 using namespace std::string_literals;
@@ -248,6 +249,30 @@ int connectTo(int port, int family = AF_INET) {
         return -1;
     }
     return fd;
+}
+
+// A listening loopback socket on a port the kernel picks (in `port`); -1 when that fails.
+int loopbackListener(int& port) {
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(listener, 4) != 0) {
+        close(listener);
+        return -1;
+    }
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
+// What arrives on fd up to a NUL, without it; what came before the peer closed or went quiet.
+std::string nulEnded(int fd) {
+    std::string text;
+    char byte;
+    while (recv(fd, &byte, 1, 0) == 1 && byte != '\0') text += byte;
+    return text;
 }
 
 // Sends each request on its own connection at once, then reads every reply (up to its NUL) side by side, as
@@ -493,30 +518,66 @@ TEST_F(RealPedal, AnInterruptedUploadFailsAndNoChunkIsSentTwice) {
 }
 
 
+// The pedal takes a swap whose reply is lost on the way back: pedalctl never sends it again, reads the slots
+// back and reports what it finds, or fails when the two slots cannot be told apart.
+TEST_F(RealPedal, ASwapWhoseReplyIsLostIsReportedAsThePedalHasIt) {
+    // A relay to the pedal that drops the reply to the first swap of each run and closes that connection.
+    int listenerPort = 0;
+    const int listener = loopbackListener(listenerPort);
+    ASSERT_GE(listener, 0);
+    std::atomic<int> swaps{0};
+    std::atomic<bool> ended{false};
+    std::thread relayer([&] {
+        while (!ended) {
+            pollfd entry{listener, POLLIN, 0};
+            if (poll(&entry, 1, 100) != 1) continue;
+            const int client = accept(listener, nullptr, nullptr), pedal = connectTo(port);
+            timeval timeout{kWaitSeconds, 0};
+            for (int fd : {client, pedal}) setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+            for (std::string text; !(text = nulEnded(client)).empty();) {
+                send(pedal, text.c_str(), text.size() + 1, MSG_NOSIGNAL);
+                const std::string reply = nulEnded(pedal);
+                if (text.rfind("dswap ", 0) == 0 && swaps++ == 0) break;
+                send(client, reply.c_str(), reply.size() + 1, MSG_NOSIGNAL);
+            }
+            close(client);
+            close(pedal);
+        }
+    });
+    std::string output;
+    writeFile(home + "/slot", "data");
+    for (const char* slot : {"0 A", "1 B"})
+        ASSERT_EQ(pedalctl(tcp() + " upload-slot 'root\\presets' " + slot + " " + shellQuoted(home + "/slot"), output), 0) << output;
+    const std::string relayed = "--tcp 127.0.0.1:" + std::to_string(listenerPort);
+    // Two named slots are told apart by their names; two empty ones are not.
+    for (const auto& [slots, status, report] : std::vector<std::tuple<std::string, int, std::string>>{
+             {"0 1", 0, "swapped"}, {"2 3", 1, "whether the slots were swapped is unknown"}}) {
+        SCOPED_TRACE(slots);
+        swaps = 0;
+        EXPECT_EQ(pedalctl(relayed + " swap-slots 'root\\presets' " + slots, output), status) << output;
+        EXPECT_NE(output.find(report), std::string::npos) << output;
+        EXPECT_EQ(swaps, 1) << "the swap is sent once";
+        const std::string names = concurrentRequests(port, {"browse root\\presets"})[0];
+        EXPECT_NE(names.find("[\"B\",\"A\",\"\","), std::string::npos) << "swapped once: " << names;
+    }
+    ended = true;
+    relayer.join();
+    close(listener);
+}
+
 TEST(PedalctlUpload, NeverSendsAChunkTwiceAfterABrokenConnection) {
     // A peer that takes the start and two chunks, then breaks the connection without replying to the second.
-    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    int listenerPort = 0;
+    const int listener = loopbackListener(listenerPort);
+    ASSERT_GE(listener, 0);
     std::vector<std::string> requests;
     std::thread peer([&] {
-        auto request = [](int fd) {
-            std::string text;
-            char byte;
-            while (recv(fd, &byte, 1, 0) == 1 && byte != '\0') text += byte;
-            return text;
-        };
         for (int connection = 0; connection < 2; ++connection) {
             pollfd entry{listener, POLLIN, 0};
             if (poll(&entry, 1, 3000) != 1) break;
             int fd = accept(listener, nullptr, nullptr);
             for (const char* reply : {"2048", "2048", static_cast<const char*>(nullptr)}) {
-                std::string text = request(fd);
+                std::string text = nulEnded(fd);
                 if (text.empty()) break;
                 requests.push_back(text.substr(0, 4));
                 if (!reply) break;
@@ -529,7 +590,7 @@ TEST(PedalctlUpload, NeverSendsAChunkTwiceAfterABrokenConnection) {
     writeFile(folder + "/image", std::string(6000, '\x11'));
     std::string output;
     int status = runProgram(PEDAL_PYTHON, std::string(PEDAL_SOURCE_DIR) + "/tools/pedalctl.py --tcp 127.0.0.1:" +
-                                              std::to_string(ntohs(address.sin_port)) + " firmware " +
+                                              std::to_string(listenerPort) + " firmware " +
                                               shellQuoted(folder + "/image"), output);
     peer.join();
     close(listener);

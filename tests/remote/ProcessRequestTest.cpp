@@ -356,46 +356,6 @@ TEST_F(ProcessRequest, BatchesOfLargestChunksFitTheBudget) {
     EXPECT_EQ(reply, expected) << "all 16 chunks in one reply";
 }
 
-TEST_F(ProcessRequest, OverlappingDownloadsOfTwoClientsEachReadOneVersion) {
-    static NodeList* list = new NodeList(System::appNode(), "models", "Models", "nam", 20000, 1, 64, true);
-    Transport transport(tree->root);
-    RemoteSession clientA, clientB;
-    std::string first(5000, '\0'), second(6000, '\0');
-    for (size_t i = 0; i < second.size(); ++i) first[i % first.size()] = char(i * 7 + 13), second[i] = char(i * 11 + i / 97);
-    ASSERT_TRUE(list->setElementAt(0, "Model", first.data(), first.size()));
-    auto read = [&](RemoteSession& client, int chunk) {
-        const std::string reply = transport.processRequest(
-            "dread root\\app\\models:{\"index\":0,\"chunk\":" + std::to_string(chunk) + "}", 0, client);
-        const size_t value = reply.find("\"value\":\"");
-        return testsupport::unhex(reply.substr(value + 9, reply.rfind('"') - value - 9));
-    };
-    auto readTo = [&](RemoteSession& client, std::string stream, size_t size, int chunk) {
-        for (; stream.size() < size && chunk < 1000; ++chunk) stream += read(client, chunk);
-        return testsupport::gunzip(stream);
-    };
-    auto size = [](const std::string& record) { return size_t(uint8_t(record[64]) | uint8_t(record[65]) << 8); };
-
-    // A reads the name record and a chunk, the slot changes, B reads the new version whole, then A goes on
-    // with the version its name record announced.
-    const size_t sizeA = size(read(clientA, 0));
-    ASSERT_TRUE(list->setElementAt(0, "Model", second.data(), second.size()));
-    const std::string startA = read(clientA, 1);
-    EXPECT_EQ(readTo(clientB, "", size(read(clientB, 0)), 1), second);
-    EXPECT_EQ(readTo(clientA, startA, sizeA, 2), first) << "each client reads from its own copy";
-}
-
-TEST_F(ProcessRequest, ARequestCompressesAtMostOneSlot) {
-    static NodeList* list = new NodeList(System::appNode(), "irs", "Irs", "ir", 1 << 20, 2, 4096, true);
-    const std::string data(1 << 20, 'x');
-    ASSERT_TRUE(list->setElementAt(0, "Zero", data.data(), data.size()));
-    ASSERT_TRUE(list->setElementAt(1, "One", data.data(), data.size()));
-    Transport transport(tree->root);
-    std::string request;
-    for (int i = 0; i < 40; ++i) request += "dread root\\app\\irs:{\"index\":" + std::to_string(i % 2) + ",\"chunk\":999}\r\n";
-    // Slot 0 is compressed for the first line; the second line would compress slot 1, so it and the rest wait.
-    EXPECT_EQ(transport.processRequest(request).find("dread ", 1), std::string::npos);
-}
-
 TEST_F(ProcessRequest, WrongAnswersHoldTheTransportBackLongerEachTime) {
     int64_t start = useManualClock();
     tree->password->setValue("s3cret");

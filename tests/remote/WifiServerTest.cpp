@@ -184,33 +184,6 @@ TEST_F(WifiServer, GuessingThePasswordIsSlowedToAFewAnswersAMinute) {
     tree->password->setValue("");
 }
 
-TEST_F(WifiServer, EachConnectionHasItsOwnTokenAndBackOff) {
-    tree->password->setValue("s3cret");
-    // Connected one after the other: the server's backlog is one.
-    TcpPeer honest(port());
-    std::string honestReply = exchange(honest, "token -\0"s);
-    TcpPeer other(port());
-    std::string otherReply = exchange(other, "token -\0"s);
-    TcpPeer attacker(port());
-    exchange(attacker, "token -\0"s);
-    auto answer = [&](TcpPeer& peer, const std::string& last) {
-        return exchange(peer, "token " + Security::answerFor("s3cret", last.substr(6, 16)) + '\0');
-    };
-    for (int i = 0; i < 10; ++i) {
-        exchange(attacker, "token 0000000000000000\0"s);
-        const int64_t asked = now;
-        EXPECT_EQ((honestReply = answer(honest, honestReply)).substr(23), "y\r\n\0"s) << i;
-        EXPECT_LT(now - asked, 100000) << "answered at once although the attacker is held, round " << i;
-        EXPECT_EQ((otherReply = answer(other, otherReply)).substr(23), "y\r\n\0"s) << i;
-    }
-    // A client back after a close answers its old token: refused, not held, then accepted.
-    honest.closeNormally();
-    TcpPeer back(port());
-    EXPECT_EQ((honestReply = answer(back, honestReply)).substr(23), "n\r\n\0"s);
-    EXPECT_EQ(answer(back, honestReply).substr(23), "y\r\n\0"s);
-    tree->password->setValue("");
-}
-
 TEST_F(WifiServer, BusyPortIsRetriedWithoutFloodingTheLog) {
     int blocker = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};

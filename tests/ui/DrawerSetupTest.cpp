@@ -34,7 +34,7 @@ void buildTree() {
 TEST(DrawerSetup, ListsTheSettingsFoldersAndTheSystemFolder) {
     buildTree();
     new RecordingPage("home", {});
-    new DrawerSetup();
+    new DrawerSetup(DrawerNode::open);
     auto views = redraw();
     driver::savePng("ui_setup");
     EXPECT_NE(GfxTestView::labelWithText(views, "Setup"), nullptr);
@@ -60,7 +60,7 @@ TEST(DrawerSetup, ListsTheSettingsFoldersAndTheSystemFolder) {
 TEST(DrawerSetup, PassesFootswitchesAndIdleOn) {
     buildTree();
     new RecordingPage("home", {});
-    new DrawerSetup();
+    new DrawerSetup(DrawerNode::open);
     log().clear();
     for (int id : {16, 17, 46, 49, 50, 51, 246, 12, 14, 15, 42, 40, 240, 341, 441, EventId::Tick}) send(id);
     EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"16", "17", "46", "49", "50", "51", "246", "14", "15", "42"}));

@@ -6,6 +6,7 @@
 #include "HomeScreen.h"
 #include "ListPageDriver.h"
 #include "ParamSlider.h"
+#include "PresetView.h"
 
 using gfx::GfxTestView;
 using gfx::ObjectView;
@@ -119,10 +120,10 @@ TEST(ParamWidgets, FastNodesSwitchesColoursAndBars) {
 
 TEST(Home, DrawsPresetTempoKnobsAndMeters) {
     ProductTree tree;
-    EXPECT_EQ(Home::presetNumber(0), "01A");
-    EXPECT_EQ(Home::presetNumber(4), "02B");
-    EXPECT_EQ(Home::presetNumber(59), "20C");
-    EXPECT_EQ(Home::presetNumber(-1), "---");
+    EXPECT_EQ(PresetView::presetNumber(0), "01A");
+    EXPECT_EQ(PresetView::presetNumber(4), "02B");
+    EXPECT_EQ(PresetView::presetNumber(59), "20C");
+    EXPECT_EQ(PresetView::presetNumber(-1), "---");
 
     auto views = redraw();
     savePng("ui_home_normal.png");
