@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace driver {
 
 // Queues the ids and runs dispatch passes until the queue is empty. A modal page opened on the way runs its
@@ -68,6 +70,17 @@ inline std::vector<int> repeat(int id, int times) { return std::vector<int>(size
 inline std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// The label with that text, or a failure with the whole screen described.
+inline const gfx::ObjectView& labelOf(const std::vector<gfx::ObjectView>& views, const std::string& text) {
+    const gfx::ObjectView* view = gfx::GfxTestView::labelWithText(views, text);
+    if (!view) {
+        ADD_FAILURE() << "no label \"" << text << "\"\n" << gfx::GfxTestView::describe(views);
+        static gfx::ObjectView none{};
+        return none;
+    }
+    return *view;
 }
 
 inline std::vector<std::string> labelTexts(const std::vector<gfx::ObjectView>& views) {
