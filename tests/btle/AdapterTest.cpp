@@ -56,6 +56,22 @@ protected:
     }
 };
 
+// A case on the default bus (hci0) with its adapter, which is freed after whatever the case freed itself.
+class BtleAdapterOnBus : public BtleAdapter {
+protected:
+    void SetUp() override {
+        BtleAdapter::SetUp();
+        ASSERT_TRUE(bus.ready) << bus.failure;
+        adapter = btle_adapter_get_default(bus.connection());
+        ASSERT_NE(adapter, nullptr);
+    }
+    void TearDown() override {
+        if (adapter != nullptr) btle_adapter_free(adapter);
+    }
+    BluezBus bus;
+    btle_adapter* adapter = nullptr;
+};
+
 TEST_F(BtleAdapter, FindsAdaptersAndTheDevicesUnderThem) {
     BluezBus bus("hci0,hci1");
     ASSERT_TRUE(bus.ready);
@@ -93,11 +109,7 @@ TEST_F(BtleAdapter, NoAdapterGivesNone) {
     EXPECT_EQ(btle_adapter_get_default(bus.connection()), nullptr);
 }
 
-TEST_F(BtleAdapter, SwitchesPropertiesAndReportsEveryPoweredChange) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, SwitchesPropertiesAndReportsEveryPoweredChange) {
     btle_adapter_set_powered_state_cb(adapter, onPowered);
     btle_adapter_power_on(adapter);
     btle_adapter_set_alias(adapter, "Pedal");
@@ -111,14 +123,9 @@ TEST_F(BtleAdapter, SwitchesPropertiesAndReportsEveryPoweredChange) {
     bus.changeObject("/org/bluez/hci0", "org.bluez.Adapter1", props({{"Powered", g_variant_new_boolean(TRUE)}}));
     ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
     EXPECT_EQ(events, (std::vector<std::string>{"powered on", "powered on"}));
-    btle_adapter_free(adapter);
 }
 
-TEST_F(BtleAdapter, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterStop) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterStop) {
     btle_advertisement* advertisement = btle_advertisement_create();
     EXPECT_TRUE(g_str_has_prefix(btle_advertisement_get_path(advertisement), "/org/bluez/btleadv_"));
     btle_advertisement_set_general_discoverable(advertisement, TRUE);
@@ -177,17 +184,12 @@ TEST_F(BtleAdapter, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterStop) {
     EXPECT_FALSE(answers(bus, btle_advertisement_get_path(advertisement)));
     btle_adapter_start_advertising(adapter, advertisement);
     ASSERT_TRUE(bus.waitFor([&] { return bus.count("RegisterAdvertisement") == 2; }));
-    btle_adapter_free(adapter);
     btle_advertisement_free(advertisement);
 }
 
 // A central connects and leaves at once: the advertisement is stopped and started again before BlueZ answers
 // the stop. The export must stand for BlueZ to read, and go with the object when it is freed.
-TEST_F(BtleAdapter, AStartBeforeTheStopIsAnsweredKeepsTheExportUntilTheObjectGoes) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, AStartBeforeTheStopIsAnsweredKeepsTheExportUntilTheObjectGoes) {
     btle_adapter_set_registration_cb(adapter, onRegistration);
     btle_advertisement* advertisement = btle_advertisement_create();
     btle_advertisement_set_local_name(advertisement, "Pedal");
@@ -202,14 +204,9 @@ TEST_F(BtleAdapter, AStartBeforeTheStopIsAnsweredKeepsTheExportUntilTheObjectGoe
     EXPECT_TRUE(answers(bus, path.c_str()));
     btle_advertisement_free(advertisement);
     EXPECT_FALSE(answers(bus, path.c_str())) << "freed but still exported";
-    btle_adapter_free(adapter);
 }
 
-TEST_F(BtleAdapter, RegistrationOutcomesAreBlueZsAnswers) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, RegistrationOutcomesAreBlueZsAnswers) {
     btle_adapter_set_registration_cb(adapter, onRegistration);
     btle_advertisement* advertisement = btle_advertisement_create();
     btle_application* application = btle_create_application(adapter);
@@ -227,16 +224,11 @@ TEST_F(BtleAdapter, RegistrationOutcomesAreBlueZsAnswers) {
     EXPECT_EQ(events, (std::vector<std::string>{"advertisement registered error", "application registered error",
                                                 "advertisement registered", "application registered",
                                                 "application registered error"}));
-    btle_adapter_free(adapter);
     btle_application_free(application);
     btle_advertisement_free(advertisement);
 }
 
-TEST_F(BtleAdapter, RemoteCentralConnectsAndDisconnects) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, RemoteCentralConnectsAndDisconnects) {
     btle_adapter_set_remote_central_cb(adapter, onCentral);
     btle_adapter_set_device_removal_cb(adapter, onRemoved);
     bus.addObject(DEVICE_PATH, "org.bluez.Device1",
@@ -260,14 +252,9 @@ TEST_F(BtleAdapter, RemoteCentralConnectsAndDisconnects) {
     EXPECT_EQ(events, (std::vector<std::string>{"central CONNECTED", "central DISCONNECTED",
                                                 std::string("removed ") + DEVICE_PATH}));
     EXPECT_EQ(btle_adapter_get_device_by_path(adapter, DEVICE_PATH), nullptr);
-    btle_adapter_free(adapter);
 }
 
-TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
     btle_adapter_set_discovery_cb(adapter, onDiscovered);
     btle_adapter_set_discovery_state_cb(adapter, onDiscoveryState);
     btle_adapter_set_discovery_filter(adapter, -70, nullptr, "ph");
@@ -311,14 +298,9 @@ TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
     }
     EXPECT_EQ(states, (std::vector<std::string>{"discovery starting", "discovery started", "discovery stopped",
                                                 "discovery starting", "discovery stopped error"}));
-    btle_adapter_free(adapter);
 }
 
-TEST_F(BtleAdapter, AServiceFilterDeliversOnlyDevicesOfferingTheService) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, AServiceFilterDeliversOnlyDevicesOfferingTheService) {
     btle_adapter_set_discovery_cb(adapter, onDiscovered);
     const char* wanted = "6e400001-b5a3-f393-e0a9-e50e24dcca9e";
     const char* other = "0000180f-0000-1000-8000-00805f9b34fb";
@@ -346,14 +328,9 @@ TEST_F(BtleAdapter, AServiceFilterDeliversOnlyDevicesOfferingTheService) {
     }
     ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_device_by_path(adapter, devices[1].path) != nullptr; }));
     EXPECT_EQ(events, (std::vector<std::string>{std::string("discovered ") + devices[1].path}));
-    btle_adapter_free(adapter);
 }
 
-TEST_F(BtleAdapter, DeviceFirstSeenInAPropertyChangeIsFetchedWhole) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, DeviceFirstSeenInAPropertyChangeIsFetchedWhole) {
     bus.addObject(DEVICE_PATH, "org.bluez.Device1", props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
                                        {"Name", g_variant_new_string("late")}}), false);
     bus.changeObject(DEVICE_PATH, "org.bluez.Device1", props({{"RSSI", g_variant_new_int16(-40)}}));
@@ -362,7 +339,6 @@ TEST_F(BtleAdapter, DeviceFirstSeenInAPropertyChangeIsFetchedWhole) {
         return device && btle_device_get_name(device) != nullptr;
     }));
     EXPECT_STREQ(btle_device_get_name(btle_adapter_get_device_by_path(adapter, DEVICE_PATH)), "late");
-    btle_adapter_free(adapter);
 }
 
 }  // namespace
