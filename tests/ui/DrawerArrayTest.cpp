@@ -119,14 +119,6 @@ TEST_F(DrawerArrayTest, DelOnAnEmptyArrayKeepsTheHighlight) {
     EXPECT_EQ(EventDispatcher::elements(), 2);
 }
 
-TEST_F(DrawerArrayTest, IdleClosesTheEditorAndReachesThePageBelow) {
-    new DrawerArray(curve);
-    pages::log().clear();
-    send({EventId::Tick, EventId::FootswitchAPress, EventId::Encoder2ShortRelease, EventId::Idle});
-    EXPECT_EQ(pages::entriesOf("below"), (std::vector<std::string>{"3"}));
-    EXPECT_EQ(EventDispatcher::elements(), 1);
-}
-
 TEST_F(DrawerArrayTest, StatusLineShowsTheValueThePositionAndTheScale) {
     const auto statusLine = [] { return glcdpicture::region(0, 57, 95, 63); };
     const auto expected = [](const std::string& left, const std::string& right) {

@@ -178,19 +178,6 @@ TEST_F(DrawerKeyboardTest, KeysQueuedBehindOkStillEditButDoNotReachTheCaller) {
     }
 }
 
-TEST_F(DrawerKeyboardTest, ConsumesEveryEventWhileOpen) {
-    std::string result = "ab";
-    new DrawerKeyboard("Name", &result);
-    pages::log().clear();
-    for (int id : {EventId::Idle, EventId::Tick, 12, 14, 15, 16, 17, 40, 41, 42, 46, 50, 240, 246, 340, 440, 445})
-        send({id});
-    EXPECT_TRUE(pages::entriesOf("below").empty());
-    EXPECT_EQ(EventDispatcher::elements(), 2);
-    send({EventId::Encoder2ShortRelease});
-    EXPECT_EQ(EventDispatcher::elements(), 1);
-    EXPECT_EQ(result, "ab");
-}
-
 TEST_F(DrawerKeyboardTest, DrawsTheCommonFrameTheTextAndTheKeyboard) {
     std::string result = "A rather long preset name that does not fit";
     new DrawerKeyboard("Preset name", &result);

@@ -227,15 +227,3 @@ TEST(DrawerList, PlainSelectorsChooseOnlyAndHaveNoMenu) {
     EXPECT_EQ(selector->getValue(), "");
     EXPECT_EQ(irs->nameAt(1), "");
 }
-
-TEST(DrawerList, IdleClosesAndGoesOnWhileOtherEventsStop) {
-    Presets presets(3);
-    new RecordingPage("home", {});
-    new DrawerList(presets.preset);
-    log().clear();
-    for (int id : {16, 17, 46, 47, 50, 51, 246, 40, 42, 240, 15, EventId::Tick}) send(id);
-    EXPECT_TRUE(entriesOf("home").empty());
-    send(EventId::Idle);
-    EXPECT_EQ(entriesOf("home"), std::vector<std::string>{"3"});
-    EXPECT_EQ(EventDispatcher::elements(), 1);
-}
