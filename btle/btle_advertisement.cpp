@@ -396,24 +396,11 @@ void btle_advertisement_register(btle_advertisement* advertisement, btle_adapter
     // leaves at once): the export stands, and its id is kept so that it can be unexported later.
     if (advertisement->registration_id != 0) return;
     char* xml = build_introspection(advertisement);
-    GError* error = nullptr;
-    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(xml, &error);
-    g_free(xml);
-    if (info == nullptr) {
-        log_debug(TAG, "failed to parse generated XML for dbus node: %s", error ? error->message : "unknown");
-        g_clear_error(&error);
-        return;
-    }
     GDBusConnection* connection = btle_adapter_get_dbus_connection(adapter);
-    advertisement->registration_id = g_dbus_connection_register_object(
-        connection, advertisement->path, info->interfaces[0], &advertisement_vtable, advertisement, nullptr, &error);
-    if (advertisement->registration_id == 0) {
-        log_debug(TAG, "registering advertisement failed: %s", error ? error->message : "unknown");
-        g_clear_error(&error);
-    } else {
-        advertisement->connection = G_DBUS_CONNECTION(g_object_ref(connection));
-    }
-    g_dbus_node_info_unref(info);
+    advertisement->registration_id =
+        btle_export_object(connection, advertisement->path, xml, &advertisement_vtable, advertisement, TAG);
+    g_free(xml);
+    if (advertisement->registration_id != 0) advertisement->connection = G_DBUS_CONNECTION(g_object_ref(connection));
 }
 
 void btle_advertisement_unregister(btle_advertisement* advertisement, btle_adapter* adapter) {

@@ -142,20 +142,8 @@ btle_agent* btle_agent_create(btle_adapter* adapter, const char* path, btle_io_c
     agent->connection = btle_adapter_get_dbus_connection(adapter);
     g_assert(agent->connection != NULL);
 
-    GError* error = nullptr;
-    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(AGENT_INTROSPECTION, &error);
-    if (info == nullptr) {
-        log_error(TAG, "Unable to create node: %s\n", error ? error->message : "unknown");
-        g_clear_error(&error);
-    } else {
-        agent->registration_id = g_dbus_connection_register_object(agent->connection, path, info->interfaces[0],
-                                                                   &agent_vtable, agent, nullptr, &error);
-        if (agent->registration_id == 0) {
-            log_error(TAG, "failed to export agent: %s", error ? error->message : "unknown");
-            g_clear_error(&error);
-        }
-        g_dbus_node_info_unref(info);
-    }
+    agent->registration_id =
+        btle_export_object(agent->connection, path, AGENT_INTROSPECTION, &agent_vtable, agent, TAG);
     btle_agentmanager_register_agent(agent);
     return agent;
 }

@@ -218,6 +218,46 @@ void parse_write_options(GVariant* options, btle_value_options* result) { parseO
 void read_options_free(btle_value_options* options) { optionsFree(options); }
 void write_options_free(btle_value_options* options) { optionsFree(options); }
 
+void btle_local_serve_read(void* object, btle_local_read_call call, GByteArray* const* value,
+                           btle_local_read_messages messages, GVariant* parameters, GDBusMethodInvocation* invocation) {
+    GVariant* options = g_variant_get_child_value(parameters, 0);
+    btle_value_options readOptions{};
+    parse_read_options(options, &readOptions);
+    g_variant_unref(options);
+    const char* error = call(object, &readOptions);
+    read_options_free(&readOptions);
+    if (error != nullptr) {
+        log_debug(TAG, "%s '%s'", messages.refused, error);
+        g_dbus_method_invocation_return_dbus_error(invocation, error, messages.refused);
+    } else if (*value == nullptr) {
+        g_dbus_method_invocation_return_dbus_error(invocation, "org.bluez.Error.Failed", messages.empty);
+    } else {
+        GVariant* reply = btle_local_value_variant(*value);
+        g_dbus_method_invocation_return_value(invocation, g_variant_new_tuple(&reply, 1));
+    }
+}
+
+void btle_local_serve_write(void* object, btle_local_write_call call, void (*store)(void* object, GByteArray* bytes),
+                            GVariant* parameters, GDBusMethodInvocation* invocation) {
+    g_assert(g_str_equal(g_variant_get_type_string(parameters), "(aya{sv})"));
+    GVariant* valueVariant = g_variant_get_child_value(parameters, 0);
+    GVariant* options = g_variant_get_child_value(parameters, 1);
+    GByteArray* bytes = g_variant_get_byte_array(valueVariant);
+    btle_value_options writeOptions{};
+    parse_write_options(options, &writeOptions);
+    const char* error = call(object, &writeOptions, bytes);
+    if (error != nullptr) {
+        g_dbus_method_invocation_return_dbus_error(invocation, error, "write error");
+    } else {
+        store(object, bytes);
+        g_dbus_method_invocation_return_value(invocation, nullptr);
+    }
+    write_options_free(&writeOptions);
+    g_byte_array_free(bytes, FALSE);
+    g_variant_unref(options);
+    g_variant_unref(valueVariant);
+}
+
 btle_application* btle_create_application(btle_adapter* adapter) {
     g_assert(adapter != NULL);
     auto* application = g_new0(btle_application, 1);
@@ -234,23 +274,9 @@ btle_application* btle_create_application(btle_adapter* adapter) {
 void btle_application_publish(btle_application* application, btle_adapter* adapter) {
     g_assert(application != NULL);
     g_assert(adapter != NULL);
-    GError* error = nullptr;
-    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(managerXml, &error);
-    if (info == nullptr) {
-        log_debug(TAG, "Unable to create manager node: %s\n", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return;
-    }
-    application->registration_id = g_dbus_connection_register_object(
-        application->connection, application->path, info->interfaces[0], &applicationVTable, application, nullptr,
-        &error);
-    g_dbus_node_info_unref(info);
-    if (application->registration_id == 0) {
-        log_debug(TAG, "failed to publish application: %s", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return;
-    }
-    log_debug(TAG, "successfully published application");
+    application->registration_id = btle_export_object(application->connection, application->path, managerXml,
+                                                      &applicationVTable, application, TAG);
+    if (application->registration_id != 0) log_debug(TAG, "successfully published application");
 }
 
 void btle_application_free(btle_application* application) {

@@ -45,3 +45,20 @@ GVariant* flags_to_variant(GList* flags);
 #ifdef __cplusplus
 }
 #endif
+
+#ifdef __cplusplus
+// A ReadValue or WriteValue of a local characteristic or descriptor: `call` runs the owner's callback with the
+// call's options (and, for a write, its bytes) and gives the D-Bus error name of a refusal or NULL. A read is
+// answered with *value as it stands after the callback; a write that is not refused is stored by `store`.
+// The messages name the object: `refused` goes with the callback's error, `empty` with a read of no value.
+using btle_local_read_call = const char* (*)(void* object, const btle_value_options* options);
+using btle_local_write_call = const char* (*)(void* object, const btle_value_options* options, GByteArray* bytes);
+struct btle_local_read_messages {
+    const char* refused;
+    const char* empty;
+};
+void btle_local_serve_read(void* object, btle_local_read_call call, GByteArray* const* value,
+                           btle_local_read_messages messages, GVariant* parameters, GDBusMethodInvocation* invocation);
+void btle_local_serve_write(void* object, btle_local_write_call call, void (*store)(void* object, GByteArray* bytes),
+                            GVariant* parameters, GDBusMethodInvocation* invocation);
+#endif

@@ -485,38 +485,35 @@ char* btle_device_to_string(const btle_device* device) {
     return text;
 }
 
-const char* btle_device_get_address(const btle_device* device) {
-    g_assert(device != NULL);
-    return device->address;
-}
-
-void btle_device_set_address(btle_device* device, const char* address) {
-    g_assert(device != NULL);
-    g_assert(address != NULL);
-    set_string(&device->address, address);
-}
-
-const char* btle_device_get_address_type(const btle_device* device) {
-    g_assert(device != NULL);
-    return device->address_type;
-}
-
-void btle_device_set_address_type(btle_device* device, const char* address_type) {
-    g_assert(device != NULL);
-    g_assert(address_type != NULL);
-    set_string(&device->address_type, address_type);
-}
-
-const char* btle_device_get_alias(const btle_device* device) {
-    g_assert(device != NULL);
-    return device->alias;
-}
-
-void btle_device_set_alias(btle_device* device, const char* alias) {
-    g_assert(device != NULL);
-    g_assert(alias != NULL);
-    set_string(&device->alias, alias);
-}
+// The plain properties: a getter and a setter each, the strings copied.
+#define BTLE_DEVICE_STRING_PROPERTY(field)                                   \
+    const char* btle_device_get_##field(const btle_device* device) {         \
+        g_assert(device != NULL);                                            \
+        return device->field;                                                \
+    }                                                                        \
+    void btle_device_set_##field(btle_device* device, const char* field) {   \
+        g_assert(device != NULL);                                            \
+        g_assert(field != NULL);                                             \
+        set_string(&device->field, field);                                   \
+    }
+#define BTLE_DEVICE_VALUE_PROPERTY(type, field)                              \
+    type btle_device_get_##field(const btle_device* device) {                \
+        g_assert(device != NULL);                                            \
+        return device->field;                                                \
+    }                                                                        \
+    void btle_device_set_##field(btle_device* device, type field) {          \
+        g_assert(device != NULL);                                            \
+        device->field = field;                                               \
+    }
+BTLE_DEVICE_STRING_PROPERTY(address)
+BTLE_DEVICE_STRING_PROPERTY(address_type)
+BTLE_DEVICE_STRING_PROPERTY(alias)
+BTLE_DEVICE_STRING_PROPERTY(path)
+BTLE_DEVICE_VALUE_PROPERTY(gint16, rssi)
+BTLE_DEVICE_VALUE_PROPERTY(gboolean, trusted)
+BTLE_DEVICE_VALUE_PROPERTY(gint16, txpower)
+#undef BTLE_DEVICE_STRING_PROPERTY
+#undef BTLE_DEVICE_VALUE_PROPERTY
 
 const char* btle_device_get_name(const btle_device* device) {
     g_assert(device != NULL);
@@ -528,17 +525,6 @@ void btle_device_set_name(btle_device* device, const char* name) {
     g_assert(name != NULL);
     g_assert(strlen(name) > 0);
     set_string(&device->name, name);
-}
-
-const char* btle_device_get_path(const btle_device* device) {
-    g_assert(device != NULL);
-    return device->path;
-}
-
-void btle_device_set_path(btle_device* device, const char* path) {
-    g_assert(device != NULL);
-    g_assert(path != NULL);
-    set_string(&device->path, path);
 }
 
 gboolean btle_device_get_paired(const btle_device* device) {
@@ -564,36 +550,6 @@ void btle_device_set_bonding_state(btle_device* device, btle_bonding_state bondi
     if (old_state != bonding_state && device->bonding_state_callback) {
         device->bonding_state_callback(device, bonding_state, old_state, nullptr);
     }
-}
-
-gint16 btle_device_get_rssi(const btle_device* device) {
-    g_assert(device != NULL);
-    return device->rssi;
-}
-
-void btle_device_set_rssi(btle_device* device, gint16 rssi) {
-    g_assert(device != NULL);
-    device->rssi = rssi;
-}
-
-gboolean btle_device_get_trusted(const btle_device* device) {
-    g_assert(device != NULL);
-    return device->trusted;
-}
-
-void btle_device_set_trusted(btle_device* device, gboolean trusted) {
-    g_assert(device != NULL);
-    device->trusted = trusted;
-}
-
-gint16 btle_device_get_txpower(const btle_device* device) {
-    g_assert(device != NULL);
-    return device->txpower;
-}
-
-void btle_device_set_txpower(btle_device* device, gint16 txpower) {
-    g_assert(device != NULL);
-    device->txpower = txpower;
 }
 
 GList* btle_device_get_uuids(const btle_device* device) {

@@ -47,54 +47,28 @@ GVariant* descriptorPaths(const btle_local_characteristic* characteristic) {
     return g_variant_builder_end(&builder);
 }
 
-void readValue(btle_local_characteristic* characteristic, GVariant* parameters, GDBusMethodInvocation* invocation) {
+const char* callRead(void* object, const btle_value_options* options) {
+    auto* characteristic = static_cast<btle_local_characteristic*>(object);
     btle_application* application = characteristic->application;
     log_debug(TAG, "read <%s>", characteristic->uuid);
-    GVariant* options = g_variant_get_child_value(parameters, 0);
-    btle_value_options readOptions{};
-    parse_read_options(options, &readOptions);
-    g_variant_unref(options);
-
-    const char* error = nullptr;
-    if (application->read_char_cb != nullptr)
-        error = application->read_char_cb(application, readOptions.device, characteristic->service_uuid,
-                                          characteristic->uuid, readOptions.mtu, readOptions.offset);
-    read_options_free(&readOptions);
-    if (error != nullptr) {
-        log_debug(TAG, "read characteristic error '%s'", error);
-        g_dbus_method_invocation_return_dbus_error(invocation, error, "read characteristic error");
-    } else if (characteristic->value == nullptr) {
-        g_dbus_method_invocation_return_dbus_error(invocation, "org.bluez.Error.Failed", "no value");
-    } else {
-        GVariant* value = btle_local_value_variant(characteristic->value);
-        g_dbus_method_invocation_return_value(invocation, g_variant_new_tuple(&value, 1));
-    }
+    if (application->read_char_cb == nullptr) return nullptr;
+    return application->read_char_cb(application, options->device, characteristic->service_uuid, characteristic->uuid,
+                                     options->mtu, options->offset);
 }
 
-void writeValue(btle_local_characteristic* characteristic, GVariant* parameters, GDBusMethodInvocation* invocation) {
+const char* callWrite(void* object, const btle_value_options* options, GByteArray* bytes) {
+    auto* characteristic = static_cast<btle_local_characteristic*>(object);
     btle_application* application = characteristic->application;
-    g_assert(g_str_equal(g_variant_get_type_string(parameters), "(aya{sv})"));
-    GVariant* valueVariant = g_variant_get_child_value(parameters, 0);
-    GVariant* options = g_variant_get_child_value(parameters, 1);
-    GByteArray* bytes = g_variant_get_byte_array(valueVariant);
-    btle_value_options writeOptions{};
-    parse_write_options(options, &writeOptions);
     log_debug(TAG, "write <%s>", characteristic->uuid);
+    if (application->write_char_cb == nullptr) return nullptr;
+    return application->write_char_cb(application, options->device, characteristic->service_uuid,
+                                      characteristic->uuid, bytes, options->mtu,
+                                      options->offset);
+}
 
-    const char* error = nullptr;
-    if (application->write_char_cb != nullptr)
-        error = application->write_char_cb(application, writeOptions.device, characteristic->service_uuid,
-                                           characteristic->uuid, bytes, writeOptions.mtu, writeOptions.offset);
-    if (error != nullptr) {
-        g_dbus_method_invocation_return_dbus_error(invocation, error, "write error");
-    } else {
-        btle_characteristic_set_value(application, characteristic, bytes);
-        g_dbus_method_invocation_return_value(invocation, nullptr);
-    }
-    write_options_free(&writeOptions);
-    g_byte_array_free(bytes, FALSE);
-    g_variant_unref(options);
-    g_variant_unref(valueVariant);
+void storeValue(void* object, GByteArray* bytes) {
+    auto* characteristic = static_cast<btle_local_characteristic*>(object);
+    btle_characteristic_set_value(characteristic->application, characteristic, bytes);
 }
 
 void characteristicMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
@@ -103,9 +77,10 @@ void characteristicMethodCall(GDBusConnection*, const gchar*, const gchar*, cons
     g_assert(characteristic != NULL);
     btle_application* application = characteristic->application;
     if (g_str_equal(method, "ReadValue")) {
-        readValue(characteristic, parameters, invocation);
+        btle_local_serve_read(characteristic, callRead, &characteristic->value,
+                              {"read characteristic error", "no value"}, parameters, invocation);
     } else if (g_str_equal(method, "WriteValue")) {
-        writeValue(characteristic, parameters, invocation);
+        btle_local_serve_write(characteristic, callWrite, storeValue, parameters, invocation);
     } else if (g_str_equal(method, "StartNotify")) {
         log_debug(TAG, "start notify <%s>", characteristic->uuid);
         characteristic->notifying = TRUE;
@@ -175,24 +150,10 @@ btle_local_characteristic* btle_local_char_create(btle_application* application,
 
 int btle_local_char_register(btle_local_characteristic* characteristic) {
     g_assert(characteristic != NULL);
-    GError* error = nullptr;
-    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(characteristicXml, &error);
-    if (info == nullptr) {
-        log_debug(TAG, "Unable to create node: %s\n", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return EINVAL;
-    }
     characteristic->registration_id =
-        g_dbus_connection_register_object(characteristic->application->connection, characteristic->path,
-                                          info->interfaces[0], &characteristicVTable, characteristic, nullptr,
-                                          &error);
-    g_dbus_node_info_unref(info);
-    if (characteristic->registration_id == 0) {
-        log_debug(TAG, "failed to publish local characteristic");
-        log_debug(TAG, "registering characteristic failed: %s", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return EINVAL;
-    }
+        btle_export_object(characteristic->application->connection, characteristic->path, characteristicXml,
+                           &characteristicVTable, characteristic, TAG);
+    if (characteristic->registration_id == 0) return EINVAL;
     log_debug(TAG, "successfully published local characteristic %s", characteristic->uuid);
     return 0;
 }

@@ -29,49 +29,24 @@ const char* const descriptorXml =
     "  </interface>"
     "</node>";
 
-void readValue(btle_local_descriptor* descriptor, GVariant* parameters, GDBusMethodInvocation* invocation) {
+const char* callRead(void* object, const btle_value_options* options) {
+    auto* descriptor = static_cast<btle_local_descriptor*>(object);
     btle_application* application = descriptor->application;
-    GVariant* options = g_variant_get_child_value(parameters, 0);
-    btle_value_options readOptions{};
-    parse_read_options(options, &readOptions);
-    g_variant_unref(options);
-    const char* error = nullptr;
-    if (application->read_desc_cb != nullptr)
-        error = application->read_desc_cb(application, readOptions.device, descriptor->service_uuid,
-                                          descriptor->char_uuid, descriptor->uuid);
-    read_options_free(&readOptions);
-    if (error != nullptr) {
-        g_dbus_method_invocation_return_dbus_error(invocation, error, "read descriptor error");
-    } else if (descriptor->value == nullptr) {
-        g_dbus_method_invocation_return_dbus_error(invocation, "org.bluez.Error.Failed", "no value for descriptor");
-    } else {
-        GVariant* value = btle_local_value_variant(descriptor->value);
-        g_dbus_method_invocation_return_value(invocation, g_variant_new_tuple(&value, 1));
-    }
+    if (application->read_desc_cb == nullptr) return nullptr;
+    return application->read_desc_cb(application, options->device, descriptor->service_uuid, descriptor->char_uuid,
+                                     descriptor->uuid);
 }
 
-void writeValue(btle_local_descriptor* descriptor, GVariant* parameters, GDBusMethodInvocation* invocation) {
+const char* callWrite(void* object, const btle_value_options* options, GByteArray* bytes) {
+    auto* descriptor = static_cast<btle_local_descriptor*>(object);
     btle_application* application = descriptor->application;
-    g_assert(g_str_equal(g_variant_get_type_string(parameters), "(aya{sv})"));
-    GVariant* valueVariant = g_variant_get_child_value(parameters, 0);
-    GVariant* options = g_variant_get_child_value(parameters, 1);
-    GByteArray* bytes = g_variant_get_byte_array(valueVariant);
-    btle_value_options writeOptions{};
-    parse_write_options(options, &writeOptions);
-    const char* error = nullptr;
-    if (application->write_desc_cb != nullptr)
-        error = application->write_desc_cb(application, writeOptions.device, descriptor->service_uuid,
-                                           descriptor->char_uuid, descriptor->uuid, bytes);
-    if (error != nullptr) {
-        g_dbus_method_invocation_return_dbus_error(invocation, error, "write error");
-    } else {
-        btle_descriptor_set_value(descriptor, bytes);
-        g_dbus_method_invocation_return_value(invocation, nullptr);
-    }
-    write_options_free(&writeOptions);
-    g_byte_array_free(bytes, FALSE);
-    g_variant_unref(options);
-    g_variant_unref(valueVariant);
+    if (application->write_desc_cb == nullptr) return nullptr;
+    return application->write_desc_cb(application, options->device, descriptor->service_uuid, descriptor->char_uuid,
+                                      descriptor->uuid, bytes);
+}
+
+void storeValue(void* object, GByteArray* bytes) {
+    btle_descriptor_set_value(static_cast<btle_local_descriptor*>(object), bytes);
 }
 
 void descriptorMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
@@ -79,9 +54,10 @@ void descriptorMethodCall(GDBusConnection*, const gchar*, const gchar*, const gc
     auto* localDescriptor = static_cast<btle_local_descriptor*>(userData);
     g_assert(localDescriptor != NULL);
     if (g_str_equal(method, "ReadValue"))
-        readValue(localDescriptor, parameters, invocation);
+        btle_local_serve_read(localDescriptor, callRead, &localDescriptor->value,
+                              {"read descriptor error", "no value for descriptor"}, parameters, invocation);
     else if (g_str_equal(method, "WriteValue"))
-        writeValue(localDescriptor, parameters, invocation);
+        btle_local_serve_write(localDescriptor, callWrite, storeValue, parameters, invocation);
     else
         btle_return_unknown_method(invocation, method);
 }
@@ -106,22 +82,9 @@ btle_local_descriptor* btle_local_desc_create(btle_application* application, con
 
 int btle_local_desc_register(btle_local_descriptor* descriptor) {
     g_assert(descriptor != NULL);
-    GError* error = nullptr;
-    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(descriptorXml, &error);
-    if (info == nullptr) {
-        log_debug(TAG, "Unable to create descriptor node: %s\n", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return EINVAL;
-    }
-    descriptor->registration_id =
-        g_dbus_connection_register_object(descriptor->application->connection, descriptor->path,
-                                          info->interfaces[0], &descriptorVTable, descriptor, nullptr, &error);
-    g_dbus_node_info_unref(info);
-    if (descriptor->registration_id == 0) {
-        log_debug(TAG, "failed to publish local descriptor: %s", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return EINVAL;
-    }
+    descriptor->registration_id = btle_export_object(descriptor->application->connection, descriptor->path,
+                                                     descriptorXml, &descriptorVTable, descriptor, TAG);
+    if (descriptor->registration_id == 0) return EINVAL;
     log_debug(TAG, "successfully published local descriptor %s", descriptor->uuid);
     return 0;
 }

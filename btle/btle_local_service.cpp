@@ -2,6 +2,7 @@
 
 #include "btle_local_characteristic.h"
 #include "btle_logger.h"
+#include "btle_utility.h"
 
 #include <cerrno>
 
@@ -39,22 +40,9 @@ btle_local_service* btle_local_service_create(btle_application* application, con
 
 int btle_local_service_register(btle_local_service* service) {
     g_assert(service != NULL);
-    GError* error = nullptr;
-    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(serviceXml, &error);
-    if (info == nullptr) {
-        log_debug(TAG, "Unable to create service node: %s\n", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return EINVAL;
-    }
-    service->registration_id = g_dbus_connection_register_object(
-        service->application->connection, service->path, info->interfaces[0], nullptr, service, nullptr, &error);
-    g_dbus_node_info_unref(info);
-    if (service->registration_id == 0) {
-        log_debug(TAG, "failed to publish local service");
-        log_debug(TAG, "registering service failed: %s", error != nullptr ? error->message : "unknown");
-        g_clear_error(&error);
-        return EINVAL;
-    }
+    service->registration_id =
+        btle_export_object(service->application->connection, service->path, serviceXml, nullptr, service, TAG);
+    if (service->registration_id == 0) return EINVAL;
     log_debug(TAG, "successfully published local service %s", service->uuid);
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "btle_utility.h"
 
+#include "btle_logger.h"
+
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -157,6 +159,20 @@ GByteArray* btle_get_date_time(void) {
 void btle_return_unknown_method(GDBusMethodInvocation* invocation, const char* method) {
     g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD,
                                           "no method %s here", method);
+}
+
+guint btle_export_object(GDBusConnection* connection, const char* path, const char* xml,
+                         const GDBusInterfaceVTable* vtable, gpointer object, const char* tag) {
+    GError* error = nullptr;
+    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(xml, &error);
+    guint id = 0;
+    if (info != nullptr) {
+        id = g_dbus_connection_register_object(connection, path, info->interfaces[0], vtable, object, nullptr, &error);
+        g_dbus_node_info_unref(info);
+    }
+    if (id == 0) log_error(tag, "cannot export %s: %s", path, error != nullptr ? error->message : "unknown");
+    g_clear_error(&error);
+    return id;
 }
 
 gboolean btle_refuse_property_set(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* property,

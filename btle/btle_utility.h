@@ -40,6 +40,10 @@ GByteArray* btle_get_date_time(void);
 // a reply gets one and the invocation is freed. GDBus hands a handler more than its declared methods: a
 // Properties call on an interface whose vtable lacks the getter or setter reaches it as "Get" or "Set".
 void btle_return_unknown_method(GDBusMethodInvocation* invocation, const char* method);
+// Exports the first interface of the introspection XML at the path, served by the vtable with the object as
+// its user data. The registration id, or 0 after one error line with the tag naming what failed to export.
+guint btle_export_object(GDBusConnection* connection, const char* path, const char* xml,
+                         const GDBusInterfaceVTable* vtable, gpointer object, const char* tag);
 // The property setter of every exported object: none of them takes a value from the bus.
 gboolean btle_refuse_property_set(GDBusConnection* connection, const gchar* sender, const gchar* path,
                                   const gchar* interface, const gchar* property, GVariant* value, GError** error,

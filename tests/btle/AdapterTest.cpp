@@ -1,4 +1,4 @@
-#include "BluezBus.h"
+#include "support/BluezBus.h"
 #include "btle.h"
 
 #include <gtest/gtest.h>
@@ -30,24 +30,6 @@ void onDiscoveryState(btle_adapter* adapter, btle_discovery_state, const GError*
     events.push_back(std::string("discovery ") + btle_adapter_get_discovery_state_name(adapter) + (error ? " error" : ""));
 }
 
-GVariant* props(std::initializer_list<std::pair<const char*, GVariant*>> entries) {
-    GVariantBuilder builder;
-    g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
-    for (const auto& entry : entries) g_variant_builder_add(&builder, "{sv}", entry.first, entry.second);
-    return g_variant_builder_end(&builder);
-}
-
-void addDevice(BluezBus& bus, const char* path, GVariant* properties, bool announce) {
-    GVariant* reply = bus.call("AddObject", g_variant_new("(os@a{sv}b)", path, "org.bluez.Device1", properties,
-                                                             announce));
-    if (reply) g_variant_unref(reply);
-}
-
-void changeObject(BluezBus& bus, const char* path, const char* interface, GVariant* properties) {
-    GVariant* reply = bus.call("ChangeObject", g_variant_new("(os@a{sv})", path, interface, properties));
-    if (reply) g_variant_unref(reply);
-}
-
 // Whether the object answers a property read from another connection, as BlueZ would read it.
 bool answers(BluezBus& bus, const char* path) {
     GDBusConnection* reader = bus.openConnection();
@@ -74,10 +56,26 @@ protected:
     }
 };
 
+// A case on the default bus (hci0) with its adapter, which is freed after whatever the case freed itself.
+class BtleAdapterOnBus : public BtleAdapter {
+protected:
+    void SetUp() override {
+        BtleAdapter::SetUp();
+        ASSERT_TRUE(bus.ready) << bus.failure;
+        adapter = btle_adapter_get_default(bus.connection());
+        ASSERT_NE(adapter, nullptr);
+    }
+    void TearDown() override {
+        if (adapter != nullptr) btle_adapter_free(adapter);
+    }
+    BluezBus bus;
+    btle_adapter* adapter = nullptr;
+};
+
 TEST_F(BtleAdapter, FindsAdaptersAndTheDevicesUnderThem) {
     BluezBus bus("hci0,hci1");
     ASSERT_TRUE(bus.ready);
-    addDevice(bus, DEVICE_PATH,
+    bus.addObject(DEVICE_PATH, "org.bluez.Device1",
               props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}, {"Name", g_variant_new_string("phone")},
                      {"RSSI", g_variant_new_int16(-60)}}),
               false);
@@ -111,11 +109,7 @@ TEST_F(BtleAdapter, NoAdapterGivesNone) {
     EXPECT_EQ(btle_adapter_get_default(bus.connection()), nullptr);
 }
 
-TEST_F(BtleAdapter, SwitchesPropertiesAndReportsEveryPoweredChange) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, SwitchesPropertiesAndReportsEveryPoweredChange) {
     btle_adapter_set_powered_state_cb(adapter, onPowered);
     btle_adapter_power_on(adapter);
     btle_adapter_set_alias(adapter, "Pedal");
@@ -126,17 +120,12 @@ TEST_F(BtleAdapter, SwitchesPropertiesAndReportsEveryPoweredChange) {
     EXPECT_TRUE(btle_adapter_is_discoverable(adapter));
     EXPECT_TRUE(bus.called("Set /org/bluez/hci0 Alias Pedal"));
     // A report equal to the stored value still reaches the callback.
-    changeObject(bus, "/org/bluez/hci0", "org.bluez.Adapter1", props({{"Powered", g_variant_new_boolean(TRUE)}}));
+    bus.changeObject("/org/bluez/hci0", "org.bluez.Adapter1", props({{"Powered", g_variant_new_boolean(TRUE)}}));
     ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
     EXPECT_EQ(events, (std::vector<std::string>{"powered on", "powered on"}));
-    btle_adapter_free(adapter);
 }
 
-TEST_F(BtleAdapter, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterStop) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterStop) {
     btle_advertisement* advertisement = btle_advertisement_create();
     EXPECT_TRUE(g_str_has_prefix(btle_advertisement_get_path(advertisement), "/org/bluez/btleadv_"));
     btle_advertisement_set_general_discoverable(advertisement, TRUE);
@@ -195,17 +184,12 @@ TEST_F(BtleAdapter, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterStop) {
     EXPECT_FALSE(answers(bus, btle_advertisement_get_path(advertisement)));
     btle_adapter_start_advertising(adapter, advertisement);
     ASSERT_TRUE(bus.waitFor([&] { return bus.count("RegisterAdvertisement") == 2; }));
-    btle_adapter_free(adapter);
     btle_advertisement_free(advertisement);
 }
 
 // A central connects and leaves at once: the advertisement is stopped and started again before BlueZ answers
 // the stop. The export must stand for BlueZ to read, and go with the object when it is freed.
-TEST_F(BtleAdapter, AStartBeforeTheStopIsAnsweredKeepsTheExportUntilTheObjectGoes) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, AStartBeforeTheStopIsAnsweredKeepsTheExportUntilTheObjectGoes) {
     btle_adapter_set_registration_cb(adapter, onRegistration);
     btle_advertisement* advertisement = btle_advertisement_create();
     btle_advertisement_set_local_name(advertisement, "Pedal");
@@ -220,14 +204,9 @@ TEST_F(BtleAdapter, AStartBeforeTheStopIsAnsweredKeepsTheExportUntilTheObjectGoe
     EXPECT_TRUE(answers(bus, path.c_str()));
     btle_advertisement_free(advertisement);
     EXPECT_FALSE(answers(bus, path.c_str())) << "freed but still exported";
-    btle_adapter_free(adapter);
 }
 
-TEST_F(BtleAdapter, RegistrationOutcomesAreBlueZsAnswers) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, RegistrationOutcomesAreBlueZsAnswers) {
     btle_adapter_set_registration_cb(adapter, onRegistration);
     btle_advertisement* advertisement = btle_advertisement_create();
     btle_application* application = btle_create_application(adapter);
@@ -245,19 +224,14 @@ TEST_F(BtleAdapter, RegistrationOutcomesAreBlueZsAnswers) {
     EXPECT_EQ(events, (std::vector<std::string>{"advertisement registered error", "application registered error",
                                                 "advertisement registered", "application registered",
                                                 "application registered error"}));
-    btle_adapter_free(adapter);
     btle_application_free(application);
     btle_advertisement_free(advertisement);
 }
 
-TEST_F(BtleAdapter, RemoteCentralConnectsAndDisconnects) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, RemoteCentralConnectsAndDisconnects) {
     btle_adapter_set_remote_central_cb(adapter, onCentral);
     btle_adapter_set_device_removal_cb(adapter, onRemoved);
-    addDevice(bus, DEVICE_PATH,
+    bus.addObject(DEVICE_PATH, "org.bluez.Device1",
               props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
                      {"Connected", g_variant_new_boolean(TRUE)}}),
               true);
@@ -270,7 +244,7 @@ TEST_F(BtleAdapter, RemoteCentralConnectsAndDisconnects) {
     EXPECT_EQ(g_list_length(connected), 1u);
     g_list_free(connected);
 
-    changeObject(bus, DEVICE_PATH, "org.bluez.Device1", props({{"Connected", g_variant_new_boolean(FALSE)}}));
+    bus.changeObject(DEVICE_PATH, "org.bluez.Device1", props({{"Connected", g_variant_new_boolean(FALSE)}}));
     ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
     GVariant* reply = bus.call("RemoveObject", g_variant_new("(o)", DEVICE_PATH));
     if (reply) g_variant_unref(reply);
@@ -278,14 +252,9 @@ TEST_F(BtleAdapter, RemoteCentralConnectsAndDisconnects) {
     EXPECT_EQ(events, (std::vector<std::string>{"central CONNECTED", "central DISCONNECTED",
                                                 std::string("removed ") + DEVICE_PATH}));
     EXPECT_EQ(btle_adapter_get_device_by_path(adapter, DEVICE_PATH), nullptr);
-    btle_adapter_free(adapter);
 }
 
-TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
     btle_adapter_set_discovery_cb(adapter, onDiscovered);
     btle_adapter_set_discovery_state_cb(adapter, onDiscoveryState);
     btle_adapter_set_discovery_filter(adapter, -70, nullptr, "ph");
@@ -302,12 +271,12 @@ TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
                    {"/org/bluez/hci0/dev_00_00_00_00_00_02", "phone", -90, false},
                    {"/org/bluez/hci0/dev_00_00_00_00_00_03", "tablet", -40, false}};
     for (const auto& d : devices) {
-        addDevice(bus, d.path, props({{"Name", g_variant_new_string(d.name)}, {"RSSI", g_variant_new_int16(d.rssi)}}),
+        bus.addObject(d.path, "org.bluez.Device1", props({{"Name", g_variant_new_string(d.name)}, {"RSSI", g_variant_new_int16(d.rssi)}}),
                   true);
     }
     ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_device_by_path(adapter, devices[2].path) != nullptr; }));
     // A device never seen by a scan keeps RSSI -255 and is never delivered while a threshold is set.
-    addDevice(bus, "/org/bluez/hci0/dev_00_00_00_00_00_04", props({{"Name", g_variant_new_string("phone")}}), true);
+    bus.addObject("/org/bluez/hci0/dev_00_00_00_00_00_04", "org.bluez.Device1", props({{"Name", g_variant_new_string("phone")}}), true);
     ASSERT_TRUE(bus.waitFor(
         [&] { return btle_adapter_get_device_by_path(adapter, "/org/bluez/hci0/dev_00_00_00_00_00_04") != nullptr; }));
     std::vector<std::string> discovered;
@@ -316,7 +285,7 @@ TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
     }
     EXPECT_EQ(discovered, (std::vector<std::string>{std::string("discovered ") + devices[0].path}));
 
-    changeObject(bus, "/org/bluez/hci0", "org.bluez.Adapter1", props({{"Discovering", g_variant_new_boolean(FALSE)}}));
+    bus.changeObject("/org/bluez/hci0", "org.bluez.Adapter1", props({{"Discovering", g_variant_new_boolean(FALSE)}}));
     ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_discovery_state(adapter) == BTLE_DISCOVERY_STOPPED; }));
 
     GVariant* reply = bus.call("FailNext", g_variant_new("(s)", "StartDiscovery"));
@@ -329,14 +298,9 @@ TEST_F(BtleAdapter, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
     }
     EXPECT_EQ(states, (std::vector<std::string>{"discovery starting", "discovery started", "discovery stopped",
                                                 "discovery starting", "discovery stopped error"}));
-    btle_adapter_free(adapter);
 }
 
-TEST_F(BtleAdapter, AServiceFilterDeliversOnlyDevicesOfferingTheService) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
+TEST_F(BtleAdapterOnBus, AServiceFilterDeliversOnlyDevicesOfferingTheService) {
     btle_adapter_set_discovery_cb(adapter, onDiscovered);
     const char* wanted = "6e400001-b5a3-f393-e0a9-e50e24dcca9e";
     const char* other = "0000180f-0000-1000-8000-00805f9b34fb";
@@ -359,28 +323,22 @@ TEST_F(BtleAdapter, AServiceFilterDeliversOnlyDevicesOfferingTheService) {
     } devices[] = {{"/org/bluez/hci0/dev_00_00_00_00_00_05", other}, {"/org/bluez/hci0/dev_00_00_00_00_00_06", wanted}};
     for (const auto& d : devices) {
         const char* list[] = {d.uuid};
-        addDevice(bus, d.path, props({{"RSSI", g_variant_new_int16(-50)}, {"UUIDs", g_variant_new_strv(list, 1)}}),
+        bus.addObject(d.path, "org.bluez.Device1", props({{"RSSI", g_variant_new_int16(-50)}, {"UUIDs", g_variant_new_strv(list, 1)}}),
                   true);
     }
     ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_device_by_path(adapter, devices[1].path) != nullptr; }));
     EXPECT_EQ(events, (std::vector<std::string>{std::string("discovered ") + devices[1].path}));
-    btle_adapter_free(adapter);
 }
 
-TEST_F(BtleAdapter, DeviceFirstSeenInAPropertyChangeIsFetchedWhole) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
-    addDevice(bus, DEVICE_PATH, props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
+TEST_F(BtleAdapterOnBus, DeviceFirstSeenInAPropertyChangeIsFetchedWhole) {
+    bus.addObject(DEVICE_PATH, "org.bluez.Device1", props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
                                        {"Name", g_variant_new_string("late")}}), false);
-    changeObject(bus, DEVICE_PATH, "org.bluez.Device1", props({{"RSSI", g_variant_new_int16(-40)}}));
+    bus.changeObject(DEVICE_PATH, "org.bluez.Device1", props({{"RSSI", g_variant_new_int16(-40)}}));
     ASSERT_TRUE(bus.waitFor([&] {
         btle_device* device = btle_adapter_get_device_by_path(adapter, DEVICE_PATH);
         return device && btle_device_get_name(device) != nullptr;
     }));
     EXPECT_STREQ(btle_device_get_name(btle_adapter_get_device_by_path(adapter, DEVICE_PATH)), "late");
-    btle_adapter_free(adapter);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "BluezBus.h"
+#include "support/BluezBus.h"
 #include "btle.h"
 
 #include <gtest/gtest.h>

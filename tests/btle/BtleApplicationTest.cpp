@@ -1,6 +1,6 @@
 // The GATT server application as BlueZ and a phone meet it: exported on a private bus, called through D-Bus
 // from another connection, with the BlueZ stand-in providing the adapter.
-#include "BluezBus.h"
+#include "support/BluezBus.h"
 #include "btle.h"
 
 #include <gtest/gtest.h>
@@ -48,16 +48,6 @@ void onUpdated(const btle_application*, const char*, const char*, GByteArray*) {
 void onStart(const btle_application*, const char*, const char*) { ++calls.startNotify; }
 void onStop(const btle_application*, const char*, const char*) { ++calls.stopNotify; }
 
-std::string bytesOf(GVariant* value) {
-    gsize length = 0;
-    const void* data = g_variant_get_fixed_array(value, &length, 1);
-    return std::string(static_cast<const char*>(data), length);
-}
-
-GVariant* byteVariant(const std::string& bytes) {
-    static const char none = 0;
-    return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, bytes.empty() ? &none : bytes.data(), bytes.size(), 1);
-}
 
 class GattApplication : public ::testing::Test {
 protected:
@@ -175,12 +165,7 @@ TEST_F(GattApplication, ObjectsAreNumberedAndListedAsBlueZExpects) {
         GVariant* properties = g_variant_lookup_value(interfaces, expected.interface, nullptr);
         ASSERT_NE(properties, nullptr);
         if (expected.flags != nullptr) {
-            gchar** flags = nullptr;
-            ASSERT_TRUE(g_variant_lookup(properties, "Flags", "^as", &flags));
-            gchar* text = g_strjoinv(",", flags);
-            EXPECT_STREQ(text, expected.flags);
-            g_free(text);
-            g_strfreev(flags);
+            EXPECT_EQ(flagsOf(properties), expected.flags);
             EXPECT_FALSE(g_variant_lookup(properties, "Value", "@ay", nullptr));
         }
         g_variant_unref(properties);
@@ -289,7 +274,7 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
     reply = callObject(rx, characteristic, "ReadValue", g_variant_new("(@a{sv})", emptyOptions()));
     ASSERT_NE(reply, nullptr);
     GVariant* value = g_variant_get_child_value(reply, 0);
-    EXPECT_EQ(bytesOf(value), std::string("ab\0c", 4));
+    EXPECT_EQ(variantBytes(value), std::string("ab\0c", 4));
     g_variant_unref(value);
     g_variant_unref(reply);
     g_variant_unref(writeOptions);
@@ -307,7 +292,7 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
     reply = callObject(desc, "org.bluez.GattDescriptor1", "ReadValue", g_variant_new("(@a{sv})", emptyOptions()));
     ASSERT_NE(reply, nullptr);
     value = g_variant_get_child_value(reply, 0);
-    EXPECT_EQ(bytesOf(value), "label");
+    EXPECT_EQ(variantBytes(value), "label");
     g_variant_unref(value);
     g_variant_unref(reply);
 
@@ -346,7 +331,7 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
             g_variant_get(parameters, "(&s@a{sv}@as)", &interface, &changed, nullptr);
             into->interface = interface;
             GVariant* bytes = g_variant_lookup_value(changed, "Value", G_VARIANT_TYPE_BYTESTRING);
-            if (bytes != nullptr) into->value = bytesOf(bytes), g_variant_unref(bytes);
+            if (bytes != nullptr) into->value = variantBytes(bytes), g_variant_unref(bytes);
             g_variant_unref(changed);
             ++into->count;
         },

@@ -1,4 +1,4 @@
-#include "BluezBus.h"
+#include "support/BluezBus.h"
 #include "btle.h"
 
 #include <gtest/gtest.h>
@@ -40,22 +40,6 @@ void onNotify(btle_device*, btle_characteristic*, const GByteArray* bytes) { eve
 void onNotifyState(btle_device*, btle_characteristic* characteristic, const GError* error) {
     events.push_back(std::string("notifying ") + (btle_characteristic_is_notifying(characteristic) ? "on" : "off") +
                      (error ? " error" : ""));
-}
-
-GVariant* props(std::initializer_list<std::pair<const char*, GVariant*>> entries) {
-    GVariantBuilder builder;
-    g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
-    for (const auto& entry : entries) g_variant_builder_add(&builder, "{sv}", entry.first, entry.second);
-    return g_variant_builder_end(&builder);
-}
-
-void control(BluezBus& bus, const char* method, GVariant* parameters) {
-    GVariant* reply = bus.call(method, parameters);
-    if (reply) g_variant_unref(reply);
-}
-
-void addObject(BluezBus& bus, const char* path, const char* interface, GVariant* properties) {
-    control(bus, "AddObject", g_variant_new("(os@a{sv}b)", path, interface, properties, FALSE));
 }
 
 GVariant* strv(std::initializer_list<const char*> items) {
@@ -126,20 +110,18 @@ const std::string descriptor = characteristic + "/desc0013";
 // A device with one service, one characteristic and its descriptor, and a characteristic of no service.
 void addGattTree(BluezBus& bus) {
     std::string orphan = std::string(DEVICE_PATH) + "/service0099/char0001";
-    control(bus, "AddObject", g_variant_new("(os@a{sv}b)", DEVICE_PATH, "org.bluez.Device1",
-                                            props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
-                                                   {"Name", g_variant_new_string("sensor")}}),
-                                            FALSE));
-    addObject(bus, service.c_str(), "org.bluez.GattService1", props({{"UUID", g_variant_new_string(SERVICE_UUID)}}));
-    addObject(bus, characteristic.c_str(), "org.bluez.GattCharacteristic1",
+    bus.addObject(DEVICE_PATH, "org.bluez.Device1",
+                  props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}, {"Name", g_variant_new_string("sensor")}}));
+    bus.addObject(service.c_str(), "org.bluez.GattService1", props({{"UUID", g_variant_new_string(SERVICE_UUID)}}));
+    bus.addObject(characteristic.c_str(), "org.bluez.GattCharacteristic1",
               props({{"UUID", g_variant_new_string(CHAR_UUID)},
                      {"Service", g_variant_new_object_path(service.c_str())},
                      {"Flags", strv({"read", "write", "notify", "something-else"})},
                      {"MTU", g_variant_new_uint16(185)}}));
-    addObject(bus, descriptor.c_str(), "org.bluez.GattDescriptor1",
+    bus.addObject(descriptor.c_str(), "org.bluez.GattDescriptor1",
               props({{"UUID", g_variant_new_string(DESC_UUID)},
                      {"Characteristic", g_variant_new_object_path(characteristic.c_str())}}));
-    addObject(bus, orphan.c_str(), "org.bluez.GattCharacteristic1",
+    bus.addObject(orphan.c_str(), "org.bluez.GattCharacteristic1",
               props({{"UUID", g_variant_new_string(CHAR_UUID)},
                      {"Service", g_variant_new_object_path("/org/bluez/hci0/dev_AA_BB_CC_DD_EE_FF/service0099")}}));
 }
@@ -152,8 +134,7 @@ btle_device* resolvedDevice(BluezBus& bus, btle_adapter* adapter) {
     btle_device_set_services_resolved_cb(device, onResolved);
     btle_device_connect(device);
     if (!bus.waitFor([&] { return btle_device_get_connection_state(device) == BTLE_CONNECTED; })) return nullptr;
-    control(bus, "ChangeObject", g_variant_new("(os@a{sv})", DEVICE_PATH, "org.bluez.Device1",
-                                               props({{"ServicesResolved", g_variant_new_boolean(TRUE)}})));
+    bus.changeObject(DEVICE_PATH, "org.bluez.Device1", props({{"ServicesResolved", g_variant_new_boolean(TRUE)}}));
     if (!bus.waitFor([] { return !events.empty() && events.back() == "resolved"; })) return nullptr;
     return device;
 }
@@ -191,36 +172,17 @@ TEST_F(BtleDevice, ConnectsCollectsTheGattTreeAndUsesIt) {
     EXPECT_TRUE(bus.called("ReadValue " + characteristic + " offset=0"));
 
     guint8 note[] = {0x42};
-    control(bus, "ChangeObject",
-            g_variant_new("(os@a{sv})", characteristic.c_str(), "org.bluez.GattCharacteristic1",
-                          props({{"Value", g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, note, 1, 1)},
-                                 {"Notifying", g_variant_new_boolean(FALSE)}})));
+    bus.changeObject(characteristic.c_str(), "org.bluez.GattCharacteristic1",
+                     props({{"Value", g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, note, 1, 1)},
+                            {"Notifying", g_variant_new_boolean(FALSE)}}));
     ASSERT_TRUE(bus.waitFor([] { return events.size() >= 8; }));
     EXPECT_EQ(events, (std::vector<std::string>{"state 2", "state 1", "resolved", "read 010203", "write abcd",
                                                 "notifying on", "notify 42", "notifying off"}));
     // After "Notifying" false the subscription is gone: a later value is not delivered.
-    control(bus, "ChangeObject",
-            g_variant_new("(os@a{sv})", characteristic.c_str(), "org.bluez.GattCharacteristic1",
-                          props({{"Value", g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, note, 1, 1)}})));
+    bus.changeObject(characteristic.c_str(), "org.bluez.GattCharacteristic1",
+                     props({{"Value", g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, note, 1, 1)}}));
     bus.settle(200);
     EXPECT_EQ(events.size(), 8u);
-    btle_adapter_free(adapter);
-}
-
-TEST_F(BtleDevice, FailedConnectRollsBack) {
-    BluezBus bus;
-    ASSERT_TRUE(bus.ready);
-    control(bus, "AddObject", g_variant_new("(os@a{sv}b)", DEVICE_PATH, "org.bluez.Device1",
-                                            props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}}), FALSE));
-    btle_adapter* adapter = btle_adapter_get_default(bus.connection());
-    ASSERT_NE(adapter, nullptr);
-    btle_device* device = btle_adapter_get_device_by_path(adapter, DEVICE_PATH);
-    ASSERT_NE(device, nullptr);
-    btle_device_set_connection_state_change_cb(device, onState);
-    control(bus, "FailNext", g_variant_new("(s)", "Connect"));
-    btle_device_connect(device);
-    ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
-    EXPECT_EQ(events, (std::vector<std::string>{"state 2", "state 0 error"}));
     btle_adapter_free(adapter);
 }
 
@@ -256,9 +218,9 @@ TEST_F(BtleDevice, RepliesAfterTheObjectIsFreedAreDropped) {
     };
     for (const auto& [method, call] : calls) {
         SCOPED_TRACE(method);
-        control(bus, "ChangeObject", g_variant_new("(os@a{sv})", DEVICE_PATH, "org.bluez.Device1",
-                                                   props({{"Connected", g_variant_new_boolean(FALSE)},
-                                                          {"ServicesResolved", g_variant_new_boolean(FALSE)}})));
+        bus.changeObject(DEVICE_PATH, "org.bluez.Device1",
+                         props({{"Connected", g_variant_new_boolean(FALSE)},
+                                {"ServicesResolved", g_variant_new_boolean(FALSE)}}));
         btle_adapter* adapter = btle_adapter_get_default(bus.connection());
         ASSERT_NE(adapter, nullptr);
         btle_device* device = resolvedDevice(bus, adapter);
@@ -274,11 +236,10 @@ TEST_F(BtleDevice, RepliesAfterTheObjectIsFreedAreDropped) {
     }
 }
 
-TEST_F(BtleDevice, PairingBondsOrFallsBack) {
+TEST_F(BtleDevice, PairingBondsAndARefusedConnectOrPairFallsBack) {
     BluezBus bus;
     ASSERT_TRUE(bus.ready);
-    control(bus, "AddObject", g_variant_new("(os@a{sv}b)", DEVICE_PATH, "org.bluez.Device1",
-                                            props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}}), FALSE));
+    bus.addObject(DEVICE_PATH, "org.bluez.Device1", props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}}));
     btle_adapter* adapter = btle_adapter_get_default(bus.connection());
     ASSERT_NE(adapter, nullptr);
     btle_device* device = btle_adapter_get_device_by_path(adapter, DEVICE_PATH);
@@ -290,15 +251,20 @@ TEST_F(BtleDevice, PairingBondsOrFallsBack) {
     EXPECT_TRUE(bus.called(std::string("Pair ") + DEVICE_PATH));
     EXPECT_TRUE(btle_device_get_paired(device));
 
-    // A refused pairing of a device that is not connected drops it back to disconnected, with the error.
-    control(bus, "FailNext", g_variant_new("(s)", "Pair"));
-    control(bus, "ChangeObject", g_variant_new("(os@a{sv})", DEVICE_PATH, "org.bluez.Device1",
-                                               props({{"Connected", g_variant_new_boolean(FALSE)}})));
-    ASSERT_TRUE(bus.waitFor([&] { return btle_device_get_connection_state(device) == BTLE_DISCONNECTED; }));
-    events.clear();
-    btle_device_pair(device);
-    ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
-    EXPECT_EQ(events, (std::vector<std::string>{"state 2", "state 0 error"}));
+    // A refused Connect or Pair of a device that is not connected drops it back to disconnected, with the error.
+    using Call = void (*)(btle_device*);
+    const std::pair<const char*, Call> refused[] = {{"Connect", [](btle_device* d) { btle_device_connect(d); }},
+                                                    {"Pair", [](btle_device* d) { btle_device_pair(d); }}};
+    for (const auto& [method, call] : refused) {
+        SCOPED_TRACE(method);
+        bus.control("FailNext", g_variant_new("(s)", method));
+        bus.changeObject(DEVICE_PATH, "org.bluez.Device1", props({{"Connected", g_variant_new_boolean(FALSE)}}));
+        ASSERT_TRUE(bus.waitFor([&] { return btle_device_get_connection_state(device) == BTLE_DISCONNECTED; }));
+        events.clear();
+        call(device);
+        ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
+        EXPECT_EQ(events, (std::vector<std::string>{"state 2", "state 0 error"}));
+    }
     btle_adapter_free(adapter);
 }
 

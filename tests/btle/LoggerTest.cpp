@@ -1,4 +1,5 @@
 #include "btle_logger.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <glib.h>
@@ -6,7 +7,6 @@
 
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,22 +17,10 @@ void handler(int level, const char* tag, const char* message) {
     handled.push_back(std::to_string(level) + "|" + tag + "|" + message);
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string tempDir() {
-    char* dir = g_dir_make_tmp("btlelog-XXXXXX", nullptr);
-    std::string result = dir;
-    g_free(dir);
-    return result;
-}
+using testsupport::readFile;
 
 TEST(BtleLogger, LineFormatLevelFilterAndTruncation) {
-    std::string file = tempDir() + "/log";
+    std::string file = testsupport::temporaryFolder("btlelog") + "/log";
     log_set_filename(file.c_str(), 0, 0);
     log_set_level(LOG_LEVEL_INFO);
     log_debug("Adapter", "dropped %d", 1);
@@ -49,7 +37,7 @@ TEST(BtleLogger, LineFormatLevelFilterAndTruncation) {
 }
 
 TEST(BtleLogger, RotationShiftsEveryFileAndOpensAFreshOne) {
-    std::string file = tempDir() + "/x";
+    std::string file = testsupport::temporaryFolder("btlelog") + "/x";
     for (int i = 1; i <= 5; i++) {
         std::ofstream(file + "." + std::to_string(i)) << "old" << i;
     }
@@ -65,7 +53,7 @@ TEST(BtleLogger, RotationShiftsEveryFileAndOpensAFreshOne) {
 }
 
 TEST(BtleLogger, HandlerReceivesMessagesInsteadOfTheFile) {
-    std::string file = tempDir() + "/h";
+    std::string file = testsupport::temporaryFolder("btlelog") + "/h";
     log_set_filename(file.c_str(), 0, 0);
     log_set_level(LOG_LEVEL_DEBUG);
     log_set_handler(handler);

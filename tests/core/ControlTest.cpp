@@ -34,14 +34,6 @@ namespace fs = std::filesystem;
 using Type = ControlMessage::Type;
 
 namespace {
-std::string freshFolder(const char* what) {
-    const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-    const std::string folder = std::string(PEDAL_TEST_OUT) + "/" + what + "/" + name;
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder;
-}
-
 // Records every event it is handed, from any source on any channel.
 class Recorder : public NodeControl {
 public:
@@ -68,7 +60,8 @@ struct Pty {
         EXPECT_GE(master, 0);
         EXPECT_EQ(grantpt(master), 0);
         EXPECT_EQ(unlockpt(master), 0);
-        const std::string root = freshFolder("dev-root");
+        const std::string root = std::string(std::getenv("PEDAL_HOME")) + "/dev-root";
+        fs::remove_all(root);
         fs::create_directories(root + "/dev");
         fs::create_symlink(ptsname(master), root + "/dev/ttyMIDI");
         setenv("PEDAL_DEV_ROOT", root.c_str(), 1);
@@ -95,7 +88,6 @@ int64_t fakeNow = 0;
 // runs where the terminal's serial set-up is missing, as under user-mode QEMU).
 namespace {
 void bindingSteps(bool overPty) {
-    setenv("PEDAL_HOME", freshFolder("control-home").c_str(), 1);
     unsetenv("PEDAL_DEV_ROOT");
     std::optional<Pty> pty;
     if (overPty) pty.emplace();
@@ -174,7 +166,6 @@ TEST(SourceMidi, BindingsOverARealPseudoTerminal) { bindingSteps(true); }
 TEST(SourceMidi, BindingsFromBytesFedToTheParser) { bindingSteps(false); }
 
 TEST(SourceMidi, ClockGivesTheTempo) {
-    setenv("PEDAL_HOME", freshFolder("control-home").c_str(), 1);
     porting::setClock([] { return fakeNow; });
     Pty pty;
     SourceMidi midi("midi", "MIDI", "/dev/ttyMIDI", 0, 0);
@@ -221,7 +212,6 @@ TEST(SourceMidi, ClockGivesTheTempo) {
 }
 
 TEST(NodeControlMulti, LearnsAndMapsItsLinks) {
-    setenv("PEDAL_HOME", freshFolder("control-home").c_str(), 1);
     System::initialize("ControlTest");
     Node* root = System::rootNode();
     Node* app = System::appNode();
@@ -295,7 +285,6 @@ TEST(NodeControlMulti, LearnsAndMapsItsLinks) {
 }
 
 TEST(SourceCtrl, SendsChangesWithHysteresisAndSkipsMissingReadings) {
-    setenv("PEDAL_HOME", freshFolder("control-home").c_str(), 1);
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     auto* recorder = new Recorder(root);
     int reading = 0;

@@ -19,15 +19,6 @@ using Bytes = std::vector<uint8_t>;
 using testsupport::hex;
 
 namespace {
-std::string freshHome() {
-    const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-    const std::string home = std::string(PEDAL_TEST_OUT) + "/list-home/" + name;
-    fs::remove_all(home);
-    fs::create_directories(home);
-    setenv("PEDAL_HOME", home.c_str(), 1);
-    return home;
-}
-
 Bytes pattern(size_t length, int seed = 1) {
     Bytes out(length);
     for (size_t k = 0; k < length; ++k) out[k] = uint8_t((k * 7 + size_t(seed) * 13 + k / 97) & 0xFF);
@@ -82,7 +73,6 @@ ReadReply dread(NodeList& list, int index, int chunk) {
 }
 
 TEST(NodeList, UploadCommitsAtTheLastChunkAndEchoesIt) {
-    freshHome();
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 1000, 4);
     ASSERT_TRUE(list->setElementAt(2, "Old", "old data", 8));
@@ -124,7 +114,6 @@ TEST(NodeList, UploadCommitsAtTheLastChunkAndEchoesIt) {
 }
 
 TEST(NodeList, RefusedWritesAbortAndKeepTheSlot) {
-    freshHome();
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     auto* list = new NodeList(root, "ir", "IR", "wav", 256, 3);
     auto* zipped = new NodeList(root, "models", "Models", "nam", 1000, 2, 64, true);
@@ -189,7 +178,6 @@ TEST(NodeList, RefusedWritesAbortAndKeepTheSlot) {
 }
 
 TEST(NodeList, GzipRoundTripAndReadChunks) {
-    freshHome();
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     auto* zipped = new NodeList(root, "models", "Models", "nam", 20000, 2, 512, true);
     auto* plain = new NodeList(root, "ir", "IR", "wav", 1000, 2);
@@ -237,7 +225,6 @@ TEST(NodeList, GzipRoundTripAndReadChunks) {
 }
 
 TEST(NodeList, SwapLocalEditsAndDescription) {
-    freshHome();
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 16, 3);
     list->setGroup(3);
@@ -293,7 +280,6 @@ TEST(NodeList, SwapLocalEditsAndDescription) {
 }
 
 TEST(NodeList, SlotsComeBackWhenTheListIsBuiltAgain) {
-    freshHome();
     const Bytes data = pattern(500, 9);
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     auto* list = new NodeList(root, "ir", "IR", "wav", 1000, 3);
@@ -355,7 +341,7 @@ TEST(NodeList, ASwapCutAtAnyStepLeavesBothSlotsWhole) {
         const std::string a = "A=aaaa", b = secondFilled ? "B=bb" : "=";
         int steps = 1;
         for (; steps < 20; ++steps) {
-            freshHome();
+            testsupport::emptyHome();
             const auto [first, second] = slotsAfterSwapCutAt(steps, secondFilled);
             if (first == "ended") break; // the swap ran to its end in fewer steps
             SCOPED_TRACE("cut after step " + std::to_string(steps));
@@ -366,7 +352,7 @@ TEST(NodeList, ASwapCutAtAnyStepLeavesBothSlotsWhole) {
             EXPECT_FALSE(fs::exists(Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("root\\presets\\swap"))));
         }
         EXPECT_GE(steps, 4) << "the swap is cut between its steps";
-        freshHome();
+        testsupport::emptyHome();
         const auto [first, second] = slotsAfterSwapCutAt(0, secondFilled);
         EXPECT_EQ(first, b);
         EXPECT_EQ(second, a);
@@ -374,7 +360,6 @@ TEST(NodeList, ASwapCutAtAnyStepLeavesBothSlotsWhole) {
 }
 
 TEST(NodeList, AValidatorKeepsTheOldSlotAndReportsTheRefusal) {
-    freshHome();
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     auto* list = new NodeList(root, "models", "Models", "nam", 1000, 2, 64, true);
     list->setValidator([](const Bytes& data, std::string& reason) {
@@ -406,7 +391,6 @@ TEST(NodeList, AValidatorKeepsTheOldSlotAndReportsTheRefusal) {
 }
 
 TEST(NodeList, NewNamesMayNotHoldTheSaveSuffixStoredOnesStillLoad) {
-    freshHome();
     const std::string reserved = std::string("Evil") + NodeList::reservedNameText;
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);

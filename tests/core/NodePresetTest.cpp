@@ -23,14 +23,6 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
-void freshHome() {
-    const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-    const std::string home = std::string(PEDAL_TEST_OUT) + "/preset-home/" + name;
-    fs::remove_all(home);
-    fs::create_directories(home);
-    setenv("PEDAL_HOME", home.c_str(), 1);
-}
-
 // root
 //   presets (list)        app
 //                           early (before the preset: out of scope)
@@ -88,7 +80,6 @@ void onPreset(Node*) {
 }
 
 TEST(NodePreset, TextHoldsTheScopeAndLoadingRestoresIt) {
-    freshHome();
     Tree t;
     EXPECT_EQ(std::string(NodePreset::SAVE_SUFFIX).size(), 14u);
     t.onOff->setValue("ON");
@@ -141,7 +132,6 @@ TEST(NodePreset, TextHoldsTheScopeAndLoadingRestoresIt) {
 }
 
 TEST(NodePreset, SaveTargetsAndRefusals) {
-    freshHome();
     Tree t(1024, 3);
     struct Case {
         const char* what;
@@ -179,7 +169,6 @@ TEST(NodePreset, SaveTargetsAndRefusals) {
 }
 
 TEST(NodePreset, IsEditedFollowsChangesAfterLoadOrSave) {
-    freshHome();
     Tree t;
     ASSERT_TRUE(t.save("One"));
     ASSERT_TRUE(t.preset->setValue("One"));
@@ -209,7 +198,6 @@ TEST(NodePreset, IsEditedFollowsChangesAfterLoadOrSave) {
 }
 
 TEST(NodePreset, LoadsNotifyInsideTheHooks) {
-    freshHome();
     Tree t;
     NodePreset::setLoadHooks(onBegin, onEnd);
     t.preset->setOnChange(onPreset);
@@ -247,7 +235,6 @@ TEST(NodePreset, LoadsNotifyInsideTheHooks) {
 }
 
 TEST(NodeParList, PlainSelectorPicksNamedSlots) {
-    freshHome();
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     auto* list = new NodeList(root, "ir_list", "IRs", "wav", 64, 5);
     auto* selector = new NodeParList(root, "ir", "IR", "", list);
@@ -286,7 +273,6 @@ TEST(NodeParList, PlainSelectorPicksNamedSlots) {
 }
 
 TEST(NodePreset, ASlotNameNeverTurnsALoadIntoASave) {
-    freshHome();
     Tree t;
     const std::string evil = std::string("Evil") + NodePreset::SAVE_SUFFIX;
     EXPECT_FALSE(t.save(evil)) << "a new preset may not take a name that reads as a save";
@@ -323,7 +309,6 @@ TEST(NodePreset, ASlotNameNeverTurnsALoadIntoASave) {
 }
 
 TEST(NodePreset, AStoredEmptySelectionLoadsSilently) {
-    freshHome();
     Tree t;
     ASSERT_TRUE(t.save("One"));
     ASSERT_TRUE(t.preset->setValue("One"));

@@ -18,16 +18,6 @@ namespace fs = std::filesystem;
 using testsupport::readFile;
 
 namespace {
-// Each test gets its own empty home, whether ctest runs it alone or the binary runs them all.
-std::string freshHome() {
-    const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-    const std::string home = std::string(PEDAL_TEST_OUT) + "/storage-home/" + name;
-    fs::remove_all(home);
-    fs::create_directories(home);
-    setenv("PEDAL_HOME", home.c_str(), 1);
-    return home;
-}
-
 std::string fileOf(const NodeList& list, int index) {
     return Storage::folder() + "/" + Storable::keyText(Storable::fnv1a(list.getPath() + "\\" + std::to_string(index)));
 }
@@ -42,7 +32,7 @@ TEST(Storage, KeyIsTheFnv1aOfThePath) {
     EXPECT_EQ(Storable::fnv1a("foobar"), 0xBF9CF968u);
     EXPECT_EQ(Storable::keyText(0x0badcafe), "0BADCAFE");
 
-    const std::string home = freshHome();
+    const std::string home = std::getenv("PEDAL_HOME");
     NodeItem* root = new NodeItem(nullptr, "keys", "Keys", "", "vfolder");
     auto* alias = new NodeItem(root, "alias", "Alias", "pedal", "string");
     ASSERT_TRUE(Storage::addItem(alias));
@@ -53,7 +43,6 @@ TEST(Storage, KeyIsTheFnv1aOfThePath) {
 }
 
 TEST(Storage, ValuesSurviveARestartOfTheProcess) {
-    freshHome();
     // The first run: a child process stores changed values and ends.
     ASSERT_EQ(testsupport::childExit([] {
         auto* root = new NodeItem(nullptr, "restart", "Restart", "", "vfolder");
@@ -87,7 +76,6 @@ TEST(Storage, ValuesSurviveARestartOfTheProcess) {
 }
 
 TEST(Storage, AtMostOneWriteEveryFiftyCalls) {
-    freshHome();
     auto* root = new NodeItem(nullptr, "rate", "Rate", "", "vfolder");
     NodeItem* items[3];
     for (int i = 0; i < 3; ++i) {
@@ -119,7 +107,6 @@ TEST(Storage, AtMostOneWriteEveryFiftyCalls) {
 }
 
 TEST(Storage, AFailedWriteLeavesTheOldFileAndIsRetried) {
-    freshHome();
     auto* root = new NodeItem(nullptr, "fail", "Fail", "", "vfolder");
     auto* item = new NodeItem(root, "value", "Value", "old", "string");
     ASSERT_TRUE(Storage::addItem(item));
@@ -144,7 +131,6 @@ TEST(Storage, AFailedWriteLeavesTheOldFileAndIsRetried) {
 }
 
 TEST(Storage, AKeyCollisionIsRefused) {
-    freshHome();
     // Find two different paths with the same 32-bit key (a birthday search, some 10^5 names).
     std::unordered_map<uint32_t, int> seen;
     int first = -1, second = -1;
@@ -175,7 +161,6 @@ TEST(Storage, AKeyCollisionIsRefused) {
 }
 
 TEST(Storage, AnUnreadableFileIsIgnored) {
-    freshHome();
     auto* root = new NodeItem(nullptr, "bad", "Bad", "", "vfolder");
     auto* gain = new NodeFloat(root, "gain", "Gain", 0, 10, 5, "", 0.5f, false, 1);
     auto* mode = new NodeItem(root, "mode", "Mode", "keep", "string");
@@ -195,7 +180,7 @@ TEST(Storage, AnUnreadableFileIsIgnored) {
 }
 
 TEST(Storage, SecretsAreReadableOnlyByThePedal) {
-    const std::string home = freshHome();
+    const std::string home = std::getenv("PEDAL_HOME");
     auto mode = [](const std::string& path) { return int(fs::status(path).permissions() & fs::perms::all); };
     // What an older version left: an open folder, a world-readable password and a temporary file.
     auto* root = new NodeItem(nullptr, "secrets", "Secrets", "", "vfolder");
@@ -236,7 +221,6 @@ std::pair<std::string, std::string> collidingListAndNode(const std::string& root
 }
 
 TEST(Storage, SlotFilesAndItemsShareTheCollisionCheck) {
-    freshHome();
     {
         const auto [listKey, nodeKey] = collidingListAndNode("first");
         auto* root = new NodeItem(nullptr, "first", "Item first", "", "vfolder");
@@ -267,7 +251,6 @@ TEST(Storage, SlotFilesAndItemsShareTheCollisionCheck) {
 }
 
 TEST(Storage, FinishWritesEverythingWaitingAndThenNothing) {
-    freshHome();
     ASSERT_EQ(testsupport::childExit([] {
         auto* root = new NodeItem(nullptr, "end", "End", "", "vfolder");
         bool ok = true;

@@ -1,7 +1,7 @@
 // The Bluetooth LE port when BlueZ misbehaves: no adapter, an adapter that comes and goes, a daemon that
 // restarts, registrations it refuses. The port runs once per process, so every test starts by bringing the
 // stand-in to the state it needs and waiting until the port has followed.
-#include "../btle/BluezBus.h"
+#include "support/BluezBus.h"
 #include "BlePort.h"
 #include "Bluetooth.h"
 #include "RemoteTestSupport.h"

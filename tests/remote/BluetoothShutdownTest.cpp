@@ -1,6 +1,6 @@
 // The Bluetooth LE port's end: a SIGINT tears it down and the process runs on. (The port starts once per
 // process, so this binary holds this one test.)
-#include "../btle/BluezBus.h"
+#include "support/BluezBus.h"
 #include "BlePort.h"
 #include "Bluetooth.h"
 #include "RemoteTestSupport.h"

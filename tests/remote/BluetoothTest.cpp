@@ -1,6 +1,6 @@
 // The Bluetooth LE transport end to end: a private D-Bus daemon, a BlueZ stand-in that also plays the phone,
 // the port layer's own thread and main loop, and requests written to RX as BlueZ would write them.
-#include "../btle/BluezBus.h"
+#include "support/BluezBus.h"
 #include "BlePort.h"
 #include "Bluetooth.h"
 #include "ComInterface.h"
@@ -18,26 +18,11 @@ using namespace std::string_literals;
 
 namespace {
 
-struct Reference : ComInterface {
-    using ComInterface::ComInterface;
-};
-
 const std::string longName = "Corvinhallow-PRO-Stage-25";
 const char* const devicePath = "/org/bluez/hci0/dev_11_22_33_44_55_66";
 
 std::unique_ptr<BluezBus> bus;
 Bluetooth* bluetooth = nullptr;
-
-GVariant* byteVariant(const std::string& bytes) {
-    static const char none = 0;
-    return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, bytes.empty() ? &none : bytes.data(), bytes.size(), 1);
-}
-
-std::string variantBytes(GVariant* value) {
-    gsize length = 0;
-    const void* data = g_variant_get_fixed_array(value, &length, 1);
-    return std::string(static_cast<const char*>(data), length);
-}
 
 // Options as BlueZ sends them with a write without response; mtu 0 leaves the option out.
 GVariant* writeOptions(int mtu) {
@@ -213,12 +198,7 @@ TEST_F(BluetoothTransport, BlueZSeesTheServiceTheAdvertisementAndTheAdapterSetti
             gboolean primary = FALSE;
             EXPECT_TRUE(g_variant_lookup(properties, "Primary", "b", &primary) && primary);
         } else {
-            gchar** flags = nullptr;
-            ASSERT_TRUE(g_variant_lookup(properties, "Flags", "^as", &flags));
-            gchar* text = g_strjoinv(",", flags);
-            EXPECT_STREQ(text, expected.flags);
-            g_free(text);
-            g_strfreev(flags);
+            EXPECT_EQ(flagsOf(properties), expected.flags);
             // Nothing was written yet, so BlueZ sees no value.
             EXPECT_FALSE(g_variant_lookup(properties, "Value", "@ay", nullptr));
             const char* servicePath = nullptr;

@@ -54,11 +54,6 @@ std::string testFolder(const std::string& name) {
     return folder.string();
 }
 
-void writeFile(const std::string& path, const std::string& data) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << data;
-}
-
 int64_t useManualClock() {
     porting::setClock({});
     manualStart = esp_timer_get_time() + 3600000000LL;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ComInterface.h"
 #include "support/TestSupport.h"
 
 class Node;
@@ -25,7 +26,12 @@ TestTree& testTree(int extraNodes = 0);
 // A fresh folder for one test below the test's home ($PEDAL_HOME).
 std::string testFolder(const std::string& name);
 using testsupport::readFile;
-void writeFile(const std::string& path, const std::string& data);
+using testsupport::writeFile;
+
+// A plain interface over the tree: the replies a transport must carry, computed directly.
+struct Reference : ComInterface {
+    using ComInterface::ComInterface;
+};
 
 // A test clock for esp_timer_get_time, set by hand. It starts an hour after the real time, so whatever
 // changed before the test lies in its past; times are given as offsets from that start.

@@ -13,10 +13,6 @@ using namespace std::string_literals;
 
 namespace {
 
-struct Reference : ComInterface {
-    using ComInterface::ComInterface;
-};
-
 class SerialPort : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -16,10 +16,6 @@ using namespace std::string_literals;
 
 namespace {
 
-struct Reference : ComInterface {
-    using ComInterface::ComInterface;
-};
-
 class WifiServer : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -221,101 +221,42 @@ namespace {
     heapRelease(block);
 }
 
+// The nothrow forms give null where the throwing ones throw.
+[[gnu::noinline]] void* countedNewOrNull(std::size_t size, std::size_t alignment) noexcept
+{
+    try {
+        return countedNew(size, alignment);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 }  // namespace
 
-void* operator new(std::size_t size)
-{
-    return countedNew(size, 0);
-}
-void* operator new[](std::size_t size)
-{
-    return countedNew(size, 0);
-}
-void* operator new(std::size_t size, std::align_val_t alignment)
-{
-    return countedNew(size, std::size_t(alignment));
-}
-void* operator new[](std::size_t size, std::align_val_t alignment)
-{
-    return countedNew(size, std::size_t(alignment));
-}
-void operator delete(void* block) noexcept
-{
-    countedDelete(block);
-}
-void operator delete[](void* block) noexcept
-{
-    countedDelete(block);
-}
-void operator delete(void* block, std::size_t) noexcept
-{
-    countedDelete(block);
-}
-void operator delete[](void* block, std::size_t) noexcept
-{
-    countedDelete(block);
-}
-void operator delete(void* block, std::align_val_t) noexcept
-{
-    countedDelete(block);
-}
-void operator delete[](void* block, std::align_val_t) noexcept
-{
-    countedDelete(block);
-}
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept
-{
-    countedDelete(block);
-}
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept
-{
-    countedDelete(block);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return countedNew(size, 0);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return countedNew(size, 0);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
+// Every replaceable form of the global operators, each counted.
+void* operator new(std::size_t size) { return countedNew(size, 0); }
+void* operator new[](std::size_t size) { return countedNew(size, 0); }
+void* operator new(std::size_t size, std::align_val_t alignment) { return countedNew(size, std::size_t(alignment)); }
+void* operator new[](std::size_t size, std::align_val_t alignment) { return countedNew(size, std::size_t(alignment)); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedNewOrNull(size, 0); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedNewOrNull(size, 0); }
 void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
 {
-    try {
-        return countedNew(size, std::size_t(alignment));
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return countedNewOrNull(size, std::size_t(alignment));
 }
 void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
 {
-    try {
-        return countedNew(size, std::size_t(alignment));
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return countedNewOrNull(size, std::size_t(alignment));
 }
-void operator delete(void* block, const std::nothrow_t&) noexcept
-{
-    countedDelete(block);
-}
-void operator delete[](void* block, const std::nothrow_t&) noexcept
-{
-    countedDelete(block);
-}
-void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept
-{
-    countedDelete(block);
-}
-void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept
-{
-    countedDelete(block);
-}
+void operator delete(void* block) noexcept { countedDelete(block); }
+void operator delete[](void* block) noexcept { countedDelete(block); }
+void operator delete(void* block, std::size_t) noexcept { countedDelete(block); }
+void operator delete[](void* block, std::size_t) noexcept { countedDelete(block); }
+void operator delete(void* block, std::align_val_t) noexcept { countedDelete(block); }
+void operator delete[](void* block, std::align_val_t) noexcept { countedDelete(block); }
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept { countedDelete(block); }
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { countedDelete(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { countedDelete(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { countedDelete(block); }
+void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept { countedDelete(block); }
+void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept { countedDelete(block); }

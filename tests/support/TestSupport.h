@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -79,8 +81,33 @@ Bytes readFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-// Replaces a file with data.
+// A new empty folder under /tmp named after `prefix`; the process aborts when none can be made.
+inline std::string temporaryFolder(const std::string& prefix) {
+    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    return pattern;
+}
+
+// The pedal's home: the one the test main or the caller gave in PEDAL_HOME, else a new temporary folder.
+inline std::string ensureHome(const std::string& prefix) {
+    const char* home = std::getenv("PEDAL_HOME");
+    if (home != nullptr && *home != 0) return home;
+    const std::string folder = temporaryFolder(prefix);
+    setenv("PEDAL_HOME", folder.c_str(), 1);
+    return folder;
+}
+
+// The test's own home (PEDAL_HOME, which the test main gives every test) emptied again; its path.
+inline std::string emptyHome() {
+    const std::string home = std::getenv("PEDAL_HOME");
+    std::filesystem::remove_all(home);
+    std::filesystem::create_directories(home);
+    return home;
+}
+
+// Replaces a file with data, making its folder first.
 inline void writeFile(const std::string& path, const std::string& data) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << data;
 }

@@ -1,22 +1,15 @@
 // The array editor: moving over the values and the menu, editing while the button is held, adding and
 // deleting values, the status line and what it draws into the monochrome picture.
 #include "DrawerArray.h"
-#include "EventDispatcher.h"
+#include "DrawerFixture.h"
 #include "EventId.h"
-#include "GlcdPicture.h"
 #include "NodeArray.h"
 #include "NodeItem.h"
 #include "NodeTemp.h"
-#include "Pages.h"
-
-#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
-
-using glcdpicture::pixel;
-using pages::RecordingPage;
 
 namespace {
 constexpr int Fwd = EventId::Encoder1Forward;
@@ -25,35 +18,16 @@ constexpr int Down = EventId::Encoder1Press;
 constexpr int Up = EventId::Encoder1ShortRelease;
 const char kCelsius[] = "\xB0" "C";
 
-void send(const std::vector<int>& ids) {
-    for (int id : ids) EventDispatcher::addEvent(id);
-    for (int pass = 0; pass < 4; ++pass) EventDispatcher::dispatch();
-}
-
-std::vector<int> repeat(int id, int times) { return std::vector<int>(size_t(times), id); }
-
-std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 std::vector<float> valuesOf(const NodeArray& node) {
     std::vector<float> values;
     for (int i = 0; i < node.getLength(); ++i) values.push_back(node.getValueAt(i));
     return values;
 }
 
-// A fresh picture with only this redraw in it.
-void redraw() {
-    glcd_clear(0);
-    EventDispatcher::addEvent(EventId::Redraw);
-    EventDispatcher::dispatch();
-}
-
 // The menu item whose box is filled: 0 "X1"/"X10", 1 "Add", 2 "Del", 3 "Back"; -1 for none. Column 100 of
 // a box is left of its text, so it is set only in the highlighted box.
 int highlightedItem() {
-    redraw();
+    redrawGlcd();
     int found = -1;
     for (int item = 0; item < 4; ++item) {
         if (pixel(100, 17 + 10 * item + 4)) {
@@ -64,12 +38,10 @@ int highlightedItem() {
     return found;
 }
 
-class DrawerArrayTest : public testing::Test {
+class DrawerArrayTest : public DrawerPage {
 protected:
     void SetUp() override {
-        pages::ownHome();
-        below = new RecordingPage("below", {}, true);
-        EventDispatcher::keepStartupPages();
+        DrawerPage::SetUp();
         root = std::make_unique<NodeItem>(nullptr, "app", "app", "", "folder");
         // Temperatures every 30 s, up to four points, 0.1 degree steps between 0 and 100.
         curve = new NodeArray(root.get(), "curve", "Curve", 4, 0.0f, 100.0f, 1, kCelsius, 0.0f, 30.0f, "s");
@@ -78,7 +50,6 @@ protected:
         curve->setLength(0);
         for (size_t i = 0; i < values.size(); ++i) curve->setValueAt(values[i], int(i));
     }
-    RecordingPage* below = nullptr;
     std::unique_ptr<Node> root;
     NodeArray* curve = nullptr;
 };
@@ -148,14 +119,6 @@ TEST_F(DrawerArrayTest, DelOnAnEmptyArrayKeepsTheHighlight) {
     EXPECT_EQ(EventDispatcher::elements(), 2);
 }
 
-TEST_F(DrawerArrayTest, IdleClosesTheEditorAndReachesThePageBelow) {
-    new DrawerArray(curve);
-    pages::log().clear();
-    send({EventId::Tick, EventId::FootswitchAPress, EventId::Encoder2ShortRelease, EventId::Idle});
-    EXPECT_EQ(pages::entriesOf("below"), (std::vector<std::string>{"3"}));
-    EXPECT_EQ(EventDispatcher::elements(), 1);
-}
-
 TEST_F(DrawerArrayTest, StatusLineShowsTheValueThePositionAndTheScale) {
     const auto statusLine = [] { return glcdpicture::region(0, 57, 95, 63); };
     const auto expected = [](const std::string& left, const std::string& right) {
@@ -166,26 +129,26 @@ TEST_F(DrawerArrayTest, StatusLineShowsTheValueThePositionAndTheScale) {
     };
     fill({25.0f, 30.0f, 35.0f});
     new DrawerArray(curve);
-    redraw();
+    redrawGlcd();
     EXPECT_EQ(statusLine(), expected("MIN 20\xB0" "C", "MAX 40\xB0" "C"));
-    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_array_menu.png");
+    glcdpicture::savePng("ui_array_menu");
 
     send(repeat(Back, 5));
-    redraw();
+    redrawGlcd();
     EXPECT_EQ(statusLine(), expected("VAL 30.0\xB0" "C", "CUR 0:30"));
-    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_array_value.png");
+    glcdpicture::savePng("ui_array_value");
 
     // A value above the soft range stretches the scale.
     curve->setValueAt(100.0f, 2);
     send(repeat(Fwd, 2));
-    redraw();
+    redrawGlcd();
     EXPECT_EQ(statusLine(), expected("MIN 20\xB0" "C", "MAX 100\xB0" "C"));
 
     NodeTemp::unitNode()->setValue("F");
-    redraw();
+    redrawGlcd();
     EXPECT_EQ(statusLine(), expected("MIN 68\xB0" "F", "MAX 212\xB0" "F"));
     send(repeat(Back, 2));
-    redraw();
+    redrawGlcd();
     EXPECT_EQ(statusLine(), expected("VAL 86.0\xB0" "F", "CUR 0:30"));
 }
 
@@ -195,7 +158,7 @@ TEST_F(DrawerArrayTest, StatusLineOfOtherUnitsAndTheDefaultPrecision) {
     gains->setValueAt(-2.25f, 1);
     new DrawerArray(gains);
     send(repeat(Back, 4));
-    redraw();
+    redrawGlcd();
     const std::string drawn = glcdpicture::region(0, 57, 95, 63);
     EXPECT_EQ(drawn, glcdpicture::reference(0, 57, 95, 63, [] {
                   glcd_drawStringFont(0, 57, "VAL -2.25dB", glcd_font3x6, 1);
@@ -206,7 +169,7 @@ TEST_F(DrawerArrayTest, StatusLineOfOtherUnitsAndTheDefaultPrecision) {
 TEST_F(DrawerArrayTest, DrawsTitleChartMarkerAndMenu) {
     fill({25.0f, 30.0f, 35.0f});
     new DrawerArray(curve);
-    redraw();
+    redrawGlcd();
     EXPECT_EQ(glcdpicture::region(0, 0, 127, 12), glcdpicture::reference(0, 0, 127, 12, [] {
                   glcd_drawStringFont(1, 1, "Curve", glcd_font10, 1);
                   glcd_drawLine(0, 12, 127, 12, 1);
@@ -222,7 +185,7 @@ TEST_F(DrawerArrayTest, DrawsTitleChartMarkerAndMenu) {
     // No marker while the cursor is on the menu; on value 1 a dotted column at x = 1 + trunc(1 * 89 / 2).
     EXPECT_FALSE(pixel(45, 21));
     send(repeat(Back, 5));
-    redraw();
+    redrawGlcd();
     EXPECT_TRUE(pixel(45, 21));
     EXPECT_TRUE(pixel(45, 23));
     EXPECT_FALSE(pixel(45, 22));
@@ -233,7 +196,7 @@ TEST_F(DrawerArrayTest, DrawsTitleChartMarkerAndMenu) {
 TEST_F(DrawerArrayTest, DrawsNothingWithoutAnArrayNode) {
     new DrawerArray(nullptr);
     pages::log().clear();
-    redraw();
+    redrawGlcd();
     EXPECT_EQ(glcdpicture::region(0, 0, 127, 63), glcdpicture::reference(0, 0, 127, 63, [] {}));
     EXPECT_TRUE(pages::entriesOf("below").empty()) << "the pages below are not drawn";
     send({Down, Up});

@@ -1,41 +1,16 @@
 // The colour editor: reading the caller's text, stepping the components, Save and Back, and the blinking
 // knob in the monochrome picture.
 #include "DrawerColor.h"
-#include "EventDispatcher.h"
+#include "DrawerFixture.h"
 #include "EventId.h"
-#include "GlcdPicture.h"
-#include "Pages.h"
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-using glcdpicture::pixel;
-using pages::RecordingPage;
 
 namespace {
 constexpr int Fwd = EventId::Encoder1Forward;
 constexpr int Back = EventId::Encoder1Back;
 constexpr int Press = EventId::Encoder1ShortRelease;
-
-void send(const std::vector<int>& ids) {
-    for (int id : ids) EventDispatcher::addEvent(id);
-    for (int pass = 0; pass < 4; ++pass) EventDispatcher::dispatch();
-}
-
-std::vector<int> repeat(int id, int times) { return std::vector<int>(size_t(times), id); }
-
-std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-void redraw() {
-    glcd_clear(0);
-    EventDispatcher::addEvent(EventId::Redraw);
-    EventDispatcher::dispatch();
-}
 
 int knobColumn(int value) { return value * 95 / 256 + 11; }
 
@@ -56,14 +31,7 @@ std::string expectedSlider(int index, const char* label, int value, bool filled)
     });
 }
 
-class DrawerColorTest : public testing::Test {
-protected:
-    void SetUp() override {
-        pages::ownHome();
-        new RecordingPage("below", {}, true);
-        EventDispatcher::keepStartupPages();
-    }
-};
+using DrawerColorTest = DrawerPage;
 }
 
 TEST_F(DrawerColorTest, EditsTheComponentsAndSavesOrRestores) {
@@ -106,8 +74,8 @@ TEST_F(DrawerColorTest, EditsTheComponentsAndSavesOrRestores) {
 TEST_F(DrawerColorTest, DrawsTheSlidersValuesAndButtons) {
     std::string result = "FF8000";
     new DrawerColor("Colour", &result);
-    redraw();
-    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_colour.png");
+    redrawGlcd();
+    glcdpicture::savePng("ui_colour");
     EXPECT_EQ(glcdpicture::region(0, 0, 127, 12), glcdpicture::reference(0, 0, 127, 12, [] {
                   glcd_drawStringFont(1, 1, "Colour", glcd_font10, 1);
                   glcd_drawLine(0, 12, 127, 12, 1);
@@ -121,7 +89,7 @@ TEST_F(DrawerColorTest, DrawsTheSlidersValuesAndButtons) {
     EXPECT_FALSE(pixel(126, 55));
 
     send(repeat(Fwd, 4));
-    redraw();
+    redrawGlcd();
     EXPECT_FALSE(pixel(1, 55));
     EXPECT_TRUE(pixel(126, 55)) << "Save highlighted";
     EXPECT_FALSE(pixel(knobColumn(255), 22)) << "no knob highlighted";
@@ -133,14 +101,14 @@ TEST_F(DrawerColorTest, TheEditedKnobIsFilledOneTickInThree) {
     send({Press});
     std::string filled;
     for (int tick = 0; tick < 6; ++tick) {
-        redraw();
+        redrawGlcd();
         filled += pixel(knobColumn(128), 22) ? '#' : '.';
         send({EventId::Tick});
     }
     // blink 0, 1, -1, 0, 1, -1: filled only at 1.
     EXPECT_EQ(filled, ".#..#.");
     send({Press});
-    redraw();
+    redrawGlcd();
     EXPECT_TRUE(pixel(knobColumn(128), 22)) << "not editing: the highlighted knob is filled";
 }
 

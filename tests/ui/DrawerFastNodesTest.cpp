@@ -1,32 +1,17 @@
 // The level bar page: steps in tenths within 0..1, closing on a short press, and its drawing.
 #include "DrawerFastNodes.h"
-#include "EventDispatcher.h"
+#include "DrawerFixture.h"
 #include "EventId.h"
-#include "GlcdPicture.h"
-#include "Pages.h"
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-using glcdpicture::pixel;
-
 namespace {
-void send(const std::vector<int>& ids) {
-    for (int id : ids) EventDispatcher::addEvent(id);
-    for (int pass = 0; pass < 4; ++pass) EventDispatcher::dispatch();
-}
-
-void redraw() {
-    glcd_clear(0);
-    EventDispatcher::addEvent(EventId::Redraw);
-    EventDispatcher::dispatch();
-}
+using DrawerFastNodesTest = DrawerPage;
 
 // The last filled column of the bar on its middle row.
 int barEnd() {
-    redraw();
+    redrawGlcd();
     int end = -1;
     for (int x = 10; x <= 117; ++x) {
         if (pixel(x, 36)) end = x;
@@ -35,13 +20,10 @@ int barEnd() {
 }
 }
 
-TEST(DrawerFastNodes, StepsTheLevelWithinTheBar) {
-    pages::ownHome();
-    new pages::RecordingPage("below", {}, true);
-    EventDispatcher::keepStartupPages();
+TEST_F(DrawerFastNodesTest, StepsTheLevelWithinTheBar) {
     new DrawerFastNodes;
     EXPECT_EQ(barEnd(), 10 + 53);
-    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_fast_nodes.png");
+    glcdpicture::savePng("ui_fast_nodes");
     // The frame: rounded ends one column out, the title above.
     EXPECT_TRUE(pixel(9, 36));
     EXPECT_TRUE(pixel(118, 36));

@@ -1,47 +1,22 @@
 // The on-screen keyboard: typing with the main encoder, the three key maps, OK and cancel, and what it draws.
+#include "DrawerFixture.h"
 #include "DrawerKeyboard.h"
-#include "EventDispatcher.h"
 #include "EventId.h"
-#include "GfxTestView.h"
 #include "LCD.h"
-#include "Pages.h"
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-using gfx::GfxTestView;
-using pages::RecordingPage;
 
 namespace {
 constexpr int Fwd = EventId::Encoder1Forward;
 constexpr int Back = EventId::Encoder1Back;
 constexpr int Press = EventId::Encoder1ShortRelease;
 
-// Queues the ids and dispatches them all; a pass that closes a page ends early, so a few passes run.
-void send(const std::vector<int>& ids) {
-    for (int id : ids) EventDispatcher::addEvent(id);
-    for (int pass = 0; pass < 4; ++pass) EventDispatcher::dispatch();
-}
-
 // Moves the highlight forward by `steps` keys and presses.
 std::vector<int> press(int steps) {
     std::vector<int> ids(size_t(steps), Fwd);
     ids.push_back(Press);
     return ids;
-}
-
-std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-std::vector<gfx::ObjectView> redraw() {
-    lv_obj_clean(lv_screen_active());
-    EventDispatcher::addEvent(EventId::Redraw);
-    EventDispatcher::dispatch();
-    return GfxTestView::snapshot();
 }
 
 const gfx::ObjectView& keyboardOf(const std::vector<gfx::ObjectView>& views) {
@@ -61,15 +36,12 @@ int checkedKey(const gfx::ObjectView& keyboard) {
     return found;
 }
 
-class DrawerKeyboardTest : public testing::Test {
+class DrawerKeyboardTest : public DrawerPage {
 protected:
     void SetUp() override {
-        pages::ownHome();
         LCD::initialize();
-        below = new RecordingPage("below", {}, true);
-        EventDispatcher::keepStartupPages();
+        DrawerPage::SetUp();
     }
-    RecordingPage* below = nullptr;
 };
 }
 
@@ -204,19 +176,6 @@ TEST_F(DrawerKeyboardTest, KeysQueuedBehindOkStillEditButDoNotReachTheCaller) {
         EXPECT_TRUE(EventDispatcher::hasFocus(caller));
         EventDispatcher::removeListener(caller);
     }
-}
-
-TEST_F(DrawerKeyboardTest, ConsumesEveryEventWhileOpen) {
-    std::string result = "ab";
-    new DrawerKeyboard("Name", &result);
-    pages::log().clear();
-    for (int id : {EventId::Idle, EventId::Tick, 12, 14, 15, 16, 17, 40, 41, 42, 46, 50, 240, 246, 340, 440, 445})
-        send({id});
-    EXPECT_TRUE(pages::entriesOf("below").empty());
-    EXPECT_EQ(EventDispatcher::elements(), 2);
-    send({EventId::Encoder2ShortRelease});
-    EXPECT_EQ(EventDispatcher::elements(), 1);
-    EXPECT_EQ(result, "ab");
 }
 
 TEST_F(DrawerKeyboardTest, DrawsTheCommonFrameTheTextAndTheKeyboard) {

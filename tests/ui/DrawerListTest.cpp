@@ -1,28 +1,15 @@
 // The slot list page over a preset list and over a plain selector: labels, the window, choosing, saving into
 // an empty slot and the slot menu.
 #include "DrawerList.h"
-#include "EventDispatcher.h"
+#include "DrawerFixture.h"
 #include "EventId.h"
-#include "GfxTestView.h"
-#include "ListPageDriver.h"
 #include "NodeFloat.h"
 #include "NodeItem.h"
 #include "NodeList.h"
 #include "NodePreset.h"
-#include "Pages.h"
 
 #include <filesystem>
 #include <memory>
-
-#include <gtest/gtest.h>
-
-using driver::redraw;
-using driver::send;
-using gfx::GfxTestView;
-using gfx::ObjectView;
-using pages::RecordingPage;
-using pages::entriesOf;
-using pages::log;
 
 namespace {
 // A preset list of `slots` slots, a preset node over it and one parameter in the preset's scope.
@@ -62,11 +49,6 @@ const ObjectView* underlined(const std::vector<ObjectView>& views) {
         if (label->main.textDecor == LV_TEXT_DECOR_UNDERLINE) return label;
     }
     return nullptr;
-}
-
-std::vector<int> withKeys(std::vector<int> ids, const std::vector<int>& keys) {
-    ids.insert(ids.end(), keys.begin(), keys.end());
-    return ids;
 }
 }
 
@@ -148,12 +130,12 @@ TEST(DrawerList, SavesIntoAnEmptySlotUnderATypedName) {
     presets.level->setValue(7);
 
     // A keyboard left empty (OK at once, or cancelled) saves nothing; the page stays.
-    send(withKeys({EventId::Encoder1Forward, EventId::Encoder1ShortRelease}, driver::eraseAndOk(0)));
+    send(std::vector<int>{EventId::Encoder1Forward, EventId::Encoder1ShortRelease} + driver::eraseAndOk(0));
     send({EventId::Encoder1ShortRelease, EventId::Encoder2ShortRelease});
     EXPECT_EQ(presets.list->nameAt(1), "");
     EXPECT_EQ(EventDispatcher::elements(), 2);
 
-    send(withKeys({EventId::Encoder1ShortRelease}, driver::typeAndOk("solo")));
+    send(std::vector<int>{EventId::Encoder1ShortRelease} + driver::typeAndOk("solo"));
     EXPECT_EQ(presets.list->nameAt(1), "solo");
     EXPECT_EQ(presets.preset->getValue(), "solo");
     EXPECT_EQ(EventDispatcher::elements(), 2);
@@ -174,7 +156,7 @@ TEST(DrawerList, ANameThatAnotherSlotHasSavesNothing) {
     new DrawerList(presets.preset);
     presets.level->setValue(7);
 
-    send(withKeys({EventId::Encoder1Forward, EventId::Encoder1ShortRelease}, driver::typeAndOk("clean")));
+    send(std::vector<int>{EventId::Encoder1Forward, EventId::Encoder1ShortRelease} + driver::typeAndOk("clean"));
     EXPECT_EQ(presets.list->nameAt(1), "");
     EXPECT_EQ(EventDispatcher::elements(), 2);
     ASSERT_TRUE(presets.preset->setValue("clean"));
@@ -244,16 +226,4 @@ TEST(DrawerList, PlainSelectorsChooseOnlyAndHaveNoMenu) {
     EXPECT_EQ(EventDispatcher::elements(), 1);
     EXPECT_EQ(selector->getValue(), "");
     EXPECT_EQ(irs->nameAt(1), "");
-}
-
-TEST(DrawerList, IdleClosesAndGoesOnWhileOtherEventsStop) {
-    Presets presets(3);
-    new RecordingPage("home", {});
-    new DrawerList(presets.preset);
-    log().clear();
-    for (int id : {16, 17, 46, 47, 50, 51, 246, 40, 42, 240, 15, EventId::Tick}) send(id);
-    EXPECT_TRUE(entriesOf("home").empty());
-    send(EventId::Idle);
-    EXPECT_EQ(entriesOf("home"), std::vector<std::string>{"3"});
-    EXPECT_EQ(EventDispatcher::elements(), 1);
 }

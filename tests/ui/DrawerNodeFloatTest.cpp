@@ -1,50 +1,29 @@
 // The float bar page: stepping by configured events, the on/off switch with its hatched bar, which events
 // pass to the pages below, and the close after inactivity.
+#include "DrawerFixture.h"
 #include "DrawerNodeFloat.h"
-#include "EventDispatcher.h"
 #include "EventId.h"
-#include "GlcdPicture.h"
 #include "NodeFloat.h"
 #include "NodeItem.h"
 #include "NodeOnOff.h"
-#include "Pages.h"
-
-#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
-
-using glcdpicture::pixel;
-using pages::RecordingPage;
 
 namespace {
 constexpr int UpEvent = EventId::FootswitchBPress;
 constexpr int DownEvent = EventId::FootswitchAPress;
 constexpr int ToggleEvent = EventId::FootswitchCPress;
 
-void send(const std::vector<int>& ids) {
-    for (int id : ids) EventDispatcher::addEvent(id);
-    for (int pass = 0; pass < 4; ++pass) EventDispatcher::dispatch();
-}
-
-void redraw() {
-    glcd_clear(0);
-    EventDispatcher::addEvent(EventId::Redraw);
-    EventDispatcher::dispatch();
-}
-
-class DrawerNodeFloatTest : public testing::Test {
+class DrawerNodeFloatTest : public DrawerPage {
 protected:
     void SetUp() override {
-        pages::ownHome();
-        below = new RecordingPage("below", {}, true);
-        EventDispatcher::keepStartupPages();
+        DrawerPage::SetUp();
         folder = std::make_unique<NodeItem>(nullptr, "delay", "Delay", "", "hfolder");
         level = new NodeFloat(folder.get(), "level", "Level", 0.0f, 10.0f, 5.0f, "", 0.5f, false, 1);
         enable = new NodeOnOff(folder.get(), "Enable", "Enable", NodeOnOff::ON);
     }
-    RecordingPage* below = nullptr;
     std::unique_ptr<Node> folder;
     NodeFloat* level = nullptr;
     NodeOnOff* enable = nullptr;
@@ -83,8 +62,8 @@ TEST_F(DrawerNodeFloatTest, StepsAndTogglesWithTheConfiguredEventsOnly) {
 
 TEST_F(DrawerNodeFloatTest, DrawsASolidBarWhenOnAndAHatchedOneWithOffWhenOff) {
     new DrawerNodeFloat(level, UpEvent, DownEvent, 10, "Level", enable, ToggleEvent, NodeOnOff::ON);
-    redraw();
-    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_float_on.png");
+    redrawGlcd();
+    glcdpicture::savePng("ui_float_on");
     const int end = 10 + int(level->toSlider() * 107);
     EXPECT_TRUE(pixel(end - 1, 36));
     EXPECT_FALSE(pixel(end + 1, 36));
@@ -93,8 +72,8 @@ TEST_F(DrawerNodeFloatTest, DrawsASolidBarWhenOnAndAHatchedOneWithOffWhenOff) {
               }));
 
     send({ToggleEvent});
-    redraw();
-    glcdpicture::savePng(std::string(PEDAL_TEST_OUT) + "/ui_float_off.png");
+    redrawGlcd();
+    glcdpicture::savePng("ui_float_off");
     // Hatching: the pixels with (x + y) mod 4 = 1 left of the "OFF" box.
     for (int x = 10; x < 47; ++x) {
         for (int y = 29; y < 45; ++y) EXPECT_EQ(pixel(x, y), (x + y) % 4 == 1) << x << "," << y;
@@ -105,7 +84,7 @@ TEST_F(DrawerNodeFloatTest, DrawsASolidBarWhenOnAndAHatchedOneWithOffWhenOff) {
 
     // At the bottom of the range only the "OFF" box shows.
     level->setValue(0.0f);
-    redraw();
+    redrawGlcd();
     for (int y = 29; y < 45; ++y) EXPECT_FALSE(pixel(12, y));
     EXPECT_EQ(glcdpicture::region(47, 30, 75, 43), glcdpicture::reference(47, 30, 75, 43, [] {
                   glcd_drawStringFont(49, 31, "OFF", glcd_font14wide, 1);
@@ -150,7 +129,7 @@ TEST_F(DrawerNodeFloatTest, TicksThatPiledUpCloseOnlyThePage) {
 TEST_F(DrawerNodeFloatTest, WithoutANodeDrawsTheFrameAndTitleAndStillCloses) {
     new DrawerNodeFloat(nullptr, UpEvent, DownEvent, 1, "Nothing", nullptr, ToggleEvent, NodeOnOff::ON);
     send({UpEvent, DownEvent});
-    redraw();
+    redrawGlcd();
     EXPECT_EQ(glcdpicture::region(0, 0, 127, 63), glcdpicture::reference(0, 0, 127, 63, [] {
                   glcd_drawStringFont(10, 16, "Nothing", glcd_font11, 1);
                   glcd_drawRect(10, 28, 117, 45, 1);

@@ -1,9 +1,7 @@
 // The node browser: its layout, moving through the rows, editing in place, and the pages it opens.
 #include "DrawerNode.h"
-#include "EventDispatcher.h"
+#include "DrawerFixture.h"
 #include "EventId.h"
-#include "GfxTestView.h"
-#include "ListPageDriver.h"
 #include "NodeAction.h"
 #include "NodeArray.h"
 #include "NodeColor.h"
@@ -12,21 +10,10 @@
 #include "NodeItem.h"
 #include "NodeList.h"
 #include "NodeParList.h"
-#include "Pages.h"
 
 #include <atomic>
 #include <filesystem>
 #include <memory>
-
-#include <gtest/gtest.h>
-
-using driver::redraw;
-using driver::send;
-using gfx::GfxTestView;
-using gfx::ObjectView;
-using pages::RecordingPage;
-using pages::entriesOf;
-using pages::log;
 
 namespace {
 // A folder of leaves named "Item 1", "Item 2", ... with values "v1", "v2", ...
@@ -49,16 +36,6 @@ std::vector<const ObjectView*> highlights(const std::vector<ObjectView>& views) 
     return result;
 }
 
-const ObjectView& label(const std::vector<ObjectView>& views, const std::string& text) {
-    const ObjectView* found = GfxTestView::labelWithText(views, text);
-    if (!found) {
-        ADD_FAILURE() << "no label \"" << text << "\" in\n" << GfxTestView::describe(views);
-        static ObjectView none{};
-        return none;
-    }
-    return *found;
-}
-
 void expectBox(const ObjectView& view, int32_t x, int32_t y, int32_t width, int32_t height) {
     EXPECT_EQ(view.x, x) << view.text;
     EXPECT_EQ(view.y, y) << view.text;
@@ -76,7 +53,7 @@ TEST(DrawerNode, ThreeChildrenAndBackFillTheRowsOfTheCommonLayout) {
 
     const auto views = redraw();
     driver::savePng("ui_node_three_children");
-    const ObjectView& title = label(views, "Effects");
+    const ObjectView& title = driver::labelOf(views, "Effects");
     expectBox(title, 7, 6, 296, 29);
     EXPECT_EQ(title.main.textFont, &lv_font_montserrat_24);
     EXPECT_EQ(title.main.textColor, 0xFFFFFFu);
@@ -110,20 +87,20 @@ TEST(DrawerNode, ThreeChildrenAndBackFillTheRowsOfTheCommonLayout) {
         uint32_t colour;
     } names[] = {{"Item 1", 0, 0x000000}, {"Item 2", 1, 0xFFFFFF}, {"Sub folder", 2, 0xFFFFFF}, {"Back", 3, 0xFFFFFF}};
     for (const auto& name : names) {
-        const ObjectView& text = label(views, name.text);
+        const ObjectView& text = driver::labelOf(views, name.text);
         expectBox(text, 8, 40 + 25 * name.row, 240, 20);
         EXPECT_EQ(text.main.textFont, &lv_font_montserrat_20);
         EXPECT_EQ(text.main.textColor, name.colour) << name.text;
     }
 
     // Leaves show their value right-aligned from x 140; the folder shows the two-glyph arrow.
-    const ObjectView& value = label(views, "v2");
+    const ObjectView& value = driver::labelOf(views, "v2");
     expectBox(value, 140, 65, 306 - 133, 20);
     EXPECT_EQ(value.main.textAlign, LV_TEXT_ALIGN_RIGHT);
     EXPECT_EQ(value.main.padRight, 4);
-    EXPECT_EQ(label(views, LV_SYMBOL_MINUS).width, 306 - 136);
-    EXPECT_EQ(label(views, LV_SYMBOL_RIGHT).width, 306 - 133);
-    EXPECT_EQ(label(views, LV_SYMBOL_RIGHT).y, 90);
+    EXPECT_EQ(driver::labelOf(views, LV_SYMBOL_MINUS).width, 306 - 136);
+    EXPECT_EQ(driver::labelOf(views, LV_SYMBOL_RIGHT).width, 306 - 133);
+    EXPECT_EQ(driver::labelOf(views, LV_SYMBOL_RIGHT).y, 90);
 }
 
 TEST(DrawerNode, ScrollBarFollowsTheWindowAndMovesDoNotWrap) {
@@ -157,8 +134,8 @@ TEST(DrawerNode, ScrollBarFollowsTheWindowAndMovesDoNotWrap) {
         EXPECT_EQ(bars[0]->barMode, LV_BAR_MODE_RANGE);
         EXPECT_EQ(bars[0]->value, step.barValue) << step.selectedRow;
         EXPECT_EQ(bars[0]->startValue, step.barStart) << step.selectedRow;
-        EXPECT_EQ(label(views, step.topRow).y, 40);
-        EXPECT_EQ(label(views, step.selectedRow).main.textColor, 0x000000u);
+        EXPECT_EQ(driver::labelOf(views, step.topRow).y, 40);
+        EXPECT_EQ(driver::labelOf(views, step.selectedRow).main.textColor, 0x000000u);
         const auto rows = highlights(views);
         ASSERT_EQ(rows.size(), 5u);
         EXPECT_EQ(rows[0]->width, 292);
@@ -174,7 +151,7 @@ TEST(DrawerNode, HiddenChildrenAreNeitherShownNorCounted) {
     EXPECT_EQ(page->itemCount(), 3);
     const auto views = redraw();
     EXPECT_EQ(GfxTestView::labelWithText(views, "Item 2"), nullptr);
-    EXPECT_EQ(label(views, "Item 3").y, 65);
+    EXPECT_EQ(driver::labelOf(views, "Item 3").y, 65);
     send({EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1ShortRelease});
     EXPECT_EQ(EventDispatcher::elements(), 1) << "the third row is Back";
 }
@@ -191,14 +168,14 @@ TEST(DrawerNode, EditsLeavesInPlace) {
     EXPECT_GT(gain->getValue(), 5.0f);
     auto views = redraw();
     driver::savePng("ui_node_editing");
-    const ObjectView& box = label(views, gain->toString());
+    const ObjectView& box = driver::labelOf(views, gain->toString());
     EXPECT_EQ(box.x + box.width, 313);
     EXPECT_EQ(box.y, 39);
     EXPECT_EQ(box.height, 25);
     EXPECT_EQ(box.main.bgColor, 0xFFFFFFu);
     EXPECT_EQ(box.main.bgOpa, LV_OPA_COVER);
     EXPECT_EQ(box.main.textColor, 0x000000u);
-    EXPECT_EQ(label(views, "Gain").main.textColor, 0xFFFFFFu);
+    EXPECT_EQ(driver::labelOf(views, "Gain").main.textColor, 0xFFFFFFu);
     EXPECT_EQ(highlights(views).size(), 2u) << "only Mode and Back have a highlight";
 
     // A long press resets the number and ends the edit: the next turn moves to "Mode".
@@ -266,7 +243,7 @@ TEST(DrawerNode, OpensSubFoldersAndSlotLists) {
     send({EventId::Encoder1Forward, EventId::Encoder1ShortRelease});
     EXPECT_EQ(EventDispatcher::elements(), 3);
     views = redraw();
-    EXPECT_EQ(label(views, "Cabinet").y, 6);
+    EXPECT_EQ(driver::labelOf(views, "Cabinet").y, 6);
     EXPECT_NE(GfxTestView::labelWithText(views, "01B Greenback"), nullptr) << GfxTestView::describe(views);
     send(EventId::Encoder2ShortRelease);
 

@@ -1,22 +1,19 @@
-// The popup and the chooser as modal pages: what they draw, how they answer, and that they keep every event.
+// The popup and the chooser as modal pages: what they draw, how they answer, and that they keep every event;
+// and for every page over another, which of the panel's events it keeps and which close it.
+#include "DrawerArray.h"
 #include "DrawerChooser.h"
+#include "DrawerFixture.h"
+#include "DrawerKeyboard.h"
+#include "DrawerList.h"
 #include "DrawerPopup.h"
-#include "EventDispatcher.h"
 #include "EventId.h"
-#include "GfxTestView.h"
-#include "Glcd.h"
-#include "ListPageDriver.h"
-#include "Pages.h"
+#include "NodeArray.h"
+#include "NodeItem.h"
+#include "NodeList.h"
+#include "NodeParList.h"
 
-#include <gtest/gtest.h>
-
-using driver::redraw;
-using driver::send;
-using gfx::GfxTestView;
-using gfx::ObjectView;
-using pages::RecordingPage;
-using pages::entriesOf;
-using pages::log;
+#include <functional>
+#include <memory>
 
 namespace {
 // The background colour of the footer button that holds `text`.
@@ -28,8 +25,6 @@ uint32_t buttonColour(const std::vector<ObjectView>& views, const std::string& t
     }
     return views[label->parent].main.bgColor;
 }
-
-bool glcdPixel(int x, int y) { return glcd_buffer[(127 - x) * 8 + y / 8] >> (y % 8) & 1; }
 }
 
 TEST(DrawerPopup, TwoButtonsPreselectFromTheAnswerAndConfirmOnlyAfterAPress) {
@@ -89,9 +84,9 @@ TEST(DrawerPopup, DrawsItsBoxAndItsMonochromeCopy) {
     EXPECT_EQ(panels[0]->main.bgMainStop, 0);
 
     // The monochrome copy: a frame, and the selected (rightmost) button filled.
-    EXPECT_TRUE(glcdPixel(0, 0));
-    EXPECT_TRUE(glcdPixel(127, 63));
-    EXPECT_TRUE(glcdPixel(120, 50) || glcdPixel(121, 45)) << "the selected button is filled";
+    EXPECT_TRUE(pixel(0, 0));
+    EXPECT_TRUE(pixel(127, 63));
+    EXPECT_TRUE(pixel(120, 50) || pixel(121, 45)) << "the selected button is filled";
 
     send({EventId::Encoder1Press, EventId::Encoder1ShortRelease});
     EXPECT_EQ(answer, 2);
@@ -142,16 +137,10 @@ TEST(DrawerChooser, AnswersTheChosenTextOrNothing) {
     }
 }
 
-TEST(DrawerChooser, KeepsEveryEventAndScrollsALongList) {
+TEST(DrawerChooser, ScrollsALongList) {
     new RecordingPage("home", {});
     std::string answer = "unchanged";
     new DrawerChooser("Many", {"a", "b", "c", "d", "e", "f"}, &answer);
-    log().clear();
-    for (int id : {16, 17, 46, 50, 246, 42, 14, EventId::Idle, EventId::Tick}) send(id);
-    EXPECT_TRUE(entriesOf("home").empty());
-    EXPECT_EQ(answer, "unchanged");
-    EXPECT_EQ(EventDispatcher::elements(), 2);
-
     for (int i = 0; i < 6; ++i) send(EventId::Encoder1Forward);
     const auto views = redraw();
     driver::savePng("ui_chooser_scrolled");
@@ -162,4 +151,46 @@ TEST(DrawerChooser, KeepsEveryEventAndScrollsALongList) {
     EXPECT_EQ(bars[0]->startValue, 0);
     EXPECT_EQ(GfxTestView::labelWithText(views, "Back")->width, 287);
     EXPECT_EQ(GfxTestView::labelWithText(views, "a"), nullptr);
+}
+
+// Each page over the recording page, sent the panel's events one at a time: the modal ones keep even the idle
+// event and close only on their back button (the keyboard leaves the caller's text, the chooser answers
+// nothing); the others let the idle event close them and go on to the page below, and keep the rest.
+TEST_F(DrawerPage, EachPageKeepsThePanelsEventsUntilItsCloseEvent) {
+    auto root = std::make_unique<NodeItem>(nullptr, "app", "app", "", "folder");
+    auto* curve = new NodeArray(root.get(), "curve", "Curve", 4, 0.0f, 100.0f, 1, "C", 0.0f, 30.0f, "s");
+    auto* irs = new NodeList(root.get(), "irs", "Cabinets", "ir", 64, 3);
+    ASSERT_TRUE(irs->setElementAt(0, "V30", nullptr));
+    auto* selector = new NodeParList(root.get(), "ir", "Cabinet", "V30", irs);
+    std::string text;
+    const int idle = EventId::Idle, tick = EventId::Tick, back = EventId::Encoder2ShortRelease;
+    struct Case {
+        const char* page;
+        std::function<void()> open;
+        std::vector<int> ids;  // the last one closes the page
+        std::vector<std::string> below;
+        const char* textAfter;
+    } cases[] = {
+        {"keyboard", [&] { new DrawerKeyboard("Name", &text); },
+         {idle, tick, 12, 14, 15, 16, 17, 40, 41, 42, 46, 50, 240, 246, 340, 440, 445, back}, {}, "ab"},
+        {"chooser", [&] { new DrawerChooser("Many", {"a", "b"}, &text); },
+         {16, 17, 46, 50, 246, 42, 14, idle, tick, back}, {}, ""},
+        {"array", [&] { new DrawerArray(curve); }, {tick, EventId::FootswitchAPress, back, idle}, {"3"}, "ab"},
+        {"list", [&] { new DrawerList(selector); }, {16, 17, 46, 47, 50, 51, 246, 40, 42, 240, 15, tick, idle}, {"3"},
+         "ab"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.page);
+        text = "ab";
+        c.open();
+        log().clear();
+        for (size_t i = 0; i + 1 < c.ids.size(); ++i) send(c.ids[i]);
+        EXPECT_TRUE(entriesOf("below").empty());
+        EXPECT_EQ(EventDispatcher::elements(), 2);
+        EXPECT_EQ(text, "ab");
+        send(c.ids.back());
+        EXPECT_EQ(entriesOf("below"), c.below);
+        EXPECT_EQ(EventDispatcher::elements(), 1);
+        EXPECT_EQ(text, c.textAfter);
+    }
 }

@@ -1,23 +1,10 @@
 // The setup page over the system tree: which folders it lists, and the node pages it opens.
 #include "DrawerNode.h"
+#include "DrawerFixture.h"
 #include "DrawerSetup.h"
-#include "EventDispatcher.h"
 #include "EventId.h"
-#include "GfxTestView.h"
-#include "ListPageDriver.h"
 #include "NodeItem.h"
-#include "Pages.h"
 #include "System.h"
-
-#include <gtest/gtest.h>
-
-using driver::redraw;
-using driver::send;
-using gfx::GfxTestView;
-using gfx::ObjectView;
-using pages::RecordingPage;
-using pages::entriesOf;
-using pages::log;
 
 namespace {
 std::vector<std::string> names(const std::vector<ObjectView>& views) {

@@ -1,22 +1,13 @@
 // The tap-tempo page over the home screen: what it draws and which events it keeps while tap tempo counts.
 #include "DrawerTempo.h"
 #include "DrawerTuner.h"
-#include "EventDispatcher.h"
+#include "DrawerFixture.h"
 #include "EventId.h"
-#include "GfxTestView.h"
 #include "LCD.h"
 #include "NodeItem.h"
-#include "Pages.h"
 #include "Shims.h"
 #include "Tempo.h"
 #include "Tuner.h"
-
-#include <gtest/gtest.h>
-
-using gfx::GfxTestView;
-using pages::RecordingPage;
-using pages::entriesOf;
-using pages::log;
 
 namespace {
 int64_t now = 1000000;
@@ -31,18 +22,6 @@ public:
     }
     Tempo* tempo;
 };
-
-void send(int id) {
-    EventDispatcher::addEvent(id);
-    EventDispatcher::dispatch();
-}
-
-// One redraw as the UI pass does it: clear, rebuild.
-std::vector<gfx::ObjectView> redraw() {
-    lv_obj_clean(lv_screen_active());
-    send(EventId::Redraw);
-    return GfxTestView::snapshot();
-}
 }
 
 TEST(DrawerTempo, FootswitchTapsThroughTheStackSetTheTempo) {

@@ -2,24 +2,14 @@
 // the panel's input while the tuner is on.
 #include "DrawerTuner.h"
 #include "AudioProcessor.h"
-#include "EventDispatcher.h"
+#include "DrawerFixture.h"
 #include "EventId.h"
-#include "GfxTestView.h"
 #include "LCD.h"
 #include "NodeItem.h"
 #include "NodeOnOff.h"
-#include "Pages.h"
 #include "Tuner.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
-
-using gfx::GfxTestView;
-using gfx::ObjectView;
-using pages::RecordingPage;
-using pages::entriesOf;
-using pages::log;
 
 namespace {
 // Enough frames to fill the tuner's analysis window with the new tone.
@@ -36,13 +26,6 @@ void playSine(double hz, float amplitude) {
         AudioProcessor::processFrame(frame);
     }
     AudioProcessor::compileStep();
-}
-
-std::vector<ObjectView> redraw() {
-    lv_obj_clean(lv_screen_active());
-    EventDispatcher::addEvent(EventId::Redraw);
-    EventDispatcher::dispatch();
-    return GfxTestView::snapshot();
 }
 
 Tuner* tunerOnStack() {

@@ -1,9 +1,13 @@
 #pragma once
 // Reading the monochrome picture in tests: pixels, rectangular regions to compare with a reference drawing,
-// and a PNG copy (four times enlarged) to look at.
+// counts and copies of the whole buffer, and a PNG copy (four times enlarged) to look at. Pixels are read from
+// the buffer layout directly (columns stored from the right, bit 0 the top of its band), so the tests check
+// the layout rather than trusting the library's own addressing.
 #include "Glcd.h"
 #include "PngWriter.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,15 +39,34 @@ inline std::string reference(int x0, int y0, int x1, int y1, Draw draw) {
     return drawn;
 }
 
-inline bool savePng(const std::string& path) {
+// Every lit pixel counted.
+inline int litCount() {
+    int lit = 0;
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 128; ++x) lit += pixel(x, y);
+    }
+    return lit;
+}
+
+using Snapshot = std::array<uint8_t, GLCD_BUFFER_SIZE>;
+
+inline Snapshot snapshot() {
+    Snapshot copy;
+    std::copy(glcd_buffer, glcd_buffer + GLCD_BUFFER_SIZE, copy.begin());
+    return copy;
+}
+
+// Saved as `name`.png in the test output folder: lit pixels dark on a pale background, each 4 x 4.
+inline bool savePng(const std::string& name) {
     constexpr int kScale = 4;
     std::vector<uint16_t> pixels(size_t(128 * kScale * 64 * kScale));
     for (int y = 0; y < 64 * kScale; ++y) {
         for (int x = 0; x < 128 * kScale; ++x) {
-            pixels[size_t(y * 128 * kScale + x)] = pixel(x / kScale, y / kScale) ? 0xFFFF : 0x0000;
+            pixels[size_t(y * 128 * kScale + x)] = pixel(x / kScale, y / kScale) ? 0x10A2 : 0xBF17;
         }
     }
-    return gfx::PngWriter::writeRgb565(path, pixels.data(), 128 * kScale, 64 * kScale, 128 * kScale);
+    return gfx::PngWriter::writeRgb565(std::string(PEDAL_TEST_OUT) + "/" + name + ".png", pixels.data(),
+                                       128 * kScale, 64 * kScale, 128 * kScale);
 }
 
 }

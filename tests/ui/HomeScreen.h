@@ -13,6 +13,7 @@
 #include "GfxTestView.h"
 #include "Home.h"
 #include "LCD.h"
+#include "ListPageDriver.h"
 #include "NodeEnum.h"
 #include "NodeFloat.h"
 #include "NodeItem.h"
@@ -88,16 +89,7 @@ inline void savePng(const std::string& name) {
     ASSERT_TRUE(gfx::GfxTestView::savePng(std::string(PEDAL_TEST_OUT) + "/" + name));
 }
 
-// The label with that text, or a failure with the whole screen described.
-inline const gfx::ObjectView& labelOf(const std::vector<gfx::ObjectView>& views, const std::string& text) {
-    const gfx::ObjectView* view = gfx::GfxTestView::labelWithText(views, text);
-    if (!view) {
-        ADD_FAILURE() << "no label \"" << text << "\"\n" << gfx::GfxTestView::describe(views);
-        static gfx::ObjectView none{};
-        return none;
-    }
-    return *view;
-}
+using driver::labelOf;
 
 inline NodeItem* folder(Node* parent, const char* key, const char* name, int colour, bool withSwitch, bool on) {
     auto* f = new NodeItem(parent, key, name, "", "hfolder");

@@ -4,6 +4,7 @@
 #include "AudioProcessor.h"
 #include "Chain.h"
 #include "HomeScreen.h"
+#include "ListPageDriver.h"
 #include "ParamSlider.h"
 #include "PresetView.h"
 
@@ -412,19 +413,6 @@ TEST(Home, OverwriteAsksOnlyForAnEditedPreset) {
 }
 
 namespace {
-// Keyboard keys of the lower-case map: "x" is key 27, OK key 23; the highlight starts on key 0.
-std::vector<int> typeXThenOk() {
-    std::vector<int> ids(27, ev::Encoder1Forward);
-    ids.push_back(ev::Encoder1ShortRelease);
-    ids.insert(ids.end(), 4, ev::Encoder1Back);
-    ids.push_back(ev::Encoder1ShortRelease);
-    return ids;
-}
-const std::vector<int> kOkAtOnce = [] {
-    std::vector<int> ids(23, ev::Encoder1Forward);
-    ids.push_back(ev::Encoder1ShortRelease);
-    return ids;
-}();
 const std::vector<int> kConfirm = {ev::Encoder1Forward, ev::Encoder1Press, ev::Encoder1ShortRelease};
 }
 
@@ -432,7 +420,7 @@ TEST(Home, SaveAsUnderANewNameSelectsTheNewSlot) {
     ProductTree tree;
     ProductTree::tick();
     tree.gain->edit(true);
-    tree.withUser({{"Save as...", typeXThenOk()}}, ev::Encoder3LongPress);
+    tree.withUser({{"Save as...", driver::typeAndOk("x")}}, ev::Encoder3LongPress);
     EXPECT_EQ(tree.preset->getValue(), "Ambientx");
     EXPECT_EQ(tree.preset->getIndex(), 7);
     EXPECT_FALSE(tree.preset->isEdited());
@@ -444,7 +432,7 @@ TEST(Home, SaveAsUnderANewNameSelectsTheNewSlot) {
 TEST(Home, SaveAsUnderTheSameNameAsksToOverwrite) {
     ProductTree tree;
     // Even an unedited preset is asked about.
-    tree.withUser({{"Save as...", kOkAtOnce}, {"Overwrite changes?", kConfirm}}, ev::Encoder3LongPress);
+    tree.withUser({{"Save as...", driver::typeAndOk("")}, {"Overwrite changes?", kConfirm}}, ev::Encoder3LongPress);
     EXPECT_EQ(tree.preset->getValue(), "Ambient");
     EXPECT_EQ(tree.presets->nameAt(7), "");
 
@@ -464,7 +452,7 @@ TEST(Home, SaveAsNeverReplacesAnotherPresetUnasked) {
     tree.mid->edit(true);
     tree.presets->setNameAt(4, "Solox");
     // Back on the question: "Solox" (slot 4) is left as it was.
-    tree.withUser({{"Save as...", typeXThenOk()}, {"Overwrite changes?", {ev::Encoder1Press, ev::Encoder1ShortRelease}}},
+    tree.withUser({{"Save as...", driver::typeAndOk("x")}, {"Overwrite changes?", {ev::Encoder1Press, ev::Encoder1ShortRelease}}},
                   ev::Encoder3LongPress);
     EXPECT_EQ(tree.preset->getValue(), "Solo");
     tree.select(4);
@@ -478,7 +466,7 @@ TEST(Home, SaveAsNeverReplacesAnotherPresetUnasked) {
     }
     ProductTree::tick();
     tree.mid->edit(true);
-    tree.withUser({{"Save as...", typeXThenOk()}}, ev::Encoder3LongPress);
+    tree.withUser({{"Save as...", driver::typeAndOk("x")}}, ev::Encoder3LongPress);
     EXPECT_EQ(tree.preset->getValue(), "Solox");
     EXPECT_TRUE(tree.preset->isEdited());
 }

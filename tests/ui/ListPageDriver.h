@@ -4,10 +4,13 @@
 #include "EventDispatcher.h"
 #include "EventId.h"
 #include "GfxTestView.h"
+#include "Glcd.h"
 #include "Shims.h"
 
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace driver {
 
@@ -54,6 +57,30 @@ inline std::vector<gfx::ObjectView> redraw() {
     lv_obj_clean(lv_screen_active());
     send(EventId::Redraw);
     return gfx::GfxTestView::snapshot();
+}
+
+// One redraw of a page that draws into the monochrome picture: the picture holds only this redraw.
+inline void redrawGlcd() {
+    glcd_clear(0);
+    send(EventId::Redraw);
+}
+
+inline std::vector<int> repeat(int id, int times) { return std::vector<int>(size_t(times), id); }
+
+inline std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The label with that text, or a failure with the whole screen described.
+inline const gfx::ObjectView& labelOf(const std::vector<gfx::ObjectView>& views, const std::string& text) {
+    const gfx::ObjectView* view = gfx::GfxTestView::labelWithText(views, text);
+    if (!view) {
+        ADD_FAILURE() << "no label \"" << text << "\"\n" << gfx::GfxTestView::describe(views);
+        static gfx::ObjectView none{};
+        return none;
+    }
+    return *view;
 }
 
 inline std::vector<std::string> labelTexts(const std::vector<gfx::ObjectView>& views) {

@@ -5,6 +5,7 @@
 // What must hold: a transfer fills exactly its own length, the expression pedal reads what an "A" message can
 // carry, and once the panel has gone every input line reads at rest again.
 #include "PanelSocket.h"
+#include "TestSupport.h"
 
 #include <linux/spi/spidev.h>
 #include <sys/socket.h>
@@ -22,9 +23,7 @@ namespace {
 
 struct Fixture {
     Fixture() {
-        static char folder[] = "/tmp/pedal-panel-fuzz-XXXXXX";
-        if (!mkdtemp(folder)) std::abort();
-        path = std::string(folder) + "/panel.sock";
+        path = testsupport::temporaryFolder("pedal-panel-fuzz") + "/panel.sock";
         panel = PanelSocket::listen(path);
         if (!panel) std::abort();
         fd = panel->open(PanelSocket::kDevice);

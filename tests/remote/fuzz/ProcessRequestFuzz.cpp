@@ -19,6 +19,7 @@
 #include "NodeList.h"
 #include "RemoteServices.h"
 #include "Security.h"
+#include "TestSupport.h"
 #include "System.h"
 #include "Update.h"
 
@@ -39,11 +40,7 @@ struct Transport : ComInterface {
 
 struct Fixture {
     Fixture() {
-        const char* home = std::getenv("PEDAL_HOME");
-        if (!home || !*home) {
-            static char folder[] = "/tmp/pedal-fuzz-XXXXXX";
-            if (mkdtemp(folder)) setenv("PEDAL_HOME", folder, 1);
-        }
+        testsupport::ensureHome("pedal-fuzz");
         System::initialize("fuzz");
         Node* app = System::appNode();
         auto* amp = new NodeItem(app, "amp", "Amp", "", "hfolder");

@@ -25,11 +25,7 @@ constexpr int kChunkSize = 64;
 
 struct Fixture {
     Fixture() {
-        const char* home = std::getenv("PEDAL_HOME");
-        if (!home || !*home) {
-            static char folder[] = "/tmp/pedal-upload-fuzz-XXXXXX";
-            if (mkdtemp(folder)) setenv("PEDAL_HOME", folder, 1);
-        }
+        testsupport::ensureHome("pedal-upload-fuzz");
         System::initialize("fuzz");
         list = new NodeList(System::appNode(), "slots", "Slots", "bin", kSlotSize, 2, kChunkSize, true);
         transport = new ComInterface(System::rootNode());

@@ -1,14 +1,14 @@
 #include "GlcdChart.h"
-#include "GlcdPicture.h"
+#include "ui/GlcdPicture.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-using glcdtest::litCount;
-using glcdtest::pixel;
-using glcdtest::snapshot;
+using glcdpicture::litCount;
+using glcdpicture::pixel;
+using glcdpicture::snapshot;
 
 namespace {
 
@@ -73,7 +73,7 @@ TEST_F(GlcdChartTest, ClampedValueSitsOnTheBottomRow)
     EXPECT_TRUE(pixel(column, Y + H));
     for (int row = Y + H + 1; row < 64; ++row) EXPECT_FALSE(pixel(column, row)) << row;
     EXPECT_TRUE(pixel(X, rowOf(30, 0, 40)));
-    glcdtest::savePng("glcd_chart_clamped");
+    glcdpicture::savePng("glcd_chart_clamped");
 }
 
 TEST_F(GlcdChartTest, UnsetDataDrawsNothingAndKeepsTheLastScale)
@@ -134,7 +134,7 @@ TEST_F(GlcdChartTest, LabelsAreInvertedTextAtTheirPlaces)
     chart.setOptions(GlcdChart::SHOW_MAX | GlcdChart::SHOW_MIN | GlcdChart::SHOW_AVERAGE);
     drawAll(values);
     EXPECT_EQ(snapshot(), expected);
-    glcdtest::savePng("glcd_chart_labels");
+    glcdpicture::savePng("glcd_chart_labels");
 }
 
 TEST_F(GlcdChartTest, DecibelAndLogarithmicAxes)
@@ -172,7 +172,7 @@ TEST_F(GlcdChartTest, ArrayEditorCurveRendersToPng)
     glcd_drawStringFont(0, 57, "MIN 20\xB0" "C", glcd_font3x6, 1);
     glcd_drawStringFontRightAligned(92, 57, "MAX 40\xB0" "C", glcd_font3x6, 1);
     EXPECT_TRUE(pixel(columnOf(7, 24), Y - 1));
-    EXPECT_TRUE(glcdtest::savePng("glcd_chart_editor"));
+    EXPECT_TRUE(glcdpicture::savePng("glcd_chart_editor"));
 }
 
 }

@@ -1,4 +1,4 @@
-#include "GlcdPicture.h"
+#include "ui/GlcdPicture.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <set>
 #include <utility>
 
-using glcdtest::litCount;
-using glcdtest::pixel;
+using glcdpicture::litCount;
+using glcdpicture::pixel;
 
 namespace {
 
@@ -147,12 +147,12 @@ TEST_F(GlcdTest, PotPointsAlongItsScaleAndDrawsOnlyAtSizeSeven)
     auto potPicture = [](float value) {
         glcd_clear(0);
         glcd_drawPot(40, 30, 7, 1, 0.0f, 10.0f, value);
-        return glcdtest::snapshot();
+        return glcdpicture::snapshot();
     };
     auto bodyPicture = [](int step) {
         glcd_clear(0);
         glcd_drawPotBody(40, 30, 1, step);
-        return glcdtest::snapshot();
+        return glcdpicture::snapshot();
     };
     EXPECT_EQ(potPicture(-3.0f), bodyPicture(0));
     EXPECT_EQ(potPicture(0.0f), bodyPicture(0));
@@ -167,7 +167,7 @@ TEST_F(GlcdTest, PotPointsAlongItsScaleAndDrawsOnlyAtSizeSeven)
 
     glcd_clear(0);
     glcd_drawPotLog(40, 30, 7, 1, 1.0f, 100.0f, 10.0f);
-    EXPECT_EQ(glcdtest::snapshot(), bodyPicture(16));
+    EXPECT_EQ(glcdpicture::snapshot(), bodyPicture(16));
 }
 
 TEST_F(GlcdTest, SliderKnobAndMeterBarStayInsideTheirTrack)
@@ -197,13 +197,13 @@ TEST_F(GlcdTest, ImagesLandWhereTheirLayoutSays)
     uint8_t full[1024];
     for (int index = 0; index < 1024; ++index) full[index] = static_cast<uint8_t>(index * 37 + (index >> 7));
     glcd_drawFullImage(full);
-    auto fromFull = glcdtest::snapshot();
+    auto fromFull = glcdpicture::snapshot();
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 128; ++x) ASSERT_EQ(pixel(x, y), ((full[(y / 8) * 128 + x] >> (y % 8)) & 1) != 0);
 
     glcd_clear(0);
     glcd_drawImage(full, 0, 0, 64, 128, 1);
-    EXPECT_EQ(glcdtest::snapshot(), fromFull);
+    EXPECT_EQ(glcdpicture::snapshot(), fromFull);
 
     glcd_clear(0);
     glcd_drawFullImageOffset(full, 5);
@@ -227,7 +227,7 @@ TEST_F(GlcdTest, ImagesLandWhereTheirLayoutSays)
     const uint8_t icon[9] = {1, 0, 1, 0, 1, 0, 1, 0, 1};
     glcd_clear(0);
     glcd_drawIcon(7, 8, icon, 3, 0);
-    EXPECT_EQ(glcdtest::rowsText(7, 8, 9, 10), "\n.#.\n#.#\n.#.\n");
+    EXPECT_EQ("\n" + glcdpicture::region(7, 8, 9, 10), "\n.#.\n#.#\n.#.\n");
 }
 
 TEST_F(GlcdTest, ScrollBarShowsArrowsAndThumb)
@@ -237,9 +237,9 @@ TEST_F(GlcdTest, ScrollBarShowsArrowsAndThumb)
     for (int x = 34; x <= 44; ++x) EXPECT_TRUE(pixel(x, 52)) << x;
     EXPECT_FALSE(pixel(30, 52));
     EXPECT_FALSE(pixel(48, 52));
-    EXPECT_EQ(glcdtest::rowsText(10, 50, 13, 54), "\n####\n##.#\n#..#\n##.#\n####\n");
-    EXPECT_EQ(glcdtest::rowsText(65, 50, 68, 54), "\n####\n#.##\n#..#\n#.##\n####\n");
-    glcdtest::savePng("glcd_scrollbar");
+    EXPECT_EQ("\n" + glcdpicture::region(10, 50, 13, 54), "\n####\n##.#\n#..#\n##.#\n####\n");
+    EXPECT_EQ("\n" + glcdpicture::region(65, 50, 68, 54), "\n####\n#.##\n#..#\n#.##\n####\n");
+    glcdpicture::savePng("glcd_scrollbar");
 
     glcd_clear(0);
     glcd_drawScrollBar(10, 50, 58, 5, 9);  // past the end: the thumb stays on the last item
@@ -262,7 +262,7 @@ TEST_F(GlcdTest, ArrowsPointTheWayAsked)
 
     glcd_clear(0);
     glcd_drawSmallArrow(40, 10, 1, 1);
-    EXPECT_EQ(glcdtest::rowsText(40, 8, 45, 12), "\n...#..\n....#.\n######\n....#.\n...#..\n");
+    EXPECT_EQ("\n" + glcdpicture::region(40, 8, 45, 12), "\n...#..\n....#.\n######\n....#.\n...#..\n");
 }
 
 TEST_F(GlcdTest, FlushingCountsPagesRound)

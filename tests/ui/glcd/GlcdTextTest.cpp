@@ -1,12 +1,12 @@
-#include "GlcdPicture.h"
+#include "ui/GlcdPicture.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-using glcdtest::litCount;
-using glcdtest::pixel;
-using glcdtest::snapshot;
+using glcdpicture::litCount;
+using glcdpicture::pixel;
+using glcdpicture::snapshot;
 
 namespace {
 
@@ -225,7 +225,7 @@ TEST_F(GlcdTextTest, SampleSheetRendersEveryFont)
     y = static_cast<uint8_t>(y + 7);
     glcd_drawString(0, y, "3X5 DEFAULT 0123456789", 1);
     glcd_drawHex(94, 57, 0xC0FFEE, 1);
-    EXPECT_TRUE(glcdtest::savePng("glcd_fonts"));
+    EXPECT_TRUE(glcdpicture::savePng("glcd_fonts"));
 }
 
 }

@@ -11,11 +11,43 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
+
+// An "a{sv}" dictionary of the entries, as properties and options travel.
+inline GVariant* props(std::initializer_list<std::pair<const char*, GVariant*>> entries) {
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
+    for (const auto& entry : entries) g_variant_builder_add(&builder, "{sv}", entry.first, entry.second);
+    return g_variant_builder_end(&builder);
+}
+
+// An "ay" of the bytes, and the bytes of one.
+inline GVariant* byteVariant(const std::string& bytes) {
+    static const char none = 0;
+    return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, bytes.empty() ? &none : bytes.data(), bytes.size(), 1);
+}
+inline std::string variantBytes(GVariant* value) {
+    gsize length = 0;
+    const void* data = g_variant_get_fixed_array(value, &length, 1);
+    return std::string(static_cast<const char*>(data), length);
+}
+
+// The "Flags" of a GATT object's properties joined by commas; "" when it has none.
+inline std::string flagsOf(GVariant* properties) {
+    gchar** flags = nullptr;
+    if (!g_variant_lookup(properties, "Flags", "^as", &flags)) return "";
+    gchar* text = g_strjoinv(",", flags);
+    std::string joined = text;
+    g_free(text);
+    g_strfreev(flags);
+    return joined;
+}
 
 class BluezBus {
 public:
@@ -144,6 +176,16 @@ public:
     void control(const char* method, GVariant* parameters = nullptr) {
         GVariant* reply = call(method, parameters);
         if (reply != nullptr) g_variant_unref(reply);
+    }
+
+    // Adds an object with one interface to the stand-in's tree; `announce` sends InterfacesAdded for it.
+    void addObject(const char* path, const char* interface, GVariant* properties, bool announce = false) {
+        control("AddObject", g_variant_new("(os@a{sv}b)", path, interface, properties, announce));
+    }
+
+    // Changes properties of an object of the stand-in, with PropertiesChanged.
+    void changeObject(const char* path, const char* interface, GVariant* properties) {
+        control("ChangeObject", g_variant_new("(os@a{sv})", path, interface, properties));
     }
 
     // The calls the stand-in received, oldest first ("RegisterAdvertisement /org/bluez/btleadv_Ab12", ...).

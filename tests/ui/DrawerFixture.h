@@ -1,0 +1,31 @@
+#pragma once
+// The fixture of the page tests: the test's own empty home, a recording page below that draws the whole
+// screen, and the short names the cases use for the driver, both pictures and the recording log.
+#include "EventDispatcher.h"
+#include "GlcdPicture.h"
+#include "ListPageDriver.h"
+#include "Pages.h"
+
+#include <gtest/gtest.h>
+
+using driver::operator+;
+using driver::redraw;
+using driver::redrawGlcd;
+using driver::repeat;
+using driver::send;
+using gfx::GfxTestView;
+using gfx::ObjectView;
+using glcdpicture::pixel;
+using pages::RecordingPage;
+using pages::entriesOf;
+using pages::log;
+
+class DrawerPage : public testing::Test {
+protected:
+    void SetUp() override {
+        pages::ownHome();
+        below = new RecordingPage("below", {}, true);
+        EventDispatcher::keepStartupPages();
+    }
+    RecordingPage* below = nullptr;
+};
