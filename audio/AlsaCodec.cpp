@@ -1,10 +1,10 @@
-#include "AlsaCodec.h"
+#include "audio/AlsaCodec.h"
 
 #include <cmath>
 
-#include "Frame.h"
-#include "Log.h"
-#include "Shims.h"
+#include "audio/dsp/Frame.h"
+#include "porting/Log.h"
+#include "porting/Shims.h"
 
 namespace {
 

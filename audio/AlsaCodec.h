@@ -6,11 +6,11 @@
 // waits that grow to two seconds, quietly, until it works again.
 #include <string>
 
-#include "AlsaStream.h"
-#include "CodecInterface.h"
-#include "Frame.h"
-#include "FramePacer.h"
-#include "RetryBackoff.h"
+#include "audio/AlsaStream.h"
+#include "audio/CodecInterface.h"
+#include "audio/dsp/Frame.h"
+#include "audio/FramePacer.h"
+#include "audio/RetryBackoff.h"
 
 class AlsaCodec : public CodecInterface {
 public:

@@ -1,9 +1,9 @@
-#include "AlsaStream.h"
+#include "audio/AlsaStream.h"
 
 #include <alsa/asoundlib.h>
 #include <cmath>
 
-#include "Log.h"
+#include "porting/Log.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "AudioBlock.h"
+#include "audio/AudioBlock.h"
 
 #include <atomic>
 #include <cstdint>
 
-#include "Frame.h"
-#include "Log.h"
+#include "audio/dsp/Frame.h"
+#include "porting/Log.h"
 
 namespace {
 

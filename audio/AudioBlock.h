@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <new>
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 class Node;
 

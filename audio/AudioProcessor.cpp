@@ -1,4 +1,4 @@
-#include "AudioProcessor.h"
+#include "audio/AudioProcessor.h"
 
 #include <cmath>
 #include <cstring>
@@ -8,19 +8,19 @@
 #include <xmmintrin.h>
 #endif
 
-#include "AudioBlock.h"
-#include "AudioUSB.h"
-#include "Codec.h"
-#include "Control.h"
-#include "CodecInterface.h"
-#include "Debug.h"
-#include "Frame.h"
-#include "Log.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodePreset.h"
-#include "Shims.h"
-#include "System.h"
+#include "audio/AudioBlock.h"
+#include "audio/AudioUSB.h"
+#include "audio/Codec.h"
+#include "core/Control.h"
+#include "audio/CodecInterface.h"
+#include "core/Debug.h"
+#include "audio/dsp/Frame.h"
+#include "porting/Log.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodePreset.h"
+#include "porting/Shims.h"
+#include "core/System.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 // echoes is a smooth dip. When no
 // frame is processed (no codec, a stalled codec) the compile thread does not wait for silence: it runs the
 // latching pass at once when no frame came in the last 50 ms, and in any case 50 ms after the request.
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 class Node;
 

@@ -1,4 +1,4 @@
-#include "AudioUSB.h"
+#include "audio/AudioUSB.h"
 
 #include <atomic>
 #include <cmath>
@@ -8,18 +8,18 @@
 #include <mutex>
 #include <type_traits>
 
-#include "AlsaStream.h"
-#include "DriftCorrector.h"
-#include "Frame.h"
-#include "FramePacer.h"
-#include "FrameRing.h"
-#include "Log.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "RetryBackoff.h"
-#include "Shims.h"
-#include "Storage.h"
-#include "System.h"
+#include "audio/AlsaStream.h"
+#include "audio/DriftCorrector.h"
+#include "audio/dsp/Frame.h"
+#include "audio/FramePacer.h"
+#include "audio/FrameRing.h"
+#include "porting/Log.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "audio/RetryBackoff.h"
+#include "porting/Shims.h"
+#include "core/Storage.h"
+#include "core/System.h"
 
 namespace {
 

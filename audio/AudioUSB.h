@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 class Node;
 class NodeFloat;

@@ -1,4 +1,4 @@
-#include "CM4_I2S.h"
+#include "audio/CM4_I2S.h"
 
 #include <cerrno>
 #include <cmath>
@@ -7,9 +7,9 @@
 #include <iterator>
 #include <string>
 
-#include "Frame.h"
-#include "Log.h"
-#include "Shims.h"
+#include "audio/dsp/Frame.h"
+#include "porting/Log.h"
+#include "porting/Shims.h"
 
 #ifdef PEDAL_DEVICE
 #include <fcntl.h>

@@ -10,8 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "CodecInterface.h"
-#include "Frame.h"
+#include "audio/CodecInterface.h"
+#include "audio/dsp/Frame.h"
 
 class CM4_I2S : public CodecInterface {
 public:

@@ -1,18 +1,18 @@
-#include "Codec.h"
+#include "audio/Codec.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "CodecInterface.h"
-#include "Log.h"
+#include "audio/CodecInterface.h"
+#include "porting/Log.h"
 
 #ifdef PEDAL_HOST
-#include "AlsaCodec.h"
-#include "FileCodec.h"
+#include "audio/AlsaCodec.h"
+#include "audio/FileCodec.h"
 #else
-#include "CM4_I2S.h"
+#include "audio/CM4_I2S.h"
 #endif
 
 namespace {

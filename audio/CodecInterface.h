@@ -2,7 +2,7 @@
 // Base of the audio codec drivers. The audio thread owns the active codec once Codec::initialize has chosen
 // it: read() waits for the next frame (sleeping or polling the hardware, never spinning on a clock), write()
 // hands the processed frame back. Frames are float[2][16] at 48 kHz, channel 0 is input/output 1.
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 class CodecInterface {
 public:

@@ -1,6 +1,6 @@
-#include "DriftCorrector.h"
+#include "audio/DriftCorrector.h"
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 #include <cstring>
 #include <numbers>

@@ -10,8 +10,8 @@
 // allocates nothing.
 #include <atomic>
 
-#include "Frame.h"
-#include "FrameRing.h"
+#include "audio/dsp/Frame.h"
+#include "audio/FrameRing.h"
 
 class VResampler;
 

@@ -1,12 +1,12 @@
-#include "FileCodec.h"
+#include "audio/FileCodec.h"
 
 #include <cerrno>
 #include <cmath>
 #include <ctime>
 #include <sndfile.h>
 
-#include "Frame.h"
-#include "Log.h"
+#include "audio/dsp/Frame.h"
+#include "porting/Log.h"
 
 namespace {
 

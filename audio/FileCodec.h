@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "CodecInterface.h"
-#include "Frame.h"
+#include "audio/CodecInterface.h"
+#include "audio/dsp/Frame.h"
 
 typedef struct sf_private_tag SNDFILE;
 

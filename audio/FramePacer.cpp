@@ -1,6 +1,6 @@
-#include "FramePacer.h"
+#include "audio/FramePacer.h"
 
-#include "Shims.h"
+#include "porting/Shims.h"
 
 uint32_t FramePacer::transferred(int samples) {
     const int64_t now = esp_timer_get_time();

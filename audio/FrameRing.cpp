@@ -1,6 +1,6 @@
-#include "FrameRing.h"
+#include "audio/FrameRing.h"
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 #include <cstring>
 

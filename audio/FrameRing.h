@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 class FrameRing {
 public:

@@ -1,6 +1,6 @@
-#include "RetryBackoff.h"
+#include "audio/RetryBackoff.h"
 
-#include "Shims.h"
+#include "porting/Shims.h"
 
 bool RetryBackoff::failed() {
     uint64_t wait = firstWaitUs;

@@ -1,11 +1,11 @@
-#include "BlockNodes.h"
+#include "blocks/BlockNodes.h"
 
-#include "AudioProcessor.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeOnOff.h"
-#include "Storage.h"
+#include "audio/AudioProcessor.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeOnOff.h"
+#include "core/Storage.h"
 
 NodeOnOff* BlockNodes::onOff(Node* folder) {
     NodeOnOff* node = new NodeOnOff(folder, "on_off", "Enable", NodeOnOff::OFF);

@@ -1,17 +1,17 @@
-#include "DelayEngine.h"
+#include "blocks/DelayEngine.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-#include "AudioProcessor.h"
-#include "BlockNodes.h"
-#include "Frame.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeOnOff.h"
-#include "Tempo.h"
+#include "audio/AudioProcessor.h"
+#include "blocks/BlockNodes.h"
+#include "audio/dsp/Frame.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeOnOff.h"
+#include "blocks/Tempo.h"
 
 namespace {
 const float kRate = Frame::kSampleRate;

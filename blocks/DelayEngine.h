@@ -10,12 +10,12 @@
 // not arrive as a step. Level, feedback and tone glide (SmoothedValue).
 #include <atomic>
 
-#include "AudioBlock.h"
-#include "DelayGlide.h"
-#include "DelayLine.h"
-#include "Frame.h"
-#include "SmoothedValue.h"
-#include "StructuralValue.h"
+#include "audio/AudioBlock.h"
+#include "audio/dsp/DelayGlide.h"
+#include "audio/dsp/DelayLine.h"
+#include "audio/dsp/Frame.h"
+#include "audio/dsp/SmoothedValue.h"
+#include "blocks/StructuralValue.h"
 
 class Node;
 class NodeEnum;

@@ -7,11 +7,11 @@
 // so turning them does not zipper.
 #include <atomic>
 
-#include "AudioBlock.h"
-#include "EnvelopeFollower.h"
-#include "Frame.h"
-#include "SmoothedValue.h"
-#include "StructuralValue.h"
+#include "audio/AudioBlock.h"
+#include "audio/dsp/EnvelopeFollower.h"
+#include "audio/dsp/Frame.h"
+#include "audio/dsp/SmoothedValue.h"
+#include "blocks/StructuralValue.h"
 
 class Node;
 class NodeFloat;

@@ -1,13 +1,13 @@
-#include "Expr.h"
+#include "blocks/Expr.h"
 
 #include <cmath>
 #include <numbers>
 
-#include "BlockNodes.h"
-#include "Frame.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeOnOff.h"
+#include "blocks/BlockNodes.h"
+#include "audio/dsp/Frame.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeOnOff.h"
 
 Expr::Expr(Node* folder) : AudioBlock("Expr", folder, exec, kFront) {
     onOff = BlockNodes::onOff(folder);

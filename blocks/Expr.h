@@ -8,10 +8,10 @@
 // move every frame without the bursts a direct-form biquad gives under modulation.
 #include <atomic>
 
-#include "AudioBlock.h"
-#include "Frame.h"
-#include "SmoothedValue.h"
-#include "StructuralValue.h"
+#include "audio/AudioBlock.h"
+#include "audio/dsp/Frame.h"
+#include "audio/dsp/SmoothedValue.h"
+#include "blocks/StructuralValue.h"
 
 class Node;
 class NodeFloat;

@@ -1,19 +1,19 @@
-#include "IrLoader.h"
+#include "blocks/IrLoader.h"
 
 #include <cmath>
 #include <cstring>
 
 #include <sndfile.h>
 
-#include "AudioProcessor.h"
-#include "BlockNodes.h"
-#include "Frame.h"
-#include "ImpulseResponse.h"
-#include "Log.h"
-#include "NodeFloat.h"
-#include "NodeList.h"
-#include "NodeOnOff.h"
-#include "NodeParList.h"
+#include "audio/AudioProcessor.h"
+#include "blocks/BlockNodes.h"
+#include "audio/dsp/Frame.h"
+#include "audio/dsp/ImpulseResponse.h"
+#include "porting/Log.h"
+#include "core/NodeFloat.h"
+#include "core/NodeList.h"
+#include "core/NodeOnOff.h"
+#include "core/NodeParList.h"
 
 namespace {
 

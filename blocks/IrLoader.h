@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "AudioBlock.h"
-#include "Frame.h"
-#include "QuadFIR.h"
-#include "SmoothedValue.h"
-#include "StructuralValue.h"
+#include "audio/AudioBlock.h"
+#include "audio/dsp/Frame.h"
+#include "audio/dsp/QuadFIR.h"
+#include "audio/dsp/SmoothedValue.h"
+#include "blocks/StructuralValue.h"
 
 class Node;
 class NodeFloat;

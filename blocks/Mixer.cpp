@@ -1,8 +1,8 @@
-#include "Mixer.h"
+#include "blocks/Mixer.h"
 
 #include <cmath>
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 namespace {
 const float kPassThrough[Mixer::kGains] = {1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};

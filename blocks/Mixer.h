@@ -9,8 +9,8 @@
 // So (main, main, 0, 0, 0, aux, 0, aux) plays the chain at `main` and input 2 at `aux` on both outputs.
 #include <atomic>
 
-#include "AudioBlock.h"
-#include "Frame.h"
+#include "audio/AudioBlock.h"
+#include "audio/dsp/Frame.h"
 
 class Node;
 

@@ -1,16 +1,16 @@
-#include "ModulationsEngine.h"
+#include "blocks/ModulationsEngine.h"
 
 #include <cmath>
 #include <numbers>
 
-#include "BlockNodes.h"
-#include "Frame.h"
-#include "Lfo.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeOnOff.h"
-#include "Tempo.h"
+#include "blocks/BlockNodes.h"
+#include "audio/dsp/Frame.h"
+#include "audio/dsp/Lfo.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeOnOff.h"
+#include "blocks/Tempo.h"
 
 namespace {
 

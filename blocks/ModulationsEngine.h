@@ -12,11 +12,11 @@
 // all-pass chain then fades in, so the first delayed copy does not arrive as a step.
 #include <atomic>
 
-#include "AudioBlock.h"
-#include "DelayLine.h"
-#include "Frame.h"
-#include "SmoothedValue.h"
-#include "StructuralValue.h"
+#include "audio/AudioBlock.h"
+#include "audio/dsp/DelayLine.h"
+#include "audio/dsp/Frame.h"
+#include "audio/dsp/SmoothedValue.h"
+#include "blocks/StructuralValue.h"
 
 class Node;
 class NodeEnum;

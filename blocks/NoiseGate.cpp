@@ -1,11 +1,11 @@
-#include "NoiseGate.h"
+#include "blocks/NoiseGate.h"
 
 #include <cmath>
 
-#include "BlockNodes.h"
-#include "Frame.h"
-#include "NodeFloat.h"
-#include "NodeOnOff.h"
+#include "blocks/BlockNodes.h"
+#include "audio/dsp/Frame.h"
+#include "core/NodeFloat.h"
+#include "core/NodeOnOff.h"
 
 namespace {
 

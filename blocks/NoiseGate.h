@@ -5,9 +5,9 @@
 // mask.
 #include <atomic>
 
-#include "AudioBlock.h"
-#include "Frame.h"
-#include "StructuralValue.h"
+#include "audio/AudioBlock.h"
+#include "audio/dsp/Frame.h"
+#include "blocks/StructuralValue.h"
 
 class Node;
 class NodeFloat;

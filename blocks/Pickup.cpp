@@ -1,14 +1,14 @@
-#include "Pickup.h"
+#include "blocks/Pickup.h"
 
 #include <cmath>
 #include <vector>
 
-#include "BiquadCoefficients.h"
-#include "BlockNodes.h"
-#include "Frame.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeOnOff.h"
+#include "audio/dsp/BiquadCoefficients.h"
+#include "blocks/BlockNodes.h"
+#include "audio/dsp/Frame.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeOnOff.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 // level glides (SmoothedValue).
 #include <atomic>
 
-#include "AudioBlock.h"
-#include "Frame.h"
-#include "QuadBiquad.h"
-#include "SmoothedValue.h"
-#include "StructuralValue.h"
+#include "audio/AudioBlock.h"
+#include "audio/dsp/Frame.h"
+#include "audio/dsp/QuadBiquad.h"
+#include "audio/dsp/SmoothedValue.h"
+#include "blocks/StructuralValue.h"
 
 class Node;
 class NodeEnum;

@@ -1,4 +1,4 @@
-#include "RedIzuzir.h"
+#include "blocks/RedIzuzir.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -7,19 +7,19 @@
 #include <streambuf>
 #include <string>
 
-#include "AudioProcessor.h"
-#include "BiquadCoefficients.h"
-#include "BlockNodes.h"
-#include "Frame.h"
-#include "Log.h"
-#include "ModelCheck.h"
-#include "ModelLimits.h"
-#include "NeuralModel.h"
-#include "NodeFloat.h"
-#include "NodeList.h"
-#include "NodeOnOff.h"
-#include "NodeParList.h"
-#include "Shims.h"
+#include "audio/AudioProcessor.h"
+#include "audio/dsp/BiquadCoefficients.h"
+#include "blocks/BlockNodes.h"
+#include "audio/dsp/Frame.h"
+#include "porting/Log.h"
+#include "neural/ModelCheck.h"
+#include "neural/ModelLimits.h"
+#include "neural/NeuralModel.h"
+#include "core/NodeFloat.h"
+#include "core/NodeList.h"
+#include "core/NodeOnOff.h"
+#include "core/NodeParList.h"
+#include "porting/Shims.h"
 
 namespace {
 

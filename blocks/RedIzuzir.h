@@ -39,13 +39,13 @@
 #include <memory>
 #include <vector>
 
-#include "AudioBlock.h"
-#include "Frame.h"
-#include "ModelBudget.h"
-#include "QuadBiquad.h"
-#include "Semaphore.h"
-#include "SmoothedValue.h"
-#include "StructuralValue.h"
+#include "audio/AudioBlock.h"
+#include "audio/dsp/Frame.h"
+#include "neural/ModelBudget.h"
+#include "audio/dsp/QuadBiquad.h"
+#include "blocks/Semaphore.h"
+#include "audio/dsp/SmoothedValue.h"
+#include "blocks/StructuralValue.h"
 
 class Node;
 class NodeFloat;

@@ -1,13 +1,13 @@
-#include "ReverbFDN.h"
+#include "blocks/ReverbFDN.h"
 
 #include <cmath>
 #include <numbers>
 
-#include "AudioProcessor.h"
-#include "BlockNodes.h"
-#include "Frame.h"
-#include "NodeFloat.h"
-#include "NodeOnOff.h"
+#include "audio/AudioProcessor.h"
+#include "blocks/BlockNodes.h"
+#include "audio/dsp/Frame.h"
+#include "core/NodeFloat.h"
+#include "core/NodeOnOff.h"
 
 namespace {
 

@@ -14,13 +14,13 @@
 // the chain), so the first reflections do not arrive as a step.
 #include <atomic>
 
-#include "AudioBlock.h"
-#include "DelayGlide.h"
-#include "DelayLine.h"
-#include "Frame.h"
-#include "SchroederAllPass.h"
-#include "SmoothedValue.h"
-#include "StructuralValue.h"
+#include "audio/AudioBlock.h"
+#include "audio/dsp/DelayGlide.h"
+#include "audio/dsp/DelayLine.h"
+#include "audio/dsp/Frame.h"
+#include "audio/dsp/SchroederAllPass.h"
+#include "audio/dsp/SmoothedValue.h"
+#include "blocks/StructuralValue.h"
 
 class Node;
 class NodeFloat;

@@ -1,4 +1,4 @@
-#include "Semaphore.h"
+#include "blocks/Semaphore.h"
 
 #include <cerrno>
 

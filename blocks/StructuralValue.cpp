@@ -1,6 +1,6 @@
-#include "StructuralValue.h"
+#include "blocks/StructuralValue.h"
 
-#include "AudioProcessor.h"
+#include "audio/AudioProcessor.h"
 
 bool StructuralValue::latch(int wanted) {
     if (wanted == value.load(std::memory_order_relaxed)) return false;

@@ -1,18 +1,18 @@
-#include "Tempo.h"
+#include "blocks/Tempo.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "BlockNodes.h"
-#include "Frame.h"
-#include "Log.h"
-#include "NodeControlMidiTempo.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeOnOff.h"
-#include "NodePreset.h"
-#include "Shims.h"
-#include "Storage.h"
+#include "blocks/BlockNodes.h"
+#include "audio/dsp/Frame.h"
+#include "porting/Log.h"
+#include "core/NodeControlMidiTempo.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeOnOff.h"
+#include "core/NodePreset.h"
+#include "porting/Shims.h"
+#include "core/Storage.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "AudioBlock.h"
-#include "Frame.h"
+#include "audio/AudioBlock.h"
+#include "audio/dsp/Frame.h"
 
 class Node;
 class NodeControlMidiTempo;

@@ -1,12 +1,12 @@
-#include "Tuner.h"
+#include "blocks/Tuner.h"
 
 #include <cmath>
 
-#include "BiquadCoefficients.h"
-#include "BlockNodes.h"
-#include "Frame.h"
-#include "NodeFloat.h"
-#include "NodeOnOff.h"
+#include "audio/dsp/BiquadCoefficients.h"
+#include "blocks/BlockNodes.h"
+#include "audio/dsp/Frame.h"
+#include "core/NodeFloat.h"
+#include "core/NodeOnOff.h"
 
 namespace {
 

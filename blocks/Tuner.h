@@ -12,11 +12,11 @@
 #include <mutex>
 #include <vector>
 
-#include "AudioBlock.h"
-#include "FFT.h"
-#include "Frame.h"
-#include "QuadBiquad.h"
-#include "StructuralValue.h"
+#include "audio/AudioBlock.h"
+#include "audio/dsp/FFT.h"
+#include "audio/dsp/Frame.h"
+#include "audio/dsp/QuadBiquad.h"
+#include "blocks/StructuralValue.h"
 
 class Node;
 class NodeFloat;

@@ -9,7 +9,7 @@
 // compile thread. Everything it creates lives until the process ends.
 #include <vector>
 
-#include "AudioBlock.h"
+#include "audio/AudioBlock.h"
 
 class DelayEngine;
 class DynaComp;

@@ -12,8 +12,8 @@
 // starts the SPI input/output array; eventLoop (the same thread, every 10 ms) turns every input frame that
 // arrived since the last call into event ids: presses and releases of the footswitches and encoder pushes
 // (debounced 50 ms, long press at 1.5 s), encoder steps, two footswitch combinations and the idle event.
-#include "Bsp.h"
-#include "Gfx.h"
+#include "ui/Bsp.h"
+#include "ui/gfx/Gfx.h"
 
 #include <memory>
 #include <string>

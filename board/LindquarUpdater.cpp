@@ -1,12 +1,12 @@
-#include "LindquarUpdater.h"
+#include "board/LindquarUpdater.h"
 
-#include "DrawerNode.h"
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "Gfx.h"
-#include "LindquarBsp.h"
-#include "ProductInfo.h"
-#include "System.h"
+#include "ui/DrawerNode.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "ui/gfx/Gfx.h"
+#include "board/LindquarBsp.h"
+#include "board/ProductInfo.h"
+#include "core/System.h"
 
 LindquarUpdater::LindquarUpdater(Node*, Node*) : bsp(new LindquarBsp()) { ProductInfo::setInfoData(); }
 

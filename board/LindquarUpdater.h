@@ -4,7 +4,7 @@
 // application image comes in through the remote transports.
 //
 // Threads: constructed by main before the UI thread starts; draw and onEvent run on the UI thread.
-#include "Listener.h"
+#include "ui/Listener.h"
 
 class LindquarBsp;
 class Node;

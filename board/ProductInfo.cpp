@@ -1,8 +1,8 @@
-#include "ProductInfo.h"
+#include "board/ProductInfo.h"
 
-#include "NodeItem.h"
-#include "System.h"
-#include "Update.h"
+#include "core/NodeItem.h"
+#include "core/System.h"
+#include "board/Update.h"
 
 namespace {
 void setItem(Node* root, const char* path, const char* value) {

@@ -1,10 +1,10 @@
-#include "Update.h"
+#include "board/Update.h"
 
-#include "CommandRunner.h"
-#include "Log.h"
-#include "Paths.h"
+#include "porting/CommandRunner.h"
+#include "porting/Log.h"
+#include "porting/Paths.h"
 #ifdef PEDAL_HOST
-#include "RecordingCommandRunner.h"
+#include "porting/RecordingCommandRunner.h"
 #endif
 
 #include <algorithm>

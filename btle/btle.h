@@ -6,15 +6,15 @@
 // DBUS_SYSTEM_BUS_ADDRESS, so tests point the library at a private bus through that variable.
 #pragma once
 
-#include "btle_types.h"
-#include "btle_logger.h"
-#include "btle_utility.h"
-#include "btle_parser.h"
-#include "btle_adapter.h"
-#include "btle_advertisement.h"
-#include "btle_device.h"
-#include "btle_remote_characteristic.h"
-#include "btle_agent.h"
+#include "btle/btle_types.h"
+#include "btle/btle_logger.h"
+#include "btle/btle_utility.h"
+#include "btle/btle_parser.h"
+#include "btle/btle_adapter.h"
+#include "btle/btle_advertisement.h"
+#include "btle/btle_device.h"
+#include "btle/btle_remote_characteristic.h"
+#include "btle/btle_agent.h"
 #if __has_include("btle_application.h")
-#include "btle_application.h"
+#include "btle/btle_application.h"
 #endif

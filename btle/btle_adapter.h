@@ -2,7 +2,7 @@
 // GATT application registration. Runs on the thread of the GLib main loop of the default context.
 #pragma once
 
-#include "btle_types.h"
+#include "btle/btle_types.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,8 +1,8 @@
-#include "btle_advertisement.h"
+#include "btle/btle_advertisement.h"
 
-#include "btle_adapter.h"
-#include "btle_logger.h"
-#include "btle_utility.h"
+#include "btle/btle_adapter.h"
+#include "btle/btle_logger.h"
+#include "btle/btle_utility.h"
 
 #include <string.h>
 

@@ -1,7 +1,7 @@
 // An LE advertisement exported as "org.bluez.LEAdvertisement1"; the adapter registers it with BlueZ.
 #pragma once
 
-#include "btle_types.h"
+#include "btle/btle_types.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,7 +1,7 @@
 // Pairing agent ("org.bluez.Agent1") registered as BlueZ's default agent.
 #pragma once
 
-#include "btle_types.h"
+#include "btle/btle_types.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,12 +1,12 @@
-#include "btle_application.h"
+#include "btle/btle_application.h"
 
-#include "btle_adapter.h"
-#include "btle_application_private.h"
-#include "btle_local_characteristic.h"
-#include "btle_local_descriptor.h"
-#include "btle_local_service.h"
-#include "btle_logger.h"
-#include "btle_utility.h"
+#include "btle/btle_adapter.h"
+#include "btle/btle_application_private.h"
+#include "btle/btle_local_characteristic.h"
+#include "btle/btle_local_descriptor.h"
+#include "btle/btle_local_service.h"
+#include "btle/btle_logger.h"
+#include "btle/btle_utility.h"
 
 #include <cerrno>
 #include <cstring>

@@ -3,7 +3,7 @@
 // form BlueZ's GATT manager reads, answers BlueZ's method calls through the owner's callbacks, stores written
 // values and sends notifications as "PropertiesChanged" signals. Runs on the GLib main-loop thread; only
 // btle_application_notify may be called from another thread (it reads tables that no longer change).
-#include "btle_types.h"
+#include "btle/btle_types.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,7 +1,7 @@
 #pragma once
 // The application record, shared by the application and its local service, characteristic and descriptor
 // objects (which call the owner's callbacks and register on its connection).
-#include "btle_application.h"
+#include "btle/btle_application.h"
 
 #ifdef __cplusplus
 extern "C" {

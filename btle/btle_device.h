@@ -2,8 +2,8 @@
 // bonding states, and the GATT client side (remote services, reads, writes, notifications).
 #pragma once
 
-#include "btle_types.h"
-#include "btle_remote_characteristic.h"
+#include "btle/btle_types.h"
+#include "btle/btle_remote_characteristic.h"
 
 #ifdef __cplusplus
 extern "C" {

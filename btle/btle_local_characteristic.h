@@ -1,7 +1,7 @@
 #pragma once
 // A characteristic of a local GATT service: exported at "<service path>/char<n>" with the methods of
 // "org.bluez.GattCharacteristic1"; its value is stored here when a central writes it.
-#include "btle_application_private.h"
+#include "btle/btle_application_private.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,8 +1,8 @@
-#include "btle_local_descriptor.h"
+#include "btle/btle_local_descriptor.h"
 
-#include "btle_local_characteristic.h"
-#include "btle_logger.h"
-#include "btle_utility.h"
+#include "btle/btle_local_characteristic.h"
+#include "btle/btle_logger.h"
+#include "btle/btle_utility.h"
 
 #include <cerrno>
 

@@ -1,7 +1,7 @@
 #pragma once
 // A descriptor of a local characteristic: exported at "<characteristic path>/desc<n>" with the methods of
 // "org.bluez.GattDescriptor1".
-#include "btle_application_private.h"
+#include "btle/btle_application_private.h"
 
 #ifdef __cplusplus
 extern "C" {

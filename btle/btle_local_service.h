@@ -1,6 +1,6 @@
 #pragma once
 // A primary service of the GATT server application, exported at "<application path>/service<n>".
-#include "btle_application_private.h"
+#include "btle/btle_application_private.h"
 
 #ifdef __cplusplus
 extern "C" {

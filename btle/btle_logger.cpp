@@ -1,4 +1,4 @@
-#include "btle_logger.h"
+#include "btle/btle_logger.h"
 
 #include <glib.h>
 #include <stdarg.h>

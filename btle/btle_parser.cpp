@@ -1,4 +1,4 @@
-#include "btle_parser.h"
+#include "btle/btle_parser.h"
 
 #include <math.h>
 

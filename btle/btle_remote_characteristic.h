@@ -3,7 +3,7 @@
 // (The GATT server's local objects are the application's, btle_local_*.)
 #pragma once
 
-#include "btle_types.h"
+#include "btle/btle_types.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,10 +1,10 @@
-#include "btle_remote_characteristic.h"
+#include "btle/btle_remote_characteristic.h"
 
-#include "btle_bluez_names.h"
-#include "btle_device.h"
-#include "btle_logger.h"
-#include "btle_reply.h"
-#include "btle_utility.h"
+#include "btle/btle_bluez_names.h"
+#include "btle/btle_device.h"
+#include "btle/btle_logger.h"
+#include "btle/btle_reply.h"
+#include "btle/btle_utility.h"
 
 #include <string.h>
 

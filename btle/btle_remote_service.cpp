@@ -1,7 +1,7 @@
-#include "btle_remote_characteristic.h"
+#include "btle/btle_remote_characteristic.h"
 
-#include "btle_device.h"
-#include "btle_utility.h"
+#include "btle/btle_device.h"
+#include "btle/btle_utility.h"
 
 struct btle_service {
     btle_device* device;

@@ -1,6 +1,6 @@
-#include "btle_reply.h"
+#include "btle/btle_reply.h"
 
-#include "btle_logger.h"
+#include "btle/btle_logger.h"
 
 bool btle_finish_reply(GObject* source_object, GAsyncResult* res, const char* tag, const char* method,
                        GVariant** result, GError** error) {

@@ -1,7 +1,7 @@
 // The one way the library finishes its asynchronous D-Bus calls.
 #pragma once
 
-#include "btle_utility.h"
+#include "btle/btle_utility.h"
 
 #include <gio/gio.h>
 

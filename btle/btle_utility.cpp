@@ -1,6 +1,6 @@
-#include "btle_utility.h"
+#include "btle/btle_utility.h"
 
-#include "btle_logger.h"
+#include "btle/btle_logger.h"
 
 #include <math.h>
 #include <stdlib.h>

@@ -1,6 +1,6 @@
-#include "Control.h"
+#include "core/Control.h"
 
-#include "Source.h"
+#include "core/Source.h"
 
 void Control::tasks() { Source::pollAll(); }
 

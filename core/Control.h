@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "ControlMessage.h"
+#include "core/ControlMessage.h"
 
 class Source;
 

@@ -1,7 +1,7 @@
-#include "Debug.h"
+#include "core/Debug.h"
 
-#include "Log.h"
-#include "Shims.h"
+#include "porting/Log.h"
+#include "porting/Shims.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "JsonText.h"
+#include "core/JsonText.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,13 +1,13 @@
-#include "Node.h"
+#include "core/Node.h"
 
 #include <cstdio>
 #include <deque>
 
 #include <nlohmann/json.hpp>
 
-#include "JsonText.h"
-#include "Log.h"
-#include "Shims.h"
+#include "core/JsonText.h"
+#include "porting/Log.h"
+#include "porting/Shims.h"
 
 namespace {
 const char* TAG = "Node";

@@ -16,8 +16,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "DescriptionLevel.h"
-#include "Storable.h"
+#include "core/DescriptionLevel.h"
+#include "core/Storable.h"
 
 class Node : public Storable {
 public:

@@ -1,4 +1,4 @@
-#include "NodeAction.h"
+#include "core/NodeAction.h"
 
 #include <algorithm>
 #include <deque>
@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Log.h"
-#include "Shims.h"
+#include "porting/Log.h"
+#include "porting/Shims.h"
 
 namespace {
 const char* TAG = "NodeAction";

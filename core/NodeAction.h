@@ -2,7 +2,7 @@
 #include <functional>
 #include <string>
 
-#include "Node.h"
+#include "core/Node.h"
 
 // A command: edit() or a remote write queues the action, and the "action task" thread (priority 2, core 0)
 // runs queued actions every 50 ms, so a slow action never holds up the UI or the protocol.

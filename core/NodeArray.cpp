@@ -1,4 +1,4 @@
-#include "NodeArray.h"
+#include "core/NodeArray.h"
 
 #include <cmath>
 #include <cstdio>
@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "JsonText.h"
+#include "core/JsonText.h"
 
 namespace {
 int validDecimals(int decimals) { return decimals >= 0 && decimals <= 5 ? decimals : -1; }

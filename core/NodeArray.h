@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "Node.h"
+#include "core/Node.h"
 
 // A list of up to maxLength float values over an x axis (xStart + i * xStep, in xUnit; "s" means seconds).
 // Values are stored unclamped and read clamped into [min, max]. The default is the empty array.

@@ -1,9 +1,9 @@
-#include "NodeColor.h"
+#include "core/NodeColor.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "Log.h"
+#include "porting/Log.h"
 
 namespace {
 int parseRGB(const std::string& text) {

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "NodeItem.h"
+#include "core/NodeItem.h"
 
 // A colour item (item type "color") holding six hexadecimal digits rrggbb.
 class NodeColor : public NodeItem {

@@ -1,13 +1,13 @@
-#include "NodeControl.h"
+#include "core/NodeControl.h"
 
 #include <algorithm>
 #include <cstdlib>
 
 #include <nlohmann/json.hpp>
 
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeOnOff.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeOnOff.h"
 
 NodeControl::NodeControl(Node* parent, const char* key, const char* displayName, NodeEnum* channel)
     : Node(parent, key, displayName), channel(channel) {

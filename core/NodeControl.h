@@ -2,9 +2,9 @@
 #include <atomic>
 #include <string>
 
-#include "ControlMessage.h"
-#include "Node.h"
-#include "Source.h"
+#include "core/ControlMessage.h"
+#include "core/Node.h"
+#include "core/Source.h"
 
 class NodeEnum;
 

@@ -1,4 +1,4 @@
-#include "NodeControlMidiCC.h"
+#include "core/NodeControlMidiCC.h"
 
 NodeControlMidiCC::NodeControlMidiCC(Node* parent, const char* key, const char* displayName, Node* target, int cc,
                                      NodeEnum* channel)

@@ -1,5 +1,5 @@
 #pragma once
-#include "NodeControl.h"
+#include "core/NodeControl.h"
 
 // MIDI control change cc on the selected channel drives the target: an on/off switch is ON from 64 and OFF
 // below, a float follows through its slider position, another choice by its share of the options.

@@ -1,8 +1,8 @@
-#include "NodeControlMidiPC.h"
+#include "core/NodeControlMidiPC.h"
 
-#include "NodeList.h"
-#include "NodeParList.h"
-#include "NodePreset.h"
+#include "core/NodeList.h"
+#include "core/NodeParList.h"
+#include "core/NodePreset.h"
 
 NodeControlMidiPC::NodeControlMidiPC(Node* parent, const char* key, const char* displayName, NodeParList* target,
                                      int base, NodeEnum* channel)

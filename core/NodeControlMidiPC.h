@@ -1,5 +1,5 @@
 #pragma once
-#include "NodeControl.h"
+#include "core/NodeControl.h"
 
 class NodeParList;
 

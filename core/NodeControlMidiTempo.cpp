@@ -1,8 +1,8 @@
-#include "NodeControlMidiTempo.h"
+#include "core/NodeControlMidiTempo.h"
 
 #include <cmath>
 
-#include "NodeFloat.h"
+#include "core/NodeFloat.h"
 
 namespace {
 constexpr int64_t maxPulseGap = 1000000; // 1 s: slower than 2.5 BPM means the clock stopped

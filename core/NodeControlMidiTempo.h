@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "NodeControl.h"
+#include "core/NodeControl.h"
 
 class NodeFloat;
 

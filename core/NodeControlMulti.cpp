@@ -1,13 +1,13 @@
-#include "NodeControlMulti.h"
+#include "core/NodeControlMulti.h"
 
 #include <cmath>
 
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeLink.h"
-#include "NodeOnOff.h"
-#include "NodePreset.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeLink.h"
+#include "core/NodeOnOff.h"
+#include "core/NodePreset.h"
 
 namespace {
 // Status text written by the controller only: remote and preset writes are refused.

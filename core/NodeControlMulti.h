@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "NodeControl.h"
+#include "core/NodeControl.h"
 
 class NodeEnum;
 class NodeFloat;

@@ -1,9 +1,9 @@
-#include "NodeEnum.h"
+#include "core/NodeEnum.h"
 
 #include <nlohmann/json.hpp>
 
-#include "JsonText.h"
-#include "Log.h"
+#include "core/JsonText.h"
+#include "porting/Log.h"
 
 namespace {
 const char* TAG = "NodeEnum";

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "Node.h"
+#include "core/Node.h"
 
 // A parameter choosing one of a fixed list of options. edit() stops at the first and last option; only
 // toggle() wraps. The selection is an atomic index, so readers need no lock.

@@ -1,11 +1,11 @@
-#include "NodeFloat.h"
+#include "core/NodeFloat.h"
 
 #include <cmath>
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
 
-#include "JsonText.h"
+#include "core/JsonText.h"
 
 namespace {
 constexpr int sliderSteps = 50;

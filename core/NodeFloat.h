@@ -2,7 +2,7 @@
 #include <atomic>
 #include <string>
 
-#include "Node.h"
+#include "core/Node.h"
 
 // A float parameter with a range, a default, a unit and a shaping curve for its slider.
 // Slider position: x = (v - min)/(max - min), toSlider() = x^k with k = ln(shape)/ln(0.5), so shape 0.5 is

@@ -1,10 +1,10 @@
-#include "NodeItem.h"
+#include "core/NodeItem.h"
 
 #include <cstring>
 
 #include <nlohmann/json.hpp>
 
-#include "JsonText.h"
+#include "core/JsonText.h"
 
 NodeItem::NodeItem(Node* parent, const char* key, const char* displayName, std::string value,
                    const char* itemType)

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "Node.h"
+#include "core/Node.h"
 
 // A string item with an item type: "string", "color", "link", "module", or a folder type "hfolder" (an
 // effect block's folder), "vfolder", "sfolder" (a setup folder). Folders hold an empty value and children.

@@ -1,10 +1,10 @@
-#include "NodeLink.h"
+#include "core/NodeLink.h"
 
 #include <deque>
 #include <vector>
 
-#include "Log.h"
-#include "System.h"
+#include "porting/Log.h"
+#include "core/System.h"
 
 namespace {
 // The linkable nodes under the application node in breadth-first order.

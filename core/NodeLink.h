@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "NodeItem.h"
+#include "core/NodeItem.h"
 
 // A link to a parameter: an item of item type "link" whose value is the path of a linkable node
 // (Node::setLinkable) or "" for none. edit() steps through "" and then the linkable nodes under the

@@ -1,11 +1,11 @@
-#include "NodeList.h"
+#include "core/NodeList.h"
 
 #include <algorithm>
 
 #include <nlohmann/json.hpp>
 
-#include "JsonText.h"
-#include "Log.h"
+#include "core/JsonText.h"
+#include "porting/Log.h"
 
 namespace {
 const char* TAG = "NodeList";

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "Node.h"
-#include "NodeListElement.h"
-#include "SlotStore.h"
-#include "SlotTransfer.h"
+#include "core/Node.h"
+#include "core/NodeListElement.h"
+#include "core/SlotStore.h"
+#include "core/SlotTransfer.h"
 
 // A fixed number of named data slots of a fixed size (presets, impulse responses, models). A slot whose name
 // is empty is empty. Names are unique among the filled slots and at most 63 bytes long; a new name may not

@@ -1,4 +1,4 @@
-#include "NodeOnOff.h"
+#include "core/NodeOnOff.h"
 
 const char* const NodeOnOff::ON = "ON";
 const char* const NodeOnOff::OFF = "OFF";

@@ -1,5 +1,5 @@
 #pragma once
-#include "NodeEnum.h"
+#include "core/NodeEnum.h"
 
 // An on/off switch: a NodeEnum over ON (option 0) and OFF (option 1).
 class NodeOnOff : public NodeEnum {

@@ -1,9 +1,9 @@
-#include "NodeParList.h"
+#include "core/NodeParList.h"
 
 #include <nlohmann/json.hpp>
 
-#include "JsonText.h"
-#include "NodeList.h"
+#include "core/JsonText.h"
+#include "core/NodeList.h"
 
 NodeParList::NodeParList(Node* parent, const char* key, const char* displayName, std::string def, NodeList* list)
     : Node(parent, key, displayName), list(list), defaultValue(def), value(std::move(def)) {}

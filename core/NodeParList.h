@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "Node.h"
+#include "core/Node.h"
 
 class NodeList;
 

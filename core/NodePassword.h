@@ -1,5 +1,5 @@
 #pragma once
-#include "NodeItem.h"
+#include "core/NodeItem.h"
 
 // A password item: always secret (item type "string"), so its value never shows in a reply or log line.
 class NodePassword : public NodeItem {

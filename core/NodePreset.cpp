@@ -1,4 +1,4 @@
-#include "NodePreset.h"
+#include "core/NodePreset.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,10 +8,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Log.h"
-#include "NodeItem.h"
-#include "NodeList.h"
-#include "Shims.h"
+#include "porting/Log.h"
+#include "core/NodeItem.h"
+#include "core/NodeList.h"
+#include "porting/Shims.h"
 
 namespace {
 const char* TAG = "NodePreset";

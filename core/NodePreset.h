@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "NodeParList.h"
+#include "core/NodeParList.h"
 
 // The preset parameter: selects a slot of the preset list and saves or restores the parameters in its scope.
 //

@@ -1,7 +1,7 @@
-#include "NodeTemp.h"
+#include "core/NodeTemp.h"
 
-#include "Storage.h"
-#include "System.h"
+#include "core/Storage.h"
+#include "core/System.h"
 
 NodeTemp::NodeTemp(Node* parent) : NodeEnum(parent, "temp_unit", "Temperature unit", {"C", "F"}, "C") {}
 

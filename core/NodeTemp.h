@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "NodeEnum.h"
+#include "core/NodeEnum.h"
 
 // The shared temperature-unit setting "temp_unit" (options "C" and "F", default "C") under the system node,
 // created and registered with Storage on first use. Temperatures are kept in degrees Celsius and converted

@@ -1,7 +1,7 @@
-#include "Security.h"
+#include "core/Security.h"
 
-#include "Log.h"
-#include "NodeItem.h"
+#include "porting/Log.h"
+#include "core/NodeItem.h"
 
 #include <cstdio>
 #include <sodium.h>

@@ -1,12 +1,12 @@
-#include "SlotStore.h"
+#include "core/SlotStore.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "Log.h"
-#include "Storable.h"
-#include "Storage.h"
+#include "porting/Log.h"
+#include "core/Storable.h"
+#include "core/Storage.h"
 
 namespace {
 const char* TAG = "NodeList";

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "NodeListElement.h"
+#include "core/NodeListElement.h"
 
 // The files of a list's slots in <home>/storage. Slot i lives in <KEY>, KEY the FNV-1a of the list path, "\\"
 // and i: the 128-byte name record followed by the used bytes; an empty slot has no file. The keys go through

@@ -1,4 +1,4 @@
-#include "SlotTransfer.h"
+#include "core/SlotTransfer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <zlib.h>
 
-#include "Log.h"
-#include "SlotStore.h"
+#include "porting/Log.h"
+#include "core/SlotStore.h"
 
 namespace {
 const char* TAG = "NodeList";

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "NodeListElement.h"
+#include "core/NodeListElement.h"
 
 struct z_stream_s;
 

@@ -1,10 +1,10 @@
-#include "Source.h"
+#include "core/Source.h"
 
 #include <algorithm>
 #include <mutex>
 #include <vector>
 
-#include "Log.h"
+#include "porting/Log.h"
 
 namespace {
 const char* TAG = "Control";

@@ -1,9 +1,9 @@
-#include "SourceCtrl.h"
+#include "core/SourceCtrl.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-#include "Shims.h"
+#include "porting/Shims.h"
 
 SourceCtrl::SourceCtrl(const char* name, const char* description, int channel, std::function<int(int)> reader)
     : Source(name, description, Kind::Ctrl), channel(channel), reader(std::move(reader)) {}

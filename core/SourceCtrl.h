@@ -1,7 +1,7 @@
 #pragma once
 #include <functional>
 
-#include "Source.h"
+#include "core/Source.h"
 
 // A polled analog input (the expression pedal's converter). Every poll calls reader(channel): a negative
 // result means no reading (a missing converter must not drive a linked volume to silence) and sends nothing;

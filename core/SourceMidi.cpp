@@ -1,4 +1,4 @@
-#include "SourceMidi.h"
+#include "core/SourceMidi.h"
 
 #include <asm/termbits.h>
 #include <cerrno>
@@ -7,9 +7,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "Log.h"
-#include "Paths.h"
-#include "Shims.h"
+#include "porting/Log.h"
+#include "porting/Paths.h"
+#include "porting/Shims.h"
 
 namespace {
 const char* TAG = "MIDI";

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Source.h"
+#include "core/Source.h"
 
 // MIDI input on a serial device (the UART at 31,250 baud). The device is opened raw through devicePath (on
 // the host only under $PEDAL_DEV_ROOT), with every input translation off so that any byte passes (0x0D, 0x11

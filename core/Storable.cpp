@@ -1,4 +1,4 @@
-#include "Storable.h"
+#include "core/Storable.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "Storage.h"
+#include "core/Storage.h"
 
 #include <atomic>
 #include <cerrno>
@@ -15,9 +15,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Log.h"
-#include "Node.h"
-#include "Paths.h"
+#include "porting/Log.h"
+#include "core/Node.h"
+#include "porting/Paths.h"
 
 namespace {
 const char* TAG = "Storage";

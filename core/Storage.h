@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Storable.h"
+#include "core/Storable.h"
 
 class Storage {
 public:

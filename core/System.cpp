@@ -1,14 +1,14 @@
-#include "System.h"
+#include "core/System.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
 
-#include "Log.h"
-#include "NodeItem.h"
-#include "NodePassword.h"
-#include "Security.h"
-#include "Storage.h"
+#include "porting/Log.h"
+#include "core/NodeItem.h"
+#include "core/NodePassword.h"
+#include "core/Security.h"
+#include "core/Storage.h"
 
 namespace {
 const char* TAG = "System";

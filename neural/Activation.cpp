@@ -1,4 +1,4 @@
-#include "Activation.h"
+#include "neural/Activation.h"
 
 #include <stdexcept>
 

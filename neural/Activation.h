@@ -2,8 +2,8 @@
 // The element-wise activations that model files name, applied in place to a block of a float matrix. Names are
 // matched exactly, letter case included. "Tanh" is the fast tanh of the fixed-size WaveNet path, so a file
 // sounds the same whichever path runs it; "Fasttanh" is the same function under its own name.
-#include "FastMath.h"
-#include "ModelLimits.h"
+#include "neural/FastMath.h"
+#include "neural/ModelLimits.h"
 
 #include <Eigen/Core>
 

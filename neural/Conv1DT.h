@@ -2,8 +2,8 @@
 // Causal dilated convolution over a layer's history of input frames. Tap 0 is the oldest: for kernel size 3 it
 // reads the frame 2D back, tap 1 the frame D back and tap 2 the frame being computed. The convolution keeps no
 // memory of its own; the history belongs to the calling layer.
-#include "BlockProduct.h"
-#include "FastMath.h"
+#include "neural/BlockProduct.h"
+#include "neural/FastMath.h"
 
 #include <Eigen/Core>
 

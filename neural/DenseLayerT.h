@@ -1,6 +1,6 @@
 #pragma once
 // A dense layer applied to every frame on its own (a 1x1 convolution): out = W in (+ b), one column per frame.
-#include "BlockProduct.h"
+#include "neural/BlockProduct.h"
 
 #include <Eigen/Core>
 

@@ -1,4 +1,4 @@
-#include "InternalModel.h"
+#include "neural/InternalModel.h"
 
 namespace RuveroRidev {
 

@@ -1,6 +1,6 @@
 #pragma once
 // Base of the models built into this library: they load from ".nam" documents only.
-#include "NeuralModel.h"
+#include "neural/NeuralModel.h"
 
 namespace RuveroRidev {
 

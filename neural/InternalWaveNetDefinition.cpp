@@ -1,6 +1,6 @@
-#include "InternalWaveNetDefinition.h"
+#include "neural/InternalWaveNetDefinition.h"
 
-#include "InternalWaveNetDefinitionT.h"
+#include "neural/InternalWaveNetDefinitionT.h"
 
 #include <nlohmann/json.hpp>
 

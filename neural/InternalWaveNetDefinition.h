@@ -1,7 +1,7 @@
 #pragma once
 // The registry of fixed-size WaveNet shapes: one entry per shape, in the order <16, 8>, <12, 6>, <8, 4>,
 // <4, 2>. The model factory asks it for the entry that a ".nam" document matches.
-#include "NeuralModel.h"
+#include "neural/NeuralModel.h"
 
 #include <nlohmann/json_fwd.hpp>
 

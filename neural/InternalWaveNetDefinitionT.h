@@ -1,7 +1,7 @@
 #pragma once
 // Registry entry of the fixed-size WaveNet shape <C, H>.
-#include "InternalWaveNetDefinition.h"
-#include "InternalWaveNetModelT.h"
+#include "neural/InternalWaveNetDefinition.h"
+#include "neural/InternalWaveNetModelT.h"
 
 #include <memory>
 

@@ -8,10 +8,10 @@
 //   others   1, 2, 4, ..., 64                            128, 256, 512, 1, 2, 4, ..., 512
 //
 // Kernel size 3, condition size 1, non-gated tanh layers, no head bias in array 0 and one in array 1.
-#include "InternalModel.h"
-#include "ModelLimits.h"
-#include "WaveNetLayerArrayT.h"
-#include "WaveNetModelT.h"
+#include "neural/InternalModel.h"
+#include "neural/ModelLimits.h"
+#include "neural/WaveNetLayerArrayT.h"
+#include "neural/WaveNetModelT.h"
 
 #include <nlohmann/json.hpp>
 

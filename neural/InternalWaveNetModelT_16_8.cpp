@@ -1,5 +1,5 @@
 // The <16, 8> shape, compiled on its own.
-#include "InternalWaveNetModelT.h"
+#include "neural/InternalWaveNetModelT.h"
 
 namespace RuveroRidev {
 

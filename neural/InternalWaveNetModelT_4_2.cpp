@@ -1,5 +1,5 @@
 // The <4, 2> shape, compiled on its own.
-#include "InternalWaveNetModelT.h"
+#include "neural/InternalWaveNetModelT.h"
 
 namespace RuveroRidev {
 

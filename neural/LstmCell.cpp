@@ -1,6 +1,6 @@
-#include "LstmCell.h"
+#include "neural/LstmCell.h"
 
-#include "WeightReader.h"
+#include "neural/WeightReader.h"
 
 namespace RuveroRidev {
 

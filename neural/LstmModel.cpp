@@ -1,8 +1,8 @@
-#include "LstmModel.h"
+#include "neural/LstmModel.h"
 
-#include "ModelConfigReader.h"
-#include "ModelLimits.h"
-#include "WeightReader.h"
+#include "neural/ModelConfigReader.h"
+#include "neural/ModelLimits.h"
+#include "neural/WeightReader.h"
 
 #include <nlohmann/json.hpp>
 

@@ -4,8 +4,8 @@
 // the input through), "input_size" (1: the input sample) and "hidden_size". Weights, front to back: each
 // layer's W row by row, b, initial hidden and initial cell state (LstmCell), then H head weights and the head
 // bias.
-#include "InternalModel.h"
-#include "LstmCell.h"
+#include "neural/InternalModel.h"
+#include "neural/LstmCell.h"
 
 #include <Eigen/Core>
 #include <nlohmann/json_fwd.hpp>

@@ -1,6 +1,6 @@
-#include "ModelBudget.h"
+#include "neural/ModelBudget.h"
 
-#include "ModelLimits.h"
+#include "neural/ModelLimits.h"
 
 #include <atomic>
 #include <utility>

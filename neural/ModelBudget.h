@@ -4,7 +4,7 @@
 // shape (NeuralModel::MultiplyAddsPerSample, ActivationCyclesPerSample and MemoryBytes) and the limits in ModelLimits, so a model is
 // accepted or refused alike on every machine and on every run. Called by the threads that load models, never
 // by an audio thread.
-#include "NeuralModel.h"
+#include "neural/NeuralModel.h"
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
-#include "ModelCheck.h"
+#include "neural/ModelCheck.h"
 
-#include "InternalWaveNetDefinition.h"
-#include "LstmModel.h"
-#include "ModelLimits.h"
-#include "RuntimeWaveNetModel.h"
+#include "neural/InternalWaveNetDefinition.h"
+#include "neural/LstmModel.h"
+#include "neural/ModelLimits.h"
+#include "neural/RuntimeWaveNetModel.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,4 +1,4 @@
-#include "ModelConfigReader.h"
+#include "neural/ModelConfigReader.h"
 
 #include <nlohmann/json.hpp>
 

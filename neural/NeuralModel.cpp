@@ -1,7 +1,7 @@
-#include "NeuralModel.h"
+#include "neural/NeuralModel.h"
 
-#include "InternalWaveNetDefinition.h"
-#include "RuntimeModelFactory.h"
+#include "neural/InternalWaveNetDefinition.h"
+#include "neural/RuntimeModelFactory.h"
 
 #include <nlohmann/json.hpp>
 

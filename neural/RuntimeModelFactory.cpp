@@ -1,8 +1,8 @@
-#include "RuntimeModelFactory.h"
+#include "neural/RuntimeModelFactory.h"
 
-#include "Log.h"
-#include "LstmModel.h"
-#include "RuntimeWaveNetModel.h"
+#include "porting/Log.h"
+#include "neural/LstmModel.h"
+#include "neural/RuntimeWaveNetModel.h"
 
 #include <nlohmann/json.hpp>
 

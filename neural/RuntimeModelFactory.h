@@ -1,7 +1,7 @@
 #pragma once
 // Builds the models of ".nam" documents that no fixed-size shape matches: a WaveNet of any other shape, and
 // the LSTM. The neural model factory hands such documents here.
-#include "NeuralModel.h"
+#include "neural/NeuralModel.h"
 
 #include <nlohmann/json_fwd.hpp>
 

@@ -1,4 +1,4 @@
-#include "RuntimeProduct.h"
+#include "neural/RuntimeProduct.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "RuntimeWaveNet.h"
+#include "neural/RuntimeWaveNet.h"
 
-#include "WeightReader.h"
+#include "neural/WeightReader.h"
 
 namespace RuveroRidev {
 

@@ -3,7 +3,7 @@
 // samples; array i + 1 takes array i's layer outputs and adds its activations into array i's head outputs, so
 // the head sum flows down the chain; the last array's head rechannel gives one sample per frame, which the
 // head scale multiplies. Every array takes the input samples as its condition.
-#include "RuntimeWaveNetLayerArray.h"
+#include "neural/RuntimeWaveNetLayerArray.h"
 
 #include <Eigen/Core>
 

@@ -1,7 +1,7 @@
-#include "RuntimeWaveNetLayer.h"
+#include "neural/RuntimeWaveNetLayer.h"
 
-#include "ModelLimits.h"
-#include "WeightReader.h"
+#include "neural/ModelLimits.h"
+#include "neural/WeightReader.h"
 
 #include <algorithm>
 

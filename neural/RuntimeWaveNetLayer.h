@@ -9,8 +9,8 @@
 // taps read behind it modulo the ring length, so every tap is exact for any sequence of block sizes up to 16.
 // The first 15 columns of the ring are mirrored behind its end, so a read of up to 16 columns that starts
 // anywhere in the ring is one run of memory: the taps and the mixin then go into one fused product.
-#include "Activation.h"
-#include "RuntimeProduct.h"
+#include "neural/Activation.h"
+#include "neural/RuntimeProduct.h"
 
 #include <Eigen/Core>
 

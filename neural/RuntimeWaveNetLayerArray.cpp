@@ -1,6 +1,6 @@
-#include "RuntimeWaveNetLayerArray.h"
+#include "neural/RuntimeWaveNetLayerArray.h"
 
-#include "WeightReader.h"
+#include "neural/WeightReader.h"
 
 namespace RuveroRidev {
 

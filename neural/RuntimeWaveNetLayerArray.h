@@ -2,9 +2,9 @@
 // One layer array of a runtime-sized WaveNet: an input rechannel, the layers in the order of the file's
 // dilations (each layer's output the next one's input, in two alternating buffers), and a head rechannel of
 // the head sum that the layers add into.
-#include "Activation.h"
-#include "RuntimeProduct.h"
-#include "RuntimeWaveNetLayer.h"
+#include "neural/Activation.h"
+#include "neural/RuntimeProduct.h"
+#include "neural/RuntimeWaveNetLayer.h"
 
 #include <Eigen/Core>
 

@@ -3,9 +3,9 @@
 // head sizes, kernel size and dilations, gated or not, with any activation that Activation names. It serves
 // the files that match no fixed-size shape. Storage is allocated when the model loads; a block runs in chunks
 // of at most 16 frames without allocation or locks.
-#include "InternalModel.h"
-#include "RuntimeWaveNet.h"
-#include "RuntimeWaveNetLayerArray.h"
+#include "neural/InternalModel.h"
+#include "neural/RuntimeWaveNet.h"
+#include "neural/RuntimeWaveNetLayerArray.h"
 
 #include <nlohmann/json_fwd.hpp>
 

@@ -2,8 +2,8 @@
 // One layer array of a fixed-size WaveNet: an input rechannel into the first layer's history, the layers in
 // dilation order (each writing straight into the next one's history, the last into layerOutputs), and a head
 // rechannel of the head sum that the layers add into.
-#include "DenseLayerT.h"
-#include "WaveNetLayerT.h"
+#include "neural/DenseLayerT.h"
+#include "neural/WaveNetLayerT.h"
 
 #include <Eigen/Core>
 

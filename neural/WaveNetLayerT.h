@@ -11,9 +11,9 @@
 //   beyond), and p steps back by 2D once it passes 4D. A column then always holds the newest frame of its
 //   position modulo 2D, so taps stay exact for any sequence of block sizes up to 16, and a block never wraps
 //   inside a read.
-#include "Conv1DT.h"
-#include "DenseLayerT.h"
-#include "FastMath.h"
+#include "neural/Conv1DT.h"
+#include "neural/DenseLayerT.h"
+#include "neural/FastMath.h"
 
 #include <Eigen/Core>
 

@@ -3,8 +3,8 @@
 // array 1 takes array 0's layer outputs and adds its activations into array 0's head outputs; array 1's head
 // rechannel turns that sum into one sample per frame, which the head scale multiplies. Both arrays take the
 // input samples as their condition.
-#include "WaveNetLayerArrayT.h"
-#include "WaveNetLayerT.h"
+#include "neural/WaveNetLayerArrayT.h"
+#include "neural/WaveNetLayerT.h"
 
 #include <Eigen/Core>
 

@@ -1,4 +1,4 @@
-#include "Buffer.h"
+#include "nnet/Buffer.h"
 
 #include <algorithm>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "Conv1D.h"
+#include "nnet/Conv1D.h"
 
 namespace nnet {
 

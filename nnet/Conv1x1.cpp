@@ -1,4 +1,4 @@
-#include "Conv1x1.h"
+#include "nnet/Conv1x1.h"
 
 namespace nnet {
 

@@ -1,4 +1,4 @@
-#include "DSP.h"
+#include "nnet/DSP.h"
 
 #include <algorithm>
 #include <stdexcept>

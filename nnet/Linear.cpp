@@ -1,4 +1,4 @@
-#include "Linear.h"
+#include "nnet/Linear.h"
 
 #include <stdexcept>
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "Buffer.h"
+#include "nnet/Buffer.h"
 
 #include <Eigen/Dense>
 #include <vector>

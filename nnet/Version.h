@@ -1,5 +1,5 @@
 #pragma once
-#include "NnetExport.h"
+#include "nnet/NnetExport.h"
 
 namespace nnet {
 

@@ -1,9 +1,9 @@
-#include "get_dsp.h"
+#include "nnet/get_dsp.h"
 
-#include "Linear.h"
-#include "convnet/ConvNet.h"
-#include "lstm/LSTM.h"
-#include "wavenet/WaveNet.h"
+#include "nnet/Linear.h"
+#include "nnet/convnet/ConvNet.h"
+#include "nnet/lstm/LSTM.h"
+#include "nnet/wavenet/WaveNet.h"
 
 #include <climits>
 #include <cmath>

@@ -1,8 +1,8 @@
 #pragma once
-#include "DSP.h"
-#include "NnetExport.h"
-#include "Version.h"
-#include "dspData.h"
+#include "nnet/DSP.h"
+#include "nnet/NnetExport.h"
+#include "nnet/Version.h"
+#include "nnet/dspData.h"
 
 #include <filesystem>
 #include <memory>

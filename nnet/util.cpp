@@ -1,4 +1,4 @@
-#include "util.h"
+#include "nnet/util.h"
 
 #include <cctype>
 #include <limits>

@@ -1,7 +1,7 @@
-#include "CommandRunner.h"
+#include "porting/CommandRunner.h"
 
-#include "RecordingCommandRunner.h"
-#include "ShellCommandRunner.h"
+#include "porting/RecordingCommandRunner.h"
+#include "porting/ShellCommandRunner.h"
 
 #include <mutex>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The operating-system calls through which the expression-pedal converter reaches its I2C bus. The i2c-dev
 // port makes the real calls; the host's panel converter or a test's simulated converter stands in for them.
-#include "Paths.h"
+#include "porting/Paths.h"
 
 #include <sys/types.h>
 

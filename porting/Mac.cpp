@@ -1,6 +1,6 @@
-#include "Mac.h"
+#include "porting/Mac.h"
 
-#include "Log.h"
+#include "porting/Log.h"
 
 #include <bluetooth/bluetooth.h>
 #include <bluetooth/hci.h>

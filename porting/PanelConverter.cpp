@@ -1,6 +1,6 @@
-#include "PanelConverter.h"
+#include "porting/PanelConverter.h"
 
-#include "PanelSocket.h"
+#include "porting/PanelSocket.h"
 
 #include <cerrno>
 #include <cmath>

@@ -4,7 +4,7 @@
 // traffic is described in docs/panel-protocol.md.
 //
 // Threads: the converter's driver calls it from one thread at a time (start-up, then the control loop).
-#include "I2cPort.h"
+#include "porting/I2cPort.h"
 
 #include <cstdint>
 #include <memory>

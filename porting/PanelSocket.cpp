@@ -1,7 +1,7 @@
-#include "PanelSocket.h"
+#include "porting/PanelSocket.h"
 
-#include "Log.h"
-#include "Paths.h"
+#include "porting/Log.h"
+#include "porting/Paths.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>

@@ -6,7 +6,7 @@
 //
 // Threads: the SPI calls come from the input/output array's SPI thread, which also does all the socket's
 // work, every 64 transfers and without blocking; ain0Millivolts may be read from any thread.
-#include "SpiPort.h"
+#include "porting/SpiPort.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "Paths.h"
+#include "porting/Paths.h"
 
 #include <cstdlib>
 

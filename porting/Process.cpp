@@ -1,6 +1,6 @@
-#include "Process.h"
+#include "porting/Process.h"
 
-#include "Log.h"
+#include "porting/Log.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "RecordingCommandRunner.h"
+#include "porting/RecordingCommandRunner.h"
 
 int RecordingCommandRunner::record(Kind kind, const std::string& text, std::string* output) {
     std::lock_guard<std::mutex> lock(mutex);

@@ -1,6 +1,6 @@
-#include "ShellCommandRunner.h"
+#include "porting/ShellCommandRunner.h"
 
-#include "Log.h"
+#include "porting/Log.h"
 
 #include <cerrno>
 #include <cstdio>

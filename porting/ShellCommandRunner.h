@@ -1,5 +1,5 @@
 #pragma once
-#include "CommandRunner.h"
+#include "porting/CommandRunner.h"
 
 // Runs commands for real through system() and popen().
 class ShellCommandRunner : public CommandRunner {

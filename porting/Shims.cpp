@@ -1,4 +1,4 @@
-#include "Shims.h"
+#include "porting/Shims.h"
 
 #include <ctime>
 #include <sys/time.h>

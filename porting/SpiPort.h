@@ -2,7 +2,7 @@
 // The operating-system calls through which the input/output array reaches its SPI device. The spidev port
 // makes the real calls; the host's panel socket or a test's simulated shift-register chain stands in for
 // them.
-#include "Paths.h"
+#include "porting/Paths.h"
 
 #include <linux/spi/spidev.h>
 

@@ -1,7 +1,7 @@
-#include "Shims.h"
+#include "porting/Shims.h"
 
-#include "Log.h"
-#include "TaskPlacement.h"
+#include "porting/Log.h"
+#include "porting/TaskPlacement.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,7 +1,7 @@
-#include "Bluetooth.h"
+#include "remote/Bluetooth.h"
 
-#include "BlePort.h"
-#include "Node.h"
+#include "btle/port/BlePort.h"
+#include "core/Node.h"
 
 Bluetooth::Bluetooth(Node* root, Node* nameNode) : ComInterface(root), nameNode(nameNode) {}
 

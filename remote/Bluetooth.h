@@ -1,5 +1,5 @@
 #pragma once
-#include "ComInterface.h"
+#include "remote/ComInterface.h"
 
 // Remote control over Bluetooth LE: the port layer's thread receives NUL-terminated requests written to the
 // RX characteristic; each pass of "comTasks" runs at most one of them and sends the reply back as

@@ -1,7 +1,7 @@
-#include "Com.h"
+#include "remote/Com.h"
 
-#include "ComInterface.h"
-#include "Shims.h"
+#include "remote/ComInterface.h"
+#include "porting/Shims.h"
 
 #include <algorithm>
 #include <chrono>

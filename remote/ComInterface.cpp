@@ -1,11 +1,11 @@
-#include "ComInterface.h"
+#include "remote/ComInterface.h"
 
-#include "Log.h"
-#include "Node.h"
-#include "NodeList.h"
-#include "RemoteServices.h"
-#include "Security.h"
-#include "Shims.h"
+#include "porting/Log.h"
+#include "core/Node.h"
+#include "core/NodeList.h"
+#include "remote/RemoteServices.h"
+#include "core/Security.h"
+#include "porting/Shims.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 #pragma once
-#include "RemoteSession.h"
+#include "remote/RemoteSession.h"
 
 #include <cstdint>
 #include <list>

@@ -1,4 +1,4 @@
-#include "RemoteServices.h"
+#include "remote/RemoteServices.h"
 
 namespace {
 RemoteServices::Firmware installedFirmware;

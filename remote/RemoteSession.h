@@ -1,5 +1,5 @@
 #pragma once
-#include "NodeList.h"
+#include "core/NodeList.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
-#include "SandboxCommandRunner.h"
+#include "remote/SandboxCommandRunner.h"
 
-#include "Log.h"
-#include "Paths.h"
+#include "porting/Log.h"
+#include "porting/Paths.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,5 +1,5 @@
 #pragma once
-#include "CommandRunner.h"
+#include "porting/CommandRunner.h"
 
 #include <mutex>
 #include <string>

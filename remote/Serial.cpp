@@ -1,8 +1,8 @@
-#include "Serial.h"
+#include "remote/Serial.h"
 
-#include "Log.h"
-#include "Paths.h"
-#include "Shims.h"
+#include "porting/Log.h"
+#include "porting/Paths.h"
+#include "porting/Shims.h"
 
 #include <algorithm>
 #include <cerrno>

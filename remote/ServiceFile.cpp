@@ -1,4 +1,4 @@
-#include "ServiceFile.h"
+#include "remote/ServiceFile.h"
 
 #include <cstdint>
 

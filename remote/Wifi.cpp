@@ -1,15 +1,15 @@
-#include "Wifi.h"
+#include "remote/Wifi.h"
 
-#include "CommandRunner.h"
-#include "Log.h"
-#include "Mac.h"
-#include "NodeItem.h"
-#include "Process.h"
-#include "SandboxCommandRunner.h"
-#include "ServiceFile.h"
-#include "Shims.h"
-#include "Storage.h"
-#include "System.h"
+#include "porting/CommandRunner.h"
+#include "porting/Log.h"
+#include "porting/Mac.h"
+#include "core/NodeItem.h"
+#include "porting/Process.h"
+#include "remote/SandboxCommandRunner.h"
+#include "remote/ServiceFile.h"
+#include "porting/Shims.h"
+#include "core/Storage.h"
+#include "core/System.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,5 +1,5 @@
 #pragma once
-#include "ComInterface.h"
+#include "remote/ComInterface.h"
 
 #include <atomic>
 #include <cstdint>

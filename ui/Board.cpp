@@ -1,7 +1,7 @@
-#include "Board.h"
+#include "ui/Board.h"
 
-#include "Bsp.h"
-#include "Shims.h"
+#include "ui/Bsp.h"
+#include "porting/Shims.h"
 
 Bsp*& Board::board = Bsp::active;
 std::atomic<bool> Board::initialized{false};

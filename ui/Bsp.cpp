@@ -1,4 +1,4 @@
-#include "Bsp.h"
+#include "ui/Bsp.h"
 
 Bsp* Bsp::active = nullptr;
 

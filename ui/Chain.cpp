@@ -1,20 +1,20 @@
-#include "Chain.h"
+#include "ui/Chain.h"
 
 #include <cstring>
 #include <utility>
 
-#include "DrawerList.h"
-#include "DrawerNode.h"
-#include "DrawerSetup.h"
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeOnOff.h"
-#include "NodePreset.h"
-#include "ParamSlider.h"
-#include "PresetView.h"
+#include "ui/DrawerList.h"
+#include "ui/DrawerNode.h"
+#include "ui/DrawerSetup.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeOnOff.h"
+#include "core/NodePreset.h"
+#include "ui/ParamSlider.h"
+#include "ui/PresetView.h"
 
 namespace {
 constexpr uint32_t kWhite = 0xFFFFFF;

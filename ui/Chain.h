@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "Gfx.h"
-#include "Listener.h"
+#include "ui/gfx/Gfx.h"
+#include "ui/Listener.h"
 
 class Node;
 class NodeEnum;

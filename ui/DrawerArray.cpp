@@ -1,10 +1,10 @@
-#include "DrawerArray.h"
+#include "ui/DrawerArray.h"
 
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "Glcd.h"
-#include "NodeArray.h"
-#include "NodeTemp.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "ui/glcd/Glcd.h"
+#include "core/NodeArray.h"
+#include "core/NodeTemp.h"
 
 #include <cstdio>
 #include <cstring>

@@ -6,8 +6,8 @@
 //
 // The page draws only into the monochrome picture, which no display shows; the editing works through the
 // events alone. Opened by the node browser for a node of type "array"; closed by "Back" or the idle event.
-#include "GlcdChart.h"
-#include "Listener.h"
+#include "ui/glcd/GlcdChart.h"
+#include "ui/Listener.h"
 
 #include <vector>
 

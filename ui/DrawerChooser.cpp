@@ -1,8 +1,8 @@
-#include "DrawerChooser.h"
+#include "ui/DrawerChooser.h"
 
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "PageLayout.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "ui/PageLayout.h"
 
 DrawerChooser::DrawerChooser(std::string title, std::vector<std::string> options, std::string* result)
     : count(int(options.size()) + 1), result(result), title(std::move(title)), options(std::move(options)) {}

@@ -4,7 +4,7 @@
 //
 // Keys: the main encoder moves (no wrap), its short press chooses; the short press of encoder 2 closes
 // with the empty text. Every event stops here; idle does not close it. UI thread only.
-#include "Listener.h"
+#include "ui/Listener.h"
 
 #include <string>
 #include <vector>

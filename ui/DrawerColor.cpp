@@ -1,8 +1,8 @@
-#include "DrawerColor.h"
+#include "ui/DrawerColor.h"
 
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "Glcd.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "ui/glcd/Glcd.h"
 
 #include <algorithm>
 #include <cstdio>

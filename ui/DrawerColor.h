@@ -3,7 +3,7 @@
 // and "Save". The main encoder moves the highlight; a short press on a slider starts or ends editing it,
 // and while editing, turning changes that component by one. The caller's string (six hexadecimal digits)
 // follows every change; "Save" keeps it, "Back" restores the text the page was opened with.
-#include "Listener.h"
+#include "ui/Listener.h"
 
 #include <cstdint>
 #include <string>

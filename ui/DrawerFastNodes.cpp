@@ -1,8 +1,8 @@
-#include "DrawerFastNodes.h"
+#include "ui/DrawerFastNodes.h"
 
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "Glcd.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "ui/glcd/Glcd.h"
 
 #include <algorithm>
 

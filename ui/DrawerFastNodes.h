@@ -1,7 +1,7 @@
 #pragma once
 // A level bar from 0 to 1 in the monochrome picture, stepped by the main encoder in tenths; a short press
 // closes the page. Also holds the bar frame that the float page shares.
-#include "Listener.h"
+#include "ui/Listener.h"
 
 class DrawerFastNodes : public Listener {
 public:

@@ -1,9 +1,9 @@
-#include "DrawerKeyboard.h"
+#include "ui/DrawerKeyboard.h"
 
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "Gfx.h"
-#include "PageLayout.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "ui/gfx/Gfx.h"
+#include "ui/PageLayout.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 //
 // The caller builds it with new (it goes on top of the page stack), runs waitModal() and then reads its
 // string, which must outlive the page. No event reaches the pages below while the keyboard is open.
-#include "Listener.h"
+#include "ui/Listener.h"
 
 #include <string>
 

@@ -1,14 +1,14 @@
-#include "DrawerList.h"
+#include "ui/DrawerList.h"
 
-#include "DrawerChooser.h"
-#include "DrawerKeyboard.h"
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "Log.h"
-#include "NodeList.h"
-#include "NodeParList.h"
-#include "NodePreset.h"
-#include "PageLayout.h"
+#include "ui/DrawerChooser.h"
+#include "ui/DrawerKeyboard.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "porting/Log.h"
+#include "core/NodeList.h"
+#include "core/NodeParList.h"
+#include "core/NodePreset.h"
+#include "ui/PageLayout.h"
 
 #include <cstdio>
 

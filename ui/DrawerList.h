@@ -10,7 +10,7 @@
 // Keys: the main encoder moves (wrapping at both ends), its short press chooses, its long press opens the
 // slot menu; the short press of encoder 2 closes. Every event but idle stops here; idle closes the page
 // and goes on to the pages below. UI thread only; the names are read afresh on every redraw.
-#include "Listener.h"
+#include "ui/Listener.h"
 
 #include <string>
 

@@ -9,7 +9,7 @@
 // pages below; footswitches and the other push buttons pass through.
 //
 // UI thread only. The page keeps no graphics objects: every redraw rebuilds them from the tree.
-#include "Listener.h"
+#include "ui/Listener.h"
 
 #include <string>
 

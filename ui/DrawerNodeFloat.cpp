@@ -1,11 +1,11 @@
-#include "DrawerNodeFloat.h"
+#include "ui/DrawerNodeFloat.h"
 
-#include "DrawerFastNodes.h"
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "Glcd.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
+#include "ui/DrawerFastNodes.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "ui/glcd/Glcd.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
 
 #include <algorithm>
 

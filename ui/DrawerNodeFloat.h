@@ -3,7 +3,7 @@
 // instance a footswitch or a second encoder), with an optional on/off switch of the same block: while the
 // switch is off the bar is hatched and marked "OFF". The page closes itself after a while without a
 // handled control event.
-#include "Listener.h"
+#include "ui/Listener.h"
 
 #include <string>
 

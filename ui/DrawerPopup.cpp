@@ -1,9 +1,9 @@
-#include "DrawerPopup.h"
+#include "ui/DrawerPopup.h"
 
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "Glcd.h"
-#include "PageLayout.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "ui/glcd/Glcd.h"
+#include "ui/PageLayout.h"
 
 #include <algorithm>
 #include <vector>

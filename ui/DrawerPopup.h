@@ -7,7 +7,7 @@
 // event stops here; nothing but a confirmation closes it (idle and encoder 2 do not).
 //
 // UI thread only.
-#include "Listener.h"
+#include "ui/Listener.h"
 
 #include <string>
 

@@ -1,10 +1,10 @@
-#include "DrawerSetup.h"
+#include "ui/DrawerSetup.h"
 
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "NodeItem.h"
-#include "PageLayout.h"
-#include "System.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "core/NodeItem.h"
+#include "ui/PageLayout.h"
+#include "core/System.h"
 
 #include <cstring>
 

@@ -8,7 +8,7 @@
 // Keys: the main encoder moves (no wrap), its short press opens the row; the short press of encoder 2
 // closes. Idle closes the page and goes on to the pages below; footswitches and the other push buttons
 // pass through. UI thread only.
-#include "Listener.h"
+#include "ui/Listener.h"
 
 #include <vector>
 

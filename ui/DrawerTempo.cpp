@@ -1,9 +1,9 @@
-#include "DrawerTempo.h"
+#include "ui/DrawerTempo.h"
 
-#include "EventId.h"
-#include "Gfx.h"
-#include "NodeFloat.h"
-#include "Tempo.h"
+#include "ui/EventId.h"
+#include "ui/gfx/Gfx.h"
+#include "core/NodeFloat.h"
+#include "blocks/Tempo.h"
 
 #include <string>
 

@@ -4,7 +4,7 @@
 // screen with the tapped tempo and the master volume (the main knob still sets it meanwhile), and it
 // consumes the tick, which holds the home screen's tick-timed overlays; the footswitch ids pass on to the
 // home screen, which turns them into taps. Otherwise it draws nothing and passes every event on.
-#include "Listener.h"
+#include "ui/Listener.h"
 
 class NodeFloat;
 class Tempo;

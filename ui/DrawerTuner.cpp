@@ -1,9 +1,9 @@
-#include "DrawerTuner.h"
+#include "ui/DrawerTuner.h"
 
-#include "EventId.h"
-#include "Gfx.h"
-#include "NodeOnOff.h"
-#include "Tuner.h"
+#include "ui/EventId.h"
+#include "ui/gfx/Gfx.h"
+#include "core/NodeOnOff.h"
+#include "blocks/Tuner.h"
 
 #include <cmath>
 #include <cstdio>

@@ -5,7 +5,7 @@
 // and of the footswitches (the tuner mutes the pedal, so nothing should change or open under the player's
 // feet meanwhile), and a footswitch short release switches the tuner off, which shows the page that was
 // open again. Otherwise it draws nothing and passes every event on.
-#include "Listener.h"
+#include "ui/Listener.h"
 
 class Tuner;
 

@@ -1,15 +1,15 @@
-#include "EventDispatcher.h"
+#include "ui/EventDispatcher.h"
 
-#include "Board.h"
-#include "EventId.h"
-#include "IOArray.h"
-#include "LCD.h"
-#include "Light.h"
-#include "Listener.h"
-#include "Log.h"
-#include "Shims.h"
-#include "Storage.h"
-#include "Time.h"
+#include "ui/Board.h"
+#include "ui/EventId.h"
+#include "nolt/driver/IOArray.h"
+#include "ui/LCD.h"
+#include "nolt/driver/Light.h"
+#include "ui/Listener.h"
+#include "porting/Log.h"
+#include "porting/Shims.h"
+#include "core/Storage.h"
+#include "core/Time.h"
 
 #include <concurrentqueue/concurrentqueue.h>
 

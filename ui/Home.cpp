@@ -1,25 +1,25 @@
-#include "Home.h"
+#include "ui/Home.h"
 
-#include "IOArray.h"
+#include "nolt/driver/IOArray.h"
 
 #include <cstring>
 #include <utility>
 
-#include "AudioProcessor.h"
-#include "Chain.h"
-#include "DrawerKeyboard.h"
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeList.h"
-#include "NodeOnOff.h"
-#include "NodePreset.h"
-#include "PageLayout.h"
-#include "ParamSlider.h"
-#include "PresetView.h"
-#include "Tempo.h"
-#include "Tuner.h"
+#include "audio/AudioProcessor.h"
+#include "ui/Chain.h"
+#include "ui/DrawerKeyboard.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeList.h"
+#include "core/NodeOnOff.h"
+#include "core/NodePreset.h"
+#include "ui/PageLayout.h"
+#include "ui/ParamSlider.h"
+#include "ui/PresetView.h"
+#include "blocks/Tempo.h"
+#include "blocks/Tuner.h"
 
 namespace {
 constexpr uint32_t kWhite = 0xFFFFFF;

@@ -1,6 +1,6 @@
-#include "LCD.h"
+#include "ui/LCD.h"
 
-#include "Gfx.h"
+#include "ui/gfx/Gfx.h"
 
 void (*LCD::custom_splash)() = nullptr;
 std::atomic<bool> LCD::initialized{false};

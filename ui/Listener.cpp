@@ -1,4 +1,4 @@
-#include "Listener.h"
+#include "ui/Listener.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "PageLayout.h"
+#include "ui/PageLayout.h"
 
-#include "Node.h"
+#include "core/Node.h"
 
 namespace {
 const uint32_t kWhite = 0xFFFFFF;

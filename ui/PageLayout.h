@@ -5,7 +5,7 @@
 //
 // The pages draw in immediate mode: the UI pass cleared the screen, and these calls build the objects on
 // the active screen afresh. UI thread only.
-#include "Gfx.h"
+#include "ui/gfx/Gfx.h"
 
 #include <string>
 

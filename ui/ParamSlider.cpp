@@ -1,11 +1,11 @@
-#include "ParamSlider.h"
+#include "ui/ParamSlider.h"
 
 #include <cstring>
 #include <string>
 
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeOnOff.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeOnOff.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The parameter slider that fills one of the four encoder positions along the bottom of the home and chain
 // screens, and the colour rule of a parameter's value bar. Objects are built for one redraw (immediate
 // mode); UI thread only.
-#include "Gfx.h"
+#include "ui/gfx/Gfx.h"
 
 class Node;
 class NodeEnum;

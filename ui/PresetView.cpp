@@ -1,11 +1,11 @@
-#include "PresetView.h"
+#include "ui/PresetView.h"
 
 #include <cstdio>
 
-#include "DrawerPopup.h"
-#include "EventDispatcher.h"
-#include "NodePreset.h"
-#include "PageLayout.h"
+#include "ui/DrawerPopup.h"
+#include "ui/EventDispatcher.h"
+#include "core/NodePreset.h"
+#include "ui/PageLayout.h"
 
 namespace {
 // The answers of the preset dialogs are the indexes of their buttons: "Back", "Ok", "Save".

@@ -1,4 +1,4 @@
-#include "BiquadCoefficients.h"
+#include "audio/dsp/BiquadCoefficients.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,7 @@
 //   line.write(input + feedback * echo);
 #include <vector>
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 class DelayLine {
  public:

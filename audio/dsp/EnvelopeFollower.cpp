@@ -1,8 +1,8 @@
-#include "EnvelopeFollower.h"
+#include "audio/dsp/EnvelopeFollower.h"
 
 #include <cmath>
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 namespace {
 float retention(float sampleRate, float seconds) {

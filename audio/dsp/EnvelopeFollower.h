@@ -4,7 +4,7 @@
 // of a step). Times may be set from the control thread while the audio thread runs.
 #include <atomic>
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 class EnvelopeFollower {
  public:

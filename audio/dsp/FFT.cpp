@@ -1,4 +1,4 @@
-#include "FFT.h"
+#include "audio/dsp/FFT.h"
 
 #include <cmath>
 #include <numbers>

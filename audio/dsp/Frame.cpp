@@ -1,4 +1,4 @@
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 #include <cmath>
 

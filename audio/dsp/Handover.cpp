@@ -1,4 +1,4 @@
-#include "Handover.h"
+#include "audio/dsp/Handover.h"
 
 #include <thread>
 

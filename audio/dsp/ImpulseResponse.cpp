@@ -1,10 +1,10 @@
-#include "ImpulseResponse.h"
+#include "audio/dsp/ImpulseResponse.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-#include "FFT.h"
+#include "audio/dsp/FFT.h"
 
 namespace {
 

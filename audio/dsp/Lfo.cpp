@@ -1,4 +1,4 @@
-#include "Lfo.h"
+#include "audio/dsp/Lfo.h"
 
 #include <cmath>
 #include <numbers>

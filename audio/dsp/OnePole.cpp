@@ -1,9 +1,9 @@
-#include "OnePole.h"
+#include "audio/dsp/OnePole.h"
 
 #include <cmath>
 #include <numbers>
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 void OnePole::setCutoff(float sampleRate, float frequency) {
   if (!(sampleRate > 0.0f) || !(frequency > 0.0f)) {

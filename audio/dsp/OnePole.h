@@ -5,7 +5,7 @@
 // thread runs.
 #include <atomic>
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 class OnePole {
  public:

@@ -1,6 +1,6 @@
-#include "QuadBiquad.h"
+#include "audio/dsp/QuadBiquad.h"
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 bool QuadBiquad::setSections(const BiquadCoefficients* coefficients, int count) {
   for (int i = 0; i < kSections; ++i) {

@@ -7,8 +7,8 @@
 // may run on one thread (the compile thread, or the audio thread itself for a filter it sweeps) while the
 // audio thread processes; the audio thread takes a complete new set at the start of its next process call,
 // never a half-written one. Sections left at identity at the end of the cascade cost nothing.
-#include "BiquadCoefficients.h"
-#include "Handover.h"
+#include "audio/dsp/BiquadCoefficients.h"
+#include "audio/dsp/Handover.h"
 
 class QuadBiquad {
  public:

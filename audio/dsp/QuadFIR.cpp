@@ -1,4 +1,4 @@
-#include "QuadFIR.h"
+#include "audio/dsp/QuadFIR.h"
 
 #include <fftw3.h>
 

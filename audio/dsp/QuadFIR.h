@@ -22,8 +22,8 @@
 #include <memory>
 #include <vector>
 
-#include "Frame.h"
-#include "Handover.h"
+#include "audio/dsp/Frame.h"
+#include "audio/dsp/Handover.h"
 
 class QuadFIR {
  public:

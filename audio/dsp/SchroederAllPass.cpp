@@ -1,4 +1,4 @@
-#include "SchroederAllPass.h"
+#include "audio/dsp/SchroederAllPass.h"
 
 #include <algorithm>
 

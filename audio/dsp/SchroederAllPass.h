@@ -6,7 +6,7 @@
 #include <atomic>
 #include <vector>
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 class SchroederAllPass {
  public:

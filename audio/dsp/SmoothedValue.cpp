@@ -1,4 +1,4 @@
-#include "SmoothedValue.h"
+#include "audio/dsp/SmoothedValue.h"
 
 #include <cmath>
 

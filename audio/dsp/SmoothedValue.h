@@ -8,7 +8,7 @@
 // The target may be set from any thread (the compile thread); the glide itself belongs to the audio thread.
 #include <atomic>
 
-#include "Frame.h"
+#include "audio/dsp/Frame.h"
 
 class SmoothedValue {
  public:

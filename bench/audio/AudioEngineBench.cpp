@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "AudioBlock.h"
-#include "AudioProcessor.h"
-#include "AudioUSB.h"
+#include "audio/AudioBlock.h"
+#include "audio/AudioProcessor.h"
+#include "audio/AudioUSB.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <vector>
 
-#include "Frame.h"
-#include "QuadBiquad.h"
-#include "QuadFIR.h"
+#include "audio/dsp/Frame.h"
+#include "audio/dsp/QuadBiquad.h"
+#include "audio/dsp/QuadFIR.h"
 
 namespace {
 

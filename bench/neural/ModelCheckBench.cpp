@@ -3,7 +3,7 @@
 // fits a model slot (1 MB of text). The limit is 50 ms: the transport answers nothing else meanwhile.
 //
 // Counters: ms = wall time per check; limit_ms = the limit; share = ms / limit_ms.
-#include "ModelCheck.h"
+#include "neural/ModelCheck.h"
 
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>

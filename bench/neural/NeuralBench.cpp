@@ -4,8 +4,8 @@
 //
 // Counters: rt_factor = audio time processed / wall time; flops = floating-point operations per second
 // (multiply and add counted apart, the fast tanh as 15 per value); of_fma_peak = flops / measured peak.
-#include "FmaPeak.h"
-#include "NeuralModel.h"
+#include "bench/neural/FmaPeak.h"
+#include "neural/NeuralModel.h"
 
 #include <Eigen/Core>
 #include <benchmark/benchmark.h>

@@ -11,11 +11,11 @@
 // share of the widest peak, <12, 6>'s time over <16, 8>'s (next to its share of the multiply-adds), the runtime
 // path's time over the fixed one's and the gated model's time per unit of work over the fixed one's, with the
 // limits they are held to.
-#include "FmaPeak.h"
-#include "InternalWaveNetModelT.h"
-#include "LstmModel.h"
-#include "NeuralModel.h"
-#include "RuntimeWaveNetModel.h"
+#include "bench/neural/FmaPeak.h"
+#include "neural/InternalWaveNetModelT.h"
+#include "neural/LstmModel.h"
+#include "neural/NeuralModel.h"
+#include "neural/RuntimeWaveNetModel.h"
 
 #include <Eigen/Core>
 #include <benchmark/benchmark.h>

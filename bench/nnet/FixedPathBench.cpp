@@ -1,8 +1,8 @@
 // The same <16, 8> document through the main library's fixed-size model, and both side by side: time per
 // 16-frame block of each and their ratio (this library over the fixed path).
-#include "InternalWaveNetDefinition.h"
-#include "NeuralModel.h"
-#include "StandardModel.h"
+#include "neural/InternalWaveNetDefinition.h"
+#include "neural/NeuralModel.h"
+#include "bench/nnet/StandardModel.h"
 
 #include <benchmark/benchmark.h>
 #include <chrono>

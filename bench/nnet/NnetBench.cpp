@@ -1,5 +1,5 @@
 // The <16, 8> standard WaveNet through this library, one 16-frame block per iteration.
-#include "StandardModel.h"
+#include "bench/nnet/StandardModel.h"
 
 #include <benchmark/benchmark.h>
 

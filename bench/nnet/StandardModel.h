@@ -1,7 +1,7 @@
 #pragma once
 // A model document of the <16, 8> standard WaveNet shape with seeded random weights and the fast tanh: the
 // shape the main library also runs on its fixed-size path.
-#include "get_dsp.h"
+#include "nnet/get_dsp.h"
 
 #include <memory>
 #include <nlohmann/json.hpp>

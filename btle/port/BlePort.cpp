@@ -1,8 +1,8 @@
-#include "BlePort.h"
+#include "btle/port/BlePort.h"
 
-#include "Log.h"
-#include "Mac.h"
-#include "Shims.h"
+#include "porting/Log.h"
+#include "porting/Mac.h"
+#include "porting/Shims.h"
 
 #include <algorithm>
 #include <csignal>

@@ -6,7 +6,7 @@
 // supervisor's work that "comTasks" asks for are handed over to it, so the library needs no lock.
 // The port follows BlueZ: it sets everything up when the service and an adapter are there, registers the
 // application and advertisement again after a restart or reset, and releases everything when they go.
-#include "btle.h"
+#include "btle/btle.h"
 
 #include <atomic>
 #include <concurrentqueue/concurrentqueue.h>

@@ -1,11 +1,11 @@
-#include "Activation.h"
+#include "nnet/activations/Activation.h"
 
-#include "ActivationFastTanh.h"
-#include "ActivationHardTanh.h"
-#include "ActivationLeakyReLU.h"
-#include "ActivationReLU.h"
-#include "ActivationSigmoid.h"
-#include "ActivationTanh.h"
+#include "nnet/activations/ActivationFastTanh.h"
+#include "nnet/activations/ActivationHardTanh.h"
+#include "nnet/activations/ActivationLeakyReLU.h"
+#include "nnet/activations/ActivationReLU.h"
+#include "nnet/activations/ActivationSigmoid.h"
+#include "nnet/activations/ActivationTanh.h"
 
 namespace nnet::activations {
 

@@ -1,4 +1,4 @@
-#include "ActivationFastTanh.h"
+#include "nnet/activations/ActivationFastTanh.h"
 
 namespace nnet::activations {
 

@@ -1,4 +1,4 @@
-#include "ActivationHardTanh.h"
+#include "nnet/activations/ActivationHardTanh.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ActivationLeakyReLU.h"
+#include "nnet/activations/ActivationLeakyReLU.h"
 
 namespace nnet::activations {
 

@@ -1,4 +1,4 @@
-#include "ActivationReLU.h"
+#include "nnet/activations/ActivationReLU.h"
 
 namespace nnet::activations {
 

@@ -1,4 +1,4 @@
-#include "ActivationSigmoid.h"
+#include "nnet/activations/ActivationSigmoid.h"
 
 #include <cmath>
 

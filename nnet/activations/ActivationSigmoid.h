@@ -1,5 +1,5 @@
 #pragma once
-#include "Activation.h"
+#include "nnet/activations/Activation.h"
 
 namespace nnet::activations {
 

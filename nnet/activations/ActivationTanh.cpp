@@ -1,4 +1,4 @@
-#include "ActivationTanh.h"
+#include "nnet/activations/ActivationTanh.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "BatchNorm.h"
+#include "nnet/convnet/BatchNorm.h"
 
 #include <cmath>
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "../DSP.h"
+#include "nnet/DSP.h"
 
 #include <Eigen/Dense>
 

@@ -1,6 +1,6 @@
-#include "ConvNet.h"
+#include "nnet/convnet/ConvNet.h"
 
-#include "../util.h"
+#include "nnet/util.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,7 +1,7 @@
 #pragma once
-#include "../Buffer.h"
-#include "ConvNetBlock.h"
-#include "_Head.h"
+#include "nnet/Buffer.h"
+#include "nnet/convnet/ConvNetBlock.h"
+#include "nnet/convnet/_Head.h"
 
 #include <Eigen/Dense>
 #include <string>

@@ -1,4 +1,4 @@
-#include "ConvNetBlock.h"
+#include "nnet/convnet/ConvNetBlock.h"
 
 namespace nnet::convnet {
 

@@ -1,7 +1,7 @@
 #pragma once
-#include "../Conv1D.h"
-#include "../activations/Activation.h"
-#include "BatchNorm.h"
+#include "nnet/Conv1D.h"
+#include "nnet/activations/Activation.h"
+#include "nnet/convnet/BatchNorm.h"
 
 #include <Eigen/Dense>
 #include <string>

@@ -1,4 +1,4 @@
-#include "_Head.h"
+#include "nnet/convnet/_Head.h"
 
 namespace nnet::convnet {
 

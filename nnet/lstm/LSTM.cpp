@@ -1,6 +1,6 @@
-#include "LSTM.h"
+#include "nnet/lstm/LSTM.h"
 
-#include "../util.h"
+#include "nnet/util.h"
 
 #include <climits>
 #include <stdexcept>

@@ -1,6 +1,6 @@
 #pragma once
-#include "../DSP.h"
-#include "LSTMCell.h"
+#include "nnet/DSP.h"
+#include "nnet/lstm/LSTMCell.h"
 
 #include <Eigen/Dense>
 #include <vector>

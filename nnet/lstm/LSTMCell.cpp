@@ -1,7 +1,7 @@
-#include "LSTMCell.h"
+#include "nnet/lstm/LSTMCell.h"
 
-#include "../activations/Activation.h"
-#include "../activations/ActivationFastTanh.h"
+#include "nnet/activations/Activation.h"
+#include "nnet/activations/ActivationFastTanh.h"
 
 #include <cmath>
 

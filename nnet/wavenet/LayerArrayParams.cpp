@@ -1,4 +1,4 @@
-#include "LayerArrayParams.h"
+#include "nnet/wavenet/LayerArrayParams.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
-#include "WaveNet.h"
+#include "nnet/wavenet/WaveNet.h"
 
-#include "../util.h"
+#include "nnet/util.h"
 
 #include <algorithm>
 #include <climits>

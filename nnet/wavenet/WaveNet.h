@@ -1,7 +1,7 @@
 #pragma once
-#include "../DSP.h"
-#include "LayerArrayParams.h"
-#include "_LayerArray.h"
+#include "nnet/DSP.h"
+#include "nnet/wavenet/LayerArrayParams.h"
+#include "nnet/wavenet/_LayerArray.h"
 
 #include <Eigen/Dense>
 #include <vector>

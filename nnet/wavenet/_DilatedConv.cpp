@@ -1,4 +1,4 @@
-#include "_DilatedConv.h"
+#include "nnet/wavenet/_DilatedConv.h"
 
 namespace nnet::wavenet {
 

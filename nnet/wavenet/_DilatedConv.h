@@ -1,5 +1,5 @@
 #pragma once
-#include "../Conv1D.h"
+#include "nnet/Conv1D.h"
 
 namespace nnet::wavenet {
 

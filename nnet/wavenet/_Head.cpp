@@ -1,4 +1,4 @@
-#include "_Head.h"
+#include "nnet/wavenet/_Head.h"
 
 #include <stdexcept>
 

@@ -1,6 +1,6 @@
 #pragma once
-#include "../Conv1x1.h"
-#include "../activations/Activation.h"
+#include "nnet/Conv1x1.h"
+#include "nnet/activations/Activation.h"
 
 #include <Eigen/Dense>
 #include <string>

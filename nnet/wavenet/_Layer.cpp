@@ -1,4 +1,4 @@
-#include "_Layer.h"
+#include "nnet/wavenet/_Layer.h"
 
 namespace nnet::wavenet {
 

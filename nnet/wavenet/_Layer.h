@@ -1,7 +1,7 @@
 #pragma once
-#include "../Conv1x1.h"
-#include "../activations/Activation.h"
-#include "_DilatedConv.h"
+#include "nnet/Conv1x1.h"
+#include "nnet/activations/Activation.h"
+#include "nnet/wavenet/_DilatedConv.h"
 
 #include <Eigen/Dense>
 #include <string>

@@ -1,6 +1,6 @@
-#include "_LayerArray.h"
+#include "nnet/wavenet/_LayerArray.h"
 
-#include "../util.h"
+#include "nnet/util.h"
 
 #include <climits>
 #include <stdexcept>

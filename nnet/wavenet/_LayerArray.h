@@ -1,6 +1,6 @@
 #pragma once
-#include "../Conv1x1.h"
-#include "_Layer.h"
+#include "nnet/Conv1x1.h"
+#include "nnet/wavenet/_Layer.h"
 
 #include <Eigen/Dense>
 #include <string>

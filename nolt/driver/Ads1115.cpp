@@ -1,8 +1,8 @@
-#include "Ads1115.h"
+#include "nolt/driver/Ads1115.h"
 
-#include "I2cDevPort.h"
-#include "I2cPort.h"
-#include "Log.h"
+#include "nolt/driver/I2cDevPort.h"
+#include "porting/I2cPort.h"
+#include "porting/Log.h"
 
 #include <cstdint>
 #include <mutex>

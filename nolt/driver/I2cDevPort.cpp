@@ -1,4 +1,4 @@
-#include "I2cDevPort.h"
+#include "nolt/driver/I2cDevPort.h"
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>

@@ -1,6 +1,6 @@
 #pragma once
 // The I2C port of the device: the Linux i2c-dev calls themselves.
-#include "I2cPort.h"
+#include "porting/I2cPort.h"
 
 class I2cDevPort : public I2cPort {
 public:

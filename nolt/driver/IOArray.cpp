@@ -1,9 +1,9 @@
-#include "IOArray.h"
+#include "nolt/driver/IOArray.h"
 
-#include "Log.h"
-#include "Shims.h"
-#include "SpiPort.h"
-#include "SpidevPort.h"
+#include "porting/Log.h"
+#include "porting/Shims.h"
+#include "porting/SpiPort.h"
+#include "nolt/driver/SpidevPort.h"
 
 #include <concurrentqueue/concurrentqueue.h>
 

@@ -1,11 +1,11 @@
-#include "Light.h"
+#include "nolt/driver/Light.h"
 
-#include "IOArray.h"
-#include "NodeColor.h"
-#include "NodeEnum.h"
-#include "NodeOnOff.h"
-#include "Shims.h"
-#include "Storage.h"
+#include "nolt/driver/IOArray.h"
+#include "core/NodeColor.h"
+#include "core/NodeEnum.h"
+#include "core/NodeOnOff.h"
+#include "porting/Shims.h"
+#include "core/Storage.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "SpidevPort.h"
+#include "nolt/driver/SpidevPort.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>

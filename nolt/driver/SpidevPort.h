@@ -1,6 +1,6 @@
 #pragma once
 // The SPI port of the device: the Linux spidev calls themselves.
-#include "SpiPort.h"
+#include "porting/SpiPort.h"
 
 class SpidevPort : public SpiPort {
 public:

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "AlsaCodec.h"
-#include "AudioUSB.h"
-#include "Shims.h"
+#include "audio/AlsaCodec.h"
+#include "audio/AudioUSB.h"
+#include "porting/Shims.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "AudioBlock.h"
+#include "audio/AudioBlock.h"
 
 namespace {
 

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "AudioBlock.h"
-#include "AudioProcessor.h"
-#include "NodeFloat.h"
-#include "NodeList.h"
-#include "NodePreset.h"
-#include "Shims.h"
-#include "Source.h"
-#include "System.h"
+#include "audio/AudioBlock.h"
+#include "audio/AudioProcessor.h"
+#include "core/NodeFloat.h"
+#include "core/NodeList.h"
+#include "core/NodePreset.h"
+#include "porting/Shims.h"
+#include "core/Source.h"
+#include "core/System.h"
 
 namespace {
 

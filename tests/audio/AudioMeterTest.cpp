@@ -5,11 +5,11 @@
 #include <limits>
 #include <string>
 
-#include "AudioBlock.h"
-#include "AudioProcessor.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "System.h"
+#include "audio/AudioBlock.h"
+#include "audio/AudioProcessor.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/System.h"
 
 namespace {
 

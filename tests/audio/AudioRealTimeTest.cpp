@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <new>
 
-#include "AllocationCounter.h"
-#include "AudioBlock.h"
-#include "AudioProcessor.h"
-#include "AudioUSB.h"
-#include "Codec.h"
-#include "CodecInterface.h"
+#include "tests/support/AllocationCounter.h"
+#include "audio/AudioBlock.h"
+#include "audio/AudioProcessor.h"
+#include "audio/AudioUSB.h"
+#include "audio/Codec.h"
+#include "audio/CodecInterface.h"
 
 namespace {
 

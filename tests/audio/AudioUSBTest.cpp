@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "AudioUSB.h"
-#include "DriftCorrector.h"
-#include "FrameRing.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "System.h"
+#include "audio/AudioUSB.h"
+#include "audio/DriftCorrector.h"
+#include "audio/FrameRing.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/System.h"
 
 namespace {
 

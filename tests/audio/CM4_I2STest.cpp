@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "CM4_I2S.h"
+#include "audio/CM4_I2S.h"
 
 namespace {
 

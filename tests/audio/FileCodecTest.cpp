@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "AudioBlock.h"
-#include "AudioProcessor.h"
-#include "Codec.h"
-#include "FileCodec.h"
+#include "audio/AudioBlock.h"
+#include "audio/AudioProcessor.h"
+#include "audio/Codec.h"
+#include "audio/FileCodec.h"
 
 namespace {
 

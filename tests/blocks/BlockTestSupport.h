@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "AudioProcessor.h"
-#include "Frame.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeList.h"
-#include "support/TestSupport.h"
+#include "audio/AudioProcessor.h"
+#include "audio/dsp/Frame.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeList.h"
+#include "tests/support/TestSupport.h"
 
 namespace blocktest {
 

@@ -3,9 +3,9 @@
 
 #include <cmath>
 
-#include "BlockTestSupport.h"
-#include "DynaComp.h"
-#include "NodeOnOff.h"
+#include "tests/blocks/BlockTestSupport.h"
+#include "blocks/DynaComp.h"
+#include "core/NodeOnOff.h"
 
 using namespace blocktest;
 

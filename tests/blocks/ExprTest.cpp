@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "BlockTestSupport.h"
-#include "Expr.h"
-#include "NodeOnOff.h"
+#include "tests/blocks/BlockTestSupport.h"
+#include "blocks/Expr.h"
+#include "core/NodeOnOff.h"
 
 using namespace blocktest;
 

@@ -15,13 +15,13 @@
 #include <thread>
 #include <vector>
 
-#include "BlockTestSupport.h"
-#include "IrLoader.h"
-#include "NodeFloat.h"
-#include "NodeList.h"
-#include "NodeOnOff.h"
-#include "NodeParList.h"
-#include "Shims.h"
+#include "tests/blocks/BlockTestSupport.h"
+#include "blocks/IrLoader.h"
+#include "core/NodeFloat.h"
+#include "core/NodeList.h"
+#include "core/NodeOnOff.h"
+#include "core/NodeParList.h"
+#include "porting/Shims.h"
 
 using namespace blocktest;
 

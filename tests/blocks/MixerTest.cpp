@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-#include "BlockTestSupport.h"
-#include "Mixer.h"
+#include "tests/blocks/BlockTestSupport.h"
+#include "blocks/Mixer.h"
 
 using namespace blocktest;
 

@@ -4,10 +4,10 @@
 
 #include <cmath>
 
-#include "BlockTestSupport.h"
-#include "ModulationsEngine.h"
-#include "NodeOnOff.h"
-#include "Tempo.h"
+#include "tests/blocks/BlockTestSupport.h"
+#include "blocks/ModulationsEngine.h"
+#include "core/NodeOnOff.h"
+#include "blocks/Tempo.h"
 
 using namespace blocktest;
 

@@ -5,10 +5,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "BlockTestSupport.h"
-#include "NodeFloat.h"
-#include "NodeOnOff.h"
-#include "NoiseGate.h"
+#include "tests/blocks/BlockTestSupport.h"
+#include "core/NodeFloat.h"
+#include "core/NodeOnOff.h"
+#include "blocks/NoiseGate.h"
 
 using namespace blocktest;
 

@@ -2,11 +2,11 @@
 // shifts it, and the input-1 gain applies whether the simulator is on or off.
 #include <gtest/gtest.h>
 
-#include "BlockTestSupport.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeOnOff.h"
-#include "Pickup.h"
+#include "tests/blocks/BlockTestSupport.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeOnOff.h"
+#include "blocks/Pickup.h"
 
 using namespace blocktest;
 

@@ -20,18 +20,18 @@
 #include <string>
 #include <vector>
 
-#include "AllocationCounter.h"
-#include "AudioBlock.h"
-#include "AudioProcessor.h"
-#include "BlockTestSupport.h"
-#include "ModelBudget.h"
-#include "ModelLimits.h"
-#include "NeuralModel.h"
-#include "NodeList.h"
-#include "NodeOnOff.h"
-#include "NodeParList.h"
-#include "RedIzuzir.h"
-#include "Shims.h"
+#include "tests/support/AllocationCounter.h"
+#include "audio/AudioBlock.h"
+#include "audio/AudioProcessor.h"
+#include "tests/blocks/BlockTestSupport.h"
+#include "neural/ModelBudget.h"
+#include "neural/ModelLimits.h"
+#include "neural/NeuralModel.h"
+#include "core/NodeList.h"
+#include "core/NodeOnOff.h"
+#include "core/NodeParList.h"
+#include "blocks/RedIzuzir.h"
+#include "porting/Shims.h"
 
 using namespace blocktest;
 

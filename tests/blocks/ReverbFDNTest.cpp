@@ -5,9 +5,9 @@
 
 #include <cmath>
 
-#include "BlockTestSupport.h"
-#include "NodeOnOff.h"
-#include "ReverbFDN.h"
+#include "tests/blocks/BlockTestSupport.h"
+#include "core/NodeOnOff.h"
+#include "blocks/ReverbFDN.h"
 
 using namespace blocktest;
 

@@ -4,14 +4,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "BlockTestSupport.h"
-#include "NodeControlMidiTempo.h"
-#include "NodeFloat.h"
-#include "NodeList.h"
-#include "NodeOnOff.h"
-#include "NodePreset.h"
-#include "Shims.h"
-#include "Tempo.h"
+#include "tests/blocks/BlockTestSupport.h"
+#include "core/NodeControlMidiTempo.h"
+#include "core/NodeFloat.h"
+#include "core/NodeList.h"
+#include "core/NodeOnOff.h"
+#include "core/NodePreset.h"
+#include "porting/Shims.h"
+#include "blocks/Tempo.h"
 
 using blocktest::settle;
 

@@ -5,9 +5,9 @@
 
 #include <cmath>
 
-#include "BlockTestSupport.h"
-#include "NodeOnOff.h"
-#include "Tuner.h"
+#include "tests/blocks/BlockTestSupport.h"
+#include "core/NodeOnOff.h"
+#include "blocks/Tuner.h"
 
 using namespace blocktest;
 

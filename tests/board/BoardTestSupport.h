@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "support/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace boardtest {
 

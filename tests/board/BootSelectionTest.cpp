@@ -1,14 +1,14 @@
 // Boot selection: what the program started at boot does with GPIO line 40, the installed image and
 // "APP_CALLED". Each case runs in a forked child, as the selection runs once per process; the installed image
 // is a script that records the "APP_CALLED" it was started with.
-#include "BoardTestSupport.h"
-#include "CommandRunner.h"
-#include "Node.h"
-#include "NodeItem.h"
-#include "ProductInfo.h"
-#include "RecordingCommandRunner.h"
-#include "System.h"
-#include "Update.h"
+#include "tests/board/BoardTestSupport.h"
+#include "porting/CommandRunner.h"
+#include "core/Node.h"
+#include "core/NodeItem.h"
+#include "board/ProductInfo.h"
+#include "porting/RecordingCommandRunner.h"
+#include "core/System.h"
+#include "board/Update.h"
 
 #include <gtest/gtest.h>
 

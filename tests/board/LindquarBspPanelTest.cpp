@@ -2,20 +2,20 @@
 // and long presses, footswitch combinations, encoder detents, the idle event), the array's bring-up and
 // the "ctrl" source reading the converter. Each test runs in its own process: the scanner keeps its state
 // for the process.
-#include "Ads1115.h"
-#include "BoardTestSupport.h"
-#include "Board.h"
-#include "CommandRunner.h"
-#include "Control.h"
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "IOArray.h"
-#include "LindquarBsp.h"
-#include "Listener.h"
-#include "RecordingCommandRunner.h"
-#include "Shims.h"
-#include "SimulatedChain.h"
-#include "SourceCtrl.h"
+#include "nolt/driver/Ads1115.h"
+#include "tests/board/BoardTestSupport.h"
+#include "ui/Board.h"
+#include "porting/CommandRunner.h"
+#include "core/Control.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "nolt/driver/IOArray.h"
+#include "board/LindquarBsp.h"
+#include "ui/Listener.h"
+#include "porting/RecordingCommandRunner.h"
+#include "porting/Shims.h"
+#include "tests/nolt/driver/SimulatedChain.h"
+#include "core/SourceCtrl.h"
 
 #include <gtest/gtest.h>
 

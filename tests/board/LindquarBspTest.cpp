@@ -1,15 +1,15 @@
 // The board bring-up: the commands it leaves with the command runner, the gadget script as the root shell
 // would read it, the controller sources, and the splash on the display.
-#include "BoardTestSupport.h"
-#include "Board.h"
-#include "CommandRunner.h"
-#include "Control.h"
-#include "Gfx.h"
-#include "GfxTestView.h"
-#include "LCD.h"
-#include "LindquarBsp.h"
-#include "RecordingCommandRunner.h"
-#include "SourceCtrl.h"
+#include "tests/board/BoardTestSupport.h"
+#include "ui/Board.h"
+#include "porting/CommandRunner.h"
+#include "core/Control.h"
+#include "ui/gfx/Gfx.h"
+#include "ui/gfx/GfxTestView.h"
+#include "ui/LCD.h"
+#include "board/LindquarBsp.h"
+#include "porting/RecordingCommandRunner.h"
+#include "core/SourceCtrl.h"
 
 #include <gtest/gtest.h>
 

@@ -1,18 +1,18 @@
 // The recovery application as it starts on the device: boot selection reading 0 on line 40, the system
 // tree, the updater page over the board bring-up, and the page drawn into the framebuffer.
-#include "BoardTestSupport.h"
-#include "Board.h"
-#include "CommandRunner.h"
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "Gfx.h"
-#include "GfxTestView.h"
-#include "LCD.h"
-#include "LindquarUpdater.h"
-#include "NodeItem.h"
-#include "RecordingCommandRunner.h"
-#include "System.h"
-#include "Update.h"
+#include "tests/board/BoardTestSupport.h"
+#include "ui/Board.h"
+#include "porting/CommandRunner.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "ui/gfx/Gfx.h"
+#include "ui/gfx/GfxTestView.h"
+#include "ui/LCD.h"
+#include "board/LindquarUpdater.h"
+#include "core/NodeItem.h"
+#include "porting/RecordingCommandRunner.h"
+#include "core/System.h"
+#include "board/Update.h"
 
 #include <gtest/gtest.h>
 

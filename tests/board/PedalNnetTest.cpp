@@ -9,8 +9,8 @@
 #define EIGEN_NO_DEBUG
 #endif
 
-#include "Conv1x1.h"
-#include "activations/Activation.h"
+#include "nnet/Conv1x1.h"
+#include "nnet/activations/Activation.h"
 
 #include <Eigen/Dense>
 #include <gtest/gtest.h>

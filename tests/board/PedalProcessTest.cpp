@@ -1,8 +1,8 @@
 // The boot selection at process level: the built pedal started as at boot, with the simulated GPIO line 40,
 // an installed image that records its "APP_CALLED" and then execs the pedal, and the recovery page in the
 // framebuffer file.
-#include "BoardTestSupport.h"
-#include "ProcessTestSupport.h"
+#include "tests/board/BoardTestSupport.h"
+#include "tests/support/ProcessTestSupport.h"
 
 #include <gtest/gtest.h>
 

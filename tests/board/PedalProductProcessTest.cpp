@@ -2,9 +2,9 @@
 // storage through the input thread's sweep, SIGTERM ends the process cleanly after writing what the sweep
 // still holds, and the next process in the same home starts with the settings; a slot name cannot turn a
 // preset load into a save.
-#include "BoardTestSupport.h"
-#include "ProcessTestSupport.h"
-#include "Security.h"
+#include "tests/board/BoardTestSupport.h"
+#include "tests/support/ProcessTestSupport.h"
+#include "core/Security.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The firmware upload as a remote client sees it: "supd"/"upd" requests through a transport, with the updater
 // installed in the remote services the way the program installs it, and the image file they leave behind.
-#include "BoardTestSupport.h"
-#include "ComInterface.h"
-#include "NodeItem.h"
-#include "RemoteServices.h"
-#include "Update.h"
+#include "tests/board/BoardTestSupport.h"
+#include "remote/ComInterface.h"
+#include "core/NodeItem.h"
+#include "remote/RemoteServices.h"
+#include "board/Update.h"
 
 #include <gtest/gtest.h>
 

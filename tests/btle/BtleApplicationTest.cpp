@@ -1,7 +1,7 @@
 // The GATT server application as BlueZ and a phone meet it: exported on a private bus, called through D-Bus
 // from another connection, with the BlueZ stand-in providing the adapter.
-#include "support/BluezBus.h"
-#include "btle.h"
+#include "tests/support/BluezBus.h"
+#include "btle/btle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "support/BluezBus.h"
-#include "btle.h"
+#include "tests/support/BluezBus.h"
+#include "btle/btle.h"
 
 #include <gtest/gtest.h>
 

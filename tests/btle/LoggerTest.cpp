@@ -1,5 +1,5 @@
-#include "btle_logger.h"
-#include "support/TestSupport.h"
+#include "btle/btle_logger.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <glib.h>

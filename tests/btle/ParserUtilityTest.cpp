@@ -1,4 +1,4 @@
-#include "btle.h"
+#include "btle/btle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "AllocationCounter.h"
-#include "Debug.h"
-#include "Time.h"
+#include "tests/support/AllocationCounter.h"
+#include "core/Debug.h"
+#include "core/Time.h"
 
 #include <gtest/gtest.h>
 

@@ -7,13 +7,13 @@
 #include <thread>
 #include <vector>
 
-#include "NodeAction.h"
-#include "NodeArray.h"
-#include "NodeColor.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeOnOff.h"
+#include "core/NodeAction.h"
+#include "core/NodeArray.h"
+#include "core/NodeColor.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeOnOff.h"
 
 
 TEST(NodeEdit, SliderFollowsTheShapingCurve) {

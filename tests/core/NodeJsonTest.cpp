@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "NodeAction.h"
-#include "NodeArray.h"
-#include "NodeColor.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeOnOff.h"
-#include "NodePassword.h"
+#include "core/NodeAction.h"
+#include "core/NodeArray.h"
+#include "core/NodeColor.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeOnOff.h"
+#include "core/NodePassword.h"
 
 namespace {
 struct Tree {

@@ -9,10 +9,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "NodeItem.h"
-#include "NodeList.h"
-#include "Storage.h"
-#include "support/TestSupport.h"
+#include "core/NodeItem.h"
+#include "core/NodeList.h"
+#include "core/Storage.h"
+#include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;

@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "NodeColor.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeList.h"
-#include "NodeOnOff.h"
-#include "NodeParList.h"
-#include "NodePassword.h"
-#include "NodePreset.h"
-#include "Storage.h"
+#include "core/NodeColor.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeList.h"
+#include "core/NodeOnOff.h"
+#include "core/NodeParList.h"
+#include "core/NodePassword.h"
+#include "core/NodePreset.h"
+#include "core/Storage.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;

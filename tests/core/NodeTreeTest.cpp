@@ -6,10 +6,10 @@
 #include <thread>
 #include <vector>
 
-#include "Node.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "Shims.h"
+#include "core/Node.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "porting/Shims.h"
 
 namespace {
 NodeItem* folder(Node* parent, const char* key) { return new NodeItem(parent, key, key, "", "vfolder"); }

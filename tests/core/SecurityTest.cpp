@@ -1,9 +1,9 @@
-#include "Security.h"
+#include "core/Security.h"
 
-#include "Node.h"
-#include "NodeItem.h"
-#include "System.h"
-#include "support/TestSupport.h"
+#include "core/Node.h"
+#include "core/NodeItem.h"
+#include "core/System.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

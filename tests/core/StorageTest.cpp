@@ -7,12 +7,12 @@
 #include <string>
 #include <unordered_map>
 
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeList.h"
-#include "NodePassword.h"
-#include "Storage.h"
-#include "support/TestSupport.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeList.h"
+#include "core/NodePassword.h"
+#include "core/Storage.h"
+#include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
 using testsupport::readFile;

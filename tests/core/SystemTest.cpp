@@ -5,14 +5,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeLink.h"
-#include "NodeTemp.h"
-#include "Security.h"
-#include "Storage.h"
-#include "System.h"
-#include "support/TestSupport.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeLink.h"
+#include "core/NodeTemp.h"
+#include "core/Security.h"
+#include "core/Storage.h"
+#include "core/System.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 bool bootRan;

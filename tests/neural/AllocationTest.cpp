@@ -1,8 +1,8 @@
 // The audio path allocates nothing, and a load that fails frees what it allocated. This binary counts every
 // heap block: through the C library's allocator, which operator new and Eigen's own matrices both use, or,
 // under AddressSanitizer, which owns that allocator, through operator new alone.
-#include "AllocationCounter.h"
-#include "ModelFiles.h"
+#include "tests/support/AllocationCounter.h"
+#include "tests/neural/ModelFiles.h"
 
 #include <exception>
 #include <memory>

@@ -1,7 +1,7 @@
 // The model factory, the registry of fixed shapes and the configuration fields every model carries.
-#include "InternalModel.h"
-#include "InternalWaveNetDefinition.h"
-#include "ModelFiles.h"
+#include "neural/InternalModel.h"
+#include "neural/InternalWaveNetDefinition.h"
+#include "tests/neural/ModelFiles.h"
 
 #include <functional>
 #include <limits>

@@ -1,8 +1,8 @@
 // The fast tanh, the convolution and dense kernels and the layer's history advance.
-#include "Conv1DT.h"
-#include "DenseLayerT.h"
-#include "FastMath.h"
-#include "WaveNetLayerT.h"
+#include "neural/Conv1DT.h"
+#include "neural/DenseLayerT.h"
+#include "neural/FastMath.h"
+#include "neural/WaveNetLayerT.h"
 
 #include <gtest/gtest.h>
 

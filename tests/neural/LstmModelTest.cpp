@@ -1,7 +1,7 @@
 // The LSTM model of ".nam" files against the double-precision reference of RuntimeReference.h.
-#include "LstmModel.h"
-#include "ModelLimits.h"
-#include "RuntimeReference.h"
+#include "neural/LstmModel.h"
+#include "neural/ModelLimits.h"
+#include "tests/neural/RuntimeReference.h"
 
 using namespace runtimetest;
 

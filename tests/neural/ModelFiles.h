@@ -1,7 +1,7 @@
 #pragma once
 // The generated test models (generate_models.py) and helpers shared by the neural tests.
-#include "InternalWaveNetModelT.h"
-#include "NeuralModel.h"
+#include "neural/InternalWaveNetModelT.h"
+#include "neural/NeuralModel.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,5 +1,5 @@
 // Every shape against the double-precision reference of generate_models.py, over a sine sweep, noise and steps.
-#include "ModelFiles.h"
+#include "tests/neural/ModelFiles.h"
 
 #include <random>
 

@@ -1,12 +1,12 @@
 // Which documents the factory routes to the runtime-sized models, and the files those models refuse: every
 // refusal is an exception with a reason, made before the model allocates what the file asks for.
-#include "AllocationCounter.h"
-#include "InternalWaveNetModelT.h"
-#include "LstmModel.h"
-#include "ModelBudget.h"
-#include "ModelFiles.h"
-#include "RuntimeReference.h"
-#include "RuntimeWaveNetModel.h"
+#include "tests/support/AllocationCounter.h"
+#include "neural/InternalWaveNetModelT.h"
+#include "neural/LstmModel.h"
+#include "neural/ModelBudget.h"
+#include "tests/neural/ModelFiles.h"
+#include "tests/neural/RuntimeReference.h"
+#include "neural/RuntimeWaveNetModel.h"
 
 #include <functional>
 

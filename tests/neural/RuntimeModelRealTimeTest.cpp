@@ -1,8 +1,8 @@
 // The runtime-sized models on the audio path: Process and Prewarm allocate nothing, whatever the call sizes.
-#include "AllocationCounter.h"
-#include "ModelFiles.h"
-#include "RuntimeReference.h"
-#include "RuntimeWaveNetModel.h"
+#include "tests/support/AllocationCounter.h"
+#include "tests/neural/ModelFiles.h"
+#include "tests/neural/RuntimeReference.h"
+#include "neural/RuntimeWaveNetModel.h"
 
 using namespace runtimetest;
 

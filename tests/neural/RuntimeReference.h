@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "NeuralModel.h"
+#include "neural/NeuralModel.h"
 
 namespace runtimetest {
 

@@ -1,9 +1,9 @@
 // The runtime-sized WaveNet: on the four fixed shapes against the fixed-size path and its numpy reference, and
 // on gated and non-gated networks of other sizes, kernels and activations against the double-precision
 // reference of RuntimeReference.h.
-#include "ModelFiles.h"
-#include "RuntimeReference.h"
-#include "RuntimeWaveNetModel.h"
+#include "tests/neural/ModelFiles.h"
+#include "tests/neural/RuntimeReference.h"
+#include "neural/RuntimeWaveNetModel.h"
 
 #include <random>
 

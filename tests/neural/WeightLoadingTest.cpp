@@ -1,5 +1,5 @@
 // Where each float of a model file's "weights" list lands, how many a shape takes, and what a load refuses.
-#include "ModelFiles.h"
+#include "tests/neural/ModelFiles.h"
 
 #include <random>
 

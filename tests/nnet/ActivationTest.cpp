@@ -1,12 +1,12 @@
-#include "NnetTestSupport.h"
-#include "activations/Activation.h"
-#include "activations/ActivationFastTanh.h"
-#include "activations/ActivationHardTanh.h"
-#include "activations/ActivationLeakyReLU.h"
-#include "activations/ActivationReLU.h"
-#include "activations/ActivationSigmoid.h"
-#include "activations/ActivationTanh.h"
-#include "util.h"
+#include "tests/nnet/NnetTestSupport.h"
+#include "nnet/activations/Activation.h"
+#include "nnet/activations/ActivationFastTanh.h"
+#include "nnet/activations/ActivationHardTanh.h"
+#include "nnet/activations/ActivationLeakyReLU.h"
+#include "nnet/activations/ActivationReLU.h"
+#include "nnet/activations/ActivationSigmoid.h"
+#include "nnet/activations/ActivationTanh.h"
+#include "nnet/util.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "Conv1D.h"
-#include "Conv1x1.h"
+#include "nnet/Conv1D.h"
+#include "nnet/Conv1x1.h"
 
 #include <gtest/gtest.h>
 #include <numeric>

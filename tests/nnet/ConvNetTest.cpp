@@ -1,5 +1,5 @@
-#include "NnetTestSupport.h"
-#include "convnet/ConvNet.h"
+#include "tests/nnet/NnetTestSupport.h"
+#include "nnet/convnet/ConvNet.h"
 
 #include <gtest/gtest.h>
 

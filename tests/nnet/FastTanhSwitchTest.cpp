@@ -1,8 +1,8 @@
 // The fast-tanh switch is process-wide, so each case runs in its own process (and puts the start state back
 // for a run of the whole binary).
-#include "NnetTestSupport.h"
-#include "activations/Activation.h"
-#include "get_dsp.h"
+#include "tests/nnet/NnetTestSupport.h"
+#include "nnet/activations/Activation.h"
+#include "nnet/get_dsp.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "NnetTestSupport.h"
-#include "lstm/LSTM.h"
+#include "tests/nnet/NnetTestSupport.h"
+#include "nnet/lstm/LSTM.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The model base, the input buffer and the linear model.
-#include "NnetTestSupport.h"
-#include "Linear.h"
+#include "tests/nnet/NnetTestSupport.h"
+#include "nnet/Linear.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

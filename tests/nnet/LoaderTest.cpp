@@ -1,6 +1,6 @@
-#include "NnetTestSupport.h"
-#include "get_dsp.h"
-#include "lstm/LSTM.h"
+#include "tests/nnet/NnetTestSupport.h"
+#include "nnet/get_dsp.h"
+#include "nnet/lstm/LSTM.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The same file of the <16, 8> standard shape through this library and through the main library's
 // fixed-shape model, built straight from its registry entry (the main library's fast tanh is its "Tanh").
-#include "InternalWaveNetDefinition.h"
-#include "NeuralModel.h"
-#include "NnetTestSupport.h"
-#include "get_dsp.h"
+#include "neural/InternalWaveNetDefinition.h"
+#include "neural/NeuralModel.h"
+#include "tests/nnet/NnetTestSupport.h"
+#include "nnet/get_dsp.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Every generated model file, loaded and run block by block (in place), against the numpy reference.
-#include "NnetTestSupport.h"
-#include "activations/Activation.h"
-#include "get_dsp.h"
+#include "tests/nnet/NnetTestSupport.h"
+#include "nnet/activations/Activation.h"
+#include "nnet/get_dsp.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "NnetTestSupport.h"
-#include "wavenet/WaveNet.h"
-#include "wavenet/_Head.h"
-#include "wavenet/_LayerArray.h"
+#include "tests/nnet/NnetTestSupport.h"
+#include "nnet/wavenet/WaveNet.h"
+#include "nnet/wavenet/_Head.h"
+#include "nnet/wavenet/_LayerArray.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "CommandRunner.h"
-#include "RecordingCommandRunner.h"
-#include "ShellCommandRunner.h"
+#include "porting/CommandRunner.h"
+#include "porting/RecordingCommandRunner.h"
+#include "porting/ShellCommandRunner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The host's simulated-panel ports against a real Unix-socket client: frames out, contacts in, a panel that
 // leaves and comes back, messages it gets wrong, and the converter's registers as the driver sees them.
-#include "PanelConverter.h"
-#include "PanelSocket.h"
+#include "porting/PanelConverter.h"
+#include "porting/PanelSocket.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>

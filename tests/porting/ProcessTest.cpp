@@ -1,5 +1,5 @@
-#include "Mac.h"
-#include "Process.h"
+#include "porting/Mac.h"
+#include "porting/Process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "Shims.h"
-#include "TaskPlacement.h"
+#include "porting/Shims.h"
+#include "porting/TaskPlacement.h"
 
 #include <gtest/gtest.h>
 

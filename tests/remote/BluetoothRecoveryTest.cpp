@@ -1,11 +1,11 @@
 // The Bluetooth LE port when BlueZ misbehaves: no adapter, an adapter that comes and goes, a daemon that
 // restarts, registrations it refuses. The port runs once per process, so every test starts by bringing the
 // stand-in to the state it needs and waiting until the port has followed.
-#include "support/BluezBus.h"
-#include "BlePort.h"
-#include "Bluetooth.h"
-#include "RemoteTestSupport.h"
-#include "Shims.h"
+#include "tests/support/BluezBus.h"
+#include "btle/port/BlePort.h"
+#include "remote/Bluetooth.h"
+#include "tests/remote/RemoteTestSupport.h"
+#include "porting/Shims.h"
 
 #include <gtest/gtest.h>
 

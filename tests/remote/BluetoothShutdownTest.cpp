@@ -1,9 +1,9 @@
 // The Bluetooth LE port's end: a SIGINT tears it down and the process runs on. (The port starts once per
 // process, so this binary holds this one test.)
-#include "support/BluezBus.h"
-#include "BlePort.h"
-#include "Bluetooth.h"
-#include "RemoteTestSupport.h"
+#include "tests/support/BluezBus.h"
+#include "btle/port/BlePort.h"
+#include "remote/Bluetooth.h"
+#include "tests/remote/RemoteTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // The Bluetooth LE transport end to end: a private D-Bus daemon, a BlueZ stand-in that also plays the phone,
 // the port layer's own thread and main loop, and requests written to RX as BlueZ would write them.
-#include "support/BluezBus.h"
-#include "BlePort.h"
-#include "Bluetooth.h"
-#include "ComInterface.h"
-#include "NodeItem.h"
-#include "RemoteTestSupport.h"
-#include "Shims.h"
+#include "tests/support/BluezBus.h"
+#include "btle/port/BlePort.h"
+#include "remote/Bluetooth.h"
+#include "remote/ComInterface.h"
+#include "core/NodeItem.h"
+#include "tests/remote/RemoteTestSupport.h"
+#include "porting/Shims.h"
 
 #include <gtest/gtest.h>
 

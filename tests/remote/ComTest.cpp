@@ -1,8 +1,8 @@
-#include "Com.h"
-#include "ComInterface.h"
-#include "NodeItem.h"
-#include "RemoteTestSupport.h"
-#include "Shims.h"
+#include "remote/Com.h"
+#include "remote/ComInterface.h"
+#include "core/NodeItem.h"
+#include "tests/remote/RemoteTestSupport.h"
+#include "porting/Shims.h"
 
 #include <gtest/gtest.h>
 

@@ -1,19 +1,19 @@
 // The protocol client in tools/ against the real transports: a loopback TCP connection and a USB serial line
 // made of two pseudo-terminals joined by a relay, as a cable would join the pedal and a computer. Firmware
 // goes to the real updater, which installs the image in the test's home.
-#include "Com.h"
-#include "ComInterface.h"
-#include "NodeItem.h"
-#include "NodeList.h"
-#include "Peers.h"
-#include "ProcessTestSupport.h"
-#include "RemoteServices.h"
-#include "RemoteTestSupport.h"
-#include "Serial.h"
-#include "Shims.h"
-#include "System.h"
-#include "Update.h"
-#include "Wifi.h"
+#include "remote/Com.h"
+#include "remote/ComInterface.h"
+#include "core/NodeItem.h"
+#include "core/NodeList.h"
+#include "tests/remote/Peers.h"
+#include "tests/support/ProcessTestSupport.h"
+#include "remote/RemoteServices.h"
+#include "tests/remote/RemoteTestSupport.h"
+#include "remote/Serial.h"
+#include "porting/Shims.h"
+#include "core/System.h"
+#include "board/Update.h"
+#include "remote/Wifi.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "Peers.h"
+#include "tests/remote/Peers.h"
 
-#include "RemoteTestSupport.h"
+#include "tests/remote/RemoteTestSupport.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,9 +1,9 @@
-#include "RemoteTestSupport.h"
+#include "tests/remote/RemoteTestSupport.h"
 
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "Shims.h"
-#include "System.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "porting/Shims.h"
+#include "core/System.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "ComInterface.h"
-#include "support/TestSupport.h"
+#include "remote/ComInterface.h"
+#include "tests/support/TestSupport.h"
 
 class Node;
 class NodeFloat;

@@ -1,8 +1,8 @@
-#include "ComInterface.h"
-#include "NodeItem.h"
-#include "Peers.h"
-#include "RemoteTestSupport.h"
-#include "Serial.h"
+#include "remote/ComInterface.h"
+#include "core/NodeItem.h"
+#include "tests/remote/Peers.h"
+#include "tests/remote/RemoteTestSupport.h"
+#include "remote/Serial.h"
 
 #include <gtest/gtest.h>
 

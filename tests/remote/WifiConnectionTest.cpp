@@ -1,7 +1,7 @@
-#include "NodeItem.h"
-#include "RemoteTestSupport.h"
-#include "SandboxCommandRunner.h"
-#include "Wifi.h"
+#include "core/NodeItem.h"
+#include "tests/remote/RemoteTestSupport.h"
+#include "remote/SandboxCommandRunner.h"
+#include "remote/Wifi.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,9 +1,9 @@
-#include "ComInterface.h"
-#include "NodeItem.h"
-#include "Peers.h"
-#include "RemoteTestSupport.h"
-#include "Security.h"
-#include "Wifi.h"
+#include "remote/ComInterface.h"
+#include "core/NodeItem.h"
+#include "tests/remote/Peers.h"
+#include "tests/remote/RemoteTestSupport.h"
+#include "core/Security.h"
+#include "remote/Wifi.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "ProcessTestSupport.h"
-#include "support/TestSupport.h"
+#include "tests/support/ProcessTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <arpa/inet.h>
 #include <csignal>

@@ -1,7 +1,7 @@
 // The chain screen over a product-shaped tree, opened from the home screen: tiles, cursor and strip,
 // the preset view, block switching, fast-node edits, assigns and closing.
-#include "Chain.h"
-#include "HomeScreen.h"
+#include "ui/Chain.h"
+#include "tests/ui/HomeScreen.h"
 
 using gfx::GfxTestView;
 using gfx::ObjectView;

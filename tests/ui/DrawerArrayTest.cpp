@@ -1,11 +1,11 @@
 // The array editor: moving over the values and the menu, editing while the button is held, adding and
 // deleting values, the status line and what it draws into the monochrome picture.
-#include "DrawerArray.h"
-#include "DrawerFixture.h"
-#include "EventId.h"
-#include "NodeArray.h"
-#include "NodeItem.h"
-#include "NodeTemp.h"
+#include "ui/DrawerArray.h"
+#include "tests/ui/DrawerFixture.h"
+#include "ui/EventId.h"
+#include "core/NodeArray.h"
+#include "core/NodeItem.h"
+#include "core/NodeTemp.h"
 
 #include <memory>
 #include <string>

@@ -1,8 +1,8 @@
 // The colour editor: reading the caller's text, stepping the components, Save and Back, and the blinking
 // knob in the monochrome picture.
-#include "DrawerColor.h"
-#include "DrawerFixture.h"
-#include "EventId.h"
+#include "ui/DrawerColor.h"
+#include "tests/ui/DrawerFixture.h"
+#include "ui/EventId.h"
 
 #include <string>
 #include <vector>

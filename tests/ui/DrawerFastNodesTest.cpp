@@ -1,7 +1,7 @@
 // The level bar page: steps in tenths within 0..1, closing on a short press, and its drawing.
-#include "DrawerFastNodes.h"
-#include "DrawerFixture.h"
-#include "EventId.h"
+#include "ui/DrawerFastNodes.h"
+#include "tests/ui/DrawerFixture.h"
+#include "ui/EventId.h"
 
 #include <string>
 #include <vector>

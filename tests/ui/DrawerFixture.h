@@ -1,10 +1,10 @@
 #pragma once
 // The fixture of the page tests: the test's own empty home, a recording page below that draws the whole
 // screen, and the short names the cases use for the driver, both pictures and the recording log.
-#include "EventDispatcher.h"
-#include "GlcdPicture.h"
-#include "ListPageDriver.h"
-#include "Pages.h"
+#include "ui/EventDispatcher.h"
+#include "tests/ui/GlcdPicture.h"
+#include "tests/ui/ListPageDriver.h"
+#include "tests/ui/Pages.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The on-screen keyboard: typing with the main encoder, the three key maps, OK and cancel, and what it draws.
-#include "DrawerFixture.h"
-#include "DrawerKeyboard.h"
-#include "EventId.h"
-#include "LCD.h"
+#include "tests/ui/DrawerFixture.h"
+#include "ui/DrawerKeyboard.h"
+#include "ui/EventId.h"
+#include "ui/LCD.h"
 
 #include <string>
 #include <vector>

@@ -1,12 +1,12 @@
 // The slot list page over a preset list and over a plain selector: labels, the window, choosing, saving into
 // an empty slot and the slot menu.
-#include "DrawerList.h"
-#include "DrawerFixture.h"
-#include "EventId.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeList.h"
-#include "NodePreset.h"
+#include "ui/DrawerList.h"
+#include "tests/ui/DrawerFixture.h"
+#include "ui/EventId.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeList.h"
+#include "core/NodePreset.h"
 
 #include <filesystem>
 #include <memory>

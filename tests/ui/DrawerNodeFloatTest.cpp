@@ -1,11 +1,11 @@
 // The float bar page: stepping by configured events, the on/off switch with its hatched bar, which events
 // pass to the pages below, and the close after inactivity.
-#include "DrawerFixture.h"
-#include "DrawerNodeFloat.h"
-#include "EventId.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeOnOff.h"
+#include "tests/ui/DrawerFixture.h"
+#include "ui/DrawerNodeFloat.h"
+#include "ui/EventId.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeOnOff.h"
 
 #include <memory>
 #include <string>

@@ -1,15 +1,15 @@
 // The node browser: its layout, moving through the rows, editing in place, and the pages it opens.
-#include "DrawerNode.h"
-#include "DrawerFixture.h"
-#include "EventId.h"
-#include "NodeAction.h"
-#include "NodeArray.h"
-#include "NodeColor.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeList.h"
-#include "NodeParList.h"
+#include "ui/DrawerNode.h"
+#include "tests/ui/DrawerFixture.h"
+#include "ui/EventId.h"
+#include "core/NodeAction.h"
+#include "core/NodeArray.h"
+#include "core/NodeColor.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeList.h"
+#include "core/NodeParList.h"
 
 #include <atomic>
 #include <filesystem>

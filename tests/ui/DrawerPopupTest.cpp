@@ -1,16 +1,16 @@
 // The popup and the chooser as modal pages: what they draw, how they answer, and that they keep every event;
 // and for every page over another, which of the panel's events it keeps and which close it.
-#include "DrawerArray.h"
-#include "DrawerChooser.h"
-#include "DrawerFixture.h"
-#include "DrawerKeyboard.h"
-#include "DrawerList.h"
-#include "DrawerPopup.h"
-#include "EventId.h"
-#include "NodeArray.h"
-#include "NodeItem.h"
-#include "NodeList.h"
-#include "NodeParList.h"
+#include "ui/DrawerArray.h"
+#include "ui/DrawerChooser.h"
+#include "tests/ui/DrawerFixture.h"
+#include "ui/DrawerKeyboard.h"
+#include "ui/DrawerList.h"
+#include "ui/DrawerPopup.h"
+#include "ui/EventId.h"
+#include "core/NodeArray.h"
+#include "core/NodeItem.h"
+#include "core/NodeList.h"
+#include "core/NodeParList.h"
 
 #include <functional>
 #include <memory>

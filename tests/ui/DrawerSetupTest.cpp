@@ -1,10 +1,10 @@
 // The setup page over the system tree: which folders it lists, and the node pages it opens.
-#include "DrawerNode.h"
-#include "DrawerFixture.h"
-#include "DrawerSetup.h"
-#include "EventId.h"
-#include "NodeItem.h"
-#include "System.h"
+#include "ui/DrawerNode.h"
+#include "tests/ui/DrawerFixture.h"
+#include "ui/DrawerSetup.h"
+#include "ui/EventId.h"
+#include "core/NodeItem.h"
+#include "core/System.h"
 
 namespace {
 std::vector<std::string> names(const std::vector<ObjectView>& views) {

@@ -1,13 +1,13 @@
 // The tap-tempo page over the home screen: what it draws and which events it keeps while tap tempo counts.
-#include "DrawerTempo.h"
-#include "DrawerTuner.h"
-#include "DrawerFixture.h"
-#include "EventId.h"
-#include "LCD.h"
-#include "NodeItem.h"
-#include "Shims.h"
-#include "Tempo.h"
-#include "Tuner.h"
+#include "ui/DrawerTempo.h"
+#include "ui/DrawerTuner.h"
+#include "tests/ui/DrawerFixture.h"
+#include "ui/EventId.h"
+#include "ui/LCD.h"
+#include "core/NodeItem.h"
+#include "porting/Shims.h"
+#include "blocks/Tempo.h"
+#include "blocks/Tuner.h"
 
 namespace {
 int64_t now = 1000000;

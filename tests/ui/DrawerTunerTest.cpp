@@ -1,13 +1,13 @@
 // The tuner page over the home screen: a test sine through the engine shows its note, and the page keeps
 // the panel's input while the tuner is on.
-#include "DrawerTuner.h"
-#include "AudioProcessor.h"
-#include "DrawerFixture.h"
-#include "EventId.h"
-#include "LCD.h"
-#include "NodeItem.h"
-#include "NodeOnOff.h"
-#include "Tuner.h"
+#include "ui/DrawerTuner.h"
+#include "audio/AudioProcessor.h"
+#include "tests/ui/DrawerFixture.h"
+#include "ui/EventId.h"
+#include "ui/LCD.h"
+#include "core/NodeItem.h"
+#include "core/NodeOnOff.h"
+#include "blocks/Tuner.h"
 
 #include <cmath>
 

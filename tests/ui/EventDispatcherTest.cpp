@@ -1,8 +1,8 @@
 // The page stack and the dispatch pass: order, consumption, the two limits of a pass, closing pages.
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "Pages.h"
-#include "Shims.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "tests/ui/Pages.h"
+#include "porting/Shims.h"
 
 #include <gtest/gtest.h>
 

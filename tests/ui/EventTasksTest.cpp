@@ -1,12 +1,12 @@
 // The input/service thread: the board facade, the 200 ms tick, and the start-up of both UI threads around
 // a board bring-up.
-#include "Board.h"
-#include "Bsp.h"
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "LCD.h"
-#include "Pages.h"
-#include "Shims.h"
+#include "ui/Board.h"
+#include "ui/Bsp.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "ui/LCD.h"
+#include "tests/ui/Pages.h"
+#include "porting/Shims.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // counts and copies of the whole buffer, and a PNG copy (four times enlarged) to look at. Pixels are read from
 // the buffer layout directly (columns stored from the right, bit 0 the top of its band), so the tests check
 // the layout rather than trusting the library's own addressing.
-#include "Glcd.h"
-#include "PngWriter.h"
+#include "ui/glcd/Glcd.h"
+#include "ui/gfx/PngWriter.h"
 
 #include <algorithm>
 #include <array>

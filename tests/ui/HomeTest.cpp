@@ -1,12 +1,12 @@
 // The home screen in a product-shaped tree: what it draws (preset number, tempo, edited mark, knobs, meters,
 // the value popup and the assign view) and what the panel does with it (footswitch presets and banks, tap
 // tempo, the tuner, knob edits, the preset dialogs and saving).
-#include "AudioProcessor.h"
-#include "Chain.h"
-#include "HomeScreen.h"
-#include "ListPageDriver.h"
-#include "ParamSlider.h"
-#include "PresetView.h"
+#include "audio/AudioProcessor.h"
+#include "ui/Chain.h"
+#include "tests/ui/HomeScreen.h"
+#include "tests/ui/ListPageDriver.h"
+#include "ui/ParamSlider.h"
+#include "ui/PresetView.h"
 
 using gfx::GfxTestView;
 using gfx::ObjectView;

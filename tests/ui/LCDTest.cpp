@@ -1,9 +1,9 @@
 // The display module: the default and custom splash, the framebuffer placement, and nothing drawn before
 // the display is set up.
-#include "LCD.h"
-#include "Gfx.h"
-#include "GfxTestView.h"
-#include "Pages.h"
+#include "ui/LCD.h"
+#include "ui/gfx/Gfx.h"
+#include "ui/gfx/GfxTestView.h"
+#include "tests/ui/Pages.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 #pragma once
 // Drives the list pages in tests: events through the real dispatcher, redraws as the UI pass does them, and
 // the main encoder's turns and presses that a keyboard or a list needs.
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "GfxTestView.h"
-#include "Glcd.h"
-#include "Shims.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "ui/gfx/GfxTestView.h"
+#include "ui/glcd/Glcd.h"
+#include "porting/Shims.h"
 
 #include <string>
 #include <vector>

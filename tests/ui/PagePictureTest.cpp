@@ -2,11 +2,11 @@
 // screen and its value popup, the chain screen, a node page, a dialog and the keyboard. On every one, each
 // text that nothing covers shows pixels of its colour inside its box, so what the object tree says is what
 // the display shows; the selected block tile glows.
-#include "Chain.h"
-#include "DrawerKeyboard.h"
-#include "DrawerNode.h"
-#include "DrawerPopup.h"
-#include "HomeScreen.h"
+#include "ui/Chain.h"
+#include "ui/DrawerKeyboard.h"
+#include "ui/DrawerNode.h"
+#include "ui/DrawerPopup.h"
+#include "tests/ui/HomeScreen.h"
 
 #include <algorithm>
 #include <cstdlib>

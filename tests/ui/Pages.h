@@ -1,7 +1,7 @@
 #pragma once
 // Pages for the user-interface tests: they record what the dispatcher offers them, in one shared log.
-#include "EventDispatcher.h"
-#include "Listener.h"
+#include "ui/EventDispatcher.h"
+#include "ui/Listener.h"
 
 #include <cstdlib>
 #include <functional>

@@ -1,7 +1,7 @@
 // The nested UI loop of a modal page, and the redraw cycle of the UI pass it runs.
-#include "EventDispatcher.h"
-#include "EventId.h"
-#include "Pages.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "tests/ui/Pages.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "Canvas.h"
+#include "ui/gfx/Canvas.h"
 
 #include <algorithm>
 #include <cmath>

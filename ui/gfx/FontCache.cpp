@@ -1,6 +1,6 @@
-#include "FontCache.h"
+#include "ui/gfx/FontCache.h"
 
-#include "Log.h"
+#include "porting/Log.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,5 +1,5 @@
 #pragma once
-#include "Gfx.h"
+#include "ui/gfx/Gfx.h"
 
 #include <cstdint>
 #include <map>

@@ -1,4 +1,4 @@
-#include "Gfx.h"
+#include "ui/gfx/Gfx.h"
 
 // The family's medium face at the usual sizes, light and regular faces for the program's large digits.
 #define GFX_MONTSERRAT(size) const lv_font_t lv_font_montserrat_##size{"montserrat_" #size, 500, size, 0};

@@ -1,7 +1,7 @@
-#include "Framebuffer.h"
+#include "ui/gfx/Framebuffer.h"
 
-#include "Log.h"
-#include "Paths.h"
+#include "porting/Log.h"
+#include "porting/Paths.h"
 
 #include <algorithm>
 #include <cerrno>

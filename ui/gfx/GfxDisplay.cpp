@@ -1,9 +1,9 @@
 // The display: its picture, its screen and theme, and the render that writes the picture to the framebuffer.
-#include "Canvas.h"
-#include "GfxTree.h"
-#include "Layout.h"
-#include "Renderer.h"
-#include "Theme.h"
+#include "ui/gfx/Canvas.h"
+#include "ui/gfx/GfxTree.h"
+#include "ui/gfx/Layout.h"
+#include "ui/gfx/Renderer.h"
+#include "ui/gfx/Theme.h"
 
 using namespace gfx;
 

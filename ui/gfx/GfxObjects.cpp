@@ -1,6 +1,6 @@
 // The object tree: creating and deleting objects, their geometry, flags and states, and the widgets' own
 // data (label text, line points, bar values, message box parts, keyboard maps).
-#include "GfxTree.h"
+#include "ui/gfx/GfxTree.h"
 
 #include <algorithm>
 #include <cstdarg>

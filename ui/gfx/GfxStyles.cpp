@@ -1,6 +1,6 @@
 // Style properties: setting them on shared styles and objects, and resolving what a part of an object
 // shows from the theme, its shared styles, its own properties and its parent's text properties.
-#include "GfxTree.h"
+#include "ui/gfx/GfxTree.h"
 
 #include <algorithm>
 #include <type_traits>

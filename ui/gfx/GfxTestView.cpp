@@ -1,9 +1,9 @@
-#include "GfxTestView.h"
+#include "ui/gfx/GfxTestView.h"
 
-#include "Canvas.h"
-#include "Layout.h"
-#include "PngWriter.h"
-#include "Renderer.h"
+#include "ui/gfx/Canvas.h"
+#include "ui/gfx/Layout.h"
+#include "ui/gfx/PngWriter.h"
+#include "ui/gfx/Renderer.h"
 
 #include <cstdio>
 

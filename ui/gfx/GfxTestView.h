@@ -2,7 +2,7 @@
 // For tests only: the object tree as the layout pass placed it, with each part's resolved style, and the
 // rendered picture. Most rendering checks read this view (class, box, text, colours) and so do not depend
 // on the glyphs of the installed fonts; the picture serves checks that only pixels can show.
-#include "GfxTree.h"
+#include "ui/gfx/GfxTree.h"
 
 #include <string>
 #include <vector>

@@ -1,8 +1,8 @@
 #pragma once
 // The insides of the graphics layer shared by its parts: the object tree, the display, the theme and the
 // style of a part as the renderer sees it.
-#include "Gfx.h"
-#include "Framebuffer.h"
+#include "ui/gfx/Gfx.h"
+#include "ui/gfx/Framebuffer.h"
 
 #include <memory>
 #include <string>

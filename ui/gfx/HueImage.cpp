@@ -1,4 +1,4 @@
-#include "Gfx.h"
+#include "ui/gfx/Gfx.h"
 
 #include <array>
 #include <cstddef>

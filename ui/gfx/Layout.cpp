@@ -1,8 +1,8 @@
-#include "Layout.h"
+#include "ui/gfx/Layout.h"
 
-#include "Canvas.h"
-#include "FontCache.h"
-#include "TextLayout.h"
+#include "ui/gfx/Canvas.h"
+#include "ui/gfx/FontCache.h"
+#include "ui/gfx/TextLayout.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "GfxTree.h"
+#include "ui/gfx/GfxTree.h"
 
 namespace gfx {
 

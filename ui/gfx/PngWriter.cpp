@@ -1,6 +1,6 @@
-#include "PngWriter.h"
+#include "ui/gfx/PngWriter.h"
 
-#include "Log.h"
+#include "porting/Log.h"
 
 #include <cerrno>
 #include <cstdio>

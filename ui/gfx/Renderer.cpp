@@ -1,8 +1,8 @@
-#include "Renderer.h"
+#include "ui/gfx/Renderer.h"
 
-#include "FontCache.h"
-#include "Layout.h"
-#include "TextLayout.h"
+#include "ui/gfx/FontCache.h"
+#include "ui/gfx/Layout.h"
+#include "ui/gfx/TextLayout.h"
 
 #include <algorithm>
 

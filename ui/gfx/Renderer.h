@@ -1,6 +1,6 @@
 #pragma once
-#include "Canvas.h"
-#include "GfxTree.h"
+#include "ui/gfx/Canvas.h"
+#include "ui/gfx/GfxTree.h"
 
 namespace gfx {
 

@@ -1,6 +1,6 @@
-#include "TextLayout.h"
+#include "ui/gfx/TextLayout.h"
 
-#include "FontCache.h"
+#include "ui/gfx/FontCache.h"
 
 #include <algorithm>
 #include <climits>

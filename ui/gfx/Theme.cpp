@@ -1,4 +1,4 @@
-#include "Theme.h"
+#include "ui/gfx/Theme.h"
 
 namespace gfx {
 

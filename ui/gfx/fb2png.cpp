@@ -1,8 +1,8 @@
 // fb2png: writes the framebuffer file (320 x 240 RGB565, as the host display writes it) as a PNG picture.
 //   fb2png [FRAMEBUFFER [OUT.png]]
 // FRAMEBUFFER defaults to $PEDAL_HOME/fb0, OUT.png to FRAMEBUFFER with ".png" appended.
-#include "Framebuffer.h"
-#include "PngWriter.h"
+#include "ui/gfx/Framebuffer.h"
+#include "ui/gfx/PngWriter.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "Glcd.h"
+#include "ui/glcd/Glcd.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "GlcdChart.h"
+#include "ui/glcd/GlcdChart.h"
 
-#include "Glcd.h"
+#include "ui/glcd/Glcd.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "DelayLine.h"
+#include "audio/dsp/DelayLine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "EnvelopeFollower.h"
+#include "audio/dsp/EnvelopeFollower.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "FFT.h"
+#include "audio/dsp/FFT.h"
 
 #include <gtest/gtest.h>
 
-#include "Reference.h"
+#include "tests/audio/dsp/Reference.h"
 
 TEST(FFT, ForwardMatchesANaiveDftInThePackedLayout) {
   for (int size : {2, 4, 8, 32, 64, 256, 1024, 4096}) {

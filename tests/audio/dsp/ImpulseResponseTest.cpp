@@ -1,8 +1,8 @@
-#include "ImpulseResponse.h"
+#include "audio/dsp/ImpulseResponse.h"
 
 #include <gtest/gtest.h>
 
-#include "Reference.h"
+#include "tests/audio/dsp/Reference.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "OnePole.h"
+#include "audio/dsp/OnePole.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
-#include "QuadBiquad.h"
+#include "audio/dsp/QuadBiquad.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 
-#include "Frame.h"
-#include "Reference.h"
+#include "audio/dsp/Frame.h"
+#include "tests/audio/dsp/Reference.h"
 
 namespace {
 

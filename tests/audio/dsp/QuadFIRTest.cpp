@@ -1,11 +1,11 @@
-#include "QuadFIR.h"
+#include "audio/dsp/QuadFIR.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "Reference.h"
+#include "tests/audio/dsp/Reference.h"
 
 namespace {
 

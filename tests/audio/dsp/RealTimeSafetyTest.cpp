@@ -9,16 +9,16 @@
 #include <limits>
 #include <string>
 
-#include "AllocationCounter.h"
-#include "DelayLine.h"
-#include "EnvelopeFollower.h"
-#include "FFT.h"
-#include "Frame.h"
-#include "Lfo.h"
-#include "OnePole.h"
-#include "QuadBiquad.h"
-#include "QuadFIR.h"
-#include "SchroederAllPass.h"
+#include "tests/support/AllocationCounter.h"
+#include "audio/dsp/DelayLine.h"
+#include "audio/dsp/EnvelopeFollower.h"
+#include "audio/dsp/FFT.h"
+#include "audio/dsp/Frame.h"
+#include "audio/dsp/Lfo.h"
+#include "audio/dsp/OnePole.h"
+#include "audio/dsp/QuadBiquad.h"
+#include "audio/dsp/QuadFIR.h"
+#include "audio/dsp/SchroederAllPass.h"
 
 namespace {
 

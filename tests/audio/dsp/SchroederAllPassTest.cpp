@@ -1,10 +1,10 @@
-#include "SchroederAllPass.h"
+#include "audio/dsp/SchroederAllPass.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "Reference.h"
+#include "tests/audio/dsp/Reference.h"
 
 // From H(z) = (-g + z^-D) / (1 - g z^-D): h[0] = -g, h[kD] = (1 - g^2) g^(k-1), zero elsewhere; an all-pass
 // keeps the energy of its input, so the impulse response has unit energy.

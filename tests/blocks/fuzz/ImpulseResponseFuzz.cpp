@@ -1,7 +1,7 @@
 // libFuzzer target on an uploaded impulse response: the input is the WAV file. The list's content check must
 // refuse it with a reason or take it; what it takes, the block must decode into one response per channel (one
 // or two), each of 1 to kTaps finite taps, so the convolution never meets a response it cannot play.
-#include "IrLoader.h"
+#include "blocks/IrLoader.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // libFuzzer target on a model file from outside: the input is the file's text. The upload check must refuse
 // it with a reason or take it, and what it takes the player's loader must build (a file that passes the check
 // but throws in the loader would be stored and then never play).
-#include "ModelCheck.h"
-#include "NeuralModel.h"
+#include "neural/ModelCheck.h"
+#include "neural/NeuralModel.h"
 
 #include <cstdint>
 #include <memory>

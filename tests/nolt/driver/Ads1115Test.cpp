@@ -1,7 +1,7 @@
 // The expression-pedal converter against a simulated ADS1115 on a simulated I2C bus: the configuration it
 // writes, the conversion to millivolts and every way the device can be missing or fail.
-#include "Ads1115.h"
-#include "SimulatedChain.h"
+#include "nolt/driver/Ads1115.h"
+#include "tests/nolt/driver/SimulatedChain.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The input/output array against a simulated shift-register chain: the frames it puts on the wire, the
 // input frames it hands back, software PWM, the ring of transfers in flight and a chain that fails.
 // Every test runs in its own process: the array is set up once per process.
-#include "IOArray.h"
-#include "SimulatedChain.h"
-#include "SpidevPort.h"
+#include "nolt/driver/IOArray.h"
+#include "tests/nolt/driver/SimulatedChain.h"
+#include "nolt/driver/SpidevPort.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
 // The status LED on the simulated chain: the duty each of its three lines carries on the wire for the
 // stored colour, the switch, the temporary colour and the clip warning.
-#include "AudioProcessor.h"
-#include "IOArray.h"
-#include "Light.h"
-#include "NodeColor.h"
-#include "NodeItem.h"
-#include "NodeOnOff.h"
-#include "Shims.h"
-#include "SimulatedChain.h"
-#include "Storage.h"
+#include "audio/AudioProcessor.h"
+#include "nolt/driver/IOArray.h"
+#include "nolt/driver/Light.h"
+#include "core/NodeColor.h"
+#include "core/NodeItem.h"
+#include "core/NodeOnOff.h"
+#include "porting/Shims.h"
+#include "tests/nolt/driver/SimulatedChain.h"
+#include "core/Storage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #pragma once
 // A shift-register chain behind a simulated spidev device, and a converter behind a simulated I2C bus: the
 // peers the driver and board tests talk to instead of the hardware.
-#include "I2cPort.h"
-#include "IOArray.h"
-#include "SpiPort.h"
+#include "porting/I2cPort.h"
+#include "nolt/driver/IOArray.h"
+#include "porting/SpiPort.h"
 
 #include <cerrno>
 #include <cstdint>

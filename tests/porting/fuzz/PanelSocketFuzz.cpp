@@ -4,8 +4,8 @@
 //
 // What must hold: a transfer fills exactly its own length, the expression pedal reads what an "A" message can
 // carry, and once the panel has gone every input line reads at rest again.
-#include "PanelSocket.h"
-#include "TestSupport.h"
+#include "porting/PanelSocket.h"
+#include "tests/support/TestSupport.h"
 
 #include <linux/spi/spidev.h>
 #include <sys/socket.h>

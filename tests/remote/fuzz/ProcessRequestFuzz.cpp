@@ -12,16 +12,16 @@
 // Besides the reply's form, a canary: while a password is set and no right answer was given, nothing a
 // guarded command could change does change (the app subtree with its values and slots, the password, the
 // installed image).
-#include "ComInterface.h"
-#include "NodeEnum.h"
-#include "NodeFloat.h"
-#include "NodeItem.h"
-#include "NodeList.h"
-#include "RemoteServices.h"
-#include "Security.h"
-#include "TestSupport.h"
-#include "System.h"
-#include "Update.h"
+#include "remote/ComInterface.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeList.h"
+#include "remote/RemoteServices.h"
+#include "core/Security.h"
+#include "tests/support/TestSupport.h"
+#include "core/System.h"
+#include "board/Update.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -5,10 +5,10 @@
 // zlib's own inflate is the reference: the upload is taken exactly when the stream is one whole gzip member
 // that ends with its last byte and inflates to the announced length (any, when 0 is announced) within the slot, and then the slot holds
 // what zlib inflates; a refused upload leaves the slot as it was.
-#include "ComInterface.h"
-#include "NodeList.h"
-#include "System.h"
-#include "TestSupport.h"
+#include "remote/ComInterface.h"
+#include "core/NodeList.h"
+#include "core/System.h"
+#include "tests/support/TestSupport.h"
 
 #include <zlib.h>
 

@@ -1,8 +1,8 @@
 // The framebuffer file on the host: where it is, its size, the picture at its offset, and the PNG tool.
-#include "Framebuffer.h"
-#include "Canvas.h"
-#include "GfxTestView.h"
-#include "Objects.h"
+#include "ui/gfx/Framebuffer.h"
+#include "ui/gfx/Canvas.h"
+#include "ui/gfx/GfxTestView.h"
+#include "tests/ui/gfx/Objects.h"
 
 #include <gtest/gtest.h>
 

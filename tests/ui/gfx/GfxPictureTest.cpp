@@ -1,8 +1,8 @@
 // What only pixels show: glyphs in the right colour and place, borders drawn over content, gradients, the
 // hue strip, clipping to the parent. The pages' own pictures are checked in the page tests.
-#include "Canvas.h"
-#include "GfxTestView.h"
-#include "Objects.h"
+#include "ui/gfx/Canvas.h"
+#include "ui/gfx/GfxTestView.h"
+#include "tests/ui/gfx/Objects.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Text: UTF-8 reading with Latin-1 for stray bytes, the faces behind the fonts (WOFF through FreeType,
 // symbols from the symbol face), line heights of the program's fonts, and what happens without font files.
-#include "Canvas.h"
-#include "FontCache.h"
-#include "GfxTestView.h"
-#include "TextLayout.h"
+#include "ui/gfx/Canvas.h"
+#include "ui/gfx/FontCache.h"
+#include "ui/gfx/GfxTestView.h"
+#include "ui/gfx/TextLayout.h"
 
 #include <gtest/gtest.h>
 

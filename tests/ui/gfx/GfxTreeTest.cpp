@@ -1,8 +1,8 @@
 // The object tree through the test view: boxes from the layout pass, styles as resolved (theme, shared,
 // own, checked state, inheritance), widgets' data. None of these depend on glyph shapes.
-#include "FontCache.h"
-#include "GfxTestView.h"
-#include "Objects.h"
+#include "ui/gfx/FontCache.h"
+#include "ui/gfx/GfxTestView.h"
+#include "tests/ui/gfx/Objects.h"
 
 #include <gtest/gtest.h>
 

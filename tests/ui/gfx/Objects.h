@@ -1,7 +1,7 @@
 #pragma once
 // Plain objects for the graphics layer's own tests: a black panel, a label, a bar with borders. The pages'
 // looks are checked through the page classes in the user-interface tests, not here.
-#include "Gfx.h"
+#include "ui/gfx/Gfx.h"
 
 namespace objects {
 

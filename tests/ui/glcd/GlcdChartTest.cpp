@@ -1,5 +1,5 @@
-#include "GlcdChart.h"
-#include "ui/GlcdPicture.h"
+#include "ui/glcd/GlcdChart.h"
+#include "tests/ui/GlcdPicture.h"
 
 #include <gtest/gtest.h>
 

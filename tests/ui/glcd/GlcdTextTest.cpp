@@ -1,4 +1,4 @@
-#include "ui/GlcdPicture.h"
+#include "tests/ui/GlcdPicture.h"
 
 #include <gtest/gtest.h>
 
