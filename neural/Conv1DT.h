@@ -2,8 +2,8 @@
 // Causal dilated convolution over a layer's history of input frames. Tap 0 is the oldest: for kernel size 3 it
 // reads the frame 2D back, tap 1 the frame D back and tap 2 the frame being computed. The convolution keeps no
 // memory of its own; the history belongs to the calling layer.
-#include "neural/BlockProduct.h"
 #include "neural/FastMath.h"
+#include "neural/FrameProduct.h"
 
 #include <Eigen/Core>
 
@@ -24,17 +24,13 @@ public:
     // Floats that SetWeights consumes.
     static constexpr int NumWeights = K * Out * In + (Bias ? Out : 0);
 
-    using Product = BlockProduct<Out>;
-    using PaddedWeightMatrix = Eigen::Matrix<float, Product::PaddedRows, In>;
+    using Product = FrameProduct<Out>;
     // Floats of the tap matrices, which live on the heap.
-    static constexpr std::int64_t HeapFloats =
-        std::int64_t(K) * Out * In + (Product::Padded ? std::int64_t(K) * Product::PaddedRows * In : 0);
+    static constexpr std::int64_t HeapFloats = std::int64_t(K) * Out * In;
 
     // K tap matrices, empty until SetWeights; element (i, j) weighs input channel j into output channel i.
     std::vector<WeightMatrix> weights;
     BiasVector bias = BiasVector::Zero();
-    // The taps padded with zero rows for the block product, when it pads this row count; made by SetWeights.
-    std::vector<PaddedWeightMatrix> paddedWeights;
 
     // Output column t = bias + sum over k of weights[k] * input column (startColumn + t - (K - 1 - k) D), for
     // the output's columns. An output with a fixed column count computes that many columns; one with a
@@ -46,15 +42,15 @@ public:
     {
         constexpr int Columns = std::decay_t<Output>::ColsAtCompileTime;
         const auto firstColumn = [&](int k) { return Eigen::Index(startColumn) - Eigen::Index(K - 1 - k) * D; };
-        if constexpr (Columns == Product::Columns && Product::Vectorised) {
+        if constexpr (Columns == Product::Frames && FramesInLanes<Input> && FramesInLanes<std::decay_t<Output>>) {
             const float* tapWeights[K];
             const float* tapInputs[K];
             for (int k = 0; k < K; ++k) {
-                tapWeights[k] = Product::Padded ? paddedWeights[k].data() : weights[k].data();
-                tapInputs[k] = input.data() + firstColumn(k) * input.colStride();
+                tapWeights[k] = weights[k].data();
+                tapInputs[k] = input.data() + firstColumn(k);
             }
-            Product::template Run<In, K, Bias, false>(tapWeights, tapInputs, input.colStride(), bias.data(),
-                                                      output.data(), output.colStride());
+            Product::template Run<In, K, Bias, false>(tapWeights, tapInputs, input.outerStride(), bias.data(),
+                                                      output.data(), output.outerStride());
             return;
         }
         const auto tap = [&](int k) {
@@ -74,34 +70,33 @@ public:
         }
     }
 
-    // The fused form of a 16-column layer step when the product is vectorised: output column t becomes
-    // tanh(output column t + bias + the taps' sum), and head column t gets that activation added. output and
-    // head hold 16 columns of Out rows each, at their column strides; neither overlaps the input.
+    // The fused form of a 16-frame layer step, every operand with frames in the lanes: output row o becomes
+    // tanh(output row o + bias + the taps' sum), and head row o gets that activation added. output and head
+    // hold Out rows of 16 frames each, at their row strides; neither overlaps the input.
     template <class Input>
     void AccumulateTanhInto(const Input& input, float* output, Eigen::Index outputStride, std::uint64_t startColumn,
                             float* head, Eigen::Index headStride) const noexcept
     {
-        static_assert(Product::Vectorised && Bias);
+        static_assert(Bias && FramesInLanes<Input>);
         const float* tapWeights[K];
         const float* tapInputs[K];
         for (int k = 0; k < K; ++k) {
-            tapWeights[k] = Product::Padded ? paddedWeights[k].data() : weights[k].data();
-            tapInputs[k] = input.data() + (Eigen::Index(startColumn) - Eigen::Index(K - 1 - k) * D) * input.colStride();
+            tapWeights[k] = weights[k].data();
+            tapInputs[k] = input.data() + (Eigen::Index(startColumn) - Eigen::Index(K - 1 - k) * D);
         }
-        const auto finish = [head, headStride](const typename Product::Packet& sum, Eigen::Index column,
-                                               int packet) noexcept {
+        const auto finish = [head, headStride](const typename Product::Packet& sum, int row, int packet) noexcept {
+            using namespace Eigen::internal;
             const typename Product::Packet activation = FastMath::TanhPacket(sum);
-            float* headColumn = head + column * headStride;
-            Product::Store(headColumn, packet, Eigen::internal::padd(Product::Load(headColumn, packet), activation));
+            float* headPacket = head + row * headStride + packet * Product::Lanes;
+            pstoreu(headPacket, padd(ploadu<typename Product::Packet>(headPacket), activation));
             return activation;
         };
-        Product::template Run<In, K, true, true>(tapWeights, tapInputs, input.colStride(), bias.data(), output,
+        Product::template Run<In, K, true, true>(tapWeights, tapInputs, input.outerStride(), bias.data(), output,
                                                  outputStride, finish);
     }
 
     // Reads the taps output row by output row, then input channel, with the tap index fastest; then the bias.
-    // Leaves the position just behind the last float read. The caller guarantees NumWeights floats. Weights
-    // are set only here, which keeps the padded copy in step.
+    // Leaves the position just behind the last float read. The caller guarantees NumWeights floats.
     template <class Iterator>
     void SetWeights(Iterator& position)
     {
@@ -116,12 +111,6 @@ public:
         if constexpr (Bias) {
             for (int row = 0; row < Out; ++row) {
                 bias(row) = *position++;
-            }
-        }
-        if constexpr (Product::Padded) {
-            paddedWeights.resize(K);
-            for (int k = 0; k < K; ++k) {
-                Product::PadWeights(weights[k], paddedWeights[k]);
             }
         }
     }

@@ -1,6 +1,6 @@
 #pragma once
 // A dense layer applied to every frame on its own (a 1x1 convolution): out = W in (+ b), one column per frame.
-#include "neural/BlockProduct.h"
+#include "neural/FrameProduct.h"
 
 #include <Eigen/Core>
 
@@ -17,17 +17,12 @@ public:
     // Floats that SetWeights consumes.
     static constexpr int NumWeights = Out * In + (Bias ? Out : 0);
 
-    using Product = BlockProduct<Out>;
-    struct NoPadding {};
-    using PaddedWeightMatrix = std::conditional_t<Product::Padded, Eigen::Matrix<float, Product::PaddedRows, In>,
-                                                  NoPadding>;
+    using Product = FrameProduct<Out>;
 
     // Element (i, j) weighs input channel j into output channel i.
     WeightMatrix weights = WeightMatrix::Zero();
     // Added to every output column when Bias is set; unused otherwise.
     BiasVector bias = BiasVector::Zero();
-    // The matrix padded with zero rows for the block product, when it pads this row count; made by SetWeights.
-    [[no_unique_address]] PaddedWeightMatrix paddedWeights{};
 
     // Writes W input (+ b) into output, which has as many columns as input and must not overlap it. Only the
     // first In rows of the input take part.
@@ -44,26 +39,27 @@ public:
         Multiply<true>(input, output);
     }
 
-    // Writes W input (+ b) + residual into output, all of 16 columns; residual column t starts at residual +
-    // t * residualStride. The product must be vectorised.
+    // Writes W input (+ b) + residual into output, all of 16 frames with the frames in the lanes; output row o
+    // starts at output + o * outputStride, residual row o at residual + o * residualStride.
     template <class Input>
     void ProcessPlus(const Input& input, float* output, Eigen::Index outputStride, const float* residual,
                      Eigen::Index residualStride) const noexcept
     {
-        static_assert(Product::Vectorised);
-        const float* const matrix[1] = {ProductWeights()};
-        const float* const columns[1] = {input.data()};
-        const auto finish = [residual, residualStride](const typename Product::Packet& sum, Eigen::Index column,
+        static_assert(FramesInLanes<Input>);
+        const float* const matrix[1] = {weights.data()};
+        const float* const rows[1] = {input.data()};
+        const auto finish = [residual, residualStride](const typename Product::Packet& sum, int row,
                                                        int packet) noexcept {
-            return Eigen::internal::padd(sum, Product::Load(residual + column * residualStride, packet));
+            using namespace Eigen::internal;
+            const float* residualPacket = residual + row * residualStride + packet * Product::Lanes;
+            return padd(sum, ploadu<typename Product::Packet>(residualPacket));
         };
-        Product::template Run<In, 1, Bias, false>(matrix, columns, input.colStride(), bias.data(), output,
+        Product::template Run<In, 1, Bias, false>(matrix, rows, input.outerStride(), bias.data(), output,
                                                   outputStride, finish);
     }
 
     // Reads the matrix output row by output row (input channel fastest), then the bias when there is one, and
-    // leaves the position just behind the last float read. The caller guarantees NumWeights floats. Weights
-    // are set only here, which keeps the padded copy in step.
+    // leaves the position just behind the last float read. The caller guarantees NumWeights floats.
     template <class Iterator>
     void SetWeights(Iterator& position)
     {
@@ -77,30 +73,18 @@ public:
                 bias(row) = *position++;
             }
         }
-        if constexpr (Product::Padded) {
-            Product::PadWeights(weights, paddedWeights);
-        }
     }
 
 private:
-    const float* ProductWeights() const noexcept
-    {
-        if constexpr (Product::Padded) {
-            return paddedWeights.data();
-        } else {
-            return weights.data();
-        }
-    }
-
     template <bool Add, class Input, class Output>
     void Multiply(const Input& input, Output& output) const noexcept
     {
         constexpr int Columns = std::decay_t<Output>::ColsAtCompileTime;
-        if constexpr (Columns == Product::Columns && Product::Vectorised) {
-            const float* const matrix[1] = {ProductWeights()};
-            const float* const columns[1] = {input.data()};
-            Product::template Run<In, 1, Bias, Add>(matrix, columns, input.colStride(), bias.data(), output.data(),
-                                                    output.colStride());
+        if constexpr (Columns == Product::Frames && FramesInLanes<Input> && FramesInLanes<Output>) {
+            const float* const matrix[1] = {weights.data()};
+            const float* const rows[1] = {input.data()};
+            Product::template Run<In, 1, Bias, Add>(matrix, rows, input.outerStride(), bias.data(), output.data(),
+                                                    output.outerStride());
         } else {
             if constexpr (Add) {
                 output.noalias() += weights.lazyProduct(input.template topRows<In>());

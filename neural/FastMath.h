@@ -24,7 +24,7 @@ inline constexpr float tanhC5 = 0.8146427f;
 // f(x) = x ((c1 + c2 |x|) x^2 + c3 (1 + |x|)) / (c4 + |x + c5 x |x|| (x^2 + c4)), lane by lane, for a SIMD
 // packet or a plain float.
 template <class Packet>
-inline Packet TanhPacket(const Packet& x) noexcept
+EIGEN_ALWAYS_INLINE Packet TanhPacket(const Packet& x) noexcept
 {
     using namespace Eigen::internal;
     const Packet a = pabs(x);

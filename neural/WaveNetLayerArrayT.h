@@ -25,8 +25,8 @@ public:
     using Layers = std::tuple<WaveNetLayerT<ConditionSize, Channels, KernelSize, Ds>...>;
     using Rechannel = DenseLayerT<InputSize, Channels, false>;
     using HeadRechannel = DenseLayerT<Channels, HeadSize, HeadBias>;
-    using LayerOutputs = Eigen::Matrix<float, Channels, waveNetChunkFrames>;
-    using HeadOutputs = Eigen::Matrix<float, HeadSize, waveNetChunkFrames>;
+    using LayerOutputs = Eigen::Matrix<float, Channels, waveNetChunkFrames, Eigen::RowMajor>;
+    using HeadOutputs = Eigen::Matrix<float, HeadSize, waveNetChunkFrames, Eigen::RowMajor>;
 
     static constexpr int InputRows = InputSize;
     static constexpr int ChannelRows = Channels;
@@ -52,9 +52,9 @@ public:
     int receptiveFieldSize = ReceptiveFieldSize;
 
     // One block of numFrames (1 .. 16) frames. input: InputSize x 16 (the first numFrames columns are read);
-    // condition: ConditionSize x numFrames floats; head: a Channels x 16 matrix that the layers add into and
-    // the head rechannel reads. Leaves the last layer's output in layerOutputs and the head rechannel's in
-    // headOutputs, first numFrames columns.
+    // condition: ConditionSize x numFrames floats; head: a row-major Channels x 16 matrix that the layers add
+    // into and the head rechannel reads. Leaves the last layer's output in layerOutputs and the head
+    // rechannel's in headOutputs, first numFrames columns.
     template <class Input, class Head>
     void Process(const Input& input, const float* condition, Head& head, std::uint64_t numFrames) noexcept
     {

@@ -3,9 +3,11 @@
 // mixin of the condition sample, the fast tanh, a skip output added into the array's head sum, and a 1x1
 // projection plus the layer's input that becomes the next layer's input.
 //
-// The history holds the layer's input frames, one per column. The preceding layer (or the array's rechannel)
-// writes a block's frames at the write position p; the step reads columns p - 2D to p + n - 1; the history
-// advance then keeps the last 2D frames reachable below the next write position:
+// The history holds the layer's input frames, one per column, row-major: each channel's frames lie side by
+// side, so a block's 16 frames of a channel, at any tap's offset, are one load (the frame product). The
+// preceding layer (or the array's rechannel) writes a block's frames at the write position p; the step reads
+// columns p - 2D to p + n - 1; the history advance then keeps the last 2D frames reachable below the next write
+// position:
 // - front copy (2D <= 16): p stays 2D and the last 2D frames are moved down to columns 0 .. 2D - 1;
 // - mirrored ring (2D > 16): every frame is also written 2D columns lower (and 4D lower when it lands at 4D or
 //   beyond), and p steps back by 2D once it passes 4D. A column then always holds the newest frame of its
@@ -53,9 +55,9 @@ public:
     // Eigen refuses fixed-size objects beyond its stack allocation limit; the one history above it (16 channels
     // at dilation 512) is a heap matrix with the same column arithmetic.
     static constexpr bool HeapHistory = sizeof(float) * Ch * HistoryColumns > EIGEN_STACK_ALLOCATION_LIMIT;
-    using History = std::conditional_t<HeapHistory, Eigen::Matrix<float, Ch, Eigen::Dynamic>,
-                                       Eigen::Matrix<float, Ch, HistoryColumns>>;
-    using Working = Eigen::Matrix<float, Ch, waveNetChunkFrames>;
+    using History = std::conditional_t<HeapHistory, Eigen::Matrix<float, Ch, Eigen::Dynamic, Eigen::RowMajor>,
+                                       Eigen::Matrix<float, Ch, HistoryColumns, Eigen::RowMajor>>;
+    using Working = Eigen::Matrix<float, Ch, waveNetChunkFrames, Eigen::RowMajor>;
 
     using Convolution = Conv1DT<Ch, Ch, KernelSize, true, D>;
     using InputMixin = DenseLayerT<ConditionSize, Ch, false>;
@@ -85,8 +87,8 @@ public:
     }
 
     // One layer step over numFrames (1 .. 16) frames whose input stands in the history at the write position.
-    // condition: ConditionSize x numFrames floats, column by column; head: a Ch x 16 matrix whose first
-    // numFrames columns receive the activations; the output frames go to destination columns
+    // condition: ConditionSize x numFrames floats, column by column; head: a row-major Ch x 16 matrix whose
+    // first numFrames columns receive the activations; the output frames go to destination columns
     // destinationStart .. destinationStart + numFrames - 1. Neither the history nor the write position changes.
     template <class Head, class Destination>
     void Process(const float* condition, Head& head, Destination& destination, std::uint64_t destinationStart,
@@ -109,21 +111,11 @@ public:
     // Moves the history on by the numFrames frames just processed.
     void AdvanceHistory(std::uint64_t numFrames) noexcept
     {
-        float* columns = history.data();
-        if constexpr (FrontCopy) {
-            // The ranges overlap when the block is shorter than 2D.
-            std::memmove(columns, columns + numFrames * Ch, sizeof(float) * Ch * 2 * D);
+        // Full blocks, nearly every call, copy with sizes the compiler knows.
+        if (numFrames == waveNetChunkFrames) {
+            Advance(std::integral_constant<std::uint64_t, waveNetChunkFrames>{});
         } else {
-            const std::uint64_t blockEnd = writePosition + numFrames;
-            std::memcpy(columns + (writePosition - 2 * D) * Ch, columns + writePosition * Ch,
-                        sizeof(float) * Ch * numFrames);
-            // Once p steps back, the window can reach 4D below a frame written at 4D or beyond. Blocks of 16
-            // alone never read that column before rewriting it, but after a shorter block it would be stale.
-            for (std::uint64_t column = std::max<std::uint64_t>(writePosition, 4 * D); column < blockEnd;
-                 ++column) {
-                std::memcpy(columns + (column - 4 * D) * Ch, columns + column * Ch, sizeof(float) * Ch);
-            }
-            writePosition = blockEnd > 4 * D ? blockEnd - 2 * D : blockEnd;
+            Advance(numFrames);
         }
     }
 
@@ -131,10 +123,9 @@ public:
     // input, every column a later step can reach without writing it first holds the steady input too.
     void FillHistoryBelowWritePosition() noexcept
     {
-        float* columns = history.data();
-        const float* steady = columns + writePosition * Ch;
-        for (std::uint64_t column = 0; column < writePosition; ++column) {
-            std::memcpy(columns + column * Ch, steady, sizeof(float) * Ch);
+        for (int channel = 0; channel < Ch; ++channel) {
+            float* frames = Row(channel);
+            std::fill_n(frames, writePosition, frames[writePosition]);
         }
     }
 
@@ -147,23 +138,55 @@ public:
     }
 
 private:
+    float* Row(int channel) noexcept { return history.data() + channel * history.outerStride(); }
+
+    template <class Frames>
+    void Advance(Frames numFrames) noexcept
+    {
+        if constexpr (FrontCopy) {
+            for (int channel = 0; channel < Ch; ++channel) {
+                float* frames = Row(channel);
+                // The ranges overlap when the block is shorter than 2D.
+                std::memmove(frames, frames + numFrames, sizeof(float) * 2 * D);
+            }
+        } else {
+            const std::uint64_t blockEnd = writePosition + numFrames;
+            // Once p steps back, the window can reach 4D below a frame written at 4D or beyond. Blocks of 16
+            // alone never read that column before rewriting it, but after a shorter block it would be stale.
+            const std::uint64_t farStart = std::clamp<std::uint64_t>(writePosition, 4 * D, blockEnd);
+            for (int channel = 0; channel < Ch; ++channel) {
+                float* frames = Row(channel);
+                std::memcpy(frames + writePosition - 2 * D, frames + writePosition, sizeof(float) * numFrames);
+            }
+            if (farStart < blockEnd) {
+                for (int channel = 0; channel < Ch; ++channel) {
+                    float* frames = Row(channel);
+                    std::memcpy(frames + farStart - 4 * D, frames + farStart, sizeof(float) * (blockEnd - farStart));
+                }
+            }
+            writePosition = blockEnd > 4 * D ? blockEnd - 2 * D : blockEnd;
+        }
+    }
+
     template <int Width, class Head, class Destination>
     void Step(const float* condition, Head& head, Eigen::Index frame, Destination& destination,
               std::uint64_t destinationStart) noexcept
     {
         const std::uint64_t inputColumn = writePosition + std::uint64_t(frame);
         auto activation = working.template middleCols<Width>(frame);
-        if constexpr (Width == waveNetChunkFrames && Convolution::Product::Vectorised &&
-                      Layer1x1::Product::Vectorised) {
+        if constexpr (Width == waveNetChunkFrames) {
+            static_assert(FramesInLanes<Head> && FramesInLanes<Destination>, "a block step takes frames in lanes");
             // The condition goes in first, so the convolution's finish sees the whole pre-activation and the
             // activation is taken, and added to the head, before the sums leave the registers; the projection
-            // adds the residual the same way. Each value is summed in the same order as below.
+            // adds the residual the same way. The sums agree with the column-by-column step below up to rounding.
             inputMixin.Process(
                 Eigen::Map<const Eigen::Matrix<float, ConditionSize, Width>>(condition + frame * ConditionSize),
                 activation);
-            convolution.AccumulateTanhInto(history, working.data(), Ch, inputColumn, head.data(), head.colStride());
+            convolution.AccumulateTanhInto(history, working.data(), working.outerStride(), inputColumn, head.data(),
+                                           head.outerStride());
             auto output = destination.template middleCols<Width>(Eigen::Index(destinationStart) + frame);
-            layer1x1.ProcessPlus(working, output.data(), output.colStride(), history.data() + inputColumn * Ch, Ch);
+            layer1x1.ProcessPlus(working, output.data(), output.outerStride(), history.data() + inputColumn,
+                                 history.outerStride());
             return;
         }
         convolution.Process(history, activation, inputColumn, Width);

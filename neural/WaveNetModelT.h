@@ -16,7 +16,7 @@ namespace RuveroRidev {
 template <class Array0, class Array1>
 class WaveNetModelT {
 public:
-    using HeadAccumulator = Eigen::Matrix<float, Array0::ChannelRows, waveNetChunkFrames>;
+    using HeadAccumulator = Eigen::Matrix<float, Array0::ChannelRows, waveNetChunkFrames, Eigen::RowMajor>;
 
     static_assert(Array0::InputRows == 1, "array 0 takes the input samples");
     static_assert(Array1::InputRows == Array0::ChannelRows, "array 1 reads array 0's layer outputs");

@@ -161,7 +161,8 @@ TEST(Kernels, ConvolutionReadsItsTaps)
     EXPECT_TRUE((output.rightCols(14).array() == 7.0f).all());
 }
 
-// A full 16-frame block (the SIMD path, padded or not) gives, column by column, what single columns give.
+// A full 16-frame block (the frame product, frames in the lanes) gives, column by column, what single columns
+// give, for every channel count.
 template <int Ch>
 void expectBlockEqualsColumns()
 {
@@ -173,12 +174,12 @@ void expectBlockEqualsColumns()
     setRandomWeights(convolution, random);
     setRandomWeights(dense, random);
     setRandomWeights(mixin, random);
-    Eigen::Matrix<float, Ch, 48> history;
+    Eigen::Matrix<float, Ch, 48, Eigen::RowMajor> history;
     Eigen::Matrix<float, 1, 16> condition;
     fillRandom(history, random);
     fillRandom(condition, random);
 
-    Eigen::Matrix<float, Ch, 16> block, columns, denseBlock, denseColumns;
+    Eigen::Matrix<float, Ch, 16, Eigen::RowMajor> block, columns, denseBlock, denseColumns;
     fillRandom(block, random);
     convolution.Process(history, block.template leftCols<16>(), 16, 16);
     mixin.Accumulate(condition.template leftCols<16>(), block.template leftCols<16>());
