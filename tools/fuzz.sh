@@ -27,7 +27,7 @@ fi
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" \
+  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" \
   -DPEDAL_SANITIZE=ON -DPEDAL_FUZZ=ON "${launcher[@]}" >/dev/null
 names=()
 for entry in "${targets[@]}"; do names+=("${entry%% *}_fuzz"); done
