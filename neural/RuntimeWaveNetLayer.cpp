@@ -4,7 +4,6 @@
 #include "neural/WeightReader.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace RuveroRidev {
 
@@ -81,33 +80,6 @@ void RuntimeWaveNetLayer::SetWeights(WeightReader& reader)
     reader.ReadVector(layer1x1.Bias());
 }
 
-void RuntimeWaveNetLayer::WriteHistory(const float* input, Index inputStride, Index numFrames) noexcept
-{
-    // At most two runs per row: up to the ring's end, and on from its start.
-    const Index firstRun = std::min(numFrames, ringColumns - writeColumn);
-    // The frames that land in the mirrored columns at the ring's start, again behind its end.
-    const Index wrappedMirror = std::min<Index>(chunkFrames - 1, numFrames - firstRun);
-    const Index directMirror =
-        writeColumn < chunkFrames - 1 ? std::min(firstRun, chunkFrames - 1 - writeColumn) : Index(0);
-    for (int channel = 0; channel < channels; ++channel) {
-        const float* frames = input + channel * inputStride;
-        float* ring = history.data() + channel * history.outerStride();
-        if (firstRun == chunkFrames) {
-            // The usual full block in one run: a copy whose size the compiler knows.
-            std::memcpy(ring + writeColumn, frames, sizeof(float) * chunkFrames);
-        } else {
-            std::copy_n(frames, firstRun, ring + writeColumn);
-            std::copy_n(frames + firstRun, numFrames - firstRun, ring);
-        }
-        if (wrappedMirror > 0) {
-            std::copy_n(ring, wrappedMirror, ring + ringColumns);
-        }
-        if (directMirror > 0) {
-            std::copy_n(ring + writeColumn, directMirror, ring + ringColumns + writeColumn);
-        }
-    }
-}
-
 void RuntimeWaveNetLayer::SettleHistory(Index numFrames) noexcept
 {
     // Frames written past the ring's end stand in the mirror already; the ring's start still needs them.
@@ -140,16 +112,12 @@ void RuntimeWaveNetLayer::ActivateAndCollect(FrameBlock& head) noexcept
 void RuntimeWaveNetLayer::Process(const float* input, Index inputStride, const float* condition, FrameBlock& head,
                                   float* output, Index outputStride, Index numFrames) noexcept
 {
-    // The block's own frames go into the ring first: every tap reads there, the newest one the block itself.
-    // Tap k reads the frames (K - 1 - k) D back; without a ring the one tap is the input.
+    // The block's own frames stand in the ring: every tap reads there, the newest one the block itself. Tap k
+    // reads the frames (K - 1 - k) D back; without a ring the one tap is the input.
     const float* taps[ModelLimits::maxKernelSize];
     Index tapStride = inputStride;
     if (ringColumns > 0) {
-        if (input == InputSlot()) {
-            SettleHistory(numFrames);
-        } else {
-            WriteHistory(input, inputStride, numFrames);
-        }
+        SettleHistory(numFrames);
         for (int k = 0; k < kernelSize; ++k) {
             Index start = writeColumn - Index(kernelSize - 1 - k) * dilation;
             if (start < 0) {

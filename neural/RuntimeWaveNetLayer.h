@@ -39,13 +39,13 @@ public:
     // convolution bias; the mixin; the 1x1 weights row by row; the 1x1 bias.
     void SetWeights(WeightReader& reader);
 
-    // Where the next block's input frames are best written, 16 floats per row InputStride() apart: the
-    // layer's own history at its write column, so no copy is needed. Null when the layer keeps no history.
+    // Where the next block's input frames must be written, 16 floats per row InputStride() apart: the layer's
+    // own history at its write column, so no frame is copied there. Null when the layer keeps no history.
     float* InputSlot() noexcept { return ringColumns > 0 ? history.data() + writeColumn : nullptr; }
     Eigen::Index InputStride() const noexcept { return history.outerStride(); }
 
     // One block of numFrames (1 .. 16) frames. input: the block's input frames, the first numFrames columns of
-    // a channels x 16 block with rows inputStride apart, either InputSlot() or a block elsewhere; condition:
+    // a channels x 16 block with rows inputStride apart, at InputSlot() when the layer keeps a history; condition:
     // 16 samples, the first numFrames of them the block's; head: a channels x 16 block whose first numFrames
     // columns receive the activations; output: a channels x 16 block, distinct from input, whose first
     // numFrames columns receive the layer's output. The history moves on by numFrames frames.
@@ -59,9 +59,8 @@ public:
     bool Compiled() const noexcept { return convolution.Compiled() && layer1x1.Compiled(); }
 
 private:
-    // Writes the block's input frames at the write column, and into the mirror where they land in it.
-    void WriteHistory(const float* input, Eigen::Index inputStride, Eigen::Index numFrames) noexcept;
-    // The same for frames already written at the write column: those past the ring's end go to its start.
+    // Completes the block's frames written at the write column: those past the ring's end go to its start,
+    // those in its first 15 columns into the mirror.
     void SettleHistory(Eigen::Index numFrames) noexcept;
     // Applies the activation when the convolution's finish has not, gates it, and adds it into the head.
     void ActivateAndCollect(FrameBlock& head) noexcept;
