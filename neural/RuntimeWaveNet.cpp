@@ -2,10 +2,12 @@
 
 #include "neural/WeightReader.h"
 
+#include <algorithm>
+
 namespace RuveroRidev {
 
 RuntimeWaveNet::RuntimeWaveNet(const std::vector<RuntimeWaveNetLayerArray::Shape>& shapes)
-    : headAccumulator(Eigen::MatrixXf::Zero(shapes.front().channels, RuntimeWaveNetLayer::chunkFrames))
+    : headAccumulator(FrameBlock::Zero(shapes.front().channels, RuntimeWaveNetLayer::chunkFrames))
 {
     arrays.reserve(shapes.size());
     for (const RuntimeWaveNetLayerArray::Shape& shape : shapes) {
@@ -41,6 +43,12 @@ std::int64_t RuntimeWaveNet::MultiplyAddsPerSample(const std::vector<RuntimeWave
     return count;
 }
 
+bool RuntimeWaveNet::Compiled() const noexcept
+{
+    return std::all_of(arrays.begin(), arrays.end(),
+                       [](const RuntimeWaveNetLayerArray& array) { return array.Compiled(); });
+}
+
 void RuntimeWaveNet::SetWeights(WeightReader& reader)
 {
     for (RuntimeWaveNetLayerArray& array : arrays) {
@@ -51,12 +59,13 @@ void RuntimeWaveNet::SetWeights(WeightReader& reader)
 
 void RuntimeWaveNet::Process(const float* input, float* output, Eigen::Index numFrames) noexcept
 {
-    headAccumulator.leftCols(numFrames).setZero();
-    arrays.front().Process(input, input, headAccumulator, numFrames);
+    std::copy_n(input, numFrames, samples.data());
+    headAccumulator.setZero();
+    arrays.front().Process(samples.data(), samples.data(), headAccumulator, numFrames);
     for (std::size_t i = 1; i < arrays.size(); ++i) {
-        arrays[i].Process(arrays[i - 1].LayerOutputs().data(), input, arrays[i - 1].headOutputs, numFrames);
+        arrays[i].Process(arrays[i - 1].LayerOutputs().data(), samples.data(), arrays[i - 1].headOutputs, numFrames);
     }
-    const Eigen::MatrixXf& result = arrays.back().headOutputs;
+    const FrameBlock& result = arrays.back().headOutputs;
     for (Eigen::Index frame = 0; frame < numFrames; ++frame) {
         output[frame] = headScale * result(0, frame);
     }
@@ -64,10 +73,10 @@ void RuntimeWaveNet::Process(const float* input, float* output, Eigen::Index num
 
 void RuntimeWaveNet::Prewarm() noexcept
 {
-    const float silence = 0.0f;
-    arrays.front().Prewarm(&silence, &silence, headAccumulator);
+    samples.setZero();
+    arrays.front().Prewarm(samples.data(), samples.data(), headAccumulator);
     for (std::size_t i = 1; i < arrays.size(); ++i) {
-        arrays[i].Prewarm(arrays[i - 1].LayerOutputs().data(), &silence, arrays[i - 1].headOutputs);
+        arrays[i].Prewarm(arrays[i - 1].LayerOutputs().data(), samples.data(), arrays[i - 1].headOutputs);
     }
 }
 

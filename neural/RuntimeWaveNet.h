@@ -38,9 +38,15 @@ public:
 
     int ReceptiveFieldSize() const noexcept { return receptiveFieldSize; }
 
+    // True when compiled kernels serve every product of the network.
+    bool Compiled() const noexcept;
+
 private:
     std::vector<RuntimeWaveNetLayerArray> arrays;
-    Eigen::MatrixXf headAccumulator;  // array 0's channels x 16
+    FrameBlock headAccumulator;  // array 0's channels x 16
+    // The block's input samples, which every kernel reads 16 at a time whatever the block's length.
+    Eigen::Matrix<float, 1, RuntimeWaveNetLayer::chunkFrames> samples =
+        Eigen::Matrix<float, 1, RuntimeWaveNetLayer::chunkFrames>::Zero();
     float headScale = 0.0f;
     int receptiveFieldSize = 0;
 };

@@ -5,11 +5,6 @@
 
 #include <algorithm>
 
-// Eigen's SIMD packet types carry alignment attributes that a template argument cannot keep; nothing here
-// depends on them, as Eigen's own headers also state.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wignored-attributes"
-
 namespace RuveroRidev {
 
 namespace {
@@ -30,28 +25,11 @@ std::int64_t historyColumns(int kernelSize, int dilation) noexcept
     return ring > 0 ? ring + RuntimeWaveNetLayer::chunkFrames - 1 : 0;
 }
 
-using FullPacket = Eigen::internal::packet_traits<float>::type;
-using HalfPacket = Eigen::internal::unpacket_traits<FullPacket>::half;
+using Finish = RuntimeFrameProduct::Finish;
 
-// Runs step.operator()<Packet>(offset) over count floats: whole full-width packets, then half-width ones, then
-// single floats (a float is a packet of one to Eigen's packet functions).
-template <class Step>
-void forPackets(Index count, Step&& step) noexcept
+bool fusesTanh(bool gated, Activation activation) noexcept
 {
-    constexpr Index fullLanes = Eigen::internal::unpacket_traits<FullPacket>::size;
-    constexpr Index halfLanes = Eigen::internal::unpacket_traits<HalfPacket>::size;
-    Index offset = 0;
-    for (; offset + fullLanes <= count; offset += fullLanes) {
-        step.template operator()<FullPacket>(offset);
-    }
-    if constexpr (halfLanes < fullLanes) {
-        for (; offset + halfLanes <= count; offset += halfLanes) {
-            step.template operator()<HalfPacket>(offset);
-        }
-    }
-    for (; offset < count; ++offset) {
-        step.template operator()<float>(offset);
-    }
+    return !gated && (activation.kind == Activation::Kind::Tanh || activation.kind == Activation::Kind::FastTanh);
 }
 
 }  // namespace
@@ -59,13 +37,11 @@ void forPackets(Index count, Step&& step) noexcept
 RuntimeWaveNetLayer::RuntimeWaveNetLayer(int channels, int kernelSize, int dilation, bool gated,
                                          Activation activation)
     : channels(channels), convolutionRows(gated ? 2 * channels : channels), kernelSize(kernelSize),
-      dilation(dilation), gated(gated), activation(activation),
-      convolution(convolutionRows, Index(kernelSize) * channels + 1),
-      convolutionBias(Eigen::VectorXf::Zero(convolutionRows)), layer1x1(channels, channels),
-      bias1x1(Eigen::VectorXf::Zero(channels)),
-      history(Eigen::MatrixXf::Zero(channels, Index(historyColumns(kernelSize, dilation)))),
-      ringColumns(Index(ringColumnsFor(kernelSize, dilation))),
-      working(Eigen::MatrixXf::Zero(convolutionRows, chunkFrames))
+      dilation(dilation), gated(gated), activation(activation), tanhFused(fusesTanh(gated, activation)),
+      convolution(convolutionRows, channels, kernelSize, tanhFused ? Finish::MixinTanhToHead : Finish::Mixin),
+      layer1x1(channels, channels, 1, Finish::Residual),
+      history(FrameBlock::Zero(channels, Index(historyColumns(kernelSize, dilation)))),
+      ringColumns(Index(ringColumnsFor(kernelSize, dilation))), working(FrameBlock::Zero(convolutionRows, chunkFrames))
 {
 }
 
@@ -77,10 +53,10 @@ std::int64_t RuntimeWaveNetLayer::NumWeights(int channels, int kernelSize, bool 
 
 std::int64_t RuntimeWaveNetLayer::NumFloats(int channels, int kernelSize, int dilation, bool gated) noexcept
 {
-    const std::int64_t rows = gated ? 2 * channels : channels;
-    return RuntimeProduct::NumFloats(rows, Index(kernelSize) * channels + 1) + rows +
-           RuntimeProduct::NumFloats(channels, channels) + channels +
-           channels * historyColumns(kernelSize, dilation) + rows * chunkFrames;
+    const int rows = gated ? 2 * channels : channels;
+    return RuntimeFrameProduct::NumFloats(rows, channels, kernelSize) + rows +
+           RuntimeFrameProduct::NumFloats(channels, channels, 1) + channels * historyColumns(kernelSize, dilation) +
+           rows * chunkFrames;
 }
 
 std::int64_t RuntimeWaveNetLayer::MultiplyAddsPerSample(int channels, int kernelSize, bool gated) noexcept
@@ -91,107 +67,94 @@ std::int64_t RuntimeWaveNetLayer::MultiplyAddsPerSample(int channels, int kernel
 
 void RuntimeWaveNetLayer::SetWeights(WeightReader& reader)
 {
-    auto convolutionWeights = convolution.Weights();
     for (int row = 0; row < convolutionRows; ++row) {
         for (int column = 0; column < channels; ++column) {
             for (int k = 0; k < kernelSize; ++k) {
-                convolutionWeights(row, Index(k) * channels + column) = reader.Next();
+                convolution.TapWeights(k)(row, column) = reader.Next();
             }
         }
     }
-    reader.ReadVector(convolutionBias);
-    reader.ReadVector(convolutionWeights.col(Index(kernelSize) * channels));
-    reader.ReadRowByRow(layer1x1.Weights());
-    reader.ReadVector(bias1x1);
+    reader.ReadVector(convolution.Bias());
+    reader.ReadVector(convolution.Mixin());
+    reader.ReadRowByRow(layer1x1.TapWeights(0));
+    reader.ReadVector(layer1x1.Bias());
 }
 
-void RuntimeWaveNetLayer::WriteHistory(const Eigen::MatrixXf& input, Index numFrames) noexcept
+void RuntimeWaveNetLayer::SettleHistory(Index numFrames) noexcept
 {
-    // At most two runs: up to the ring's end, and on from its start.
-    const Index firstRun = std::min(numFrames, ringColumns - writeColumn);
-    const float* frames = input.data();
-    float* ring = history.data();
-    std::copy_n(frames, firstRun * channels, ring + writeColumn * channels);
-    std::copy_n(frames + firstRun * channels, (numFrames - firstRun) * channels, ring);
-    // The frames that landed in the mirrored columns at the ring's start, again behind its end.
-    const Index mirrored = std::min<Index>(chunkFrames - 1, numFrames - firstRun);
-    if (mirrored > 0) {
-        std::copy_n(ring, mirrored * channels, ring + ringColumns * channels);
+    // Frames written past the ring's end stand in the mirror already; the ring's start still needs them.
+    const Index inRing = std::min(numFrames, ringColumns - writeColumn);
+    const Index wrapped = numFrames - inRing;
+    const Index directMirror =
+        writeColumn < chunkFrames - 1 ? std::min(inRing, chunkFrames - 1 - writeColumn) : Index(0);
+    if (wrapped == 0 && directMirror == 0) {
+        return;
     }
-    if (writeColumn < chunkFrames - 1) {
-        const Index count = std::min(firstRun, chunkFrames - 1 - writeColumn);
-        std::copy_n(ring + writeColumn * channels, count * channels, ring + (ringColumns + writeColumn) * channels);
+    for (int channel = 0; channel < channels; ++channel) {
+        float* ring = history.data() + channel * history.outerStride();
+        std::copy_n(ring + ringColumns, wrapped, ring);
+        std::copy_n(ring + writeColumn, directMirror, ring + ringColumns + writeColumn);
     }
 }
 
-void RuntimeWaveNetLayer::GateAndCollect(Eigen::MatrixXf& head, Index numFrames) noexcept
+void RuntimeWaveNetLayer::ActivateAndCollect(FrameBlock& head) noexcept
 {
-    const Eigen::internal::scalar_logistic_op<float> logistic;
-    for (Index frame = 0; frame < numFrames; ++frame) {
-        float* activated = working.data() + frame * working.outerStride();
-        const float* gate = activated + channels;
-        float* headColumn = head.data() + frame * head.outerStride();
-        forPackets(channels, [&]<class Packet>(Index row) {
-            using namespace Eigen::internal;
-            Packet value = ploadu<Packet>(activated + row);
-            if (gated) {
-                value = pmul(value, logistic.packetOp(ploadu<Packet>(gate + row)));
-                pstoreu(activated + row, value);
-            }
-            pstoreu(headColumn + row, padd(ploadu<Packet>(headColumn + row), value));
-        });
+    // The channel rows, and the gate rows below them, are each one run of channels x 16 floats.
+    const Index count = Index(channels) * chunkFrames;
+    Eigen::Map<Eigen::MatrixXf> activated(working.data(), count, 1);
+    activation.Apply(activated);
+    if (gated) {
+        activated.array() *= Eigen::Map<const Eigen::ArrayXf>(working.data() + count, count).logistic();
     }
+    Eigen::Map<Eigen::ArrayXf>(head.data(), count) += activated.array();
 }
 
-void RuntimeWaveNetLayer::Process(const Eigen::MatrixXf& input, const float* condition, Eigen::MatrixXf& head,
-                                  Eigen::MatrixXf& output, Index numFrames) noexcept
+void RuntimeWaveNetLayer::Process(const float* input, Index inputStride, const float* condition, FrameBlock& head,
+                                  float* output, Index outputStride, Index numFrames) noexcept
 {
-    // The block's own frames go into the ring first: taps of small dilations read them.
+    // The block's own frames stand in the ring: every tap reads there, the newest one the block itself. Tap k
+    // reads the frames (K - 1 - k) D back; without a ring the one tap is the input.
+    const float* taps[ModelLimits::maxKernelSize];
+    Index tapStride = inputStride;
     if (ringColumns > 0) {
-        WriteHistory(input, numFrames);
-    }
-    // Tap k reads the frame (K - 1 - k) D back; the newest tap reads the input itself, the mixin the condition.
-    RuntimeProduct::Term terms[ModelLimits::maxKernelSize + 1];
-    for (int k = 0; k < kernelSize - 1; ++k) {
-        Index start = writeColumn - Index(kernelSize - 1 - k) * dilation;
-        if (start < 0) {
-            start += ringColumns;
+        SettleHistory(numFrames);
+        for (int k = 0; k < kernelSize; ++k) {
+            Index start = writeColumn - Index(kernelSize - 1 - k) * dilation;
+            if (start < 0) {
+                start += ringColumns;
+            }
+            taps[k] = history.data() + start;
         }
-        terms[k] = {Index(k) * channels, channels, history.data() + start * channels, channels};
+        tapStride = history.outerStride();
+    } else {
+        taps[0] = input;
     }
-    terms[kernelSize - 1] = {Index(kernelSize - 1) * channels, channels, input.data(), input.outerStride()};
-    terms[kernelSize] = {Index(kernelSize) * channels, 1, condition, 1};
-    RuntimeProduct::Sum convolutionSum;
-    convolutionSum.terms = terms;
-    convolutionSum.numTerms = kernelSize + 1;
-    convolutionSum.bias = convolutionBias.data();
-    convolution.Run(convolutionSum, working.data(), working.outerStride(), numFrames);
-
-    activation.Apply(working.topLeftCorner(channels, numFrames));
-    GateAndCollect(head, numFrames);
+    RuntimeFrameProduct::Extras convolutionExtras;
+    convolutionExtras.condition = condition;
+    convolutionExtras.head = head.data();
+    convolutionExtras.headStride = head.outerStride();
+    convolution.Run(taps, tapStride, convolutionExtras, working.data(), working.outerStride());
+    if (!tanhFused) {
+        ActivateAndCollect(head);
+    }
 
     // The 1x1 projection with its bias and the layer's input added on the way out.
-    const RuntimeProduct::Term projection{0, channels, working.data(), working.outerStride()};
-    RuntimeProduct::Sum projectionSum;
-    projectionSum.terms = &projection;
-    projectionSum.numTerms = 1;
-    projectionSum.bias = bias1x1.data();
-    projectionSum.addend = input.data();
-    projectionSum.addendStride = input.outerStride();
-    layer1x1.Run(projectionSum, output.data(), output.outerStride(), numFrames);
+    const float* projectionInput[] = {working.data()};
+    RuntimeFrameProduct::Extras projectionExtras;
+    projectionExtras.addend = input;
+    projectionExtras.addendStride = inputStride;
+    layer1x1.Run(projectionInput, working.outerStride(), projectionExtras, output, outputStride);
 
     if (ringColumns > 0) {
         writeColumn = (writeColumn + numFrames) % ringColumns;
     }
 }
 
-void RuntimeWaveNetLayer::FillHistory(const Eigen::MatrixXf& input) noexcept
+void RuntimeWaveNetLayer::FillHistory(const float* input, Index inputStride) noexcept
 {
-    for (Index column = 0; column < history.cols(); ++column) {
-        history.col(column) = input.col(0);
+    for (int channel = 0; channel < channels; ++channel) {
+        history.row(channel).setConstant(input[channel * inputStride]);
     }
 }
 
 }  // namespace RuveroRidev
-
-#pragma GCC diagnostic pop

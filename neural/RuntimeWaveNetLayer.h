@@ -2,15 +2,15 @@
 // One residual layer of a WaveNet whose sizes come from the model file: a dilated convolution of any kernel
 // size over the layer's input history, a mixin of the condition sample, the activation (gated or not), a skip
 // output added into the array's head sum, and a 1x1 projection plus the layer's input as the next layer's
-// input.
+// input. Every block matrix holds the frames in the SIMD lanes (RuntimeFrameProduct): one row per channel.
 //
-// The history is a ring of (K - 1) D + 16 columns, one input frame per column: the block being processed plus
-// the (K - 1) D frames before it that the oldest tap reaches. The block is written at the write column and the
-// taps read behind it modulo the ring length, so every tap is exact for any sequence of block sizes up to 16.
-// The first 15 columns of the ring are mirrored behind its end, so a read of up to 16 columns that starts
-// anywhere in the ring is one run of memory: the taps and the mixin then go into one fused product.
+// The history is a ring of (K - 1) D + 16 columns per channel row, one input frame per column: the block being
+// processed plus the (K - 1) D frames before it that the oldest tap reaches. The block is written at the write
+// column and the taps read behind it modulo the ring length, so every tap is exact for any sequence of block
+// sizes up to 16. The first 15 columns of the ring are mirrored behind its end, so the 16 frames a tap reads
+// from any start in the ring are one run of each row: every tap, the newest included, is read from there.
 #include "neural/Activation.h"
-#include "neural/RuntimeProduct.h"
+#include "neural/RuntimeFrameProduct.h"
 
 #include <Eigen/Core>
 
@@ -39,21 +39,31 @@ public:
     // convolution bias; the mixin; the 1x1 weights row by row; the 1x1 bias.
     void SetWeights(WeightReader& reader);
 
+    // Where the next block's input frames must be written, 16 floats per row InputStride() apart: the layer's
+    // own history at its write column, so no frame is copied there. Null when the layer keeps no history.
+    float* InputSlot() noexcept { return ringColumns > 0 ? history.data() + writeColumn : nullptr; }
+    Eigen::Index InputStride() const noexcept { return history.outerStride(); }
+
     // One block of numFrames (1 .. 16) frames. input: the block's input frames, the first numFrames columns of
-    // a channels x 16 matrix; condition: numFrames samples; head: a channels x 16 matrix whose first numFrames
-    // columns receive the activations; output: a channels x 16 matrix, distinct from input, whose first
+    // a channels x 16 block with rows inputStride apart, at InputSlot() when the layer keeps a history; condition:
+    // 16 samples, the first numFrames of them the block's; head: a channels x 16 block whose first numFrames
+    // columns receive the activations; output: a channels x 16 block, distinct from input, whose first
     // numFrames columns receive the layer's output. The history moves on by numFrames frames.
-    void Process(const Eigen::MatrixXf& input, const float* condition, Eigen::MatrixXf& head,
-                 Eigen::MatrixXf& output, Eigen::Index numFrames) noexcept;
+    void Process(const float* input, Eigen::Index inputStride, const float* condition, FrameBlock& head,
+                 float* output, Eigen::Index outputStride, Eigen::Index numFrames) noexcept;
 
     // Fills every history column with input column 0: a layer whose input has been that column forever.
-    void FillHistory(const Eigen::MatrixXf& input) noexcept;
+    void FillHistory(const float* input, Eigen::Index inputStride) noexcept;
+
+    // True when compiled kernels serve every product of the layer.
+    bool Compiled() const noexcept { return convolution.Compiled() && layer1x1.Compiled(); }
 
 private:
-    // Writes the block's input frames at the write column, and into the mirror where they land in it.
-    void WriteHistory(const Eigen::MatrixXf& input, Eigen::Index numFrames) noexcept;
-    // Multiplies the activations by the logistic of their gates when gated, and adds them into the head.
-    void GateAndCollect(Eigen::MatrixXf& head, Eigen::Index numFrames) noexcept;
+    // Completes the block's frames written at the write column: those past the ring's end go to its start,
+    // those in its first 15 columns into the mirror.
+    void SettleHistory(Eigen::Index numFrames) noexcept;
+    // Applies the activation when the convolution's finish has not, gates it, and adds it into the head.
+    void ActivateAndCollect(FrameBlock& head) noexcept;
 
     int channels;
     int convolutionRows;  // 2 x channels when gated: the upper half gates the lower
@@ -62,15 +72,14 @@ private:
     bool gated;
     Activation activation;
 
-    // convolutionRows x (kernelSize x channels + 1): tap k in columns k x channels onward, the mixin last.
-    RuntimeProduct convolution;
-    Eigen::VectorXf convolutionBias;
-    RuntimeProduct layer1x1;
-    Eigen::VectorXf bias1x1;
-    Eigen::MatrixXf history;  // ring and mirror; empty when the kernel reads no earlier frame
+    bool tanhFused;       // the convolution's finish takes the tanh and fills the head
+
+    RuntimeFrameProduct convolution;  // convolutionRows x channels per tap, the mixin in its finish
+    RuntimeFrameProduct layer1x1;     // the residual added in its finish
+    FrameBlock history;               // ring and mirror; empty when the kernel reads no earlier frame
     Eigen::Index ringColumns = 0;
     Eigen::Index writeColumn = 0;
-    Eigen::MatrixXf working;  // convolutionRows x 16
+    FrameBlock working;  // convolutionRows x 16
 };
 
 }  // namespace RuveroRidev

@@ -2,6 +2,8 @@
 
 #include "neural/WeightReader.h"
 
+#include <algorithm>
+
 namespace RuveroRidev {
 
 namespace {
@@ -21,8 +23,9 @@ std::int64_t RuntimeWaveNetLayerArray::Shape::NumWeights() const noexcept
 
 std::int64_t RuntimeWaveNetLayerArray::Shape::NumFloats() const noexcept
 {
-    std::int64_t count = RuntimeProduct::NumFloats(channels, inputSize) + RuntimeProduct::NumFloats(headSize, channels) +
-                         headSize + std::int64_t(2 * channels + headSize) * chunkFrames;
+    std::int64_t count = RuntimeFrameProduct::NumFloats(channels, inputSize, 1) +
+                         RuntimeFrameProduct::NumFloats(headSize, channels, 1) +
+                         std::int64_t(2 * channels + headSize) * chunkFrames;
     for (int dilation : dilations) {
         count += RuntimeWaveNetLayer::NumFloats(channels, kernelSize, dilation, gated);
     }
@@ -45,10 +48,10 @@ std::int64_t RuntimeWaveNetLayerArray::Shape::ReceptiveField() const noexcept
 }
 
 RuntimeWaveNetLayerArray::RuntimeWaveNetLayerArray(const Shape& shape)
-    : headOutputs(Eigen::MatrixXf::Zero(shape.headSize, chunkFrames)), inputSize(shape.inputSize),
-      rechannel(shape.channels, shape.inputSize), headRechannel(shape.headSize, shape.channels),
-      headBias(Eigen::VectorXf::Zero(shape.headBias ? shape.headSize : 0)),
-      buffers{Eigen::MatrixXf::Zero(shape.channels, chunkFrames), Eigen::MatrixXf::Zero(shape.channels, chunkFrames)}
+    : headOutputs(FrameBlock::Zero(shape.headSize, chunkFrames)),
+      rechannel(shape.channels, shape.inputSize, 1, RuntimeFrameProduct::Finish::None),
+      headRechannel(shape.headSize, shape.channels, 1, RuntimeFrameProduct::Finish::None), headBias(shape.headBias),
+      buffers{FrameBlock::Zero(shape.channels, chunkFrames), FrameBlock::Zero(shape.channels, chunkFrames)}
 {
     layers.reserve(shape.dilations.size());
     for (int dilation : shape.dilations) {
@@ -56,44 +59,66 @@ RuntimeWaveNetLayerArray::RuntimeWaveNetLayerArray(const Shape& shape)
     }
 }
 
+bool RuntimeWaveNetLayerArray::Compiled() const noexcept
+{
+    return rechannel.Compiled() && headRechannel.Compiled() &&
+           std::all_of(layers.begin(), layers.end(), [](const RuntimeWaveNetLayer& layer) { return layer.Compiled(); });
+}
+
 void RuntimeWaveNetLayerArray::SetWeights(WeightReader& reader)
 {
-    reader.ReadRowByRow(rechannel.Weights());
+    reader.ReadRowByRow(rechannel.TapWeights(0));
     for (RuntimeWaveNetLayer& layer : layers) {
         layer.SetWeights(reader);
     }
-    reader.ReadRowByRow(headRechannel.Weights());
-    reader.ReadVector(headBias);
+    reader.ReadRowByRow(headRechannel.TapWeights(0));
+    if (headBias) {
+        reader.ReadVector(headRechannel.Bias());
+    }
 }
 
-void RuntimeWaveNetLayerArray::Process(const float* input, const float* condition, Eigen::MatrixXf& head,
+float* RuntimeWaveNetLayerArray::InputOf(std::size_t index, Eigen::Index& stride) noexcept
+{
+    if (index < layers.size() && layers[index].InputSlot() != nullptr) {
+        stride = layers[index].InputStride();
+        return layers[index].InputSlot();
+    }
+    FrameBlock& buffer = buffers[index % 2];
+    stride = buffer.outerStride();
+    return buffer.data();
+}
+
+void RuntimeWaveNetLayerArray::Run(const float* input, const float* condition, FrameBlock& head,
+                                   Eigen::Index numFrames, bool prewarm) noexcept
+{
+    const RuntimeFrameProduct::Extras none;
+    Eigen::Index layerInputStride = 0;
+    float* layerInput = InputOf(0, layerInputStride);
+    rechannel.Run(&input, chunkFrames, none, layerInput, layerInputStride);
+    for (std::size_t i = 0; i < layers.size(); ++i) {
+        if (prewarm) {
+            layers[i].FillHistory(layerInput, layerInputStride);
+        }
+        Eigen::Index outputStride = 0;
+        float* output = InputOf(i + 1, outputStride);
+        layers[i].Process(layerInput, layerInputStride, condition, head, output, outputStride, numFrames);
+        layerInput = output;
+        layerInputStride = outputStride;
+    }
+}
+
+void RuntimeWaveNetLayerArray::Process(const float* input, const float* condition, FrameBlock& head,
                                        Eigen::Index numFrames) noexcept
 {
-    int current = 0;
-    rechannel.Multiply(input, inputSize, buffers[current].data(), buffers[current].outerStride(), numFrames, false);
-    for (RuntimeWaveNetLayer& layer : layers) {
-        layer.Process(buffers[current], condition, head, buffers[1 - current], numFrames);
-        current = 1 - current;
-    }
-    outputBuffer = current;
-    const RuntimeProduct::Term headTerm{0, head.rows(), head.data(), head.outerStride()};
-    RuntimeProduct::Sum headSum;
-    headSum.terms = &headTerm;
-    headSum.numTerms = 1;
-    headSum.bias = headBias.size() > 0 ? headBias.data() : nullptr;
-    headRechannel.Run(headSum, headOutputs.data(), headOutputs.outerStride(), numFrames);
+    Run(input, condition, head, numFrames, false);
+    const float* headInput = head.data();
+    headRechannel.Run(&headInput, head.outerStride(), RuntimeFrameProduct::Extras{}, headOutputs.data(),
+                      headOutputs.outerStride());
 }
 
-void RuntimeWaveNetLayerArray::Prewarm(const float* input, const float* condition, Eigen::MatrixXf& head) noexcept
+void RuntimeWaveNetLayerArray::Prewarm(const float* input, const float* condition, FrameBlock& head) noexcept
 {
-    int current = 0;
-    rechannel.Multiply(input, inputSize, buffers[current].data(), buffers[current].outerStride(), 1, false);
-    for (RuntimeWaveNetLayer& layer : layers) {
-        layer.FillHistory(buffers[current]);
-        layer.Process(buffers[current], condition, head, buffers[1 - current], 1);
-        current = 1 - current;
-    }
-    outputBuffer = current;
+    Run(input, condition, head, 1, true);
 }
 
 }  // namespace RuveroRidev

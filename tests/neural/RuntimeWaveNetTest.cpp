@@ -46,6 +46,7 @@ TYPED_TEST(RuntimeOnFixedShape, GivesTheFixedPathsOutput)
     auto fixed = neuraltest::bareModel<TypeParam>(this->document);
     auto runtime = bareRuntimeModel(this->document);
     EXPECT_EQ(runtime->GetReceptiveFieldSize(), 4092);
+    EXPECT_TRUE(runtime->network->Compiled()) << "a fixed shape fell back to the generic kernel";
     expectClose(runModel(*runtime, this->signal), runModel(*fixed, this->signal), "from zero histories", 1e-5f);
 
     fixed = neuraltest::bareModel<TypeParam>(this->document);
@@ -65,6 +66,7 @@ TYPED_TEST(RuntimeOnFixedShape, GivesTheFixedPathsOutput)
 struct NetworkCase {
     const char* name;
     std::vector<ArrayShape> arrays;
+    bool compiled;  // every product served by a compiled kernel, not the generic one
 };
 
 void PrintTo(const NetworkCase& networkCase, std::ostream* stream)
@@ -91,19 +93,26 @@ const NetworkCase networkCases[] = {
     {"GatedThreeArrays",
      {{1, 4, 6, 3, {1, 3, 7, 100, 100}, "Tanh", true, false},
       {6, 3, 4, 3, {2, 37, 5}, "Tanh", true, true},
-      {4, 1, 3, 3, {64, 1}, "Tanh", true, true}}},
+      {4, 1, 3, 3, {64, 1}, "Tanh", true, true}},
+     false},
     {"KernelTwoLeakyReLUHardtanh",
-     {{1, 5, 5, 2, {1, 2, 4, 8, 300}, "LeakyReLU", false, true}, {5, 1, 5, 2, {17, 1000}, "Hardtanh", false, false}}},
+     {{1, 5, 5, 2, {1, 2, 4, 8, 300}, "LeakyReLU", false, true}, {5, 1, 5, 2, {17, 1000}, "Hardtanh", false, false}},
+     false},
     {"KernelFourReLUSigmoid",
-     {{1, 2, 7, 4, {3, 9, 27}, "ReLU", true, false}, {7, 1, 2, 4, {81, 2}, "Sigmoid", false, true}}},
-    {"KernelOneFasttanh", {{1, 1, 8, 1, {1, 1, 1}, "Fasttanh", false, true}}},
+     {{1, 2, 7, 4, {3, 9, 27}, "ReLU", true, false}, {7, 1, 2, 4, {81, 2}, "Sigmoid", false, true}},
+     false},
+    {"KernelOneFasttanh", {{1, 1, 8, 1, {1, 1, 1}, "Fasttanh", false, true}}, false},
     {"Gated16Channels",
      {{1, 8, 16, 3, {1, 2, 4, 8, 16, 32, 64, 128, 256, 512}, "Tanh", true, false},
-      {16, 1, 8, 3, {1, 2, 4, 8, 16, 32, 64, 128, 256, 512}, "Tanh", true, true}}},
-    // 80 convolution rows take several row chunks at every vector width, 13 and 19 rows a padded last packet.
+      {16, 1, 8, 3, {1, 2, 4, 8, 16, 32, 64, 128, 256, 512}, "Tanh", true, true}},
+     true},
+    {"CompiledHardtanhReLU",
+     {{1, 2, 8, 3, {1, 2, 4, 700}, "Hardtanh", false, false}, {8, 1, 2, 3, {3, 9}, "ReLU", false, true}},
+     true},
     {"WideGatedOddWidths",
-     {{1, 19, 40, 2, {1, 5, 33}, "Tanh", true, false}, {40, 1, 19, 3, {2, 7}, "Sigmoid", false, true}}},
-    {"ThirteenChannels", {{1, 1, 13, 3, {1, 16, 17}, "Fasttanh", false, true}}},
+     {{1, 19, 40, 2, {1, 5, 33}, "Tanh", true, false}, {40, 1, 19, 3, {2, 7}, "Sigmoid", false, true}},
+     false},
+    {"ThirteenChannels", {{1, 1, 13, 3, {1, 16, 17}, "Fasttanh", false, true}}, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Networks, RuntimeWaveNetReference, testing::ValuesIn(networkCases),
@@ -113,6 +122,7 @@ TEST_P(RuntimeWaveNetReference, FromZeroHistories)
 {
     auto model = bareRuntimeModel(document);
     EXPECT_EQ(model->GetReceptiveFieldSize(), receptiveField(arrays));
+    EXPECT_EQ(model->network->Compiled(), GetParam().compiled);
     const std::vector<float> reference = referenceWaveNet(arrays, weights, signal);
     ASSERT_GT(spread(reference), 0.1f);
     expectClose(runModel(*model, signal), reference, "16-frame calls");
