@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -32,48 +33,39 @@ void installRecordingImage(const std::string& home) {
                          std::filesystem::perms(0755));
 }
 
-TEST(PedalProcess, LineAtOneRunsTheImageThenRecovery) {
+// Started with line 40 at 1: the image runs as the full application while the boot process waits for it.
+class PedalProcess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        installRecordingImage(home);
+        pedal = std::make_unique<Pedal>(home, std::vector<std::string>{"PEDAL_GPIO40=1"});
+        ASSERT_TRUE(pedal->started);
+        ASSERT_TRUE(waitFor([&] { return pedal->logHas("I (Update): Started main app\n"); })) << pedal->logText();
+        std::istringstream(boardtest::readFile(home + "/app_run.called")) >> image >> appCalled;
+        ASSERT_GT(image, 0);
+        ASSERT_NE(image, pedal->pid);
+    }
     const std::string home = boardtest::ownHome();
-    installRecordingImage(home);
-    Pedal pedal(home, {"PEDAL_GPIO40=1"});
-    ASSERT_TRUE(pedal.started);
-
-    const std::string marker = home + "/app_run.called";
-    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(marker); })) << pedal.logText();
-    std::istringstream recorded(boardtest::readFile(marker));
+    std::unique_ptr<Pedal> pedal;
     pid_t image = 0;
     std::string appCalled;
-    recorded >> image >> appCalled;
+};
+
+TEST_F(PedalProcess, LineAtOneRunsTheImageThenRecovery) {
     EXPECT_EQ(appCalled, "1");
-    ASSERT_GT(image, 0);
-    ASSERT_NE(image, pedal.pid);
-
-    // The image is the full application; the boot process waits for it.
-    ASSERT_TRUE(waitFor([&] { return pedal.logHas("I (Update): Started main app\n"); })) << pedal.logText();
-    EXPECT_FALSE(pedal.logHas("I (Update): running update app\n"));
-
+    EXPECT_FALSE(pedal->logHas("I (Update): running update app\n"));
     ASSERT_EQ(kill(image, SIGTERM), 0);
-    ASSERT_TRUE(waitFor([&] { return pedal.logHas("I (Update): running update app\n"); })) << pedal.logText();
-    EXPECT_TRUE(waitFor([&] { return recoveryPageShown(home); })) << pedal.logText();
-    EXPECT_EQ(pedal.stop(), 0);
+    ASSERT_TRUE(waitFor([&] { return pedal->logHas("I (Update): running update app\n"); })) << pedal->logText();
+    EXPECT_TRUE(waitFor([&] { return recoveryPageShown(home); })) << pedal->logText();
+    EXPECT_EQ(pedal->stop(), 0);
 }
 
 // A stop during the boot wait (only the boot process is signalled) reaches the image, which ends in order;
 // then the boot process ends too, without bringing the board up again as the recovery application.
-TEST(PedalProcess, AStopDuringTheBootWaitEndsBothWithoutRecovery) {
-    const std::string home = boardtest::ownHome();
-    installRecordingImage(home);
-    Pedal pedal(home, {"PEDAL_GPIO40=1"});
-    ASSERT_TRUE(pedal.started);
-    ASSERT_TRUE(waitFor([&] { return pedal.logHas("I (Update): Started main app\n"); })) << pedal.logText();
-    std::istringstream recorded(boardtest::readFile(home + "/app_run.called"));
-    pid_t image = 0;
-    recorded >> image;
-    ASSERT_GT(image, 0);
-
-    EXPECT_EQ(pedal.stop(), 0) << pedal.logText();
-    EXPECT_TRUE(pedal.logHas("I (Update): application image ended with status 0\n")) << pedal.logText();
-    EXPECT_FALSE(pedal.logHas("running update app")) << pedal.logText();
+TEST_F(PedalProcess, AStopDuringTheBootWaitEndsBothWithoutRecovery) {
+    EXPECT_EQ(pedal->stop(), 0) << pedal->logText();
+    EXPECT_TRUE(pedal->logHas("I (Update): application image ended with status 0\n")) << pedal->logText();
+    EXPECT_FALSE(pedal->logHas("running update app")) << pedal->logText();
     EXPECT_EQ(kill(image, 0), -1) << "the image has ended";
 }
 
