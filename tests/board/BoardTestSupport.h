@@ -11,6 +11,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "tests/support/TestSupport.h"
 
@@ -27,6 +28,23 @@ inline void writeFile(const std::string& path, const std::string& content, std::
         file << content;
     }
     std::filesystem::permissions(path, mode);
+}
+
+// How many pixels of the display box x1..x2, y1..y2 are light (blue above 0xC0) in the framebuffer file
+// (320 x 240 RGB565, the display from row 35); -1 when the file is short.
+inline int lightPixels(const std::string& home, int x1, int y1, int x2, int y2) {
+    std::ifstream file(home + "/fb0", std::ios::binary);
+    std::vector<uint16_t> pixels(320 * 240);
+    file.read(reinterpret_cast<char*>(pixels.data()), std::streamsize(pixels.size() * 2));
+    if (!file) return -1;
+    int light = 0;
+    for (int y = y1; y <= y2; ++y) {
+        for (int x = x1; x <= x2; ++x) {
+            const uint32_t blue = pixels[size_t((y + 35) * 320 + x)] & 0x1F;
+            if (((blue << 3) | (blue >> 2)) > 0xC0) ++light;
+        }
+    }
+    return light;
 }
 
 // Runs body in a forked child and returns what it wrote into `report` (a text), or a failure note when the

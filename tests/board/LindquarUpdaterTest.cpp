@@ -17,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,19 +55,12 @@ std::string item(const char* path) {
     return node ? node->getValue() : "absent";
 }
 
-uint32_t rgb565To888(uint16_t p) {
-    const uint32_t r = (p >> 11) & 0x1F, g = (p >> 5) & 0x3F, b = p & 0x1F;
-    return (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | ((b << 3) | (b >> 2));
-}
-
 TEST(LindquarUpdater, StartsAsTheRecoveryApplication) {
     Recovery& r = recovery();
     EXPECT_TRUE(System::isRecovery());
     EXPECT_TRUE(EventDispatcher::hasFocus(r.page));
     EXPECT_NE(Board::board, nullptr);
     EXPECT_TRUE(LCD::isInitialized());
-    EXPECT_EQ(item("root\\sys\\_ver"), "Update Mode");
-    EXPECT_EQ(item("root\\sys\\_upd"), "upd");
     EXPECT_EQ(item("root\\sys\\_name"), "Corvinhallow PRO");
 
     // Line 40 was read, then the board's own commands; the gadget script came last.
@@ -131,18 +123,10 @@ TEST(LindquarUpdater, PageInTheFramebuffer) {
     // The framebuffer file holds the page from row 35 on: light text strokes inside the title's box on a
     // dark background.
     LCD::flush();
-    std::ifstream file(std::string(std::getenv("PEDAL_HOME")) + "/fb0", std::ios::binary);
-    std::vector<uint16_t> pixels(320 * 240);
-    file.read(reinterpret_cast<char*>(pixels.data()), std::streamsize(pixels.size() * 2));
-    ASSERT_TRUE(file);
-    int light = 0;
-    for (int y = title->box.y1; y <= title->box.y2; ++y) {
-        for (int x = title->box.x1; x <= title->box.x2; ++x) {
-            if ((rgb565To888(pixels[size_t((y + 35) * 320 + x)]) & 0xFF) > 0xC0) ++light;
-        }
-    }
-    EXPECT_GT(light, 200) << "title strokes in the framebuffer";
-    EXPECT_LT(rgb565To888(pixels[size_t(35 * 320 + 2)]) & 0xFF, 0x40u) << "dark background";
+    const std::string home = std::getenv("PEDAL_HOME");
+    EXPECT_GT(boardtest::lightPixels(home, title->box.x1, title->box.y1, title->box.x2, title->box.y2), 200)
+        << "title strokes in the framebuffer";
+    EXPECT_EQ(boardtest::lightPixels(home, 0, 0, 10, 10), 0) << "dark background";
 }
 
 }

@@ -105,12 +105,11 @@ TEST(Activation, MatrixAndBlockFormsTouchExactlyTheirCoefficients) {
     relu->apply(rowsOfColumns.block(0, 1, 2, 3));
     EXPECT_EQ((rowsOfColumns.array() == 0.0f).count(), 6);
     EXPECT_TRUE(rowsOfColumns.block(0, 1, 2, 3).isZero());
-}
 
-TEST(Activation, SizeBelowOneDoesNothing) {
+    // A size below one does nothing.
     float value = -1.0f;
-    Activation::get_activation("ReLU")->apply(&value, 0);
-    Activation::get_activation("ReLU")->apply(&value, -3);
+    relu->apply(&value, 0);
+    relu->apply(&value, -3);
     EXPECT_EQ(value, -1.0f);
 }
 

@@ -17,12 +17,6 @@ namespace {
 std::unique_ptr<BluezBus> bus;
 Bluetooth* bluetooth = nullptr;
 
-size_t count(const std::string& text, const std::string& what) {
-    size_t found = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
-    return found;
-}
-
 // Waits until the port's main loop has run everything handed to it so far.
 bool drainPortLoop() {
     auto* done = new std::atomic<bool>(false);

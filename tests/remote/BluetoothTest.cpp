@@ -82,12 +82,6 @@ size_t liveHeapBytes() {
     return __sanitizer_get_current_allocated_bytes ? __sanitizer_get_current_allocated_bytes() : 0;
 }
 
-size_t count(const std::string& text, const std::string& what) {
-    size_t found = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
-    return found;
-}
-
 std::map<std::string, GVariant*> dictionary(GVariant* dict) {
     std::map<std::string, GVariant*> entries;
     GVariantIter iter;

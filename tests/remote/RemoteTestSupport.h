@@ -38,6 +38,13 @@ struct Reference : ComInterface {
 int64_t useManualClock();
 void setManualClock(int64_t offset);
 
+// How often `what` occurs in `text` (a log line that must be limited, for instance).
+inline size_t count(const std::string& text, const std::string& what) {
+    size_t found = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
+    return found;
+}
+
 // Runs a command (argv, no shell) and returns its exit status; output collects standard output and error.
 int runProgram(const std::string& program, const std::string& arguments, std::string& output,
                const std::string& input = "");
