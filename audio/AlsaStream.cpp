@@ -49,12 +49,12 @@ bool AlsaStream::open(const std::string& device, bool capture, unsigned latencyU
     error = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S32_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 2, 48000, 1, latencyUs);
     if (error < 0) {
         wide = false;
-        error = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 2, 48000, 1,
-                                   latencyUs);
+        error = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 2, 48000, 1, latencyUs);
     }
     if (error < 0) {
-        if (!quiet) LOGE(tag, "%s device %s refuses 2 channels at 48000 Hz: %s\n", direction, device.c_str(),
-             snd_strerror(error));
+        if (!quiet)
+            LOGE(tag, "%s device %s refuses 2 channels at 48000 Hz: %s\n", direction, device.c_str(),
+                 snd_strerror(error));
         close();
         return false;
     }
@@ -96,8 +96,8 @@ bool AlsaStream::transfer(int frames) {
     int done = 0;
     while (done < frames) {
         const auto remaining = snd_pcm_uframes_t(frames - done);
-        const snd_pcm_sframes_t moved = capture ? snd_pcm_readi(pcm, samplesAt(done), remaining)
-                                                : snd_pcm_writei(pcm, samplesAt(done), remaining);
+        const snd_pcm_sframes_t moved =
+            capture ? snd_pcm_readi(pcm, samplesAt(done), remaining) : snd_pcm_writei(pcm, samplesAt(done), remaining);
         if (moved == -EAGAIN) {
             const int ready = snd_pcm_wait(pcm, kWaitMs);
             if (ready == 0) {
@@ -120,8 +120,8 @@ bool AlsaStream::read(float* interleaved, int frames) {
     if (!pcm || !capture || frames < 0 || frames > kMaxFrames) return false;
     if (!transfer(frames)) return false;
     for (int i = 0; i < frames * 2; ++i) {
-        interleaved[i] = wide ? float(wideSamples[i]) * (1.0f / 2147483648.0f)
-                              : float(narrowSamples[i]) * (1.0f / 32768.0f);
+        interleaved[i] =
+            wide ? float(wideSamples[i]) * (1.0f / 2147483648.0f) : float(narrowSamples[i]) * (1.0f / 32768.0f);
     }
     return true;
 }

@@ -64,9 +64,7 @@ NodeFloat* meterNodes[2][2] = {};
 int audioCounter = -1;
 int compileCounter = -1;
 
-bool validMeter(int channel, int direction) {
-    return channel >= 0 && channel < 2 && direction >= 0 && direction < 2;
-}
+bool validMeter(int channel, int direction) { return channel >= 0 && channel < 2 && direction >= 0 && direction < 2; }
 
 // The fade of the frame being processed, decided before the ring runs (so the lines' feed follows it) and
 // published after (so a compile pass never latches while the ring still plays this frame at a gain above 0).
@@ -168,8 +166,7 @@ void AudioProcessor::beginPresetLoad() { presetLoads.fetch_add(1, std::memory_or
 
 void AudioProcessor::endPresetLoad() {
     int count = presetLoads.load(std::memory_order_acquire);
-    while (count > 0 && !presetLoads.compare_exchange_weak(count, count - 1, std::memory_order_acq_rel)) {
-    }
+    while (count > 0 && !presetLoads.compare_exchange_weak(count, count - 1, std::memory_order_acq_rel)) {}
 }
 
 bool AudioProcessor::isPresetLoading() { return presetLoads.load(std::memory_order_acquire) > 0; }
@@ -287,7 +284,8 @@ void AudioProcessor::planFade() {
     // carries no high frequencies.
     const float feedTo = lineFeedAt(to);
     const float feedFrom = lineFeedGains[15];
-    for (int sample = 0; sample < Frame::kSamples; ++sample) lineFeedGains[sample] = Frame::rampAt(feedFrom, feedTo, sample);
+    for (int sample = 0; sample < Frame::kSamples; ++sample)
+        lineFeedGains[sample] = Frame::rampAt(feedFrom, feedTo, sample);
     lineFeedIsOne = false;
 }
 

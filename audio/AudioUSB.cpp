@@ -84,7 +84,8 @@ float linearGain(const NodeFloat* level) {
     return db == 0.0f ? 1.0f : std::pow(10.0f, db / 20.0f);
 }
 
-void rampInto(float (*target)[Frame::kSamples], const float (*source)[Frame::kSamples], float from, float to, bool add) {
+void rampInto(float (*target)[Frame::kSamples], const float (*source)[Frame::kSamples], float from, float to,
+              bool add) {
     for (int sample = 0; sample < Frame::kSamples; ++sample) {
         const float gain = Frame::rampAt(from, to, sample);
         for (int channel = 0; channel < Frame::kChannels; ++channel) {
@@ -210,7 +211,8 @@ void AudioUSB::endStreaming() { streaming.store(false, std::memory_order_release
 
 void AudioUSB::hostPeriod(const float* captured, float* toPlay, int samples) {
     alignas(64) float frame[Frame::kChannels][Frame::kSamples];
-    for (int start = 0; start + Frame::kSamples <= samples && start + Frame::kSamples <= kPeriodSamples; start += Frame::kSamples) {
+    for (int start = 0; start + Frame::kSamples <= samples && start + Frame::kSamples <= kPeriodSamples;
+         start += Frame::kSamples) {
         for (int sample = 0; sample < Frame::kSamples; ++sample) {
             frame[0][sample] = captured[(start + sample) * 2];
             frame[1][sample] = captured[(start + sample) * 2 + 1];
@@ -297,8 +299,8 @@ uint32_t AudioUSB::bridgeStep() {
         moved = playbackStream->write(toPlay, kPeriodSamples);
     }
     if (!moved) {
-        const char* failure = captureStream->getFailure()[0] ? captureStream->getFailure()
-                                                             : playbackStream->getFailure();
+        const char* failure =
+            captureStream->getFailure()[0] ? captureStream->getFailure() : playbackStream->getFailure();
         closeStreams();
         if (retries.failed()) LOGW(TAG, "USB audio streams stopped (%s); retrying\n", failure);
         return retries.waitUs();

@@ -78,8 +78,8 @@ public:
 
     // Channel settings (RXC and TXC): two 32-bit slots, channel 1 one clock after the frame start (I2S
     // delay), channel 2 one clock after the middle of the frame.
-    static constexpr uint32_t kChannelSettings = (1u << 31) | (1u << 30) | (1u << 20) | (8u << 16) |
-                                                 (1u << 15) | (1u << 14) | (33u << 4) | 8u;
+    static constexpr uint32_t kChannelSettings =
+        (1u << 31) | (1u << 30) | (1u << 20) | (8u << 16) | (1u << 15) | (1u << 14) | (33u << 4) | 8u;
     static constexpr uint32_t kAlt0 = 4; // GPIO function ALT0: PCM on pins 18 (clock), 19 (frame), 20, 21
 
     // registers: the window to use (a test's fake); null maps the real one in initialize().

@@ -91,8 +91,7 @@ void FileCodec::waitForDeadline() {
     }
     ++framesOnTimeline;
     timespec wake{time_t(deadline / kSecondNs), long(deadline % kSecondNs)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
-    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {}
 }
 
 bool FileCodec::refillInput() {

@@ -54,11 +54,11 @@ private:
     std::atomic<bool> finished{false};
     float inputGain = 1.0f;
 
-    std::vector<float> inputBlock;  // interleaved, inputChannels per sample
-    int inputAvailable = 0;         // samples per channel in inputBlock
+    std::vector<float> inputBlock; // interleaved, inputChannels per sample
+    int inputAvailable = 0;        // samples per channel in inputBlock
     int inputPosition = 0;
-    int lastValid = Frame::kSamples;             // samples of the last frame read that came from the file
-    std::vector<float> outputBlock; // interleaved stereo
+    int lastValid = Frame::kSamples; // samples of the last frame read that came from the file
+    std::vector<float> outputBlock;  // interleaved stereo
     int outputFill = 0;
 
     int64_t timelineStartNs = -1;

@@ -20,8 +20,8 @@ NodeFloat* BlockNodes::parameter(Node* folder, const char* key, const char* disp
     return node;
 }
 
-NodeEnum* BlockNodes::choice(Node* folder, const char* key, const char* displayName,
-                             std::vector<const char*> options, const char* def, bool structural) {
+NodeEnum* BlockNodes::choice(Node* folder, const char* key, const char* displayName, std::vector<const char*> options,
+                             const char* def, bool structural) {
     NodeEnum* node = new NodeEnum(folder, key, displayName, std::move(options), def);
     if (structural) node->setOnChange(AudioProcessor::debounce);
     return node;

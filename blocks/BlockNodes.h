@@ -20,11 +20,11 @@ public:
     // The "on_off" switch, off by default; call it before any other child of the folder.
     static NodeOnOff* onOff(Node* folder);
     // A linkable float with a linear slider.
-    static NodeFloat* parameter(Node* folder, const char* key, const char* displayName, float min, float max,
-                                float def, const char* unit, int decimals);
+    static NodeFloat* parameter(Node* folder, const char* key, const char* displayName, float min, float max, float def,
+                                const char* unit, int decimals);
     // A choice; structural ones (a change of algorithm that cannot be crossfaded) fade the audio too.
-    static NodeEnum* choice(Node* folder, const char* key, const char* displayName,
-                            std::vector<const char*> options, const char* def, bool structural);
+    static NodeEnum* choice(Node* folder, const char* key, const char* displayName, std::vector<const char*> options,
+                            const char* def, bool structural);
     // A plain sub-folder.
     static NodeItem* subFolder(Node* folder, const char* key, const char* displayName);
     // The sub-folder of tempo-synchronised parameters.

@@ -44,7 +44,8 @@ bool DelayEngine::compile() {
     // The tone sweeps the loop's low pass exponentially; full tone leaves the loop open.
     const float brightness = tone->getValue() / 100.0f;
     const float cutoff = kToneLowHz * std::pow(kToneHighHz / kToneLowHz, brightness);
-    toneCoefficient.setTarget(brightness >= 1.0f ? 1.0f : float(1.0 - std::exp(-2.0 * std::numbers::pi * cutoff / kRate)));
+    toneCoefficient.setTarget(brightness >= 1.0f ? 1.0f
+                                                 : float(1.0 - std::exp(-2.0 * std::numbers::pi * cutoff / kRate)));
     crossed.store(pingPong->getIndex() == 1, std::memory_order_relaxed);
     return false;
 }

@@ -49,7 +49,7 @@ private:
 
     static constexpr float kGlideSeconds = 0.015f;
     SmoothedValue volumeGain{1.0f, kGlideSeconds};
-    SmoothedValue warp{0.0f, kGlideSeconds}; // tan(pi fc / fs) of the wah centre
+    SmoothedValue warp{0.0f, kGlideSeconds};    // tan(pi fc / fs) of the wah centre
     SmoothedValue damping{0.2f, kGlideSeconds}; // 1 / Q
 
     // Audio side.

@@ -44,7 +44,8 @@ float tremoloShapeAt(int wave, double cycles) {
 }
 
 ModulationsEngine::ModulationsEngine(Node* folder, Tempo* tempo, bool post)
-    : AudioBlock(post ? "ModulationsPost" : "ModulationsPre", folder, exec, post ? kBack : kFront), tempo(tempo),
+    : AudioBlock(post ? "ModulationsPost" : "ModulationsPre", folder, exec, post ? kBack : kFront),
+      tempo(tempo),
       channels(post ? 2 : 1) {
     onOff = BlockNodes::onOff(folder);
     kind = BlockNodes::choice(folder, "type", "Type", {"Chorus", "Flanger", "Vibrato", "Phaser"}, "Chorus", true);

@@ -9,8 +9,8 @@
 
 namespace {
 
-const float kHysteresis = 0.5f;   // closes 6 dB below the opening level
-const int kHoldFrames = 150;      // 50 ms
+const float kHysteresis = 0.5f; // closes 6 dB below the opening level
+const int kHoldFrames = 150;    // 50 ms
 // The key's peak envelope falls by this per frame (20 ms time constant): it bridges the gaps between the
 // peaks of a low note without holding the gate open long after a note.
 const float kKeyRelease = 0.96722f; // exp(-16 / (0.02 * 48000))
@@ -21,7 +21,9 @@ float rampStep(float milliseconds) { return 1.0f / (milliseconds * 0.001f * Fram
 }
 
 NoiseGate::NoiseGate(Node* folder, int channelMask, int keySource, float (*external)[Frame::kSamples], bool persist)
-    : AudioBlock("NoiseGate", folder, exec, kFront), channelMask(channelMask & 3), keySource(keySource),
+    : AudioBlock("NoiseGate", folder, exec, kFront),
+      channelMask(channelMask & 3),
+      keySource(keySource),
       external(external) {
     onOff = BlockNodes::onOff(folder);
     threshold = BlockNodes::parameter(folder, "thr", "Threshold", -90.0f, -20.0f, -60.0f, "dB", 0);

@@ -16,10 +16,10 @@ class NodeOnOff;
 class NoiseGate : public AudioBlock {
 public:
     // Key sources.
-    static constexpr int kKeyChannel0 = 0;  // channel 0 of the frame
-    static constexpr int kKeyChannel1 = 1;  // channel 1 of the frame
-    static constexpr int kKeyBoth = 2;      // the louder channel of the frame
-    static constexpr int kKeyExternal = 3;  // channel 0 of the external frame (the raw input)
+    static constexpr int kKeyChannel0 = 0; // channel 0 of the frame
+    static constexpr int kKeyChannel1 = 1; // channel 1 of the frame
+    static constexpr int kKeyBoth = 2;     // the louder channel of the frame
+    static constexpr int kKeyExternal = 3; // channel 0 of the external frame (the raw input)
 
     // channelMask: bit 0 gates channel 0, bit 1 channel 1. external: the frame for kKeyExternal (null falls
     // back to channel 0 of the frame). persist false leaves the nodes unstored.

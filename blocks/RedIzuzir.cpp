@@ -126,15 +126,16 @@ RedIzuzir::Build RedIzuzir::buildModel(int i, const std::vector<uint8_t>& text, 
     }
     if (!model) return Build::NoModel;
     if (!ModelBudget::FitsFrame(*model)) {
-        LOGE(TAG, "%s refused: %lld multiply-adds per sample and their activations take %.0f %% of a frame on the device, at most %.0f %%\n",
+        LOGE(TAG,
+             "%s refused: %lld multiply-adds per sample and their activations take %.0f %% of a frame on the device, "
+             "at most %.0f %%\n",
              name.c_str(), static_cast<long long>(model->MultiplyAddsPerSample()),
              100.0 * ModelBudget::FrameShare(*model), 100.0 * RuveroRidev::ModelLimits::maxFrameShare);
         return Build::Refused;
     }
     if (!ModelBudget::Reserve(*model, slots[size_t(i)].reservation, built.reservation)) {
         LOGE(TAG, "%s refused: its %lld bytes would take the loaded models past their budget of %lld bytes\n",
-             name.c_str(), static_cast<long long>(model->MemoryBytes()),
-             static_cast<long long>(ModelBudget::Limit()));
+             name.c_str(), static_cast<long long>(model->MemoryBytes()), static_cast<long long>(ModelBudget::Limit()));
         return Build::Refused;
     }
     built.model = std::move(model);

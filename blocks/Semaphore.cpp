@@ -10,6 +10,5 @@ void Semaphore::post() noexcept { sem_post(&semaphore); }
 
 void Semaphore::wait() noexcept {
     // Suspend and resume reach the thread as signals.
-    while (sem_wait(&semaphore) != 0 && errno == EINTR) {
-    }
+    while (sem_wait(&semaphore) != 0 && errno == EINTR) {}
 }

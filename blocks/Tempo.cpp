@@ -23,7 +23,7 @@ struct NoteValue {
     float beats;
 };
 const NoteValue kNoteValues[] = {
-    {"OFF", 0.0f},        {"1/1", 4.0f},  {"1/2", 2.0f},         {"1/4.", 1.5f}, {"1/4", 1.0f},
+    {"OFF", 0.0f},         {"1/1", 4.0f},   {"1/2", 2.0f}, {"1/4.", 1.5f},        {"1/4", 1.0f},
     {"1/4T", 2.0f / 3.0f}, {"1/8.", 0.75f}, {"1/8", 0.5f}, {"1/8T", 1.0f / 3.0f}, {"1/16", 0.25f},
 };
 const int kNoteValueCount = int(sizeof kNoteValues / sizeof kNoteValues[0]);
@@ -45,8 +45,8 @@ Tempo::Tempo(Node* folder, NodePreset* preset) : AudioBlock("Tempo", folder, exe
     Storage::addItem(bpm);
     Storage::addItem(lock);
     // The MIDI clock measured into a hidden read-only float, which the lock follows like any other source.
-    NodeFloat* clock = new NodeFloat(folder, "_midi_bpm", "MIDI Tempo", kMinBpm, kMaxBpm, 120.0f, "BPM", 0.5f,
-                                     false, 1);
+    NodeFloat* clock =
+        new NodeFloat(folder, "_midi_bpm", "MIDI Tempo", kMinBpm, kMaxBpm, 120.0f, "BPM", 0.5f, false, 1);
     clock->setStyleVisible(false);
     midiClock = new NodeControlMidiTempo(folder, "_midi_clock", "MIDI Clock", clock);
     midiClock->setStyleVisible(false);

@@ -169,8 +169,8 @@ Tuner::Reading Tuner::detect(float referenceHz) {
             break;
         }
     }
-    const float period = refinePeriod(float(chosen) + vertexOffset(nsdf[size_t(chosen - 1)], nsdf[size_t(chosen)],
-                                                                    nsdf[size_t(chosen + 1)]));
+    const float period = refinePeriod(
+        float(chosen) + vertexOffset(nsdf[size_t(chosen - 1)], nsdf[size_t(chosen)], nsdf[size_t(chosen + 1)]));
 
     Reading result;
     result.valid = true;

@@ -73,17 +73,9 @@ struct BlockFolder {
 
 // The effect folders of "app", in creation order; the colour marks the block on the screens.
 constexpr BlockFolder kBlockFolders[] = {
-    {"gate", "Gate", 0x888844},
-    {"exp", "Expr", 0x88FF66},
-    {"comp", "Comp", 0xFFFF00},
-    {"mod_pre", "Mod", 0x7777FF},
-    {"drive", "Drive", 0xFF6600},
-    {"amp", "Amp", 0xFF0000},
-    {"ir", "IR", 0xFF8844},
-    {"mod", "Mod", 0x00FFFF},
-    {"delay", "Delay", 0x00FF00},
-    {"reverb", "Rev", 0xFF00FF},
-    {"output", "Master", -1},
+    {"gate", "Gate", 0x888844},   {"exp", "Expr", 0x88FF66},   {"comp", "Comp", 0xFFFF00}, {"mod_pre", "Mod", 0x7777FF},
+    {"drive", "Drive", 0xFF6600}, {"amp", "Amp", 0xFF0000},    {"ir", "IR", 0xFF8844},     {"mod", "Mod", 0x00FFFF},
+    {"delay", "Delay", 0x00FF00}, {"reverb", "Rev", 0xFF00FF}, {"output", "Master", -1},
 };
 constexpr int kBlockFolderCount = int(sizeof(kBlockFolders) / sizeof(kBlockFolders[0]));
 
@@ -216,9 +208,9 @@ void Lindquar::buildBindings(Node* root, Folders& folders) {
     }
     for (NodeItem* assign : assigns) Storage::addItem(assign);
 
-    midiAddress = new NodeEnum(folders.misc, "midi_a", "MIDI Address",
-                               {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15"},
-                               "0");
+    midiAddress =
+        new NodeEnum(folders.misc, "midi_a", "MIDI Address",
+                     {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15"}, "0");
     programChange = new NodeControlMidiPC(root, "cpst", "Midi PC", presetNode, 0, midiAddress);
 
     // Control change n switches ccTargets[n - 1].

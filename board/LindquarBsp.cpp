@@ -75,7 +75,7 @@ std::string buildScript() {
     std::string script = "\n";
     for (const char* line : kScriptLines) {
         if (*line == '\t') {
-            script += line;  // carries its own indentation
+            script += line; // carries its own indentation
         } else if (*line) {
             script += kIndent;
             script += line;
@@ -128,9 +128,11 @@ struct ButtonInput {
 constexpr ButtonInput kFootswitchA{23, EventId::FootswitchAPress};
 constexpr ButtonInput kFootswitchB{16, EventId::FootswitchBPress};
 constexpr ButtonInput kFootswitchC{0, EventId::FootswitchCPress};
-constexpr ButtonInput kEncoderPushes[5] = {
-    {22, EventId::Encoder1Press}, {19, EventId::Encoder2Press}, {12, EventId::Encoder3Press},
-    {10, EventId::Encoder4Press}, {5, EventId::Encoder5Press}};
+constexpr ButtonInput kEncoderPushes[5] = {{22, EventId::Encoder1Press},
+                                           {19, EventId::Encoder2Press},
+                                           {12, EventId::Encoder3Press},
+                                           {10, EventId::Encoder4Press},
+                                           {5, EventId::Encoder5Press}};
 
 struct EncoderInput {
     int bitA;
@@ -138,10 +140,11 @@ struct EncoderInput {
     int forwardId;
     int backId;
 };
-constexpr EncoderInput kEncoders[5] = {
-    {21, 20, EventId::Encoder1Forward, EventId::Encoder1Back}, {17, 18, EventId::Encoder2Forward, EventId::Encoder2Back},
-    {13, 14, EventId::Encoder3Forward, EventId::Encoder3Back}, {11, 4, EventId::Encoder4Forward, EventId::Encoder4Back},
-    {3, 6, EventId::Encoder5Forward, EventId::Encoder5Back}};
+constexpr EncoderInput kEncoders[5] = {{21, 20, EventId::Encoder1Forward, EventId::Encoder1Back},
+                                       {17, 18, EventId::Encoder2Forward, EventId::Encoder2Back},
+                                       {13, 14, EventId::Encoder3Forward, EventId::Encoder3Back},
+                                       {11, 4, EventId::Encoder4Forward, EventId::Encoder4Back},
+                                       {3, 6, EventId::Encoder5Forward, EventId::Encoder5Back}};
 
 // The lines whose parity tells whether the panel was touched: the five pushes and the ten encoder lines
 // (the footswitches are left out).
@@ -266,8 +269,8 @@ void scanButton(ButtonState& state, const ButtonInput& input, bool absorbed) {
     }
     const LevelChange change = followLevel(state, level, now);
     if (change.released) {
-        EventDispatcher::addEvent(input.pressId +
-                                  (change.heldMicros < kLongPressMicros ? EventId::ShortRelease : EventId::LongRelease));
+        EventDispatcher::addEvent(
+            input.pressId + (change.heldMicros < kLongPressMicros ? EventId::ShortRelease : EventId::LongRelease));
     }
     if (change.pressed) EventDispatcher::addEvent(input.pressId + EventId::Press);
     if (change.longPress) EventDispatcher::addEvent(input.pressId + EventId::LongPress);

@@ -199,8 +199,8 @@ std::string Update::update_start(std::string size) {
     const char* first = size.data();
     const char* last = first + size.size();
     auto [end, error] = std::from_chars(first, last, announced, 10);
-    if (size.empty() || !std::isdigit(static_cast<unsigned char>(size[0])) || error != std::errc() ||
-        end != last || announced < 1 || announced > kMaxImageBytes) {
+    if (size.empty() || !std::isdigit(static_cast<unsigned char>(size[0])) || error != std::errc() || end != last ||
+        announced < 1 || announced > kMaxImageBytes) {
         LOGE(TAG, "size refused: %s\n", size.c_str());
         return std::to_string(batch_size);
     }

@@ -17,7 +17,7 @@ const char* const TAG = "Adapter";
 const char* const DISCOVERY_STATE_NAMES[] = {"stopped", "started", "starting", "stopping"};
 constexpr gint16 NO_RSSI_THRESHOLD = -255;
 constexpr gint16 UNKNOWN_RSSI = -255;
-}  // namespace
+} // namespace
 
 struct btle_adapter {
     char* path;
@@ -45,7 +45,7 @@ struct btle_adapter {
     void* user_data;
     GHashTable* devices_cache;
     btle_advertisement* advertisement;
-    GCancellable* pending;  // cancelled at free so late replies leave the freed adapter alone
+    GCancellable* pending; // cancelled at free so late replies leave the freed adapter alone
     btle_adapter_registration_cb registration_callback;
     // Counts advertising starts and stops: a stop answered after a later start leaves the export standing.
     guint advertising_generation;
@@ -94,11 +94,11 @@ void btle_internal_stop_discovery_cb(GObject* source_object, GAsyncResult* res, 
 }
 
 // A registration call's reply: the owner hears the outcome; without an owner listening, a refusal is an error.
-void report_registration(btle_adapter* adapter, btle_registration_call call, const GError* error,
-                         const char* refused, const char* accepted) {
+void report_registration(btle_adapter* adapter, btle_registration_call call, const GError* error, const char* refused,
+                         const char* accepted) {
     if (error) {
-        log_log_at_level(adapter->registration_callback ? LOG_LEVEL_DEBUG : LOG_LEVEL_ERROR, TAG,
-                         "%s (error %d: %s)", refused, error->code, error->message);
+        log_log_at_level(adapter->registration_callback ? LOG_LEVEL_DEBUG : LOG_LEVEL_ERROR, TAG, "%s (error %d: %s)",
+                         refused, error->code, error->message);
     } else {
         log_debug(TAG, "%s", accepted);
     }
@@ -165,7 +165,8 @@ void apply_device_properties(btle_device* device, GVariant* properties) {
     const char* name;
     GVariant* value;
     g_variant_iter_init(&iter, properties);
-    while (g_variant_iter_loop(&iter, "{&sv}", &name, &value)) btle_internal_device_update_property(device, name, value);
+    while (g_variant_iter_loop(&iter, "{&sv}", &name, &value))
+        btle_internal_device_update_property(device, name, value);
 }
 
 bool matches_discovery_filter(btle_adapter* adapter, btle_device* device) {
@@ -220,8 +221,8 @@ void request_all_device_properties(btle_adapter* adapter, const char* path) {
                            -1, adapter->pending, btle_internal_device_getall_properties_cb, request);
 }
 
-void btle_internal_device_changed(GDBusConnection*, const gchar*, const gchar* object_path, const gchar*,
-                                  const gchar*, GVariant* parameters, gpointer user_data) {
+void btle_internal_device_changed(GDBusConnection*, const gchar*, const gchar* object_path, const gchar*, const gchar*,
+                                  GVariant* parameters, gpointer user_data) {
     auto* adapter = static_cast<btle_adapter*>(user_data);
     g_assert(g_str_equal(g_variant_get_type_string(parameters), "(sa{sv}as)"));
     btle_device* device = static_cast<btle_device*>(g_hash_table_lookup(adapter->devices_cache, object_path));
@@ -313,8 +314,8 @@ void btle_internal_device_appeared(GDBusConnection*, const gchar*, const gchar*,
             btle_device_get_connection_state(device) == BTLE_DISCONNECTED) {
             deliver_discovery_result(adapter, device);
         }
-        if (btle_device_get_connection_state(device) == BTLE_CONNECTED && btle_device_get_rssi(device) == UNKNOWN_RSSI &&
-            btle_device_get_uuids(device) == nullptr) {
+        if (btle_device_get_connection_state(device) == BTLE_CONNECTED &&
+            btle_device_get_rssi(device) == UNKNOWN_RSSI && btle_device_get_uuids(device) == nullptr) {
             btle_device_set_is_central(device, TRUE);
             if (adapter->remote_central_callback) adapter->remote_central_callback(adapter, device);
         }
@@ -350,8 +351,8 @@ void subscribe_signals(btle_adapter* adapter) {
         connection, BLUEZ_DBUS, INTERFACE_PROPERTIES, "PropertiesChanged", adapter->path, INTERFACE_ADAPTER,
         G_DBUS_SIGNAL_FLAGS_NONE, btle_internal_adapter_changed, adapter, nullptr);
     adapter->device_added = g_dbus_connection_signal_subscribe(
-        connection, BLUEZ_DBUS, INTERFACE_OBJECT_MANAGER, "InterfacesAdded", nullptr, nullptr,
-        G_DBUS_SIGNAL_FLAGS_NONE, btle_internal_device_appeared, adapter, nullptr);
+        connection, BLUEZ_DBUS, INTERFACE_OBJECT_MANAGER, "InterfacesAdded", nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        btle_internal_device_appeared, adapter, nullptr);
     adapter->device_removed = g_dbus_connection_signal_subscribe(
         connection, BLUEZ_DBUS, INTERFACE_OBJECT_MANAGER, "InterfacesRemoved", nullptr, nullptr,
         G_DBUS_SIGNAL_FLAGS_NONE, btle_internal_device_disappeared, adapter, nullptr);
@@ -364,8 +365,8 @@ btle_adapter* btle_adapter_create(GDBusConnection* connection, const char* path)
     adapter->path = g_strdup(path);
     adapter->connection = connection;
     adapter->discovery_filter_rssi = NO_RSSI_THRESHOLD;
-    adapter->devices_cache = g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
-                                                   reinterpret_cast<GDestroyNotify>(btle_device_free));
+    adapter->devices_cache =
+        g_hash_table_new_full(g_str_hash, g_str_equal, g_free, reinterpret_cast<GDestroyNotify>(btle_device_free));
     adapter->pending = g_cancellable_new();
     return adapter;
 }
@@ -432,16 +433,16 @@ void free_discovery_filter(btle_adapter* adapter) {
     adapter->discovery_filter_pattern = nullptr;
 }
 
-}  // namespace
+} // namespace
 
 GPtrArray* btle_adapter_find_all(GDBusConnection* connection) {
     g_assert(connection != NULL);
     GPtrArray* adapters = g_ptr_array_new();
     log_debug(TAG, "finding adapters");
     GError* error = nullptr;
-    GVariant* result = g_dbus_connection_call_sync(connection, BLUEZ_DBUS, "/", INTERFACE_OBJECT_MANAGER,
-                                                   "GetManagedObjects", nullptr, G_VARIANT_TYPE("(a{oa{sa{sv}}})"),
-                                                   G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
+    GVariant* result =
+        g_dbus_connection_call_sync(connection, BLUEZ_DBUS, "/", INTERFACE_OBJECT_MANAGER, "GetManagedObjects", nullptr,
+                                    G_VARIANT_TYPE("(a{oa{sa{sv}}})"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
     if (result == nullptr) {
         log_error(TAG, "Error GetManagedObjects: %s", error ? error->message : "unknown");
         g_clear_error(&error);

@@ -17,8 +17,7 @@ typedef enum {
 
 typedef void (*btle_adapter_discovery_cb)(btle_adapter* adapter, btle_device* device);
 typedef void (*btle_adapter_device_removal_cb)(btle_adapter* adapter, btle_device* device);
-typedef void (*btle_adapter_discovery_state_cb)(btle_adapter* adapter, btle_discovery_state state,
-                                                const GError* error);
+typedef void (*btle_adapter_discovery_state_cb)(btle_adapter* adapter, btle_discovery_state state, const GError* error);
 typedef void (*btle_adapter_powered_state_cb)(btle_adapter* adapter, gboolean powered);
 typedef void (*btle_adapter_remote_central_cb)(btle_adapter* adapter, btle_device* device);
 
@@ -29,8 +28,7 @@ typedef enum {
     BTLE_APPLICATION_REGISTERED = 2,
     BTLE_APPLICATION_UNREGISTERED = 3,
 } btle_registration_call;
-typedef void (*btle_adapter_registration_cb)(btle_adapter* adapter, btle_registration_call call,
-                                             const GError* error);
+typedef void (*btle_adapter_registration_cb)(btle_adapter* adapter, btle_registration_call call, const GError* error);
 
 // Array of new adapters (free each with btle_adapter_free, then g_ptr_array_free(array, TRUE)).
 GPtrArray* btle_adapter_find_all(GDBusConnection* connection);

@@ -11,7 +11,7 @@ const char* const TAG = "Advertisement";
 const char* const ADVERTISEMENT_PATH_PREFIX = "/org/bluez/btleadv_";
 const char* const INCLUDE_TX_POWER = "tx-power";
 const char* const INCLUDE_RSI = "rsi";
-}  // namespace
+} // namespace
 
 struct btle_advertisement {
     char* path;
@@ -58,7 +58,8 @@ GByteArray* copy_bytes(const GByteArray* byteArray) {
 
 GPtrArray* copy_string_array(const GPtrArray* strings) {
     GPtrArray* copy = g_ptr_array_new_with_free_func(g_free);
-    for (guint i = 0; i < strings->len; i++) g_ptr_array_add(copy, g_strdup(static_cast<const char*>(strings->pdata[i])));
+    for (guint i = 0; i < strings->len; i++)
+        g_ptr_array_add(copy, g_strdup(static_cast<const char*>(strings->pdata[i])));
     return copy;
 }
 
@@ -91,9 +92,12 @@ void add_include(btle_advertisement* advertisement, const char* include) {
 
 const char* secondary_channel_name(btle_secondary_channel channel) {
     switch (channel) {
-    case BTLE_SC_2M: return "2M";
-    case BTLE_SC_CODED: return "Coded";
-    default: return "1M";
+    case BTLE_SC_2M:
+        return "2M";
+    case BTLE_SC_CODED:
+        return "Coded";
+    default:
+        return "1M";
     }
 }
 
@@ -118,7 +122,8 @@ void add_manufacturer_data_entry(gpointer key, gpointer value, gpointer user_dat
 
 void add_service_data_entry(gpointer key, gpointer value, gpointer user_data) {
     auto* builder = static_cast<GVariantBuilder*>(user_data);
-    g_variant_builder_add(builder, "{sv}", static_cast<const char*>(key), bytes_variant(static_cast<GByteArray*>(value)));
+    g_variant_builder_add(builder, "{sv}", static_cast<const char*>(key),
+                          bytes_variant(static_cast<GByteArray*>(value)));
 }
 
 GVariant* manufacturer_data_variant(GHashTable* table) {
@@ -148,7 +153,8 @@ GVariant* advertisement_get_property(GDBusConnection*, const gchar*, const gchar
     if (g_str_equal(property_name, "ScanResponseServiceUUIDs")) {
         return string_array_variant(advertisement->scan_response_services);
     }
-    if (g_str_equal(property_name, "ManufacturerData")) return manufacturer_data_variant(advertisement->manufacturer_data);
+    if (g_str_equal(property_name, "ManufacturerData"))
+        return manufacturer_data_variant(advertisement->manufacturer_data);
     if (g_str_equal(property_name, "ScanResponseManufacturerData")) {
         return manufacturer_data_variant(advertisement->scan_response_manufacturer_data);
     }
@@ -191,8 +197,8 @@ void advertisement_method_call(GDBusConnection*, const gchar*, const gchar*, con
     if (advertisement->released_cb != nullptr) advertisement->released_cb(advertisement);
 }
 
-const GDBusInterfaceVTable advertisement_vtable = {advertisement_method_call, advertisement_get_property,
-                                                   btle_refuse_property_set, {0}};
+const GDBusInterfaceVTable advertisement_vtable = {
+    advertisement_method_call, advertisement_get_property, btle_refuse_property_set, {0}};
 
 void append_property(GString* xml, const char* name, const char* type) {
     g_string_append_printf(xml, "    <property name='%s' type='%s' access='read'/>\n", name, type);
@@ -228,7 +234,7 @@ char* build_introspection(const btle_advertisement* advertisement) {
     return g_string_free(xml, FALSE);
 }
 
-}  // namespace
+} // namespace
 
 btle_advertisement* btle_advertisement_create(void) {
     btle_advertisement* advertisement = g_new0(btle_advertisement, 1);
@@ -308,8 +314,8 @@ void btle_advertisement_set_manufacturer_data(btle_advertisement* advertisement,
     set_manufacturer_entry(advertisement->manufacturer_data, manufacturer_id, byteArray);
 }
 
-void btle_advertisement_set_scan_response_manufacturer_data(btle_advertisement* advertisement,
-                                                            guint16 manufacturer_id, const GByteArray* byteArray) {
+void btle_advertisement_set_scan_response_manufacturer_data(btle_advertisement* advertisement, guint16 manufacturer_id,
+                                                            const GByteArray* byteArray) {
     g_assert(advertisement != NULL);
     g_assert(byteArray != NULL);
     set_manufacturer_entry(advertisement->scan_response_manufacturer_data, manufacturer_id, byteArray);

@@ -23,16 +23,15 @@ void btle_advertisement_free(btle_advertisement* advertisement);
 void btle_advertisement_set_local_name(btle_advertisement* advertisement, const char* local_name);
 // service_uuids: array of char*, copied.
 void btle_advertisement_set_services(btle_advertisement* advertisement, const GPtrArray* service_uuids);
-void btle_advertisement_set_scan_response_services(btle_advertisement* advertisement,
-                                                   const GPtrArray* service_uuids);
+void btle_advertisement_set_scan_response_services(btle_advertisement* advertisement, const GPtrArray* service_uuids);
 void btle_advertisement_set_service_data(btle_advertisement* advertisement, const char* service_uuid,
                                          const GByteArray* byteArray);
 void btle_advertisement_set_scan_response_service_data(btle_advertisement* advertisement, const char* service_uuid,
                                                        const GByteArray* byteArray);
 void btle_advertisement_set_manufacturer_data(btle_advertisement* advertisement, guint16 manufacturer_id,
                                               const GByteArray* byteArray);
-void btle_advertisement_set_scan_response_manufacturer_data(btle_advertisement* advertisement,
-                                                            guint16 manufacturer_id, const GByteArray* byteArray);
+void btle_advertisement_set_scan_response_manufacturer_data(btle_advertisement* advertisement, guint16 manufacturer_id,
+                                                            const GByteArray* byteArray);
 void btle_advertisement_set_interval(btle_advertisement* advertisement, guint32 min, guint32 max);
 void btle_advertisement_set_appearance(btle_advertisement* advertisement, guint16 appearance);
 void btle_advertisement_set_general_discoverable(btle_advertisement* advertisement, gboolean discoverable);

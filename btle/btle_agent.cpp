@@ -15,42 +15,41 @@ const char* const PIN_CODE = "123";
 const char* const IO_CAPABILITY_NAMES[] = {"DisplayOnly", "DisplayYesNo", "KeyboardOnly", "NoInputNoOutput",
                                            "KeyboardDisplay"};
 
-const char* const AGENT_INTROSPECTION =
-    "<node name='/org/bluez/SampleAgent'>"
-    "  <interface name='org.bluez.Agent1'>"
-    "    <method name='Release'/>"
-    "    <method name='RequestPinCode'>"
-    "      <arg name='device' type='o' direction='in'/>"
-    "      <arg name='pincode' type='s' direction='out'/>"
-    "    </method>"
-    "    <method name='DisplayPinCode'>"
-    "      <arg name='device' type='o' direction='in'/>"
-    "      <arg name='pincode' type='s' direction='in'/>"
-    "    </method>"
-    "    <method name='RequestPasskey'>"
-    "      <arg name='device' type='o' direction='in'/>"
-    "      <arg name='passkey' type='u' direction='out'/>"
-    "    </method>"
-    "    <method name='DisplayPasskey'>"
-    "      <arg name='device' type='o' direction='in'/>"
-    "      <arg name='passkey' type='u' direction='in'/>"
-    "      <arg name='entered' type='q' direction='in'/>"
-    "    </method>"
-    "    <method name='RequestConfirmation'>"
-    "      <arg name='device' type='o' direction='in'/>"
-    "      <arg name='passkey' type='u' direction='in'/>"
-    "    </method>"
-    "    <method name='RequestAuthorization'>"
-    "      <arg name='device' type='o' direction='in'/>"
-    "    </method>"
-    "    <method name='AuthorizeService'>"
-    "      <arg name='device' type='o' direction='in'/>"
-    "      <arg name='uuid' type='s' direction='in'/>"
-    "    </method>"
-    "    <method name='Cancel'/>"
-    "  </interface>"
-    "</node>";
-}  // namespace
+const char* const AGENT_INTROSPECTION = "<node name='/org/bluez/SampleAgent'>"
+                                        "  <interface name='org.bluez.Agent1'>"
+                                        "    <method name='Release'/>"
+                                        "    <method name='RequestPinCode'>"
+                                        "      <arg name='device' type='o' direction='in'/>"
+                                        "      <arg name='pincode' type='s' direction='out'/>"
+                                        "    </method>"
+                                        "    <method name='DisplayPinCode'>"
+                                        "      <arg name='device' type='o' direction='in'/>"
+                                        "      <arg name='pincode' type='s' direction='in'/>"
+                                        "    </method>"
+                                        "    <method name='RequestPasskey'>"
+                                        "      <arg name='device' type='o' direction='in'/>"
+                                        "      <arg name='passkey' type='u' direction='out'/>"
+                                        "    </method>"
+                                        "    <method name='DisplayPasskey'>"
+                                        "      <arg name='device' type='o' direction='in'/>"
+                                        "      <arg name='passkey' type='u' direction='in'/>"
+                                        "      <arg name='entered' type='q' direction='in'/>"
+                                        "    </method>"
+                                        "    <method name='RequestConfirmation'>"
+                                        "      <arg name='device' type='o' direction='in'/>"
+                                        "      <arg name='passkey' type='u' direction='in'/>"
+                                        "    </method>"
+                                        "    <method name='RequestAuthorization'>"
+                                        "      <arg name='device' type='o' direction='in'/>"
+                                        "    </method>"
+                                        "    <method name='AuthorizeService'>"
+                                        "      <arg name='device' type='o' direction='in'/>"
+                                        "      <arg name='uuid' type='s' direction='in'/>"
+                                        "    </method>"
+                                        "    <method name='Cancel'/>"
+                                        "  </interface>"
+                                        "</node>";
+} // namespace
 
 struct btle_agent {
     char* path;
@@ -130,7 +129,7 @@ void bluez_agent_method_call(GDBusConnection*, const gchar*, const gchar*, const
 
 const GDBusInterfaceVTable agent_vtable = {bluez_agent_method_call, nullptr, btle_refuse_property_set, {0}};
 
-}  // namespace
+} // namespace
 
 btle_agent* btle_agent_create(btle_adapter* adapter, const char* path, btle_io_capability io_capability) {
     g_assert(adapter != NULL);
@@ -161,9 +160,9 @@ int btle_agentmanager_call_method(GDBusConnection* connection, const char* metho
     g_assert(connection != NULL);
     g_assert(method != NULL);
     GError* error = nullptr;
-    GVariant* result = g_dbus_connection_call_sync(connection, BLUEZ_DBUS, AGENT_MANAGER_PATH, INTERFACE_AGENT_MANAGER,
-                                                   method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-                                                   &error);
+    GVariant* result =
+        g_dbus_connection_call_sync(connection, BLUEZ_DBUS, AGENT_MANAGER_PATH, INTERFACE_AGENT_MANAGER, method,
+                                    parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
     if (result == nullptr) {
         log_error(TAG, "AgentManager call failed '%s': %s\n", method, error ? error->message : "unknown");
         g_clear_error(&error);
@@ -180,8 +179,8 @@ int btle_agentmanager_register_agent(btle_agent* agent) {
                                       g_variant_new("(os)", agent->path, capability)) != 0) {
         log_debug(TAG, "failed to register agent");
     }
-    int result = btle_agentmanager_call_method(agent->connection, "RequestDefaultAgent",
-                                               g_variant_new("(o)", agent->path));
+    int result =
+        btle_agentmanager_call_method(agent->connection, "RequestDefaultAgent", g_variant_new("(o)", agent->path));
     if (result != 0) log_debug(TAG, "failed to register agent as default agent");
     return result;
 }

@@ -166,8 +166,8 @@ void addService(GVariantBuilder* objects, btle_local_service* service) {
         addCharacteristic(objects, static_cast<btle_local_characteristic*>(value));
 }
 
-void applicationMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
-                           GVariant*, GDBusMethodInvocation* invocation, gpointer userData) {
+void applicationMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method, GVariant*,
+                           GDBusMethodInvocation* invocation, gpointer userData) {
     auto* application = static_cast<btle_application*>(userData);
     g_assert(application != NULL);
     if (!g_str_equal(method, "GetManagedObjects")) {
@@ -306,8 +306,8 @@ int btle_application_add_service(btle_application* application, const char* serv
     return 0;
 }
 
-int btle_application_add_characteristic(btle_application* application, const char* service_uuid,
-                                        const char* char_uuid, guint permissions) {
+int btle_application_add_characteristic(btle_application* application, const char* service_uuid, const char* char_uuid,
+                                        guint permissions) {
     g_return_val_if_fail(application != NULL, EINVAL);
     g_return_val_if_fail(is_valid_uuid(service_uuid), EINVAL);
     g_return_val_if_fail(is_valid_uuid(char_uuid), EINVAL);
@@ -320,9 +320,8 @@ int btle_application_add_characteristic(btle_application* application, const cha
         log_debug(TAG, "failed to publish local characteristic");
         return EINVAL;
     }
-    btle_local_characteristic* characteristic =
-        btle_local_char_create(application, service_uuid, service->path, char_uuid,
-                               g_hash_table_size(service->characteristics), permissions);
+    btle_local_characteristic* characteristic = btle_local_char_create(
+        application, service_uuid, service->path, char_uuid, g_hash_table_size(service->characteristics), permissions);
     g_hash_table_insert(service->characteristics, g_strdup(char_uuid), characteristic);
     if (btle_local_char_register(characteristic) != 0) {
         g_hash_table_remove(service->characteristics, char_uuid);
@@ -331,8 +330,8 @@ int btle_application_add_characteristic(btle_application* application, const cha
     return 0;
 }
 
-int btle_application_add_descriptor(btle_application* application, const char* service_uuid,
-                                    const char* char_uuid, const char* desc_uuid, guint permissions) {
+int btle_application_add_descriptor(btle_application* application, const char* service_uuid, const char* char_uuid,
+                                    const char* desc_uuid, guint permissions) {
     g_return_val_if_fail(application != NULL, EINVAL);
     g_return_val_if_fail(is_valid_uuid(service_uuid), EINVAL);
     g_return_val_if_fail(is_valid_uuid(char_uuid), EINVAL);
@@ -380,9 +379,10 @@ int btle_application_set_desc_value(const btle_application* application, const c
     g_return_val_if_fail(is_valid_uuid(desc_uuid), EINVAL);
     g_return_val_if_fail(byteArray != NULL, EINVAL);
     btle_local_characteristic* characteristic = get_local_characteristic(application, service_uuid, char_uuid);
-    auto* descriptor = characteristic != nullptr ? static_cast<btle_local_descriptor*>(
-                                                       g_hash_table_lookup(characteristic->descriptors, desc_uuid))
-                                                 : nullptr;
+    auto* descriptor =
+        characteristic != nullptr
+            ? static_cast<btle_local_descriptor*>(g_hash_table_lookup(characteristic->descriptors, desc_uuid))
+            : nullptr;
     if (descriptor == nullptr) {
         g_critical("%s: descriptor with uuid %s does not exist", G_STRFUNC, desc_uuid);
         return EINVAL;
@@ -418,8 +418,7 @@ int btle_application_notify(const btle_application* application, const char* ser
     g_variant_builder_init(&invalidated, G_VARIANT_TYPE("as"));
     GError* error = nullptr;
     gboolean emitted = g_dbus_connection_emit_signal(
-        application->connection, nullptr, characteristic->path, "org.freedesktop.DBus.Properties",
-        "PropertiesChanged",
+        application->connection, nullptr, characteristic->path, "org.freedesktop.DBus.Properties", "PropertiesChanged",
         g_variant_new("(sa{sv}as)", "org.bluez.GattCharacteristic1", &changed, &invalidated), &error);
     if (!emitted) {
         log_debug(TAG, "error emitting signal: %s", error != nullptr ? error->message : "unknown");
@@ -471,8 +470,7 @@ void btle_application_set_char_start_notify_cb(btle_application* application,
     application->notify_char_cb = callback;
 }
 
-void btle_application_set_char_stop_notify_cb(btle_application* application,
-                                              onLocalCharacteristicStopNotify callback) {
+void btle_application_set_char_stop_notify_cb(btle_application* application, onLocalCharacteristicStopNotify callback) {
     g_assert(application != NULL);
     g_assert(callback != NULL);
     application->stop_notify_char_cb = callback;

@@ -27,11 +27,10 @@ typedef void (*onLocalCharacteristicStartNotify)(const btle_application* applica
 typedef void (*onLocalCharacteristicStopNotify)(const btle_application* application, const char* service_uuid,
                                                 const char* char_uuid);
 typedef const char* (*onLocalDescriptorWrite)(const btle_application* application, const char* address,
-                                              const char* service_uuid, const char* char_uuid,
-                                              const char* desc_uuid, const GByteArray* byteArray);
+                                              const char* service_uuid, const char* char_uuid, const char* desc_uuid,
+                                              const GByteArray* byteArray);
 typedef const char* (*onLocalDescriptorRead)(const btle_application* application, const char* address,
-                                             const char* service_uuid, const char* char_uuid,
-                                             const char* desc_uuid);
+                                             const char* service_uuid, const char* char_uuid, const char* desc_uuid);
 
 // New application at "/org/bluez/btleapp_<adapter name>_<4 random characters>", already published.
 btle_application* btle_create_application(btle_adapter* adapter);
@@ -41,10 +40,10 @@ void btle_application_free(btle_application* application);
 
 // Each returns 0, or 22 (EINVAL) on any failure.
 int btle_application_add_service(btle_application* application, const char* service_uuid);
-int btle_application_add_characteristic(btle_application* application, const char* service_uuid,
-                                        const char* char_uuid, guint permissions);
-int btle_application_add_descriptor(btle_application* application, const char* service_uuid,
-                                    const char* char_uuid, const char* desc_uuid, guint permissions);
+int btle_application_add_characteristic(btle_application* application, const char* service_uuid, const char* char_uuid,
+                                        guint permissions);
+int btle_application_add_descriptor(btle_application* application, const char* service_uuid, const char* char_uuid,
+                                    const char* desc_uuid, guint permissions);
 int btle_application_set_char_value(const btle_application* application, const char* service_uuid,
                                     const char* char_uuid, const GByteArray* byteArray);
 int btle_application_set_desc_value(const btle_application* application, const char* service_uuid,
@@ -53,8 +52,8 @@ int btle_application_set_desc_value(const btle_application* application, const c
 GByteArray* btle_application_get_char_value(const btle_application* application, const char* service_uuid,
                                             const char* char_uuid);
 // Emits "PropertiesChanged" with the bytes as the characteristic's "Value"; stores nothing.
-int btle_application_notify(const btle_application* application, const char* service_uuid,
-                            const char* char_uuid, const GByteArray* byteArray);
+int btle_application_notify(const btle_application* application, const char* service_uuid, const char* char_uuid,
+                            const GByteArray* byteArray);
 gboolean btle_application_char_is_notifying(const btle_application* application, const char* service_uuid,
                                             const char* char_uuid);
 const char* btle_application_get_path(const btle_application* application);
@@ -64,8 +63,7 @@ void btle_application_set_char_write_cb(btle_application* application, onLocalCh
 void btle_application_set_char_updated_cb(btle_application* application, onLocalCharacteristicUpdated callback);
 void btle_application_set_char_start_notify_cb(btle_application* application,
                                                onLocalCharacteristicStartNotify callback);
-void btle_application_set_char_stop_notify_cb(btle_application* application,
-                                              onLocalCharacteristicStopNotify callback);
+void btle_application_set_char_stop_notify_cb(btle_application* application, onLocalCharacteristicStopNotify callback);
 void btle_application_set_desc_read_cb(btle_application* application, onLocalDescriptorRead callback);
 void btle_application_set_desc_write_cb(btle_application* application, onLocalDescriptorWrite callback);
 void btle_application_set_user_data(btle_application* application, void* user_data);

@@ -16,7 +16,7 @@ const char* const CONNECTION_STATE_NAMES[] = {"DISCONNECTED", "CONNECTED", "CONN
 constexpr gint16 UNKNOWN_RSSI = -255;
 constexpr gint16 UNKNOWN_TX_POWER = -255;
 constexpr guint DEFAULT_MTU = 23;
-}  // namespace
+} // namespace
 
 struct btle_device {
     GDBusConnection* connection;
@@ -54,7 +54,7 @@ struct btle_device {
     btle_device_read_desc_cb on_read_desc_cb;
     btle_device_write_desc_cb on_write_desc_cb;
     void* user_data;
-    GCancellable* pending;  // cancelled at free so late replies leave the freed device alone
+    GCancellable* pending; // cancelled at free so late replies leave the freed device alone
 };
 
 namespace {
@@ -64,7 +64,8 @@ void byte_array_free(gpointer data) { g_byte_array_free(static_cast<GByteArray*>
 void set_connection_state(btle_device* device, btle_connection_state state, const GError* error) {
     btle_connection_state old_state = device->connection_state;
     device->connection_state = state;
-    if (old_state != state && device->connection_state_callback) device->connection_state_callback(device, state, error);
+    if (old_state != state && device->connection_state_callback)
+        device->connection_state_callback(device, state, error);
 }
 
 void set_string(char** field, const char* value) {
@@ -114,13 +115,13 @@ void btle_internal_collect_gatt_tree_cb(GObject* source_object, GAsyncResult* re
 
 void request_gatt_tree(btle_device* device) {
     device->service_discovery_started = TRUE;
-    g_dbus_connection_call(device->connection, BLUEZ_DBUS, "/", INTERFACE_OBJECT_MANAGER, "GetManagedObjects",
-                           nullptr, G_VARIANT_TYPE("(a{oa{sa{sv}}})"), G_DBUS_CALL_FLAGS_NONE, -1, device->pending,
+    g_dbus_connection_call(device->connection, BLUEZ_DBUS, "/", INTERFACE_OBJECT_MANAGER, "GetManagedObjects", nullptr,
+                           G_VARIANT_TYPE("(a{oa{sa{sv}}})"), G_DBUS_CALL_FLAGS_NONE, -1, device->pending,
                            btle_internal_collect_gatt_tree_cb, device);
 }
 
-void btle_device_changed(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                         GVariant* parameters, gpointer user_data) {
+void btle_device_changed(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
+                         gpointer user_data) {
     auto* device = static_cast<btle_device*>(user_data);
     g_assert(g_str_equal(g_variant_get_type_string(parameters), "(sa{sv}as)"));
     GVariantIter* properties = nullptr;
@@ -265,7 +266,8 @@ void btle_internal_extract_descriptor(btle_device* device, const char* path, GVa
 
     const char* char_path = btle_descriptor_get_char_path(descriptor);
     btle_characteristic* characteristic =
-        char_path ? static_cast<btle_characteristic*>(g_hash_table_lookup(device->characteristics, char_path)) : nullptr;
+        char_path ? static_cast<btle_characteristic*>(g_hash_table_lookup(device->characteristics, char_path))
+                  : nullptr;
     if (characteristic == nullptr || !hasUuid) {
         log_error(TAG, "could not find characteristic %s", char_path ? char_path : "(none)");
         btle_descriptor_free(descriptor);
@@ -297,12 +299,12 @@ void btle_internal_collect_gatt_tree_cb(GObject* source_object, GAsyncResult* re
     g_autoptr(GError) error = nullptr;
     if (!btle_finish_reply(source_object, res, TAG, "GetManagedObjects", &result, &error) || !result) return;
     free_gatt_tables(device);
-    device->services = g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
-                                             reinterpret_cast<GDestroyNotify>(btle_service_free));
+    device->services =
+        g_hash_table_new_full(g_str_hash, g_str_equal, g_free, reinterpret_cast<GDestroyNotify>(btle_service_free));
     device->characteristics = g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
                                                     reinterpret_cast<GDestroyNotify>(btle_characteristic_free));
-    device->descriptors = g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
-                                                reinterpret_cast<GDestroyNotify>(btle_descriptor_free));
+    device->descriptors =
+        g_hash_table_new_full(g_str_hash, g_str_equal, g_free, reinterpret_cast<GDestroyNotify>(btle_descriptor_free));
 
     g_autoptr(GVariant) objects = g_variant_get_child_value(result, 0);
     GVariantIter objectIter;
@@ -393,7 +395,7 @@ char* service_data_text(GHashTable* table) {
     return g_string_free(text, FALSE);
 }
 
-}  // namespace
+} // namespace
 
 btle_device* btle_device_create(const char* path, btle_adapter* adapter) {
     g_assert(path != NULL);
@@ -473,12 +475,12 @@ char* btle_device_to_string(const btle_device* device) {
     char* uuids = btle_join_strings(device->uuids);
     char* manufacturer = manufacturer_data_text(device->manufacturer_data);
     char* service = service_data_text(device->service_data);
-    char* text = g_strdup_printf("Device{name='%s', address='%s', address_type=%s, rssi=%d, uuids=%s, "
-                                 "manufacturer_data=%s, service_data=%s, paired=%s, txpower=%d path='%s' }",
-                                 device->name ? device->name : "(null)", device->address ? device->address : "(null)",
-                                 device->address_type ? device->address_type : "(null)", device->rssi, uuids,
-                                 manufacturer, service, device->paired ? "true" : "false", device->txpower,
-                                 device->path);
+    char* text =
+        g_strdup_printf("Device{name='%s', address='%s', address_type=%s, rssi=%d, uuids=%s, "
+                        "manufacturer_data=%s, service_data=%s, paired=%s, txpower=%d path='%s' }",
+                        device->name ? device->name : "(null)", device->address ? device->address : "(null)",
+                        device->address_type ? device->address_type : "(null)", device->rssi, uuids, manufacturer,
+                        service, device->paired ? "true" : "false", device->txpower, device->path);
     g_free(uuids);
     g_free(manufacturer);
     g_free(service);
@@ -486,24 +488,24 @@ char* btle_device_to_string(const btle_device* device) {
 }
 
 // The plain properties: a getter and a setter each, the strings copied.
-#define BTLE_DEVICE_STRING_PROPERTY(field)                                   \
-    const char* btle_device_get_##field(const btle_device* device) {         \
-        g_assert(device != NULL);                                            \
-        return device->field;                                                \
-    }                                                                        \
-    void btle_device_set_##field(btle_device* device, const char* field) {   \
-        g_assert(device != NULL);                                            \
-        g_assert(field != NULL);                                             \
-        set_string(&device->field, field);                                   \
+#define BTLE_DEVICE_STRING_PROPERTY(field)                                                                             \
+    const char* btle_device_get_##field(const btle_device* device) {                                                   \
+        g_assert(device != NULL);                                                                                      \
+        return device->field;                                                                                          \
+    }                                                                                                                  \
+    void btle_device_set_##field(btle_device* device, const char* field) {                                             \
+        g_assert(device != NULL);                                                                                      \
+        g_assert(field != NULL);                                                                                       \
+        set_string(&device->field, field);                                                                             \
     }
-#define BTLE_DEVICE_VALUE_PROPERTY(type, field)                              \
-    type btle_device_get_##field(const btle_device* device) {                \
-        g_assert(device != NULL);                                            \
-        return device->field;                                                \
-    }                                                                        \
-    void btle_device_set_##field(btle_device* device, type field) {          \
-        g_assert(device != NULL);                                            \
-        device->field = field;                                               \
+#define BTLE_DEVICE_VALUE_PROPERTY(type, field)                                                                        \
+    type btle_device_get_##field(const btle_device* device) {                                                          \
+        g_assert(device != NULL);                                                                                      \
+        return device->field;                                                                                          \
+    }                                                                                                                  \
+    void btle_device_set_##field(btle_device* device, type field) {                                                    \
+        g_assert(device != NULL);                                                                                      \
+        device->field = field;                                                                                         \
     }
 BTLE_DEVICE_STRING_PROPERTY(address)
 BTLE_DEVICE_STRING_PROPERTY(address_type)

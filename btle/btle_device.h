@@ -22,8 +22,7 @@ typedef enum {
     BTLE_BONDED = 2,
 } btle_bonding_state;
 
-typedef void (*btle_device_connection_state_cb)(btle_device* device, btle_connection_state state,
-                                                const GError* error);
+typedef void (*btle_device_connection_state_cb)(btle_device* device, btle_connection_state state, const GError* error);
 typedef void (*btle_device_services_resolved_cb)(btle_device* device);
 typedef void (*btle_device_bonding_state_cb)(btle_device* device, btle_bonding_state new_state,
                                              btle_bonding_state old_state, const GError* error);
@@ -35,10 +34,10 @@ typedef void (*btle_device_notify_char_cb)(btle_device* device, btle_characteris
                                            const GByteArray* byteArray);
 typedef void (*btle_device_notify_state_cb)(btle_device* device, btle_characteristic* characteristic,
                                             const GError* error);
-typedef void (*btle_device_read_desc_cb)(btle_device* device, btle_descriptor* descriptor,
-                                         const GByteArray* byteArray, const GError* error);
-typedef void (*btle_device_write_desc_cb)(btle_device* device, btle_descriptor* descriptor,
-                                          const GByteArray* byteArray, const GError* error);
+typedef void (*btle_device_read_desc_cb)(btle_device* device, btle_descriptor* descriptor, const GByteArray* byteArray,
+                                         const GError* error);
+typedef void (*btle_device_write_desc_cb)(btle_device* device, btle_descriptor* descriptor, const GByteArray* byteArray,
+                                          const GError* error);
 
 btle_device* btle_device_create(const char* path, btle_adapter* adapter);
 void btle_device_free(btle_device* device);

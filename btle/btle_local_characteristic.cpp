@@ -61,9 +61,8 @@ const char* callWrite(void* object, const btle_value_options* options, GByteArra
     btle_application* application = characteristic->application;
     log_debug(TAG, "write <%s>", characteristic->uuid);
     if (application->write_char_cb == nullptr) return nullptr;
-    return application->write_char_cb(application, options->device, characteristic->service_uuid,
-                                      characteristic->uuid, bytes, options->mtu,
-                                      options->offset);
+    return application->write_char_cb(application, options->device, characteristic->service_uuid, characteristic->uuid,
+                                      bytes, options->mtu, options->offset);
 }
 
 void storeValue(void* object, GByteArray* bytes) {
@@ -101,8 +100,8 @@ void characteristicMethodCall(GDBusConnection*, const gchar*, const gchar*, cons
     }
 }
 
-GVariant* characteristic_get_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                      const gchar* property, GError** error, gpointer userData) {
+GVariant* characteristic_get_property(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* property,
+                                      GError** error, gpointer userData) {
     auto* characteristic = static_cast<btle_local_characteristic*>(userData);
     g_assert(characteristic != NULL);
     log_debug(TAG, "local characteristic get property : %s", property);
@@ -121,8 +120,8 @@ GVariant* characteristic_get_property(GDBusConnection*, const gchar*, const gcha
     return nullptr;
 }
 
-const GDBusInterfaceVTable characteristicVTable = {characteristicMethodCall, characteristic_get_property,
-                                                   btle_refuse_property_set, {nullptr}};
+const GDBusInterfaceVTable characteristicVTable = {
+    characteristicMethodCall, characteristic_get_property, btle_refuse_property_set, {nullptr}};
 }
 
 GVariant* btle_local_value_variant(const GByteArray* byteArray) {
@@ -150,9 +149,8 @@ btle_local_characteristic* btle_local_char_create(btle_application* application,
 
 int btle_local_char_register(btle_local_characteristic* characteristic) {
     g_assert(characteristic != NULL);
-    characteristic->registration_id =
-        btle_export_object(characteristic->application->connection, characteristic->path, characteristicXml,
-                           &characteristicVTable, characteristic, TAG);
+    characteristic->registration_id = btle_export_object(characteristic->application->connection, characteristic->path,
+                                                         characteristicXml, &characteristicVTable, characteristic, TAG);
     if (characteristic->registration_id == 0) return EINVAL;
     log_debug(TAG, "successfully published local characteristic %s", characteristic->uuid);
     return 0;

@@ -9,25 +9,24 @@
 namespace {
 const char* const TAG = "Application";
 
-const char* const descriptorXml =
-    "<node name='/'>"
-    "  <interface name='org.bluez.GattDescriptor1'>"
-    "    <method name='ReadValue'>"
-    "      <arg type='a{sv}' name='options' direction='in'/>"
-    "      <arg type='ay' name='value' direction='out'/>"
-    "    </method>"
-    "    <method name='WriteValue'>"
-    "      <arg type='ay' name='value' direction='in'/>"
-    "      <arg type='a{sv}' name='options' direction='in'/>"
-    "    </method>"
-    "  </interface>"
-    "  <interface name='org.freedesktop.DBus.Properties'>"
-    "    <property type='s' name='UUID' access='read'/>"
-    "    <property type='o' name='Characteristic' access='read'/>"
-    "    <property type='ay' name='Value' access='readwrite'/>"
-    "    <property type='as' name='Flags' access='read'/>"
-    "  </interface>"
-    "</node>";
+const char* const descriptorXml = "<node name='/'>"
+                                  "  <interface name='org.bluez.GattDescriptor1'>"
+                                  "    <method name='ReadValue'>"
+                                  "      <arg type='a{sv}' name='options' direction='in'/>"
+                                  "      <arg type='ay' name='value' direction='out'/>"
+                                  "    </method>"
+                                  "    <method name='WriteValue'>"
+                                  "      <arg type='ay' name='value' direction='in'/>"
+                                  "      <arg type='a{sv}' name='options' direction='in'/>"
+                                  "    </method>"
+                                  "  </interface>"
+                                  "  <interface name='org.freedesktop.DBus.Properties'>"
+                                  "    <property type='s' name='UUID' access='read'/>"
+                                  "    <property type='o' name='Characteristic' access='read'/>"
+                                  "    <property type='ay' name='Value' access='readwrite'/>"
+                                  "    <property type='as' name='Flags' access='read'/>"
+                                  "  </interface>"
+                                  "</node>";
 
 const char* callRead(void* object, const btle_value_options* options) {
     auto* descriptor = static_cast<btle_local_descriptor*>(object);
@@ -58,8 +57,7 @@ void descriptorMethodCall(GDBusConnection*, const gchar*, const gchar*, const gc
                               {"read descriptor error", "no value for descriptor"}, parameters, invocation);
     else if (g_str_equal(method, "WriteValue"))
         btle_local_serve_write(localDescriptor, callWrite, storeValue, parameters, invocation);
-    else
-        btle_return_unknown_method(invocation, method);
+    else btle_return_unknown_method(invocation, method);
 }
 
 const GDBusInterfaceVTable descriptorVTable = {descriptorMethodCall, nullptr, btle_refuse_property_set, {nullptr}};

@@ -10,21 +10,20 @@ namespace {
 const char* const TAG = "Application";
 
 // BlueZ reads a service through the object list; the exported object only has to exist at its path.
-const char* const serviceXml =
-    "<node name='/'>"
-    "  <interface name='org.freedesktop.DBus.Properties'>"
-    "    <property type='s' name='UUID' access='read'/>"
-    "    <property type='b' name='primary' access='read'/>"
-    "    <property type='o' name='Device' access='read'/>"
-    "    <property type='ao' name='Characteristics' access='read'/>"
-    "    <property type='s' name='Includes' access='read'/>"
-    "  </interface>"
-    "  <interface name='org.bluez.GattService1'>"
-    "    <property type='s' name='UUID' access='read'/>"
-    "    <property type='b' name='Primary' access='read'/>"
-    "    <property type='ao' name='Characteristics' access='read'/>"
-    "  </interface>"
-    "</node>";
+const char* const serviceXml = "<node name='/'>"
+                               "  <interface name='org.freedesktop.DBus.Properties'>"
+                               "    <property type='s' name='UUID' access='read'/>"
+                               "    <property type='b' name='primary' access='read'/>"
+                               "    <property type='o' name='Device' access='read'/>"
+                               "    <property type='ao' name='Characteristics' access='read'/>"
+                               "    <property type='s' name='Includes' access='read'/>"
+                               "  </interface>"
+                               "  <interface name='org.bluez.GattService1'>"
+                               "    <property type='s' name='UUID' access='read'/>"
+                               "    <property type='b' name='Primary' access='read'/>"
+                               "    <property type='ao' name='Characteristics' access='read'/>"
+                               "  </interface>"
+                               "</node>";
 }
 
 btle_local_service* btle_local_service_create(btle_application* application, const char* uuid, guint index) {

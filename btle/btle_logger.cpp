@@ -88,7 +88,7 @@ void format_timestamp(char* buffer, size_t size) {
     snprintf(buffer, size, "%s:%03lld", datetime, milliseconds);
 }
 
-}  // namespace
+} // namespace
 
 void log_set_level(int level) { LogSettings.level = level; }
 

@@ -36,7 +36,7 @@ guint32 read_unsigned(Parser* parser, guint count) {
 
 double power_of_ten(int exponent) { return exp(exponent * log(10.0)); }
 
-}  // namespace
+} // namespace
 
 Parser* parser_create(GByteArray* bytes, int byte_order) {
     g_assert(bytes != NULL);
@@ -107,12 +107,16 @@ double parser_get_float(Parser* parser) {
     guint32 raw = read_unsigned(parser, 4);
     guint32 low = raw & 0xFFFFFF;
     switch (low) {
-    case FLOAT_POSITIVE_INFINITY: return 8388606.0;
+    case FLOAT_POSITIVE_INFINITY:
+        return 8388606.0;
     case FLOAT_NAN:
     case FLOAT_NRES:
-    case FLOAT_RESERVED: return 8388607.0;
-    case FLOAT_NEGATIVE_INFINITY: return 8388610.0;
-    default: break;
+    case FLOAT_RESERVED:
+        return 8388607.0;
+    case FLOAT_NEGATIVE_INFINITY:
+        return 8388610.0;
+    default:
+        break;
     }
     int mantissa = (int)low;
     if (mantissa & 0x800000) mantissa -= 0x1000000;

@@ -31,7 +31,7 @@ const FlagBit FLAG_BITS[] = {
     {"encrypt-notify", GATT_CHR_PROP_ENCRYPT_NOTIFY},
     {"encrypt-indicate", GATT_CHR_PROP_ENCRYPT_INDICATE},
 };
-}  // namespace
+} // namespace
 
 struct btle_characteristic {
     btle_device* device;
@@ -50,7 +50,7 @@ struct btle_characteristic {
     btle_characteristic_read_cb on_read_callback;
     btle_characteristic_write_cb on_write_callback;
     btle_characteristic_notify_cb on_notify_callback;
-    GCancellable* pending;  // cancelled at free: a reply that comes later leaves the freed object alone
+    GCancellable* pending; // cancelled at free: a reply that comes later leaves the freed object alone
 };
 
 namespace {
@@ -93,8 +93,8 @@ void subscribe_notifications(btle_characteristic* characteristic) {
     if (characteristic->notify_signal != 0) return;
     characteristic->notify_signal = g_dbus_connection_signal_subscribe(
         characteristic->connection, BLUEZ_DBUS, INTERFACE_PROPERTIES, "PropertiesChanged", characteristic->path,
-        INTERFACE_CHARACTERISTIC, G_DBUS_SIGNAL_FLAGS_NONE, btle_internal_signal_characteristic_changed,
-        characteristic, nullptr);
+        INTERFACE_CHARACTERISTIC, G_DBUS_SIGNAL_FLAGS_NONE, btle_internal_signal_characteristic_changed, characteristic,
+        nullptr);
 }
 
 void btle_internal_char_read_cb(GObject* source_object, GAsyncResult* res, gpointer user_data) {
@@ -123,7 +123,7 @@ void btle_internal_char_stop_notify_cb(GObject* source_object, GAsyncResult* res
     notify_reply(source_object, res, user_data, "StopNotify");
 }
 
-}  // namespace
+} // namespace
 
 btle_characteristic* btle_characteristic_create(btle_device* device, const char* path) {
     g_assert(device != NULL);
@@ -156,11 +156,10 @@ void btle_characteristic_free(btle_characteristic* characteristic) {
 char* btle_characteristic_to_string(const btle_characteristic* characteristic) {
     g_assert(characteristic != NULL);
     char* flags = btle_join_strings(characteristic->flags);
-    char* text = g_strdup_printf("Characteristic{uuid='%s', flags='%s', properties=%d, service_uuid='%s, mtu=%d'}",
-                                 characteristic->uuid ? characteristic->uuid : "(null)", flags,
-                                 (int)characteristic->properties,
-                                 characteristic->service ? btle_service_get_uuid(characteristic->service) : "(null)",
-                                 (int)characteristic->mtu);
+    char* text = g_strdup_printf(
+        "Characteristic{uuid='%s', flags='%s', properties=%d, service_uuid='%s, mtu=%d'}",
+        characteristic->uuid ? characteristic->uuid : "(null)", flags, (int)characteristic->properties,
+        characteristic->service ? btle_service_get_uuid(characteristic->service) : "(null)", (int)characteristic->mtu);
     g_free(flags);
     return text;
 }
@@ -246,7 +245,8 @@ void btle_characteristic_set_flags(btle_characteristic* characteristic, GList* f
     characteristic->properties = 0;
     for (GList* item = flags; item != nullptr; item = item->next) {
         for (const FlagBit& flagBit : FLAG_BITS) {
-            if (g_str_equal(static_cast<const char*>(item->data), flagBit.flag)) characteristic->properties |= flagBit.bit;
+            if (g_str_equal(static_cast<const char*>(item->data), flagBit.flag))
+                characteristic->properties |= flagBit.bit;
         }
     }
 }
@@ -320,9 +320,9 @@ void btle_characteristic_read(btle_characteristic* characteristic) {
     g_assert((characteristic->properties & GATT_CHR_PROP_READ) > 0);
     log_debug(TAG, "reading <%s>", characteristic->uuid);
     g_dbus_connection_call(characteristic->connection, BLUEZ_DBUS, characteristic->path, INTERFACE_CHARACTERISTIC,
-                           "ReadValue", g_variant_new("(@a{sv})", btle_gatt_value_options(nullptr)), G_VARIANT_TYPE("(ay)"),
-                           G_DBUS_CALL_FLAGS_NONE, -1, characteristic->pending, btle_internal_char_read_cb,
-                           characteristic);
+                           "ReadValue", g_variant_new("(@a{sv})", btle_gatt_value_options(nullptr)),
+                           G_VARIANT_TYPE("(ay)"), G_DBUS_CALL_FLAGS_NONE, -1, characteristic->pending,
+                           btle_internal_char_read_cb, characteristic);
 }
 
 void btle_characteristic_write(btle_characteristic* characteristic, const GByteArray* byteArray,
@@ -336,10 +336,10 @@ void btle_characteristic_write(btle_characteristic* characteristic, const GByteA
     g_string_free(hex, TRUE);
     BtleWriteRequest* request = btle_write_request_new(characteristic, byteArray);
     const char* type = writeType == BTLE_WRITE_WITH_RESPONSE ? "request" : "command";
-    g_dbus_connection_call(characteristic->connection, BLUEZ_DBUS, characteristic->path, INTERFACE_CHARACTERISTIC,
-                           "WriteValue", g_variant_new("(@ay@a{sv})", btle_bytes_variant(byteArray), btle_gatt_value_options(type)),
-                           nullptr, G_DBUS_CALL_FLAGS_NONE, -1, characteristic->pending, btle_internal_char_write_cb,
-                           request);
+    g_dbus_connection_call(
+        characteristic->connection, BLUEZ_DBUS, characteristic->path, INTERFACE_CHARACTERISTIC, "WriteValue",
+        g_variant_new("(@ay@a{sv})", btle_bytes_variant(byteArray), btle_gatt_value_options(type)), nullptr,
+        G_DBUS_CALL_FLAGS_NONE, -1, characteristic->pending, btle_internal_char_write_cb, request);
 }
 
 void btle_characteristic_start_notify(btle_characteristic* characteristic) {

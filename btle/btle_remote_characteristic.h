@@ -34,10 +34,10 @@ typedef void (*btle_characteristic_write_cb)(btle_device* device, btle_character
                                              const GByteArray* byteArray, const GError* error);
 typedef void (*btle_characteristic_notify_cb)(btle_device* device, btle_characteristic* characteristic,
                                               const GByteArray* byteArray);
-typedef void (*btle_descriptor_read_cb)(btle_device* device, btle_descriptor* descriptor,
-                                        const GByteArray* byteArray, const GError* error);
-typedef void (*btle_descriptor_write_cb)(btle_device* device, btle_descriptor* descriptor,
-                                         const GByteArray* byteArray, const GError* error);
+typedef void (*btle_descriptor_read_cb)(btle_device* device, btle_descriptor* descriptor, const GByteArray* byteArray,
+                                        const GError* error);
+typedef void (*btle_descriptor_write_cb)(btle_device* device, btle_descriptor* descriptor, const GByteArray* byteArray,
+                                         const GError* error);
 
 // Service
 btle_service* btle_service_create(btle_device* device, const char* path, const char* uuid);

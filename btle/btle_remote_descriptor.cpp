@@ -12,7 +12,7 @@ using namespace btle_names;
 
 namespace {
 const char* const TAG = "Descriptor";
-}  // namespace
+} // namespace
 
 struct btle_descriptor {
     btle_device* device;
@@ -24,7 +24,7 @@ struct btle_descriptor {
     GList* flags;
     btle_descriptor_read_cb on_read_callback;
     btle_descriptor_write_cb on_write_callback;
-    GCancellable* pending;  // cancelled at free, as a characteristic's
+    GCancellable* pending; // cancelled at free, as a characteristic's
 };
 
 namespace {
@@ -37,7 +37,7 @@ void btle_internal_descriptor_write_cb(GObject* source_object, GAsyncResult* res
     btle_write_value_reply<btle_descriptor>(source_object, res, static_cast<BtleWriteRequest*>(user_data), TAG);
 }
 
-}  // namespace
+} // namespace
 
 btle_descriptor* btle_descriptor_create(btle_device* device, const char* path) {
     g_assert(device != NULL);
@@ -153,8 +153,8 @@ void btle_descriptor_write(btle_descriptor* descriptor, const GByteArray* byteAr
     log_debug(TAG, "writing <%s> to <%s>", hex->str, descriptor->uuid);
     g_string_free(hex, TRUE);
     BtleWriteRequest* request = btle_write_request_new(descriptor, byteArray);
-    g_dbus_connection_call(descriptor->connection, BLUEZ_DBUS, descriptor->path, INTERFACE_DESCRIPTOR, "WriteValue",
-                           g_variant_new("(@ay@a{sv})", btle_bytes_variant(byteArray), btle_gatt_value_options(nullptr)), nullptr,
-                           G_DBUS_CALL_FLAGS_NONE, -1, descriptor->pending, btle_internal_descriptor_write_cb,
-                           request);
+    g_dbus_connection_call(
+        descriptor->connection, BLUEZ_DBUS, descriptor->path, INTERFACE_DESCRIPTOR, "WriteValue",
+        g_variant_new("(@ay@a{sv})", btle_bytes_variant(byteArray), btle_gatt_value_options(nullptr)), nullptr,
+        G_DBUS_CALL_FLAGS_NONE, -1, descriptor->pending, btle_internal_descriptor_write_cb, request);
 }

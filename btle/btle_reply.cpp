@@ -9,7 +9,8 @@ bool btle_finish_reply(GObject* source_object, GAsyncResult* res, const char* ta
         g_clear_error(error);
         return false;
     }
-    if (*error && method) log_error(tag, "failed to call '%s' (error %d: %s)", method, (*error)->code, (*error)->message);
+    if (*error && method)
+        log_error(tag, "failed to call '%s' (error %d: %s)", method, (*error)->code, (*error)->message);
     return true;
 }
 

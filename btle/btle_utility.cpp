@@ -10,7 +10,7 @@
 namespace {
 const char HEX_DIGITS[] = "0123456789abcdef";
 const char RANDOM_ALPHABET[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-}  // namespace
+} // namespace
 
 GString* g_byte_array_as_hex(const GByteArray* byteArray) {
     g_assert(byteArray != NULL);
@@ -134,15 +134,14 @@ void append_year_month_day_time(GByteArray* bytes, GDateTime* now) {
                         (guint8)g_date_time_get_second(now)};
     g_byte_array_append(bytes, fields, sizeof fields);
 }
-}  // namespace
+} // namespace
 
 GByteArray* btle_get_current_time(void) {
     GDateTime* now = g_date_time_new_now_local();
     GByteArray* bytes = g_byte_array_sized_new(10);
     append_year_month_day_time(bytes, now);
     int microseconds = g_date_time_get_microsecond(now);
-    guint8 tail[3] = {(guint8)g_date_time_get_day_of_week(now), (guint8)(((microseconds / 1000) * 256) / 1000),
-                      1};
+    guint8 tail[3] = {(guint8)g_date_time_get_day_of_week(now), (guint8)(((microseconds / 1000) * 256) / 1000), 1};
     g_byte_array_append(bytes, tail, sizeof tail);
     g_date_time_unref(now);
     return bytes;
@@ -157,8 +156,8 @@ GByteArray* btle_get_date_time(void) {
 }
 
 void btle_return_unknown_method(GDBusMethodInvocation* invocation, const char* method) {
-    g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD,
-                                          "no method %s here", method);
+    g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD, "no method %s here",
+                                          method);
 }
 
 guint btle_export_object(GDBusConnection* connection, const char* path, const char* xml,

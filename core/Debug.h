@@ -12,9 +12,9 @@ public:
     static constexpr int MAX_COUNTERS = 16;
 
     struct Stats {
-        uint64_t cycles = 0;  // passes measured in the window
+        uint64_t cycles = 0; // passes measured in the window
         double minCycleUs = 0, avgCycleUs = 0, maxCycleUs = 0;
-        double minLoad = 0, avgLoad = 0, maxLoad = 0;  // percent
+        double minLoad = 0, avgLoad = 0, maxLoad = 0; // percent
     };
 
     // The counter of that name, created on first use; -1 when all counters are taken or the name is empty.

@@ -27,8 +27,7 @@ std::string makePath(const Node* parent, const std::string& name) {
 // True when prefix is an ancestor path of path: the same names up to a backslash boundary, so "a\\b" is a
 // prefix of "a\\b\\c" but not of "a\\bc".
 bool isAncestorPath(const std::string& prefix, const std::string& path) {
-    return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
-           path[prefix.size()] == '\\';
+    return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 && path[prefix.size()] == '\\';
 }
 }
 
@@ -166,9 +165,8 @@ void Node::touch() {
     // Strictly increasing, so two changes within one clock tick still order against a reader's time.
     int64_t now = esp_timer_get_time();
     int64_t previous = changeTime.load(std::memory_order_relaxed);
-    while (!changeTime.compare_exchange_weak(previous, now > previous ? now : previous + 1,
-                                             std::memory_order_acq_rel)) {
-    }
+    while (
+        !changeTime.compare_exchange_weak(previous, now > previous ? now : previous + 1, std::memory_order_acq_rel)) {}
 }
 
 void Node::notifyChange() {

@@ -25,8 +25,7 @@ std::deque<NodeAction*>& queue() {
 }
 }
 
-NodeAction::NodeAction(Node* parent, const char* key, const char* displayName, Action action,
-                       const char* actionType)
+NodeAction::NodeAction(Node* parent, const char* key, const char* displayName, Action action, const char* actionType)
     : Node(parent, key, displayName), action(std::move(action)), actionType(actionType ? actionType : "smp") {
     startTask();
 }

@@ -13,8 +13,7 @@ class NodeAction : public Node {
 public:
     using Action = std::function<void(NodeAction*)>;
 
-    NodeAction(Node* parent, const char* key, const char* displayName, Action action,
-               const char* actionType = "smp");
+    NodeAction(Node* parent, const char* key, const char* displayName, Action action, const char* actionType = "smp");
     ~NodeAction() override;
 
     const char* getActionType() const { return actionType.c_str(); }

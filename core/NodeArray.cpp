@@ -12,8 +12,8 @@ namespace {
 int validDecimals(int decimals) { return decimals >= 0 && decimals <= 5 ? decimals : -1; }
 }
 
-NodeArray::NodeArray(Node* parent, const char* key, const char* displayName, int maxLength, float min,
-                     float max, int decimals, const char* unit, float xStart, float xStep, const char* xUnit)
+NodeArray::NodeArray(Node* parent, const char* key, const char* displayName, int maxLength, float min, float max,
+                     int decimals, const char* unit, float xStart, float xStep, const char* xUnit)
     : Node(parent, key, displayName),
       maxLength(maxLength > 0 ? maxLength : 0),
       minimum(min),

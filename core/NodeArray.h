@@ -10,8 +10,8 @@
 class NodeArray : public Node {
 public:
     // decimals 0..5; any other value means the default (getDecimals() -1, steps of 0.01).
-    NodeArray(Node* parent, const char* key, const char* displayName, int maxLength, float min, float max,
-              int decimals, const char* unit, float xStart, float xStep, const char* xUnit);
+    NodeArray(Node* parent, const char* key, const char* displayName, int maxLength, float min, float max, int decimals,
+              const char* unit, float xStart, float xStep, const char* xUnit);
 
     int getLength() const { return length.load(std::memory_order_acquire); }
     int getMaxLength() const { return maxLength; }

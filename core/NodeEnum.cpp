@@ -76,9 +76,7 @@ void NodeEnum::reset() {
     if (i >= 0) setIndex(i);
 }
 
-void NodeEnum::valueToJSON(nlohmann::ordered_json& body, bool) const {
-    body["value"] = JsonText::toUtf8(getValue());
-}
+void NodeEnum::valueToJSON(nlohmann::ordered_json& body, bool) const { body["value"] = JsonText::toUtf8(getValue()); }
 
 void NodeEnum::membersToJSON(nlohmann::ordered_json& body) const {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();

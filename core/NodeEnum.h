@@ -10,8 +10,7 @@
 class NodeEnum : public Node {
 public:
     // Value and default are def when def is one of the options, else empty.
-    NodeEnum(Node* parent, const char* key, const char* displayName, std::vector<const char*> options,
-             std::string def);
+    NodeEnum(Node* parent, const char* key, const char* displayName, std::vector<const char*> options, std::string def);
 
     std::string getValue() const;
     // -1 when no option is selected.

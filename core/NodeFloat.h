@@ -11,8 +11,8 @@
 class NodeFloat : public Node {
 public:
     // decimals 0..5; any other value means not set (getDecimals() -1).
-    NodeFloat(Node* parent, const char* key, const char* displayName, float min, float max, float def,
-              const char* unit, float shape, bool inverted, int decimals);
+    NodeFloat(Node* parent, const char* key, const char* displayName, float min, float max, float def, const char* unit,
+              float shape, bool inverted, int decimals);
 
     float getValue() const { return value.load(std::memory_order_relaxed); }
     // Clamped into [min, max]; NaN and infinities are refused (false). Notifies when the value changes.

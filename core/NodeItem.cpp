@@ -6,14 +6,13 @@
 
 #include "core/JsonText.h"
 
-NodeItem::NodeItem(Node* parent, const char* key, const char* displayName, std::string value,
-                   const char* itemType)
-    : Node(parent, key, displayName), itemType(itemType ? itemType : "string"), defaultValue(value),
+NodeItem::NodeItem(Node* parent, const char* key, const char* displayName, std::string value, const char* itemType)
+    : Node(parent, key, displayName),
+      itemType(itemType ? itemType : "string"),
+      defaultValue(value),
       value(std::move(value)) {}
 
-bool NodeItem::isFolder() const {
-    return itemType == "hfolder" || itemType == "vfolder" || itemType == "sfolder";
-}
+bool NodeItem::isFolder() const { return itemType == "hfolder" || itemType == "vfolder" || itemType == "sfolder"; }
 
 std::string NodeItem::getValue() const {
     std::lock_guard<std::mutex> guard(valueLock);

@@ -18,7 +18,10 @@ public:
     // False without notification when unchanged; otherwise stores, notifies and returns true.
     virtual bool setValue(std::string value);
     // Whether the type takes this value (a colour, a link target); setValue refuses the others.
-    virtual bool acceptsValue(const std::string& value) const { (void)value; return true; }
+    virtual bool acceptsValue(const std::string& value) const {
+        (void)value;
+        return true;
+    }
     void setSecret(bool secret) { this->secret.store(secret, std::memory_order_relaxed); }
     bool isSecret() const override { return secret.load(std::memory_order_relaxed); }
     const std::string& getDefault() const { return defaultValue; }

@@ -12,7 +12,8 @@ const char* TAG = "NodeList";
 constexpr int minChunkSize = 16;
 
 const NodeListElement::Data& emptyData() {
-    static const NodeListElement::Data& empty = *new NodeListElement::Data(std::make_shared<const std::vector<uint8_t>>());
+    static const NodeListElement::Data& empty =
+        *new NodeListElement::Data(std::make_shared<const std::vector<uint8_t>>());
     return empty;
 }
 }
@@ -88,7 +89,8 @@ bool NodeList::acceptableName(int i, const std::string& name) const {
     return name.find(reservedNameText) == std::string::npos || nameAt(i) == name;
 }
 
-bool NodeList::checkContent(int i, const std::string& name, const std::vector<uint8_t>& data, std::string& reason) const {
+bool NodeList::checkContent(int i, const std::string& name, const std::vector<uint8_t>& data,
+                            std::string& reason) const {
     if (!validator || validator(data, reason)) return true;
     LOGE(TAG, "%s: slot %d ('%s') refused: %s\n", getPath().c_str(), i, name.c_str(), reason.c_str());
     return false;
@@ -191,7 +193,8 @@ bool NodeList::parseWriteJSON(const std::string& text) {
 
 std::string NodeList::writeStatusJSON() const { return transfer.writeStatusJSON(); }
 
-std::optional<std::string> NodeList::parseReadJSON(const std::string& text, ReadCopy& copy, bool mayCopy, bool& copied) {
+std::optional<std::string> NodeList::parseReadJSON(const std::string& text, ReadCopy& copy, bool mayCopy,
+                                                   bool& copied) {
     return transfer.parseReadJSON(text, copy, mayCopy, copied);
 }
 

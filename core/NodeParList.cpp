@@ -45,7 +45,9 @@ void NodeParList::edit(bool up) {
     if (next >= 0) setValue(list->nameAt(next));
 }
 
-void NodeParList::valueToJSON(nlohmann::ordered_json& body, bool) const { body["value"] = JsonText::toUtf8(getValue()); }
+void NodeParList::valueToJSON(nlohmann::ordered_json& body, bool) const {
+    body["value"] = JsonText::toUtf8(getValue());
+}
 
 void NodeParList::membersToJSON(nlohmann::ordered_json& body) const {
     body["list"] = list ? list->getPath() : std::string();

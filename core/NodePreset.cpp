@@ -118,7 +118,8 @@ bool NodePreset::save(const std::string& requested) {
     std::lock_guard<std::recursive_mutex> guard(loadLock);
     const std::string text = presetText();
     if (text.size() > size_t(presets->getSize())) {
-        LOGW(TAG, "Preset '%s' needs %zu bytes, a slot holds %d; not saved\n", name.c_str(), text.size(), presets->getSize());
+        LOGW(TAG, "Preset '%s' needs %zu bytes, a slot holds %d; not saved\n", name.c_str(), text.size(),
+             presets->getSize());
         return false;
     }
     int index = presets->indexOf(name);
@@ -158,7 +159,8 @@ bool NodePreset::loadSlot(int index) {
             if (colon == std::string::npos) continue;
             Node* node = getParent()->pathToNode(line.substr(0, colon));
             if (!node || !inScope.count(node)) continue;
-            if (!node->parseBody(line.substr(colon + 1))) LOGW(TAG, "Preset '%s': refused %s\n", slot.name.c_str(), line.c_str());
+            if (!node->parseBody(line.substr(colon + 1)))
+                LOGW(TAG, "Preset '%s': refused %s\n", slot.name.c_str(), line.c_str());
         }
         storeValue(slot.name);
         markClean();
@@ -174,7 +176,8 @@ bool NodePreset::setValue(std::string text) {
     // save request, so no stored name turns a load into a save.
     const int index = presets ? presets->indexOf(text) : -1;
     const size_t suffixLength = std::strlen(SAVE_SUFFIX);
-    if (index < 0 && text.size() >= suffixLength && text.compare(text.size() - suffixLength, suffixLength, SAVE_SUFFIX) == 0) {
+    if (index < 0 && text.size() >= suffixLength &&
+        text.compare(text.size() - suffixLength, suffixLength, SAVE_SUFFIX) == 0) {
         return save(text.substr(0, text.size() - suffixLength));
     }
     // No selection is a valid value (the stored one too), not a failed load.

@@ -20,6 +20,4 @@ float NodeTemp::convertTemperature(float celsius) {
     return unitNode()->isValue("F") ? celsius * 1.8f + 32.0f : celsius;
 }
 
-std::string NodeTemp::getTemperatureUnit() {
-    return std::string("\xB0") + (unitNode()->isValue("F") ? "F" : "C");
-}
+std::string NodeTemp::getTemperatureUnit() { return std::string("\xB0") + (unitNode()->isValue("F") ? "F" : "C"); }

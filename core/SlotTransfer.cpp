@@ -76,7 +76,12 @@ std::vector<uint8_t> gzip(const std::vector<uint8_t>& data) {
 }
 
 SlotTransfer::SlotTransfer(Slots& slots, std::string listPath, int size, int count, int chunkSize, bool compressed)
-    : slots(slots), listPath(std::move(listPath)), size(size), count(count), chunkSize(chunkSize), compressed(compressed) {}
+    : slots(slots),
+      listPath(std::move(listPath)),
+      size(size),
+      count(count),
+      chunkSize(chunkSize),
+      compressed(compressed) {}
 
 SlotTransfer::~SlotTransfer() { endInflater(); }
 
@@ -251,7 +256,8 @@ std::optional<std::string> SlotTransfer::parseReadJSON(const std::string& text, 
         value = toHex(reinterpret_cast<const uint8_t*>(record.data()), record.size());
     } else {
         const size_t start = size_t(chunk - 1) * size_t(chunkSize);
-        if (start < stream.size()) value = toHex(stream.data() + start, std::min(size_t(chunkSize), stream.size() - start));
+        if (start < stream.size())
+            value = toHex(stream.data() + start, std::min(size_t(chunkSize), stream.size() - start));
     }
     return "dread " + listPath + ":{\"index\":" + std::to_string(index) + ",\"size\":" + std::to_string(stream.size()) +
            ",\"chunk\":" + std::to_string(chunk) + ",\"value\":\"" + value + "\"}";

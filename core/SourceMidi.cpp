@@ -50,13 +50,15 @@ bool SourceMidi::open() {
     }
     termios2 settings{};
     if (ioctl(fd, TCGETS2, &settings) != 0) {
-        LOGE(TAG, "%s: %s is no serial device: %s; MIDI input off\n", getName().c_str(), path.c_str(), std::strerror(errno));
+        LOGE(TAG, "%s: %s is no serial device: %s; MIDI input off\n", getName().c_str(), path.c_str(),
+             std::strerror(errno));
         ::close(fd);
         fd = -1;
         return false;
     }
     // Raw: no break, parity, CR/NL or XON/XOFF handling on input, no output processing, no line editing.
-    settings.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK | IUCLC);
+    settings.c_iflag &=
+        ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK | IUCLC);
     settings.c_oflag &= ~tcflag_t(OPOST);
     settings.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     settings.c_cflag &= ~tcflag_t(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -108,11 +110,20 @@ void SourceMidi::parse(uint8_t byte, int64_t time) {
         ControlMessage message;
         message.time = time;
         switch (byte) {
-        case 0xF8: message.type = ControlMessage::Type::Clock; break;
-        case 0xFA: message.type = ControlMessage::Type::Start; break;
-        case 0xFB: message.type = ControlMessage::Type::Continue; break;
-        case 0xFC: message.type = ControlMessage::Type::Stop; break;
-        default: return;
+        case 0xF8:
+            message.type = ControlMessage::Type::Clock;
+            break;
+        case 0xFA:
+            message.type = ControlMessage::Type::Start;
+            break;
+        case 0xFB:
+            message.type = ControlMessage::Type::Continue;
+            break;
+        case 0xFC:
+            message.type = ControlMessage::Type::Stop;
+            break;
+        default:
+            return;
         }
         send(message);
         return;

@@ -34,8 +34,8 @@ private:
     const std::string tty;
     int fd = -1;
     bool readErrorLogged = false;
-    uint8_t status = 0;   // running status; 0 for none
-    int expected = 0;     // data bytes of the current status
+    uint8_t status = 0; // running status; 0 for none
+    int expected = 0;   // data bytes of the current status
     int received = 0;
     uint8_t data[2] = {};
     bool inSysEx = false;

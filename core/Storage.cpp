@@ -34,10 +34,10 @@ struct KeyOwner {
 // The registry lives as long as the process and is never destroyed: a polling thread may still sweep while
 // the process ends.
 std::mutex& registryLock = *new std::mutex;
-std::vector<Storable*>& items = *new std::vector<Storable*>;                           // guarded by registryLock
+std::vector<Storable*>& items = *new std::vector<Storable*>;                                  // guarded by registryLock
 std::unordered_map<uint32_t, KeyOwner>& owners = *new std::unordered_map<uint32_t, KeyOwner>; // same
-size_t sweepCursor = 0;                         // guarded by registryLock
-int callsSinceWrite = 0;                        // guarded by registryLock
+size_t sweepCursor = 0;                                                                       // guarded by registryLock
+int callsSinceWrite = 0;                                                                      // guarded by registryLock
 
 // Secrets (passwords) are stored in plain text: only the pedal's own user may read them or list the folder.
 constexpr mode_t secretFileMode = 0600;
@@ -117,8 +117,7 @@ bool writeAll(int fd, const std::string& data) {
 
 // Temporary file, fsync, rename over the old file, fsync of the folder: after a power cut the key holds
 // either the old or the new body, never a torn one.
-bool writeFileAtomically(const std::string& folder, const std::string& file, const std::string& data,
-                         mode_t mode) {
+bool writeFileAtomically(const std::string& folder, const std::string& file, const std::string& data, mode_t mode) {
     const std::string temporary = file + ".tmp";
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0) return false;

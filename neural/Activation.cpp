@@ -4,14 +4,13 @@
 
 namespace RuveroRidev {
 
-Activation Activation::FromName(const std::string& name)
-{
+Activation Activation::FromName(const std::string& name) {
     static constexpr struct {
         const char* name;
         Kind kind;
     } names[] = {
-        {"Tanh", Kind::Tanh},         {"Fasttanh", Kind::FastTanh},   {"Hardtanh", Kind::HardTanh},
-        {"ReLU", Kind::ReLU},         {"LeakyReLU", Kind::LeakyReLU}, {"Sigmoid", Kind::Sigmoid},
+        {"Tanh", Kind::Tanh}, {"Fasttanh", Kind::FastTanh},   {"Hardtanh", Kind::HardTanh},
+        {"ReLU", Kind::ReLU}, {"LeakyReLU", Kind::LeakyReLU}, {"Sigmoid", Kind::Sigmoid},
     };
     for (const auto& entry : names) {
         if (name == entry.name) {
@@ -21,4 +20,4 @@ Activation Activation::FromName(const std::string& name)
     throw std::invalid_argument("unknown activation \"" + name + "\"");
 }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -24,8 +24,7 @@ public:
     static Activation FromName(const std::string& name);
 
     // What one value costs on the device's core, in cycles.
-    double DeviceCycles() const noexcept
-    {
+    double DeviceCycles() const noexcept {
         switch (kind) {
         case Kind::Tanh:
         case Kind::FastTanh:
@@ -42,8 +41,7 @@ public:
 
     // Replaces every value of the block by its activation.
     template <class Block>
-    void Apply(Block&& block) const noexcept
-    {
+    void Apply(Block&& block) const noexcept {
         auto values = block.array();
         switch (kind) {
         case Kind::Tanh:
@@ -73,4 +71,4 @@ public:
     }
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -38,8 +38,7 @@ public:
     // inside the input; the output must not overlap the input.
     template <class Input, class Output>
     void Process(const Input& input, Output&& output, std::uint64_t startColumn,
-                 std::uint64_t numColumns) const noexcept
-    {
+                 std::uint64_t numColumns) const noexcept {
         constexpr int Columns = std::decay_t<Output>::ColsAtCompileTime;
         const auto firstColumn = [&](int k) { return Eigen::Index(startColumn) - Eigen::Index(K - 1 - k) * D; };
         if constexpr (Columns == Product::Frames && FramesInLanes<Input> && FramesInLanes<std::decay_t<Output>>) {
@@ -75,8 +74,7 @@ public:
     // hold Out rows of 16 frames each, at their row strides; neither overlaps the input.
     template <class Input>
     void AccumulateTanhInto(const Input& input, float* output, Eigen::Index outputStride, std::uint64_t startColumn,
-                            float* head, Eigen::Index headStride) const noexcept
-    {
+                            float* head, Eigen::Index headStride) const noexcept {
         static_assert(Bias && FramesInLanes<Input>);
         const float* tapWeights[K];
         const float* tapInputs[K];
@@ -98,8 +96,7 @@ public:
     // Reads the taps output row by output row, then input channel, with the tap index fastest; then the bias.
     // Leaves the position just behind the last float read. The caller guarantees NumWeights floats.
     template <class Iterator>
-    void SetWeights(Iterator& position)
-    {
+    void SetWeights(Iterator& position) {
         weights.resize(K);
         for (int row = 0; row < Out; ++row) {
             for (int column = 0; column < In; ++column) {
@@ -116,4 +113,4 @@ public:
     }
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -27,15 +27,13 @@ public:
     // Writes W input (+ b) into output, which has as many columns as input and must not overlap it. Only the
     // first In rows of the input take part.
     template <class Input, class Output>
-    void Process(const Input& input, Output&& output) const noexcept
-    {
+    void Process(const Input& input, Output&& output) const noexcept {
         Multiply<false>(input, output);
     }
 
     // Adds W input (+ b) to output.
     template <class Input, class Output>
-    void Accumulate(const Input& input, Output&& output) const noexcept
-    {
+    void Accumulate(const Input& input, Output&& output) const noexcept {
         Multiply<true>(input, output);
     }
 
@@ -43,8 +41,7 @@ public:
     // starts at output + o * outputStride, residual row o at residual + o * residualStride.
     template <class Input>
     void ProcessPlus(const Input& input, float* output, Eigen::Index outputStride, const float* residual,
-                     Eigen::Index residualStride) const noexcept
-    {
+                     Eigen::Index residualStride) const noexcept {
         static_assert(FramesInLanes<Input>);
         const float* const matrix[1] = {weights.data()};
         const float* const rows[1] = {input.data()};
@@ -54,15 +51,14 @@ public:
             const float* residualPacket = residual + row * residualStride + packet * Product::Lanes;
             return padd(sum, ploadu<typename Product::Packet>(residualPacket));
         };
-        Product::template Run<In, 1, Bias, false>(matrix, rows, input.outerStride(), bias.data(), output,
-                                                  outputStride, finish);
+        Product::template Run<In, 1, Bias, false>(matrix, rows, input.outerStride(), bias.data(), output, outputStride,
+                                                  finish);
     }
 
     // Reads the matrix output row by output row (input channel fastest), then the bias when there is one, and
     // leaves the position just behind the last float read. The caller guarantees NumWeights floats.
     template <class Iterator>
-    void SetWeights(Iterator& position)
-    {
+    void SetWeights(Iterator& position) {
         for (int row = 0; row < Out; ++row) {
             for (int column = 0; column < In; ++column) {
                 weights(row, column) = *position++;
@@ -77,8 +73,7 @@ public:
 
 private:
     template <bool Add, class Input, class Output>
-    void Multiply(const Input& input, Output& output) const noexcept
-    {
+    void Multiply(const Input& input, Output& output) const noexcept {
         constexpr int Columns = std::decay_t<Output>::ColsAtCompileTime;
         if constexpr (Columns == Product::Frames && FramesInLanes<Input> && FramesInLanes<Output>) {
             const float* const matrix[1] = {weights.data()};
@@ -98,4 +93,4 @@ private:
     }
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -24,22 +24,19 @@ inline constexpr float tanhC5 = 0.8146427f;
 // f(x) = x ((c1 + c2 |x|) x^2 + c3 (1 + |x|)) / (c4 + |x + c5 x |x|| (x^2 + c4)), lane by lane, for a SIMD
 // packet or a plain float.
 template <class Packet>
-EIGEN_ALWAYS_INLINE Packet TanhPacket(const Packet& x) noexcept
-{
+EIGEN_ALWAYS_INLINE Packet TanhPacket(const Packet& x) noexcept {
     using namespace Eigen::internal;
     const Packet a = pabs(x);
     const Packet q = pmul(x, x);
     const Packet numerator = padd(pmul(padd(pset1<Packet>(tanhC1), pmul(pset1<Packet>(tanhC2), a)), q),
                                   pmul(pset1<Packet>(tanhC3), padd(pset1<Packet>(1.0f), a)));
-    const Packet denominator =
-        padd(pset1<Packet>(tanhC4),
-             pmul(pabs(padd(x, pmul(pmul(pset1<Packet>(tanhC5), x), a))), padd(q, pset1<Packet>(tanhC4))));
+    const Packet denominator = padd(pset1<Packet>(tanhC4), pmul(pabs(padd(x, pmul(pmul(pset1<Packet>(tanhC5), x), a))),
+                                                                padd(q, pset1<Packet>(tanhC4))));
     return pdiv(pmul(x, numerator), denominator);
 }
 
 // Replaces count consecutive floats by their approximate tanh.
-inline void TanhInPlace(float* values, Eigen::Index count) noexcept
-{
+inline void TanhInPlace(float* values, Eigen::Index count) noexcept {
     using Packet = typename Eigen::internal::packet_traits<float>::type;
     constexpr Eigen::Index lanes = Eigen::internal::unpacket_traits<Packet>::size;
     const Eigen::Index packetEnd = count - count % lanes;
@@ -54,8 +51,7 @@ inline void TanhInPlace(float* values, Eigen::Index count) noexcept
 // Replaces every value of a writable block by its approximate tanh, in place, and returns the block. A block
 // of whole columns of a column-major matrix is one contiguous run; other expressions go value by value.
 template <class Block>
-Block&& Tanh(Block&& block) noexcept
-{
+Block&& Tanh(Block&& block) noexcept {
     using Plain = std::decay_t<Block>;
     if constexpr (bool(Eigen::internal::traits<Plain>::Flags & Eigen::DirectAccessBit) && !Plain::IsRowMajor) {
         if (block.innerStride() == 1 && (block.cols() <= 1 || block.outerStride() == block.rows())) {
@@ -67,6 +63,6 @@ Block&& Tanh(Block&& block) noexcept
     return std::forward<Block>(block);
 }
 
-}  // namespace RuveroRidev::FastMath
+} // namespace RuveroRidev::FastMath
 
 #pragma GCC diagnostic pop

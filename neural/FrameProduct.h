@@ -29,18 +29,17 @@ namespace frameproduct {
 // Leaves a finished packet as it is.
 struct NoFinish {
     template <class Packet>
-    Packet operator()(const Packet& sum, int, int) const noexcept
-    {
+    Packet operator()(const Packet& sum, int, int) const noexcept {
         return sum;
     }
 };
 
-}  // namespace frameproduct
+} // namespace frameproduct
 
 // An operand whose rows hold their frames side by side: row-major, consecutive columns adjacent.
 template <class Operand>
-inline constexpr bool FramesInLanes =
-    bool(std::decay_t<Operand>::IsRowMajor) && std::decay_t<Operand>::InnerStrideAtCompileTime == 1;
+inline constexpr bool
+    FramesInLanes = bool(std::decay_t<Operand>::IsRowMajor) && std::decay_t<Operand>::InnerStrideAtCompileTime == 1;
 
 template <int Rows>
 class FrameProduct {
@@ -57,18 +56,16 @@ public:
     // a tap starts at inputs[tap] + i * inputStride, output row o at output + o * outputStride, each with 16
     // floats. The output must not overlap an input.
     template <int Cols, int Taps, bool Bias, bool Accumulate, class Finish = frameproduct::NoFinish>
-    static void Run(const float* const (&weights)[Taps], const float* const (&inputs)[Taps],
-                    Eigen::Index inputStride, const float* bias, float* output, Eigen::Index outputStride,
-                    const Finish& finish = {}) noexcept
-    {
+    static void Run(const float* const (&weights)[Taps], const float* const (&inputs)[Taps], Eigen::Index inputStride,
+                    const float* bias, float* output, Eigen::Index outputStride, const Finish& finish = {}) noexcept {
         constexpr int fullGroups = Rows / group;
         for (int first = 0; first < fullGroups * group; first += group) {
             RunGroup<group, Cols, Taps, Bias, Accumulate>(first, weights, inputs, inputStride, bias, output,
                                                           outputStride, finish);
         }
         if constexpr (Rows % group != 0) {
-            RunGroup<Rows % group, Cols, Taps, Bias, Accumulate>(fullGroups * group, weights, inputs, inputStride,
-                                                                 bias, output, outputStride, finish);
+            RunGroup<Rows % group, Cols, Taps, Bias, Accumulate>(fullGroups * group, weights, inputs, inputStride, bias,
+                                                                 output, outputStride, finish);
         }
     }
 
@@ -85,8 +82,7 @@ private:
     template <int Count, int Cols, int Taps, bool Bias, bool Accumulate, class Finish>
     static void RunGroup(int first, const float* const (&weights)[Taps], const float* const (&inputs)[Taps],
                          Eigen::Index inputStride, const float* bias, float* output, Eigen::Index outputStride,
-                         const Finish& finish) noexcept
-    {
+                         const Finish& finish) noexcept {
         using namespace Eigen::internal;
         // Eight independent chains cover two multiply-add units of four cycles' latency.
         constexpr int splits = std::clamp((8 + Count * PacketsPerRow - 1) / (Count * PacketsPerRow), 1, 4);
@@ -154,6 +150,6 @@ private:
     }
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev
 
 #pragma GCC diagnostic pop

@@ -2,15 +2,11 @@
 
 namespace RuveroRidev {
 
-bool InternalModel::CreateModelFromKerasJson(const nlohmann::json&)
-{
-    return false;
-}
+bool InternalModel::CreateModelFromKerasJson(const nlohmann::json&) { return false; }
 
-bool InternalModel::LoadFromNAMJson(const nlohmann::json& modelJson)
-{
+bool InternalModel::LoadFromNAMJson(const nlohmann::json& modelJson) {
     ReadNAMConfig(modelJson);
     return CreateModelFromNAMJson(modelJson);
 }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

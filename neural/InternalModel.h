@@ -12,4 +12,4 @@ public:
     bool LoadFromNAMJson(const nlohmann::json& modelJson) override;
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

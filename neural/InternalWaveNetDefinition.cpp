@@ -13,8 +13,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-bool hasNumber(const Json& object, const char* key, double expected)
-{
+bool hasNumber(const Json& object, const char* key, double expected) {
     if (!object.contains(key)) {
         return false;
     }
@@ -22,8 +21,7 @@ bool hasNumber(const Json& object, const char* key, double expected)
     return value.is_number() && value.get<double>() == expected;
 }
 
-bool hasBoolean(const Json& object, const char* key, bool expected)
-{
+bool hasBoolean(const Json& object, const char* key, bool expected) {
     if (!object.contains(key)) {
         return false;
     }
@@ -31,8 +29,7 @@ bool hasBoolean(const Json& object, const char* key, bool expected)
     return value.is_boolean() && value.get<bool>() == expected;
 }
 
-bool hasString(const Json& object, const char* key, std::string_view expected)
-{
+bool hasString(const Json& object, const char* key, std::string_view expected) {
     if (!object.contains(key)) {
         return false;
     }
@@ -40,8 +37,7 @@ bool hasString(const Json& object, const char* key, std::string_view expected)
     return value.is_string() && value.get_ref<const std::string&>() == expected;
 }
 
-bool hasDilations(const Json& layers, std::initializer_list<int> expected)
-{
+bool hasDilations(const Json& layers, std::initializer_list<int> expected) {
     if (!layers.contains("dilations")) {
         return false;
     }
@@ -60,14 +56,12 @@ bool hasDilations(const Json& layers, std::initializer_list<int> expected)
 }
 
 // What both layer arrays of every fixed shape share.
-bool isFixedShapeArray(const Json& layers)
-{
+bool isFixedShapeArray(const Json& layers) {
     return layers.is_object() && hasNumber(layers, "kernel_size", 3) && hasNumber(layers, "condition_size", 1) &&
            hasString(layers, "activation", "Tanh") && hasBoolean(layers, "gated", false);
 }
 
-bool hasFixedShapeDilations(const Json& layers0, const Json& layers1, int channels)
-{
+bool hasFixedShapeDilations(const Json& layers0, const Json& layers1, int channels) {
     if (channels == 16) {
         return hasDilations(layers0, {1, 2, 4, 8, 16, 32, 64, 128, 256, 512}) &&
                hasDilations(layers1, {1, 2, 4, 8, 16, 32, 64, 128, 256, 512});
@@ -76,10 +70,9 @@ bool hasFixedShapeDilations(const Json& layers0, const Json& layers1, int channe
            hasDilations(layers1, {128, 256, 512, 1, 2, 4, 8, 16, 32, 64, 128, 256, 512});
 }
 
-}  // namespace
+} // namespace
 
-std::span<const InternalWaveNetDefinition* const> InternalWaveNetDefinition::Registry() noexcept
-{
+std::span<const InternalWaveNetDefinition* const> InternalWaveNetDefinition::Registry() noexcept {
     static const InternalWaveNetDefinitionT<16, 8> shape16x8;
     static const InternalWaveNetDefinitionT<12, 6> shape12x6;
     static const InternalWaveNetDefinitionT<8, 4> shape8x4;
@@ -88,8 +81,7 @@ std::span<const InternalWaveNetDefinition* const> InternalWaveNetDefinition::Reg
     return entries;
 }
 
-const InternalWaveNetDefinition* InternalWaveNetDefinition::Find(const Json& document) noexcept
-{
+const InternalWaveNetDefinition* InternalWaveNetDefinition::Find(const Json& document) noexcept {
     if (!document.is_object() || !hasString(document, "architecture", "WaveNet") || !document.contains("config")) {
         return nullptr;
     }
@@ -123,4 +115,4 @@ const InternalWaveNetDefinition* InternalWaveNetDefinition::Find(const Json& doc
     return nullptr;
 }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

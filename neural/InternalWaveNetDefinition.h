@@ -31,4 +31,4 @@ public:
     static const InternalWaveNetDefinition* Find(const nlohmann::json& document) noexcept;
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

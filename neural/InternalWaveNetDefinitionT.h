@@ -10,8 +10,7 @@ namespace RuveroRidev {
 template <int C, int H>
 class InternalWaveNetDefinitionT final : public InternalWaveNetDefinition {
 public:
-    std::unique_ptr<NeuralModel> CreateModel() const override
-    {
+    std::unique_ptr<NeuralModel> CreateModel() const override {
         return std::make_unique<InternalWaveNetModelT<C, H>>();
     }
     int GetNumChannels() const noexcept override { return C; }
@@ -19,4 +18,4 @@ public:
     int GetNumWeights() const noexcept override { return InternalWaveNetModelT<C, H>::NumWeights; }
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -48,16 +48,13 @@ public:
     // The model works in chunks of at most 16 frames whatever block size its caller announces.
     void SetMaxAudioBufferSize(int) override {}
     int GetReceptiveFieldSize() const noexcept override;
-    std::int64_t MultiplyAddsPerSample() const noexcept override
-    {
+    std::int64_t MultiplyAddsPerSample() const noexcept override {
         return network ? Network::MultiplyAddsPerSample : 0;
     }
-    double ActivationCyclesPerSample() const noexcept override
-    {
+    double ActivationCyclesPerSample() const noexcept override {
         return network ? double(Network::TanhsPerSample) * ModelLimits::deviceCyclesPerTanh : 0.0;
     }
-    std::int64_t MemoryBytes() const noexcept override
-    {
+    std::int64_t MemoryBytes() const noexcept override {
         return network ? std::int64_t(sizeof(Network)) + std::int64_t(sizeof(float)) * Network::HeapFloats : 0;
     }
     // Any number of frames, cut into chunks of at most 16. Without a network the output is silence.
@@ -72,14 +69,12 @@ public:
 };
 
 template <int C, int H>
-int InternalWaveNetModelT<C, H>::GetReceptiveFieldSize() const noexcept
-{
+int InternalWaveNetModelT<C, H>::GetReceptiveFieldSize() const noexcept {
     return network ? network->receptiveFieldSize : -1;
 }
 
 template <int C, int H>
-void InternalWaveNetModelT<C, H>::Process(float* input, float* output, unsigned long numFrames) noexcept
-{
+void InternalWaveNetModelT<C, H>::Process(float* input, float* output, unsigned long numFrames) noexcept {
     if (!network) {
         std::fill_n(output, numFrames, 0.0f);
         return;
@@ -94,16 +89,14 @@ void InternalWaveNetModelT<C, H>::Process(float* input, float* output, unsigned 
 }
 
 template <int C, int H>
-void InternalWaveNetModelT<C, H>::Prewarm() noexcept
-{
+void InternalWaveNetModelT<C, H>::Prewarm() noexcept {
     if (network) {
         network->Prewarm();
     }
 }
 
 template <int C, int H>
-bool InternalWaveNetModelT<C, H>::CreateModelFromNAMJson(const nlohmann::json& modelJson)
-{
+bool InternalWaveNetModelT<C, H>::CreateModelFromNAMJson(const nlohmann::json& modelJson) {
     // The old network goes first, so two of them never hold memory at once.
     network.reset();
     auto fresh = std::make_unique<Network>();
@@ -118,7 +111,8 @@ bool InternalWaveNetModelT<C, H>::CreateModelFromNAMJson(const nlohmann::json& m
     const auto nonFinite = std::find_if(weights.cbegin(), weights.cbegin() + NumWeights,
                                         [](float weight) { return !std::isfinite(weight); });
     if (nonFinite != weights.cbegin() + NumWeights) {
-        throw std::invalid_argument("weight " + std::to_string(nonFinite - weights.cbegin()) + " is not a finite float");
+        throw std::invalid_argument("weight " + std::to_string(nonFinite - weights.cbegin()) +
+                                    " is not a finite float");
     }
     auto position = weights.cbegin();
     fresh->SetWeights(position);
@@ -132,4 +126,4 @@ extern template class InternalWaveNetModelT<12, 6>;
 extern template class InternalWaveNetModelT<8, 4>;
 extern template class InternalWaveNetModelT<4, 2>;
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -10,4 +10,4 @@ static_assert(Shape12x6::NumWeights == 6554, "the model file's weight count of t
 static_assert(Shape12x6::Array0::ReceptiveFieldSize + Shape12x6::Array1::ReceptiveFieldSize == 4092,
               "the receptive field of every fixed shape");
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

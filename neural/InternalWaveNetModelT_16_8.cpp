@@ -10,4 +10,4 @@ static_assert(Shape16x8::NumWeights == 13802, "the model file's weight count of 
 static_assert(Shape16x8::Array0::ReceptiveFieldSize + Shape16x8::Array1::ReceptiveFieldSize == 4092,
               "the receptive field of every fixed shape");
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

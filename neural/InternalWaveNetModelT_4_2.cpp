@@ -10,4 +10,4 @@ static_assert(Shape4x2::NumWeights == 842, "the model file's weight count of thi
 static_assert(Shape4x2::Array0::ReceptiveFieldSize + Shape4x2::Array1::ReceptiveFieldSize == 4092,
               "the receptive field of every fixed shape");
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

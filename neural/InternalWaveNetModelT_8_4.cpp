@@ -10,4 +10,4 @@ static_assert(Shape8x4::NumWeights == 3026, "the model file's weight count of th
 static_assert(Shape8x4::Array0::ReceptiveFieldSize + Shape8x4::Array1::ReceptiveFieldSize == 4092,
               "the receptive field of every fixed shape");
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

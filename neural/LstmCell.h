@@ -42,15 +42,15 @@ public:
 private:
     int inputSize;
     int hiddenSize;
-    Eigen::MatrixXf weights;         // 4H x (I + H)
-    Eigen::VectorXf bias;            // 4H
-    Eigen::VectorXf inputAndHidden;  // I + H: the step's input, then the hidden state
-    Eigen::VectorXf gates;           // 4H
-    Eigen::VectorXf cell;            // H
+    Eigen::MatrixXf weights;        // 4H x (I + H)
+    Eigen::VectorXf bias;           // 4H
+    Eigen::VectorXf inputAndHidden; // I + H: the step's input, then the hidden state
+    Eigen::VectorXf gates;          // 4H
+    Eigen::VectorXf cell;           // H
     Eigen::VectorXf initialHidden;
     Eigen::VectorXf initialCell;
     Eigen::VectorXf savedHidden;
     Eigen::VectorXf savedCell;
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

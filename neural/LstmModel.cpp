@@ -17,10 +17,9 @@ namespace {
 // A state whose values move by less than this, relative, from one silent sample to the next has settled.
 constexpr float settledChange = 1e-6f;
 
-}  // namespace
+} // namespace
 
-void LstmModel::Process(float* input, float* output, unsigned long numFrames) noexcept
-{
+void LstmModel::Process(float* input, float* output, unsigned long numFrames) noexcept {
     if (!loaded) {
         std::fill_n(output, numFrames, 0.0f);
         return;
@@ -30,8 +29,7 @@ void LstmModel::Process(float* input, float* output, unsigned long numFrames) no
     }
 }
 
-float LstmModel::ProcessSample(float sample) noexcept
-{
+float LstmModel::ProcessSample(float sample) noexcept {
     if (layers.empty()) {
         return sample;
     }
@@ -42,8 +40,7 @@ float LstmModel::ProcessSample(float sample) noexcept
     return headWeights.dot(Eigen::Map<const Eigen::VectorXf>(layers.back().Hidden(), headWeights.size())) + headBias;
 }
 
-void LstmModel::Prewarm() noexcept
-{
+void LstmModel::Prewarm() noexcept {
     for (LstmCell& layer : layers) {
         layer.ResetState();
     }
@@ -62,8 +59,7 @@ void LstmModel::Prewarm() noexcept
     }
 }
 
-bool LstmModel::CreateModelFromNAMJson(const nlohmann::json& modelJson)
-{
+bool LstmModel::CreateModelFromNAMJson(const nlohmann::json& modelJson) {
     const ModelConfigReader document(modelJson, "model file");
     const ModelConfigReader config(document.Member("config"), "LSTM \"config\"");
     const int numLayers = config.Integer("num_layers", 0, ModelLimits::maxLstmLayers);
@@ -117,4 +113,4 @@ bool LstmModel::CreateModelFromNAMJson(const nlohmann::json& modelJson)
     return true;
 }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

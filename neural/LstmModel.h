@@ -49,4 +49,4 @@ private:
     double activationCycles = 0.0;
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

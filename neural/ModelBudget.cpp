@@ -12,12 +12,11 @@ namespace {
 std::atomic<std::int64_t> reservedBytes{0};
 std::atomic<std::int64_t> limitBytes{ModelLimits::totalModelBytes};
 
-}  // namespace
+} // namespace
 
 ModelBudget::Reservation::Reservation(Reservation&& other) noexcept : bytes(std::exchange(other.bytes, 0)) {}
 
-ModelBudget::Reservation& ModelBudget::Reservation::operator=(Reservation&& other) noexcept
-{
+ModelBudget::Reservation& ModelBudget::Reservation::operator=(Reservation&& other) noexcept {
     if (this != &other) {
         reservedBytes.fetch_sub(bytes);
         bytes = std::exchange(other.bytes, 0);
@@ -25,25 +24,19 @@ ModelBudget::Reservation& ModelBudget::Reservation::operator=(Reservation&& othe
     return *this;
 }
 
-ModelBudget::Reservation::~Reservation()
-{
-    reservedBytes.fetch_sub(bytes);
-}
+ModelBudget::Reservation::~Reservation() { reservedBytes.fetch_sub(bytes); }
 
-double ModelBudget::FrameShare(const NeuralModel& model) noexcept
-{
+double ModelBudget::FrameShare(const NeuralModel& model) noexcept {
     const double cycles = double(model.MultiplyAddsPerSample()) * ModelLimits::deviceCyclesPerMultiplyAdd +
                           model.ActivationCyclesPerSample();
     return cycles * ModelLimits::sampleRate / ModelLimits::deviceClockHz;
 }
 
-bool ModelBudget::FitsFrame(const NeuralModel& model) noexcept
-{
+bool ModelBudget::FitsFrame(const NeuralModel& model) noexcept {
     return FrameShare(model) <= ModelLimits::maxFrameShare;
 }
 
-bool ModelBudget::Reserve(const NeuralModel& model, const Reservation& replaced, Reservation& reservation) noexcept
-{
+bool ModelBudget::Reserve(const NeuralModel& model, const Reservation& replaced, Reservation& reservation) noexcept {
     const std::int64_t bytes = model.MemoryBytes();
     std::int64_t reserved = reservedBytes.load();
     do {
@@ -55,19 +48,10 @@ bool ModelBudget::Reserve(const NeuralModel& model, const Reservation& replaced,
     return true;
 }
 
-std::int64_t ModelBudget::Reserved() noexcept
-{
-    return reservedBytes.load();
-}
+std::int64_t ModelBudget::Reserved() noexcept { return reservedBytes.load(); }
 
-std::int64_t ModelBudget::Limit() noexcept
-{
-    return limitBytes.load();
-}
+std::int64_t ModelBudget::Limit() noexcept { return limitBytes.load(); }
 
-void ModelBudget::SetLimit(std::int64_t bytes) noexcept
-{
-    limitBytes.store(bytes);
-}
+void ModelBudget::SetLimit(std::int64_t bytes) noexcept { limitBytes.store(bytes); }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

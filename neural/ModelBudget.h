@@ -46,4 +46,4 @@ public:
     static void SetLimit(std::int64_t bytes) noexcept;
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

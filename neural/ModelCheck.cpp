@@ -19,15 +19,15 @@ namespace RuveroRidev {
 namespace {
 
 // The weights the shape reads: at least its count of them, each a number that stays finite as a float.
-bool CheckFixedWeights(const nlohmann::json& document, int count, std::string& reason)
-{
+bool CheckFixedWeights(const nlohmann::json& document, int count, std::string& reason) {
     const auto weights = document.find("weights");
     if (weights == document.end() || !weights->is_array()) {
         reason = "no \"weights\" list";
         return false;
     }
     if (weights->size() < std::size_t(count)) {
-        reason = "\"weights\" holds " + std::to_string(weights->size()) + " numbers, the shape needs " + std::to_string(count);
+        reason = "\"weights\" holds " + std::to_string(weights->size()) + " numbers, the shape needs " +
+                 std::to_string(count);
         return false;
     }
     for (int i = 0; i < count; ++i) {
@@ -40,8 +40,7 @@ bool CheckFixedWeights(const nlohmann::json& document, int count, std::string& r
     return true;
 }
 
-std::unique_ptr<NeuralModel> RuntimeModelOf(const nlohmann::json& document)
-{
+std::unique_ptr<NeuralModel> RuntimeModelOf(const nlohmann::json& document) {
     const auto architecture = document.find("architecture");
     if (architecture == document.end() || !architecture->is_string()) {
         return nullptr;
@@ -56,8 +55,7 @@ std::unique_ptr<NeuralModel> RuntimeModelOf(const nlohmann::json& document)
 }
 
 // An exponential sine sweep from 20 Hz to 20 kHz at -12 dBFS, made once.
-const std::vector<float>& sweep()
-{
+const std::vector<float>& sweep() {
     static const std::vector<float> samples = [] {
         const double amplitude = std::pow(10.0, -12.0 / 20.0);
         const double low = 20.0, high = 20000.0, rate = ModelLimits::sampleRate;
@@ -66,8 +64,8 @@ const std::vector<float>& sweep()
         std::vector<float> out(ModelCheck::sweepSamples);
         for (std::size_t n = 0; n < out.size(); ++n) {
             const double t = double(n) / rate;
-            const double phase = 2.0 * std::numbers::pi * low * duration / octaves *
-                                 (std::exp(t / duration * octaves) - 1.0);
+            const double phase =
+                2.0 * std::numbers::pi * low * duration / octaves * (std::exp(t / duration * octaves) - 1.0);
             out[n] = float(amplitude * std::sin(phase));
         }
         return out;
@@ -77,13 +75,12 @@ const std::vector<float>& sweep()
 
 // Plays the sweep through the prewarmed model. A model that costs more than a frame share gets fewer samples,
 // so the check's time stays bounded whatever the file asks for.
-bool PlaysTheSweep(NeuralModel& model, std::string& reason)
-{
-    const std::int64_t budget = std::int64_t(ModelCheck::sweepSamples *
-                                                ModelLimits::maxDeviceCyclesPerSample /
-                                                ModelLimits::deviceCyclesPerMultiplyAdd);
+bool PlaysTheSweep(NeuralModel& model, std::string& reason) {
+    const std::int64_t budget = std::int64_t(ModelCheck::sweepSamples * ModelLimits::maxDeviceCyclesPerSample /
+                                             ModelLimits::deviceCyclesPerMultiplyAdd);
     const std::int64_t perSample = std::max<std::int64_t>(1, model.MultiplyAddsPerSample());
-    const std::size_t samples = std::size_t(std::clamp<std::int64_t>(budget / perSample, 256, ModelCheck::sweepSamples));
+    const std::size_t samples =
+        std::size_t(std::clamp<std::int64_t>(budget / perSample, 256, ModelCheck::sweepSamples));
     const std::vector<float>& input = sweep();
     float block[NeuralModel::defaultMaxAudioBufferSize];
     float output[NeuralModel::defaultMaxAudioBufferSize];
@@ -110,10 +107,9 @@ bool PlaysTheSweep(NeuralModel& model, std::string& reason)
     return true;
 }
 
-}  // namespace
+} // namespace
 
-bool ModelCheck::Check(const std::vector<std::uint8_t>& text, std::string& reason)
-{
+bool ModelCheck::Check(const std::vector<std::uint8_t>& text, std::string& reason) {
     const nlohmann::json document = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
     if (document.is_discarded() || !document.is_object()) {
         reason = "not a JSON model file";
@@ -142,4 +138,4 @@ bool ModelCheck::Check(const std::vector<std::uint8_t>& text, std::string& reaso
     return PlaysTheSweep(*model, reason);
 }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

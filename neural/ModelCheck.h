@@ -23,4 +23,4 @@ public:
     static bool Check(const std::vector<std::uint8_t>& text, std::string& reason);
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -9,15 +9,13 @@
 namespace RuveroRidev {
 
 ModelConfigReader::ModelConfigReader(const nlohmann::json& object, std::string context)
-    : object(object), context(std::move(context))
-{
+    : object(object), context(std::move(context)) {
     if (!object.is_object()) {
         Refuse("is not a JSON object");
     }
 }
 
-const nlohmann::json& ModelConfigReader::Member(const char* key) const
-{
+const nlohmann::json& ModelConfigReader::Member(const char* key) const {
     const auto member = object.find(key);
     if (member == object.end()) {
         Refuse(std::string("has no \"") + key + "\"");
@@ -25,8 +23,7 @@ const nlohmann::json& ModelConfigReader::Member(const char* key) const
     return *member;
 }
 
-int ModelConfigReader::Integer(const char* key, int minimum, int maximum) const
-{
+int ModelConfigReader::Integer(const char* key, int minimum, int maximum) const {
     int result = 0;
     if (!ToInteger(Member(key), minimum, maximum, result)) {
         Refuse(std::string("\"") + key + "\" must be a whole number from " + std::to_string(minimum) + " to " +
@@ -35,8 +32,7 @@ int ModelConfigReader::Integer(const char* key, int minimum, int maximum) const
     return result;
 }
 
-bool ModelConfigReader::Boolean(const char* key) const
-{
+bool ModelConfigReader::Boolean(const char* key) const {
     const nlohmann::json& member = Member(key);
     if (!member.is_boolean()) {
         Refuse(std::string("\"") + key + "\" must be true or false");
@@ -44,8 +40,7 @@ bool ModelConfigReader::Boolean(const char* key) const
     return member.get<bool>();
 }
 
-const std::string& ModelConfigReader::String(const char* key) const
-{
+const std::string& ModelConfigReader::String(const char* key) const {
     const nlohmann::json& member = Member(key);
     if (!member.is_string()) {
         Refuse(std::string("\"") + key + "\" must be a string");
@@ -54,8 +49,7 @@ const std::string& ModelConfigReader::String(const char* key) const
 }
 
 std::vector<int> ModelConfigReader::Integers(const char* key, int minCount, int maxCount, int minimum,
-                                             int maximum) const
-{
+                                             int maximum) const {
     const nlohmann::json& member = Member(key);
     if (!member.is_array() || member.size() < std::size_t(minCount) || member.size() > std::size_t(maxCount)) {
         Refuse(std::string("\"") + key + "\" must be a list of " + std::to_string(minCount) + " to " +
@@ -71,13 +65,9 @@ std::vector<int> ModelConfigReader::Integers(const char* key, int minCount, int 
     return values;
 }
 
-void ModelConfigReader::Refuse(const std::string& reason) const
-{
-    throw std::invalid_argument(context + " " + reason);
-}
+void ModelConfigReader::Refuse(const std::string& reason) const { throw std::invalid_argument(context + " " + reason); }
 
-bool ModelConfigReader::ToInteger(const nlohmann::json& value, int minimum, int maximum, int& result) noexcept
-{
+bool ModelConfigReader::ToInteger(const nlohmann::json& value, int minimum, int maximum, int& result) noexcept {
     double number = 0.0;
     if (value.is_number_unsigned()) {
         number = double(value.get<std::uint64_t>());
@@ -96,4 +86,4 @@ bool ModelConfigReader::ToInteger(const nlohmann::json& value, int minimum, int 
     return true;
 }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -34,4 +34,4 @@ private:
     std::string context;
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -70,4 +70,4 @@ struct ModelLimits {
     static constexpr std::int64_t totalModelBytes = std::int64_t(128) << 20;
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

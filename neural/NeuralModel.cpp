@@ -14,8 +14,7 @@ namespace RuveroRidev {
 namespace {
 
 // Stores the member as a float when it is a number that stays finite as one (and, if asked, is positive).
-void readNumber(const nlohmann::json& object, const char* key, float& field, bool positive = false)
-{
+void readNumber(const nlohmann::json& object, const char* key, float& field, bool positive = false) {
     if (!object.contains(key)) {
         return;
     }
@@ -29,59 +28,31 @@ void readNumber(const nlohmann::json& object, const char* key, float& field, boo
     }
 }
 
-}  // namespace
+} // namespace
 
 NeuralModel::~NeuralModel() = default;
 
-int NeuralModel::GetLoadMode() const noexcept
-{
-    return 0;
-}
+int NeuralModel::GetLoadMode() const noexcept { return 0; }
 
-bool NeuralModel::IsStatic() const noexcept
-{
-    return false;
-}
+bool NeuralModel::IsStatic() const noexcept { return false; }
 
-float NeuralModel::GetRecommendedInputDBAdjustment() const noexcept
-{
-    return audioInputLevelDBu - inputLevelDBu;
-}
+float NeuralModel::GetRecommendedInputDBAdjustment() const noexcept { return audioInputLevelDBu - inputLevelDBu; }
 
-float NeuralModel::GetRecommendedOutputDBAdjustment() const noexcept
-{
-    return -18.0f - loudness;
-}
+float NeuralModel::GetRecommendedOutputDBAdjustment() const noexcept { return -18.0f - loudness; }
 
-float NeuralModel::GetSampleRate() const noexcept
-{
-    return sampleRate;
-}
+float NeuralModel::GetSampleRate() const noexcept { return sampleRate; }
 
-int NeuralModel::GetReceptiveFieldSize() const noexcept
-{
-    return -1;
-}
+int NeuralModel::GetReceptiveFieldSize() const noexcept { return -1; }
 
-std::int64_t NeuralModel::MultiplyAddsPerSample() const noexcept
-{
-    return 0;
-}
+std::int64_t NeuralModel::MultiplyAddsPerSample() const noexcept { return 0; }
 
-double NeuralModel::ActivationCyclesPerSample() const noexcept
-{
-    return 0.0;
-}
+double NeuralModel::ActivationCyclesPerSample() const noexcept { return 0.0; }
 
-std::int64_t NeuralModel::MemoryBytes() const noexcept
-{
-    return 0;
-}
+std::int64_t NeuralModel::MemoryBytes() const noexcept { return 0; }
 
 void NeuralModel::Prewarm() noexcept {}
 
-void NeuralModel::ReadNAMConfig(const nlohmann::json& modelJson) noexcept
-{
+void NeuralModel::ReadNAMConfig(const nlohmann::json& modelJson) noexcept {
     if (!modelJson.is_object()) {
         return;
     }
@@ -97,8 +68,7 @@ void NeuralModel::ReadNAMConfig(const nlohmann::json& modelJson) noexcept
     }
 }
 
-std::unique_ptr<NeuralModel> NeuralModel::CreateFromStream(std::istream& stream, std::filesystem::path path)
-{
+std::unique_ptr<NeuralModel> NeuralModel::CreateFromStream(std::istream& stream, std::filesystem::path path) {
     const nlohmann::json document = nlohmann::json::parse(stream);
     const InternalWaveNetDefinition* definition = InternalWaveNetDefinition::Find(document);
     if (definition == nullptr) {
@@ -112,4 +82,4 @@ std::unique_ptr<NeuralModel> NeuralModel::CreateFromStream(std::istream& stream,
     return model;
 }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -70,4 +70,4 @@ public:
     static std::unique_ptr<NeuralModel> CreateFromStream(std::istream& stream, std::filesystem::path path);
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -26,16 +26,15 @@ struct FinishStep {
     const RuntimeFrameProduct& product;
     const Extras& extras;
 
-    Packet operator()(const Packet& sum, int row, int packet) const noexcept
-    {
+    Packet operator()(const Packet& sum, int row, int packet) const noexcept {
         using namespace Eigen::internal;
         if constexpr (F == Finish::None) {
             return sum;
         } else if constexpr (F == Finish::Residual) {
             return padd(sum, ploadu<Packet>(extras.addend + row * extras.addendStride + packet * lanes));
         } else {
-            const Packet mixed = pmadd(pset1<Packet>(product.MixinData()[row]),
-                                       ploadu<Packet>(extras.condition + packet * lanes), sum);
+            const Packet mixed =
+                pmadd(pset1<Packet>(product.MixinData()[row]), ploadu<Packet>(extras.condition + packet * lanes), sum);
             if constexpr (F == Finish::Mixin) {
                 return mixed;
             } else {
@@ -50,24 +49,21 @@ struct FinishStep {
 
 template <int Rows, int Columns, int Taps, Finish F>
 void compiledKernel(const RuntimeFrameProduct& product, const float* const* inputs, Index inputStride,
-                    const Extras& extras, float* output, Index outputStride) noexcept
-{
+                    const Extras& extras, float* output, Index outputStride) noexcept {
     const float* tapWeights[Taps];
     const float* tapInputs[Taps];
     for (int k = 0; k < Taps; ++k) {
         tapWeights[k] = product.WeightData() + k * Rows * Columns;
         tapInputs[k] = inputs[k];
     }
-    FrameProduct<Rows>::template Run<Columns, Taps, true, false>(tapWeights, tapInputs, inputStride,
-                                                                   product.BiasData(), output, outputStride,
-                                                                   FinishStep<F>{product, extras});
+    FrameProduct<Rows>::template Run<Columns, Taps, true, false>(tapWeights, tapInputs, inputStride, product.BiasData(),
+                                                                 output, outputStride, FinishStep<F>{product, extras});
 }
 
 // The same sums with the trip counts read at run time, one output row at a time.
 template <Finish F>
 void genericKernel(const RuntimeFrameProduct& product, const float* const* inputs, Index inputStride,
-                   const Extras& extras, float* output, Index outputStride) noexcept
-{
+                   const Extras& extras, float* output, Index outputStride) noexcept {
     using namespace Eigen::internal;
     constexpr int packets = RuntimeFrameProduct::frames / lanes;
     const int rows = product.Rows();
@@ -107,37 +103,32 @@ struct Wanted {
     int taps;
     Finish finish;
 
-    bool Is(int r, int c, int t, Finish f) const noexcept
-    {
+    bool Is(int r, int c, int t, Finish f) const noexcept {
         return rows == r && columns == c && taps == t && finish == f;
     }
 };
 
 template <int Rows, int... Columns>
-void offerPlainRow(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int, Columns...>) noexcept
-{
+void offerPlainRow(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int, Columns...>) noexcept {
     ((wanted.Is(Rows, Columns, 1, Finish::None) ? void(kernel = compiledKernel<Rows, Columns, 1, Finish::None>)
-                                                 : void()),
+                                                : void()),
      ...);
 }
 
 template <int... Sizes>
-void offerPlain(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int, Sizes...>) noexcept
-{
+void offerPlain(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int, Sizes...>) noexcept {
     (offerPlainRow<Sizes>(wanted, kernel, PlainSizes{}), ...);
 }
 
 // A layer's products: the convolution of three taps (gated or not, the tanh fused or not) and the 1x1.
 template <int... Channels>
-void offerLayer(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int, Channels...>) noexcept
-{
+void offerLayer(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int, Channels...>) noexcept {
     const auto offer = [&](bool fits, Kernel candidate) {
         if (fits) {
             kernel = candidate;
         }
     };
-    (offer(wanted.Is(Channels, Channels, 3, Finish::Mixin), compiledKernel<Channels, Channels, 3, Finish::Mixin>),
-     ...);
+    (offer(wanted.Is(Channels, Channels, 3, Finish::Mixin), compiledKernel<Channels, Channels, 3, Finish::Mixin>), ...);
     (offer(wanted.Is(Channels, Channels, 3, Finish::MixinTanhToHead),
            compiledKernel<Channels, Channels, 3, Finish::MixinTanhToHead>),
      ...);
@@ -148,8 +139,7 @@ void offerLayer(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int,
      ...);
 }
 
-Kernel generic(Finish finish) noexcept
-{
+Kernel generic(Finish finish) noexcept {
     switch (finish) {
     case Finish::Mixin:
         return genericKernel<Finish::Mixin>;
@@ -163,13 +153,15 @@ Kernel generic(Finish finish) noexcept
     return genericKernel<Finish::None>;
 }
 
-}  // namespace
+} // namespace
 
 RuntimeFrameProduct::RuntimeFrameProduct(int rows, int columns, int taps, Finish finish)
-    : rows(rows), columns(columns), taps(taps), weights(Eigen::VectorXf::Zero(Index(taps) * rows * columns)),
+    : rows(rows),
+      columns(columns),
+      taps(taps),
+      weights(Eigen::VectorXf::Zero(Index(taps) * rows * columns)),
       bias(Eigen::VectorXf::Zero(rows)),
-      mixin(Eigen::VectorXf::Zero(finish == Finish::Mixin || finish == Finish::MixinTanhToHead ? rows : 0))
-{
+      mixin(Eigen::VectorXf::Zero(finish == Finish::Mixin || finish == Finish::MixinTanhToHead ? rows : 0)) {
     const Wanted wanted{rows, columns, taps, finish};
     offerLayer(wanted, kernel, LayerSizes{});
     offerPlain(wanted, kernel, PlainSizes{});
@@ -179,11 +171,10 @@ RuntimeFrameProduct::RuntimeFrameProduct(int rows, int columns, int taps, Finish
     }
 }
 
-Index RuntimeFrameProduct::NumFloats(int rows, int columns, int taps) noexcept
-{
+Index RuntimeFrameProduct::NumFloats(int rows, int columns, int taps) noexcept {
     return Index(taps) * rows * columns + rows;
 }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev
 
 #pragma GCC diagnostic pop

@@ -20,17 +20,17 @@ public:
     // What becomes of the sum of a row before it is stored.
     enum class Finish {
         None,
-        Mixin,            // plus the mixin weight of the row times the condition
-        MixinTanhToHead,  // as Mixin, then the fast tanh, which is also added into the head row
-        Residual,         // plus the addend row
+        Mixin,           // plus the mixin weight of the row times the condition
+        MixinTanhToHead, // as Mixin, then the fast tanh, which is also added into the head row
+        Residual,        // plus the addend row
     };
 
     // Pointers a Run reads beside the inputs; those the finish does not use may stay null.
     struct Extras {
-        const float* condition = nullptr;  // 16 floats
-        float* head = nullptr;             // rows x 16, rows headStride apart
+        const float* condition = nullptr; // 16 floats
+        float* head = nullptr;            // rows x 16, rows headStride apart
         Eigen::Index headStride = 0;
-        const float* addend = nullptr;     // rows x 16, rows addendStride apart
+        const float* addend = nullptr; // rows x 16, rows addendStride apart
         Eigen::Index addendStride = 0;
     };
 
@@ -41,8 +41,7 @@ public:
     static Eigen::Index NumFloats(int rows, int columns, int taps) noexcept;
 
     // The rows x columns weights of one tap, the bias and the mixin column, to be filled by the loader.
-    Eigen::Map<Eigen::MatrixXf> TapWeights(int tap) noexcept
-    {
+    Eigen::Map<Eigen::MatrixXf> TapWeights(int tap) noexcept {
         return {weights.data() + Eigen::Index(tap) * rows * columns, rows, columns};
     }
     Eigen::VectorXf& Bias() noexcept { return bias; }
@@ -55,8 +54,7 @@ public:
     // W_k(o, i) x row i of inputs[k]). Input rows of every tap are inputStride floats apart; output rows
     // outputStride apart. The output must not overlap an input.
     void Run(const float* const* inputs, Eigen::Index inputStride, const Extras& extras, float* output,
-             Eigen::Index outputStride) const noexcept
-    {
+             Eigen::Index outputStride) const noexcept {
         kernel(*this, inputs, inputStride, extras, output, outputStride);
     }
 
@@ -74,11 +72,11 @@ private:
     int rows;
     int columns;
     int taps;
-    Eigen::VectorXf weights;  // taps x (rows x columns), each tap column-major
+    Eigen::VectorXf weights; // taps x (rows x columns), each tap column-major
     Eigen::VectorXf bias;
-    Eigen::VectorXf mixin;    // empty unless the finish takes the condition
+    Eigen::VectorXf mixin; // empty unless the finish takes the condition
     Kernel kernel = nullptr;
     bool compiled = false;
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

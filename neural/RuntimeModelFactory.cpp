@@ -15,8 +15,7 @@ namespace {
 
 constexpr const char* TAG = "NeuralModel";
 
-std::unique_ptr<NeuralModel> modelFor(const std::string& architecture)
-{
+std::unique_ptr<NeuralModel> modelFor(const std::string& architecture) {
     if (architecture == "WaveNet") {
         return std::make_unique<RuntimeWaveNetModel>();
     }
@@ -26,11 +25,10 @@ std::unique_ptr<NeuralModel> modelFor(const std::string& architecture)
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<NeuralModel> RuntimeModelFactory::Create(const nlohmann::json& document,
-                                                         const std::filesystem::path& path)
-{
+                                                         const std::filesystem::path& path) {
     const auto architecture = document.is_object() ? document.find("architecture") : document.end();
     std::unique_ptr<NeuralModel> model;
     if (document.is_object() && architecture != document.end() && architecture->is_string()) {
@@ -50,4 +48,4 @@ std::unique_ptr<NeuralModel> RuntimeModelFactory::Create(const nlohmann::json& d
     return model;
 }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

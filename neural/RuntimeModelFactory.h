@@ -19,4 +19,4 @@ public:
     static std::unique_ptr<NeuralModel> Create(const nlohmann::json& document, const std::filesystem::path& path);
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

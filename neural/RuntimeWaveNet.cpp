@@ -7,8 +7,7 @@
 namespace RuveroRidev {
 
 RuntimeWaveNet::RuntimeWaveNet(const std::vector<RuntimeWaveNetLayerArray::Shape>& shapes)
-    : headAccumulator(FrameBlock::Zero(shapes.front().channels, RuntimeWaveNetLayer::chunkFrames))
-{
+    : headAccumulator(FrameBlock::Zero(shapes.front().channels, RuntimeWaveNetLayer::chunkFrames)) {
     arrays.reserve(shapes.size());
     for (const RuntimeWaveNetLayerArray::Shape& shape : shapes) {
         arrays.emplace_back(shape);
@@ -16,17 +15,15 @@ RuntimeWaveNet::RuntimeWaveNet(const std::vector<RuntimeWaveNetLayerArray::Shape
     }
 }
 
-std::int64_t RuntimeWaveNet::NumWeights(const std::vector<RuntimeWaveNetLayerArray::Shape>& shapes) noexcept
-{
-    std::int64_t count = 1;  // the head scale
+std::int64_t RuntimeWaveNet::NumWeights(const std::vector<RuntimeWaveNetLayerArray::Shape>& shapes) noexcept {
+    std::int64_t count = 1; // the head scale
     for (const RuntimeWaveNetLayerArray::Shape& shape : shapes) {
         count += shape.NumWeights();
     }
     return count;
 }
 
-std::int64_t RuntimeWaveNet::NumFloats(const std::vector<RuntimeWaveNetLayerArray::Shape>& shapes) noexcept
-{
+std::int64_t RuntimeWaveNet::NumFloats(const std::vector<RuntimeWaveNetLayerArray::Shape>& shapes) noexcept {
     std::int64_t count = 1 + std::int64_t(shapes.front().channels) * RuntimeWaveNetLayer::chunkFrames;
     for (const RuntimeWaveNetLayerArray::Shape& shape : shapes) {
         count += shape.NumFloats();
@@ -34,8 +31,8 @@ std::int64_t RuntimeWaveNet::NumFloats(const std::vector<RuntimeWaveNetLayerArra
     return count;
 }
 
-std::int64_t RuntimeWaveNet::MultiplyAddsPerSample(const std::vector<RuntimeWaveNetLayerArray::Shape>& shapes) noexcept
-{
+std::int64_t
+RuntimeWaveNet::MultiplyAddsPerSample(const std::vector<RuntimeWaveNetLayerArray::Shape>& shapes) noexcept {
     std::int64_t count = 1;
     for (const RuntimeWaveNetLayerArray::Shape& shape : shapes) {
         count += shape.MultiplyAddsPerSample();
@@ -43,22 +40,19 @@ std::int64_t RuntimeWaveNet::MultiplyAddsPerSample(const std::vector<RuntimeWave
     return count;
 }
 
-bool RuntimeWaveNet::Compiled() const noexcept
-{
+bool RuntimeWaveNet::Compiled() const noexcept {
     return std::all_of(arrays.begin(), arrays.end(),
                        [](const RuntimeWaveNetLayerArray& array) { return array.Compiled(); });
 }
 
-void RuntimeWaveNet::SetWeights(WeightReader& reader)
-{
+void RuntimeWaveNet::SetWeights(WeightReader& reader) {
     for (RuntimeWaveNetLayerArray& array : arrays) {
         array.SetWeights(reader);
     }
     headScale = reader.Next();
 }
 
-void RuntimeWaveNet::Process(const float* input, float* output, Eigen::Index numFrames) noexcept
-{
+void RuntimeWaveNet::Process(const float* input, float* output, Eigen::Index numFrames) noexcept {
     std::copy_n(input, numFrames, samples.data());
     headAccumulator.setZero();
     arrays.front().Process(samples.data(), samples.data(), headAccumulator, numFrames);
@@ -71,8 +65,7 @@ void RuntimeWaveNet::Process(const float* input, float* output, Eigen::Index num
     }
 }
 
-void RuntimeWaveNet::Prewarm() noexcept
-{
+void RuntimeWaveNet::Prewarm() noexcept {
     samples.setZero();
     arrays.front().Prewarm(samples.data(), samples.data(), headAccumulator);
     for (std::size_t i = 1; i < arrays.size(); ++i) {
@@ -80,4 +73,4 @@ void RuntimeWaveNet::Prewarm() noexcept
     }
 }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

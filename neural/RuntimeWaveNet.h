@@ -43,7 +43,7 @@ public:
 
 private:
     std::vector<RuntimeWaveNetLayerArray> arrays;
-    FrameBlock headAccumulator;  // array 0's channels x 16
+    FrameBlock headAccumulator; // array 0's channels x 16
     // The block's input samples, which every kernel reads 16 at a time whatever the block's length.
     Eigen::Matrix<float, 1, RuntimeWaveNetLayer::chunkFrames> samples =
         Eigen::Matrix<float, 1, RuntimeWaveNetLayer::chunkFrames>::Zero();
@@ -51,4 +51,4 @@ private:
     int receptiveFieldSize = 0;
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -12,61 +12,57 @@ namespace {
 using Eigen::Index;
 
 // The ring: the block and the span its oldest tap reaches back.
-std::int64_t ringColumnsFor(int kernelSize, int dilation) noexcept
-{
+std::int64_t ringColumnsFor(int kernelSize, int dilation) noexcept {
     const std::int64_t span = std::int64_t(kernelSize - 1) * dilation;
     return span > 0 ? span + RuntimeWaveNetLayer::chunkFrames : 0;
 }
 
 // The ring and its mirror of the first chunkFrames - 1 columns.
-std::int64_t historyColumns(int kernelSize, int dilation) noexcept
-{
+std::int64_t historyColumns(int kernelSize, int dilation) noexcept {
     const std::int64_t ring = ringColumnsFor(kernelSize, dilation);
     return ring > 0 ? ring + RuntimeWaveNetLayer::chunkFrames - 1 : 0;
 }
 
 using Finish = RuntimeFrameProduct::Finish;
 
-bool fusesTanh(bool gated, Activation activation) noexcept
-{
+bool fusesTanh(bool gated, Activation activation) noexcept {
     return !gated && (activation.kind == Activation::Kind::Tanh || activation.kind == Activation::Kind::FastTanh);
 }
 
-}  // namespace
+} // namespace
 
-RuntimeWaveNetLayer::RuntimeWaveNetLayer(int channels, int kernelSize, int dilation, bool gated,
-                                         Activation activation)
-    : channels(channels), convolutionRows(gated ? 2 * channels : channels), kernelSize(kernelSize),
-      dilation(dilation), gated(gated), activation(activation), tanhFused(fusesTanh(gated, activation)),
+RuntimeWaveNetLayer::RuntimeWaveNetLayer(int channels, int kernelSize, int dilation, bool gated, Activation activation)
+    : channels(channels),
+      convolutionRows(gated ? 2 * channels : channels),
+      kernelSize(kernelSize),
+      dilation(dilation),
+      gated(gated),
+      activation(activation),
+      tanhFused(fusesTanh(gated, activation)),
       convolution(convolutionRows, channels, kernelSize, tanhFused ? Finish::MixinTanhToHead : Finish::Mixin),
       layer1x1(channels, channels, 1, Finish::Residual),
       history(FrameBlock::Zero(channels, Index(historyColumns(kernelSize, dilation)))),
-      ringColumns(Index(ringColumnsFor(kernelSize, dilation))), working(FrameBlock::Zero(convolutionRows, chunkFrames))
-{
-}
+      ringColumns(Index(ringColumnsFor(kernelSize, dilation))),
+      working(FrameBlock::Zero(convolutionRows, chunkFrames)) {}
 
-std::int64_t RuntimeWaveNetLayer::NumWeights(int channels, int kernelSize, bool gated) noexcept
-{
+std::int64_t RuntimeWaveNetLayer::NumWeights(int channels, int kernelSize, bool gated) noexcept {
     const std::int64_t rows = gated ? 2 * channels : channels;
     return kernelSize * rows * channels + rows + rows + std::int64_t(channels) * channels + channels;
 }
 
-std::int64_t RuntimeWaveNetLayer::NumFloats(int channels, int kernelSize, int dilation, bool gated) noexcept
-{
+std::int64_t RuntimeWaveNetLayer::NumFloats(int channels, int kernelSize, int dilation, bool gated) noexcept {
     const int rows = gated ? 2 * channels : channels;
     return RuntimeFrameProduct::NumFloats(rows, channels, kernelSize) + rows +
            RuntimeFrameProduct::NumFloats(channels, channels, 1) + channels * historyColumns(kernelSize, dilation) +
            rows * chunkFrames;
 }
 
-std::int64_t RuntimeWaveNetLayer::MultiplyAddsPerSample(int channels, int kernelSize, bool gated) noexcept
-{
+std::int64_t RuntimeWaveNetLayer::MultiplyAddsPerSample(int channels, int kernelSize, bool gated) noexcept {
     const std::int64_t rows = gated ? 2 * channels : channels;
     return kernelSize * rows * channels + rows + std::int64_t(channels) * channels;
 }
 
-void RuntimeWaveNetLayer::SetWeights(WeightReader& reader)
-{
+void RuntimeWaveNetLayer::SetWeights(WeightReader& reader) {
     for (int row = 0; row < convolutionRows; ++row) {
         for (int column = 0; column < channels; ++column) {
             for (int k = 0; k < kernelSize; ++k) {
@@ -80,8 +76,7 @@ void RuntimeWaveNetLayer::SetWeights(WeightReader& reader)
     reader.ReadVector(layer1x1.Bias());
 }
 
-void RuntimeWaveNetLayer::SettleHistory(Index numFrames) noexcept
-{
+void RuntimeWaveNetLayer::SettleHistory(Index numFrames) noexcept {
     // Frames written past the ring's end stand in the mirror already; the ring's start still needs them.
     const Index inRing = std::min(numFrames, ringColumns - writeColumn);
     const Index wrapped = numFrames - inRing;
@@ -97,8 +92,7 @@ void RuntimeWaveNetLayer::SettleHistory(Index numFrames) noexcept
     }
 }
 
-void RuntimeWaveNetLayer::ActivateAndCollect(FrameBlock& head) noexcept
-{
+void RuntimeWaveNetLayer::ActivateAndCollect(FrameBlock& head) noexcept {
     // The channel rows, and the gate rows below them, are each one run of channels x 16 floats.
     const Index count = Index(channels) * chunkFrames;
     Eigen::Map<Eigen::MatrixXf> activated(working.data(), count, 1);
@@ -110,8 +104,7 @@ void RuntimeWaveNetLayer::ActivateAndCollect(FrameBlock& head) noexcept
 }
 
 void RuntimeWaveNetLayer::Process(const float* input, Index inputStride, const float* condition, FrameBlock& head,
-                                  float* output, Index outputStride, Index numFrames) noexcept
-{
+                                  float* output, Index outputStride, Index numFrames) noexcept {
     // The block's own frames stand in the ring: every tap reads there, the newest one the block itself. Tap k
     // reads the frames (K - 1 - k) D back; without a ring the one tap is the input.
     const float* taps[ModelLimits::maxKernelSize];
@@ -150,11 +143,10 @@ void RuntimeWaveNetLayer::Process(const float* input, Index inputStride, const f
     }
 }
 
-void RuntimeWaveNetLayer::FillHistory(const float* input, Index inputStride) noexcept
-{
+void RuntimeWaveNetLayer::FillHistory(const float* input, Index inputStride) noexcept {
     for (int channel = 0; channel < channels; ++channel) {
         history.row(channel).setConstant(input[channel * inputStride]);
     }
 }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -49,8 +49,8 @@ public:
     // 16 samples, the first numFrames of them the block's; head: a channels x 16 block whose first numFrames
     // columns receive the activations; output: a channels x 16 block, distinct from input, whose first
     // numFrames columns receive the layer's output. The history moves on by numFrames frames.
-    void Process(const float* input, Eigen::Index inputStride, const float* condition, FrameBlock& head,
-                 float* output, Eigen::Index outputStride, Eigen::Index numFrames) noexcept;
+    void Process(const float* input, Eigen::Index inputStride, const float* condition, FrameBlock& head, float* output,
+                 Eigen::Index outputStride, Eigen::Index numFrames) noexcept;
 
     // Fills every history column with input column 0: a layer whose input has been that column forever.
     void FillHistory(const float* input, Eigen::Index inputStride) noexcept;
@@ -66,20 +66,20 @@ private:
     void ActivateAndCollect(FrameBlock& head) noexcept;
 
     int channels;
-    int convolutionRows;  // 2 x channels when gated: the upper half gates the lower
+    int convolutionRows; // 2 x channels when gated: the upper half gates the lower
     int kernelSize;
     int dilation;
     bool gated;
     Activation activation;
 
-    bool tanhFused;       // the convolution's finish takes the tanh and fills the head
+    bool tanhFused; // the convolution's finish takes the tanh and fills the head
 
-    RuntimeFrameProduct convolution;  // convolutionRows x channels per tap, the mixin in its finish
-    RuntimeFrameProduct layer1x1;     // the residual added in its finish
-    FrameBlock history;               // ring and mirror; empty when the kernel reads no earlier frame
+    RuntimeFrameProduct convolution; // convolutionRows x channels per tap, the mixin in its finish
+    RuntimeFrameProduct layer1x1;    // the residual added in its finish
+    FrameBlock history;              // ring and mirror; empty when the kernel reads no earlier frame
     Eigen::Index ringColumns = 0;
     Eigen::Index writeColumn = 0;
-    FrameBlock working;  // convolutionRows x 16
+    FrameBlock working; // convolutionRows x 16
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

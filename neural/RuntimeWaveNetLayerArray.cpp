@@ -10,10 +10,9 @@ namespace {
 
 constexpr int chunkFrames = RuntimeWaveNetLayer::chunkFrames;
 
-}  // namespace
+} // namespace
 
-std::int64_t RuntimeWaveNetLayerArray::Shape::NumWeights() const noexcept
-{
+std::int64_t RuntimeWaveNetLayerArray::Shape::NumWeights() const noexcept {
     std::int64_t count = std::int64_t(inputSize) * channels + std::int64_t(headSize) * channels;
     if (headBias) {
         count += headSize;
@@ -21,8 +20,7 @@ std::int64_t RuntimeWaveNetLayerArray::Shape::NumWeights() const noexcept
     return count + std::int64_t(dilations.size()) * RuntimeWaveNetLayer::NumWeights(channels, kernelSize, gated);
 }
 
-std::int64_t RuntimeWaveNetLayerArray::Shape::NumFloats() const noexcept
-{
+std::int64_t RuntimeWaveNetLayerArray::Shape::NumFloats() const noexcept {
     std::int64_t count = RuntimeFrameProduct::NumFloats(channels, inputSize, 1) +
                          RuntimeFrameProduct::NumFloats(headSize, channels, 1) +
                          std::int64_t(2 * channels + headSize) * chunkFrames;
@@ -32,14 +30,12 @@ std::int64_t RuntimeWaveNetLayerArray::Shape::NumFloats() const noexcept
     return count;
 }
 
-std::int64_t RuntimeWaveNetLayerArray::Shape::MultiplyAddsPerSample() const noexcept
-{
+std::int64_t RuntimeWaveNetLayerArray::Shape::MultiplyAddsPerSample() const noexcept {
     return std::int64_t(inputSize + headSize) * channels +
            std::int64_t(dilations.size()) * RuntimeWaveNetLayer::MultiplyAddsPerSample(channels, kernelSize, gated);
 }
 
-std::int64_t RuntimeWaveNetLayerArray::Shape::ReceptiveField() const noexcept
-{
+std::int64_t RuntimeWaveNetLayerArray::Shape::ReceptiveField() const noexcept {
     std::int64_t sum = 0;
     for (int dilation : dilations) {
         sum += dilation;
@@ -50,23 +46,21 @@ std::int64_t RuntimeWaveNetLayerArray::Shape::ReceptiveField() const noexcept
 RuntimeWaveNetLayerArray::RuntimeWaveNetLayerArray(const Shape& shape)
     : headOutputs(FrameBlock::Zero(shape.headSize, chunkFrames)),
       rechannel(shape.channels, shape.inputSize, 1, RuntimeFrameProduct::Finish::None),
-      headRechannel(shape.headSize, shape.channels, 1, RuntimeFrameProduct::Finish::None), headBias(shape.headBias),
-      buffers{FrameBlock::Zero(shape.channels, chunkFrames), FrameBlock::Zero(shape.channels, chunkFrames)}
-{
+      headRechannel(shape.headSize, shape.channels, 1, RuntimeFrameProduct::Finish::None),
+      headBias(shape.headBias),
+      buffers{FrameBlock::Zero(shape.channels, chunkFrames), FrameBlock::Zero(shape.channels, chunkFrames)} {
     layers.reserve(shape.dilations.size());
     for (int dilation : shape.dilations) {
         layers.emplace_back(shape.channels, shape.kernelSize, dilation, shape.gated, shape.activation);
     }
 }
 
-bool RuntimeWaveNetLayerArray::Compiled() const noexcept
-{
+bool RuntimeWaveNetLayerArray::Compiled() const noexcept {
     return rechannel.Compiled() && headRechannel.Compiled() &&
            std::all_of(layers.begin(), layers.end(), [](const RuntimeWaveNetLayer& layer) { return layer.Compiled(); });
 }
 
-void RuntimeWaveNetLayerArray::SetWeights(WeightReader& reader)
-{
+void RuntimeWaveNetLayerArray::SetWeights(WeightReader& reader) {
     reader.ReadRowByRow(rechannel.TapWeights(0));
     for (RuntimeWaveNetLayer& layer : layers) {
         layer.SetWeights(reader);
@@ -77,8 +71,7 @@ void RuntimeWaveNetLayerArray::SetWeights(WeightReader& reader)
     }
 }
 
-float* RuntimeWaveNetLayerArray::InputOf(std::size_t index, Eigen::Index& stride) noexcept
-{
+float* RuntimeWaveNetLayerArray::InputOf(std::size_t index, Eigen::Index& stride) noexcept {
     if (index < layers.size() && layers[index].InputSlot() != nullptr) {
         stride = layers[index].InputStride();
         return layers[index].InputSlot();
@@ -88,9 +81,8 @@ float* RuntimeWaveNetLayerArray::InputOf(std::size_t index, Eigen::Index& stride
     return buffer.data();
 }
 
-void RuntimeWaveNetLayerArray::Run(const float* input, const float* condition, FrameBlock& head,
-                                   Eigen::Index numFrames, bool prewarm) noexcept
-{
+void RuntimeWaveNetLayerArray::Run(const float* input, const float* condition, FrameBlock& head, Eigen::Index numFrames,
+                                   bool prewarm) noexcept {
     const RuntimeFrameProduct::Extras none;
     Eigen::Index layerInputStride = 0;
     float* layerInput = InputOf(0, layerInputStride);
@@ -108,17 +100,15 @@ void RuntimeWaveNetLayerArray::Run(const float* input, const float* condition, F
 }
 
 void RuntimeWaveNetLayerArray::Process(const float* input, const float* condition, FrameBlock& head,
-                                       Eigen::Index numFrames) noexcept
-{
+                                       Eigen::Index numFrames) noexcept {
     Run(input, condition, head, numFrames, false);
     const float* headInput = head.data();
     headRechannel.Run(&headInput, head.outerStride(), RuntimeFrameProduct::Extras{}, headOutputs.data(),
                       headOutputs.outerStride());
 }
 
-void RuntimeWaveNetLayerArray::Prewarm(const float* input, const float* condition, FrameBlock& head) noexcept
-{
+void RuntimeWaveNetLayerArray::Prewarm(const float* input, const float* condition, FrameBlock& head) noexcept {
     Run(input, condition, head, 1, true);
 }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -61,7 +61,7 @@ public:
     // True when compiled kernels serve every product of the array.
     bool Compiled() const noexcept;
 
-    FrameBlock headOutputs;  // headSize x 16
+    FrameBlock headOutputs; // headSize x 16
 
 private:
     // Where layer `index`'s input frames go, or the array's output for the index past the last layer: the
@@ -72,11 +72,11 @@ private:
     void Run(const float* input, const float* condition, FrameBlock& head, Eigen::Index numFrames,
              bool prewarm) noexcept;
 
-    RuntimeFrameProduct rechannel;  // channels x inputSize
+    RuntimeFrameProduct rechannel; // channels x inputSize
     std::vector<RuntimeWaveNetLayer> layers;
-    RuntimeFrameProduct headRechannel;  // headSize x channels
+    RuntimeFrameProduct headRechannel; // headSize x channels
     bool headBias;
-    FrameBlock buffers[2];  // channels x 16 each: a layer reads one and writes the other
+    FrameBlock buffers[2]; // channels x 16 each: a layer reads one and writes the other
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -16,8 +16,7 @@ namespace {
 
 using Shape = RuntimeWaveNetLayerArray::Shape;
 
-Shape readShape(const nlohmann::json& entry, std::size_t index, const Shape* previous)
-{
+Shape readShape(const nlohmann::json& entry, std::size_t index, const Shape* previous) {
     const ModelConfigReader reader(entry, "WaveNet layer array " + std::to_string(index));
     Shape shape;
     shape.inputSize = reader.Integer("input_size", 1, ModelLimits::maxChannels);
@@ -50,8 +49,7 @@ Shape readShape(const nlohmann::json& entry, std::size_t index, const Shape* pre
     return shape;
 }
 
-void checkTotals(const std::vector<Shape>& shapes)
-{
+void checkTotals(const std::vector<Shape>& shapes) {
     std::int64_t receptiveField = 0;
     for (const Shape& shape : shapes) {
         receptiveField += shape.ReceptiveField();
@@ -73,10 +71,9 @@ void checkTotals(const std::vector<Shape>& shapes)
     }
 }
 
-}  // namespace
+} // namespace
 
-std::vector<Shape> RuntimeWaveNetModel::ReadShapes(const nlohmann::json& config)
-{
+std::vector<Shape> RuntimeWaveNetModel::ReadShapes(const nlohmann::json& config) {
     const ModelConfigReader reader(config, "WaveNet \"config\"");
     const auto head = config.find("head");
     if (head != config.end() && !head->is_null()) {
@@ -100,13 +97,9 @@ std::vector<Shape> RuntimeWaveNetModel::ReadShapes(const nlohmann::json& config)
     return shapes;
 }
 
-int RuntimeWaveNetModel::GetReceptiveFieldSize() const noexcept
-{
-    return network ? network->ReceptiveFieldSize() : -1;
-}
+int RuntimeWaveNetModel::GetReceptiveFieldSize() const noexcept { return network ? network->ReceptiveFieldSize() : -1; }
 
-void RuntimeWaveNetModel::Process(float* input, float* output, unsigned long numFrames) noexcept
-{
+void RuntimeWaveNetModel::Process(float* input, float* output, unsigned long numFrames) noexcept {
     if (!network) {
         std::fill_n(output, numFrames, 0.0f);
         return;
@@ -120,15 +113,13 @@ void RuntimeWaveNetModel::Process(float* input, float* output, unsigned long num
     }
 }
 
-void RuntimeWaveNetModel::Prewarm() noexcept
-{
+void RuntimeWaveNetModel::Prewarm() noexcept {
     if (network) {
         network->Prewarm();
     }
 }
 
-bool RuntimeWaveNetModel::CreateModelFromNAMJson(const nlohmann::json& modelJson)
-{
+bool RuntimeWaveNetModel::CreateModelFromNAMJson(const nlohmann::json& modelJson) {
     const ModelConfigReader document(modelJson, "model file");
     const std::vector<Shape> shapes = ReadShapes(document.Member("config"));
     WeightReader weights(document.Member("weights"), RuntimeWaveNet::NumWeights(shapes));
@@ -148,4 +139,4 @@ bool RuntimeWaveNetModel::CreateModelFromNAMJson(const nlohmann::json& modelJson
     return true;
 }
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

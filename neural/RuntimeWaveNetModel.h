@@ -47,4 +47,4 @@ private:
     double activationCycles = 0.0;
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

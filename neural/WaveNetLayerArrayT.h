@@ -14,8 +14,7 @@
 
 namespace RuveroRidev {
 
-template <int InputSize, int ConditionSize, int HeadSize, int Channels, int KernelSize, class Dilations,
-          bool HeadBias>
+template <int InputSize, int ConditionSize, int HeadSize, int Channels, int KernelSize, class Dilations, bool HeadBias>
 class WaveNetLayerArrayT;
 
 template <int InputSize, int ConditionSize, int HeadSize, int Channels, int KernelSize, int... Ds, bool HeadBias>
@@ -48,7 +47,8 @@ public:
         std::int64_t(Channels) * HeadSize;
     // Every layer activates each of its channels once per sample.
     static constexpr std::int64_t TanhsPerSample = std::int64_t(NumLayers) * Channels;
-    static constexpr std::int64_t HeapFloats = (WaveNetLayerT<ConditionSize, Channels, KernelSize, Ds>::HeapFloats + ...);
+    static constexpr std::int64_t HeapFloats =
+        (WaveNetLayerT<ConditionSize, Channels, KernelSize, Ds>::HeapFloats + ...);
     int receptiveFieldSize = ReceptiveFieldSize;
 
     // One block of numFrames (1 .. 16) frames. input: InputSize x 16 (the first numFrames columns are read);
@@ -56,8 +56,7 @@ public:
     // into and the head rechannel reads. Leaves the last layer's output in layerOutputs and the head
     // rechannel's in headOutputs, first numFrames columns.
     template <class Input, class Head>
-    void Process(const Input& input, const float* condition, Head& head, std::uint64_t numFrames) noexcept
-    {
+    void Process(const Input& input, const float* condition, Head& head, std::uint64_t numFrames) noexcept {
         auto& first = std::get<0>(layers);
         ForChunkColumns(numFrames, [&](auto width, Eigen::Index frame) {
             constexpr int Width = decltype(width)::value;
@@ -77,8 +76,7 @@ public:
     // its steady column from column 0 through the write position. layerOutputs column 0 receives the array's
     // steady output. Head column 0 is used as scratch; no write position changes.
     template <class Input, class Head>
-    void Prewarm(const Input& input, const float* condition, Head& head) noexcept
-    {
+    void Prewarm(const Input& input, const float* condition, Head& head) noexcept {
         auto& first = std::get<0>(layers);
         rechannel.Process(input.template middleCols<1>(0),
                           first.history.template middleCols<1>(Eigen::Index(first.writePosition)));
@@ -87,8 +85,7 @@ public:
     }
 
     template <class Iterator>
-    void SetWeights(Iterator& position)
-    {
+    void SetWeights(Iterator& position) {
         rechannel.SetWeights(position);
         std::apply([&](auto&... layer) { (layer.SetWeights(position), ...); }, layers);
         headRechannel.SetWeights(position);
@@ -97,8 +94,7 @@ public:
 private:
     // Each layer's history moves on right after its own step, before the next layer runs.
     template <std::size_t I, class Head>
-    void ProcessLayers(const float* condition, Head& head, std::uint64_t numFrames) noexcept
-    {
+    void ProcessLayers(const float* condition, Head& head, std::uint64_t numFrames) noexcept {
         auto& layer = std::get<I>(layers);
         if constexpr (I + 1 < NumLayers) {
             auto& next = std::get<I + 1>(layers);
@@ -112,8 +108,7 @@ private:
     }
 
     template <std::size_t I, class Head>
-    void PrewarmLayers(const float* condition, Head& head) noexcept
-    {
+    void PrewarmLayers(const float* condition, Head& head) noexcept {
         auto& layer = std::get<I>(layers);
         if constexpr (I + 1 < NumLayers) {
             auto& next = std::get<I + 1>(layers);
@@ -126,4 +121,4 @@ private:
     }
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -32,8 +32,7 @@ inline constexpr int waveNetChunkFrames = 16;
 // Runs step(width, frame) over a block of numFrames frames: a full block as one fixed-size step of 16 columns
 // (the player's only block size), anything shorter column by column, which is the same arithmetic.
 template <class Step>
-inline void ForChunkColumns(std::uint64_t numFrames, Step&& step) noexcept
-{
+inline void ForChunkColumns(std::uint64_t numFrames, Step&& step) noexcept {
     if (numFrames == waveNetChunkFrames) {
         step(std::integral_constant<int, waveNetChunkFrames>{}, Eigen::Index(0));
         return;
@@ -77,8 +76,7 @@ public:
     History history;
     std::uint64_t writePosition = 2 * D;
 
-    WaveNetLayerT()
-    {
+    WaveNetLayerT() {
         if constexpr (HeapHistory) {
             history.setZero(Ch, HistoryColumns);
         } else {
@@ -92,8 +90,7 @@ public:
     // destinationStart .. destinationStart + numFrames - 1. Neither the history nor the write position changes.
     template <class Head, class Destination>
     void Process(const float* condition, Head& head, Destination& destination, std::uint64_t destinationStart,
-                 std::uint64_t numFrames) noexcept
-    {
+                 std::uint64_t numFrames) noexcept {
         ForChunkColumns(numFrames, [&](auto width, Eigen::Index frame) {
             Step<decltype(width)::value>(condition, head, frame, destination, destinationStart);
         });
@@ -103,14 +100,12 @@ public:
     // destinationStart; head column 0 receives the activation.
     template <class Head, class Destination>
     void ProcessOneFrame(const float* condition, Head& head, Destination& destination,
-                         std::uint64_t destinationStart) noexcept
-    {
+                         std::uint64_t destinationStart) noexcept {
         Step<1>(condition, head, 0, destination, destinationStart);
     }
 
     // Moves the history on by the numFrames frames just processed.
-    void AdvanceHistory(std::uint64_t numFrames) noexcept
-    {
+    void AdvanceHistory(std::uint64_t numFrames) noexcept {
         // Full blocks, nearly every call, copy with sizes the compiler knows.
         if (numFrames == waveNetChunkFrames) {
             Advance(std::integral_constant<std::uint64_t, waveNetChunkFrames>{});
@@ -121,8 +116,7 @@ public:
 
     // Copies the column at the write position over every column below it: with that column the layer's steady
     // input, every column a later step can reach without writing it first holds the steady input too.
-    void FillHistoryBelowWritePosition() noexcept
-    {
+    void FillHistoryBelowWritePosition() noexcept {
         for (int channel = 0; channel < Ch; ++channel) {
             float* frames = Row(channel);
             std::fill_n(frames, writePosition, frames[writePosition]);
@@ -130,8 +124,7 @@ public:
     }
 
     template <class Iterator>
-    void SetWeights(Iterator& position)
-    {
+    void SetWeights(Iterator& position) {
         convolution.SetWeights(position);
         inputMixin.SetWeights(position);
         layer1x1.SetWeights(position);
@@ -141,8 +134,7 @@ private:
     float* Row(int channel) noexcept { return history.data() + channel * history.outerStride(); }
 
     template <class Frames>
-    void Advance(Frames numFrames) noexcept
-    {
+    void Advance(Frames numFrames) noexcept {
         if constexpr (FrontCopy) {
             for (int channel = 0; channel < Ch; ++channel) {
                 float* frames = Row(channel);
@@ -170,8 +162,7 @@ private:
 
     template <int Width, class Head, class Destination>
     void Step(const float* condition, Head& head, Eigen::Index frame, Destination& destination,
-              std::uint64_t destinationStart) noexcept
-    {
+              std::uint64_t destinationStart) noexcept {
         const std::uint64_t inputColumn = writePosition + std::uint64_t(frame);
         auto activation = working.template middleCols<Width>(frame);
         if constexpr (Width == waveNetChunkFrames) {
@@ -201,4 +192,4 @@ private:
     }
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

@@ -38,8 +38,7 @@ public:
 
     // One chunk of numFrames (1 .. 16) samples. Every input sample is read before the first output sample is
     // written, so input and output may be the same array.
-    void Process(const float* input, float* output, std::uint64_t numFrames) noexcept
-    {
+    void Process(const float* input, float* output, std::uint64_t numFrames) noexcept {
         auto& [array0, array1] = layerArrays;
         const Eigen::Map<const Eigen::Matrix<float, 1, waveNetChunkFrames>> inputRow(input);
         headAccumulator.setZero();
@@ -53,8 +52,7 @@ public:
     // Brings every layer history into the state that an endless silent input leaves: each layer runs once on
     // its steady silent input, and that input is copied over every history column a later step can reach
     // without writing it first. The head path is not computed: the next Process clears and rewrites it.
-    void Prewarm() noexcept
-    {
+    void Prewarm() noexcept {
         auto& [array0, array1] = layerArrays;
         const float silence = 0.0f;
         const Eigen::Map<const Eigen::Matrix<float, 1, 1>> silentInput(&silence);
@@ -64,12 +62,11 @@ public:
 
     // Reads array 0, array 1 and the head scale from the position on, in that order.
     template <class Iterator>
-    void SetWeights(Iterator& position)
-    {
+    void SetWeights(Iterator& position) {
         std::get<0>(layerArrays).SetWeights(position);
         std::get<1>(layerArrays).SetWeights(position);
         headScale = *position++;
     }
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

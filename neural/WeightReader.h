@@ -16,8 +16,7 @@ namespace RuveroRidev {
 class WeightReader {
 public:
     // Refuses (std::invalid_argument) a "weights" member that is not a list of exactly count entries.
-    WeightReader(const nlohmann::json& weights, std::int64_t count) : weights(weights)
-    {
+    WeightReader(const nlohmann::json& weights, std::int64_t count) : weights(weights) {
         if (!weights.is_array()) {
             throw std::invalid_argument("\"weights\" must be a list of numbers");
         }
@@ -29,8 +28,7 @@ public:
 
     // The next weight. Refuses an entry that is not a number or does not stay finite as a float: one such value
     // would turn the model's whole output, and a recurrent model's state for good, into NaN.
-    float Next()
-    {
+    float Next() {
         const nlohmann::json& entry = weights[std::size_t(position)];
         const float value = entry.is_number() ? entry.get<float>() : NAN;
         if (!std::isfinite(value)) {
@@ -42,8 +40,7 @@ public:
 
     // Output row by output row, input column fastest.
     template <class Matrix>
-    void ReadRowByRow(Matrix&& matrix)
-    {
+    void ReadRowByRow(Matrix&& matrix) {
         for (Eigen::Index row = 0; row < matrix.rows(); ++row) {
             for (Eigen::Index column = 0; column < matrix.cols(); ++column) {
                 matrix(row, column) = Next();
@@ -52,8 +49,7 @@ public:
     }
 
     template <class Vector>
-    void ReadVector(Vector&& vector)
-    {
+    void ReadVector(Vector&& vector) {
         for (Eigen::Index i = 0; i < vector.size(); ++i) {
             vector(i) = Next();
         }
@@ -66,4 +62,4 @@ private:
     std::int64_t position = 0;
 };
 
-}  // namespace RuveroRidev
+} // namespace RuveroRidev

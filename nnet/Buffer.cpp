@@ -26,25 +26,19 @@ void Buffer::_set_receptive_field(int receptiveField, long inputBufferSize) {
     _reset_input_buffer();
 }
 
-void Buffer::_reset_input_buffer() {
-    inputBufferOffset = receptiveField;
-}
+void Buffer::_reset_input_buffer() { inputBufferOffset = receptiveField; }
 
-void Buffer::_advance_input_buffer_(int numFrames) {
-    inputBufferOffset += numFrames;
-}
+void Buffer::_advance_input_buffer_(int numFrames) { inputBufferOffset += numFrames; }
 
 void Buffer::_update_buffers_(float* input, int numFrames) {
     const long minimumSize = receptiveField + 32L * numFrames;
     if (static_cast<long>(inputBuffer.size()) < minimumSize) {
         // Growing loses the history: the new buffer starts silent at the same offset.
         long newSize = 2;
-        while (newSize < minimumSize)
-            newSize *= 2;
+        while (newSize < minimumSize) newSize *= 2;
         inputBuffer.assign(newSize, 0.0f);
     }
-    if (inputBufferOffset + numFrames > static_cast<long>(inputBuffer.size()))
-        _rewind_buffers_();
+    if (inputBufferOffset + numFrames > static_cast<long>(inputBuffer.size())) _rewind_buffers_();
     std::copy_n(input, std::max(numFrames, 0), inputBuffer.begin() + inputBufferOffset);
     outputBuffer.assign(std::max(numFrames, 0), 0.0f);
 }

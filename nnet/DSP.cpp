@@ -11,8 +11,7 @@ DSP::~DSP() = default;
 
 void DSP::prewarm() {
     const int samples = PrewarmSamples();
-    if (samples == 0)
-        return;
+    if (samples == 0) return;
     const int blockSize = std::max(maxBufferSize, 1);
     std::vector<float> silence(blockSize, 0.0f);
     std::vector<float> output(blockSize);
@@ -22,8 +21,7 @@ void DSP::prewarm() {
 }
 
 void DSP::process(float* input, float* output, int numFrames) {
-    for (int i = 0; i < numFrames; ++i)
-        output[i] = input[i];
+    for (int i = 0; i < numFrames; ++i) output[i] = input[i];
 }
 
 void DSP::Reset(double sampleRate, int maxBufferSize) {
@@ -32,13 +30,10 @@ void DSP::Reset(double sampleRate, int maxBufferSize) {
     this->maxBufferSize = maxBufferSize;
 }
 
-int DSP::PrewarmSamples() {
-    return 0;
-}
+int DSP::PrewarmSamples() { return 0; }
 
 double DSP::GetLoudness() const {
-    if (!hasLoudness)
-        throw std::runtime_error("Asked for loudness of a model that doesn't know how loud it is!");
+    if (!hasLoudness) throw std::runtime_error("Asked for loudness of a model that doesn't know how loud it is!");
     return loudness;
 }
 

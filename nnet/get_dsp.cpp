@@ -19,11 +19,9 @@ namespace {
 using nlohmann::json;
 
 void read_optional_metadata_number(const dspData& config, const std::string& key, std::optional<double>& value) {
-    if (!config.metadata.is_object())
-        return;
+    if (!config.metadata.is_object()) return;
     const auto entry = config.metadata.find(key);
-    if (entry != config.metadata.end() && !entry->is_null())
-        value = entry->get<double>();
+    if (entry != config.metadata.end() && !entry->is_null()) value = entry->get<double>();
 }
 
 // The JSON library converts numbers to int with a plain cast, which is undefined for a value beyond int;
@@ -38,12 +36,10 @@ int readInt(const json& value, const std::string& key) {
 }
 
 std::vector<int> readIntList(const json& value, const std::string& key) {
-    if (!value.is_array())
-        return value.get<std::vector<int>>();
+    if (!value.is_array()) return value.get<std::vector<int>>();
     std::vector<int> list;
     list.reserve(value.size());
-    for (const json& element : value)
-        list.push_back(readInt(element, key));
+    for (const json& element : value) list.push_back(readInt(element, key));
     return list;
 }
 
@@ -99,8 +95,7 @@ std::unique_ptr<DSP> get_dsp(const std::filesystem::path& configFilename) {
 }
 
 std::unique_ptr<DSP> get_dsp(const std::filesystem::path& configFilename, dspData& returnedConfig) {
-    if (!std::filesystem::exists(configFilename))
-        throw std::runtime_error("Config file doesn't exist!\n");
+    if (!std::filesystem::exists(configFilename)) throw std::runtime_error("Config file doesn't exist!\n");
     std::ifstream file(configFilename);
     json j;
     file >> j;
@@ -135,23 +130,15 @@ std::unique_ptr<DSP> get_dsp(dspData& config) {
     // anything to the caller's data.
     json architectureConfig = config.config;
     std::unique_ptr<DSP> dsp;
-    if (config.architecture == "Linear")
-        dsp = buildLinear(architectureConfig, config);
-    else if (config.architecture == "ConvNet")
-        dsp = buildConvNet(architectureConfig, config);
-    else if (config.architecture == "LSTM")
-        dsp = buildLSTM(architectureConfig, config);
-    else if (config.architecture == "WaveNet")
-        dsp = buildWaveNet(architectureConfig, config);
-    else
-        throw std::runtime_error("Unrecognized architecture");
+    if (config.architecture == "Linear") dsp = buildLinear(architectureConfig, config);
+    else if (config.architecture == "ConvNet") dsp = buildConvNet(architectureConfig, config);
+    else if (config.architecture == "LSTM") dsp = buildLSTM(architectureConfig, config);
+    else if (config.architecture == "WaveNet") dsp = buildWaveNet(architectureConfig, config);
+    else throw std::runtime_error("Unrecognized architecture");
 
-    if (loudness)
-        dsp->SetLoudness(*loudness);
-    if (inputLevel)
-        dsp->inputLevel = {true, static_cast<float>(*inputLevel)};
-    if (outputLevel)
-        dsp->outputLevel = {true, static_cast<float>(*outputLevel)};
+    if (loudness) dsp->SetLoudness(*loudness);
+    if (inputLevel) dsp->inputLevel = {true, static_cast<float>(*inputLevel)};
+    if (outputLevel) dsp->outputLevel = {true, static_cast<float>(*outputLevel)};
     dsp->prewarm();
     return dsp;
 }

@@ -7,8 +7,7 @@ namespace nnet::util {
 
 std::string lowercase(const std::string& text) {
     std::string lower = text;
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return lower;
 }
 

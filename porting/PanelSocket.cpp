@@ -72,7 +72,8 @@ std::shared_ptr<PanelSocket> PanelSocket::fromEnvironment() {
     return listen(setting && *setting ? std::string(setting) : homePath() + "/panel.sock");
 }
 
-PanelSocket::PanelSocket(int listenFd, std::string socketPath) : listenFd(listenFd), socketPath(std::move(socketPath)) {}
+PanelSocket::PanelSocket(int listenFd, std::string socketPath)
+    : listenFd(listenFd), socketPath(std::move(socketPath)) {}
 
 PanelSocket::~PanelSocket() {
     if (panelFd >= 0) ::close(panelFd);

@@ -22,7 +22,10 @@ void writeError(const char* text) {
 // The signal's name from a fixed table and its number in decimal, built on the stack: strsignal may allocate
 // or use locale data, neither of which is safe once the heap may be what broke.
 void writeSignal(int signal) {
-    const char* name = signal == SIGSEGV ? "SIGSEGV" : signal == SIGTRAP ? "SIGTRAP" : signal == SIGABRT ? "SIGABRT" : "signal";
+    const char* name = signal == SIGSEGV   ? "SIGSEGV"
+                       : signal == SIGTRAP ? "SIGTRAP"
+                       : signal == SIGABRT ? "SIGABRT"
+                                           : "signal";
     writeError(name);
     char digits[16];
     char* end = digits + sizeof digits;

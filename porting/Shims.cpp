@@ -35,8 +35,7 @@ uint64_t xthal_get_ccount() {
 
 void vTaskDelay(uint32_t us) {
     timespec wait{time_t(us / 1000000), long(us % 1000000) * 1000};
-    while (nanosleep(&wait, &wait) != 0) {
-    }
+    while (nanosleep(&wait, &wait) != 0) {}
 }
 
 void esp_restart() {}

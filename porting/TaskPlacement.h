@@ -7,8 +7,8 @@ namespace porting {
 struct TaskPlacement {
     enum class Policy { Normal, Nice, Fifo };
     Policy policy = Policy::Normal;
-    int nice = 0;          // for Policy::Nice: minus the task priority
-    int fifoPriority = 0;  // for Policy::Fifo: the task priority
+    int nice = 0;         // for Policy::Nice: minus the task priority
+    int fifoPriority = 0; // for Policy::Fifo: the task priority
     int cpu = 0;
 };
 

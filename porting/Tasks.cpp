@@ -30,10 +30,18 @@ TaskPlacement taskPlacement(int priority, int core, int cpuCount) {
     }
     int cpu = 0;
     switch (core) {
-    case 1: cpu = 3; break;
-    case 2: cpu = 2; break;
-    case 3: cpu = 1; break;
-    default: cpu = 0; break;
+    case 1:
+        cpu = 3;
+        break;
+    case 2:
+        cpu = 2;
+        break;
+    case 3:
+        cpu = 1;
+        break;
+    default:
+        cpu = 0;
+        break;
     }
     if (cpuCount < 1) cpuCount = 1;
     placement.cpu = cpu < cpuCount ? cpu : cpuCount - 1;

@@ -171,6 +171,4 @@ int SandboxCommandRunner::read(const std::string& command, std::string& output) 
     return spawn(command, nullptr, &output);
 }
 
-int SandboxCommandRunner::runScript(const std::string& script) {
-    return spawn("sudo /bin/bash", &script, nullptr);
-}
+int SandboxCommandRunner::runScript(const std::string& script) { return spawn("sudo /bin/bash", &script, nullptr); }

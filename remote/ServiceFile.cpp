@@ -43,14 +43,30 @@ std::string ServiceFile::xmlText(const std::string& text) {
         }
         char c = text[i++];
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        case '\t': out += "&#9;"; break;
-        case '\n': out += "&#10;"; break;
-        case '\r': out += "&#13;"; break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        case '\t':
+            out += "&#9;";
+            break;
+        case '\n':
+            out += "&#10;";
+            break;
+        case '\r':
+            out += "&#13;";
+            break;
         default:
             if (uint8_t(c) < 0x20) out += "\xEF\xBF\xBD";
             else out += c;
@@ -75,13 +91,21 @@ std::string ServiceFile::command(const std::string& identifier, int port, const 
            "<?xml version=\"1.0\" standalone='no'?>\n"
            "<!DOCTYPE service-group SYSTEM \"avahi-service.dtd\">\n"
            "<service-group>\n"
-           "  <name replace-wildcards=\"yes\">zembo" + safe(identifier) + "</name>\n"
+           "  <name replace-wildcards=\"yes\">zembo" +
+           safe(identifier) +
+           "</name>\n"
            "  <service>\n"
            "    <type>_http._tcp</type>\n"
-           "    <port>" + std::to_string(port) + "</port>\n"
+           "    <port>" +
+           std::to_string(port) +
+           "</port>\n"
            "    <txt-record>id=zembo</txt-record>\n"
-           "    <txt-record>MAC=" + safe(mac) + "</txt-record>\n"
-           "    <txt-record>name=" + safe(name) + "</txt-record>\n"
+           "    <txt-record>MAC=" +
+           safe(mac) +
+           "</txt-record>\n"
+           "    <txt-record>name=" +
+           safe(name) +
+           "</txt-record>\n"
            "  </service>\n"
            "</service-group>\n"
            "EOF";

@@ -32,9 +32,22 @@ bool tryAgain(int error) { return error == EAGAIN || error == EWOULDBLOCK || err
 // socket: the server keeps its clients and tries again next pass.
 bool transientAcceptError(int error) {
     switch (error) {
-    case ECONNABORTED: case EINTR: case EPROTO: case EPERM: case EMFILE: case ENFILE: case ENOBUFS:
-    case ENOMEM: case ENETDOWN: case ENOPROTOOPT: case EHOSTDOWN: case ENONET: case EHOSTUNREACH:
-    case EOPNOTSUPP: case ENETUNREACH: case ETIMEDOUT:
+    case ECONNABORTED:
+    case EINTR:
+    case EPROTO:
+    case EPERM:
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case ETIMEDOUT:
         return true;
     default:
         return false;
@@ -96,7 +109,10 @@ std::shared_ptr<CommandRunner> defaultRunner() {
 }
 
 Wifi::Wifi(Node* root, Node* nameNode, int port)
-    : ComInterface(root), runner(defaultRunner()), nameNode(nameNode), port(configuredPort(port)),
+    : ComInterface(root),
+      runner(defaultRunner()),
+      nameNode(nameNode),
+      port(configuredPort(port)),
       bindAddress(configuredBindAddress()) {
     Node* system = System::systemNode();
     Node* parent = system ? system : root;
@@ -150,8 +166,8 @@ bool Wifi::writeServiceFile() {
     uint8_t mac[6];
     esp_read_mac(mac, 2);
     char macText[18];
-    std::snprintf(macText, sizeof(macText), "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3],
-                  mac[4], mac[5]);
+    std::snprintf(macText, sizeof(macText), "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
+                  mac[5]);
     std::string command = ServiceFile::command(identifierOf(mac), port, macText, nameText());
     if (runner->run(command) != 0) {
         LOGI(MDNS_TAG, "Failed to write service file\n");
@@ -268,8 +284,12 @@ void Wifi::serverFailure(int64_t now, const char* format, int error) {
 
 void Wifi::serverStep(int64_t now) {
     switch (serverState) {
-    case CREATE: createStep(now); break;
-    case CONFIGURE: configureStep(now); break;
+    case CREATE:
+        createStep(now);
+        break;
+    case CONFIGURE:
+        configureStep(now);
+        break;
     case SERVE:
         acceptStep(now);
         for (Client& client : clients) clientStep(client, now);
@@ -429,7 +449,8 @@ void Wifi::sendReply(Client& client, int64_t now) {
     // The reply goes out with its terminating NUL, which c_str() provides. A client that reads slowly gets it
     // over several passes; nothing waits for it.
     size_t total = client.reply.size() + 1;
-    ssize_t count = send(client.fd, client.reply.c_str() + client.sent, total - client.sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+    ssize_t count =
+        send(client.fd, client.reply.c_str() + client.sent, total - client.sent, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (count < 0) {
         if (!tryAgain(errno)) closeClient(client);
         return;

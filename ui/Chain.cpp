@@ -179,8 +179,8 @@ void Chain::drawStrip() {
         const int style = block->getStyleColor();
         // A block switched off is drawn at one eighth of its brightness.
         const int colour = enables[i]->isValue(NodeOnOff::ON) ? style : (style >> 3) & 0x1F1F1F;
-        createBlock(strip, kTileFirstX + kTileStep * int(i), kTileY, colour, block->getDisplayName(),
-                    int(i) == cursor, cornerText(block).c_str());
+        createBlock(strip, kTileFirstX + kTileStep * int(i), kTileY, colour, block->getDisplayName(), int(i) == cursor,
+                    cornerText(block).c_str());
     }
     lv_obj_scroll_to_x(strip, cursor * kScrollPerTile, LV_ANIM_OFF);
 }
@@ -191,8 +191,8 @@ void Chain::drawSliders() {
         Node* block = blocks[size_t(cursor)];
         const std::vector<Node*> fast = getFastNodes(block);
         for (size_t k = 0; k < 4; ++k) {
-            create_param_slider(screen, kParamSliderX[k], k < fast.size() ? fast[k] : nullptr,
-                                block->getStyleColor(), nullptr, nullptr);
+            create_param_slider(screen, kParamSliderX[k], k < fast.size() ? fast[k] : nullptr, block->getStyleColor(),
+                                nullptr, nullptr);
         }
         return;
     }

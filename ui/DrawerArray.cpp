@@ -27,7 +27,8 @@ constexpr uint8_t kStatusRight = 92;
 // The node's default precision is a step of 0.01.
 constexpr int kDefaultDecimals = 2;
 
-const char kCelsius[] = "\xB0" "C";
+const char kCelsius[] = "\xB0"
+                        "C";
 
 // A value in the unit the user reads: temperatures follow the system's temperature setting.
 struct Shown {
@@ -35,8 +36,7 @@ struct Shown {
     std::string unit;
 };
 Shown shown(float value, const char* unit) {
-    if (std::strcmp(unit, kCelsius) == 0)
-        return {NodeTemp::convertTemperature(value), NodeTemp::getTemperatureUnit()};
+    if (std::strcmp(unit, kCelsius) == 0) return {NodeTemp::convertTemperature(value), NodeTemp::getTemperatureUnit()};
     return {value, unit};
 }
 }
@@ -124,61 +124,61 @@ void DrawerArray::activate() {
     const int n = count();
     if (cursor < n) return;
     switch (cursor - n) {
-        case kStepItem:
-            times10 = !times10;
-            break;
-        case kAddItem:
-            // The highlight follows "Add" as the list grows; a full array grows no more, and then the
-            // highlight stays on "Add" rather than landing on "Del", where a second press would delete.
-            if (node) {
-                node->setValueAt(n > 0 ? values.back() : node->getMin(), n);
-                refill();
-                cursor += count() - n;
-            }
-            break;
-        case kDeleteItem:
-            if (node && n >= 1) {
-                node->setLength(n - 1);
-                refill();
-                cursor -= n - count();
-            }
-            break;
-        case kBackItem:
-            EventDispatcher::addEvent(EventId::Close);
-            break;
-        default:
-            break;
+    case kStepItem:
+        times10 = !times10;
+        break;
+    case kAddItem:
+        // The highlight follows "Add" as the list grows; a full array grows no more, and then the
+        // highlight stays on "Add" rather than landing on "Del", where a second press would delete.
+        if (node) {
+            node->setValueAt(n > 0 ? values.back() : node->getMin(), n);
+            refill();
+            cursor += count() - n;
+        }
+        break;
+    case kDeleteItem:
+        if (node && n >= 1) {
+            node->setLength(n - 1);
+            refill();
+            cursor -= n - count();
+        }
+        break;
+    case kBackItem:
+        EventDispatcher::addEvent(EventId::Close);
+        break;
+    default:
+        break;
     }
 }
 
 bool DrawerArray::onEvent(int id) {
     refill();
     switch (id) {
-        case EventId::Idle:
-            EventDispatcher::addEvent(EventId::Close);
-            return false;
-        case EventId::Encoder1Forward:
-        case EventId::Encoder1Back: {
-            const bool forward = id == EventId::Encoder1Forward;
-            if (held && cursor < count()) {
-                editValue(forward);
-            } else {
-                move(forward);
-            }
-            break;
+    case EventId::Idle:
+        EventDispatcher::addEvent(EventId::Close);
+        return false;
+    case EventId::Encoder1Forward:
+    case EventId::Encoder1Back: {
+        const bool forward = id == EventId::Encoder1Forward;
+        if (held && cursor < count()) {
+            editValue(forward);
+        } else {
+            move(forward);
         }
-        case EventId::Encoder1Press:
-            held = true;
-            break;
-        case EventId::Encoder1ShortRelease:
-            held = false;
-            activate();
-            break;
-        case EventId::Encoder1LongRelease:
-            held = false;
-            break;
-        default:
-            break;
+        break;
+    }
+    case EventId::Encoder1Press:
+        held = true;
+        break;
+    case EventId::Encoder1ShortRelease:
+        held = false;
+        activate();
+        break;
+    case EventId::Encoder1LongRelease:
+        held = false;
+        break;
+    default:
+        break;
     }
     return true;
 }

@@ -76,33 +76,33 @@ bool DrawerColor::draw() {
 
 bool DrawerColor::onEvent(int id) {
     switch (id) {
-        case EventId::Encoder1Forward:
-        case EventId::Encoder1Back: {
-            const int step = id == EventId::Encoder1Forward ? 1 : -1;
-            if (editing) {
-                setComponent(cursor, component(cursor) + step);
-                updateColor();
-            } else {
-                cursor = std::clamp(cursor + step, int(kRed), int(kSave));
-            }
-            break;
+    case EventId::Encoder1Forward:
+    case EventId::Encoder1Back: {
+        const int step = id == EventId::Encoder1Forward ? 1 : -1;
+        if (editing) {
+            setComponent(cursor, component(cursor) + step);
+            updateColor();
+        } else {
+            cursor = std::clamp(cursor + step, int(kRed), int(kSave));
         }
-        case EventId::Encoder1ShortRelease:
-            if (cursor <= kBlue) {
-                editing = !editing;
-            } else if (cursor == kBack) {
-                if (result) *result = initialText;
-                EventDispatcher::addEvent(EventId::Close);
-            } else {
-                updateColor();
-                EventDispatcher::addEvent(EventId::Close);
-            }
-            break;
-        case EventId::Tick:
-            blink = blink >= 1 ? -1 : blink + 1;
-            break;
-        default:
-            break;
+        break;
+    }
+    case EventId::Encoder1ShortRelease:
+        if (cursor <= kBlue) {
+            editing = !editing;
+        } else if (cursor == kBack) {
+            if (result) *result = initialText;
+            EventDispatcher::addEvent(EventId::Close);
+        } else {
+            updateColor();
+            EventDispatcher::addEvent(EventId::Close);
+        }
+        break;
+    case EventId::Tick:
+        blink = blink >= 1 ? -1 : blink + 1;
+        break;
+    default:
+        break;
     }
     return true;
 }

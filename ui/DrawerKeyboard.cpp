@@ -11,27 +11,21 @@ namespace {
 // The three key maps, handed to the keyboard widget as its user maps 1, 2 and 3. Keys are numbered in
 // reading order; the row breaks take no number. Both map-switching keys sit at indexes that every map has
 // (0 and 12), so the highlight stays on a key when the map changes.
-const char* const kLowerMap[] = {
-    "123", "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", LV_SYMBOL_BACKSPACE, "\n",
-    "ABC", "k", "l", "m", "n", "o", "p", "q", "r", "s", "t", LV_SYMBOL_OK, "\n",
-    "u", "v", "w", "x", "y", "z", "_", "-", " ", LV_SYMBOL_CLOSE, nullptr};
-const char* const kUpperMap[] = {
-    "123", "A", "B", "C", "D", "E", "F", "G", "H", "I", "J", LV_SYMBOL_BACKSPACE, "\n",
-    "ABC", "K", "L", "M", "N", "O", "P", "Q", "R", "S", "T", LV_SYMBOL_OK, "\n",
-    "U", "V", "W", "X", "Y", "Z", "_", "-", " ", LV_SYMBOL_CLOSE, nullptr};
-const lv_buttonmatrix_ctrl_t kLetterWidths[] = {
-    8, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 6,
-    8, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 6,
-    4, 4, 4, 4, 4, 4, 4, 4, 6, 6};
+const char* const kLowerMap[] = {"123",        "a",   "b", "c", "d", "e", "f", "g", "h", "i", "j", LV_SYMBOL_BACKSPACE,
+                                 "\n",         "ABC", "k", "l", "m", "n", "o", "p", "q", "r", "s", "t",
+                                 LV_SYMBOL_OK, "\n",  "u", "v", "w", "x", "y", "z", "_", "-", " ", LV_SYMBOL_CLOSE,
+                                 nullptr};
+const char* const kUpperMap[] = {"123",        "A",   "B", "C", "D", "E", "F", "G", "H", "I", "J", LV_SYMBOL_BACKSPACE,
+                                 "\n",         "ABC", "K", "L", "M", "N", "O", "P", "Q", "R", "S", "T",
+                                 LV_SYMBOL_OK, "\n",  "U", "V", "W", "X", "Y", "Z", "_", "-", " ", LV_SYMBOL_CLOSE,
+                                 nullptr};
+const lv_buttonmatrix_ctrl_t kLetterWidths[] = {8, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 6, 8, 4, 4, 4, 4,
+                                                4, 4, 4, 4, 4, 4, 6, 4, 4, 4, 4, 4, 4, 4, 4, 6, 6};
 
 const char* const kDigitMap[] = {
-    "ABC", "1", "2", "3", "4", LV_SYMBOL_BACKSPACE, "\n",
-    "-", "5", "6", "7", LV_SYMBOL_OK, "\n",
-    "_", "8", "9", "0", " ", LV_SYMBOL_CLOSE, nullptr};
-const lv_buttonmatrix_ctrl_t kDigitWidths[] = {
-    4, 4, 4, 4, 4, 6,
-    4, 4, 4, 4, 6,
-    4, 4, 4, 4, 6, 6};
+    "ABC", "1", "2", "3", "4", LV_SYMBOL_BACKSPACE, "\n",   "-", "5", "6", "7", LV_SYMBOL_OK, "\n",
+    "_",   "8", "9", "0", " ", LV_SYMBOL_CLOSE,     nullptr};
+const lv_buttonmatrix_ctrl_t kDigitWidths[] = {4, 4, 4, 4, 4, 6, 4, 4, 4, 4, 6, 4, 4, 4, 4, 6, 6};
 
 constexpr int kLastLetterKey = 33;
 constexpr int kLastDigitKey = 16;
@@ -128,20 +122,20 @@ void DrawerKeyboard::close() {
 
 bool DrawerKeyboard::onEvent(int id) {
     switch (id) {
-        case EventId::Encoder1Forward:
-            selectedKey = selectedKey >= lastKey() ? 0 : selectedKey + 1;
-            break;
-        case EventId::Encoder1Back:
-            selectedKey = selectedKey <= 0 ? lastKey() : selectedKey - 1;
-            break;
-        case EventId::Encoder1ShortRelease:
-            pressKey();
-            break;
-        case EventId::Encoder2ShortRelease:
-            close();
-            break;
-        default:
-            break;
+    case EventId::Encoder1Forward:
+        selectedKey = selectedKey >= lastKey() ? 0 : selectedKey + 1;
+        break;
+    case EventId::Encoder1Back:
+        selectedKey = selectedKey <= 0 ? lastKey() : selectedKey - 1;
+        break;
+    case EventId::Encoder1ShortRelease:
+        pressKey();
+        break;
+    case EventId::Encoder2ShortRelease:
+        close();
+        break;
+    default:
+        break;
     }
     return true;
 }

@@ -79,16 +79,15 @@ bool DrawerTuner::draw() {
     if (!reading.valid) {
         label(panel, 60, 2, 200, 101, &ui_font_arzet_light102, kNoSignalColour, LV_TEXT_ALIGN_CENTER, "--");
         centsScale(panel, 0.0f, kScaleColour);
-        label(panel, 20, 136, 280, 24, &lv_font_montserrat_20, kNoSignalColour, LV_TEXT_ALIGN_CENTER,
-              "Play a string");
+        label(panel, 20, 136, 280, 24, &lv_font_montserrat_20, kNoSignalColour, LV_TEXT_ALIGN_CENTER, "Play a string");
         return true;
     }
 
     const bool inTune = std::fabs(reading.cents) <= kInTuneCents;
     const uint32_t colour = inTune ? kInTuneColour : kOffColour;
     // The note as large as the display allows: it is read from standing height.
-    label(panel, 60, 2, 200, 101, &ui_font_arzet_light102, inTune ? kInTuneColour : kNoteColour,
-          LV_TEXT_ALIGN_CENTER, Tuner::noteName(reading.note));
+    label(panel, 60, 2, 200, 101, &ui_font_arzet_light102, inTune ? kInTuneColour : kNoteColour, LV_TEXT_ALIGN_CENTER,
+          Tuner::noteName(reading.note));
     if (inTune) {
         label(panel, 30, 36, 40, 34, &lv_font_montserrat_28, kInTuneColour, LV_TEXT_ALIGN_CENTER, LV_SYMBOL_OK);
         label(panel, 250, 36, 40, 34, &lv_font_montserrat_28, kInTuneColour, LV_TEXT_ALIGN_CENTER, LV_SYMBOL_OK);

@@ -170,8 +170,7 @@ bool system_tasks_loop() {
 }
 
 void waitModal() {
-    while (system_tasks_loop()) {
-    }
+    while (system_tasks_loop()) {}
 }
 
 void system_tasks(void*) {

@@ -81,8 +81,7 @@ constexpr int Encoder5LongRelease = 445;
 // Any id of footswitch A, B or C, or of their two combinations.
 constexpr bool isFootswitch(int id) {
     return (id >= FootswitchAPress && id <= FootswitchALongRelease) ||
-           (id >= FootswitchBPress && id <= FootswitchesBC) ||
-           (id >= FootswitchCPress && id <= FootswitchCLongRelease);
+           (id >= FootswitchBPress && id <= FootswitchesBC) || (id >= FootswitchCPress && id <= FootswitchCLongRelease);
 }
 
 // The short release of footswitch A, B or C.

@@ -30,7 +30,7 @@ private:
     // The page stack lives with the pages, so a page joins and leaves it by itself; the dispatcher walks it.
     // UI thread only; never destroyed, as pages may outlive main.
     struct Stack {
-        std::vector<Listener*> pages;  // back() is the top page
+        std::vector<Listener*> pages; // back() is the top page
         std::vector<const Listener*> permanent;
     };
     static Stack& stack();

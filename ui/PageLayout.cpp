@@ -14,7 +14,7 @@ const int32_t kScrollBarHeight = 125;
 }
 
 void PageLayout::theme() {
-    lv_screen_active();  // makes the display, should no page have drawn yet
+    lv_screen_active(); // makes the display, should no page have drawn yet
     lv_display_t* display = lv_display_get_default();
     lv_theme_t* theme = lv_theme_default_init(display, lv_palette_main(LV_PALETTE_BLUE),
                                               lv_palette_main(LV_PALETTE_RED), true, &lv_font_montserrat_14);

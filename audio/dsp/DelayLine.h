@@ -10,56 +10,56 @@
 #include "audio/dsp/Frame.h"
 
 class DelayLine {
- public:
-  static constexpr int kLongestDelay = (1 << 21) - 1;  // about 43 s at 48 kHz
+public:
+    static constexpr int kLongestDelay = (1 << 21) - 1; // about 43 s at 48 kHz
 
-  explicit DelayLine(int maxDelaySamples = 1) { configure(maxDelaySamples); }
+    explicit DelayLine(int maxDelaySamples = 1) { configure(maxDelaySamples); }
 
-  // Allocates a ring long enough for `maxDelaySamples` (1 .. kLongestDelay) and clears it. Only while no process call can run.
-  void configure(int maxDelaySamples);
-  // Longest delay that can be read; at least what configure() asked for.
-  int maxDelay() const { return mask_; }
-  void reset();
+    // Allocates a ring long enough for `maxDelaySamples` (1 .. kLongestDelay) and clears it. Only while no process call can run.
+    void configure(int maxDelaySamples);
+    // Longest delay that can be read; at least what configure() asked for.
+    int maxDelay() const { return mask_; }
+    void reset();
 
-  // Delays are clamped to 1 .. maxDelay().
-  float read(float delay) const {
-    delay = clampDelay(delay);
-    const int whole = static_cast<int>(delay);
-    const float fraction = delay - static_cast<float>(whole);
-    const float newer = buffer_[(writePosition_ - whole) & mask_];
-    const float older = buffer_[(writePosition_ - whole - 1) & mask_];
-    return newer + fraction * (older - newer);
-  }
-  float readInteger(int delay) const {
-    delay = delay < 1 ? 1 : (delay > mask_ ? mask_ : delay);
-    return buffer_[(writePosition_ - delay) & mask_];
-  }
-  void write(float value) {
-    buffer_[writePosition_] = Frame::sanitizeState(value);
-    writePosition_ = (writePosition_ + 1) & mask_;
-  }
-  // What readInteger(delay) gives over the next `count` sample steps, for a delay of at least `count`: none
-  // of those samples is written in those steps, so a feedback loop can read a whole block before it writes
-  // one (writeBlock), and run its arithmetic in between on local arrays.
-  void readBlock(float* samples, int count, int delay) const {
-    delay = delay < 1 ? 1 : (delay > mask_ ? mask_ : delay);
-    for (int i = 0; i < count; ++i) samples[i] = buffer_[(writePosition_ - delay + i) & mask_];
-  }
-  void writeBlock(const float* samples, int count) {
-    for (int i = 0; i < count; ++i) write(samples[i]);
-  }
+    // Delays are clamped to 1 .. maxDelay().
+    float read(float delay) const {
+        delay = clampDelay(delay);
+        const int whole = static_cast<int>(delay);
+        const float fraction = delay - static_cast<float>(whole);
+        const float newer = buffer_[(writePosition_ - whole) & mask_];
+        const float older = buffer_[(writePosition_ - whole - 1) & mask_];
+        return newer + fraction * (older - newer);
+    }
+    float readInteger(int delay) const {
+        delay = delay < 1 ? 1 : (delay > mask_ ? mask_ : delay);
+        return buffer_[(writePosition_ - delay) & mask_];
+    }
+    void write(float value) {
+        buffer_[writePosition_] = Frame::sanitizeState(value);
+        writePosition_ = (writePosition_ + 1) & mask_;
+    }
+    // What readInteger(delay) gives over the next `count` sample steps, for a delay of at least `count`: none
+    // of those samples is written in those steps, so a feedback loop can read a whole block before it writes
+    // one (writeBlock), and run its arithmetic in between on local arrays.
+    void readBlock(float* samples, int count, int delay) const {
+        delay = delay < 1 ? 1 : (delay > mask_ ? mask_ : delay);
+        for (int i = 0; i < count; ++i) samples[i] = buffer_[(writePosition_ - delay + i) & mask_];
+    }
+    void writeBlock(const float* samples, int count) {
+        for (int i = 0; i < count; ++i) write(samples[i]);
+    }
 
-  // A plain delay of a block in place: every sample comes out `delay` samples later.
-  void process(float* samples, int count, float delay);
+    // A plain delay of a block in place: every sample comes out `delay` samples later.
+    void process(float* samples, int count, float delay);
 
- private:
-  // Written so that a NaN lands on the shortest delay instead of reaching an integer conversion.
-  float clampDelay(float delay) const {
-    if (!(delay >= 1.0f)) return 1.0f;
-    return delay > static_cast<float>(mask_) ? static_cast<float>(mask_) : delay;
-  }
+private:
+    // Written so that a NaN lands on the shortest delay instead of reaching an integer conversion.
+    float clampDelay(float delay) const {
+        if (!(delay >= 1.0f)) return 1.0f;
+        return delay > static_cast<float>(mask_) ? static_cast<float>(mask_) : delay;
+    }
 
-  std::vector<float> buffer_;
-  int mask_ = 0;
-  int writePosition_ = 0;
+    std::vector<float> buffer_;
+    int mask_ = 0;
+    int writePosition_ = 0;
 };

@@ -11,23 +11,23 @@
 #include <vector>
 
 class FFT {
- public:
-  // `size` must be a power of two of at least 2; any other size gives an FFT of size 0 whose transforms do
-  // nothing.
-  explicit FFT(int size);
+public:
+    // `size` must be a power of two of at least 2; any other size gives an FFT of size 0 whose transforms do
+    // nothing.
+    explicit FFT(int size);
 
-  int size() const { return size_; }
-  static bool isValidSize(int size) { return size >= 2 && (size & (size - 1)) == 0; }
+    int size() const { return size_; }
+    static bool isValidSize(int size) { return size >= 2 && (size & (size - 1)) == 0; }
 
-  void forward(float* data) const;
-  void inverse(float* data) const;
+    void forward(float* data) const;
+    void inverse(float* data) const;
 
- private:
-  void complexTransform(float* data, bool inverse) const;
+private:
+    void complexTransform(float* data, bool inverse) const;
 
-  int size_ = 0;
-  int half_ = 0;                          // complex points of the inner transform
-  std::vector<int> bitReversed_;          // pairs to swap, flattened
-  std::vector<float> butterflyTwiddles_;  // cos, sin of 2 pi j / half, j < half / 2
-  std::vector<float> splitTwiddles_;      // cos, sin of 2 pi k / size, k <= size / 4
+    int size_ = 0;
+    int half_ = 0;                         // complex points of the inner transform
+    std::vector<int> bitReversed_;         // pairs to swap, flattened
+    std::vector<float> butterflyTwiddles_; // cos, sin of 2 pi j / half, j < half / 2
+    std::vector<float> splitTwiddles_;     // cos, sin of 2 pi k / size, k <= size / 4
 };

@@ -5,40 +5,40 @@
 #include <limits>
 
 class Frame {
- public:
-  static constexpr int kSamples = 16;
-  static constexpr int kChannels = 2;
-  static constexpr float kSampleRate = 48000.0f;
+public:
+    static constexpr int kSamples = 16;
+    static constexpr int kChannels = 2;
+    static constexpr float kSampleRate = 48000.0f;
 
-  static void copy(float* destination, const float* source);
-  static void clear(float* samples);
-  static void gain(float* samples, float gain);
-  // destination += gain * source
-  static void mix(float* destination, const float* source, float gain);
-  // The frame ramp, the one way a gain or a setting moves within a frame: the value at sample i (0 .. 15)
-  // of a line leaving `from` (the value of the sample before the frame) by `step` per sample towards `to`,
-  // exactly `to` from the sample that reaches it on. With rampStep it crosses the whole frame and lands on
-  // `to` at its last sample, so successive frames join without a step and a settled gain of 1 is an exact
-  // pass.
-  static float rampAt(float from, float to, float step, int sample) {
-    const float moved = step * static_cast<float>(sample + 1);
-    return std::fabs(moved) >= std::fabs(to - from) ? to : from + moved;
-  }
-  static float rampStep(float from, float to) { return (to - from) / kSamples; }
-  static float rampAt(float from, float to, int sample) { return rampAt(from, to, rampStep(from, to), sample); }
-  // The gain moves across the frame by the frame ramp.
-  static void rampGain(float* samples, float from, float to);
-  static void rampMix(float* destination, const float* source, float from, float to);
-  // Largest absolute sample value.
-  static float peak(const float* samples);
-  // Replaces NaN and infinities by 0 so they never reach a converter; returns how many were replaced.
-  static int sanitize(float* samples);
-  // For values kept from one sample or frame to the next (filter memories, feedback delays). Recursive
-  // filters decaying towards zero would otherwise reach the subnormal range, which is very slow on some
-  // processors when flush-to-zero is not set; -400 dB is far below any output. A NaN or an infinity that
-  // came in once would otherwise circulate for ever and silence the path; it is dropped instead.
-  static float sanitizeState(float value) {
-    const float magnitude = std::fabs(value);
-    return (magnitude >= 1e-20f && magnitude <= std::numeric_limits<float>::max()) ? value : 0.0f;
-  }
+    static void copy(float* destination, const float* source);
+    static void clear(float* samples);
+    static void gain(float* samples, float gain);
+    // destination += gain * source
+    static void mix(float* destination, const float* source, float gain);
+    // The frame ramp, the one way a gain or a setting moves within a frame: the value at sample i (0 .. 15)
+    // of a line leaving `from` (the value of the sample before the frame) by `step` per sample towards `to`,
+    // exactly `to` from the sample that reaches it on. With rampStep it crosses the whole frame and lands on
+    // `to` at its last sample, so successive frames join without a step and a settled gain of 1 is an exact
+    // pass.
+    static float rampAt(float from, float to, float step, int sample) {
+        const float moved = step * static_cast<float>(sample + 1);
+        return std::fabs(moved) >= std::fabs(to - from) ? to : from + moved;
+    }
+    static float rampStep(float from, float to) { return (to - from) / kSamples; }
+    static float rampAt(float from, float to, int sample) { return rampAt(from, to, rampStep(from, to), sample); }
+    // The gain moves across the frame by the frame ramp.
+    static void rampGain(float* samples, float from, float to);
+    static void rampMix(float* destination, const float* source, float from, float to);
+    // Largest absolute sample value.
+    static float peak(const float* samples);
+    // Replaces NaN and infinities by 0 so they never reach a converter; returns how many were replaced.
+    static int sanitize(float* samples);
+    // For values kept from one sample or frame to the next (filter memories, feedback delays). Recursive
+    // filters decaying towards zero would otherwise reach the subnormal range, which is very slow on some
+    // processors when flush-to-zero is not set; -400 dB is far below any output. A NaN or an infinity that
+    // came in once would otherwise circulate for ever and silence the path; it is dropped instead.
+    static float sanitizeState(float value) {
+        const float magnitude = std::fabs(value);
+        return (magnitude >= 1e-20f && magnitude <= std::numeric_limits<float>::max()) ? value : 0.0f;
+    }
 };

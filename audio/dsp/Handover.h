@@ -9,18 +9,18 @@
 #include <atomic>
 
 class Handover {
- public:
-  // Writer: true once the pending buffer is the writer's to fill (also when an earlier publication was never
-  // taken; it is overwritten). False only if the reader stayed inside a take for the whole bounded wait.
-  bool beginWrite();
-  void publish();
-  // Reader: true when a published buffer is ready; it must be followed by endTake().
-  bool beginTake();
-  void endTake();
-  // True while a publication waits for the reader.
-  bool pending() const;
+public:
+    // Writer: true once the pending buffer is the writer's to fill (also when an earlier publication was never
+    // taken; it is overwritten). False only if the reader stayed inside a take for the whole bounded wait.
+    bool beginWrite();
+    void publish();
+    // Reader: true when a published buffer is ready; it must be followed by endTake().
+    bool beginTake();
+    void endTake();
+    // True while a publication waits for the reader.
+    bool pending() const;
 
- private:
-  enum State : int { kIdle, kWriting, kReady, kTaking };
-  std::atomic<int> state_{kIdle};
+private:
+    enum State : int { kIdle, kWriting, kReady, kTaking };
+    std::atomic<int> state_{kIdle};
 };

@@ -5,24 +5,24 @@
 #include <atomic>
 
 class Lfo {
- public:
-  enum class Shape { Sine, Triangle };
+public:
+    enum class Shape { Sine, Triangle };
 
-  void setRate(float sampleRate, float hertz);
-  void setShape(Shape shape) { shape_.store(shape, std::memory_order_relaxed); }
+    void setRate(float sampleRate, float hertz);
+    void setShape(Shape shape) { shape_.store(shape, std::memory_order_relaxed); }
 
-  // Phase in cycles (0..1); audio side or before processing starts.
-  void setPhase(double cycles);
-  double phase() const { return phase_; }
+    // Phase in cycles (0..1); audio side or before processing starts.
+    void setPhase(double cycles);
+    double phase() const { return phase_; }
 
-  // The value at the current phase, then one sample on.
-  float next();
-  void process(float* output, int count);
+    // The value at the current phase, then one sample on.
+    float next();
+    void process(float* output, int count);
 
-  static float shapeAt(Shape shape, double phase);
+    static float shapeAt(Shape shape, double phase);
 
- private:
-  std::atomic<double> increment_{0.0};
-  std::atomic<Shape> shape_{Shape::Sine};
-  double phase_ = 0.0;
+private:
+    std::atomic<double> increment_{0.0};
+    std::atomic<Shape> shape_{Shape::Sine};
+    double phase_ = 0.0;
 };

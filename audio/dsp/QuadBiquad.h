@@ -11,32 +11,32 @@
 #include "audio/dsp/Handover.h"
 
 class QuadBiquad {
- public:
-  static constexpr int kSections = 4;
+public:
+    static constexpr int kSections = 4;
 
-  // Control side. Sections from `count` on become pass-through. Returns false only when the hand-over
-  // could not be made (see Handover); the values are kept and go out with the next successful call.
-  bool setSections(const BiquadCoefficients* coefficients, int count);
-  bool setSection(int section, const BiquadCoefficients& coefficients);
+    // Control side. Sections from `count` on become pass-through. Returns false only when the hand-over
+    // could not be made (see Handover); the values are kept and go out with the next successful call.
+    bool setSections(const BiquadCoefficients* coefficients, int count);
+    bool setSection(int section, const BiquadCoefficients& coefficients);
 
-  // Audio side: no allocation, no lock, no exception.
-  void processCascade(float* samples, int count);
-  void processParallel(float* const* lanes, int laneCount, int count);
-  // Clears the filter memories; audio side or before processing starts.
-  void reset();
+    // Audio side: no allocation, no lock, no exception.
+    void processCascade(float* samples, int count);
+    void processParallel(float* const* lanes, int laneCount, int count);
+    // Clears the filter memories; audio side or before processing starts.
+    void reset();
 
- private:
-  struct Bank {
-    BiquadCoefficients section[kSections];
-    int activeSections = 0;
-  };
-  static void runSection(const BiquadCoefficients& c, float* state, float* samples, int count);
-  bool publishStaged();
-  void takePending();
+private:
+    struct Bank {
+        BiquadCoefficients section[kSections];
+        int activeSections = 0;
+    };
+    static void runSection(const BiquadCoefficients& c, float* state, float* samples, int count);
+    bool publishStaged();
+    void takePending();
 
-  Bank staged_;   // control side's latest wishes
-  Bank pending_;  // handed over through handover_
-  Bank live_;     // what the audio side runs
-  Handover handover_;
-  float state_[kSections][2] = {};
+    Bank staged_;  // control side's latest wishes
+    Bank pending_; // handed over through handover_
+    Bank live_;    // what the audio side runs
+    Handover handover_;
+    float state_[kSections][2] = {};
 };

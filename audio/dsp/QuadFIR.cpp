@@ -19,22 +19,22 @@ constexpr int kLongStart = 2 * kLongBlock;
 // FFTW's planner is not thread-safe (executing plans is): two filters configured on two threads must not plan
 // at the same time.
 std::mutex& plannerLock() {
-  static std::mutex lock;
-  return lock;
+    static std::mutex lock;
+    return lock;
 }
 
 struct FftwFree {
-  void operator()(float* p) const { fftwf_free(p); }
+    void operator()(float* p) const { fftwf_free(p); }
 };
 using FftwBuffer = std::unique_ptr<float[], FftwFree>;
 
 FftwBuffer fftwBuffer(int size) {
-  FftwBuffer buffer(fftwf_alloc_real(static_cast<size_t>(size)));
-  std::fill_n(buffer.get(), size, 0.0f);
-  return buffer;
+    FftwBuffer buffer(fftwf_alloc_real(static_cast<size_t>(size)));
+    std::fill_n(buffer.get(), size, 0.0f);
+    return buffer;
 }
 
-}  // namespace
+} // namespace
 
 // One uniformly partitioned convolution: `partitions` partitions of `block` taps, starting at tap `offset`
 // of the response. Spectra are kept as separate real and imaginary arrays so the multiply-add loop vectorises.
@@ -45,311 +45,306 @@ FftwBuffer fftwBuffer(int size) {
 // work (one forward transform, one multiply-add per partition and one inverse transform per lane) is cut
 // into steps of equal count and one step runs in every frame of the block.
 class QuadFIR::Level {
- public:
-  Level(int block, int offset, int partitions, int lanes)
-      : block_(block),
-        offset_(offset),
-        partitions_(partitions),
-        slots_(partitions + 1),
-        lanes_(lanes),
-        bins_(block + 1),
-        framesPerBlock_(block / kBlock),
-        distributed_(offset == 2 * block),
-        unitsPerLane_(partitions + 2),
-        time_(fftwBuffer(2 * block)),
-        spectrumRe_(fftwBuffer(bins_)),
-        spectrumIm_(fftwBuffer(bins_)),
-        accumulatorRe_(fftwBuffer(bins_)),
-        accumulatorIm_(fftwBuffer(bins_)),
-        controlTime_(fftwBuffer(2 * block)),
-        controlRe_(fftwBuffer(bins_)),
-        controlIm_(fftwBuffer(bins_)) {
-    const size_t filterSize = 2 * static_cast<size_t>(lanes) * partitions * bins_;
-    filterRe_.assign(filterSize, 0.0f);
-    filterIm_.assign(filterSize, 0.0f);
-    ringRe_.assign(static_cast<size_t>(lanes) * slots_ * bins_, 0.0f);
-    ringIm_.assign(ringRe_.size(), 0.0f);
-    previous_.assign(static_cast<size_t>(lanes) * block, 0.0f);
-    current_.assign(previous_.size(), 0.0f);
-    output_.assign(previous_.size(), 0.0f);
-    if (distributed_) {
-      pending_.assign(previous_.size(), 0.0f);
-      jobInput_.assign(2 * previous_.size(), 0.0f);
+public:
+    Level(int block, int offset, int partitions, int lanes)
+        : block_(block),
+          offset_(offset),
+          partitions_(partitions),
+          slots_(partitions + 1),
+          lanes_(lanes),
+          bins_(block + 1),
+          framesPerBlock_(block / kBlock),
+          distributed_(offset == 2 * block),
+          unitsPerLane_(partitions + 2),
+          time_(fftwBuffer(2 * block)),
+          spectrumRe_(fftwBuffer(bins_)),
+          spectrumIm_(fftwBuffer(bins_)),
+          accumulatorRe_(fftwBuffer(bins_)),
+          accumulatorIm_(fftwBuffer(bins_)),
+          controlTime_(fftwBuffer(2 * block)),
+          controlRe_(fftwBuffer(bins_)),
+          controlIm_(fftwBuffer(bins_)) {
+        const size_t filterSize = 2 * static_cast<size_t>(lanes) * partitions * bins_;
+        filterRe_.assign(filterSize, 0.0f);
+        filterIm_.assign(filterSize, 0.0f);
+        ringRe_.assign(static_cast<size_t>(lanes) * slots_ * bins_, 0.0f);
+        ringIm_.assign(ringRe_.size(), 0.0f);
+        previous_.assign(static_cast<size_t>(lanes) * block, 0.0f);
+        current_.assign(previous_.size(), 0.0f);
+        output_.assign(previous_.size(), 0.0f);
+        if (distributed_) {
+            pending_.assign(previous_.size(), 0.0f);
+            jobInput_.assign(2 * previous_.size(), 0.0f);
+        }
+
+        std::lock_guard<std::mutex> lock(plannerLock());
+        fftw_iodim dimension{2 * block, 1, 1};
+        forward_ = fftwf_plan_guru_split_dft_r2c(1, &dimension, 0, nullptr, time_.get(), spectrumRe_.get(),
+                                                 spectrumIm_.get(), FFTW_ESTIMATE);
+        inverse_ = fftwf_plan_guru_split_dft_c2r(1, &dimension, 0, nullptr, accumulatorRe_.get(), accumulatorIm_.get(),
+                                                 time_.get(), FFTW_ESTIMATE);
     }
 
-    std::lock_guard<std::mutex> lock(plannerLock());
-    fftw_iodim dimension{2 * block, 1, 1};
-    forward_ = fftwf_plan_guru_split_dft_r2c(1, &dimension, 0, nullptr, time_.get(), spectrumRe_.get(),
-                                              spectrumIm_.get(), FFTW_ESTIMATE);
-    inverse_ = fftwf_plan_guru_split_dft_c2r(1, &dimension, 0, nullptr, accumulatorRe_.get(),
-                                              accumulatorIm_.get(), time_.get(), FFTW_ESTIMATE);
-  }
-
-  ~Level() {
-    std::lock_guard<std::mutex> lock(plannerLock());
-    if (forward_ != nullptr) fftwf_destroy_plan(forward_);
-    if (inverse_ != nullptr) fftwf_destroy_plan(inverse_);
-  }
-
-  bool planned() const { return forward_ != nullptr && inverse_ != nullptr; }
-
-  // Control side: the partitions of `response` (taps already cut to the filter's length) that fall into this
-  // level, into `bank`. The inverse transform's 1/N is folded into the stored spectra.
-  void setResponse(int bank, int lane, const float* response, int taps) {
-    const float scale = 1.0f / static_cast<float>(2 * block_);
-    const int used = usedPartitions(taps);
-    for (int partition = 0; partition < used; ++partition) {
-      const int first = offset_ + partition * block_;
-      std::fill_n(controlTime_.get(), 2 * block_, 0.0f);
-      std::copy_n(response + first, std::min(block_, taps - first), controlTime_.get());
-      fftwf_execute_split_dft_r2c(forward_, controlTime_.get(), controlRe_.get(), controlIm_.get());
-      float* re = filterRe_.data() + filterOffset(bank, lane, partition);
-      float* im = filterIm_.data() + filterOffset(bank, lane, partition);
-      for (int k = 0; k < bins_; ++k) {
-        re[k] = controlRe_[k] * scale;
-        im[k] = controlIm_[k] * scale;
-      }
+    ~Level() {
+        std::lock_guard<std::mutex> lock(plannerLock());
+        if (forward_ != nullptr) fftwf_destroy_plan(forward_);
+        if (inverse_ != nullptr) fftwf_destroy_plan(inverse_);
     }
-    used_[bank] = used;
-  }
 
-  // Adds this level's share for the current frame and collects the frame's input.
-  void addFrame(int lane, const float* input, float* samples) {
-    const size_t base = laneOffset(lane) + static_cast<size_t>(frame_) * kBlock;
-    for (int i = 0; i < kBlock; ++i) samples[i] += output_[base + i];
-    std::copy_n(input, kBlock, current_.data() + base);
-  }
+    bool planned() const { return forward_ != nullptr && inverse_ != nullptr; }
 
-  // Once per frame, after every lane's addFrame: completes an input block or runs one step of the work.
-  void endFrame(int bank) {
-    const bool completed = ++frame_ == framesPerBlock_;
-    if (completed) frame_ = 0;
-    if (!distributed_) {
-      if (!completed) return;
-      newest_ = nextSlot(newest_);
-      for (int lane = 0; lane < lanes_; ++lane) {
-        stageInput(lane);
-        transform(lane, newest_);
-        computeShare(lane, bank, newest_, output_.data());
-      }
-      return;
+    // Control side: the partitions of `response` (taps already cut to the filter's length) that fall into this
+    // level, into `bank`. The inverse transform's 1/N is folded into the stored spectra.
+    void setResponse(int bank, int lane, const float* response, int taps) {
+        const float scale = 1.0f / static_cast<float>(2 * block_);
+        const int used = usedPartitions(taps);
+        for (int partition = 0; partition < used; ++partition) {
+            const int first = offset_ + partition * block_;
+            std::fill_n(controlTime_.get(), 2 * block_, 0.0f);
+            std::copy_n(response + first, std::min(block_, taps - first), controlTime_.get());
+            fftwf_execute_split_dft_r2c(forward_, controlTime_.get(), controlRe_.get(), controlIm_.get());
+            float* re = filterRe_.data() + filterOffset(bank, lane, partition);
+            float* im = filterIm_.data() + filterOffset(bank, lane, partition);
+            for (int k = 0; k < bins_; ++k) {
+                re[k] = controlRe_[k] * scale;
+                im[k] = controlIm_[k] * scale;
+            }
+        }
+        used_[bank] = used;
     }
-    if (completed) {
-      output_.swap(pending_);
-      newest_ = nextSlot(newest_);
-      for (int lane = 0; lane < lanes_; ++lane) stageInput(lane);
-      unitsDone_ = 0;
+
+    // Adds this level's share for the current frame and collects the frame's input.
+    void addFrame(int lane, const float* input, float* samples) {
+        const size_t base = laneOffset(lane) + static_cast<size_t>(frame_) * kBlock;
+        for (int i = 0; i < kBlock; ++i) samples[i] += output_[base + i];
+        std::copy_n(input, kBlock, current_.data() + base);
     }
-    const int total = lanes_ * unitsPerLane_;
-    runUnits(unitsDone_, (frame_ + 1) * total / framesPerBlock_, bank);
-  }
 
-  // After a bank switch, before the frame's addFrame: the share still to be read out of the current block,
-  // and the steps already run for the next one, from the new bank.
-  void switchBank(int bank) {
-    if (!distributed_) {
-      for (int lane = 0; lane < lanes_; ++lane) computeShare(lane, bank, newest_, output_.data());
-      return;
+    // Once per frame, after every lane's addFrame: completes an input block or runs one step of the work.
+    void endFrame(int bank) {
+        const bool completed = ++frame_ == framesPerBlock_;
+        if (completed) frame_ = 0;
+        if (!distributed_) {
+            if (!completed) return;
+            newest_ = nextSlot(newest_);
+            for (int lane = 0; lane < lanes_; ++lane) {
+                stageInput(lane);
+                transform(lane, newest_);
+                computeShare(lane, bank, newest_, output_.data());
+            }
+            return;
+        }
+        if (completed) {
+            output_.swap(pending_);
+            newest_ = nextSlot(newest_);
+            for (int lane = 0; lane < lanes_; ++lane) stageInput(lane);
+            unitsDone_ = 0;
+        }
+        const int total = lanes_ * unitsPerLane_;
+        runUnits(unitsDone_, (frame_ + 1) * total / framesPerBlock_, bank);
     }
-    const int readSlot = newest_ == 0 ? slots_ - 1 : newest_ - 1;
-    for (int lane = 0; lane < lanes_; ++lane) computeShare(lane, bank, readSlot, output_.data());
-    const int done = unitsDone_;
-    unitsDone_ = 0;
-    runUnits(0, done, bank);
-  }
 
-  void reset() {
-    std::fill(ringRe_.begin(), ringRe_.end(), 0.0f);
-    std::fill(ringIm_.begin(), ringIm_.end(), 0.0f);
-    std::fill(previous_.begin(), previous_.end(), 0.0f);
-    std::fill(current_.begin(), current_.end(), 0.0f);
-    std::fill(output_.begin(), output_.end(), 0.0f);
-    std::fill(pending_.begin(), pending_.end(), 0.0f);
-    std::fill(jobInput_.begin(), jobInput_.end(), 0.0f);
-    frame_ = 0;
-    unitsDone_ = 0;
-  }
-
- private:
-  int usedPartitions(int taps) const {
-    return std::clamp((taps - offset_ + block_ - 1) / block_, 0, partitions_);
-  }
-  int nextSlot(int slot) const { return slot + 1 == slots_ ? 0 : slot + 1; }
-  size_t laneOffset(int lane) const { return static_cast<size_t>(lane) * block_; }
-  size_t filterOffset(int bank, int lane, int partition) const {
-    return ((static_cast<size_t>(bank) * lanes_ + lane) * partitions_ + partition) * bins_;
-  }
-  size_t ringOffset(int lane, int slot) const {
-    return (static_cast<size_t>(lane) * slots_ + slot) * bins_;
-  }
-
-  // Overlap-save: the previous and the completed block are transformed together. They are kept apart from
-  // the block being collected, so a step run later (or again after a bank switch) sees the same input.
-  void stageInput(int lane) {
-    const size_t base = laneOffset(lane);
-    float* staged = distributed_ ? jobInput_.data() + 2 * base : time_.get();
-    std::copy_n(previous_.data() + base, block_, staged);
-    std::copy_n(current_.data() + base, block_, staged + block_);
-    std::copy_n(current_.data() + base, block_, previous_.data() + base);
-  }
-
-  void transform(int lane, int slot) {
-    if (distributed_) std::copy_n(jobInput_.data() + 2 * laneOffset(lane), 2 * block_, time_.get());
-    fftwf_execute(forward_);
-    std::copy_n(spectrumRe_.get(), bins_, ringRe_.data() + ringOffset(lane, slot));
-    std::copy_n(spectrumIm_.get(), bins_, ringIm_.data() + ringOffset(lane, slot));
-  }
-
-  // Adds the product of one partition with the input spectrum it meets, `newest` being the slot of the
-  // newest input block of the share.
-  void multiplyAdd(int lane, int bank, int newest, int partition) {
-    if (partition >= used_[bank]) return;
-    const int slot = newest >= partition ? newest - partition : newest - partition + slots_;
-    const float* xRe = ringRe_.data() + ringOffset(lane, slot);
-    const float* xIm = ringIm_.data() + ringOffset(lane, slot);
-    const float* hRe = filterRe_.data() + filterOffset(bank, lane, partition);
-    const float* hIm = filterIm_.data() + filterOffset(bank, lane, partition);
-    float* accRe = accumulatorRe_.get();
-    float* accIm = accumulatorIm_.get();
-    for (int k = 0; k < bins_; ++k) {
-      accRe[k] += xRe[k] * hRe[k] - xIm[k] * hIm[k];
-      accIm[k] += xRe[k] * hIm[k] + xIm[k] * hRe[k];
+    // After a bank switch, before the frame's addFrame: the share still to be read out of the current block,
+    // and the steps already run for the next one, from the new bank.
+    void switchBank(int bank) {
+        if (!distributed_) {
+            for (int lane = 0; lane < lanes_; ++lane) computeShare(lane, bank, newest_, output_.data());
+            return;
+        }
+        const int readSlot = newest_ == 0 ? slots_ - 1 : newest_ - 1;
+        for (int lane = 0; lane < lanes_; ++lane) computeShare(lane, bank, readSlot, output_.data());
+        const int done = unitsDone_;
+        unitsDone_ = 0;
+        runUnits(0, done, bank);
     }
-  }
 
-  void clearAccumulator() {
-    std::fill_n(accumulatorRe_.get(), bins_, 0.0f);
-    std::fill_n(accumulatorIm_.get(), bins_, 0.0f);
-  }
+    void reset() {
+        std::fill(ringRe_.begin(), ringRe_.end(), 0.0f);
+        std::fill(ringIm_.begin(), ringIm_.end(), 0.0f);
+        std::fill(previous_.begin(), previous_.end(), 0.0f);
+        std::fill(current_.begin(), current_.end(), 0.0f);
+        std::fill(output_.begin(), output_.end(), 0.0f);
+        std::fill(pending_.begin(), pending_.end(), 0.0f);
+        std::fill(jobInput_.begin(), jobInput_.end(), 0.0f);
+        frame_ = 0;
+        unitsDone_ = 0;
+    }
 
-  // The second half of the inverse transform is the share, free of the circular wrap-around.
-  void inverse(int lane, float* share) {
-    fftwf_execute(inverse_);
-    std::copy_n(time_.get() + block_, block_, share + laneOffset(lane));
-  }
+private:
+    int usedPartitions(int taps) const { return std::clamp((taps - offset_ + block_ - 1) / block_, 0, partitions_); }
+    int nextSlot(int slot) const { return slot + 1 == slots_ ? 0 : slot + 1; }
+    size_t laneOffset(int lane) const { return static_cast<size_t>(lane) * block_; }
+    size_t filterOffset(int bank, int lane, int partition) const {
+        return ((static_cast<size_t>(bank) * lanes_ + lane) * partitions_ + partition) * bins_;
+    }
+    size_t ringOffset(int lane, int slot) const { return (static_cast<size_t>(lane) * slots_ + slot) * bins_; }
 
-  void computeShare(int lane, int bank, int newest, float* share) {
-    clearAccumulator();
-    for (int partition = 0; partition < partitions_; ++partition) multiplyAdd(lane, bank, newest, partition);
-    inverse(lane, share);
-  }
+    // Overlap-save: the previous and the completed block are transformed together. They are kept apart from
+    // the block being collected, so a step run later (or again after a bank switch) sees the same input.
+    void stageInput(int lane) {
+        const size_t base = laneOffset(lane);
+        float* staged = distributed_ ? jobInput_.data() + 2 * base : time_.get();
+        std::copy_n(previous_.data() + base, block_, staged);
+        std::copy_n(current_.data() + base, block_, staged + block_);
+        std::copy_n(current_.data() + base, block_, previous_.data() + base);
+    }
 
-  // The work on the staged blocks as a sequence of units, lane after lane: the forward transform (which also
-  // clears the accumulator), one multiply-add per partition, the inverse transform into the next share.
-  void runUnits(int from, int to, int bank) {
-    for (int unit = from; unit < to; ++unit) {
-      const int lane = unit / unitsPerLane_;
-      const int part = unit % unitsPerLane_;
-      if (part == 0) {
-        transform(lane, newest_);
+    void transform(int lane, int slot) {
+        if (distributed_) std::copy_n(jobInput_.data() + 2 * laneOffset(lane), 2 * block_, time_.get());
+        fftwf_execute(forward_);
+        std::copy_n(spectrumRe_.get(), bins_, ringRe_.data() + ringOffset(lane, slot));
+        std::copy_n(spectrumIm_.get(), bins_, ringIm_.data() + ringOffset(lane, slot));
+    }
+
+    // Adds the product of one partition with the input spectrum it meets, `newest` being the slot of the
+    // newest input block of the share.
+    void multiplyAdd(int lane, int bank, int newest, int partition) {
+        if (partition >= used_[bank]) return;
+        const int slot = newest >= partition ? newest - partition : newest - partition + slots_;
+        const float* xRe = ringRe_.data() + ringOffset(lane, slot);
+        const float* xIm = ringIm_.data() + ringOffset(lane, slot);
+        const float* hRe = filterRe_.data() + filterOffset(bank, lane, partition);
+        const float* hIm = filterIm_.data() + filterOffset(bank, lane, partition);
+        float* accRe = accumulatorRe_.get();
+        float* accIm = accumulatorIm_.get();
+        for (int k = 0; k < bins_; ++k) {
+            accRe[k] += xRe[k] * hRe[k] - xIm[k] * hIm[k];
+            accIm[k] += xRe[k] * hIm[k] + xIm[k] * hRe[k];
+        }
+    }
+
+    void clearAccumulator() {
+        std::fill_n(accumulatorRe_.get(), bins_, 0.0f);
+        std::fill_n(accumulatorIm_.get(), bins_, 0.0f);
+    }
+
+    // The second half of the inverse transform is the share, free of the circular wrap-around.
+    void inverse(int lane, float* share) {
+        fftwf_execute(inverse_);
+        std::copy_n(time_.get() + block_, block_, share + laneOffset(lane));
+    }
+
+    void computeShare(int lane, int bank, int newest, float* share) {
         clearAccumulator();
-      } else if (part <= partitions_) {
-        multiplyAdd(lane, bank, newest_, part - 1);
-      } else {
-        inverse(lane, pending_.data());
-      }
+        for (int partition = 0; partition < partitions_; ++partition) multiplyAdd(lane, bank, newest, partition);
+        inverse(lane, share);
     }
-    unitsDone_ = std::max(unitsDone_, to);
-  }
 
-  const int block_, offset_, partitions_, slots_, lanes_, bins_, framesPerBlock_;
-  const bool distributed_;
-  const int unitsPerLane_;
-  int used_[2] = {0, 0};
-  int frame_ = 0;       // frames of the current input block collected
-  int newest_ = 0;      // ring slot of the newest transformed input block
-  int unitsDone_ = 0;   // units of the staged work run so far (distributed level)
+    // The work on the staged blocks as a sequence of units, lane after lane: the forward transform (which also
+    // clears the accumulator), one multiply-add per partition, the inverse transform into the next share.
+    void runUnits(int from, int to, int bank) {
+        for (int unit = from; unit < to; ++unit) {
+            const int lane = unit / unitsPerLane_;
+            const int part = unit % unitsPerLane_;
+            if (part == 0) {
+                transform(lane, newest_);
+                clearAccumulator();
+            } else if (part <= partitions_) {
+                multiplyAdd(lane, bank, newest_, part - 1);
+            } else {
+                inverse(lane, pending_.data());
+            }
+        }
+        unitsDone_ = std::max(unitsDone_, to);
+    }
 
-  // Plan arrays (audio side) and the control side's own arrays for the same plans.
-  FftwBuffer time_, spectrumRe_, spectrumIm_, accumulatorRe_, accumulatorIm_;
-  FftwBuffer controlTime_, controlRe_, controlIm_;
-  fftwf_plan forward_ = nullptr;
-  fftwf_plan inverse_ = nullptr;
+    const int block_, offset_, partitions_, slots_, lanes_, bins_, framesPerBlock_;
+    const bool distributed_;
+    const int unitsPerLane_;
+    int used_[2] = {0, 0};
+    int frame_ = 0;     // frames of the current input block collected
+    int newest_ = 0;    // ring slot of the newest transformed input block
+    int unitsDone_ = 0; // units of the staged work run so far (distributed level)
 
-  std::vector<float> filterRe_, filterIm_;  // [bank][lane][partition][bin]
-  std::vector<float> ringRe_, ringIm_;      // [lane][slot][bin]
-  std::vector<float> previous_, current_;   // input blocks, [lane][sample]
-  std::vector<float> jobInput_;             // the staged pair of blocks, [lane][2 * block]
-  std::vector<float> output_;               // this level's share of the current block, [lane][sample]
-  std::vector<float> pending_;              // the share of the next block being computed
+    // Plan arrays (audio side) and the control side's own arrays for the same plans.
+    FftwBuffer time_, spectrumRe_, spectrumIm_, accumulatorRe_, accumulatorIm_;
+    FftwBuffer controlTime_, controlRe_, controlIm_;
+    fftwf_plan forward_ = nullptr;
+    fftwf_plan inverse_ = nullptr;
+
+    std::vector<float> filterRe_, filterIm_; // [bank][lane][partition][bin]
+    std::vector<float> ringRe_, ringIm_;     // [lane][slot][bin]
+    std::vector<float> previous_, current_;  // input blocks, [lane][sample]
+    std::vector<float> jobInput_;            // the staged pair of blocks, [lane][2 * block]
+    std::vector<float> output_;              // this level's share of the current block, [lane][sample]
+    std::vector<float> pending_;             // the share of the next block being computed
 };
 
 QuadFIR::QuadFIR() = default;
 QuadFIR::~QuadFIR() = default;
 
 bool QuadFIR::configure(int maxTaps, int laneCount) {
-  if (maxTaps < 1 || laneCount < 1 || laneCount > kLanes) return false;
-  levels_.clear();
-  lanes_ = laneCount;
-  maxTaps_ = maxTaps;
-  struct Span {
-    int block, offset, end;
-  };
-  static_assert(kHeadTaps == 2 * kShortBlock, "the head ends where the short level starts");
-  const Span spans[] = {{kShortBlock, kHeadTaps, std::min(maxTaps, kLongStart)},
-                        {kLongBlock, kLongStart, maxTaps}};
-  for (const Span& span : spans) {
-    if (span.end <= span.offset) break;
-    levels_.push_back(std::make_unique<Level>(span.block, span.offset,
-                                              (span.end - span.offset + span.block - 1) / span.block, lanes_));
-    if (!levels_.back()->planned()) {
-      levels_.clear();
-      lanes_ = maxTaps_ = 0;
-      return false;
+    if (maxTaps < 1 || laneCount < 1 || laneCount > kLanes) return false;
+    levels_.clear();
+    lanes_ = laneCount;
+    maxTaps_ = maxTaps;
+    struct Span {
+        int block, offset, end;
+    };
+    static_assert(kHeadTaps == 2 * kShortBlock, "the head ends where the short level starts");
+    const Span spans[] = {{kShortBlock, kHeadTaps, std::min(maxTaps, kLongStart)}, {kLongBlock, kLongStart, maxTaps}};
+    for (const Span& span : spans) {
+        if (span.end <= span.offset) break;
+        levels_.push_back(std::make_unique<Level>(span.block, span.offset,
+                                                  (span.end - span.offset + span.block - 1) / span.block, lanes_));
+        if (!levels_.back()->planned()) {
+            levels_.clear();
+            lanes_ = maxTaps_ = 0;
+            return false;
+        }
     }
-  }
-  headTaps_.assign(2 * static_cast<size_t>(lanes_) * kHeadTaps, 0.0f);
-  headInput_.assign(static_cast<size_t>(lanes_) * kHeadSpan, 0.0f);
-  for (int lane = 0; lane < lanes_; ++lane) headTaps_[static_cast<size_t>(lane) * kHeadTaps] = 1.0f;
-  headUsed_[0] = 1;
-  headUsed_[1] = 0;
-  activeBank_ = 0;
-  return true;
+    headTaps_.assign(2 * static_cast<size_t>(lanes_) * kHeadTaps, 0.0f);
+    headInput_.assign(static_cast<size_t>(lanes_) * kHeadSpan, 0.0f);
+    for (int lane = 0; lane < lanes_; ++lane) headTaps_[static_cast<size_t>(lane) * kHeadTaps] = 1.0f;
+    headUsed_[0] = 1;
+    headUsed_[1] = 0;
+    activeBank_ = 0;
+    return true;
 }
 
 bool QuadFIR::setImpulseResponses(const float* const* responses, int responseCount, int length) {
-  if (maxTaps_ == 0 || responses == nullptr || responseCount < 1 || length < 1) return false;
-  const int taps = std::min(length, maxTaps_);
-  for (int i = 0; i < std::min(responseCount, lanes_); ++i) {
-    if (responses[i] == nullptr) return false;
-    for (int k = 0; k < taps; ++k) {
-      if (!std::isfinite(responses[i][k])) return false;
+    if (maxTaps_ == 0 || responses == nullptr || responseCount < 1 || length < 1) return false;
+    const int taps = std::min(length, maxTaps_);
+    for (int i = 0; i < std::min(responseCount, lanes_); ++i) {
+        if (responses[i] == nullptr) return false;
+        for (int k = 0; k < taps; ++k) {
+            if (!std::isfinite(responses[i][k])) return false;
+        }
     }
-  }
-  if (!handover_.beginWrite()) return false;
-  const int bank = 1 - activeBank_;
-  for (int lane = 0; lane < lanes_; ++lane) {
-    const float* response = responses[std::min(lane, responseCount - 1)];
-    float* head = headTaps_.data() + (static_cast<size_t>(bank) * lanes_ + lane) * kHeadTaps;
-    std::fill_n(head, kHeadTaps, 0.0f);
-    std::copy_n(response, std::min(taps, kHeadTaps), head);
-    for (auto& level : levels_) level->setResponse(bank, lane, response, taps);
-  }
-  headUsed_[bank] = std::min(taps, kHeadTaps);
-  handover_.publish();
-  return true;
+    if (!handover_.beginWrite()) return false;
+    const int bank = 1 - activeBank_;
+    for (int lane = 0; lane < lanes_; ++lane) {
+        const float* response = responses[std::min(lane, responseCount - 1)];
+        float* head = headTaps_.data() + (static_cast<size_t>(bank) * lanes_ + lane) * kHeadTaps;
+        std::fill_n(head, kHeadTaps, 0.0f);
+        std::copy_n(response, std::min(taps, kHeadTaps), head);
+        for (auto& level : levels_) level->setResponse(bank, lane, response, taps);
+    }
+    headUsed_[bank] = std::min(taps, kHeadTaps);
+    handover_.publish();
+    return true;
 }
 
 void QuadFIR::process(float* const* lanes, int laneCount) {
-  bool switched = false;
-  if (handover_.beginTake()) {
-    activeBank_ = 1 - activeBank_;
-    handover_.endTake();
-    switched = true;
-  }
-  if (switched) {
-    for (auto& level : levels_) level->switchBank(activeBank_);
-  }
-  const int count = std::min(laneCount, lanes_);
-  for (int lane = 0; lane < count; ++lane) {
-    float* samples = lanes[lane];
-    // A non-finite input sample would sit in the spectrum rings for the whole length of the response.
-    float input[kBlock];
-    for (int i = 0; i < kBlock; ++i) input[i] = std::isfinite(samples[i]) ? samples[i] : 0.0f;
-    filterHead(lane, input, samples);
-    for (auto& level : levels_) level->addFrame(lane, input, samples);
-  }
-  for (auto& level : levels_) level->endFrame(activeBank_);
+    bool switched = false;
+    if (handover_.beginTake()) {
+        activeBank_ = 1 - activeBank_;
+        handover_.endTake();
+        switched = true;
+    }
+    if (switched) {
+        for (auto& level : levels_) level->switchBank(activeBank_);
+    }
+    const int count = std::min(laneCount, lanes_);
+    for (int lane = 0; lane < count; ++lane) {
+        float* samples = lanes[lane];
+        // A non-finite input sample would sit in the spectrum rings for the whole length of the response.
+        float input[kBlock];
+        for (int i = 0; i < kBlock; ++i) input[i] = std::isfinite(samples[i]) ? samples[i] : 0.0f;
+        filterHead(lane, input, samples);
+        for (auto& level : levels_) level->addFrame(lane, input, samples);
+    }
+    for (auto& level : levels_) level->endFrame(activeBank_);
 }
 
 // Direct form: for so few taps it is cheaper than a pair of transforms, and it has no latency by nature. The
@@ -357,32 +352,32 @@ void QuadFIR::process(float* const* lanes, int laneCount) {
 // per vector, with the accumulators kept in registers.
 void QuadFIR::filterHead(int lane, const float* input, float* samples) {
 #if defined(__AVX512F__)
-  constexpr int kWidth = 16;
+    constexpr int kWidth = 16;
 #elif defined(__AVX__)
-  constexpr int kWidth = 8;
+    constexpr int kWidth = 8;
 #else
-  constexpr int kWidth = 4;
+    constexpr int kWidth = 4;
 #endif
-  constexpr int kVectors = kBlock / kWidth;
-  using Vector = float __attribute__((vector_size(kWidth * sizeof(float))));
+    constexpr int kVectors = kBlock / kWidth;
+    using Vector = float __attribute__((vector_size(kWidth * sizeof(float))));
 
-  float* history = headInput_.data() + static_cast<size_t>(lane) * kHeadSpan;
-  std::copy_n(input, kBlock, history + kHeadTaps - 1);
-  const float* taps = headTaps_.data() + (static_cast<size_t>(activeBank_) * lanes_ + lane) * kHeadTaps;
-  Vector output[kVectors] = {};
-  for (int k = 0; k < headUsed_[activeBank_]; ++k) {
-    const float* past = history + kHeadTaps - 1 - k;
-    for (int v = 0; v < kVectors; ++v) {
-      Vector x;
-      std::memcpy(&x, past + v * kWidth, sizeof x);
-      output[v] += taps[k] * x;
+    float* history = headInput_.data() + static_cast<size_t>(lane) * kHeadSpan;
+    std::copy_n(input, kBlock, history + kHeadTaps - 1);
+    const float* taps = headTaps_.data() + (static_cast<size_t>(activeBank_) * lanes_ + lane) * kHeadTaps;
+    Vector output[kVectors] = {};
+    for (int k = 0; k < headUsed_[activeBank_]; ++k) {
+        const float* past = history + kHeadTaps - 1 - k;
+        for (int v = 0; v < kVectors; ++v) {
+            Vector x;
+            std::memcpy(&x, past + v * kWidth, sizeof x);
+            output[v] += taps[k] * x;
+        }
     }
-  }
-  std::memcpy(samples, output, sizeof output);
-  std::copy(history + kBlock, history + kHeadSpan, history);
+    std::memcpy(samples, output, sizeof output);
+    std::copy(history + kBlock, history + kHeadSpan, history);
 }
 
 void QuadFIR::reset() {
-  std::fill(headInput_.begin(), headInput_.end(), 0.0f);
-  for (auto& level : levels_) level->reset();
+    std::fill(headInput_.begin(), headInput_.end(), 0.0f);
+    for (auto& level : levels_) level->reset();
 }

@@ -26,50 +26,50 @@
 #include "audio/dsp/Handover.h"
 
 class QuadFIR {
- public:
-  static constexpr int kLanes = 4;
-  static constexpr int kBlock = Frame::kSamples;
+public:
+    static constexpr int kLanes = 4;
+    static constexpr int kBlock = Frame::kSamples;
 
-  QuadFIR();
-  ~QuadFIR();
-  QuadFIR(const QuadFIR&) = delete;
-  QuadFIR& operator=(const QuadFIR&) = delete;
+    QuadFIR();
+    ~QuadFIR();
+    QuadFIR(const QuadFIR&) = delete;
+    QuadFIR& operator=(const QuadFIR&) = delete;
 
-  // Allocates for responses of up to `maxTaps` taps on `laneCount` lanes (1..4) and starts with a unit
-  // impulse (pass-through) on every lane. Only while no process call can run. False for bad arguments.
-  bool configure(int maxTaps, int laneCount);
+    // Allocates for responses of up to `maxTaps` taps on `laneCount` lanes (1..4) and starts with a unit
+    // impulse (pass-through) on every lane. Only while no process call can run. False for bad arguments.
+    bool configure(int maxTaps, int laneCount);
 
-  // Control side, one thread. Lane i gets responses[min(i, responseCount - 1)], so one response serves every
-  // lane. Taps beyond maxTaps are dropped. False for bad arguments (a non-finite tap among them), before
-  // configure(), or when the hand-over could not be made; the active responses stay in place then.
-  bool setImpulseResponses(const float* const* responses, int responseCount, int length);
-  // True while new responses wait for the audio side to take them.
-  bool swapPending() const { return handover_.pending(); }
+    // Control side, one thread. Lane i gets responses[min(i, responseCount - 1)], so one response serves every
+    // lane. Taps beyond maxTaps are dropped. False for bad arguments (a non-finite tap among them), before
+    // configure(), or when the hand-over could not be made; the active responses stay in place then.
+    bool setImpulseResponses(const float* const* responses, int responseCount, int length);
+    // True while new responses wait for the audio side to take them.
+    bool swapPending() const { return handover_.pending(); }
 
-  // Audio side: filters one frame of each lane in place. No allocation, no lock, no exception.
-  void process(float* const* lanes, int laneCount);
-  // Clears the input history; audio side or before processing starts.
-  void reset();
+    // Audio side: filters one frame of each lane in place. No allocation, no lock, no exception.
+    void process(float* const* lanes, int laneCount);
+    // Clears the input history; audio side or before processing starts.
+    void reset();
 
-  int maxTaps() const { return maxTaps_; }
-  int laneCount() const { return lanes_; }
+    int maxTaps() const { return maxTaps_; }
+    int laneCount() const { return lanes_; }
 
- private:
-  class Level;
+private:
+    class Level;
 
-  static constexpr int kHeadTaps = 128;
-  static constexpr int kHeadSpan = kHeadTaps - 1 + kBlock;
+    static constexpr int kHeadTaps = 128;
+    static constexpr int kHeadSpan = kHeadTaps - 1 + kBlock;
 
-  void filterHead(int lane, const float* input, float* samples);
+    void filterHead(int lane, const float* input, float* samples);
 
-  int lanes_ = 0;
-  int maxTaps_ = 0;
-  // The head of the response (taps 0-63), per bank and lane, and each lane's last 63 input samples before
-  // the current frame.
-  std::vector<float> headTaps_;
-  std::vector<float> headInput_;
-  int headUsed_[2] = {0, 0};
-  std::vector<std::unique_ptr<Level>> levels_;
-  int activeBank_ = 0;  // audio side's; read by the control side only while it owns the hand-over
-  Handover handover_;
+    int lanes_ = 0;
+    int maxTaps_ = 0;
+    // The head of the response (taps 0-63), per bank and lane, and each lane's last 63 input samples before
+    // the current frame.
+    std::vector<float> headTaps_;
+    std::vector<float> headInput_;
+    int headUsed_[2] = {0, 0};
+    std::vector<std::unique_ptr<Level>> levels_;
+    int activeBank_ = 0; // audio side's; read by the control side only while it owns the hand-over
+    Handover handover_;
 };

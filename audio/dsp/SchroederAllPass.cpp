@@ -3,32 +3,32 @@
 #include <algorithm>
 
 void SchroederAllPass::configure(int delaySamples, float gain) {
-  buffer_.assign(std::max(delaySamples, 1), 0.0f);
-  position_ = 0;
-  setGain(gain);
+    buffer_.assign(std::max(delaySamples, 1), 0.0f);
+    position_ = 0;
+    setGain(gain);
 }
 
 void SchroederAllPass::setGain(float gain) {
-  // A gain of magnitude 1 or more would make the feedback path ring for ever or grow.
-  gain_.store(std::clamp(gain == gain ? gain : 0.0f, -0.99f, 0.99f), std::memory_order_relaxed);
+    // A gain of magnitude 1 or more would make the feedback path ring for ever or grow.
+    gain_.store(std::clamp(gain == gain ? gain : 0.0f, -0.99f, 0.99f), std::memory_order_relaxed);
 }
 
 void SchroederAllPass::process(float* samples, int count) {
-  const float g = gain_.load(std::memory_order_relaxed);
-  float* buffer = buffer_.data();
-  const int length = static_cast<int>(buffer_.size());
-  int position = position_;
-  for (int i = 0; i < count; ++i) {
-    const float delayed = buffer[position];
-    const float w = samples[i] + g * delayed;
-    buffer[position] = Frame::sanitizeState(w);
-    samples[i] = delayed - g * w;
-    position = position + 1 == length ? 0 : position + 1;
-  }
-  position_ = position;
+    const float g = gain_.load(std::memory_order_relaxed);
+    float* buffer = buffer_.data();
+    const int length = static_cast<int>(buffer_.size());
+    int position = position_;
+    for (int i = 0; i < count; ++i) {
+        const float delayed = buffer[position];
+        const float w = samples[i] + g * delayed;
+        buffer[position] = Frame::sanitizeState(w);
+        samples[i] = delayed - g * w;
+        position = position + 1 == length ? 0 : position + 1;
+    }
+    position_ = position;
 }
 
 void SchroederAllPass::reset() {
-  std::fill(buffer_.begin(), buffer_.end(), 0.0f);
-  position_ = 0;
+    std::fill(buffer_.begin(), buffer_.end(), 0.0f);
+    position_ = 0;
 }

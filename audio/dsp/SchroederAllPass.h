@@ -9,28 +9,28 @@
 #include "audio/dsp/Frame.h"
 
 class SchroederAllPass {
- public:
-  explicit SchroederAllPass(int delaySamples = 1, float gain = 0.5f) { configure(delaySamples, gain); }
+public:
+    explicit SchroederAllPass(int delaySamples = 1, float gain = 0.5f) { configure(delaySamples, gain); }
 
-  // Allocates the delay and clears it; only while no process call can run. The gain is clamped to
-  // -0.99..0.99, the delay to at least one sample.
-  void configure(int delaySamples, float gain);
-  void setGain(float gain);
-  int delay() const { return static_cast<int>(buffer_.size()); }
+    // Allocates the delay and clears it; only while no process call can run. The gain is clamped to
+    // -0.99..0.99, the delay to at least one sample.
+    void configure(int delaySamples, float gain);
+    void setGain(float gain);
+    int delay() const { return static_cast<int>(buffer_.size()); }
 
-  float process(float input) {
-    const float g = gain_.load(std::memory_order_relaxed);
-    const float delayed = buffer_[position_];
-    const float w = input + g * delayed;
-    buffer_[position_] = Frame::sanitizeState(w);
-    position_ = position_ + 1 == static_cast<int>(buffer_.size()) ? 0 : position_ + 1;
-    return delayed - g * w;
-  }
-  void process(float* samples, int count);
-  void reset();
+    float process(float input) {
+        const float g = gain_.load(std::memory_order_relaxed);
+        const float delayed = buffer_[position_];
+        const float w = input + g * delayed;
+        buffer_[position_] = Frame::sanitizeState(w);
+        position_ = position_ + 1 == static_cast<int>(buffer_.size()) ? 0 : position_ + 1;
+        return delayed - g * w;
+    }
+    void process(float* samples, int count);
+    void reset();
 
- private:
-  std::vector<float> buffer_;
-  std::atomic<float> gain_{0.5f};
-  int position_ = 0;
+private:
+    std::vector<float> buffer_;
+    std::atomic<float> gain_{0.5f};
+    int position_ = 0;
 };

@@ -16,15 +16,15 @@ SmoothedValue::SmoothedValue(float initial, float seconds)
       current_(initial) {}
 
 void SmoothedValue::setTarget(float value) {
-  if (std::isfinite(value)) target_.store(value, std::memory_order_relaxed);
+    if (std::isfinite(value)) target_.store(value, std::memory_order_relaxed);
 }
 
 SmoothedValue::Ramp SmoothedValue::nextFrame() {
-  const float goal = target();
-  const float from = current_;
-  if (from == goal) return {from, from, 0.0f};
-  float to = from + frameGlide_ * (goal - from);
-  if (std::fabs(goal - to) <= kSnap * std::fmax(1.0f, std::fabs(goal))) to = goal;
-  current_ = to;
-  return {from, to, Frame::rampStep(from, to)};
+    const float goal = target();
+    const float from = current_;
+    if (from == goal) return {from, from, 0.0f};
+    float to = from + frameGlide_ * (goal - from);
+    if (std::fabs(goal - to) <= kSnap * std::fmax(1.0f, std::fabs(goal))) to = goal;
+    current_ = to;
+    return {from, to, Frame::rampStep(from, to)};
 }

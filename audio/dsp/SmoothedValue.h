@@ -11,33 +11,33 @@
 #include "audio/dsp/Frame.h"
 
 class SmoothedValue {
- public:
-  static constexpr float kDefaultSeconds = 0.01f;
+public:
+    static constexpr float kDefaultSeconds = 0.01f;
 
-  // The value across one frame: sample i (0 .. 15) has at(i); the frame's last sample reaches `to`.
-  struct Ramp {
-    float from;
-    float to;
-    float step;
-    float at(int sample) const { return Frame::rampAt(from, to, step, sample); }
-    bool isConstant() const { return step == 0.0f; }
-  };
+    // The value across one frame: sample i (0 .. 15) has at(i); the frame's last sample reaches `to`.
+    struct Ramp {
+        float from;
+        float to;
+        float step;
+        float at(int sample) const { return Frame::rampAt(from, to, step, sample); }
+        bool isConstant() const { return step == 0.0f; }
+    };
 
-  explicit SmoothedValue(float initial = 0.0f, float seconds = kDefaultSeconds);
+    explicit SmoothedValue(float initial = 0.0f, float seconds = kDefaultSeconds);
 
-  // Non-finite values are ignored. Any thread.
-  void setTarget(float value);
-  float target() const { return target_.load(std::memory_order_relaxed); }
+    // Non-finite values are ignored. Any thread.
+    void setTarget(float value);
+    float target() const { return target_.load(std::memory_order_relaxed); }
 
-  // Audio side: the next frame's ramp; once close enough the value lands exactly on the target and stays.
-  Ramp nextFrame();
-  // Audio side, for a block starting from cleared state: no glide from a stale value.
-  void jumpToTarget() { current_ = target(); }
-  void jumpTo(float value) { current_ = value; }
-  float value() const { return current_; }
+    // Audio side: the next frame's ramp; once close enough the value lands exactly on the target and stays.
+    Ramp nextFrame();
+    // Audio side, for a block starting from cleared state: no glide from a stale value.
+    void jumpToTarget() { current_ = target(); }
+    void jumpTo(float value) { current_ = value; }
+    float value() const { return current_; }
 
- private:
-  std::atomic<float> target_;
-  float frameGlide_;  // fraction of the remaining distance covered per frame
-  float current_;
+private:
+    std::atomic<float> target_;
+    float frameGlide_; // fraction of the remaining distance covered per frame
+    float current_;
 };

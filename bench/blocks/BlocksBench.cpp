@@ -114,10 +114,12 @@ struct Chain {
         DelayEngine* delay = new DelayEngine(delayFolder, tempo);
         ReverbFDN* reverb = new ReverbFDN(reverbFolder);
         Mixer* mixer = new Mixer(app, AudioProcessor::getInput());
-        blocks = {{pickup, Pickup::exec},     {tuner, Tuner::exec},   {gate, NoiseGate::exec},
-                  {expr, Expr::exec},         {comp, DynaComp::exec}, {modPre, ModulationsEngine::exec},
+        blocks = {{pickup, Pickup::exec},     {tuner, Tuner::exec},
+                  {gate, NoiseGate::exec},    {expr, Expr::exec},
+                  {comp, DynaComp::exec},     {modPre, ModulationsEngine::exec},
                   {ir, IrLoader::exec},       {modPost, ModulationsEngine::exec},
-                  {delay, DelayEngine::exec}, {reverb, ReverbFDN::exec}, {mixer, Mixer::exec}};
+                  {delay, DelayEngine::exec}, {reverb, ReverbFDN::exec},
+                  {mixer, Mixer::exec}};
 
         const std::vector<uint8_t> file = cabinetFile();
         ir->getList()->setElementAt(0, "Cab", file.data(), file.size());
@@ -174,16 +176,15 @@ void fill(float (*frame)[16], uint32_t& state) {
 // "budget%": seconds per frame as a percentage of the frame's duration (the library prints values below 1
 // with an SI prefix: "820m" is 0.82 %).
 void reportBudget(benchmark::State& state) {
-    state.counters["budget%"] = benchmark::Counter(kFrameBudgetSeconds / 100.0,
-                                                   benchmark::Counter::kIsIterationInvariantRate |
-                                                       benchmark::Counter::kInvert);
+    state.counters["budget%"] = benchmark::Counter(
+        kFrameBudgetSeconds / 100.0, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 // "limit%": the share of the chain's limit used, in percent, with the limit in the label.
 void reportLimit(benchmark::State& state) {
-    state.counters["limit%"] = benchmark::Counter(kFrameBudgetSeconds * kChainLimitPercent / 100.0 / 100.0,
-                                                  benchmark::Counter::kIsIterationInvariantRate |
-                                                      benchmark::Counter::kInvert);
+    state.counters["limit%"] =
+        benchmark::Counter(kFrameBudgetSeconds * kChainLimitPercent / 100.0 / 100.0,
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.SetLabel("limit " + std::to_string(int(kChainLimitPercent)) + " % of the 333 us frame");
 }
 

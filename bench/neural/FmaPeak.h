@@ -30,8 +30,7 @@ inline constexpr int chains = 16;
 namespace detail {
 
 template <class Vector, class Broadcast, class Fused, class Add, class First>
-inline float run(long rounds, Broadcast broadcast, Fused fused, Add add, First first)
-{
+inline float run(long rounds, Broadcast broadcast, Fused fused, Add add, First first) {
     Vector accumulators[chains];
     for (int i = 0; i < chains; ++i) {
         accumulators[i] = broadcast(float(i) * 0.001f);
@@ -52,8 +51,7 @@ inline float run(long rounds, Broadcast broadcast, Fused fused, Add add, First f
 }
 
 #if defined(__AVX512F__)
-__attribute__((noinline)) inline float kernel512(long rounds)
-{
+__attribute__((noinline)) inline float kernel512(long rounds) {
     return run<__m512>(
         rounds, [](float v) { return _mm512_set1_ps(v); },
         [](__m512 a, __m512 b, __m512 c) { return _mm512_fmadd_ps(a, b, c); },
@@ -61,8 +59,7 @@ __attribute__((noinline)) inline float kernel512(long rounds)
 }
 #endif
 #if defined(__AVX2__) && defined(__FMA__)
-__attribute__((noinline)) inline float kernel256(long rounds)
-{
+__attribute__((noinline)) inline float kernel256(long rounds) {
     return run<__m256>(
         rounds, [](float v) { return _mm256_set1_ps(v); },
         [](__m256 a, __m256 b, __m256 c) { return _mm256_fmadd_ps(a, b, c); },
@@ -70,23 +67,21 @@ __attribute__((noinline)) inline float kernel256(long rounds)
 }
 #endif
 #if defined(__FMA__)
-__attribute__((noinline)) inline float kernel128(long rounds)
-{
+__attribute__((noinline)) inline float kernel128(long rounds) {
     return run<__m128>(
-        rounds, [](float v) { return _mm_set1_ps(v); }, [](__m128 a, __m128 b, __m128 c) { return _mm_fmadd_ps(a, b, c); },
+        rounds, [](float v) { return _mm_set1_ps(v); },
+        [](__m128 a, __m128 b, __m128 c) { return _mm_fmadd_ps(a, b, c); },
         [](__m128 a, __m128 b) { return _mm_add_ps(a, b); }, [](__m128 a) { return _mm_cvtss_f32(a); });
 }
 #elif defined(__SSE2__)
-__attribute__((noinline)) inline float kernel128(long rounds)
-{
+__attribute__((noinline)) inline float kernel128(long rounds) {
     return run<__m128>(
         rounds, [](float v) { return _mm_set1_ps(v); },
         [](__m128 a, __m128 b, __m128 c) { return _mm_add_ps(_mm_mul_ps(a, b), c); },
         [](__m128 a, __m128 b) { return _mm_add_ps(a, b); }, [](__m128 a) { return _mm_cvtss_f32(a); });
 }
 #elif defined(__aarch64__)
-__attribute__((noinline)) inline float kernel128(long rounds)
-{
+__attribute__((noinline)) inline float kernel128(long rounds) {
     return run<float32x4_t>(
         rounds, [](float v) { return vdupq_n_f32(v); },
         [](float32x4_t a, float32x4_t b, float32x4_t c) { return vfmaq_f32(c, a, b); },
@@ -95,7 +90,7 @@ __attribute__((noinline)) inline float kernel128(long rounds)
 }
 #endif
 
-}  // namespace detail
+} // namespace detail
 
 // Every width this build has, widest first.
 inline constexpr Width widths[] = {
@@ -116,20 +111,13 @@ inline constexpr Width widths[] = {
 };
 inline constexpr int numWidths = int(sizeof(widths) / sizeof(widths[0])) - 1;
 
-inline bool available()
-{
-    return numWidths > 0;
-}
+inline bool available() { return numWidths > 0; }
 
-inline double flopsPerRound(const Width& width)
-{
-    return double(chains) * width.lanes * 2;
-}
+inline double flopsPerRound(const Width& width) { return double(chains) * width.lanes * 2; }
 
 // Runs rounds of one width's kernel and returns the floating-point operations it did; seconds receives the
 // time it took.
-inline double timedFlops(const Width& width, long rounds, double& seconds)
-{
+inline double timedFlops(const Width& width, long rounds, double& seconds) {
     volatile long count = rounds;
     volatile float sink = 0.0f;
     const auto start = std::chrono::steady_clock::now();
@@ -139,4 +127,4 @@ inline double timedFlops(const Width& width, long rounds, double& seconds)
     return double(rounds) * flopsPerRound(width);
 }
 
-}  // namespace fmapeak
+} // namespace fmapeak

@@ -20,8 +20,7 @@ constexpr double limitMs = 50.0;
 constexpr std::size_t slotBytes = std::size_t(1) << 20;
 
 // Two non-gated arrays of ten layers, C and C/2 channels, with the weight count the loader expects.
-std::string waveNetText(int channels)
-{
+std::string waveNetText(int channels) {
     const std::vector<int> dilations = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512};
     const int head = channels / 2;
     struct Array {
@@ -33,9 +32,15 @@ std::string waveNetText(int channels)
     std::size_t count = 1;
     for (const Array& a : arrays) {
         const std::size_t ch = std::size_t(a.channels);
-        layers.push_back({{"input_size", a.inputs}, {"condition_size", 1}, {"head_size", a.heads},
-                          {"channels", a.channels}, {"kernel_size", 3}, {"dilations", dilations},
-                          {"activation", "Tanh"}, {"gated", false}, {"head_bias", a.headBias}});
+        layers.push_back({{"input_size", a.inputs},
+                          {"condition_size", 1},
+                          {"head_size", a.heads},
+                          {"channels", a.channels},
+                          {"kernel_size", 3},
+                          {"dilations", dilations},
+                          {"activation", "Tanh"},
+                          {"gated", false},
+                          {"head_bias", a.headBias}});
         count += ch * std::size_t(a.inputs) + dilations.size() * (3 * ch * ch + 3 * ch + ch * ch) +
                  std::size_t(a.heads) * ch + (a.headBias ? std::size_t(a.heads) : 0);
     }
@@ -53,8 +58,7 @@ std::string waveNetText(int channels)
 }
 
 // The widest even channel count whose file fits a slot.
-std::string largestText()
-{
+std::string largestText() {
     std::string fitting = waveNetText(2);
     for (int channels = 4;; channels += 2) {
         std::string text = waveNetText(channels);
@@ -65,8 +69,7 @@ std::string largestText()
     }
 }
 
-void runCheck(benchmark::State& state, const std::string& text)
-{
+void runCheck(benchmark::State& state, const std::string& text) {
     const std::vector<std::uint8_t> bytes(text.begin(), text.end());
     std::string reason;
     double seconds = 0.0;
@@ -90,7 +93,7 @@ void runCheck(benchmark::State& state, const std::string& text)
 void BM_CheckFixed16x8(benchmark::State& state) { runCheck(state, waveNetText(16)); }
 void BM_CheckLargestRuntime(benchmark::State& state) { runCheck(state, largestText()); }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_CheckFixed16x8)->Name("ModelCheck/fixed16x8")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CheckLargestRuntime)->Name("ModelCheck/largestRuntime")->Unit(benchmark::kMillisecond);

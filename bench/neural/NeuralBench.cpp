@@ -28,8 +28,7 @@ double fmaPeakFlops = 0.0;
 
 // Measures the single-core FMA peak at the widest width and keeps it for the model benchmarks, which run
 // after it.
-void BM_FmaPeak(benchmark::State& state)
-{
+void BM_FmaPeak(benchmark::State& state) {
     if (!fmapeak::available()) {
         state.SkipWithError(fmapeak::widths[0].unit);
         return;
@@ -47,17 +46,14 @@ void BM_FmaPeak(benchmark::State& state)
     state.counters["GFLOPs"] = fmaPeakFlops * 1e-9;
 }
 
-std::string modelText(int channels, int headSize)
-{
+std::string modelText(int channels, int headSize) {
     const std::vector<int> full = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512};
     const std::vector<int> shortRun = {1, 2, 4, 8, 16, 32, 64};
     const std::vector<int> longRun = {128, 256, 512, 1, 2, 4, 8, 16, 32, 64, 128, 256, 512};
     const bool sixteen = channels == 16;
-    nlohmann::json layers0 = {{"input_size", 1},          {"condition_size", 1},
-                              {"head_size", headSize},    {"channels", channels},
-                              {"kernel_size", 3},         {"dilations", sixteen ? full : shortRun},
-                              {"activation", "Tanh"},     {"gated", false},
-                              {"head_bias", false}};
+    nlohmann::json layers0 = {{"input_size", 1},      {"condition_size", 1}, {"head_size", headSize},
+                              {"channels", channels}, {"kernel_size", 3},    {"dilations", sixteen ? full : shortRun},
+                              {"activation", "Tanh"}, {"gated", false},      {"head_bias", false}};
     nlohmann::json layers1 = layers0;
     layers1["input_size"] = channels;
     layers1["head_size"] = 1;
@@ -83,14 +79,12 @@ std::string modelText(int channels, int headSize)
     return document.dump();
 }
 
-std::unique_ptr<RuveroRidev::NeuralModel> loadModel(int channels, int headSize)
-{
+std::unique_ptr<RuveroRidev::NeuralModel> loadModel(int channels, int headSize) {
     std::istringstream stream(modelText(channels, headSize));
     return RuveroRidev::NeuralModel::CreateFromStream(stream, "bench.nam");
 }
 
-std::vector<float> noiseBlock()
-{
+std::vector<float> noiseBlock() {
     std::mt19937 random(2);
     std::uniform_real_distribution<float> sample(-0.5f, 0.5f);
     std::vector<float> block(blockFrames);
@@ -101,8 +95,7 @@ std::vector<float> noiseBlock()
 }
 
 // Sets the counters of a run of blocks from its own wall time (per thread when several threads run).
-void setBlockCounters(benchmark::State& state, double seconds, long blocks, long flopsPerSample)
-{
+void setBlockCounters(benchmark::State& state, double seconds, long blocks, long flopsPerSample) {
     const double secondsPerBlock = seconds / double(blocks);
     const double flops = double(flopsPerSample) * blockFrames / secondsPerBlock;
     state.counters["us_per_block"] = benchmark::Counter(secondsPerBlock * 1e6, benchmark::Counter::kAvgThreads);
@@ -114,8 +107,7 @@ void setBlockCounters(benchmark::State& state, double seconds, long blocks, long
     }
 }
 
-void runBlocks(benchmark::State& state, int channels, int headSize, long flopsPerSample)
-{
+void runBlocks(benchmark::State& state, int channels, int headSize, long flopsPerSample) {
     auto model = loadModel(channels, headSize);
     if (!model) {
         state.SkipWithError("model not built");
@@ -136,14 +128,12 @@ void runBlocks(benchmark::State& state, int channels, int headSize, long flopsPe
 }
 
 template <int C, int H, long FlopsPerSample>
-void BM_Process(benchmark::State& state)
-{
+void BM_Process(benchmark::State& state) {
     runBlocks(state, C, H, FlopsPerSample);
 }
 
 template <int C, int H>
-void BM_Prewarm(benchmark::State& state)
-{
+void BM_Prewarm(benchmark::State& state) {
     auto model = loadModel(C, H);
     for (auto _ : state) {
         model->Prewarm();
@@ -152,13 +142,9 @@ void BM_Prewarm(benchmark::State& state)
 }
 
 // Two players, each with its own <16, 8> model on its own thread, as the drive and amp stages run.
-void BM_TwoPlayers16x8(benchmark::State& state)
-{
-    runBlocks(state, 16, 8, 31202);
-}
+void BM_TwoPlayers16x8(benchmark::State& state) { runBlocks(state, 16, 8, 31202); }
 
-void BM_Load16x8FromJson(benchmark::State& state)
-{
+void BM_Load16x8FromJson(benchmark::State& state) {
     const std::string text = modelText(16, 8);
     for (auto _ : state) {
         std::istringstream stream(text);
@@ -168,7 +154,7 @@ void BM_Load16x8FromJson(benchmark::State& state)
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(text.size()));
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_FmaPeak)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Process<16, 8, 31202>)->Name("Process16x8")->Unit(benchmark::kMicrosecond);
@@ -182,8 +168,7 @@ BENCHMARK(BM_Prewarm<4, 2>)->Name("Prewarm4x2")->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TwoPlayers16x8)->Threads(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Load16x8FromJson)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     benchmark::AddCustomContext("model_simd", Eigen::SimdInstructionSetsInUse());
 #if defined(__FMA__) || defined(__aarch64__)
     benchmark::AddCustomContext("model_fma", "yes");

@@ -41,8 +41,7 @@ struct ArrayShape {
     bool gated, headBias;
 };
 
-std::size_t weightCount(const std::vector<ArrayShape>& arrays)
-{
+std::size_t weightCount(const std::vector<ArrayShape>& arrays) {
     std::size_t count = 1;
     for (const ArrayShape& a : arrays) {
         const std::size_t rows = std::size_t(a.gated ? 2 * a.channels : a.channels);
@@ -54,8 +53,7 @@ std::size_t weightCount(const std::vector<ArrayShape>& arrays)
     return count;
 }
 
-std::vector<float> randomWeights(std::size_t count, float deviation)
-{
+std::vector<float> randomWeights(std::size_t count, float deviation) {
     std::mt19937 random(1);
     std::normal_distribution<float> weight(0.0f, deviation);
     std::vector<float> weights(count);
@@ -65,13 +63,18 @@ std::vector<float> randomWeights(std::size_t count, float deviation)
     return weights;
 }
 
-nlohmann::json waveNetDocument(const std::vector<ArrayShape>& arrays)
-{
+nlohmann::json waveNetDocument(const std::vector<ArrayShape>& arrays) {
     nlohmann::json layers = nlohmann::json::array();
     for (const ArrayShape& a : arrays) {
-        layers.push_back({{"input_size", a.inputSize}, {"condition_size", 1}, {"head_size", a.headSize},
-                          {"channels", a.channels}, {"kernel_size", a.kernelSize}, {"dilations", a.dilations},
-                          {"activation", "Tanh"}, {"gated", a.gated}, {"head_bias", a.headBias}});
+        layers.push_back({{"input_size", a.inputSize},
+                          {"condition_size", 1},
+                          {"head_size", a.headSize},
+                          {"channels", a.channels},
+                          {"kernel_size", a.kernelSize},
+                          {"dilations", a.dilations},
+                          {"activation", "Tanh"},
+                          {"gated", a.gated},
+                          {"head_bias", a.headBias}});
     }
     return {{"architecture", "WaveNet"},
             {"config", {{"layers", layers}, {"head", nullptr}}},
@@ -87,18 +90,11 @@ const std::vector<ArrayShape> plainShape = {{1, 8, 16, 3, allDilations, false, f
 const std::vector<ArrayShape> gatedShape = {{1, 8, 16, 3, allDilations, true, false},
                                             {16, 1, 8, 3, allDilations, true, true}};
 
-nlohmann::json fixedShapeDocument()
-{
-    return waveNetDocument(plainShape);
-}
+nlohmann::json fixedShapeDocument() { return waveNetDocument(plainShape); }
 
-nlohmann::json gatedDocument()
-{
-    return waveNetDocument(gatedShape);
-}
+nlohmann::json gatedDocument() { return waveNetDocument(gatedShape); }
 
-nlohmann::json lstmDocument(int hiddenSize)
-{
+nlohmann::json lstmDocument(int hiddenSize) {
     const std::size_t count = 4 * std::size_t(hiddenSize) * std::size_t(1 + hiddenSize) + 6 * std::size_t(hiddenSize) +
                               std::size_t(hiddenSize) + 1;
     return {{"architecture", "LSTM"},
@@ -108,16 +104,14 @@ nlohmann::json lstmDocument(int hiddenSize)
 }
 
 template <class Model>
-std::unique_ptr<RuveroRidev::NeuralModel> load(const nlohmann::json& document)
-{
+std::unique_ptr<RuveroRidev::NeuralModel> load(const nlohmann::json& document) {
     auto model = std::make_unique<Model>();
     model->LoadFromNAMJson(document);
     model->Prewarm();
     return model;
 }
 
-std::vector<float> noiseBlock()
-{
+std::vector<float> noiseBlock() {
     std::mt19937 random(2);
     std::uniform_real_distribution<float> sample(-0.5f, 0.5f);
     std::vector<float> block(blockFrames);
@@ -128,16 +122,14 @@ std::vector<float> noiseBlock()
 }
 
 // The median of a run's times: an iteration that another process interrupted does not move it.
-double median(std::vector<double>& values)
-{
+double median(std::vector<double>& values) {
     std::nth_element(values.begin(), values.begin() + long(values.size() / 2), values.end());
     return values[values.size() / 2];
 }
 
 constexpr std::size_t maxTimedBlocks = std::size_t(1) << 20;
 
-void runBlocks(benchmark::State& state, RuveroRidev::NeuralModel& model)
-{
+void runBlocks(benchmark::State& state, RuveroRidev::NeuralModel& model) {
     std::vector<float> input = noiseBlock();
     std::vector<float> output(blockFrames);
     std::vector<double> seconds;
@@ -158,9 +150,8 @@ void runBlocks(benchmark::State& state, RuveroRidev::NeuralModel& model)
 
 // Floating-point operations per sample: multiply and add counted apart, the fast tanh and the logistic as 15
 // per value, the bias, residual, head and gate adds and multiplies as one each.
-long flopsPerSample(const std::vector<ArrayShape>& arrays)
-{
-    long flops = 1;  // the head scale
+long flopsPerSample(const std::vector<ArrayShape>& arrays) {
+    long flops = 1; // the head scale
     for (const ArrayShape& a : arrays) {
         const long rows = a.gated ? 2 * a.channels : a.channels;
         const long perLayer = 2L * a.kernelSize * rows * a.channels + 2 * rows + rows + 2L * a.channels * a.channels +
@@ -173,17 +164,17 @@ long flopsPerSample(const std::vector<ArrayShape>& arrays)
 
 // The fixed <12, 6> shape: array 0 of 12 channels over dilations 1 .. 64, array 1 of 6 channels over 128,
 // 256, 512, 1 .. 512.
-const std::vector<ArrayShape> twelveShape = {{1, 6, 12, 3, {1, 2, 4, 8, 16, 32, 64}, false, false},
-                                             {12, 1, 6, 3, {128, 256, 512, 1, 2, 4, 8, 16, 32, 64, 128, 256, 512},
-                                              false, true}};
+const std::vector<ArrayShape> twelveShape = {
+    {1, 6, 12, 3, {1, 2, 4, 8, 16, 32, 64}, false, false},
+    {12, 1, 6, 3, {128, 256, 512, 1, 2, 4, 8, 16, 32, 64, 128, 256, 512}, false, true}};
 
-long multiplyAddsPerSample(const std::vector<ArrayShape>& arrays)
-{
+long multiplyAddsPerSample(const std::vector<ArrayShape>& arrays) {
     long count = 1;
     for (const ArrayShape& a : arrays) {
         const long rows = a.gated ? 2 * a.channels : a.channels;
-        count += long(a.inputSize) * a.channels + long(a.channels) * a.headSize +
-                 long(a.dilations.size()) * (long(a.kernelSize) * rows * a.channels + rows + long(a.channels) * a.channels);
+        count +=
+            long(a.inputSize) * a.channels + long(a.channels) * a.headSize +
+            long(a.dilations.size()) * (long(a.kernelSize) * rows * a.channels + rows + long(a.channels) * a.channels);
     }
     return count;
 }
@@ -194,8 +185,7 @@ constexpr double maxTwelveOverSixteen = 0.60;
 constexpr double maxRuntimeOverFixed = 1.20;
 constexpr double maxGatedPerWorkOverFixed = 1.20;
 
-void BM_Compare16x8(benchmark::State& state)
-{
+void BM_Compare16x8(benchmark::State& state) {
     if (!fmapeak::available()) {
         state.SkipWithError(fmapeak::widths[0].unit);
         return;
@@ -232,8 +222,8 @@ void BM_Compare16x8(benchmark::State& state)
         }
     }
     for (int w = 0; w < fmapeak::numWidths; ++w) {
-        const double peak = double(peakRounds) * fmapeak::flopsPerRound(fmapeak::widths[w]) /
-                            median(seconds[numModels + w]);
+        const double peak =
+            double(peakRounds) * fmapeak::flopsPerRound(fmapeak::widths[w]) / median(seconds[numModels + w]);
         state.counters["peak" + std::to_string(fmapeak::widths[w].lanes * 32) + "_GFLOPs"] = peak * 1e-9;
     }
     // Every path could use the widest width, so each share is taken against its peak.
@@ -265,32 +255,27 @@ void BM_Compare16x8(benchmark::State& state)
     state.SetLabel(limits + 2);
 }
 
-void BM_Fixed16x8(benchmark::State& state)
-{
+void BM_Fixed16x8(benchmark::State& state) {
     auto model = load<RuveroRidev::InternalWaveNetModelT<16, 8>>(fixedShapeDocument());
     runBlocks(state, *model);
 }
 
-void BM_Runtime16x8(benchmark::State& state)
-{
+void BM_Runtime16x8(benchmark::State& state) {
     auto model = load<RuveroRidev::RuntimeWaveNetModel>(fixedShapeDocument());
     runBlocks(state, *model);
 }
 
-void BM_RuntimeGated16x8(benchmark::State& state)
-{
+void BM_RuntimeGated16x8(benchmark::State& state) {
     auto model = load<RuveroRidev::RuntimeWaveNetModel>(gatedDocument());
     runBlocks(state, *model);
 }
 
-void BM_Lstm(benchmark::State& state)
-{
+void BM_Lstm(benchmark::State& state) {
     auto model = load<RuveroRidev::LstmModel>(lstmDocument(int(state.range(0))));
     runBlocks(state, *model);
 }
 
-void BM_PrewarmRuntime16x8(benchmark::State& state)
-{
+void BM_PrewarmRuntime16x8(benchmark::State& state) {
     auto model = load<RuveroRidev::RuntimeWaveNetModel>(fixedShapeDocument());
     for (auto _ : state) {
         model->Prewarm();
@@ -298,8 +283,7 @@ void BM_PrewarmRuntime16x8(benchmark::State& state)
     }
 }
 
-void BM_PrewarmLstm(benchmark::State& state)
-{
+void BM_PrewarmLstm(benchmark::State& state) {
     auto model = load<RuveroRidev::LstmModel>(lstmDocument(int(state.range(0))));
     for (auto _ : state) {
         model->Prewarm();
@@ -307,7 +291,7 @@ void BM_PrewarmLstm(benchmark::State& state)
     }
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_Compare16x8)->Name("Compare16x8")->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Fixed16x8)->Name("Process16x8/fixed")->Unit(benchmark::kMicrosecond);
@@ -317,8 +301,7 @@ BENCHMARK(BM_Lstm)->Name("ProcessLstm")->Arg(16)->Arg(24)->Arg(32)->Unit(benchma
 BENCHMARK(BM_PrewarmRuntime16x8)->Name("Prewarm16x8/runtime")->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PrewarmLstm)->Name("PrewarmLstm")->Arg(16)->Arg(24)->Arg(32)->Unit(benchmark::kMicrosecond);
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     benchmark::AddCustomContext("model_simd", Eigen::SimdInstructionSetsInUse());
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

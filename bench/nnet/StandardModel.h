@@ -13,18 +13,16 @@ namespace nnet_bench {
 
 inline nlohmann::json standardModel() {
     std::vector<int> dilations;
-    for (int d = 1; d <= 512; d *= 2)
-        dilations.push_back(d);
+    for (int d = 1; d <= 512; d *= 2) dilations.push_back(d);
     auto layerArray = [&](int inputSize, int headSize, int channels, bool headBias) {
-        return nlohmann::json{{"input_size", inputSize}, {"condition_size", 1}, {"head_size", headSize},
-                              {"channels", channels},    {"kernel_size", 3},    {"dilations", dilations},
-                              {"activation", "Fasttanh"}, {"gated", false},     {"head_bias", headBias}};
+        return nlohmann::json{{"input_size", inputSize},  {"condition_size", 1}, {"head_size", headSize},
+                              {"channels", channels},     {"kernel_size", 3},    {"dilations", dilations},
+                              {"activation", "Fasttanh"}, {"gated", false},      {"head_bias", headBias}};
     };
     std::mt19937 generator(16008);
     std::normal_distribution<float> weight(0.0f, 0.15f);
     std::vector<float> weights(13802);
-    for (float& w : weights)
-        w = weight(generator);
+    for (float& w : weights) w = weight(generator);
     weights.back() = 0.2f; // head scale
     return {{"version", "0.5.4"},
             {"architecture", "WaveNet"},
@@ -35,8 +33,7 @@ inline nlohmann::json standardModel() {
 
 inline std::vector<float> guitarLikeBlock() {
     std::vector<float> block(16);
-    for (size_t t = 0; t < block.size(); ++t)
-        block[t] = 0.3f * static_cast<float>(t % 7) / 7.0f - 0.1f;
+    for (size_t t = 0; t < block.size(); ++t) block[t] = 0.3f * static_cast<float>(t % 7) / 7.0f - 0.1f;
     return block;
 }
 

@@ -239,8 +239,8 @@ void receiveRequest() {
     }
     rxQueued.fetch_add(1);
     // A request that cannot be queued (out of memory) is dropped.
-    if (!rxQueue.enqueue(BleRequest{connectionEpoch.load(), std::string(ble_receive_packet,
-                                                                        ble_receive_packet_index - 1)}))
+    if (!rxQueue.enqueue(
+            BleRequest{connectionEpoch.load(), std::string(ble_receive_packet, ble_receive_packet_index - 1)}))
         rxQueued.fetch_sub(1);
 }
 
@@ -311,10 +311,8 @@ void setUpAdapter() {
 
 void bringUp() {
     default_adapter = btle_adapter_get_default(connection);
-    if (default_adapter == nullptr)
-        log_debug(LIBRARY_TAG, "No default_adapter found");
-    else
-        setUpAdapter();
+    if (default_adapter == nullptr) log_debug(LIBRARY_TAG, "No default_adapter found");
+    else setUpAdapter();
 }
 
 // BlueZ or the adapter is gone, and with it every registration: the objects are unexported and freed
@@ -363,8 +361,8 @@ bool listsAdapter(GVariantIter* interfaces, bool withProperties) {
     return found;
 }
 
-void onInterfacesAdded(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                       GVariant* parameters, gpointer) {
+void onInterfacesAdded(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
+                       gpointer) {
     if (default_adapter != nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(oa{sa{sv}})"))) return;
     GVariantIter* interfaces = nullptr;
     g_variant_get(parameters, "(&oa{sa{sv}})", nullptr, &interfaces);
@@ -373,8 +371,8 @@ void onInterfacesAdded(GDBusConnection*, const gchar*, const gchar*, const gchar
     if (adapter) bringUp();
 }
 
-void onInterfacesRemoved(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                         GVariant* parameters, gpointer) {
+void onInterfacesRemoved(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
+                         gpointer) {
     if (default_adapter == nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(oas)"))) return;
     const char* path = nullptr;
     GVariantIter* interfaces = nullptr;
@@ -392,13 +390,11 @@ void watchBluez() {
     bluezWatch = g_bus_watch_name_on_connection(connection, BLUEZ, G_BUS_NAME_WATCHER_FLAGS_NONE, onBluezAppeared,
                                                 onBluezVanished, nullptr, nullptr);
     interfacesAdded = g_dbus_connection_signal_subscribe(connection, BLUEZ, "org.freedesktop.DBus.ObjectManager",
-                                                         "InterfacesAdded", nullptr, nullptr,
-                                                         G_DBUS_SIGNAL_FLAGS_NONE, onInterfacesAdded, nullptr,
-                                                         nullptr);
-    interfacesRemoved = g_dbus_connection_signal_subscribe(connection, BLUEZ, "org.freedesktop.DBus.ObjectManager",
-                                                           "InterfacesRemoved", nullptr, nullptr,
-                                                           G_DBUS_SIGNAL_FLAGS_NONE, onInterfacesRemoved, nullptr,
-                                                           nullptr);
+                                                         "InterfacesAdded", nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+                                                         onInterfacesAdded, nullptr, nullptr);
+    interfacesRemoved = g_dbus_connection_signal_subscribe(
+        connection, BLUEZ, "org.freedesktop.DBus.ObjectManager", "InterfacesRemoved", nullptr, nullptr,
+        G_DBUS_SIGNAL_FLAGS_NONE, onInterfacesRemoved, nullptr, nullptr);
 }
 
 void stopWatchingBluez() {
@@ -415,11 +411,11 @@ GDBusConnection* openSystemBus() {
     gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
     GDBusConnection* bus = nullptr;
     if (address != nullptr)
-        bus = g_dbus_connection_new_for_address_sync(
-            address,
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, &error);
+        bus =
+            g_dbus_connection_new_for_address_sync(address,
+                                                   GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                                   nullptr, nullptr, &error);
     g_free(address);
     if (bus == nullptr) {
         LOGE(TAG, "No system bus: %s\n", error != nullptr ? error->message : "unknown");
@@ -450,10 +446,8 @@ void nimble_tasks(void*) {
     // Handled on the main loop, not in the signal handler: the tear-down makes D-Bus calls.
     if (g_unix_signal_add(SIGINT, sigintSource, nullptr) == 0) log_error("Btle", "can't catch SIGINT");
     // The set-up waits for BlueZ's name on the bus, and is made again whenever BlueZ comes back.
-    if (connection != nullptr)
-        watchBluez();
-    else
-        log_debug(LIBRARY_TAG, "No default_adapter found");
+    if (connection != nullptr) watchBluez();
+    else log_debug(LIBRARY_TAG, "No default_adapter found");
 
     ble_started = true;
     g_main_loop_run(loop);
@@ -534,15 +528,20 @@ void on_device_removed(btle_adapter*, btle_device* device) {
 
 void on_registration(btle_adapter*, btle_registration_call call, const GError* error) {
     switch (call) {
-    case BTLE_ADVERTISEMENT_REGISTERED: advertisementAnswered(error); break;
+    case BTLE_ADVERTISEMENT_REGISTERED:
+        advertisementAnswered(error);
+        break;
     case BTLE_ADVERTISEMENT_UNREGISTERED:
         // Refused or not, BlueZ no longer holds it.
         advertising = Registration::Off;
         ble_advertisment = false;
         if (advertisingWanted) startAdvertising();
         break;
-    case BTLE_APPLICATION_REGISTERED: applicationAnswered(error); break;
-    case BTLE_APPLICATION_UNREGISTERED: break;
+    case BTLE_APPLICATION_REGISTERED:
+        applicationAnswered(error);
+        break;
+    case BTLE_APPLICATION_UNREGISTERED:
+        break;
     }
 }
 
@@ -552,11 +551,10 @@ const char* on_local_char_read(const btle_application*, const char*, const char*
     return "org.bluez.Error.Rejected";
 }
 
-const char* on_local_char_write(const btle_application*, const char*, const char* service_uuid,
-                                const char* char_uuid, GByteArray* byteArray, guint16 mtu, guint16) {
+const char* on_local_char_write(const btle_application*, const char*, const char* service_uuid, const char* char_uuid,
+                                GByteArray* byteArray, guint16 mtu, guint16) {
     log_debug(LIBRARY_TAG, "received packet <%.*s> %d", int(ble_receive_packet_index), ble_receive_packet, int(mtu));
-    if (std::strcmp(service_uuid, BLE_SERVICE_UUID) != 0 || std::strcmp(char_uuid, BLE_RX_UUID) != 0)
-        return nullptr;
+    if (std::strcmp(service_uuid, BLE_SERVICE_UUID) != 0 || std::strcmp(char_uuid, BLE_RX_UUID) != 0) return nullptr;
     supervisor_time = now();
     ble_mtu = std::max<uint32_t>(mtu, BLE_MIN_MTU);
     for (guint i = 0; i < byteArray->len; ++i) receiveByte(char(byteArray->data[i]));
@@ -596,8 +594,7 @@ gboolean callback(gpointer mainLoop) {
         app = nullptr;
     }
     if (advertisement != nullptr) {
-        if (default_adapter != nullptr &&
-            (advertising == Registration::Registering || advertising == Registration::On))
+        if (default_adapter != nullptr && (advertising == Registration::Registering || advertising == Registration::On))
             btle_adapter_stop_advertising(default_adapter, advertisement);
         supervisor_time = now();
         btle_advertisement_free(advertisement);

@@ -76,8 +76,7 @@ const char* on_local_char_read(const btle_application* application, const char* 
                                const char* char_uuid, guint16 mtu, guint16 offset);
 const char* on_local_char_write(const btle_application* application, const char* address, const char* service_uuid,
                                 const char* char_uuid, GByteArray* byteArray, guint16 mtu, guint16 offset);
-void on_local_char_start_notify(const btle_application* application, const char* service_uuid,
-                                const char* char_uuid);
+void on_local_char_start_notify(const btle_application* application, const char* service_uuid, const char* char_uuid);
 void on_local_char_stop_notify(const btle_application* application, const char* service_uuid, const char* char_uuid);
 void on_local_char_updated(const btle_application* application, const char* service_uuid, const char* char_uuid,
                            GByteArray* byteArray);

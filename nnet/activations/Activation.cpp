@@ -25,17 +25,15 @@ Activation* tanhBackup = nullptr;
 } // namespace
 
 std::unordered_map<std::string, Activation*> Activation::_activations = {
-    {"Tanh", &tanhInstance},       {"Hardtanh", &hardTanhInstance},   {"Fasttanh", &fastTanhInstance},
-    {"ReLU", &reluInstance},       {"LeakyReLU", &leakyReluInstance}, {"Sigmoid", &sigmoidInstance},
+    {"Tanh", &tanhInstance}, {"Hardtanh", &hardTanhInstance},   {"Fasttanh", &fastTanhInstance},
+    {"ReLU", &reluInstance}, {"LeakyReLU", &leakyReluInstance}, {"Sigmoid", &sigmoidInstance},
 };
 
 bool Activation::using_fast_tanh = true;
 
 Activation::~Activation() = default;
 
-void Activation::apply(Eigen::MatrixXf& matrix) {
-    apply(matrix.data(), matrix.size());
-}
+void Activation::apply(Eigen::MatrixXf& matrix) { apply(matrix.data(), matrix.size()); }
 
 void Activation::apply(Eigen::Block<Eigen::MatrixXf, -1, -1, false> block) {
     if (block.cols() <= 1 || block.rows() == block.outerStride()) {
@@ -44,13 +42,10 @@ void Activation::apply(Eigen::Block<Eigen::MatrixXf, -1, -1, false> block) {
     }
     // Rows cut out of several columns are not one run; treating them as one would overwrite the
     // coefficients between the columns.
-    for (Eigen::Index column = 0; column < block.cols(); ++column)
-        apply(block.col(column).data(), block.rows());
+    for (Eigen::Index column = 0; column < block.cols(); ++column) apply(block.col(column).data(), block.rows());
 }
 
-void Activation::apply(Eigen::Block<Eigen::MatrixXf, -1, -1, true> block) {
-    apply(block.data(), block.size());
-}
+void Activation::apply(Eigen::Block<Eigen::MatrixXf, -1, -1, true> block) { apply(block.data(), block.size()); }
 
 Activation* Activation::get_activation(std::string name) {
     const auto entry = _activations.find(name);
@@ -67,8 +62,7 @@ void Activation::enable_fast_tanh() {
 
 void Activation::disable_fast_tanh() {
     using_fast_tanh = false;
-    if (_activations["Tanh"] == _activations["Fasttanh"])
-        _activations["Tanh"] = tanhBackup;
+    if (_activations["Tanh"] == _activations["Fasttanh"]) _activations["Tanh"] = tanhBackup;
 }
 
 } // namespace nnet::activations

@@ -5,8 +5,7 @@ namespace nnet::activations {
 ActivationFastTanh::~ActivationFastTanh() = default;
 
 void ActivationFastTanh::apply(float* data, long size) {
-    for (long i = 0; i < size; ++i)
-        data[i] = fast_tanh(data[i]);
+    for (long i = 0; i < size; ++i) data[i] = fast_tanh(data[i]);
 }
 
 } // namespace nnet::activations

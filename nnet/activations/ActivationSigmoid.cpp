@@ -7,8 +7,7 @@ namespace nnet::activations {
 ActivationSigmoid::~ActivationSigmoid() = default;
 
 void ActivationSigmoid::apply(float* data, long size) {
-    for (long i = 0; i < size; ++i)
-        data[i] = 1.0f / (1.0f + std::exp(-data[i]));
+    for (long i = 0; i < size; ++i) data[i] = 1.0f / (1.0f + std::exp(-data[i]));
 }
 
 } // namespace nnet::activations

@@ -9,8 +9,7 @@ namespace {
 
 float rationalTanh(float x) {
     const float clamped = std::max(std::min(x, 7.905311f), -7.905311f);
-    if (std::fabs(x) < 0.0004f)
-        return clamped;
+    if (std::fabs(x) < 0.0004f) return clamped;
     const float s = clamped * clamped;
     float p = std::fma(-2.7607684e-16f, s, 2.000188e-13f);
     p = std::fma(p, s, -8.604672e-11f);
@@ -29,8 +28,7 @@ float rationalTanh(float x) {
 ActivationTanh::~ActivationTanh() = default;
 
 void ActivationTanh::apply(float* data, long size) {
-    for (long i = 0; i < size; ++i)
-        data[i] = rationalTanh(data[i]);
+    for (long i = 0; i < size; ++i) data[i] = rationalTanh(data[i]);
 }
 
 } // namespace nnet::activations

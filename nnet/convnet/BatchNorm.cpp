@@ -10,8 +10,7 @@ BatchNorm::BatchNorm(int channels, weights_it& weights) {
     Eigen::VectorXf weight(channels);
     Eigen::VectorXf bias(channels);
     for (Eigen::VectorXf* values : {&runningMean, &runningVariance, &weight, &bias})
-        for (int i = 0; i < channels; ++i)
-            (*values)(i) = *(weights++);
+        for (int i = 0; i < channels; ++i) (*values)(i) = *(weights++);
     const float eps = *(weights++);
 
     scale.resize(channels);

@@ -24,10 +24,8 @@ long weightCount(long channels, long numBlocks, bool batchnorm) {
 // dilation, since every block keeps its own history).
 int checkedReceptiveField(int channels, const std::vector<int>& dilations, bool batchnorm,
                           const std::string& activation, const std::vector<float>& weights) {
-    if (dilations.empty())
-        throw std::runtime_error("ConvNet needs at least one dilation");
-    if (channels < 1)
-        throw std::runtime_error("ConvNet channels must be at least 1, got " + std::to_string(channels));
+    if (dilations.empty()) throw std::runtime_error("ConvNet needs at least one dilation");
+    if (channels < 1) throw std::runtime_error("ConvNet channels must be at least 1, got " + std::to_string(channels));
     for (int dilation : dilations)
         if (dilation < 1)
             throw std::runtime_error("ConvNet dilations must be at least 1, got " + std::to_string(dilation));
@@ -38,8 +36,7 @@ int checkedReceptiveField(int channels, const std::vector<int>& dilations, bool 
     if (provided < expected)
         throw std::runtime_error("Weight mismatch: provided " + std::to_string(provided) +
                                  " weights, but the ConvNet expects " + std::to_string(expected) + ".");
-    if (provided > expected)
-        throw std::runtime_error("Didn't touch all the weights when initializing ConvNet");
+    if (provided > expected) throw std::runtime_error("Didn't touch all the weights when initializing ConvNet");
     return *std::max_element(dilations.begin(), dilations.end());
 }
 
@@ -53,23 +50,18 @@ ConvNet::ConvNet(int channels, const std::vector<int>& dilations, bool batchnorm
     for (size_t k = 0; k < blocks.size(); ++k)
         blocks[k].set_weights_(k == 0 ? 1 : channels, channels, dilations[k], batchnorm, activation, it);
     blockValues.resize(blocks.size() + 1);
-    for (Eigen::MatrixXf& values : blockValues)
-        values.setZero();
+    for (Eigen::MatrixXf& values : blockValues) values.setZero();
     std::fill(inputBuffer.begin(), inputBuffer.end(), 0.0f);
     head = _Head(channels, it);
-    if (it != weights.end())
-        throw std::runtime_error("Didn't touch all the weights when initializing ConvNet");
+    if (it != weights.end()) throw std::runtime_error("Didn't touch all the weights when initializing ConvNet");
     long prewarm = 1;
-    for (int dilation : dilations)
-        prewarm += dilation;
+    for (int dilation : dilations) prewarm += dilation;
     prewarmSampleCount = static_cast<int>(std::min<long>(prewarm, INT_MAX));
 }
 
 ConvNet::~ConvNet() = default;
 
-int ConvNet::PrewarmSamples() {
-    return prewarmSampleCount;
-}
+int ConvNet::PrewarmSamples() { return prewarmSampleCount; }
 
 void ConvNet::_update_buffers_(float* input, int numFrames) {
     Buffer::_update_buffers_(input, numFrames);
@@ -100,18 +92,15 @@ void ConvNet::_rewind_buffers_() {
 }
 
 void ConvNet::process(float* input, float* output, int numFrames) {
-    if (numFrames < 1)
-        return;
+    if (numFrames < 1) return;
     _update_buffers_(input, numFrames);
     const long start = inputBufferOffset;
     const long end = start + numFrames;
     blockValues[0].block(0, start, 1, numFrames) =
         Eigen::Map<const Eigen::RowVectorXf>(inputBuffer.data() + start, numFrames);
-    for (size_t k = 0; k < blocks.size(); ++k)
-        blocks[k].process_(blockValues[k], blockValues[k + 1], start, end);
+    for (size_t k = 0; k < blocks.size(); ++k) blocks[k].process_(blockValues[k], blockValues[k + 1], start, end);
     head.process_(blockValues.back(), headOutput, start, end);
-    for (int s = 0; s < numFrames; ++s)
-        output[s] = headOutput(s);
+    for (int s = 0; s < numFrames; ++s) output[s] = headOutput(s);
     _advance_input_buffer_(numFrames);
 }
 

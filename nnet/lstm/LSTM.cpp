@@ -17,8 +17,7 @@ void checkArchitecture(int numLayers, int inputSize, int hiddenSize, const std::
     using util::count_mul;
     if (numLayers < 0)
         throw std::runtime_error("LSTM num_layers must not be negative, got " + std::to_string(numLayers));
-    if (inputSize != 1)
-        throw std::runtime_error("LSTM input_size must be 1, got " + std::to_string(inputSize));
+    if (inputSize != 1) throw std::runtime_error("LSTM input_size must be 1, got " + std::to_string(inputSize));
     if (hiddenSize < 0)
         throw std::runtime_error("LSTM hidden_size must not be negative, got " + std::to_string(hiddenSize));
     const long h = hiddenSize;
@@ -45,33 +44,28 @@ LSTM::LSTM(int numLayers, int inputSize, int hiddenSize, std::vector<float>& wei
     for (int layer = 0; layer < numLayers; ++layer)
         layers.emplace_back(layer == 0 ? inputSize : hiddenSize, hiddenSize, it);
     headWeight.resize(hiddenSize);
-    for (int i = 0; i < hiddenSize; ++i)
-        headWeight(i) = *(it++);
+    for (int i = 0; i < hiddenSize; ++i) headWeight(i) = *(it++);
     headBias = *(it++);
 }
 
 LSTM::~LSTM() = default;
 
 void LSTM::process(float* input, float* output, int numFrames) {
-    for (int i = 0; i < numFrames; ++i)
-        output[i] = _process_sample(input[i]);
+    for (int i = 0; i < numFrames; ++i) output[i] = _process_sample(input[i]);
 }
 
 int LSTM::PrewarmSamples() {
     // Half a second at the trained rate lets the stored initial states settle.
     const double halfSecond = 0.5 * expectedSampleRate;
-    if (!(halfSecond >= 1.0))
-        return 1;
+    if (!(halfSecond >= 1.0)) return 1;
     return halfSecond >= INT_MAX ? INT_MAX : static_cast<int>(halfSecond);
 }
 
 float LSTM::_process_sample(float x) {
-    if (layers.empty())
-        return x;
+    if (layers.empty()) return x;
     input(0) = x;
     layers[0].process_(input);
-    for (size_t layer = 1; layer < layers.size(); ++layer)
-        layers[layer].process_(layers[layer - 1].get_hidden_state());
+    for (size_t layer = 1; layer < layers.size(); ++layer) layers[layer].process_(layers[layer - 1].get_hidden_state());
     return headWeight.dot(layers.back().get_hidden_state()) + headBias;
 }
 

@@ -29,8 +29,7 @@ long arrayWeightCount(const LayerArrayParams& params) {
 // Refuses, before anything is sized, every list of arrays that could not be chained and run; returns the
 // number of weights the model takes.
 long checkedWeightCount(const std::vector<LayerArrayParams>& layerArrayParams) {
-    if (layerArrayParams.empty())
-        throw std::runtime_error("WaveNet needs at least one layer array");
+    if (layerArrayParams.empty()) throw std::runtime_error("WaveNet needs at least one layer array");
     long count = 1; // the head scale
     for (size_t i = 0; i < layerArrayParams.size(); ++i) {
         const LayerArrayParams& params = layerArrayParams[i];
@@ -65,8 +64,7 @@ long checkedWeightCount(const std::vector<LayerArrayParams>& layerArrayParams) {
 WaveNet::WaveNet(const std::vector<LayerArrayParams>& layerArrayParams, float headScale, bool withHead,
                  std::vector<float> weights, double expectedSampleRate)
     : DSP(expectedSampleRate), headScale(headScale) {
-    if (withHead)
-        throw std::runtime_error("Head not implemented!");
+    if (withHead) throw std::runtime_error("Head not implemented!");
     numWeights = checkedWeightCount(layerArrayParams);
     const long provided = static_cast<long>(weights.size());
     if (provided < numWeights)
@@ -83,15 +81,13 @@ WaveNet::WaveNet(const std::vector<LayerArrayParams>& layerArrayParams, float he
                                  params.kernel_size, params.dilations, params.activation, params.gated,
                                  params.head_bias);
         layerArrayOutputs.emplace_back(params.channels, 0);
-        if (i == 0)
-            headArrays.emplace_back(params.channels, 0);
+        if (i == 0) headArrays.emplace_back(params.channels, 0);
         headArrays.emplace_back(params.head_size, 0);
     }
     set_weights_(weights);
 
     long prewarm = 1;
-    for (const _LayerArray& layerArray : layerArrays)
-        prewarm = count_add(prewarm, layerArray.get_receptive_field());
+    for (const _LayerArray& layerArray : layerArrays) prewarm = count_add(prewarm, layerArray.get_receptive_field());
     prewarmSampleCount = static_cast<int>(std::min<long>(prewarm, INT_MAX));
 }
 
@@ -106,53 +102,39 @@ void WaveNet::set_weights_(std::vector<float>& weights) {
         throw std::runtime_error("Weight mismatch: assigned " + std::to_string(numWeights) + " weights, but " +
                                  std::to_string(provided) + " were provided.");
     weights_it it = weights.begin();
-    for (_LayerArray& layerArray : layerArrays)
-        layerArray.set_weights_(it);
+    for (_LayerArray& layerArray : layerArrays) layerArray.set_weights_(it);
     headScale = *(it++);
 }
 
-int WaveNet::PrewarmSamples() {
-    return prewarmSampleCount;
-}
+int WaveNet::PrewarmSamples() { return prewarmSampleCount; }
 
-int WaveNet::_get_condition_dim() {
-    return 1;
-}
+int WaveNet::_get_condition_dim() { return 1; }
 
 void WaveNet::_set_condition_array(float* input, int numFrames) {
-    for (int t = 0; t < numFrames; ++t)
-        condition(0, t) = input[t];
+    for (int t = 0; t < numFrames; ++t) condition(0, t) = input[t];
 }
 
 void WaveNet::_set_num_frames_(long numFrames) {
-    if (numFrames == this->numFrames)
-        return;
+    if (numFrames == this->numFrames) return;
     // Every array's limit first: a refusal must leave all work matrices at the size they were.
-    for (const _LayerArray& layerArray : layerArrays)
-        layerArray._verify_num_frames_(numFrames);
+    for (const _LayerArray& layerArray : layerArrays) layerArray._verify_num_frames_(numFrames);
     condition.resize(_get_condition_dim(), numFrames);
-    for (Eigen::MatrixXf& headArray : headArrays)
-        headArray.resize(headArray.rows(), numFrames);
-    for (Eigen::MatrixXf& output : layerArrayOutputs)
-        output.resize(output.rows(), numFrames);
-    for (_LayerArray& layerArray : layerArrays)
-        layerArray.set_num_frames_(numFrames);
+    for (Eigen::MatrixXf& headArray : headArrays) headArray.resize(headArray.rows(), numFrames);
+    for (Eigen::MatrixXf& output : layerArrayOutputs) output.resize(output.rows(), numFrames);
+    for (_LayerArray& layerArray : layerArrays) layerArray.set_num_frames_(numFrames);
     this->numFrames = numFrames;
 }
 
 void WaveNet::_prepare_for_frames_(long numFrames) {
-    for (_LayerArray& layerArray : layerArrays)
-        layerArray.prepare_for_frames_(numFrames);
+    for (_LayerArray& layerArray : layerArrays) layerArray.prepare_for_frames_(numFrames);
 }
 
 void WaveNet::_advance_buffers_(int numFrames) {
-    for (_LayerArray& layerArray : layerArrays)
-        layerArray.advance_buffers_(numFrames);
+    for (_LayerArray& layerArray : layerArrays) layerArray.advance_buffers_(numFrames);
 }
 
 void WaveNet::process(float* input, float* output, int numFrames) {
-    if (numFrames < 1)
-        return;
+    if (numFrames < 1) return;
     _set_num_frames_(numFrames);
     _prepare_for_frames_(numFrames);
     // The input is copied before anything is written, so input and output may be the same buffer.
@@ -162,8 +144,7 @@ void WaveNet::process(float* input, float* output, int numFrames) {
         layerArrays[i].process_(i == 0 ? condition : layerArrayOutputs[i - 1], condition, headArrays[i],
                                 layerArrayOutputs[i], headArrays[i + 1]);
     const Eigen::MatrixXf& headOutput = headArrays.back();
-    for (int t = 0; t < numFrames; ++t)
-        output[t] = headScale * headOutput(0, t);
+    for (int t = 0; t < numFrames; ++t) output[t] = headScale * headOutput(0, t);
     _advance_buffers_(numFrames);
 }
 

@@ -2,12 +2,14 @@
 
 namespace nnet::wavenet {
 
-_Layer::_Layer(int conditionSize, int channels, int kernelSize, int dilation, const std::string& activation,
-               bool gated)
+_Layer::_Layer(int conditionSize, int channels, int kernelSize, int dilation, const std::string& activation, bool gated)
     : conv(channels, gated ? 2 * channels : channels, kernelSize, true, dilation),
-      inputMixin(conditionSize, gated ? 2 * channels : channels, false), _1x1(channels, channels, true),
+      inputMixin(conditionSize, gated ? 2 * channels : channels, false),
+      _1x1(channels, channels, true),
       activation(activations::Activation::get_activation(activation)),
-      sigmoid(activations::Activation::get_activation("Sigmoid")), gated(gated), channels(channels) {}
+      sigmoid(activations::Activation::get_activation("Sigmoid")),
+      gated(gated),
+      channels(channels) {}
 
 void _Layer::set_weights_(weights_it& weights) {
     conv.set_weights_(weights);
@@ -17,8 +19,7 @@ void _Layer::set_weights_(weights_it& weights) {
 
 void _Layer::set_num_frames_(long numFrames) {
     const long rows = conv.get_out_channels();
-    if (z.rows() == rows && z.cols() == numFrames)
-        return;
+    if (z.rows() == rows && z.cols() == numFrames) return;
     z.resize(rows, numFrames);
     z.setZero();
 }
@@ -41,20 +42,13 @@ void _Layer::process_(const Eigen::MatrixXf& input, const Eigen::MatrixXf& condi
     if (gated)
         output.middleCols(jStart, numFrames) =
             input.middleCols(iStart, numFrames) + _1x1.process(Eigen::MatrixXf(z.topRows(channels)));
-    else
-        output.middleCols(jStart, numFrames) = input.middleCols(iStart, numFrames) + _1x1.process(z);
+    else output.middleCols(jStart, numFrames) = input.middleCols(iStart, numFrames) + _1x1.process(z);
 }
 
-long _Layer::get_channels() const {
-    return channels;
-}
+long _Layer::get_channels() const { return channels; }
 
-long _Layer::get_kernel_size() const {
-    return conv.get_kernel_size();
-}
+long _Layer::get_kernel_size() const { return conv.get_kernel_size(); }
 
-long _Layer::get_dilation() const {
-    return conv.get_dilation();
-}
+long _Layer::get_dilation() const { return conv.get_dilation(); }
 
 } // namespace nnet::wavenet

@@ -12,8 +12,7 @@ namespace nnet::wavenet {
 // half times the sigmoid of the second half; z feeds the head sum and, through the 1x1, the residual output.
 class NNET_API _Layer {
 public:
-    _Layer(int conditionSize, int channels, int kernelSize, int dilation, const std::string& activation,
-           bool gated);
+    _Layer(int conditionSize, int channels, int kernelSize, int dilation, const std::string& activation, bool gated);
 
     // The conv, then the input mixin, then the 1x1.
     void set_weights_(weights_it& weights);

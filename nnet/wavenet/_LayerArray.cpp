@@ -9,19 +9,16 @@ namespace nnet::wavenet {
 
 namespace {
 
-long historySpan(long kernelSize, long dilation) {
-    return util::count_mul(kernelSize - 1, dilation);
-}
+long historySpan(long kernelSize, long dilation) { return util::count_mul(kernelSize - 1, dilation); }
 
 } // namespace
 
 _LayerArray::_LayerArray(int inputSize, int conditionSize, int headSize, int channels, int kernelSize,
-                         const std::vector<int>& dilations, const std::string& activation, bool gated,
-                         bool headBias)
-    : bufferStart(_check_params_(inputSize, conditionSize, headSize, channels, kernelSize, dilations, activation,
-                                 gated) -
-                  1),
-      rechannel(inputSize, channels, false), headRechannel(channels, headSize, headBias) {
+                         const std::vector<int>& dilations, const std::string& activation, bool gated, bool headBias)
+    : bufferStart(
+          _check_params_(inputSize, conditionSize, headSize, channels, kernelSize, dilations, activation, gated) - 1),
+      rechannel(inputSize, channels, false),
+      headRechannel(channels, headSize, headBias) {
     layers.reserve(dilations.size());
     for (int dilation : dilations)
         layers.emplace_back(conditionSize, channels, kernelSize, dilation, activation, gated);
@@ -57,8 +54,7 @@ long _LayerArray::_check_params_(int inputSize, int conditionSize, int headSize,
 
 void _LayerArray::set_weights_(weights_it& weights) {
     rechannel.set_weights_(weights);
-    for (_Layer& layer : layers)
-        layer.set_weights_(weights);
+    for (_Layer& layer : layers) layer.set_weights_(weights);
     headRechannel.set_weights_(weights);
 }
 
@@ -73,19 +69,15 @@ void _LayerArray::_verify_num_frames_(long numFrames) const {
 
 void _LayerArray::set_num_frames_(long numFrames) {
     _verify_num_frames_(numFrames);
-    for (_Layer& layer : layers)
-        layer.set_num_frames_(numFrames);
+    for (_Layer& layer : layers) layer.set_num_frames_(numFrames);
 }
 
 void _LayerArray::prepare_for_frames_(long numFrames) {
     const long bufferWidth = layerBuffers.empty() ? 0 : layerBuffers[0].cols();
-    if (bufferStart + numFrames > bufferWidth)
-        _rewind_buffers_();
+    if (bufferStart + numFrames > bufferWidth) _rewind_buffers_();
 }
 
-void _LayerArray::advance_buffers_(int numFrames) {
-    bufferStart += numFrames;
-}
+void _LayerArray::advance_buffers_(int numFrames) { bufferStart += numFrames; }
 
 void _LayerArray::process_(const Eigen::MatrixXf& layerInputs, const Eigen::MatrixXf& condition,
                            Eigen::MatrixXf& headInputs, Eigen::MatrixXf& layerOutputs, Eigen::MatrixXf& headOutputs) {
@@ -102,18 +94,13 @@ void _LayerArray::process_(const Eigen::MatrixXf& layerInputs, const Eigen::Matr
 
 long _LayerArray::get_receptive_field() const {
     long receptiveField = 0;
-    for (const _Layer& layer : layers)
-        receptiveField += historySpan(layer.get_kernel_size(), layer.get_dilation());
+    for (const _Layer& layer : layers) receptiveField += historySpan(layer.get_kernel_size(), layer.get_dilation());
     return receptiveField;
 }
 
-long _LayerArray::_get_receptive_field() const {
-    return 1 + get_receptive_field();
-}
+long _LayerArray::_get_receptive_field() const { return 1 + get_receptive_field(); }
 
-long _LayerArray::_get_channels() const {
-    return layers.empty() ? 0 : layers[0].get_channels();
-}
+long _LayerArray::_get_channels() const { return layers.empty() ? 0 : layers[0].get_channels(); }
 
 void _LayerArray::_rewind_buffers_() {
     // Each layer keeps only its own reach of history in front of the new start. The source always lies

@@ -160,8 +160,7 @@ bool IOArray::task_send() {
 
 void IOArray::tasks() {
     if (!initialized.load()) return;
-    while (task_send()) {
-    }
+    while (task_send()) {}
     running = true;
 }
 

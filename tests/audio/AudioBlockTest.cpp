@@ -19,7 +19,9 @@ struct Recorder {
 class NamedBlock : public AudioBlock {
 public:
     NamedBlock(const char* name, int position, Recorder* recorder, bool stopsWalk = false, bool stopsCompile = false)
-        : AudioBlock(name, nullptr, exec, position), recorder(recorder), stopsWalk(stopsWalk),
+        : AudioBlock(name, nullptr, exec, position),
+          recorder(recorder),
+          stopsWalk(stopsWalk),
           stopsCompile(stopsCompile) {}
 
     static bool exec(void* block, float (*frame)[16]) {
@@ -67,8 +69,8 @@ TEST(AudioBlock, FullRingIgnoresFurtherBlocksAndNullExecIsNotRegistered) {
     for (int i = 0; i < AudioBlock::kRingSize; ++i) names.push_back("b" + std::to_string(i));
     for (int i = 0; i < AudioBlock::kRingSize; ++i) {
         // Alternate ends so the circular start wraps around the array.
-        blocks.push_back(std::make_unique<NamedBlock>(names[i].c_str(), i % 2 ? AudioBlock::kFront : AudioBlock::kBack,
-                                                      &recorder));
+        blocks.push_back(
+            std::make_unique<NamedBlock>(names[i].c_str(), i % 2 ? AudioBlock::kFront : AudioBlock::kBack, &recorder));
     }
     ASSERT_EQ(AudioBlock::ringCount(), AudioBlock::kRingSize);
 

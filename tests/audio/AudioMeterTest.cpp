@@ -145,7 +145,7 @@ TEST(AudioMeter, InputCopyIsRawAndNonFiniteSamplesNeverLeave) {
         frame[1][i] = -0.02f * float(i);
     }
     AudioProcessor::processFrame(frame);
-    float (*input)[16] = AudioProcessor::getInput();
+    float(*input)[16] = AudioProcessor::getInput();
     for (int i = 0; i < 16; ++i) {
         EXPECT_EQ(input[0][i], 0.01f * float(i));
         EXPECT_EQ(input[1][i], -0.02f * float(i));

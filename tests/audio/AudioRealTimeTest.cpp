@@ -36,8 +36,9 @@ public:
 }
 
 TEST(AudioRealTime, AudioPassAllocatesNothing) {
-    AudioBlock block("halving", nullptr, [](void*, float (*frame)[Frame::kSamples]) { return frame[0][0] *= 0.5f, false; },
-                     AudioBlock::kFront);
+    AudioBlock block(
+        "halving", nullptr, [](void*, float(*frame)[Frame::kSamples]) { return frame[0][0] *= 0.5f, false; },
+        AudioBlock::kFront);
     setenv("PEDAL_CODEC", "none", 1);
     MemoryCodec codec;
     Codec::add(&codec);

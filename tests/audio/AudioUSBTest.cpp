@@ -36,8 +36,8 @@ float tone(long sample, double rate, double hertz) {
 double toneStep(double hertz) { return 2.0 * 0.5 * std::sin(std::numbers::pi * hertz / 48000.0); }
 
 struct BridgeRun {
-    double pedalStep = 0.0; // largest step of the pedal's tone as the host hears it
-    double hostStep = 0.0;  // largest step of the host's tone as the pedal mixes it in
+    double pedalStep = 0.0;     // largest step of the pedal's tone as the host hears it
+    double hostStep = 0.0;      // largest step of the host's tone as the pedal mixes it in
     int worstFillError[2] = {}; // after settling, toward the host and from it
 };
 
@@ -68,7 +68,8 @@ BridgeRun runBridge(double ppm, double seconds, double settleSeconds) {
             continue;
         }
         float frame[2][16], played[16];
-        for (int i = 0; i < 16; ++i) frame[0][i] = frame[1][i] = played[i] = tone(codecSamples + i, 48000.0, pedalHertz);
+        for (int i = 0; i < 16; ++i)
+            frame[0][i] = frame[1][i] = played[i] = tone(codecSamples + i, 48000.0, pedalHertz);
         AudioUSB::exchange(frame);
         for (int i = 0; i < 16; ++i) {
             const float fromHost = frame[0][i] - played[i];
@@ -150,8 +151,8 @@ TEST(AudioUSB, StateFileDecidesWhetherTheHostIsThere) {
     const struct {
         const char* content; // null: no file
         bool connected;
-    } cases[] = {{nullptr, false}, {"configured\n", true}, {"not attached\n", false}, {"  configured  ", true},
-                 {"suspended", false}, {"", false}};
+    } cases[] = {{nullptr, false},         {"configured\n", true}, {"not attached\n", false},
+                 {"  configured  ", true}, {"suspended", false},   {"", false}};
     for (const auto& c : cases) {
         fs::remove(path);
         if (c.content) {

@@ -186,7 +186,8 @@ TEST(FileCodec, TheAudioThreadStreamsAFileInRealTime) {
     setenv("PEDAL_CODEC_OUT", folder.file("out.wav").c_str(), 1);
     unsetenv("PEDAL_CODEC_OFFLINE");
 
-    AudioBlock block("pass", nullptr, [](void*, float (*)[Frame::kSamples]) { return false; }, AudioBlock::kBack);
+    AudioBlock block(
+        "pass", nullptr, [](void*, float(*)[Frame::kSamples]) { return false; }, AudioBlock::kBack);
     ASSERT_TRUE(Codec::initialize());
     auto* codec = dynamic_cast<FileCodec*>(Codec::active());
     ASSERT_NE(codec, nullptr);

@@ -46,7 +46,9 @@ inline Node* testRoot() {
 inline NodeItem* folder(Node* parent, const char* key) { return new NodeItem(parent, key, key, "", "hfolder"); }
 
 // A node below a block's folder by its path there ("fb", "trem\\depth"), a value and a choice set there.
-inline Node* below(Node* folder, const std::string& path) { return folder->pathToNode(folder->getPath() + "\\" + path); }
+inline Node* below(Node* folder, const std::string& path) {
+    return folder->pathToNode(folder->getPath() + "\\" + path);
+}
 inline void setValue(Node* folder, const std::string& path, float value) {
     static_cast<NodeFloat*>(below(folder, path))->setValue(value);
 }

@@ -39,8 +39,7 @@ namespace {
 // where the product registers them.
 class StandIn : public AudioBlock {
 public:
-    StandIn(const char* name, Node* folder, int position, bool withSwitch)
-        : AudioBlock(name, folder, exec, position) {
+    StandIn(const char* name, Node* folder, int position, bool withSwitch) : AudioBlock(name, folder, exec, position) {
         if (withSwitch) new NodeOnOff(folder, "on_off", "Enable", NodeOnOff::OFF);
     }
     static bool exec(void*, float (*)[16]) { return false; }
@@ -56,8 +55,8 @@ protected:
         product = new StandIn("Lindquar", app, AudioBlock::kBack, false);
         presets = new NodeList(root, "presets", "Presets", "pst_pst", 16384, 60);
         preset = new NodePreset(app, "preset", "Preset", "", presets);
-        for (const char* key : {"gate", "exp", "comp", "mod_pre", "drive", "amp", "ir", "mod", "delay", "reverb",
-                                "output"}) {
+        for (const char* key :
+             {"gate", "exp", "comp", "mod_pre", "drive", "amp", "ir", "mod", "delay", "reverb", "output"}) {
             folders[key] = new NodeItem(app, key, key, "", "hfolder");
         }
         Node* settings = new NodeItem(root, "settings", "Settings", "", "sfolder");
@@ -94,9 +93,9 @@ protected:
     }
 
     std::vector<NodeOnOff*> switches() const {
-        return {pickup->getOnOff(), tuner->getOnOff(), gate->getOnOff(), expr->getOnOff(), comp->getOnOff(),
-                modPre->getOnOff(), ir->getOnOff(), modPost->getOnOff(), modPost->getTremoloOnOff(),
-                delay->getOnOff(), reverb->getOnOff(), expr->getWahOnOff()};
+        return {pickup->getOnOff(),         tuner->getOnOff(),  gate->getOnOff(),   expr->getOnOff(),
+                comp->getOnOff(),           modPre->getOnOff(), ir->getOnOff(),     modPost->getOnOff(),
+                modPost->getTremoloOnOff(), delay->getOnOff(),  reverb->getOnOff(), expr->getWahOnOff()};
     }
 
     struct Process {
@@ -107,11 +106,15 @@ protected:
     // The blocks' process functions, with the tuner (it ends the chain) and the tempo (it has no sound) when
     // asked.
     std::vector<Process> processes(bool tunerAndTempo) const {
-        std::vector<Process> all = {
-            {"Pickup", pickup, Pickup::exec}, {"NoiseGate", gate, NoiseGate::exec}, {"Expr", expr, Expr::exec},
-            {"DynaComp", comp, DynaComp::exec}, {"ModPre", modPre, ModulationsEngine::exec}, {"IrLoader", ir, IrLoader::exec},
-            {"ModPost", modPost, ModulationsEngine::exec}, {"DelayEngine", delay, DelayEngine::exec},
-            {"ReverbFDN", reverb, ReverbFDN::exec}};
+        std::vector<Process> all = {{"Pickup", pickup, Pickup::exec},
+                                    {"NoiseGate", gate, NoiseGate::exec},
+                                    {"Expr", expr, Expr::exec},
+                                    {"DynaComp", comp, DynaComp::exec},
+                                    {"ModPre", modPre, ModulationsEngine::exec},
+                                    {"IrLoader", ir, IrLoader::exec},
+                                    {"ModPost", modPost, ModulationsEngine::exec},
+                                    {"DelayEngine", delay, DelayEngine::exec},
+                                    {"ReverbFDN", reverb, ReverbFDN::exec}};
         if (tunerAndTempo) all.insert(all.end(), {{"Tuner", tuner, Tuner::exec}, {"Tempo", tempo, Tempo::exec}});
         return all;
     }
@@ -139,7 +142,9 @@ protected:
         const size_t from = mark + size_t(fromSeconds * kRate), to = mark + size_t(toSeconds * kRate);
         return std::fmax(largestStep(left, from, to), largestStep(right, from, to));
     }
-    NodeFloat* parameter(const char* folderKey, const char* path) { return static_cast<NodeFloat*>(below(folders[folderKey], path)); }
+    NodeFloat* parameter(const char* folderKey, const char* path) {
+        return static_cast<NodeFloat*>(below(folders[folderKey], path));
+    }
     void setKind(const char* folderKey, const char* kind) { choose(folders[folderKey], "type", kind); }
 
     const int64_t clockStart = 5000000000;
@@ -169,11 +174,12 @@ protected:
 };
 
 TEST_F(ProductChain, ConstructionOrderYieldsTheProcessingOrder) {
-    const std::vector<AudioBlock*> expected = {pickup, tuner,   gate, expr,  comp,   modPre, drive, amp,
+    const std::vector<AudioBlock*> expected = {pickup, tuner,   gate, expr,    comp,  modPre, drive, amp,
                                                tempo,  product, ir,   modPost, delay, reverb, mixer};
     ASSERT_EQ(AudioBlock::ringCount(), int(expected.size()));
     for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(AudioBlock::ringAt(int(i)), expected[i]) << "position " << i << ": " << AudioBlock::ringAt(int(i))->getName();
+        EXPECT_EQ(AudioBlock::ringAt(int(i)), expected[i])
+            << "position " << i << ": " << AudioBlock::ringAt(int(i))->getName();
     }
 }
 
@@ -200,10 +206,10 @@ TEST_F(ProductChain, BlockFoldersHaveTheSharedShape) {
         NodeOnOff* onOff;
     };
     const Case cases[] = {
-        {folders["gate"], gate->getOnOff()},  {folders["exp"], expr->getOnOff()},
-        {folders["comp"], comp->getOnOff()},  {folders["mod_pre"], modPre->getOnOff()},
-        {folders["ir"], ir->getOnOff()},      {folders["mod"], modPost->getOnOff()},
-        {folders["delay"], delay->getOnOff()}, {folders["reverb"], reverb->getOnOff()},
+        {folders["gate"], gate->getOnOff()},     {folders["exp"], expr->getOnOff()},
+        {folders["comp"], comp->getOnOff()},     {folders["mod_pre"], modPre->getOnOff()},
+        {folders["ir"], ir->getOnOff()},         {folders["mod"], modPost->getOnOff()},
+        {folders["delay"], delay->getOnOff()},   {folders["reverb"], reverb->getOnOff()},
         {tuner->getFolder(), tuner->getOnOff()}, {pickup->getFolder(), pickup->getOnOff()},
     };
     for (const Case& c : cases) {
@@ -261,7 +267,8 @@ TEST_F(ProductChain, EveryBlockLeavesTheFrameBitExactWhileOff) {
             std::memcpy(AudioProcessor::getInput(), frame, sizeof frame);
             const bool ended = c.exec(c.block, frame);
             EXPECT_FALSE(ended) << c.name;
-            ASSERT_EQ(std::memcmp(frame, hiss.data() + frameIndex * 32, sizeof frame), 0) << c.name << " frame " << frameIndex;
+            ASSERT_EQ(std::memcmp(frame, hiss.data() + frameIndex * 32, sizeof frame), 0)
+                << c.name << " frame " << frameIndex;
         }
     };
     settle();
@@ -421,8 +428,7 @@ TEST_F(ProductChain, SweptSettingsLeaveNoZipperNoise) {
         {"cabinet level", ir->getOnOff(), parameter("ir", "level"), nullptr},
         {"expression volume", expr->getOnOff(), parameter("exp", "vol"), nullptr},
         {"wah resonance", expr->getWahOnOff(), parameter("exp", "wah\\q"), nullptr},
-        {"pickup level", pickup->getOnOff(),
-         static_cast<NodeFloat*>(below(pickupFolder, "level")), nullptr},
+        {"pickup level", pickup->getOnOff(), static_cast<NodeFloat*>(below(pickupFolder, "level")), nullptr},
     };
     for (const Case& c : cases) {
         if (c.kind) choose(c.setting->getParent(), "type", c.kind);
@@ -444,7 +450,6 @@ TEST_F(ProductChain, SweptSettingsLeaveNoZipperNoise) {
     }
 }
 
-
 // Switches of every block and preset loads while a delay or reverb runs: no click after the fade, and no step
 // recorded under the fade comes back in the echoes.
 TEST_F(ProductChain, RunningDelaysAndReverbsRecordNoSwitch) {
@@ -463,26 +468,35 @@ TEST_F(ProductChain, RunningDelaysAndReverbsRecordNoSwitch) {
             EXPECT_LE(largestSecondDifference(heard, from, to), 2.0 * steady) << what;
         }
     };
-    const std::tuple<const char*, NodeOnOff*, const char*> blocks[] = {
-        {"pickup", pickup->getOnOff(), nullptr},  {"gate", gate->getOnOff(), nullptr},     {"wah", expr->getWahOnOff(), nullptr},
-        {"compressor", comp->getOnOff(), nullptr}, {"pre chorus", modPre->getOnOff(), nullptr}, {"cabinet", ir->getOnOff(), nullptr},
-        {"chorus", modPost->getOnOff(), "Chorus"}, {"flanger", modPost->getOnOff(), "Flanger"}, {"phaser", modPost->getOnOff(), "Phaser"},
-        {"vibrato", modPost->getOnOff(), "Vibrato"}, {"tremolo", modPost->getTremoloOnOff(), nullptr}, {"delay", delay->getOnOff(), nullptr},
-        {"reverb", reverb->getOnOff(), nullptr}};
+    const std::tuple<const char*, NodeOnOff*, const char*> blocks[] = {{"pickup", pickup->getOnOff(), nullptr},
+                                                                       {"gate", gate->getOnOff(), nullptr},
+                                                                       {"wah", expr->getWahOnOff(), nullptr},
+                                                                       {"compressor", comp->getOnOff(), nullptr},
+                                                                       {"pre chorus", modPre->getOnOff(), nullptr},
+                                                                       {"cabinet", ir->getOnOff(), nullptr},
+                                                                       {"chorus", modPost->getOnOff(), "Chorus"},
+                                                                       {"flanger", modPost->getOnOff(), "Flanger"},
+                                                                       {"phaser", modPost->getOnOff(), "Phaser"},
+                                                                       {"vibrato", modPost->getOnOff(), "Vibrato"},
+                                                                       {"tremolo", modPost->getTremoloOnOff(), nullptr},
+                                                                       {"delay", delay->getOnOff(), nullptr},
+                                                                       {"reverb", reverb->getOnOff(), nullptr}};
     for (NodeOnOff* running : {delay->getOnOff(), reverb->getOnOff()}) {
         running->setOn(true);
         play(1.5);
         for (auto [name, onOff, kind] : blocks) {
             if (kind) setKind("mod", kind);
             expr->getOnOff()->setOn(onOff == expr->getWahOnOff()); // the wah plays inside the expression block
-            for (bool on : {true, false}) if (onOff != running) changeAndCheck([&] { onOff->setOn(on); }, name);
+            for (bool on : {true, false})
+                if (onOff != running) changeAndCheck([&] { onOff->setOn(on); }, name);
         }
         running->setOn(false);
     }
     NodePreset::setLoadHooks(AudioProcessor::beginPresetLoad, AudioProcessor::endPresetLoad);
     for (NodeOnOff* onOff : {delay->getOnOff(), comp->getOnOff(), modPost->getOnOff()}) onOff->setOn(true);
     ASSERT_TRUE(preset->setValue(std::string("first") + NodePreset::SAVE_SUFFIX));
-    for (NodeOnOff* onOff : {comp->getOnOff(), modPost->getOnOff(), pickup->getOnOff(), modPre->getOnOff()}) onOff->setOn(!onOff->isOn());
+    for (NodeOnOff* onOff : {comp->getOnOff(), modPost->getOnOff(), pickup->getOnOff(), modPre->getOnOff()})
+        onOff->setOn(!onOff->isOn());
     ASSERT_TRUE(preset->setValue(std::string("second") + NodePreset::SAVE_SUFFIX));
     play(1.5);
     for (const char* name : {"first", "second", "first"}) changeAndCheck([&] { preset->setValue(name); }, name);

@@ -31,7 +31,9 @@ protected:
         delete tempo;
     }
     void set(const std::string& path, float value) { setValue(folderNode, path, value); }
-    void choose(const std::string& path, const char* option) { ASSERT_TRUE(blocktest::choose(folderNode, path, option)); }
+    void choose(const std::string& path, const char* option) {
+        ASSERT_TRUE(blocktest::choose(folderNode, path, option));
+    }
     void restart() { blocktest::restart(delay); }
     // The response to a unit impulse on the left (and on the right when `both`).
     Stereo impulseResponse(size_t samples, bool both) {
@@ -126,7 +128,8 @@ TEST_F(DelayEngineTest, TimeChangesGlideWithoutClicks) {
     // A sine this loud moves at most 0.023 per sample, its echoes (at most twice as loud, an octave higher
     // at most while gliding) twice that: a click would jump far more.
     double largestStep = 0.0;
-    for (size_t n = 1; n < samples; ++n) largestStep = std::fmax(largestStep, std::fabs(signal.left[n] - signal.left[n - 1]));
+    for (size_t n = 1; n < samples; ++n)
+        largestStep = std::fmax(largestStep, std::fabs(signal.left[n] - signal.left[n - 1]));
     EXPECT_LT(largestStep, 0.1);
     // Once settled the echo sits at the new time exactly.
     set("fb", 0.0f);

@@ -3,7 +3,6 @@
 // response replaced while playing is swapped under the fade, never with a click, also with real threads.
 #include <gtest/gtest.h>
 
-
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -122,7 +121,8 @@ protected:
             const std::vector<float>& played = channel == 0 ? out.left : out.right;
             const std::vector<double>& wanted = taps[std::min(size_t(channel), taps.size() - 1)];
             for (size_t n = 0; n < played.size(); ++n) {
-                ASSERT_NEAR(played[n], n < wanted.size() ? wanted[n] : 0.0, 2e-5) << "channel " << channel << " tap " << n;
+                ASSERT_NEAR(played[n], n < wanted.size() ? wanted[n] : 0.0, 2e-5)
+                    << "channel " << channel << " tap " << n;
             }
         }
     }
@@ -202,7 +202,8 @@ TEST_F(IrLoaderTest, BadFilesAreRefusedAndTheSoundPlaysOn) {
         settle();
         const std::string log = testing::internal::GetCapturedStdout();
         EXPECT_NE(log.find("ERROR (NodeList): " + list->getPath() + ": slot 0 ('" + c.name + "') refused: "),
-                  std::string::npos) << log;
+                  std::string::npos)
+            << log;
         EXPECT_NE(log.find(c.reason), std::string::npos) << log;
         EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << "one line: " << log;
         EXPECT_EQ(list->writeStatusJSON(), list->getPath() + ":{\"index\":-1,\"chunk\":-1}");
@@ -282,7 +283,7 @@ TEST_F(IrLoaderTest, UploadsWhileThreadsRunReadNoFreedBuffer) {
     });
     for (int round = 0; round < 10; ++round) {
         ASSERT_TRUE(uploadSlot(*loader->getList(), round % 2, "Cab" + std::to_string(round % 2),
-                           wav({cabinet(2000 + size_t(round) * 300, uint32_t(round))}, 48000, Encoding::Float32)));
+                               wav({cabinet(2000 + size_t(round) * 300, uint32_t(round))}, 48000, Encoding::Float32)));
         loader->getSelector()->setValue("Cab" + std::to_string(round % 2));
         const long target = frames.load() + 200;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);

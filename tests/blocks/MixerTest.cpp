@@ -23,9 +23,9 @@ TEST(MixerTest, ProductGainsMixTheChainAndInputTwo) {
     for (int frameIndex = 0; frameIndex < 3; ++frameIndex) {
         alignas(64) float frame[2][16];
         for (int i = 0; i < 16; ++i) {
-            frame[0][i] = 0.1f * float(i + 1);     // processed left
-            frame[1][i] = -0.05f * float(i + 1);   // processed right
-            aux[0][i] = 0.9f;                      // raw input 1 (the guitar): must not reach the outputs
+            frame[0][i] = 0.1f * float(i + 1);       // processed left
+            frame[1][i] = -0.05f * float(i + 1);     // processed right
+            aux[0][i] = 0.9f;                        // raw input 1 (the guitar): must not reach the outputs
             aux[1][i] = 0.01f * float(i + 1) - 0.2f; // raw input 2
         }
         Mixer::exec(&mixer, frame);
@@ -48,9 +48,8 @@ TEST(MixerTest, EveryGainReachesItsOwnRoute) {
         int gain;
         float left, right;
     };
-    const Case cases[] = {{0, processedLeft, 0}, {1, 0, processedRight}, {2, processedRight, 0},
-                          {3, 0, processedLeft}, {4, auxLeft, 0},        {5, auxRight, 0},
-                          {6, 0, auxLeft},       {7, 0, auxRight}};
+    const Case cases[] = {{0, processedLeft, 0}, {1, 0, processedRight}, {2, processedRight, 0}, {3, 0, processedLeft},
+                          {4, auxLeft, 0},       {5, auxRight, 0},       {6, 0, auxLeft},        {7, 0, auxRight}};
     for (const Case& c : cases) {
         float gains[8] = {};
         gains[c.gain] = 1.0f;

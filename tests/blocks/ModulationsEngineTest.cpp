@@ -27,7 +27,9 @@ protected:
         delete tempo;
     }
     void set(const std::string& path, float value) { setValue(folderNode, path, value); }
-    void choose(const std::string& path, const char* option) { ASSERT_TRUE(blocktest::choose(folderNode, path, option)); }
+    void choose(const std::string& path, const char* option) {
+        ASSERT_TRUE(blocktest::choose(folderNode, path, option));
+    }
 
     // Largest difference between the output and itself `lag` samples later, over one LFO period after a
     // settling second.
@@ -52,8 +54,8 @@ TEST_F(ModulationsEngineTest, EveryKindRepeatsAtTheSetRate) {
         size_t period;    // samples
     };
     const Case cases[] = {
-        {"Chorus", 2.0f, "OFF", 24000},  {"Flanger", 2.5f, "OFF", 19200}, {"Vibrato", 4.0f, "OFF", 12000},
-        {"Phaser", 1.0f, "OFF", 48000},  {"Chorus", 7.0f, "1/4", 24000},  {"Phaser", 0.3f, "1/8", 12000},
+        {"Chorus", 2.0f, "OFF", 24000}, {"Flanger", 2.5f, "OFF", 19200}, {"Vibrato", 4.0f, "OFF", 12000},
+        {"Phaser", 1.0f, "OFF", 48000}, {"Chorus", 7.0f, "1/4", 24000},  {"Phaser", 0.3f, "1/8", 12000},
     };
     tempo->getTempoNode()->setValue(120.0f);
     set("fb", 50.0f);
@@ -73,7 +75,8 @@ TEST_F(ModulationsEngineTest, EveryKindRepeatsAtTheSetRate) {
         EXPECT_GT(selfDifference(signal.left, c.period / 2, from, c.period), 0.05) << c.kind << " moves";
         // The right channel runs a quarter cycle ahead of the left.
         double spread = 0.0;
-        for (size_t n = from; n < from + c.period; ++n) spread = std::fmax(spread, std::fabs(signal.left[n] - signal.right[n]));
+        for (size_t n = from; n < from + c.period; ++n)
+            spread = std::fmax(spread, std::fabs(signal.left[n] - signal.right[n]));
         EXPECT_GT(spread, 0.05) << c.kind;
     }
 }
@@ -89,7 +92,9 @@ TEST_F(ModulationsEngineTest, TremoloRepeatsAtItsRateWithItsDepth) {
         size_t period;
     };
     tempo->getTempoNode()->setValue(100.0f);
-    const Case cases[] = {{"Sine", 4.0f, "OFF", 12000}, {"Triangle", 6.0f, "OFF", 8000}, {"Square", 5.0f, "OFF", 9600},
+    const Case cases[] = {{"Sine", 4.0f, "OFF", 12000},
+                          {"Triangle", 6.0f, "OFF", 8000},
+                          {"Square", 5.0f, "OFF", 9600},
                           {"Sine", 9.0f, "1/8", 14400}};
     for (const Case& c : cases) {
         choose("trem\\shape", c.shape);

@@ -101,7 +101,8 @@ TEST_F(NoiseGateTest, NoChatterAroundTheThreshold) {
     std::vector<float> note(samples);
     for (size_t n = 0; n < samples; ++n) {
         const double t = double(n) / kRate;
-        const double levelDb = t < 2.0 ? -51.0 + 3.0 * std::sin(2.0 * std::numbers::pi * 3.0 * t) : -51.0 - 30.0 * (t - 2.0);
+        const double levelDb =
+            t < 2.0 ? -51.0 + 3.0 * std::sin(2.0 * std::numbers::pi * 3.0 * t) : -51.0 - 30.0 * (t - 2.0);
         note[n] = float(std::pow(10.0, levelDb / 20.0) * std::sin(2.0 * std::numbers::pi * 82.41 * t));
     }
     const Stereo out = play(note);
@@ -121,7 +122,8 @@ TEST_F(NoiseGateTest, KeyComesFromTheExternalFrameAndOnlyTheMaskIsGated) {
     // A loud key opens it whatever the frame holds: untouched after the 1 ms attack.
     out = play(sine(samples, 300.0, 0.5), input);
     const size_t settled = size_t(0.01 * kRate);
-    EXPECT_EQ(std::memcmp(out.left.data() + settled, input.left.data() + settled, (samples - settled) * sizeof(float)), 0);
+    EXPECT_EQ(std::memcmp(out.left.data() + settled, input.left.data() + settled, (samples - settled) * sizeof(float)),
+              0);
     EXPECT_EQ(out.right, input.right);
 }
 

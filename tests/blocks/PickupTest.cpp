@@ -45,12 +45,12 @@ TEST_F(PickupTest, ResponsesTiltTheSpectrumTheirWay) {
         double minimumDbOverOneKilohertz; // gain at hertz minus gain at 1 kHz, at least (negative: at most)
     };
     const Case cases[] = {
-        {"SC to HB", 6000.0, -4.0},  // darker
-        {"SC to HB", 150.0, 1.5},    // fuller
-        {"HB to SC", 4500.0, 3.0},   // brighter
-        {"HB to SC", 150.0, -1.0},   // leaner
-        {"Acoustic", 40.0, -5.0},    // no boom
-        {"Acoustic", 8000.0, 5.0},   // airy
+        {"SC to HB", 6000.0, -4.0}, // darker
+        {"SC to HB", 150.0, 1.5},   // fuller
+        {"HB to SC", 4500.0, 3.0},  // brighter
+        {"HB to SC", 150.0, -1.0},  // leaner
+        {"Acoustic", 40.0, -5.0},   // no boom
+        {"Acoustic", 8000.0, 5.0},  // airy
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(type()->setValue(c.type));

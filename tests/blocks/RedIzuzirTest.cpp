@@ -80,9 +80,15 @@ std::string modelText(const ModelRecipe& recipe) {
         }
         add(size_t(array.heads) * ch, 1.0 / std::sqrt(double(ch)));
         if (array.headBias) add(size_t(array.heads), 0.1);
-        layers.push_back({{"input_size", array.inputs}, {"condition_size", 1}, {"head_size", array.heads},
-                          {"channels", array.channels}, {"kernel_size", 3}, {"dilations", array.dilations},
-                          {"activation", "Tanh"}, {"gated", false}, {"head_bias", array.headBias}});
+        layers.push_back({{"input_size", array.inputs},
+                          {"condition_size", 1},
+                          {"head_size", array.heads},
+                          {"channels", array.channels},
+                          {"kernel_size", 3},
+                          {"dilations", array.dilations},
+                          {"activation", "Tanh"},
+                          {"gated", false},
+                          {"head_bias", array.headBias}});
     }
     weights.push_back(0.6f);
     const nlohmann::json document = {
@@ -104,9 +110,15 @@ const ModelRecipe kSmallOther{4, 2, 99u, -24.0, 18.0};
 // A runtime-sized WaveNet within every size limit that costs 34,945 multiply-adds per sample, more than half
 // a frame on the device.
 std::string costlyModelText() {
-    const nlohmann::json layers = {{{"input_size", 1}, {"condition_size", 1}, {"head_size", 1}, {"channels", 32},
-                                    {"kernel_size", 16}, {"dilations", {1, 2}}, {"activation", "Tanh"},
-                                    {"gated", false}, {"head_bias", false}}};
+    const nlohmann::json layers = {{{"input_size", 1},
+                                    {"condition_size", 1},
+                                    {"head_size", 1},
+                                    {"channels", 32},
+                                    {"kernel_size", 16},
+                                    {"dilations", {1, 2}},
+                                    {"activation", "Tanh"},
+                                    {"gated", false},
+                                    {"head_bias", false}}};
     std::mt19937 random(5u);
     std::normal_distribution<float> normal(0.0f, 0.05f);
     std::vector<float> weights(32 + 2 * (16 * 32 * 32 + 32 + 32 + 32 * 32 + 32) + 32 + 1);
@@ -355,7 +367,7 @@ TEST_F(RedIzuzirTest, PlaysTheModelOneFrameLateWithLevelsDriveAndTone) {
 TEST_F(RedIzuzirTest, SlotsWithoutAModelPassTheGuitarThrough) {
     struct Case {
         const char* what;
-        std::string text; // empty: nothing selected
+        std::string text;   // empty: nothing selected
         const char* reason; // why the upload is refused
     };
     const std::string valid = modelText(kSmall);
@@ -477,10 +489,12 @@ TEST_F(RedIzuzirTest, ModelsBeyondTheFrameShareOrTheMemoryBudgetAreRefused) {
     testing::internal::CaptureStdout();
     build(true, "nam_amp", folder(root, "amp"));
     std::string log = testing::internal::GetCapturedStdout();
-    EXPECT_NE(log.find("[1] refused: 34945 multiply-adds per sample and their activations take 58 % of a frame on the device, at "
-                       "most "
-                       "50 %\n"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find(
+            "[1] refused: 34945 multiply-adds per sample and their activations take 58 % of a frame on the device, at "
+            "most "
+            "50 %\n"),
+        std::string::npos)
         << log;
     EXPECT_NE(log.find("[3] refused: its " + std::to_string(smallBytes) +
                        " bytes would take the loaded models past their budget"),
@@ -583,8 +597,7 @@ TEST_F(RedIzuzirTest, ProcessingAllocatesNothing) {
     std::vector<float> left(input.size()), right(input.size());
     long allocations = 0;
     {
-        allocationcounter::CountingScope scope(allocationcounter::Threads::All,
-                                               allocationcounter::Source::OperatorNew);
+        allocationcounter::CountingScope scope(allocationcounter::Threads::All, allocationcounter::Source::OperatorNew);
         for (size_t start = 0; start < input.size(); start += kFrame) {
             frame(&input[start], &left[start], &right[start]);
             if (start == 100 * kFrame) {

@@ -66,11 +66,11 @@ TEST_F(TempoTest, TapsSetTheTempoFromTheFourthOn) {
     const Case cases[] = {
         {{500000}, 0.0f, false},
         {{500000, 500000}, 0.0f, false},
-        {{500000, 500000, 500000}, 120.0f, true},             // the fourth tap
+        {{500000, 500000, 500000}, 120.0f, true}, // the fourth tap
         {{400000, 400000, 400000, 400000}, 150.0f, true},
-        {{600000, 500000, 400000}, 120.0f, true},             // mean of three intervals
+        {{600000, 500000, 400000}, 120.0f, true},                            // mean of three intervals
         {{1000000, 1000000, 1000000, 500000, 500000, 500000}, 120.0f, true}, // the last three count
-        {{200000, 200000, 200000}, 240.0f, true},             // clamped at the top
+        {{200000, 200000, 200000}, 240.0f, true},                            // clamped at the top
         {{2000000, 2000000, 2000000}, 30.0f, true},
         {{333333, 333333, 333334}, 180.0f, true},
     };

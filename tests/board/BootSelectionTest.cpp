@@ -22,23 +22,24 @@ namespace {
 
 using Kind = RecordingCommandRunner::Kind;
 
-const char* const kRecordingImage =
-    "#!/bin/sh\n"
-    "printf '%s' \"${APP_CALLED-unset}\" > \"$0.called\"\n"
-    "exit \"${IMAGE_STATUS:-0}\"\n";
+const char* const kRecordingImage = "#!/bin/sh\n"
+                                    "printf '%s' \"${APP_CALLED-unset}\" > \"$0.called\"\n"
+                                    "exit \"${IMAGE_STATUS:-0}\"\n";
 
 struct Outcome {
-    std::string recovery;    // "1" or "0"
-    std::string commands;    // the recorded commands, "|" between them
-    std::string appCalled;   // this process's APP_CALLED afterwards
-    std::string imageSaw;    // the image's APP_CALLED, "not run" when it did not run
+    std::string recovery;  // "1" or "0"
+    std::string commands;  // the recorded commands, "|" between them
+    std::string appCalled; // this process's APP_CALLED afterwards
+    std::string imageSaw;  // the image's APP_CALLED, "not run" when it did not run
 };
 
 // Runs the boot selection in a child with the given environment and runner answer.
 Outcome select(const std::string& home, const char* appCalled, const char* simulatedLine, const char* answer) {
     std::string report = boardtest::inChild([&] {
-        if (appCalled) setenv("APP_CALLED", appCalled, 1); else unsetenv("APP_CALLED");
-        if (simulatedLine) setenv("PEDAL_GPIO40", simulatedLine, 1); else unsetenv("PEDAL_GPIO40");
+        if (appCalled) setenv("APP_CALLED", appCalled, 1);
+        else unsetenv("APP_CALLED");
+        if (simulatedLine) setenv("PEDAL_GPIO40", simulatedLine, 1);
+        else unsetenv("PEDAL_GPIO40");
         auto runner = std::make_shared<RecordingCommandRunner>();
         if (answer) runner->answer("gpioget 0 40", 0, answer);
         CommandRunner::install(runner);
@@ -68,13 +69,18 @@ TEST(BootSelection, LineImageAndAppCalled) {
     struct Case {
         const char* name;
         const char* appCalled;
-        const char* simulatedLine;  // PEDAL_GPIO40
-        const char* answer;         // the runner's own answer
+        const char* simulatedLine; // PEDAL_GPIO40
+        const char* answer;        // the runner's own answer
         bool installImage;
         const char* imageStatus;
         Outcome expected;
     } cases[] = {
-        {"line 1: the image runs as the full application, then recovery", nullptr, "1", nullptr, true, "0",
+        {"line 1: the image runs as the full application, then recovery",
+         nullptr,
+         "1",
+         nullptr,
+         true,
+         "0",
          {"1", read, "1", "1"}},
         {"line 1 from the runner itself", nullptr, nullptr, "1\n", true, "0", {"1", read, "1", "1"}},
         {"line 1, the image fails", nullptr, "1", nullptr, true, "3", {"1", read, "1", "1"}},
@@ -83,10 +89,14 @@ TEST(BootSelection, LineImageAndAppCalled) {
         {"a line that does not start with 1", nullptr, nullptr, " 1\n", true, "0", {"1", read, "1", "not run"}},
         {"APP_CALLED set: no command at all", "1", "1", nullptr, true, "0", {"0", "", "1", "not run"}},
         {"APP_CALLED empty still counts as set", "", "1", nullptr, true, "0", {"0", "", "", "not run"}},
-        {"the line cannot be read: full application", nullptr, nullptr, nullptr, true, "0",
+        {"the line cannot be read: full application",
+         nullptr,
+         nullptr,
+         nullptr,
+         true,
+         "0",
          {"0", read, "unset", "not run"}},
-        {"the line reads nothing: full application", nullptr, nullptr, "", true, "0",
-         {"0", read, "unset", "not run"}},
+        {"the line reads nothing: full application", nullptr, nullptr, "", true, "0", {"0", read, "unset", "not run"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -108,13 +118,14 @@ TEST(BootSelection, IdentityItemsOfEitherApplication) {
     struct Case {
         const char* line;
         const char* version;
-        const char* upd;  // "absent" when the item does not exist
+        const char* upd; // "absent" when the item does not exist
     } cases[] = {{"0", "Update Mode", "upd"}, {nullptr, "1.1.6", "absent"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line ? c.line : "no line");
         std::string report = boardtest::inChild([&] {
             unsetenv("APP_CALLED");
-            if (c.line) setenv("PEDAL_GPIO40", c.line, 1); else unsetenv("PEDAL_GPIO40");
+            if (c.line) setenv("PEDAL_GPIO40", c.line, 1);
+            else unsetenv("PEDAL_GPIO40");
             CommandRunner::install(std::make_shared<RecordingCommandRunner>());
             System::setBootSelection(Update::initialize, Update::isRecovery, Update::getFormat);
             System::initialize("test");

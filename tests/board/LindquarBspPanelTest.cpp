@@ -46,7 +46,7 @@ struct Button {
     int pressId;
 };
 const Button kButtons[] = {
-    {"footswitch A", 23, 16}, {"footswitch B", 16, 46}, {"footswitch C", 0, 246}, {"encoder 1 push", 22, 12},
+    {"footswitch A", 23, 16},   {"footswitch B", 16, 46},    {"footswitch C", 0, 246},    {"encoder 1 push", 22, 12},
     {"encoder 2 push", 19, 42}, {"encoder 3 push", 12, 242}, {"encoder 4 push", 10, 342}, {"encoder 5 push", 5, 442},
 };
 
@@ -58,7 +58,7 @@ struct Encoder {
     int backId;
 };
 const Encoder kEncoders[] = {
-    {"encoder 1", 21, 20, 10, 11}, {"encoder 2", 17, 18, 40, 41}, {"encoder 3", 13, 14, 240, 241},
+    {"encoder 1", 21, 20, 10, 11},  {"encoder 2", 17, 18, 40, 41}, {"encoder 3", 13, 14, 240, 241},
     {"encoder 4", 11, 4, 340, 341}, {"encoder 5", 3, 6, 440, 441},
 };
 
@@ -275,7 +275,8 @@ TEST(LindquarBspPanel, BringUpStartsTheProductChain) {
     testing::internal::CaptureStdout();
     Board::initialize();
     const std::string log = testing::internal::GetCapturedStdout();
-    EXPECT_NE(log.find("I (IO Array): Initialized freq = 120000, max_io = 24, queue = 500\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("I (IO Array): Initialized freq = 120000, max_io = 24, queue = 500\n"), std::string::npos)
+        << log;
     EXPECT_EQ(IOArray::get_max_io(), 24);
     EXPECT_EQ(IOArray::get_max_pwm(), 32);
     EXPECT_EQ(IOArray::ms_to_tick(1000), 5000);

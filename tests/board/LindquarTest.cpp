@@ -222,9 +222,9 @@ TEST(Lindquar, ControlChangesSwitchTheirBlocks) {
     boardtest::ownHome();
     expectInProduct([](Product& product) {
         const std::vector<std::string> switches = {
-            "root\\app\\drive\\on_off",     "root\\app\\mod_pre\\on_off", "root\\app\\amp\\on_off",
-            "root\\app\\ir\\on_off",        "root\\app\\reverb\\on_off",  "root\\app\\mod\\on_off",
-            "root\\app\\mod\\trem\\on_off", "root\\app\\comp\\on_off",    "root\\app\\gate\\on_off",
+            "root\\app\\drive\\on_off",     "root\\app\\mod_pre\\on_off",    "root\\app\\amp\\on_off",
+            "root\\app\\ir\\on_off",        "root\\app\\reverb\\on_off",     "root\\app\\mod\\on_off",
+            "root\\app\\mod\\trem\\on_off", "root\\app\\comp\\on_off",       "root\\app\\gate\\on_off",
             "root\\app\\delay\\on_off",     "root\\settings\\tuner\\on_off",
         };
         std::vector<NodeOnOff*> nodes;
@@ -278,8 +278,7 @@ TEST(Lindquar, ProgramChangeLoadsTheSlotOfItsNumber) {
         for (const auto& [slot, value] : slots) {
             std::ostringstream text;
             text << "root\\app\\output\\pst\\level:{\"value\":" << value << "}";
-            ASSERT_TRUE(
-                presets->setElementAt(slot, "P" + std::to_string(slot), text.str().data(), text.str().size()));
+            ASSERT_TRUE(presets->setElementAt(slot, "P" + std::to_string(slot), text.str().data(), text.str().size()));
         }
         for (const auto& [slot, value] : slots) {
             sendMidi({0xC0, uint8_t(slot)});
@@ -390,8 +389,8 @@ TEST(Lindquar, CompileDrivesThePresetLedsAndRelays) {
             SCOPED_TRACE(testing::Message() << "slot " << c.slot << " colour " << c.color);
             if (c.slot >= 0) {
                 const std::string text = std::string("root\\app\\output\\pst\\color:{\"value\":\"") + c.color + "\"}";
-                ASSERT_TRUE(lindquar->presetList->setElementAt(c.slot, "S" + std::to_string(c.slot), text.data(),
-                                                               text.size()));
+                ASSERT_TRUE(
+                    lindquar->presetList->setElementAt(c.slot, "S" + std::to_string(c.slot), text.data(), text.size()));
                 ASSERT_TRUE(lindquar->presetNode->setByIndex(c.slot));
             } else {
                 lindquar->presetNode->setValue("");

@@ -74,10 +74,18 @@ TEST(LindquarUpdater, StartsAsTheRecoveryApplication) {
 TEST(LindquarUpdater, OnlyTheBrowseShortPressIsConsumedAndOpensTheSettings) {
     Recovery& r = recovery();
     const int ignored[] = {
-        EventId::Encoder1Press,        EventId::Encoder1LongPress,       EventId::Encoder1LongRelease,
-        EventId::Encoder1Forward,      EventId::Encoder1Back,            EventId::Encoder2ShortRelease,
-        EventId::Encoder5Forward,      EventId::FootswitchAPress,        EventId::FootswitchBShortRelease,
-        EventId::FootswitchCLongPress, EventId::FootswitchesAB,          EventId::Idle,
+        EventId::Encoder1Press,
+        EventId::Encoder1LongPress,
+        EventId::Encoder1LongRelease,
+        EventId::Encoder1Forward,
+        EventId::Encoder1Back,
+        EventId::Encoder2ShortRelease,
+        EventId::Encoder5Forward,
+        EventId::FootswitchAPress,
+        EventId::FootswitchBShortRelease,
+        EventId::FootswitchCLongPress,
+        EventId::FootswitchesAB,
+        EventId::Idle,
         EventId::Tick,
     };
     for (int id : ignored) EXPECT_FALSE(r.page->onEvent(id)) << "event " << id;

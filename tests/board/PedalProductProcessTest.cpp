@@ -30,8 +30,8 @@
 
 namespace {
 
-using processtest::waitFor;
 using processtest::freePort;
+using processtest::waitFor;
 
 // The stored file of a path: its 32-bit FNV-1a in hexadecimal.
 std::string storageFile(const std::string& home, const std::string& path) {
@@ -168,7 +168,9 @@ TEST(PedalProductProcess, NoEchoedWriteIsLostToTheStop) {
         FullApplication pedal(home, port);
         ASSERT_TRUE(startAndBrowse(pedal, port, home));
         const std::string stored = request(port, "browse " + alias);
-        auto holds = [&](const std::string& value) { return stored.find("\"value\":\"" + value + "\"") != std::string::npos; };
+        auto holds = [&](const std::string& value) {
+            return stored.find("\"value\":\"" + value + "\"") != std::string::npos;
+        };
         EXPECT_TRUE(round == 0 || holds(echoed) || holds(unanswered)) << "last echoed " << echoed << ", got " << stored;
         if (round == 20) break;
         std::atomic<int> echoes{0};
@@ -232,7 +234,8 @@ TEST(PedalProductProcess, ASlotNameCannotTurnALoadIntoASave) {
     const std::string prefixed = testsupport::slotRecord("Evil", uint32_t(text.size()), uint32_t(text.size())) + text;
     const std::string prefixedFile = storageFile(home, "root\\presets\\1");
     boardtest::writeFile(prefixedFile, prefixed, std::filesystem::perms(0644));
-    boardtest::writeFile(slotFile, testsupport::slotRecord("Other", uint32_t(text.size()), uint32_t(text.size())) + text,
+    boardtest::writeFile(slotFile,
+                         testsupport::slotRecord("Other", uint32_t(text.size()), uint32_t(text.size())) + text,
                          std::filesystem::perms(0644));
     for (int run = 1; run <= 3; ++run) {
         SCOPED_TRACE("start " + std::to_string(run) + " after the slot was replaced");
@@ -365,12 +368,14 @@ std::string silentModel() {
     size_t count = 1;
     for (const Array& a : arrays) {
         if (!layers.empty()) layers += ",";
-        layers += "{\"input_size\":" + std::to_string(a.inputs) + ",\"condition_size\":1,\"head_size\":" +
-                  std::to_string(a.heads) + ",\"channels\":" + std::to_string(a.channels) +
+        layers += "{\"input_size\":" + std::to_string(a.inputs) +
+                  ",\"condition_size\":1,\"head_size\":" + std::to_string(a.heads) +
+                  ",\"channels\":" + std::to_string(a.channels) +
                   ",\"kernel_size\":3,\"dilations\":[1,2],\"activation\":\"Tanh\",\"gated\":false,\"head_bias\":" +
                   (a.headBias ? "true" : "false") + "}";
         const size_t ch = size_t(a.channels);
-        count += ch * size_t(a.inputs) + 2 * (3 * ch * ch + 3 * ch + ch * ch) + size_t(a.heads) * ch + (a.headBias ? 1 : 0);
+        count +=
+            ch * size_t(a.inputs) + 2 * (3 * ch * ch + 3 * ch + ch * ch) + size_t(a.heads) * ch + (a.headBias ? 1 : 0);
     }
     std::string weights;
     for (size_t k = 0; k < count; ++k) weights += k ? ",0" : "0";
@@ -387,7 +392,8 @@ double rms(const std::vector<float>& signal, size_t from, size_t to) {
 // The full application playing 40 s of noise through the file codec into home/out.wav.
 struct PlayingPedal {
     explicit PlayingPedal(const std::string& home)
-        : output(home + "/out.wav"), port(freePort()),
+        : output(home + "/out.wav"),
+          port(freePort()),
           pedal(home, port, {"PEDAL_CODEC=file", "PEDAL_CODEC_IN=" + input(home), "PEDAL_CODEC_OUT=" + output}) {}
     static std::string input(const std::string& home) {
         writeNoiseWav(home + "/in.wav", 48000 * 40);
@@ -465,7 +471,9 @@ TEST(PedalProductProcess, ARefusedModelLeavesTheOutputAsItWas) {
     EXPECT_LT(rms(played, start, beforeUpload), passed * 0.01) << "the model silences the output";
     EXPECT_LT(rms(played, settled, end), passed * 0.01) << "and still does after the refused upload";
     const std::string log = boardtest::readFile(home + "/pedal.log");
-    EXPECT_NE(log.find("ERROR (NodeList): root\\nam_amp: slot 0 ('Amp') refused: not a JSON model file"), std::string::npos) << log;
+    EXPECT_NE(log.find("ERROR (NodeList): root\\nam_amp: slot 0 ('Amp') refused: not a JSON model file"),
+              std::string::npos)
+        << log;
 }
 
 // A swap of two presets cut after each of its file steps in turn (the host pedal ends itself there, as at a
@@ -538,15 +546,17 @@ TEST(PedalProductProcess, ARequestCompressesOneSlotAtMost) {
     uint32_t state = 1;
     for (char& byte : data) byte = char((state = state * 1664525u + 1013904223u) >> 28);
     for (int k = 0; k < 2; ++k)
-        boardtest::writeFile(storageFile(home, "root\\ir_list\\" + std::to_string(k)),
-                             testsupport::slotRecord("Big" + std::to_string(k), uint32_t(data.size()), uint32_t(data.size())) + data,
-                             std::filesystem::perms(0644));
+        boardtest::writeFile(
+            storageFile(home, "root\\ir_list\\" + std::to_string(k)),
+            testsupport::slotRecord("Big" + std::to_string(k), uint32_t(data.size()), uint32_t(data.size())) + data,
+            std::filesystem::perms(0644));
     const int port = freePort();
     FullApplication pedal(home, port);
     ASSERT_TRUE(startAndBrowse(pedal, port, home));
     std::string lines;
     for (int k = 0; k < 1444; ++k)
-        lines += std::string(k ? "\r\n" : "") + "dread root\\ir_list:{\"index\":" + std::to_string(k % 2) + ",\"chunk\":999}";
+        lines += std::string(k ? "\r\n" : "") + "dread root\\ir_list:{\"index\":" + std::to_string(k % 2) +
+                 ",\"chunk\":999}";
     Connection downloader(port), other(port);
     const std::string name = "browse root\\sys\\_name";
     ASSERT_NE(other.ask(name), "");
@@ -629,7 +639,9 @@ TEST(PedalProductProcess, OverlappingDownloadsEachGetOneVersion) {
     std::string secondText = slotText(second, presets, 0, 0, 0);
     firstText += slotText(first, presets, 0, 1);
     secondText += slotText(second, presets, 0, 1);
-    auto shape = [](const std::string& text) { return text.substr(0, 5) + "... " + std::to_string(text.size()) + " bytes"; };
+    auto shape = [](const std::string& text) {
+        return text.substr(0, 5) + "... " + std::to_string(text.size()) + " bytes";
+    };
     EXPECT_TRUE(firstText == "One=" + one) << shape(firstText);
     EXPECT_TRUE(secondText == "Two=" + two) << shape(secondText);
     EXPECT_TRUE(slotText(first, presets, 0) == "Two=" + two) << "starting over";
@@ -640,7 +652,8 @@ TEST(PedalProductProcess, OverlappingDownloadsEachGetOneVersion) {
 TEST(PedalProductProcess, ASwapThatCouldNotFinishNeverUndoesALaterUpload) {
     const std::string home = boardtest::ownHome();
     const std::string presets = "root\\presets";
-    const std::string blocked = storageFile(home, presets + "\\2"), leftover = storageFile(home, presets + "\\3") + ".swap.tmp";
+    const std::string blocked = storageFile(home, presets + "\\2"),
+                      leftover = storageFile(home, presets + "\\3") + ".swap.tmp";
     std::filesystem::create_directories(blocked);
     boardtest::writeFile(leftover, "half", std::filesystem::perms(0644));
     std::string swapped;

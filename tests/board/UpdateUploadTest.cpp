@@ -70,7 +70,7 @@ TEST_F(UpdateUpload, ReplySequencesAndTheImageTheyLeave) {
         const char* name;
         std::vector<std::string> requests;
         std::vector<std::string> replies;
-        std::string installed;  // the image afterwards
+        std::string installed; // the image afterwards
     } cases[] = {
         {"one batch", {"supd 5", "upd " + testsupport::hex(five)}, {"2048", "5"}, five},
         {"two batches", {"supd 5", "upd 01ab00", "upd ff7f"}, {"2048", "3", "5"}, five},
@@ -111,8 +111,8 @@ TEST_F(UpdateUpload, TheImageIsWrittenOnlyWithItsLastByte) {
 
 TEST_F(UpdateUpload, DataWithoutATransferIsRefused) {
     EXPECT_EQ(request("upd 00"), "0") << "before any start";
-    const std::string refusedSizes[] = {"0", "-5", "abc", "12abc", "+5", " 5", "5 ", "0x10", "134217729",
-                                        "99999999999999999999999"};
+    const std::string refusedSizes[] = {"0",  "-5", "abc",  "12abc",     "+5",
+                                        " 5", "5 ", "0x10", "134217729", "99999999999999999999999"};
     for (const auto& size : refusedSizes) {
         SCOPED_TRACE(size);
         EXPECT_EQ(request("supd " + size), "2048");

@@ -17,7 +17,9 @@ void onPowered(btle_adapter*, gboolean powered) { events.push_back(powered ? "po
 void onCentral(btle_adapter*, btle_device* device) {
     events.push_back(std::string("central ") + btle_device_get_connection_state_name(device));
 }
-void onRemoved(btle_adapter*, btle_device* device) { events.push_back(std::string("removed ") + btle_device_get_path(device)); }
+void onRemoved(btle_adapter*, btle_device* device) {
+    events.push_back(std::string("removed ") + btle_device_get_path(device));
+}
 void onDiscovered(btle_adapter*, btle_device* device) {
     events.push_back(std::string("discovered ") + btle_device_get_path(device));
 }
@@ -27,7 +29,8 @@ void onRegistration(btle_adapter*, btle_registration_call call, const GError* er
     events.push_back(std::string(names[call]) + (error ? " error" : ""));
 }
 void onDiscoveryState(btle_adapter* adapter, btle_discovery_state, const GError* error) {
-    events.push_back(std::string("discovery ") + btle_adapter_get_discovery_state_name(adapter) + (error ? " error" : ""));
+    events.push_back(std::string("discovery ") + btle_adapter_get_discovery_state_name(adapter) +
+                     (error ? " error" : ""));
 }
 
 // Whether the object answers a property read from another connection, as BlueZ would read it.
@@ -76,9 +79,10 @@ TEST_F(BtleAdapter, FindsAdaptersAndTheDevicesUnderThem) {
     BluezBus bus("hci0,hci1");
     ASSERT_TRUE(bus.ready);
     bus.addObject(DEVICE_PATH, "org.bluez.Device1",
-              props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}, {"Name", g_variant_new_string("phone")},
-                     {"RSSI", g_variant_new_int16(-60)}}),
-              false);
+                  props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
+                         {"Name", g_variant_new_string("phone")},
+                         {"RSSI", g_variant_new_int16(-60)}}),
+                  false);
     GPtrArray* all = btle_adapter_find_all(bus.connection());
     ASSERT_EQ(all->len, 2u);
     for (guint i = 0; i < all->len; i++) btle_adapter_free(static_cast<btle_adapter*>(all->pdata[i]));
@@ -142,17 +146,20 @@ TEST_F(BtleAdapterOnBus, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterSto
     btle_advertisement_set_local_name(advertisement, "Pedal");
 
     btle_adapter_start_advertising(adapter, advertisement);
-    ASSERT_TRUE(bus.waitFor([&] { return bus.called(std::string("RegisterAdvertisement ") +
-                                                      btle_advertisement_get_path(advertisement)); }));
+    ASSERT_TRUE(bus.waitFor([&] {
+        return bus.called(std::string("RegisterAdvertisement ") + btle_advertisement_get_path(advertisement));
+    }));
     GVariant* reply = bus.call("Advertisement", nullptr);
     ASSERT_NE(reply, nullptr);
     const char* xml = nullptr;
     GVariant* read = nullptr;
     g_variant_get(reply, "(&s@a{sv})", &xml, &read);
-    for (const char* declared : {"Type", "LocalName", "ManufacturerData", "MinInterval", "MaxInterval", "Discoverable"}) {
+    for (const char* declared :
+         {"Type", "LocalName", "ManufacturerData", "MinInterval", "MaxInterval", "Discoverable"}) {
         EXPECT_NE(strstr(xml, (std::string("name=\"") + declared + "\"").c_str()), nullptr) << declared;
     }
-    for (const char* absent : {"TxPower", "Includes", "Appearance", "ServiceUUIDs", "SecondaryChannel", "ServiceData"}) {
+    for (const char* absent :
+         {"TxPower", "Includes", "Appearance", "ServiceUUIDs", "SecondaryChannel", "ServiceData"}) {
         EXPECT_EQ(strstr(xml, (std::string("name=\"") + absent + "\"").c_str()), nullptr) << absent;
     }
     const char* type = nullptr;
@@ -231,10 +238,10 @@ TEST_F(BtleAdapterOnBus, RegistrationOutcomesAreBlueZsAnswers) {
 TEST_F(BtleAdapterOnBus, RemoteCentralConnectsAndDisconnects) {
     btle_adapter_set_remote_central_cb(adapter, onCentral);
     btle_adapter_set_device_removal_cb(adapter, onRemoved);
-    bus.addObject(DEVICE_PATH, "org.bluez.Device1",
-              props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
-                     {"Connected", g_variant_new_boolean(TRUE)}}),
-              true);
+    bus.addObject(
+        DEVICE_PATH, "org.bluez.Device1",
+        props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}, {"Connected", g_variant_new_boolean(TRUE)}}),
+        true);
     ASSERT_TRUE(bus.waitFor([] { return events.size() == 1; }));
     btle_device* device = btle_adapter_get_device_by_path(adapter, DEVICE_PATH);
     ASSERT_NE(device, nullptr);
@@ -271,12 +278,13 @@ TEST_F(BtleAdapterOnBus, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
                    {"/org/bluez/hci0/dev_00_00_00_00_00_02", "phone", -90, false},
                    {"/org/bluez/hci0/dev_00_00_00_00_00_03", "tablet", -40, false}};
     for (const auto& d : devices) {
-        bus.addObject(d.path, "org.bluez.Device1", props({{"Name", g_variant_new_string(d.name)}, {"RSSI", g_variant_new_int16(d.rssi)}}),
-                  true);
+        bus.addObject(d.path, "org.bluez.Device1",
+                      props({{"Name", g_variant_new_string(d.name)}, {"RSSI", g_variant_new_int16(d.rssi)}}), true);
     }
     ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_device_by_path(adapter, devices[2].path) != nullptr; }));
     // A device never seen by a scan keeps RSSI -255 and is never delivered while a threshold is set.
-    bus.addObject("/org/bluez/hci0/dev_00_00_00_00_00_04", "org.bluez.Device1", props({{"Name", g_variant_new_string("phone")}}), true);
+    bus.addObject("/org/bluez/hci0/dev_00_00_00_00_00_04", "org.bluez.Device1",
+                  props({{"Name", g_variant_new_string("phone")}}), true);
     ASSERT_TRUE(bus.waitFor(
         [&] { return btle_adapter_get_device_by_path(adapter, "/org/bluez/hci0/dev_00_00_00_00_00_04") != nullptr; }));
     std::vector<std::string> discovered;
@@ -323,16 +331,17 @@ TEST_F(BtleAdapterOnBus, AServiceFilterDeliversOnlyDevicesOfferingTheService) {
     } devices[] = {{"/org/bluez/hci0/dev_00_00_00_00_00_05", other}, {"/org/bluez/hci0/dev_00_00_00_00_00_06", wanted}};
     for (const auto& d : devices) {
         const char* list[] = {d.uuid};
-        bus.addObject(d.path, "org.bluez.Device1", props({{"RSSI", g_variant_new_int16(-50)}, {"UUIDs", g_variant_new_strv(list, 1)}}),
-                  true);
+        bus.addObject(d.path, "org.bluez.Device1",
+                      props({{"RSSI", g_variant_new_int16(-50)}, {"UUIDs", g_variant_new_strv(list, 1)}}), true);
     }
     ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_device_by_path(adapter, devices[1].path) != nullptr; }));
     EXPECT_EQ(events, (std::vector<std::string>{std::string("discovered ") + devices[1].path}));
 }
 
 TEST_F(BtleAdapterOnBus, DeviceFirstSeenInAPropertyChangeIsFetchedWhole) {
-    bus.addObject(DEVICE_PATH, "org.bluez.Device1", props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")},
-                                       {"Name", g_variant_new_string("late")}}), false);
+    bus.addObject(
+        DEVICE_PATH, "org.bluez.Device1",
+        props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}, {"Name", g_variant_new_string("late")}}), false);
     bus.changeObject(DEVICE_PATH, "org.bluez.Device1", props({{"RSSI", g_variant_new_int16(-40)}}));
     ASSERT_TRUE(bus.waitFor([&] {
         btle_device* device = btle_adapter_get_device_by_path(adapter, DEVICE_PATH);
@@ -341,4 +350,4 @@ TEST_F(BtleAdapterOnBus, DeviceFirstSeenInAPropertyChangeIsFetchedWhole) {
     EXPECT_STREQ(btle_device_get_name(btle_adapter_get_device_by_path(adapter, DEVICE_PATH)), "late");
 }
 
-}  // namespace
+} // namespace

@@ -35,8 +35,8 @@ TEST(BtleAgent, RegistersWithItsCapabilityAndAnswersBlueZ) {
     log_set_level(LOG_LEVEL_INFO);
     GVariantBuilder properties;
     g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));
-    GVariant* reply = bus.call("AddObject", g_variant_new("(osa{sv}b)", DEVICE_PATH, "org.bluez.Device1",
-                                                             &properties, FALSE));
+    GVariant* reply =
+        bus.call("AddObject", g_variant_new("(osa{sv}b)", DEVICE_PATH, "org.bluez.Device1", &properties, FALSE));
     if (reply) g_variant_unref(reply);
     btle_adapter* adapter = btle_adapter_get_default(bus.connection());
     ASSERT_NE(adapter, nullptr);
@@ -57,15 +57,17 @@ TEST(BtleAgent, RegistersWithItsCapabilityAndAnswersBlueZ) {
          "error org.bluez.Error.Rejected No passkey inputted"},
         {"RequestPinCode", "o", args({g_variant_new_object_path(DEVICE_PATH)}), "ok 123"},
         {"RequestAuthorization", "o", args({g_variant_new_object_path(DEVICE_PATH)}), "ok "},
-        {"RequestConfirmation", "ou", args({g_variant_new_object_path(DEVICE_PATH), g_variant_new_uint32(1234)}), "ok "},
+        {"RequestConfirmation", "ou", args({g_variant_new_object_path(DEVICE_PATH), g_variant_new_uint32(1234)}),
+         "ok "},
         {"Cancel", "", args({}), "ok "},
     };
     for (const auto& c : cases) EXPECT_EQ(callAgent(bus, c.method, c.signature, c.arguments), c.expected) << c.method;
     EXPECT_EQ(btle_device_get_bonding_state(device), BTLE_BONDING);
 
     btle_agent_set_request_authorization_cb(agent, refuse);
-    EXPECT_EQ(callAgent(bus, "RequestAuthorization", "o", args({g_variant_new_object_path("/org/bluez/hci0/dev_unknown")})),
-              "error org.bluez.Error.Rejected Pairing rejected");
+    EXPECT_EQ(
+        callAgent(bus, "RequestAuthorization", "o", args({g_variant_new_object_path("/org/bluez/hci0/dev_unknown")})),
+        "error org.bluez.Error.Rejected Pairing rejected");
     btle_agent_free(agent);
     btle_adapter_free(adapter);
 }
@@ -84,4 +86,4 @@ TEST(BtleAgent, FailedDefaultRequestIsReported) {
     btle_adapter_free(adapter);
 }
 
-}  // namespace
+} // namespace

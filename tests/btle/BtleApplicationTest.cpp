@@ -48,7 +48,6 @@ void onUpdated(const btle_application*, const char*, const char*, GByteArray*) {
 void onStart(const btle_application*, const char*, const char*) { ++calls.startNotify; }
 void onStop(const btle_application*, const char*, const char*) { ++calls.stopNotify; }
 
-
 class GattApplication : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -91,9 +90,9 @@ protected:
     GVariant* callObject(const std::string& path, const char* interface, const char* method, GVariant* parameters,
                          std::string* errorName = nullptr, std::string* message = nullptr) {
         GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_sync(client, g_dbus_connection_get_unique_name(connection),
-                                                      path.c_str(), interface, method, parameters, nullptr,
-                                                      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
+        GVariant* reply =
+            g_dbus_connection_call_sync(client, g_dbus_connection_get_unique_name(connection), path.c_str(), interface,
+                                        method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
         if (reply == nullptr) {
             gchar* name = g_dbus_error_get_remote_error(error);
             if (errorName != nullptr) *errorName = name != nullptr ? name : "";
@@ -234,9 +233,9 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
 
     // Never written: no value.
     std::string errorName, message;
-    EXPECT_EQ(callObject(rx, characteristic, "ReadValue", g_variant_new("(@a{sv})", emptyOptions()), &errorName,
-                         &message),
-              nullptr);
+    EXPECT_EQ(
+        callObject(rx, characteristic, "ReadValue", g_variant_new("(@a{sv})", emptyOptions()), &errorName, &message),
+        nullptr);
     EXPECT_EQ(errorName, "org.bluez.Error.Failed");
     EXPECT_EQ(message, "no value");
 
@@ -259,9 +258,8 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
 
     // An accepted write is stored and reported, with the device address and MTU from the options.
     calls.refuseWrites = nullptr;
-    GVariant* reply =
-        callObject(rx, characteristic, "WriteValue",
-                   g_variant_new("(@ay@a{sv})", byteVariant(std::string("ab\0c", 4)), writeOptions));
+    GVariant* reply = callObject(rx, characteristic, "WriteValue",
+                                 g_variant_new("(@ay@a{sv})", byteVariant(std::string("ab\0c", 4)), writeOptions));
     ASSERT_NE(reply, nullptr);
     g_variant_unref(reply);
     EXPECT_EQ(calls.writes, 2);
@@ -321,8 +319,8 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
     guint subscription = g_dbus_connection_signal_subscribe(
-        client, g_dbus_connection_get_unique_name(connection), "org.freedesktop.DBus.Properties",
-        "PropertiesChanged", rx.c_str(), nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        client, g_dbus_connection_get_unique_name(connection), "org.freedesktop.DBus.Properties", "PropertiesChanged",
+        rx.c_str(), nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
         [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
            gpointer data) {
             auto* into = static_cast<Received*>(data);
@@ -339,9 +337,9 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
     // The subscription's match rule reaches the daemon on its own, unanswered: a round trip on the same
     // connection makes sure it is in force before the signal is sent, which would otherwise be lost now and
     // then.
-    GVariant* id = g_dbus_connection_call_sync(client, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                               "org.freedesktop.DBus", "GetId", nullptr, nullptr,
-                                               G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    GVariant* id =
+        g_dbus_connection_call_sync(client, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                    "GetId", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
     ASSERT_NE(id, nullptr);
     g_variant_unref(id);
     GByteArray* note = g_byte_array_new();
@@ -349,8 +347,7 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
     EXPECT_EQ(btle_application_notify(app, serviceUuid, rxUuid, note), 0);
     EXPECT_EQ(btle_application_notify(app, serviceUuid, descUuid, note), 22);
     EXPECT_TRUE(BluezBus::waitFor([&] {
-        while (g_main_context_iteration(context, FALSE)) {
-        }
+        while (g_main_context_iteration(context, FALSE)) {}
         return received.count > 0;
     }));
     g_dbus_connection_signal_unsubscribe(client, subscription);

@@ -36,7 +36,9 @@ void onRead(btle_device*, btle_characteristic*, const GByteArray* bytes, const G
 void onWrite(btle_device*, btle_characteristic*, const GByteArray* bytes, const GError* error) {
     events.push_back("write " + hexOf(bytes) + (error ? " error" : ""));
 }
-void onNotify(btle_device*, btle_characteristic*, const GByteArray* bytes) { events.push_back("notify " + hexOf(bytes)); }
+void onNotify(btle_device*, btle_characteristic*, const GByteArray* bytes) {
+    events.push_back("notify " + hexOf(bytes));
+}
 void onNotifyState(btle_device*, btle_characteristic* characteristic, const GError* error) {
     events.push_back(std::string("notifying ") + (btle_characteristic_is_notifying(characteristic) ? "on" : "off") +
                      (error ? " error" : ""));
@@ -110,20 +112,21 @@ const std::string descriptor = characteristic + "/desc0013";
 // A device with one service, one characteristic and its descriptor, and a characteristic of no service.
 void addGattTree(BluezBus& bus) {
     std::string orphan = std::string(DEVICE_PATH) + "/service0099/char0001";
-    bus.addObject(DEVICE_PATH, "org.bluez.Device1",
-                  props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}, {"Name", g_variant_new_string("sensor")}}));
+    bus.addObject(
+        DEVICE_PATH, "org.bluez.Device1",
+        props({{"Address", g_variant_new_string("AA:BB:CC:DD:EE:FF")}, {"Name", g_variant_new_string("sensor")}}));
     bus.addObject(service.c_str(), "org.bluez.GattService1", props({{"UUID", g_variant_new_string(SERVICE_UUID)}}));
     bus.addObject(characteristic.c_str(), "org.bluez.GattCharacteristic1",
-              props({{"UUID", g_variant_new_string(CHAR_UUID)},
-                     {"Service", g_variant_new_object_path(service.c_str())},
-                     {"Flags", strv({"read", "write", "notify", "something-else"})},
-                     {"MTU", g_variant_new_uint16(185)}}));
+                  props({{"UUID", g_variant_new_string(CHAR_UUID)},
+                         {"Service", g_variant_new_object_path(service.c_str())},
+                         {"Flags", strv({"read", "write", "notify", "something-else"})},
+                         {"MTU", g_variant_new_uint16(185)}}));
     bus.addObject(descriptor.c_str(), "org.bluez.GattDescriptor1",
-              props({{"UUID", g_variant_new_string(DESC_UUID)},
-                     {"Characteristic", g_variant_new_object_path(characteristic.c_str())}}));
+                  props({{"UUID", g_variant_new_string(DESC_UUID)},
+                         {"Characteristic", g_variant_new_object_path(characteristic.c_str())}}));
     bus.addObject(orphan.c_str(), "org.bluez.GattCharacteristic1",
-              props({{"UUID", g_variant_new_string(CHAR_UUID)},
-                     {"Service", g_variant_new_object_path("/org/bluez/hci0/dev_AA_BB_CC_DD_EE_FF/service0099")}}));
+                  props({{"UUID", g_variant_new_string(CHAR_UUID)},
+                         {"Service", g_variant_new_object_path("/org/bluez/hci0/dev_AA_BB_CC_DD_EE_FF/service0099")}}));
 }
 
 // The device connected and its GATT tree collected.
@@ -206,7 +209,8 @@ TEST_F(BtleDevice, RepliesAfterTheObjectIsFreedAreDropped) {
              g_variant_unref(yes);
          }},
         {"ReadValue", [](btle_adapter*, btle_device* d) { btle_device_read_char(d, SERVICE_UUID, CHAR_UUID); }},
-        {"WriteValue", [](btle_adapter*, btle_device* d) {
+        {"WriteValue",
+         [](btle_adapter*, btle_device* d) {
              btle_device_write_char(d, SERVICE_UUID, CHAR_UUID, &value, BTLE_WRITE_WITH_RESPONSE);
          }},
         {"StartNotify", [](btle_adapter*, btle_device* d) { btle_device_start_notify(d, SERVICE_UUID, CHAR_UUID); }},
@@ -218,9 +222,9 @@ TEST_F(BtleDevice, RepliesAfterTheObjectIsFreedAreDropped) {
     };
     for (const auto& [method, call] : calls) {
         SCOPED_TRACE(method);
-        bus.changeObject(DEVICE_PATH, "org.bluez.Device1",
-                         props({{"Connected", g_variant_new_boolean(FALSE)},
-                                {"ServicesResolved", g_variant_new_boolean(FALSE)}}));
+        bus.changeObject(
+            DEVICE_PATH, "org.bluez.Device1",
+            props({{"Connected", g_variant_new_boolean(FALSE)}, {"ServicesResolved", g_variant_new_boolean(FALSE)}}));
         btle_adapter* adapter = btle_adapter_get_default(bus.connection());
         ASSERT_NE(adapter, nullptr);
         btle_device* device = resolvedDevice(bus, adapter);
@@ -268,4 +272,4 @@ TEST_F(BtleDevice, PairingBondsAndARefusedConnectOrPairFallsBack) {
     btle_adapter_free(adapter);
 }
 
-}  // namespace
+} // namespace

@@ -74,4 +74,4 @@ TEST(BtleLogger, HandlerReceivesMessagesInsteadOfTheFile) {
     EXPECT_EQ(readFile(file), "");
 }
 
-}  // namespace
+} // namespace

@@ -200,4 +200,4 @@ TEST(BtleUtility, VariantConversions) {
     g_variant_unref(bytes);
 }
 
-}  // namespace
+} // namespace

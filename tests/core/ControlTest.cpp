@@ -43,7 +43,9 @@ public:
         bool operator==(const Event&) const = default;
     };
     explicit Recorder(Node* parent) : NodeControl(parent, "recorder", "Recorder", nullptr) {}
-    void receive(Source&, const ControlMessage& m) override { events.push_back({m.type, m.channel, m.number, m.value}); }
+    void receive(Source&, const ControlMessage& m) override {
+        events.push_back({m.type, m.channel, m.number, m.value});
+    }
     std::vector<Event> events;
 };
 
@@ -118,24 +120,49 @@ void bindingSteps(bool overPty) {
         std::function<void()> check;
     };
     const std::vector<Step> steps = {
-        {"CC with the bytes CR, XON and XOFF", {0xBD, 0x11, 0x13}, {{Type::ControlChange, 13, 0x11, 0x13}},
+        {"CC with the bytes CR, XON and XOFF",
+         {0xBD, 0x11, 0x13},
+         {{Type::ControlChange, 13, 0x11, 0x13}},
          [&] { EXPECT_FLOAT_EQ(level->getValue(), 0x13); }},
-        {"running status", {0x11, 0x7F, 0x11, 0x0D}, {{Type::ControlChange, 13, 0x11, 0x7F}, {Type::ControlChange, 13, 0x11, 0x0D}},
+        {"running status",
+         {0x11, 0x7F, 0x11, 0x0D},
+         {{Type::ControlChange, 13, 0x11, 0x7F}, {Type::ControlChange, 13, 0x11, 0x0D}},
          [&] { EXPECT_FLOAT_EQ(level->getValue(), 0x0D); }},
-        {"real-time bytes inside a message", {0xBD, 0xF8, 0x11, 0xFA, 0x40},
+        {"real-time bytes inside a message",
+         {0xBD, 0xF8, 0x11, 0xFA, 0x40},
          {{Type::Clock, 0, 0, 0}, {Type::Start, 0, 0, 0}, {Type::ControlChange, 13, 0x11, 0x40}},
          [&] { EXPECT_FLOAT_EQ(level->getValue(), 0x40); }},
-        {"another channel", {0xB2, 0x11, 0x05}, {{Type::ControlChange, 2, 0x11, 0x05}},
+        {"another channel",
+         {0xB2, 0x11, 0x05},
+         {{Type::ControlChange, 2, 0x11, 0x05}},
          [&] { EXPECT_FLOAT_EQ(level->getValue(), 0x40); }},
-        {"SysEx is skipped and cancels running status", {0xF0, 0x11, 0x13, 0x0D, 0xF7, 0x11, 0x22, 0xBD, 0x13, 0x40},
-         {{Type::ControlChange, 13, 0x13, 0x40}}, [&] { EXPECT_EQ(sw->getValue(), "ON"); }},
-        {"on/off below 64", {0xBD, 0x13, 0x3F}, {{Type::ControlChange, 13, 0x13, 0x3F}}, [&] { EXPECT_EQ(sw->getValue(), "OFF"); }},
-        {"program change to a slot", {0xCD, 0x02}, {{Type::ProgramChange, 13, 2, 0}}, [&] { EXPECT_EQ(preset->getValue(), "P2"); }},
-        {"program change, running status", {0x01}, {{Type::ProgramChange, 13, 1, 0}}, [&] { EXPECT_EQ(preset->getValue(), "P1"); }},
-        {"program of an empty slot", {0xCD, 0x03}, {{Type::ProgramChange, 13, 3, 0}}, [&] { EXPECT_EQ(preset->getValue(), "P1"); }},
-        {"song position skipped", {0xF2, 0x11, 0x13, 0xCD, 0x00}, {{Type::ProgramChange, 13, 0, 0}},
+        {"SysEx is skipped and cancels running status",
+         {0xF0, 0x11, 0x13, 0x0D, 0xF7, 0x11, 0x22, 0xBD, 0x13, 0x40},
+         {{Type::ControlChange, 13, 0x13, 0x40}},
+         [&] { EXPECT_EQ(sw->getValue(), "ON"); }},
+        {"on/off below 64",
+         {0xBD, 0x13, 0x3F},
+         {{Type::ControlChange, 13, 0x13, 0x3F}},
+         [&] { EXPECT_EQ(sw->getValue(), "OFF"); }},
+        {"program change to a slot",
+         {0xCD, 0x02},
+         {{Type::ProgramChange, 13, 2, 0}},
+         [&] { EXPECT_EQ(preset->getValue(), "P2"); }},
+        {"program change, running status",
+         {0x01},
+         {{Type::ProgramChange, 13, 1, 0}},
+         [&] { EXPECT_EQ(preset->getValue(), "P1"); }},
+        {"program of an empty slot",
+         {0xCD, 0x03},
+         {{Type::ProgramChange, 13, 3, 0}},
+         [&] { EXPECT_EQ(preset->getValue(), "P1"); }},
+        {"song position skipped",
+         {0xF2, 0x11, 0x13, 0xCD, 0x00},
+         {{Type::ProgramChange, 13, 0, 0}},
          [&] { EXPECT_EQ(preset->getValue(), "P0"); }},
-        {"inactive binding", {0xBD, 0x11, 0x01}, {{Type::ControlChange, 13, 0x11, 0x01}},
+        {"inactive binding",
+         {0xBD, 0x11, 0x01},
+         {{Type::ControlChange, 13, 0x11, 0x01}},
          [&] { EXPECT_FLOAT_EQ(level->getValue(), 0x40); }},
     };
     for (const Step& step : steps) {
@@ -253,16 +280,43 @@ TEST(NodeControlMulti, LearnsAndMapsItsLinks) {
     };
     const std::vector<Step> steps = {
         {"address 0 before learning", [&] { cc(0, 20, 127); }, 5, "ON", 0, ""},
-        {"learn the next control change", [&] { multi->getLearnNode()->setOn(true); cc(0, 20, 127); }, 8, "OFF", 20, "CC 20: 127"},
+        {"learn the next control change",
+         [&] {
+             multi->getLearnNode()->setOn(true);
+             cc(0, 20, 127);
+         },
+         8, "OFF", 20, "CC 20: 127"},
         {"learned number at zero", [&] { cc(0, 20, 0); }, 2, "ON", 20, "CC 20: 0"},
         {"middle", [&] { cc(0, 20, 64); }, 2 + 6 * 64 / 127.0f, "OFF", 20, "CC 20: 64"},
         {"another number", [&] { cc(0, 21, 127); }, 2 + 6 * 64 / 127.0f, "OFF", 20, "CC 20: 64"},
         {"another channel", [&] { cc(5, 20, 127); }, 2 + 6 * 64 / 127.0f, "OFF", 20, "CC 20: 64"},
-        {"the pedal is no MIDI", [&] { reading = 4095; Control::tasks(); }, 2 + 6 * 64 / 127.0f, "OFF", 20, "CC 20: 64"},
-        {"pedal as the source", [&] { multi->getSourceNode()->setValue("CTRL"); reading = 0; Control::tasks(); }, 2, "ON", 20, "CTRL 0"},
+        {"the pedal is no MIDI",
+         [&] {
+             reading = 4095;
+             Control::tasks();
+         },
+         2 + 6 * 64 / 127.0f, "OFF", 20, "CC 20: 64"},
+        {"pedal as the source",
+         [&] {
+             multi->getSourceNode()->setValue("CTRL");
+             reading = 0;
+             Control::tasks();
+         },
+         2, "ON", 20, "CTRL 0"},
         {"MIDI ignored then", [&] { cc(0, 20, 127); }, 2, "ON", 20, "CTRL 0"},
-        {"pedal up", [&] { reading = 4095; Control::tasks(); }, 8, "OFF", 20, "CTRL 255"},
-        {"binding off", [&] { multi->setActive(false); reading = 0; Control::tasks(); }, 8, "OFF", 20, "CTRL 255"},
+        {"pedal up",
+         [&] {
+             reading = 4095;
+             Control::tasks();
+         },
+         8, "OFF", 20, "CTRL 255"},
+        {"binding off",
+         [&] {
+             multi->setActive(false);
+             reading = 0;
+             Control::tasks();
+         },
+         8, "OFF", 20, "CTRL 255"},
     };
     for (const Step& s : steps) {
         s.action();
@@ -272,9 +326,10 @@ TEST(NodeControlMulti, LearnsAndMapsItsLinks) {
         EXPECT_EQ(multi->getStatusNode()->getValue(), s.status) << s.what;
         EXPECT_FALSE(multi->getLearnNode()->isOn()) << s.what;
     }
-    EXPECT_EQ(multi->getJSON(DESC_FULL, false),
-              "root\\multi1:{\"type\":\"ctrl\",\"name\":\"Control\",\"value\":\"OFF\",\"source\":\"ctrl\",\"number\":20,"
-              "\"channel\":0,\"target\":\"root\\\\app\\\\ctl1\"}");
+    EXPECT_EQ(
+        multi->getJSON(DESC_FULL, false),
+        "root\\multi1:{\"type\":\"ctrl\",\"name\":\"Control\",\"value\":\"OFF\",\"source\":\"ctrl\",\"number\":20,"
+        "\"channel\":0,\"target\":\"root\\\\app\\\\ctl1\"}");
 
     // The preset carries the assignment, not the learn switch or the status.
     const std::string text = preset->presetText();
@@ -289,7 +344,10 @@ TEST(SourceCtrl, SendsChangesWithHysteresisAndSkipsMissingReadings) {
     auto* recorder = new Recorder(root);
     int reading = 0;
     int polledChannel = -1;
-    auto* pedal = new SourceCtrl("ctrl", "Pedal", 2, [&](int ch) { polledChannel = ch; return reading; });
+    auto* pedal = new SourceCtrl("ctrl", "Pedal", 2, [&](int ch) {
+        polledChannel = ch;
+        return reading;
+    });
     EXPECT_EQ(Control::getSource("ctrl"), pedal);
 
     struct Case {
@@ -297,9 +355,9 @@ TEST(SourceCtrl, SendsChangesWithHysteresisAndSkipsMissingReadings) {
         int sent; // -1: nothing sent
     };
     const std::vector<Case> cases = {
-        {-1, -1},   {2048, 128}, {2063, -1}, {2064, -1}, {2047, -1}, {2080, 130}, {-5, -1}, {2070, -1},
-        {2032, 127}, {16, 1},    {0, 0},     {15, -1},   {31, -1},   {32, 2},     {5000, 255}, {4080, -1}, {4064, -1},
-        {4031, 251}, {-100, -1},
+        {-1, -1},    {2048, 128}, {2063, -1}, {2064, -1},  {2047, -1}, {2080, 130}, {-5, -1},
+        {2070, -1},  {2032, 127}, {16, 1},    {0, 0},      {15, -1},   {31, -1},    {32, 2},
+        {5000, 255}, {4080, -1},  {4064, -1}, {4031, 251}, {-100, -1},
     };
     for (const Case& c : cases) {
         recorder->events.clear();

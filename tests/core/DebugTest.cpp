@@ -38,10 +38,10 @@ TEST(Debug, StatisticsFromFedStamps) {
 TEST(Debug, PassesThatMeasureNothing) {
     int id = Debug::addCounter("control");
     ASSERT_GE(id, 0);
-    Debug::start(id, 1000);  // never stopped
+    Debug::start(id, 1000); // never stopped
     Debug::start(id, 2000);
     Debug::stop(id, 2100);
-    Debug::start(id, 1500);  // stamps running backwards
+    Debug::start(id, 1500); // stamps running backwards
     Debug::start(id, 3000);
     EXPECT_EQ(Debug::take(id).cycles, 0u);
     Debug::start(-1, 1);

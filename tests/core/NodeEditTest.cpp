@@ -15,15 +15,14 @@
 #include "core/NodeItem.h"
 #include "core/NodeOnOff.h"
 
-
 TEST(NodeEdit, SliderFollowsTheShapingCurve) {
     NodeItem root(nullptr, "root", "Root", "", "vfolder");
     struct Case {
         float shape, min, max, value;
     };
     const std::vector<Case> cases = {
-        {0.5f, 0, 10, 5},   {0.25f, 0, 10, 5}, {0.8f, -60, 0, -12}, {0.1f, 20, 20000, 1000},
-        {0.5f, 0, 10, 0},   {0.25f, 0, 10, 10}, {1.5f, 0, 10, 3},   {0.0f, 0, 10, 3},
+        {0.5f, 0, 10, 5}, {0.25f, 0, 10, 5},  {0.8f, -60, 0, -12}, {0.1f, 20, 20000, 1000},
+        {0.5f, 0, 10, 0}, {0.25f, 0, 10, 10}, {1.5f, 0, 10, 3},    {0.0f, 0, 10, 3},
     };
     for (const Case& c : cases) {
         NodeFloat node(nullptr, "f", "F", c.min, c.max, c.value, "", c.shape, false, 2);
@@ -196,9 +195,14 @@ TEST(NodeEdit, ColourComponentsAndHue) {
         float hue;
     };
     const std::vector<Case> cases = {
-        {"ff0000", 255, 0, 0, 0},     {"00ff00", 0, 255, 0, 120}, {"0000FF", 0, 0, 255, 240},
-        {"ff00ff", 255, 0, 255, 300}, {"ff8000", 255, 128, 0, 30.1176f}, {"808080", 128, 128, 128, 0},
-        {"zz0000", 0, 0, 0, 0},       {"fff", 0, 0, 0, 0},
+        {"ff0000", 255, 0, 0, 0},
+        {"00ff00", 0, 255, 0, 120},
+        {"0000FF", 0, 0, 255, 240},
+        {"ff00ff", 255, 0, 255, 300},
+        {"ff8000", 255, 128, 0, 30.1176f},
+        {"808080", 128, 128, 128, 0},
+        {"zz0000", 0, 0, 0, 0},
+        {"fff", 0, 0, 0, 0},
     };
     for (const Case& c : cases) {
         NodeColor color(nullptr, "c", "C", c.value);

@@ -21,8 +21,12 @@ struct Tree {
     NodeOnOff* onOff = new NodeOnOff(&root, "on_off", "Enable", "OFF");
     NodeItem* title = new NodeItem(&root, "title", "Title", "x", "string");
     NodeColor* color = new NodeColor(&root, "color", "Color", "12ab00");
-    NodeArray* curve = new NodeArray(&root, "curve", "Curve", 4, 0, 100, 1, "\xB0" "C", 0, 30, "s");
-    NodeAction* clear = new NodeAction(&root, "clear", "Clear", [](NodeAction*) {}, "smp_cfm");
+    NodeArray* curve = new NodeArray(&root, "curve", "Curve", 4, 0, 100, 1,
+                                     "\xB0"
+                                     "C",
+                                     0, 30, "s");
+    NodeAction* clear = new NodeAction(
+        &root, "clear", "Clear", [](NodeAction*) {}, "smp_cfm");
     NodeItem* fx = new NodeItem(&root, "fx", "Effects", "", "hfolder");
     NodeItem* readOnly = new NodeItem(&root, "_ver", "Version", "1.0", "string");
     NodePassword* password = new NodePassword(&root, "pwd", "Password");
@@ -49,8 +53,7 @@ TEST(NodeJson, EveryTypeAtEveryLevel) {
         {t.mode, DESC_VALUE, R"({"value":"B"})"},
         {t.mode, DESC_STYLE, R"({"value":"B"})"},
         {t.mode, DESC_FULL, R"({"type":"enum","name":"Mode","value":"B","options":["A","B","C"],"def":"B"})"},
-        {t.onOff, DESC_FULL,
-         R"({"type":"enum","name":"Enable","value":"OFF","options":["ON","OFF"],"def":"OFF"})"},
+        {t.onOff, DESC_FULL, R"({"type":"enum","name":"Enable","value":"OFF","options":["ON","OFF"],"def":"OFF"})"},
         {t.title, DESC_VALUE, R"({"value":"x"})"},
         {t.title, DESC_FULL, R"({"type":"item","name":"Title","value":"x","itype":"string"})"},
         {t.color, DESC_FULL, R"({"type":"item","name":"Color","value":"12ab00","itype":"color"})"},
@@ -58,7 +61,8 @@ TEST(NodeJson, EveryTypeAtEveryLevel) {
         {t.curve, DESC_VALUE, R"({"value":[20.5,100.0]})"},
         {t.curve, DESC_FULL,
          "{\"type\":\"array\",\"name\":\"Curve\",\"value\":[20.5,100.0],\"min\":0.0,\"max\":100.0,\"dec\":1,"
-         "\"unit\":\"\xC2\xB0" "C\",\"maxlen\":4,\"xstart\":0.0,\"xstep\":30.0,\"xunit\":\"s\"}"},
+         "\"unit\":\"\xC2\xB0"
+         "C\",\"maxlen\":4,\"xstart\":0.0,\"xstep\":30.0,\"xunit\":\"s\"}"},
         {t.clear, DESC_VALUE, R"({"value":""})"},
         {t.clear, DESC_FULL, R"({"type":"action","name":"Clear","value":"","atype":"smp_cfm"})"},
         {t.password, DESC_VALUE, R"({"value":"","set":false})"},
@@ -81,28 +85,42 @@ TEST(NodeJson, FloatsAreWrittenInTheirShortestForm) {
 TEST(NodeJson, EscapingRoundTripWithQuotesLineBreaksAndTheDegreeByte) {
     Tree t;
     auto* copy = new NodeItem(&t.root, "copy", "Copy", "", "string");
-    const std::string raw = "say \"hi\"\\ \r\nnext\t\x01 25\xB0" "C";
+    const std::string raw = "say \"hi\"\\ \r\nnext\t\x01 25\xB0"
+                            "C";
     t.title->setValue(raw);
 
     const std::string body = t.title->getBody(DESC_VALUE);
-    EXPECT_EQ(body, "{\"value\":\"say \\\"hi\\\"\\\\ \\r\\nnext\\t\\u0001 25\xC2\xB0" "C\"}");
+    EXPECT_EQ(body, "{\"value\":\"say \\\"hi\\\"\\\\ \\r\\nnext\\t\\u0001 25\xC2\xB0"
+                    "C\"}");
     EXPECT_EQ(body.find('\r'), std::string::npos) << "an entry stays on one line";
 
     ASSERT_TRUE(t.root.parseJSON("root\\copy:" + body));
-    EXPECT_EQ(copy->getValue(), "say \"hi\"\\ \r\nnext\t\x01 25\xC2\xB0" "C") << "a client's text is UTF-8";
+    EXPECT_EQ(copy->getValue(), "say \"hi\"\\ \r\nnext\t\x01 25\xC2\xB0"
+                                "C")
+        << "a client's text is UTF-8";
     EXPECT_EQ(copy->getBody(DESC_VALUE), body);
 
     // Valid UTF-8 passes unchanged; only stray bytes are read as Latin-1.
     t.title->setValue("\xC3\xA9t\xE9");
     EXPECT_EQ(t.title->getBody(DESC_VALUE), "{\"value\":\"\xC3\xA9t\xC3\xA9\"}");
 
-    auto* degrees = new NodeEnum(&t.root, "unit", "Unit \xB0", {"\xB0" "C", "\xB0" "F"}, "\xB0" "C");
+    auto* degrees = new NodeEnum(&t.root, "unit", "Unit \xB0",
+                                 {"\xB0"
+                                  "C",
+                                  "\xB0"
+                                  "F"},
+                                 "\xB0"
+                                 "C");
     EXPECT_EQ(degrees->getBody(DESC_FULL), "{\"type\":\"enum\",\"name\":\"Unit \xC2\xB0\",\"value\":\"\xC2\xB0"
-                                           "C\",\"options\":[\"\xC2\xB0" "C\",\"\xC2\xB0" "F\"],\"def\":\"\xC2\xB0"
+                                           "C\",\"options\":[\"\xC2\xB0"
+                                           "C\",\"\xC2\xB0"
+                                           "F\"],\"def\":\"\xC2\xB0"
                                            "C\"}");
     // The client's UTF-8 text selects the Latin-1 option.
-    ASSERT_TRUE(t.root.parseJSON("root\\unit:{\"value\":\"\xC2\xB0" "F\"}"));
-    EXPECT_EQ(degrees->getValue(), "\xB0" "F");
+    ASSERT_TRUE(t.root.parseJSON("root\\unit:{\"value\":\"\xC2\xB0"
+                                 "F\"}"));
+    EXPECT_EQ(degrees->getValue(), "\xB0"
+                                   "F");
 }
 
 TEST(NodeJson, AcceptedWrites) {

@@ -33,7 +33,8 @@ std::string chunkText(const NodeList& list, int index, int chunk, const std::str
 // The messages of a whole upload: the name record, then the stream in chunks.
 std::vector<std::string> uploadOf(const NodeList& list, int index, const std::string& name, const Bytes& stream,
                                   uint32_t stored) {
-    std::vector<std::string> out{chunkText(list, index, 0, hex(testsupport::slotRecord<Bytes>(name, uint32_t(stream.size()), stored)))};
+    std::vector<std::string> out{
+        chunkText(list, index, 0, hex(testsupport::slotRecord<Bytes>(name, uint32_t(stream.size()), stored)))};
     const size_t chunk = size_t(list.getChunkSize());
     for (size_t start = 0, c = 1; start < stream.size(); start += chunk, ++c) {
         Bytes part(stream.begin() + long(start), stream.begin() + long(std::min(stream.size(), start + chunk)));
@@ -59,8 +60,8 @@ struct ReadReply {
 };
 
 ReadReply dread(NodeList& list, int index, int chunk) {
-    const std::string reply =
-        list.parseReadJSON(list.getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" + std::to_string(chunk) + "}");
+    const std::string reply = list.parseReadJSON(list.getPath() + ":{\"index\":" + std::to_string(index) +
+                                                 ",\"chunk\":" + std::to_string(chunk) + "}");
     const std::string head = "dread " + list.getPath() + ":";
     EXPECT_EQ(reply.compare(0, head.size(), head), 0) << reply;
     ReadReply out;
@@ -97,7 +98,8 @@ TEST(NodeList, UploadCommitsAtTheLastChunkAndEchoesIt) {
 
     Bytes expectedFile = testsupport::slotRecord<Bytes>("New one", 300, 300);
     expectedFile.insert(expectedFile.end(), data.begin(), data.end());
-    EXPECT_EQ(testsupport::readFile<Bytes>(fileOf(*list, 2)), expectedFile) << "stored at once: name record and used bytes";
+    EXPECT_EQ(testsupport::readFile<Bytes>(fileOf(*list, 2)), expectedFile)
+        << "stored at once: name record and used bytes";
 
     // A record announcing no data commits at chunk 0.
     ASSERT_TRUE(list->parseWriteJSON(uploadOf(*list, 0, "Name only", {}, 0)[0]));
@@ -149,11 +151,16 @@ TEST(NodeList, RefusedWritesAbortAndKeepTheSlot) {
         {"name of another slot", list, {chunkText(*list, 0, 0, hex(testsupport::slotRecord<Bytes>("Other", 1, 1)))}},
         {"empty name", list, {chunkText(*list, 0, 0, hex(testsupport::slotRecord<Bytes>("", 1, 1)))}},
         {"short name record", list, {chunkText(*list, 0, 0, "4142")}},
-        {"announced data beyond the slot", list, {chunkText(*list, 0, 0, hex(testsupport::slotRecord<Bytes>("Big", 257, 257)))}},
-        {"more data than announced", list,
+        {"announced data beyond the slot",
+         list,
+         {chunkText(*list, 0, 0, hex(testsupport::slotRecord<Bytes>("Big", 257, 257)))}},
+        {"more data than announced",
+         list,
          {chunkText(*list, 0, 0, hex(testsupport::slotRecord<Bytes>("Two", 2, 2))), chunkText(*list, 0, 1, "010203")}},
-        {"chunk larger than the chunk size", list,
-         {chunkText(*list, 0, 0, hex(testsupport::slotRecord<Bytes>("Big", 200, 200))), chunkText(*list, 0, 1, hex(pattern(129)))}},
+        {"chunk larger than the chunk size",
+         list,
+         {chunkText(*list, 0, 0, hex(testsupport::slotRecord<Bytes>("Big", 200, 200))),
+          chunkText(*list, 0, 1, hex(pattern(129)))}},
         {"not JSON", list, {good[0], list->getPath() + ":{\"index\":0,"}},
         {"no value", list, {good[0], list->getPath() + ":{\"index\":0,\"chunk\":1}"}},
         {"corrupt gzip", zipped, uploadOf(*zipped, 0, "Bad", corrupt, 900)},
@@ -192,8 +199,10 @@ TEST(NodeList, GzipRoundTripAndReadChunks) {
     const ReadReply head = dread(*zipped, 1, 0);
     ASSERT_EQ(head.value.size(), 128u);
     EXPECT_EQ(std::string(head.value.begin(), head.value.begin() + 5), "Model");
-    const uint32_t transferred = head.value[64] | head.value[65] << 8 | head.value[66] << 16 | uint32_t(head.value[67]) << 24;
-    const uint32_t stored = head.value[68] | head.value[69] << 8 | head.value[70] << 16 | uint32_t(head.value[71]) << 24;
+    const uint32_t transferred =
+        head.value[64] | head.value[65] << 8 | head.value[66] << 16 | uint32_t(head.value[67]) << 24;
+    const uint32_t stored =
+        head.value[68] | head.value[69] << 8 | head.value[70] << 16 | uint32_t(head.value[71]) << 24;
     EXPECT_EQ(stored, data.size());
     EXPECT_EQ(int(transferred), head.size);
     Bytes stream;
@@ -218,8 +227,10 @@ TEST(NodeList, GzipRoundTripAndReadChunks) {
         EXPECT_EQ(part.size, 300);
         EXPECT_EQ(part.value, Bytes(small.begin() + long(c.from), small.begin() + long(c.to))) << c.chunk;
     }
-    EXPECT_EQ(dread(*plain, 1, 0).value, testsupport::slotRecord<Bytes>("", 0, 0)) << "an empty slot reads as an empty record";
-    for (const char* bad : {":{\"index\":2,\"chunk\":0}", ":{\"index\":0,\"chunk\":-1}", ":{\"index\":0}", ":nonsense", ""})
+    EXPECT_EQ(dread(*plain, 1, 0).value, testsupport::slotRecord<Bytes>("", 0, 0))
+        << "an empty slot reads as an empty record";
+    for (const char* bad :
+         {":{\"index\":2,\"chunk\":0}", ":{\"index\":0,\"chunk\":-1}", ":{\"index\":0}", ":nonsense", ""})
         EXPECT_EQ(plain->parseReadJSON(plain->getPath() + bad), "") << bad;
     delete root;
 }
@@ -272,9 +283,10 @@ TEST(NodeList, SwapLocalEditsAndDescription) {
     EXPECT_FALSE(fs::exists(fileOf(*list, 0)));
     EXPECT_EQ(list->indexOf("Bee"), -1);
 
-    EXPECT_EQ(list->getJSON(DESC_FULL, false),
-              "root\\presets:{\"type\":\"list\",\"name\":\"Presets\",\"value\":[\"\",\"A\",\"C\"],\"itype\":\"pst_pst\","
-              "\"size\":16,\"count\":3,\"chunk\":128,\"gzip\":false,\"group\":3}");
+    EXPECT_EQ(
+        list->getJSON(DESC_FULL, false),
+        "root\\presets:{\"type\":\"list\",\"name\":\"Presets\",\"value\":[\"\",\"A\",\"C\"],\"itype\":\"pst_pst\","
+        "\"size\":16,\"count\":3,\"chunk\":128,\"gzip\":false,\"group\":3}");
     EXPECT_FALSE(root->parseJSON("root\\presets:{\"value\":[\"x\",\"y\",\"z\"]}")) << "the value is not written";
     delete root;
 }
@@ -349,7 +361,8 @@ TEST(NodeList, ASwapCutAtAnyStepLeavesBothSlotsWhole) {
             EXPECT_TRUE(before || swapped) << first << " | " << second;
             for (const auto& entry : fs::directory_iterator(Storage::folder()))
                 EXPECT_EQ(entry.path().extension(), "") << "left after the restart: " << entry.path();
-            EXPECT_FALSE(fs::exists(Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("root\\presets\\swap"))));
+            EXPECT_FALSE(
+                fs::exists(Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("root\\presets\\swap"))));
         }
         EXPECT_GE(steps, 4) << "the swap is cut between its steps";
         testsupport::emptyHome();
@@ -384,7 +397,8 @@ TEST(NodeList, AValidatorKeepsTheOldSlotAndReportsTheRefusal) {
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
     EXPECT_FALSE(list->setElementAt(1, "Local", "bad", 3)) << "a local write is checked too";
 
-    for (const std::string& message : uploadOf(*list, 0, "Better", testsupport::gzip(Bytes{'g', 'o', 'o', 'd', '!'}), 5))
+    for (const std::string& message :
+         uploadOf(*list, 0, "Better", testsupport::gzip(Bytes{'g', 'o', 'o', 'd', '!'}), 5))
         ASSERT_TRUE(list->parseWriteJSON(message));
     EXPECT_EQ(list->nameAt(0), "Better");
     delete root;
@@ -403,7 +417,8 @@ TEST(NodeList, NewNamesMayNotHoldTheSaveSuffixStoredOnesStillLoad) {
     // A file written before the rule keeps its name, and the slot may be written again under it.
     Bytes old = testsupport::slotRecord<Bytes>(reserved, 1, 1);
     old.push_back('o');
-    std::ofstream(fileOf(*list, 2), std::ios::binary).write(reinterpret_cast<const char*>(old.data()), long(old.size()));
+    std::ofstream(fileOf(*list, 2), std::ios::binary)
+        .write(reinterpret_cast<const char*>(old.data()), long(old.size()));
     delete root;
     root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);

@@ -142,12 +142,26 @@ TEST(NodePreset, SaveTargetsAndRefusals) {
     const std::vector<Case> cases = {
         {"empty name with none selected", [&] { return t.save(""); }, false, {"", "", ""}},
         {"first empty slot", [&] { return t.save("A"); }, true, {"A", "", ""}},
-        {"by remote body", [&] { return t.root->parseJSON("root\\app\\preset:{\"value\":\"B\",\"save\":\"save\"}"); }, true,
+        {"by remote body",
+         [&] { return t.root->parseJSON("root\\app\\preset:{\"value\":\"B\",\"save\":\"save\"}"); },
+         true,
          {"A", "B", ""}},
-        {"the slot of that name", [&] { t.gain->setValue(9); return t.save("A"); }, true, {"A", "B", ""}},
+        {"the slot of that name",
+         [&] {
+             t.gain->setValue(9);
+             return t.save("A");
+         },
+         true,
+         {"A", "B", ""}},
         {"third", [&] { return t.save("C"); }, true, {"A", "B", "C"}},
         {"full list", [&] { return t.save("D"); }, false, {"A", "B", "C"}},
-        {"empty name saves the current one", [&] { t.preset->setValue("B"); t.gain->setValue(2); return t.save(""); }, true,
+        {"empty name saves the current one",
+         [&] {
+             t.preset->setValue("B");
+             t.gain->setValue(2);
+             return t.save("");
+         },
+         true,
          {"A", "B", "C"}},
     };
     for (const Case& c : cases) {
@@ -188,7 +202,12 @@ TEST(NodePreset, IsEditedFollowsChangesAfterLoadOrSave) {
         {"saved", [&] { t.save("One"); }, false},
         {"deep parameter", [&] { t.tone->edit(true); }, true},
         {"reload", [&] { t.preset->setByIndex(0); }, false},
-        {"edited right after a reload", [&] { t.preset->setValue("One"); t.onOff->toggle(); }, true},
+        {"edited right after a reload",
+         [&] {
+             t.preset->setValue("One");
+             t.onOff->toggle();
+         },
+         true},
         {"saved under another name", [&] { t.save("Two"); }, false},
     };
     for (const Step& s : steps) {
@@ -218,7 +237,12 @@ TEST(NodePreset, LoadsNotifyInsideTheHooks) {
         {"by index", [&] { return t.preset->setByIndex(1); }, true, "Two", 1},
         {"index of an empty slot", [&] { return t.preset->setByIndex(2); }, false, "Two", 0},
         {"index past the end", [&] { return t.preset->setByIndex(4); }, false, "Two", 0},
-        {"edit down", [&] { t.preset->edit(false); return true; }, true, "One", 1},
+        {"edit down",
+         [&] {
+             t.preset->edit(false);
+             return true;
+         },
+         true, "One", 1},
         {"edit down at the first", [&] { return !t.preset->canEdit(false); }, true, "One", 0},
         {"unknown name", [&] { return t.preset->setValue("Nope"); }, false, "", 0},
     };
@@ -251,9 +275,21 @@ TEST(NodeParList, PlainSelectorPicksNamedSlots) {
         bool canUp, canDown;
     };
     const std::vector<Step> steps = {
-        {[&] { selector->edit(true); return true; }, true, "Cab A", 1, true, false},
-        {[&] { selector->edit(true); return true; }, true, "Cab B", 3, false, true},
-        {[&] { selector->edit(true); return true; }, true, "Cab B", 3, false, true},
+        {[&] {
+             selector->edit(true);
+             return true;
+         },
+         true, "Cab A", 1, true, false},
+        {[&] {
+             selector->edit(true);
+             return true;
+         },
+         true, "Cab B", 3, false, true},
+        {[&] {
+             selector->edit(true);
+             return true;
+         },
+         true, "Cab B", 3, false, true},
         {[&] { return selector->setValue("Missing"); }, false, "", -1, true, true},
         {[&] { return selector->setValue("Cab A"); }, true, "Cab A", 1, true, false},
         {[&] { return root->parseJSON("root\\ir:{\"value\":\"Cab B\"}"); }, true, "Cab B", 3, false, true},
@@ -267,8 +303,9 @@ TEST(NodeParList, PlainSelectorPicksNamedSlots) {
         EXPECT_EQ(selector->canEdit(true), steps[k].canUp) << k;
         EXPECT_EQ(selector->canEdit(false), steps[k].canDown) << k;
     }
-    EXPECT_EQ(selector->getJSON(DESC_FULL, false),
-              "root\\ir:{\"type\":\"plist\",\"name\":\"IR\",\"value\":\"\",\"list\":\"root\\\\ir_list\",\"editable\":false}");
+    EXPECT_EQ(
+        selector->getJSON(DESC_FULL, false),
+        "root\\ir:{\"type\":\"plist\",\"name\":\"IR\",\"value\":\"\",\"list\":\"root\\\\ir_list\",\"editable\":false}");
     delete root;
 }
 

@@ -62,7 +62,7 @@ TEST(NodeTree, PathToNodeKeepsNamesThatShareAPrefixApart) {
         {&root, "root\\a\\bc\\d", d},
         {&root, "root\\ab\\x", x},
         {&root, "root\\ab\\b", abB},
-        {&root, "root\\a\\x", nullptr},  // x lives under "ab", not "a"
+        {&root, "root\\a\\x", nullptr},    // x lives under "ab", not "a"
         {&root, "root\\a\\b\\d", nullptr}, // d lives under "bc", not "b"
         {&root, "root\\a\\bcd", nullptr},
         {&root, "root\\a\\", nullptr},

@@ -73,7 +73,7 @@ TEST(Security, TokenRules) {
     }
     NodeItem* pwd = passwordItem();
     ASSERT_NE(pwd, nullptr);
-    pwd->setValue("");  // the per-test home may keep a password from an earlier run
+    pwd->setValue(""); // the per-test home may keep a password from an earlier run
     EXPECT_FALSE(Security::hasPassword());
     EXPECT_TRUE(Security::checkToken(token, "")) << "without a password every answer is accepted";
 

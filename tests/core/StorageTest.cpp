@@ -22,7 +22,9 @@ std::string fileOf(const NodeList& list, int index) {
     return Storage::folder() + "/" + Storable::keyText(Storable::fnv1a(list.getPath() + "\\" + std::to_string(index)));
 }
 
-std::string fileOf(const Node* node) { return Storage::folder() + "/" + Storable::keyText(Storable::fnv1a(node->getPath())); }
+std::string fileOf(const Node* node) {
+    return Storage::folder() + "/" + Storable::keyText(Storable::fnv1a(node->getPath()));
+}
 }
 
 TEST(Storage, KeyIsTheFnv1aOfThePath) {
@@ -45,17 +47,18 @@ TEST(Storage, KeyIsTheFnv1aOfThePath) {
 TEST(Storage, ValuesSurviveARestartOfTheProcess) {
     // The first run: a child process stores changed values and ends.
     ASSERT_EQ(testsupport::childExit([] {
-        auto* root = new NodeItem(nullptr, "restart", "Restart", "", "vfolder");
-        auto* gain = new NodeFloat(root, "gain", "Gain", 0, 10, 5, "", 0.5f, false, 1);
-        auto* name = new NodeItem(root, "name", "Name", "default", "string");
-        auto* pwd = new NodePassword(root, "pwd", "Password");
-        bool ok = Storage::addItem(gain) && Storage::addItem(name) && Storage::addItem(pwd);
-        gain->setValue(7.5f);
-        name->setValue("Mine \"quoted\"\r\n\xB0");
-        pwd->setValue("secret");
-        for (int i = 0; i < 200; ++i) Storage::tasks();
-        return ok ? 0 : 1;
-    }), 0);
+                  auto* root = new NodeItem(nullptr, "restart", "Restart", "", "vfolder");
+                  auto* gain = new NodeFloat(root, "gain", "Gain", 0, 10, 5, "", 0.5f, false, 1);
+                  auto* name = new NodeItem(root, "name", "Name", "default", "string");
+                  auto* pwd = new NodePassword(root, "pwd", "Password");
+                  bool ok = Storage::addItem(gain) && Storage::addItem(name) && Storage::addItem(pwd);
+                  gain->setValue(7.5f);
+                  name->setValue("Mine \"quoted\"\r\n\xB0");
+                  pwd->setValue("secret");
+                  for (int i = 0; i < 200; ++i) Storage::tasks();
+                  return ok ? 0 : 1;
+              }),
+              0);
 
     // The second run builds the tree afresh over the same home; restores go through the setters.
     static int notified;
@@ -252,20 +255,22 @@ TEST(Storage, SlotFilesAndItemsShareTheCollisionCheck) {
 
 TEST(Storage, FinishWritesEverythingWaitingAndThenNothing) {
     ASSERT_EQ(testsupport::childExit([] {
-        auto* root = new NodeItem(nullptr, "end", "End", "", "vfolder");
-        bool ok = true;
-        for (int i = 0; i < 6; ++i) {
-            auto* item = new NodeItem(root, ("item" + std::to_string(i)).c_str(), "Item", "old", "string");
-            ok = Storage::addItem(item) && ok;
-            item->setValue("new" + std::to_string(i));
-        }
-        Storage::tasks(); // one write goes through the sweep, the rest wait for it
-        ok = Storage::finish(5000) == 0 && ok;
-        ok = !Storage::storeFile("late", "x") && ok;
-        return ok ? 0 : 1;
-    }), 0);
+                  auto* root = new NodeItem(nullptr, "end", "End", "", "vfolder");
+                  bool ok = true;
+                  for (int i = 0; i < 6; ++i) {
+                      auto* item = new NodeItem(root, ("item" + std::to_string(i)).c_str(), "Item", "old", "string");
+                      ok = Storage::addItem(item) && ok;
+                      item->setValue("new" + std::to_string(i));
+                  }
+                  Storage::tasks(); // one write goes through the sweep, the rest wait for it
+                  ok = Storage::finish(5000) == 0 && ok;
+                  ok = !Storage::storeFile("late", "x") && ok;
+                  return ok ? 0 : 1;
+              }),
+              0);
     for (int i = 0; i < 6; ++i) {
-        const std::string file = Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("end\\item" + std::to_string(i)));
+        const std::string file =
+            Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("end\\item" + std::to_string(i)));
         EXPECT_EQ(readFile(file), "{\"value\":\"new" + std::to_string(i) + "\"}");
     }
     EXPECT_FALSE(fs::exists(Storage::folder() + "/late")) << "nothing is written after the end";

@@ -110,8 +110,7 @@ TEST(NodeLink, LinksStepThroughLinkableNodesUnderApp) {
     link->edit(false);
     EXPECT_EQ(link->getValue(), "") << "stops before the first";
     // Breadth-first: the folders' children come level by level, in insertion order.
-    const std::vector<std::string> expected = {"root\\app\\amp\\gain", "root\\app\\amp\\tone",
-                                               "root\\app\\delay\\mix"};
+    const std::vector<std::string> expected = {"root\\app\\amp\\gain", "root\\app\\amp\\tone", "root\\app\\delay\\mix"};
     for (const std::string& path : expected) {
         link->edit(true);
         EXPECT_EQ(link->getValue(), path);
@@ -139,10 +138,12 @@ TEST(NodeTemp, SharedUnitSetting) {
     EXPECT_EQ(unit->getPath(), "root\\sys\\temp_unit");
     EXPECT_EQ(unit->getSyncState(), Storable::SyncState::Clean) << "stored";
     unit->setValue("C");
-    EXPECT_EQ(NodeTemp::getTemperatureUnit(), "\xB0" "C");
+    EXPECT_EQ(NodeTemp::getTemperatureUnit(), "\xB0"
+                                              "C");
     EXPECT_FLOAT_EQ(NodeTemp::convertTemperature(100), 100);
     ASSERT_TRUE(System::rootNode()->parseJSON(R"(root\sys\temp_unit:{"value":"F"})"));
-    EXPECT_EQ(NodeTemp::getTemperatureUnit(), "\xB0" "F");
+    EXPECT_EQ(NodeTemp::getTemperatureUnit(), "\xB0"
+                                              "F");
     EXPECT_FLOAT_EQ(NodeTemp::convertTemperature(100), 212);
     EXPECT_FLOAT_EQ(NodeTemp::convertTemperature(-40), -40);
 }

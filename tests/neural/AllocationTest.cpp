@@ -16,8 +16,7 @@ template <class S>
 class Allocation : public testing::Test {};
 TYPED_TEST_SUITE(Allocation, Shapes, ShapeNames);
 
-TYPED_TEST(Allocation, ProcessAndPrewarmAllocateNothing)
-{
+TYPED_TEST(Allocation, ProcessAndPrewarmAllocateNothing) {
     auto model = modelFromText(readText(modelPath(TypeParam::channels, TypeParam::headSize)));
     ASSERT_NE(model, nullptr);
     typename TypeParam::Model withoutNetwork;
@@ -45,8 +44,7 @@ TYPED_TEST(Allocation, ProcessAndPrewarmAllocateNothing)
 }
 
 // Whatever stage a load fails at, every block it allocated is freed again.
-TEST(Allocation, FailedLoadsFreeEverything)
-{
+TEST(Allocation, FailedLoadsFreeEverything) {
     const nlohmann::json document = readDocument(16, 8);
     nlohmann::json shortList = document;
     shortList["weights"].erase(shortList["weights"].size() - 1);
@@ -55,8 +53,7 @@ TEST(Allocation, FailedLoadsFreeEverything)
     nlohmann::json noConfig = document;
     noConfig.erase("config");
     const std::string file = readText(modelPath(16, 8));
-    const std::string texts[] = {shortList.dump(), textWeight.dump(), noConfig.dump(),
-                                 file.substr(0, file.size() - 2)};
+    const std::string texts[] = {shortList.dump(), textWeight.dump(), noConfig.dump(), file.substr(0, file.size() - 2)};
     for (const std::string& text : texts) {
         // The first attempt may leave the library's one-time state behind; the second must leave nothing.
         for (int attempt = 0; attempt < 2; ++attempt) {
@@ -65,8 +62,7 @@ TEST(Allocation, FailedLoadsFreeEverything)
             try {
                 RuveroRidev::NeuralModel::CreateFromStream(stream, "broken.nam");
                 ADD_FAILURE() << "loaded";
-            } catch (const std::exception&) {
-            }
+            } catch (const std::exception&) {}
             if (attempt == 1) {
                 EXPECT_EQ(allocationcounter::liveBlocks(), before) << text.substr(text.size() - 40);
             }

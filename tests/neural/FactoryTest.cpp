@@ -12,8 +12,7 @@ using RuveroRidev::InternalWaveNetDefinition;
 using RuveroRidev::NeuralModel;
 using Json = nlohmann::json;
 
-TEST(Factory, RegistryListsTheShapesInOrder)
-{
+TEST(Factory, RegistryListsTheShapesInOrder) {
     const auto registry = InternalWaveNetDefinition::Registry();
     ASSERT_EQ(registry.size(), 4u);
     const int expected[4][2] = {{16, 8}, {12, 6}, {8, 4}, {4, 2}};
@@ -39,8 +38,7 @@ template <class S>
 class FactoryShapes : public testing::Test {};
 TYPED_TEST_SUITE(FactoryShapes, Shapes, ShapeNames);
 
-TYPED_TEST(FactoryShapes, ModelFileBuildsItsFixedShape)
-{
+TYPED_TEST(FactoryShapes, ModelFileBuildsItsFixedShape) {
     auto model = modelFromText(readText(modelPath(TypeParam::channels, TypeParam::headSize)));
     ASSERT_NE(model, nullptr);
     ASSERT_NE(dynamic_cast<typename TypeParam::Model*>(model.get()), nullptr);
@@ -52,27 +50,24 @@ TYPED_TEST(FactoryShapes, ModelFileBuildsItsFixedShape)
     model->SetMaxAudioBufferSize(3);
     EXPECT_EQ(model->GetReceptiveFieldSize(), 4092);
     // The generator gives shape number i loudness -20 + i, input level 18 - i and output level 6.5 + i.
-    const float index = float(std::find_if(InternalWaveNetDefinition::Registry().begin(),
-                                           InternalWaveNetDefinition::Registry().end(),
-                                           [](const InternalWaveNetDefinition* d) {
-                                               return d->GetNumChannels() == TypeParam::channels;
-                                           }) -
-                              InternalWaveNetDefinition::Registry().begin());
+    const float index = float(
+        std::find_if(InternalWaveNetDefinition::Registry().begin(), InternalWaveNetDefinition::Registry().end(),
+                     [](const InternalWaveNetDefinition* d) { return d->GetNumChannels() == TypeParam::channels; }) -
+        InternalWaveNetDefinition::Registry().begin());
     EXPECT_EQ(model->GetRecommendedInputDBAdjustment(), 12.0f - (18.0f - index));
     EXPECT_EQ(model->GetRecommendedOutputDBAdjustment(), -18.0f - (-20.0f + index));
     EXPECT_EQ(model->outputLevelDBu, 6.5f + index);
 }
 
 // Which documents the fixed shapes take: everything about the network must be as the shape has it.
-TEST(Factory, ShapeMatching)
-{
+TEST(Factory, ShapeMatching) {
     const Json small = readDocument(8, 4);
     const Json large = readDocument(16, 8);
     struct Case {
         const char* name;
         const Json* base;
         std::function<void(Json&)> change;
-        int channels;  // 0: no fixed shape
+        int channels; // 0: no fixed shape
     };
     auto layer = [](Json& document, int index) -> Json& { return document["config"]["layers"][index]; };
     const Case cases[] = {
@@ -130,19 +125,22 @@ TEST(Factory, ShapeMatching)
     }
 }
 
-TEST(Factory, MalformedTextThrowsTheJsonError)
-{
+TEST(Factory, MalformedTextThrowsTheJsonError) {
     const std::string file = readText(modelPath(4, 2));
-    const std::string texts[] = {"", "{", "{\"architecture\": \"WaveNet\"", "[1, 2", "nul",
-                                 file.substr(0, file.size() / 2), file.substr(0, file.size() - 1)};
+    const std::string texts[] = {"",
+                                 "{",
+                                 "{\"architecture\": \"WaveNet\"",
+                                 "[1, 2",
+                                 "nul",
+                                 file.substr(0, file.size() / 2),
+                                 file.substr(0, file.size() - 1)};
     for (const std::string& text : texts) {
         EXPECT_THROW(modelFromText(text), nlohmann::json::parse_error) << text.substr(0, 40);
     }
 }
 
 // A fixed-shape document whose weights do not load makes the factory throw, as the player expects.
-TEST(Factory, LoadFailuresLeaveTheFactory)
-{
+TEST(Factory, LoadFailuresLeaveTheFactory) {
     const Json document = readDocument(4, 2);
     Json shortList = document;
     shortList["weights"].erase(shortList["weights"].size() - 1);
@@ -156,8 +154,7 @@ TEST(Factory, LoadFailuresLeaveTheFactory)
 }
 
 // Numbers are taken, anything else keeps the field as it was.
-TEST(ModelConfig, ReadNAMConfig)
-{
+TEST(ModelConfig, ReadNAMConfig) {
     struct Case {
         const char* name;
         Json document;
@@ -167,19 +164,28 @@ TEST(ModelConfig, ReadNAMConfig)
         {"all present",
          {{"sample_rate", 44100},
           {"metadata", {{"loudness", -23.5}, {"input_level_dbu", 16}, {"output_level_dbu", 3.25}}}},
-         44100.0f, -23.5f, 16.0f, 3.25f},
+         44100.0f,
+         -23.5f,
+         16.0f,
+         3.25f},
         {"empty object", Json::object(), 48000.0f, -18.0f, 12.0f, 12.0f},
         {"not an object", Json::array({1, 2}), 48000.0f, -18.0f, 12.0f, 12.0f},
         {"metadata not an object", {{"metadata", "loud"}, {"sample_rate", 96000.0}}, 96000.0f, -18.0f, 12.0f, 12.0f},
         {"null and text members",
          {{"sample_rate", nullptr},
           {"metadata", {{"loudness", nullptr}, {"input_level_dbu", "16"}, {"output_level_dbu", true}}}},
-         48000.0f, -18.0f, 12.0f, 12.0f},
+         48000.0f,
+         -18.0f,
+         12.0f,
+         12.0f},
         {"sample rate not positive", {{"sample_rate", 0}}, 48000.0f, -18.0f, 12.0f, 12.0f},
-        {"beyond float", {{"sample_rate", 1e300}, {"metadata", {{"loudness", -1e300}}}}, 48000.0f, -18.0f, 12.0f,
+        {"beyond float",
+         {{"sample_rate", 1e300}, {"metadata", {{"loudness", -1e300}}}},
+         48000.0f,
+         -18.0f,
+         12.0f,
          12.0f},
-        {"members at the top level only", {{"loudness", -30}, {"input_level_dbu", 3}}, 48000.0f, -18.0f, 12.0f,
-         12.0f},
+        {"members at the top level only", {{"loudness", -30}, {"input_level_dbu", 3}}, 48000.0f, -18.0f, 12.0f, 12.0f},
     };
     for (const Case& c : cases) {
         RuveroRidev::InternalWaveNetModelT<4, 2> model;
@@ -200,21 +206,18 @@ public:
     float loudnessSeenByCreate = 0.0f;
 
     void SetMaxAudioBufferSize(int) override {}
-    void Process(float*, float* output, unsigned long numFrames) noexcept override
-    {
+    void Process(float*, float* output, unsigned long numFrames) noexcept override {
         std::fill_n(output, numFrames, 0.0f);
     }
-    bool CreateModelFromNAMJson(const Json& modelJson) override
-    {
+    bool CreateModelFromNAMJson(const Json& modelJson) override {
         loudnessSeenByCreate = loudness;
         return create(modelJson);
     }
 };
 
-}  // namespace
+} // namespace
 
-TEST(ModelBase, DefaultsAndLoadOrder)
-{
+TEST(ModelBase, DefaultsAndLoadOrder) {
     RecordingModel model;
     EXPECT_EQ(model.GetLoadMode(), 0);
     EXPECT_FALSE(model.IsStatic());

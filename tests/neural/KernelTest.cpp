@@ -15,16 +15,14 @@ using namespace RuveroRidev;
 
 namespace {
 
-double referenceTanh(double x)
-{
+double referenceTanh(double x) {
     const double a = std::fabs(x);
     const double q = x * x;
     const double c1 = 0.89322984, c2 = 0.82122666, c3 = 2.4555075, c4 = 2.4450665, c5 = 0.8146427;
     return x * ((c1 + c2 * a) * q + c3 * (1.0 + a)) / (c4 + std::fabs(x + c5 * x * a) * (q + c4));
 }
 
-float fastTanh(float x)
-{
+float fastTanh(float x) {
     Eigen::Matrix<float, 1, 1> value;
     value(0) = x;
     FastMath::Tanh(value);
@@ -32,8 +30,7 @@ float fastTanh(float x)
 }
 
 template <class Matrix>
-void fillRandom(Matrix& matrix, std::mt19937& random)
-{
+void fillRandom(Matrix& matrix, std::mt19937& random) {
     std::uniform_real_distribution<float> value(-1.0f, 1.0f);
     for (Eigen::Index i = 0; i < matrix.size(); ++i) {
         matrix.data()[i] = value(random);
@@ -41,8 +38,7 @@ void fillRandom(Matrix& matrix, std::mt19937& random)
 }
 
 template <class Kernel>
-void setRandomWeights(Kernel& kernel, std::mt19937& random)
-{
+void setRandomWeights(Kernel& kernel, std::mt19937& random) {
     std::uniform_real_distribution<float> value(-0.5f, 0.5f);
     std::vector<float> weights(Kernel::NumWeights);
     for (float& w : weights) {
@@ -53,10 +49,9 @@ void setRandomWeights(Kernel& kernel, std::mt19937& random)
     ASSERT_EQ(position, weights.cend());
 }
 
-}  // namespace
+} // namespace
 
-TEST(FastTanh, SampleValuesAndLimits)
-{
+TEST(FastTanh, SampleValuesAndLimits) {
     const struct {
         float x;
         float expected;
@@ -78,8 +73,7 @@ TEST(FastTanh, SampleValuesAndLimits)
 
 // Odd to the last bit, and within float rounding of the formula whether a value is processed in a SIMD packet
 // or in the scalar tail of a block (where the compiler may fuse multiply-adds differently).
-TEST(FastTanh, OddAndAccurateInEveryLane)
-{
+TEST(FastTanh, OddAndAccurateInEveryLane) {
     std::vector<float> values;
     for (float x = -12.0f; x <= 12.0f; x += 0.0137f) {
         values.push_back(x);
@@ -101,8 +95,7 @@ TEST(FastTanh, OddAndAccurateInEveryLane)
     EXPECT_EQ(matrix(3, 7), 0.25f);
 }
 
-TEST(Kernels, WeightOrder)
-{
+TEST(Kernels, WeightOrder) {
     std::vector<float> counting(60);
     for (std::size_t i = 0; i < counting.size(); ++i) {
         counting[i] = float(i + 1);
@@ -136,8 +129,7 @@ TEST(Kernels, WeightOrder)
 }
 
 // Taps at s - 2D, s - D and s, the bias after them; a call of no columns writes nothing.
-TEST(Kernels, ConvolutionReadsItsTaps)
-{
+TEST(Kernels, ConvolutionReadsItsTaps) {
     std::mt19937 random(3);
     Conv1DT<4, 4, 3, true, 2> convolution;
     setRandomWeights(convolution, random);
@@ -164,8 +156,7 @@ TEST(Kernels, ConvolutionReadsItsTaps)
 // A full 16-frame block (the frame product, frames in the lanes) gives, column by column, what single columns
 // give, for every channel count.
 template <int Ch>
-void expectBlockEqualsColumns()
-{
+void expectBlockEqualsColumns() {
     SCOPED_TRACE(Ch);
     std::mt19937 random(Ch);
     Conv1DT<Ch, Ch, 3, true, 8> convolution;
@@ -193,8 +184,7 @@ void expectBlockEqualsColumns()
     EXPECT_LT((denseBlock - denseColumns).cwiseAbs().maxCoeff(), 1e-5f);
 }
 
-TEST(Kernels, FullBlocksEqualSingleColumns)
-{
+TEST(Kernels, FullBlocksEqualSingleColumns) {
     expectBlockEqualsColumns<16>();
     expectBlockEqualsColumns<12>();
     expectBlockEqualsColumns<8>();
@@ -204,8 +194,7 @@ TEST(Kernels, FullBlocksEqualSingleColumns)
 }
 
 // Frames written by blocks of any size stay reachable D and 2D back, across every step back of the ring.
-TEST(Kernels, RingKeepsEveryFrameForAnyBlockSizes)
-{
+TEST(Kernels, RingKeepsEveryFrameForAnyBlockSizes) {
     constexpr int D = 16;
     WaveNetLayerT<1, 1, 3, D> layer;
     std::mt19937 random(5);

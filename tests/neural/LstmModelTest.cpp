@@ -12,13 +12,11 @@ struct LstmCase {
     int hiddenSize;
 };
 
-void PrintTo(const LstmCase& lstmCase, std::ostream* stream)
-{
+void PrintTo(const LstmCase& lstmCase, std::ostream* stream) {
     *stream << lstmCase.numLayers << " x " << lstmCase.hiddenSize;
 }
 
-std::unique_ptr<RuveroRidev::LstmModel> bareLstm(const nlohmann::json& document)
-{
+std::unique_ptr<RuveroRidev::LstmModel> bareLstm(const nlohmann::json& document) {
     auto model = std::make_unique<RuveroRidev::LstmModel>();
     model->LoadFromNAMJson(document);
     return model;
@@ -33,15 +31,14 @@ protected:
     const std::vector<float> signal = testSignal(3000);
 
     // What the model gives after half a second of silence from the file's initial state.
-    std::vector<float> SettledReference() const
-    {
+    std::vector<float> SettledReference() const {
         const std::size_t lead = 24000;
         const std::vector<float> full = referenceLstm(numLayers, hiddenSize, weights, withSilenceBefore(signal, lead));
         return std::vector<float>(full.begin() + std::ptrdiff_t(lead), full.end());
     }
 };
 
-}  // namespace
+} // namespace
 
 INSTANTIATE_TEST_SUITE_P(Sizes, LstmReference,
                          testing::Values(LstmCase{1, 8}, LstmCase{1, 16}, LstmCase{2, 16}, LstmCase{1, 32},
@@ -50,8 +47,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, LstmReference,
                              return std::to_string(info.param.numLayers) + "x" + std::to_string(info.param.hiddenSize);
                          });
 
-TEST_P(LstmReference, FromTheFilesInitialState)
-{
+TEST_P(LstmReference, FromTheFilesInitialState) {
     auto model = bareLstm(document);
     EXPECT_EQ(model->NumLayers(), numLayers);
     const std::vector<float> reference = referenceLstm(numLayers, hiddenSize, weights, signal);
@@ -59,22 +55,19 @@ TEST_P(LstmReference, FromTheFilesInitialState)
     expectClose(runModel(*model, signal), reference, "16-frame calls");
 }
 
-TEST_P(LstmReference, FactoryModelStartsSettled)
-{
+TEST_P(LstmReference, FactoryModelStartsSettled) {
     auto model = fromDocument(document);
     ASSERT_NE(dynamic_cast<RuveroRidev::LstmModel*>(model.get()), nullptr);
     expectClose(runModel(*model, signal), SettledReference(), "16-frame calls");
 }
 
-TEST_P(LstmReference, AnyCallSizesInPlace)
-{
+TEST_P(LstmReference, AnyCallSizesInPlace) {
     auto model = fromDocument(document);
     expectClose(runModel(*model, signal, {1, 7, 16, 40, 128, 3}, true), SettledReference(), "mixed calls, in place");
 }
 
 // Prewarm starts again from the file's state, so a slot switch after audio gives exactly a fresh model's output.
-TEST_P(LstmReference, PrewarmAfterAudioForgetsIt)
-{
+TEST_P(LstmReference, PrewarmAfterAudioForgetsIt) {
     auto fresh = fromDocument(document);
     auto played = fromDocument(document);
     runModel(*played, std::vector<float>(signal.rbegin(), signal.rend()));
@@ -82,8 +75,7 @@ TEST_P(LstmReference, PrewarmAfterAudioForgetsIt)
     EXPECT_EQ(runModel(*played, signal), runModel(*fresh, signal));
 }
 
-TEST(LstmModel, NoLayersPassesTheInputThrough)
-{
+TEST(LstmModel, NoLayersPassesTheInputThrough) {
     const std::vector<float> weights = lstmWeights(0, 4, 1);
     ASSERT_EQ(weights.size(), 5u);
     auto model = fromDocument(lstmDocument(0, 4, weights));
@@ -92,8 +84,7 @@ TEST(LstmModel, NoLayersPassesTheInputThrough)
     EXPECT_EQ(runModel(*model, signal, {16, 3}), signal);
 }
 
-TEST(LstmModel, WithoutWeightsGivesSilence)
-{
+TEST(LstmModel, WithoutWeightsGivesSilence) {
     RuveroRidev::LstmModel model;
     std::vector<float> samples(20, 0.25f);
     model.Prewarm();
@@ -102,8 +93,7 @@ TEST(LstmModel, WithoutWeightsGivesSilence)
 }
 
 // The settling run is cut short by the multiply-add budget for large models, and always runs at least once.
-TEST(LstmModel, PrewarmLengthFollowsTheBudget)
-{
+TEST(LstmModel, PrewarmLengthFollowsTheBudget) {
     struct Case {
         int numLayers, hiddenSize;
         int expected;

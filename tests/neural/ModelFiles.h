@@ -27,32 +27,27 @@ using Shapes = testing::Types<Shape<16, 8>, Shape<12, 6>, Shape<8, 4>, Shape<4, 
 
 struct ShapeNames {
     template <class S>
-    static std::string GetName(int)
-    {
+    static std::string GetName(int) {
         return std::to_string(S::channels) + "x" + std::to_string(S::headSize);
     }
 };
 
-inline std::string modelPath(int channels, int headSize, const std::string& suffix = ".nam")
-{
-    return std::string(NEURAL_TEST_MODELS) + "/wavenet_" + std::to_string(channels) + "_" +
-           std::to_string(headSize) + suffix;
+inline std::string modelPath(int channels, int headSize, const std::string& suffix = ".nam") {
+    return std::string(NEURAL_TEST_MODELS) + "/wavenet_" + std::to_string(channels) + "_" + std::to_string(headSize) +
+           suffix;
 }
 
-inline std::string readText(const std::string& path)
-{
+inline std::string readText(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     EXPECT_TRUE(file.good()) << path;
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-inline nlohmann::json readDocument(int channels, int headSize)
-{
+inline nlohmann::json readDocument(int channels, int headSize) {
     return nlohmann::json::parse(readText(modelPath(channels, headSize)));
 }
 
-inline std::vector<float> readSamples(const std::string& path)
-{
+inline std::vector<float> readSamples(const std::string& path) {
     const std::string bytes = readText(path);
     std::vector<float> samples(bytes.size() / sizeof(float));
     std::copy(bytes.begin(), bytes.begin() + std::ptrdiff_t(samples.size() * sizeof(float)),
@@ -60,22 +55,16 @@ inline std::vector<float> readSamples(const std::string& path)
     return samples;
 }
 
-inline std::vector<float> testSignal()
-{
-    return readSamples(std::string(NEURAL_TEST_MODELS) + "/input.f32");
-}
+inline std::vector<float> testSignal() { return readSamples(std::string(NEURAL_TEST_MODELS) + "/input.f32"); }
 
-inline std::unique_ptr<RuveroRidev::NeuralModel> modelFromText(const std::string& text,
-                                                               const char* name = "test.nam")
-{
+inline std::unique_ptr<RuveroRidev::NeuralModel> modelFromText(const std::string& text, const char* name = "test.nam") {
     std::istringstream stream(text);
     return RuveroRidev::NeuralModel::CreateFromStream(stream, name);
 }
 
 // Loaded without the factory, so without Prewarm: every history starts at zero.
 template <class S>
-std::unique_ptr<typename S::Model> bareModel(const nlohmann::json& document)
-{
+std::unique_ptr<typename S::Model> bareModel(const nlohmann::json& document) {
     auto model = std::make_unique<typename S::Model>();
     model->LoadFromNAMJson(document);
     return model;
@@ -83,8 +72,7 @@ std::unique_ptr<typename S::Model> bareModel(const nlohmann::json& document)
 
 // Runs the signal through the model in consecutive calls of the given sizes, cycling through them.
 inline std::vector<float> processInCalls(RuveroRidev::NeuralModel& model, std::vector<float> signal,
-                                         const std::vector<unsigned long>& callSizes = {16})
-{
+                                         const std::vector<unsigned long>& callSizes = {16}) {
     std::vector<float> output(signal.size());
     std::size_t done = 0;
     for (std::size_t call = 0; done < signal.size(); ++call) {
@@ -97,8 +85,7 @@ inline std::vector<float> processInCalls(RuveroRidev::NeuralModel& model, std::v
 
 // Output within 1e-4 of the reference, relative to the reference's peak once that exceeds 1.
 inline void expectMatchesReference(const std::vector<float>& output, const std::vector<float>& reference,
-                                   const std::string& what)
-{
+                                   const std::string& what) {
     ASSERT_EQ(output.size(), reference.size()) << what;
     float peak = 1.0f;
     for (float value : reference) {
@@ -120,4 +107,4 @@ inline void expectMatchesReference(const std::vector<float>& output, const std::
                                         << ", expected " << reference[worst];
 }
 
-}  // namespace neuraltest
+} // namespace neuraltest

@@ -15,22 +15,19 @@ protected:
 };
 TYPED_TEST_SUITE(ModelReference, Shapes, ShapeNames);
 
-TYPED_TEST(ModelReference, LoadWithoutPrewarmStartsFromZeroHistories)
-{
+TYPED_TEST(ModelReference, LoadWithoutPrewarmStartsFromZeroHistories) {
     auto model = bareModel<TypeParam>(nlohmann::json::parse(this->fileText));
     expectMatchesReference(processInCalls(*model, this->signal), this->bareReference, "16-frame calls");
 }
 
-TYPED_TEST(ModelReference, FactoryModelStartsFromSettledSilence)
-{
+TYPED_TEST(ModelReference, FactoryModelStartsFromSettledSilence) {
     auto model = modelFromText(this->fileText);
     ASSERT_NE(model, nullptr);
     expectMatchesReference(processInCalls(*model, this->signal), this->settledReference, "16-frame calls");
 }
 
 // Any sequence of call sizes, with input and output in the same array, computes the same samples.
-TYPED_TEST(ModelReference, MixedCallSizesInPlace)
-{
+TYPED_TEST(ModelReference, MixedCallSizesInPlace) {
     std::mt19937 random(7);
     std::vector<unsigned long> callSizes(200);
     for (auto& size : callSizes) {
@@ -50,8 +47,7 @@ TYPED_TEST(ModelReference, MixedCallSizesInPlace)
 
 // A slot switch prewarms a model that has played: nothing of the earlier audio may come back afterwards, even
 // from the ring layers whose windows step back below where the earlier audio was written.
-TYPED_TEST(ModelReference, PrewarmAfterAudioForgetsIt)
-{
+TYPED_TEST(ModelReference, PrewarmAfterAudioForgetsIt) {
     struct Case {
         const char* name;
         std::vector<unsigned long> callSizes;
@@ -71,8 +67,7 @@ TYPED_TEST(ModelReference, PrewarmAfterAudioForgetsIt)
     }
 }
 
-TYPED_TEST(ModelReference, PrewarmTwiceEqualsOnce)
-{
+TYPED_TEST(ModelReference, PrewarmTwiceEqualsOnce) {
     auto once = bareModel<TypeParam>(nlohmann::json::parse(this->fileText));
     once->Prewarm();
     auto twice = modelFromText(this->fileText);
@@ -81,8 +76,7 @@ TYPED_TEST(ModelReference, PrewarmTwiceEqualsOnce)
 }
 
 // Silence after Prewarm gives the constant that a bare model reaches after its whole receptive field of silence.
-TYPED_TEST(ModelReference, SilenceAfterPrewarmIsSteady)
-{
+TYPED_TEST(ModelReference, SilenceAfterPrewarmIsSteady) {
     auto prewarmed = modelFromText(this->fileText);
     const std::vector<float> prewarmedOutput = processInCalls(*prewarmed, std::vector<float>(16, 0.0f));
     auto bare = bareModel<TypeParam>(nlohmann::json::parse(this->fileText));

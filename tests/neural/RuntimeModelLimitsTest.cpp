@@ -15,28 +15,21 @@ using namespace runtimetest;
 namespace {
 
 const std::vector<ArrayShape> smallWaveNet = {{1, 3, 4, 3, {1, 5}, "Tanh", true, false},
-                                             {4, 1, 3, 2, {7}, "ReLU", false, true}};
+                                              {4, 1, 3, 2, {7}, "ReLU", false, true}};
 
-nlohmann::json validWaveNet()
-{
-    return waveNetDocument(smallWaveNet, waveNetWeights(smallWaveNet, 4));
-}
+nlohmann::json validWaveNet() { return waveNetDocument(smallWaveNet, waveNetWeights(smallWaveNet, 4)); }
 
-nlohmann::json validLstm()
-{
-    return lstmDocument(2, 6, lstmWeights(2, 6, 4));
-}
+nlohmann::json validLstm() { return lstmDocument(2, 6, lstmWeights(2, 6, 4)); }
 
 struct Refusal {
     const char* name;
     std::function<void(nlohmann::json&)> spoil;
-    const char* reason;  // a piece of the exception's text
+    const char* reason; // a piece of the exception's text
 };
 
 // Builds the model the document names and loads it without the factory, counting what the load allocates.
 template <class Model>
-void expectRefusal(const nlohmann::json& valid, const Refusal& refusal)
-{
+void expectRefusal(const nlohmann::json& valid, const Refusal& refusal) {
     nlohmann::json document = valid;
     refusal.spoil(document);
     Model model;
@@ -59,24 +52,21 @@ void expectRefusal(const nlohmann::json& valid, const Refusal& refusal)
     EXPECT_EQ(samples, std::vector<float>(16, 0.0f)) << refusal.name << ": the refused model must stay empty";
 }
 
-nlohmann::json& array0(nlohmann::json& document)
-{
-    return document["config"]["layers"][0];
-}
+nlohmann::json& array0(nlohmann::json& document) { return document["config"]["layers"][0]; }
 
-nlohmann::json& array1(nlohmann::json& document)
-{
-    return document["config"]["layers"][1];
-}
+nlohmann::json& array1(nlohmann::json& document) { return document["config"]["layers"][1]; }
 
-}  // namespace
+} // namespace
 
-TEST(RuntimeModelLimits, WaveNetRefusals)
-{
+TEST(RuntimeModelLimits, WaveNetRefusals) {
     const Refusal refusals[] = {
         {"not an object", [](auto& d) { d = nlohmann::json::array(); }, "model file is not a JSON object"},
         {"no config", [](auto& d) { d.erase("config"); }, "has no \"config\""},
-        {"a head network", [](auto& d) { d["config"]["head"] = {{"num_layers", 2}}; }, "head network"},
+        {"a head network",
+         [](auto& d) {
+             d["config"]["head"] = {{"num_layers", 2}};
+         },
+         "head network"},
         {"layers not a list", [](auto& d) { d["config"]["layers"] = 3; }, "\"layers\" must be a list"},
         {"no layer arrays", [](auto& d) { d["config"]["layers"] = nlohmann::json::array(); }, "\"layers\" must be"},
         {"nine layer arrays",
@@ -92,10 +82,14 @@ TEST(RuntimeModelLimits, WaveNetRefusals)
         {"channels as text", [](auto& d) { array0(d)["channels"] = "4"; }, "\"channels\" must be"},
         {"a fractional kernel", [](auto& d) { array0(d)["kernel_size"] = 2.5; }, "\"kernel_size\" must be"},
         {"a huge kernel", [](auto& d) { array0(d)["kernel_size"] = 100000; }, "\"kernel_size\" must be"},
-        {"a billion dilation", [](auto& d) { array0(d)["dilations"] = {1, 1000000000}; }, "\"dilations\" entry 1"},
+        {"a billion dilation",
+         [](auto& d) {
+             array0(d)["dilations"] = {1, 1000000000};
+         },
+         "\"dilations\" entry 1"},
         {"dilation zero", [](auto& d) { array0(d)["dilations"] = {0}; }, "\"dilations\" entry 0"},
-        {"a hundred thousand layers",
-         [](auto& d) { array0(d)["dilations"] = std::vector<int>(100000, 1); }, "\"dilations\" must be a list"},
+        {"a hundred thousand layers", [](auto& d) { array0(d)["dilations"] = std::vector<int>(100000, 1); },
+         "\"dilations\" must be a list"},
         {"no dilations", [](auto& d) { array0(d)["dilations"] = nlohmann::json::array(); }, "\"dilations\" must be"},
         {"receptive field beyond the limit",
          [](auto& d) {
@@ -140,8 +134,7 @@ TEST(RuntimeModelLimits, WaveNetRefusals)
     }
 }
 
-TEST(RuntimeModelLimits, LstmRefusals)
-{
+TEST(RuntimeModelLimits, LstmRefusals) {
     const Refusal refusals[] = {
         {"no config", [](auto& d) { d.erase("config"); }, "has no \"config\""},
         {"a million layers", [](auto& d) { d["config"]["num_layers"] = 1000000; }, "\"num_layers\" must be"},
@@ -166,16 +159,14 @@ TEST(RuntimeModelLimits, LstmRefusals)
 }
 
 // The valid documents load, so the refusals above come from the spoilt member alone.
-TEST(RuntimeModelLimits, ValidDocumentsLoad)
-{
+TEST(RuntimeModelLimits, ValidDocumentsLoad) {
     RuveroRidev::RuntimeWaveNetModel waveNet;
     EXPECT_TRUE(waveNet.LoadFromNAMJson(validWaveNet()));
     RuveroRidev::LstmModel lstm;
     EXPECT_TRUE(lstm.LoadFromNAMJson(validLstm()));
 }
 
-TEST(RuntimeModelFactory, RoutesEachDocument)
-{
+TEST(RuntimeModelFactory, RoutesEachDocument) {
     struct Case {
         const char* name;
         nlohmann::json document;
@@ -187,7 +178,8 @@ TEST(RuntimeModelFactory, RoutesEachDocument)
         {"another WaveNet", validWaveNet(),
          [](auto* model) { return dynamic_cast<RuveroRidev::RuntimeWaveNetModel*>(model) != nullptr; }},
         {"an LSTM", validLstm(), [](auto* model) { return dynamic_cast<RuveroRidev::LstmModel*>(model) != nullptr; }},
-        {"another architecture", {{"architecture", "ConvNet"}, {"config", {}}, {"weights", {1.0}}},
+        {"another architecture",
+         {{"architecture", "ConvNet"}, {"config", {}}, {"weights", {1.0}}},
          [](auto* model) { return model == nullptr; }},
         {"no architecture", {{"config", {}}, {"weights", {1.0}}}, [](auto* model) { return model == nullptr; }},
         {"a Keras-style file", {{"layers", nlohmann::json::array()}}, [](auto* model) { return model == nullptr; }},
@@ -202,8 +194,7 @@ TEST(RuntimeModelFactory, RoutesEachDocument)
 
 // A refused file reaches the player as an exception (its cue to log and leave the slot empty), after a line
 // that says why.
-TEST(RuntimeModelFactory, RefusalThrowsAfterALogLine)
-{
+TEST(RuntimeModelFactory, RefusalThrowsAfterALogLine) {
     nlohmann::json document = validLstm();
     document["config"]["hidden_size"] = 100000;
     testing::internal::CaptureStdout();
@@ -215,8 +206,7 @@ TEST(RuntimeModelFactory, RefusalThrowsAfterALogLine)
 // The cost each model reports from its shape, against counts made here from the shape's own sizes: the fixed
 // and runtime paths agree on the same file, and the frame check takes the standard shape and refuses a
 // 32-channel gated one that passes every size limit.
-TEST(ModelCost, FromTheShapeOnEveryPath)
-{
+TEST(ModelCost, FromTheShapeOnEveryPath) {
     const auto layerCost = [](std::int64_t channels, std::int64_t kernelSize, bool gated) {
         const std::int64_t rows = gated ? 2 * channels : channels;
         return kernelSize * rows * channels + rows + channels * channels;
@@ -239,8 +229,8 @@ TEST(ModelCost, FromTheShapeOnEveryPath)
     // 0.5 device cycles per multiply-add and 12 per tanh value, of which there are 10 x (16 + 8).
     for (const RuveroRidev::NeuralModel* model : {fixed.get(), static_cast<RuveroRidev::NeuralModel*>(&runtime)}) {
         EXPECT_TRUE(RuveroRidev::ModelBudget::FitsFrame(*model));
-        EXPECT_NEAR(RuveroRidev::ModelBudget::FrameShare(*model), (0.5 * double(standard) + 12.0 * 240) * 48000.0 / 1.5e9,
-                    1e-9);
+        EXPECT_NEAR(RuveroRidev::ModelBudget::FrameShare(*model),
+                    (0.5 * double(standard) + 12.0 * 240) * 48000.0 / 1.5e9, 1e-9);
     }
 
     const std::vector<int> dilations = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512};

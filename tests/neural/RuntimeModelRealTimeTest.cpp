@@ -13,12 +13,11 @@ struct ModelCase {
     std::function<std::unique_ptr<RuveroRidev::NeuralModel>()> make;
 };
 
-}  // namespace
+} // namespace
 
-TEST(RuntimeModelRealTime, ProcessAndPrewarmAllocateNothing)
-{
+TEST(RuntimeModelRealTime, ProcessAndPrewarmAllocateNothing) {
     const std::vector<ArrayShape> gated = {{1, 4, 6, 3, {1, 3, 7, 100, 100}, "Tanh", true, false},
-                                          {6, 1, 4, 2, {2, 37, 500}, "Sigmoid", true, true}};
+                                           {6, 1, 4, 2, {2, 37, 500}, "Sigmoid", true, true}};
     const ModelCase cases[] = {
         {"gated WaveNet", [&] { return fromDocument(waveNetDocument(gated, waveNetWeights(gated, 1))); }},
         {"the <16, 8> shape on the runtime path",

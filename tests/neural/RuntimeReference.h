@@ -19,7 +19,7 @@
 namespace runtimetest {
 
 using Signal = std::vector<double>;
-using Rows = std::vector<Signal>;  // one row per channel, one column per frame
+using Rows = std::vector<Signal>; // one row per channel, one column per frame
 
 // Uniform values from a seeded Mersenne twister; the generator's sequence is fixed by the standard, and the
 // mapping to doubles is done here, so the files are the same on every platform.
@@ -34,8 +34,7 @@ private:
 };
 
 // A sine sweep, noise and steps.
-inline std::vector<float> testSignal(std::size_t length = 6000)
-{
+inline std::vector<float> testSignal(std::size_t length = 6000) {
     SeededUniform random(99);
     std::vector<float> signal(length);
     for (std::size_t i = 0; i < length; ++i) {
@@ -53,8 +52,7 @@ inline std::vector<float> testSignal(std::size_t length = 6000)
     return signal;
 }
 
-inline std::vector<float> withSilenceBefore(const std::vector<float>& signal, std::size_t silence)
-{
+inline std::vector<float> withSilenceBefore(const std::vector<float>& signal, std::size_t silence) {
     std::vector<float> result(silence, 0.0f);
     result.insert(result.end(), signal.begin(), signal.end());
     return result;
@@ -74,21 +72,18 @@ struct ArrayShape {
     bool headBias;
 };
 
-inline int convolutionRows(const ArrayShape& shape)
-{
-    return shape.gated ? 2 * shape.channels : shape.channels;
-}
+inline int convolutionRows(const ArrayShape& shape) { return shape.gated ? 2 * shape.channels : shape.channels; }
 
-inline nlohmann::json arrayConfig(const ArrayShape& shape)
-{
-    return {{"input_size", shape.inputSize}, {"condition_size", 1},         {"head_size", shape.headSize},
-            {"channels", shape.channels},    {"kernel_size", shape.kernelSize}, {"dilations", shape.dilations},
-            {"activation", shape.activation}, {"gated", shape.gated},        {"head_bias", shape.headBias}};
+inline nlohmann::json arrayConfig(const ArrayShape& shape) {
+    return {{"input_size", shape.inputSize},   {"condition_size", 1},
+            {"head_size", shape.headSize},     {"channels", shape.channels},
+            {"kernel_size", shape.kernelSize}, {"dilations", shape.dilations},
+            {"activation", shape.activation},  {"gated", shape.gated},
+            {"head_bias", shape.headBias}};
 }
 
 // Weights in file order with scales that keep the activations mostly off saturation.
-inline std::vector<float> waveNetWeights(const std::vector<ArrayShape>& shapes, std::uint32_t seed)
-{
+inline std::vector<float> waveNetWeights(const std::vector<ArrayShape>& shapes, std::uint32_t seed) {
     SeededUniform random(seed);
     std::vector<float> weights;
     const auto add = [&](std::size_t count, double scale) {
@@ -112,12 +107,11 @@ inline std::vector<float> waveNetWeights(const std::vector<ArrayShape>& shapes, 
             add(std::size_t(shape.headSize), 0.2);
         }
     }
-    weights.push_back(0.7f);  // head scale
+    weights.push_back(0.7f); // head scale
     return weights;
 }
 
-inline nlohmann::json waveNetDocument(const std::vector<ArrayShape>& shapes, const std::vector<float>& weights)
-{
+inline nlohmann::json waveNetDocument(const std::vector<ArrayShape>& shapes, const std::vector<float>& weights) {
     nlohmann::json layers = nlohmann::json::array();
     for (const ArrayShape& shape : shapes) {
         layers.push_back(arrayConfig(shape));
@@ -131,21 +125,16 @@ inline nlohmann::json waveNetDocument(const std::vector<ArrayShape>& shapes, con
 }
 
 // The fast tanh that "Tanh" and "Fasttanh" name, in double precision.
-inline double fastTanh(double x)
-{
+inline double fastTanh(double x) {
     const double a = std::fabs(x);
     const double q = x * x;
     return x * ((0.89322984 + 0.82122666 * a) * q + 2.4555075 * (1.0 + a)) /
            (2.4450665 + std::fabs(x + 0.8146427 * x * a) * (q + 2.4450665));
 }
 
-inline double sigmoid(double x)
-{
-    return 1.0 / (1.0 + std::exp(-x));
-}
+inline double sigmoid(double x) { return 1.0 / (1.0 + std::exp(-x)); }
 
-inline double activate(const std::string& name, double x)
-{
+inline double activate(const std::string& name, double x) {
     if (name == "Tanh" || name == "Fasttanh") {
         return fastTanh(x);
     }
@@ -170,8 +159,7 @@ public:
     explicit WeightTaker(const std::vector<float>& weights) : weights(weights) {}
     double operator()() { return double(weights.at(position++)); }
     // rows x columns, row by row.
-    Rows matrix(int rows, int columns)
-    {
+    Rows matrix(int rows, int columns) {
         auto result = Rows(std::size_t(rows), Signal(std::size_t(columns)));
         for (auto& row : result) {
             for (double& value : row) {
@@ -180,8 +168,7 @@ public:
         }
         return result;
     }
-    Signal vector(int size)
-    {
+    Signal vector(int size) {
         auto result = Signal(std::size_t(size));
         for (double& value : result) {
             value = (*this)();
@@ -195,8 +182,7 @@ private:
     std::size_t position = 0;
 };
 
-inline Rows multiply(const Rows& weights, const Rows& input)
-{
+inline Rows multiply(const Rows& weights, const Rows& input) {
     const std::size_t frames = input.front().size();
     auto result = Rows(weights.size(), Signal(frames, 0.0));
     for (std::size_t i = 0; i < weights.size(); ++i) {
@@ -212,8 +198,7 @@ inline Rows multiply(const Rows& weights, const Rows& input)
 // One layer array over the whole signal: returns its last layer's output; adds into head and replaces it by
 // the head rechannel's output.
 inline Rows referenceArray(const ArrayShape& shape, WeightTaker& take, const Rows& arrayInput, const Signal& condition,
-                           Rows& head)
-{
+                           Rows& head) {
     const int ch = shape.channels;
     const int rows = convolutionRows(shape);
     const std::size_t frames = condition.size();
@@ -240,10 +225,11 @@ inline Rows referenceArray(const ArrayShape& shape, WeightTaker& take, const Row
                 for (int k = 0; k < shape.kernelSize; ++k) {
                     const std::int64_t source = std::int64_t(t) - std::int64_t(shape.kernelSize - 1 - k) * dilation;
                     if (source < 0) {
-                        continue;  // silence before the start
+                        continue; // silence before the start
                     }
                     for (int j = 0; j < ch; ++j) {
-                        sum += taps[std::size_t(k)][std::size_t(i)][std::size_t(j)] * u[std::size_t(j)][std::size_t(source)];
+                        sum += taps[std::size_t(k)][std::size_t(i)][std::size_t(j)] *
+                               u[std::size_t(j)][std::size_t(source)];
                     }
                 }
                 z[std::size_t(i)][t] = sum;
@@ -281,8 +267,7 @@ inline Rows referenceArray(const ArrayShape& shape, WeightTaker& take, const Row
 }
 
 inline std::vector<float> referenceWaveNet(const std::vector<ArrayShape>& shapes, const std::vector<float>& weights,
-                                           const std::vector<float>& signal)
-{
+                                           const std::vector<float>& signal) {
     WeightTaker take(weights);
     const Signal condition(signal.begin(), signal.end());
     Rows input{condition};
@@ -299,8 +284,7 @@ inline std::vector<float> referenceWaveNet(const std::vector<ArrayShape>& shapes
     return output;
 }
 
-inline std::int64_t receptiveField(const std::vector<ArrayShape>& shapes)
-{
+inline std::int64_t receptiveField(const std::vector<ArrayShape>& shapes) {
     std::int64_t sum = 0;
     for (const ArrayShape& shape : shapes) {
         for (int dilation : shape.dilations) {
@@ -314,8 +298,7 @@ inline std::int64_t receptiveField(const std::vector<ArrayShape>& shapes)
 // LSTM
 
 // Weights in file order; the forget gates lean open and the initial states are small but not zero.
-inline std::vector<float> lstmWeights(int numLayers, int hiddenSize, std::uint32_t seed)
-{
+inline std::vector<float> lstmWeights(int numLayers, int hiddenSize, std::uint32_t seed) {
     SeededUniform random(seed);
     std::vector<float> weights;
     const std::size_t h = std::size_t(hiddenSize);
@@ -342,8 +325,7 @@ inline std::vector<float> lstmWeights(int numLayers, int hiddenSize, std::uint32
     return weights;
 }
 
-inline nlohmann::json lstmDocument(int numLayers, int hiddenSize, const std::vector<float>& weights)
-{
+inline nlohmann::json lstmDocument(int numLayers, int hiddenSize, const std::vector<float>& weights) {
     return {{"version", "0.5.4"},
             {"architecture", "LSTM"},
             {"config", {{"num_layers", numLayers}, {"input_size", 1}, {"hidden_size", hiddenSize}}},
@@ -354,8 +336,7 @@ inline nlohmann::json lstmDocument(int numLayers, int hiddenSize, const std::vec
 
 // The LSTM from the file's initial states over the whole signal, with the exact logistic and tanh.
 inline std::vector<float> referenceLstm(int numLayers, int hiddenSize, const std::vector<float>& weights,
-                                        const std::vector<float>& signal)
-{
+                                        const std::vector<float>& signal) {
     struct Layer {
         Rows w;
         Signal b, h, c;
@@ -416,8 +397,7 @@ inline std::vector<float> referenceLstm(int numLayers, int hiddenSize, const std
 // Running models
 
 inline std::unique_ptr<RuveroRidev::NeuralModel> fromDocument(const nlohmann::json& document,
-                                                             const char* name = "runtime.nam")
-{
+                                                              const char* name = "runtime.nam") {
     std::istringstream stream(document.dump());
     return RuveroRidev::NeuralModel::CreateFromStream(stream, name);
 }
@@ -425,8 +405,7 @@ inline std::unique_ptr<RuveroRidev::NeuralModel> fromDocument(const nlohmann::js
 // Runs the signal through the model in consecutive calls of the given sizes, cycling through them; in place
 // when asked.
 inline std::vector<float> runModel(RuveroRidev::NeuralModel& model, const std::vector<float>& signal,
-                                   const std::vector<unsigned long>& callSizes = {16}, bool inPlace = false)
-{
+                                   const std::vector<unsigned long>& callSizes = {16}, bool inPlace = false) {
     std::vector<float> input = signal;
     std::vector<float> output(signal.size(), -12345.0f);
     std::size_t done = 0;
@@ -440,8 +419,7 @@ inline std::vector<float> runModel(RuveroRidev::NeuralModel& model, const std::v
 
 // Within 1e-4 of the reference, relative to the reference's peak once that exceeds 1.
 inline void expectClose(const std::vector<float>& output, const std::vector<float>& reference, const std::string& what,
-                        float tolerance = 1e-4f)
-{
+                        float tolerance = 1e-4f) {
     ASSERT_EQ(output.size(), reference.size()) << what;
     float peak = 1.0f;
     for (float value : reference) {
@@ -456,15 +434,14 @@ inline void expectClose(const std::vector<float>& output, const std::vector<floa
             worstError = std::isnan(error) ? INFINITY : error;
         }
     }
-    EXPECT_LE(worstError, tolerance * peak) << what << ": worst at sample " << worst << ", got " << output[worst]
-                                            << ", expected " << reference[worst];
+    EXPECT_LE(worstError, tolerance * peak)
+        << what << ": worst at sample " << worst << ", got " << output[worst] << ", expected " << reference[worst];
 }
 
 // The signal's spread: a model that gives a constant would pass a loose comparison with a constant reference.
-inline float spread(const std::vector<float>& signal)
-{
+inline float spread(const std::vector<float>& signal) {
     const auto [low, high] = std::minmax_element(signal.begin(), signal.end());
     return *high - *low;
 }
 
-}  // namespace runtimetest
+} // namespace runtimetest

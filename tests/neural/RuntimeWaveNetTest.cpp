@@ -11,15 +11,13 @@ using namespace runtimetest;
 
 namespace {
 
-std::unique_ptr<RuveroRidev::RuntimeWaveNetModel> bareRuntimeModel(const nlohmann::json& document)
-{
+std::unique_ptr<RuveroRidev::RuntimeWaveNetModel> bareRuntimeModel(const nlohmann::json& document) {
     auto model = std::make_unique<RuveroRidev::RuntimeWaveNetModel>();
     model->LoadFromNAMJson(document);
     return model;
 }
 
-std::vector<unsigned long> randomCallSizes(std::uint32_t seed)
-{
+std::vector<unsigned long> randomCallSizes(std::uint32_t seed) {
     std::mt19937 random(seed);
     std::vector<unsigned long> sizes(300);
     for (auto& size : sizes) {
@@ -28,7 +26,7 @@ std::vector<unsigned long> randomCallSizes(std::uint32_t seed)
     return sizes;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------------------------
 // The fixed shapes forced through the runtime-sized path
@@ -41,8 +39,7 @@ protected:
 };
 TYPED_TEST_SUITE(RuntimeOnFixedShape, neuraltest::Shapes, neuraltest::ShapeNames);
 
-TYPED_TEST(RuntimeOnFixedShape, GivesTheFixedPathsOutput)
-{
+TYPED_TEST(RuntimeOnFixedShape, GivesTheFixedPathsOutput) {
     auto fixed = neuraltest::bareModel<TypeParam>(this->document);
     auto runtime = bareRuntimeModel(this->document);
     EXPECT_EQ(runtime->GetReceptiveFieldSize(), 4092);
@@ -66,13 +63,10 @@ TYPED_TEST(RuntimeOnFixedShape, GivesTheFixedPathsOutput)
 struct NetworkCase {
     const char* name;
     std::vector<ArrayShape> arrays;
-    bool compiled;  // every product served by a compiled kernel, not the generic one
+    bool compiled; // every product served by a compiled kernel, not the generic one
 };
 
-void PrintTo(const NetworkCase& networkCase, std::ostream* stream)
-{
-    *stream << networkCase.name;
-}
+void PrintTo(const NetworkCase& networkCase, std::ostream* stream) { *stream << networkCase.name; }
 
 class RuntimeWaveNetReference : public testing::TestWithParam<NetworkCase> {
 protected:
@@ -81,8 +75,7 @@ protected:
     const nlohmann::json document = waveNetDocument(arrays, weights);
     const std::vector<float> signal = testSignal();
     // Settled: the reference runs a whole receptive field of silence first.
-    std::vector<float> SettledReference() const
-    {
+    std::vector<float> SettledReference() const {
         const std::size_t lead = std::size_t(receptiveField(arrays)) + 100;
         const std::vector<float> full = referenceWaveNet(arrays, weights, withSilenceBefore(signal, lead));
         return std::vector<float>(full.begin() + std::ptrdiff_t(lead), full.end());
@@ -118,8 +111,7 @@ const NetworkCase networkCases[] = {
 INSTANTIATE_TEST_SUITE_P(Networks, RuntimeWaveNetReference, testing::ValuesIn(networkCases),
                          [](const testing::TestParamInfo<NetworkCase>& info) { return std::string(info.param.name); });
 
-TEST_P(RuntimeWaveNetReference, FromZeroHistories)
-{
+TEST_P(RuntimeWaveNetReference, FromZeroHistories) {
     auto model = bareRuntimeModel(document);
     EXPECT_EQ(model->GetReceptiveFieldSize(), receptiveField(arrays));
     EXPECT_EQ(model->network->Compiled(), GetParam().compiled);
@@ -128,23 +120,20 @@ TEST_P(RuntimeWaveNetReference, FromZeroHistories)
     expectClose(runModel(*model, signal), reference, "16-frame calls");
 }
 
-TEST_P(RuntimeWaveNetReference, FactoryModelStartsSettled)
-{
+TEST_P(RuntimeWaveNetReference, FactoryModelStartsSettled) {
     auto model = fromDocument(document);
     ASSERT_NE(dynamic_cast<RuveroRidev::RuntimeWaveNetModel*>(model.get()), nullptr);
     expectClose(runModel(*model, signal), SettledReference(), "16-frame calls");
 }
 
 // The ring histories are exact for any sequence of call sizes, in place as well.
-TEST_P(RuntimeWaveNetReference, AnyCallSizesInPlace)
-{
+TEST_P(RuntimeWaveNetReference, AnyCallSizesInPlace) {
     auto model = fromDocument(document);
     expectClose(runModel(*model, signal, randomCallSizes(5), true), SettledReference(), "calls of 1 to 40, in place");
 }
 
 // A slot switch prewarms a model that has played: nothing of the earlier audio may come back.
-TEST_P(RuntimeWaveNetReference, PrewarmAfterAudioForgetsIt)
-{
+TEST_P(RuntimeWaveNetReference, PrewarmAfterAudioForgetsIt) {
     auto model = fromDocument(document);
     runModel(*model, std::vector<float>(signal.rbegin(), signal.rend()), {5, 11, 16, 3});
     model->Prewarm();
@@ -155,8 +144,7 @@ TEST_P(RuntimeWaveNetReference, PrewarmAfterAudioForgetsIt)
 // ---------------------------------------------------------------------------------------------------------
 // Edges of the model object
 
-TEST(RuntimeWaveNetModel, WithoutNetworkGivesSilence)
-{
+TEST(RuntimeWaveNetModel, WithoutNetworkGivesSilence) {
     RuveroRidev::RuntimeWaveNetModel model;
     std::vector<float> samples(40, 0.5f);
     model.Prewarm();
@@ -165,8 +153,7 @@ TEST(RuntimeWaveNetModel, WithoutNetworkGivesSilence)
     EXPECT_EQ(model.GetReceptiveFieldSize(), -1);
 }
 
-TEST(RuntimeWaveNetModel, ZeroFramesTouchNothing)
-{
+TEST(RuntimeWaveNetModel, ZeroFramesTouchNothing) {
     const std::vector<ArrayShape> arrays = networkCases[0].arrays;
     auto model = fromDocument(waveNetDocument(arrays, waveNetWeights(arrays, 3)));
     float sample = 42.0f;
@@ -175,8 +162,7 @@ TEST(RuntimeWaveNetModel, ZeroFramesTouchNothing)
 }
 
 // A refused reload leaves the loaded network in place.
-TEST(RuntimeWaveNetModel, RefusedReloadKeepsTheNetwork)
-{
+TEST(RuntimeWaveNetModel, RefusedReloadKeepsTheNetwork) {
     const std::vector<ArrayShape> arrays = networkCases[1].arrays;
     const std::vector<float> weights = waveNetWeights(arrays, 8);
     auto model = bareRuntimeModel(waveNetDocument(arrays, weights));

@@ -16,28 +16,23 @@ struct Layout {
 template <int C, int H>
 Layout layoutOf();
 template <>
-Layout layoutOf<16, 8>()
-{
+Layout layoutOf<16, 8>() {
     return {10736, 10864, 10992, 13792, 13800, 13801, 13802};
 }
 template <>
-Layout layoutOf<12, 6>()
-{
+Layout layoutOf<12, 6>() {
     return {4296, 4368, 4440, 6546, 6552, 6553, 6554};
 }
 template <>
-Layout layoutOf<8, 4>()
-{
+Layout layoutOf<8, 4>() {
     return {1968, 2000, 2032, 3020, 3024, 3025, 3026};
 }
 template <>
-Layout layoutOf<4, 2>()
-{
+Layout layoutOf<4, 2>() {
     return {536, 544, 552, 838, 840, 841, 842};
 }
 
-nlohmann::json countingDocument(int count)
-{
+nlohmann::json countingDocument(int count) {
     std::vector<int> weights(std::size_t(count), 0);
     for (int i = 0; i < count; ++i) {
         weights[std::size_t(i)] = i;
@@ -47,8 +42,7 @@ nlohmann::json countingDocument(int count)
 
 // Checks every weight of one layer array against positions counted from its first layer, Ch channels each.
 template <class Array>
-void expectLayersAt(const Array& array, int firstLayer, int channels)
-{
+void expectLayersAt(const Array& array, int firstLayer, int channels) {
     const int perLayer = 4 * channels * channels + 3 * channels;
     int index = 0;
     std::apply(
@@ -78,8 +72,7 @@ void expectLayersAt(const Array& array, int firstLayer, int channels)
 }
 
 template <class Network>
-void expectAllHistoriesFresh(const Network& network)
-{
+void expectAllHistoriesFresh(const Network& network) {
     const auto check = [](const auto& array) {
         std::apply(
             [](const auto&... layers) {
@@ -95,14 +88,13 @@ void expectAllHistoriesFresh(const Network& network)
     check(std::get<1>(network.layerArrays));
 }
 
-}  // namespace
+} // namespace
 
 template <class S>
 class WeightLoading : public testing::Test {};
 TYPED_TEST_SUITE(WeightLoading, Shapes, ShapeNames);
 
-TYPED_TEST(WeightLoading, EachFloatLandsInItsPlace)
-{
+TYPED_TEST(WeightLoading, EachFloatLandsInItsPlace) {
     constexpr int C = TypeParam::channels;
     constexpr int H = TypeParam::headSize;
     const Layout layout = layoutOf<C, H>();
@@ -133,8 +125,7 @@ TYPED_TEST(WeightLoading, EachFloatLandsInItsPlace)
 }
 
 // Exactly the shape's count loads; more loads the same network; fewer is refused and leaves no network.
-TYPED_TEST(WeightLoading, ListLengths)
-{
+TYPED_TEST(WeightLoading, ListLengths) {
     const int count = TypeParam::Model::NumWeights;
     typename TypeParam::Model exact, longer, shorter;
     exact.CreateModelFromNAMJson(countingDocument(count));
@@ -150,8 +141,7 @@ TYPED_TEST(WeightLoading, ListLengths)
     EXPECT_EQ(out, std::vector<float>(16, 0.0f));
 }
 
-TYPED_TEST(WeightLoading, DocumentsThatDoNotLoad)
-{
+TYPED_TEST(WeightLoading, DocumentsThatDoNotLoad) {
     const int count = TypeParam::Model::NumWeights;
     nlohmann::json withoutConfig = countingDocument(count);
     withoutConfig.erase("config");
@@ -177,7 +167,8 @@ TYPED_TEST(WeightLoading, DocumentsThatDoNotLoad)
         for (const double overflowing : {1e39, -1e39, 1e300}) {
             nlohmann::json document = countingDocument(count);
             document["weights"][std::size_t(position)] = overflowing;
-            EXPECT_THROW(model.CreateModelFromNAMJson(document), std::invalid_argument) << position << " " << overflowing;
+            EXPECT_THROW(model.CreateModelFromNAMJson(document), std::invalid_argument)
+                << position << " " << overflowing;
             EXPECT_FALSE(model.network);
         }
     }
@@ -189,8 +180,7 @@ TYPED_TEST(WeightLoading, DocumentsThatDoNotLoad)
 }
 
 // A second load starts from a fresh network whatever the first one played.
-TYPED_TEST(WeightLoading, ReloadStartsOver)
-{
+TYPED_TEST(WeightLoading, ReloadStartsOver) {
     const nlohmann::json document = readDocument(TypeParam::channels, TypeParam::headSize);
     auto model = bareModel<TypeParam>(document);
     std::vector<float> noise(16 * 101);

@@ -54,8 +54,7 @@ TEST(Activation, ElementFunctionsMatchTheReference) {
         std::vector<float> values = input;
         Activation::get_activation(name)->apply(values.data(), static_cast<long>(values.size()));
         for (size_t i = 0; i < values.size(); ++i)
-            EXPECT_NEAR(values[i], expected[i], 4e-7 + 4e-7 * std::fabs(expected[i]))
-                << name << " of " << input[i];
+            EXPECT_NEAR(values[i], expected[i], 4e-7 + 4e-7 * std::fabs(expected[i])) << name << " of " << input[i];
     }
 }
 
@@ -73,12 +72,10 @@ TEST(Activation, EdgeValues) {
     EXPECT_GT(applied("Fasttanh", 100.0f), 1.0f);
 
     const std::vector<std::tuple<const char*, float, float>> exact = {
-        {"Hardtanh", -3.0f, -1.0f}, {"Hardtanh", 0.5f, 0.5f},  {"Hardtanh", 2.0f, 1.0f},
-        {"ReLU", -2.0f, 0.0f},      {"ReLU", 3.0f, 3.0f},      {"LeakyReLU", 3.0f, 3.0f},
-        {"Sigmoid", 0.0f, 0.5f},
+        {"Hardtanh", -3.0f, -1.0f}, {"Hardtanh", 0.5f, 0.5f},  {"Hardtanh", 2.0f, 1.0f}, {"ReLU", -2.0f, 0.0f},
+        {"ReLU", 3.0f, 3.0f},       {"LeakyReLU", 3.0f, 3.0f}, {"Sigmoid", 0.0f, 0.5f},
     };
-    for (const auto& [name, x, y] : exact)
-        EXPECT_EQ(applied(name, x), y) << name << " of " << x;
+    for (const auto& [name, x, y] : exact) EXPECT_EQ(applied(name, x), y) << name << " of " << x;
     EXPECT_FLOAT_EQ(applied("LeakyReLU", -2.0f), -0.02f);
 }
 

@@ -51,8 +51,7 @@ TEST(Conv1D, DilatedTwoTapFilter) {
         conv.set_size_and_weights_(1, 1, 2, 4, bias, it);
         EXPECT_EQ(conv.get_num_weights(), bias ? 3 : 2);
         Eigen::MatrixXf input(1, 12);
-        for (int t = 0; t < 12; ++t)
-            input(0, t) = static_cast<float>(t * t);
+        for (int t = 0; t < 12; ++t) input(0, t) = static_cast<float>(t * t);
         Eigen::MatrixXf output = Eigen::MatrixXf::Constant(1, 12, 99.0f);
         conv.process_(input, output, 4, 8, 4);
         for (int t = 4; t < 12; ++t)

@@ -26,7 +26,11 @@ TEST(ConvNet, WeightCountsAndRefusals) {
         // A short list is refused before any weight is read.
         {2, {1, 2}, false, "Tanh", 18, "Weight mismatch: provided 18 weights, but the ConvNet expects 19."},
         {2, {1, 2}, true, "Tanh", 0, "Weight mismatch: provided 0 weights, but the ConvNet expects 33."},
-        {1 << 30, {1, 2}, false, "Tanh", 19,
+        {1 << 30,
+         {1, 2},
+         false,
+         "Tanh",
+         19,
          "Weight mismatch: provided 19 weights, but the ConvNet expects 2305843014582403073."},
         {2, {}, false, "Tanh", 3, "ConvNet needs at least one dilation"},
         {0, {1}, false, "Tanh", 1, "ConvNet channels must be at least 1, got 0"},

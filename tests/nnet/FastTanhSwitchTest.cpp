@@ -18,9 +18,7 @@ protected:
     }
 };
 
-Activation* tanhEntry() {
-    return Activation::get_activation("Tanh");
-}
+Activation* tanhEntry() { return Activation::get_activation("Tanh"); }
 
 // A disable at start only clears the flag; enabling twice then disabling restores the rational tanh.
 TEST_F(FastTanhSwitch, EnableTwiceThenDisableRestoresTheRationalTanh) {

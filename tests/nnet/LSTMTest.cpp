@@ -55,8 +55,7 @@ TEST(LSTM, PrewarmsHalfASecondAtTheTrainedRate) {
     const std::vector<std::pair<double, int>> table = {
         {48000.0, 24000}, {44100.0, 22050}, {1.0, 1}, {-1.0, 1}, {3.0, 1}, {4.5, 2}, {1e300, 2147483647}};
     std::vector<float> weights = {0.0f};
-    for (const auto& [rate, samples] : table)
-        EXPECT_EQ(LSTM(0, 1, 0, weights, rate).PrewarmSamples(), samples) << rate;
+    for (const auto& [rate, samples] : table) EXPECT_EQ(LSTM(0, 1, 0, weights, rate).PrewarmSamples(), samples) << rate;
 }
 
 } // namespace

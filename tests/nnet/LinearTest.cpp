@@ -88,13 +88,12 @@ public:
 
 TEST(DSP, PrewarmRunsWholeBlocksOfTheLargestBlockSize) {
     const std::vector<std::tuple<int, int, std::vector<int>>> table = {
-        {100, 64, {64, 64}}, {512, 512, {512}},  {513, 512, {512, 512}}, {100, 0, std::vector<int>(100, 1)},
+        {100, 64, {64, 64}}, {512, 512, {512}}, {513, 512, {512, 512}}, {100, 0, std::vector<int>(100, 1)},
         {0, 64, {}},         {-5, 64, {}},
     };
     for (const auto& [samples, maxBufferSize, expected] : table) {
         CountingModel model(samples);
-        if (maxBufferSize != 512)
-            model.Reset(48000.0, maxBufferSize);
+        if (maxBufferSize != 512) model.Reset(48000.0, maxBufferSize);
         model.prewarm();
         EXPECT_EQ(model.blocks, expected) << samples << " samples, blocks of " << maxBufferSize;
     }

@@ -22,9 +22,8 @@ json linearModel() {
 }
 
 json wavenetModel() {
-    json layer = {{"input_size", 1}, {"condition_size", 1}, {"head_size", 1},      {"channels", 1},
-                  {"kernel_size", 1}, {"dilations", {1}},  {"activation", "ReLU"}, {"gated", false},
-                  {"head_bias", false}};
+    json layer = {{"input_size", 1},  {"condition_size", 1},  {"head_size", 1}, {"channels", 1},     {"kernel_size", 1},
+                  {"dilations", {1}}, {"activation", "ReLU"}, {"gated", false}, {"head_bias", false}};
     // rechannel 1, conv 1 + bias 1, mixin 1, 1x1 1 + bias 1, head rechannel 1, head scale 1
     return {{"version", "0.5.0"},
             {"architecture", "WaveNet"},
@@ -32,9 +31,7 @@ json wavenetModel() {
             {"weights", json::array({1, 1, 0, 0, 0, 0, 1, 1})}};
 }
 
-std::unique_ptr<nnet::DSP> load(const json& model) {
-    return nnet::get_dsp(writeModel("loader", model));
-}
+std::unique_ptr<nnet::DSP> load(const json& model) { return nnet::get_dsp(writeModel("loader", model)); }
 
 float outputFor(nnet::DSP& model, float x) {
     model.process(&x, &x, 1);

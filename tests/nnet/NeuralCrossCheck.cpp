@@ -50,8 +50,6 @@ TEST(NeuralCrossCheck, FastTanhFileMatchesTheFixedShape) {
 }
 
 // The negative control: the rational tanh here is not the fast tanh there, so the check can fail.
-TEST(NeuralCrossCheck, RationalTanhFileDiffers) {
-    EXPECT_GT(largestError(runBoth("standard_tanh.nam")), 10.0);
-}
+TEST(NeuralCrossCheck, RationalTanhFileDiffers) { EXPECT_GT(largestError(runBoth("standard_tanh.nam")), 10.0); }
 
 } // namespace

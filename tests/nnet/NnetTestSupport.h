@@ -12,9 +12,7 @@
 
 namespace nnet_test {
 
-inline std::filesystem::path modelsFolder() {
-    return NNET_TEST_MODELS;
-}
+inline std::filesystem::path modelsFolder() { return NNET_TEST_MODELS; }
 
 inline nlohmann::json readJson(const std::filesystem::path& path) {
     std::ifstream file(path);
@@ -58,8 +56,7 @@ std::string thrownText(const std::function<void()>& f) {
 
 inline std::vector<float> counting(size_t count, float scale = 0.01f) {
     std::vector<float> values(count);
-    for (size_t i = 0; i < count; ++i)
-        values[i] = scale * static_cast<float>(static_cast<int>(i % 37) - 18);
+    for (size_t i = 0; i < count; ++i) values[i] = scale * static_cast<float>(static_cast<int>(i % 37) - 18);
     return values;
 }
 

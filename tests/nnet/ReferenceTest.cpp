@@ -14,19 +14,16 @@ using nnet_test::modelsFolder;
 
 std::vector<std::string> caseNames() {
     std::vector<std::string> names;
-    if (!std::filesystem::exists(modelsFolder() / "cases.json"))
-        return names;
+    if (!std::filesystem::exists(modelsFolder() / "cases.json")) return names;
     const nlohmann::json manifest = nnet_test::readJson(modelsFolder() / "cases.json");
-    for (const auto& entry : manifest["cases"])
-        names.push_back(entry["name"].get<std::string>());
+    for (const auto& entry : manifest["cases"]) names.push_back(entry["name"].get<std::string>());
     return names;
 }
 
 nlohmann::json findCase(const std::string& name) {
     const nlohmann::json manifest = nnet_test::readJson(modelsFolder() / "cases.json");
     for (const auto& entry : manifest["cases"])
-        if (entry["name"] == name)
-            return entry;
+        if (entry["name"] == name) return entry;
     return nullptr;
 }
 
@@ -41,8 +38,7 @@ protected:
 TEST_P(ReferenceTest, MatchesTheReferenceBlockByBlock) {
     const nlohmann::json entry = findCase(GetParam());
     ASSERT_FALSE(entry.is_null());
-    if (!entry["fast_tanh"].get<bool>())
-        Activation::disable_fast_tanh();
+    if (!entry["fast_tanh"].get<bool>()) Activation::disable_fast_tanh();
 
     std::unique_ptr<nnet::DSP> model = nnet::get_dsp(modelsFolder() / entry["model"].get<std::string>());
     std::vector<float> signal = nnet_test::readRaw<float>(modelsFolder() / entry["input"].get<std::string>());

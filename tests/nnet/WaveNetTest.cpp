@@ -66,8 +66,7 @@ TEST(WaveNet, RefusesArraysThatCannotBeChainedOrRun) {
         {{array(1, 1, 1 << 30, 3, standardDilations)},
          "Weight mismatch: provided 5 weights, but the model expects more."},
     };
-    for (const auto& [arrays, expected] : table)
-        EXPECT_EQ(build(arrays, 5), expected) << arrays.size() << " arrays";
+    for (const auto& [arrays, expected] : table) EXPECT_EQ(build(arrays, 5), expected) << arrays.size() << " arrays";
 }
 
 TEST(WaveNet, AcceptsEdgeShapes) {
@@ -146,8 +145,7 @@ TEST(WaveNetHead, TwoLayers) {
         double hidden[3];
         for (int i = 0; i < 3; ++i) {
             double sum = weights[6 + i];
-            for (int j = 0; j < 2; ++j)
-                sum += weights[2 * i + j] * std::max(0.0, double(original(j, t)));
+            for (int j = 0; j < 2; ++j) sum += weights[2 * i + j] * std::max(0.0, double(original(j, t)));
             hidden[i] = std::max(0.0, sum);
         }
         const double expected = 0.05 + hidden[0] - hidden[1] + 0.5 * hidden[2];

@@ -47,7 +47,9 @@ public:
         if (fd >= 0) ::close(fd);
         fd = -1;
     }
-    void send(const Bytes& message) { ASSERT_EQ(::send(fd, message.data(), message.size(), MSG_NOSIGNAL), ssize_t(message.size())); }
+    void send(const Bytes& message) {
+        ASSERT_EQ(::send(fd, message.data(), message.size(), MSG_NOSIGNAL), ssize_t(message.size()));
+    }
     Bytes receive(size_t size) {
         Bytes data(size);
         size_t got = 0;
@@ -99,10 +101,11 @@ TEST(PanelSocket, FramesGoOutAndEveryInputFrameIsReadInOrder) {
     EXPECT_EQ(port->writeMode(fd, 2), 0);
     EXPECT_EQ(port->readMode(fd, mode), 0);
     EXPECT_EQ(mode, 2);
-    for (const Bytes& input : runMessage(*port, {1, 2, 3})) ASSERT_EQ(input, kRest) << "no panel: every contact at rest";
+    for (const Bytes& input : runMessage(*port, {1, 2, 3}))
+        ASSERT_EQ(input, kRest) << "no panel: every contact at rest";
 
     Client panel;
-    runMessage(*port, {1, 2, 3});  // the panel is taken in at the end of this message
+    runMessage(*port, {1, 2, 3}); // the panel is taken in at the end of this message
     EXPECT_TRUE(port->connected());
     runMessage(*port, {4, 5, 6});
     Bytes expected = {'F', 3, PanelSocket::kFramesPerMessage};
@@ -139,7 +142,7 @@ TEST(PanelSocket, APanelThatSendsNonsenseIsDroppedAndAnotherPedalIsNotDisturbed)
     auto port = openPanelPort();
     ASSERT_NE(port, nullptr);
     EXPECT_EQ(PanelSocket::listen(socketPath()), nullptr) << "a second pedal on the same socket";
-    runMessage(*port, {0, 0, 0});  // its check is taken for a panel that leaves at once
+    runMessage(*port, {0, 0, 0}); // its check is taken for a panel that leaves at once
     runMessage(*port, {0, 0, 0});
     EXPECT_FALSE(port->connected());
     struct Case {
@@ -193,10 +196,10 @@ TEST(PanelConverter, RegistersAnswerAsTheChipDoes) {
         uint16_t config;
         int count;
     } cases[] = {
-        {0xC283, 26400},   // AIN0, +-4.096 V, continuous: 125 uV per count
-        {0xC083, 17600},   // +-6.144 V
-        {0xC483, 32767},   // +-2.048 V: beyond full scale
-        {0xD283, 0},       // AIN1 against ground: nothing there
+        {0xC283, 26400}, // AIN0, +-4.096 V, continuous: 125 uV per count
+        {0xC083, 17600}, // +-6.144 V
+        {0xC483, 32767}, // +-2.048 V: beyond full scale
+        {0xD283, 0},     // AIN1 against ground: nothing there
     };
     for (const Case& c : cases) {
         const uint8_t config[3] = {0x01, uint8_t(c.config >> 8), uint8_t(c.config & 0xFF)};

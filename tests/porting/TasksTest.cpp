@@ -21,17 +21,25 @@ TEST(TaskPlacement, PriorityAndCoreMapping) {
         Policy policy;
         int nice, fifo, cpu;
     } cases[] = {
-        {0, 0, 4, Policy::Normal, 0, 0, 0},   {-3, 0, 4, Policy::Normal, 0, 0, 0},
-        {1, 0, 4, Policy::Nice, -1, 0, 0},    {20, 0, 4, Policy::Nice, -20, 0, 0},
-        {21, 0, 4, Policy::Fifo, 0, 21, 0},   {59, 1, 4, Policy::Fifo, 0, 59, 3},
-        {59, 2, 4, Policy::Fifo, 0, 59, 2},   {59, 3, 4, Policy::Fifo, 0, 59, 1},
-        {2, 4, 4, Policy::Nice, -2, 0, 0},    {2, -1, 4, Policy::Nice, -2, 0, 0},
+        {0, 0, 4, Policy::Normal, 0, 0, 0},
+        {-3, 0, 4, Policy::Normal, 0, 0, 0},
+        {1, 0, 4, Policy::Nice, -1, 0, 0},
+        {20, 0, 4, Policy::Nice, -20, 0, 0},
+        {21, 0, 4, Policy::Fifo, 0, 21, 0},
+        {59, 1, 4, Policy::Fifo, 0, 59, 3},
+        {59, 2, 4, Policy::Fifo, 0, 59, 2},
+        {59, 3, 4, Policy::Fifo, 0, 59, 1},
+        {2, 4, 4, Policy::Nice, -2, 0, 0},
+        {2, -1, 4, Policy::Nice, -2, 0, 0},
         {59, 1, 8, Policy::Fifo, 0, 59, 3},
         // Fewer CPUs than the board: a missing CPU becomes the last one, keeping the dedicated threads off
         // CPU 0 where there is another one.
-        {59, 1, 2, Policy::Fifo, 0, 59, 1},   {59, 2, 2, Policy::Fifo, 0, 59, 1},
-        {59, 3, 2, Policy::Fifo, 0, 59, 1},   {59, 0, 2, Policy::Fifo, 0, 59, 0},
-        {59, 1, 1, Policy::Fifo, 0, 59, 0},   {59, 1, 0, Policy::Fifo, 0, 59, 0},
+        {59, 1, 2, Policy::Fifo, 0, 59, 1},
+        {59, 2, 2, Policy::Fifo, 0, 59, 1},
+        {59, 3, 2, Policy::Fifo, 0, 59, 1},
+        {59, 0, 2, Policy::Fifo, 0, 59, 0},
+        {59, 1, 1, Policy::Fifo, 0, 59, 0},
+        {59, 1, 0, Policy::Fifo, 0, 59, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("priority " + std::to_string(c.priority) + " core " + std::to_string(c.core) + " cpus " +
@@ -64,7 +72,8 @@ std::set<std::string> threadNames() {
     return names;
 }
 
-template <typename Condition> bool waitFor(Condition condition) {
+template <typename Condition>
+bool waitFor(Condition condition) {
     for (int i = 0; i < 5000; ++i) {
         if (condition()) return true;
         vTaskDelay(1000);

@@ -90,8 +90,7 @@ TEST_F(BluetoothRecovery, WithoutAnAdapterTheSupervisorReportsItUntilOneAppears)
     testing::internal::CaptureStdout();
     const int64_t period = int64_t(BLE_SUPERVISOR_PERIOD);
     // Later passes act only when more than 5 s have passed since the last one that did.
-    for (int64_t offset : {period + 1, period + 2, 2 * period + 1, 2 * period + 2, 3 * period + 3})
-        passAt(offset);
+    for (int64_t offset : {period + 1, period + 2, 2 * period + 1, 2 * period + 2, 3 * period + 3}) passAt(offset);
     ble_set_tx("no application");
     ASSERT_TRUE(drainPortLoop());
     fflush(stdout);
@@ -162,9 +161,8 @@ TEST_F(BluetoothRecovery, RefusedRegistrationsAreRetriedWithABackOffAndLoggedOnc
 
     // The supervisor tries both again: the application goes through, the advertisement is refused again.
     passAt(period + 1);
-    ASSERT_TRUE(BluezBus::waitFor([&] {
-        return ble_application_registered.load() && ble_registrations_refused.load() == refusals + 3;
-    }));
+    ASSERT_TRUE(BluezBus::waitFor(
+        [&] { return ble_application_registered.load() && ble_registrations_refused.load() == refusals + 3; }));
     EXPECT_EQ(bus->count("RegisterAdvertisement"), advertisements + 1);
     // Refused twice, it waits 10 s before the next try: not at 5 s ...
     passAt(2 * period + 2);

@@ -493,8 +493,7 @@ TEST_F(BluetoothTransport, ADrainingFloodIsReportedOncePerTenSeconds) {
     fflush(stdout);
     const std::string output = testing::internal::GetCapturedStdout();
     EXPECT_LE(count(output, "Receive queue full"), 2u) << output.substr(0, 1000);
-    while (!ble_get_rx().empty()) {
-    }
+    while (!ble_get_rx().empty()) {}
 }
 
 }

@@ -96,13 +96,13 @@ protected:
     // Runs the client; returns its standard output and error, and its exit status in `status`.
     std::string pedalctl(const std::string& where, const std::string& arguments, int& status) {
         std::string output;
-        status = runProgram(PEDAL_PYTHON, std::string(PEDAL_SOURCE_DIR) + "/tools/pedalctl.py " + where + " " + arguments,
-                            output);
+        status = runProgram(PEDAL_PYTHON,
+                            std::string(PEDAL_SOURCE_DIR) + "/tools/pedalctl.py " + where + " " + arguments, output);
         return output;
     }
 
     TestTree* tree = nullptr;
-    std::string installedImage;  // where the updater puts the image
+    std::string installedImage; // where the updater puts the image
     PtyPeer pedalEnd;
     std::unique_ptr<Serial> serial;
     std::unique_ptr<Wifi> wifi;
@@ -141,10 +141,13 @@ TEST_F(TestPedal, ClientDrivesThePedalIdenticallyOverTcpAndSerial) {
         {"--password s3cret write " + shellQuoted("root\\app\\amp\\label") + " '\"unlocked\"'", 0},
         {"--password s3cret firmware " + shellQuoted(imageFile), 0},
         {password + "upload-slot " + shellQuoted("root\\app\\irs") + " 1 Room " + shellQuoted(folder + "/impulse"), 0},
-        {password + "download-slot " + shellQuoted("root\\app\\irs") + " 1 " + shellQuoted(folder + "/impulse.back"), 0},
-        {password + "upload-slot " + shellQuoted("root\\app\\presets") + " 0 Clean " + shellQuoted(folder + "/preset"), 0},
+        {password + "download-slot " + shellQuoted("root\\app\\irs") + " 1 " + shellQuoted(folder + "/impulse.back"),
+         0},
+        {password + "upload-slot " + shellQuoted("root\\app\\presets") + " 0 Clean " + shellQuoted(folder + "/preset"),
+         0},
         {password + "swap-slots " + shellQuoted("root\\app\\presets") + " 0 2", 0},
-        {password + "download-slot " + shellQuoted("root\\app\\presets") + " 2 " + shellQuoted(folder + "/preset.back"), 0},
+        {password + "download-slot " + shellQuoted("root\\app\\presets") + " 2 " + shellQuoted(folder + "/preset.back"),
+         0},
         {"--password s3cret set-password ''", 0},
         {"read " + shellQuoted("root\\app\\amp\\label"), 0},
     };
@@ -220,7 +223,6 @@ TEST_F(TestPedal, ClientHashAgreesWithThePedal) {
     tree->password->setValue("");
 }
 
-
 // ---- The pedal program itself ----
 
 constexpr int kWaitSeconds = 30;
@@ -277,8 +279,7 @@ std::string nulEnded(int fd) {
 
 // Sends each request on its own connection at once, then reads every reply (up to its NUL) side by side, as
 // concurrent clients would. "" for a connection that failed.
-std::vector<std::string> concurrentRequests(int port, const std::vector<std::string>& requests,
-                                            int family = AF_INET) {
+std::vector<std::string> concurrentRequests(int port, const std::vector<std::string>& requests, int family = AF_INET) {
     std::vector<int> fds;
     std::vector<std::string> replies(requests.size());
     std::vector<bool> done(requests.size(), false);
@@ -517,7 +518,6 @@ TEST_F(RealPedal, AnInterruptedUploadFailsAndNoChunkIsSentTwice) {
     EXPECT_NE(output.find("the image was not installed"), std::string::npos) << output;
 }
 
-
 // The pedal takes a swap whose reply is lost on the way back: pedalctl never sends it again, reads the slots
 // back and reports what it finds, or fails when the two slots cannot be told apart.
 TEST_F(RealPedal, ASwapWhoseReplyIsLostIsReportedAsThePedalHasIt) {
@@ -547,7 +547,9 @@ TEST_F(RealPedal, ASwapWhoseReplyIsLostIsReportedAsThePedalHasIt) {
     std::string output;
     writeFile(home + "/slot", "data");
     for (const char* slot : {"0 A", "1 B"})
-        ASSERT_EQ(pedalctl(tcp() + " upload-slot 'root\\presets' " + slot + " " + shellQuoted(home + "/slot"), output), 0) << output;
+        ASSERT_EQ(pedalctl(tcp() + " upload-slot 'root\\presets' " + slot + " " + shellQuoted(home + "/slot"), output),
+                  0)
+            << output;
     const std::string relayed = "--tcp 127.0.0.1:" + std::to_string(listenerPort);
     // Two named slots are told apart by their names; two empty ones are not.
     for (const auto& [slots, status, report] : std::vector<std::tuple<std::string, int, std::string>>{
@@ -589,9 +591,10 @@ TEST(PedalctlUpload, NeverSendsAChunkTwiceAfterABrokenConnection) {
     std::string folder = testFolder("upload");
     writeFile(folder + "/image", std::string(6000, '\x11'));
     std::string output;
-    int status = runProgram(PEDAL_PYTHON, std::string(PEDAL_SOURCE_DIR) + "/tools/pedalctl.py --tcp 127.0.0.1:" +
-                                              std::to_string(listenerPort) + " firmware " +
-                                              shellQuoted(folder + "/image"), output);
+    int status = runProgram(PEDAL_PYTHON,
+                            std::string(PEDAL_SOURCE_DIR) + "/tools/pedalctl.py --tcp 127.0.0.1:" +
+                                std::to_string(listenerPort) + " firmware " + shellQuoted(folder + "/image"),
+                            output);
     peer.join();
     close(listener);
     EXPECT_EQ(status, 1) << output;

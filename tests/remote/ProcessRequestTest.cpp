@@ -162,16 +162,21 @@ TEST_F(ProcessRequest, GuardedCommandsAreSilentWhileRefused) {
     tree->password->setValue("s3cret");
     Transport transport(tree->root);
     int firmware = 0;
-    RemoteServices::setFirmware({[&](const std::string&) { ++firmware; return std::string("2048"); },
-                                 [&](const std::string&) { ++firmware; return std::string("1"); }});
+    RemoteServices::setFirmware({[&](const std::string&) {
+                                     ++firmware;
+                                     return std::string("2048");
+                                 },
+                                 [&](const std::string&) {
+                                     ++firmware;
+                                     return std::string("1");
+                                 }});
     NodeList* list = presetList();
     list->setElementAt(0, "First", nullptr);
     list->setElementAt(1, "Second", nullptr);
     const std::string swap = "dswap root\\app\\presets:{\"index\":0,\"index2\":1}";
     for (std::string line : {"write root\\app\\amp\\label:{\"value\":\"x\"}",
-                             "dwrite root\\app\\presets:{\"index\":3,\"chunk\":0,\"value\":\"00\"}",
-                             swap.c_str(), "dread root\\app\\presets:{\"index\":0,\"chunk\":0}", "supd 5",
-                             "upd 00"}) {
+                             "dwrite root\\app\\presets:{\"index\":3,\"chunk\":0,\"value\":\"00\"}", swap.c_str(),
+                             "dread root\\app\\presets:{\"index\":0,\"chunk\":0}", "supd 5", "upd 00"}) {
         std::string reply = transport.processRequest(line);
         EXPECT_EQ(reply, "token " + transport.currentToken() + " n\r\n") << line;
     }
@@ -215,15 +220,21 @@ TEST_F(ProcessRequest, SlotListCommands) {
     EXPECT_EQ(transport.processRequest("dswap " + path + ":{\"index\":1,\"index2\":9}"), "\r\n");
 
     // Silent: no ':' in the argument, a node that is no list, a missing node.
-    for (const std::string& line : std::vector<std::string>{"dwrite " + path, "dread " + GAIN + ":{}",
-                                                            "dswap root\\app\\none:{}", "dwrite :{}"})
+    for (const std::string& line :
+         std::vector<std::string>{"dwrite " + path, "dread " + GAIN + ":{}", "dswap root\\app\\none:{}", "dwrite :{}"})
         EXPECT_EQ(transport.processRequest(line), "\r\n") << line;
 }
 
 TEST_F(ProcessRequest, FirmwareTransferBelongsToTheTransportThatStartedIt) {
     std::string log;
-    RemoteServices::setFirmware({[&](const std::string& size) { log += "start " + size + ";"; return std::string("2048"); },
-                                 [&](const std::string& hex) { log += "data " + hex + ";"; return std::to_string(hex.size() / 2); }});
+    RemoteServices::setFirmware({[&](const std::string& size) {
+                                     log += "start " + size + ";";
+                                     return std::string("2048");
+                                 },
+                                 [&](const std::string& hex) {
+                                     log += "data " + hex + ";";
+                                     return std::to_string(hex.size() / 2);
+                                 }});
     Transport usb(tree->root), tcp(tree->root);
     EXPECT_EQ(usb.processRequest("supd 4"), "2048");
     EXPECT_EQ(tcp.processRequest("upd 0102"), "0") << "another transport's data is refused";
@@ -328,7 +339,6 @@ TEST_F(ProcessRequest, ReplyEndsAfterTheLastWholeLineThatFitsItsBudget) {
     for (size_t i = 1; i < fitting; ++i) fits += "browse root\r\n";
     EXPECT_EQ(transport.processRequest(fits + write).substr((fitting - 1) * piece.size()), write.substr(6) + "\r\n");
     EXPECT_EQ(tree->label->getValue(), value);
-
 }
 
 TEST_F(ProcessRequest, BatchesOfLargestChunksFitTheBudget) {
@@ -337,11 +347,13 @@ TEST_F(ProcessRequest, BatchesOfLargestChunksFitTheBudget) {
     const std::string path = "root\\app\\big";
     std::string data(65536, '\0');
     for (size_t i = 0; i < data.size(); ++i) data[i] = char(i * 7 + i / 251);
-    std::string upload = "dwrite " + path + ":{\"index\":0,\"chunk\":0,\"value\":\"" + testsupport::hex(testsupport::slotRecord("Big", 65536, 65536)) + "\"}";
+    std::string upload = "dwrite " + path + ":{\"index\":0,\"chunk\":0,\"value\":\"" +
+                         testsupport::hex(testsupport::slotRecord("Big", 65536, 65536)) + "\"}";
     transport.processRequest(upload);
     for (int c = 1; c <= 16; ++c) {
-        std::string status = transport.processRequest("dwrite " + path + ":{\"index\":0,\"chunk\":" + std::to_string(c) +
-                                                      ",\"value\":\"" + testsupport::hex(data.substr(size_t(c - 1) * 4096, 4096)) + "\"}");
+        std::string status = transport.processRequest(
+            "dwrite " + path + ":{\"index\":0,\"chunk\":" + std::to_string(c) + ",\"value\":\"" +
+            testsupport::hex(data.substr(size_t(c - 1) * 4096, 4096)) + "\"}");
         ASSERT_EQ(status, "dwrite " + path + ":{\"index\":0,\"chunk\":" + std::to_string(c) + "}");
     }
     ASSERT_EQ(list->nameAt(0), "Big");

@@ -19,7 +19,6 @@ namespace {
 std::atomic<int64_t> manualNow{0};
 int64_t manualStart = 0;
 
-
 void addBulk(int count) {
     auto* bulk = new NodeItem(System::appNode(), "bulk", "Bulk", "", "vfolder");
     for (int i = 0; i < count; ++i) {

@@ -12,11 +12,11 @@ class NodeItem;
 
 struct TestTree {
     Node* root = nullptr;
-    NodeItem* amp = nullptr;     // root\app\amp, a block folder
-    NodeFloat* gain = nullptr;   // root\app\amp\gain
-    NodeItem* label = nullptr;   // root\app\amp\label
+    NodeItem* amp = nullptr;      // root\app\amp, a block folder
+    NodeFloat* gain = nullptr;    // root\app\amp\gain
+    NodeItem* label = nullptr;    // root\app\amp\label
     NodeItem* password = nullptr; // root\sys\pwd
-    Node* name = nullptr;        // root\sys\_name
+    Node* name = nullptr;         // root\sys\_name
 };
 
 // Builds the system tree once per process (System::initialize) and the test nodes under "app". extraNodes

@@ -129,14 +129,13 @@ TEST_F(WifiConnection, ConnectCommandRules) {
 
 // Parses the service file with Python's XML parser: {"name", "type", "port", "txt": [...]}.
 nlohmann::json parseServiceFile(const std::string& path) {
-    const char* script =
-        "import json, sys, xml.dom.minidom as m\n"
-        "d = m.parse(sys.argv[1])\n"
-        "text = lambda e: ''.join(n.data for n in e.childNodes)\n"
-        "print(json.dumps({'name': text(d.getElementsByTagName('name')[0]),\n"
-        "  'type': text(d.getElementsByTagName('type')[0]),\n"
-        "  'port': text(d.getElementsByTagName('port')[0]),\n"
-        "  'txt': [text(e) for e in d.getElementsByTagName('txt-record')]}))\n";
+    const char* script = "import json, sys, xml.dom.minidom as m\n"
+                         "d = m.parse(sys.argv[1])\n"
+                         "text = lambda e: ''.join(n.data for n in e.childNodes)\n"
+                         "print(json.dumps({'name': text(d.getElementsByTagName('name')[0]),\n"
+                         "  'type': text(d.getElementsByTagName('type')[0]),\n"
+                         "  'port': text(d.getElementsByTagName('port')[0]),\n"
+                         "  'txt': [text(e) for e in d.getElementsByTagName('txt-record')]}))\n";
     std::string scriptFile = testFolder("xml") + "/parse.py";
     writeFile(scriptFile, script);
     std::string output;

@@ -21,8 +21,7 @@ std::atomic<long> allocations{0};
 std::atomic<long long> bytes{0};
 std::atomic<long> live{0};
 
-bool counted(Kind kind)
-{
+bool counted(Kind kind) {
     if (!windowOpen.load(std::memory_order_relaxed)) {
         return false;
     }
@@ -33,8 +32,7 @@ bool counted(Kind kind)
 }
 
 // A realloc that moves or resizes a block counts as an allocation but leaves the number of live blocks alone.
-void noteAllocation(const void* block, std::size_t size, Kind kind, bool newBlock = true)
-{
+void noteAllocation(const void* block, std::size_t size, Kind kind, bool newBlock = true) {
     if (block == nullptr) {
         return;
     }
@@ -47,17 +45,15 @@ void noteAllocation(const void* block, std::size_t size, Kind kind, bool newBloc
     }
 }
 
-void noteRelease(const void* block)
-{
+void noteRelease(const void* block) {
     if (block != nullptr) {
         live.fetch_sub(1, std::memory_order_relaxed);
     }
 }
 
-}  // namespace
+} // namespace
 
-CountingScope::CountingScope(Threads threads, Source source)
-{
+CountingScope::CountingScope(Threads threads, Source source) {
     allocations = 0;
     bytes = 0;
     everyThread = threads == Threads::All;
@@ -66,28 +62,18 @@ CountingScope::CountingScope(Threads threads, Source source)
     windowOpen = true;
 }
 
-CountingScope::~CountingScope()
-{
+CountingScope::~CountingScope() {
     windowOpen = false;
     openingThread = false;
 }
 
-long CountingScope::Allocations() const
-{
-    return allocations.load();
-}
+long CountingScope::Allocations() const { return allocations.load(); }
 
-long long CountingScope::Bytes() const
-{
-    return bytes.load();
-}
+long long CountingScope::Bytes() const { return bytes.load(); }
 
-long liveBlocks()
-{
-    return live.load();
-}
+long liveBlocks() { return live.load(); }
 
-}  // namespace allocationcounter
+} // namespace allocationcounter
 
 using allocationcounter::Kind;
 using allocationcounter::noteAllocation;
@@ -97,8 +83,7 @@ using allocationcounter::noteRelease;
 
 namespace {
 
-void* heapAllocate(std::size_t size, std::size_t alignment)
-{
+void* heapAllocate(std::size_t size, std::size_t alignment) {
     void* block = nullptr;
     if (alignment <= alignof(std::max_align_t)) {
         block = std::malloc(size);
@@ -108,12 +93,9 @@ void* heapAllocate(std::size_t size, std::size_t alignment)
     return block;
 }
 
-void heapRelease(void* block) noexcept
-{
-    std::free(block);
-}
+void heapRelease(void* block) noexcept { std::free(block); }
 
-}  // namespace
+} // namespace
 
 #else
 
@@ -128,36 +110,29 @@ void __libc_free(void*);
 namespace {
 
 // Straight to the C library, so a block from operator new is not counted a second time by malloc below.
-void* heapAllocate(std::size_t size, std::size_t alignment)
-{
+void* heapAllocate(std::size_t size, std::size_t alignment) {
     return alignment <= alignof(std::max_align_t) ? __libc_malloc(size) : __libc_memalign(alignment, size);
 }
 
-void heapRelease(void* block) noexcept
-{
-    __libc_free(block);
-}
+void heapRelease(void* block) noexcept { __libc_free(block); }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
-void* malloc(std::size_t size) noexcept
-{
+void* malloc(std::size_t size) noexcept {
     void* block = __libc_malloc(size);
     noteAllocation(block, size, Kind::CLibrary);
     return block;
 }
 
-void* calloc(std::size_t count, std::size_t size) noexcept
-{
+void* calloc(std::size_t count, std::size_t size) noexcept {
     void* block = __libc_calloc(count, size);
     noteAllocation(block, count * size, Kind::CLibrary);
     return block;
 }
 
-void* realloc(void* block, std::size_t size) noexcept
-{
+void* realloc(void* block, std::size_t size) noexcept {
     void* moved = __libc_realloc(block, size);
     if (block == nullptr) {
         noteAllocation(moved, size, Kind::CLibrary);
@@ -169,26 +144,20 @@ void* realloc(void* block, std::size_t size) noexcept
     return moved;
 }
 
-void free(void* block) noexcept
-{
+void free(void* block) noexcept {
     noteRelease(block);
     __libc_free(block);
 }
 
-void* memalign(std::size_t alignment, std::size_t size) noexcept
-{
+void* memalign(std::size_t alignment, std::size_t size) noexcept {
     void* block = __libc_memalign(alignment, size);
     noteAllocation(block, size, Kind::CLibrary);
     return block;
 }
 
-void* aligned_alloc(std::size_t alignment, std::size_t size) noexcept
-{
-    return memalign(alignment, size);
-}
+void* aligned_alloc(std::size_t alignment, std::size_t size) noexcept { return memalign(alignment, size); }
 
-int posix_memalign(void** result, std::size_t alignment, std::size_t size) noexcept
-{
+int posix_memalign(void** result, std::size_t alignment, std::size_t size) noexcept {
     void* block = memalign(alignment, size);
     if (block == nullptr) {
         return ENOMEM;
@@ -197,7 +166,7 @@ int posix_memalign(void** result, std::size_t alignment, std::size_t size) noexc
     return 0;
 }
 
-}  // extern "C"
+} // extern "C"
 
 #endif
 
@@ -205,8 +174,7 @@ namespace {
 
 // Out of line: inlined into a delete-expression, GCC would pair the free() here with the replaced operator new
 // and warn about a mismatch that the replacement makes correct.
-[[gnu::noinline]] void* countedNew(std::size_t size, std::size_t alignment)
-{
+[[gnu::noinline]] void* countedNew(std::size_t size, std::size_t alignment) {
     void* block = heapAllocate(size == 0 ? 1 : size, alignment);
     if (block == nullptr) {
         throw std::bad_alloc();
@@ -215,15 +183,13 @@ namespace {
     return block;
 }
 
-[[gnu::noinline]] void countedDelete(void* block) noexcept
-{
+[[gnu::noinline]] void countedDelete(void* block) noexcept {
     noteRelease(block);
     heapRelease(block);
 }
 
 // The nothrow forms give null where the throwing ones throw.
-[[gnu::noinline]] void* countedNewOrNull(std::size_t size, std::size_t alignment) noexcept
-{
+[[gnu::noinline]] void* countedNewOrNull(std::size_t size, std::size_t alignment) noexcept {
     try {
         return countedNew(size, alignment);
     } catch (const std::bad_alloc&) {
@@ -231,7 +197,7 @@ namespace {
     }
 }
 
-}  // namespace
+} // namespace
 
 // Every replaceable form of the global operators, each counted.
 void* operator new(std::size_t size) { return countedNew(size, 0); }
@@ -240,12 +206,10 @@ void* operator new(std::size_t size, std::align_val_t alignment) { return counte
 void* operator new[](std::size_t size, std::align_val_t alignment) { return countedNew(size, std::size_t(alignment)); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedNewOrNull(size, 0); }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedNewOrNull(size, 0); }
-void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
-{
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
     return countedNewOrNull(size, std::size_t(alignment));
 }
-void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
-{
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
     return countedNewOrNull(size, std::size_t(alignment));
 }
 void operator delete(void* block) noexcept { countedDelete(block); }

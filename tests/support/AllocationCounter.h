@@ -29,11 +29,10 @@ public:
 long liveBlocks();
 
 template <class Function>
-long allocationsDuring(Function&& function, Threads threads = Threads::All, Source source = Source::AnyAllocator)
-{
+long allocationsDuring(Function&& function, Threads threads = Threads::All, Source source = Source::AnyAllocator) {
     CountingScope scope(threads, source);
     std::forward<Function>(function)();
     return scope.Allocations();
 }
 
-}  // namespace allocationcounter
+} // namespace allocationcounter

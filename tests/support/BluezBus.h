@@ -78,8 +78,7 @@ public:
             g_object_unref(connection_);
         }
         // Cancelled or failed calls deliver their callbacks before the test's objects go.
-        while (g_main_context_iteration(nullptr, FALSE)) {
-        }
+        while (g_main_context_iteration(nullptr, FALSE)) {}
         stop(fake_);
         stop(daemon_);
     }
@@ -93,11 +92,11 @@ public:
     // A connection of its own to the private bus (the caller unrefs it).
     GDBusConnection* openConnection() {
         GError* error = nullptr;
-        GDBusConnection* opened = g_dbus_connection_new_for_address_sync(
-            address.c_str(),
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, &error);
+        GDBusConnection* opened =
+            g_dbus_connection_new_for_address_sync(address.c_str(),
+                                                   GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                                   nullptr, nullptr, &error);
         if (opened == nullptr) {
             failure = std::string("cannot connect: ") + error->message;
             g_clear_error(&error);
@@ -212,10 +211,9 @@ public:
     }
 
     bool hasOwner(const char* name) {
-        GVariant* reply = g_dbus_connection_call_sync(connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                      "org.freedesktop.DBus", "NameHasOwner",
-                                                      g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"),
-                                                      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        GVariant* reply = g_dbus_connection_call_sync(
+            connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+            g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
         if (reply == nullptr) return false;
         gboolean owned = FALSE;
         g_variant_get(reply, "(b)", &owned);

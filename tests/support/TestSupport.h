@@ -37,7 +37,8 @@ std::string hex(const Bytes& bytes, bool lower = false) {
 template <class Bytes = std::string>
 Bytes unhex(const std::string& text) {
     Bytes out;
-    for (size_t k = 0; k + 1 < text.size(); k += 2) out.push_back(typename Bytes::value_type(std::stoi(text.substr(k, 2), nullptr, 16)));
+    for (size_t k = 0; k + 1 < text.size(); k += 2)
+        out.push_back(typename Bytes::value_type(std::stoi(text.substr(k, 2), nullptr, 16)));
     return out;
 }
 
@@ -45,7 +46,8 @@ Bytes unhex(const std::string& text) {
 template <class Bytes>
 Bytes gzip(const Bytes& data) {
     z_stream stream{};
-    if (deflateInit2(&stream, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflateInit2");
+    if (deflateInit2(&stream, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2");
     Bytes out(compressBound(uLong(data.size())) + 64, 0);
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<typename Bytes::value_type*>(data.data()));
     stream.avail_in = uInt(data.size());

@@ -5,8 +5,8 @@
 
 using gfx::GfxTestView;
 using gfx::ObjectView;
-using homescreen::ProductTree;
 using homescreen::labelOf;
+using homescreen::ProductTree;
 using homescreen::redraw;
 using homescreen::savePng;
 using homescreen::send;

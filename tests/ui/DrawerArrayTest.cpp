@@ -16,7 +16,8 @@ constexpr int Fwd = EventId::Encoder1Forward;
 constexpr int Back = EventId::Encoder1Back;
 constexpr int Down = EventId::Encoder1Press;
 constexpr int Up = EventId::Encoder1ShortRelease;
-const char kCelsius[] = "\xB0" "C";
+const char kCelsius[] = "\xB0"
+                        "C";
 
 std::vector<float> valuesOf(const NodeArray& node) {
     std::vector<float> values;
@@ -71,7 +72,7 @@ TEST_F(DrawerArrayTest, EditsMovesAddsAndDeletes) {
         const char* name;
         std::vector<int> ids;
         std::vector<float> values;
-        int highlighted;  // the menu item highlighted afterwards, -1 when the cursor is on a value
+        int highlighted; // the menu item highlighted afterwards, -1 when the cursor is on a value
     };
     const std::vector<Case> cases = {
         {"forward stops at Back", repeat(Fwd, 3), {25, 30, 35}, 3},
@@ -79,23 +80,36 @@ TEST_F(DrawerArrayTest, EditsMovesAddsAndDeletes) {
         {"turning without the button moves", repeat(Back, 4), {25, 30, 35}, -1},
         {"held: one display step", repeat(Back, 6) + std::vector<int>{Down, Fwd, Fwd, Up}, {25.2f, 30, 35}, -1},
         {"held: down", repeat(Back, 5) + std::vector<int>{Down, Back, Up}, {25, 29.9f, 35}, -1},
-        {"long release ends holding", repeat(Back, 5) + std::vector<int>{Down, EventId::Encoder1LongRelease, Fwd},
-         {25, 30, 35}, -1},
-        {"X10: ten steps per detent", repeat(Back, 3) + std::vector<int>{Down, Up} + repeat(Back, 1) +
-                                           std::vector<int>{Down, Fwd, Up},
-         {25, 30, 36}, -1},
-        {"X10 clamps at the node's maximum", repeat(Back, 3) + std::vector<int>{Down, Up} + repeat(Back, 1) +
-                                                  std::vector<int>{Down} + repeat(Fwd, 70) + std::vector<int>{Up},
-         {25, 30, 100}, -1},
-        {"Add copies the last value and keeps Add highlighted", repeat(Back, 2) + std::vector<int>{Down, Up},
-         {25, 30, 35, 35}, 1},
+        {"long release ends holding",
+         repeat(Back, 5) + std::vector<int>{Down, EventId::Encoder1LongRelease, Fwd},
+         {25, 30, 35},
+         -1},
+        {"X10: ten steps per detent",
+         repeat(Back, 3) + std::vector<int>{Down, Up} + repeat(Back, 1) + std::vector<int>{Down, Fwd, Up},
+         {25, 30, 36},
+         -1},
+        {"X10 clamps at the node's maximum",
+         repeat(Back, 3) + std::vector<int>{Down, Up} + repeat(Back, 1) + std::vector<int>{Down} + repeat(Fwd, 70) +
+             std::vector<int>{Up},
+         {25, 30, 100},
+         -1},
+        {"Add copies the last value and keeps Add highlighted",
+         repeat(Back, 2) + std::vector<int>{Down, Up},
+         {25, 30, 35, 35},
+         1},
         {"Add on a full array adds nothing and stays on Add",
-         repeat(Back, 2) + std::vector<int>{Down, Up, Down, Up}, {25, 30, 35, 35}, 1},
-        {"Del removes the last value and keeps Del highlighted", repeat(Back, 1) + std::vector<int>{Down, Up},
-         {25, 30}, 2},
+         repeat(Back, 2) + std::vector<int>{Down, Up, Down, Up},
+         {25, 30, 35, 35},
+         1},
+        {"Del removes the last value and keeps Del highlighted",
+         repeat(Back, 1) + std::vector<int>{Down, Up},
+         {25, 30},
+         2},
         {"Del down to empty", repeat(Back, 1) + std::vector<int>{Down, Up, Down, Up, Down, Up, Down, Up}, {}, 2},
         {"Add on empty writes the minimum",
-         repeat(Back, 1) + std::vector<int>{Down, Up, Down, Up, Down, Up, Back, Down, Up}, {0}, 1},
+         repeat(Back, 1) + std::vector<int>{Down, Up, Down, Up, Down, Up, Back, Down, Up},
+         {0},
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -130,26 +144,39 @@ TEST_F(DrawerArrayTest, StatusLineShowsTheValueThePositionAndTheScale) {
     fill({25.0f, 30.0f, 35.0f});
     new DrawerArray(curve);
     redrawGlcd();
-    EXPECT_EQ(statusLine(), expected("MIN 20\xB0" "C", "MAX 40\xB0" "C"));
+    EXPECT_EQ(statusLine(), expected("MIN 20\xB0"
+                                     "C",
+                                     "MAX 40\xB0"
+                                     "C"));
     glcdpicture::savePng("ui_array_menu");
 
     send(repeat(Back, 5));
     redrawGlcd();
-    EXPECT_EQ(statusLine(), expected("VAL 30.0\xB0" "C", "CUR 0:30"));
+    EXPECT_EQ(statusLine(), expected("VAL 30.0\xB0"
+                                     "C",
+                                     "CUR 0:30"));
     glcdpicture::savePng("ui_array_value");
 
     // A value above the soft range stretches the scale.
     curve->setValueAt(100.0f, 2);
     send(repeat(Fwd, 2));
     redrawGlcd();
-    EXPECT_EQ(statusLine(), expected("MIN 20\xB0" "C", "MAX 100\xB0" "C"));
+    EXPECT_EQ(statusLine(), expected("MIN 20\xB0"
+                                     "C",
+                                     "MAX 100\xB0"
+                                     "C"));
 
     NodeTemp::unitNode()->setValue("F");
     redrawGlcd();
-    EXPECT_EQ(statusLine(), expected("MIN 68\xB0" "F", "MAX 212\xB0" "F"));
+    EXPECT_EQ(statusLine(), expected("MIN 68\xB0"
+                                     "F",
+                                     "MAX 212\xB0"
+                                     "F"));
     send(repeat(Back, 2));
     redrawGlcd();
-    EXPECT_EQ(statusLine(), expected("VAL 86.0\xB0" "F", "CUR 0:30"));
+    EXPECT_EQ(statusLine(), expected("VAL 86.0\xB0"
+                                     "F",
+                                     "CUR 0:30"));
 }
 
 TEST_F(DrawerArrayTest, StatusLineOfOtherUnitsAndTheDefaultPrecision) {

@@ -39,7 +39,7 @@ TEST_F(DrawerColorTest, EditsTheComponentsAndSavesOrRestores) {
         const char* name;
         const char* opened;
         std::vector<int> ids;
-        const char* result;  // the caller's string afterwards
+        const char* result; // the caller's string afterwards
         bool closes;
     };
     const std::vector<Case> cases = {
@@ -47,12 +47,11 @@ TEST_F(DrawerColorTest, EditsTheComponentsAndSavesOrRestores) {
         {"the text follows every change", "102030", std::vector<int>{Fwd, Press, Back}, "101F30", false},
         {"red stops at 255", "FE0000", std::vector<int>{Press} + repeat(Fwd, 4), "FF0000", false},
         {"blue stops at 0", "000001", std::vector<int>{Fwd, Fwd, Press} + repeat(Back, 3), "000000", false},
-        {"Save keeps the edit", "102030", std::vector<int>{Press, Fwd, Press} + repeat(Fwd, 4) + std::vector<int>{Press},
-         "112030", true},
+        {"Save keeps the edit", "102030",
+         std::vector<int>{Press, Fwd, Press} + repeat(Fwd, 4) + std::vector<int>{Press}, "112030", true},
         {"Save writes upper case", "abcdef", repeat(Fwd, 4) + std::vector<int>{Press}, "ABCDEF", true},
-        {"Back restores the opened text", "abcdef", std::vector<int>{Press, Fwd, Press} + repeat(Fwd, 3) +
-                                                        std::vector<int>{Press},
-         "abcdef", true},
+        {"Back restores the opened text", "abcdef",
+         std::vector<int>{Press, Fwd, Press} + repeat(Fwd, 3) + std::vector<int>{Press}, "abcdef", true},
         {"a short text opens at black", "12345", repeat(Fwd, 4) + std::vector<int>{Press}, "000000", true},
         {"Back restores a short text", "12345", repeat(Fwd, 3) + std::vector<int>{Press}, "12345", true},
         {"the cursor stops at Save", "102030", repeat(Fwd, 9) + std::vector<int>{Press}, "102030", true},

@@ -29,9 +29,8 @@ TEST_F(DrawerFastNodesTest, StepsTheLevelWithinTheBar) {
     EXPECT_TRUE(pixel(118, 36));
     EXPECT_FALSE(pixel(9, 28));
     EXPECT_TRUE(pixel(60, 28));
-    EXPECT_EQ(glcdpicture::region(0, 13, 127, 27), glcdpicture::reference(0, 13, 127, 27, [] {
-                  glcd_drawStringFont(10, 16, "Title", glcd_font14, 1);
-              }));
+    EXPECT_EQ(glcdpicture::region(0, 13, 127, 27),
+              glcdpicture::reference(0, 13, 127, 27, [] { glcd_drawStringFont(10, 16, "Title", glcd_font14, 1); }));
 
     send({EventId::Encoder1Forward});
     EXPECT_EQ(barEnd(), 10 + 64);

@@ -16,9 +16,9 @@ using driver::send;
 using gfx::GfxTestView;
 using gfx::ObjectView;
 using glcdpicture::pixel;
-using pages::RecordingPage;
 using pages::entriesOf;
 using pages::log;
+using pages::RecordingPage;
 
 class DrawerPage : public testing::Test {
 protected:

@@ -51,16 +51,16 @@ TEST_F(DrawerKeyboardTest, TypesWithTheMainEncoderAndHandsTheTextOverOnOk) {
     // 10 OK, 11 "_", 12..14 "8" "9" "0", 15 space, 16 close.
     struct Case {
         const char* name;
-        std::vector<int> ids;  // from the page's start: key 0, lower case
-        const char* shown;     // the text on the page while it stays open
-        const char* result;    // the caller's string afterwards
+        std::vector<int> ids; // from the page's start: key 0, lower case
+        const char* shown;    // the text on the page while it stays open
+        const char* result;   // the caller's string afterwards
         bool closes;
     };
     const std::vector<Case> cases = {
         {"letters", press(1) + press(1) + press(27), "abz", "old", false},
         {"upper case after ABC", press(12) + std::vector<int>(11, Back) + std::vector<int>{Press}, "A", "old", false},
-        {"case toggles back", press(12) + std::vector<int>{Press} + std::vector<int>(11, Back) + std::vector<int>{Press},
-         "a", "old", false},
+        {"case toggles back",
+         press(12) + std::vector<int>{Press} + std::vector<int>(11, Back) + std::vector<int>{Press}, "a", "old", false},
         {"digits from lower case", std::vector<int>{Press} + press(1) + press(12), "19", "old", false},
         {"symbols and space", press(30) + press(1) + press(1), "_- ", "old", false},
         {"backspace removes one", press(1) + press(1) + press(9), "a", "old", false},

@@ -72,9 +72,9 @@ TEST(DrawerList, OpensOnTheCurrentPresetAtTheBottomOfTheWindowAndWraps) {
 
     auto views = redraw();
     driver::savePng("ui_list_presets");
-    EXPECT_EQ(rowTexts(views), (std::vector<std::string>{"12A --------------------", "12B --------------------",
-                                                         "12C --------------------", "13A --------------------",
-                                                         "13B Lead"}));
+    EXPECT_EQ(rowTexts(views),
+              (std::vector<std::string>{"12A --------------------", "12B --------------------",
+                                        "12C --------------------", "13A --------------------", "13B Lead"}));
     ASSERT_NE(underlined(views), nullptr);
     EXPECT_EQ(underlined(views)->text, "13B Lead");
     EXPECT_EQ(underlined(views)->main.textColor, 0x000000u) << "selected";
@@ -168,7 +168,7 @@ TEST(DrawerList, SlotMenuRenamesDeletesAndOverwrites) {
     presets.store(0, "clean", 2);
     presets.store(1, "lead", 8);
     new RecordingPage("home", {});
-    new DrawerList(presets.preset);  // on "lead"
+    new DrawerList(presets.preset); // on "lead"
     const std::vector<int> rename{EventId::Encoder1LongPress, EventId::Encoder1ShortRelease};
     const std::vector<int> erase{EventId::Encoder1LongPress, EventId::Encoder1Forward, EventId::Encoder1ShortRelease};
     const std::vector<int> overwrite{EventId::Encoder1LongPress, EventId::Encoder1Forward, EventId::Encoder1Forward,

@@ -39,10 +39,21 @@ TEST_F(DrawerNodeFloatTest, StepsAndTogglesWithTheConfiguredEventsOnly) {
         bool passes;
     };
     const std::vector<Case> cases = {
-        {UpEvent, false}, {DownEvent, false}, {ToggleEvent, false}, {EventId::Tick, false},
-        {10, false}, {11, false}, {12, false}, {13, false}, {14, false}, {15, false},
-        {EventId::Idle, true}, {EventId::FootswitchAShortRelease, true}, {EventId::Encoder2ShortRelease, true},
-        {EventId::Encoder3Forward, true}, {EventId::FootswitchCShortRelease, true},
+        {UpEvent, false},
+        {DownEvent, false},
+        {ToggleEvent, false},
+        {EventId::Tick, false},
+        {10, false},
+        {11, false},
+        {12, false},
+        {13, false},
+        {14, false},
+        {15, false},
+        {EventId::Idle, true},
+        {EventId::FootswitchAShortRelease, true},
+        {EventId::Encoder2ShortRelease, true},
+        {EventId::Encoder3Forward, true},
+        {EventId::FootswitchCShortRelease, true},
     };
     std::vector<std::string> passed;
     for (const Case& c : cases) {
@@ -67,9 +78,8 @@ TEST_F(DrawerNodeFloatTest, DrawsASolidBarWhenOnAndAHatchedOneWithOffWhenOff) {
     const int end = 10 + int(level->toSlider() * 107);
     EXPECT_TRUE(pixel(end - 1, 36));
     EXPECT_FALSE(pixel(end + 1, 36));
-    EXPECT_EQ(glcdpicture::region(0, 13, 127, 27), glcdpicture::reference(0, 13, 127, 27, [] {
-                  glcd_drawStringFont(10, 16, "Level", glcd_font11, 1);
-              }));
+    EXPECT_EQ(glcdpicture::region(0, 13, 127, 27),
+              glcdpicture::reference(0, 13, 127, 27, [] { glcd_drawStringFont(10, 16, "Level", glcd_font11, 1); }));
 
     send({ToggleEvent});
     redrawGlcd();
@@ -78,17 +88,15 @@ TEST_F(DrawerNodeFloatTest, DrawsASolidBarWhenOnAndAHatchedOneWithOffWhenOff) {
     for (int x = 10; x < 47; ++x) {
         for (int y = 29; y < 45; ++y) EXPECT_EQ(pixel(x, y), (x + y) % 4 == 1) << x << "," << y;
     }
-    EXPECT_EQ(glcdpicture::region(47, 30, 75, 43), glcdpicture::reference(47, 30, 75, 43, [] {
-                  glcd_drawStringFont(49, 31, "OFF", glcd_font14wide, 1);
-              }));
+    EXPECT_EQ(glcdpicture::region(47, 30, 75, 43),
+              glcdpicture::reference(47, 30, 75, 43, [] { glcd_drawStringFont(49, 31, "OFF", glcd_font14wide, 1); }));
 
     // At the bottom of the range only the "OFF" box shows.
     level->setValue(0.0f);
     redrawGlcd();
     for (int y = 29; y < 45; ++y) EXPECT_FALSE(pixel(12, y));
-    EXPECT_EQ(glcdpicture::region(47, 30, 75, 43), glcdpicture::reference(47, 30, 75, 43, [] {
-                  glcd_drawStringFont(49, 31, "OFF", glcd_font14wide, 1);
-              }));
+    EXPECT_EQ(glcdpicture::region(47, 30, 75, 43),
+              glcdpicture::reference(47, 30, 75, 43, [] { glcd_drawStringFont(49, 31, "OFF", glcd_font14wide, 1); }));
 }
 
 TEST_F(DrawerNodeFloatTest, ClosesAfterInactivity) {

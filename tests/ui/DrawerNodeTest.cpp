@@ -112,14 +112,14 @@ TEST(DrawerNode, ScrollBarFollowsTheWindowAndMovesDoNotWrap) {
     struct Step {
         int id;
         int times;
-        int barValue, barStart;  // the window is rows [count - value, count - start)
+        int barValue, barStart; // the window is rows [count - value, count - start)
         const char* topRow;
         const char* selectedRow;
     } steps[] = {
         {0, 0, 8, 3, "Item 1", "Item 1"},
-        {EventId::Encoder1Back, 1, 8, 3, "Item 1", "Item 1"},  // no wrap at the top
+        {EventId::Encoder1Back, 1, 8, 3, "Item 1", "Item 1"}, // no wrap at the top
         {EventId::Encoder1Forward, 5, 7, 2, "Item 2", "Item 6"},
-        {EventId::Encoder1Forward, 9, 5, 0, "Item 4", "Back"},  // no wrap at the bottom
+        {EventId::Encoder1Forward, 9, 5, 0, "Item 4", "Back"}, // no wrap at the bottom
         {EventId::Encoder1Back, 4, 5, 0, "Item 4", "Item 4"},
         {EventId::Encoder1Back, 1, 6, 1, "Item 3", "Item 3"},
     };
@@ -188,8 +188,8 @@ TEST(DrawerNode, EditsLeavesInPlace) {
     // A long press on an option list only ends the edit; so does a short press.
     send({EventId::Encoder1LongPress, EventId::Encoder1Forward});
     EXPECT_EQ(mode->toString(), "Crunch");
-    send({EventId::Encoder1Back, EventId::Encoder1ShortRelease, EventId::Encoder1Back,
-          EventId::Encoder1ShortRelease, EventId::Encoder1Back});
+    send({EventId::Encoder1Back, EventId::Encoder1ShortRelease, EventId::Encoder1Back, EventId::Encoder1ShortRelease,
+          EventId::Encoder1Back});
     EXPECT_EQ(gain->getValue(), 5.0f);
     EXPECT_EQ(mode->toString(), "Clean");
 }
@@ -203,8 +203,8 @@ TEST(DrawerNode, ClosesOnBackEncoderTwoAndIdleAndPassesFootswitchesOn) {
     send({EventId::Encoder2Forward, EventId::Encoder3Back, EventId::Encoder5Forward, EventId::Tick,
           EventId::Encoder1Press});
     for (int id : {16, 17, 18, 19, 46, 47, 48, 49, 50, 51, 246, 249, 15, 42, 44}) send(id);
-    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"16", "17", "18", "19", "46", "47", "48", "49", "50",
-                                                            "51", "246", "249", "15", "42", "44"}));
+    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"16", "17", "18", "19", "46", "47", "48", "49", "50", "51",
+                                                           "246", "249", "15", "42", "44"}));
     EXPECT_EQ(EventDispatcher::elements(), 2);
 
     // Encoder 2 closes while editing; "Back" closes; idle closes every stacked node page and goes on.
@@ -260,8 +260,10 @@ std::atomic<int> runs{0};
 
 TEST(DrawerNode, RunsActionsAtOnceOrAfterConfirmation) {
     auto folder = std::make_unique<NodeItem>(nullptr, "sys", "System", "", "sfolder");
-    new NodeAction(folder.get(), "now", "Now", [](NodeAction*) { ++runs; }, "smp");
-    new NodeAction(folder.get(), "reset", "Factory reset", [](NodeAction*) { runs += 10; }, "smp_cfm");
+    new NodeAction(
+        folder.get(), "now", "Now", [](NodeAction*) { ++runs; }, "smp");
+    new NodeAction(
+        folder.get(), "reset", "Factory reset", [](NodeAction*) { runs += 10; }, "smp_cfm");
     new RecordingPage("home", {});
     new DrawerNode(folder.get());
 
@@ -270,12 +272,12 @@ TEST(DrawerNode, RunsActionsAtOnceOrAfterConfirmation) {
     EXPECT_EQ(runs, 1);
 
     struct Case {
-        std::vector<int> answer;  // on the popup, which opens with "Back" selected
+        std::vector<int> answer; // on the popup, which opens with "Back" selected
         int runsAfter;
     } cases[] = {
-        {{EventId::Encoder1ShortRelease, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, 1},  // Back
-        {{EventId::Encoder2ShortRelease, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, 1},  // 43 ignored
-        {{EventId::Encoder1Forward, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, 11},      // Ok
+        {{EventId::Encoder1ShortRelease, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, 1}, // Back
+        {{EventId::Encoder2ShortRelease, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, 1}, // 43 ignored
+        {{EventId::Encoder1Forward, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, 11},     // Ok
     };
     // Events queued behind the confirming release would still go to the popup: each case ends there.
     send(EventId::Encoder1Forward);
@@ -339,7 +341,7 @@ TEST(DrawerNode, ColourItemsShowAHueSlider) {
         ASSERT_EQ(sliders.size(), 1u);
         // With the scroll bar (seven rows) the slider moves 14 pixels left.
         expectBox(*sliders[0], 199, 46, 90, 10);
-        EXPECT_EQ(sliders[0]->value, 66);  // 240 degrees
+        EXPECT_EQ(sliders[0]->value, 66); // 240 degrees
         EXPECT_EQ(sliders[0]->knob.bgColor, 0x0000FFu);
         EXPECT_EQ(sliders[0]->main.bgImage, &img_hue_10);
         EXPECT_EQ(GfxTestView::labelWithText(views, "0000FF"), nullptr);

@@ -32,16 +32,24 @@ TEST(DrawerPopup, TwoButtonsPreselectFromTheAnswerAndConfirmOnlyAfterAPress) {
     struct Case {
         int answerOnEntry;
         std::vector<int> ids;
-        const char* highlighted;  // before the ids
+        const char* highlighted; // before the ids
         int answer;
         bool closed;
     } cases[] = {
-        {0, {EventId::Encoder1ShortRelease}, "Back", 0, false},  // a release without a press
+        {0, {EventId::Encoder1ShortRelease}, "Back", 0, false}, // a release without a press
         {0, {EventId::Encoder2ShortRelease, EventId::Idle}, "Back", 0, false},
         {0, {EventId::Encoder1Press, EventId::Encoder1ShortRelease}, "Back", 0, true},
         {1, {EventId::Encoder1Press, EventId::Encoder1ShortRelease}, "Ok", 1, true},
-        {0, {EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, "Back", 1, true},
-        {1, {EventId::Encoder1Back, EventId::Encoder1Back, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, "Ok", 0, true},
+        {0,
+         {EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Press, EventId::Encoder1ShortRelease},
+         "Back",
+         1,
+         true},
+        {1,
+         {EventId::Encoder1Back, EventId::Encoder1Back, EventId::Encoder1Press, EventId::Encoder1ShortRelease},
+         "Ok",
+         0,
+         true},
     };
     for (const Case& c : cases) {
         int answer = c.answerOnEntry;
@@ -114,10 +122,11 @@ TEST(DrawerChooser, AnswersTheChosenTextOrNothing) {
     } cases[] = {
         {{EventId::Encoder1ShortRelease}, "Rename"},
         {{EventId::Encoder1Back, EventId::Encoder1Forward, EventId::Encoder1ShortRelease}, "Delete"},
-        {{EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1ShortRelease}, ""},
+        {{EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1ShortRelease},
+         ""},
         {{EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Forward,
           EventId::Encoder1Back, EventId::Encoder1ShortRelease},
-         "Overwrite"},  // no wrap past "Back"
+         "Overwrite"}, // no wrap past "Back"
         {{EventId::Encoder1Forward, EventId::Encoder2ShortRelease}, ""},
     };
     for (const Case& c : cases) {
@@ -167,16 +176,27 @@ TEST_F(DrawerPage, EachPageKeepsThePanelsEventsUntilItsCloseEvent) {
     struct Case {
         const char* page;
         std::function<void()> open;
-        std::vector<int> ids;  // the last one closes the page
+        std::vector<int> ids; // the last one closes the page
         std::vector<std::string> below;
         const char* textAfter;
     } cases[] = {
-        {"keyboard", [&] { new DrawerKeyboard("Name", &text); },
-         {idle, tick, 12, 14, 15, 16, 17, 40, 41, 42, 46, 50, 240, 246, 340, 440, 445, back}, {}, "ab"},
-        {"chooser", [&] { new DrawerChooser("Many", {"a", "b"}, &text); },
-         {16, 17, 46, 50, 246, 42, 14, idle, tick, back}, {}, ""},
+        {"keyboard",
+         [&] { new DrawerKeyboard("Name", &text); },
+         {idle, tick, 12, 14, 15, 16, 17, 40, 41, 42, 46, 50, 240, 246, 340, 440, 445, back},
+         {},
+         "ab"},
+        {"chooser",
+         [&] {
+             new DrawerChooser("Many", {"a", "b"}, &text);
+         },
+         {16, 17, 46, 50, 246, 42, 14, idle, tick, back},
+         {},
+         ""},
         {"array", [&] { new DrawerArray(curve); }, {tick, EventId::FootswitchAPress, back, idle}, {"3"}, "ab"},
-        {"list", [&] { new DrawerList(selector); }, {16, 17, 46, 47, 50, 51, 246, 40, 42, 240, 15, tick, idle}, {"3"},
+        {"list",
+         [&] { new DrawerList(selector); },
+         {16, 17, 46, 47, 50, 51, 246, 40, 42, 240, 15, tick, idle},
+         {"3"},
          "ab"},
     };
     for (const Case& c : cases) {

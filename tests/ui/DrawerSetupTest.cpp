@@ -38,7 +38,8 @@ TEST(DrawerSetup, ListsTheSettingsFoldersAndTheSystemFolder) {
     auto views = redraw();
     driver::savePng("ui_setup");
     EXPECT_NE(GfxTestView::labelWithText(views, "Setup"), nullptr);
-    EXPECT_EQ(names(views), (std::vector<std::string>{"MIDI", "Wi-Fi", System::systemNode()->getDisplayName(), "Back"}));
+    EXPECT_EQ(names(views),
+              (std::vector<std::string>{"MIDI", "Wi-Fi", System::systemNode()->getDisplayName(), "Back"}));
     EXPECT_NE(GfxTestView::labelWithText(views, LV_SYMBOL_RIGHT), nullptr);
 
     // A folder row opens the node page on it; "Back" there returns here.
@@ -63,7 +64,8 @@ TEST(DrawerSetup, PassesFootswitchesAndIdleOn) {
     new DrawerSetup(DrawerNode::open);
     log().clear();
     for (int id : {16, 17, 46, 49, 50, 51, 246, 12, 14, 15, 42, 40, 240, 341, 441, EventId::Tick}) send(id);
-    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"16", "17", "46", "49", "50", "51", "246", "14", "15", "42"}));
+    EXPECT_EQ(entriesOf("home"),
+              (std::vector<std::string>{"16", "17", "46", "49", "50", "51", "246", "14", "15", "42"}));
     EXPECT_EQ(EventDispatcher::elements(), 2);
     send(EventId::Idle);
     EXPECT_EQ(entriesOf("home").back(), "3");

@@ -54,7 +54,7 @@ TEST(DrawerTuner, ShowsTheNoteOfATestSine) {
         const char* name;
         double hz;
         float amplitude;
-        const char* note;  // "--": no pitch
+        const char* note; // "--": no pitch
         int cents;
         const char* details;
     };
@@ -101,12 +101,12 @@ TEST(DrawerTuner, KeepsThePanelWhileOnAndASingleFootswitchReleaseEndsIt) {
         bool reachesHome;
     };
     const Case whileOn[] = {
-        {EventId::Encoder1Forward, false},   {EventId::Encoder1Back, false},
-        {EventId::FootswitchAPress, false},  {EventId::FootswitchBLongPress, false},
-        {EventId::FootswitchesAB, false},    {EventId::FootswitchesBC, false},
-        {EventId::FootswitchCLongRelease, false},
-        {EventId::Encoder1ShortRelease, false}, {EventId::Encoder2ShortRelease, true},
-        {EventId::Tick, true},               {EventId::Encoder3Forward, true},
+        {EventId::Encoder1Forward, false},        {EventId::Encoder1Back, false},
+        {EventId::FootswitchAPress, false},       {EventId::FootswitchBLongPress, false},
+        {EventId::FootswitchesAB, false},         {EventId::FootswitchesBC, false},
+        {EventId::FootswitchCLongRelease, false}, {EventId::Encoder1ShortRelease, false},
+        {EventId::Encoder2ShortRelease, true},    {EventId::Tick, true},
+        {EventId::Encoder3Forward, true},
     };
     for (const Case& c : whileOn) {
         log().clear();

@@ -8,9 +8,9 @@
 
 #include <cstdint>
 
-using pages::RecordingPage;
 using pages::entriesOf;
 using pages::log;
+using pages::RecordingPage;
 
 namespace {
 // A clock that stands still unless a test moves it, so no pass ends on the wall clock.
@@ -34,7 +34,7 @@ TEST(EventDispatcher, EventsGoTopDownUntilOnePageConsumesThem) {
 
     struct Case {
         int id;
-        std::vector<std::string> reached;  // pages offered the id, top first
+        std::vector<std::string> reached; // pages offered the id, top first
     };
     const Case cases[] = {
         {7, {"top"}},
@@ -63,7 +63,7 @@ TEST(EventDispatcher, StackMembership) {
     freezeClock();
     auto* first = new RecordingPage("first", {});
     EXPECT_TRUE(EventDispatcher::hasFocus(first));
-    EventDispatcher::addListener(first);  // already on the stack: stays where it is, once
+    EventDispatcher::addListener(first); // already on the stack: stays where it is, once
     EventDispatcher::addListener(nullptr);
     EXPECT_EQ(EventDispatcher::elements(), 1);
 

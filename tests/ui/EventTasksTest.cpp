@@ -15,8 +15,8 @@
 #include <fstream>
 #include <vector>
 
-using pages::RecordingPage;
 using pages::entriesOf;
+using pages::RecordingPage;
 
 namespace {
 int64_t now = 0;
@@ -49,7 +49,7 @@ TEST(Board, FacadeCallsWhicheverBoardExists) {
     TestBoard first;
     EXPECT_EQ(Board::board, &first);
     {
-        TestBoard second;  // a later board replaces the earlier
+        TestBoard second; // a later board replaces the earlier
         EXPECT_EQ(Board::board, &second);
         Board::initialize();
         Board::eventLoop();
@@ -57,7 +57,7 @@ TEST(Board, FacadeCallsWhicheverBoardExists) {
         EXPECT_EQ(second.scans, 1);
         EXPECT_EQ(first.scans, 0);
     }
-    EXPECT_EQ(Board::board, nullptr);  // a board that went away is no longer called
+    EXPECT_EQ(Board::board, nullptr); // a board that went away is no longer called
     Board::eventLoop();
 }
 
@@ -66,18 +66,13 @@ TEST(EventTasks, TickEvery200MillisecondsAndAfterAClockStepBack) {
     auto* page = new RecordingPage("page", {});
     struct Step {
         int64_t advance;
-        int ticks;  // ticks seen so far
+        int ticks; // ticks seen so far
     };
     const Step steps[] = {
-        {1000000, 0},   // the first pass sets the reference
-        {199999, 0},
-        {1, 1},         // 200 ms after the reference
-        {150000, 1},
-        {50000, 2},
-        {-5000000, 2},  // the clock steps back: the reference starts over
-        {199999, 2},
-        {1, 3},
-        {400000, 4},    // a late pass gives one tick, not two
+        {1000000, 0},                            // the first pass sets the reference
+        {199999, 0},  {1, 1},                    // 200 ms after the reference
+        {150000, 1},  {50000, 2}, {-5000000, 2}, // the clock steps back: the reference starts over
+        {199999, 2},  {1, 3},     {400000, 4},   // a late pass gives one tick, not two
         {200000, 5},
     };
     for (const Step& step : steps) {

@@ -14,9 +14,7 @@
 
 namespace glcdpicture {
 
-inline bool pixel(int x, int y) {
-    return (glcd_buffer[(127 - x) * 8 + y / 8] >> (y % 8)) & 1;
-}
+inline bool pixel(int x, int y) { return (glcd_buffer[(127 - x) * 8 + y / 8] >> (y % 8)) & 1; }
 
 // The pixels of the rectangle (x0, y0)..(x1, y1), inclusive, as a string of '#' and '.' rows.
 inline std::string region(int x0, int y0, int x1, int y1) {
@@ -65,8 +63,8 @@ inline bool savePng(const std::string& name) {
             pixels[size_t(y * 128 * kScale + x)] = pixel(x / kScale, y / kScale) ? 0x10A2 : 0xBF17;
         }
     }
-    return gfx::PngWriter::writeRgb565(std::string(PEDAL_TEST_OUT) + "/" + name + ".png", pixels.data(),
-                                       128 * kScale, 64 * kScale, 128 * kScale);
+    return gfx::PngWriter::writeRgb565(std::string(PEDAL_TEST_OUT) + "/" + name + ".png", pixels.data(), 128 * kScale,
+                                       64 * kScale, 128 * kScale);
 }
 
 }

@@ -10,13 +10,13 @@
 
 using gfx::GfxTestView;
 using gfx::ObjectView;
-using homescreen::ProductTree;
-using homescreen::Step;
 using homescreen::labelOf;
 using homescreen::now;
+using homescreen::ProductTree;
 using homescreen::redraw;
 using homescreen::savePng;
 using homescreen::send;
+using homescreen::Step;
 namespace ev = EventId;
 
 namespace {
@@ -43,7 +43,7 @@ TEST(ParamWidgets, FastNodesSwitchesColoursAndBars) {
 
     EXPECT_TRUE(Chain::isEnabled(tree.amp));
     EXPECT_FALSE(Chain::isEnabled(tree.comp));
-    EXPECT_FALSE(Chain::isEnabled(tree.output));  // first child is the tempo, not a switch
+    EXPECT_FALSE(Chain::isEnabled(tree.output)); // first child is the tempo, not a switch
     EXPECT_FALSE(Chain::isEnabled(nullptr));
 
     auto* tone = tree.feedback->getParent();
@@ -105,8 +105,8 @@ TEST(ParamWidgets, FastNodesSwitchesColoursAndBars) {
     EXPECT_EQ(lv_obj_get_child_count(lv_screen_active()), 0u);
 
     // Tile texts: grey and white on a dark tile, black on a bright one.
-    for (const auto& [colour, name, corner] : {std::tuple{0x1F1F1F, 0x777777u, 0xFFFFFFu},
-                                               std::tuple{0x202020, 0x000000u, 0x000000u}}) {
+    for (const auto& [colour, name, corner] :
+         {std::tuple{0x1F1F1F, 0x777777u, 0xFFFFFFu}, std::tuple{0x202020, 0x000000u, 0x000000u}}) {
         lv_obj_clean(lv_screen_active());
         Chain::createBlock(lv_screen_active(), 20, 20, colour, "Amp", true, "3");
         const auto views = GfxTestView::snapshot();
@@ -187,13 +187,12 @@ TEST(Home, KnobEditsShowTheValuePopupUntilItTimesOut) {
     const ObjectView* bar = barAt(views, 25, 76);
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(bar->value, 52);
-    EXPECT_EQ(bar->indicator.bgColor, 0xFFFFFFu);  // a knob edit is white, not the amp's red
+    EXPECT_EQ(bar->indicator.bgColor, 0xFFFFFFu); // a knob edit is white, not the amp's red
 
     // The other encoders and the main encoder (volume) reach their own nodes.
-    for (auto [id, node, value] : {std::tuple{ev::Encoder3Back, tree.mid, 4.8f},
-                                   std::tuple{ev::Encoder4Forward, tree.treble, 5.2f},
-                                   std::tuple{ev::Encoder5Forward, tree.gain, 5.2f},
-                                   std::tuple{ev::Encoder1Forward, tree.volume, 52.0f}}) {
+    for (auto [id, node, value] :
+         {std::tuple{ev::Encoder3Back, tree.mid, 4.8f}, std::tuple{ev::Encoder4Forward, tree.treble, 5.2f},
+          std::tuple{ev::Encoder5Forward, tree.gain, 5.2f}, std::tuple{ev::Encoder1Forward, tree.volume, 52.0f}}) {
         send(id);
         EXPECT_FLOAT_EQ(node->getValue(), value) << node->getName();
     }
@@ -248,7 +247,7 @@ TEST(Home, AssignViewEditsTheBlockAndCloses) {
     EXPECT_NE(GfxTestView::labelWithText(redraw(), "Time"), nullptr);
     tree.home->showAssign(-1);
     EXPECT_EQ(GfxTestView::labelWithText(redraw(), "Time"), nullptr);
-    tree.home->editControl(-1, true);  // no assign view, no list: nothing to read
+    tree.home->editControl(-1, true); // no assign view, no list: nothing to read
     tree.home->editAssign(-1, true);
 }
 
@@ -256,8 +255,11 @@ TEST(Home, FootswitchesSelectInTheBankAndSwitchBanks) {
     ProductTree tree;
     struct Case {
         int id, expected;
-    } cases[] = {{ev::FootswitchAShortRelease, 3}, {ev::FootswitchCShortRelease, 5}, {ev::FootswitchBShortRelease, 4},
-                 {ev::FootswitchesAB, 1},          {ev::FootswitchesBC, 7}};
+    } cases[] = {{ev::FootswitchAShortRelease, 3},
+                 {ev::FootswitchCShortRelease, 5},
+                 {ev::FootswitchBShortRelease, 4},
+                 {ev::FootswitchesAB, 1},
+                 {ev::FootswitchesBC, 7}};
     for (const Case& c : cases) {
         tree.select(4);
         if (c.expected == 7) {
@@ -316,7 +318,7 @@ TEST(Home, TunerAndTapTempoShowOverTheChainABlockPageAndSetup) {
         {"Setup", {ev::Encoder2ShortRelease, ev::Encoder1Back, ev::Encoder1LongPress}}};
     for (const auto& [shown, ids] : openings) {
         for (int id : ids) send(id);
-        tree.tuner->getOnOff()->setOn(ids.size() == 3);  // over Setup as a remote write would, else by footswitch C
+        tree.tuner->getOnOff()->setOn(ids.size() == 3); // over Setup as a remote write would, else by footswitch C
         for (int id : {ev::FootswitchCLongPress, ev::Encoder1Press, ev::Encoder1ShortRelease}) send(id);
         EXPECT_NE(GfxTestView::labelWithText(redraw(), "TUNER"), nullptr) << shown;
         send(ev::FootswitchCShortRelease);
@@ -367,7 +369,7 @@ TEST(Home, DiscardDialogOnAnEditedPreset) {
         std::string preset;
         float low;
         bool edited;
-        float storedLow;  // Low in slot 4 after a reload
+        float storedLow; // Low in slot 4 after a reload
     } cases[] = {{"back", back, "Ambient", 5.2f, true, 5.0f},
                  {"ok", ok, "Funk", 5.0f, false, 5.0f},
                  {"save", save, "Ambient", 5.2f, false, 5.2f}};
@@ -396,7 +398,7 @@ TEST(Home, DiscardDialogOnAnEditedPreset) {
 
 TEST(Home, OverwriteAsksOnlyForAnEditedPreset) {
     ProductTree tree;
-    send(ev::Encoder2LongPress);  // unedited: no dialog (a dialog would wait here for ever)
+    send(ev::Encoder2LongPress); // unedited: no dialog (a dialog would wait here for ever)
     EXPECT_EQ(EventDispatcher::elements(), 3);
 
     ProductTree::tick();
@@ -447,13 +449,14 @@ TEST(Home, SaveAsUnderTheSameNameAsksToOverwrite) {
 
 TEST(Home, SaveAsNeverReplacesAnotherPresetUnasked) {
     ProductTree tree;
-    tree.select(3);  // "Solo"
+    tree.select(3); // "Solo"
     ProductTree::tick();
     tree.mid->edit(true);
     tree.presets->setNameAt(4, "Solox");
     // Back on the question: "Solox" (slot 4) is left as it was.
-    tree.withUser({{"Save as...", driver::typeAndOk("x")}, {"Overwrite changes?", {ev::Encoder1Press, ev::Encoder1ShortRelease}}},
-                  ev::Encoder3LongPress);
+    tree.withUser(
+        {{"Save as...", driver::typeAndOk("x")}, {"Overwrite changes?", {ev::Encoder1Press, ev::Encoder1ShortRelease}}},
+        ev::Encoder3LongPress);
     EXPECT_EQ(tree.preset->getValue(), "Solo");
     tree.select(4);
     EXPECT_FLOAT_EQ(tree.mid->getValue(), 5.0f);

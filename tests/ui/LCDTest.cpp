@@ -120,6 +120,6 @@ TEST(LCD, FlushAndClearWaitForTheDisplay) {
     EXPECT_TRUE(std::filesystem::exists(pages::ownHome() + "/fb0"));
     LCD::clear();
     EXPECT_EQ(lv_obj_get_child_count(lv_screen_active()), 0u);
-    LCD::clear();  // an empty screen stays empty
+    LCD::clear(); // an empty screen stays empty
     EXPECT_EQ(lv_obj_get_child_count(lv_screen_active()), 0u);
 }

@@ -58,7 +58,8 @@ int expectTextsDrawn(const std::vector<ObjectView>& views, const std::string& pa
     int checked = 0;
     for (size_t i = 0; i < views.size(); ++i) {
         const ObjectView& label = views[i];
-        if (label.kind != "label" || label.lines.empty() || label.lines[0].find_first_not_of(' ') == std::string::npos) {
+        if (label.kind != "label" || label.lines.empty() ||
+            label.lines[0].find_first_not_of(' ') == std::string::npos) {
             continue;
         }
         const lv_area_t box = visibleBox(views, i);
@@ -72,10 +73,12 @@ int expectTextsDrawn(const std::vector<ObjectView>& views, const std::string& pa
                 topRow = std::min(topRow, y);
             }
         }
-        EXPECT_GT(inColour, 0) << page << ": \"" << label.text << "\" not drawn in its box\n" << GfxTestView::describe(views);
+        EXPECT_GT(inColour, 0) << page << ": \"" << label.text << "\" not drawn in its box\n"
+                               << GfxTestView::describe(views);
         // Text starts at the top of its box: the glyphs' first row lies in the upper third of it.
         if (box.y1 == label.box.y1) {
-            EXPECT_LE(topRow, box.y1 + std::max(4, (box.y2 - box.y1) / 3)) << page << ": \"" << label.text << "\" sits low";
+            EXPECT_LE(topRow, box.y1 + std::max(4, (box.y2 - box.y1) / 3))
+                << page << ": \"" << label.text << "\" sits low";
         }
         ++checked;
     }

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-using pages::RecordingPage;
 using pages::entriesOf;
 using pages::log;
+using pages::RecordingPage;
 
 namespace {
 // A modal page as a chooser would be: it consumes the input, and after two redraws it answers into the

@@ -6,7 +6,7 @@
 namespace gfx {
 
 namespace {
-uint32_t mix(uint32_t from, uint32_t to, uint32_t amount) {  // amount 0..255 towards `to`
+uint32_t mix(uint32_t from, uint32_t to, uint32_t amount) { // amount 0..255 towards `to`
     uint32_t out = 0;
     for (int shift = 0; shift <= 16; shift += 8) {
         const uint32_t a = (from >> shift) & 0xFF, b = (to >> shift) & 0xFF;
@@ -21,18 +21,12 @@ float boxCoverage(const lv_area_t& a, int32_t radius, int32_t x, int32_t y) {
     if (x < a.x1 || x > a.x2 || y < a.y1 || y > a.y2) return 0.0f;
     if (radius <= 0) return 1.0f;
     float cx, cy;
-    if (x < a.x1 + radius)
-        cx = float(a.x1 + radius);
-    else if (x > a.x2 - radius)
-        cx = float(a.x2 + 1 - radius);
-    else
-        return 1.0f;
-    if (y < a.y1 + radius)
-        cy = float(a.y1 + radius);
-    else if (y > a.y2 - radius)
-        cy = float(a.y2 + 1 - radius);
-    else
-        return 1.0f;
+    if (x < a.x1 + radius) cx = float(a.x1 + radius);
+    else if (x > a.x2 - radius) cx = float(a.x2 + 1 - radius);
+    else return 1.0f;
+    if (y < a.y1 + radius) cy = float(a.y1 + radius);
+    else if (y > a.y2 - radius) cy = float(a.y2 + 1 - radius);
+    else return 1.0f;
     const float distance = std::hypot(float(x) + 0.5f - cx, float(y) + 0.5f - cy) - float(radius);
     return std::clamp(0.5f - distance, 0.0f, 1.0f);
 }
@@ -95,8 +89,7 @@ void Canvas::fillBox(const lv_area_t& area, int32_t radius, const Paint& paint, 
         uint32_t color = paint.color;
         if (paint.vertical) {
             const int32_t at = (y - area.y1) * 255 / rows;
-            if (at >= paint.gradStop)
-                color = paint.gradColor;
+            if (at >= paint.gradStop) color = paint.gradColor;
             else if (at > paint.mainStop)
                 color = mix(paint.color, paint.gradColor,
                             uint32_t((at - paint.mainStop) * 255 / std::max(1, paint.gradStop - paint.mainStop)));
@@ -126,7 +119,8 @@ void Canvas::border(const lv_area_t& area, int32_t radius, int32_t borderWidth, 
     for (int32_t y = draw.y1; y <= draw.y2; ++y) {
         for (int32_t x = draw.x1; x <= draw.x2; ++x) {
             const float outer = boxCoverage(area, radius, x, y);
-            const float hole = inner.x1 <= inner.x2 && inner.y1 <= inner.y2 ? boxCoverage(inner, innerRadius, x, y) : 0.0f;
+            const float hole =
+                inner.x1 <= inner.x2 && inner.y1 <= inner.y2 ? boxCoverage(inner, innerRadius, x, y) : 0.0f;
             blend(x, y, color, opacity(outer * (1.0f - hole), opa));
         }
     }
@@ -138,7 +132,8 @@ void Canvas::shadow(const lv_area_t& area, int32_t radius, int32_t shadowWidth, 
     radius = clampRadius(area, radius);
     const lv_area_t solid{area.x1 - spread, area.y1 - spread, area.x2 + spread, area.y2 + spread};
     const int32_t solidRadius = clampRadius(solid, radius + spread);
-    const lv_area_t reach{solid.x1 - shadowWidth, solid.y1 - shadowWidth, solid.x2 + shadowWidth, solid.y2 + shadowWidth};
+    const lv_area_t reach{solid.x1 - shadowWidth, solid.y1 - shadowWidth, solid.x2 + shadowWidth,
+                          solid.y2 + shadowWidth};
     lv_area_t draw;
     if (!intersect(reach, clip, draw) || !intersect(draw, bounds(), draw)) return;
     for (int32_t y = draw.y1; y <= draw.y2; ++y) {
@@ -210,8 +205,8 @@ void Canvas::line(lv_point_precise_t from, lv_point_precise_t to, int32_t lineWi
     const float bx = float(to.x) + half, by = float(to.y) + half;
     const float dx = bx - ax, dy = by - ay, lengthSquared = dx * dx + dy * dy;
     lv_area_t draw;
-    const lv_area_t reach{std::min(from.x, to.x) - 1, std::min(from.y, to.y) - 1,
-                          std::max(from.x, to.x) + lineWidth, std::max(from.y, to.y) + lineWidth};
+    const lv_area_t reach{std::min(from.x, to.x) - 1, std::min(from.y, to.y) - 1, std::max(from.x, to.x) + lineWidth,
+                          std::max(from.y, to.y) + lineWidth};
     if (!intersect(reach, clip, draw) || !intersect(draw, bounds(), draw)) return;
     for (int32_t y = draw.y1; y <= draw.y2; ++y) {
         for (int32_t x = draw.x1; x <= draw.x2; ++x) {

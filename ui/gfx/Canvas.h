@@ -49,7 +49,7 @@ public:
               const lv_area_t& clip);
 
     void blend(int32_t x, int32_t y, uint32_t color, uint32_t opa);
-    uint32_t pixel(int32_t x, int32_t y) const;  // 0xRRGGBB
+    uint32_t pixel(int32_t x, int32_t y) const; // 0xRRGGBB
 
     static uint16_t toRgb565(uint32_t rgb);
     static uint32_t fromRgb565(uint16_t pixel);

@@ -21,12 +21,12 @@ struct SymbolMapping {
     uint32_t drawn;
 };
 constexpr SymbolMapping symbolMappings[] = {
-    {0xF054, 0x276F},  // right: heavy right-pointing angle
-    {0xF068, 0x2212},  // minus
-    {0xF071, 0x26A0},  // warning sign
-    {0xF00C, 0x2714},  // ok: heavy check mark
-    {0xF00D, 0x2716},  // close: heavy multiplication x
-    {0xF55A, 0x232B},  // backspace: erase to the left
+    {0xF054, 0x276F}, // right: heavy right-pointing angle
+    {0xF068, 0x2212}, // minus
+    {0xF071, 0x26A0}, // warning sign
+    {0xF00C, 0x2714}, // ok: heavy check mark
+    {0xF00D, 0x2716}, // close: heavy multiplication x
+    {0xF55A, 0x232B}, // backspace: erase to the left
 };
 
 int32_t scaleUp(int32_t units, int32_t pixels, int32_t unitsPerEm) {
@@ -35,10 +35,10 @@ int32_t scaleUp(int32_t units, int32_t pixels, int32_t unitsPerEm) {
 }
 
 struct FontCache::Face {
-    FT_Face face = nullptr;  // null when the file could not be opened
+    FT_Face face = nullptr; // null when the file could not be opened
     int32_t unitsPerEm = 1000;
-    int32_t asciiTop = 0;     // highest point of the letters and digits, in font units
-    int32_t asciiBottom = 0;  // lowest point (negative below the baseline)
+    int32_t asciiTop = 0;    // highest point of the letters and digits, in font units
+    int32_t asciiBottom = 0; // lowest point (negative below the baseline)
 };
 
 struct FontCache::Sized {
@@ -134,7 +134,7 @@ FontCache::Sized& FontCache::sized(const lv_font_t* font) {
         m.ascent = scaleUp(f.asciiTop, entry->pixelSize, f.unitsPerEm);
         const int32_t natural = m.ascent + scaleUp(-f.asciiBottom, entry->pixelSize, f.unitsPerEm);
         m.lineHeight = font->lineHeight > 0 ? font->lineHeight : natural;
-        m.ascent += (m.lineHeight - natural) / 2;  // glyphs centred in a line set taller than they need
+        m.ascent += (m.lineHeight - natural) / 2; // glyphs centred in a line set taller than they need
         const int32_t position = -f.face->underline_position * entry->pixelSize / f.unitsPerEm;
         const int32_t thickness = f.face->underline_thickness * entry->pixelSize / f.unitsPerEm;
         m.underlineOffset = std::max(1, position);

@@ -12,18 +12,18 @@ namespace gfx {
 
 // A rendered glyph: an 8-bit coverage bitmap placed relative to the pen on the baseline.
 struct Glyph {
-    int32_t left = 0;     // from the pen to the bitmap's first column
-    int32_t top = 0;      // from the baseline up to the bitmap's first row
+    int32_t left = 0; // from the pen to the bitmap's first column
+    int32_t top = 0;  // from the baseline up to the bitmap's first row
     int32_t width = 0;
     int32_t height = 0;
-    int32_t advance = 0;  // pen movement in pixels
+    int32_t advance = 0; // pen movement in pixels
     std::vector<uint8_t> coverage;
 };
 
 struct FontMetrics {
-    int32_t ascent = 0;   // baseline below the line's top
+    int32_t ascent = 0; // baseline below the line's top
     int32_t lineHeight = 0;
-    int32_t underlineOffset = 1;  // below the baseline
+    int32_t underlineOffset = 1; // below the baseline
     int32_t underlineThickness = 1;
 };
 
@@ -59,7 +59,7 @@ private:
     Face* face(const std::string& path);
     Sized& sized(const lv_font_t* font);
 
-    void* library = nullptr;  // FT_Library
+    void* library = nullptr; // FT_Library
     std::map<std::string, std::unique_ptr<Face>> faces;
     std::unordered_map<const lv_font_t*, std::unique_ptr<Sized>> fonts;
 };

@@ -55,8 +55,7 @@ bool Framebuffer::open(const std::string& requestedPath) {
         bitsPerPixel = int32_t(variable.bits_per_pixel);
         strideBytes = int32_t(fixed.line_length);
         if (bitsPerPixel != 16 && bitsPerPixel != 32) {
-            LOGE(TAG, "Framebuffer %s has %d bits per pixel; only 16 and 32 are drawn\n", path.c_str(),
-                 bitsPerPixel);
+            LOGE(TAG, "Framebuffer %s has %d bits per pixel; only 16 and 32 are drawn\n", path.c_str(), bitsPerPixel);
             close();
             return false;
         }
@@ -84,11 +83,10 @@ void Framebuffer::close() {
     widthPixels = heightPixels = strideBytes = 0;
 }
 
-bool Framebuffer::write(const uint16_t* pixels, int32_t pictureWidth, int32_t pictureHeight, int32_t x,
-                        int32_t y) {
+bool Framebuffer::write(const uint16_t* pixels, int32_t pictureWidth, int32_t pictureHeight, int32_t x, int32_t y) {
     if (fd < 0) return false;
     const int32_t firstColumn = x < 0 ? -x : 0;
-    const int32_t lastColumn = std::min(pictureWidth, widthPixels - x);  // exclusive
+    const int32_t lastColumn = std::min(pictureWidth, widthPixels - x); // exclusive
     if (lastColumn <= firstColumn) return true;
     const int32_t bytesPerPixel = bitsPerPixel / 8;
     std::vector<uint8_t> row(size_t(lastColumn - firstColumn) * bytesPerPixel);
@@ -102,8 +100,8 @@ bool Framebuffer::write(const uint16_t* pixels, int32_t pictureWidth, int32_t pi
             for (int32_t i = 0; i < lastColumn - firstColumn; ++i) {
                 const uint16_t c = source[i];
                 const uint32_t r = (c >> 11) & 0x1F, g = (c >> 5) & 0x3F, b = c & 0x1F;
-                const uint32_t xrgb = 0xFF000000u | ((r << 3 | r >> 2) << 16) | ((g << 2 | g >> 4) << 8) |
-                                      (b << 3 | b >> 2);
+                const uint32_t xrgb =
+                    0xFF000000u | ((r << 3 | r >> 2) << 16) | ((g << 2 | g >> 4) << 8) | (b << 3 | b >> 2);
                 std::memcpy(row.data() + size_t(i) * 4, &xrgb, 4);
             }
         }

@@ -18,25 +18,25 @@ struct lv_color_t {
 using lv_opa_t = uint8_t;
 
 struct lv_area_t {
-    int32_t x1, y1, x2, y2;  // inclusive corners
+    int32_t x1, y1, x2, y2; // inclusive corners
 };
 
 struct lv_point_precise_t {
     int32_t x, y;
 };
 
-struct lv_obj_t;      // an object of the tree; owned by its parent
-struct lv_display_t;  // the display (one per process)
-struct lv_theme_t;    // the default theme
+struct lv_obj_t;     // an object of the tree; owned by its parent
+struct lv_display_t; // the display (one per process)
+struct lv_theme_t;   // the default theme
 
 // A font: a typeface file of the Montserrat family (by weight) drawn through FreeType at a pixel size (em),
 // or scaled so that its line is `lineHeight` pixels high; with both, the glyphs are centred in the line.
 // Glyphs are rendered on first use.
 struct lv_font_t {
-    const char* name;   // for logs and the test view
-    int weight;         // 100..900: which face file of the family
-    int pixelSize;      // em size in pixels; 0: derived from lineHeight
-    int lineHeight;     // line height in pixels; 0: as high as the letters and digits reach at pixelSize
+    const char* name; // for logs and the test view
+    int weight;       // 100..900: which face file of the family
+    int pixelSize;    // em size in pixels; 0: derived from lineHeight
+    int lineHeight;   // line height in pixels; 0: as high as the letters and digits reach at pixelSize
 };
 
 enum lv_color_format_t : uint8_t { LV_COLOR_FORMAT_RGB565 = 0x12 };
@@ -44,19 +44,19 @@ struct lv_image_header_t {
     lv_color_format_t cf;
     uint32_t w;
     uint32_t h;
-    uint32_t stride;  // bytes per row
+    uint32_t stride; // bytes per row
 };
 struct lv_image_dsc_t {
     lv_image_header_t header;
     uint32_t data_size;
-    const uint8_t* data;  // RGB565 pixels, native byte order
+    const uint8_t* data; // RGB565 pixels, native byte order
 };
 
 // ---------------------------------------------------------------------------------------------------------
 // Constants
 // ---------------------------------------------------------------------------------------------------------
-constexpr int32_t LV_SIZE_CONTENT = 0x7FFFF000;  // size to the content (text, points or children)
-constexpr int32_t LV_RADIUS_CIRCLE = 0x7FFF;     // as round as the box allows
+constexpr int32_t LV_SIZE_CONTENT = 0x7FFFF000; // size to the content (text, points or children)
+constexpr int32_t LV_RADIUS_CIRCLE = 0x7FFF;    // as round as the box allows
 
 constexpr lv_opa_t LV_OPA_TRANSP = 0;
 constexpr lv_opa_t LV_OPA_0 = 0;
@@ -68,15 +68,15 @@ constexpr lv_opa_t LV_OPA_COVER = 255;
 using lv_part_t = uint32_t;
 using lv_state_t = uint32_t;
 using lv_style_selector_t = uint32_t;
-constexpr lv_part_t LV_PART_MAIN = 0x000000;       // the object's box
-constexpr lv_part_t LV_PART_INDICATOR = 0x020000;  // the filled part of a bar or slider
-constexpr lv_part_t LV_PART_KNOB = 0x030000;       // the slider's knob
-constexpr lv_part_t LV_PART_ITEMS = 0x050000;      // the keys of the keyboard
+constexpr lv_part_t LV_PART_MAIN = 0x000000;      // the object's box
+constexpr lv_part_t LV_PART_INDICATOR = 0x020000; // the filled part of a bar or slider
+constexpr lv_part_t LV_PART_KNOB = 0x030000;      // the slider's knob
+constexpr lv_part_t LV_PART_ITEMS = 0x050000;     // the keys of the keyboard
 constexpr lv_state_t LV_STATE_DEFAULT = 0x0000;
 constexpr lv_state_t LV_STATE_CHECKED = 0x0001;
 
 enum lv_align_t : uint8_t {
-    LV_ALIGN_DEFAULT = 0,  // top left
+    LV_ALIGN_DEFAULT = 0, // top left
     LV_ALIGN_TOP_LEFT,
     LV_ALIGN_TOP_MID,
     LV_ALIGN_TOP_RIGHT,
@@ -94,7 +94,7 @@ constexpr lv_text_align_t LV_TEXT_ALIGN_AUTO = 0, LV_TEXT_ALIGN_LEFT = 1, LV_TEX
                           LV_TEXT_ALIGN_RIGHT = 3;
 using lv_text_decor_t = uint8_t;
 constexpr lv_text_decor_t LV_TEXT_DECOR_NONE = 0, LV_TEXT_DECOR_UNDERLINE = 1;
-using lv_border_side_t = uint8_t;  // a mask of sides
+using lv_border_side_t = uint8_t; // a mask of sides
 constexpr lv_border_side_t LV_BORDER_SIDE_NONE = 0x00, LV_BORDER_SIDE_BOTTOM = 0x01, LV_BORDER_SIDE_TOP = 0x02,
                            LV_BORDER_SIDE_LEFT = 0x04, LV_BORDER_SIDE_RIGHT = 0x08, LV_BORDER_SIDE_FULL = 0x0F;
 using lv_grad_dir_t = uint8_t;
@@ -113,7 +113,7 @@ enum lv_bar_mode_t : uint8_t { LV_BAR_MODE_NORMAL = 0, LV_BAR_MODE_RANGE = 2 };
 enum lv_anim_enable_t : uint8_t { LV_ANIM_OFF = 0, LV_ANIM_ON = 1 };
 
 using lv_obj_flag_t = uint32_t;
-constexpr lv_obj_flag_t LV_OBJ_FLAG_SCROLLABLE = 0x0010;  // set on new objects; kept for the test view
+constexpr lv_obj_flag_t LV_OBJ_FLAG_SCROLLABLE = 0x0010; // set on new objects; kept for the test view
 
 // Palette indexes (0 red, 5 blue, ...); an index past the last gives black.
 using lv_palette_t = uint8_t;
@@ -138,32 +138,59 @@ constexpr lv_buttonmatrix_ctrl_t LV_BUTTONMATRIX_CTRL_WIDTH_MASK = 0x000F;
 constexpr lv_buttonmatrix_ctrl_t LV_BUTTONMATRIX_CTRL_CHECKED = 0x0080;
 
 // The symbol glyphs the pages use (UTF-8 of private-use code points, drawn from the symbol face).
-#define LV_SYMBOL_RIGHT "\xEF\x81\x94"      /* U+F054 */
-#define LV_SYMBOL_MINUS "\xEF\x81\xA8"      /* U+F068 */
-#define LV_SYMBOL_WARNING "\xEF\x81\xB1"    /* U+F071 */
-#define LV_SYMBOL_OK "\xEF\x80\x8C"         /* U+F00C */
-#define LV_SYMBOL_CLOSE "\xEF\x80\x8D"      /* U+F00D */
-#define LV_SYMBOL_BACKSPACE "\xEF\x95\x9A"  /* U+F55A */
+#define LV_SYMBOL_RIGHT "\xEF\x81\x94"     /* U+F054 */
+#define LV_SYMBOL_MINUS "\xEF\x81\xA8"     /* U+F068 */
+#define LV_SYMBOL_WARNING "\xEF\x81\xB1"   /* U+F071 */
+#define LV_SYMBOL_OK "\xEF\x80\x8C"        /* U+F00C */
+#define LV_SYMBOL_CLOSE "\xEF\x80\x8D"     /* U+F00D */
+#define LV_SYMBOL_BACKSPACE "\xEF\x95\x9A" /* U+F55A */
 
 // ---------------------------------------------------------------------------------------------------------
 // Styles
 // ---------------------------------------------------------------------------------------------------------
 namespace gfx {
 enum class Prop : uint8_t {
-    BgColor, BgOpa, BgGradColor, BgGradDir, BgMainStop, BgGradStop,
-    BgImageSrc, BgImageTiled, BgImageRecolor, BgImageRecolorOpa,
-    BorderColor, BorderOpa, BorderWidth, BorderSide, BorderPost,
-    ShadowWidth, ShadowColor, ShadowOpa, ShadowSpread,
-    PadTop, PadBottom, PadLeft, PadRight, PadRow, PadColumn,
+    BgColor,
+    BgOpa,
+    BgGradColor,
+    BgGradDir,
+    BgMainStop,
+    BgGradStop,
+    BgImageSrc,
+    BgImageTiled,
+    BgImageRecolor,
+    BgImageRecolorOpa,
+    BorderColor,
+    BorderOpa,
+    BorderWidth,
+    BorderSide,
+    BorderPost,
+    ShadowWidth,
+    ShadowColor,
+    ShadowOpa,
+    ShadowSpread,
+    PadTop,
+    PadBottom,
+    PadLeft,
+    PadRight,
+    PadRow,
+    PadColumn,
     Radius,
-    TextColor, TextOpa, TextFont, TextAlign, TextLetterSpace, TextLineSpace, TextDecor,
-    LineColor, LineWidth,
+    TextColor,
+    TextOpa,
+    TextFont,
+    TextAlign,
+    TextLetterSpace,
+    TextLineSpace,
+    TextDecor,
+    LineColor,
+    LineWidth,
     Count
 };
 struct PropValue {
     Prop prop;
-    int32_t number;     // numbers, opacities, enums, colours as 0xRRGGBB
-    const void* pointer;  // fonts and images
+    int32_t number;      // numbers, opacities, enums, colours as 0xRRGGBB
+    const void* pointer; // fonts and images
 };
 }
 
@@ -231,7 +258,7 @@ uint32_t lv_obj_get_child_count(const lv_obj_t* obj);
 void lv_obj_set_pos(lv_obj_t* obj, int32_t x, int32_t y);
 void lv_obj_set_x(lv_obj_t* obj, int32_t x);
 void lv_obj_set_y(lv_obj_t* obj, int32_t y);
-void lv_obj_set_size(lv_obj_t* obj, int32_t width, int32_t height);  // pixels or LV_SIZE_CONTENT
+void lv_obj_set_size(lv_obj_t* obj, int32_t width, int32_t height); // pixels or LV_SIZE_CONTENT
 void lv_obj_set_width(lv_obj_t* obj, int32_t width);
 void lv_obj_set_height(lv_obj_t* obj, int32_t height);
 void lv_obj_set_align(lv_obj_t* obj, lv_align_t align);
@@ -254,45 +281,45 @@ void lv_obj_scroll_to_x(lv_obj_t* obj, int32_t x, lv_anim_enable_t anim);
 void lv_obj_add_style(lv_obj_t* obj, const lv_style_t* style, lv_style_selector_t selector);
 
 // Style properties, each as a setter on an object (for a selector) and on a shared style.
-#define GFX_STYLE_PROPERTIES(X)                                             \
-    X(bg_color, BgColor, lv_color_t)                                        \
-    X(bg_opa, BgOpa, lv_opa_t)                                              \
-    X(bg_grad_color, BgGradColor, lv_color_t)                               \
-    X(bg_grad_dir, BgGradDir, lv_grad_dir_t)                                \
-    X(bg_main_stop, BgMainStop, int32_t) /* 0..255 along the box */         \
-    X(bg_grad_stop, BgGradStop, int32_t)                                    \
-    X(bg_image_src, BgImageSrc, const void*) /* a const lv_image_dsc_t* */  \
-    X(bg_image_tiled, BgImageTiled, bool)                                   \
-    X(bg_image_recolor, BgImageRecolor, lv_color_t)                         \
-    X(bg_image_recolor_opa, BgImageRecolorOpa, lv_opa_t)                    \
-    X(border_color, BorderColor, lv_color_t)                                \
-    X(border_opa, BorderOpa, lv_opa_t)                                      \
-    X(border_width, BorderWidth, int32_t)                                   \
-    X(border_side, BorderSide, lv_border_side_t)                            \
-    X(border_post, BorderPost, bool) /* drawn after the children */         \
-    X(shadow_width, ShadowWidth, int32_t)                                   \
-    X(shadow_color, ShadowColor, lv_color_t)                                \
-    X(shadow_opa, ShadowOpa, lv_opa_t)                                      \
-    X(shadow_spread, ShadowSpread, int32_t)                                 \
-    X(pad_top, PadTop, int32_t)                                             \
-    X(pad_bottom, PadBottom, int32_t)                                       \
-    X(pad_left, PadLeft, int32_t)                                           \
-    X(pad_right, PadRight, int32_t)                                         \
-    X(pad_row, PadRow, int32_t)                                             \
-    X(pad_column, PadColumn, int32_t)                                       \
-    X(radius, Radius, int32_t)                                              \
-    X(text_color, TextColor, lv_color_t)                                    \
-    X(text_opa, TextOpa, lv_opa_t)                                          \
-    X(text_font, TextFont, const lv_font_t*)                                \
-    X(text_align, TextAlign, lv_text_align_t)                               \
-    X(text_letter_space, TextLetterSpace, int32_t)                          \
-    X(text_line_space, TextLineSpace, int32_t)                              \
-    X(text_decor, TextDecor, lv_text_decor_t)                               \
-    X(line_color, LineColor, lv_color_t)                                    \
+#define GFX_STYLE_PROPERTIES(X)                                                                                        \
+    X(bg_color, BgColor, lv_color_t)                                                                                   \
+    X(bg_opa, BgOpa, lv_opa_t)                                                                                         \
+    X(bg_grad_color, BgGradColor, lv_color_t)                                                                          \
+    X(bg_grad_dir, BgGradDir, lv_grad_dir_t)                                                                           \
+    X(bg_main_stop, BgMainStop, int32_t) /* 0..255 along the box */                                                    \
+    X(bg_grad_stop, BgGradStop, int32_t)                                                                               \
+    X(bg_image_src, BgImageSrc, const void*) /* a const lv_image_dsc_t* */                                             \
+    X(bg_image_tiled, BgImageTiled, bool)                                                                              \
+    X(bg_image_recolor, BgImageRecolor, lv_color_t)                                                                    \
+    X(bg_image_recolor_opa, BgImageRecolorOpa, lv_opa_t)                                                               \
+    X(border_color, BorderColor, lv_color_t)                                                                           \
+    X(border_opa, BorderOpa, lv_opa_t)                                                                                 \
+    X(border_width, BorderWidth, int32_t)                                                                              \
+    X(border_side, BorderSide, lv_border_side_t)                                                                       \
+    X(border_post, BorderPost, bool) /* drawn after the children */                                                    \
+    X(shadow_width, ShadowWidth, int32_t)                                                                              \
+    X(shadow_color, ShadowColor, lv_color_t)                                                                           \
+    X(shadow_opa, ShadowOpa, lv_opa_t)                                                                                 \
+    X(shadow_spread, ShadowSpread, int32_t)                                                                            \
+    X(pad_top, PadTop, int32_t)                                                                                        \
+    X(pad_bottom, PadBottom, int32_t)                                                                                  \
+    X(pad_left, PadLeft, int32_t)                                                                                      \
+    X(pad_right, PadRight, int32_t)                                                                                    \
+    X(pad_row, PadRow, int32_t)                                                                                        \
+    X(pad_column, PadColumn, int32_t)                                                                                  \
+    X(radius, Radius, int32_t)                                                                                         \
+    X(text_color, TextColor, lv_color_t)                                                                               \
+    X(text_opa, TextOpa, lv_opa_t)                                                                                     \
+    X(text_font, TextFont, const lv_font_t*)                                                                           \
+    X(text_align, TextAlign, lv_text_align_t)                                                                          \
+    X(text_letter_space, TextLetterSpace, int32_t)                                                                     \
+    X(text_line_space, TextLineSpace, int32_t)                                                                         \
+    X(text_decor, TextDecor, lv_text_decor_t)                                                                          \
+    X(line_color, LineColor, lv_color_t)                                                                               \
     X(line_width, LineWidth, int32_t)
 
-#define GFX_DECLARE_SETTERS(name, prop, type)                                              \
-    void lv_obj_set_style_##name(lv_obj_t* obj, type value, lv_style_selector_t selector); \
+#define GFX_DECLARE_SETTERS(name, prop, type)                                                                          \
+    void lv_obj_set_style_##name(lv_obj_t* obj, type value, lv_style_selector_t selector);                             \
     void lv_style_set_##name(lv_style_t* style, type value);
 GFX_STYLE_PROPERTIES(GFX_DECLARE_SETTERS)
 #undef GFX_DECLARE_SETTERS

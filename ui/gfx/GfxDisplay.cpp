@@ -28,9 +28,9 @@ lv_display_t* lv_linux_fbdev_create() {
     display->screen = std::make_unique<lv_obj_t>(Kind::Screen);
     resize(display.get(), display->width, display->height);
     // The theme the layer is built with: dark, blue and red, the 14-pixel font.
-    lv_display_set_theme(display.get(), lv_theme_default_init(display.get(), lv_palette_main(LV_PALETTE_BLUE),
-                                                              lv_palette_main(LV_PALETTE_RED), true,
-                                                              &lv_font_montserrat_14));
+    lv_display_set_theme(display.get(),
+                         lv_theme_default_init(display.get(), lv_palette_main(LV_PALETTE_BLUE),
+                                               lv_palette_main(LV_PALETTE_RED), true, &lv_font_montserrat_14));
     return display.get();
 }
 
@@ -69,7 +69,9 @@ lv_theme_t* lv_theme_default_init(lv_display_t*, lv_color_t primary, lv_color_t 
                                   const lv_font_t* font) {
     font = font ? font : &lv_font_montserrat_14;
     // Pages set the theme on every redraw; the styles are rebuilt only when something changed.
-    const auto same = [](lv_color_t a, lv_color_t b) { return a.red == b.red && a.green == b.green && a.blue == b.blue; };
+    const auto same = [](lv_color_t a, lv_color_t b) {
+        return a.red == b.red && a.green == b.green && a.blue == b.blue;
+    };
     if (!defaultTheme.rules.empty() && same(defaultTheme.primary, primary) && same(defaultTheme.secondary, secondary) &&
         defaultTheme.dark == dark && defaultTheme.font == font)
         return &defaultTheme;

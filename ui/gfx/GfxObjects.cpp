@@ -156,7 +156,9 @@ void lv_label_set_text_fmt(lv_obj_t* label, const char* format, ...) {
     label->text = std::move(text);
 }
 
-const char* lv_label_get_text(const lv_obj_t* label) { return is(label, {Kind::Label}) ? label->text.c_str() : nullptr; }
+const char* lv_label_get_text(const lv_obj_t* label) {
+    return is(label, {Kind::Label}) ? label->text.c_str() : nullptr;
+}
 
 void lv_label_set_long_mode(lv_obj_t* label, lv_label_long_mode_t mode) {
     if (is(label, {Kind::Label})) label->longMode = mode;

@@ -8,17 +8,17 @@
 namespace gfx {
 
 namespace {
-int32_t number(lv_color_t color) { return int32_t(uint32_t(color.red) << 16 | uint32_t(color.green) << 8 | color.blue); }
+int32_t number(lv_color_t color) {
+    return int32_t(uint32_t(color.red) << 16 | uint32_t(color.green) << 8 | color.blue);
+}
 int32_t number(int32_t value) { return value; }
 int32_t number(bool value) { return value ? 1 : 0; }
 int32_t number(uint8_t value) { return value; }
 
 template <typename T>
 PropValue makeValue(Prop prop, T value) {
-    if constexpr (std::is_pointer_v<T>)
-        return {prop, 0, value};
-    else
-        return {prop, number(value), nullptr};
+    if constexpr (std::is_pointer_v<T>) return {prop, 0, value};
+    else return {prop, number(value), nullptr};
 }
 
 void setValue(lv_style_t& style, const PropValue& value) {
@@ -52,17 +52,28 @@ struct Layer {
 
 const char* kindName(Kind kind) {
     switch (kind) {
-        case Kind::Screen: return "screen";
-        case Kind::Obj: return "obj";
-        case Kind::Label: return "label";
-        case Kind::Line: return "line";
-        case Kind::Bar: return "bar";
-        case Kind::Slider: return "slider";
-        case Kind::Button: return "button";
-        case Kind::Msgbox: return "msgbox";
-        case Kind::MsgboxContent: return "msgbox_content";
-        case Kind::MsgboxFooter: return "msgbox_footer";
-        case Kind::Keyboard: return "keyboard";
+    case Kind::Screen:
+        return "screen";
+    case Kind::Obj:
+        return "obj";
+    case Kind::Label:
+        return "label";
+    case Kind::Line:
+        return "line";
+    case Kind::Bar:
+        return "bar";
+    case Kind::Slider:
+        return "slider";
+    case Kind::Button:
+        return "button";
+    case Kind::Msgbox:
+        return "msgbox";
+    case Kind::MsgboxContent:
+        return "msgbox_content";
+    case Kind::MsgboxFooter:
+        return "msgbox_footer";
+    case Kind::Keyboard:
+        return "keyboard";
     }
     return "?";
 }
@@ -71,44 +82,113 @@ void ResolvedStyle::apply(const PropValue& v) {
     const auto u8 = [&] { return uint8_t(std::clamp(v.number, 0, 255)); };
     const auto color = [&] { return uint32_t(v.number) & 0xFFFFFF; };
     switch (v.prop) {
-        case Prop::BgColor: bgColor = color(); break;
-        case Prop::BgOpa: bgOpa = u8(); break;
-        case Prop::BgGradColor: bgGradColor = color(); break;
-        case Prop::BgGradDir: bgGradDir = u8(); break;
-        case Prop::BgMainStop: bgMainStop = std::clamp(v.number, 0, 255); break;
-        case Prop::BgGradStop: bgGradStop = std::clamp(v.number, 0, 255); break;
-        case Prop::BgImageSrc: bgImage = static_cast<const lv_image_dsc_t*>(v.pointer); break;
-        case Prop::BgImageTiled: bgImageTiled = v.number != 0; break;
-        case Prop::BgImageRecolor: bgImageRecolor = color(); break;
-        case Prop::BgImageRecolorOpa: bgImageRecolorOpa = u8(); break;
-        case Prop::BorderColor: borderColor = color(); break;
-        case Prop::BorderOpa: borderOpa = u8(); break;
-        case Prop::BorderWidth: borderWidth = std::max(0, v.number); break;
-        case Prop::BorderSide: borderSide = uint8_t(v.number & LV_BORDER_SIDE_FULL); break;
-        case Prop::BorderPost: borderPost = v.number != 0; break;
-        case Prop::ShadowWidth: shadowWidth = std::max(0, v.number); break;
-        case Prop::ShadowColor: shadowColor = color(); break;
-        case Prop::ShadowOpa: shadowOpa = u8(); break;
-        case Prop::ShadowSpread: shadowSpread = std::max(0, v.number); break;
-        case Prop::PadTop: padTop = v.number; break;
-        case Prop::PadBottom: padBottom = v.number; break;
-        case Prop::PadLeft: padLeft = v.number; break;
-        case Prop::PadRight: padRight = v.number; break;
-        case Prop::PadRow: padRow = v.number; break;
-        case Prop::PadColumn: padColumn = v.number; break;
-        case Prop::Radius: radius = std::max(0, v.number); break;
-        case Prop::TextColor: textColor = color(); break;
-        case Prop::TextOpa: textOpa = u8(); break;
-        case Prop::TextFont:
-            if (v.pointer) textFont = static_cast<const lv_font_t*>(v.pointer);
-            break;
-        case Prop::TextAlign: textAlign = u8(); break;
-        case Prop::TextLetterSpace: textLetterSpace = v.number; break;
-        case Prop::TextLineSpace: textLineSpace = v.number; break;
-        case Prop::TextDecor: textDecor = u8(); break;
-        case Prop::LineColor: lineColor = color(); break;
-        case Prop::LineWidth: lineWidth = std::max(0, v.number); break;
-        case Prop::Count: break;
+    case Prop::BgColor:
+        bgColor = color();
+        break;
+    case Prop::BgOpa:
+        bgOpa = u8();
+        break;
+    case Prop::BgGradColor:
+        bgGradColor = color();
+        break;
+    case Prop::BgGradDir:
+        bgGradDir = u8();
+        break;
+    case Prop::BgMainStop:
+        bgMainStop = std::clamp(v.number, 0, 255);
+        break;
+    case Prop::BgGradStop:
+        bgGradStop = std::clamp(v.number, 0, 255);
+        break;
+    case Prop::BgImageSrc:
+        bgImage = static_cast<const lv_image_dsc_t*>(v.pointer);
+        break;
+    case Prop::BgImageTiled:
+        bgImageTiled = v.number != 0;
+        break;
+    case Prop::BgImageRecolor:
+        bgImageRecolor = color();
+        break;
+    case Prop::BgImageRecolorOpa:
+        bgImageRecolorOpa = u8();
+        break;
+    case Prop::BorderColor:
+        borderColor = color();
+        break;
+    case Prop::BorderOpa:
+        borderOpa = u8();
+        break;
+    case Prop::BorderWidth:
+        borderWidth = std::max(0, v.number);
+        break;
+    case Prop::BorderSide:
+        borderSide = uint8_t(v.number & LV_BORDER_SIDE_FULL);
+        break;
+    case Prop::BorderPost:
+        borderPost = v.number != 0;
+        break;
+    case Prop::ShadowWidth:
+        shadowWidth = std::max(0, v.number);
+        break;
+    case Prop::ShadowColor:
+        shadowColor = color();
+        break;
+    case Prop::ShadowOpa:
+        shadowOpa = u8();
+        break;
+    case Prop::ShadowSpread:
+        shadowSpread = std::max(0, v.number);
+        break;
+    case Prop::PadTop:
+        padTop = v.number;
+        break;
+    case Prop::PadBottom:
+        padBottom = v.number;
+        break;
+    case Prop::PadLeft:
+        padLeft = v.number;
+        break;
+    case Prop::PadRight:
+        padRight = v.number;
+        break;
+    case Prop::PadRow:
+        padRow = v.number;
+        break;
+    case Prop::PadColumn:
+        padColumn = v.number;
+        break;
+    case Prop::Radius:
+        radius = std::max(0, v.number);
+        break;
+    case Prop::TextColor:
+        textColor = color();
+        break;
+    case Prop::TextOpa:
+        textOpa = u8();
+        break;
+    case Prop::TextFont:
+        if (v.pointer) textFont = static_cast<const lv_font_t*>(v.pointer);
+        break;
+    case Prop::TextAlign:
+        textAlign = u8();
+        break;
+    case Prop::TextLetterSpace:
+        textLetterSpace = v.number;
+        break;
+    case Prop::TextLineSpace:
+        textLineSpace = v.number;
+        break;
+    case Prop::TextDecor:
+        textDecor = u8();
+        break;
+    case Prop::LineColor:
+        lineColor = color();
+        break;
+    case Prop::LineWidth:
+        lineWidth = std::max(0, v.number);
+        break;
+    case Prop::Count:
+        break;
     }
 }
 
@@ -126,12 +206,9 @@ ResolvedStyle resolveStyle(const lv_obj_t* obj, lv_part_t part, lv_state_t state
     ResolvedStyle resolved;
     lv_display_t* display = currentDisplay();
     const lv_theme_t* theme = display ? display->theme : nullptr;
-    if (part != LV_PART_MAIN)
-        resolved.inheritText(resolveStyle(obj, LV_PART_MAIN, state));
-    else if (obj->parent)
-        resolved.inheritText(resolveStyle(obj->parent, LV_PART_MAIN));
-    else
-        resolved.textFont = theme && theme->font ? theme->font : &lv_font_montserrat_14;
+    if (part != LV_PART_MAIN) resolved.inheritText(resolveStyle(obj, LV_PART_MAIN, state));
+    else if (obj->parent) resolved.inheritText(resolveStyle(obj->parent, LV_PART_MAIN));
+    else resolved.textFont = theme && theme->font ? theme->font : &lv_font_montserrat_14;
 
     std::vector<Layer> layers;
     const auto consider = [&](lv_style_selector_t selector, int32_t rank, const lv_style_t* style) {
@@ -164,12 +241,12 @@ void lv_obj_add_style(lv_obj_t* obj, const lv_style_t* style, lv_style_selector_
     if (obj && style) obj->sharedStyles.push_back({selector, style});
 }
 
-#define GFX_DEFINE_SETTERS(name, prop, type)                                                  \
-    void lv_obj_set_style_##name(lv_obj_t* obj, type value, lv_style_selector_t selector) {  \
-        if (obj) setValue(localStyle(obj, selector), makeValue(Prop::prop, value));          \
-    }                                                                                         \
-    void lv_style_set_##name(lv_style_t* style, type value) {                                 \
-        if (style) setValue(*style, makeValue(Prop::prop, value));                            \
+#define GFX_DEFINE_SETTERS(name, prop, type)                                                                           \
+    void lv_obj_set_style_##name(lv_obj_t* obj, type value, lv_style_selector_t selector) {                            \
+        if (obj) setValue(localStyle(obj, selector), makeValue(Prop::prop, value));                                    \
+    }                                                                                                                  \
+    void lv_style_set_##name(lv_style_t* style, type value) {                                                          \
+        if (style) setValue(*style, makeValue(Prop::prop, value));                                                     \
     }
 GFX_STYLE_PROPERTIES(GFX_DEFINE_SETTERS)
 #undef GFX_DEFINE_SETTERS

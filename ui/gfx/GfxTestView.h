@@ -14,29 +14,29 @@ struct KeyView {
     lv_area_t box;
     uint32_t width;
     bool checked;
-    ResolvedStyle style;  // items part in the key's state
+    ResolvedStyle style; // items part in the key's state
 };
 
 struct ObjectView {
     const lv_obj_t* object;
-    std::string kind;  // "screen", "obj", "label", "line", "bar", "slider", "button", "msgbox", "keyboard", ...
-    int depth;         // 0 for the root of the snapshot
-    int parent;        // index in the snapshot, -1 for the root
-    lv_area_t box;     // on the display
-    int32_t x, y, width, height;  // the same box
+    std::string kind; // "screen", "obj", "label", "line", "bar", "slider", "button", "msgbox", "keyboard", ...
+    int depth;        // 0 for the root of the snapshot
+    int parent;       // index in the snapshot, -1 for the root
+    lv_area_t box;    // on the display
+    int32_t x, y, width, height; // the same box
     lv_align_t align;
     lv_obj_flag_t flags;
     lv_state_t state;
-    std::string text;                // label text as set
-    std::vector<std::string> lines;  // label text as shown (wrapped, cut with dots)
+    std::string text;               // label text as set
+    std::vector<std::string> lines; // label text as shown (wrapped, cut with dots)
     lv_label_long_mode_t longMode;
     ResolvedStyle main, indicator, knob;
-    int32_t rangeMin, rangeMax, value, startValue;  // bars and sliders
+    int32_t rangeMin, rangeMax, value, startValue; // bars and sliders
     lv_bar_mode_t barMode;
-    std::vector<lv_point_precise_t> points;  // lines
-    int32_t scrollX;                         // applied scroll
-    int32_t scrollRequest;                   // scroll asked for
-    std::vector<KeyView> keys;               // keyboard
+    std::vector<lv_point_precise_t> points; // lines
+    int32_t scrollX;                        // applied scroll
+    int32_t scrollRequest;                  // scroll asked for
+    std::vector<KeyView> keys;              // keyboard
 };
 
 class GfxTestView {

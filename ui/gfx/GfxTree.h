@@ -11,7 +11,19 @@
 
 namespace gfx {
 
-enum class Kind : uint8_t { Screen, Obj, Label, Line, Bar, Slider, Button, Msgbox, MsgboxContent, MsgboxFooter, Keyboard };
+enum class Kind : uint8_t {
+    Screen,
+    Obj,
+    Label,
+    Line,
+    Bar,
+    Slider,
+    Button,
+    Msgbox,
+    MsgboxContent,
+    MsgboxFooter,
+    Keyboard
+};
 const char* kindName(Kind kind);
 
 // Every style property of one part in one state, after theme, shared styles, the object's own properties
@@ -56,7 +68,7 @@ struct ResolvedStyle {
 struct Key {
     const char* text;
     uint32_t row;
-    uint32_t width;  // relative width
+    uint32_t width; // relative width
     lv_buttonmatrix_ctrl_t ctrl;
     lv_area_t box;
 };
@@ -114,7 +126,7 @@ struct lv_obj_t {
     // Set by the layout pass.
     lv_area_t box{0, 0, -1, -1};
     int32_t scrollX = 0;
-    std::vector<std::string> shownLines;  // a label's text as drawn, one entry per line
+    std::vector<std::string> shownLines; // a label's text as drawn, one entry per line
 };
 
 struct lv_theme_t {
@@ -135,7 +147,7 @@ struct lv_display_t {
     int32_t offsetX = 0, offsetY = 0;
     std::unique_ptr<lv_obj_t> screen;
     lv_theme_t* theme = nullptr;
-    std::vector<uint16_t> pixels;  // RGB565, width x height
+    std::vector<uint16_t> pixels; // RGB565, width x height
     gfx::Framebuffer framebuffer;
 };
 

@@ -18,8 +18,8 @@ bool wrapsAtWidth(const lv_obj_t* label) {
 
 // Size of a label's text block when its content area is `contentWidth` wide (0 or less: unwrapped).
 void textBlock(const lv_obj_t* label, const ResolvedStyle& s, int32_t contentWidth, int32_t& width, int32_t& height) {
-    const auto lines = TextLayout::lines(label->text, s.textFont, s.textLetterSpace, s.textLineSpace,
-                                         {contentWidth, -1, false});
+    const auto lines =
+        TextLayout::lines(label->text, s.textFont, s.textLetterSpace, s.textLineSpace, {contentWidth, -1, false});
     width = 0;
     for (const auto& line : lines) width = std::max(width, TextLayout::width(line, s.textFont, s.textLetterSpace));
     const int32_t count = int32_t(lines.size());
@@ -44,16 +44,33 @@ void childrenExtent(const lv_obj_t* obj, int32_t& right, int32_t& bottom) {
 void anchor(lv_align_t align, int32_t outerW, int32_t outerH, int32_t w, int32_t h, int32_t& x, int32_t& y) {
     x = y = 0;
     switch (align) {
-        case LV_ALIGN_DEFAULT:
-        case LV_ALIGN_TOP_LEFT: break;
-        case LV_ALIGN_TOP_MID: x = (outerW - w) / 2; break;
-        case LV_ALIGN_TOP_RIGHT: x = outerW - w; break;
-        case LV_ALIGN_BOTTOM_LEFT: y = outerH - h; break;
-        case LV_ALIGN_BOTTOM_MID: x = (outerW - w) / 2, y = outerH - h; break;
-        case LV_ALIGN_BOTTOM_RIGHT: x = outerW - w, y = outerH - h; break;
-        case LV_ALIGN_LEFT_MID: y = (outerH - h) / 2; break;
-        case LV_ALIGN_RIGHT_MID: x = outerW - w, y = (outerH - h) / 2; break;
-        case LV_ALIGN_CENTER: x = (outerW - w) / 2, y = (outerH - h) / 2; break;
+    case LV_ALIGN_DEFAULT:
+    case LV_ALIGN_TOP_LEFT:
+        break;
+    case LV_ALIGN_TOP_MID:
+        x = (outerW - w) / 2;
+        break;
+    case LV_ALIGN_TOP_RIGHT:
+        x = outerW - w;
+        break;
+    case LV_ALIGN_BOTTOM_LEFT:
+        y = outerH - h;
+        break;
+    case LV_ALIGN_BOTTOM_MID:
+        x = (outerW - w) / 2, y = outerH - h;
+        break;
+    case LV_ALIGN_BOTTOM_RIGHT:
+        x = outerW - w, y = outerH - h;
+        break;
+    case LV_ALIGN_LEFT_MID:
+        y = (outerH - h) / 2;
+        break;
+    case LV_ALIGN_RIGHT_MID:
+        x = outerW - w, y = (outerH - h) / 2;
+        break;
+    case LV_ALIGN_CENTER:
+        x = (outerW - w) / 2, y = (outerH - h) / 2;
+        break;
     }
 }
 
@@ -84,57 +101,57 @@ void Layout::measure(lv_obj_t* obj, int32_t availableWidth, int32_t availableHei
     const bool contentWidth = width == LV_SIZE_CONTENT, contentHeight = height == LV_SIZE_CONTENT;
 
     switch (obj->kind) {
-        case Kind::Label: {
-            int32_t textWidth = 0, textHeight = 0;
-            if (contentWidth) {
-                textBlock(obj, s, 0, textWidth, textHeight);
-                width = textWidth + hor;
-            }
-            if (contentHeight) {
-                textBlock(obj, s, contentWidth ? 0 : width - hor, textWidth, textHeight);
-                height = textHeight + ver;
-            }
-            break;
+    case Kind::Label: {
+        int32_t textWidth = 0, textHeight = 0;
+        if (contentWidth) {
+            textBlock(obj, s, 0, textWidth, textHeight);
+            width = textWidth + hor;
         }
-        case Kind::Line: {
+        if (contentHeight) {
+            textBlock(obj, s, contentWidth ? 0 : width - hor, textWidth, textHeight);
+            height = textHeight + ver;
+        }
+        break;
+    }
+    case Kind::Line: {
+        int32_t right = 0, bottom = 0;
+        for (const auto& p : obj->points) right = std::max(right, p.x), bottom = std::max(bottom, p.y);
+        if (contentWidth) width = right + s.lineWidth;
+        if (contentHeight) height = bottom + s.lineWidth;
+        break;
+    }
+    case Kind::Keyboard:
+        if (contentWidth) width = availableWidth;
+        if (contentHeight) height = availableHeight / 2;
+        break;
+    case Kind::Msgbox: {
+        int32_t widest = 0, textsHeight = 0, buttonsHeight = 0;
+        if (obj->msgboxContent) {
+            for (const auto& text : obj->msgboxContent->children) {
+                measure(text.get(), availableWidth, availableHeight);
+                widest = std::max(widest, areaWidth(text->box));
+                textsHeight += areaHeight(text->box) + (textsHeight ? s.padRow : 0);
+            }
+        }
+        if (obj->msgboxFooter)
+            for (const auto& button : obj->msgboxFooter->children) {
+                measure(button.get(), availableWidth, availableHeight);
+                buttonsHeight = std::max(buttonsHeight, areaHeight(button->box));
+            }
+        if (contentWidth) width = std::min(availableWidth, std::max(widest + hor, 160));
+        if (contentHeight) height = textsHeight + buttonsHeight + (textsHeight && buttonsHeight ? s.padRow : 0) + ver;
+        break;
+    }
+    default:
+        if (contentWidth || contentHeight) {
+            for (const auto& child : obj->children)
+                measure(child.get(), std::max(0, availableWidth - hor), std::max(0, availableHeight - ver));
             int32_t right = 0, bottom = 0;
-            for (const auto& p : obj->points) right = std::max(right, p.x), bottom = std::max(bottom, p.y);
-            if (contentWidth) width = right + s.lineWidth;
-            if (contentHeight) height = bottom + s.lineWidth;
-            break;
+            childrenExtent(obj, right, bottom);
+            if (contentWidth) width = right + hor;
+            if (contentHeight) height = bottom + ver;
         }
-        case Kind::Keyboard:
-            if (contentWidth) width = availableWidth;
-            if (contentHeight) height = availableHeight / 2;
-            break;
-        case Kind::Msgbox: {
-            int32_t widest = 0, textsHeight = 0, buttonsHeight = 0;
-            if (obj->msgboxContent) {
-                for (const auto& text : obj->msgboxContent->children) {
-                    measure(text.get(), availableWidth, availableHeight);
-                    widest = std::max(widest, areaWidth(text->box));
-                    textsHeight += areaHeight(text->box) + (textsHeight ? s.padRow : 0);
-                }
-            }
-            if (obj->msgboxFooter)
-                for (const auto& button : obj->msgboxFooter->children) {
-                    measure(button.get(), availableWidth, availableHeight);
-                    buttonsHeight = std::max(buttonsHeight, areaHeight(button->box));
-                }
-            if (contentWidth) width = std::min(availableWidth, std::max(widest + hor, 160));
-            if (contentHeight) height = textsHeight + buttonsHeight + (textsHeight && buttonsHeight ? s.padRow : 0) + ver;
-            break;
-        }
-        default:
-            if (contentWidth || contentHeight) {
-                for (const auto& child : obj->children)
-                    measure(child.get(), std::max(0, availableWidth - hor), std::max(0, availableHeight - ver));
-                int32_t right = 0, bottom = 0;
-                childrenExtent(obj, right, bottom);
-                if (contentWidth) width = right + hor;
-                if (contentHeight) height = bottom + ver;
-            }
-            break;
+        break;
     }
     setBox(obj, 0, 0, width, height);
 }
@@ -145,9 +162,14 @@ void Layout::place(lv_obj_t* obj) {
     const int32_t contentW = std::max(0, areaWidth(content)), contentH = std::max(0, areaHeight(content));
 
     switch (obj->kind) {
-        case Kind::Label: shapeLabel(obj); break;
-        case Kind::Keyboard: layoutKeys(obj); break;
-        default: break;
+    case Kind::Label:
+        shapeLabel(obj);
+        break;
+    case Kind::Keyboard:
+        layoutKeys(obj);
+        break;
+    default:
+        break;
     }
 
     if (obj->kind == Kind::Msgbox) {
@@ -228,7 +250,7 @@ void Layout::layoutKeys(lv_obj_t* keyboard) {
     const ResolvedStyle s = resolveStyle(keyboard, LV_PART_MAIN);
     const lv_area_t content = contentArea(keyboard, s);
     const int32_t rows = int32_t(keyboard->keys.back().row) + 1;
-    const int32_t height = areaHeight(content) + s.padRow;  // each row owns the gap below it
+    const int32_t height = areaHeight(content) + s.padRow; // each row owns the gap below it
     for (int32_t row = 0; row < rows; ++row) {
         const int32_t y1 = content.y1 + height * row / rows;
         const int32_t y2 = content.y1 + height * (row + 1) / rows - s.padRow - 1;

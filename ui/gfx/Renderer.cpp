@@ -38,16 +38,23 @@ void Renderer::drawObject(const lv_obj_t* obj, Canvas& canvas, const lv_area_t& 
     if (!s.borderPost) drawBorder(obj->box, s, canvas, clip);
 
     switch (obj->kind) {
-        case Kind::Label: {
-            lv_area_t own;
-            if (intersect(obj->box, clip, own)) drawText(Layout::contentArea(obj, s), obj->shownLines, s, canvas, own);
-            break;
-        }
-        case Kind::Line: drawLine(obj, s, canvas, clip); break;
-        case Kind::Bar:
-        case Kind::Slider: drawBar(obj, s, canvas, clip); break;
-        case Kind::Keyboard: drawKeys(obj, canvas, clip); break;
-        default: break;
+    case Kind::Label: {
+        lv_area_t own;
+        if (intersect(obj->box, clip, own)) drawText(Layout::contentArea(obj, s), obj->shownLines, s, canvas, own);
+        break;
+    }
+    case Kind::Line:
+        drawLine(obj, s, canvas, clip);
+        break;
+    case Kind::Bar:
+    case Kind::Slider:
+        drawBar(obj, s, canvas, clip);
+        break;
+    case Kind::Keyboard:
+        drawKeys(obj, canvas, clip);
+        break;
+    default:
+        break;
     }
 
     lv_area_t inner;
@@ -62,7 +69,8 @@ void Renderer::drawBox(const lv_area_t& area, const ResolvedStyle& s, Canvas& ca
     if (s.shadowWidth > 0 || s.shadowSpread > 0)
         canvas.shadow(area, s.radius, s.shadowWidth, s.shadowSpread, s.shadowColor, s.shadowOpa, clip);
     canvas.fillBox(area, s.radius, backgroundPaint(s), clip);
-    if (s.bgImage) canvas.image(area, s.radius, *s.bgImage, s.bgImageTiled, s.bgImageRecolor, s.bgImageRecolorOpa, clip);
+    if (s.bgImage)
+        canvas.image(area, s.radius, *s.bgImage, s.bgImageTiled, s.bgImageRecolor, s.bgImageRecolorOpa, clip);
 }
 
 void Renderer::drawBorder(const lv_area_t& area, const ResolvedStyle& s, Canvas& canvas, const lv_area_t& clip) {
@@ -116,7 +124,7 @@ void Renderer::drawBar(const lv_obj_t* bar, const ResolvedStyle& main, Canvas& c
     const int32_t end = along(to, bar->rangeMin, bar->rangeMax, length);
 
     lv_area_t indicator = area;
-    if (vertical) {  // fills from the bottom up
+    if (vertical) { // fills from the bottom up
         indicator.y1 = area.y2 + 1 - end;
         indicator.y2 = area.y2 - begin;
     } else {

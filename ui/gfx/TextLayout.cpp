@@ -41,7 +41,7 @@ void wrapParagraph(std::string_view paragraph, const lv_font_t* font, int32_t le
         size_t cut = fit;
         const size_t space = paragraph.substr(0, fit + 1).find_last_of(' ');
         if (space != std::string_view::npos && space > 0) cut = space;
-        if (cut == 0) TextLayout::nextCodepoint(paragraph, cut);  // not one character fits: take one anyway
+        if (cut == 0) TextLayout::nextCodepoint(paragraph, cut); // not one character fits: take one anyway
         std::string_view line = paragraph.substr(0, cut);
         while (!line.empty() && line.back() == ' ') line.remove_suffix(1);
         out.emplace_back(line);
@@ -56,7 +56,7 @@ uint32_t TextLayout::nextCodepoint(std::string_view text, size_t& pos) {
     const unsigned char lead = byte(pos);
     size_t length = 0;
     uint32_t codepoint = 0;
-    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
     if (lead < 0x80) {
         ++pos;
         return lead;
@@ -64,12 +64,12 @@ uint32_t TextLayout::nextCodepoint(std::string_view text, size_t& pos) {
         length = 2, codepoint = lead & 0x1F;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3, codepoint = lead & 0x0F;
-        if (lead == 0xE0) low = 0xA0;   // overlong
-        if (lead == 0xED) high = 0x9F;  // surrogates
+        if (lead == 0xE0) low = 0xA0;  // overlong
+        if (lead == 0xED) high = 0x9F; // surrogates
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4, codepoint = lead & 0x07;
-        if (lead == 0xF0) low = 0x90;   // overlong
-        if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
+        if (lead == 0xF0) low = 0x90;  // overlong
+        if (lead == 0xF4) high = 0x8F; // past U+10FFFF
     }
     bool valid = length > 0 && pos + length <= text.size();
     for (size_t i = 1; valid && i < length; ++i) {
@@ -103,10 +103,8 @@ std::vector<std::string> TextLayout::lines(std::string_view text, const lv_font_
     while (true) {
         const size_t end = text.find('\n', start);
         const std::string_view paragraph = text.substr(start, end == std::string_view::npos ? end : end - start);
-        if (paragraph.empty())
-            out.emplace_back();
-        else
-            wrapParagraph(paragraph, font, letterSpace, box.maxWidth, out);
+        if (paragraph.empty()) out.emplace_back();
+        else wrapParagraph(paragraph, font, letterSpace, box.maxWidth, out);
         if (end == std::string_view::npos) break;
         start = end + 1;
     }

@@ -25,7 +25,7 @@ public:
     // the last line that fits is cut so that it ends in "..." within maxWidth.
     struct Box {
         int32_t maxWidth;  // 0 or less: no wrapping
-        int32_t maxHeight;  // below 0: no limit
+        int32_t maxHeight; // below 0: no limit
         bool dots;
     };
     static std::vector<std::string> lines(std::string_view text, const lv_font_t* font, int32_t letterSpace,

@@ -17,8 +17,7 @@ uint8_t oppositeMode(uint8_t mode) { return mode ^ 1; }
 
 // Float to int the way a C cast truncates, but defined for every input: NaN gives 0 and values beyond the
 // int range saturate, so a degenerate scale cannot turn into undefined behaviour.
-int truncSafe(float value)
-{
+int truncSafe(float value) {
     if (!(value == value)) return 0;
     if (value >= 2147483520.0f) return 2147483520;
     if (value <= -2147483520.0f) return -2147483520;
@@ -31,8 +30,7 @@ bool isFixedWidth(const uint8_t* font) { return font[0] == 0 && font[1] <= 1; }
 int fontHeight(const uint8_t* font) { return font[3]; }
 int fontBands(const uint8_t* font) { return (font[3] - 1) / 8 + 1; }
 
-int degreeRadius(const uint8_t* font)
-{
+int degreeRadius(const uint8_t* font) {
     int height = fontHeight(font);
     return height < 8 ? height / 6 : height / 8;
 }
@@ -40,16 +38,14 @@ int degreeRadius(const uint8_t* font)
 constexpr uint8_t DEGREE_SIGN = 0xB0;
 
 // Width of the glyph of c, or -1 when the font has no glyph for it.
-int glyphWidth(const uint8_t* font, uint8_t c)
-{
+int glyphWidth(const uint8_t* font, uint8_t c) {
     int first = font[4];
     int count = font[5];
     if (c < first || c >= first + count) return -1;
     return isFixedWidth(font) ? font[2] : font[6 + (c - first)];
 }
 
-const uint8_t* glyphData(const uint8_t* font, uint8_t c)
-{
+const uint8_t* glyphData(const uint8_t* font, uint8_t c) {
     int first = font[4];
     int count = font[5];
     int bands = fontBands(font);
@@ -61,8 +57,7 @@ const uint8_t* glyphData(const uint8_t* font, uint8_t c)
 
 // One glyph with its left column at x (which may lie left of the picture while scrolling). Columns outside
 // xMin..xMax are skipped when `clip` is set.
-int drawGlyph(int x, int y, int xMin, int xMax, bool clip, uint8_t c, const uint8_t* font, uint8_t mode)
-{
+int drawGlyph(int x, int y, int xMin, int xMax, bool clip, uint8_t c, const uint8_t* font, uint8_t mode) {
     if (c == DEGREE_SIGN) {
         int radius = degreeRadius(font);
         if (mode != GLCD_MEASURE)
@@ -85,8 +80,7 @@ int drawGlyph(int x, int y, int xMin, int xMax, bool clip, uint8_t c, const uint
         for (int band = 0; band < bands; ++band) {
             uint8_t pattern = glyph[band * width + column];
             if (band == bands - 1) pattern = static_cast<uint8_t>(pattern >> lastBandShift);
-            glcd_writeByteBufferedAt(static_cast<uint8_t>(columnX), static_cast<uint8_t>(y + band * 8), pattern,
-                                     mode);
+            glcd_writeByteBufferedAt(static_cast<uint8_t>(columnX), static_cast<uint8_t>(y + band * 8), pattern, mode);
         }
     }
     return x + width;
@@ -95,8 +89,7 @@ int drawGlyph(int x, int y, int xMin, int xMax, bool clip, uint8_t c, const uint
 // Glyphs with one empty column between them, clipped to xMin..xMax when `clip` is set; stops before a
 // character that would start at or after `stopAt`. Returns the column after the last gap.
 int drawText(int x, int y, int xMin, int xMax, bool clip, int stopAt, const char* text, const uint8_t* font,
-             uint8_t mode)
-{
+             uint8_t mode) {
     for (const char* cursor = text; *cursor != '\0'; ++cursor) {
         if (x >= stopAt) break;
         x = drawGlyph(x, y, xMin, xMax, clip, static_cast<uint8_t>(*cursor), font, mode) + 1;
@@ -106,11 +99,12 @@ int drawText(int x, int y, int xMin, int xMax, bool clip, int stopAt, const char
 
 constexpr int NO_STOP = 1 << 30;
 
-int textWidth(const char* text, const uint8_t* font) { return drawText(0, 0, 0, 0, false, NO_STOP, text, font, GLCD_MEASURE); }
+int textWidth(const char* text, const uint8_t* font) {
+    return drawText(0, 0, 0, 0, false, NO_STOP, text, font, GLCD_MEASURE);
+}
 
 // The window of n characters that a too-long text shows for a scroll count.
-const char* trimWindow(const char* text, uint8_t n, int scroll, char (&window)[64])
-{
+const char* trimWindow(const char* text, uint8_t n, int scroll, char (&window)[64]) {
     int length = static_cast<int>(std::strlen(text));
     int windowLength = n > 63 ? 63 : n;
     if (length <= windowLength) return text;
@@ -122,32 +116,37 @@ const char* trimWindow(const char* text, uint8_t n, int scroll, char (&window)[6
     return window;
 }
 
-int glyphIndex(char c)
-{
+int glyphIndex(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'Z') return 10 + (c - 'A');
     if (c >= 'a' && c <= 'z') return 10 + (c - 'a');
     switch (c) {
-    case ' ': return 36;
-    case '_': return 37;
-    case '-': return 38;
-    case ':': return 39;
-    case '.': return 40;
-    case '+': return 41;
-    default: return 0;
+    case ' ':
+        return 36;
+    case '_':
+        return 37;
+    case '-':
+        return 38;
+    case ':':
+        return 39;
+    case '.':
+        return 40;
+    case '+':
+        return 41;
+    default:
+        return 0;
     }
 }
 
 // Knob pointer ends for 33 positions from 7 o'clock to 5 o'clock.
 constexpr int8_t POT_DX[33] = {-4, -5, -6, -6, -7, -7, -7, -7, -7, -6, -6, -5, -4, -3, -2, -1, 0,
                                1,  2,  3,  4,  5,  6,  6,  7,  7,  7,  7,  7,  6,  6,  5,  4};
-constexpr int8_t POT_DY[33] = {-6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 6, 7, 7, 7,
+constexpr int8_t POT_DY[33] = {-6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4,  5,  6,  6,  7,  7, 7,
                                7,  7,  6,  6,  5,  4,  3, 2, 1, 0, -1, -2, -3, -4, -5, -6};
 
 // trunc(span * (value - min) / (max - min)) limited to 0..span, in that order of operations; an empty or
 // inverted range gives an end of the span rather than undefined arithmetic.
-int scaledOffset(int span, float min, float max, float value)
-{
+int scaledOffset(int span, float min, float max, float value) {
     int offset = truncSafe(static_cast<float>(span) * (value - min) / (max - min));
     return clampInt(offset, 0, span > 0 ? span : 0);
 }
@@ -162,19 +161,16 @@ void glcd_set_x_offset(int offset) { glcd_x_offset = offset; }
 
 void glcd_write() {}
 
-uint16_t glcd_flushPage()
-{
+uint16_t glcd_flushPage() {
     pageCounter = pageCounter >= 7 ? 0 : static_cast<uint16_t>(pageCounter + 1);
     return pageCounter;
 }
 
-void glcd_flushAll()
-{
+void glcd_flushAll() {
     for (int page = 0; page < 8; ++page) glcd_flushPage();
 }
 
-void glcd_writeByteBufferedAt(uint8_t x, uint8_t y, uint8_t pattern, uint8_t mode)
-{
+void glcd_writeByteBufferedAt(uint8_t x, uint8_t y, uint8_t pattern, uint8_t mode) {
     int column = x % GLCD_WIDTH;
     int band = (y / 8) % 8;
     int shift = y % 8;
@@ -183,10 +179,18 @@ void glcd_writeByteBufferedAt(uint8_t x, uint8_t y, uint8_t pattern, uint8_t mod
     uint16_t pair = static_cast<uint16_t>(glcd_buffer[lowIndex] | (glcd_buffer[highIndex] << 8));
     uint16_t shifted = static_cast<uint16_t>(pattern << shift);
     switch (mode) {
-    case 0: pair = static_cast<uint16_t>(pair & ~shifted); break;
-    case 2: pair = static_cast<uint16_t>(pair ^ shifted); break;
-    case 3: pair = static_cast<uint16_t>(pair ^ (static_cast<uint8_t>(~pattern) << shift)); break;
-    default: pair = static_cast<uint16_t>(pair | shifted); break;
+    case 0:
+        pair = static_cast<uint16_t>(pair & ~shifted);
+        break;
+    case 2:
+        pair = static_cast<uint16_t>(pair ^ shifted);
+        break;
+    case 3:
+        pair = static_cast<uint16_t>(pair ^ (static_cast<uint8_t>(~pattern) << shift));
+        break;
+    default:
+        pair = static_cast<uint16_t>(pair | shifted);
+        break;
     }
     glcd_buffer[lowIndex] = static_cast<uint8_t>(pair);
     glcd_buffer[highIndex] = static_cast<uint8_t>(pair >> 8);
@@ -196,8 +200,7 @@ void glcd_drawPixel(uint8_t x, uint8_t y, uint8_t mode) { glcd_writeByteBuffered
 
 void glcd_setPixelMode(uint8_t x, uint8_t y, uint8_t mode) { glcd_drawPixel(x, y, mode); }
 
-void glcd_drawLine(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode)
-{
+void glcd_drawLine(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode) {
     int dx = x1 > x0 ? x1 - x0 : x0 - x1;
     int dy = y1 > y0 ? y1 - y0 : y0 - y1;
     int sx = x1 >= x0 ? 1 : -1;
@@ -234,16 +237,14 @@ void glcd_drawLineSet(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1) { glcd_dra
 
 void glcd_drawLineAlt(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1) { glcd_drawLine(x0, y0, x1, y1, 0); }
 
-void glcd_drawRect(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode)
-{
+void glcd_drawRect(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode) {
     glcd_drawLine(x0, y0, x0, y1, mode);
     glcd_drawLine(x0, y1, x1, y1, mode);
     glcd_drawLine(x1, y1, x1, y0, mode);
     glcd_drawLine(x1, y0, x0, y0, mode);
 }
 
-void glcd_fillRect(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode)
-{
+void glcd_fillRect(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode) {
     int left = x0 < x1 ? x0 : x1;
     int right = x0 < x1 ? x1 : x0;
     int top = y0 < y1 ? y0 : y1;
@@ -261,8 +262,8 @@ void glcd_fillArea(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1) { glcd_fillRe
 
 namespace {
 
-template <typename Plot> void walkCircle(uint8_t r, Plot plot)
-{
+template <typename Plot>
+void walkCircle(uint8_t r, Plot plot) {
     int x = r;
     int y = 0;
     int xChange = 1 - 2 * r;
@@ -283,8 +284,7 @@ uint8_t at(int base, int offset) { return static_cast<uint8_t>(base + offset); }
 
 }
 
-void glcd_drawCircle(uint8_t cx, uint8_t cy, uint8_t r, uint8_t mode)
-{
+void glcd_drawCircle(uint8_t cx, uint8_t cy, uint8_t r, uint8_t mode) {
     walkCircle(r, [&](int x, int y) {
         glcd_drawPixel(at(cx, x), at(cy, y), mode);
         glcd_drawPixel(at(cx, -x), at(cy, y), mode);
@@ -297,8 +297,7 @@ void glcd_drawCircle(uint8_t cx, uint8_t cy, uint8_t r, uint8_t mode)
     });
 }
 
-void glcd_fillCircle(uint8_t cx, uint8_t cy, uint8_t r, uint8_t mode)
-{
+void glcd_fillCircle(uint8_t cx, uint8_t cy, uint8_t r, uint8_t mode) {
     walkCircle(r, [&](int x, int y) {
         glcd_drawLine(at(cx, x), at(cy, y), at(cx, -x), at(cy, y), mode);
         glcd_drawLine(at(cx, -x), at(cy, -y), at(cx, x), at(cy, -y), mode);
@@ -307,68 +306,56 @@ void glcd_fillCircle(uint8_t cx, uint8_t cy, uint8_t r, uint8_t mode)
     });
 }
 
-int glcd_drawCharLimited(uint8_t x, uint8_t y, uint8_t xMin, uint8_t xMax, char c, const uint8_t* font,
-                         uint8_t mode)
-{
+int glcd_drawCharLimited(uint8_t x, uint8_t y, uint8_t xMin, uint8_t xMax, char c, const uint8_t* font, uint8_t mode) {
     return drawGlyph(x, y, xMin, xMax, xMin != xMax, static_cast<uint8_t>(c), font, mode);
 }
 
-int glcd_drawChar2(uint8_t x, uint8_t y, char c, const uint8_t* font, uint8_t mode)
-{
+int glcd_drawChar2(uint8_t x, uint8_t y, char c, const uint8_t* font, uint8_t mode) {
     return drawGlyph(x, y, 0, 0, false, static_cast<uint8_t>(c), font, mode);
 }
 
-int glcd_drawStringFont(uint8_t x, uint8_t y, const char* text, const uint8_t* font, uint8_t mode)
-{
+int glcd_drawStringFont(uint8_t x, uint8_t y, const char* text, const uint8_t* font, uint8_t mode) {
     return drawText(x, y, 0, 0, false, NO_STOP, text, font, mode);
 }
 
 // The window is always clipped, also when it is one column wide.
-int glcd_drawStringFontLimited(uint8_t x, uint8_t y, uint8_t xMax, int scroll, const char* text,
-                               const uint8_t* font, uint8_t mode)
-{
+int glcd_drawStringFontLimited(uint8_t x, uint8_t y, uint8_t xMax, int scroll, const char* text, const uint8_t* font,
+                               uint8_t mode) {
     return drawText(x - scroll, y, x, xMax, true, NO_STOP, text, font, mode);
 }
 
-int glcd_drawStringFontLimitedCut(uint8_t x, uint8_t y, uint8_t xMax, int scroll, const char* text,
-                                  const uint8_t* font, uint8_t mode)
-{
+int glcd_drawStringFontLimitedCut(uint8_t x, uint8_t y, uint8_t xMax, int scroll, const char* text, const uint8_t* font,
+                                  uint8_t mode) {
     return drawText(x - scroll, y, x, xMax, true, xMax, text, font, mode);
 }
 
 int glcd_drawStringFontCentered(uint8_t x, uint8_t y, uint8_t cells, const char* text, const uint8_t* font,
-                                uint8_t mode)
-{
+                                uint8_t mode) {
     int start = x + (cells - static_cast<int>(std::strlen(text))) * 2;
     return drawText(start, y, 0, 0, false, NO_STOP, text, font, mode);
 }
 
-int glcd_drawStringFontRightAligned(uint8_t xRight, uint8_t y, const char* text, const uint8_t* font,
-                                    uint8_t mode)
-{
+int glcd_drawStringFontRightAligned(uint8_t xRight, uint8_t y, const char* text, const uint8_t* font, uint8_t mode) {
     int width = textWidth(text, font);
     drawText(xRight - width, y, 0, 0, false, NO_STOP, text, font, mode);
     return width;
 }
 
-int glcd_drawStringFontTrim(uint8_t x, uint8_t y, uint8_t n, int scroll, const char* text,
-                            const uint8_t* font, uint8_t mode)
-{
+int glcd_drawStringFontTrim(uint8_t x, uint8_t y, uint8_t n, int scroll, const char* text, const uint8_t* font,
+                            uint8_t mode) {
     char window[64];
     return glcd_drawStringFont(x, y, trimWindow(text, n, scroll, window), font, mode);
 }
 
 int glcd_drawStringFontRightAlignedTrim(uint8_t xRight, uint8_t y, uint8_t n, int scroll, const char* text,
-                                        const uint8_t* font, uint8_t mode)
-{
+                                        const uint8_t* font, uint8_t mode) {
     char window[64];
     return glcd_drawStringFontRightAligned(xRight, y, trimWindow(text, n, scroll, window), font, mode);
 }
 
 namespace {
 
-void drawDefaultText(int x, int y, const char* text, uint8_t mode)
-{
+void drawDefaultText(int x, int y, const char* text, uint8_t mode) {
     for (const char* cursor = text; *cursor != '\0'; ++cursor, x += 4)
         drawGlyph(x, y, 0, 0, false, static_cast<uint8_t>(*cursor), glcd_font3x5, mode);
 }
@@ -377,20 +364,17 @@ void drawDefaultText(int x, int y, const char* text, uint8_t mode)
 
 void glcd_drawString(uint8_t x, uint8_t y, const char* text, uint8_t mode) { drawDefaultText(x, y, text, mode); }
 
-void glcd_drawStringCentered(uint8_t x, uint8_t y, uint8_t cells, const char* text, uint8_t mode)
-{
+void glcd_drawStringCentered(uint8_t x, uint8_t y, uint8_t cells, const char* text, uint8_t mode) {
     drawDefaultText(x + (cells - static_cast<int>(std::strlen(text))) * 2, y, text, mode);
 }
 
-void glcd_drawInt(uint8_t x, uint8_t y, int value, uint8_t mode)
-{
+void glcd_drawInt(uint8_t x, uint8_t y, int value, uint8_t mode) {
     static char text[12];
     std::snprintf(text, sizeof text, "%d", value);
     glcd_drawString(x, y, text, mode);
 }
 
-void glcd_drawFloat(uint8_t x, uint8_t y, uint8_t mode, float value)
-{
+void glcd_drawFloat(uint8_t x, uint8_t y, uint8_t mode, float value) {
     static char text[16];
     int length = std::snprintf(text, sizeof text, "%3.2f", static_cast<double>(value));
     if (length < 0 || length >= static_cast<int>(sizeof text)) return;
@@ -405,31 +389,27 @@ bool isValue(char c) { return c >= '0' && c <= '9'; }
 
 bool isBigValue(char c) { return c >= '0' && c <= '9'; }
 
-void glcd_drawChar(uint8_t x, uint8_t y, char c, uint8_t mode)
-{
+void glcd_drawChar(uint8_t x, uint8_t y, char c, uint8_t mode) {
     glcd_fillRect(at(x, -1), at(y, -1), at(x, 3), at(y, 6), oppositeMode(mode));
     const uint8_t* glyph = glcd_digits3x5 + getFontAddress(c);
     for (int column = 0; column < 3; ++column)
         glcd_writeByteBufferedAt(at(x, column), y, static_cast<uint8_t>(glyph[column] >> 3), mode);
 }
 
-void glcd_drawBigChar(uint8_t x, uint8_t y, char c, uint8_t mode)
-{
+void glcd_drawBigChar(uint8_t x, uint8_t y, char c, uint8_t mode) {
     glcd_fillRect(at(x, -1), at(y, -1), at(x, 5), at(y, 8), oppositeMode(mode));
     const uint8_t* glyph = glcd_digits5x7 + getBigFontAddress(c);
     for (int column = 0; column < 5; ++column)
         glcd_writeByteBufferedAt(at(x, column), y, static_cast<uint8_t>(glyph[column] & 0x7F), mode);
 }
 
-void glcd_drawHex(uint8_t x, uint8_t y, uint32_t value, uint8_t mode)
-{
+void glcd_drawHex(uint8_t x, uint8_t y, uint32_t value, uint8_t mode) {
     static constexpr char DIGITS[] = "0123456789ABCDEF";
     for (int cell = 0; cell < 8; ++cell)
         glcd_drawChar(at(x, cell * 4), y, DIGITS[(value >> (28 - 4 * cell)) & 0xF], mode);
 }
 
-void glcd_drawCharInt(uint8_t x, uint8_t y, uint8_t value, uint8_t mode)
-{
+void glcd_drawCharInt(uint8_t x, uint8_t y, uint8_t value, uint8_t mode) {
     char hundreds = value >= 100 ? static_cast<char>('0' + value / 100) : ' ';
     char tens = value >= 10 ? static_cast<char>('0' + value / 10 % 10) : ' ';
     char ones = static_cast<char>('0' + value % 10);
@@ -442,8 +422,7 @@ void glcd_drawBigString(uint8_t, uint8_t, const char*, uint8_t) {}
 
 void glcd_drawBigStringCentered(uint8_t, uint8_t, uint8_t, const char*, uint8_t) {}
 
-void glcd_drawPotBody(uint8_t cx, uint8_t cy, uint8_t style, int step)
-{
+void glcd_drawPotBody(uint8_t cx, uint8_t cy, uint8_t style, int step) {
     int index = clampInt(step, 0, 32);
     uint8_t tipX = at(cx, POT_DX[index]);
     uint8_t tipY = at(cy, -POT_DY[index]);
@@ -457,22 +436,19 @@ void glcd_drawPotBody(uint8_t cx, uint8_t cy, uint8_t style, int step)
     }
 }
 
-void glcd_drawPot(uint8_t cx, uint8_t cy, uint8_t size, uint8_t style, float min, float max, float value)
-{
+void glcd_drawPot(uint8_t cx, uint8_t cy, uint8_t size, uint8_t style, float min, float max, float value) {
     if (size != 7) return;
     float position = 32.0f * (value - min) / (max - min);
     int step = position >= 32.0f ? 32 : (position > 0.0f ? static_cast<int>(position) : 0);
     glcd_drawPotBody(cx, cy, style, step);
 }
 
-void glcd_drawPotLog(uint8_t cx, uint8_t cy, uint8_t size, uint8_t style, float min, float max, float value)
-{
+void glcd_drawPotLog(uint8_t cx, uint8_t cy, uint8_t size, uint8_t style, float min, float max, float value) {
     glcd_drawPot(cx, cy, size, style, std::log10(min), std::log10(max), std::log10(value));
 }
 
-void glcd_drawBar1(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t r, uint8_t filled, uint8_t mode,
-                   float min, float max, float value)
-{
+void glcd_drawBar1(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t r, uint8_t filled, uint8_t mode, float min,
+                   float max, float value) {
     glcd_fillRect(x0, y0, x1, y1, mode);
     int left = x0 < x1 ? x0 : x1;
     int top = y0 < y1 ? y0 : y1;
@@ -488,19 +464,14 @@ void glcd_drawBar1(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t r, ui
         if (r > 0) glcd_fillCircle(cx, cy, inner, filled != 0 ? mode : oppositeMode(mode));
     } else {
         uint8_t cx = static_cast<uint8_t>(left);
-        uint8_t cy = static_cast<uint8_t>(
-            bottom - scaledOffset(height - 2 * r - 1, min, max, value) - r - 1);
+        uint8_t cy = static_cast<uint8_t>(bottom - scaledOffset(height - 2 * r - 1, min, max, value) - r - 1);
         glcd_fillCircle(cx, cy, r, oppositeMode(mode));
-        if (filled != 0)
-            glcd_fillCircle(cx, cy, r, mode);
-        else
-            glcd_drawCircle(cx, cy, r, mode);
+        if (filled != 0) glcd_fillCircle(cx, cy, r, mode);
+        else glcd_drawCircle(cx, cy, r, mode);
     }
 }
 
-void glcd_drawVu(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode, float level, float top,
-                 float bottom)
-{
+void glcd_drawVu(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode, float level, float top, float bottom) {
     glcd_drawRect(x0, y0, x1, y1, mode);
     float decibels = level == 0.0f ? -160.0f : 20.0f * std::log10(level);
     // The bar stays inside its frame: below `bottom` it is empty, above `top` it is full.
@@ -508,8 +479,7 @@ void glcd_drawVu(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode, f
     for (int column = 1; column <= 3; ++column) glcd_drawLine(at(x0, column), barTop, at(x0, column), y1, mode);
 }
 
-void glcd_drawSmallArrow(uint8_t x, uint8_t y, uint8_t right, uint8_t mode)
-{
+void glcd_drawSmallArrow(uint8_t x, uint8_t y, uint8_t right, uint8_t mode) {
     glcd_drawLine(x, y, at(x, 5), y, mode);
     if (right == 0) {
         glcd_drawLine(x, y, at(x, 2), at(y, -2), mode);
@@ -520,8 +490,7 @@ void glcd_drawSmallArrow(uint8_t x, uint8_t y, uint8_t right, uint8_t mode)
     }
 }
 
-void glcd_drawArrow(uint8_t x, uint8_t y, uint8_t right, uint8_t mode)
-{
+void glcd_drawArrow(uint8_t x, uint8_t y, uint8_t right, uint8_t mode) {
     int direction = right == 0 ? 1 : -1;
     for (int k = 0; k <= 4; ++k) glcd_drawLine(at(x, direction * k), at(y, -k), at(x, direction * k), at(y, k), mode);
     uint8_t dotMode = mode == 0 ? 1 : 0;
@@ -530,8 +499,7 @@ void glcd_drawArrow(uint8_t x, uint8_t y, uint8_t right, uint8_t mode)
 
 void glcd_drawFullImage(const uint8_t* image) { glcd_drawFullImageOffset(image, 0); }
 
-void glcd_drawFullImageOffset(const uint8_t* image, uint8_t offset)
-{
+void glcd_drawFullImageOffset(const uint8_t* image, uint8_t offset) {
     for (int band = 0; band < 8; ++band) {
         for (int column = 0; column < GLCD_WIDTH; ++column) {
             int x = (column + offset) % GLCD_WIDTH;
@@ -540,8 +508,7 @@ void glcd_drawFullImageOffset(const uint8_t* image, uint8_t offset)
     }
 }
 
-void glcd_drawImage(const uint8_t* image, uint8_t x, uint8_t y, uint8_t height, uint8_t width, uint8_t mode)
-{
+void glcd_drawImage(const uint8_t* image, uint8_t x, uint8_t y, uint8_t height, uint8_t width, uint8_t mode) {
     if (height == 0) return;
     // Rows below the picture's 64 cannot be shown; they are not read into the column pattern.
     int rows = height > GLCD_HEIGHT ? GLCD_HEIGHT : height;
@@ -559,15 +526,14 @@ void glcd_drawImage(const uint8_t* image, uint8_t x, uint8_t y, uint8_t height, 
         for (int band = 0; band < writtenBands; ++band) {
             // Band `band` of the shifted pattern: its low part comes from this byte, its top from the one before.
             int bitStart = band * 8 - shift;
-            uint8_t bits = bitStart >= 0 ? static_cast<uint8_t>(pattern >> bitStart)
-                                         : static_cast<uint8_t>(pattern << -bitStart);
+            uint8_t bits =
+                bitStart >= 0 ? static_cast<uint8_t>(pattern >> bitStart) : static_cast<uint8_t>(pattern << -bitStart);
             glcd_writeByteBufferedAt(at(x, column), static_cast<uint8_t>((firstBand + band) * 8), bits, mode);
         }
     }
 }
 
-void glcd_drawIcon(uint8_t x, uint8_t y, const uint8_t* pixels, uint8_t size, uint8_t positive)
-{
+void glcd_drawIcon(uint8_t x, uint8_t y, const uint8_t* pixels, uint8_t size, uint8_t positive) {
     int total = size * size;
     for (int index = 0; index < total; ++index) {
         uint8_t mode = positive != 0 ? pixels[index] : (pixels[index] == 0 ? 1 : 0);
@@ -575,8 +541,7 @@ void glcd_drawIcon(uint8_t x, uint8_t y, const uint8_t* pixels, uint8_t size, ui
     }
 }
 
-void glcd_drawScrollBar(uint8_t x, uint8_t y, uint8_t width, uint8_t count, uint8_t index)
-{
+void glcd_drawScrollBar(uint8_t x, uint8_t y, uint8_t width, uint8_t count, uint8_t index) {
     glcd_drawRect(x, y, at(x, width), at(y, 4), 1);
     glcd_fillRect(x, y, at(x, 3), at(y, 4), 1);
     glcd_drawLine(at(x, 2), at(y, 1), at(x, 2), at(y, 3), 0);

@@ -54,20 +54,18 @@ extern const uint8_t glcd_font5x7[];
 extern const uint8_t glcd_font3x6[];
 extern const uint8_t glcd_font3x5[];
 
-int glcd_drawCharLimited(uint8_t x, uint8_t y, uint8_t xMin, uint8_t xMax, char c, const uint8_t* font,
-                         uint8_t mode);
+int glcd_drawCharLimited(uint8_t x, uint8_t y, uint8_t xMin, uint8_t xMax, char c, const uint8_t* font, uint8_t mode);
 int glcd_drawChar2(uint8_t x, uint8_t y, char c, const uint8_t* font, uint8_t mode);
 int glcd_drawStringFont(uint8_t x, uint8_t y, const char* text, const uint8_t* font, uint8_t mode);
-int glcd_drawStringFontLimited(uint8_t x, uint8_t y, uint8_t xMax, int scroll, const char* text,
-                               const uint8_t* font, uint8_t mode);
-int glcd_drawStringFontLimitedCut(uint8_t x, uint8_t y, uint8_t xMax, int scroll, const char* text,
-                                  const uint8_t* font, uint8_t mode);
+int glcd_drawStringFontLimited(uint8_t x, uint8_t y, uint8_t xMax, int scroll, const char* text, const uint8_t* font,
+                               uint8_t mode);
+int glcd_drawStringFontLimitedCut(uint8_t x, uint8_t y, uint8_t xMax, int scroll, const char* text, const uint8_t* font,
+                                  uint8_t mode);
 int glcd_drawStringFontCentered(uint8_t x, uint8_t y, uint8_t cells, const char* text, const uint8_t* font,
                                 uint8_t mode);
-int glcd_drawStringFontRightAligned(uint8_t xRight, uint8_t y, const char* text, const uint8_t* font,
-                                    uint8_t mode);
-int glcd_drawStringFontTrim(uint8_t x, uint8_t y, uint8_t n, int scroll, const char* text,
-                            const uint8_t* font, uint8_t mode);
+int glcd_drawStringFontRightAligned(uint8_t xRight, uint8_t y, const char* text, const uint8_t* font, uint8_t mode);
+int glcd_drawStringFontTrim(uint8_t x, uint8_t y, uint8_t n, int scroll, const char* text, const uint8_t* font,
+                            uint8_t mode);
 int glcd_drawStringFontRightAlignedTrim(uint8_t xRight, uint8_t y, uint8_t n, int scroll, const char* text,
                                         const uint8_t* font, uint8_t mode);
 
@@ -96,10 +94,9 @@ void glcd_drawBigStringCentered(uint8_t x, uint8_t y, uint8_t cells, const char*
 void glcd_drawPot(uint8_t cx, uint8_t cy, uint8_t size, uint8_t style, float min, float max, float value);
 void glcd_drawPotLog(uint8_t cx, uint8_t cy, uint8_t size, uint8_t style, float min, float max, float value);
 void glcd_drawPotBody(uint8_t cx, uint8_t cy, uint8_t style, int step);
-void glcd_drawBar1(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t r, uint8_t filled, uint8_t mode,
-                   float min, float max, float value);
-void glcd_drawVu(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode, float level, float top,
-                 float bottom);
+void glcd_drawBar1(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t r, uint8_t filled, uint8_t mode, float min,
+                   float max, float value);
+void glcd_drawVu(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode, float level, float top, float bottom);
 void glcd_drawSmallArrow(uint8_t x, uint8_t y, uint8_t right, uint8_t mode);
 void glcd_drawArrow(uint8_t x, uint8_t y, uint8_t right, uint8_t mode);
 void glcd_drawFullImage(const uint8_t* image);

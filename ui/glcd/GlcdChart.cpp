@@ -9,8 +9,7 @@ namespace {
 
 // Float to int as a C cast truncates, defined for every input (NaN gives 0, huge values saturate), so a
 // degenerate scale draws at an edge instead of invoking undefined behaviour.
-int truncSafe(float value)
-{
+int truncSafe(float value) {
     if (!(value == value)) return 0;
     if (value >= 1.0e9f) return 1000000000;
     if (value <= -1.0e9f) return -1000000000;
@@ -19,13 +18,11 @@ int truncSafe(float value)
 
 uint8_t at(int position) { return static_cast<uint8_t>(position); }
 
-void drawDottedColumn(int column, int top, int bottom)
-{
+void drawDottedColumn(int column, int top, int bottom) {
     for (int row = top - 1; row <= bottom; row += 2) glcd_drawPixel(at(column), at(row), 1);
 }
 
-void drawLabel(int x, int y, float value)
-{
+void drawLabel(int x, int y, float value) {
     char text[48];
     std::snprintf(text, sizeof text, "%.2f", static_cast<double>(value));
     glcd_drawString(at(x), at(y), text, 2);
@@ -35,14 +32,25 @@ void drawLabel(int x, int y, float value)
 
 // The bounds start unused and the scale at 0, so a draw before setYLimits/setYRange reads defined values.
 GlcdChart::GlcdChart()
-    : data(nullptr), count(0), x(0), y(0), width(0), height(0), options(0), limitMin(0.0f), rangeMin(0.0f),
-      limitMax(0.0f), rangeMax(0.0f), useLimitMax(0), useLimitMin(0), useRangeMin(0), useRangeMax(0),
-      scaleMax(0.0f), scaleMin(0.0f)
-{
-}
+    : data(nullptr),
+      count(0),
+      x(0),
+      y(0),
+      width(0),
+      height(0),
+      options(0),
+      limitMin(0.0f),
+      rangeMin(0.0f),
+      limitMax(0.0f),
+      rangeMax(0.0f),
+      useLimitMax(0),
+      useLimitMin(0),
+      useRangeMin(0),
+      useRangeMax(0),
+      scaleMax(0.0f),
+      scaleMin(0.0f) {}
 
-void GlcdChart::setData(float* values, int valueCount)
-{
+void GlcdChart::setData(float* values, int valueCount) {
     if (values == nullptr || valueCount < 1) {
         data = nullptr;
         count = 0;
@@ -52,24 +60,21 @@ void GlcdChart::setData(float* values, int valueCount)
     count = valueCount;
 }
 
-void GlcdChart::setSize(int x0, int y0, int x1, int y1)
-{
+void GlcdChart::setSize(int x0, int y0, int x1, int y1) {
     x = x0;
     y = y0;
     width = x1 - x0;
     height = y1 - y0;
 }
 
-void GlcdChart::setYLimits(float min, float max, bool useMin, bool useMax)
-{
+void GlcdChart::setYLimits(float min, float max, bool useMin, bool useMax) {
     limitMin = min;
     limitMax = max;
     useLimitMin = useMin;
     useLimitMax = useMax;
 }
 
-void GlcdChart::setYRange(float min, float max, bool useMin, bool useMax)
-{
+void GlcdChart::setYRange(float min, float max, bool useMin, bool useMax) {
     rangeMin = min;
     rangeMax = max;
     useRangeMin = useMin;
@@ -84,8 +89,7 @@ float GlcdChart::getMin() { return scaleMin; }
 
 void GlcdChart::draw(int first, int last) { draw(first, last, -1); }
 
-void GlcdChart::draw(int first, int last, int marker)
-{
+void GlcdChart::draw(int first, int last, int marker) {
     if (data == nullptr || count < 1) return;
     // The series ends at the last stored value whatever the caller asks for; a range that starts outside
     // the values draws nothing.

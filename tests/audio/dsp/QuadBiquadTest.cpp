@@ -17,170 +17,180 @@ constexpr int kImpulseLength = 16384;
 // The analog prototypes of the cookbook sections, evaluated at s = j * Omega with the bilinear transform's
 // frequency warping Omega = tan(pi f / rate) / tan(pi f0 / rate).
 struct Prototype {
-  std::string name;
-  std::function<BiquadCoefficients()> design;
-  std::function<Complex(Complex s)> response;
-  double centre;
+    std::string name;
+    std::function<BiquadCoefficients()> design;
+    std::function<Complex(Complex s)> response;
+    double centre;
 };
 
 Complex analogAt(const Prototype& p, double frequency) {
-  const double omega = std::tan(std::numbers::pi * frequency / kRate) / std::tan(std::numbers::pi * p.centre / kRate);
-  return p.response(Complex(0.0, omega));
+    const double omega = std::tan(std::numbers::pi * frequency / kRate) / std::tan(std::numbers::pi * p.centre / kRate);
+    return p.response(Complex(0.0, omega));
 }
 
 std::vector<Prototype> prototypes() {
-  const float rate = static_cast<float>(kRate);
-  std::vector<Prototype> list;
-  auto add = [&](std::string name, double f0, std::function<BiquadCoefficients()> design,
-                 std::function<Complex(Complex)> response) {
-    list.push_back({std::move(name), std::move(design), std::move(response), f0});
-  };
-  add("lowPass 1k q0.707", 1000, [=] { return BiquadCoefficients::lowPass(rate, 1000, 0.7071f); },
-      [](Complex s) { return 1.0 / (s * s + s / 0.7071 + 1.0); });
-  add("lowPass 150 q4", 150, [=] { return BiquadCoefficients::lowPass(rate, 150, 4.0f); },
-      [](Complex s) { return 1.0 / (s * s + s / 4.0 + 1.0); });
-  add("highPass 80 q0.5", 80, [=] { return BiquadCoefficients::highPass(rate, 80, 0.5f); },
-      [](Complex s) { return s * s / (s * s + s / 0.5 + 1.0); });
-  add("bandPass 700 q2", 700, [=] { return BiquadCoefficients::bandPass(rate, 700, 2.0f); },
-      [](Complex s) { return (s / 2.0) / (s * s + s / 2.0 + 1.0); });
-  add("allPass 2k q0.9", 2000, [=] { return BiquadCoefficients::allPass(rate, 2000, 0.9f); },
-      [](Complex s) { return (s * s - s / 0.9 + 1.0) / (s * s + s / 0.9 + 1.0); });
-  const double a6 = std::pow(10.0, 6.0 / 40.0);
-  add("peaking 3k q1.5 +6dB", 3000, [=] { return BiquadCoefficients::peaking(rate, 3000, 1.5f, 6.0f); },
-      [=](Complex s) { return (s * s + s * (a6 / 1.5) + 1.0) / (s * s + s / (a6 * 1.5) + 1.0); });
-  const double am9 = std::pow(10.0, -9.0 / 40.0);
-  add("peaking 400 q0.8 -9dB", 400, [=] { return BiquadCoefficients::peaking(rate, 400, 0.8f, -9.0f); },
-      [=](Complex s) { return (s * s + s * (am9 / 0.8) + 1.0) / (s * s + s / (am9 * 0.8) + 1.0); });
-  const double a12 = std::pow(10.0, 12.0 / 40.0);
-  add("lowShelf 200 +12dB", 200, [=] { return BiquadCoefficients::lowShelf(rate, 200, 0.7071f, 12.0f); },
-      [=](Complex s) {
-        const double r = std::sqrt(a12) / 0.7071;
-        return a12 * (s * s + r * s + a12) / (a12 * s * s + r * s + 1.0);
-      });
-  const double am6 = std::pow(10.0, -6.0 / 40.0);
-  add("highShelf 5k -6dB", 5000, [=] { return BiquadCoefficients::highShelf(rate, 5000, 0.7071f, -6.0f); },
-      [=](Complex s) {
-        const double r = std::sqrt(am6) / 0.7071;
-        return am6 * (am6 * s * s + r * s + 1.0) / (s * s + r * s + am6);
-      });
-  return list;
+    const float rate = static_cast<float>(kRate);
+    std::vector<Prototype> list;
+    auto add = [&](std::string name, double f0, std::function<BiquadCoefficients()> design,
+                   std::function<Complex(Complex)> response) {
+        list.push_back({std::move(name), std::move(design), std::move(response), f0});
+    };
+    add(
+        "lowPass 1k q0.707", 1000, [=] { return BiquadCoefficients::lowPass(rate, 1000, 0.7071f); },
+        [](Complex s) { return 1.0 / (s * s + s / 0.7071 + 1.0); });
+    add(
+        "lowPass 150 q4", 150, [=] { return BiquadCoefficients::lowPass(rate, 150, 4.0f); },
+        [](Complex s) { return 1.0 / (s * s + s / 4.0 + 1.0); });
+    add(
+        "highPass 80 q0.5", 80, [=] { return BiquadCoefficients::highPass(rate, 80, 0.5f); },
+        [](Complex s) { return s * s / (s * s + s / 0.5 + 1.0); });
+    add(
+        "bandPass 700 q2", 700, [=] { return BiquadCoefficients::bandPass(rate, 700, 2.0f); },
+        [](Complex s) { return (s / 2.0) / (s * s + s / 2.0 + 1.0); });
+    add(
+        "allPass 2k q0.9", 2000, [=] { return BiquadCoefficients::allPass(rate, 2000, 0.9f); },
+        [](Complex s) { return (s * s - s / 0.9 + 1.0) / (s * s + s / 0.9 + 1.0); });
+    const double a6 = std::pow(10.0, 6.0 / 40.0);
+    add(
+        "peaking 3k q1.5 +6dB", 3000, [=] { return BiquadCoefficients::peaking(rate, 3000, 1.5f, 6.0f); },
+        [=](Complex s) { return (s * s + s * (a6 / 1.5) + 1.0) / (s * s + s / (a6 * 1.5) + 1.0); });
+    const double am9 = std::pow(10.0, -9.0 / 40.0);
+    add(
+        "peaking 400 q0.8 -9dB", 400, [=] { return BiquadCoefficients::peaking(rate, 400, 0.8f, -9.0f); },
+        [=](Complex s) { return (s * s + s * (am9 / 0.8) + 1.0) / (s * s + s / (am9 * 0.8) + 1.0); });
+    const double a12 = std::pow(10.0, 12.0 / 40.0);
+    add(
+        "lowShelf 200 +12dB", 200, [=] { return BiquadCoefficients::lowShelf(rate, 200, 0.7071f, 12.0f); },
+        [=](Complex s) {
+            const double r = std::sqrt(a12) / 0.7071;
+            return a12 * (s * s + r * s + a12) / (a12 * s * s + r * s + 1.0);
+        });
+    const double am6 = std::pow(10.0, -6.0 / 40.0);
+    add(
+        "highShelf 5k -6dB", 5000, [=] { return BiquadCoefficients::highShelf(rate, 5000, 0.7071f, -6.0f); },
+        [=](Complex s) {
+            const double r = std::sqrt(am6) / 0.7071;
+            return am6 * (am6 * s * s + r * s + 1.0) / (s * s + r * s + am6);
+        });
+    return list;
 }
 
 std::vector<float> impulseThroughCascade(QuadBiquad& filter) {
-  std::vector<float> samples(kImpulseLength, 0.0f);
-  samples[0] = 1.0f;
-  for (int i = 0; i < kImpulseLength; i += Frame::kSamples) filter.processCascade(samples.data() + i, Frame::kSamples);
-  return samples;
+    std::vector<float> samples(kImpulseLength, 0.0f);
+    samples[0] = 1.0f;
+    for (int i = 0; i < kImpulseLength; i += Frame::kSamples)
+        filter.processCascade(samples.data() + i, Frame::kSamples);
+    return samples;
 }
 
 void expectNear(Complex measured, Complex expected, const std::string& what) {
-  // float coefficients: about 1e-4 of the larger of the response and 1.
-  EXPECT_LT(std::abs(measured - expected), 2e-4 * std::max(1.0, std::abs(expected)))
-      << what << ": measured " << measured << " expected " << expected;
+    // float coefficients: about 1e-4 of the larger of the response and 1.
+    EXPECT_LT(std::abs(measured - expected), 2e-4 * std::max(1.0, std::abs(expected)))
+        << what << ": measured " << measured << " expected " << expected;
 }
 
 const double kProbeRatios[] = {0.1, 0.25, 0.5, 0.8, 1.0, 1.25, 2.0, 4.0, 10.0};
 
-}  // namespace
+} // namespace
 
 TEST(QuadBiquad, SingleSectionsMatchTheirAnalogPrototypes) {
-  for (const Prototype& p : prototypes()) {
-    QuadBiquad filter;
-    const BiquadCoefficients c = p.design();
-    ASSERT_TRUE(filter.setSections(&c, 1));
-    const std::vector<float> impulse = impulseThroughCascade(filter);
-    for (double ratio : kProbeRatios) {
-      const double f = p.centre * ratio;
-      if (f >= 0.45 * kRate) continue;
-      expectNear(reference::dtft(impulse, f, kRate), analogAt(p, f), p.name + " at " + std::to_string(f) + " Hz");
+    for (const Prototype& p : prototypes()) {
+        QuadBiquad filter;
+        const BiquadCoefficients c = p.design();
+        ASSERT_TRUE(filter.setSections(&c, 1));
+        const std::vector<float> impulse = impulseThroughCascade(filter);
+        for (double ratio : kProbeRatios) {
+            const double f = p.centre * ratio;
+            if (f >= 0.45 * kRate) continue;
+            expectNear(reference::dtft(impulse, f, kRate), analogAt(p, f), p.name + " at " + std::to_string(f) + " Hz");
+        }
     }
-  }
 }
 
 TEST(QuadBiquad, CascadeMultipliesAndParallelLanesStaySeparate) {
-  const auto list = prototypes();
-  const Prototype* chosen[] = {&list[0], &list[5], &list[7], &list[8]};
-  BiquadCoefficients sections[4];
-  for (int i = 0; i < 4; ++i) sections[i] = chosen[i]->design();
+    const auto list = prototypes();
+    const Prototype* chosen[] = {&list[0], &list[5], &list[7], &list[8]};
+    BiquadCoefficients sections[4];
+    for (int i = 0; i < 4; ++i) sections[i] = chosen[i]->design();
 
-  QuadBiquad cascade;
-  ASSERT_TRUE(cascade.setSections(sections, 4));
-  const std::vector<float> impulse = impulseThroughCascade(cascade);
-  for (double f : {60.0, 300.0, 1000.0, 3000.0, 9000.0}) {
-    Complex expected = 1.0;
-    for (const Prototype* p : chosen) expected *= analogAt(*p, f);
-    expectNear(reference::dtft(impulse, f, kRate), expected, "cascade at " + std::to_string(f));
-  }
-
-  QuadBiquad parallel;
-  ASSERT_TRUE(parallel.setSections(sections, 4));
-  std::vector<std::vector<float>> lanes(4, std::vector<float>(kImpulseLength, 0.0f));
-  for (int lane = 0; lane < 4; ++lane) lanes[lane][lane * 100] = 1.0f;  // different onsets per lane
-  for (int i = 0; i < kImpulseLength; i += Frame::kSamples) {
-    float* pointers[4] = {lanes[0].data() + i, lanes[1].data() + i, lanes[2].data() + i, lanes[3].data() + i};
-    parallel.processParallel(pointers, 4, Frame::kSamples);
-  }
-  for (int lane = 0; lane < 4; ++lane) {
-    std::vector<float> aligned(lanes[lane].begin() + lane * 100, lanes[lane].end());
-    EXPECT_EQ(lanes[lane][0], lane == 0 ? sections[0].b0 : 0.0f);
-    for (double ratio : {0.5, 1.0, 2.0}) {
-      const double f = chosen[lane]->centre * ratio;
-      expectNear(reference::dtft(aligned, f, kRate), analogAt(*chosen[lane], f), "lane " + std::to_string(lane));
+    QuadBiquad cascade;
+    ASSERT_TRUE(cascade.setSections(sections, 4));
+    const std::vector<float> impulse = impulseThroughCascade(cascade);
+    for (double f : {60.0, 300.0, 1000.0, 3000.0, 9000.0}) {
+        Complex expected = 1.0;
+        for (const Prototype* p : chosen) expected *= analogAt(*p, f);
+        expectNear(reference::dtft(impulse, f, kRate), expected, "cascade at " + std::to_string(f));
     }
-  }
+
+    QuadBiquad parallel;
+    ASSERT_TRUE(parallel.setSections(sections, 4));
+    std::vector<std::vector<float>> lanes(4, std::vector<float>(kImpulseLength, 0.0f));
+    for (int lane = 0; lane < 4; ++lane) lanes[lane][lane * 100] = 1.0f; // different onsets per lane
+    for (int i = 0; i < kImpulseLength; i += Frame::kSamples) {
+        float* pointers[4] = {lanes[0].data() + i, lanes[1].data() + i, lanes[2].data() + i, lanes[3].data() + i};
+        parallel.processParallel(pointers, 4, Frame::kSamples);
+    }
+    for (int lane = 0; lane < 4; ++lane) {
+        std::vector<float> aligned(lanes[lane].begin() + lane * 100, lanes[lane].end());
+        EXPECT_EQ(lanes[lane][0], lane == 0 ? sections[0].b0 : 0.0f);
+        for (double ratio : {0.5, 1.0, 2.0}) {
+            const double f = chosen[lane]->centre * ratio;
+            expectNear(reference::dtft(aligned, f, kRate), analogAt(*chosen[lane], f), "lane " + std::to_string(lane));
+        }
+    }
 }
 
 TEST(QuadBiquad, NewCoefficientsApplyFromTheNextCallAndIdleSectionsRestartClean) {
-  QuadBiquad filter;
-  float frame[Frame::kSamples];
-  std::fill(std::begin(frame), std::end(frame), 1.0f);
-  filter.processCascade(frame, Frame::kSamples);
-  EXPECT_EQ(frame[15], 1.0f) << "a new filter passes the signal through";
+    QuadBiquad filter;
+    float frame[Frame::kSamples];
+    std::fill(std::begin(frame), std::end(frame), 1.0f);
+    filter.processCascade(frame, Frame::kSamples);
+    EXPECT_EQ(frame[15], 1.0f) << "a new filter passes the signal through";
 
-  const BiquadCoefficients half = [] {
-    BiquadCoefficients c;
-    c.b0 = 0.5f;
-    return c;
-  }();
-  ASSERT_TRUE(filter.setSection(1, half));  // section 0 stays identity
-  std::fill(std::begin(frame), std::end(frame), 1.0f);
-  filter.processCascade(frame, Frame::kSamples);
-  EXPECT_EQ(frame[0], 0.5f);
+    const BiquadCoefficients half = [] {
+        BiquadCoefficients c;
+        c.b0 = 0.5f;
+        return c;
+    }();
+    ASSERT_TRUE(filter.setSection(1, half)); // section 0 stays identity
+    std::fill(std::begin(frame), std::end(frame), 1.0f);
+    filter.processCascade(frame, Frame::kSamples);
+    EXPECT_EQ(frame[0], 0.5f);
 
-  // A resonant section is run, parked at identity with memories left in it, then brought back: it must
-  // start from rest, so a new step comes out exactly as from a fresh filter.
-  const BiquadCoefficients resonant = BiquadCoefficients::lowPass(48000.0f, 500.0f, 8.0f);
-  QuadBiquad fresh;
-  ASSERT_TRUE(fresh.setSection(2, resonant));
-  ASSERT_TRUE(filter.setSections(nullptr, 0));
-  ASSERT_TRUE(filter.setSection(2, resonant));
-  std::fill(std::begin(frame), std::end(frame), 1.0f);
-  filter.processCascade(frame, Frame::kSamples);
-  ASSERT_TRUE(filter.setSection(2, BiquadCoefficients::identity()));
-  filter.processCascade(frame, Frame::kSamples);
-  ASSERT_TRUE(filter.setSection(2, resonant));
-  float expected[Frame::kSamples];
-  std::fill(std::begin(frame), std::end(frame), 1.0f);
-  std::fill(std::begin(expected), std::end(expected), 1.0f);
-  filter.processCascade(frame, Frame::kSamples);
-  fresh.processCascade(expected, Frame::kSamples);
-  for (int i = 0; i < Frame::kSamples; ++i) EXPECT_EQ(frame[i], expected[i]) << i;
+    // A resonant section is run, parked at identity with memories left in it, then brought back: it must
+    // start from rest, so a new step comes out exactly as from a fresh filter.
+    const BiquadCoefficients resonant = BiquadCoefficients::lowPass(48000.0f, 500.0f, 8.0f);
+    QuadBiquad fresh;
+    ASSERT_TRUE(fresh.setSection(2, resonant));
+    ASSERT_TRUE(filter.setSections(nullptr, 0));
+    ASSERT_TRUE(filter.setSection(2, resonant));
+    std::fill(std::begin(frame), std::end(frame), 1.0f);
+    filter.processCascade(frame, Frame::kSamples);
+    ASSERT_TRUE(filter.setSection(2, BiquadCoefficients::identity()));
+    filter.processCascade(frame, Frame::kSamples);
+    ASSERT_TRUE(filter.setSection(2, resonant));
+    float expected[Frame::kSamples];
+    std::fill(std::begin(frame), std::end(frame), 1.0f);
+    std::fill(std::begin(expected), std::end(expected), 1.0f);
+    filter.processCascade(frame, Frame::kSamples);
+    fresh.processCascade(expected, Frame::kSamples);
+    for (int i = 0; i < Frame::kSamples; ++i) EXPECT_EQ(frame[i], expected[i]) << i;
 
-  EXPECT_FALSE(filter.setSection(4, resonant));
-  EXPECT_FALSE(filter.setSection(-1, resonant));
+    EXPECT_FALSE(filter.setSection(4, resonant));
+    EXPECT_FALSE(filter.setSection(-1, resonant));
 }
 
 TEST(QuadBiquad, CoefficientsOutOfRangeAreClampedToStableSections) {
-  const float rate = 48000.0f;
-  const BiquadCoefficients cases[] = {
-      BiquadCoefficients::lowPass(rate, 30000.0f, 0.7f),  BiquadCoefficients::lowPass(rate, -5.0f, 0.7f),
-      BiquadCoefficients::highPass(rate, 1000.0f, 0.0f),  BiquadCoefficients::bandPass(rate, 0.0f, -1.0f),
-      BiquadCoefficients::peaking(rate, 1e6f, 50.0f, 24.0f), BiquadCoefficients::lowPass(0.0f, 1000.0f, 0.7f),
-  };
-  for (const auto& c : cases) {
-    // Poles inside the unit circle: |a2| < 1 and |a1| < 1 + a2.
-    EXPECT_LT(std::fabs(c.a2), 1.0f);
-    EXPECT_LT(std::fabs(c.a1), 1.0f + c.a2);
-    for (float v : {c.b0, c.b1, c.b2, c.a1, c.a2}) EXPECT_TRUE(std::isfinite(v));
-  }
+    const float rate = 48000.0f;
+    const BiquadCoefficients cases[] = {
+        BiquadCoefficients::lowPass(rate, 30000.0f, 0.7f),     BiquadCoefficients::lowPass(rate, -5.0f, 0.7f),
+        BiquadCoefficients::highPass(rate, 1000.0f, 0.0f),     BiquadCoefficients::bandPass(rate, 0.0f, -1.0f),
+        BiquadCoefficients::peaking(rate, 1e6f, 50.0f, 24.0f), BiquadCoefficients::lowPass(0.0f, 1000.0f, 0.7f),
+    };
+    for (const auto& c : cases) {
+        // Poles inside the unit circle: |a2| < 1 and |a1| < 1 + a2.
+        EXPECT_LT(std::fabs(c.a2), 1.0f);
+        EXPECT_LT(std::fabs(c.a1), 1.0f + c.a2);
+        for (float v : {c.b0, c.b1, c.b2, c.a1, c.a2}) EXPECT_TRUE(std::isfinite(v));
+    }
 }

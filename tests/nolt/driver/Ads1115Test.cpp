@@ -62,7 +62,8 @@ TEST(Ads1115, UnusableConverterReadsMinusOneWithoutTouchingTheBus) {
         bool shortConfigWrite;
         const char* expectedLog;
     } cases[] = {
-        {"host without device root", false, true, true, false, "W (Ads1115): no device for /dev/i2c-5; expression pedal off\n"},
+        {"host without device root", false, true, true, false,
+         "W (Ads1115): no device for /dev/i2c-5; expression pedal off\n"},
         {"no bus", true, false, true, false, "ERROR (Ads1115): Failed to open device /simulated/dev/i2c-5\n"},
         {"no device at the address", true, true, false, false, "ERROR (Ads1115): Failed to open address 72\n"},
         {"configuration not taken", true, true, true, true,

@@ -33,7 +33,8 @@ TEST(IOArray, ProductChainSetUpAndFrameLayout) {
     testing::internal::CaptureStdout();
     auto chain = sim::startChain(24, 5000, 100, 32);
     const std::string log = testing::internal::GetCapturedStdout();
-    EXPECT_NE(log.find("I (IO Array): Initialized freq = 120000, max_io = 24, queue = 500\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("I (IO Array): Initialized freq = 120000, max_io = 24, queue = 500\n"), std::string::npos)
+        << log;
     EXPECT_EQ(chain->openedPaths, std::vector<std::string>{"/simulated/dev/spidev0.0"});
     EXPECT_EQ(chain->mode, SPI_MODE_2);
     EXPECT_EQ(IOArray::get_max_io(), 24);
@@ -114,12 +115,12 @@ TEST(IOArray, SoftwarePwmOverOnePeriod) {
         int duty;
         int litFrames; // of each 32-frame period, counted from the period's first frame
     } lines[] = {
-        {9, true, 16, 16},   // half duty: frames 0 to 15
-        {0, true, 31, 31},   // the brightest duty below the depth
-        {14, true, 0, 0},    // duty 0 keeps a set line dark
-        {20, true, -1, 32},  // no PWM: the line follows set_bit
-        {3, false, 20, 0},   // a cleared line stays dark whatever its duty
-        {23, true, 40, 32},  // a duty beyond the depth is always on
+        {9, true, 16, 16},  // half duty: frames 0 to 15
+        {0, true, 31, 31},  // the brightest duty below the depth
+        {14, true, 0, 0},   // duty 0 keeps a set line dark
+        {20, true, -1, 32}, // no PWM: the line follows set_bit
+        {3, false, 20, 0},  // a cleared line stays dark whatever its duty
+        {23, true, 40, 32}, // a duty beyond the depth is always on
     };
     for (const Line& l : lines) {
         IOArray::set_bit(l.line, l.set);
@@ -214,8 +215,7 @@ TEST(IOArray, FailedTransfersGiveTheirSlotsBackAndLogOncePerRun) {
         int performed = 0;
         while (IOArray::spi_step() != 0) ++performed;
         EXPECT_EQ(performed, 499) << "round " << round;
-        while (IOArray::has_data() != 0) {
-        }
+        while (IOArray::has_data() != 0) {}
     }
 }
 

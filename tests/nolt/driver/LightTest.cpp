@@ -98,9 +98,19 @@ TEST_F(LightTest, ColourSwitchAndTemporaryColour) {
         {"switch off", [&] { status.setValue(NodeOnOff::OFF); }, {0, 0, 0}},
         {"temporary colour shows over the switch", [] { Light::setTempColor("0000ff"); }, {0, 0, 7}},
         {"five characters end the override", [] { Light::setTempColor("00FF0"); }, {0, 0, 0}},
-        {"not hexadecimal ends it too", [] { Light::setTempColor("0000FF"); Light::setTempColor("GG0000"); }, {0, 0, 0}},
+        {"not hexadecimal ends it too",
+         [] {
+             Light::setTempColor("0000FF");
+             Light::setTempColor("GG0000");
+         },
+         {0, 0, 0}},
         {"switch on again", [&] { status.setValue(NodeOnOff::ON); }, {15, 7, 7}},
-        {"forced colour ends the override", [] { Light::setTempColor("00FF00"); Light::forceColor("102030"); }, {1, 1, 1}},
+        {"forced colour ends the override",
+         [] {
+             Light::setTempColor("00FF00");
+             Light::forceColor("102030");
+         },
+         {1, 1, 1}},
         {"malformed stored colour refused", [] { Light::forceColor("12345"); }, {1, 1, 1}},
         {"no switch", [] { Light::setStatus(nullptr); }, {1, 1, 1}},
     };

@@ -107,10 +107,8 @@ inline std::shared_ptr<SimulatedChain> startChain(int lines, int scanFrequency, 
 
 // Performs every queued transfer and takes every frame back, leaving the ring empty.
 inline void drain() {
-    while (IOArray::spi_step() != 0) {
-    }
-    while (IOArray::has_data() != 0) {
-    }
+    while (IOArray::spi_step() != 0) {}
+    while (IOArray::has_data() != 0) {}
 }
 
 // An ADS1115 on a simulated bus: the configuration it was sent and the conversion it presents.

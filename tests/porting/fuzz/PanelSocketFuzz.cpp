@@ -68,8 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, f.path.c_str(), sizeof address.sun_path - 1);
-    if (client < 0 || ::connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        std::abort();
+    if (client < 0 || ::connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) std::abort();
     if (!transferMessage(f, length, input) || !f.panel->connected()) std::abort();
     for (size_t at = 1; at < size; at += piece) {
         const size_t count = std::min(piece, size - at);

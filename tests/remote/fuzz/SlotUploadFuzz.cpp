@@ -56,8 +56,7 @@ bool inflateReference(const std::vector<uint8_t>& stream, size_t limit, std::vec
 }
 
 std::string chunkRequest(int chunk, const std::string& value) {
-    return "dwrite root\\app\\slots:{\"index\":0,\"chunk\":" + std::to_string(chunk) + ",\"value\":\"" + value +
-           "\"}";
+    return "dwrite root\\app\\slots:{\"index\":0,\"chunk\":" + std::to_string(chunk) + ",\"value\":\"" + value + "\"}";
 }
 
 }
@@ -75,15 +74,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         record[64 + i] = uint8_t(transferred >> (8 * i));
         record[68 + i] = uint8_t(stored >> (8 * i));
     }
-    std::string reply = f.transport->processRequest(chunkRequest(0, testsupport::hex(std::string(reinterpret_cast<const char*>(record), sizeof record), true)));
+    std::string reply = f.transport->processRequest(
+        chunkRequest(0, testsupport::hex(std::string(reinterpret_cast<const char*>(record), sizeof record), true)));
     int chunk = 1;
     for (size_t at = 0; at < stream.size(); at += kChunkSize, ++chunk) {
         const size_t count = std::min(stream.size() - at, size_t(kChunkSize));
-        reply = f.transport->processRequest(chunkRequest(chunk, testsupport::hex(std::string(reinterpret_cast<const char*>(stream.data() + at), count), true)));
+        reply = f.transport->processRequest(chunkRequest(
+            chunk, testsupport::hex(std::string(reinterpret_cast<const char*>(stream.data() + at), count), true)));
         if (reply.find("\"index\":-1") != std::string::npos) break;
     }
-    const bool taken = reply.find("\"index\":-1") == std::string::npos && f.list->nameAt(0) == "fuzz" &&
-                       f.list->dataAt(0) != before;
+    const bool taken =
+        reply.find("\"index\":-1") == std::string::npos && f.list->nameAt(0) == "fuzz" && f.list->dataAt(0) != before;
 
     std::vector<uint8_t> expected;
     const bool valid = inflateReference(stream, kSlotSize, expected) && !expected.empty() &&

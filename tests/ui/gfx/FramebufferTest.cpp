@@ -55,7 +55,7 @@ TEST(Framebuffer, HostFileLivesInTheStateFolder) {
 
 TEST(Framebuffer, PictureGoesToRows35To204) {
     std::filesystem::create_directories(home());
-    {  // a file from an earlier run with other contents keeps them outside the picture
+    { // a file from an earlier run with other contents keeps them outside the picture
         std::ofstream old(home() + "/fb0", std::ios::binary | std::ios::trunc);
         std::vector<uint16_t> marks(320 * 240, 0x1234);
         old.write(reinterpret_cast<const char*>(marks.data()), std::streamsize(marks.size() * 2));
@@ -98,14 +98,14 @@ TEST(Framebuffer, PictureAppearsInTheFileAndThePngTool) {
     file.read(header, sizeof header);
     EXPECT_EQ(std::string(header + 1, 3), "PNG");
     EXPECT_EQ(std::string(header + 12, 4), "IHDR");
-    EXPECT_EQ(uint8_t(header[18]) << 8 | uint8_t(header[19]), 320);  // width
-    EXPECT_EQ(uint8_t(header[22]) << 8 | uint8_t(header[23]), 240);  // height
+    EXPECT_EQ(uint8_t(header[18]) << 8 | uint8_t(header[19]), 320); // width
+    EXPECT_EQ(uint8_t(header[22]) << 8 | uint8_t(header[23]), 240); // height
     EXPECT_NE(std::system((std::string(FB2PNG) + " /nonexistent/fb0 2> /dev/null").c_str()), 0);
 }
 
 TEST(Framebuffer, AFramebufferThatCannotBeOpenedLeavesRenderingWorking) {
     std::filesystem::remove_all(home());
-    std::filesystem::create_directories(home() + "/fb0");  // a folder where the file should be
+    std::filesystem::create_directories(home() + "/fb0"); // a folder where the file should be
     openDisplay();
     lv_obj_t* white = lv_obj_create(lv_screen_active());
     lv_obj_set_style_bg_color(white, lv_color_hex(0xFFFFFF), 0);

@@ -37,14 +37,14 @@ TEST(GfxPicture, BorderSidesAndBorderAfterTheContent) {
     lv_obj_set_style_border_post(before, false, 0);
     objects::valueBar(10, 70, 72, 9, 0, 0x999999, LV_BORDER_SIDE_BOTTOM | LV_BORDER_SIDE_LEFT);
     GfxTestView::render();
-    EXPECT_EQ(GfxTestView::pixel(10, 18), 0xFFFFFFu);  // left border over the indicator
+    EXPECT_EQ(GfxTestView::pixel(10, 18), 0xFFFFFFu); // left border over the indicator
     EXPECT_EQ(GfxTestView::pixel(40, 10), 0xFFFFFFu);
     EXPECT_EQ(GfxTestView::pixel(40, 18), shown(0x777777));
-    EXPECT_EQ(GfxTestView::pixel(10, 48), shown(0x777777));  // the indicator covers an earlier border
-    EXPECT_EQ(GfxTestView::pixel(40, 78), 0xFFFFFFu);         // bottom
-    EXPECT_EQ(GfxTestView::pixel(10, 74), 0xFFFFFFu);         // left
-    EXPECT_EQ(GfxTestView::pixel(40, 70), screenColour);      // no top
-    EXPECT_EQ(GfxTestView::pixel(81, 74), screenColour);      // no right
+    EXPECT_EQ(GfxTestView::pixel(10, 48), shown(0x777777)); // the indicator covers an earlier border
+    EXPECT_EQ(GfxTestView::pixel(40, 78), 0xFFFFFFu);       // bottom
+    EXPECT_EQ(GfxTestView::pixel(10, 74), 0xFFFFFFu);       // left
+    EXPECT_EQ(GfxTestView::pixel(40, 70), screenColour);    // no top
+    EXPECT_EQ(GfxTestView::pixel(81, 74), screenColour);    // no right
     (void)post;
 }
 
@@ -55,7 +55,7 @@ TEST(GfxPicture, BarsFillFromTheLeftOrFromTheBottom) {
     lv_bar_set_range(range, 0, 10);
     lv_bar_set_mode(range, LV_BAR_MODE_RANGE);
     lv_bar_set_value(range, 10, LV_ANIM_OFF);
-    lv_bar_set_start_value(range, 5, LV_ANIM_OFF);  // the upper half
+    lv_bar_set_start_value(range, 5, LV_ANIM_OFF); // the upper half
     GfxTestView::render();
     EXPECT_EQ(GfxTestView::pixel(24, 5), 0xFF0000u);
     EXPECT_EQ(GfxTestView::pixel(25, 5), screenColour);
@@ -80,8 +80,8 @@ TEST(GfxPicture, VerticalGradientBetweenItsStops) {
     lv_obj_set_style_bg_grad_stop(box, 192, 0);
     GfxTestView::render();
     EXPECT_EQ(GfxTestView::pixel(10, 0), 0xFF0000u);
-    EXPECT_EQ(GfxTestView::pixel(10, 20), 0xFF0000u);  // above the main stop
-    EXPECT_EQ(GfxTestView::pixel(10, 80), 0x0000FFu);  // past the gradient stop
+    EXPECT_EQ(GfxTestView::pixel(10, 20), 0xFF0000u); // above the main stop
+    EXPECT_EQ(GfxTestView::pixel(10, 80), 0x0000FFu); // past the gradient stop
     const uint32_t middle = GfxTestView::pixel(10, 50);
     EXPECT_NEAR(double(middle >> 16), 128, 12);
     EXPECT_NEAR(double(middle & 0xFF), 128, 12);
@@ -110,10 +110,14 @@ TEST(GfxPicture, TextInItsColourInsideItsBoxAndClippedToTheParent) {
 
 TEST(GfxPicture, RawDegreeByteDrawsTheDegreeSign) {
     objects::panel();
-    lv_obj_t* text = objects::label(lv_screen_active(), 10, 10, 200, 29, "21.5\xB0" "C", &lv_font_montserrat_24, 0xFFFFFF);
+    lv_obj_t* text = objects::label(lv_screen_active(), 10, 10, 200, 29,
+                                    "21.5\xB0"
+                                    "C",
+                                    &lv_font_montserrat_24, 0xFFFFFF);
     GfxTestView::render();
     const auto raw = picture();
-    lv_label_set_text(text, "21.5\xC2\xB0" "C");
+    lv_label_set_text(text, "21.5\xC2\xB0"
+                            "C");
     GfxTestView::render();
     EXPECT_EQ(picture(), raw);
     lv_label_set_text(text, "21.5C");
@@ -157,12 +161,15 @@ TEST(GfxPicture, HueSliderShowsTheHuesAndItsKnob) {
     GfxTestView::render();
     const auto dominant = [](uint32_t rgb) {
         const uint32_t r = rgb >> 16, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
-        return r > g + 100 && r > b + 100 ? 'r' : g > r + 100 && g > b + 100 ? 'g' : b > r + 100 && b > g + 100 ? 'b' : '?';
+        return r > g + 100 && r > b + 100   ? 'r'
+               : g > r + 100 && g > b + 100 ? 'g'
+               : b > r + 100 && b > g + 100 ? 'b'
+                                            : '?';
     };
     EXPECT_EQ(dominant(GfxTestView::pixel(106, 55)), 'r');
     EXPECT_EQ(dominant(GfxTestView::pixel(130, 55)), 'g');
     EXPECT_EQ(dominant(GfxTestView::pixel(160, 55)), 'b');
-    EXPECT_EQ(GfxTestView::pixel(189, 55), 0x00FFFFu);  // the knob at the right end, over the bar's ends
+    EXPECT_EQ(GfxTestView::pixel(189, 55), 0x00FFFFu); // the knob at the right end, over the bar's ends
     EXPECT_EQ(GfxTestView::pixel(189, 48), 0x00FFFFu);
     (void)slider;
 }

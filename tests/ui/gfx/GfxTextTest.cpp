@@ -20,8 +20,12 @@ TEST(GfxText, Utf8WithLatin1ForStrayBytes) {
         std::vector<uint32_t> codepoints;
     } cases[] = {
         {"Ab", {'A', 'b'}},
-        {"\xC2\xB0" "C", {0xB0, 'C'}},                  // degree sign, valid UTF-8
-        {"\xB0" "C", {0xB0, 'C'}},                      // the raw byte: Latin-1
+        {"\xC2\xB0"
+         "C",
+         {0xB0, 'C'}}, // degree sign, valid UTF-8
+        {"\xB0"
+         "C",
+         {0xB0, 'C'}},                                  // the raw byte: Latin-1
         {"\xE2\x82\xAC", {0x20AC}},                     // euro sign
         {"\xF0\x9F\x8E\xB8", {0x1F3B8}},                // four bytes
         {"\xEF\x81\xB1", {0xF071}},                     // a symbol
@@ -45,8 +49,8 @@ TEST(GfxText, MontserratLoadsFromTheWoffFilesAndSymbolsFromTheSymbolFace) {
     EXPECT_GT(letter.width, 5);
     EXPECT_GT(letter.advance, 5);
     EXPECT_GT(fonts.glyph(&lv_font_montserrat_14, 0xB0).width, 0);
-    for (const char* symbol : {LV_SYMBOL_RIGHT, LV_SYMBOL_MINUS, LV_SYMBOL_WARNING, LV_SYMBOL_OK, LV_SYMBOL_CLOSE,
-                               LV_SYMBOL_BACKSPACE}) {
+    for (const char* symbol :
+         {LV_SYMBOL_RIGHT, LV_SYMBOL_MINUS, LV_SYMBOL_WARNING, LV_SYMBOL_OK, LV_SYMBOL_CLOSE, LV_SYMBOL_BACKSPACE}) {
         size_t pos = 0;
         const gfx::Glyph& g = fonts.glyph(&lv_font_montserrat_20, TextLayout::nextCodepoint(symbol, pos));
         EXPECT_GT(g.width, 3) << symbol;
@@ -54,8 +58,8 @@ TEST(GfxText, MontserratLoadsFromTheWoffFilesAndSymbolsFromTheSymbolFace) {
     }
     // Larger sizes give taller lines; the program's fonts have the line heights asked for.
     int32_t previous = 0;
-    for (const lv_font_t* font : {&lv_font_montserrat_14, &lv_font_montserrat_18, &lv_font_montserrat_24,
-                                  &lv_font_montserrat_48}) {
+    for (const lv_font_t* font :
+         {&lv_font_montserrat_14, &lv_font_montserrat_18, &lv_font_montserrat_24, &lv_font_montserrat_48}) {
         EXPECT_GT(fonts.metrics(font).lineHeight, previous) << font->name;
         previous = fonts.metrics(font).lineHeight;
     }

@@ -42,7 +42,7 @@ TEST(GfxTree, PositionsFollowAlignmentParentContentAndScroll) {
     struct Case {
         lv_align_t align;
         int32_t dx, dy;
-        int32_t x, y;  // expected top left of a 20 x 10 child
+        int32_t x, y; // expected top left of a 20 x 10 child
     } cases[] = {
         {LV_ALIGN_DEFAULT, 3, 4, 10 + 7 + 3, 20 + 7 + 4},
         {LV_ALIGN_TOP_LEFT, 0, 0, 17, 27},
@@ -115,21 +115,21 @@ TEST(GfxTree, StylesLayerThemeSharedOwnAndCheckedState) {
     lv_style_init(&checked);
     lv_style_set_bg_color(&checked, lv_color_hex(0xFFFFFF));
 
-    lv_obj_create(nullptr);  // themed only
+    lv_obj_create(nullptr); // themed only
     lv_obj_t* shared = lv_obj_create(nullptr);
     lv_obj_add_style(shared, &blue, 0);
-    lv_obj_add_style(shared, &green, 0);  // added later: wins
+    lv_obj_add_style(shared, &green, 0); // added later: wins
     lv_obj_t* own = lv_obj_create(nullptr);
     lv_obj_add_style(own, &green, 0);
     lv_obj_set_style_bg_color(own, lv_color_hex(0x123456), 0);
-    lv_obj_add_style(own, &blue, 0);  // own properties still win
+    lv_obj_add_style(own, &blue, 0); // own properties still win
     lv_obj_t* check = lv_obj_create(nullptr);
     lv_obj_set_style_bg_color(check, lv_color_hex(0x654321), 0);
     lv_obj_add_style(check, &checked, LV_PART_MAIN | LV_STATE_CHECKED);
 
     auto views = GfxTestView::snapshot();
     ASSERT_EQ(views.size(), 5u);
-    EXPECT_EQ(views[1].main.bgColor, 0x282B30u);  // the theme's card
+    EXPECT_EQ(views[1].main.bgColor, 0x282B30u); // the theme's card
     EXPECT_EQ(views[1].main.radius, 8);
     EXPECT_EQ(views[2].main.bgColor, 0x00FF00u);
     EXPECT_EQ(views[2].main.radius, 3);
@@ -153,7 +153,7 @@ TEST(GfxTree, TextPropertiesComeFromTheParentOthersDoNot) {
     lv_obj_t* inner = lv_label_create(box);
     lv_obj_t* own = lv_label_create(box);
     lv_obj_set_style_text_color(own, lv_color_hex(0x0000FF), 0);
-    lv_obj_t* button = lv_button_create(box);  // the theme gives buttons their own text colour
+    lv_obj_t* button = lv_button_create(box); // the theme gives buttons their own text colour
     lv_obj_t* inButton = lv_label_create(button);
     const auto views = GfxTestView::snapshot(box);
     auto viewOf = [&](const lv_obj_t* o) {
@@ -171,15 +171,16 @@ TEST(GfxTree, TextPropertiesComeFromTheParentOthersDoNot) {
 
 TEST(GfxTree, ThemeFollowsItsLatestSettings) {
     lv_display_t* display = lv_linux_fbdev_create();
-    lv_display_set_theme(display, lv_theme_default_init(display, lv_palette_main(LV_PALETTE_RED),
-                                                        lv_palette_main(LV_PALETTE_BLUE), true, &lv_font_montserrat_18));
+    lv_display_set_theme(display,
+                         lv_theme_default_init(display, lv_palette_main(LV_PALETTE_RED),
+                                               lv_palette_main(LV_PALETTE_BLUE), true, &lv_font_montserrat_18));
     lv_obj_t* bar = lv_bar_create(lv_screen_active());
     lv_obj_t* label = lv_label_create(lv_screen_active());
     auto views = GfxTestView::snapshot();
     EXPECT_EQ(views[1].indicator.bgColor, 0xF44336u);
     EXPECT_EQ(views[2].main.textFont, &lv_font_montserrat_18);
-    lv_display_set_theme(display, lv_theme_default_init(display, lv_palette_main(5), lv_palette_main(0), true,
-                                                        &lv_font_montserrat_14));
+    lv_display_set_theme(
+        display, lv_theme_default_init(display, lv_palette_main(5), lv_palette_main(0), true, &lv_font_montserrat_14));
     views = GfxTestView::snapshot();
     EXPECT_EQ(views[1].indicator.bgColor, 0x2196F3u);
     EXPECT_EQ(views[2].main.textFont, &lv_font_montserrat_14);
@@ -188,8 +189,8 @@ TEST(GfxTree, ThemeFollowsItsLatestSettings) {
 }
 
 TEST(GfxTree, LabelsCutWithDotsOrWrap) {
-    lv_obj_t* dots = objects::label(lv_screen_active(), 7, 6, 120, 29, "A rather long preset name", &lv_font_montserrat_24,
-                                    0xFFFFFF);
+    lv_obj_t* dots = objects::label(lv_screen_active(), 7, 6, 120, 29, "A rather long preset name",
+                                    &lv_font_montserrat_24, 0xFFFFFF);
     lv_obj_t* wrap = objects::label(lv_screen_active(), 0, 40, 120, LV_SIZE_CONTENT, "A rather long preset name",
                                     &lv_font_montserrat_14, 0xFFFFFF, false);
     lv_obj_t* lines = lv_label_create(lv_screen_active());
@@ -202,7 +203,7 @@ TEST(GfxTree, LabelsCutWithDotsOrWrap) {
     EXPECT_EQ(views[1].lines[0].rfind("A rather", 0), 0u);
     EXPECT_GT(views[2].lines.size(), 1u);
     EXPECT_EQ(views[2].lines[0].rfind("A rather", 0), 0u);
-    EXPECT_EQ(views[2].height,  // grew to its lines
+    EXPECT_EQ(views[2].height, // grew to its lines
               int32_t(views[2].lines.size()) * gfx::FontCache::instance().metrics(&lv_font_montserrat_14).lineHeight);
     EXPECT_EQ(views[3].lines, (std::vector<std::string>{"one", "two"}));
     EXPECT_EQ(views[4].lines, std::vector<std::string>{"Short"});
@@ -231,7 +232,7 @@ TEST(GfxTree, LineAndBarData) {
     ASSERT_EQ(views.size(), 5u);
     EXPECT_EQ(views[1].x, 7);
     EXPECT_EQ(views[1].y, 33);
-    EXPECT_EQ(views[1].width, 306 + 2);  // the points and the theme's 2-pixel width
+    EXPECT_EQ(views[1].width, 306 + 2); // the points and the theme's 2-pixel width
     EXPECT_EQ(views[1].points.size(), 2u);
     EXPECT_EQ(views[2].barMode, LV_BAR_MODE_RANGE);
     EXPECT_EQ(views[2].rangeMax, 8);
@@ -314,10 +315,10 @@ TEST(GfxTree, CleanAndDeleteRemoveObjects) {
     lv_obj_t* box = lv_msgbox_create(screen);
     lv_msgbox_add_text(box, "kept");
     lv_obj_clean(box);
-    EXPECT_NE(lv_msgbox_add_text(box, "again"), nullptr);  // the box rebuilds its content area
+    EXPECT_NE(lv_msgbox_add_text(box, "again"), nullptr); // the box rebuilds its content area
     lv_obj_clean(screen);
-    lv_obj_clean(screen);  // an empty screen stays empty
+    lv_obj_clean(screen); // an empty screen stays empty
     EXPECT_EQ(lv_obj_get_child_count(screen), 0u);
-    lv_obj_delete(screen);  // the screen itself stays
+    lv_obj_delete(screen); // the screen itself stays
     EXPECT_EQ(GfxTestView::snapshot().size(), 1u);
 }

@@ -25,19 +25,15 @@ struct FontCase {
 };
 
 const FontCase FONTS[] = {
-    {"font10", glcd_font10, true, 10, 10, 96},        {"font11", glcd_font11, true, 10, 11, 96},
-    {"font14", glcd_font14, true, 10, 14, 96},        {"font14wide", glcd_font14wide, true, 13, 14, 96},
-    {"font5x7", glcd_font5x7, false, 5, 7, 97},       {"font3x6", glcd_font3x6, false, 3, 6, 96},
+    {"font10", glcd_font10, true, 10, 10, 96},  {"font11", glcd_font11, true, 10, 11, 96},
+    {"font14", glcd_font14, true, 10, 14, 96},  {"font14wide", glcd_font14wide, true, 13, 14, 96},
+    {"font5x7", glcd_font5x7, false, 5, 7, 97}, {"font3x6", glcd_font3x6, false, 3, 6, 96},
     {"font3x5", glcd_font3x5, false, 3, 5, 96},
 };
 
-int widthOf(const FontCase& f, char c)
-{
-    return glcd_drawChar2(0, 0, c, f.font, GLCD_MEASURE);
-}
+int widthOf(const FontCase& f, char c) { return glcd_drawChar2(0, 0, c, f.font, GLCD_MEASURE); }
 
-TEST_F(GlcdTextTest, EveryGlyphStaysInsideItsCellAndReachesTheFontsRows)
-{
+TEST_F(GlcdTextTest, EveryGlyphStaysInsideItsCellAndReachesTheFontsRows) {
     for (const FontCase& f : FONTS) {
         EXPECT_EQ(f.font[0] == 0 && f.font[1] <= 1, !f.proportional) << f.name;
         EXPECT_LE(f.font[2], f.maxWidth) << f.name;
@@ -65,13 +61,17 @@ TEST_F(GlcdTextTest, EveryGlyphStaysInsideItsCellAndReachesTheFontsRows)
     }
 }
 
-TEST_F(GlcdTextTest, StringsAdvanceByGlyphAndGapAndMeasureTheDegreeSign)
-{
+TEST_F(GlcdTextTest, StringsAdvanceByGlyphAndGapAndMeasureTheDegreeSign) {
     for (const FontCase& f : FONTS) {
         int expected = 3 + widthOf(f, 'A') + 1 + widthOf(f, 'b') + 1;
         EXPECT_EQ(glcd_drawStringFont(3, 5, "Ab", f.font, 1), expected) << f.name;
         // A character the font lacks advances by the gap only.
-        EXPECT_EQ(glcd_drawStringFont(3, 5, "A\x01" "b", f.font, GLCD_MEASURE), expected + 1) << f.name;
+        EXPECT_EQ(glcd_drawStringFont(3, 5,
+                                      "A\x01"
+                                      "b",
+                                      f.font, GLCD_MEASURE),
+                  expected + 1)
+            << f.name;
 
         int radius = f.height < 8 ? f.height / 6 : f.height / 8;
         glcd_clear(0);
@@ -79,18 +79,20 @@ TEST_F(GlcdTextTest, StringsAdvanceByGlyphAndGapAndMeasureTheDegreeSign)
         EXPECT_TRUE(pixel(40 + 2 * radius, 20 + 2 * radius)) << f.name;
         EXPECT_EQ(litCount() > 0, true) << f.name;
         glcd_clear(0);
-        EXPECT_EQ(glcd_drawStringFontRightAligned(100, 20, "4\xB0" "C", f.font, 1),
+        EXPECT_EQ(glcd_drawStringFontRightAligned(100, 20,
+                                                  "4\xB0"
+                                                  "C",
+                                                  f.font, 1),
                   widthOf(f, '4') + 1 + 2 * radius + 1 + 1 + widthOf(f, 'C') + 1)
             << f.name;
     }
 
     glcd_clear(0);
-    glcd_drawStringFont(10, 60, "|", glcd_font5x7, 1);  // runs off the bottom and on at the top
+    glcd_drawStringFont(10, 60, "|", glcd_font5x7, 1); // runs off the bottom and on at the top
     for (int row : {60, 61, 62, 63, 0, 1, 2}) EXPECT_TRUE(pixel(12, row)) << row;
 }
 
-TEST_F(GlcdTextTest, AlignedCentredAndDefaultFontTextMatchPlainText)
-{
+TEST_F(GlcdTextTest, AlignedCentredAndDefaultFontTextMatchPlainText) {
     auto pictureOf = [](auto draw) {
         glcd_clear(0);
         draw();
@@ -101,25 +103,30 @@ TEST_F(GlcdTextTest, AlignedCentredAndDefaultFontTextMatchPlainText)
               pictureOf([&] { glcd_drawStringFont(static_cast<uint8_t>(126 - width), 1, "Gain", glcd_font10, 1); }));
     EXPECT_EQ(pictureOf([] { glcd_drawStringFontCentered(10, 1, 8, "Mix", glcd_font10, 1); }),
               pictureOf([] { glcd_drawStringFont(20, 1, "Mix", glcd_font10, 1); }));
-    EXPECT_EQ(pictureOf([] { glcd_drawString(5, 5, "AB", 1); }),
-              pictureOf([] { glcd_drawChar2(5, 5, 'A', glcd_font3x5, 1); glcd_drawChar2(9, 5, 'B', glcd_font3x5, 1); }));
+    EXPECT_EQ(pictureOf([] { glcd_drawString(5, 5, "AB", 1); }), pictureOf([] {
+                  glcd_drawChar2(5, 5, 'A', glcd_font3x5, 1);
+                  glcd_drawChar2(9, 5, 'B', glcd_font3x5, 1);
+              }));
     EXPECT_EQ(pictureOf([] { glcd_drawStringCentered(5, 5, 6, "AB", 1); }),
               pictureOf([] { glcd_drawString(13, 5, "AB", 1); }));
     EXPECT_EQ(pictureOf([] { glcd_drawInt(5, 5, -42, 1); }), pictureOf([] { glcd_drawString(5, 5, "-42", 1); }));
     EXPECT_EQ(pictureOf([] { glcd_drawFloat(5, 5, 1, 2.5f); }), pictureOf([] { glcd_drawString(5, 5, "2.50", 1); }));
     EXPECT_EQ(pictureOf([] { glcd_drawFloat(5, 5, 1, 1.0e13f); }), pictureOf([] {}));
-    EXPECT_EQ(pictureOf([] { glcd_drawString(5, 5, "A", 2); glcd_drawString(5, 5, "A", 2); }), pictureOf([] {}));
+    EXPECT_EQ(pictureOf([] {
+                  glcd_drawString(5, 5, "A", 2);
+                  glcd_drawString(5, 5, "A", 2);
+              }),
+              pictureOf([] {}));
 }
 
-TEST_F(GlcdTextTest, TrimmedTextRunsThroughItsWindow)
-{
+TEST_F(GlcdTextTest, TrimmedTextRunsThroughItsWindow) {
     const char* text = "0123456789";
     const int expectedStart[] = {0, 1, 2, 3, 4, 5, 6, 0};
     for (int scroll = 0; scroll < 8; ++scroll) {
         glcd_clear(0);
         std::string window = std::string(text).substr(expectedStart[scroll], 4);
         glcd_drawStringFont(2, 2, window.c_str(), glcd_font5x7, 1);
-        glcd_drawStringFont(2, 30, window.c_str(), glcd_font5x7, 1);  // right-aligned copy below
+        glcd_drawStringFont(2, 30, window.c_str(), glcd_font5x7, 1); // right-aligned copy below
         auto expected = snapshot();
         glcd_clear(0);
         glcd_drawStringFontTrim(2, 2, 4, scroll, text, glcd_font5x7, 1);
@@ -140,33 +147,39 @@ TEST_F(GlcdTextTest, TrimmedTextRunsThroughItsWindow)
     EXPECT_NO_FATAL_FAILURE(glcd_drawStringFontTrim(0, 0, 4, -3, longText.c_str(), glcd_font3x5, 1));
 }
 
-TEST_F(GlcdTextTest, LimitedTextIsClippedToItsWindow)
-{
-    struct Case { int scroll; bool cut; };
+TEST_F(GlcdTextTest, LimitedTextIsClippedToItsWindow) {
+    struct Case {
+        int scroll;
+        bool cut;
+    };
     for (Case c : {Case{0, false}, Case{7, false}, Case{23, false}, Case{0, true}, Case{9, true}}) {
         glcd_clear(0);
-        if (c.cut)
-            glcd_drawStringFontLimitedCut(30, 10, 60, c.scroll, "Scrolling name", glcd_font10, 1);
-        else
-            glcd_drawStringFontLimited(30, 10, 60, c.scroll, "Scrolling name", glcd_font10, 1);
+        if (c.cut) glcd_drawStringFontLimitedCut(30, 10, 60, c.scroll, "Scrolling name", glcd_font10, 1);
+        else glcd_drawStringFontLimited(30, 10, 60, c.scroll, "Scrolling name", glcd_font10, 1);
         EXPECT_GT(litCount(), 0) << c.scroll;
         for (int y = 0; y < 64; ++y)
             for (int x = 0; x < 128; ++x)
-                if (pixel(x, y)) { ASSERT_TRUE(x >= 30 && x <= 60) << x << "," << y << " scroll " << c.scroll; }
+                if (pixel(x, y)) {
+                    ASSERT_TRUE(x >= 30 && x <= 60) << x << "," << y << " scroll " << c.scroll;
+                }
     }
     glcd_clear(0);
-    glcd_drawStringFontLimited(30, 10, 30, 0, "Wide", glcd_font10, 1);  // one column wide stays one column
+    glcd_drawStringFontLimited(30, 10, 30, 0, "Wide", glcd_font10, 1); // one column wide stays one column
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 128; ++x)
-            if (pixel(x, y)) { ASSERT_EQ(x, 30); }
+            if (pixel(x, y)) {
+                ASSERT_EQ(x, 30);
+            }
     glcd_clear(0);
     glcd_drawStringFontLimitedCut(60, 10, 60, 0, "Gone", glcd_font10, 1);
     EXPECT_EQ(litCount(), 0);
 }
 
-TEST_F(GlcdTextTest, FixedCellsShowDigitsLettersAndBlanks)
-{
-    struct Address { char c; int glyph; };
+TEST_F(GlcdTextTest, FixedCellsShowDigitsLettersAndBlanks) {
+    struct Address {
+        char c;
+        int glyph;
+    };
     for (Address a : {Address{'0', 0}, Address{'9', 9}, Address{'A', 10}, Address{'f', 15}, Address{'Z', 35},
                       Address{' ', 36}, Address{'_', 37}, Address{'-', 38}, Address{':', 39}, Address{'.', 40},
                       Address{'+', 41}, Address{'#', 0}, Address{'\xB0', 0}}) {
@@ -180,7 +193,8 @@ TEST_F(GlcdTextTest, FixedCellsShowDigitsLettersAndBlanks)
 
     auto cells = [](const char* text) {
         glcd_clear(0);
-        for (int index = 0; text[index] != '\0'; ++index) glcd_drawChar(static_cast<uint8_t>(10 + 4 * index), 20, text[index], 1);
+        for (int index = 0; text[index] != '\0'; ++index)
+            glcd_drawChar(static_cast<uint8_t>(10 + 4 * index), 20, text[index], 1);
         return snapshot();
     };
     auto drawn = [](auto draw) {
@@ -209,10 +223,12 @@ TEST_F(GlcdTextTest, FixedCellsShowDigitsLettersAndBlanks)
     EXPECT_FALSE(pixel(0, 0));
 }
 
-TEST_F(GlcdTextTest, SampleSheetRendersEveryFont)
-{
+TEST_F(GlcdTextTest, SampleSheetRendersEveryFont) {
     uint8_t y = 0;
-    glcd_drawStringFont(0, y, "Title font10 gjpqy 25\xB0" "C", glcd_font10, 1);
+    glcd_drawStringFont(0, y,
+                        "Title font10 gjpqy 25\xB0"
+                        "C",
+                        glcd_font10, 1);
     y = static_cast<uint8_t>(y + 11);
     glcd_drawStringFont(0, y, "Float font11 Gain", glcd_font11, 1);
     y = static_cast<uint8_t>(y + 12);
@@ -221,7 +237,10 @@ TEST_F(GlcdTextTest, SampleSheetRendersEveryFont)
     y = static_cast<uint8_t>(y + 15);
     glcd_drawStringFont(0, y, "X10 Add Del Back", glcd_font5x7, 1);
     y = static_cast<uint8_t>(y + 8);
-    glcd_drawStringFont(0, y, "VAL 38.5\xB0" "C  CUR 1:05 font3x6", glcd_font3x6, 1);
+    glcd_drawStringFont(0, y,
+                        "VAL 38.5\xB0"
+                        "C  CUR 1:05 font3x6",
+                        glcd_font3x6, 1);
     y = static_cast<uint8_t>(y + 7);
     glcd_drawString(0, y, "3X5 DEFAULT 0123456789", 1);
     glcd_drawHex(94, 57, 0xC0FFEE, 1);
