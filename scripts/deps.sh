@@ -14,7 +14,7 @@ packages=(
   nlohmann-json3-dev libconcurrentqueue-dev zlib1g-dev libsodium-dev libeigen3-dev
   libasound2-dev libsndfile1-dev libglib2.0-dev libbluetooth-dev dbus
   libfreetype-dev libpng-dev fonts-dejavu-core
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   python3 python3-numpy python3-dbus python3-gi python3-tk
   libzita-resampler-dev libfftw3-dev
   xvfb xdotool imagemagick
