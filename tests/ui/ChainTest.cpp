@@ -14,8 +14,7 @@ namespace ev = EventId;
 
 namespace {
 void openChain() {
-    send(ev::Encoder1Press);
-    send(ev::Encoder1ShortRelease);
+    send("v^");
     ASSERT_EQ(EventDispatcher::elements(), 4);
 }
 
@@ -40,7 +39,7 @@ TEST(Chain, PresetViewAndTiles) {
     tree.assigns[2]->setValue(tree.amp->getPath());
     openChain();
     auto views = redraw();
-    savePng("ui_chain_preset.png");
+    savePng("ui_chain_preset");
 
     // Title white with no tile selected; the preset view's sliders.
     EXPECT_EQ(labelOf(views, "Ambient").main.textColor, 0xFFFFFFu);
@@ -69,9 +68,9 @@ TEST(Chain, PresetViewAndTiles) {
     EXPECT_EQ(strip(views)->scrollRequest, -50);
 
     // Cursor on the fourth tile: the strip scrolls by 150, the title greys, the sliders are the block's.
-    for (int i = 0; i < 4; ++i) send(ev::Encoder1Forward);
+    send("4>");
     views = redraw();
-    savePng("ui_chain_block.png");
+    savePng("ui_chain_block");
     EXPECT_EQ(strip(views)->scrollRequest, 150);
     EXPECT_EQ(labelOf(views, "Ambient").main.textColor, 0x777777u);
     EXPECT_EQ(tileOf(views, "Delay")->main.shadowSpread, 3);
@@ -81,9 +80,9 @@ TEST(Chain, PresetViewAndTiles) {
     EXPECT_EQ(labelOf(views, "Mix").x, 241);
 
     // The cursor stops at the last tile and at the preset.
-    for (int i = 0; i < 5; ++i) send(ev::Encoder1Forward);
+    send("5>");
     EXPECT_EQ(tileOf(redraw(), "Rev")->main.shadowSpread, 3);
-    for (int i = 0; i < 7; ++i) send(ev::Encoder1Back);
+    send("7<");
     EXPECT_EQ(labelOf(redraw(), "Ambient").main.textColor, 0xFFFFFFu);
 
     // An edited preset narrows the title and shows the mark.
@@ -108,7 +107,7 @@ TEST(Chain, EncodersEditSwitchAndAssignBlocks) {
     for (NodeItem* assign : tree.assigns) EXPECT_EQ(assign->getValue(), "");
 
     // The amp tile (third): encoders 2 to 5 edit gain, low, mid, treble; the long press switches it off.
-    for (int i = 0; i < 3; ++i) send(ev::Encoder1Forward);
+    send("3>");
     struct Case {
         int id;
         NodeFloat* node;
@@ -121,7 +120,7 @@ TEST(Chain, EncodersEditSwitchAndAssignBlocks) {
         send(c.id);
         EXPECT_FLOAT_EQ(c.node->getValue(), c.value) << c.node->getName();
     }
-    send(ev::Encoder1LongPress);
+    send("L");
     EXPECT_FALSE(Chain::isEnabled(tree.amp));
     auto views = redraw();
     EXPECT_EQ(tileOf(views, "Amp")->main.bgColor, uint32_t((0xFF0000 >> 3) & 0x1F1F1F));
@@ -140,41 +139,23 @@ TEST(Chain, EncodersEditSwitchAndAssignBlocks) {
     // Encoder 3's short press opens nothing with a tile selected; encoder 1's opens the block's page.
     send(ev::Encoder3ShortRelease);
     EXPECT_EQ(EventDispatcher::elements(), 4);
-    send(ev::Encoder1ShortRelease);
+    send("^");
     EXPECT_EQ(EventDispatcher::elements(), 5);
     EXPECT_NE(GfxTestView::labelWithText(redraw(), "Enable"), nullptr);
-    send(ev::Encoder2ShortRelease);
-    send(ev::Redraw);
+    send("xr");
     EXPECT_EQ(EventDispatcher::elements(), 4);
 
     // Back on the preset: encoder 3 opens the preset list, encoder 1 the master folder.
-    for (int i = 0; i < 3; ++i) send(ev::Encoder1Back);
+    send("3<");
     send(ev::Encoder3ShortRelease);
     EXPECT_EQ(EventDispatcher::elements(), 5);
     views = redraw();
     EXPECT_EQ(GfxTestView::labelWithText(views, "List"), nullptr) << "the list page covers the chain screen";
     EXPECT_NE(GfxTestView::labelWithText(views, "Preset"), nullptr) << GfxTestView::describe(views);
-    send(ev::Encoder2ShortRelease);
-    send(ev::Redraw);
-    send(ev::Encoder1ShortRelease);
+    send("xr^");
     EXPECT_NE(GfxTestView::labelWithText(redraw(), "Master"), nullptr);
-    send(ev::Encoder2ShortRelease);
-    send(ev::Redraw);
+    send("xr");
     EXPECT_EQ(EventDispatcher::elements(), 4);
-}
-
-TEST(Chain, ClosesOnEncoder2AndOnIdle) {
-    ProductTree tree;
-    openChain();
-    send(ev::Encoder2ShortRelease);
-    send(ev::Redraw);
-    EXPECT_EQ(EventDispatcher::elements(), 3);
-
-    openChain();
-    // Idle closes the screen.
-    send(ev::Idle);
-    send(ev::Redraw);
-    EXPECT_EQ(EventDispatcher::elements(), 3);
 }
 
 // Opening a page with encoder 1 on the chain screen, or on the setup page opened from it, and coming back
@@ -190,15 +171,17 @@ TEST(Chain, EncoderPressesOnItsPagesLeaveTheHomeEncoderOnTheVolume) {
         openChain();
         for (int id : path) {
             send(id);
-            send(ev::Redraw);
+            send("r");
         }
         ASSERT_EQ(EventDispatcher::elements(), 4) << "back on the chain screen";
-        send(ev::Encoder2ShortRelease);
-        send(ev::Redraw);
+        send("xr");
         ASSERT_EQ(EventDispatcher::elements(), 3) << "back on the home screen";
         const float volume = tree.volume->getValue();
-        send(ev::Encoder1Forward);
+        send(">");
         EXPECT_EQ(tree.preset->getValue(), "Ambient");
         EXPECT_GT(tree.volume->getValue(), volume);
     }
+    openChain();
+    send("ir");
+    EXPECT_EQ(EventDispatcher::elements(), 3) << "idle closes the chain screen";
 }

@@ -2,20 +2,16 @@
 // deleting values, the status line and what it draws into the monochrome picture.
 #include "ui/DrawerArray.h"
 #include "tests/ui/DrawerFixture.h"
-#include "ui/EventId.h"
 #include "core/NodeArray.h"
 #include "core/NodeItem.h"
 #include "core/NodeTemp.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
-constexpr int Fwd = EventId::Encoder1Forward;
-constexpr int Back = EventId::Encoder1Back;
-constexpr int Down = EventId::Encoder1Press;
-constexpr int Up = EventId::Encoder1ShortRelease;
 const char kCelsius[] = "\xB0"
                         "C";
 
@@ -39,6 +35,19 @@ int highlightedItem() {
     return found;
 }
 
+// Redraws and compares the status line with its texts drawn by hand; '~' stands for the degree byte.
+void expectStatus(std::string left, std::string right) {
+    for (std::string* text : {&left, &right}) std::replace(text->begin(), text->end(), '~', '\xB0');
+    redrawGlcd();
+    EXPECT_EQ(glcdpicture::region(0, 57, 95, 63),
+              glcdpicture::reference(0, 57, 95, 63,
+                                     [&] {
+                                         glcd_drawStringFont(0, 57, left.c_str(), glcd_font3x6, 1);
+                                         glcd_drawStringFontRightAligned(92, 57, right.c_str(), glcd_font3x6, 1);
+                                     }))
+        << left << " | " << right;
+}
+
 class DrawerArrayTest : public DrawerPage {
 protected:
     void SetUp() override {
@@ -56,66 +65,36 @@ protected:
 };
 }
 
-TEST_F(DrawerArrayTest, OpensOnBackAndBackClosesWithoutChangingTheArray) {
-    fill({25.0f, 30.0f, 35.0f});
-    new DrawerArray(curve);
-    EXPECT_EQ(highlightedItem(), 3);
-    send({Down, Up});
-    EXPECT_EQ(EventDispatcher::elements(), 1);
-    EXPECT_EQ(valuesOf(*curve), (std::vector<float>{25.0f, 30.0f, 35.0f}));
-}
-
 TEST_F(DrawerArrayTest, EditsMovesAddsAndDeletes) {
     // From a page opened on {25, 30, 35} (items: values 0..2, "X1" 3, "Add" 4, "Del" 5, "Back" 6; the cursor
     // starts on "Back").
     struct Case {
         const char* name;
-        std::vector<int> ids;
+        const char* keys;
         std::vector<float> values;
         int highlighted; // the menu item highlighted afterwards, -1 when the cursor is on a value
     };
     const std::vector<Case> cases = {
-        {"forward stops at Back", repeat(Fwd, 3), {25, 30, 35}, 3},
-        {"back stops at the first value", repeat(Back, 10), {25, 30, 35}, -1},
-        {"turning without the button moves", repeat(Back, 4), {25, 30, 35}, -1},
-        {"held: one display step", repeat(Back, 6) + std::vector<int>{Down, Fwd, Fwd, Up}, {25.2f, 30, 35}, -1},
-        {"held: down", repeat(Back, 5) + std::vector<int>{Down, Back, Up}, {25, 29.9f, 35}, -1},
-        {"long release ends holding",
-         repeat(Back, 5) + std::vector<int>{Down, EventId::Encoder1LongRelease, Fwd},
-         {25, 30, 35},
-         -1},
-        {"X10: ten steps per detent",
-         repeat(Back, 3) + std::vector<int>{Down, Up} + repeat(Back, 1) + std::vector<int>{Down, Fwd, Up},
-         {25, 30, 36},
-         -1},
-        {"X10 clamps at the node's maximum",
-         repeat(Back, 3) + std::vector<int>{Down, Up} + repeat(Back, 1) + std::vector<int>{Down} + repeat(Fwd, 70) +
-             std::vector<int>{Up},
-         {25, 30, 100},
-         -1},
-        {"Add copies the last value and keeps Add highlighted",
-         repeat(Back, 2) + std::vector<int>{Down, Up},
-         {25, 30, 35, 35},
-         1},
-        {"Add on a full array adds nothing and stays on Add",
-         repeat(Back, 2) + std::vector<int>{Down, Up, Down, Up},
-         {25, 30, 35, 35},
-         1},
-        {"Del removes the last value and keeps Del highlighted",
-         repeat(Back, 1) + std::vector<int>{Down, Up},
-         {25, 30},
-         2},
-        {"Del down to empty", repeat(Back, 1) + std::vector<int>{Down, Up, Down, Up, Down, Up, Down, Up}, {}, 2},
-        {"Add on empty writes the minimum",
-         repeat(Back, 1) + std::vector<int>{Down, Up, Down, Up, Down, Up, Back, Down, Up},
-         {0},
-         1},
+        {"opens on Back", "", {25, 30, 35}, 3},
+        {"forward stops at Back", "3>", {25, 30, 35}, 3},
+        {"back stops at the first value", "10<", {25, 30, 35}, -1},
+        {"turning without the button moves", "4<", {25, 30, 35}, -1},
+        {"held: one display step", "6<v2>^", {25.2f, 30, 35}, -1},
+        {"held: down", "5<v<^", {25, 29.9f, 35}, -1},
+        {"long release ends holding", "5<vl>", {25, 30, 35}, -1},
+        {"X10: ten steps per detent", "3<v^<v>^", {25, 30, 36}, -1},
+        {"X10 clamps at the node's maximum", "3<v^<v70>^", {25, 30, 100}, -1},
+        {"Add copies the last value and keeps Add highlighted", "2<v^", {25, 30, 35, 35}, 1},
+        {"Add on a full array adds nothing and stays on Add", "2<v^v^", {25, 30, 35, 35}, 1},
+        {"Del removes the last value and keeps Del highlighted", "<v^", {25, 30}, 2},
+        {"Del down to empty, and once more", "<v^v^v^v^", {}, 2},
+        {"Add on empty writes the minimum", "<v^v^v^<v^", {0}, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fill({25.0f, 30.0f, 35.0f});
         auto* page = new DrawerArray(curve);
-        send(c.ids);
+        send(c.keys);
         ASSERT_EQ(EventDispatcher::elements(), 2);
         const std::vector<float> values = valuesOf(*curve);
         ASSERT_EQ(values.size(), c.values.size());
@@ -123,60 +102,32 @@ TEST_F(DrawerArrayTest, EditsMovesAddsAndDeletes) {
         EXPECT_EQ(highlightedItem(), c.highlighted);
         EventDispatcher::removeListener(page);
     }
-}
-
-TEST_F(DrawerArrayTest, DelOnAnEmptyArrayKeepsTheHighlight) {
+    // Back closes and leaves the array as it was.
+    fill({25.0f, 30.0f, 35.0f});
     new DrawerArray(curve);
-    send({Back, Down, Up});
-    EXPECT_EQ(highlightedItem(), 2);
-    EXPECT_EQ(curve->getLength(), 0);
-    EXPECT_EQ(EventDispatcher::elements(), 2);
+    send("v^");
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+    EXPECT_EQ(valuesOf(*curve), (std::vector<float>{25.0f, 30.0f, 35.0f}));
 }
 
 TEST_F(DrawerArrayTest, StatusLineShowsTheValueThePositionAndTheScale) {
-    const auto statusLine = [] { return glcdpicture::region(0, 57, 95, 63); };
-    const auto expected = [](const std::string& left, const std::string& right) {
-        return glcdpicture::reference(0, 57, 95, 63, [&] {
-            glcd_drawStringFont(0, 57, left.c_str(), glcd_font3x6, 1);
-            glcd_drawStringFontRightAligned(92, 57, right.c_str(), glcd_font3x6, 1);
-        });
-    };
     fill({25.0f, 30.0f, 35.0f});
     new DrawerArray(curve);
-    redrawGlcd();
-    EXPECT_EQ(statusLine(), expected("MIN 20\xB0"
-                                     "C",
-                                     "MAX 40\xB0"
-                                     "C"));
+    expectStatus("MIN 20~C", "MAX 40~C");
     glcdpicture::savePng("ui_array_menu");
 
-    send(repeat(Back, 5));
-    redrawGlcd();
-    EXPECT_EQ(statusLine(), expected("VAL 30.0\xB0"
-                                     "C",
-                                     "CUR 0:30"));
+    send("5<");
+    expectStatus("VAL 30.0~C", "CUR 0:30");
     glcdpicture::savePng("ui_array_value");
 
     // A value above the soft range stretches the scale.
     curve->setValueAt(100.0f, 2);
-    send(repeat(Fwd, 2));
-    redrawGlcd();
-    EXPECT_EQ(statusLine(), expected("MIN 20\xB0"
-                                     "C",
-                                     "MAX 100\xB0"
-                                     "C"));
-
+    send("2>");
+    expectStatus("MIN 20~C", "MAX 100~C");
     NodeTemp::unitNode()->setValue("F");
-    redrawGlcd();
-    EXPECT_EQ(statusLine(), expected("MIN 68\xB0"
-                                     "F",
-                                     "MAX 212\xB0"
-                                     "F"));
-    send(repeat(Back, 2));
-    redrawGlcd();
-    EXPECT_EQ(statusLine(), expected("VAL 86.0\xB0"
-                                     "F",
-                                     "CUR 0:30"));
+    expectStatus("MIN 68~F", "MAX 212~F");
+    send("2<");
+    expectStatus("VAL 86.0~F", "CUR 0:30");
 }
 
 TEST_F(DrawerArrayTest, StatusLineOfOtherUnitsAndTheDefaultPrecision) {
@@ -184,13 +135,8 @@ TEST_F(DrawerArrayTest, StatusLineOfOtherUnitsAndTheDefaultPrecision) {
     gains->setValueAt(1.5f, 0);
     gains->setValueAt(-2.25f, 1);
     new DrawerArray(gains);
-    send(repeat(Back, 4));
-    redrawGlcd();
-    const std::string drawn = glcdpicture::region(0, 57, 95, 63);
-    EXPECT_EQ(drawn, glcdpicture::reference(0, 57, 95, 63, [] {
-                  glcd_drawStringFont(0, 57, "VAL -2.25dB", glcd_font3x6, 1);
-                  glcd_drawStringFontRightAligned(92, 57, "CUR 350Hz", glcd_font3x6, 1);
-              }));
+    send("4<");
+    expectStatus("VAL -2.25dB", "CUR 350Hz");
 }
 
 TEST_F(DrawerArrayTest, DrawsTitleChartMarkerAndMenu) {
@@ -211,7 +157,7 @@ TEST_F(DrawerArrayTest, DrawsTitleChartMarkerAndMenu) {
               }));
     // No marker while the cursor is on the menu; on value 1 a dotted column at x = 1 + trunc(1 * 89 / 2).
     EXPECT_FALSE(pixel(45, 21));
-    send(repeat(Back, 5));
+    send("5<");
     redrawGlcd();
     EXPECT_TRUE(pixel(45, 21));
     EXPECT_TRUE(pixel(45, 23));
@@ -226,6 +172,6 @@ TEST_F(DrawerArrayTest, DrawsNothingWithoutAnArrayNode) {
     redrawGlcd();
     EXPECT_EQ(glcdpicture::region(0, 0, 127, 63), glcdpicture::reference(0, 0, 127, 63, [] {}));
     EXPECT_TRUE(pages::entriesOf("below").empty()) << "the pages below are not drawn";
-    send({Down, Up});
+    send("v^");
     EXPECT_EQ(EventDispatcher::elements(), 1) << "Back closes the empty page";
 }

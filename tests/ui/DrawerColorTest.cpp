@@ -8,10 +8,6 @@
 #include <vector>
 
 namespace {
-constexpr int Fwd = EventId::Encoder1Forward;
-constexpr int Back = EventId::Encoder1Back;
-constexpr int Press = EventId::Encoder1ShortRelease;
-
 int knobColumn(int value) { return value * 95 / 256 + 11; }
 
 // The band of one slider: its label, track, knob and value right-aligned at x 126.
@@ -38,32 +34,30 @@ TEST_F(DrawerColorTest, EditsTheComponentsAndSavesOrRestores) {
     struct Case {
         const char* name;
         const char* opened;
-        std::vector<int> ids;
+        const char* keys;
         const char* result; // the caller's string afterwards
         bool closes;
     };
     const std::vector<Case> cases = {
-        {"red up three while editing", "102030", std::vector<int>{Press} + repeat(Fwd, 3), "132030", false},
-        {"the text follows every change", "102030", std::vector<int>{Fwd, Press, Back}, "101F30", false},
-        {"red stops at 255", "FE0000", std::vector<int>{Press} + repeat(Fwd, 4), "FF0000", false},
-        {"blue stops at 0", "000001", std::vector<int>{Fwd, Fwd, Press} + repeat(Back, 3), "000000", false},
-        {"Save keeps the edit", "102030",
-         std::vector<int>{Press, Fwd, Press} + repeat(Fwd, 4) + std::vector<int>{Press}, "112030", true},
-        {"Save writes upper case", "abcdef", repeat(Fwd, 4) + std::vector<int>{Press}, "ABCDEF", true},
-        {"Back restores the opened text", "abcdef",
-         std::vector<int>{Press, Fwd, Press} + repeat(Fwd, 3) + std::vector<int>{Press}, "abcdef", true},
-        {"a short text opens at black", "12345", repeat(Fwd, 4) + std::vector<int>{Press}, "000000", true},
-        {"Back restores a short text", "12345", repeat(Fwd, 3) + std::vector<int>{Press}, "12345", true},
-        {"the cursor stops at Save", "102030", repeat(Fwd, 9) + std::vector<int>{Press}, "102030", true},
-        {"the cursor stops at red", "102030", repeat(Back, 3) + std::vector<int>{Press, Fwd}, "112030", false},
+        {"red up three while editing", "102030", "^3>", "132030", false},
+        {"the text follows every change", "102030", ">^<", "101F30", false},
+        {"red stops at 255", "FE0000", "^4>", "FF0000", false},
+        {"blue stops at 0", "000001", "2>^3<", "000000", false},
+        {"Save keeps the edit", "102030", "^>^4>^", "112030", true},
+        {"Save writes upper case", "abcdef", "4>^", "ABCDEF", true},
+        {"Back restores the opened text", "abcdef", "^>^3>^", "abcdef", true},
+        {"a short text opens at black", "12345", "4>^", "000000", true},
+        {"Back restores a short text", "12345", "3>^", "12345", true},
+        {"the cursor stops at Save", "102030", "9>^", "102030", true},
+        {"the cursor stops at red", "102030", "3<^>", "112030", false},
         // A signed text reads as a negative number: the colour keeps to 24 bits and the text to six digits.
-        {"a signed text stays six digits", "-00001", repeat(Fwd, 4) + std::vector<int>{Press}, "FFFFFF", true},
+        {"a signed text stays six digits", "-00001", "4>^", "FFFFFF", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string result = c.opened;
         auto* page = new DrawerColor("Colour", &result);
-        send(c.ids);
+        send(c.keys);
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(EventDispatcher::elements(), c.closes ? 1 : 2);
         if (!c.closes) EventDispatcher::removeListener(page);
@@ -87,7 +81,7 @@ TEST_F(DrawerColorTest, DrawsTheSlidersValuesAndButtons) {
     EXPECT_FALSE(pixel(1, 55));
     EXPECT_FALSE(pixel(126, 55));
 
-    send(repeat(Fwd, 4));
+    send("4>");
     redrawGlcd();
     EXPECT_FALSE(pixel(1, 55));
     EXPECT_TRUE(pixel(126, 55)) << "Save highlighted";
@@ -97,16 +91,16 @@ TEST_F(DrawerColorTest, DrawsTheSlidersValuesAndButtons) {
 TEST_F(DrawerColorTest, TheEditedKnobIsFilledOneTickInThree) {
     std::string result = "808080";
     new DrawerColor("Colour", &result);
-    send({Press});
+    send("^");
     std::string filled;
     for (int tick = 0; tick < 6; ++tick) {
         redrawGlcd();
         filled += pixel(knobColumn(128), 22) ? '#' : '.';
-        send({EventId::Tick});
+        send("t");
     }
     // blink 0, 1, -1, 0, 1, -1: filled only at 1.
     EXPECT_EQ(filled, ".#..#.");
-    send({Press});
+    send("^");
     redrawGlcd();
     EXPECT_TRUE(pixel(knobColumn(128), 22)) << "not editing: the highlighted knob is filled";
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 using driver::operator+;
+using driver::keys;
 using driver::redraw;
 using driver::redrawGlcd;
 using driver::repeat;

@@ -1,24 +1,12 @@
 // The on-screen keyboard: typing with the main encoder, the three key maps, OK and cancel, and what it draws.
 #include "tests/ui/DrawerFixture.h"
 #include "ui/DrawerKeyboard.h"
-#include "ui/EventId.h"
 #include "ui/LCD.h"
 
 #include <string>
 #include <vector>
 
 namespace {
-constexpr int Fwd = EventId::Encoder1Forward;
-constexpr int Back = EventId::Encoder1Back;
-constexpr int Press = EventId::Encoder1ShortRelease;
-
-// Moves the highlight forward by `steps` keys and presses.
-std::vector<int> press(int steps) {
-    std::vector<int> ids(size_t(steps), Fwd);
-    ids.push_back(Press);
-    return ids;
-}
-
 const gfx::ObjectView& keyboardOf(const std::vector<gfx::ObjectView>& views) {
     const auto keyboards = GfxTestView::ofKind(views, "keyboard");
     EXPECT_EQ(keyboards.size(), 1u) << GfxTestView::describe(views);
@@ -51,33 +39,32 @@ TEST_F(DrawerKeyboardTest, TypesWithTheMainEncoderAndHandsTheTextOverOnOk) {
     // 10 OK, 11 "_", 12..14 "8" "9" "0", 15 space, 16 close.
     struct Case {
         const char* name;
-        std::vector<int> ids; // from the page's start: key 0, lower case
-        const char* shown;    // the text on the page while it stays open
-        const char* result;   // the caller's string afterwards
+        const char* keys;   // from the page's start: key 0, lower case
+        const char* shown;  // the text on the page while it stays open
+        const char* result; // the caller's string afterwards
         bool closes;
     };
     const std::vector<Case> cases = {
-        {"letters", press(1) + press(1) + press(27), "abz", "old", false},
-        {"upper case after ABC", press(12) + std::vector<int>(11, Back) + std::vector<int>{Press}, "A", "old", false},
-        {"case toggles back",
-         press(12) + std::vector<int>{Press} + std::vector<int>(11, Back) + std::vector<int>{Press}, "a", "old", false},
-        {"digits from lower case", std::vector<int>{Press} + press(1) + press(12), "19", "old", false},
-        {"symbols and space", press(30) + press(1) + press(1), "_- ", "old", false},
-        {"backspace removes one", press(1) + press(1) + press(9), "a", "old", false},
-        {"backspace on empty", press(11) + std::vector<int>{Press}, "", "old", false},
-        {"OK", press(1) + press(22), nullptr, "a", true},
-        {"digit map OK", std::vector<int>{Press} + press(1) + press(9), nullptr, "1", true},
-        {"close keeps", press(1) + press(32), nullptr, "old", true},
-        {"back button keeps", press(1) + std::vector<int>{EventId::Encoder2ShortRelease}, nullptr, "old", true},
+        {"letters", ">^>^27>^", "abz", "old", false},
+        {"upper case after ABC", "12>^11<^", "A", "old", false},
+        {"case toggles back", "12>^^11<^", "a", "old", false},
+        {"digits from lower case", "^>^12>^", "19", "old", false},
+        {"symbols and space", "30>^>^>^", "_- ", "old", false},
+        {"backspace removes one", ">^>^9>^", "a", "old", false},
+        {"backspace on empty", "11>^^", "", "old", false},
+        {"OK", ">^22>^", nullptr, "a", true},
+        {"digit map OK", "^>^9>^", nullptr, "1", true},
+        {"close keeps", ">^32>^", nullptr, "old", true},
+        {"back button keeps", ">^x", nullptr, "old", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string result = "old";
         // The page starts from the caller's text: clear it first with backspaces.
         auto* page = new DrawerKeyboard("Name", &result);
-        send(std::vector<int>(11, Fwd) + std::vector<int>(3, Press) + std::vector<int>(11, Back));
+        send("11>3^11<");
         ASSERT_EQ(EventDispatcher::elements(), 2);
-        send(c.ids);
+        send(c.keys);
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(EventDispatcher::elements(), c.closes ? 1 : 2);
         if (!c.closes) {
@@ -95,16 +82,15 @@ TEST_F(DrawerKeyboardTest, OkAndCancelWithAnInitialValue) {
     struct Case {
         const char* name;
         bool initial;
-        std::vector<int> ids;
+        const char* keys;
         const char* result;
     };
     const std::vector<Case> cases = {
-        {"OK unchanged, two arguments", false, press(23), "Clean"},
-        {"OK unchanged undoes the initial value", true, press(23), "Clean"},
-        {"close after initial", true, press(33), ""},
-        {"back button after initial", true, {EventId::Encoder2ShortRelease}, ""},
-        {"close, two arguments", false, press(33), "Clean"},
-        {"OK after typing", true, press(1) + press(22), "Cleana"},
+        {"OK unchanged, two arguments", false, "23>^", "Clean"},
+        {"OK unchanged undoes the initial value", true, "23>^", "Clean"},
+        {"close after initial", true, "33>^", ""},
+        {"back button after initial", true, "x", ""},
+        {"OK after typing", true, ">^22>^", "Cleana"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,7 +103,7 @@ TEST_F(DrawerKeyboardTest, OkAndCancelWithAnInitialValue) {
         }
         const auto views = redraw();
         EXPECT_NE(GfxTestView::labelWithText(views, "Clean"), nullptr) << "editing starts from the old text";
-        send(c.ids);
+        send(c.keys);
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(EventDispatcher::elements(), 1);
     }
@@ -127,21 +113,21 @@ TEST_F(DrawerKeyboardTest, HighlightWrapsOverTheCurrentMapAndSurvivesMapChanges)
     std::string result;
     new DrawerKeyboard("Name", &result);
     EXPECT_EQ(checkedKey(keyboardOf(redraw())), 0);
-    send({Back});
+    send("<");
     auto keyboard = keyboardOf(redraw());
     EXPECT_EQ(checkedKey(keyboard), 33);
     EXPECT_EQ(keyboard.keys.at(33).text, LV_SYMBOL_CLOSE);
-    send({Fwd});
+    send(">");
     EXPECT_EQ(checkedKey(keyboardOf(redraw())), 0);
 
     // "123" from upper case, then "ABC": back to upper case, the highlight stays on key 0.
-    send(press(12) + std::vector<int>(12, Back) + std::vector<int>{Press});
+    send("12>^12<^");
     keyboard = keyboardOf(redraw());
     ASSERT_EQ(keyboard.keys.size(), 17u);
     EXPECT_EQ(checkedKey(keyboard), 0);
-    send({Back});
+    send("<");
     EXPECT_EQ(checkedKey(keyboardOf(redraw())), 16);
-    send({Fwd, Press});
+    send(">^");
     keyboard = keyboardOf(redraw());
     ASSERT_EQ(keyboard.keys.size(), 34u);
     EXPECT_EQ(keyboard.keys.at(1).text, "A");
@@ -153,25 +139,19 @@ TEST_F(DrawerKeyboardTest, KeysQueuedBehindOkStillEditButDoNotReachTheCaller) {
     // and a second OK or close does not queue a second close, which would take the caller's page away too.
     struct Case {
         const char* name;
-        std::vector<int> after;
+        const char* after;
     };
-    const std::vector<Case> cases = {
-        {"a letter", {Back, Press}},
-        {"OK again", {Press}},
-        {"close", {Fwd, Fwd, Fwd, Fwd, Fwd, Fwd, Fwd, Fwd, Fwd, Fwd, Press}},
-        {"back button", {EventId::Encoder2ShortRelease}},
-    };
+    const std::vector<Case> cases = {{"a letter", "<^"}, {"OK again", "^"}, {"close", "10>^"}, {"back button", "x"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto* caller = new RecordingPage("caller", {}, true);
         std::string result = "x";
         new DrawerKeyboard("Name", &result);
-        send(std::vector<int>(23, Fwd));
-        EventDispatcher::addEvent(Press);
-        for (int id : c.after) EventDispatcher::addEvent(id);
+        send("23>");
+        for (int id : keys(std::string("^") + c.after)) EventDispatcher::addEvent(id);
         EXPECT_FALSE(EventDispatcher::dispatch()) << "the pass ends with the close";
         EXPECT_EQ(result, "x");
-        send({});
+        send("");
         EXPECT_EQ(EventDispatcher::elements(), 2) << "only the keyboard closed";
         EXPECT_TRUE(EventDispatcher::hasFocus(caller));
         EventDispatcher::removeListener(caller);
@@ -181,18 +161,13 @@ TEST_F(DrawerKeyboardTest, KeysQueuedBehindOkStillEditButDoNotReachTheCaller) {
 TEST_F(DrawerKeyboardTest, DrawsTheCommonFrameTheTextAndTheKeyboard) {
     std::string result = "A rather long preset name that does not fit";
     new DrawerKeyboard("Preset name", &result);
-    send(press(5) + std::vector<int>{Back});
+    send("5>^<");
     pages::log().clear();
     const auto views = redraw();
     EXPECT_TRUE(pages::entriesOf("below").empty()) << "nothing below the keyboard is drawn";
-    GfxTestView::render();
-    ASSERT_TRUE(GfxTestView::savePng(std::string(PEDAL_TEST_OUT) + "/ui_keyboard.png"));
+    driver::savePng("ui_keyboard");
 
-    const gfx::ObjectView* title = GfxTestView::labelWithText(views, "Preset name");
-    ASSERT_NE(title, nullptr) << GfxTestView::describe(views);
-    EXPECT_EQ(title->x, 7);
-    EXPECT_EQ(title->y, 6);
-    EXPECT_EQ(title->main.textFont, &lv_font_montserrat_24);
+    EXPECT_NE(GfxTestView::labelWithText(views, "Preset name"), nullptr) << GfxTestView::describe(views);
     const gfx::ObjectView* text = GfxTestView::labelWithText(views, result + "e");
     ASSERT_NE(text, nullptr) << GfxTestView::describe(views);
     EXPECT_EQ(text->x, 7);

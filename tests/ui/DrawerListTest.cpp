@@ -2,7 +2,6 @@
 // an empty slot and the slot menu.
 #include "ui/DrawerList.h"
 #include "tests/ui/DrawerFixture.h"
-#include "ui/EventId.h"
 #include "core/NodeFloat.h"
 #include "core/NodeItem.h"
 #include "core/NodeList.h"
@@ -84,13 +83,13 @@ TEST(DrawerList, OpensOnTheCurrentPresetAtTheBottomOfTheWindowAndWraps) {
     EXPECT_EQ(bars[0]->rangeMax, 61) << "60 slots and Back";
 
     // Forward past "Back" wraps to 01A; back from 01A wraps to "Back".
-    for (int i = 0; i < 23; ++i) send(EventId::Encoder1Forward);
+    send("23>");
     views = redraw();
     EXPECT_EQ(rowTexts(views).back(), "Back");
-    send(EventId::Encoder1Forward);
+    send(">");
     views = redraw();
     EXPECT_EQ(rowTexts(views).front(), "01A Clean");
-    send(EventId::Encoder1Back);
+    send("<");
     views = redraw();
     EXPECT_EQ(rowTexts(views).back(), "Back");
     EXPECT_EQ(rowTexts(views).front(), "19C --------------------");
@@ -105,37 +104,39 @@ TEST(DrawerList, ChoosingLoadsAnotherPresetAndCloses) {
     // The current preset is not loaded again: the tweak of the level stays.
     presets.level->setValue(9);
     new DrawerList(presets.preset);
-    send(EventId::Encoder1ShortRelease);
+    send("^");
     EXPECT_EQ(EventDispatcher::elements(), 1);
     EXPECT_EQ(presets.level->getValue(), 9.0f);
 
     new DrawerList(presets.preset);
-    send({EventId::Encoder1Back, EventId::Encoder1ShortRelease});
+    send("<^");
     EXPECT_EQ(EventDispatcher::elements(), 1);
     EXPECT_EQ(presets.preset->getValue(), "Clean");
     EXPECT_EQ(presets.level->getValue(), 2.0f);
 
     // "Back" closes without a change.
     new DrawerList(presets.preset);
-    send({EventId::Encoder1Back, EventId::Encoder1ShortRelease});
+    send("<^");
     EXPECT_EQ(EventDispatcher::elements(), 1);
     EXPECT_EQ(presets.preset->getValue(), "Clean");
 }
 
 TEST(DrawerList, SavesIntoAnEmptySlotUnderATypedName) {
     Presets presets(6);
-    presets.store(0, "Clean", 2);
+    presets.store(0, "clean", 2);
     new RecordingPage("home", {});
     new DrawerList(presets.preset);
     presets.level->setValue(7);
 
-    // A keyboard left empty (OK at once, or cancelled) saves nothing; the page stays.
-    send(std::vector<int>{EventId::Encoder1Forward, EventId::Encoder1ShortRelease} + driver::eraseAndOk(0));
-    send({EventId::Encoder1ShortRelease, EventId::Encoder2ShortRelease});
+    // A keyboard left empty (OK at once, or cancelled), or a name that another slot has, saves nothing; the
+    // page stays.
+    send(keys(">^") + driver::eraseAndOk(0));
+    send("^x");
+    send(keys("^") + driver::typeAndOk("clean"));
     EXPECT_EQ(presets.list->nameAt(1), "");
     EXPECT_EQ(EventDispatcher::elements(), 2);
 
-    send(std::vector<int>{EventId::Encoder1ShortRelease} + driver::typeAndOk("solo"));
+    send(keys("^") + driver::typeAndOk("solo"));
     EXPECT_EQ(presets.list->nameAt(1), "solo");
     EXPECT_EQ(presets.preset->getValue(), "solo");
     EXPECT_EQ(EventDispatcher::elements(), 2);
@@ -143,24 +144,12 @@ TEST(DrawerList, SavesIntoAnEmptySlotUnderATypedName) {
     ASSERT_NE(underlined(views), nullptr);
     EXPECT_EQ(underlined(views)->text, "01B solo");
 
-    // The saved preset holds the level it was saved with.
+    // The saved preset holds the level it was saved with; the other was not overwritten.
     presets.level->setValue(1);
     ASSERT_TRUE(presets.preset->setValue("solo"));
     EXPECT_EQ(presets.level->getValue(), 7.0f);
-}
-
-TEST(DrawerList, ANameThatAnotherSlotHasSavesNothing) {
-    Presets presets(6);
-    presets.store(0, "clean", 2);
-    new RecordingPage("home", {});
-    new DrawerList(presets.preset);
-    presets.level->setValue(7);
-
-    send(std::vector<int>{EventId::Encoder1Forward, EventId::Encoder1ShortRelease} + driver::typeAndOk("clean"));
-    EXPECT_EQ(presets.list->nameAt(1), "");
-    EXPECT_EQ(EventDispatcher::elements(), 2);
     ASSERT_TRUE(presets.preset->setValue("clean"));
-    EXPECT_EQ(presets.level->getValue(), 2.0f) << "the other preset was not overwritten";
+    EXPECT_EQ(presets.level->getValue(), 2.0f);
 }
 
 TEST(DrawerList, SlotMenuRenamesDeletesAndOverwrites) {
@@ -169,16 +158,13 @@ TEST(DrawerList, SlotMenuRenamesDeletesAndOverwrites) {
     presets.store(1, "lead", 8);
     new RecordingPage("home", {});
     new DrawerList(presets.preset); // on "lead"
-    const std::vector<int> rename{EventId::Encoder1LongPress, EventId::Encoder1ShortRelease};
-    const std::vector<int> erase{EventId::Encoder1LongPress, EventId::Encoder1Forward, EventId::Encoder1ShortRelease};
-    const std::vector<int> overwrite{EventId::Encoder1LongPress, EventId::Encoder1Forward, EventId::Encoder1Forward,
-                                     EventId::Encoder1ShortRelease};
+    const std::vector<int> rename = keys("L^");
 
     // A cancelled chooser, a cancelled, emptied or unchanged rename, and a rename to a name in use change
     // nothing, and load nothing.
     presets.level->setValue(3);
-    driver::sendScript({{EventId::Encoder1LongPress, EventId::Encoder2ShortRelease}});
-    driver::sendScript({rename, {EventId::Encoder2ShortRelease}});
+    driver::sendScript({keys("Lx")});
+    driver::sendScript({rename, keys("x")});
     driver::sendScript({rename, driver::eraseAndOk(4)});
     driver::sendScript({rename, driver::typeAndOk("")});
     driver::sendScript({rename, driver::editAndOk(4, "clean")});
@@ -195,17 +181,17 @@ TEST(DrawerList, SlotMenuRenamesDeletesAndOverwrites) {
 
     // Overwrite keeps the name and stores the present settings.
     presets.level->setValue(4);
-    driver::sendScript({overwrite});
+    driver::sendScript({keys("L2>^")});
     presets.level->setValue(0);
     ASSERT_TRUE(presets.preset->setValue("leadx"));
     EXPECT_EQ(presets.level->getValue(), 4.0f);
 
-    driver::sendScript({erase});
+    driver::sendScript({keys("L>^")});
     EXPECT_EQ(presets.list->nameAt(1), "");
     EXPECT_EQ(EventDispatcher::elements(), 2) << "the page stays open after every menu choice";
 
     // No menu on an empty slot.
-    send(EventId::Encoder1LongPress);
+    send("L");
     EXPECT_EQ(EventDispatcher::elements(), 2);
 }
 
@@ -219,10 +205,10 @@ TEST(DrawerList, PlainSelectorsChooseOnlyAndHaveNoMenu) {
     new RecordingPage("home", {});
     new DrawerList(selector);
 
-    send({EventId::Encoder1Forward, EventId::Encoder1LongPress});
+    send(">L");
     EXPECT_EQ(EventDispatcher::elements(), 2) << "no menu";
     // An empty slot of a plain selector selects nothing and closes.
-    send(EventId::Encoder1ShortRelease);
+    send("^");
     EXPECT_EQ(EventDispatcher::elements(), 1);
     EXPECT_EQ(selector->getValue(), "");
     EXPECT_EQ(irs->nameAt(1), "");

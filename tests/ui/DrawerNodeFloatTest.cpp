@@ -1,6 +1,7 @@
 // The float bar page: stepping by configured events, the on/off switch with its hatched bar, which events
-// pass to the pages below, and the close after inactivity.
+// pass to the pages below, and the close after inactivity; and the level bar page, stepping in tenths.
 #include "tests/ui/DrawerFixture.h"
+#include "ui/DrawerFastNodes.h"
 #include "ui/DrawerNodeFloat.h"
 #include "ui/EventId.h"
 #include "core/NodeFloat.h"
@@ -28,39 +29,28 @@ protected:
     NodeFloat* level = nullptr;
     NodeOnOff* enable = nullptr;
 };
+
+// The last filled column of the bar on its middle row.
+int barEnd() {
+    redrawGlcd();
+    int end = -1;
+    for (int x = 10; x <= 117; ++x) {
+        if (pixel(x, 36)) end = x;
+    }
+    return end;
+}
 }
 
 TEST_F(DrawerNodeFloatTest, StepsAndTogglesWithTheConfiguredEventsOnly) {
     new DrawerNodeFloat(level, UpEvent, DownEvent, 10, "Level", enable, ToggleEvent, NodeOnOff::ON);
     pages::log().clear();
     // Consumed: the configured ids (in any range), the tick and the main encoder's ids; the rest passes on.
-    struct Case {
-        int id;
-        bool passes;
-    };
-    const std::vector<Case> cases = {
-        {UpEvent, false},
-        {DownEvent, false},
-        {ToggleEvent, false},
-        {EventId::Tick, false},
-        {10, false},
-        {11, false},
-        {12, false},
-        {13, false},
-        {14, false},
-        {15, false},
-        {EventId::Idle, true},
-        {EventId::FootswitchAShortRelease, true},
-        {EventId::Encoder2ShortRelease, true},
-        {EventId::Encoder3Forward, true},
-        {EventId::FootswitchCShortRelease, true},
-    };
-    std::vector<std::string> passed;
-    for (const Case& c : cases) {
-        send({c.id});
-        if (c.passes) passed.push_back(std::to_string(c.id));
+    for (int id : {UpEvent, DownEvent, ToggleEvent, EventId::Tick, 10, 11, 12, 13, 14, 15, EventId::Idle,
+                   EventId::FootswitchAShortRelease, EventId::Encoder2ShortRelease, EventId::Encoder3Forward,
+                   EventId::FootswitchCShortRelease}) {
+        send(id);
     }
-    EXPECT_EQ(pages::entriesOf("below"), passed);
+    EXPECT_EQ(pages::entriesOf("below"), (std::vector<std::string>{"3", "17", "43", "240", "247"}));
 
     // One step up, one down, one toggle: back at 5 and switched off.
     EXPECT_FLOAT_EQ(level->getValue(), 5.0f);
@@ -111,25 +101,25 @@ TEST_F(DrawerNodeFloatTest, ClosesAfterInactivity) {
         int tick = 0;
         while (EventDispatcher::elements() == 2 && tick < 100) {
             ++tick;
-            send({EventId::Tick});
+            send("t");
         }
         EXPECT_EQ(tick, c.closingTick);
     }
 
     // A handled control event starts the count again.
     new DrawerNodeFloat(level, UpEvent, DownEvent, 2, "", nullptr, ToggleEvent, NodeOnOff::ON);
-    send(std::vector<int>(5, EventId::Tick));
+    send("5t");
     send({DownEvent});
-    send(std::vector<int>(5, EventId::Tick));
+    send("5t");
     EXPECT_EQ(EventDispatcher::elements(), 2);
-    send({EventId::Tick});
+    send("t");
     EXPECT_EQ(EventDispatcher::elements(), 1);
 }
 
 TEST_F(DrawerNodeFloatTest, TicksThatPiledUpCloseOnlyThePage) {
     auto* caller = new RecordingPage("caller", {}, true);
     new DrawerNodeFloat(level, UpEvent, DownEvent, 0, "", nullptr, ToggleEvent, NodeOnOff::ON);
-    send({EventId::Tick, EventId::Tick, EventId::Tick});
+    send("3t");
     EXPECT_EQ(EventDispatcher::elements(), 2);
     EXPECT_TRUE(EventDispatcher::hasFocus(caller));
 }
@@ -146,6 +136,35 @@ TEST_F(DrawerNodeFloatTest, WithoutANodeDrawsTheFrameAndTitleAndStillCloses) {
                   glcd_drawLine(9, 29, 9, 44, 1);
                   glcd_drawLine(118, 29, 118, 44, 1);
               }));
-    send(std::vector<int>(4, EventId::Tick));
+    send("4t");
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+}
+
+TEST_F(DrawerNodeFloatTest, TheLevelPageStepsInTenthsWithinTheBar) {
+    new DrawerFastNodes;
+    EXPECT_EQ(barEnd(), 10 + 53);
+    glcdpicture::savePng("ui_fast_nodes");
+    // The frame: rounded ends one column out, the title above.
+    EXPECT_TRUE(pixel(9, 36));
+    EXPECT_TRUE(pixel(118, 36));
+    EXPECT_FALSE(pixel(9, 28));
+    EXPECT_TRUE(pixel(60, 28));
+    EXPECT_EQ(glcdpicture::region(0, 13, 127, 27),
+              glcdpicture::reference(0, 13, 127, 27, [] { glcd_drawStringFont(10, 16, "Title", glcd_font14, 1); }));
+
+    send(">");
+    EXPECT_EQ(barEnd(), 10 + 64);
+    send("20>");
+    EXPECT_EQ(barEnd(), 117) << "the bar fills up to the frame";
+    send("<");
+    EXPECT_EQ(barEnd(), 10 + 96);
+    send("30<");
+    EXPECT_EQ(barEnd(), 10) << "only the first column at 0";
+
+    pages::log().clear();
+    send({EventId::Idle, EventId::Tick, EventId::FootswitchAPress, EventId::Encoder2ShortRelease});
+    EXPECT_TRUE(pages::entriesOf("below").empty());
+    EXPECT_EQ(EventDispatcher::elements(), 2);
+    send("^");
     EXPECT_EQ(EventDispatcher::elements(), 1);
 }

@@ -31,25 +31,14 @@ TEST(DrawerPopup, TwoButtonsPreselectFromTheAnswerAndConfirmOnlyAfterAPress) {
     new RecordingPage("home", {});
     struct Case {
         int answerOnEntry;
-        std::vector<int> ids;
-        const char* highlighted; // before the ids
+        const char* keys;
+        const char* highlighted; // before the keys
         int answer;
         bool closed;
     } cases[] = {
-        {0, {EventId::Encoder1ShortRelease}, "Back", 0, false}, // a release without a press
-        {0, {EventId::Encoder2ShortRelease, EventId::Idle}, "Back", 0, false},
-        {0, {EventId::Encoder1Press, EventId::Encoder1ShortRelease}, "Back", 0, true},
-        {1, {EventId::Encoder1Press, EventId::Encoder1ShortRelease}, "Ok", 1, true},
-        {0,
-         {EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Press, EventId::Encoder1ShortRelease},
-         "Back",
-         1,
-         true},
-        {1,
-         {EventId::Encoder1Back, EventId::Encoder1Back, EventId::Encoder1Press, EventId::Encoder1ShortRelease},
-         "Ok",
-         0,
-         true},
+        {0, "^", "Back", 0, false}, // a release without a press
+        {0, "xi", "Back", 0, false},  {0, "v^", "Back", 0, true}, {1, "v^", "Ok", 1, true},
+        {0, "2>v^", "Back", 1, true}, {1, "2<v^", "Ok", 0, true},
     };
     for (const Case& c : cases) {
         int answer = c.answerOnEntry;
@@ -58,7 +47,7 @@ TEST(DrawerPopup, TwoButtonsPreselectFromTheAnswerAndConfirmOnlyAfterAPress) {
         EXPECT_EQ(buttonColour(views, c.highlighted), 0xFFFFFFu);
         EXPECT_EQ(GfxTestView::ofKind(views, "button").size(), 2u);
         log().clear();
-        send(c.ids);
+        send(c.keys);
         EXPECT_TRUE(entriesOf("home").empty()) << "the popup keeps every event";
         EXPECT_EQ(answer, c.answer);
         EXPECT_EQ(EventDispatcher::elements(), c.closed ? 1 : 2);
@@ -70,7 +59,7 @@ TEST(DrawerPopup, DrawsItsBoxAndItsMonochromeCopy) {
     new RecordingPage("home", {});
     int answer = 5;
     new DrawerPopup("Save preset?", "Lead", DrawerPopup::kBackOkSave, &answer);
-    send({EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Forward});
+    send("3>");
     const auto views = redraw();
     driver::savePng("ui_popup_three_buttons");
 
@@ -96,7 +85,7 @@ TEST(DrawerPopup, DrawsItsBoxAndItsMonochromeCopy) {
     EXPECT_TRUE(pixel(127, 63));
     EXPECT_TRUE(pixel(120, 50) || pixel(121, 45)) << "the selected button is filled";
 
-    send({EventId::Encoder1Press, EventId::Encoder1ShortRelease});
+    send("v^");
     EXPECT_EQ(answer, 2);
     EXPECT_EQ(EventDispatcher::elements(), 1);
 }
@@ -108,7 +97,7 @@ TEST(DrawerPopup, OneButtonLeavesTheAnswerAlone) {
     const auto views = redraw();
     EXPECT_EQ(GfxTestView::ofKind(views, "button").size(), 1u);
     EXPECT_EQ(buttonColour(views, "Ok"), 0xFFFFFFu);
-    send({EventId::Encoder1Forward, EventId::Encoder1Press, EventId::Encoder1ShortRelease});
+    send(">v^");
     EXPECT_EQ(answer, 7);
     EXPECT_EQ(EventDispatcher::elements(), 1);
 }
@@ -117,18 +106,10 @@ TEST(DrawerChooser, AnswersTheChosenTextOrNothing) {
     new RecordingPage("home", {});
     const std::vector<std::string> options{"Rename", "Delete", "Overwrite"};
     struct Case {
-        std::vector<int> ids;
+        const char* keys;
         const char* answer;
     } cases[] = {
-        {{EventId::Encoder1ShortRelease}, "Rename"},
-        {{EventId::Encoder1Back, EventId::Encoder1Forward, EventId::Encoder1ShortRelease}, "Delete"},
-        {{EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1ShortRelease},
-         ""},
-        {{EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1Forward,
-          EventId::Encoder1Back, EventId::Encoder1ShortRelease},
-         "Overwrite"}, // no wrap past "Back"
-        {{EventId::Encoder1Forward, EventId::Encoder2ShortRelease}, ""},
-    };
+        {"^", "Rename"}, {"<>^", "Delete"}, {"3>^", ""}, {"4><^", "Overwrite"} /* no wrap past Back */, {">x", ""}};
     for (const Case& c : cases) {
         std::string answer = "unchanged";
         new DrawerChooser("lead", options, &answer);
@@ -139,8 +120,7 @@ TEST(DrawerChooser, AnswersTheChosenTextOrNothing) {
             ASSERT_NE(label, nullptr) << row;
             EXPECT_EQ(label->width, 301);
         }
-        log().clear();
-        send(c.ids);
+        send(c.keys);
         EXPECT_EQ(answer, c.answer);
         EXPECT_EQ(EventDispatcher::elements(), 1);
     }
@@ -150,7 +130,7 @@ TEST(DrawerChooser, ScrollsALongList) {
     new RecordingPage("home", {});
     std::string answer = "unchanged";
     new DrawerChooser("Many", {"a", "b", "c", "d", "e", "f"}, &answer);
-    for (int i = 0; i < 6; ++i) send(EventId::Encoder1Forward);
+    send("6>");
     const auto views = redraw();
     driver::savePng("ui_chooser_scrolled");
     const auto bars = GfxTestView::ofKind(views, "bar");

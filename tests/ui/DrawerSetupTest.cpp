@@ -43,31 +43,28 @@ TEST(DrawerSetup, ListsTheSettingsFoldersAndTheSystemFolder) {
     EXPECT_NE(GfxTestView::labelWithText(views, LV_SYMBOL_RIGHT), nullptr);
 
     // A folder row opens the node page on it; "Back" there returns here.
-    send({EventId::Encoder1Forward, EventId::Encoder1ShortRelease});
+    send(">^");
     EXPECT_EQ(EventDispatcher::elements(), 3);
     views = redraw();
     EXPECT_NE(GfxTestView::labelWithText(views, "Network"), nullptr) << GfxTestView::describe(views);
-    send(EventId::Encoder2ShortRelease);
+    send("x");
     views = redraw();
     EXPECT_NE(GfxTestView::labelWithText(views, "Setup"), nullptr);
 
-    // No wrap; the row past the folders closes.
-    for (int i = 0; i < 6; ++i) send(EventId::Encoder1Forward);
-    send(EventId::Encoder1ShortRelease);
-    EXPECT_EQ(EventDispatcher::elements(), 1);
-}
-
-// Encoder 1's press stays here: the home screen would take it for the start of a hold and step presets.
-TEST(DrawerSetup, PassesFootswitchesAndIdleOn) {
-    buildTree();
-    new RecordingPage("home", {});
-    new DrawerSetup(DrawerNode::open);
+    // Footswitches and the other encoders go on to the home screen; encoder 1's press stays here, as the home
+    // screen would take it for the start of a hold and step presets.
     log().clear();
     for (int id : {16, 17, 46, 49, 50, 51, 246, 12, 14, 15, 42, 40, 240, 341, 441, EventId::Tick}) send(id);
     EXPECT_EQ(entriesOf("home"),
               (std::vector<std::string>{"16", "17", "46", "49", "50", "51", "246", "14", "15", "42"}));
     EXPECT_EQ(EventDispatcher::elements(), 2);
-    send(EventId::Idle);
+
+    // No wrap; the row past the folders closes. Idle closes too and goes on.
+    send("6>");
+    send("^");
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+    new DrawerSetup(DrawerNode::open);
+    send("i");
     EXPECT_EQ(entriesOf("home").back(), "3");
     EXPECT_EQ(EventDispatcher::elements(), 1);
 }
@@ -77,13 +74,13 @@ TEST(DrawerSetup, OpensFromALongPressOnTheApplicationFolderOnly) {
     new NodeItem(System::appNode(), "amp", "Amp", "", "hfolder");
     new RecordingPage("home", {});
     new DrawerNode(System::appNode());
-    send(EventId::Encoder1LongPress);
+    send("L");
     EXPECT_EQ(EventDispatcher::elements(), 3);
     const auto views = redraw();
     EXPECT_NE(GfxTestView::labelWithText(views, "Setup"), nullptr);
-    send(EventId::Encoder2ShortRelease);
+    send("x");
 
     new DrawerNode(System::systemNode());
-    send(EventId::Encoder1LongPress);
+    send("L");
     EXPECT_EQ(EventDispatcher::elements(), 3);
 }

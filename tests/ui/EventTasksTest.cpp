@@ -1,10 +1,13 @@
 // The input/service thread: the board facade, the 200 ms tick, and the start-up of both UI threads around
-// a board bring-up.
+// a board bring-up; the display module: the default and custom splash, the framebuffer placement, and
+// nothing drawn before the display is set up.
 #include "ui/Board.h"
 #include "ui/Bsp.h"
 #include "ui/EventDispatcher.h"
 #include "ui/EventId.h"
 #include "ui/LCD.h"
+#include "ui/gfx/Gfx.h"
+#include "ui/gfx/GfxTestView.h"
 #include "tests/ui/Pages.h"
 #include "porting/Shims.h"
 
@@ -12,14 +15,25 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
+using gfx::GfxTestView;
+using gfx::ObjectView;
 using pages::entriesOf;
 using pages::RecordingPage;
 
 namespace {
 int64_t now = 0;
+
+std::vector<uint16_t> readFramebuffer() {
+    std::ifstream file(pages::ownHome() + "/fb0", std::ios::binary);
+    std::vector<uint16_t> pixels(320 * 240);
+    file.read(reinterpret_cast<char*>(pixels.data()), std::streamsize(pixels.size() * 2));
+    EXPECT_TRUE(file);
+    return pixels;
+}
 
 // A board that counts its calls.
 class TestBoard : public Bsp {
@@ -63,7 +77,7 @@ TEST(Board, FacadeCallsWhicheverBoardExists) {
 
 TEST(EventTasks, TickEvery200MillisecondsAndAfterAClockStepBack) {
     porting::setClock([] { return now; });
-    auto* page = new RecordingPage("page", {});
+    new RecordingPage("page", {});
     struct Step {
         int64_t advance;
         int ticks; // ticks seen so far
@@ -81,7 +95,6 @@ TEST(EventTasks, TickEvery200MillisecondsAndAfterAClockStepBack) {
         EventDispatcher::dispatch();
         EXPECT_EQ(ticksSeen(), step.ticks) << "at " << now;
     }
-    (void)page;
 }
 
 namespace {
@@ -92,9 +105,7 @@ public:
     void initialize() override {
         LCD::initialize();
         LCD::splash();
-        std::ifstream file(pages::ownHome() + "/fb0", std::ios::binary);
-        framebuffer.resize(320 * 240);
-        file.read(reinterpret_cast<char*>(framebuffer.data()), std::streamsize(framebuffer.size() * 2));
+        framebuffer = readFramebuffer();
         vTaskDelay(1500000);
         uiDrawsAtEnd = draws.load();
     }
@@ -135,27 +146,15 @@ void bringUp() {
         running = board.draws.load() > 0 && board.pressSeen.load();
         vTaskDelay(10000);
     }
-    bool ok = true;
-    if (!running) {
-        std::fprintf(stderr, "the UI did not run within 10 s: draws %d, press %d\n", board.draws.load(),
-                     int(board.pressSeen.load()));
-        ok = false;
-    }
-    if (board.uiDrawsAtEnd != 0) {
-        std::fprintf(stderr, "the UI drew %d times during the bring-up\n", board.uiDrawsAtEnd);
-        ok = false;
-    }
     // The splash was in the framebuffer when the bring-up ended: white text in the middle of the picture.
     int white = 0;
     for (int y = 35; y < 205; ++y) {
         for (int x = 0; x < 320; ++x) white += board.framebuffer[size_t(y * 320 + x)] == 0xFFFF;
     }
-    if (white < 100) {
-        std::fprintf(stderr, "no splash in the framebuffer (%d white pixels)\n", white);
-        ok = false;
-    }
-    std::fprintf(stderr, ok ? "bring-up ok\n" : "bring-up failed\n");
-    std::fflush(stdout);
+    const bool ok = running && board.uiDrawsAtEnd == 0 && white >= 100;
+    std::fprintf(stderr, "bring-up %s: UI running %d (draws %d, press %d), draws during the bring-up %d, %d white\n",
+                 ok ? "ok" : "failed", int(running), board.draws.load(), int(board.pressSeen.load()),
+                 board.uiDrawsAtEnd, white);
     std::_Exit(ok ? 0 : 1);
 }
 }
@@ -163,4 +162,95 @@ void bringUp() {
 TEST(EventTasks, UiThreadStartsOnlyAfterTheBoardBringUp) {
     testing::GTEST_FLAG(death_test_style) = "threadsafe";
     EXPECT_EXIT(bringUp(), testing::ExitedWithCode(0), "bring-up ok");
+}
+
+namespace {
+uint32_t rgb565To888(uint16_t p) {
+    const uint32_t r = (p >> 11) & 0x1F, g = (p >> 5) & 0x3F, b = p & 0x1F;
+    return (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | ((b << 3) | (b >> 2));
+}
+
+int centreX(const ObjectView& v) { return (v.box.x1 + v.box.x2 + 1) / 2; }
+int centreY(const ObjectView& v) { return (v.box.y1 + v.box.y2 + 1) / 2; }
+
+void customSplash() {
+    lv_obj_t* name = lv_label_create(lv_screen_active());
+    lv_label_set_text(name, "Product");
+    lv_obj_center(name);
+}
+}
+
+TEST(LCD, DefaultSplash) {
+    std::filesystem::remove_all(pages::ownHome());
+    LCD::initialize();
+    LCD::splash();
+    const auto views = GfxTestView::snapshot();
+    GfxTestView::render();
+    ASSERT_TRUE(GfxTestView::savePng(std::string(PEDAL_TEST_OUT) + "/ui_lcd_splash.png"));
+
+    // The panel covers the display, black with a black 7-pixel border.
+    const auto plain = GfxTestView::ofKind(views, "obj");
+    ASSERT_EQ(plain.size(), 1u) << GfxTestView::describe(views);
+    EXPECT_EQ(plain[0]->x, 0);
+    EXPECT_EQ(plain[0]->y, 0);
+    EXPECT_EQ(plain[0]->width, 320);
+    EXPECT_EQ(plain[0]->height, 170);
+    EXPECT_EQ(plain[0]->main.bgColor, 0x000000u);
+    EXPECT_EQ(plain[0]->main.bgOpa, LV_OPA_COVER);
+    EXPECT_EQ(plain[0]->main.borderWidth, 7);
+    EXPECT_EQ(plain[0]->main.radius, 0);
+
+    // "ZEMBO" large in the centre, "platform" small, below and to the right of it; both white.
+    const ObjectView* name = GfxTestView::labelWithText(views, "ZEMBO");
+    const ObjectView* platform = GfxTestView::labelWithText(views, "platform");
+    ASSERT_TRUE(name && platform) << GfxTestView::describe(views);
+    EXPECT_EQ(name->main.textFont, &lv_font_montserrat_48);
+    EXPECT_EQ(platform->main.textFont, &lv_font_montserrat_14);
+    EXPECT_EQ(name->main.textColor, 0xFFFFFFu);
+    EXPECT_EQ(platform->main.textColor, 0xFFFFFFu);
+    EXPECT_NEAR(centreX(*name), 160, 1);
+    EXPECT_NEAR(centreY(*name), 85, 1);
+    EXPECT_NEAR(centreX(*platform), 160 + 48, 1);
+    EXPECT_NEAR(centreY(*platform), 85 + 30, 1);
+
+    // Pixels: black in the border, the same picture in the framebuffer file from row 35 on, nothing above it.
+    EXPECT_EQ(GfxTestView::pixel(3, 3), 0x000000u);
+    EXPECT_EQ(GfxTestView::pixel(316, 166), 0x000000u);
+    const std::vector<uint16_t> file = readFramebuffer();
+    for (int y = 0; y < 35; ++y) {
+        for (int x = 0; x < 320; ++x) ASSERT_EQ(file[size_t(y * 320 + x)], 0) << x << "," << y;
+    }
+    for (int y = 0; y < 170; ++y) {
+        for (int x = 0; x < 320; ++x) {
+            ASSERT_EQ(rgb565To888(file[size_t((y + 35) * 320 + x)]), GfxTestView::pixel(x, y)) << x << "," << y;
+        }
+    }
+}
+
+TEST(LCD, CustomSplashReplacesTheDefault) {
+    LCD::initialize();
+    LCD::set_custom_splash(customSplash);
+    LCD::splash();
+    const auto views = GfxTestView::snapshot();
+    EXPECT_NE(GfxTestView::labelWithText(views, "Product"), nullptr);
+    EXPECT_EQ(GfxTestView::labelWithText(views, "ZEMBO"), nullptr);
+    EXPECT_EQ(GfxTestView::labelWithText(views, "platform"), nullptr);
+}
+
+TEST(LCD, FlushAndClearWaitForTheDisplay) {
+    std::filesystem::remove_all(pages::ownHome());
+    // Objects built before the display is set up stay, and nothing reaches the framebuffer.
+    lv_label_set_text(lv_label_create(lv_screen_active()), "early");
+    LCD::clear();
+    LCD::flush();
+    EXPECT_EQ(lv_obj_get_child_count(lv_screen_active()), 1u);
+    EXPECT_FALSE(std::filesystem::exists(pages::ownHome() + "/fb0"));
+
+    LCD::initialize();
+    LCD::flush();
+    EXPECT_TRUE(std::filesystem::exists(pages::ownHome() + "/fb0"));
+    LCD::clear();
+    EXPECT_EQ(lv_obj_get_child_count(lv_screen_active()), 0u);
+    LCD::clear(); // an empty screen stays empty
+    EXPECT_EQ(lv_obj_get_child_count(lv_screen_active()), 0u);
 }

@@ -76,6 +76,10 @@ inline void send(int id) {
     EventDispatcher::addEvent(id);
     EventDispatcher::dispatch();
 }
+// The ids of a panel script (driver::keys), each handled in a pass of its own.
+inline void send(const char* script) {
+    for (int id : driver::keys(script)) send(id);
+}
 
 // One redraw as the UI pass does it: clear, rebuild.
 inline std::vector<gfx::ObjectView> redraw() {
@@ -84,12 +88,8 @@ inline std::vector<gfx::ObjectView> redraw() {
     return gfx::GfxTestView::snapshot();
 }
 
-inline void savePng(const std::string& name) {
-    gfx::GfxTestView::render();
-    ASSERT_TRUE(gfx::GfxTestView::savePng(std::string(PEDAL_TEST_OUT) + "/" + name));
-}
-
 using driver::labelOf;
+using driver::savePng;
 
 inline NodeItem* folder(Node* parent, const char* key, const char* name, int colour, bool withSwitch, bool on) {
     auto* f = new NodeItem(parent, key, name, "", "hfolder");
