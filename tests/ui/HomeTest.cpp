@@ -1,12 +1,22 @@
 // The home screen in a product-shaped tree: what it draws (preset number, tempo, edited mark, knobs, meters,
+
 // the value popup and the assign view) and what the panel does with it (footswitch presets and banks, tap
-// tempo, the tuner, knob edits, the preset dialogs and saving).
+// tempo, the tuner, knob edits, the preset dialogs and saving). The chain screen opened from it: tiles,
+// cursor and strip, the preset view, block switching, fast-node edits, assigns and closing. The pages as
+// rendered pictures, each saved as a PNG in the build folder to look at: on every one, each text that nothing
+// covers shows pixels of its colour inside its box, so what the object tree says is what the display shows.
 #include "audio/AudioProcessor.h"
 #include "ui/Chain.h"
 #include "tests/ui/HomeScreen.h"
 #include "tests/ui/ListPageDriver.h"
 #include "ui/ParamSlider.h"
 #include "ui/PresetView.h"
+#include "ui/DrawerKeyboard.h"
+#include "ui/DrawerNode.h"
+#include "ui/DrawerPopup.h"
+
+#include <algorithm>
+#include <cstdlib>
 
 using gfx::GfxTestView;
 using gfx::ObjectView;
@@ -454,4 +464,282 @@ TEST(Home, SaveAsNeverReplacesAnotherPresetUnasked) {
     tree.withUser({{"Save as...", driver::typeAndOk("x")}}, ev::Encoder3LongPress);
     EXPECT_EQ(tree.preset->getValue(), "Solox");
     EXPECT_TRUE(tree.preset->isEdited());
+}
+
+namespace {
+void openChain() {
+    send("v^");
+    ASSERT_EQ(EventDispatcher::elements(), 4);
+}
+
+const ObjectView* strip(const std::vector<ObjectView>& views) {
+    for (const ObjectView* v : GfxTestView::ofKind(views, "obj")) {
+        if (v->x == 7 && v->y == 35 && v->width == 306) return v;
+    }
+    ADD_FAILURE() << GfxTestView::describe(views);
+    return nullptr;
+}
+
+// The tile (button) that holds the label with that text.
+const ObjectView* tileOf(const std::vector<ObjectView>& views, const std::string& name) {
+    const ObjectView& label = labelOf(views, name);
+    if (label.parent < 0) return nullptr;
+    return &views[size_t(label.parent)];
+}
+}
+
+TEST(Chain, PresetViewAndTiles) {
+    ProductTree tree;
+    tree.assigns[2]->setValue(tree.amp->getPath());
+    openChain();
+    auto views = redraw();
+    savePng("ui_chain_preset");
+
+    // Title white with no tile selected; the preset view's sliders.
+    EXPECT_EQ(labelOf(views, "Ambient").main.textColor, 0xFFFFFFu);
+    EXPECT_EQ(labelOf(views, "Ambient").width, 304);
+    EXPECT_EQ(labelOf(views, "Preset").x, 7);
+    EXPECT_EQ(labelOf(views, "02B").x, 6);
+    EXPECT_EQ(labelOf(views, "List").x, 85);
+    EXPECT_EQ(labelOf(views, "Edit...").x, 84);
+    EXPECT_EQ(labelOf(views, "Level").x, 163);
+    EXPECT_EQ(labelOf(views, "Volume").x, 241);
+
+    // Tiles in the app node's order, the master folder (no switch) left out; a block that is off at one
+    // eighth of its colour; the assign number in the corner.
+    const char* names[] = {"Gate", "Comp", "Amp", "Delay", "Rev"};
+    const int colours[] = {0x888844, (0xFFFF00 >> 3) & 0x1F1F1F, 0xFF0000, 0x00FF00, 0xFF00FF};
+    for (int i = 0; i < 5; ++i) {
+        const ObjectView* tile = tileOf(views, names[i]);
+        ASSERT_NE(tile, nullptr) << names[i];
+        EXPECT_EQ(tile->kind, "button");
+        EXPECT_EQ(tile->main.bgColor, uint32_t(colours[i])) << names[i];
+        EXPECT_EQ(tile->main.shadowSpread, 0) << names[i];
+    }
+    EXPECT_EQ(GfxTestView::labelWithText(views, "Master"), nullptr);
+    EXPECT_EQ(labelOf(views, "3").parent, labelOf(views, "Amp").parent);
+    EXPECT_EQ(labelOf(views, "Comp").main.textColor, 0x777777u) << "a dark tile has grey text";
+    EXPECT_EQ(strip(views)->scrollRequest, -50);
+
+    // Cursor on the fourth tile: the strip scrolls by 150, the title greys, the sliders are the block's.
+    send("4>");
+    views = redraw();
+    savePng("ui_chain_block");
+    EXPECT_EQ(strip(views)->scrollRequest, 150);
+    EXPECT_EQ(labelOf(views, "Ambient").main.textColor, 0x777777u);
+    EXPECT_EQ(tileOf(views, "Delay")->main.shadowSpread, 3);
+    EXPECT_EQ(labelOf(views, "Time").x, 7);
+    EXPECT_EQ(labelOf(views, "Feedback").x, 85);
+    EXPECT_EQ(labelOf(views, "DIGITAL").x, 162);
+    EXPECT_EQ(labelOf(views, "Mix").x, 241);
+
+    // The cursor stops at the last tile and at the preset.
+    send("5>");
+    EXPECT_EQ(tileOf(redraw(), "Rev")->main.shadowSpread, 3);
+    send("7<");
+    EXPECT_EQ(labelOf(redraw(), "Ambient").main.textColor, 0xFFFFFFu);
+
+    // An edited preset narrows the title and shows the mark.
+    ProductTree::tick();
+    tree.low->edit(true);
+    views = redraw();
+    EXPECT_EQ(labelOf(views, "Ambient").width, 276);
+    EXPECT_EQ(labelOf(views, LV_SYMBOL_WARNING).x, 290);
+}
+
+TEST(Chain, EncodersEditSwitchAndAssignBlocks) {
+    ProductTree tree;
+    openChain();
+    // No tile: encoder 2 steps the preset, 4 the level, 5 the volume; the long presses assign nothing.
+    send(ev::Encoder2Forward);
+    EXPECT_EQ(tree.preset->getValue(), "Funk");
+    send(ev::Encoder4Forward);
+    EXPECT_NEAR(tree.level->getValue(), 0.8f, 1e-4f);
+    send(ev::Encoder5Back);
+    EXPECT_FLOAT_EQ(tree.volume->getValue(), 48.0f);
+    send(ev::Encoder2LongPress);
+    for (NodeItem* assign : tree.assigns) EXPECT_EQ(assign->getValue(), "");
+
+    // The amp tile (third): encoders 2 to 5 edit gain, low, mid, treble; the long press switches it off.
+    send("3>");
+    struct Case {
+        int id;
+        NodeFloat* node;
+        float value;
+    } cases[] = {{ev::Encoder2Forward, tree.gain, 5.2f},
+                 {ev::Encoder3Back, tree.low, 4.8f},
+                 {ev::Encoder4Forward, tree.mid, 5.2f},
+                 {ev::Encoder5Forward, tree.treble, 5.2f}};
+    for (const Case& c : cases) {
+        send(c.id);
+        EXPECT_FLOAT_EQ(c.node->getValue(), c.value) << c.node->getName();
+    }
+    send("L");
+    EXPECT_FALSE(Chain::isEnabled(tree.amp));
+    auto views = redraw();
+    EXPECT_EQ(tileOf(views, "Amp")->main.bgColor, uint32_t((0xFF0000 >> 3) & 0x1F1F1F));
+    EXPECT_EQ(labelOf(views, "Gain").parent, 0) << "sliders sit on the screen";
+
+    // Assign it to 1, then to 2: it moves, and the tile shows the new number.
+    send(ev::Encoder2LongPress);
+    EXPECT_EQ(tree.assigns[0]->getValue(), tree.amp->getPath());
+    send(ev::Encoder3LongPress);
+    EXPECT_EQ(tree.assigns[0]->getValue(), "");
+    EXPECT_EQ(tree.assigns[1]->getValue(), tree.amp->getPath());
+    views = redraw();
+    EXPECT_EQ(labelOf(views, "2").parent, labelOf(views, "Amp").parent);
+    EXPECT_EQ(GfxTestView::labelWithText(views, "1"), nullptr);
+
+    // Encoder 3's short press opens nothing with a tile selected; encoder 1's opens the block's page.
+    send(ev::Encoder3ShortRelease);
+    EXPECT_EQ(EventDispatcher::elements(), 4);
+    send("^");
+    EXPECT_EQ(EventDispatcher::elements(), 5);
+    EXPECT_NE(GfxTestView::labelWithText(redraw(), "Enable"), nullptr);
+    send("xr");
+    EXPECT_EQ(EventDispatcher::elements(), 4);
+
+    // Back on the preset: encoder 3 opens the preset list, encoder 1 the master folder.
+    send("3<");
+    send(ev::Encoder3ShortRelease);
+    EXPECT_EQ(EventDispatcher::elements(), 5);
+    views = redraw();
+    EXPECT_EQ(GfxTestView::labelWithText(views, "List"), nullptr) << "the list page covers the chain screen";
+    EXPECT_NE(GfxTestView::labelWithText(views, "Preset"), nullptr) << GfxTestView::describe(views);
+    send("xr^");
+    EXPECT_NE(GfxTestView::labelWithText(redraw(), "Master"), nullptr);
+    send("xr");
+    EXPECT_EQ(EventDispatcher::elements(), 4);
+}
+
+// Opening a page with encoder 1 on the chain screen, or on the setup page opened from it, and coming back
+// leaves the main encoder on the home screen turning the volume, not stepping presets.
+TEST(Chain, EncoderPressesOnItsPagesLeaveTheHomeEncoderOnTheVolume) {
+    ProductTree tree;
+    // Each ends back on the chain screen: the block page closed with encoder 2, the setup page with its
+    // "Back" row.
+    const std::vector<int> throughBlockPage = {ev::Encoder1Press, ev::Encoder1ShortRelease, ev::Encoder2ShortRelease};
+    const std::vector<int> throughSetup = {ev::Encoder1Press, ev::Encoder1LongPress, ev::Encoder1LongRelease,
+                                           ev::Encoder1Press, ev::Encoder1ShortRelease};
+    for (const auto& path : {throughBlockPage, throughSetup}) {
+        openChain();
+        for (int id : path) {
+            send(id);
+            send("r");
+        }
+        ASSERT_EQ(EventDispatcher::elements(), 4) << "back on the chain screen";
+        send("xr");
+        ASSERT_EQ(EventDispatcher::elements(), 3) << "back on the home screen";
+        const float volume = tree.volume->getValue();
+        send(">");
+        EXPECT_EQ(tree.preset->getValue(), "Ambient");
+        EXPECT_GT(tree.volume->getValue(), volume);
+    }
+    openChain();
+    send("ir");
+    EXPECT_EQ(EventDispatcher::elements(), 3) << "idle closes the chain screen";
+}
+
+namespace {
+// Within what the edge of a thin, smoothed stroke loses of its colour.
+bool near(uint32_t pixel, uint32_t colour) {
+    for (int shift : {0, 8, 16}) {
+        if (std::abs(int(pixel >> shift & 0xFF) - int(colour >> shift & 0xFF)) > 0x40) return false;
+    }
+    return true;
+}
+
+// The part of the view's box that its ancestors and the screen let through.
+lv_area_t visibleBox(const std::vector<ObjectView>& views, size_t index) {
+    lv_area_t box = views[index].box;
+    for (int parent = views[index].parent; parent >= 0; parent = views[size_t(parent)].parent) {
+        const lv_area_t& outer = views[size_t(parent)].box;
+        box = {std::max(box.x1, outer.x1), std::max(box.y1, outer.y1), std::min(box.x2, outer.x2),
+               std::min(box.y2, outer.y2)};
+    }
+    return {std::max(box.x1, 0), std::max(box.y1, 0), std::min(box.x2, 319), std::min(box.y2, 169)};
+}
+
+// True when an opaque object drawn later lies over the middle of the box.
+bool covered(const std::vector<ObjectView>& views, size_t index, const lv_area_t& box) {
+    const int32_t x = (box.x1 + box.x2) / 2, y = (box.y1 + box.y2) / 2;
+    for (size_t later = index + 1; later < views.size(); ++later) {
+        const ObjectView& view = views[later];
+        if (view.main.bgOpa == LV_OPA_COVER && view.box.x1 <= x && x <= view.box.x2 && view.box.y1 <= y &&
+            y <= view.box.y2) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Renders the screen, saves it and checks every uncovered text; the number of texts checked.
+int expectTextsDrawn(const std::vector<ObjectView>& views, const std::string& page) {
+    savePng("ui_page_" + page);
+    int checked = 0;
+    for (size_t i = 0; i < views.size(); ++i) {
+        const ObjectView& label = views[i];
+        if (label.kind != "label" || label.lines.empty() ||
+            label.lines[0].find_first_not_of(' ') == std::string::npos) {
+            continue;
+        }
+        const lv_area_t box = visibleBox(views, i);
+        if (box.x1 > box.x2 || box.y1 > box.y2 || covered(views, i, box)) continue;
+        int inColour = 0;
+        int32_t topRow = box.y2 + 1;
+        for (int32_t y = box.y1; y <= box.y2; ++y) {
+            for (int32_t x = box.x1; x <= box.x2; ++x) {
+                if (!near(GfxTestView::pixel(x, y), label.main.textColor)) continue;
+                ++inColour;
+                topRow = std::min(topRow, y);
+            }
+        }
+        EXPECT_GT(inColour, 0) << page << ": \"" << label.text << "\" not drawn in its box\n"
+                               << GfxTestView::describe(views);
+        // Text starts at the top of its box: the glyphs' first row lies in the upper third of it.
+        if (box.y1 == label.box.y1) {
+            EXPECT_LE(topRow, box.y1 + std::max(4, (box.y2 - box.y1) / 3))
+                << page << ": \"" << label.text << "\" sits low";
+        }
+        ++checked;
+    }
+    return checked;
+}
+}
+
+TEST(PagePicture, EveryPageShowsItsTextsWhereItsObjectsAre) {
+    ProductTree tree;
+    lv_obj_clean(lv_screen_active());
+    LCD::splash();
+    EXPECT_EQ(expectTextsDrawn(GfxTestView::snapshot(), "splash"), 2);
+
+    EXPECT_GE(expectTextsDrawn(redraw(), "home"), 10);
+    send(ev::Encoder2Forward);
+    EXPECT_GE(expectTextsDrawn(redraw(), "home_value_popup"), 2);
+    send("6t");
+
+    // The chain screen with the cursor on the delay tile, which glows white around its edge.
+    send("v^4>");
+    auto views = redraw();
+    EXPECT_GE(expectTextsDrawn(views, "chain"), 8);
+    const ObjectView* delay = GfxTestView::labelWithText(views, "Delay");
+    ASSERT_NE(delay, nullptr);
+    const ObjectView& tile = views[size_t(delay->parent)];
+    const int32_t middle = (tile.box.y1 + tile.box.y2) / 2;
+    EXPECT_EQ(GfxTestView::pixel(tile.box.x1 - 2, middle), 0xFFFFFFu) << "the glow left of the selected tile";
+    const ObjectView& rev = views[size_t(GfxTestView::labelWithText(views, "Rev")->parent)];
+    EXPECT_NE(GfxTestView::pixel(rev.box.x1 - 2, middle), 0xFFFFFFu) << "no glow round another tile";
+
+    send("^");
+    EXPECT_GE(expectTextsDrawn(redraw(), "node"), 5);
+    send("xxr");
+
+    int answer = 0;
+    new DrawerPopup("Discard changes?", "Preset 01A", DrawerPopup::kBackOkSave, &answer);
+    EXPECT_EQ(expectTextsDrawn(redraw(), "popup"), 5);
+    send("xr");
+
+    std::string name = "Crunch";
+    new DrawerKeyboard("Save as...", &name);
+    EXPECT_GE(expectTextsDrawn(redraw(), "keyboard"), 2);
 }

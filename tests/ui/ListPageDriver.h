@@ -95,8 +95,6 @@ inline void redrawGlcd() {
     send(EventId::Redraw);
 }
 
-inline std::vector<int> repeat(int id, int times) { return std::vector<int>(size_t(times), id); }
-
 inline std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -113,12 +111,11 @@ inline const gfx::ObjectView& labelOf(const std::vector<gfx::ObjectView>& views,
     return *view;
 }
 
-inline std::vector<std::string> labelTexts(const std::vector<gfx::ObjectView>& views) {
-    std::vector<std::string> texts;
-    for (const gfx::ObjectView* label : gfx::GfxTestView::ofKind(views, "label")) {
-        if (!label->text.empty()) texts.push_back(label->text);
-    }
-    return texts;
+inline void expectBox(const gfx::ObjectView& view, int32_t x, int32_t y, int32_t width, int32_t height) {
+    EXPECT_EQ(view.x, x) << view.text;
+    EXPECT_EQ(view.y, y) << view.text;
+    EXPECT_EQ(view.width, width) << view.text;
+    EXPECT_EQ(view.height, height) << view.text;
 }
 
 // Renders the screen and saves it as `name`.png in the test output folder, to look at.
