@@ -16,7 +16,6 @@
 #include "core/System.h"
 
 #include <atomic>
-#include <filesystem>
 #include <memory>
 
 namespace {

@@ -1,35 +1,211 @@
 // The home screen in a product-shaped tree: what it draws (preset number, tempo, edited mark, knobs, meters,
-
 // the value popup and the assign view) and what the panel does with it (footswitch presets and banks, tap
 // tempo, the tuner, knob edits, the preset dialogs and saving). The chain screen opened from it: tiles,
 // cursor and strip, the preset view, block switching, fast-node edits, assigns and closing. The pages as
 // rendered pictures, each saved as a PNG in the build folder to look at: on every one, each text that nothing
 // covers shows pixels of its colour inside its box, so what the object tree says is what the display shows.
+//
+// The tree is shaped like the product's: the preset list and preset node, block folders with their on/off
+// switches and colours, the master folder with the tempo, volume and level, the tuner, the four assign items,
+// and the start-up pages Home, DrawerTempo and DrawerTuner. The clock is the test's: `now` advances only when
+// a test moves it. It doubles as the eye of a scripted user: every UI pass reads the clock, so the user looks
+// at the screen then and, when the next text of its script is shown, presses what that step says. This drives
+// the modal dialogs inside waitModal.
 #include "audio/AudioProcessor.h"
 #include "ui/Chain.h"
-#include "tests/ui/HomeScreen.h"
 #include "tests/ui/ListPageDriver.h"
 #include "ui/ParamSlider.h"
 #include "ui/PresetView.h"
 #include "ui/DrawerKeyboard.h"
 #include "ui/DrawerNode.h"
 #include "ui/DrawerPopup.h"
+#include "ui/DrawerTempo.h"
+#include "ui/DrawerTuner.h"
+#include "ui/EventDispatcher.h"
+#include "ui/EventId.h"
+#include "ui/gfx/GfxTestView.h"
+#include "ui/Home.h"
+#include "ui/LCD.h"
+#include "core/NodeEnum.h"
+#include "core/NodeFloat.h"
+#include "core/NodeItem.h"
+#include "core/NodeList.h"
+#include "core/NodeOnOff.h"
+#include "core/NodePreset.h"
+#include "tests/ui/Pages.h"
+#include "porting/Shims.h"
+#include "blocks/Tempo.h"
+#include "blocks/Tuner.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
 
 using gfx::GfxTestView;
 using gfx::ObjectView;
-using homescreen::labelOf;
-using homescreen::now;
-using homescreen::ProductTree;
-using homescreen::redraw;
-using homescreen::savePng;
-using homescreen::send;
-using homescreen::Step;
 namespace ev = EventId;
 
 namespace {
+int64_t& now() {
+    static int64_t time = 1000000;
+    return time;
+}
+
+// What the scripted user does: when `text` is on the screen, queue `ids`. Steps run in order, once each.
+struct Step {
+    std::string text;
+    std::vector<int> ids;
+};
+
+std::vector<Step> script;
+size_t nextStep = 0;
+
+// The scripted user's look at the screen, on every clock read.
+void look() {
+    static bool looking = false;
+    if (looking || nextStep >= script.size()) return;
+    looking = true;
+    if (GfxTestView::labelWithText(GfxTestView::snapshot(), script[nextStep].text)) {
+        for (int id : script[nextStep].ids) EventDispatcher::addEvent(id);
+        ++nextStep;
+    }
+    looking = false;
+}
+
+void send(int id) {
+    EventDispatcher::addEvent(id);
+    EventDispatcher::dispatch();
+}
+// The ids of a panel script (driver::keys), each handled in a pass of its own.
+void send(const char* script) {
+    for (int id : driver::keys(script)) send(id);
+}
+
+// One redraw as the UI pass does it: clear, rebuild.
+std::vector<ObjectView> redraw() {
+    lv_obj_clean(lv_screen_active());
+    send(EventId::Redraw);
+    return gfx::GfxTestView::snapshot();
+}
+
+using driver::labelOf;
+using driver::savePng;
+
+NodeItem* folder(Node* parent, const char* key, const char* name, int colour, bool withSwitch, bool on) {
+    auto* f = new NodeItem(parent, key, name, "", "hfolder");
+    if (colour) f->setStyleColor(colour);
+    f->setStyleMode("mini");
+    if (withSwitch) new NodeOnOff(f, "on_off", "Enable", on ? NodeOnOff::ON : NodeOnOff::OFF);
+    return f;
+}
+
+NodeFloat* knob(Node* parent, const char* key, const char* name) {
+    return new NodeFloat(parent, key, name, 0.0f, 10.0f, 5.0f, "", 0.5f, false, 1);
+}
+
+struct ProductTree {
+    Node* root;
+    Node* app;
+    NodeList* presets;
+    NodePreset* preset;
+    NodeItem *gate, *comp, *amp, *delay, *reverb, *output;
+    NodeFloat *gain, *low, *mid, *treble;
+    NodeFloat *delayTime, *feedback, *delayMix;
+    NodeEnum* delayMode;
+    NodeFloat *volume, *level;
+    Tempo* tempo;
+    Tuner* tuner;
+    std::vector<NodeItem*> assigns;
+    Home* home;
+
+    // Presets "Clean", "Crunch", "Lead", "Solo", "Ambient", "Funk", "Jazz" in slots 0 to 6; "Ambient" (slot
+    // 4, 02B) selected and unedited.
+    ProductTree() {
+        pages::ownHome();
+        porting::setClock([] {
+            look();
+            return now();
+        });
+        LCD::initialize();
+
+        root = new NodeItem(nullptr, "root", "root", "", "vfolder");
+        app = new NodeItem(root, "app", "Application", "", "vfolder");
+        presets = new NodeList(root, "presets", "Presets", "pst_pst", 16384, 60);
+        presets->setGroup(3);
+        preset = new NodePreset(app, "preset", "Preset", "", presets);
+
+        gate = folder(app, "gate", "Gate", 0x888844, true, true);
+        knob(gate, "thr", "Threshold");
+        comp = folder(app, "comp", "Comp", 0xFFFF00, true, false);
+        knob(comp, "sustain", "Sustain");
+        amp = folder(app, "amp", "Amp", 0xFF0000, true, true);
+        gain = knob(amp, "gain", "Gain");
+        low = knob(amp, "low", "Low");
+        mid = knob(amp, "mid", "Mid");
+        treble = knob(amp, "treble", "Treble");
+        delay = folder(app, "delay", "Delay", 0x00FF00, true, true);
+        delayTime = knob(delay, "time", "Time");
+        auto* sync = new NodeItem(delay, "sync", "Sync", "partempo", "vfolder");
+        knob(sync, "div", "Division");
+        auto* tone = new NodeItem(delay, "tone", "Tone", "", "vfolder");
+        new NodeOnOff(tone, "on_off", "Enable", NodeOnOff::ON);
+        feedback = knob(tone, "fb", "Feedback");
+        delayMode = new NodeEnum(delay, "mode", "Mode", {"DIGITAL", "TAPE"}, "DIGITAL");
+        delayMix = knob(delay, "mix", "Mix");
+        reverb = folder(app, "reverb", "Rev", 0xFF00FF, true, true);
+        knob(reverb, "decay", "Decay");
+        output = folder(app, "output", "Master", 0, false, false);
+        tempo = new Tempo(output, preset);
+        volume = new NodeFloat(output, "vol", "Volume", 0, 100, 50, "%", 0.5f, false, 0);
+        auto* pst = new NodeItem(output, "pst", "Preset Specific", "", "vfolder");
+        level = new NodeFloat(pst, "level", "Level", -20, 20, 0, "dB", 0.5f, false, 1);
+        preset->addIgnoreNode(volume);
+
+        auto* settings = new NodeItem(root, "settings", "Settings", "", "sfolder");
+        tuner = new Tuner(new NodeItem(settings, "tuner", "Tuner", "", "hfolder"), false);
+
+        for (int i = 1; i <= 4; ++i) {
+            const std::string key = "assign" + std::to_string(i);
+            assigns.push_back(new NodeItem(root, key.c_str(), ("assing" + std::to_string(i)).c_str(), "", "string"));
+        }
+
+        for (const char* name : {"Clean", "Crunch", "Lead", "Solo", "Ambient", "Funk", "Jazz"}) {
+            EXPECT_TRUE(preset->setValue(std::string(name) + NodePreset::SAVE_SUFFIX)) << name;
+        }
+        select(4);
+
+        // As the product application builds them: Home at the bottom, then the tempo and tuner pages.
+        home = new Home(app, nullptr, preset, tuner, tempo, assigns);
+        (new DrawerTempo(tempo))->setVolumeNode(volume);
+        new DrawerTuner(tuner);
+        home->setControls(low, mid, treble, gain);
+        home->setVolumeNode(volume);
+        home->setLevelNode(level);
+        home->setTuner(tuner);
+    }
+
+    void select(int index) {
+        tick();
+        EXPECT_TRUE(preset->setByIndex(index));
+        tick();
+    }
+    // Change times must differ for the edited mark to tell a change after a load.
+    static void tick() { now() += 1000; }
+
+    // Runs the script while id is handled (the dialogs' nested loops look at the screen on every pass).
+    void withUser(std::vector<Step> steps, int id) {
+        script = std::move(steps);
+        nextStep = 0;
+        send(id);
+        EXPECT_EQ(nextStep, script.size()) << "the script did not reach its end";
+        script.clear();
+    }
+};
+
 const ObjectView* barAt(const std::vector<ObjectView>& views, int x, int y) {
     for (const ObjectView* v : GfxTestView::ofKind(views, "bar")) {
         if (v->x == x && v->y == y) return v;
@@ -309,13 +485,10 @@ TEST(Home, FourTapsOnTheSelectedFootswitchSetTheTempo) {
 
 TEST(Home, TunerAndTapTempoShowOverTheChainABlockPageAndSetup) {
     ProductTree tree;
-    const std::pair<const char*, std::vector<int>> openings[] = {
-        {"List", {ev::Encoder1Press, ev::Encoder1ShortRelease}},
-        {"Threshold", {ev::Encoder1Forward, ev::Encoder1ShortRelease}},
-        {"Setup", {ev::Encoder2ShortRelease, ev::Encoder1Back, ev::Encoder1LongPress}}};
-    for (const auto& [shown, ids] : openings) {
-        for (int id : ids) send(id);
-        tree.tuner->getOnOff()->setOn(ids.size() == 3); // over Setup as a remote write would, else by footswitch C
+    const std::pair<const char*, const char*> openings[] = {{"List", "v^"}, {"Threshold", ">^"}, {"Setup", "x<L"}};
+    for (const auto& [shown, keys] : openings) {
+        send(keys);
+        tree.tuner->getOnOff()->setOn(*keys == 'x'); // over Setup as a remote write would, else by footswitch C
         for (int id : {ev::FootswitchCLongPress, ev::Encoder1Press, ev::Encoder1ShortRelease}) send(id);
         EXPECT_NE(GfxTestView::labelWithText(redraw(), "TUNER"), nullptr) << shown;
         send(ev::FootswitchCShortRelease);
@@ -352,10 +525,6 @@ TEST(Home, HeldMainEncoderStepsPresetsAndItsShortPressOpensTheChain) {
 TEST(Home, DiscardDialogOnAnEditedPreset) {
     ProductTree tree;
     // Buttons: Back 0, Ok 1, Save 2; the popup confirms on a press and release of the main encoder.
-    const std::vector<int> back = {ev::Encoder1Press, ev::Encoder1ShortRelease};
-    const std::vector<int> ok = {ev::Encoder1Forward, ev::Encoder1Press, ev::Encoder1ShortRelease};
-    const std::vector<int> save = {ev::Encoder1Forward, ev::Encoder1Forward, ev::Encoder1Press,
-                                   ev::Encoder1ShortRelease};
     struct Case {
         const char* what;
         std::vector<int> answer;
@@ -363,9 +532,9 @@ TEST(Home, DiscardDialogOnAnEditedPreset) {
         float low;
         bool edited;
         float storedLow; // Low in slot 4 after a reload
-    } cases[] = {{"back", back, "Ambient", 5.2f, true, 5.0f},
-                 {"ok", ok, "Funk", 5.0f, false, 5.0f},
-                 {"save", save, "Ambient", 5.2f, false, 5.2f}};
+    } cases[] = {{"back", driver::keys("v^"), "Ambient", 5.2f, true, 5.0f},
+                 {"ok", driver::keys(">v^"), "Funk", 5.0f, false, 5.0f},
+                 {"save", driver::keys("2>v^"), "Ambient", 5.2f, false, 5.2f}};
     for (const Case& c : cases) {
         tree.select(4);
         tree.low->setValue(5.0f);
@@ -395,19 +564,14 @@ TEST(Home, OverwriteAsksOnlyForAnEditedPreset) {
 
     ProductTree::tick();
     tree.treble->edit(false);
-    tree.withUser({{"Overwrite changes?", {ev::Encoder1Press, ev::Encoder1ShortRelease}}}, ev::Encoder2LongPress);
+    tree.withUser({{"Overwrite changes?", driver::keys("v^")}}, ev::Encoder2LongPress);
     EXPECT_TRUE(tree.preset->isEdited()) << "Back keeps the edits unsaved";
 
-    tree.withUser({{"Overwrite changes?", {ev::Encoder1Forward, ev::Encoder1Press, ev::Encoder1ShortRelease}}},
-                  ev::Encoder2LongPress);
+    tree.withUser({{"Overwrite changes?", driver::keys(">v^")}}, ev::Encoder2LongPress);
     EXPECT_FALSE(tree.preset->isEdited());
     tree.select(0);
     tree.select(4);
     EXPECT_FLOAT_EQ(tree.treble->getValue(), 4.8f);
-}
-
-namespace {
-const std::vector<int> kConfirm = {ev::Encoder1Forward, ev::Encoder1Press, ev::Encoder1ShortRelease};
 }
 
 TEST(Home, SaveAsUnderANewNameSelectsTheNewSlot) {
@@ -426,7 +590,8 @@ TEST(Home, SaveAsUnderANewNameSelectsTheNewSlot) {
 TEST(Home, SaveAsUnderTheSameNameAsksToOverwrite) {
     ProductTree tree;
     // Even an unedited preset is asked about.
-    tree.withUser({{"Save as...", driver::typeAndOk("")}, {"Overwrite changes?", kConfirm}}, ev::Encoder3LongPress);
+    tree.withUser({{"Save as...", driver::typeAndOk("")}, {"Overwrite changes?", driver::keys(">v^")}},
+                  ev::Encoder3LongPress);
     EXPECT_EQ(tree.preset->getValue(), "Ambient");
     EXPECT_EQ(tree.presets->nameAt(7), "");
 
@@ -446,9 +611,8 @@ TEST(Home, SaveAsNeverReplacesAnotherPresetUnasked) {
     tree.mid->edit(true);
     tree.presets->setNameAt(4, "Solox");
     // Back on the question: "Solox" (slot 4) is left as it was.
-    tree.withUser(
-        {{"Save as...", driver::typeAndOk("x")}, {"Overwrite changes?", {ev::Encoder1Press, ev::Encoder1ShortRelease}}},
-        ev::Encoder3LongPress);
+    tree.withUser({{"Save as...", driver::typeAndOk("x")}, {"Overwrite changes?", driver::keys("v^")}},
+                  ev::Encoder3LongPress);
     EXPECT_EQ(tree.preset->getValue(), "Solo");
     tree.select(4);
     EXPECT_FLOAT_EQ(tree.mid->getValue(), 5.0f);
@@ -618,15 +782,9 @@ TEST(Chain, EncoderPressesOnItsPagesLeaveTheHomeEncoderOnTheVolume) {
     ProductTree tree;
     // Each ends back on the chain screen: the block page closed with encoder 2, the setup page with its
     // "Back" row.
-    const std::vector<int> throughBlockPage = {ev::Encoder1Press, ev::Encoder1ShortRelease, ev::Encoder2ShortRelease};
-    const std::vector<int> throughSetup = {ev::Encoder1Press, ev::Encoder1LongPress, ev::Encoder1LongRelease,
-                                           ev::Encoder1Press, ev::Encoder1ShortRelease};
-    for (const auto& path : {throughBlockPage, throughSetup}) {
+    for (const char* path : {"vr^rxr", "vrLrlrvr^r"}) {
         openChain();
-        for (int id : path) {
-            send(id);
-            send("r");
-        }
+        send(path);
         ASSERT_EQ(EventDispatcher::elements(), 4) << "back on the chain screen";
         send("xr");
         ASSERT_EQ(EventDispatcher::elements(), 3) << "back on the home screen";

@@ -21,6 +21,15 @@ protected:
     void SetUp() override { glcd_clear(0); }
 };
 
+// The lit pixels, row by row.
+std::vector<std::pair<int, int>> lit() {
+    std::vector<std::pair<int, int>> points;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 128; ++x)
+            if (pixel(x, y)) points.emplace_back(x, y);
+    return points;
+}
+
 // The picture that `draw` leaves on a cleared one.
 template <typename Draw>
 glcdpicture::Snapshot drawn(Draw draw) {
@@ -53,23 +62,16 @@ TEST_F(GlcdTest, BandWritesApplyEachModeAndCrossIntoTheNextBand) {
         uint8_t mode;
         std::set<int> lit;
     };
+    // Mode 3 inverts the six rows of the band from row 6 that the pattern leaves clear: rows 8..13.
     const Case cases[] = {
-        {0, {4, 5}},
-        {1, {4, 5, 6, 7}},
-        {2, {4, 5}},
-        {9, {4, 5, 6, 7}},
-        // Mode 3 inverts the six rows of the band from row 6 that the pattern leaves clear: rows 8..13.
-        {3, {4, 5, 6, 7, 8, 9, 10, 11, 12, 13}},
-    };
+        {0, {4, 5}}, {1, {4, 5, 6, 7}}, {2, {4, 5}}, {9, {4, 5, 6, 7}}, {3, {4, 5, 6, 7, 8, 9, 10, 11, 12, 13}}};
     for (const Case& c : cases) {
         glcd_clear(0);
         for (int row = 4; row < 8; ++row) glcd_drawPixel(10, static_cast<uint8_t>(row), 1);
         glcd_writeByteBufferedAt(10, 6, 0x03, c.mode);
-        std::set<int> lit;
-        for (int row = 0; row < 64; ++row)
-            if (pixel(10, row)) lit.insert(row);
-        EXPECT_EQ(lit, c.lit) << "mode " << int(c.mode);
-        EXPECT_EQ(litCount(), static_cast<int>(c.lit.size())) << "mode " << int(c.mode);
+        std::set<int> rows; // of column 10; -1 for a pixel elsewhere
+        for (auto [x, y] : lit()) rows.insert(x == 10 ? y : -1);
+        EXPECT_EQ(rows, c.lit) << "mode " << int(c.mode);
     }
 
     glcd_clear(0);
@@ -114,13 +116,11 @@ TEST_F(GlcdTest, LinesRunFromEndToEndInConnectedSteps) {
         EXPECT_TRUE(pixel(c.x1, c.y1));
         EXPECT_EQ(litCount(), std::max(dx, dy) + 1) << c.x0 << "," << c.y0 << " " << c.x1 << "," << c.y1;
         // Every lit pixel lies within half a pixel (plus rounding) of the ideal line.
-        for (int y = 0; y < 64; ++y)
-            for (int x = 0; x < 128; ++x) {
-                if (!pixel(x, y) || (dx == 0 && dy == 0)) continue;
-                double distance =
-                    std::abs(double(c.y1 - c.y0) * (x - c.x0) - double(c.x1 - c.x0) * (y - c.y0)) / std::hypot(dx, dy);
-                EXPECT_LE(distance, 1.0) << x << "," << y;
-            }
+        for (auto [x, y] : dx || dy ? lit() : std::vector<std::pair<int, int>>{}) {
+            double distance =
+                std::abs(double(c.y1 - c.y0) * (x - c.x0) - double(c.x1 - c.x0) * (y - c.y0)) / std::hypot(dx, dy);
+            EXPECT_LE(distance, 1.0) << x << "," << y;
+        }
     }
 
     glcd_clear(0);
@@ -135,13 +135,8 @@ TEST_F(GlcdTest, CirclesAndDiscsFollowTheRadius) {
     for (int r : {1, 3, 8, 20}) {
         glcd_clear(0);
         glcd_drawCircle(64, 32, static_cast<uint8_t>(r), 1);
-        int lit = litCount();
-        EXPECT_GT(lit, 0);
-        for (int y = 0; y < 64; ++y)
-            for (int x = 0; x < 128; ++x)
-                if (pixel(x, y)) {
-                    EXPECT_NEAR(std::hypot(x - 64, y - 32), r, 0.75) << "r " << r;
-                }
+        EXPECT_GT(litCount(), 0);
+        for (auto [x, y] : lit()) EXPECT_NEAR(std::hypot(x - 64, y - 32), r, 0.75) << "r " << r;
         for (auto [x, y] : {std::pair{64 + r, 32}, {64 - r, 32}, {64, 32 + r}, {64, 32 - r}}) EXPECT_TRUE(pixel(x, y));
 
         glcd_clear(0);
@@ -324,13 +319,11 @@ TEST_F(GlcdTest, EveryGlyphStaysInsideItsCellAndReachesTheFontsRows) {
             ASSERT_GT(width, 0) << f.name << " '" << c << "'";
             EXPECT_EQ(glcd_drawChar2(10, 20, c, f.font, 1), 10 + width) << f.name;
             EXPECT_GT(litCount(), 0) << f.name << " '" << c << "'";
-            for (int y = 0; y < 64; ++y)
-                for (int x = 0; x < 128; ++x) {
-                    if (!pixel(x, y)) continue;
-                    ASSERT_TRUE(x >= 10 && x < 10 + width && y >= 20 && y < 20 + f.height)
-                        << f.name << " '" << c << "' at " << x << "," << y;
-                    lowestRow = std::max(lowestRow, y - 20);
-                }
+            for (auto [x, y] : lit()) {
+                ASSERT_TRUE(x >= 10 && x < 10 + width && y >= 20 && y < 20 + f.height)
+                    << f.name << " '" << c << "' at " << x << "," << y;
+                lowestRow = std::max(lowestRow, y - 20);
+            }
         }
         // The rows of the last band are all reachable: a font that draws short lost its high bits.
         EXPECT_GE(lowestRow, f.height - 2) << f.name;
@@ -421,19 +414,11 @@ TEST_F(GlcdTest, LimitedTextIsClippedToItsWindow) {
         if (c.cut) glcd_drawStringFontLimitedCut(30, 10, 60, c.scroll, "Scrolling name", glcd_font10, 1);
         else glcd_drawStringFontLimited(30, 10, 60, c.scroll, "Scrolling name", glcd_font10, 1);
         EXPECT_GT(litCount(), 0) << c.scroll;
-        for (int y = 0; y < 64; ++y)
-            for (int x = 0; x < 128; ++x)
-                if (pixel(x, y)) {
-                    ASSERT_TRUE(x >= 30 && x <= 60) << x << "," << y << " scroll " << c.scroll;
-                }
+        for (auto [x, y] : lit()) ASSERT_TRUE(x >= 30 && x <= 60) << x << "," << y << " scroll " << c.scroll;
     }
     glcd_clear(0);
     glcd_drawStringFontLimited(30, 10, 30, 0, "Wide", glcd_font10, 1); // one column wide stays one column
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 128; ++x)
-            if (pixel(x, y)) {
-                ASSERT_EQ(x, 30);
-            }
+    for (auto [x, y] : lit()) ASSERT_EQ(x, 30) << y;
     glcd_clear(0);
     glcd_drawStringFontLimitedCut(60, 10, 60, 0, "Gone", glcd_font10, 1);
     EXPECT_EQ(litCount(), 0);
