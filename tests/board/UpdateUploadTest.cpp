@@ -50,13 +50,6 @@ protected:
 
     std::string request(const std::string& line) { return transport.processRequest(line); }
 
-    // Sends each request and collects the replies.
-    std::vector<std::string> exchange(const std::vector<std::string>& requests) {
-        std::vector<std::string> replies;
-        for (const auto& line : requests) replies.push_back(request(line));
-        return replies;
-    }
-
     NodeItem root{nullptr, "root", "Root", "", "vfolder"};
     Transport transport{&root};
     std::string home;
@@ -92,7 +85,9 @@ TEST_F(UpdateUpload, ReplySequencesAndTheImageTheyLeave) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(image);
-        EXPECT_EQ(exchange(c.requests), c.replies);
+        std::vector<std::string> replies;
+        for (const auto& line : c.requests) replies.push_back(request(line));
+        EXPECT_EQ(replies, c.replies);
         EXPECT_EQ(boardtest::readFile(image), c.installed);
         EXPECT_EQ(modeOf(image), std::filesystem::perms(0755)) << "executable, and writable by its owner only";
         EXPECT_EQ(request("upd 00"), "0") << "after the install no transfer is in progress";

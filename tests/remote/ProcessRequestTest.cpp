@@ -1,23 +1,17 @@
-#include "remote/ComInterface.h"
-#include "core/Node.h"
 #include "core/NodeFloat.h"
 #include "core/NodeItem.h"
 #include "core/NodeList.h"
 #include "remote/RemoteServices.h"
-#include "remote/RemoteSession.h"
 #include "tests/remote/RemoteTestSupport.h"
 #include "core/Security.h"
 #include "core/System.h"
-#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 namespace {
 
-struct Transport : ComInterface {
-    using ComInterface::ComInterface;
-};
+using Transport = Reference;
 
 const std::string GAIN = "root\\app\\amp\\gain";
 const std::string LABEL = "root\\app\\amp\\label";
@@ -162,14 +156,8 @@ TEST_F(ProcessRequest, GuardedCommandsAreSilentWhileRefused) {
     tree->password->setValue("s3cret");
     Transport transport(tree->root);
     int firmware = 0;
-    RemoteServices::setFirmware({[&](const std::string&) {
-                                     ++firmware;
-                                     return std::string("2048");
-                                 },
-                                 [&](const std::string&) {
-                                     ++firmware;
-                                     return std::string("1");
-                                 }});
+    auto counted = [&](const std::string&) { return std::to_string(++firmware); };
+    RemoteServices::setFirmware({counted, counted});
     NodeList* list = presetList();
     list->setElementAt(0, "First", nullptr);
     list->setElementAt(1, "Second", nullptr);
@@ -306,10 +294,6 @@ TEST_F(ProcessRequest, ReadReportsChangesSinceTheLastLookOfThisTransport) {
     // Each transport keeps its own last look: the other one has not seen the change yet.
     EXPECT_NE(other.processRequest("read " + AMP).find(tree->gain->getEntry(DESC_STYLE)), std::string::npos);
 }
-
-}
-
-namespace {
 
 TEST_F(ProcessRequest, ReplyEndsAfterTheLastWholeLineThatFitsItsBudget) {
     Transport transport(tree->root);
