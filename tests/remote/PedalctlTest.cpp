@@ -266,43 +266,26 @@ std::string nulEnded(int fd) {
     return text;
 }
 
-// Sends each request on its own connection at once, then reads every reply (up to its NUL) side by side, as
-// concurrent clients would. "" for a connection that failed.
+// Sends each request on its own connection at once, each from its own thread as concurrent clients would, and
+// reads its reply up to and with its NUL. "" for a connection that failed.
 std::vector<std::string> concurrentRequests(int port, const std::vector<std::string>& requests, int family = AF_INET) {
-    std::vector<int> fds;
     std::vector<std::string> replies(requests.size());
-    std::vector<bool> done(requests.size(), false);
-    for (size_t i = 0; i < requests.size(); ++i) {
-        int fd = connectTo(port, family);
-        if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        fds.push_back(fd);
-    }
-    std::vector<size_t> sent(requests.size(), 0);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kWaitSeconds);
-    for (;;) {
-        std::vector<pollfd> entries;
-        for (size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i] < 0 || done[i]) continue;
-            bool sending = sent[i] < requests[i].size() + 1;
-            entries.push_back({fds[i], short(sending ? POLLOUT | POLLIN : POLLIN), 0});
-        }
-        if (entries.empty() || std::chrono::steady_clock::now() > deadline) break;
-        poll(entries.data(), entries.size(), 100);
-        for (size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i] < 0 || done[i]) continue;
-            if (sent[i] < requests[i].size() + 1) {
-                size_t left = requests[i].size() + 1 - sent[i];
-                ssize_t count = send(fds[i], requests[i].c_str() + sent[i], left, MSG_NOSIGNAL);
-                if (count > 0) sent[i] += size_t(count);
-            }
+    std::vector<std::thread> clients;
+    for (size_t i = 0; i < requests.size(); ++i)
+        clients.emplace_back([&, i] {
+            const int fd = connectTo(port, family);
+            if (fd < 0) return;
+            timeval timeout{kWaitSeconds, 0};
+            for (int option : {SO_RCVTIMEO, SO_SNDTIMEO}) setsockopt(fd, SOL_SOCKET, option, &timeout, sizeof(timeout));
+            send(fd, requests[i].c_str(), requests[i].size() + 1, MSG_NOSIGNAL);
             char buffer[65536];
-            ssize_t count = recv(fds[i], buffer, sizeof(buffer), 0);
-            if (count > 0) replies[i].append(buffer, size_t(count));
-            if (count == 0 || (!replies[i].empty() && replies[i].back() == '\0')) done[i] = true;
-        }
-    }
-    for (int fd : fds)
-        if (fd >= 0) close(fd);
+            ssize_t count = 0;
+            while ((replies[i].empty() || replies[i].back() != '\0') &&
+                   (count = recv(fd, buffer, sizeof(buffer), 0)) > 0)
+                replies[i].append(buffer, size_t(count));
+            close(fd);
+        });
+    for (std::thread& client : clients) client.join();
     return replies;
 }
 
