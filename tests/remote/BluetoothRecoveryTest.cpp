@@ -1,6 +1,6 @@
 // The Bluetooth LE port when BlueZ misbehaves: no adapter, an adapter that comes and goes, a daemon that
 // restarts, registrations it refuses. The port runs once per process, so every test starts by bringing the
-// stand-in to the state it needs and waiting until the port has followed.
+// stand-in to a daemon with an adapter and waiting until the port has followed.
 #include "tests/support/BluezBus.h"
 #include "btle/port/BlePort.h"
 #include "remote/Bluetooth.h"
@@ -79,6 +79,9 @@ protected:
         setManualClock(0);
         // The supervisor's passes count from here, whatever the tests before stamped.
         supervisor_time = uint64_t(esp_timer_get_time());
+        // Every test starts from a daemon with an adapter and everything registered.
+        ASSERT_TRUE(bus->restartBluez("hci0"));
+        ASSERT_TRUE(BluezBus::waitFor(registered));
     }
 };
 
@@ -103,8 +106,6 @@ TEST_F(BluetoothRecovery, WithoutAnAdapterTheSupervisorReportsItUntilOneAppears)
 }
 
 TEST_F(BluetoothRecovery, ARestartedDaemonGetsTheApplicationAndAdvertisementAgain) {
-    ASSERT_TRUE(bus->restartBluez("hci0"));
-    ASSERT_TRUE(BluezBus::waitFor(registered));
 
     testing::internal::CaptureStdout();
     bus->stopBluez();
@@ -128,8 +129,6 @@ TEST_F(BluetoothRecovery, ARestartedDaemonGetsTheApplicationAndAdvertisementAgai
 }
 
 TEST_F(BluetoothRecovery, ARemovedAdapterIsReleasedAndItsReturnRegistersAgain) {
-    ASSERT_TRUE(bus->restartBluez("hci0"));
-    ASSERT_TRUE(BluezBus::waitFor(registered));
     bus->control("RemoveAdapter", g_variant_new("(s)", "hci0"));
     ASSERT_TRUE(BluezBus::waitFor([] { return !ble_application_registered.load() && !ble_advertisment.load(); }));
     testing::internal::CaptureStdout();
@@ -143,8 +142,6 @@ TEST_F(BluetoothRecovery, ARemovedAdapterIsReleasedAndItsReturnRegistersAgain) {
 }
 
 TEST_F(BluetoothRecovery, RefusedRegistrationsAreRetriedWithABackOffAndLoggedOnce) {
-    ASSERT_TRUE(bus->restartBluez("hci0"));
-    ASSERT_TRUE(BluezBus::waitFor(registered));
     const int64_t period = int64_t(BLE_SUPERVISOR_PERIOD);
     for (const char* method : {"RegisterAdvertisement", "RegisterAdvertisement", "RegisterApplication"})
         bus->control("FailNext", g_variant_new("(s)", method));
@@ -182,8 +179,6 @@ TEST_F(BluetoothRecovery, RefusedRegistrationsAreRetriedWithABackOffAndLoggedOnc
 
 // BlueZ drops the registration on its own and says so with Release: the supervisor registers it again.
 TEST_F(BluetoothRecovery, AnAdvertisementReleasedByBlueZIsRegisteredAgain) {
-    ASSERT_TRUE(bus->restartBluez("hci0"));
-    ASSERT_TRUE(BluezBus::waitFor(registered));
     const size_t advertisements = bus->count("RegisterAdvertisement");
     bus->control("ReleaseAdvertisement");
     ASSERT_TRUE(BluezBus::waitFor([] { return !ble_advertisment.load(); })) << "the release went unheard";

@@ -141,29 +141,28 @@ TEST_F(TestPedal, ClientDrivesThePedalIdenticallyOverTcpAndSerial) {
     std::string preset = "root\\app\\amp\\gain:{\"value\":3.0}\r\nroot\\app\\amp\\label:{\"value\":\"x\"}";
     writeFile(folder + "/impulse", impulse);
     writeFile(folder + "/preset", preset);
-    const std::string password = "--password s3cret ";
+    const std::string password = "--password s3cret ", label = shellQuoted("root\\app\\amp\\label") + " ",
+                      irList = shellQuoted("root\\app\\irs"), presetList = shellQuoted("root\\app\\presets"),
+                      dir = shellQuoted(folder);
 
     struct Step {
         std::string arguments;
         int status;
     } steps[] = {
         {"browse " + shellQuoted("root\\app\\amp"), 0},
-        {"write " + shellQuoted("root\\app\\amp\\label") + " '\"lead\"'", 0},
+        {"write " + label + "'\"lead\"'", 0},
         {"set-password s3cret", 0},
-        {"write " + shellQuoted("root\\app\\amp\\label") + " '\"blocked\"'", 2},
-        {"--password wrong write " + shellQuoted("root\\app\\amp\\label") + " '\"blocked\"'", 1},
-        {"--password s3cret write " + shellQuoted("root\\app\\amp\\label") + " '\"unlocked\"'", 0},
-        {"--password s3cret firmware " + shellQuoted(imageFile), 0},
-        {password + "upload-slot " + shellQuoted("root\\app\\irs") + " 1 Room " + shellQuoted(folder + "/impulse"), 0},
-        {password + "download-slot " + shellQuoted("root\\app\\irs") + " 1 " + shellQuoted(folder + "/impulse.back"),
-         0},
-        {password + "upload-slot " + shellQuoted("root\\app\\presets") + " 0 Clean " + shellQuoted(folder + "/preset"),
-         0},
-        {password + "swap-slots " + shellQuoted("root\\app\\presets") + " 0 2", 0},
-        {password + "download-slot " + shellQuoted("root\\app\\presets") + " 2 " + shellQuoted(folder + "/preset.back"),
-         0},
-        {"--password s3cret set-password ''", 0},
-        {"read " + shellQuoted("root\\app\\amp\\label"), 0},
+        {"write " + label + "'\"blocked\"'", 2},
+        {"--password wrong write " + label + "'\"blocked\"'", 1},
+        {password + "write " + label + "'\"unlocked\"'", 0},
+        {password + "firmware " + dir + "/app_run", 0},
+        {password + "upload-slot " + irList + " 1 Room " + dir + "/impulse", 0},
+        {password + "download-slot " + irList + " 1 " + dir + "/impulse.back", 0},
+        {password + "upload-slot " + presetList + " 0 Clean " + dir + "/preset", 0},
+        {password + "swap-slots " + presetList + " 0 2", 0},
+        {password + "download-slot " + presetList + " 2 " + dir + "/preset.back", 0},
+        {password + "set-password ''", 0},
+        {"read " + label, 0},
     };
     std::vector<std::string> outputs[2];
     const std::string where[2] = {"--tcp " + tcpAddress, "--serial " + shellQuoted(cable->path)};
