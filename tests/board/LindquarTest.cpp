@@ -23,15 +23,13 @@
 #include "porting/RecordingCommandRunner.h"
 #include "blocks/RedIzuzir.h"
 #include "core/SourceMidi.h"
-#include "porting/SpiPort.h"
+#include "tests/nolt/driver/SimulatedChain.h"
 #include "core/Storage.h"
 #include "core/System.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -292,48 +290,31 @@ TEST(Lindquar, PresetLoadLeavesTheVolumesAlone) {
     });
 }
 
-// A shift-register chain that keeps the last frame shifted into it.
-class CapturingChain : public SpiPort {
-public:
-    int open(const char*) override { return 3; }
-    int writeMode(int, uint8_t) override { return 0; }
-    int readMode(int, uint8_t&) override { return 0; }
-    int message(int, spi_ioc_transfer& transfer) override {
-        const auto* bytes = reinterpret_cast<const uint8_t*>(uintptr_t(transfer.tx_buf));
-        last.assign(bytes, bytes + transfer.len);
-        std::memset(reinterpret_cast<void*>(uintptr_t(transfer.rx_buf)), 0, transfer.len);
-        return int(transfer.len);
-    }
-    std::vector<uint8_t> last;
-};
-
 constexpr int kPanelLines = 16;
 constexpr int kPwmDepth = 32;
 
 // Over one PWM period: in how many frames each output line was lit.
-std::vector<int> litFrames(CapturingChain& chain) {
+std::vector<int> litFrames(sim::SimulatedChain& chain) {
     std::vector<int> lit(kPanelLines, 0);
+    chain.takeSent();
     for (int frame = 0; frame < kPwmDepth; ++frame) {
         IOArray::task_send();
         EXPECT_EQ(IOArray::spi_step(), 1);
         IOArray::has_data();
+        const std::vector<std::vector<uint8_t>> sent = chain.takeSent();
+        if (sent.empty()) continue;
         // Line i travels in bit i % 8 of the frame's byte (last byte first) i / 8.
         for (int line = 0; line < kPanelLines; ++line) {
-            if (chain.last[chain.last.size() - 1 - size_t(line / 8)] & (1u << (line % 8))) ++lit[size_t(line)];
+            if (sent.back()[sent.back().size() - 1 - size_t(line / 8)] & (1u << (line % 8))) ++lit[size_t(line)];
         }
     }
     return lit;
 }
 
 TEST(Lindquar, CompileDrivesThePresetLedsAndRelays) {
-    const std::string home = boardtest::ownHome();
+    boardtest::ownHome();
     expectInProduct([&](Product& product) {
-        setenv("PEDAL_DEV_ROOT", home.c_str(), 1);
-        auto chain = std::make_shared<CapturingChain>();
-        IOArray::setPort(chain);
-        IOArray::setSpiThread(false);
-        ASSERT_EQ(IOArray::initialize(kPanelLines, 1000, 0, kPwmDepth, 0, 0, 0, 0), 1);
-        ASSERT_TRUE(IOArray::spi_open());
+        auto chain = sim::startChain(kPanelLines, 1000, 0, kPwmDepth);
 
         Lindquar* lindquar = product.lindquar;
         struct Case {
