@@ -111,10 +111,8 @@ TEST(LindquarBsp, InitializeShowsTheProductSplash) {
     } expected[] = {{name, 0, 54, 320, 45, &lv_font_montserrat_28}, {model, 126, 82, 179, 48, &lv_font_montserrat_40}};
     for (const auto& e : expected) {
         SCOPED_TRACE(e.label->text);
-        EXPECT_EQ(e.label->x, e.x);
-        EXPECT_EQ(e.label->y, e.y);
-        EXPECT_EQ(e.label->width, e.width);
-        EXPECT_EQ(e.label->height, e.height);
+        EXPECT_EQ((std::vector<int>{e.label->x, e.label->y, e.label->width, e.label->height}),
+                  (std::vector<int>{e.x, e.y, e.width, e.height}));
         EXPECT_EQ(e.label->main.textFont, e.font);
         EXPECT_EQ(e.label->main.textAlign, LV_TEXT_ALIGN_CENTER);
         EXPECT_EQ(e.label->longMode, LV_LABEL_LONG_MODE_DOTS);

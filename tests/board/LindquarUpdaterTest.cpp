@@ -94,10 +94,8 @@ TEST(LindquarUpdater, PageInTheFramebuffer) {
                     {hint, 78, 129, 235, 29, &lv_font_montserrat_16, LV_TEXT_ALIGN_AUTO}};
     for (const auto& e : expected) {
         SCOPED_TRACE(e.label->text);
-        EXPECT_EQ(e.label->x, e.x);
-        EXPECT_EQ(e.label->y, e.y);
-        EXPECT_EQ(e.label->width, e.width);
-        EXPECT_EQ(e.label->height, e.height);
+        EXPECT_EQ((std::vector<int>{e.label->x, e.label->y, e.label->width, e.label->height}),
+                  (std::vector<int>{e.x, e.y, e.width, e.height}));
         EXPECT_EQ(e.label->main.textFont, e.font);
         EXPECT_EQ(e.label->main.textAlign, e.align);
         EXPECT_EQ(e.label->longMode, LV_LABEL_LONG_MODE_DOTS);
