@@ -176,11 +176,7 @@ TEST(PedalProductProcess, ASlotNameCannotTurnALoadIntoASave) {
     const std::string evilJson = R"(Evil\",\"save\":\"save)";
     // A preset stored under that name before such names were refused: the name record, then the text.
     const std::string text = "root\\app\\output\\pst\\level:{\"value\":7.0}";
-    std::string file(128, '\0');
-    file.replace(0, evil.size(), evil);
-    file[64] = file[68] = char(text.size());
-    file += text;
-    std::filesystem::create_directories(home + "/storage");
+    const std::string file = testsupport::slotRecord(evil, uint32_t(text.size()), uint32_t(text.size())) + text;
     const std::string slotFile = storageFile(home, "root\\presets\\0");
     boardtest::writeFile(slotFile, file, std::filesystem::perms(0644));
 
@@ -498,7 +494,6 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 // the first, which compresses one slot; it and another client's request are answered at once.
 TEST(PedalProductProcess, ARequestCompressesOneSlotAtMost) {
     const std::string home = boardtest::ownHome();
-    std::filesystem::create_directories(home + "/storage");
     std::string data(1 << 20, '\0');
     uint32_t state = 1;
     for (char& byte : data) byte = char((state = state * 1664525u + 1013904223u) >> 28);

@@ -33,19 +33,18 @@ bool drainPortLoop() {
     return ran;
 }
 
+// BlueZ holds the application and the advertisement, and the port knows it.
 bool registered() {
-    GVariant* reply = bus->call("Application");
-    if (reply == nullptr) return false;
-    const char* path = nullptr;
+    GVariant* application = bus->call("Application");
+    GVariant* advertising = bus->call("Advertising");
+    const char* path = "";
     gboolean advertised = FALSE;
-    g_variant_get_child(reply, 0, "&s", &path);
-    bool application = path[0] != '\0';
-    g_variant_unref(reply);
-    reply = bus->call("Advertising");
-    if (reply == nullptr) return false;
-    g_variant_get_child(reply, 0, "b", &advertised);
-    g_variant_unref(reply);
-    return application && advertised && ble_application_registered.load() && ble_advertisment.load();
+    if (application != nullptr) g_variant_get_child(application, 0, "&s", &path);
+    if (advertising != nullptr) g_variant_get_child(advertising, 0, "b", &advertised);
+    const bool both = path[0] != '\0' && advertised && ble_application_registered.load() && ble_advertisment.load();
+    for (GVariant* reply : {application, advertising})
+        if (reply != nullptr) g_variant_unref(reply);
+    return both;
 }
 
 // One pass of "comTasks" at the given time, and the work it handed to the port's loop done.
