@@ -33,11 +33,7 @@ TEST(BtleAgent, RegistersWithItsCapabilityAndAnswersBlueZ) {
     BluezBus bus;
     ASSERT_TRUE(bus.ready);
     log_set_level(LOG_LEVEL_INFO);
-    GVariantBuilder properties;
-    g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));
-    GVariant* reply =
-        bus.call("AddObject", g_variant_new("(osa{sv}b)", DEVICE_PATH, "org.bluez.Device1", &properties, FALSE));
-    if (reply) g_variant_unref(reply);
+    bus.addObject(DEVICE_PATH, "org.bluez.Device1", props({}));
     btle_adapter* adapter = btle_adapter_get_default(bus.connection());
     ASSERT_NE(adapter, nullptr);
     btle_device* device = btle_adapter_get_device_by_path(adapter, DEVICE_PATH);
@@ -77,8 +73,7 @@ TEST(BtleAgent, FailedDefaultRequestIsReported) {
     ASSERT_TRUE(bus.ready);
     btle_adapter* adapter = btle_adapter_get_default(bus.connection());
     ASSERT_NE(adapter, nullptr);
-    GVariant* reply = bus.call("FailNext", g_variant_new("(s)", "RequestDefaultAgent"));
-    if (reply) g_variant_unref(reply);
+    bus.control("FailNext", g_variant_new("(s)", "RequestDefaultAgent"));
     btle_agent* agent = btle_agent_create(adapter, AGENT_PATH, BTLE_IO_CAPABILITY_DISPLAY_ONLY);
     EXPECT_TRUE(bus.called(std::string("RegisterAgent ") + AGENT_PATH + " DisplayOnly"));
     EXPECT_EQ(btle_agentmanager_register_agent(agent), 0) << "the second request goes through";

@@ -115,6 +115,24 @@ protected:
 
     GVariant* emptyOptions() { return g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0); }
 
+    static bool succeeded(GVariant* reply) {
+        if (reply != nullptr) g_variant_unref(reply);
+        return reply != nullptr;
+    }
+
+    // The bytes a ReadValue call answers with, or its error's name and message.
+    std::string readValue(const std::string& path, const char* interface) {
+        std::string errorName, message;
+        GVariant* reply =
+            callObject(path, interface, "ReadValue", g_variant_new("(@a{sv})", emptyOptions()), &errorName, &message);
+        if (reply == nullptr) return errorName + ": " + message;
+        GVariant* value = g_variant_get_child_value(reply, 0);
+        const std::string bytes = variantBytes(value);
+        g_variant_unref(value);
+        g_variant_unref(reply);
+        return bytes;
+    }
+
     std::string path(const char* suffix) { return std::string(btle_application_get_path(app)) + suffix; }
 
     std::unique_ptr<BluezBus> bus;
@@ -231,13 +249,7 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
     const std::string rx = path("/service0/char0");
     const char* characteristic = "org.bluez.GattCharacteristic1";
 
-    // Never written: no value.
-    std::string errorName, message;
-    EXPECT_EQ(
-        callObject(rx, characteristic, "ReadValue", g_variant_new("(@a{sv})", emptyOptions()), &errorName, &message),
-        nullptr);
-    EXPECT_EQ(errorName, "org.bluez.Error.Failed");
-    EXPECT_EQ(message, "no value");
+    EXPECT_EQ(readValue(rx, characteristic), "org.bluez.Error.Failed: no value") << "never written";
 
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
@@ -248,6 +260,7 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
 
     // A write the callback refuses: its error goes back, nothing is stored, no update is reported.
     calls.refuseWrites = "org.bluez.Error.NotPermitted";
+    std::string errorName, message;
     EXPECT_EQ(callObject(rx, characteristic, "WriteValue",
                          g_variant_new("(@ay@a{sv})", byteVariant("no"), writeOptions), &errorName, &message),
               nullptr);
@@ -258,10 +271,9 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
 
     // An accepted write is stored and reported, with the device address and MTU from the options.
     calls.refuseWrites = nullptr;
-    GVariant* reply = callObject(rx, characteristic, "WriteValue",
-                                 g_variant_new("(@ay@a{sv})", byteVariant(std::string("ab\0c", 4)), writeOptions));
-    ASSERT_NE(reply, nullptr);
-    g_variant_unref(reply);
+    ASSERT_TRUE(
+        succeeded(callObject(rx, characteristic, "WriteValue",
+                             g_variant_new("(@ay@a{sv})", byteVariant(std::string("ab\0c", 4)), writeOptions))));
     EXPECT_EQ(calls.writes, 2);
     EXPECT_EQ(calls.lastAddress, "AA:BB:CC:DD:EE:FF");
     EXPECT_EQ(calls.lastMtu, 185);
@@ -269,42 +281,24 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
     GByteArray* stored = btle_application_get_char_value(app, serviceUuid, rxUuid);
     ASSERT_NE(stored, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(stored->data), stored->len), std::string("ab\0c", 4));
-    reply = callObject(rx, characteristic, "ReadValue", g_variant_new("(@a{sv})", emptyOptions()));
-    ASSERT_NE(reply, nullptr);
-    GVariant* value = g_variant_get_child_value(reply, 0);
-    EXPECT_EQ(variantBytes(value), std::string("ab\0c", 4));
-    g_variant_unref(value);
-    g_variant_unref(reply);
+    EXPECT_EQ(readValue(rx, characteristic), std::string("ab\0c", 4));
     g_variant_unref(writeOptions);
 
     // Descriptor: no value, then a write, then the value.
     const std::string desc = rx + "/desc0";
-    EXPECT_EQ(callObject(desc, "org.bluez.GattDescriptor1", "ReadValue", g_variant_new("(@a{sv})", emptyOptions()),
-                         &errorName, &message),
-              nullptr);
-    EXPECT_EQ(message, "no value for descriptor");
-    reply = callObject(desc, "org.bluez.GattDescriptor1", "WriteValue",
-                       g_variant_new("(@ay@a{sv})", byteVariant("label"), emptyOptions()));
-    ASSERT_NE(reply, nullptr);
-    g_variant_unref(reply);
-    reply = callObject(desc, "org.bluez.GattDescriptor1", "ReadValue", g_variant_new("(@a{sv})", emptyOptions()));
-    ASSERT_NE(reply, nullptr);
-    value = g_variant_get_child_value(reply, 0);
-    EXPECT_EQ(variantBytes(value), "label");
-    g_variant_unref(value);
-    g_variant_unref(reply);
+    const char* descriptor = "org.bluez.GattDescriptor1";
+    EXPECT_EQ(readValue(desc, descriptor), "org.bluez.Error.Failed: no value for descriptor");
+    ASSERT_TRUE(succeeded(callObject(desc, descriptor, "WriteValue",
+                                     g_variant_new("(@ay@a{sv})", byteVariant("label"), emptyOptions()))));
+    EXPECT_EQ(readValue(desc, descriptor), "label");
 
     // Notifying follows StartNotify and StopNotify.
     const std::string tx = path("/service0/char1");
-    reply = callObject(tx, characteristic, "StartNotify", nullptr);
-    ASSERT_NE(reply, nullptr);
-    g_variant_unref(reply);
+    ASSERT_TRUE(succeeded(callObject(tx, characteristic, "StartNotify", nullptr)));
     EXPECT_TRUE(btle_application_char_is_notifying(app, serviceUuid, txUuid));
     // BlueZ hears the answer before the owner's callback runs.
     EXPECT_TRUE(BluezBus::waitFor([] { return calls.startNotify.load() == 1; }));
-    reply = callObject(tx, characteristic, "StopNotify", nullptr);
-    ASSERT_NE(reply, nullptr);
-    g_variant_unref(reply);
+    ASSERT_TRUE(succeeded(callObject(tx, characteristic, "StopNotify", nullptr)));
     EXPECT_FALSE(btle_application_char_is_notifying(app, serviceUuid, txUuid));
     EXPECT_TRUE(BluezBus::waitFor([] { return calls.stopNotify.load() == 1; }));
 

@@ -71,17 +71,18 @@ TEST_F(BtleDevice, NewDeviceDefaultsAndTextForm) {
     char* text = btle_device_to_string(device);
     EXPECT_NE(strstr(text, "uuids=[], manufacturer_data=[], service_data=[]"), nullptr) << text;
     g_free(text);
+    const auto update = [&](const char* property, GVariant* value) {
+        g_variant_ref_sink(value);
+        btle_internal_device_update_property(device, property, value);
+        g_variant_unref(value);
+    };
 
     GVariantBuilder data;
     g_variant_builder_init(&data, G_VARIANT_TYPE("a{qv}"));
     guint8 raw[] = {0x0A, 0xFF};
     g_variant_builder_add(&data, "{qv}", (guint16)0x004C, g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, raw, 2, 1));
-    GVariant* manufacturer = g_variant_ref_sink(g_variant_builder_end(&data));
-    btle_internal_device_update_property(device, "ManufacturerData", manufacturer);
-    g_variant_unref(manufacturer);
-    GVariant* uuids = g_variant_ref_sink(strv({SERVICE_UUID}));
-    btle_internal_device_update_property(device, "UUIDs", uuids);
-    g_variant_unref(uuids);
+    update("ManufacturerData", g_variant_builder_end(&data));
+    update("UUIDs", strv({SERVICE_UUID}));
     text = btle_device_to_string(device);
     EXPECT_NE(strstr(text, "manufacturer_data=[004C -> 0aff]"), nullptr) << text;
     EXPECT_NE(strstr(text, (std::string("uuids=[") + SERVICE_UUID + "]").c_str()), nullptr) << text;
@@ -90,15 +91,9 @@ TEST_F(BtleDevice, NewDeviceDefaultsAndTextForm) {
 
     btle_device_set_connection_state_change_cb(device, onState);
     btle_device_set_bonding_state_changed_cb(device, onBonding);
-    GVariant* yes = g_variant_ref_sink(g_variant_new_boolean(TRUE));
-    btle_internal_device_update_property(device, "Connected", yes);
-    btle_internal_device_update_property(device, "Connected", yes);
-    btle_internal_device_update_property(device, "Paired", yes);
-    g_variant_unref(yes);
-    GVariant* empty = g_variant_ref_sink(g_variant_new_string(""));
+    for (const char* property : {"Connected", "Connected", "Paired"}) update(property, g_variant_new_boolean(TRUE));
     btle_device_set_name(device, "kept");
-    btle_internal_device_update_property(device, "Name", empty);
-    g_variant_unref(empty);
+    update("Name", g_variant_new_string(""));
     EXPECT_STREQ(btle_device_get_name(device), "kept");
     EXPECT_EQ(events, (std::vector<std::string>{"state 1", "bond 2<-0"}));
     btle_device_free(device);

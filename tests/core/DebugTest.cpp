@@ -1,6 +1,5 @@
 #include "tests/support/AllocationCounter.h"
 #include "core/Debug.h"
-#include "core/Time.h"
 
 #include <gtest/gtest.h>
 
@@ -63,10 +62,4 @@ TEST(Debug, ReportLogsMeasuredCountersOnce) {
     Debug::report();
     std::string log = testing::internal::GetCapturedStdout();
     EXPECT_EQ(log, "I (Debug): compile: cycle 10.0/10.0/10.0 us, load 50.0/50.0/50.0 % (min/avg/max of 1)\n");
-}
-
-TEST(Time, TasksMarksInitialised) {
-    EXPECT_FALSE(Time::isInitialized());
-    Time::tasks();
-    EXPECT_TRUE(Time::isInitialized());
 }

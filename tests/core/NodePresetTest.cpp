@@ -81,7 +81,6 @@ void onPreset(Node*) {
 
 TEST(NodePreset, TextHoldsTheScopeAndLoadingRestoresIt) {
     Tree t;
-    EXPECT_EQ(std::string(NodePreset::SAVE_SUFFIX).size(), 14u);
     t.onOff->setValue("ON");
     t.gain->setValue(7.5f);
     t.tone->setValue(3);

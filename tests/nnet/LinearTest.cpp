@@ -35,13 +35,16 @@ TEST(Linear, ImpulseResponseIsTheWeightsNewestFirstPlusBias) {
 
 TEST(Linear, RefusedArchitectures) {
     const std::string mismatch = "Params vector does not match expected size based on architecture parameters";
-    EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::Linear(3, true, {1, 2, 3}, -1.0); }), mismatch);
-    EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::Linear(3, false, {1, 2, 3, 4}, -1.0); }), mismatch);
-    EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::Linear(-2, false, {}, -1.0); }),
-              "Receptive field must not be negative: -2");
-    EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::Linear(-1, true, {1}, -1.0); }),
-              "Receptive field must not be negative: -1");
-    EXPECT_NO_THROW(nnet::Linear(0, true, {0.5f}, -1.0));
+    const std::vector<std::tuple<int, bool, std::vector<float>, std::string>> table = {
+        {3, true, {1, 2, 3}, mismatch},
+        {3, false, {1, 2, 3, 4}, mismatch},
+        {-2, false, {}, "Receptive field must not be negative: -2"},
+        {-1, true, {1}, "Receptive field must not be negative: -1"},
+        {0, true, {0.5f}, "<nothing thrown>"},
+    };
+    for (const auto& [field, bias, weights, expected] : table)
+        EXPECT_EQ(thrownText<std::runtime_error>([&] { nnet::Linear(field, bias, weights, -1.0); }), expected)
+            << field << ", " << weights.size() << " weights";
 }
 
 TEST(Buffer, GrowsToAPowerOfTwoAndClearsOnlyWhenABlockDemandsIt) {
@@ -99,19 +102,10 @@ TEST(DSP, PrewarmRunsWholeBlocksOfTheLargestBlockSize) {
     }
 }
 
-TEST(DSP, DefaultsResetAndLoudness) {
+TEST(DSP, BaseModelPassesSamplesThroughWithoutPrewarm) {
     nnet::DSP passThrough(-1.0);
     EXPECT_EQ(process(passThrough, {1, -2, 3}), (std::vector<float>{1, -2, 3}));
     EXPECT_EQ(passThrough.PrewarmSamples(), 0);
-    EXPECT_FALSE(passThrough.haveExternalSampleRate);
-    passThrough.Reset(44100.0, 64);
-    EXPECT_TRUE(passThrough.haveExternalSampleRate);
-    EXPECT_EQ(passThrough.externalSampleRate, 44100.0);
-    EXPECT_EQ(passThrough.maxBufferSize, 64);
-    EXPECT_EQ(thrownText<std::runtime_error>([&] { passThrough.GetLoudness(); }),
-              "Asked for loudness of a model that doesn't know how loud it is!");
-    passThrough.SetLoudness(-18.5);
-    EXPECT_EQ(passThrough.GetLoudness(), -18.5);
 }
 
 } // namespace

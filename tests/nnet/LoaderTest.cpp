@@ -53,11 +53,6 @@ TEST(Loader, VersionCheck) {
               "Negative version component: 0.-5.0");
     EXPECT_EQ(thrownText<std::out_of_range>([] { nnet::verify_config_version("0.5.99999999999"); }),
               "Version string out of range: 0.5.99999999999");
-
-    const nnet::Version version = nnet::ParseVersion("0.5.12");
-    EXPECT_EQ(version.majorNumber, 0);
-    EXPECT_EQ(version.minorNumber, 5);
-    EXPECT_EQ(version.patchNumber, 12);
 }
 
 TEST(Loader, FileFailures) {

@@ -1,7 +1,6 @@
 #include "tests/nnet/NnetTestSupport.h"
 #include "nnet/wavenet/WaveNet.h"
 #include "nnet/wavenet/_Head.h"
-#include "nnet/wavenet/_LayerArray.h"
 
 #include <gtest/gtest.h>
 
@@ -113,16 +112,6 @@ TEST(WaveNet, LargestBlockIsTheBufferLessTheReceptiveField) {
               "Asked to accept a buffer of 65522 samples, but the buffer is too short (65536) to get out of the "
               "recptive field (15); copy errors could occur!\n");
     EXPECT_NO_THROW(model.process(block.data(), block.data(), 65521));
-}
-
-TEST(WaveNet, LayerArrayReceptiveField) {
-    nnet::wavenet::_LayerArray layerArray(1, 1, 1, 4, 3, {1, 2, 4}, "Tanh", false, false);
-    EXPECT_EQ(layerArray.get_receptive_field(), 14);
-    EXPECT_EQ(layerArray._get_receptive_field(), 15);
-    EXPECT_EQ(layerArray._get_channels(), 4);
-    nnet::wavenet::_LayerArray empty(1, 1, 1, 4, 3, {}, "Tanh", false, false);
-    EXPECT_EQ(empty._get_receptive_field(), 1);
-    EXPECT_EQ(empty._get_channels(), 0);
 }
 
 // The head stands for direct use: ReLU, 2 -> 3, ReLU, 3 -> 1, both with bias.
