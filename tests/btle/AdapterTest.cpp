@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -12,6 +13,13 @@ namespace {
 
 const char* const DEVICE_PATH = "/org/bluez/hci0/dev_AA_BB_CC_DD_EE_FF";
 std::vector<std::string> events;
+
+std::vector<std::string> eventsStartingWith(const std::string& prefix) {
+    std::vector<std::string> found;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                 [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+    return found;
+}
 
 void onPowered(btle_adapter*, gboolean powered) { events.push_back(powered ? "powered on" : "powered off"); }
 void onCentral(btle_adapter*, btle_device* device) {
@@ -154,14 +162,10 @@ TEST_F(BtleAdapterOnBus, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterSto
     const char* xml = nullptr;
     GVariant* read = nullptr;
     g_variant_get(reply, "(&s@a{sv})", &xml, &read);
-    for (const char* declared :
-         {"Type", "LocalName", "ManufacturerData", "MinInterval", "MaxInterval", "Discoverable"}) {
+    for (const char* declared : {"Type", "LocalName", "ManufacturerData", "MinInterval", "MaxInterval", "Discoverable"})
         EXPECT_NE(strstr(xml, (std::string("name=\"") + declared + "\"").c_str()), nullptr) << declared;
-    }
-    for (const char* absent :
-         {"TxPower", "Includes", "Appearance", "ServiceUUIDs", "SecondaryChannel", "ServiceData"}) {
+    for (const char* absent : {"TxPower", "Includes", "Appearance", "ServiceUUIDs", "SecondaryChannel", "ServiceData"})
         EXPECT_EQ(strstr(xml, (std::string("name=\"") + absent + "\"").c_str()), nullptr) << absent;
-    }
     const char* type = nullptr;
     guint32 minInterval = 0, maxInterval = 0;
     EXPECT_TRUE(g_variant_lookup(read, "Type", "&s", &type));
@@ -286,11 +290,8 @@ TEST_F(BtleAdapterOnBus, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
                   props({{"Name", g_variant_new_string("phone")}}), true);
     ASSERT_TRUE(bus.waitFor(
         [&] { return btle_adapter_get_device_by_path(adapter, "/org/bluez/hci0/dev_00_00_00_00_00_04") != nullptr; }));
-    std::vector<std::string> discovered;
-    for (const auto& e : events) {
-        if (e.rfind("discovered", 0) == 0) discovered.push_back(e);
-    }
-    EXPECT_EQ(discovered, (std::vector<std::string>{std::string("discovered ") + devices[0].path}));
+    EXPECT_EQ(eventsStartingWith("discovered"),
+              (std::vector<std::string>{std::string("discovered ") + devices[0].path}));
 
     bus.changeObject("/org/bluez/hci0", "org.bluez.Adapter1", props({{"Discovering", g_variant_new_boolean(FALSE)}}));
     ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_discovery_state(adapter) == BTLE_DISCOVERY_STOPPED; }));
@@ -298,12 +299,9 @@ TEST_F(BtleAdapterOnBus, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
     bus.control("FailNext", g_variant_new("(s)", "StartDiscovery"));
     btle_adapter_start_discovery(adapter);
     ASSERT_TRUE(bus.waitFor([] { return events.back() == "discovery stopped error"; }));
-    std::vector<std::string> states;
-    for (const auto& e : events) {
-        if (e.rfind("discovery ", 0) == 0) states.push_back(e);
-    }
-    EXPECT_EQ(states, (std::vector<std::string>{"discovery starting", "discovery started", "discovery stopped",
-                                                "discovery starting", "discovery stopped error"}));
+    EXPECT_EQ(eventsStartingWith("discovery "),
+              (std::vector<std::string>{"discovery starting", "discovery started", "discovery stopped",
+                                        "discovery starting", "discovery stopped error"}));
 }
 
 TEST_F(BtleAdapterOnBus, AServiceFilterDeliversOnlyDevicesOfferingTheService) {

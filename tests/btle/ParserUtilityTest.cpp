@@ -107,7 +107,7 @@ TEST(BtleParser, StringAndDateTime) {
     g_byte_array_free(bytes, TRUE);
 }
 
-TEST(BtleUtility, HexAddressesAndUuids) {
+TEST(BtleUtility, HexAddressesUuidsAndRandomText) {
     GByteArray* bytes = bytesOf({0x0A, 0xFF});
     GString* hex = g_byte_array_as_hex(bytes);
     EXPECT_STREQ(hex->str, "0aff");
@@ -132,13 +132,11 @@ TEST(BtleUtility, HexAddressesAndUuids) {
 
     char text[] = "a:b:c";
     EXPECT_STREQ(replace_char(text, ':', '_'), "a_b_c");
-}
 
-TEST(BtleUtility, RandomStringsUseTheAlphabet) {
-    char* text = random_string(64);
-    ASSERT_EQ(strlen(text), 64u);
-    for (const char* p = text; *p; p++) EXPECT_TRUE(g_ascii_isalnum(*p));
-    g_free(text);
+    char* random = random_string(64);
+    ASSERT_EQ(strlen(random), 64u);
+    for (const char* p = random; *p; p++) EXPECT_TRUE(g_ascii_isalnum(*p)) << "random strings use the alphabet";
+    g_free(random);
 }
 
 TEST(BtleUtility, RoundingAndIsoText) {
@@ -159,7 +157,7 @@ TEST(BtleUtility, RoundingAndIsoText) {
     g_time_zone_unref(zone);
 }
 
-TEST(BtleUtility, ClockCharacteristics) {
+TEST(BtleUtility, ClockCharacteristicsAndVariantConversions) {
     GByteArray* current = btle_get_current_time();
     GByteArray* date = btle_get_date_time();
     ASSERT_EQ(current->len, 10u);
@@ -174,9 +172,7 @@ TEST(BtleUtility, ClockCharacteristics) {
     g_date_time_unref(now);
     g_byte_array_free(current, TRUE);
     g_byte_array_free(date, TRUE);
-}
 
-TEST(BtleUtility, VariantConversions) {
     const char* strings[] = {"a", "b"};
     GVariant* array = g_variant_ref_sink(g_variant_new_strv(strings, 2));
     GList* list = g_variant_string_array_to_list(array);

@@ -21,7 +21,6 @@
 #include "core/NodeEnum.h"
 #include "core/NodeFloat.h"
 #include "core/NodeItem.h"
-#include "core/NodeLink.h"
 #include "core/NodeList.h"
 #include "core/NodeOnOff.h"
 #include "core/NodePreset.h"
@@ -197,11 +196,11 @@ TEST(SourceMidi, ClockGivesTheTempo) {
     Pty pty;
     SourceMidi midi("midi", "MIDI", "/dev/ttyMIDI", 0, 0);
     ASSERT_TRUE(midi.isOpen());
-    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
-    auto* tempo = new NodeFloat(root, "_midi_bpm", "MIDI Tempo", 30, 300, 120, "BPM", 0.5f, false, 1);
+    NodeItem root(nullptr, "root", "Root", "", "vfolder");
+    auto* tempo = new NodeFloat(&root, "_midi_bpm", "MIDI Tempo", 30, 300, 120, "BPM", 0.5f, false, 1);
     tempo->setValue(60);
-    auto* clock = new NodeControlMidiTempo(root, "midi_clk", "MIDI Clock", tempo);
-    auto* recorder = new Recorder(root);
+    auto* clock = new NodeControlMidiTempo(&root, "midi_clk", "MIDI Clock", tempo);
+    auto* recorder = new Recorder(&root);
 
     // 120 BPM over the pty: one pulse every 500000/24 us, each read at its own (fake) time.
     const double period = 500000.0 / 24;
@@ -235,7 +234,6 @@ TEST(SourceMidi, ClockGivesTheTempo) {
         EXPECT_NEAR(tempo->getValue(), c.bpm, 0.15) << c.bpm;
     }
     porting::setClock({});
-    delete root;
 }
 
 TEST(NodeControlMulti, LearnsAndMapsItsLinks) {
@@ -258,17 +256,19 @@ TEST(NodeControlMulti, LearnsAndMapsItsLinks) {
     SourceCtrl pedal("ctrl", "Pedal", 0, [&](int) { return reading; });
 
     ASSERT_EQ(multi->getLinkCount(), 3);
-    ASSERT_TRUE(root->parseJSON("root\\app\\ctl1\\link1\\target:{\"value\":\"root\\\\app\\\\fx\\\\gain\"}"));
-    ASSERT_TRUE(root->parseJSON("root\\app\\ctl1\\link1\\min:{\"value\":20}"));
-    ASSERT_TRUE(root->parseJSON("root\\app\\ctl1\\link1\\max:{\"value\":80}"));
-    ASSERT_TRUE(root->parseJSON("root\\app\\ctl1\\link2\\target:{\"value\":\"root\\\\app\\\\fx\\\\on_off\"}"));
-    ASSERT_TRUE(root->parseJSON("root\\app\\ctl1\\link2\\min:{\"value\":100}"));
-    ASSERT_TRUE(root->parseJSON("root\\app\\ctl1\\link2\\max:{\"value\":0}"));
+    for (const char* line : {"link1\\target:{\"value\":\"root\\\\app\\\\fx\\\\gain\"}", "link1\\min:{\"value\":20}",
+                             "link1\\max:{\"value\":80}", "link2\\target:{\"value\":\"root\\\\app\\\\fx\\\\on_off\"}",
+                             "link2\\min:{\"value\":100}", "link2\\max:{\"value\":0}"})
+        ASSERT_TRUE(root->parseJSON(std::string("root\\app\\ctl1\\") + line)) << line;
     EXPECT_FALSE(root->parseJSON("root\\app\\ctl1\\status:{\"value\":\"forged\"}")) << "status is the controller's";
 
     auto cc = [&](int ch, int number, int value) {
         const uint8_t bytes[] = {uint8_t(0xB0 | ch), uint8_t(number), uint8_t(value)};
         midi.feed(bytes, 3, 0);
+    };
+    auto pedalAt = [&](int value) {
+        reading = value;
+        Control::tasks();
     };
     struct Step {
         const char* what;
@@ -290,31 +290,19 @@ TEST(NodeControlMulti, LearnsAndMapsItsLinks) {
         {"middle", [&] { cc(0, 20, 64); }, 2 + 6 * 64 / 127.0f, "OFF", 20, "CC 20: 64"},
         {"another number", [&] { cc(0, 21, 127); }, 2 + 6 * 64 / 127.0f, "OFF", 20, "CC 20: 64"},
         {"another channel", [&] { cc(5, 20, 127); }, 2 + 6 * 64 / 127.0f, "OFF", 20, "CC 20: 64"},
-        {"the pedal is no MIDI",
-         [&] {
-             reading = 4095;
-             Control::tasks();
-         },
-         2 + 6 * 64 / 127.0f, "OFF", 20, "CC 20: 64"},
+        {"the pedal is no MIDI", [&] { pedalAt(4095); }, 2 + 6 * 64 / 127.0f, "OFF", 20, "CC 20: 64"},
         {"pedal as the source",
          [&] {
              multi->getSourceNode()->setValue("CTRL");
-             reading = 0;
-             Control::tasks();
+             pedalAt(0);
          },
          2, "ON", 20, "CTRL 0"},
         {"MIDI ignored then", [&] { cc(0, 20, 127); }, 2, "ON", 20, "CTRL 0"},
-        {"pedal up",
-         [&] {
-             reading = 4095;
-             Control::tasks();
-         },
-         8, "OFF", 20, "CTRL 255"},
+        {"pedal up", [&] { pedalAt(4095); }, 8, "OFF", 20, "CTRL 255"},
         {"binding off",
          [&] {
              multi->setActive(false);
-             reading = 0;
-             Control::tasks();
+             pedalAt(0);
          },
          8, "OFF", 20, "CTRL 255"},
     };
@@ -340,8 +328,8 @@ TEST(NodeControlMulti, LearnsAndMapsItsLinks) {
 }
 
 TEST(SourceCtrl, SendsChangesWithHysteresisAndSkipsMissingReadings) {
-    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
-    auto* recorder = new Recorder(root);
+    NodeItem root(nullptr, "root", "Root", "", "vfolder");
+    auto* recorder = new Recorder(&root);
     int reading = 0;
     int polledChannel = -1;
     auto* pedal = new SourceCtrl("ctrl", "Pedal", 2, [&](int ch) {
@@ -373,5 +361,4 @@ TEST(SourceCtrl, SendsChangesWithHysteresisAndSkipsMissingReadings) {
     EXPECT_EQ(polledChannel, 2);
     delete pedal;
     EXPECT_EQ(Control::getSource("ctrl"), nullptr);
-    delete root;
 }

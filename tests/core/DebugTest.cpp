@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(Debug, StatisticsFromFedStamps) {
+TEST(Debug, StatisticsFromFedStampsAndPassesThatMeasureNothing) {
     int id = Debug::addCounter("audio");
     ASSERT_GE(id, 0);
     EXPECT_EQ(Debug::addCounter("audio"), id) << "a name names one counter";
@@ -32,10 +32,9 @@ TEST(Debug, StatisticsFromFedStamps) {
     EXPECT_DOUBLE_EQ(stats.maxLoad, 25.0);
 
     EXPECT_EQ(Debug::take(id).cycles, 0u) << "taking the statistics starts a new window";
-}
 
-TEST(Debug, PassesThatMeasureNothing) {
-    int id = Debug::addCounter("control");
+    // Passes that measure nothing.
+    id = Debug::addCounter("control");
     ASSERT_GE(id, 0);
     Debug::start(id, 1000); // never stopped
     Debug::start(id, 2000);

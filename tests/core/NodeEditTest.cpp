@@ -126,8 +126,6 @@ TEST(NodeEdit, EnumStopsAtItsEndsAndToggleWraps) {
 
     NodeOnOff onOff(nullptr, "on_off", "Enable", NodeOnOff::ON);
     EXPECT_TRUE(onOff.isOn());
-    EXPECT_EQ(onOff.getOption(0), "ON");
-    EXPECT_EQ(onOff.getOption(1), "OFF");
     onOff.toggle();
     EXPECT_EQ(onOff.getValue(), "OFF");
 }

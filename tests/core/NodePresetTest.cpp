@@ -2,9 +2,6 @@
 // plain slot selector.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,9 +15,7 @@
 #include "core/NodePassword.h"
 #include "core/NodePreset.h"
 #include "core/Storage.h"
-
-namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
+#include "tests/support/TestSupport.h"
 
 namespace {
 // root
@@ -273,22 +268,14 @@ TEST(NodeParList, PlainSelectorPicksNamedSlots) {
         int index;
         bool canUp, canDown;
     };
+    const auto up = [&] {
+        selector->edit(true);
+        return true;
+    };
     const std::vector<Step> steps = {
-        {[&] {
-             selector->edit(true);
-             return true;
-         },
-         true, "Cab A", 1, true, false},
-        {[&] {
-             selector->edit(true);
-             return true;
-         },
-         true, "Cab B", 3, false, true},
-        {[&] {
-             selector->edit(true);
-             return true;
-         },
-         true, "Cab B", 3, false, true},
+        {up, true, "Cab A", 1, true, false},
+        {up, true, "Cab B", 3, false, true},
+        {up, true, "Cab B", 3, false, true},
         {[&] { return selector->setValue("Missing"); }, false, "", -1, true, true},
         {[&] { return selector->setValue("Cab A"); }, true, "Cab A", 1, true, false},
         {[&] { return root->parseJSON("root\\ir:{\"value\":\"Cab B\"}"); }, true, "Cab B", 3, false, true},
@@ -316,12 +303,8 @@ TEST(NodePreset, ASlotNameNeverTurnsALoadIntoASave) {
     t.gain->setValue(8);
     const std::string text = t.preset->presetText();
     ASSERT_TRUE(t.presets->setElementAt(1, "Evil", text.data(), text.size()));
-    Bytes file(128, 0);
-    std::copy(evil.begin(), evil.end(), file.begin());
-    file[64] = file[68] = uint8_t(text.size());
-    file.insert(file.end(), text.begin(), text.end());
-    const std::string path = Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("root\\presets\\0"));
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), long(file.size()));
+    testsupport::writeFile(Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("root\\presets\\0")),
+                           testsupport::slotRecord(evil, uint32_t(text.size()), uint32_t(text.size())) + text);
     Tree again;
     ASSERT_EQ(again.presets->nameAt(0), evil);
 

@@ -10,7 +10,6 @@
 #include "core/NodeLink.h"
 #include "core/NodeTemp.h"
 #include "core/Security.h"
-#include "core/Storage.h"
 #include "core/System.h"
 #include "tests/support/TestSupport.h"
 
@@ -63,7 +62,7 @@ TEST(System, BootSelectionDecidesRecovery) {
     }
 }
 
-TEST(System, IdentityTree) {
+TEST(System, IdentityTreeAndTheTemperatureUnit) {
     initializeOnce();
     Node* root = System::rootNode();
     ASSERT_NE(root, nullptr);
@@ -87,6 +86,21 @@ TEST(System, IdentityTree) {
     EXPECT_FALSE(Security::hasPassword());
     EXPECT_FALSE(root->parseJSON(R"(root\sys\_name:{"value":"x"})")) << "identity items are read-only";
     EXPECT_TRUE(root->parseJSON(R"(root\sys\alias:{"value":"Stage left"})"));
+
+    // The shared temperature unit.
+    NodeTemp* unit = NodeTemp::unitNode();
+    EXPECT_EQ(unit, NodeTemp::unitNode());
+    EXPECT_EQ(unit->getPath(), "root\\sys\\temp_unit");
+    EXPECT_EQ(unit->getSyncState(), Storable::SyncState::Clean) << "stored";
+    unit->setValue("C");
+    EXPECT_EQ(NodeTemp::getTemperatureUnit(), "\xB0"
+                                              "C");
+    EXPECT_FLOAT_EQ(NodeTemp::convertTemperature(100), 100);
+    ASSERT_TRUE(System::rootNode()->parseJSON(R"(root\sys\temp_unit:{"value":"F"})"));
+    EXPECT_EQ(NodeTemp::getTemperatureUnit(), "\xB0"
+                                              "F");
+    EXPECT_FLOAT_EQ(NodeTemp::convertTemperature(100), 212);
+    EXPECT_FLOAT_EQ(NodeTemp::convertTemperature(-40), -40);
 }
 
 TEST(NodeLink, LinksStepThroughLinkableNodesUnderApp) {
@@ -129,21 +143,4 @@ TEST(NodeLink, LinksStepThroughLinkableNodesUnderApp) {
     link->edit(false);
     EXPECT_EQ(link->getValue(), "");
     EXPECT_EQ(link->getTarget(), nullptr);
-}
-
-TEST(NodeTemp, SharedUnitSetting) {
-    initializeOnce();
-    NodeTemp* unit = NodeTemp::unitNode();
-    EXPECT_EQ(unit, NodeTemp::unitNode());
-    EXPECT_EQ(unit->getPath(), "root\\sys\\temp_unit");
-    EXPECT_EQ(unit->getSyncState(), Storable::SyncState::Clean) << "stored";
-    unit->setValue("C");
-    EXPECT_EQ(NodeTemp::getTemperatureUnit(), "\xB0"
-                                              "C");
-    EXPECT_FLOAT_EQ(NodeTemp::convertTemperature(100), 100);
-    ASSERT_TRUE(System::rootNode()->parseJSON(R"(root\sys\temp_unit:{"value":"F"})"));
-    EXPECT_EQ(NodeTemp::getTemperatureUnit(), "\xB0"
-                                              "F");
-    EXPECT_FLOAT_EQ(NodeTemp::convertTemperature(100), 212);
-    EXPECT_FLOAT_EQ(NodeTemp::convertTemperature(-40), -40);
 }

@@ -95,9 +95,8 @@ TEST(Loader, FileFailures) {
     hugeSize["config"]["receptive_field"] = 1e12;
     EXPECT_EQ(thrownText<std::out_of_range>([&] { load(hugeSize); }),
               "Model config value of \"receptive_field\" is out of range");
-}
 
-TEST(Loader, WaveNetHeadIsRefusedUnlessNull) {
+    // A WaveNet head is refused unless null.
     EXPECT_NO_THROW(load(wavenetModel()));
     json nullHead = wavenetModel();
     nullHead["config"]["head"] = nullptr;

@@ -115,7 +115,7 @@ TEST(WaveNet, LargestBlockIsTheBufferLessTheReceptiveField) {
 }
 
 // The head stands for direct use: ReLU, 2 -> 3, ReLU, 3 -> 1, both with bias.
-TEST(WaveNetHead, TwoLayers) {
+TEST(WaveNetHead, TwoLayersAndRefusals) {
     std::vector<float> weights = {1, -1, 0.5f, 2, -2, 0.25f, 0.1f, 0.2f, -0.3f, 1, -1, 0.5f, 0.05f};
     nnet::weights_it it = weights.begin();
     nnet::wavenet::_Head head(2, 2, 3, "ReLU");
@@ -141,9 +141,7 @@ TEST(WaveNetHead, TwoLayers) {
         EXPECT_NEAR(outputs(0, t), expected, 1e-6) << t;
         EXPECT_EQ(inputs(0, t), std::max(0.0f, original(0, t))) << "activation applied to the inputs in place";
     }
-}
 
-TEST(WaveNetHead, Refusals) {
     EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::wavenet::_Head(2, 0, 3, "ReLU"); }),
               "Head needs at least one layer, got 0");
     EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::wavenet::_Head(2, 1, 3, "Relu"); }),

@@ -14,9 +14,7 @@ TEST(Process, EscapeShQuotesForSingleQuotedArguments) {
         {"", ""}, {"plain", "plain"}, {"it's", "it'\\''s"}, {"''", "'\\'''\\''"}, {"a\"b $x", "a\"b $x"},
     };
     for (const Case& c : cases) EXPECT_EQ(escape_sh(c.in), c.out) << c.in;
-}
-
-TEST(Process, EscapedTextSurvivesTheShell) {
+    // What it gives survives the shell.
     std::string text = "Joe's \"net\" $HOME `x` ;'";
     std::string command = "test \"$(printf '%s' '" + escape_sh(text) + "')\" = '" + escape_sh(text) + "'";
     EXPECT_EQ(std::system(command.c_str()), 0);
