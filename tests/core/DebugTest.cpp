@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(Debug, StatisticsFromFedStampsAndPassesThatMeasureNothing) {
+TEST(Debug, StatisticsFromFedStampsPassesThatMeasureNothingAndTheReport) {
     int id = Debug::addCounter("audio");
     ASSERT_GE(id, 0);
     EXPECT_EQ(Debug::addCounter("audio"), id) << "a name names one counter";
@@ -46,9 +46,8 @@ TEST(Debug, StatisticsFromFedStampsAndPassesThatMeasureNothing) {
     Debug::stop(Debug::MAX_COUNTERS, 1);
     EXPECT_EQ(Debug::take(-1).cycles, 0u);
     EXPECT_EQ(Debug::addCounter(""), -1);
-}
 
-TEST(Debug, ReportLogsMeasuredCountersOnce) {
+    // The report logs measured counters once.
     int measured = Debug::addCounter("compile");
     int idle = Debug::addCounter("idle");
     Debug::start(measured, 10000);

@@ -116,34 +116,7 @@ TEST(NodeJson, EscapingRoundTripWithQuotesLineBreaksAndTheDegreeByte) {
                                    "F");
 }
 
-TEST(NodeJson, AcceptedWrites) {
-    Tree t;
-    struct Case {
-        std::string line;
-        Node* node;
-        std::string value;
-    };
-    const std::vector<Case> cases = {
-        {R"(root\gain:{"value":3.5})", t.gain, "3.5 dB"},
-        {R"(root\gain:{"value":"-2"})", t.gain, "-2.0 dB"},
-        {R"(root\gain:{"value":" 4.25 "})", t.gain, "4.2 dB"},
-        {R"(root\gain:{"value":99})", t.gain, "12.0 dB"},
-        {R"(root\gain:{"value":-1e9})", t.gain, "-12.0 dB"},
-        {"root\\gain:{\"value\":1}\r\n", t.gain, "1.0 dB"},
-        {R"(root\mode:{"value":"C"})", t.mode, "C"},
-        {R"(root\on_off:{"value":"ON"})", t.onOff, "ON"},
-        {R"(root\title:{"value":"New"})", t.title, "New"},
-        {R"(root\color:{"value":"FF8000"})", t.color, "FF8000"},
-        {R"(root\curve:{"value":[1,"2.5",3]})", t.curve, "1.0 2.5 3.0"},
-        {R"(root\curve:{"value":[]})", t.curve, ""},
-    };
-    for (const Case& c : cases) {
-        EXPECT_TRUE(t.root.parseJSON(c.line)) << c.line;
-        EXPECT_EQ(c.node->toString(), c.value) << c.line;
-    }
-}
-
-TEST(NodeJson, MalformedOrRefusedLinesChangeNothing) {
+TEST(NodeJson, MalformedOrRefusedLinesChangeNothingAndAcceptedOnesWrite) {
     Tree t;
     static int notifications;
     notifications = 0;
@@ -195,6 +168,31 @@ TEST(NodeJson, MalformedOrRefusedLinesChangeNothing) {
     NodeAction::tasks();
     EXPECT_EQ(t.root.getJSON(DESC_FULL, true), before);
     EXPECT_EQ(notifications, 0);
+
+    // Accepted writes.
+    struct Accepted {
+        std::string line;
+        Node* node;
+        std::string value;
+    };
+    const std::vector<Accepted> accepted = {
+        {R"(root\gain:{"value":3.5})", t.gain, "3.5 dB"},
+        {R"(root\gain:{"value":"-2"})", t.gain, "-2.0 dB"},
+        {R"(root\gain:{"value":" 4.25 "})", t.gain, "4.2 dB"},
+        {R"(root\gain:{"value":99})", t.gain, "12.0 dB"},
+        {R"(root\gain:{"value":-1e9})", t.gain, "-12.0 dB"},
+        {"root\\gain:{\"value\":1}\r\n", t.gain, "1.0 dB"},
+        {R"(root\mode:{"value":"C"})", t.mode, "C"},
+        {R"(root\on_off:{"value":"ON"})", t.onOff, "ON"},
+        {R"(root\title:{"value":"New"})", t.title, "New"},
+        {R"(root\color:{"value":"FF8000"})", t.color, "FF8000"},
+        {R"(root\curve:{"value":[1,"2.5",3]})", t.curve, "1.0 2.5 3.0"},
+        {R"(root\curve:{"value":[]})", t.curve, ""},
+    };
+    for (const Accepted& c : accepted) {
+        EXPECT_TRUE(t.root.parseJSON(c.line)) << c.line;
+        EXPECT_EQ(c.node->toString(), c.value) << c.line;
+    }
 }
 
 TEST(NodeJson, SecretsNeverShow) {

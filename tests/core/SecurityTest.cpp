@@ -33,18 +33,7 @@ TEST(Security, AnswerIsPasswordThenTokenUnderTheProductKey) {
     for (const Case& c : cases) EXPECT_EQ(Security::answerFor(c.password, c.token), c.answer) << c.password;
 }
 
-TEST(Security, TokensAreFreshSixteenUpperCaseHexDigits) {
-    std::set<std::string> tokens;
-    for (int i = 0; i < 64; ++i) {
-        std::string token = Security::generateToken();
-        ASSERT_EQ(token.size(), 16u);
-        for (char c : token) EXPECT_TRUE(std::isdigit((unsigned char)c) || (c >= 'A' && c <= 'F')) << token;
-        tokens.insert(token);
-    }
-    EXPECT_EQ(tokens.size(), 64u);
-}
-
-TEST(Security, TokenRules) {
+TEST(Security, TokenRulesAndFreshTokens) {
     const std::string token = "00112233445566AA";
     if (!System::rootNode()) {
         EXPECT_FALSE(Security::hasPassword());
@@ -79,4 +68,14 @@ TEST(Security, TokenRules) {
     EXPECT_FALSE(Security::checkToken(token, good)) << "the old password stops working when changed";
     EXPECT_TRUE(Security::checkToken(token, Security::answerFor("n3w", token)));
     pwd->setValue("");
+
+    // Tokens are fresh, sixteen upper-case hex digits.
+    std::set<std::string> tokens;
+    for (int i = 0; i < 64; ++i) {
+        std::string fresh = Security::generateToken();
+        ASSERT_EQ(fresh.size(), 16u);
+        for (char c : fresh) EXPECT_TRUE(std::isdigit((unsigned char)c) || (c >= 'A' && c <= 'F')) << fresh;
+        tokens.insert(fresh);
+    }
+    EXPECT_EQ(tokens.size(), 64u);
 }

@@ -62,7 +62,7 @@ TEST(System, BootSelectionDecidesRecovery) {
     }
 }
 
-TEST(System, IdentityTreeAndTheTemperatureUnit) {
+TEST(System, IdentityTreeTemperatureUnitAndLinks) {
     initializeOnce();
     Node* root = System::rootNode();
     ASSERT_NE(root, nullptr);
@@ -101,10 +101,8 @@ TEST(System, IdentityTreeAndTheTemperatureUnit) {
                                               "F");
     EXPECT_FLOAT_EQ(NodeTemp::convertTemperature(100), 212);
     EXPECT_FLOAT_EQ(NodeTemp::convertTemperature(-40), -40);
-}
 
-TEST(NodeLink, LinksStepThroughLinkableNodesUnderApp) {
-    initializeOnce();
+    // Links step through the linkable nodes under app.
     Node* app = System::appNode();
     auto* amp = new NodeItem(app, "amp", "Amp", "", "hfolder");
     auto* gain = new NodeFloat(amp, "gain", "Gain", 0, 10, 5, "", 0.5f, false, 1);
