@@ -17,6 +17,7 @@ std::string build(int channels, std::vector<int> dilations, bool batchnorm, cons
 
 TEST(ConvNet, WeightCountsAndRefusals) {
     const std::string leftOver = "Didn't touch all the weights when initializing ConvNet";
+    const std::string huge = "Weight mismatch: provided 19 weights, but the ConvNet expects 2305843014582403073.";
     const std::vector<std::tuple<int, std::vector<int>, bool, std::string, size_t, std::string>> table = {
         {2, {1, 2}, false, "Tanh", 19, "<nothing thrown>"},
         {2, {1, 2}, false, "Tanh", 20, leftOver},
@@ -26,12 +27,7 @@ TEST(ConvNet, WeightCountsAndRefusals) {
         // A short list is refused before any weight is read.
         {2, {1, 2}, false, "Tanh", 18, "Weight mismatch: provided 18 weights, but the ConvNet expects 19."},
         {2, {1, 2}, true, "Tanh", 0, "Weight mismatch: provided 0 weights, but the ConvNet expects 33."},
-        {1 << 30,
-         {1, 2},
-         false,
-         "Tanh",
-         19,
-         "Weight mismatch: provided 19 weights, but the ConvNet expects 2305843014582403073."},
+        {1 << 30, {1, 2}, false, "Tanh", 19, huge},
         {2, {}, false, "Tanh", 3, "ConvNet needs at least one dilation"},
         {0, {1}, false, "Tanh", 1, "ConvNet channels must be at least 1, got 0"},
         {2, {1, 0}, false, "Tanh", 19, "ConvNet dilations must be at least 1, got 0"},

@@ -62,7 +62,6 @@ TEST(IOArray, FrameLayout) {
     } reads[] = {{0, 1}, {1, 0}, {17, 1}, {16, 0}, {23, 0}, {-1, 0}, {24, 0}};
     for (const Read& read : reads) {
         EXPECT_EQ(IOArray::get_bit(read.line), read.level) << "line " << read.line;
-        EXPECT_EQ(IOArray::in_get(read.line), read.level) << "line " << read.line;
     }
     EXPECT_EQ(IOArray::get_byte(0), 0x01);
     EXPECT_EQ(IOArray::get_byte(2), 0x02);
