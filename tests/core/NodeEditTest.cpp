@@ -184,28 +184,17 @@ TEST(NodeEdit, ArrayRules) {
     EXPECT_EQ(array.getLength(), 0);
 }
 
-TEST(NodeEdit, ColourComponentsAndHue) {
-    struct Case {
-        const char* value;
-        int r, g, b;
-        float hue;
+// The components of valid colours are the LED's and the product's panel lines' test.
+TEST(NodeEdit, ColourHue) {
+    const std::vector<std::pair<const char*, float>> cases = {
+        {"ff0000", 0},        {"00ff00", 120}, {"0000FF", 240}, {"ff00ff", 300},
+        {"ff8000", 30.1176f}, {"808080", 0},   {"zz0000", 0},   {"fff", 0},
     };
-    const std::vector<Case> cases = {
-        {"ff0000", 255, 0, 0, 0},
-        {"00ff00", 0, 255, 0, 120},
-        {"0000FF", 0, 0, 255, 240},
-        {"ff00ff", 255, 0, 255, 300},
-        {"ff8000", 255, 128, 0, 30.1176f},
-        {"808080", 128, 128, 128, 0},
-        {"zz0000", 0, 0, 0, 0},
-        {"fff", 0, 0, 0, 0},
-    };
-    for (const Case& c : cases) {
-        NodeColor color(nullptr, "c", "C", c.value);
-        EXPECT_EQ(color.getR(), c.r) << c.value;
-        EXPECT_EQ(color.getG(), c.g) << c.value;
-        EXPECT_EQ(color.getB(), c.b) << c.value;
-        EXPECT_NEAR(color.getHue(), c.hue, 1e-3) << c.value;
+    for (const auto& [value, hue] : cases)
+        EXPECT_NEAR(NodeColor(nullptr, "c", "C", value).getHue(), hue, 1e-3) << value;
+    for (const char* invalid : {"zz0000", "fff", "12ab0"}) {
+        const NodeColor c(nullptr, "c", "C", invalid);
+        EXPECT_EQ((std::vector<int>{c.getR(), c.getG(), c.getB()}), (std::vector<int>{0, 0, 0})) << invalid;
     }
     NodeColor color(nullptr, "c", "C", "ff0000");
     EXPECT_FALSE(color.setValue("red"));
