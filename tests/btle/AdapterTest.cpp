@@ -121,17 +121,12 @@ TEST_F(BtleAdapter, NoAdapterGivesNone) {
     EXPECT_EQ(btle_adapter_get_default(bus.connection()), nullptr);
 }
 
-TEST_F(BtleAdapterOnBus, SwitchesPropertiesAndReportsEveryPoweredChange) {
+TEST_F(BtleAdapterOnBus, PowersOnAndReportsEveryPoweredChange) {
     btle_adapter_set_powered_state_cb(adapter, onPowered);
     btle_adapter_power_on(adapter);
-    btle_adapter_set_alias(adapter, "Pedal");
-    btle_adapter_discoverable_on(adapter);
-    btle_adapter_pairable_off(adapter);
-    ASSERT_TRUE(bus.waitFor([&] { return !btle_adapter_is_pairable(adapter); }));
-    EXPECT_TRUE(btle_adapter_get_powered_state(adapter));
-    EXPECT_TRUE(btle_adapter_is_discoverable(adapter));
-    EXPECT_TRUE(bus.called("Set /org/bluez/hci0 Alias Pedal"));
-    // A report equal to the stored value still reaches the callback.
+    ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_powered_state(adapter); }));
+    // A report equal to the stored value still reaches the callback. The other settings as BlueZ sees them are
+    // the Bluetooth transport's test.
     bus.changeObject("/org/bluez/hci0", "org.bluez.Adapter1", props({{"Powered", g_variant_new_boolean(TRUE)}}));
     ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
     EXPECT_EQ(events, (std::vector<std::string>{"powered on", "powered on"}));
