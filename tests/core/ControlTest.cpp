@@ -118,6 +118,7 @@ void bindingSteps(bool overPty) {
         std::vector<Recorder::Event> events; // what every binding is handed
         std::function<void()> check;
     };
+    // The on/off threshold, the channel filter and an empty slot's program are the product's MIDI tests.
     const std::vector<Step> steps = {
         {"CC with the bytes CR, XON and XOFF",
          {0xBD, 0x11, 0x13},
@@ -131,18 +132,10 @@ void bindingSteps(bool overPty) {
          {0xBD, 0xF8, 0x11, 0xFA, 0x40},
          {{Type::Clock, 0, 0, 0}, {Type::Start, 0, 0, 0}, {Type::ControlChange, 13, 0x11, 0x40}},
          [&] { EXPECT_FLOAT_EQ(level->getValue(), 0x40); }},
-        {"another channel",
-         {0xB2, 0x11, 0x05},
-         {{Type::ControlChange, 2, 0x11, 0x05}},
-         [&] { EXPECT_FLOAT_EQ(level->getValue(), 0x40); }},
         {"SysEx is skipped and cancels running status",
          {0xF0, 0x11, 0x13, 0x0D, 0xF7, 0x11, 0x22, 0xBD, 0x13, 0x40},
          {{Type::ControlChange, 13, 0x13, 0x40}},
          [&] { EXPECT_EQ(sw->getValue(), "ON"); }},
-        {"on/off below 64",
-         {0xBD, 0x13, 0x3F},
-         {{Type::ControlChange, 13, 0x13, 0x3F}},
-         [&] { EXPECT_EQ(sw->getValue(), "OFF"); }},
         {"program change to a slot",
          {0xCD, 0x02},
          {{Type::ProgramChange, 13, 2, 0}},
@@ -150,10 +143,6 @@ void bindingSteps(bool overPty) {
         {"program change, running status",
          {0x01},
          {{Type::ProgramChange, 13, 1, 0}},
-         [&] { EXPECT_EQ(preset->getValue(), "P1"); }},
-        {"program of an empty slot",
-         {0xCD, 0x03},
-         {{Type::ProgramChange, 13, 3, 0}},
          [&] { EXPECT_EQ(preset->getValue(), "P1"); }},
         {"song position skipped",
          {0xF2, 0x11, 0x13, 0xCD, 0x00},
