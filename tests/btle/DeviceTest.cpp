@@ -44,6 +44,13 @@ void onNotifyState(btle_device*, btle_characteristic* characteristic, const GErr
                      (error ? " error" : ""));
 }
 
+// A property change as the library's own signal handler hands it over.
+void update(btle_device* device, const char* property, GVariant* value) {
+    g_variant_ref_sink(value);
+    btle_internal_device_update_property(device, property, value);
+    g_variant_unref(value);
+}
+
 GVariant* strv(std::initializer_list<const char*> items) {
     std::vector<const char*> list(items);
     return g_variant_new_strv(list.data(), (gssize)list.size());
@@ -68,18 +75,13 @@ TEST_F(BtleDevice, NewDeviceDefaultsAndTextForm) {
     char* text = btle_device_to_string(device);
     EXPECT_NE(strstr(text, "uuids=[], manufacturer_data=[], service_data=[]"), nullptr) << text;
     g_free(text);
-    const auto update = [&](const char* property, GVariant* value) {
-        g_variant_ref_sink(value);
-        btle_internal_device_update_property(device, property, value);
-        g_variant_unref(value);
-    };
 
     GVariantBuilder data;
     g_variant_builder_init(&data, G_VARIANT_TYPE("a{qv}"));
     guint8 raw[] = {0x0A, 0xFF};
     g_variant_builder_add(&data, "{qv}", (guint16)0x004C, g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, raw, 2, 1));
-    update("ManufacturerData", g_variant_builder_end(&data));
-    update("UUIDs", strv({SERVICE_UUID}));
+    update(device, "ManufacturerData", g_variant_builder_end(&data));
+    update(device, "UUIDs", strv({SERVICE_UUID}));
     text = btle_device_to_string(device);
     EXPECT_NE(strstr(text, "manufacturer_data=[004C -> 0aff]"), nullptr) << text;
     EXPECT_NE(strstr(text, (std::string("uuids=[") + SERVICE_UUID + "]").c_str()), nullptr) << text;
@@ -88,9 +90,10 @@ TEST_F(BtleDevice, NewDeviceDefaultsAndTextForm) {
 
     btle_device_set_connection_state_change_cb(device, onState);
     btle_device_set_bonding_state_changed_cb(device, onBonding);
-    for (const char* property : {"Connected", "Connected", "Paired"}) update(property, g_variant_new_boolean(TRUE));
+    for (const char* property : {"Connected", "Connected", "Paired"})
+        update(device, property, g_variant_new_boolean(TRUE));
     btle_device_set_name(device, "kept");
-    update("Name", g_variant_new_string(""));
+    update(device, "Name", g_variant_new_string(""));
     EXPECT_STREQ(btle_device_get_name(device), "kept");
     EXPECT_EQ(events, (std::vector<std::string>{"state 1", "bond 2<-0"}));
     btle_device_free(device);
@@ -195,11 +198,7 @@ TEST_F(BtleDevice, RepliesAfterTheObjectIsFreedAreDropped) {
         {"Pair", [](btle_adapter*, btle_device* device) { btle_device_pair(device); }},
         {"Disconnect", [](btle_adapter*, btle_device* device) { btle_device_disconnect(device); }},
         {"GetManagedObjects",
-         [](btle_adapter*, btle_device* device) {
-             GVariant* yes = g_variant_ref_sink(g_variant_new_boolean(TRUE));
-             btle_internal_device_update_property(device, "ServicesResolved", yes);
-             g_variant_unref(yes);
-         }},
+         [](btle_adapter*, btle_device* d) { update(d, "ServicesResolved", g_variant_new_boolean(TRUE)); }},
         {"ReadValue", [](btle_adapter*, btle_device* d) { btle_device_read_char(d, SERVICE_UUID, CHAR_UUID); }},
         {"WriteValue",
          [](btle_adapter*, btle_device* d) {
