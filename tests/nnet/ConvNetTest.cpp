@@ -48,7 +48,7 @@ public:
 
 // Every block keeps its own history, so the input buffer needs only the largest dilation; prewarming covers
 // the sum of them.
-TEST(ConvNet, ReceptiveFieldIsTheLargestDilation) {
+TEST(ConvNet, ReceptiveFieldIsTheLargestDilationAndGrowthForgetsTheHistory) {
     std::vector<float> weights = nnet_test::counting(19);
     ConvNetProbe model(2, {1, 2}, false, "Tanh", weights, -1.0);
     EXPECT_EQ(model.bufferSize(), 64u);
@@ -62,14 +62,12 @@ TEST(ConvNet, ReceptiveFieldIsTheLargestDilation) {
     std::vector<float> block(512, 0.0f);
     reordered.process(block.data(), block.data(), 512);
     EXPECT_EQ(reordered.bufferSize(), 32768u); // 7 + 32 * 512, rounded up to a power of two
-}
 
-// Growing the input buffer clears every block's history too: after a larger block the model answers as a
-// fresh one does.
-TEST(ConvNet, GrowthForgetsTheHistory) {
-    std::vector<float> weights = nnet_test::counting(19, 0.1f);
-    ConvNet used(2, {1, 3}, false, "Tanh", weights, -1.0);
-    ConvNet fresh(2, {1, 3}, false, "Tanh", weights, -1.0);
+    // Growing the input buffer clears every block's history too: after a larger block the model answers as a
+    // fresh one does.
+    std::vector<float> growthWeights = nnet_test::counting(19, 0.1f);
+    ConvNet used(2, {1, 3}, false, "Tanh", growthWeights, -1.0);
+    ConvNet fresh(2, {1, 3}, false, "Tanh", growthWeights, -1.0);
     std::vector<float> small(2, 1.0f);
     used.process(small.data(), small.data(), 2);
     std::vector<float> large = nnet_test::counting(64, 0.2f);
@@ -79,4 +77,6 @@ TEST(ConvNet, GrowthForgetsTheHistory) {
     EXPECT_EQ(usedOutput, freshOutput);
 }
 
+// Growing the input buffer clears every block's history too: after a larger block the model answers as a
+// fresh one does.
 } // namespace

@@ -28,7 +28,7 @@ std::string build(const std::vector<LayerArrayParams>& arrays, size_t weightCoun
         [&] { WaveNet(arrays, 1.0f, withHead, nnet_test::counting(weightCount, 0.001f), 48000.0); });
 }
 
-TEST(WaveNet, StandardShapeWeightCountAndPrewarm) {
+TEST(WaveNet, StandardAndEdgeShapesWeightCountsAndPrewarm) {
     EXPECT_EQ(build(standardShape(), 13802), "<nothing thrown>");
     EXPECT_EQ(build(standardShape(), 13801), "Weight mismatch: provided 13801 weights, but the model expects more.");
     EXPECT_EQ(build(standardShape(), 13803), "Weight mismatch: assigned 13802 weights, but 13803 were provided.");
@@ -37,6 +37,14 @@ TEST(WaveNet, StandardShapeWeightCountAndPrewarm) {
     WaveNet model(standardShape(), 1.0f, false, nnet_test::counting(13802), -1.0);
     EXPECT_EQ(model.PrewarmSamples(), 4093);
     EXPECT_EQ(model._get_condition_dim(), 1);
+
+    // Edge shapes.
+    // The largest receptive field that still leaves room for a one-frame block.
+    EXPECT_EQ(build({array(1, 1, 1, 3, {32767})}, 1 + 7 + 1 + 1), "<nothing thrown>");
+    // An empty last array only rechannels the head sum.
+    EXPECT_EQ(build({array(1, 2, 2, 2, {1}), array(2, 1, 2, 3, {})}, 2 + 18 + 4 + 4 + 2 + 1), "<nothing thrown>");
+    WaveNet kernelOne({array(1, 1, 2, 1, {1, 1})}, 1.0f, false, nnet_test::counting(2 + 2 * 14 + 2 + 1), -1.0);
+    EXPECT_EQ(kernelOne.PrewarmSamples(), 1);
 }
 
 TEST(WaveNet, RefusesArraysThatCannotBeChainedOrRun) {
@@ -66,15 +74,6 @@ TEST(WaveNet, RefusesArraysThatCannotBeChainedOrRun) {
          "Weight mismatch: provided 5 weights, but the model expects more."},
     };
     for (const auto& [arrays, expected] : table) EXPECT_EQ(build(arrays, 5), expected) << arrays.size() << " arrays";
-}
-
-TEST(WaveNet, AcceptsEdgeShapes) {
-    // The largest receptive field that still leaves room for a one-frame block.
-    EXPECT_EQ(build({array(1, 1, 1, 3, {32767})}, 1 + 7 + 1 + 1), "<nothing thrown>");
-    // An empty last array only rechannels the head sum.
-    EXPECT_EQ(build({array(1, 2, 2, 2, {1}), array(2, 1, 2, 3, {})}, 2 + 18 + 4 + 4 + 2 + 1), "<nothing thrown>");
-    WaveNet kernelOne({array(1, 1, 2, 1, {1, 1})}, 1.0f, false, nnet_test::counting(2 + 2 * 14 + 2 + 1), -1.0);
-    EXPECT_EQ(kernelOne.PrewarmSamples(), 1);
 }
 
 std::vector<float> run(WaveNet& model, const std::vector<int>& blocks, float scale) {

@@ -6,7 +6,7 @@
 
 using Kind = RecordingCommandRunner::Kind;
 
-TEST(CommandRunner, HostDefaultRecordsEveryCommandAndRunsNone) {
+TEST(CommandRunner, HostDefaultRecordsEveryCommandAndRunsNoneTheShellRunnerRunsIt) {
     auto runner = std::dynamic_pointer_cast<RecordingCommandRunner>(CommandRunner::current());
     ASSERT_NE(runner, nullptr) << "the host must not run the board's commands";
     std::string output = "stale";
@@ -17,11 +17,9 @@ TEST(CommandRunner, HostDefaultRecordsEveryCommandAndRunsNone) {
     std::vector<RecordingCommandRunner::Command> expected = {
         {Kind::Run, "gpioset 0 40=1"}, {Kind::Read, "gpioget 0 40"}, {Kind::Script, "modprobe libcomposite\n"}};
     EXPECT_EQ(runner->commands(), expected);
-}
 
-TEST(ShellCommandRunner, ReportsExitStatusAndOutput) {
+    // The shell runner reports exit status and output.
     ShellCommandRunner shell;
-    std::string output;
     EXPECT_EQ(shell.read("printf 'a b'; exit 3", output), 3);
     EXPECT_EQ(output, "a b");
     EXPECT_EQ(shell.run("exit 0"), 0);
