@@ -73,7 +73,7 @@ TEST(BtleParser, ReadsIntegersAndFloatsInBothByteOrders) {
     }
 }
 
-TEST(BtleParser, ShortReadLeavesTheOffsetAndReturnsZero) {
+TEST(BtleParser, ShortReadLeavesTheOffsetAndReturnsZeroStringAndDateTime) {
     GByteArray* bytes = bytesOf({0x01, 0x02, 0x03});
     Parser* parser = parser_create(bytes, PARSER_LITTLE_ENDIAN);
     parser_set_offset(parser, 1);
@@ -86,25 +86,24 @@ TEST(BtleParser, ShortReadLeavesTheOffsetAndReturnsZero) {
     EXPECT_EQ(parser_get_date_time(parser), nullptr);
     parser_free(parser);
     g_byte_array_free(bytes, TRUE);
-}
 
-TEST(BtleParser, StringAndDateTime) {
-    GByteArray* bytes = bytesOf({'x', 'a', 'b', 0xE8, 0x07, 3, 1, 14, 5, 9});
-    Parser* parser = parser_create(bytes, PARSER_LITTLE_ENDIAN);
-    parser_set_offset(parser, 1);
-    GString* text = parser_get_string(parser);
+    // Strings and dates.
+    GByteArray* text_bytes = bytesOf({'x', 'a', 'b', 0xE8, 0x07, 3, 1, 14, 5, 9});
+    Parser* text_parser = parser_create(text_bytes, PARSER_LITTLE_ENDIAN);
+    parser_set_offset(text_parser, 1);
+    GString* text = parser_get_string(text_parser);
     EXPECT_EQ(std::string(text->str, text->len).substr(0, 2), "ab");
-    EXPECT_EQ(parser_get_offset(parser), 1u);
+    EXPECT_EQ(parser_get_offset(text_parser), 1u);
     g_string_free(text, TRUE);
-    parser_set_offset(parser, 3);
-    GDateTime* when = parser_get_date_time(parser);
+    parser_set_offset(text_parser, 3);
+    GDateTime* when = parser_get_date_time(text_parser);
     ASSERT_NE(when, nullptr);
     char* iso = g_date_time_format(when, "%Y-%m-%d %H:%M:%S");
     EXPECT_STREQ(iso, "2024-03-01 14:05:09");
     g_free(iso);
     g_date_time_unref(when);
-    parser_free(parser);
-    g_byte_array_free(bytes, TRUE);
+    parser_free(text_parser);
+    g_byte_array_free(text_bytes, TRUE);
 }
 
 TEST(BtleUtility, HexAddressesUuidsAndRandomText) {
@@ -139,25 +138,7 @@ TEST(BtleUtility, HexAddressesUuidsAndRandomText) {
     g_free(random);
 }
 
-TEST(BtleUtility, RoundingAndIsoText) {
-    EXPECT_FLOAT_EQ(btle_round_with_precision(2, 1.005f * 1.0f + 0.0001f), 1.01f);
-    EXPECT_FLOAT_EQ(btle_round_with_precision(0, -2.5f), -3.0f);
-    EXPECT_FLOAT_EQ(fround(1, 2.25f), 2.3f);
-    GDateTime* utc = g_date_time_new_utc(2026, 3, 1, 14, 5, 9);
-    char* iso = btle_date_time_format_iso8601(utc);
-    EXPECT_STREQ(iso, "2026-03-01T14:05:09Z");
-    g_free(iso);
-    g_date_time_unref(utc);
-    GTimeZone* zone = g_time_zone_new_offset(3600);
-    GDateTime* local = g_date_time_new(zone, 2026, 3, 1, 14, 5, 9);
-    iso = btle_date_time_format_iso8601(local);
-    EXPECT_STREQ(iso, "2026-03-01T14:05:09+01:00");
-    g_free(iso);
-    g_date_time_unref(local);
-    g_time_zone_unref(zone);
-}
-
-TEST(BtleUtility, ClockCharacteristicsAndVariantConversions) {
+TEST(BtleUtility, ClockCharacteristicsVariantConversionsRoundingAndIsoText) {
     GByteArray* current = btle_get_current_time();
     GByteArray* date = btle_get_date_time();
     ASSERT_EQ(current->len, 10u);
@@ -188,6 +169,23 @@ TEST(BtleUtility, ClockCharacteristicsAndVariantConversions) {
     EXPECT_EQ(view->data[2], 3);
     g_byte_array_free(view, FALSE);
     g_variant_unref(bytes);
+
+    // Rounding and ISO text.
+    EXPECT_FLOAT_EQ(btle_round_with_precision(2, 1.005f * 1.0f + 0.0001f), 1.01f);
+    EXPECT_FLOAT_EQ(btle_round_with_precision(0, -2.5f), -3.0f);
+    EXPECT_FLOAT_EQ(fround(1, 2.25f), 2.3f);
+    GDateTime* utc = g_date_time_new_utc(2026, 3, 1, 14, 5, 9);
+    char* iso = btle_date_time_format_iso8601(utc);
+    EXPECT_STREQ(iso, "2026-03-01T14:05:09Z");
+    g_free(iso);
+    g_date_time_unref(utc);
+    GTimeZone* zone = g_time_zone_new_offset(3600);
+    GDateTime* local = g_date_time_new(zone, 2026, 3, 1, 14, 5, 9);
+    iso = btle_date_time_format_iso8601(local);
+    EXPECT_STREQ(iso, "2026-03-01T14:05:09+01:00");
+    g_free(iso);
+    g_date_time_unref(local);
+    g_time_zone_unref(zone);
 }
 
 } // namespace

@@ -91,7 +91,6 @@ TEST(NodeTree, PathToNodeKeepsNamesThatShareAPrefixApartAndChildrenKeepTheirOrde
     EXPECT_TRUE(b->isLeaf());
     EXPECT_FALSE(a->isLeaf());
     EXPECT_EQ(b->getParent(), a);
-    EXPECT_EQ(root.getParent(), nullptr);
 }
 
 TEST(NodeTree, BreadthFirstWithAfterChangedOnlyLeafShortcutAndStyleChangeTimes) {

@@ -66,7 +66,6 @@ TEST(System, IdentityTreeTemperatureUnitAndLinks) {
     initializeOnce();
     Node* root = System::rootNode();
     ASSERT_NE(root, nullptr);
-    EXPECT_STREQ(root->getName(), "root");
     EXPECT_EQ(System::appNode()->getPath(), "root\\app");
     EXPECT_STREQ(System::appNode()->getDisplayName(), "Application");
     EXPECT_STREQ(System::systemNode()->getDisplayName(), "System");

@@ -25,15 +25,14 @@ std::vector<float> process(nnet::DSP& model, std::vector<float> signal) {
     return signal;
 }
 
-TEST(Linear, ImpulseResponseIsTheWeightsNewestFirstPlusBias) {
+TEST(Linear, ImpulseResponseIsTheWeightsNewestFirstPlusBiasAndRefusedArchitectures) {
     const float a = 0.5f, b = -0.25f, c = 2.0f, d = 0.125f;
     nnet::Linear model(3, true, {a, b, c, d}, 48000.0);
     EXPECT_EQ(process(model, {1, 0, 0, 0}), (std::vector<float>{d + a, d + b, d + c, d}));
     nnet::Linear noBias(3, false, {a, b, c}, -1.0);
     EXPECT_EQ(process(noBias, {1, 0, 0, 0}), (std::vector<float>{a, b, c, 0}));
-}
 
-TEST(Linear, RefusedArchitectures) {
+    // Refused architectures.
     const std::string mismatch = "Params vector does not match expected size based on architecture parameters";
     const std::vector<std::tuple<int, bool, std::vector<float>, std::string>> table = {
         {3, true, {1, 2, 3}, mismatch},
@@ -89,7 +88,7 @@ public:
     std::vector<int> blocks;
 };
 
-TEST(DSP, PrewarmRunsWholeBlocksOfTheLargestBlockSize) {
+TEST(DSP, PrewarmRunsWholeBlocksOfTheLargestBlockSizeAndTheBaseModelPassesSamplesThrough) {
     const std::vector<std::tuple<int, int, std::vector<int>>> table = {
         {100, 64, {64, 64}}, {512, 512, {512}}, {513, 512, {512, 512}}, {100, 0, std::vector<int>(100, 1)},
         {0, 64, {}},         {-5, 64, {}},
@@ -100,9 +99,8 @@ TEST(DSP, PrewarmRunsWholeBlocksOfTheLargestBlockSize) {
         model.prewarm();
         EXPECT_EQ(model.blocks, expected) << samples << " samples, blocks of " << maxBufferSize;
     }
-}
 
-TEST(DSP, BaseModelPassesSamplesThroughWithoutPrewarm) {
+    // The base model passes samples through, without prewarm.
     nnet::DSP passThrough(-1.0);
     EXPECT_EQ(process(passThrough, {1, -2, 3}), (std::vector<float>{1, -2, 3}));
     EXPECT_EQ(passThrough.PrewarmSamples(), 0);

@@ -139,7 +139,7 @@ TEST(Loader, MetadataAndSampleRate) {
     EXPECT_THROW(load(textLoudness), json::type_error);
 }
 
-TEST(Loader, CallerDataKeepsTheFileEvenWhenTheModelIsRefused) {
+TEST(Loader, CallerDataKeepsTheFileEvenWhenTheModelIsRefusedAndTheDataOverloadLeavesItAlone) {
     json model = linearModel();
     model["weights"] = {0.5};
     nnet::dspData data;
@@ -147,24 +147,23 @@ TEST(Loader, CallerDataKeepsTheFileEvenWhenTheModelIsRefused) {
               "Params vector does not match expected size based on architecture parameters");
     EXPECT_EQ(data.weights, std::vector<float>{0.5f});
     EXPECT_EQ(data.config["receptive_field"], 1);
-}
 
-TEST(Loader, DataOverloadVerifiesAndLeavesTheCallerConfigAlone) {
-    nnet::dspData data;
-    data.version = "0.5.0";
-    data.architecture = "Linear";
-    data.config = {{"receptive_field", 2}};
-    data.weights = {1.0f, 2.0f};
-    EXPECT_THROW(nnet::get_dsp(data), json::type_error); // no "bias"
-    EXPECT_FALSE(data.config.contains("bias"));
+    // The data overload verifies and leaves the caller's config alone.
+    nnet::dspData given;
+    given.version = "0.5.0";
+    given.architecture = "Linear";
+    given.config = {{"receptive_field", 2}};
+    given.weights = {1.0f, 2.0f};
+    EXPECT_THROW(nnet::get_dsp(given), json::type_error); // no "bias"
+    EXPECT_FALSE(given.config.contains("bias"));
 
-    data.config["bias"] = false;
-    std::unique_ptr<nnet::DSP> dsp = nnet::get_dsp(data);
+    given.config["bias"] = false;
+    std::unique_ptr<nnet::DSP> dsp = nnet::get_dsp(given);
     EXPECT_FLOAT_EQ(outputFor(*dsp, 1.0f), 1.0f);
     EXPECT_FLOAT_EQ(outputFor(*dsp, 0.0f), 2.0f);
 
-    data.version = "1.0.0";
-    EXPECT_EQ(thrownText<std::runtime_error>([&] { nnet::get_dsp(data); }),
+    given.version = "1.0.0";
+    EXPECT_EQ(thrownText<std::runtime_error>([&] { nnet::get_dsp(given); }),
               "Model config is an unsupported version 1.0.0" + unsupportedAdvice);
 }
 
