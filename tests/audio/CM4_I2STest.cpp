@@ -77,37 +77,34 @@ TEST(CM4_I2S, SetUpProgramsPinsClockAndI2sFraming) {
 }
 
 TEST(CM4_I2S, FifoWordsConvertBothWays) {
+    enum Way { Both, ToSample, ToWord };
     const struct {
         uint32_t word;
         float sample;
-    } toSample[] = {
-        {0x00000000u, 0.0f},
-        {0x40000000u, 0.5f},
-        {0xC0000000u, -0.5f},
-        {0x80000000u, -1.0f},
-        {0x00000100u, 1.0f / 8388608.0f},
-        {0x7FFFFFFFu, 1.0f},
+        Way way;
+    } cases[] = {
+        {0x00000000u, 0.0f, Both},
+        {0x40000000u, 0.5f, Both},
+        {0xC0000000u, -0.5f, Both},
+        {0x80000000u, -1.0f, Both},
+        {0x7FFFFFFFu, 1.0f, Both},
+        {0x20000000u, 0.25f, Both},
+        {0x00000100u, 1.0f / 8388608.0f, ToSample},
+        {0x7FFFFFFFu, 2.5f, ToWord},
+        {0x80000000u, -3.0f, ToWord},
+        {0u, std::numeric_limits<float>::quiet_NaN(), ToWord},
+        {0x7FFFFFFFu, std::numeric_limits<float>::infinity(), ToWord},
+        {0x7FFFFFFFu, 31.6228f, ToWord},
+        {0x80000000u, -31.6228f, ToWord}, // +30 dBFS saturates, never wraps
     };
-    for (const auto& c : toSample) EXPECT_EQ(CM4_I2S::fromWord(c.word), c.sample) << std::hex << c.word;
-
-    const struct {
-        float sample;
-        uint32_t word;
-    } toWord[] = {
-        {0.0f, 0u},
-        {0.5f, 0x40000000u},
-        {-0.5f, 0xC0000000u},
-        {-1.0f, 0x80000000u},
-        {1.0f, 0x7FFFFFFFu},
-        {2.5f, 0x7FFFFFFFu},
-        {-3.0f, 0x80000000u},
-        {std::numeric_limits<float>::quiet_NaN(), 0u},
-        {std::numeric_limits<float>::infinity(), 0x7FFFFFFFu},
-        {0.25f, 0x20000000u},
-        {31.6228f, 0x7FFFFFFFu},
-        {-31.6228f, 0x80000000u}, // +30 dBFS saturates, never wraps
-    };
-    for (const auto& c : toWord) EXPECT_EQ(CM4_I2S::toWord(c.sample), c.word) << c.sample;
+    for (const auto& c : cases) {
+        if (c.way != ToWord) {
+            EXPECT_EQ(CM4_I2S::fromWord(c.word), c.sample) << std::hex << c.word;
+        }
+        if (c.way != ToSample) {
+            EXPECT_EQ(CM4_I2S::toWord(c.sample), c.word) << c.sample;
+        }
+    }
 }
 
 TEST(CM4_I2S, ReadsAndWritesThroughTheFifoWhenItIsReady) {

@@ -16,22 +16,17 @@
 #include "audio/AudioProcessor.h"
 #include "audio/Codec.h"
 #include "audio/FileCodec.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "pedal-codec-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
+// A folder of its own, removed at the end.
+struct TempFolder {
+    const std::string path = testsupport::temporaryFolder("pedal-codec");
     ~TempFolder() { fs::remove_all(path); }
-    std::string file(const char* name) const { return (fs::path(path) / name).string(); }
-
-private:
-    std::string path;
+    std::string file(const char* name) const { return path + "/" + name; }
 };
 
 // Interleaved samples, written through libsndfile in the given sample format.
@@ -127,10 +122,7 @@ TEST(FileCodec, RendersFilesBitExactThroughAnEmptyChain) {
 TEST(FileCodec, RefusesWhatItCannotPlayWithAClearError) {
     TempFolder folder;
     writeWav(folder.file("44k.wav"), noise(2000, 0.5f, 7), 2, 44100, SF_FORMAT_PCM_16);
-    std::vector<char> junk(300, 'x');
-    FILE* bad = std::fopen(folder.file("junk.wav").c_str(), "wb");
-    std::fwrite(junk.data(), 1, junk.size(), bad);
-    std::fclose(bad);
+    testsupport::writeFile(folder.file("junk.wav"), std::string(300, 'x'));
     const struct {
         std::string input;
         std::string output;

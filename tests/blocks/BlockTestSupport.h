@@ -23,9 +23,6 @@ namespace blocktest {
 
 constexpr double kRate = 48000.0;
 
-// The test's own empty home, made by the test main.
-inline std::string freshHome() { return std::getenv("PEDAL_HOME"); }
-
 // Compile passes until every structural change is taken over. With no frame through the engine the
 // engine does not wait for silence, so a pending change latches in the next pass.
 inline void settle() {

@@ -17,7 +17,6 @@ namespace {
 class NoiseGateTest : public testing::Test {
 protected:
     void build(int mask) {
-        freshHome();
         folderNode = folder(testRoot(), "gate");
         gate = new NoiseGate(folderNode, mask, NoiseGate::kKeyExternal, external, false);
         gate->getOnOff()->setOn(true);

@@ -15,7 +15,6 @@ namespace {
 class PickupTest : public testing::Test {
 protected:
     void SetUp() override {
-        freshHome();
         folderNode = folder(testRoot(), "pickup");
         pickup = new Pickup(folderNode, false);
     }

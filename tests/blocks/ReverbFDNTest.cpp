@@ -16,7 +16,6 @@ namespace {
 class ReverbFDNTest : public testing::Test {
 protected:
     void SetUp() override {
-        freshHome();
         folderNode = folder(testRoot(), "reverb");
         reverb = new ReverbFDN(folderNode);
         reverb->getOnOff()->setOn(true);

@@ -20,7 +20,6 @@ namespace {
 class TempoTest : public testing::Test {
 protected:
     void SetUp() override {
-        blocktest::freshHome();
         porting::setClock([this] { return now; });
         root = blocktest::testRoot();
         app = new NodeItem(root, "app", "app", "", "vfolder");
