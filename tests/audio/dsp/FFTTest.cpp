@@ -29,7 +29,7 @@ TEST(FFT, ForwardMatchesANaiveDftInThePackedLayout) {
     }
 }
 
-TEST(FFT, InverseUndoesForward) {
+TEST(FFT, InverseUndoesForwardOfEveryPowerOfTwo) {
     for (int size : {2, 4, 16, 32, 512, 8192}) {
         const FFT fft(size);
         const std::vector<float> input = reference::noise(size, 99u);
@@ -38,9 +38,7 @@ TEST(FFT, InverseUndoesForward) {
         fft.inverse(data.data());
         for (int n = 0; n < size; ++n) ASSERT_NEAR(data[n], input[n], 2e-6) << "size " << size << " sample " << n;
     }
-}
-
-TEST(FFT, SizesThatAreNotPowersOfTwoGiveAnEmptyTransform) {
+    // Sizes that are not powers of two give an empty transform.
     for (int size : {0, 1, 3, 12, 100, -8}) {
         const FFT fft(size);
         EXPECT_EQ(fft.size(), 0) << size;

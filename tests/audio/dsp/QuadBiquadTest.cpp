@@ -120,20 +120,19 @@ TEST(QuadBiquad, CascadeMultipliesAndParallelLanesStaySeparate) {
 }
 
 TEST(QuadBiquad, NewCoefficientsApplyFromTheNextCallAndIdleSectionsRestartClean) {
+    // A frame of ones through a filter.
+    auto ones = [](QuadBiquad& filter, float* frame) {
+        std::fill(frame, frame + Frame::kSamples, 1.0f);
+        filter.processCascade(frame, Frame::kSamples);
+    };
     QuadBiquad filter;
-    float frame[Frame::kSamples];
-    std::fill(std::begin(frame), std::end(frame), 1.0f);
-    filter.processCascade(frame, Frame::kSamples);
+    float frame[Frame::kSamples], expected[Frame::kSamples];
+    ones(filter, frame);
     EXPECT_EQ(frame[15], 1.0f) << "a new filter passes the signal through";
-
-    const BiquadCoefficients half = [] {
-        BiquadCoefficients c;
-        c.b0 = 0.5f;
-        return c;
-    }();
+    BiquadCoefficients half;
+    half.b0 = 0.5f;
     ASSERT_TRUE(filter.setSection(1, half)); // section 0 stays identity
-    std::fill(std::begin(frame), std::end(frame), 1.0f);
-    filter.processCascade(frame, Frame::kSamples);
+    ones(filter, frame);
     EXPECT_EQ(frame[0], 0.5f);
 
     // A resonant section is run, parked at identity with memories left in it, then brought back: it must
@@ -143,16 +142,12 @@ TEST(QuadBiquad, NewCoefficientsApplyFromTheNextCallAndIdleSectionsRestartClean)
     ASSERT_TRUE(fresh.setSection(2, resonant));
     ASSERT_TRUE(filter.setSections(nullptr, 0));
     ASSERT_TRUE(filter.setSection(2, resonant));
-    std::fill(std::begin(frame), std::end(frame), 1.0f);
-    filter.processCascade(frame, Frame::kSamples);
+    ones(filter, frame);
     ASSERT_TRUE(filter.setSection(2, BiquadCoefficients::identity()));
     filter.processCascade(frame, Frame::kSamples);
     ASSERT_TRUE(filter.setSection(2, resonant));
-    float expected[Frame::kSamples];
-    std::fill(std::begin(frame), std::end(frame), 1.0f);
-    std::fill(std::begin(expected), std::end(expected), 1.0f);
-    filter.processCascade(frame, Frame::kSamples);
-    fresh.processCascade(expected, Frame::kSamples);
+    ones(filter, frame);
+    ones(fresh, expected);
     for (int i = 0; i < Frame::kSamples; ++i) EXPECT_EQ(frame[i], expected[i]) << i;
 
     EXPECT_FALSE(filter.setSection(4, resonant));
