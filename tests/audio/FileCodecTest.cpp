@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <sndfile.h>
 #include <string>
 #include <thread>
@@ -16,6 +15,7 @@
 #include "audio/AudioProcessor.h"
 #include "audio/Codec.h"
 #include "audio/FileCodec.h"
+#include "tests/audio/dsp/Reference.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -60,14 +60,6 @@ Wav readWav(const std::string& path) {
     return wav;
 }
 
-std::vector<float> noise(size_t count, float scale, unsigned seed) {
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<float> distribution(-scale, scale);
-    std::vector<float> samples(count);
-    for (float& sample : samples) sample = distribution(random);
-    return samples;
-}
-
 // The stereo the codec should give for an input file: libsndfile's own float reading of it, with a mono
 // file's second channel silent.
 std::vector<float> expectedStereo(const Wav& input) {
@@ -98,7 +90,7 @@ TEST(FileCodec, RendersFilesBitExactThroughAnEmptyChain) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempFolder folder;
-        std::vector<float> input = noise(c.frames * size_t(c.channels), 0.9f, seed++);
+        std::vector<float> input = reference::noise(c.frames * size_t(c.channels), seed++);
         writeWav(folder.file("in.wav"), input, c.channels, 48000, c.format);
         FileCodec codec(folder.file("in.wav"), folder.file("out.wav"), false);
         ASSERT_TRUE(codec.initialize());
@@ -121,7 +113,7 @@ TEST(FileCodec, RendersFilesBitExactThroughAnEmptyChain) {
 
 TEST(FileCodec, RefusesWhatItCannotPlayWithAClearError) {
     TempFolder folder;
-    writeWav(folder.file("44k.wav"), noise(2000, 0.5f, 7), 2, 44100, SF_FORMAT_PCM_16);
+    writeWav(folder.file("44k.wav"), reference::noise(2000, 7), 2, 44100, SF_FORMAT_PCM_16);
     testsupport::writeFile(folder.file("junk.wav"), std::string(300, 'x'));
     const struct {
         std::string input;
@@ -171,7 +163,7 @@ TEST(FileCodec, WithoutInputPlaysSilenceAndRecordsTheOutput) {
 
 TEST(FileCodec, TheAudioThreadStreamsAFileInRealTime) {
     TempFolder folder;
-    std::vector<float> input = noise(48000 / 5 * 2, 0.5f, 11); // 200 ms of stereo
+    std::vector<float> input = reference::noise(48000 / 5 * 2, 11); // 200 ms of stereo
     writeWav(folder.file("in.wav"), input, 2, 48000, SF_FORMAT_FLOAT);
     setenv("PEDAL_CODEC", "file", 1);
     setenv("PEDAL_CODEC_IN", folder.file("in.wav").c_str(), 1);
