@@ -3,6 +3,7 @@
 // timeout without audio; and the control pass.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -58,9 +59,7 @@ protected:
     // Processes one frame of constant 1.0 and returns it.
     std::vector<float> frameOfOnes() {
         float frame[2][16];
-        for (auto& channel : frame) {
-            for (float& sample : channel) sample = 1.0f;
-        }
+        std::fill(&frame[0][0], &frame[0][0] + 32, 1.0f);
         AudioProcessor::processFrame(frame);
         return std::vector<float>(&frame[0][0], &frame[0][0] + 32);
     }

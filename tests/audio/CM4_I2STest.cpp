@@ -2,6 +2,7 @@
 // sample conversion.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -117,19 +118,14 @@ TEST(CM4_I2S, ReadsAndWritesThroughTheFifoWhenItIsReadyAndRecoversFromOverflow) 
 
     float frame[2][16] = {};
     ASSERT_TRUE(codec.read(frame));
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(frame[0][i], 0.5f);
-        EXPECT_EQ(frame[1][i], 0.5f);
-    }
+    for (int i = 0; i < 32; ++i) EXPECT_EQ(frame[i / 16][i % 16], 0.5f) << i;
     codec.setInputGain(-20.0f * std::log10(2.0f));
     ASSERT_TRUE(codec.read(frame));
     EXPECT_NEAR(frame[1][15], 0.25f, 1e-6);
 
     // Channel 1 goes first: the last word written is channel 2's last sample.
-    for (int i = 0; i < 16; ++i) {
-        frame[0][i] = 0.1f;
-        frame[1][i] = -0.1f;
-    }
+    std::fill(frame[0], frame[0] + 16, 0.1f);
+    std::fill(frame[1], frame[1] + 16, -0.1f);
     frame[1][15] = -0.5f;
     ASSERT_TRUE(codec.write(frame));
     EXPECT_EQ(fake[Reg::kFifo], 0xC0000000u);

@@ -2,6 +2,7 @@
 // the real threads streaming a file in real time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -144,9 +145,7 @@ TEST(FileCodec, WithoutInputPlaysSilenceAndRecordsTheOutput) {
         codec.start();
         for (int f = 0; f < frames; ++f) {
             float frame[2][16];
-            for (auto& channel : frame) {
-                for (float& sample : channel) sample = 1.0f;
-            }
+            std::fill(&frame[0][0], &frame[0][0] + 32, 1.0f);
             ASSERT_TRUE(codec.read(frame));
             for (int i = 0; i < 16; ++i) ASSERT_EQ(frame[0][i] + frame[1][i], 0.0f);
             frame[0][0] = 0.25f;

@@ -86,20 +86,12 @@ TEST(QuadBiquad, SingleSectionsMatchTheirAnalogPrototypes) {
     }
 }
 
-TEST(QuadBiquad, CascadeMultipliesAndParallelLanesStaySeparate) {
+// A cascade of sections is measured through the amp player's tone stack, against double-precision sections.
+TEST(QuadBiquad, ParallelLanesStaySeparate) {
     const auto list = prototypes();
     const Prototype* chosen[] = {&list[0], &list[5], &list[7], &list[8]};
     BiquadCoefficients sections[4];
     for (int i = 0; i < 4; ++i) sections[i] = chosen[i]->coefficients;
-
-    QuadBiquad cascade;
-    ASSERT_TRUE(cascade.setSections(sections, 4));
-    const std::vector<float> impulse = impulseThroughCascade(cascade);
-    for (double f : {60.0, 300.0, 1000.0, 3000.0, 9000.0}) {
-        Complex expected = 1.0;
-        for (const Prototype* p : chosen) expected *= analogAt(*p, f);
-        expectNear(reference::dtft(impulse, f, kRate), expected, "cascade at " + std::to_string(f));
-    }
 
     QuadBiquad parallel;
     ASSERT_TRUE(parallel.setSections(sections, 4));
