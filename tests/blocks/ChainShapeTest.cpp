@@ -49,11 +49,11 @@ public:
 class ProductChain : public testing::Test {
 protected:
     void SetUp() override {
-        root = testRoot();
-        app = new NodeItem(root, "app", "Application", "", "vfolder");
+        Node* root = testRoot();
+        Node* app = new NodeItem(root, "app", "Application", "", "vfolder");
         product = new StandIn("Lindquar", app, AudioBlock::kBack, false);
-        presets = new NodeList(root, "presets", "Presets", "pst_pst", 16384, 60);
-        preset = new NodePreset(app, "preset", "Preset", "", presets);
+        preset =
+            new NodePreset(app, "preset", "Preset", "", new NodeList(root, "presets", "Presets", "pst_pst", 16384, 60));
         for (const char* key :
              {"gate", "exp", "comp", "mod_pre", "drive", "amp", "ir", "mod", "delay", "reverb", "output"}) {
             folders[key] = new NodeItem(app, key, key, "", "hfolder");
@@ -64,8 +64,8 @@ protected:
         Node* pickupFolder = new NodeItem(input, "pickup", "Pickup Simulator", "", "vfolder");
 
         tempo = new Tempo(folders["output"], preset);
-        presetTempo = new NodeFloat(folders["output"], "tmp", "Preset TEMPO", 30, 240, 120, "BPM", 0.5f, false, 1);
-        tempo->addTempoSource(presetTempo, "Preset");
+        tempo->addTempoSource(
+            new NodeFloat(folders["output"], "tmp", "Preset TEMPO", 30, 240, 120, "BPM", 0.5f, false, 1), "Preset");
         amp = new StandIn("amp", folders["amp"], AudioBlock::kFront, true);
         drive = new StandIn("drive", folders["drive"], AudioBlock::kFront, true);
         modPre = new ModulationsEngine(folders["mod_pre"], tempo, false);
@@ -145,12 +145,8 @@ protected:
     const int64_t clockStart = 5000000000;
     int64_t position = 0;
     std::vector<float> left, right;
-    Node* root = nullptr;
-    Node* app = nullptr;
-    NodeList* presets = nullptr;
     NodePreset* preset = nullptr;
     std::map<std::string, Node*> folders;
-    NodeFloat* presetTempo = nullptr;
     StandIn* product = nullptr;
     StandIn* amp = nullptr;
     StandIn* drive = nullptr;

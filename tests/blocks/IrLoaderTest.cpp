@@ -102,7 +102,7 @@ std::vector<std::vector<double>> expected(std::vector<std::vector<float>> channe
 class IrLoaderTest : public testing::Test {
 protected:
     void SetUp() override {
-        root = testRoot();
+        Node* root = testRoot();
         loader = new IrLoader(folder(root, "ir"), root, "ir_list");
         loader->getOnOff()->setOn(true);
         settle();
@@ -128,7 +128,6 @@ protected:
         }
     }
 
-    Node* root = nullptr;
     IrLoader* loader = nullptr;
 };
 
