@@ -49,17 +49,21 @@ std::vector<std::string> ringNames() {
 
 }
 
-TEST(AudioBlock, TrueFromAProcessFunctionEndsTheWalkAndFromCompileThePass) {
+TEST(AudioBlock, TrueFromAProcessFunctionEndsTheWalkAndFromCompileThePassAndABlockLeavesInOrder) {
     Recorder recorder;
     NamedBlock first("first", AudioBlock::kBack, &recorder);
-    NamedBlock stopper("stopper", AudioBlock::kBack, &recorder, true, true);
+    auto stopper = std::make_unique<NamedBlock>("stopper", AudioBlock::kBack, &recorder, true, true);
     NamedBlock last("last", AudioBlock::kBack, &recorder);
+    NamedBlock front("front", AudioBlock::kFront, &recorder);
 
     float frame[2][16] = {};
     EXPECT_TRUE(AudioBlock::runRing(frame));
-    EXPECT_EQ(recorder.processed, (std::vector<std::string>{"first", "stopper"}));
+    EXPECT_EQ(recorder.processed, (std::vector<std::string>{"front", "first", "stopper"}));
+    EXPECT_EQ(frame[0][0], 3.0f);
     EXPECT_TRUE(AudioBlock::compileRing());
-    EXPECT_EQ(recorder.compiled, (std::vector<std::string>{"first", "stopper"}));
+    EXPECT_EQ(recorder.compiled, (std::vector<std::string>{"front", "first", "stopper"}));
+    stopper.reset();
+    EXPECT_EQ(ringNames(), (std::vector<std::string>{"front", "first", "last"}));
 }
 
 TEST(AudioBlock, FullRingIgnoresFurtherBlocksAndNullExecIsNotRegistered) {
@@ -87,15 +91,6 @@ TEST(AudioBlock, FullRingIgnoresFurtherBlocksAndNullExecIsNotRegistered) {
     EXPECT_FALSE(silent.isRegistered());
     EXPECT_EQ(AudioBlock::ringAt(-1), nullptr);
     EXPECT_EQ(AudioBlock::ringAt(AudioBlock::kRingSize), nullptr);
-}
-
-TEST(AudioBlock, DestroyedBlockLeavesTheRingInOrder) {
-    Recorder recorder;
-    NamedBlock a("a", AudioBlock::kBack, &recorder);
-    auto b = std::make_unique<NamedBlock>("b", AudioBlock::kBack, &recorder);
-    NamedBlock c("c", AudioBlock::kFront, &recorder);
-    b.reset();
-    EXPECT_EQ(ringNames(), (std::vector<std::string>{"c", "a"}));
 }
 
 TEST(AudioBlock, BlocksAreAllocatedAligned) {

@@ -3,6 +3,7 @@
 // timeout without audio; and the control pass.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -58,9 +59,7 @@ protected:
     // Processes one frame of constant 1.0 and returns it.
     std::vector<float> frameOfOnes() {
         float frame[2][16];
-        for (auto& channel : frame) {
-            for (float& sample : channel) sample = 1.0f;
-        }
+        std::fill(&frame[0][0], &frame[0][0] + 32, 1.0f);
         AudioProcessor::processFrame(frame);
         return std::vector<float>(&frame[0][0], &frame[0][0] + 32);
     }
@@ -73,73 +72,53 @@ protected:
         return -1;
     }
 
+    // Frames of ones through a whole fade out (or in) against an independent double-precision model of its
+    // gain: x0.7 per frame down to 1/700 and then 0, back up from 1/700 by /0.7 to exactly 1, linear across
+    // each frame. The number of frames, -1 when they differ or the fade does not end.
+    int fadeFrames(bool out) {
+        double gain = out ? 1.0 : 0.0;
+        for (int frames = 1; frames < 40; ++frames) {
+            double target = out ? gain * 0.7 : std::max(gain, 1.0 / 700.0) / 0.7;
+            const bool last = out ? target < 1.0 / 700.0 : target >= 1.0;
+            if (last) target = out ? 0.0 : 1.0;
+            const std::vector<float> frame = frameOfOnes();
+            for (int i = 0; i < 16; ++i) {
+                const double expected = gain + (target - gain) * (i + 1) / 16.0;
+                if (std::fabs(frame[i] - expected) > 1e-5 * (out ? gain : 1.0) || frame[i] != frame[16 + i]) {
+                    ADD_FAILURE() << (out ? "out" : "in") << " frame " << frames << " sample " << i << ": " << frame[i]
+                                  << " and " << frame[16 + i] << ", expected " << expected;
+                    return -1;
+                }
+            }
+            if (last && !out) {
+                EXPECT_EQ(frame[15], 1.0f);
+            }
+            if (last) return frames;
+            gain = target;
+        }
+        return -1;
+    }
+
     int64_t now = 1000000000;
     LatchingBlock block;
 };
-
-// The expected gains of one frame from an independent double-precision model of the fade.
-std::vector<double> rampGains(double from, double to) {
-    std::vector<double> gains;
-    for (int i = 1; i <= 16; ++i) gains.push_back(from + (to - from) * i / 16.0);
-    return gains;
-}
 
 }
 
 TEST_F(AudioFade, GainFallsByPointSevenPerFrameToSilenceAndReturnsToExactlyOne) {
     std::vector<float> untouched = frameOfOnes();
     for (float sample : untouched) ASSERT_EQ(sample, 1.0f);
-
     AudioProcessor::debounce(nullptr);
-    double gain = 1.0;
-    int fadeOutFrames = 0;
-    while (true) {
-        double target = gain * 0.7;
-        bool last = target < 1.0 / 700.0;
-        if (last) target = 0.0;
-        std::vector<float> frame = frameOfOnes();
-        std::vector<double> expected = rampGains(gain, target);
-        for (int i = 0; i < 16; ++i) {
-            ASSERT_NEAR(frame[i], expected[i], 1e-5 * gain) << "fade-out frame " << fadeOutFrames << " sample " << i;
-            ASSERT_EQ(frame[i], frame[16 + i]) << "both channels share the gain";
-        }
-        ++fadeOutFrames;
-        gain = target;
-        if (last) break;
-        ASSERT_LT(fadeOutFrames, 40);
-    }
     // 0.7^18 is still above 1/700, 0.7^19 below.
-    EXPECT_EQ(fadeOutFrames, 19);
+    EXPECT_EQ(fadeFrames(true), 19);
     EXPECT_EQ(AudioProcessor::getFadeState(), State::Silent);
-
     for (int i = 0; i < 5; ++i) {
         for (float sample : frameOfOnes()) ASSERT_EQ(sample, 0.0f);
     }
     EXPECT_EQ(AudioProcessor::getFadeState(), State::Silent);
-
     AudioProcessor::compileStep();
     EXPECT_EQ(AudioProcessor::getFadeState(), State::Compiled);
-
-    int fadeInFrames = 0;
-    gain = 0.0;
-    while (true) {
-        double target = std::max(gain, 1.0 / 700.0) / 0.7;
-        bool last = target >= 1.0;
-        if (last) target = 1.0;
-        std::vector<float> frame = frameOfOnes();
-        std::vector<double> expected = rampGains(gain, target);
-        for (int i = 0; i < 16; ++i) {
-            ASSERT_NEAR(frame[i], expected[i], 1e-5) << "fade-in frame " << fadeInFrames << " sample " << i;
-        }
-        ++fadeInFrames;
-        gain = target;
-        if (last) {
-            EXPECT_EQ(frame[15], 1.0f);
-            break;
-        }
-        ASSERT_LT(fadeInFrames, 40);
-    }
-    EXPECT_EQ(fadeInFrames, 19);
+    EXPECT_EQ(fadeFrames(false), 19);
     EXPECT_EQ(AudioProcessor::getFadeState(), State::Idle);
     EXPECT_EQ(AudioProcessor::getFadeGain(), 1.0f);
     // Back at exactly unity: the frame passes bit-exact.

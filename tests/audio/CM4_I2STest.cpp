@@ -2,6 +2,7 @@
 // sample conversion.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -77,40 +78,37 @@ TEST(CM4_I2S, SetUpProgramsPinsClockAndI2sFraming) {
 }
 
 TEST(CM4_I2S, FifoWordsConvertBothWays) {
+    enum Way { Both, ToSample, ToWord };
     const struct {
         uint32_t word;
         float sample;
-    } toSample[] = {
-        {0x00000000u, 0.0f},
-        {0x40000000u, 0.5f},
-        {0xC0000000u, -0.5f},
-        {0x80000000u, -1.0f},
-        {0x00000100u, 1.0f / 8388608.0f},
-        {0x7FFFFFFFu, 1.0f},
+        Way way;
+    } cases[] = {
+        {0x00000000u, 0.0f, Both},
+        {0x40000000u, 0.5f, Both},
+        {0xC0000000u, -0.5f, Both},
+        {0x80000000u, -1.0f, Both},
+        {0x7FFFFFFFu, 1.0f, Both},
+        {0x20000000u, 0.25f, Both},
+        {0x00000100u, 1.0f / 8388608.0f, ToSample},
+        {0x7FFFFFFFu, 2.5f, ToWord},
+        {0x80000000u, -3.0f, ToWord},
+        {0u, std::numeric_limits<float>::quiet_NaN(), ToWord},
+        {0x7FFFFFFFu, std::numeric_limits<float>::infinity(), ToWord},
+        {0x7FFFFFFFu, 31.6228f, ToWord},
+        {0x80000000u, -31.6228f, ToWord}, // +30 dBFS saturates, never wraps
     };
-    for (const auto& c : toSample) EXPECT_EQ(CM4_I2S::fromWord(c.word), c.sample) << std::hex << c.word;
-
-    const struct {
-        float sample;
-        uint32_t word;
-    } toWord[] = {
-        {0.0f, 0u},
-        {0.5f, 0x40000000u},
-        {-0.5f, 0xC0000000u},
-        {-1.0f, 0x80000000u},
-        {1.0f, 0x7FFFFFFFu},
-        {2.5f, 0x7FFFFFFFu},
-        {-3.0f, 0x80000000u},
-        {std::numeric_limits<float>::quiet_NaN(), 0u},
-        {std::numeric_limits<float>::infinity(), 0x7FFFFFFFu},
-        {0.25f, 0x20000000u},
-        {31.6228f, 0x7FFFFFFFu},
-        {-31.6228f, 0x80000000u}, // +30 dBFS saturates, never wraps
-    };
-    for (const auto& c : toWord) EXPECT_EQ(CM4_I2S::toWord(c.sample), c.word) << c.sample;
+    for (const auto& c : cases) {
+        if (c.way != ToWord) {
+            EXPECT_EQ(CM4_I2S::fromWord(c.word), c.sample) << std::hex << c.word;
+        }
+        if (c.way != ToSample) {
+            EXPECT_EQ(CM4_I2S::toWord(c.sample), c.word) << c.sample;
+        }
+    }
 }
 
-TEST(CM4_I2S, ReadsAndWritesThroughTheFifoWhenItIsReady) {
+TEST(CM4_I2S, ReadsAndWritesThroughTheFifoWhenItIsReadyAndRecoversFromOverflow) {
     FakeRegisters fake;
     CM4_I2S codec(fake.base());
     ASSERT_TRUE(codec.initialize());
@@ -120,38 +118,25 @@ TEST(CM4_I2S, ReadsAndWritesThroughTheFifoWhenItIsReady) {
 
     float frame[2][16] = {};
     ASSERT_TRUE(codec.read(frame));
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(frame[0][i], 0.5f);
-        EXPECT_EQ(frame[1][i], 0.5f);
-    }
+    for (int i = 0; i < 32; ++i) EXPECT_EQ(frame[i / 16][i % 16], 0.5f) << i;
     codec.setInputGain(-20.0f * std::log10(2.0f));
     ASSERT_TRUE(codec.read(frame));
     EXPECT_NEAR(frame[1][15], 0.25f, 1e-6);
 
     // Channel 1 goes first: the last word written is channel 2's last sample.
-    for (int i = 0; i < 16; ++i) {
-        frame[0][i] = 0.1f;
-        frame[1][i] = -0.1f;
-    }
+    std::fill(frame[0], frame[0] + 16, 0.1f);
+    std::fill(frame[1], frame[1] + 16, -0.1f);
     frame[1][15] = -0.5f;
     ASSERT_TRUE(codec.write(frame));
     EXPECT_EQ(fake[Reg::kFifo], 0xC0000000u);
     EXPECT_EQ(codec.getOverflows() + codec.getUnderflows(), 0);
-}
 
-TEST(CM4_I2S, OverflowClearsTheFifoAndAStoppedClockTimesOut) {
-    FakeRegisters fake;
-    CM4_I2S codec(fake.base());
-    ASSERT_TRUE(codec.initialize());
-    ASSERT_TRUE(codec.start());
-
+    // An overflow clears the FIFO; a stopped clock times out.
     fake[Reg::kCs] |= Cs::kRxHasData | Cs::kRxError;
-    float frame[2][16] = {};
     EXPECT_TRUE(codec.read(frame));
     EXPECT_EQ(codec.getOverflows(), 1);
     EXPECT_EQ(fake[Reg::kCs] & (Cs::kRxClear | Cs::kRxError), Cs::kRxClear | Cs::kRxError)
         << "the error flag is written back to clear it, with the FIFO";
-
     fake[Reg::kCs] = Cs::kEnable | Cs::kRxOn | Cs::kTxOn; // no data, no room
     EXPECT_FALSE(codec.read(frame));
     EXPECT_FALSE(codec.write(frame));

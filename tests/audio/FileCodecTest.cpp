@@ -2,11 +2,11 @@
 // the real threads streaming a file in real time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <sndfile.h>
 #include <string>
 #include <thread>
@@ -16,22 +16,18 @@
 #include "audio/AudioProcessor.h"
 #include "audio/Codec.h"
 #include "audio/FileCodec.h"
+#include "tests/audio/dsp/Reference.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "pedal-codec-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
+// A folder of its own, removed at the end.
+struct TempFolder {
+    const std::string path = testsupport::temporaryFolder("pedal-codec");
     ~TempFolder() { fs::remove_all(path); }
-    std::string file(const char* name) const { return (fs::path(path) / name).string(); }
-
-private:
-    std::string path;
+    std::string file(const char* name) const { return path + "/" + name; }
 };
 
 // Interleaved samples, written through libsndfile in the given sample format.
@@ -65,14 +61,6 @@ Wav readWav(const std::string& path) {
     return wav;
 }
 
-std::vector<float> noise(size_t count, float scale, unsigned seed) {
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<float> distribution(-scale, scale);
-    std::vector<float> samples(count);
-    for (float& sample : samples) sample = distribution(random);
-    return samples;
-}
-
 // The stereo the codec should give for an input file: libsndfile's own float reading of it, with a mono
 // file's second channel silent.
 std::vector<float> expectedStereo(const Wav& input) {
@@ -103,7 +91,7 @@ TEST(FileCodec, RendersFilesBitExactThroughAnEmptyChain) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempFolder folder;
-        std::vector<float> input = noise(c.frames * size_t(c.channels), 0.9f, seed++);
+        std::vector<float> input = reference::noise(c.frames * size_t(c.channels), seed++);
         writeWav(folder.file("in.wav"), input, c.channels, 48000, c.format);
         FileCodec codec(folder.file("in.wav"), folder.file("out.wav"), false);
         ASSERT_TRUE(codec.initialize());
@@ -126,11 +114,8 @@ TEST(FileCodec, RendersFilesBitExactThroughAnEmptyChain) {
 
 TEST(FileCodec, RefusesWhatItCannotPlayWithAClearError) {
     TempFolder folder;
-    writeWav(folder.file("44k.wav"), noise(2000, 0.5f, 7), 2, 44100, SF_FORMAT_PCM_16);
-    std::vector<char> junk(300, 'x');
-    FILE* bad = std::fopen(folder.file("junk.wav").c_str(), "wb");
-    std::fwrite(junk.data(), 1, junk.size(), bad);
-    std::fclose(bad);
+    writeWav(folder.file("44k.wav"), reference::noise(2000, 7), 2, 44100, SF_FORMAT_PCM_16);
+    testsupport::writeFile(folder.file("junk.wav"), std::string(300, 'x'));
     const struct {
         std::string input;
         std::string output;
@@ -160,9 +145,7 @@ TEST(FileCodec, WithoutInputPlaysSilenceAndRecordsTheOutput) {
         codec.start();
         for (int f = 0; f < frames; ++f) {
             float frame[2][16];
-            for (auto& channel : frame) {
-                for (float& sample : channel) sample = 1.0f;
-            }
+            std::fill(&frame[0][0], &frame[0][0] + 32, 1.0f);
             ASSERT_TRUE(codec.read(frame));
             for (int i = 0; i < 16; ++i) ASSERT_EQ(frame[0][i] + frame[1][i], 0.0f);
             frame[0][0] = 0.25f;
@@ -179,7 +162,7 @@ TEST(FileCodec, WithoutInputPlaysSilenceAndRecordsTheOutput) {
 
 TEST(FileCodec, TheAudioThreadStreamsAFileInRealTime) {
     TempFolder folder;
-    std::vector<float> input = noise(48000 / 5 * 2, 0.5f, 11); // 200 ms of stereo
+    std::vector<float> input = reference::noise(48000 / 5 * 2, 11); // 200 ms of stereo
     writeWav(folder.file("in.wav"), input, 2, 48000, SF_FORMAT_FLOAT);
     setenv("PEDAL_CODEC", "file", 1);
     setenv("PEDAL_CODEC_IN", folder.file("in.wav").c_str(), 1);

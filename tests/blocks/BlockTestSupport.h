@@ -17,14 +17,12 @@
 #include "core/NodeFloat.h"
 #include "core/NodeItem.h"
 #include "core/NodeList.h"
+#include "tests/audio/dsp/Reference.h"
 #include "tests/support/TestSupport.h"
 
 namespace blocktest {
 
 constexpr double kRate = 48000.0;
-
-// The test's own empty home, made by the test main.
-inline std::string freshHome() { return std::getenv("PEDAL_HOME"); }
 
 // Compile passes until every structural change is taken over. With no frame through the engine the
 // engine does not wait for silence, so a pending change latches in the next pass.
@@ -183,14 +181,6 @@ inline double highBandDb(const std::vector<float>& samples, size_t from, size_t 
 }
 
 // Deterministic white noise in -1..1.
-inline std::vector<float> noise(size_t samples, uint32_t seed = 12345u) {
-    std::vector<float> out(samples);
-    uint32_t state = seed;
-    for (float& sample : out) {
-        state = state * 1664525u + 1013904223u;
-        sample = float(double(state) / 2147483648.0 - 1.0);
-    }
-    return out;
-}
+inline std::vector<float> noise(size_t samples, uint32_t seed = 12345u) { return reference::noise(samples, seed); }
 
 }

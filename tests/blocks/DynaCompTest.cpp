@@ -14,7 +14,6 @@ namespace {
 class DynaCompTest : public testing::Test {
 protected:
     void SetUp() override {
-        freshHome();
         folderNode = folder(testRoot(), "comp");
         comp = new DynaComp(folderNode);
         comp->getOnOff()->setOn(true);

@@ -16,7 +16,6 @@ namespace {
 class ExprTest : public testing::Test {
 protected:
     void SetUp() override {
-        freshHome();
         folderNode = folder(testRoot(), "exp");
         expr = new Expr(folderNode);
         expr->getOnOff()->setOn(true);

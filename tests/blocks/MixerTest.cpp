@@ -1,5 +1,5 @@
-// The output mixer: the product's gain vector puts input 2 on both outputs at the aux gain, and gains ramp
-// across a frame instead of stepping.
+// The output mixer: each gain takes its own route, the product's gain vector puts input 2 on both outputs at
+// the aux gain, and gains ramp across a frame instead of stepping.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,33 +11,7 @@ using namespace blocktest;
 
 namespace {
 
-TEST(MixerTest, ProductGainsMixTheChainAndInputTwo) {
-    alignas(64) float aux[2][16];
-    Node* app = testRoot();
-    const int childrenBefore = app->childrenCount();
-    Mixer mixer(app, aux);
-    EXPECT_EQ(app->childrenCount(), childrenBefore) << "the mixer creates no node";
-
-    const float mainGain = 0.8f, auxGain = 0.3f;
-    mixer.setMixerValue(mainGain, mainGain, 0, 0, 0, auxGain, 0, auxGain);
-    for (int frameIndex = 0; frameIndex < 3; ++frameIndex) {
-        alignas(64) float frame[2][16];
-        for (int i = 0; i < 16; ++i) {
-            frame[0][i] = 0.1f * float(i + 1);       // processed left
-            frame[1][i] = -0.05f * float(i + 1);     // processed right
-            aux[0][i] = 0.9f;                        // raw input 1 (the guitar): must not reach the outputs
-            aux[1][i] = 0.01f * float(i + 1) - 0.2f; // raw input 2
-        }
-        Mixer::exec(&mixer, frame);
-        if (frameIndex == 0) continue; // the ramp from the starting gains
-        for (int i = 0; i < 16; ++i) {
-            const float input2 = 0.01f * float(i + 1) - 0.2f;
-            EXPECT_NEAR(frame[0][i], mainGain * 0.1f * float(i + 1) + auxGain * input2, 1e-6f) << i;
-            EXPECT_NEAR(frame[1][i], mainGain * -0.05f * float(i + 1) + auxGain * input2, 1e-6f) << i;
-        }
-    }
-}
-
+// Each gain alone, then the product's vector (the chain on both outputs, input 2 on both at the aux gain).
 TEST(MixerTest, EveryGainReachesItsOwnRoute) {
     alignas(64) float aux[2][16];
     Node* app = testRoot();
@@ -45,17 +19,24 @@ TEST(MixerTest, EveryGainReachesItsOwnRoute) {
     // Distinct powers of two per source, so each output sample tells which routes were taken.
     const float processedLeft = 1.0f, processedRight = 2.0f, auxLeft = 4.0f, auxRight = 8.0f;
     struct Case {
-        int gain;
+        const char* what;
+        float gains[8];
         float left, right;
     };
-    const Case cases[] = {{0, processedLeft, 0}, {1, 0, processedRight}, {2, processedRight, 0}, {3, 0, processedLeft},
-                          {4, auxLeft, 0},       {5, auxRight, 0},       {6, 0, auxLeft},        {7, 0, auxRight}};
+    const Case cases[] = {{"g0", {1, 0, 0, 0, 0, 0, 0, 0}, processedLeft, 0},
+                          {"g1", {0, 1, 0, 0, 0, 0, 0, 0}, 0, processedRight},
+                          {"g2", {0, 0, 1, 0, 0, 0, 0, 0}, processedRight, 0},
+                          {"g3", {0, 0, 0, 1, 0, 0, 0, 0}, 0, processedLeft},
+                          {"g4", {0, 0, 0, 0, 1, 0, 0, 0}, auxLeft, 0},
+                          {"g5", {0, 0, 0, 0, 0, 1, 0, 0}, auxRight, 0},
+                          {"g6", {0, 0, 0, 0, 0, 0, 1, 0}, 0, auxLeft},
+                          {"g7", {0, 0, 0, 0, 0, 0, 0, 1}, 0, auxRight},
+                          {"product", {0.8f, 0.8f, 0, 0, 0, 0.3f, 0, 0.3f}, 0.8f + 0.3f * 8, 1.6f + 0.3f * 8}};
     for (const Case& c : cases) {
-        float gains[8] = {};
-        gains[c.gain] = 1.0f;
-        mixer.setMixerValue(gains[0], gains[1], gains[2], gains[3], gains[4], gains[5], gains[6], gains[7]);
+        const float* g = c.gains;
+        mixer.setMixerValue(g[0], g[1], g[2], g[3], g[4], g[5], g[6], g[7]);
         alignas(64) float frame[2][16];
-        for (int repeat = 0; repeat < 2; ++repeat) {
+        for (int repeat = 0; repeat < 2; ++repeat) { // the first frame ramps from the gains before
             for (int i = 0; i < 16; ++i) {
                 frame[0][i] = processedLeft;
                 frame[1][i] = processedRight;
@@ -64,8 +45,10 @@ TEST(MixerTest, EveryGainReachesItsOwnRoute) {
             }
             Mixer::exec(&mixer, frame);
         }
-        EXPECT_FLOAT_EQ(frame[0][15], c.left) << "g" << c.gain;
-        EXPECT_FLOAT_EQ(frame[1][15], c.right) << "g" << c.gain;
+        for (int i = 0; i < 16; ++i) {
+            EXPECT_FLOAT_EQ(frame[0][i], c.left) << c.what << " sample " << i;
+            EXPECT_FLOAT_EQ(frame[1][i], c.right) << c.what << " sample " << i;
+        }
     }
 }
 

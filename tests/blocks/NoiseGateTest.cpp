@@ -17,7 +17,6 @@ namespace {
 class NoiseGateTest : public testing::Test {
 protected:
     void build(int mask) {
-        freshHome();
         folderNode = folder(testRoot(), "gate");
         gate = new NoiseGate(folderNode, mask, NoiseGate::kKeyExternal, external, false);
         gate->getOnOff()->setOn(true);
@@ -59,7 +58,20 @@ protected:
     NoiseGate* gate = nullptr;
 };
 
-TEST_F(NoiseGateTest, SilencesBelowAndPassesUntouchedAbove) {
+// Open/closed transitions of the gate, read from the output against the input.
+int transitions(const Stereo& out, const std::vector<float>& in) {
+    int count = 0;
+    bool open = false;
+    for (size_t n = 0; n < in.size(); ++n) {
+        if (std::fabs(in[n]) < 1e-6f) continue;
+        const bool nowOpen = std::fabs(out.left[n] / in[n]) > 0.5f;
+        if (nowOpen != open) ++count;
+        open = nowOpen;
+    }
+    return count;
+}
+
+TEST_F(NoiseGateTest, SilencesBelowPassesUntouchedAboveAndDoesNotChatterAroundTheThreshold) {
     build(3);
     parameter(1, -60.0f); // threshold
     const size_t second = size_t(kRate);
@@ -78,23 +90,8 @@ TEST_F(NoiseGateTest, SilencesBelowAndPassesUntouchedAbove) {
     // Back to quiet: closed after hold and release.
     out = play(quiet);
     EXPECT_EQ(peak(out.left, size_t(0.3 * kRate)), 0.0);
-}
 
-// Open/closed transitions of the gate, read from the output against the input.
-int transitions(const Stereo& out, const std::vector<float>& in) {
-    int count = 0;
-    bool open = false;
-    for (size_t n = 0; n < in.size(); ++n) {
-        if (std::fabs(in[n]) < 1e-6f) continue;
-        const bool nowOpen = std::fabs(out.left[n] / in[n]) > 0.5f;
-        if (nowOpen != open) ++count;
-        open = nowOpen;
-    }
-    return count;
-}
-
-TEST_F(NoiseGateTest, NoChatterAroundTheThreshold) {
-    build(3);
+    // No chatter around the threshold.
     parameter(1, -50.0f);
     // A low E that wavers between 2 dB above and 4 dB below the threshold, then rings out.
     const size_t samples = size_t(4.0 * kRate);
@@ -105,7 +102,7 @@ TEST_F(NoiseGateTest, NoChatterAroundTheThreshold) {
             t < 2.0 ? -51.0 + 3.0 * std::sin(2.0 * std::numbers::pi * 3.0 * t) : -51.0 - 30.0 * (t - 2.0);
         note[n] = float(std::pow(10.0, levelDb / 20.0) * std::sin(2.0 * std::numbers::pi * 82.41 * t));
     }
-    const Stereo out = play(note);
+    out = play(note);
     EXPECT_EQ(transitions(out, note), 2) << "opens once and closes once";
 }
 

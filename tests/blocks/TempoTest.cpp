@@ -20,12 +20,11 @@ namespace {
 class TempoTest : public testing::Test {
 protected:
     void SetUp() override {
-        blocktest::freshHome();
         porting::setClock([this] { return now; });
-        root = blocktest::testRoot();
-        app = new NodeItem(root, "app", "app", "", "vfolder");
-        presets = new NodeList(root, "presets", "Presets", "pst_pst", 16384, 4);
-        preset = new NodePreset(app, "preset", "Preset", "", presets);
+        Node* root = blocktest::testRoot();
+        Node* app = new NodeItem(root, "app", "app", "", "vfolder");
+        preset =
+            new NodePreset(app, "preset", "Preset", "", new NodeList(root, "presets", "Presets", "pst_pst", 16384, 4));
         output = blocktest::folder(app, "output");
         tempo = new Tempo(output, preset);
     }
@@ -39,9 +38,6 @@ protected:
     }
 
     int64_t now = 1000000000;
-    Node* root = nullptr;
-    Node* app = nullptr;
-    NodeList* presets = nullptr;
     NodePreset* preset = nullptr;
     Node* output = nullptr;
     Tempo* tempo = nullptr;

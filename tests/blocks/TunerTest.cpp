@@ -15,10 +15,7 @@ namespace {
 
 class TunerTest : public testing::Test {
 protected:
-    void SetUp() override {
-        freshHome();
-        tuner = new Tuner(folder(testRoot(), "tuner"), false);
-    }
+    void SetUp() override { tuner = new Tuner(folder(testRoot(), "tuner"), false); }
     void TearDown() override { delete tuner; }
 
     // Plays the signal through the tuner and returns the reading after it.

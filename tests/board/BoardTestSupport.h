@@ -23,10 +23,7 @@ using testsupport::readFile;
 inline std::string ownHome() { return std::getenv("PEDAL_HOME"); }
 
 inline void writeFile(const std::string& path, const std::string& content, std::filesystem::perms mode) {
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << content;
-    }
+    testsupport::writeFile(path, content);
     std::filesystem::permissions(path, mode);
 }
 

@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <sys/wait.h>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,13 +25,6 @@ using gfx::ObjectView;
 using Kind = RecordingCommandRunner::Kind;
 
 namespace {
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 // Runs bash (with the option, if any) on the script, saved in the test's home; its wait status and messages.
 int runBash(const std::string& option, const std::string& script, std::string& messages) {
@@ -52,7 +44,6 @@ TEST(LindquarBsp, BringUpCommandsInOrderAndNothingRun) {
     CommandRunner::install(runner);
     auto* bsp = new LindquarBsp();
     EXPECT_EQ(Board::board, bsp);
-    EXPECT_EQ(bsp->idleSeconds, 30);
 
     const std::vector<RecordingCommandRunner::Command> expected = {
         {Kind::Run, "gpioset 0 26=0"},
@@ -77,13 +68,7 @@ TEST(LindquarBsp, BringUpCommandsInOrderAndNothingRun) {
 TEST(LindquarBsp, GadgetScriptText) {
     boardtest::ownHome();
     const std::string& script = LindquarBsp::gadgetScript();
-    // 1555 bytes of the gadget set-up, and the " || exit 1" that stops it on a failed `cd $G`.
-    EXPECT_EQ(script.size(), 1555u + std::string(" || exit 1").size());
     EXPECT_EQ(script, boardtest::readFile(std::string(PEDAL_TEST_DATA) + "/gadget-script.txt"));
-    const auto lines = linesOf(script);
-    ASSERT_GT(lines.size(), 12u);
-    EXPECT_EQ(lines[12], "        cd $G || exit 1");
-
     std::string messages;
     EXPECT_EQ(runBash("-n", script, messages), 0) << messages;
 }
@@ -126,10 +111,8 @@ TEST(LindquarBsp, InitializeShowsTheProductSplash) {
     } expected[] = {{name, 0, 54, 320, 45, &lv_font_montserrat_28}, {model, 126, 82, 179, 48, &lv_font_montserrat_40}};
     for (const auto& e : expected) {
         SCOPED_TRACE(e.label->text);
-        EXPECT_EQ(e.label->x, e.x);
-        EXPECT_EQ(e.label->y, e.y);
-        EXPECT_EQ(e.label->width, e.width);
-        EXPECT_EQ(e.label->height, e.height);
+        EXPECT_EQ((std::vector<int>{e.label->x, e.label->y, e.label->width, e.label->height}),
+                  (std::vector<int>{e.x, e.y, e.width, e.height}));
         EXPECT_EQ(e.label->main.textFont, e.font);
         EXPECT_EQ(e.label->main.textAlign, LV_TEXT_ALIGN_CENTER);
         EXPECT_EQ(e.label->longMode, LV_LABEL_LONG_MODE_DOTS);

@@ -5,6 +5,7 @@
 #include "tests/board/BoardTestSupport.h"
 #include "tests/support/ProcessTestSupport.h"
 #include "core/Security.h"
+#include "core/Storable.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +13,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <netinet/in.h>
 #include <sstream>
@@ -33,16 +31,9 @@ namespace {
 using processtest::freePort;
 using processtest::waitFor;
 
-// The stored file of a path: its 32-bit FNV-1a in hexadecimal.
+// The stored file of a path.
 std::string storageFile(const std::string& home, const std::string& path) {
-    uint32_t hash = 2166136261u;
-    for (unsigned char byte : path) {
-        hash ^= byte;
-        hash *= 16777619u;
-    }
-    char name[9];
-    std::snprintf(name, sizeof name, "%08X", unsigned(hash));
-    return home + "/storage/" + name;
+    return home + "/storage/" + Storable::keyText(Storable::fnv1a(path));
 }
 
 // One TCP connection kept across requests; the token of a reply that has one is kept for the next answer.
@@ -117,43 +108,31 @@ struct FullApplication : processtest::PedalProcess {
 TEST(PedalProductProcess, SettingsWrittenOverTcpSurviveARestart) {
     const std::string home = boardtest::ownHome();
     const std::string volume = "root\\app\\output\\vol";
-    {
+    for (const std::string value : {"50.0", "72.0"}) {
         const int port = freePort();
         FullApplication pedal(home, port);
         ASSERT_TRUE(pedal.started);
         std::string described;
         ASSERT_TRUE(waitFor([&] { return !(described = request(port, "browse " + volume)).empty(); }))
             << boardtest::readFile(home + "/pedal.log");
-        EXPECT_EQ(described, volume + ":{\"type\":\"float\",\"name\":\"Volume\",\"value\":50.0,\"min\":0.0,"
-                                      "\"max\":100.0,\"def\":50.0,\"unit\":\"%\",\"dec\":0}");
-        EXPECT_EQ(request(port, "write " + volume + ":{\"value\":72}"), volume + ":{\"value\":72}\r\n");
-        // The key's own file: its temporary file holds the value before the rename makes it count.
-        EXPECT_TRUE(waitFor([&] { return boardtest::readFile(storageFile(home, volume)) == "{\"value\":72.0}"; }))
-            << "the storage sweep did not write the volume";
-        EXPECT_EQ(pedal.stop(), 0);
-    }
-    {
-        const int port = freePort();
-        FullApplication pedal(home, port);
-        ASSERT_TRUE(pedal.started);
-        std::string described;
-        ASSERT_TRUE(waitFor([&] { return !(described = request(port, "browse " + volume)).empty(); }))
-            << boardtest::readFile(home + "/pedal.log");
-        EXPECT_NE(described.find("\"value\":72.0"), std::string::npos) << described;
+        EXPECT_EQ(described, volume + ":{\"type\":\"float\",\"name\":\"Volume\",\"value\":" + value +
+                                 ",\"min\":0.0,\"max\":100.0,\"def\":50.0,\"unit\":\"%\",\"dec\":0}");
+        if (value == "50.0") {
+            EXPECT_EQ(request(port, "write " + volume + ":{\"value\":72}"), volume + ":{\"value\":72}\r\n");
+            // The key's own file: its temporary file holds the value before the rename makes it count.
+            EXPECT_TRUE(waitFor([&] { return boardtest::readFile(storageFile(home, volume)) == "{\"value\":72.0}"; }))
+                << "the storage sweep did not write the volume";
+        }
         EXPECT_EQ(pedal.stop(), 0);
     }
 }
 
-}
-
-namespace {
 // Starts the pedal in home and waits until it answers over TCP.
 bool startAndBrowse(FullApplication& pedal, int port, const std::string& home) {
     if (!pedal.started) return false;
     const bool answered = waitFor([&] { return !request(port, "browse root\\app\\output\\vol").empty(); });
     EXPECT_TRUE(answered) << boardtest::readFile(home + "/pedal.log");
     return answered;
-}
 }
 
 // A writer loops on the alias while SIGTERM comes, 20 times: each next start has the last echoed value, or
@@ -197,11 +176,7 @@ TEST(PedalProductProcess, ASlotNameCannotTurnALoadIntoASave) {
     const std::string evilJson = R"(Evil\",\"save\":\"save)";
     // A preset stored under that name before such names were refused: the name record, then the text.
     const std::string text = "root\\app\\output\\pst\\level:{\"value\":7.0}";
-    std::string file(128, '\0');
-    file.replace(0, evil.size(), evil);
-    file[64] = file[68] = char(text.size());
-    file += text;
-    std::filesystem::create_directories(home + "/storage");
+    const std::string file = testsupport::slotRecord(evil, uint32_t(text.size()), uint32_t(text.size())) + text;
     const std::string slotFile = storageFile(home, "root\\presets\\0");
     boardtest::writeFile(slotFile, file, std::filesystem::perms(0644));
 
@@ -212,12 +187,7 @@ TEST(PedalProductProcess, ASlotNameCannotTurnALoadIntoASave) {
         ASSERT_TRUE(startAndBrowse(pedal, port, home));
         if (run == 0) {
             // A new slot cannot take the name; the stored one loads by it.
-            std::string record(256, '0');
-            for (size_t k = 0; k < evil.size(); ++k) {
-                static const char digits[] = "0123456789ABCDEF";
-                record[2 * k] = digits[uint8_t(evil[k]) >> 4];
-                record[2 * k + 1] = digits[uint8_t(evil[k]) & 15];
-            }
+            const std::string record = testsupport::hex(evil) + std::string(256 - 2 * evil.size(), '0');
             EXPECT_EQ(request(port, "dwrite root\\presets:{\"index\":1,\"chunk\":0,\"value\":\"" + record + "\"}"),
                       "dwrite root\\presets:{\"index\":-1,\"chunk\":-1}");
             request(port, "write root\\app\\preset:{\"value\":\"" + evilJson + "\"}");
@@ -249,7 +219,6 @@ TEST(PedalProductProcess, ASlotNameCannotTurnALoadIntoASave) {
     }
 }
 
-namespace {
 // Uploads data into a list over TCP (gzip-compressed, or plain in chunks of 128 bytes); the reply to the last
 // chunk.
 std::string uploadSlot(int port, const std::string& list, int index, const std::string& name, const std::string& data,
@@ -283,47 +252,34 @@ std::string slotText(Connection& connection, const std::string& list, int index,
     return text;
 }
 
-// A 48 kHz mono float WAV: a 64-tap average, a clear low-pass.
-std::string cabinetWav(size_t keptDataBytes = std::string::npos) {
-    const uint32_t frames = 64, dataSize = frames * 4;
+// A 48 kHz mono float WAV of the samples.
+std::string floatWav(const std::vector<float>& samples) {
     std::string out = "RIFF";
     auto put = [&](uint32_t value, int bytes) {
         for (int k = 0; k < bytes; ++k) out += char((value >> (8 * k)) & 0xFF);
     };
-    put(36 + dataSize, 4);
+    put(36 + uint32_t(samples.size()) * 4, 4);
     out += "WAVEfmt ";
     put(16, 4), put(3, 2), put(1, 2), put(48000, 4), put(48000 * 4, 4), put(4, 2), put(32, 2);
     out += "data";
-    put(dataSize, 4);
-    const float tap = 1.0f / 64.0f;
-    uint32_t bits;
-    std::memcpy(&bits, &tap, 4);
-    for (uint32_t n = 0; n < frames; ++n) put(bits, 4);
-    return keptDataBytes == std::string::npos ? out : out.substr(0, 44 + keptDataBytes);
-}
+    put(uint32_t(samples.size()) * 4, 4);
+    return out + std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * 4);
 }
 
-namespace {
-// White noise, mono, 48 kHz float.
-void writeNoiseWav(const std::string& path, uint32_t frames) {
-    std::string out = "RIFF";
-    auto put = [&](uint32_t value, int bytes) {
-        for (int k = 0; k < bytes; ++k) out += char((value >> (8 * k)) & 0xFF);
-    };
-    put(36 + frames * 4, 4);
-    out += "WAVEfmt ";
-    put(16, 4), put(3, 2), put(1, 2), put(48000, 4), put(48000 * 4, 4), put(4, 2), put(32, 2);
-    out += "data";
-    put(frames * 4, 4);
+// A 64-tap average, a clear low-pass; cut after keptDataBytes of its data when given.
+std::string cabinetWav(size_t keptDataBytes = 256) {
+    return floatWav(std::vector<float>(64, 1.0f / 64)).substr(0, 44 + keptDataBytes);
+}
+
+// White noise.
+std::string noiseWav(uint32_t frames) {
+    std::vector<float> samples(frames);
     uint32_t state = 12345;
-    for (uint32_t n = 0; n < frames; ++n) {
+    for (float& sample : samples) {
         state = state * 1664525u + 1013904223u;
-        const float sample = 0.5f * (float(state >> 8) / float(1 << 24) - 0.5f);
-        uint32_t bits;
-        std::memcpy(&bits, &sample, 4);
-        put(bits, 4);
+        sample = 0.5f * (float(state >> 8) / float(1 << 24) - 0.5f);
     }
-    boardtest::writeFile(path, out, std::filesystem::perms(0644));
+    return floatWav(samples);
 }
 
 // The left channel of the stereo float file the codec writes, as far as it is written.
@@ -396,7 +352,7 @@ struct PlayingPedal {
           port(freePort()),
           pedal(home, port, {"PEDAL_CODEC=file", "PEDAL_CODEC_IN=" + input(home), "PEDAL_CODEC_OUT=" + output}) {}
     static std::string input(const std::string& home) {
-        writeNoiseWav(home + "/in.wav", 48000 * 40);
+        boardtest::writeFile(home + "/in.wav", noiseWav(48000 * 40), std::filesystem::perms(0644));
         return home + "/in.wav";
     }
     // Waits until `frames` more frames are in the output (0.5 s lets a fade settle); the count then.
@@ -411,7 +367,6 @@ struct PlayingPedal {
     const int port;
     FullApplication pedal;
 };
-}
 
 // The cabinet plays from a 64-tap low-pass; a truncated copy uploaded over its slot is refused and the output
 // keeps the same high-band share (the ten taps that arrived would raise it about sixfold).
@@ -519,7 +474,6 @@ TEST(PedalProductProcess, ASwapCutAfterAnyStepLeavesBothSlotsWhole) {
     EXPECT_EQ(last->stop(), 0);
 }
 
-namespace {
 // The CPU time a process has used so far (user and system), in seconds.
 double cpuSeconds(pid_t pid) {
     const std::string stat = boardtest::readFile("/proc/" + std::to_string(pid) + "/stat");
@@ -535,13 +489,11 @@ double cpuSeconds(pid_t pid) {
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
-}
 
 // 1,444 downloads in one request alternating between two 1 MiB impulse-response slots: the request ends after
 // the first, which compresses one slot; it and another client's request are answered at once.
 TEST(PedalProductProcess, ARequestCompressesOneSlotAtMost) {
     const std::string home = boardtest::ownHome();
-    std::filesystem::create_directories(home + "/storage");
     std::string data(1 << 20, '\0');
     uint32_t state = 1;
     for (char& byte : data) byte = char((state = state * 1664525u + 1013904223u) >> 28);
@@ -572,7 +524,6 @@ TEST(PedalProductProcess, ARequestCompressesOneSlotAtMost) {
     const double otherTime = secondsSince(otherStart);
     const std::string reply = downloader.receive();
     const double replyTime = secondsSince(start), cpu = cpuSeconds(pedal.pid) - cpuBefore;
-    std::printf("reply %.3f s, other client %.3f s, pedal CPU %.3f s\n", replyTime, otherTime, cpu);
     EXPECT_EQ(reply.rfind("dread root\\ir_list:{\"index\":0,", 0), 0u) << reply.substr(0, 100);
     EXPECT_EQ(reply.find("dread", 1), std::string::npos) << "one piece";
     EXPECT_LE(replyTime, 0.5);
@@ -675,4 +626,6 @@ TEST(PedalProductProcess, ASwapThatCouldNotFinishNeverUndoesALaterUpload) {
     Connection reader(port);
     EXPECT_EQ(slotText(reader, presets, 2), swapped.empty() ? "=" : "C=c") << "the swap's reply: " << swapped;
     EXPECT_EQ(slotText(reader, presets, 3), "D=d");
+}
+
 }

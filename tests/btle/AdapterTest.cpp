@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -12,6 +13,13 @@ namespace {
 
 const char* const DEVICE_PATH = "/org/bluez/hci0/dev_AA_BB_CC_DD_EE_FF";
 std::vector<std::string> events;
+
+std::vector<std::string> eventsStartingWith(const std::string& prefix) {
+    std::vector<std::string> found;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                 [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+    return found;
+}
 
 void onPowered(btle_adapter*, gboolean powered) { events.push_back(powered ? "powered on" : "powered off"); }
 void onCentral(btle_adapter*, btle_device* device) {
@@ -107,23 +115,12 @@ TEST_F(BtleAdapter, FindsAdaptersAndTheDevicesUnderThem) {
     btle_adapter_free(second);
 }
 
-TEST_F(BtleAdapter, NoAdapterGivesNone) {
-    BluezBus bus("");
-    ASSERT_TRUE(bus.ready);
-    EXPECT_EQ(btle_adapter_get_default(bus.connection()), nullptr);
-}
-
-TEST_F(BtleAdapterOnBus, SwitchesPropertiesAndReportsEveryPoweredChange) {
+TEST_F(BtleAdapterOnBus, PowersOnAndReportsEveryPoweredChange) {
     btle_adapter_set_powered_state_cb(adapter, onPowered);
     btle_adapter_power_on(adapter);
-    btle_adapter_set_alias(adapter, "Pedal");
-    btle_adapter_discoverable_on(adapter);
-    btle_adapter_pairable_off(adapter);
-    ASSERT_TRUE(bus.waitFor([&] { return !btle_adapter_is_pairable(adapter); }));
-    EXPECT_TRUE(btle_adapter_get_powered_state(adapter));
-    EXPECT_TRUE(btle_adapter_is_discoverable(adapter));
-    EXPECT_TRUE(bus.called("Set /org/bluez/hci0 Alias Pedal"));
-    // A report equal to the stored value still reaches the callback.
+    ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_powered_state(adapter); }));
+    // A report equal to the stored value still reaches the callback. The other settings as BlueZ sees them are
+    // the Bluetooth transport's test.
     bus.changeObject("/org/bluez/hci0", "org.bluez.Adapter1", props({{"Powered", g_variant_new_boolean(TRUE)}}));
     ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
     EXPECT_EQ(events, (std::vector<std::string>{"powered on", "powered on"}));
@@ -154,22 +151,11 @@ TEST_F(BtleAdapterOnBus, AdvertisementDeclaresOnlyWhatWasSetAndReExportsAfterSto
     const char* xml = nullptr;
     GVariant* read = nullptr;
     g_variant_get(reply, "(&s@a{sv})", &xml, &read);
-    for (const char* declared :
-         {"Type", "LocalName", "ManufacturerData", "MinInterval", "MaxInterval", "Discoverable"}) {
+    for (const char* declared : {"Type", "LocalName", "ManufacturerData", "MinInterval", "MaxInterval", "Discoverable"})
         EXPECT_NE(strstr(xml, (std::string("name=\"") + declared + "\"").c_str()), nullptr) << declared;
-    }
-    for (const char* absent :
-         {"TxPower", "Includes", "Appearance", "ServiceUUIDs", "SecondaryChannel", "ServiceData"}) {
+    for (const char* absent : {"TxPower", "Includes", "Appearance", "ServiceUUIDs", "SecondaryChannel", "ServiceData"})
         EXPECT_EQ(strstr(xml, (std::string("name=\"") + absent + "\"").c_str()), nullptr) << absent;
-    }
-    const char* type = nullptr;
-    guint32 minInterval = 0, maxInterval = 0;
-    EXPECT_TRUE(g_variant_lookup(read, "Type", "&s", &type));
-    EXPECT_STREQ(type, "peripheral");
-    EXPECT_TRUE(g_variant_lookup(read, "MinInterval", "u", &minInterval));
-    EXPECT_TRUE(g_variant_lookup(read, "MaxInterval", "u", &maxInterval));
-    EXPECT_EQ(minInterval, 100u);
-    EXPECT_EQ(maxInterval, 200u);
+    // The values BlueZ reads are the Bluetooth transport's test; a second set of one company's data replaces it.
     GVariant* manufacturer = g_variant_lookup_value(read, "ManufacturerData", G_VARIANT_TYPE("a{qv}"));
     ASSERT_NE(manufacturer, nullptr);
     ASSERT_EQ(g_variant_n_children(manufacturer), 1u);
@@ -253,8 +239,7 @@ TEST_F(BtleAdapterOnBus, RemoteCentralConnectsAndDisconnects) {
 
     bus.changeObject(DEVICE_PATH, "org.bluez.Device1", props({{"Connected", g_variant_new_boolean(FALSE)}}));
     ASSERT_TRUE(bus.waitFor([] { return events.size() == 2; }));
-    GVariant* reply = bus.call("RemoveObject", g_variant_new("(o)", DEVICE_PATH));
-    if (reply) g_variant_unref(reply);
+    bus.control("RemoveObject", g_variant_new("(o)", DEVICE_PATH));
     ASSERT_TRUE(bus.waitFor([] { return events.size() == 3; }));
     EXPECT_EQ(events, (std::vector<std::string>{"central CONNECTED", "central DISCONNECTED",
                                                 std::string("removed ") + DEVICE_PATH}));
@@ -287,25 +272,18 @@ TEST_F(BtleAdapterOnBus, DiscoveryFiltersResultsAndFollowsTheStateMachine) {
                   props({{"Name", g_variant_new_string("phone")}}), true);
     ASSERT_TRUE(bus.waitFor(
         [&] { return btle_adapter_get_device_by_path(adapter, "/org/bluez/hci0/dev_00_00_00_00_00_04") != nullptr; }));
-    std::vector<std::string> discovered;
-    for (const auto& e : events) {
-        if (e.rfind("discovered", 0) == 0) discovered.push_back(e);
-    }
-    EXPECT_EQ(discovered, (std::vector<std::string>{std::string("discovered ") + devices[0].path}));
+    EXPECT_EQ(eventsStartingWith("discovered"),
+              (std::vector<std::string>{std::string("discovered ") + devices[0].path}));
 
     bus.changeObject("/org/bluez/hci0", "org.bluez.Adapter1", props({{"Discovering", g_variant_new_boolean(FALSE)}}));
     ASSERT_TRUE(bus.waitFor([&] { return btle_adapter_get_discovery_state(adapter) == BTLE_DISCOVERY_STOPPED; }));
 
-    GVariant* reply = bus.call("FailNext", g_variant_new("(s)", "StartDiscovery"));
-    if (reply) g_variant_unref(reply);
+    bus.control("FailNext", g_variant_new("(s)", "StartDiscovery"));
     btle_adapter_start_discovery(adapter);
     ASSERT_TRUE(bus.waitFor([] { return events.back() == "discovery stopped error"; }));
-    std::vector<std::string> states;
-    for (const auto& e : events) {
-        if (e.rfind("discovery ", 0) == 0) states.push_back(e);
-    }
-    EXPECT_EQ(states, (std::vector<std::string>{"discovery starting", "discovery started", "discovery stopped",
-                                                "discovery starting", "discovery stopped error"}));
+    EXPECT_EQ(eventsStartingWith("discovery "),
+              (std::vector<std::string>{"discovery starting", "discovery started", "discovery stopped",
+                                        "discovery starting", "discovery stopped error"}));
 }
 
 TEST_F(BtleAdapterOnBus, AServiceFilterDeliversOnlyDevicesOfferingTheService) {

@@ -19,7 +19,7 @@ void handler(int level, const char* tag, const char* message) {
 
 using testsupport::readFile;
 
-TEST(BtleLogger, LineFormatLevelFilterAndTruncation) {
+TEST(BtleLogger, LineFormatLevelFilterTruncationAndTheHandler) {
     std::string file = testsupport::temporaryFolder("btlelog") + "/log";
     log_set_filename(file.c_str(), 0, 0);
     log_set_level(LOG_LEVEL_INFO);
@@ -40,6 +40,21 @@ TEST(BtleLogger, LineFormatLevelFilterAndTruncation) {
     ASSERT_NE(start, std::string::npos);
     std::string message = text.substr(start + 15);
     EXPECT_EQ(message, std::string(1023, 'x') + "\n");
+
+    // A handler receives the messages instead of the file.
+    file = testsupport::temporaryFolder("btlelog") + "/h";
+    log_set_filename(file.c_str(), 0, 0);
+    log_set_level(LOG_LEVEL_DEBUG);
+    log_set_handler(handler);
+    log_info("Agent", "value %d", 7);
+    log_set_handler(nullptr);
+    ASSERT_EQ(handled.size(), 1u);
+    EXPECT_EQ(handled[0], "1|Agent|value 7");
+    EXPECT_EQ(readFile(file), "");
+    log_enabled(0);
+    log_error("Agent", "silenced");
+    log_enabled(1);
+    EXPECT_EQ(readFile(file), "");
 }
 
 TEST(BtleLogger, RotationShiftsEveryFileAndOpensAFreshOne) {
@@ -56,22 +71,6 @@ TEST(BtleLogger, RotationShiftsEveryFileAndOpensAFreshOne) {
     EXPECT_EQ(readFile(file + ".1"), std::string(100, 'c'));
     EXPECT_EQ(readFile(file + ".2"), "old1");
     EXPECT_EQ(readFile(file + ".5"), "old4");
-}
-
-TEST(BtleLogger, HandlerReceivesMessagesInsteadOfTheFile) {
-    std::string file = testsupport::temporaryFolder("btlelog") + "/h";
-    log_set_filename(file.c_str(), 0, 0);
-    log_set_level(LOG_LEVEL_DEBUG);
-    log_set_handler(handler);
-    log_info("Agent", "value %d", 7);
-    log_set_handler(nullptr);
-    ASSERT_EQ(handled.size(), 1u);
-    EXPECT_EQ(handled[0], "1|Agent|value 7");
-    EXPECT_EQ(readFile(file), "");
-    log_enabled(0);
-    log_error("Agent", "silenced");
-    log_enabled(1);
-    EXPECT_EQ(readFile(file), "");
 }
 
 } // namespace

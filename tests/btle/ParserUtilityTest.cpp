@@ -52,13 +52,18 @@ TEST(BtleParser, ReadsIntegersAndFloatsInBothByteOrders) {
         {{0x00, 0x00, 0xC0, 0x3F}, PARSER_LITTLE_ENDIAN, parser_get_754float, 1.5},
         {{0x3F, 0xC0, 0x00, 0x00}, PARSER_BIG_ENDIAN, parser_get_754float, 1.5},
         {{0x00, 0x00, 0x80, 0xFF}, PARSER_LITTLE_ENDIAN, parser_get_754float, -inf},
+        {{0x00, 0x00, 0x00, 0x80}, PARSER_LITTLE_ENDIAN, parser_get_754float, -0.0},
+        {{0x01, 0x7C}, PARSER_LITTLE_ENDIAN, parser_get_754half, NAN},
     };
     for (const auto& c : cases) {
         GByteArray* bytes = bytesOf(c.bytes);
         Parser* parser = parser_create(bytes, c.order);
         double value = c.read(parser);
-        if (std::isinf(c.expected)) {
+        if (std::isnan(c.expected)) {
+            EXPECT_TRUE(std::isnan(value));
+        } else if (std::isinf(c.expected) || c.expected == 0) {
             EXPECT_EQ(value, c.expected);
+            EXPECT_EQ(std::signbit(value), std::signbit(c.expected)) << "first byte " << int(c.bytes[0]);
         } else {
             EXPECT_NEAR(value, c.expected, std::fabs(c.expected) * 1e-6 + 1e-300) << "first byte " << int(c.bytes[0]);
         }
@@ -68,18 +73,7 @@ TEST(BtleParser, ReadsIntegersAndFloatsInBothByteOrders) {
     }
 }
 
-TEST(BtleParser, NegativeZeroAndNotANumber) {
-    GByteArray* bytes = bytesOf({0x00, 0x00, 0x00, 0x80, 0x01, 0x7C});
-    Parser* parser = parser_create(bytes, PARSER_LITTLE_ENDIAN);
-    double zero = parser_get_754float(parser);
-    EXPECT_EQ(zero, 0.0);
-    EXPECT_TRUE(std::signbit(zero));
-    EXPECT_TRUE(std::isnan(parser_get_754half(parser)));
-    parser_free(parser);
-    g_byte_array_free(bytes, TRUE);
-}
-
-TEST(BtleParser, ShortReadLeavesTheOffsetAndReturnsZero) {
+TEST(BtleParser, ShortReadLeavesTheOffsetAndReturnsZeroStringAndDateTime) {
     GByteArray* bytes = bytesOf({0x01, 0x02, 0x03});
     Parser* parser = parser_create(bytes, PARSER_LITTLE_ENDIAN);
     parser_set_offset(parser, 1);
@@ -92,28 +86,27 @@ TEST(BtleParser, ShortReadLeavesTheOffsetAndReturnsZero) {
     EXPECT_EQ(parser_get_date_time(parser), nullptr);
     parser_free(parser);
     g_byte_array_free(bytes, TRUE);
-}
 
-TEST(BtleParser, StringAndDateTime) {
-    GByteArray* bytes = bytesOf({'x', 'a', 'b', 0xE8, 0x07, 3, 1, 14, 5, 9});
-    Parser* parser = parser_create(bytes, PARSER_LITTLE_ENDIAN);
-    parser_set_offset(parser, 1);
-    GString* text = parser_get_string(parser);
+    // Strings and dates.
+    GByteArray* text_bytes = bytesOf({'x', 'a', 'b', 0xE8, 0x07, 3, 1, 14, 5, 9});
+    Parser* text_parser = parser_create(text_bytes, PARSER_LITTLE_ENDIAN);
+    parser_set_offset(text_parser, 1);
+    GString* text = parser_get_string(text_parser);
     EXPECT_EQ(std::string(text->str, text->len).substr(0, 2), "ab");
-    EXPECT_EQ(parser_get_offset(parser), 1u);
+    EXPECT_EQ(parser_get_offset(text_parser), 1u);
     g_string_free(text, TRUE);
-    parser_set_offset(parser, 3);
-    GDateTime* when = parser_get_date_time(parser);
+    parser_set_offset(text_parser, 3);
+    GDateTime* when = parser_get_date_time(text_parser);
     ASSERT_NE(when, nullptr);
     char* iso = g_date_time_format(when, "%Y-%m-%d %H:%M:%S");
     EXPECT_STREQ(iso, "2024-03-01 14:05:09");
     g_free(iso);
     g_date_time_unref(when);
-    parser_free(parser);
-    g_byte_array_free(bytes, TRUE);
+    parser_free(text_parser);
+    g_byte_array_free(text_bytes, TRUE);
 }
 
-TEST(BtleUtility, HexAddressesAndUuids) {
+TEST(BtleUtility, HexAddressesUuidsAndRandomText) {
     GByteArray* bytes = bytesOf({0x0A, 0xFF});
     GString* hex = g_byte_array_as_hex(bytes);
     EXPECT_STREQ(hex->str, "0aff");
@@ -138,34 +131,14 @@ TEST(BtleUtility, HexAddressesAndUuids) {
 
     char text[] = "a:b:c";
     EXPECT_STREQ(replace_char(text, ':', '_'), "a_b_c");
+
+    char* random = random_string(64);
+    ASSERT_EQ(strlen(random), 64u);
+    for (const char* p = random; *p; p++) EXPECT_TRUE(g_ascii_isalnum(*p)) << "random strings use the alphabet";
+    g_free(random);
 }
 
-TEST(BtleUtility, RandomStringsUseTheAlphabet) {
-    char* text = random_string(64);
-    ASSERT_EQ(strlen(text), 64u);
-    for (const char* p = text; *p; p++) EXPECT_TRUE(g_ascii_isalnum(*p));
-    g_free(text);
-}
-
-TEST(BtleUtility, RoundingAndIsoText) {
-    EXPECT_FLOAT_EQ(btle_round_with_precision(2, 1.005f * 1.0f + 0.0001f), 1.01f);
-    EXPECT_FLOAT_EQ(btle_round_with_precision(0, -2.5f), -3.0f);
-    EXPECT_FLOAT_EQ(fround(1, 2.25f), 2.3f);
-    GDateTime* utc = g_date_time_new_utc(2026, 3, 1, 14, 5, 9);
-    char* iso = btle_date_time_format_iso8601(utc);
-    EXPECT_STREQ(iso, "2026-03-01T14:05:09Z");
-    g_free(iso);
-    g_date_time_unref(utc);
-    GTimeZone* zone = g_time_zone_new_offset(3600);
-    GDateTime* local = g_date_time_new(zone, 2026, 3, 1, 14, 5, 9);
-    iso = btle_date_time_format_iso8601(local);
-    EXPECT_STREQ(iso, "2026-03-01T14:05:09+01:00");
-    g_free(iso);
-    g_date_time_unref(local);
-    g_time_zone_unref(zone);
-}
-
-TEST(BtleUtility, ClockCharacteristics) {
+TEST(BtleUtility, ClockCharacteristicsVariantConversionsRoundingAndIsoText) {
     GByteArray* current = btle_get_current_time();
     GByteArray* date = btle_get_date_time();
     ASSERT_EQ(current->len, 10u);
@@ -180,9 +153,7 @@ TEST(BtleUtility, ClockCharacteristics) {
     g_date_time_unref(now);
     g_byte_array_free(current, TRUE);
     g_byte_array_free(date, TRUE);
-}
 
-TEST(BtleUtility, VariantConversions) {
     const char* strings[] = {"a", "b"};
     GVariant* array = g_variant_ref_sink(g_variant_new_strv(strings, 2));
     GList* list = g_variant_string_array_to_list(array);
@@ -198,6 +169,23 @@ TEST(BtleUtility, VariantConversions) {
     EXPECT_EQ(view->data[2], 3);
     g_byte_array_free(view, FALSE);
     g_variant_unref(bytes);
+
+    // Rounding and ISO text.
+    EXPECT_FLOAT_EQ(btle_round_with_precision(2, 1.005f * 1.0f + 0.0001f), 1.01f);
+    EXPECT_FLOAT_EQ(btle_round_with_precision(0, -2.5f), -3.0f);
+    EXPECT_FLOAT_EQ(fround(1, 2.25f), 2.3f);
+    GDateTime* utc = g_date_time_new_utc(2026, 3, 1, 14, 5, 9);
+    char* iso = btle_date_time_format_iso8601(utc);
+    EXPECT_STREQ(iso, "2026-03-01T14:05:09Z");
+    g_free(iso);
+    g_date_time_unref(utc);
+    GTimeZone* zone = g_time_zone_new_offset(3600);
+    GDateTime* local = g_date_time_new(zone, 2026, 3, 1, 14, 5, 9);
+    iso = btle_date_time_format_iso8601(local);
+    EXPECT_STREQ(iso, "2026-03-01T14:05:09+01:00");
+    g_free(iso);
+    g_date_time_unref(local);
+    g_time_zone_unref(zone);
 }
 
 } // namespace

@@ -1,10 +1,9 @@
 #include "tests/support/AllocationCounter.h"
 #include "core/Debug.h"
-#include "core/Time.h"
 
 #include <gtest/gtest.h>
 
-TEST(Debug, StatisticsFromFedStamps) {
+TEST(Debug, StatisticsFromFedStampsPassesThatMeasureNothingAndTheReport) {
     int id = Debug::addCounter("audio");
     ASSERT_GE(id, 0);
     EXPECT_EQ(Debug::addCounter("audio"), id) << "a name names one counter";
@@ -33,10 +32,9 @@ TEST(Debug, StatisticsFromFedStamps) {
     EXPECT_DOUBLE_EQ(stats.maxLoad, 25.0);
 
     EXPECT_EQ(Debug::take(id).cycles, 0u) << "taking the statistics starts a new window";
-}
 
-TEST(Debug, PassesThatMeasureNothing) {
-    int id = Debug::addCounter("control");
+    // Passes that measure nothing.
+    id = Debug::addCounter("control");
     ASSERT_GE(id, 0);
     Debug::start(id, 1000); // never stopped
     Debug::start(id, 2000);
@@ -48,9 +46,8 @@ TEST(Debug, PassesThatMeasureNothing) {
     Debug::stop(Debug::MAX_COUNTERS, 1);
     EXPECT_EQ(Debug::take(-1).cycles, 0u);
     EXPECT_EQ(Debug::addCounter(""), -1);
-}
 
-TEST(Debug, ReportLogsMeasuredCountersOnce) {
+    // The report logs measured counters once.
     int measured = Debug::addCounter("compile");
     int idle = Debug::addCounter("idle");
     Debug::start(measured, 10000);
@@ -63,10 +60,4 @@ TEST(Debug, ReportLogsMeasuredCountersOnce) {
     Debug::report();
     std::string log = testing::internal::GetCapturedStdout();
     EXPECT_EQ(log, "I (Debug): compile: cycle 10.0/10.0/10.0 us, load 50.0/50.0/50.0 % (min/avg/max of 1)\n");
-}
-
-TEST(Time, TasksMarksInitialised) {
-    EXPECT_FALSE(Time::isInitialized());
-    Time::tasks();
-    EXPECT_TRUE(Time::isInitialized());
 }

@@ -2,9 +2,6 @@
 // plain slot selector.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,10 +14,6 @@
 #include "core/NodeParList.h"
 #include "core/NodePassword.h"
 #include "core/NodePreset.h"
-#include "core/Storage.h"
-
-namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
 namespace {
 // root
@@ -81,7 +74,6 @@ void onPreset(Node*) {
 
 TEST(NodePreset, TextHoldsTheScopeAndLoadingRestoresIt) {
     Tree t;
-    EXPECT_EQ(std::string(NodePreset::SAVE_SUFFIX).size(), 14u);
     t.onOff->setValue("ON");
     t.gain->setValue(7.5f);
     t.tone->setValue(3);
@@ -274,22 +266,14 @@ TEST(NodeParList, PlainSelectorPicksNamedSlots) {
         int index;
         bool canUp, canDown;
     };
+    const auto up = [&] {
+        selector->edit(true);
+        return true;
+    };
     const std::vector<Step> steps = {
-        {[&] {
-             selector->edit(true);
-             return true;
-         },
-         true, "Cab A", 1, true, false},
-        {[&] {
-             selector->edit(true);
-             return true;
-         },
-         true, "Cab B", 3, false, true},
-        {[&] {
-             selector->edit(true);
-             return true;
-         },
-         true, "Cab B", 3, false, true},
+        {up, true, "Cab A", 1, true, false},
+        {up, true, "Cab B", 3, false, true},
+        {up, true, "Cab B", 3, false, true},
         {[&] { return selector->setValue("Missing"); }, false, "", -1, true, true},
         {[&] { return selector->setValue("Cab A"); }, true, "Cab A", 1, true, false},
         {[&] { return root->parseJSON("root\\ir:{\"value\":\"Cab B\"}"); }, true, "Cab B", 3, false, true},
@@ -307,42 +291,6 @@ TEST(NodeParList, PlainSelectorPicksNamedSlots) {
         selector->getJSON(DESC_FULL, false),
         "root\\ir:{\"type\":\"plist\",\"name\":\"IR\",\"value\":\"\",\"list\":\"root\\\\ir_list\",\"editable\":false}");
     delete root;
-}
-
-TEST(NodePreset, ASlotNameNeverTurnsALoadIntoASave) {
-    Tree t;
-    const std::string evil = std::string("Evil") + NodePreset::SAVE_SUFFIX;
-    EXPECT_FALSE(t.save(evil)) << "a new preset may not take a name that reads as a save";
-    // A name stored before that rule: written as a file, the list built again.
-    t.gain->setValue(8);
-    const std::string text = t.preset->presetText();
-    ASSERT_TRUE(t.presets->setElementAt(1, "Evil", text.data(), text.size()));
-    Bytes file(128, 0);
-    std::copy(evil.begin(), evil.end(), file.begin());
-    file[64] = file[68] = uint8_t(text.size());
-    file.insert(file.end(), text.begin(), text.end());
-    const std::string path = Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("root\\presets\\0"));
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), long(file.size()));
-    Tree again;
-    ASSERT_EQ(again.presets->nameAt(0), evil);
-
-    const std::string before = again.slotText(0);
-    again.gain->setValue(1);
-    EXPECT_TRUE(again.preset->setValue(evil)) << "the exact name loads";
-    EXPECT_EQ(again.slotText(0), before) << "and nothing is saved over it";
-    EXPECT_FLOAT_EQ(again.gain->getValue(), 8);
-    EXPECT_EQ(again.preset->getValue(), evil);
-    EXPECT_TRUE(again.preset->restoreStorageBody(again.preset->storageBody())) << "the stored selection too";
-    EXPECT_EQ(again.slotText(0), before);
-    EXPECT_EQ(again.presets->nameAt(1), "Evil") << "the plain name is another slot, untouched";
-
-    // The slot is replaced: the stored selection names no slot any more and selects none, saving nothing.
-    const std::string stored = again.preset->storageBody(), evilText = again.slotText(1);
-    ASSERT_TRUE(again.presets->deleteAt(0));
-    again.gain->setValue(2);
-    EXPECT_TRUE(again.preset->restoreStorageBody(stored));
-    EXPECT_EQ(again.preset->getValue(), "");
-    EXPECT_EQ(again.slotText(1), evilText);
 }
 
 TEST(NodePreset, AStoredEmptySelectionLoadsSilently) {

@@ -38,7 +38,7 @@ struct ManualClock {
 };
 }
 
-TEST(NodeTree, PathToNodeKeepsNamesThatShareAPrefixApart) {
+TEST(NodeTree, PathToNodeKeepsNamesThatShareAPrefixApartAndChildrenKeepTheirOrder) {
     NodeItem root(nullptr, "root", "Root", "", "vfolder");
     Node* a = folder(&root, "a");
     Node* ab = folder(&root, "ab");
@@ -77,31 +77,23 @@ TEST(NodeTree, PathToNodeKeepsNamesThatShareAPrefixApart) {
         EXPECT_EQ(c.from->pathToNode(c.path), c.expected) << "path '" << c.path << "'";
     }
     EXPECT_EQ(d->getPath(), "root\\a\\bc\\d");
-}
 
-TEST(NodeTree, ChildrenInInsertionOrderWithVisibleOnly) {
-    NodeItem root(nullptr, "root", "Root", "", "vfolder");
-    Node* a = item(&root, "a");
-    Node* b = item(&root, "b");
     Node* c = item(&root, "c");
-    b->setStyleVisible(false);
-
+    ab->setStyleVisible(false);
     EXPECT_EQ(root.childrenCount(), 3);
-    EXPECT_EQ(root.childrenCount(false), 3);
     EXPECT_EQ(root.childrenCount(true), 2);
-    EXPECT_EQ(root.childrenAt(1), b);
+    EXPECT_EQ(root.childrenAt(1), ab);
     EXPECT_EQ(root.childrenAt(1, true), c);
     EXPECT_EQ(root.childrenAt(2, true), nullptr);
     EXPECT_EQ(root.childrenAt(3), nullptr);
     EXPECT_EQ(root.childrenAt(-1), nullptr);
-    EXPECT_EQ(root.getChildren(), (std::list<Node*>{a, b, c}));
-    EXPECT_TRUE(a->isLeaf());
-    EXPECT_FALSE(root.isLeaf());
-    EXPECT_EQ(a->getParent(), &root);
-    EXPECT_EQ(root.getParent(), nullptr);
+    EXPECT_EQ(root.getChildren(), (std::list<Node*>{a, ab, c}));
+    EXPECT_TRUE(b->isLeaf());
+    EXPECT_FALSE(a->isLeaf());
+    EXPECT_EQ(b->getParent(), a);
 }
 
-TEST(NodeTree, BreadthFirstWithAfterChangedOnlyAndLeafShortcut) {
+TEST(NodeTree, BreadthFirstWithAfterChangedOnlyLeafShortcutAndStyleChangeTimes) {
     ManualClock clock;
     NodeItem root(nullptr, "root", "Root", "", "vfolder");
     Node* a = folder(&root, "a");
@@ -134,29 +126,26 @@ TEST(NodeTree, BreadthFirstWithAfterChangedOnlyAndLeafShortcut) {
     EXPECT_EQ(c->getJSON_after(DESC_VALUE, true, nullptr, false, 0, true), "root\\c:{\"value\":\"changed\"}");
     EXPECT_EQ(paths(a->getJSON_after(DESC_VALUE, true, nullptr, false, 0, true)),
               (V{"root\\a", "root\\a\\a1", "root\\a\\a2"}));
-}
 
-TEST(NodeTree, StyleChangesUpdateTheChangeTimeButNotifyNothing) {
-    ManualClock clock;
-    NodeItem root(nullptr, "root", "Root", "", "vfolder");
+    // Style changes update the change time but notify nothing.
     auto* gain = new NodeFloat(&root, "gain", "Gain", 0, 10, 5, "", 0.5f, false, 1);
     static int calls;
     calls = 0;
     gain->setOnChange([](Node*) { ++calls; });
     gain->setOnChange(nullptr); // ignored: the callback stays
 
-    clock.now = 2000;
+    clock.now = 6000;
     gain->setStyleColor(0x12ab00);
     EXPECT_EQ(gain->getStyle("color"), "#12AB00");
     EXPECT_EQ(gain->getStyleColor(), 0x12AB00);
-    EXPECT_EQ(gain->getChangeTime(), 2000);
+    EXPECT_EQ(gain->getChangeTime(), 6000);
     EXPECT_EQ(calls, 0);
 
-    clock.now = 3000;
+    clock.now = 7000;
     gain->setStyleColor(0x12ab00); // equal: nothing
-    EXPECT_EQ(gain->getChangeTime(), 2000);
+    EXPECT_EQ(gain->getChangeTime(), 6000);
     gain->setStyleMode("knob");
-    EXPECT_EQ(gain->getChangeTime(), 3000);
+    EXPECT_EQ(gain->getChangeTime(), 7000);
     EXPECT_FALSE(gain->setStyle("size", "big"));
 
     struct ColorCase {
@@ -169,10 +158,10 @@ TEST(NodeTree, StyleChangesUpdateTheChangeTimeButNotifyNothing) {
         EXPECT_EQ(gain->getStyleColor(), c.expected) << c.text;
     }
 
-    clock.now = 4000;
+    clock.now = 8000;
     gain->setValue(7);
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(gain->getChangeTime(), 4000);
+    EXPECT_EQ(gain->getChangeTime(), 8000);
     gain->setValue(7);
     EXPECT_EQ(calls, 1) << "an unchanged value is no change";
 }

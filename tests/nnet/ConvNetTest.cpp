@@ -17,6 +17,7 @@ std::string build(int channels, std::vector<int> dilations, bool batchnorm, cons
 
 TEST(ConvNet, WeightCountsAndRefusals) {
     const std::string leftOver = "Didn't touch all the weights when initializing ConvNet";
+    const std::string huge = "Weight mismatch: provided 19 weights, but the ConvNet expects 2305843014582403073.";
     const std::vector<std::tuple<int, std::vector<int>, bool, std::string, size_t, std::string>> table = {
         {2, {1, 2}, false, "Tanh", 19, "<nothing thrown>"},
         {2, {1, 2}, false, "Tanh", 20, leftOver},
@@ -26,12 +27,7 @@ TEST(ConvNet, WeightCountsAndRefusals) {
         // A short list is refused before any weight is read.
         {2, {1, 2}, false, "Tanh", 18, "Weight mismatch: provided 18 weights, but the ConvNet expects 19."},
         {2, {1, 2}, true, "Tanh", 0, "Weight mismatch: provided 0 weights, but the ConvNet expects 33."},
-        {1 << 30,
-         {1, 2},
-         false,
-         "Tanh",
-         19,
-         "Weight mismatch: provided 19 weights, but the ConvNet expects 2305843014582403073."},
+        {1 << 30, {1, 2}, false, "Tanh", 19, huge},
         {2, {}, false, "Tanh", 3, "ConvNet needs at least one dilation"},
         {0, {1}, false, "Tanh", 1, "ConvNet channels must be at least 1, got 0"},
         {2, {1, 0}, false, "Tanh", 19, "ConvNet dilations must be at least 1, got 0"},
@@ -52,7 +48,7 @@ public:
 
 // Every block keeps its own history, so the input buffer needs only the largest dilation; prewarming covers
 // the sum of them.
-TEST(ConvNet, ReceptiveFieldIsTheLargestDilation) {
+TEST(ConvNet, ReceptiveFieldIsTheLargestDilationAndGrowthForgetsTheHistory) {
     std::vector<float> weights = nnet_test::counting(19);
     ConvNetProbe model(2, {1, 2}, false, "Tanh", weights, -1.0);
     EXPECT_EQ(model.bufferSize(), 64u);
@@ -66,14 +62,12 @@ TEST(ConvNet, ReceptiveFieldIsTheLargestDilation) {
     std::vector<float> block(512, 0.0f);
     reordered.process(block.data(), block.data(), 512);
     EXPECT_EQ(reordered.bufferSize(), 32768u); // 7 + 32 * 512, rounded up to a power of two
-}
 
-// Growing the input buffer clears every block's history too: after a larger block the model answers as a
-// fresh one does.
-TEST(ConvNet, GrowthForgetsTheHistory) {
-    std::vector<float> weights = nnet_test::counting(19, 0.1f);
-    ConvNet used(2, {1, 3}, false, "Tanh", weights, -1.0);
-    ConvNet fresh(2, {1, 3}, false, "Tanh", weights, -1.0);
+    // Growing the input buffer clears every block's history too: after a larger block the model answers as a
+    // fresh one does.
+    std::vector<float> growthWeights = nnet_test::counting(19, 0.1f);
+    ConvNet used(2, {1, 3}, false, "Tanh", growthWeights, -1.0);
+    ConvNet fresh(2, {1, 3}, false, "Tanh", growthWeights, -1.0);
     std::vector<float> small(2, 1.0f);
     used.process(small.data(), small.data(), 2);
     std::vector<float> large = nnet_test::counting(64, 0.2f);
@@ -83,4 +77,6 @@ TEST(ConvNet, GrowthForgetsTheHistory) {
     EXPECT_EQ(usedOutput, freshOutput);
 }
 
+// Growing the input buffer clears every block's history too: after a larger block the model answers as a
+// fresh one does.
 } // namespace

@@ -25,23 +25,25 @@ std::vector<float> process(nnet::DSP& model, std::vector<float> signal) {
     return signal;
 }
 
-TEST(Linear, ImpulseResponseIsTheWeightsNewestFirstPlusBias) {
+TEST(Linear, ImpulseResponseIsTheWeightsNewestFirstPlusBiasAndRefusedArchitectures) {
     const float a = 0.5f, b = -0.25f, c = 2.0f, d = 0.125f;
     nnet::Linear model(3, true, {a, b, c, d}, 48000.0);
     EXPECT_EQ(process(model, {1, 0, 0, 0}), (std::vector<float>{d + a, d + b, d + c, d}));
     nnet::Linear noBias(3, false, {a, b, c}, -1.0);
     EXPECT_EQ(process(noBias, {1, 0, 0, 0}), (std::vector<float>{a, b, c, 0}));
-}
 
-TEST(Linear, RefusedArchitectures) {
+    // Refused architectures.
     const std::string mismatch = "Params vector does not match expected size based on architecture parameters";
-    EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::Linear(3, true, {1, 2, 3}, -1.0); }), mismatch);
-    EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::Linear(3, false, {1, 2, 3, 4}, -1.0); }), mismatch);
-    EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::Linear(-2, false, {}, -1.0); }),
-              "Receptive field must not be negative: -2");
-    EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::Linear(-1, true, {1}, -1.0); }),
-              "Receptive field must not be negative: -1");
-    EXPECT_NO_THROW(nnet::Linear(0, true, {0.5f}, -1.0));
+    const std::vector<std::tuple<int, bool, std::vector<float>, std::string>> table = {
+        {3, true, {1, 2, 3}, mismatch},
+        {3, false, {1, 2, 3, 4}, mismatch},
+        {-2, false, {}, "Receptive field must not be negative: -2"},
+        {-1, true, {1}, "Receptive field must not be negative: -1"},
+        {0, true, {0.5f}, "<nothing thrown>"},
+    };
+    for (const auto& [field, bias, weights, expected] : table)
+        EXPECT_EQ(thrownText<std::runtime_error>([&] { nnet::Linear(field, bias, weights, -1.0); }), expected)
+            << field << ", " << weights.size() << " weights";
 }
 
 TEST(Buffer, GrowsToAPowerOfTwoAndClearsOnlyWhenABlockDemandsIt) {
@@ -86,7 +88,7 @@ public:
     std::vector<int> blocks;
 };
 
-TEST(DSP, PrewarmRunsWholeBlocksOfTheLargestBlockSize) {
+TEST(DSP, PrewarmRunsWholeBlocksOfTheLargestBlockSizeAndTheBaseModelPassesSamplesThrough) {
     const std::vector<std::tuple<int, int, std::vector<int>>> table = {
         {100, 64, {64, 64}}, {512, 512, {512}}, {513, 512, {512, 512}}, {100, 0, std::vector<int>(100, 1)},
         {0, 64, {}},         {-5, 64, {}},
@@ -97,21 +99,11 @@ TEST(DSP, PrewarmRunsWholeBlocksOfTheLargestBlockSize) {
         model.prewarm();
         EXPECT_EQ(model.blocks, expected) << samples << " samples, blocks of " << maxBufferSize;
     }
-}
 
-TEST(DSP, DefaultsResetAndLoudness) {
+    // The base model passes samples through, without prewarm.
     nnet::DSP passThrough(-1.0);
     EXPECT_EQ(process(passThrough, {1, -2, 3}), (std::vector<float>{1, -2, 3}));
     EXPECT_EQ(passThrough.PrewarmSamples(), 0);
-    EXPECT_FALSE(passThrough.haveExternalSampleRate);
-    passThrough.Reset(44100.0, 64);
-    EXPECT_TRUE(passThrough.haveExternalSampleRate);
-    EXPECT_EQ(passThrough.externalSampleRate, 44100.0);
-    EXPECT_EQ(passThrough.maxBufferSize, 64);
-    EXPECT_EQ(thrownText<std::runtime_error>([&] { passThrough.GetLoudness(); }),
-              "Asked for loudness of a model that doesn't know how loud it is!");
-    passThrough.SetLoudness(-18.5);
-    EXPECT_EQ(passThrough.GetLoudness(), -18.5);
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "tests/nnet/NnetTestSupport.h"
 #include "nnet/wavenet/WaveNet.h"
 #include "nnet/wavenet/_Head.h"
-#include "nnet/wavenet/_LayerArray.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +28,7 @@ std::string build(const std::vector<LayerArrayParams>& arrays, size_t weightCoun
         [&] { WaveNet(arrays, 1.0f, withHead, nnet_test::counting(weightCount, 0.001f), 48000.0); });
 }
 
-TEST(WaveNet, StandardShapeWeightCountAndPrewarm) {
+TEST(WaveNet, StandardAndEdgeShapesWeightCountsAndPrewarm) {
     EXPECT_EQ(build(standardShape(), 13802), "<nothing thrown>");
     EXPECT_EQ(build(standardShape(), 13801), "Weight mismatch: provided 13801 weights, but the model expects more.");
     EXPECT_EQ(build(standardShape(), 13803), "Weight mismatch: assigned 13802 weights, but 13803 were provided.");
@@ -38,6 +37,14 @@ TEST(WaveNet, StandardShapeWeightCountAndPrewarm) {
     WaveNet model(standardShape(), 1.0f, false, nnet_test::counting(13802), -1.0);
     EXPECT_EQ(model.PrewarmSamples(), 4093);
     EXPECT_EQ(model._get_condition_dim(), 1);
+
+    // Edge shapes.
+    // The largest receptive field that still leaves room for a one-frame block.
+    EXPECT_EQ(build({array(1, 1, 1, 3, {32767})}, 1 + 7 + 1 + 1), "<nothing thrown>");
+    // An empty last array only rechannels the head sum.
+    EXPECT_EQ(build({array(1, 2, 2, 2, {1}), array(2, 1, 2, 3, {})}, 2 + 18 + 4 + 4 + 2 + 1), "<nothing thrown>");
+    WaveNet kernelOne({array(1, 1, 2, 1, {1, 1})}, 1.0f, false, nnet_test::counting(2 + 2 * 14 + 2 + 1), -1.0);
+    EXPECT_EQ(kernelOne.PrewarmSamples(), 1);
 }
 
 TEST(WaveNet, RefusesArraysThatCannotBeChainedOrRun) {
@@ -67,15 +74,6 @@ TEST(WaveNet, RefusesArraysThatCannotBeChainedOrRun) {
          "Weight mismatch: provided 5 weights, but the model expects more."},
     };
     for (const auto& [arrays, expected] : table) EXPECT_EQ(build(arrays, 5), expected) << arrays.size() << " arrays";
-}
-
-TEST(WaveNet, AcceptsEdgeShapes) {
-    // The largest receptive field that still leaves room for a one-frame block.
-    EXPECT_EQ(build({array(1, 1, 1, 3, {32767})}, 1 + 7 + 1 + 1), "<nothing thrown>");
-    // An empty last array only rechannels the head sum.
-    EXPECT_EQ(build({array(1, 2, 2, 2, {1}), array(2, 1, 2, 3, {})}, 2 + 18 + 4 + 4 + 2 + 1), "<nothing thrown>");
-    WaveNet kernelOne({array(1, 1, 2, 1, {1, 1})}, 1.0f, false, nnet_test::counting(2 + 2 * 14 + 2 + 1), -1.0);
-    EXPECT_EQ(kernelOne.PrewarmSamples(), 1);
 }
 
 std::vector<float> run(WaveNet& model, const std::vector<int>& blocks, float scale) {
@@ -115,18 +113,8 @@ TEST(WaveNet, LargestBlockIsTheBufferLessTheReceptiveField) {
     EXPECT_NO_THROW(model.process(block.data(), block.data(), 65521));
 }
 
-TEST(WaveNet, LayerArrayReceptiveField) {
-    nnet::wavenet::_LayerArray layerArray(1, 1, 1, 4, 3, {1, 2, 4}, "Tanh", false, false);
-    EXPECT_EQ(layerArray.get_receptive_field(), 14);
-    EXPECT_EQ(layerArray._get_receptive_field(), 15);
-    EXPECT_EQ(layerArray._get_channels(), 4);
-    nnet::wavenet::_LayerArray empty(1, 1, 1, 4, 3, {}, "Tanh", false, false);
-    EXPECT_EQ(empty._get_receptive_field(), 1);
-    EXPECT_EQ(empty._get_channels(), 0);
-}
-
 // The head stands for direct use: ReLU, 2 -> 3, ReLU, 3 -> 1, both with bias.
-TEST(WaveNetHead, TwoLayers) {
+TEST(WaveNetHead, TwoLayersAndRefusals) {
     std::vector<float> weights = {1, -1, 0.5f, 2, -2, 0.25f, 0.1f, 0.2f, -0.3f, 1, -1, 0.5f, 0.05f};
     nnet::weights_it it = weights.begin();
     nnet::wavenet::_Head head(2, 2, 3, "ReLU");
@@ -152,9 +140,7 @@ TEST(WaveNetHead, TwoLayers) {
         EXPECT_NEAR(outputs(0, t), expected, 1e-6) << t;
         EXPECT_EQ(inputs(0, t), std::max(0.0f, original(0, t))) << "activation applied to the inputs in place";
     }
-}
 
-TEST(WaveNetHead, Refusals) {
     EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::wavenet::_Head(2, 0, 3, "ReLU"); }),
               "Head needs at least one layer, got 0");
     EXPECT_EQ(thrownText<std::runtime_error>([] { nnet::wavenet::_Head(2, 1, 3, "Relu"); }),

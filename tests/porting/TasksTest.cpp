@@ -82,7 +82,6 @@ bool waitFor(Condition condition) {
 }
 
 struct Worker {
-    std::atomic<bool> started{false};
     std::atomic<bool> stop{false};
     std::atomic<long> passes{0};
     std::atomic<bool> finished{false};
@@ -97,7 +96,6 @@ struct Worker {
 
 void workerBody(void* argument) {
     auto* worker = static_cast<Worker*>(argument);
-    worker->started = true;
     while (!worker->stop) {
         ++worker->passes;
         vTaskDelay(100);
@@ -106,21 +104,14 @@ void workerBody(void* argument) {
 }
 }
 
-TEST(Tasks, ThreadRunsWithItsArgumentUnderANameCutTo15Bytes) {
+TEST(Tasks, ThreadRunsUnderANameCutTo15BytesAndSuspendStopsItUntilResumed) {
+    EXPECT_EQ(xTaskCreatePinnedToCore(nullptr, "none", 0, nullptr, 0, nullptr, 0), 0) << "no function";
     Worker worker;
     TaskHandle_t handle = nullptr;
     ASSERT_EQ(xTaskCreatePinnedToCore(workerBody, "a-very-long-task-name", 4096, &worker, 3, &handle, 1), 1);
-    EXPECT_NE(handle, nullptr);
-    ASSERT_TRUE(waitFor([&] { return worker.started.load(); })) << "the task body never ran";
+    ASSERT_NE(handle, nullptr);
+    ASSERT_TRUE(waitFor([&] { return worker.passes.load() > 0; })) << "the task body never ran";
     EXPECT_TRUE(threadNames().count("a-very-long-tas")) << "no thread named with the first 15 bytes";
-    worker.stopAndWait();
-}
-
-TEST(Tasks, SuspendStopsTheThreadUntilResumed) {
-    Worker worker;
-    TaskHandle_t handle = nullptr;
-    ASSERT_EQ(xTaskCreatePinnedToCore(workerBody, "suspendee", 4096, &worker, 0, &handle, 0), 1);
-    ASSERT_TRUE(waitFor([&] { return worker.passes.load() > 0; }));
 
     vTaskSuspend(handle);
     long atSuspend = worker.passes.load();
@@ -130,10 +121,6 @@ TEST(Tasks, SuspendStopsTheThreadUntilResumed) {
     vTaskResume(handle);
     EXPECT_TRUE(waitFor([&] { return worker.passes.load() > atSuspend; })) << "the task did not resume";
     worker.stopAndWait();
-}
-
-TEST(Tasks, NullFunctionIsRefused) {
-    EXPECT_EQ(xTaskCreatePinnedToCore(nullptr, "none", 0, nullptr, 0, nullptr, 0), 0);
 }
 
 namespace {
@@ -169,4 +156,13 @@ TEST(Tasks, RealTimeTaskRunsAndGetsTheMappedPlacementWhenGranted) {
     if (CPU_COUNT(&observed.cpus) == 1) {
         EXPECT_TRUE(CPU_ISSET(expected.cpu, &observed.cpus));
     }
+}
+
+TEST(Shims, ClockIsTimeOfDayAndTestsCanReplaceIt) {
+    int64_t now = esp_timer_get_time();
+    EXPECT_GT(now, int64_t(1700000000) * 1000000);
+    porting::setClock([] { return int64_t(42); });
+    EXPECT_EQ(esp_timer_get_time(), 42);
+    porting::setClock({});
+    EXPECT_GE(esp_timer_get_time(), now);
 }

@@ -1,6 +1,6 @@
 // The Bluetooth LE port when BlueZ misbehaves: no adapter, an adapter that comes and goes, a daemon that
 // restarts, registrations it refuses. The port runs once per process, so every test starts by bringing the
-// stand-in to the state it needs and waiting until the port has followed.
+// stand-in to a daemon with an adapter and waiting until the port has followed.
 #include "tests/support/BluezBus.h"
 #include "btle/port/BlePort.h"
 #include "remote/Bluetooth.h"
@@ -33,19 +33,18 @@ bool drainPortLoop() {
     return ran;
 }
 
+// BlueZ holds the application and the advertisement, and the port knows it.
 bool registered() {
-    GVariant* reply = bus->call("Application");
-    if (reply == nullptr) return false;
-    const char* path = nullptr;
+    GVariant* application = bus->call("Application");
+    GVariant* advertising = bus->call("Advertising");
+    const char* path = "";
     gboolean advertised = FALSE;
-    g_variant_get_child(reply, 0, "&s", &path);
-    bool application = path[0] != '\0';
-    g_variant_unref(reply);
-    reply = bus->call("Advertising");
-    if (reply == nullptr) return false;
-    g_variant_get_child(reply, 0, "b", &advertised);
-    g_variant_unref(reply);
-    return application && advertised && ble_application_registered.load() && ble_advertisment.load();
+    if (application != nullptr) g_variant_get_child(application, 0, "&s", &path);
+    if (advertising != nullptr) g_variant_get_child(advertising, 0, "b", &advertised);
+    const bool both = path[0] != '\0' && advertised && ble_application_registered.load() && ble_advertisment.load();
+    for (GVariant* reply : {application, advertising})
+        if (reply != nullptr) g_variant_unref(reply);
+    return both;
 }
 
 // One pass of "comTasks" at the given time, and the work it handed to the port's loop done.
@@ -79,6 +78,9 @@ protected:
         setManualClock(0);
         // The supervisor's passes count from here, whatever the tests before stamped.
         supervisor_time = uint64_t(esp_timer_get_time());
+        // Every test starts from a daemon with an adapter and everything registered.
+        ASSERT_TRUE(bus->restartBluez("hci0"));
+        ASSERT_TRUE(BluezBus::waitFor(registered));
     }
 };
 
@@ -103,8 +105,6 @@ TEST_F(BluetoothRecovery, WithoutAnAdapterTheSupervisorReportsItUntilOneAppears)
 }
 
 TEST_F(BluetoothRecovery, ARestartedDaemonGetsTheApplicationAndAdvertisementAgain) {
-    ASSERT_TRUE(bus->restartBluez("hci0"));
-    ASSERT_TRUE(BluezBus::waitFor(registered));
 
     testing::internal::CaptureStdout();
     bus->stopBluez();
@@ -128,8 +128,6 @@ TEST_F(BluetoothRecovery, ARestartedDaemonGetsTheApplicationAndAdvertisementAgai
 }
 
 TEST_F(BluetoothRecovery, ARemovedAdapterIsReleasedAndItsReturnRegistersAgain) {
-    ASSERT_TRUE(bus->restartBluez("hci0"));
-    ASSERT_TRUE(BluezBus::waitFor(registered));
     bus->control("RemoveAdapter", g_variant_new("(s)", "hci0"));
     ASSERT_TRUE(BluezBus::waitFor([] { return !ble_application_registered.load() && !ble_advertisment.load(); }));
     testing::internal::CaptureStdout();
@@ -143,8 +141,6 @@ TEST_F(BluetoothRecovery, ARemovedAdapterIsReleasedAndItsReturnRegistersAgain) {
 }
 
 TEST_F(BluetoothRecovery, RefusedRegistrationsAreRetriedWithABackOffAndLoggedOnce) {
-    ASSERT_TRUE(bus->restartBluez("hci0"));
-    ASSERT_TRUE(BluezBus::waitFor(registered));
     const int64_t period = int64_t(BLE_SUPERVISOR_PERIOD);
     for (const char* method : {"RegisterAdvertisement", "RegisterAdvertisement", "RegisterApplication"})
         bus->control("FailNext", g_variant_new("(s)", method));
@@ -182,8 +178,6 @@ TEST_F(BluetoothRecovery, RefusedRegistrationsAreRetriedWithABackOffAndLoggedOnc
 
 // BlueZ drops the registration on its own and says so with Release: the supervisor registers it again.
 TEST_F(BluetoothRecovery, AnAdvertisementReleasedByBlueZIsRegisteredAgain) {
-    ASSERT_TRUE(bus->restartBluez("hci0"));
-    ASSERT_TRUE(BluezBus::waitFor(registered));
     const size_t advertisements = bus->count("RegisterAdvertisement");
     bus->control("ReleaseAdvertisement");
     ASSERT_TRUE(BluezBus::waitFor([] { return !ble_advertisment.load(); })) << "the release went unheard";

@@ -1,5 +1,4 @@
 #include "remote/Com.h"
-#include "remote/ComInterface.h"
 #include "core/NodeItem.h"
 #include "tests/remote/RemoteTestSupport.h"
 #include "porting/Shims.h"
@@ -26,7 +25,7 @@ struct CountingTransport : ComInterface {
     std::atomic<int> passesBeforeInitialize{0};
 };
 
-TEST(Com, RegistersTransportsOnceInConstructionOrder) {
+TEST(Com, RegistersTransportsOnceInConstructionOrderAndPollsEach) {
     CountingTransport first, second;
     Com::addIface(&first);
     Com::addIface(nullptr);
@@ -36,10 +35,7 @@ TEST(Com, RegistersTransportsOnceInConstructionOrder) {
         EXPECT_EQ(Com::ifaces.back(), &third);
     }
     EXPECT_EQ(Com::ifaces.size(), 2u) << "a destroyed transport leaves the list";
-}
 
-TEST(Com, InitialisesOnceAndPollsEveryTransport) {
-    CountingTransport first, second;
     EXPECT_TRUE(Com::initialize());
     EXPECT_TRUE(Com::initialize());
     EXPECT_EQ(first.initialized, 1);

@@ -2,7 +2,6 @@
 // made of two pseudo-terminals joined by a relay, as a cable would join the pedal and a computer. Firmware
 // goes to the real updater, which installs the image in the test's home.
 #include "remote/Com.h"
-#include "remote/ComInterface.h"
 #include "core/NodeItem.h"
 #include "core/NodeList.h"
 #include "tests/remote/Peers.h"
@@ -17,7 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <csignal>
 #include <cstring>
@@ -25,13 +23,13 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <netinet/in.h>
+#include <netdb.h>
 #include <poll.h>
 #include <pty.h>
 #include <random>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <functional>
 #include <thread>
 #include <tuple>
 #include <unistd.h>
@@ -46,6 +44,11 @@ std::string shellQuoted(const std::string& text) {
     return out + "'";
 }
 
+// Runs the client; its exit status, with its standard output and error in `output`.
+int pedalctl(const std::string& arguments, std::string& output) {
+    return runProgram(PEDAL_PYTHON, std::string(PEDAL_SOURCE_DIR) + "/tools/pedalctl.py " + arguments, output);
+}
+
 // Moves what is readable on `from` to `to`, keeping what `to` did not take yet.
 void relay(int from, int to, std::string& pending) {
     char buffer[4096];
@@ -55,6 +58,39 @@ void relay(int from, int to, std::string& pending) {
     ssize_t put = write(to, pending.data(), pending.size());
     if (put > 0) pending.erase(0, size_t(put));
 }
+
+// The USB cable: a thread moves bytes both ways between the pedal's pseudo-terminal (its master end) and a
+// second one, the computer's (`path`), running `pass` before each round.
+class Cable {
+public:
+    explicit Cable(
+        int pedalEnd, std::function<void()> pass = [] {}) {
+        if (openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0) return;
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        path = ttyname(terminal);
+        thread = std::thread([this, pedalEnd, pass] {
+            std::string toComputer, toPedal;
+            while (!stop) {
+                pass();
+                relay(pedalEnd, master, toComputer);
+                relay(master, pedalEnd, toPedal);
+                usleep(200);
+            }
+        });
+    }
+    ~Cable() {
+        stop = true;
+        if (thread.joinable()) thread.join();
+        for (int fd : {master, terminal})
+            if (fd >= 0) close(fd);
+    }
+    int master = -1, terminal = -1;
+    std::string path;
+
+private:
+    std::atomic<bool> stop{false};
+    std::thread thread;
+};
 
 class TestPedal : public ::testing::Test {
 protected:
@@ -68,37 +104,17 @@ protected:
         serial->initialize();
         ASSERT_TRUE(serial->isActive());
         pedalEnd.releaseTerminal();
-        ASSERT_EQ(openpty(&computerMaster, &computerTerminal, nullptr, nullptr, nullptr), 0);
-        fcntl(computerMaster, F_SETFL, fcntl(computerMaster, F_GETFL) | O_NONBLOCK);
-        computerPath = ttyname(computerTerminal);
         wifi = std::make_unique<Wifi>(tree->root, tree->name, 0);
         for (int i = 0; i < 3; ++i) wifi->serverStep(esp_timer_get_time());
         ASSERT_EQ(wifi->getServerState(), Wifi::SERVE);
         tcpAddress = "127.0.0.1:" + std::to_string(wifi->listeningPort());
-        pump = std::thread([this] {
-            std::string toComputer, toPedal;
-            while (!stop) {
-                Com::pass();
-                relay(pedalEnd.fd(), computerMaster, toComputer);
-                relay(computerMaster, pedalEnd.fd(), toPedal);
-                usleep(200);
-            }
-        });
+        cable = std::make_unique<Cable>(pedalEnd.fd(), [] { Com::pass(); });
+        ASSERT_FALSE(cable->path.empty());
     }
     void TearDown() override {
-        stop = true;
-        if (pump.joinable()) pump.join();
-        if (computerMaster >= 0) close(computerMaster);
-        if (computerTerminal >= 0) close(computerTerminal);
+        cable.reset();
         RemoteServices::setFirmware({});
         Update::update_abort();
-    }
-    // Runs the client; returns its standard output and error, and its exit status in `status`.
-    std::string pedalctl(const std::string& where, const std::string& arguments, int& status) {
-        std::string output;
-        status = runProgram(PEDAL_PYTHON,
-                            std::string(PEDAL_SOURCE_DIR) + "/tools/pedalctl.py " + where + " " + arguments, output);
-        return output;
     }
 
     TestTree* tree = nullptr;
@@ -106,10 +122,8 @@ protected:
     PtyPeer pedalEnd;
     std::unique_ptr<Serial> serial;
     std::unique_ptr<Wifi> wifi;
-    int computerMaster = -1, computerTerminal = -1;
-    std::string computerPath, tcpAddress;
-    std::atomic<bool> stop{false};
-    std::thread pump;
+    std::unique_ptr<Cable> cable;
+    std::string tcpAddress;
 };
 
 TEST_F(TestPedal, ClientDrivesThePedalIdenticallyOverTcpAndSerial) {
@@ -127,39 +141,39 @@ TEST_F(TestPedal, ClientDrivesThePedalIdenticallyOverTcpAndSerial) {
     std::string preset = "root\\app\\amp\\gain:{\"value\":3.0}\r\nroot\\app\\amp\\label:{\"value\":\"x\"}";
     writeFile(folder + "/impulse", impulse);
     writeFile(folder + "/preset", preset);
-    const std::string password = "--password s3cret ";
+    const std::string password = "--password s3cret ", label = shellQuoted("root\\app\\amp\\label") + " ",
+                      irList = shellQuoted("root\\app\\irs"), presetList = shellQuoted("root\\app\\presets"),
+                      dir = shellQuoted(folder);
 
     struct Step {
         std::string arguments;
         int status;
     } steps[] = {
         {"browse " + shellQuoted("root\\app\\amp"), 0},
-        {"write " + shellQuoted("root\\app\\amp\\label") + " '\"lead\"'", 0},
+        {"write " + label + "'\"lead\"'", 0},
         {"set-password s3cret", 0},
-        {"write " + shellQuoted("root\\app\\amp\\label") + " '\"blocked\"'", 2},
-        {"--password wrong write " + shellQuoted("root\\app\\amp\\label") + " '\"blocked\"'", 1},
-        {"--password s3cret write " + shellQuoted("root\\app\\amp\\label") + " '\"unlocked\"'", 0},
-        {"--password s3cret firmware " + shellQuoted(imageFile), 0},
-        {password + "upload-slot " + shellQuoted("root\\app\\irs") + " 1 Room " + shellQuoted(folder + "/impulse"), 0},
-        {password + "download-slot " + shellQuoted("root\\app\\irs") + " 1 " + shellQuoted(folder + "/impulse.back"),
-         0},
-        {password + "upload-slot " + shellQuoted("root\\app\\presets") + " 0 Clean " + shellQuoted(folder + "/preset"),
-         0},
-        {password + "swap-slots " + shellQuoted("root\\app\\presets") + " 0 2", 0},
-        {password + "download-slot " + shellQuoted("root\\app\\presets") + " 2 " + shellQuoted(folder + "/preset.back"),
-         0},
-        {"--password s3cret set-password ''", 0},
-        {"read " + shellQuoted("root\\app\\amp\\label"), 0},
+        {"write " + label + "'\"blocked\"'", 2},
+        {"--password wrong write " + label + "'\"blocked\"'", 1},
+        {password + "write " + label + "'\"unlocked\"'", 0},
+        {password + "firmware " + dir + "/app_run", 0},
+        {password + "upload-slot " + irList + " 1 Room " + dir + "/impulse", 0},
+        {password + "download-slot " + irList + " 1 " + dir + "/impulse.back", 0},
+        {password + "upload-slot " + presetList + " 0 Clean " + dir + "/preset", 0},
+        {password + "swap-slots " + presetList + " 0 2", 0},
+        {password + "download-slot " + presetList + " 2 " + dir + "/preset.back", 0},
+        {password + "set-password ''", 0},
+        {"read " + label, 0},
     };
     std::vector<std::string> outputs[2];
-    const std::string where[2] = {"--tcp " + tcpAddress, "--serial " + shellQuoted(computerPath)};
+    const std::string where[2] = {"--tcp " + tcpAddress, "--serial " + shellQuoted(cable->path)};
     for (int transport = 0; transport < 2; ++transport) {
         tree->label->setValue("clean");
         std::filesystem::remove(installedImage);
         for (const Step& step : steps) {
-            int status = -1;
-            std::string output = pedalctl(where[transport], step.arguments, status);
-            EXPECT_EQ(status, step.status) << where[transport] << " " << step.arguments << "\n" << output;
+            std::string output;
+            EXPECT_EQ(pedalctl(where[transport] + " " + step.arguments, output), step.status)
+                << where[transport] << " " << step.arguments << "\n"
+                << output;
             outputs[transport].push_back(output);
         }
         EXPECT_EQ(tree->label->getValue(), "unlocked");
@@ -175,9 +189,6 @@ TEST_F(TestPedal, ClientDrivesThePedalIdenticallyOverTcpAndSerial) {
     EXPECT_EQ(outputs[0], outputs[1]) << "the same replies over both transports";
 
     const std::vector<std::string>& tcp = outputs[0];
-    struct Reference : ComInterface {
-        using ComInterface::ComInterface;
-    };
     tree->label->setValue("clean");
     EXPECT_EQ(tcp[0], Reference(tree->root).processRequest("browse root\\app\\amp") + "\n");
     EXPECT_EQ(tcp[1], "root\\app\\amp\\label:{\"value\":\"lead\"}\r\n\n");
@@ -193,20 +204,18 @@ TEST_F(TestPedal, AnImageThatCannotBeWrittenFailsTheClientAndKeepsTheInstalledOn
     const std::string fresh(3000, '\x5A');
     std::string folder = testFolder("client");
     writeFile(folder + "/fresh", fresh);
-    const std::string where[2] = {"--tcp " + tcpAddress, "--serial " + shellQuoted(computerPath)};
+    const std::string where[2] = {"--tcp " + tcpAddress, "--serial " + shellQuoted(cable->path)};
     for (const std::string& transport : where) {
         writeFile(installedImage, working);
         // A folder where the updater writes the new image before renaming it makes that write fail for real.
         std::filesystem::create_directory(installedImage + ".new");
-        int status = -1;
-        std::string output = pedalctl(transport, "firmware " + shellQuoted(folder + "/fresh"), status);
-        EXPECT_EQ(status, 1) << transport << "\n" << output;
+        std::string output;
+        EXPECT_EQ(pedalctl(transport + " firmware " + shellQuoted(folder + "/fresh"), output), 1) << transport;
         EXPECT_NE(output.find("upload failed"), std::string::npos) << transport << "\n" << output;
         EXPECT_EQ(readFile(installedImage), working) << transport;
 
         std::filesystem::remove(installedImage + ".new");
-        output = pedalctl(transport, "firmware " + shellQuoted(folder + "/fresh"), status);
-        EXPECT_EQ(status, 0) << transport << "\n" << output;
+        EXPECT_EQ(pedalctl(transport + " firmware " + shellQuoted(folder + "/fresh"), output), 0) << output;
         EXPECT_TRUE(readFile(installedImage) == fresh) << "a new upload starts over and installs, over " << transport;
     }
 }
@@ -215,10 +224,13 @@ TEST_F(TestPedal, ClientHashAgreesWithThePedal) {
     // Passwords with bytes beyond ASCII and of every length around the hash's 8-byte blocks.
     for (std::string password : {"a", "1234567", "12345678", "123456789", "p\xc3\xa4sswort mit L\xc3\xa4nge 24"}) {
         tree->password->setValue(password);
-        int status = -1;
-        std::string output = pedalctl("--tcp " + tcpAddress + " --password " + shellQuoted(password),
-                                      "write " + shellQuoted("root\\app\\amp\\label") + " '\"ok\"'", status);
-        EXPECT_EQ(status, 0) << password << "\n" << output;
+        std::string output;
+        EXPECT_EQ(pedalctl("--tcp " + tcpAddress + " --password " + shellQuoted(password) + " write " +
+                               shellQuoted("root\\app\\amp\\label") + " '\"ok\"'",
+                           output),
+                  0)
+            << password << "\n"
+            << output;
     }
     tree->password->setValue("");
 }
@@ -231,42 +243,18 @@ using processtest::waitFor;
 
 // A connection to the loopback address of the family (AF_INET or AF_INET6); -1 when refused.
 int connectTo(int port, int family = AF_INET) {
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    if (getaddrinfo(family == AF_INET6 ? "::1" : "127.0.0.1", std::to_string(port).c_str(), &hints, &found) != 0)
+        return -1;
     int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_storage address{};
-    socklen_t length = sizeof(sockaddr_in);
-    if (family == AF_INET6) {
-        auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&address);
-        ipv6->sin6_family = AF_INET6;
-        ipv6->sin6_port = htons(uint16_t(port));
-        ipv6->sin6_addr = in6addr_loopback;
-        length = sizeof(sockaddr_in6);
-    } else {
-        auto* ipv4 = reinterpret_cast<sockaddr_in*>(&address);
-        ipv4->sin_family = AF_INET;
-        ipv4->sin_port = htons(uint16_t(port));
-        ipv4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    }
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    if (connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
         close(fd);
-        return -1;
+        fd = -1;
     }
+    freeaddrinfo(found);
     return fd;
-}
-
-// A listening loopback socket on a port the kernel picks (in `port`); -1 when that fails.
-int loopbackListener(int& port) {
-    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(listener, 4) != 0) {
-        close(listener);
-        return -1;
-    }
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return listener;
 }
 
 // What arrives on fd up to a NUL, without it; what came before the peer closed or went quiet.
@@ -277,43 +265,26 @@ std::string nulEnded(int fd) {
     return text;
 }
 
-// Sends each request on its own connection at once, then reads every reply (up to its NUL) side by side, as
-// concurrent clients would. "" for a connection that failed.
+// Sends each request on its own connection at once, each from its own thread as concurrent clients would, and
+// reads its reply up to and with its NUL. "" for a connection that failed.
 std::vector<std::string> concurrentRequests(int port, const std::vector<std::string>& requests, int family = AF_INET) {
-    std::vector<int> fds;
     std::vector<std::string> replies(requests.size());
-    std::vector<bool> done(requests.size(), false);
-    for (size_t i = 0; i < requests.size(); ++i) {
-        int fd = connectTo(port, family);
-        if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        fds.push_back(fd);
-    }
-    std::vector<size_t> sent(requests.size(), 0);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kWaitSeconds);
-    for (;;) {
-        std::vector<pollfd> entries;
-        for (size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i] < 0 || done[i]) continue;
-            bool sending = sent[i] < requests[i].size() + 1;
-            entries.push_back({fds[i], short(sending ? POLLOUT | POLLIN : POLLIN), 0});
-        }
-        if (entries.empty() || std::chrono::steady_clock::now() > deadline) break;
-        poll(entries.data(), entries.size(), 100);
-        for (size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i] < 0 || done[i]) continue;
-            if (sent[i] < requests[i].size() + 1) {
-                size_t left = requests[i].size() + 1 - sent[i];
-                ssize_t count = send(fds[i], requests[i].c_str() + sent[i], left, MSG_NOSIGNAL);
-                if (count > 0) sent[i] += size_t(count);
-            }
+    std::vector<std::thread> clients;
+    for (size_t i = 0; i < requests.size(); ++i)
+        clients.emplace_back([&, i] {
+            const int fd = connectTo(port, family);
+            if (fd < 0) return;
+            timeval timeout{kWaitSeconds, 0};
+            for (int option : {SO_RCVTIMEO, SO_SNDTIMEO}) setsockopt(fd, SOL_SOCKET, option, &timeout, sizeof(timeout));
+            send(fd, requests[i].c_str(), requests[i].size() + 1, MSG_NOSIGNAL);
             char buffer[65536];
-            ssize_t count = recv(fds[i], buffer, sizeof(buffer), 0);
-            if (count > 0) replies[i].append(buffer, size_t(count));
-            if (count == 0 || (!replies[i].empty() && replies[i].back() == '\0')) done[i] = true;
-        }
-    }
-    for (int fd : fds)
-        if (fd >= 0) close(fd);
+            ssize_t count = 0;
+            while ((replies[i].empty() || replies[i].back() != '\0') &&
+                   (count = recv(fd, buffer, sizeof(buffer), 0)) > 0)
+                replies[i].append(buffer, size_t(count));
+            close(fd);
+        });
+    for (std::thread& client : clients) client.join();
     return replies;
 }
 
@@ -329,38 +300,20 @@ long peakMemory(pid_t pid, const std::string& field = "VmHWM:") {
 }
 
 // The pedal program as the full application, in a home of its own, with its TCP server on a free port
-// and its USB serial port on a pseudo-terminal whose other end the test relays to a second one, the
-// computer's (`computerPath`).
+// and its USB serial port on a pseudo-terminal joined to the computer's by a cable.
 class RealPedal : public ::testing::Test {
 protected:
     void SetUp() override {
         home = testFolder("real-pedal");
-        std::string devRoot = home + "/dev-root";
-        std::filesystem::create_directories(devRoot + "/dev");
-        int pedalTerminal = -1;
-        ASSERT_EQ(openpty(&pedalMaster, &pedalTerminal, nullptr, nullptr, nullptr), 0);
-        std::filesystem::create_symlink(ttyname(pedalTerminal), devRoot + "/dev/ttyGS0");
-        ASSERT_EQ(openpty(&computerMaster, &computerTerminal, nullptr, nullptr, nullptr), 0);
-        computerPath = ttyname(computerTerminal);
-        for (int fd : {pedalMaster, computerMaster}) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
         port = freePort();
-        start({"PEDAL_DEV_ROOT=" + devRoot});
-        close(pedalTerminal);
-        relayThread = std::thread([this] {
-            std::string toComputer, toPedal;
-            while (!stopRelay) {
-                ::relay(pedalMaster, computerMaster, toComputer);
-                ::relay(computerMaster, pedalMaster, toPedal);
-                usleep(200);
-            }
-        });
+        start({"PEDAL_DEV_ROOT="s + std::getenv("PEDAL_DEV_ROOT")});
+        pedalEnd.releaseTerminal();
+        cable = std::make_unique<Cable>(pedalEnd.fd());
+        ASSERT_FALSE(cable->path.empty());
     }
     void TearDown() override {
-        stopRelay = true;
-        if (relayThread.joinable()) relayThread.join();
+        cable.reset();
         stop();
-        for (int fd : {pedalMaster, computerMaster, computerTerminal})
-            if (fd >= 0) close(fd);
     }
     void start(std::vector<std::string> extra, int family = AF_INET) {
         // Under AddressSanitizer freed memory is held back for a while, so the peak would grow with every
@@ -382,20 +335,15 @@ protected:
         waitpid(pid, nullptr, 0);
         pid = -1;
     }
-    int pedalctl(const std::string& arguments, std::string& output) {
-        return runProgram(PEDAL_PYTHON, std::string(PEDAL_SOURCE_DIR) + "/tools/pedalctl.py " + arguments, output);
-    }
     std::string tcp() const { return "--tcp 127.0.0.1:" + std::to_string(port); }
-    std::string serial() const { return "--serial " + shellQuoted(computerPath); }
+    std::string serial() const { return "--serial " + shellQuoted(cable->path); }
 
     const std::string VOLUME = "root\\app\\output\\vol";
     std::string home;
     int port = 0;
     pid_t pid = -1;
-    int pedalMaster = -1, computerMaster = -1, computerTerminal = -1;
-    std::string computerPath;
-    std::atomic<bool> stopRelay{false};
-    std::thread relayThread;
+    PtyPeer pedalEnd; // where the pedal opens its USB serial port
+    std::unique_ptr<Cable> cable;
 };
 
 TEST_F(RealPedal, MemoryStaysBoundedUnderHugeRepliesAndTheLargestFirmwareSize) {
@@ -449,12 +397,11 @@ TEST_F(RealPedal, ClientFailuresEndWithOneLineAndAnExitCode) {
     };
     for (const std::string& where : {tcp(), serial()}) {
         SCOPED_TRACE(where);
-        EXPECT_EQ(pedalctl(where + " browse 'root\\app\\none'", output), 1);
-        oneLine("pedalctl: no node root\\app\\none");
-        EXPECT_EQ(pedalctl(where + " read 'root\\app\\none'", output), 1);
-        oneLine("pedalctl: no node root\\app\\none");
-        EXPECT_EQ(pedalctl(where + " write 'root\\app\\none' 3", output), 1);
-        oneLine("pedalctl: no node root\\app\\none");
+        for (const char* command :
+             {" browse 'root\\app\\none'", " read 'root\\app\\none'", " write 'root\\app\\none' 3"}) {
+            EXPECT_EQ(pedalctl(where + command, output), 1);
+            oneLine("pedalctl: no node root\\app\\none");
+        }
         EXPECT_EQ(pedalctl(where + " write " + shellQuoted(VOLUME) + " 150", output), 1);
         oneLine("pedalctl: the pedal took 100.0 instead of 150 for " + VOLUME);
         EXPECT_EQ(pedalctl(where + " write " + shellQuoted(VOLUME) + " 64", output), 0) << output;
@@ -478,12 +425,12 @@ TEST_F(RealPedal, ClientFailuresEndWithOneLineAndAnExitCode) {
 
 TEST_F(RealPedal, SerialClientDiscardsWhatAnEarlierClientLeft) {
     // An earlier client asked for the whole tree and quit after the first bytes; another left half a request.
-    ASSERT_EQ(make_port_raw(computerTerminal), 0);
-    ASSERT_EQ(write(computerTerminal, "browse root", 12), 12);
+    ASSERT_EQ(make_port_raw(cable->terminal), 0);
+    ASSERT_EQ(write(cable->terminal, "browse root", 12), 12);
     usleep(100000);
     char some[100];
-    ASSERT_GT(read(computerTerminal, some, sizeof(some)), 0);
-    ASSERT_EQ(write(computerTerminal, "browse ro", 9), 9);
+    ASSERT_GT(read(cable->terminal, some, sizeof(some)), 0);
+    ASSERT_EQ(write(cable->terminal, "browse ro", 9), 9);
     std::string output;
     EXPECT_EQ(pedalctl(serial() + " browse " + shellQuoted(VOLUME), output), 0) << output;
     std::string expected = concurrentRequests(port, {"browse " + VOLUME})[0];
@@ -591,10 +538,8 @@ TEST(PedalctlUpload, NeverSendsAChunkTwiceAfterABrokenConnection) {
     std::string folder = testFolder("upload");
     writeFile(folder + "/image", std::string(6000, '\x11'));
     std::string output;
-    int status = runProgram(PEDAL_PYTHON,
-                            std::string(PEDAL_SOURCE_DIR) + "/tools/pedalctl.py --tcp 127.0.0.1:" +
-                                std::to_string(listenerPort) + " firmware " + shellQuoted(folder + "/image"),
-                            output);
+    int status = pedalctl(
+        "--tcp 127.0.0.1:" + std::to_string(listenerPort) + " firmware " + shellQuoted(folder + "/image"), output);
     peer.join();
     close(listener);
     EXPECT_EQ(status, 1) << output;

@@ -48,3 +48,6 @@ inline size_t count(const std::string& text, const std::string& what) {
 // Runs a command (argv, no shell) and returns its exit status; output collects standard output and error.
 int runProgram(const std::string& program, const std::string& arguments, std::string& output,
                const std::string& input = "");
+
+// A listening loopback TCP socket on a port the kernel picks (in `port`); -1 when that fails.
+int loopbackListener(int& port);

@@ -1,15 +1,13 @@
-#include "remote/ComInterface.h"
-#include "core/NodeItem.h"
 #include "tests/remote/Peers.h"
 #include "tests/remote/RemoteTestSupport.h"
 #include "remote/Serial.h"
 
 #include <gtest/gtest.h>
 
-using namespace std::string_literals;
-
 #include <cstdio>
 #include <cstdlib>
+
+using namespace std::string_literals;
 
 namespace {
 

@@ -136,10 +136,8 @@ nlohmann::json parseServiceFile(const std::string& path) {
                          "  'type': text(d.getElementsByTagName('type')[0]),\n"
                          "  'port': text(d.getElementsByTagName('port')[0]),\n"
                          "  'txt': [text(e) for e in d.getElementsByTagName('txt-record')]}))\n";
-    std::string scriptFile = testFolder("xml") + "/parse.py";
-    writeFile(scriptFile, script);
     std::string output;
-    int status = runProgram(PEDAL_PYTHON, scriptFile + " '" + path + "'", output);
+    int status = runProgram(PEDAL_PYTHON, "- '" + path + "'", output, script);
     EXPECT_EQ(status, 0) << output;
     return nlohmann::json::parse(output, nullptr, false);
 }

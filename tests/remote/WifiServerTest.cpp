@@ -1,4 +1,3 @@
-#include "remote/ComInterface.h"
 #include "core/NodeItem.h"
 #include "tests/remote/Peers.h"
 #include "tests/remote/RemoteTestSupport.h"
@@ -7,9 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace std::string_literals;
@@ -126,19 +122,18 @@ TEST_F(WifiServer, SlowReaderGetsALargeReplyIntactWithoutHoldingUpOthers) {
     EXPECT_EQ(slow.receive(1, stepper(), 1000), expected);
 }
 
-TEST_F(WifiServer, ReaderThatStopsIsClosedAfterTheIdleTime) {
+TEST_F(WifiServer, ReadersThatStopOrLeaveBeforeTheirReplyAreReleasedAndTheServerGoesOn) {
     testTree(1500);
-    TcpPeer stuck(port(), 4096);
-    ASSERT_TRUE(stuck.send("browse root\0"s, stepper()));
-    for (int i = 0; i < 20; ++i) step();
-    EXPECT_EQ(wifi->clientCount(), 1);
-    now += Wifi::CLIENT_IDLE_US;
-    step();
-    EXPECT_EQ(wifi->clientCount(), 0);
-}
-
-TEST_F(WifiServer, PeersThatLeaveBeforeTheirReplyDoNotStopTheServer) {
-    testTree(1500);
+    {
+        // A reader that stops is closed after the idle time.
+        TcpPeer stuck(port(), 4096);
+        ASSERT_TRUE(stuck.send("browse root\0"s, stepper()));
+        for (int i = 0; i < 20; ++i) step();
+        EXPECT_EQ(wifi->clientCount(), 1);
+        now += Wifi::CLIENT_IDLE_US;
+        step();
+        EXPECT_EQ(wifi->clientCount(), 0);
+    }
     for (int round = 0; round < 3; ++round) {
         // An orderly close before the reply: the first bytes sent draw a reset, the next send meets a broken
         // pipe (a signal that ends the process unless the send asks for none).
@@ -180,15 +175,9 @@ TEST_F(WifiServer, GuessingThePasswordIsSlowedToAFewAnswersAMinute) {
 }
 
 TEST_F(WifiServer, BusyPortIsRetriedWithoutFloodingTheLog) {
-    int blocker = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ASSERT_EQ(listen(blocker, 1), 0);
-    socklen_t length = sizeof(address);
-    getsockname(blocker, reinterpret_cast<sockaddr*>(&address), &length);
-    int busyPort = ntohs(address.sin_port);
+    int busyPort = 0;
+    const int blocker = loopbackListener(busyPort);
+    ASSERT_GE(blocker, 0);
 
     testing::internal::CaptureStdout();
     start(busyPort);
@@ -197,11 +186,8 @@ TEST_F(WifiServer, BusyPortIsRetriedWithoutFloodingTheLog) {
     EXPECT_NE(wifi->getServerState(), Wifi::SERVE);
     // 100 ms doubled up to 5 s: a handful of attempts, not one every few passes.
     EXPECT_LE(wifi->listenAttempts(), 8);
-    size_t lines = 0;
-    for (size_t at = log.find("unable to bind"); at != std::string::npos; at = log.find("unable to bind", at + 1))
-        ++lines;
-    EXPECT_GE(lines, 1u);
-    EXPECT_LE(lines, 2u) << log;
+    EXPECT_GE(count(log, "unable to bind"), 1u);
+    EXPECT_LE(count(log, "unable to bind"), 2u) << log;
 
     close(blocker);
     for (int i = 0; i * 10000 <= Wifi::BIND_RETRY_MAX_US && wifi->getServerState() != Wifi::SERVE; ++i) step();

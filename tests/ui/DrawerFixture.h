@@ -9,9 +9,10 @@
 #include <gtest/gtest.h>
 
 using driver::operator+;
+using driver::expectBox;
+using driver::keys;
 using driver::redraw;
 using driver::redrawGlcd;
-using driver::repeat;
 using driver::send;
 using gfx::GfxTestView;
 using gfx::ObjectView;

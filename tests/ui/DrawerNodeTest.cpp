@@ -1,4 +1,6 @@
-// The node browser: its layout, moving through the rows, editing in place, and the pages it opens.
+// The node browser: its layout, moving through the rows, editing in place, and the pages it opens; the setup
+
+// page over the system tree: which folders it lists, and the node pages it opens.
 #include "ui/DrawerNode.h"
 #include "tests/ui/DrawerFixture.h"
 #include "ui/EventId.h"
@@ -10,9 +12,10 @@
 #include "core/NodeItem.h"
 #include "core/NodeList.h"
 #include "core/NodeParList.h"
+#include "ui/DrawerSetup.h"
+#include "core/System.h"
 
 #include <atomic>
-#include <filesystem>
 #include <memory>
 
 namespace {
@@ -34,13 +37,6 @@ std::vector<const ObjectView*> highlights(const std::vector<ObjectView>& views) 
         if (label->text.empty() && label->height == 25) result.push_back(label);
     }
     return result;
-}
-
-void expectBox(const ObjectView& view, int32_t x, int32_t y, int32_t width, int32_t height) {
-    EXPECT_EQ(view.x, x) << view.text;
-    EXPECT_EQ(view.y, y) << view.text;
-    EXPECT_EQ(view.width, width) << view.text;
-    EXPECT_EQ(view.height, height) << view.text;
 }
 }
 
@@ -110,21 +106,17 @@ TEST(DrawerNode, ScrollBarFollowsTheWindowAndMovesDoNotWrap) {
     EXPECT_EQ(page->itemCount(), 8);
 
     struct Step {
-        int id;
-        int times;
+        const char* keys;
         int barValue, barStart; // the window is rows [count - value, count - start)
         const char* topRow;
         const char* selectedRow;
     } steps[] = {
-        {0, 0, 8, 3, "Item 1", "Item 1"},
-        {EventId::Encoder1Back, 1, 8, 3, "Item 1", "Item 1"}, // no wrap at the top
-        {EventId::Encoder1Forward, 5, 7, 2, "Item 2", "Item 6"},
-        {EventId::Encoder1Forward, 9, 5, 0, "Item 4", "Back"}, // no wrap at the bottom
-        {EventId::Encoder1Back, 4, 5, 0, "Item 4", "Item 4"},
-        {EventId::Encoder1Back, 1, 6, 1, "Item 3", "Item 3"},
+        {"", 8, 3, "Item 1", "Item 1"},   {"<", 8, 3, "Item 1", "Item 1"}, // no wrap at the top
+        {"5>", 7, 2, "Item 2", "Item 6"}, {"9>", 5, 0, "Item 4", "Back"},  // no wrap at the bottom
+        {"4<", 5, 0, "Item 4", "Item 4"}, {"<", 6, 1, "Item 3", "Item 3"},
     };
     for (const Step& step : steps) {
-        for (int i = 0; i < step.times; ++i) send(step.id);
+        send(step.keys);
         const auto views = redraw();
         const auto bars = GfxTestView::ofKind(views, "bar");
         ASSERT_EQ(bars.size(), 1u);
@@ -152,7 +144,7 @@ TEST(DrawerNode, HiddenChildrenAreNeitherShownNorCounted) {
     const auto views = redraw();
     EXPECT_EQ(GfxTestView::labelWithText(views, "Item 2"), nullptr);
     EXPECT_EQ(driver::labelOf(views, "Item 3").y, 65);
-    send({EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1ShortRelease});
+    send("2>^");
     EXPECT_EQ(EventDispatcher::elements(), 1) << "the third row is Back";
 }
 
@@ -164,7 +156,7 @@ TEST(DrawerNode, EditsLeavesInPlace) {
     new DrawerNode(folder.get());
 
     // Editing the number: turns step it; the value sits in a white box at the right edge.
-    send({EventId::Encoder1ShortRelease, EventId::Encoder1Forward, EventId::Encoder1Forward});
+    send("^2>");
     EXPECT_GT(gain->getValue(), 5.0f);
     auto views = redraw();
     driver::savePng("ui_node_editing");
@@ -179,17 +171,16 @@ TEST(DrawerNode, EditsLeavesInPlace) {
     EXPECT_EQ(highlights(views).size(), 2u) << "only Mode and Back have a highlight";
 
     // A long press resets the number and ends the edit: the next turn moves to "Mode".
-    send(EventId::Encoder1LongPress);
+    send("L");
     EXPECT_EQ(gain->getValue(), 5.0f);
-    send({EventId::Encoder1Back, EventId::Encoder1Forward, EventId::Encoder1ShortRelease, EventId::Encoder1Forward});
+    send("<>^>");
     EXPECT_EQ(gain->getValue(), 5.0f);
     EXPECT_EQ(mode->toString(), "Crunch");
 
     // A long press on an option list only ends the edit; so does a short press.
-    send({EventId::Encoder1LongPress, EventId::Encoder1Forward});
+    send("L>");
     EXPECT_EQ(mode->toString(), "Crunch");
-    send({EventId::Encoder1Back, EventId::Encoder1ShortRelease, EventId::Encoder1Back, EventId::Encoder1ShortRelease,
-          EventId::Encoder1Back});
+    send("<^<^<");
     EXPECT_EQ(gain->getValue(), 5.0f);
     EXPECT_EQ(mode->toString(), "Clean");
 }
@@ -208,16 +199,16 @@ TEST(DrawerNode, ClosesOnBackEncoderTwoAndIdleAndPassesFootswitchesOn) {
     EXPECT_EQ(EventDispatcher::elements(), 2);
 
     // Encoder 2 closes while editing; "Back" closes; idle closes every stacked node page and goes on.
-    send({EventId::Encoder1ShortRelease, EventId::Encoder2ShortRelease});
+    send("^x");
     EXPECT_EQ(EventDispatcher::elements(), 1);
     new DrawerNode(folder.get());
-    send({EventId::Encoder1Forward, EventId::Encoder1Forward, EventId::Encoder1ShortRelease});
+    send("2>^");
     EXPECT_EQ(EventDispatcher::elements(), 1);
     new DrawerNode(folder.get());
     new DrawerNode(folder.get());
     new DrawerNode(folder.get());
     log().clear();
-    send(EventId::Idle);
+    send("i");
     EXPECT_EQ(EventDispatcher::elements(), 1);
     EXPECT_EQ(entriesOf("home"), std::vector<std::string>{"3"});
 }
@@ -227,29 +218,27 @@ TEST(DrawerNode, OpensSubFoldersAndSlotLists) {
     auto* sub = new NodeItem(folder.get(), "delay", "Delay", "", "hfolder");
     new NodeItem(sub, "time", "Time", "300", "link");
     auto lists = std::make_unique<NodeItem>(nullptr, "lists", "Lists", "", "vfolder");
-    std::filesystem::remove_all(pages::ownHome());
     auto* irs = new NodeList(lists.get(), "irs", "Cabinets", "ir", 64, 4);
     irs->setElementAt(1, "Greenback", nullptr);
     new NodeParList(folder.get(), "ir", "Cabinet", "", irs);
     new RecordingPage("home", {});
     new DrawerNode(folder.get());
 
-    send(EventId::Encoder1ShortRelease);
+    send("^");
     EXPECT_EQ(EventDispatcher::elements(), 3);
     auto views = redraw();
     EXPECT_NE(GfxTestView::labelWithText(views, "Time"), nullptr) << GfxTestView::describe(views);
-    send(EventId::Encoder2ShortRelease);
-
-    send({EventId::Encoder1Forward, EventId::Encoder1ShortRelease});
+    send("x");
+    send(">^");
     EXPECT_EQ(EventDispatcher::elements(), 3);
     views = redraw();
     EXPECT_EQ(driver::labelOf(views, "Cabinet").y, 6);
     EXPECT_NE(GfxTestView::labelWithText(views, "01B Greenback"), nullptr) << GfxTestView::describe(views);
-    send(EventId::Encoder2ShortRelease);
+    send("x");
 
     // A curve opens the array editor, which leaves the colour screen empty.
     new NodeArray(folder.get(), "curve", "Curve", 8, 0, 100, 1, "", 0, 1, "s");
-    send({EventId::Encoder1Forward, EventId::Encoder1ShortRelease});
+    send(">^");
     EXPECT_EQ(EventDispatcher::elements(), 3);
     EXPECT_TRUE(GfxTestView::ofKind(redraw(), "label").empty());
 }
@@ -267,24 +256,18 @@ TEST(DrawerNode, RunsActionsAtOnceOrAfterConfirmation) {
     new RecordingPage("home", {});
     new DrawerNode(folder.get());
 
-    send(EventId::Encoder1ShortRelease);
+    send("^");
     NodeAction::tasks();
     EXPECT_EQ(runs, 1);
 
     struct Case {
-        std::vector<int> answer; // on the popup, which opens with "Back" selected
+        const char* answer; // on the popup, which opens with "Back" selected
         int runsAfter;
-    } cases[] = {
-        {{EventId::Encoder1ShortRelease, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, 1}, // Back
-        {{EventId::Encoder2ShortRelease, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, 1}, // 43 ignored
-        {{EventId::Encoder1Forward, EventId::Encoder1Press, EventId::Encoder1ShortRelease}, 11},     // Ok
-    };
+    } cases[] = {{"^v^", 1} /* Back */, {"xv^", 1} /* 43 ignored */, {">v^", 11} /* Ok */};
     // Events queued behind the confirming release would still go to the popup: each case ends there.
-    send(EventId::Encoder1Forward);
+    send(">");
     for (const Case& c : cases) {
-        std::vector<int> ids{EventId::Encoder1ShortRelease};
-        ids.insert(ids.end(), c.answer.begin(), c.answer.end());
-        send(ids);
+        send(keys("^") + keys(c.answer));
         NodeAction::tasks();
         EXPECT_EQ(runs, c.runsAfter);
         EXPECT_EQ(EventDispatcher::elements(), 2);
@@ -300,26 +283,20 @@ TEST(DrawerNode, EditsTextsOnTheKeyboard) {
     new DrawerNode(folder.get());
 
     // The keyboard starts from the value and its OK writes the text back; a cancelled one changes nothing.
-    std::vector<int> ids{EventId::Encoder1ShortRelease};
-    for (int id : driver::typeAndOk("ab")) ids.push_back(id);
-    send(ids);
+    send(keys("^") + driver::typeAndOk("ab"));
     EXPECT_EQ(alias->getValue(), "pedalab");
-    send({EventId::Encoder1ShortRelease, EventId::Encoder2ShortRelease});
+    send("^x");
     EXPECT_EQ(alias->getValue(), "pedalab");
     EXPECT_EQ(EventDispatcher::elements(), 2);
 
     // The password is not shown: the keyboard starts empty, and cancelling keeps the password.
-    send({EventId::Encoder1Forward, EventId::Encoder1ShortRelease, EventId::Encoder2ShortRelease});
+    send(">^x");
     EXPECT_EQ(password->getValue(), "secret");
     EXPECT_EQ(GfxTestView::labelWithText(redraw(), "secret"), nullptr) << "not in the value column either";
-    ids = {EventId::Encoder1ShortRelease};
-    for (int id : driver::typeAndOk("new")) ids.push_back(id);
-    send(ids);
+    send(keys("^") + driver::typeAndOk("new"));
     EXPECT_EQ(password->getValue(), "new") << "the keyboard started empty";
     // OK on an empty keyboard clears it.
-    ids = {EventId::Encoder1ShortRelease};
-    for (int id : driver::eraseAndOk(0)) ids.push_back(id);
-    send(ids);
+    send(keys("^") + driver::eraseAndOk(0));
     EXPECT_EQ(password->getValue(), "");
 }
 
@@ -331,11 +308,11 @@ TEST(DrawerNode, ColourItemsShowAHueSlider) {
     new DrawerNode(folder.get());
 
     struct Case {
-        std::vector<int> ids;
+        const char* keys;
         bool edited;
-    } cases[] = {{{}, false}, {{EventId::Encoder1ShortRelease}, true}};
+    } cases[] = {{"", false}, {"^", true}};
     for (const Case& c : cases) {
-        send(c.ids);
+        send(c.keys);
         const auto views = redraw();
         const auto sliders = GfxTestView::ofKind(views, "slider");
         ASSERT_EQ(sliders.size(), 1u);
@@ -353,4 +330,83 @@ TEST(DrawerNode, ColourItemsShowAHueSlider) {
     }
     driver::savePng("ui_node_colour");
     EXPECT_EQ(colour->getValue(), "0000FF");
+}
+
+namespace {
+std::vector<std::string> names(const std::vector<ObjectView>& views) {
+    std::vector<std::string> rows;
+    for (const ObjectView* label : GfxTestView::ofKind(views, "label")) {
+        if (label->x == 8 && label->width == 240) rows.push_back(label->text);
+    }
+    return rows;
+}
+
+// Two settings folders (one hidden), one without children, and a folder of another type.
+void buildTree() {
+    pages::ownHome();
+    System::initialize("test");
+    Node* root = System::rootNode();
+    auto* midi = new NodeItem(root, "midi", "MIDI", "", "sfolder");
+    new NodeItem(midi, "channel", "Channel", "1", "link");
+    new NodeItem(root, "empty", "Empty", "", "sfolder");
+    auto* wifi = new NodeItem(root, "wifi", "Wi-Fi", "", "sfolder");
+    new NodeItem(wifi, "ssid", "Network", "home", "link");
+    wifi->setStyleVisible(false);
+    auto* other = new NodeItem(root, "other", "Other", "", "vfolder");
+    new NodeItem(other, "x", "X", "", "link");
+}
+}
+
+TEST(DrawerSetup, ListsTheSettingsFoldersAndTheSystemFolder) {
+    buildTree();
+    new RecordingPage("home", {});
+    new DrawerSetup(DrawerNode::open);
+    auto views = redraw();
+    driver::savePng("ui_setup");
+    EXPECT_NE(GfxTestView::labelWithText(views, "Setup"), nullptr);
+    EXPECT_EQ(names(views),
+              (std::vector<std::string>{"MIDI", "Wi-Fi", System::systemNode()->getDisplayName(), "Back"}));
+    EXPECT_NE(GfxTestView::labelWithText(views, LV_SYMBOL_RIGHT), nullptr);
+
+    // A folder row opens the node page on it; "Back" there returns here.
+    send(">^");
+    EXPECT_EQ(EventDispatcher::elements(), 3);
+    views = redraw();
+    EXPECT_NE(GfxTestView::labelWithText(views, "Network"), nullptr) << GfxTestView::describe(views);
+    send("x");
+    views = redraw();
+    EXPECT_NE(GfxTestView::labelWithText(views, "Setup"), nullptr);
+
+    // Footswitches and the other encoders go on to the home screen; encoder 1's press stays here, as the home
+    // screen would take it for the start of a hold and step presets.
+    log().clear();
+    for (int id : {16, 17, 46, 49, 50, 51, 246, 12, 14, 15, 42, 40, 240, 341, 441, EventId::Tick}) send(id);
+    EXPECT_EQ(entriesOf("home"),
+              (std::vector<std::string>{"16", "17", "46", "49", "50", "51", "246", "14", "15", "42"}));
+    EXPECT_EQ(EventDispatcher::elements(), 2);
+
+    // No wrap; the row past the folders closes. Idle closes too and goes on.
+    send("6>");
+    send("^");
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+    new DrawerSetup(DrawerNode::open);
+    send("i");
+    EXPECT_EQ(entriesOf("home").back(), "3");
+    EXPECT_EQ(EventDispatcher::elements(), 1);
+}
+
+TEST(DrawerSetup, OpensFromALongPressOnTheApplicationFolderOnly) {
+    buildTree();
+    new NodeItem(System::appNode(), "amp", "Amp", "", "hfolder");
+    new RecordingPage("home", {});
+    new DrawerNode(System::appNode());
+    send("L");
+    EXPECT_EQ(EventDispatcher::elements(), 3);
+    const auto views = redraw();
+    EXPECT_NE(GfxTestView::labelWithText(views, "Setup"), nullptr);
+    send("x");
+
+    new DrawerNode(System::systemNode());
+    send("L");
+    EXPECT_EQ(EventDispatcher::elements(), 3);
 }

@@ -1,5 +1,8 @@
 // The tuner page over the home screen: a test sine through the engine shows its note, and the page keeps
-// the panel's input while the tuner is on.
+
+// the panel's input while the tuner is on; the tap-tempo page: what it draws and which events it keeps while
+// tap tempo counts.
+#include "ui/DrawerTempo.h"
 #include "ui/DrawerTuner.h"
 #include "audio/AudioProcessor.h"
 #include "tests/ui/DrawerFixture.h"
@@ -7,6 +10,8 @@
 #include "ui/LCD.h"
 #include "core/NodeItem.h"
 #include "core/NodeOnOff.h"
+#include "porting/Shims.h"
+#include "blocks/Tempo.h"
 #include "blocks/Tuner.h"
 
 #include <cmath>
@@ -69,8 +74,7 @@ TEST(DrawerTuner, ShowsTheNoteOfATestSine) {
         SCOPED_TRACE(c.name);
         playSine(c.hz, c.amplitude);
         const auto views = redraw();
-        GfxTestView::render();
-        ASSERT_TRUE(GfxTestView::savePng(std::string(PEDAL_TEST_OUT) + "/ui_tuner_" + c.name + ".png"));
+        driver::savePng(std::string("ui_tuner_") + c.name);
         EXPECT_TRUE(entriesOf("home").empty()) << "the tuner page covers the home screen";
         const ObjectView* note = GfxTestView::labelWithText(views, c.note);
         ASSERT_NE(note, nullptr) << GfxTestView::describe(views);
@@ -96,24 +100,15 @@ TEST(DrawerTuner, ShowsTheNoteOfATestSine) {
 
 TEST(DrawerTuner, KeepsThePanelWhileOnAndASingleFootswitchReleaseEndsIt) {
     Tuner* tuner = tunerOnStack();
-    struct Case {
-        int id;
-        bool reachesHome;
-    };
-    const Case whileOn[] = {
-        {EventId::Encoder1Forward, false},        {EventId::Encoder1Back, false},
-        {EventId::FootswitchAPress, false},       {EventId::FootswitchBLongPress, false},
-        {EventId::FootswitchesAB, false},         {EventId::FootswitchesBC, false},
-        {EventId::FootswitchCLongRelease, false}, {EventId::Encoder1ShortRelease, false},
-        {EventId::Encoder2ShortRelease, true},    {EventId::Tick, true},
-        {EventId::Encoder3Forward, true},
-    };
-    for (const Case& c : whileOn) {
-        log().clear();
-        EventDispatcher::addEvent(c.id);
+    log().clear();
+    for (int id :
+         {EventId::Encoder1Forward, EventId::Encoder1Back, EventId::FootswitchAPress, EventId::FootswitchBLongPress,
+          EventId::FootswitchesAB, EventId::FootswitchesBC, EventId::FootswitchCLongRelease,
+          EventId::Encoder1ShortRelease, EventId::Encoder2ShortRelease, EventId::Tick, EventId::Encoder3Forward}) {
+        EventDispatcher::addEvent(id);
         EventDispatcher::dispatch();
-        EXPECT_EQ(entriesOf("home").size(), c.reachesHome ? 1u : 0u) << "id " << c.id;
     }
+    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"43", "20", "240"}));
     EXPECT_TRUE(tuner->getOnOff()->isOn());
 
     // A footswitch's short release switches the tuner off; it does not reach the home screen either.
@@ -131,4 +126,68 @@ TEST(DrawerTuner, KeepsThePanelWhileOnAndASingleFootswitchReleaseEndsIt) {
     }
     EventDispatcher::dispatch();
     EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"draw", "10", "16", "47"}));
+}
+
+namespace {
+int64_t now = 1000000;
+
+// Stands in for the home screen, which turns a footswitch into a tap.
+class TapPage : public RecordingPage {
+public:
+    explicit TapPage(Tempo* tempo) : RecordingPage("home", {EventId::FootswitchCPress}, true), tempo(tempo) {}
+    bool onEvent(int id) override {
+        if (id == EventId::FootswitchCPress) tempo->manualTap();
+        return RecordingPage::onEvent(id);
+    }
+    Tempo* tempo;
+};
+}
+
+TEST(DrawerTempo, FootswitchTapsThroughTheStackSetTheTempo) {
+    pages::ownHome();
+    porting::setClock([] { return now; });
+    LCD::initialize();
+    Node* app = new NodeItem(nullptr, "app", "app", "", "folder");
+    auto* tempo = new Tempo(new NodeItem(app, "tempo", "Tempo", "", "hfolder"), nullptr);
+    auto* tuner = new Tuner(new NodeItem(app, "tuner", "Tuner", "", "hfolder"), false);
+    new TapPage(tempo);
+    auto* tempoPage = new DrawerTempo(tempo);
+    new DrawerTuner(tuner);
+    EventDispatcher::keepStartupPages();
+
+    // Not counting: the home screen draws and gets the tick.
+    log().clear();
+    EXPECT_TRUE(GfxTestView::ofKind(redraw(), "label").empty());
+    send(EventId::Tick);
+    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"draw", "20"}));
+
+    // Four taps 400 ms apart: 150 BPM, and the page counts.
+    for (int tap = 0; tap < 4; ++tap) {
+        if (tap > 0) now += 400000;
+        EXPECT_FALSE(tempoPage->onEvent(EventId::Tick) && tap < 3) << "counting before the fourth tap";
+        send(EventId::FootswitchCPress);
+    }
+
+    // Counting: the page covers the screen with the tempo and keeps the tick from the home screen; the
+    // footswitches still reach it.
+    log().clear();
+    const auto views = redraw();
+    driver::savePng("ui_tempo_tap");
+    const gfx::ObjectView* value = GfxTestView::labelWithText(views, "150.0");
+    ASSERT_NE(value, nullptr) << GfxTestView::describe(views);
+    EXPECT_EQ(value->main.textFont, &lv_font_montserrat_48);
+    EXPECT_NE(GfxTestView::labelWithText(views, "TAP TEMPO"), nullptr);
+    EXPECT_NE(GfxTestView::labelWithText(views, "BPM"), nullptr);
+    EXPECT_NE(GfxTestView::labelWithText(views, "4 taps"), nullptr);
+    send(EventId::Tick);
+    for (int id : {EventId::Encoder1Forward, EventId::FootswitchAPress}) send(id);
+    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"10", "16"}));
+
+    // 2.5 s after the last tap it disarms: the home screen draws and ticks again.
+    now += Tempo::kTapDisarmUs + 1;
+    log().clear();
+    EXPECT_TRUE(GfxTestView::ofKind(redraw(), "label").empty());
+    send(EventId::Tick);
+    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"draw", "20"}));
+    EXPECT_EQ(tempo->toString(), "150.0");
 }

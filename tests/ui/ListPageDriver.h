@@ -7,6 +7,7 @@
 #include "ui/glcd/Glcd.h"
 #include "porting/Shims.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,35 @@ inline void send(const std::vector<int>& ids) {
     for (int pass = 0; pass < 8; ++pass) EventDispatcher::dispatch();
 }
 inline void send(int id) { send(std::vector<int>{id}); }
+
+// The ids of a panel script: '>' and '<' turn the main encoder, 'v' presses it, '^' is its short release,
+// 'L' and 'l' its long press and release; 'x' is encoder 2's short release (back), 't' a tick, 'i' idle,
+// 'r' a redraw.
+// A number repeats the symbol after it: "5<v^" is five steps back, then a press and release.
+inline std::vector<int> keys(const std::string& script) {
+    static const std::map<char, int> ids = {{'>', EventId::Encoder1Forward},
+                                            {'<', EventId::Encoder1Back},
+                                            {'v', EventId::Encoder1Press},
+                                            {'^', EventId::Encoder1ShortRelease},
+                                            {'L', EventId::Encoder1LongPress},
+                                            {'l', EventId::Encoder1LongRelease},
+                                            {'x', EventId::Encoder2ShortRelease},
+                                            {'t', EventId::Tick},
+                                            {'i', EventId::Idle},
+                                            {'r', EventId::Redraw}};
+    std::vector<int> result;
+    size_t count = 0;
+    for (char c : script) {
+        if (c >= '0' && c <= '9') {
+            count = count * 10 + size_t(c - '0');
+        } else if (c != ' ') {
+            result.insert(result.end(), count ? count : 1, ids.at(c));
+            count = 0;
+        }
+    }
+    return result;
+}
+inline void send(const char* script) { send(keys(script)); }
 
 // Events for modal pages that open one after the other inside one handler (a chooser, then a keyboard):
 // ids queued before a modal page closes would still reach it, so each batch is queued only after enough
@@ -65,8 +95,6 @@ inline void redrawGlcd() {
     send(EventId::Redraw);
 }
 
-inline std::vector<int> repeat(int id, int times) { return std::vector<int>(size_t(times), id); }
-
 inline std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -83,17 +111,17 @@ inline const gfx::ObjectView& labelOf(const std::vector<gfx::ObjectView>& views,
     return *view;
 }
 
-inline std::vector<std::string> labelTexts(const std::vector<gfx::ObjectView>& views) {
-    std::vector<std::string> texts;
-    for (const gfx::ObjectView* label : gfx::GfxTestView::ofKind(views, "label")) {
-        if (!label->text.empty()) texts.push_back(label->text);
-    }
-    return texts;
+inline void expectBox(const gfx::ObjectView& view, int32_t x, int32_t y, int32_t width, int32_t height) {
+    EXPECT_EQ(view.x, x) << view.text;
+    EXPECT_EQ(view.y, y) << view.text;
+    EXPECT_EQ(view.width, width) << view.text;
+    EXPECT_EQ(view.height, height) << view.text;
 }
 
+// Renders the screen and saves it as `name`.png in the test output folder, to look at.
 inline void savePng(const std::string& name) {
     gfx::GfxTestView::render();
-    gfx::GfxTestView::savePng(std::string(PEDAL_TEST_OUT) + "/" + name + ".png");
+    EXPECT_TRUE(gfx::GfxTestView::savePng(std::string(PEDAL_TEST_OUT) + "/" + name + ".png")) << name;
 }
 
 // Keys of the keyboard's lower-case map, which it opens with; the highlight starts on key 0.

@@ -6,7 +6,7 @@
 #include <limits>
 #include <numbers>
 
-TEST(DelayLine, IntegerDelaysAreExactAndClamped) {
+TEST(DelayLine, IntegerDelaysAndTheLengthAreExactAndClamped) {
     struct Case {
         float delay;
         int expected;
@@ -34,14 +34,11 @@ TEST(DelayLine, IntegerDelaysAreExactAndClamped) {
         }
         EXPECT_EQ(arrival, c.expected) << "delay " << c.delay;
     }
-}
-
-TEST(DelayLine, LengthIsBounded) {
+    // The length is bounded too.
     EXPECT_EQ(DelayLine(0).maxDelay(), 1);
     EXPECT_EQ(DelayLine(-5).maxDelay(), 1);
     EXPECT_EQ(DelayLine(4095).maxDelay(), 4095);
     EXPECT_EQ(DelayLine(4096).maxDelay(), 8191);
-    DelayLine line;
     line.configure(std::numeric_limits<int>::max());
     EXPECT_EQ(line.maxDelay(), DelayLine::kLongestDelay);
 }

@@ -25,21 +25,8 @@ TEST(Frame, CopyGainMixAndPeak) {
     EXPECT_EQ(Frame::peak(b), 0.0f);
 }
 
-TEST(Frame, RampsEndOnTheirTargetAndJoinWithoutASteps) {
-    // Three successive fade frames, x0.7 each as in a fade-out, applied to a constant signal: the gain
-    // sequence must be one straight line per frame and continuous across frames.
-    Samples frames[3];
-    float gains[] = {1.0f, 0.7f, 0.49f, 0.343f};
-    for (int f = 0; f < 3; ++f) {
-        fill(frames[f], 1.0f);
-        Frame::rampGain(frames[f], gains[f], gains[f + 1]);
-        EXPECT_NEAR(frames[f][Frame::kSamples - 1], gains[f + 1], 1e-6);
-        const float step = (gains[f + 1] - gains[f]) / Frame::kSamples;
-        const float previous = f == 0 ? gains[0] : frames[f - 1][Frame::kSamples - 1];
-        EXPECT_NEAR(frames[f][0] - previous, step, 1e-6) << "frame " << f;
-        for (int i = 1; i < Frame::kSamples; ++i) EXPECT_NEAR(frames[f][i] - frames[f][i - 1], step, 1e-6);
-    }
-
+// The gain ramp is measured through the engine's fade, sample by sample.
+TEST(Frame, MixRampEndsOnItsTarget) {
     Samples destination, source;
     fill(destination, 0.25f);
     fill(source, 2.0f);

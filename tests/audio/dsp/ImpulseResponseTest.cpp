@@ -22,15 +22,8 @@ std::vector<float> sine(double frequency, double rate, std::size_t length) {
 
 } // namespace
 
-TEST(ImpulseResponse, NormaliseGivesUnitEnergyAndRefusesSilenceOrBadValues) {
-    std::vector<float> response = reference::noise(1000, 4u);
-    ASSERT_TRUE(ImpulseResponse::normalise(response));
-    EXPECT_NEAR(energyOf(response, response.size()), 1.0, 1e-5);
-
-    std::vector<float> impulse = {1.0f, 0.0f, 0.0f};
-    ASSERT_TRUE(ImpulseResponse::normalise(impulse));
-    EXPECT_EQ(impulse, (std::vector<float>{1.0f, 0.0f, 0.0f}));
-
+// Trimming and normalising a response that plays are the cabinet block's test, against the definitions.
+TEST(ImpulseResponse, NormaliseRefusesSilenceOrBadValues) {
     const std::vector<std::vector<float>> refused = {
         {}, {0.0f, 0.0f}, {0.5f, NAN}, {INFINITY, 0.1f}, {1e-42f, 1e-44f, 0.0f}};
     for (std::vector<float> bad : refused) {
@@ -39,21 +32,6 @@ TEST(ImpulseResponse, NormaliseGivesUnitEnergyAndRefusesSilenceOrBadValues) {
         ASSERT_EQ(bad.size(), before.size());
         for (std::size_t i = 0; i < bad.size(); ++i) EXPECT_TRUE(std::isnan(bad[i]) || bad[i] == before[i]);
     }
-}
-
-TEST(ImpulseResponse, TruncateFadesOnlyWhatItCuts) {
-    std::vector<float> shortResponse(100, 1.0f);
-    ImpulseResponse::truncate(shortResponse, 2048, 64);
-    EXPECT_EQ(shortResponse, std::vector<float>(100, 1.0f));
-
-    std::vector<float> longResponse(5000, 1.0f);
-    ImpulseResponse::truncate(longResponse, 2048, 64);
-    ASSERT_EQ(longResponse.size(), 2048u);
-    for (std::size_t i = 0; i < 2048 - 64; ++i) ASSERT_EQ(longResponse[i], 1.0f) << i;
-    for (std::size_t i = 2048 - 64; i < 2047; ++i) ASSERT_GT(longResponse[i], longResponse[i + 1]) << i;
-    EXPECT_GT(longResponse[2048 - 64], 0.99f);
-    EXPECT_LT(longResponse[2047], 0.01f);
-    EXPECT_NEAR(longResponse[2048 - 32], 0.5f, 0.03f);
 }
 
 TEST(ImpulseResponse, ResamplingASineKeepsItsFrequencyAndScalesByTheRateRatio) {

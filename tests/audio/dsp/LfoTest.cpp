@@ -5,7 +5,7 @@
 #include <cmath>
 #include <numbers>
 
-TEST(Lfo, HoldsItsRateAndShapeOverLongRuns) {
+TEST(Lfo, HoldsItsRateAndShapeOverLongRunsOneValueAtATimeAsInBlocks) {
     struct Case {
         Lfo::Shape shape;
         float hertz;
@@ -34,9 +34,7 @@ TEST(Lfo, HoldsItsRateAndShapeOverLongRuns) {
         }
         EXPECT_LT(worst, 2e-5) << c.hertz;
     }
-}
-
-TEST(Lfo, NextEqualsBlockProcessing) {
+    // One value at a time as in blocks.
     Lfo a, b;
     for (Lfo* lfo : {&a, &b}) {
         lfo->setRate(48000.0f, 1234.0f);

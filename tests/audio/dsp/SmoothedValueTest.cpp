@@ -27,9 +27,7 @@ TEST(SmoothedValue, GlidesAlongItsTimeConstantWithoutStepsAndLandsExactly) {
         EXPECT_TRUE(settled.isConstant());
         EXPECT_EQ(settled.at(7), 1.0f);
     }
-}
-
-TEST(SmoothedValue, IgnoresNonFiniteTargetsAndJumpsWhenAsked) {
+    // Non-finite targets are ignored; a jump lands at once.
     SmoothedValue value(0.5f);
     value.setTarget(std::numeric_limits<float>::quiet_NaN());
     value.setTarget(std::numeric_limits<float>::infinity());

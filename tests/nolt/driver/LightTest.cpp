@@ -82,7 +82,6 @@ TEST_F(LightTest, ColourSwitchAndTemporaryColour) {
     ASSERT_NE(Light::colorNode(), nullptr);
     EXPECT_EQ(root->childrenCount(), 1) << "initialize runs once";
     EXPECT_STREQ(Light::colorNode()->getName(), "color");
-    EXPECT_STREQ(Light::colorNode()->getItemType(), "color");
     EXPECT_EQ(Light::colorNode()->getValue(), "FF8A00");
     auto& status = *new NodeOnOff(root, "on", "On", NodeOnOff::ON);
 

@@ -46,7 +46,6 @@ public:
     int message(int fd, spi_ioc_transfer& transfer) override {
         std::lock_guard<std::mutex> lock(mutex);
         if (fd != kDescriptor) return fail(EBADF);
-        ++transfers;
         if (failing > 0) {
             --failing;
             return fail(EIO);
@@ -80,7 +79,6 @@ public:
     std::mutex mutex;
     std::vector<std::string> openedPaths;
     uint8_t mode = 0xFF;
-    int transfers = 0;
     bool recording = true;
     spi_ioc_transfer lastTransfer{};
 
