@@ -1,6 +1,4 @@
 // The fast tanh, the convolution and dense kernels and the layer's history advance.
-#include "neural/Conv1DT.h"
-#include "neural/DenseLayerT.h"
 #include "neural/FastMath.h"
 #include "neural/WaveNetLayerT.h"
 
@@ -27,26 +25,6 @@ float fastTanh(float x) {
     value(0) = x;
     FastMath::Tanh(value);
     return value(0);
-}
-
-template <class Matrix>
-void fillRandom(Matrix& matrix, std::mt19937& random) {
-    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-    for (Eigen::Index i = 0; i < matrix.size(); ++i) {
-        matrix.data()[i] = value(random);
-    }
-}
-
-template <class Kernel>
-void setRandomWeights(Kernel& kernel, std::mt19937& random) {
-    std::uniform_real_distribution<float> value(-0.5f, 0.5f);
-    std::vector<float> weights(Kernel::NumWeights);
-    for (float& w : weights) {
-        w = value(random);
-    }
-    auto position = weights.cbegin();
-    kernel.SetWeights(position);
-    ASSERT_EQ(position, weights.cend());
 }
 
 } // namespace
@@ -93,46 +71,6 @@ TEST(FastTanh, OddAndAccurateInEveryLane) {
     FastMath::Tanh(matrix.row(2));
     EXPECT_EQ(matrix(2, 7), fastTanh(0.25f));
     EXPECT_EQ(matrix(3, 7), 0.25f);
-}
-
-// A full 16-frame block (the frame product, frames in the lanes) gives, column by column, what single columns
-// give, for every channel count.
-template <int Ch>
-void expectBlockEqualsColumns() {
-    SCOPED_TRACE(Ch);
-    std::mt19937 random(Ch);
-    Conv1DT<Ch, Ch, 3, true, 8> convolution;
-    DenseLayerT<Ch, Ch, true> dense;
-    DenseLayerT<1, Ch, false> mixin;
-    setRandomWeights(convolution, random);
-    setRandomWeights(dense, random);
-    setRandomWeights(mixin, random);
-    Eigen::Matrix<float, Ch, 48, Eigen::RowMajor> history;
-    Eigen::Matrix<float, 1, 16> condition;
-    fillRandom(history, random);
-    fillRandom(condition, random);
-
-    Eigen::Matrix<float, Ch, 16, Eigen::RowMajor> block, columns, denseBlock, denseColumns;
-    fillRandom(block, random);
-    convolution.Process(history, block.template leftCols<16>(), 16, 16);
-    mixin.Accumulate(condition.template leftCols<16>(), block.template leftCols<16>());
-    dense.Process(history.template middleCols<16>(16), denseBlock.template leftCols<16>());
-    for (int t = 0; t < 16; ++t) {
-        convolution.Process(history, columns.template middleCols<1>(t), 16 + t, 1);
-        mixin.Accumulate(condition.template middleCols<1>(t), columns.template middleCols<1>(t));
-        dense.Process(history.template middleCols<1>(16 + t), denseColumns.template middleCols<1>(t));
-    }
-    EXPECT_LT((block - columns).cwiseAbs().maxCoeff(), 1e-5f);
-    EXPECT_LT((denseBlock - denseColumns).cwiseAbs().maxCoeff(), 1e-5f);
-}
-
-TEST(Kernels, FullBlocksEqualSingleColumns) {
-    expectBlockEqualsColumns<16>();
-    expectBlockEqualsColumns<12>();
-    expectBlockEqualsColumns<8>();
-    expectBlockEqualsColumns<6>();
-    expectBlockEqualsColumns<4>();
-    expectBlockEqualsColumns<2>();
 }
 
 // Frames written by blocks of any size stay reachable D and 2D back, across every step back of the ring.
