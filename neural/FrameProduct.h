@@ -221,7 +221,10 @@ private:
                     sum = padd(ploadu<Packet>(out + packet * Lanes), sum);
                 }
                 done[row][packet] = finish(sum, first + row, packet);
-                pstoreu(out + packet * Lanes, done[row][packet]);
+                // A projecting finish hands the result on in the registers; nothing reads it from the output.
+                if constexpr (!requires { Finish::projects; }) {
+                    pstoreu(out + packet * Lanes, done[row][packet]);
+                }
             }
         }
         // A finish that goes on with the whole result (a projection of every row) takes it from the registers.
