@@ -70,11 +70,12 @@ public:
     }
 
     // The fused form of a 16-frame layer step, every operand with frames in the lanes: output row o becomes
-    // tanh(output row o + bias + the taps' sum), and head row o gets that activation added. output and head
-    // hold Out rows of 16 frames each, at their row strides; neither overlaps the input.
-    template <class Input>
-    void AccumulateTanhInto(const Input& input, float* output, Eigen::Index outputStride, std::uint64_t startColumn,
-                            float* head, Eigen::Index headStride) const noexcept {
+    // finish((output row o with Accumulate) + mix(o) * mixRow (when mix is given) + bias + the taps' sum), the
+    // finish taking the activation (see frameproduct). output holds Out rows of 16 frames at its row stride and
+    // does not overlap the input.
+    template <bool Accumulate, class Input, class Finish>
+    void Fused(const Input& input, float* output, Eigen::Index outputStride, std::uint64_t startColumn,
+               const Finish& finish, const float* mix = nullptr, const float* mixRow = nullptr) const noexcept {
         static_assert(Bias && FramesInLanes<Input>);
         const float* tapWeights[K];
         const float* tapInputs[K];
@@ -82,15 +83,8 @@ public:
             tapWeights[k] = weights[k].data();
             tapInputs[k] = input.data() + (Eigen::Index(startColumn) - Eigen::Index(K - 1 - k) * D);
         }
-        const auto finish = [head, headStride](const typename Product::Packet& sum, int row, int packet) noexcept {
-            using namespace Eigen::internal;
-            const typename Product::Packet activation = FastMath::TanhPacket(sum);
-            float* headPacket = head + row * headStride + packet * Product::Lanes;
-            pstoreu(headPacket, padd(ploadu<typename Product::Packet>(headPacket), activation));
-            return activation;
-        };
-        Product::template Run<In, K, true, true>(tapWeights, tapInputs, input.outerStride(), bias.data(), output,
-                                                 outputStride, finish);
+        Product::template Run<In, K, true, Accumulate>(tapWeights, tapInputs, input.outerStride(), bias.data(), output,
+                                                       outputStride, finish, mix, mixRow);
     }
 
     // Reads the taps output row by output row, then input channel, with the tap index fastest; then the bias.

@@ -12,6 +12,8 @@
 //
 // A finishing step may act on each finished packet before it is stored (an activation, a residual add), so
 // the values go through the registers once instead of through a separate pass over memory.
+#include "neural/FastMath.h"
+
 #include <Eigen/Core>
 
 #include <algorithm>
@@ -31,6 +33,67 @@ struct NoFinish {
     template <class Packet>
     Packet operator()(const Packet& sum, int, int) const noexcept {
         return sum;
+    }
+};
+
+// Stores tanh of each finished packet and adds it to the same packet of a head: out row o frames into head
+// row o. One type for every layer, so layers that differ only in dilation share one compiled kernel.
+struct TanhIntoHead {
+    float* head;
+    Eigen::Index headStride;
+
+    template <class Packet>
+    Packet operator()(const Packet& sum, int row, int packet) const noexcept {
+        using namespace Eigen::internal;
+        const Packet activation = FastMath::TanhPacket(sum);
+        float* headPacket = head + row * headStride + packet * unpacket_traits<Packet>::size;
+        pstoreu(headPacket, padd(ploadu<Packet>(headPacket), activation));
+        return activation;
+    }
+};
+
+// TanhIntoHead, then the layer's 1x1 projection of the activations while they are still in the registers:
+// destination row o = bias(o) + sum over i of weights[o + i * Rows] * activation row i + residual row o.
+template <int Rows>
+struct TanhIntoHeadThenProject : TanhIntoHead {
+    static constexpr bool projects = true;
+    const float* weights;
+    const float* bias;
+    const float* residual;
+    Eigen::Index residualStride;
+    float* destination;
+    Eigen::Index destinationStride;
+
+    template <class Packet>
+    void Project(const Packet (&activations)[Rows][1]) const noexcept {
+        using namespace Eigen::internal;
+        // Two halves of the output rows keep the accumulators and the activations within the registers; each
+        // sum is taken in the same order as the separate projection's, so the results are the same.
+        constexpr int half = Rows > 8 ? (Rows + 1) / 2 : Rows;
+#pragma GCC unroll 2
+        for (int first = 0; first < Rows; first += half) {
+            Packet sums[half];
+#pragma GCC unroll 16
+            for (int o = 0; o < half; ++o) {
+                sums[o] = pset1<Packet>(first + o < Rows ? bias[first + o] : 0.0f);
+            }
+#pragma GCC unroll 16
+            for (int i = 0; i < Rows; ++i) {
+#pragma GCC unroll 16
+                for (int o = 0; o < half; ++o) {
+                    if (first + o < Rows) {
+                        sums[o] = pmadd(pset1<Packet>(weights[first + o + i * Rows]), activations[i][0], sums[o]);
+                    }
+                }
+            }
+#pragma GCC unroll 16
+            for (int o = 0; o < half; ++o) {
+                if (first + o < Rows) {
+                    pstoreu(destination + (first + o) * destinationStride,
+                            padd(sums[o], ploadu<Packet>(residual + (first + o) * residualStride)));
+                }
+            }
+        }
     }
 };
 
@@ -54,18 +117,20 @@ public:
     // weights[tap][o + i * Rows] * inputs[tap] row i), for o = 0 .. Rows - 1. finish(packet, o, p) takes
     // packet number p of row o and returns what is stored. Weights are Rows x Cols column-major; input row i of
     // a tap starts at inputs[tap] + i * inputStride, output row o at output + o * outputStride, each with 16
-    // floats. The output must not overlap an input.
+    // floats. The output must not overlap an input. A rank-one term mix(o) * mixRow, when mix is given, starts
+    // each sum beside the bias: a layer's condition input, one row of 16 frames.
     template <int Cols, int Taps, bool Bias, bool Accumulate, class Finish = frameproduct::NoFinish>
     static void Run(const float* const (&weights)[Taps], const float* const (&inputs)[Taps], Eigen::Index inputStride,
-                    const float* bias, float* output, Eigen::Index outputStride, const Finish& finish = {}) noexcept {
+                    const float* bias, float* output, Eigen::Index outputStride, const Finish& finish = {},
+                    const float* mix = nullptr, const float* mixRow = nullptr) noexcept {
         constexpr int fullGroups = Rows / group;
         for (int first = 0; first < fullGroups * group; first += group) {
             RunGroup<group, Cols, Taps, Bias, Accumulate>(first, weights, inputs, inputStride, bias, output,
-                                                          outputStride, finish);
+                                                          outputStride, finish, mix, mixRow);
         }
         if constexpr (Rows % group != 0) {
             RunGroup<Rows % group, Cols, Taps, Bias, Accumulate>(fullGroups * group, weights, inputs, inputStride, bias,
-                                                                 output, outputStride, finish);
+                                                                 output, outputStride, finish, mix, mixRow);
         }
     }
 
@@ -79,10 +144,16 @@ private:
     static constexpr int accumulators = registers / 2;
     static constexpr int group = std::clamp(accumulators / PacketsPerRow, 1, Rows);
 
+public:
+    // Whether every row of a product is summed in one pass, in single registers, so that a finish can go on
+    // with the whole result.
+    static constexpr bool OneRegisterGroup = group == Rows && PacketsPerRow == 1;
+
+private:
     template <int Count, int Cols, int Taps, bool Bias, bool Accumulate, class Finish>
     static void RunGroup(int first, const float* const (&weights)[Taps], const float* const (&inputs)[Taps],
                          Eigen::Index inputStride, const float* bias, float* output, Eigen::Index outputStride,
-                         const Finish& finish) noexcept {
+                         const Finish& finish, const float* mix, const float* mixRow) noexcept {
         using namespace Eigen::internal;
         // Eight independent chains cover two multiply-add units of four cycles' latency.
         constexpr int splits = std::clamp((8 + Count * PacketsPerRow - 1) / (Count * PacketsPerRow), 1, 4);
@@ -92,6 +163,10 @@ private:
 #pragma GCC unroll 16
             for (int packet = 0; packet < PacketsPerRow; ++packet) {
                 sums[0][row][packet] = Bias ? pset1<Packet>(bias[first + row]) : pset1<Packet>(0.0f);
+                if (mix != nullptr) {
+                    sums[0][row][packet] = pmadd(pset1<Packet>(mix[first + row]),
+                                                 ploadu<Packet>(mixRow + packet * Lanes), sums[0][row][packet]);
+                }
 #pragma GCC unroll 4
                 for (int split = 1; split < splits; ++split) {
                     sums[split][row][packet] = pset1<Packet>(0.0f);
@@ -131,6 +206,7 @@ private:
                 term(inputRow - wholeRounds, tapWeights + inputRow * Rows, tapInput + inputRow * inputStride);
             }
         }
+        Packet done[Count][PacketsPerRow];
 #pragma GCC unroll 16
         for (int row = 0; row < Count; ++row) {
             float* out = output + (first + row) * outputStride;
@@ -144,8 +220,17 @@ private:
                 if constexpr (Accumulate) {
                     sum = padd(ploadu<Packet>(out + packet * Lanes), sum);
                 }
-                pstoreu(out + packet * Lanes, finish(sum, first + row, packet));
+                done[row][packet] = finish(sum, first + row, packet);
+                // A projecting finish hands the result on in the registers; nothing reads it from the output.
+                if constexpr (!requires { Finish::projects; }) {
+                    pstoreu(out + packet * Lanes, done[row][packet]);
+                }
             }
+        }
+        // A finish that goes on with the whole result (a projection of every row) takes it from the registers.
+        if constexpr (requires { Finish::projects; }) {
+            static_assert(Count == Rows && PacketsPerRow == 1, "a projection needs every row in one register pass");
+            finish.Project(done);
         }
     }
 };

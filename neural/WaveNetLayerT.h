@@ -168,16 +168,37 @@ private:
         if constexpr (Width == waveNetChunkFrames) {
             static_assert(FramesInLanes<Head> && FramesInLanes<Destination>, "a block step takes frames in lanes");
             // The condition goes in first, so the convolution's finish sees the whole pre-activation and the
-            // activation is taken, and added to the head, before the sums leave the registers; the projection
-            // adds the residual the same way. The sums agree with the column-by-column step below up to rounding.
-            inputMixin.Process(
-                Eigen::Map<const Eigen::Matrix<float, ConditionSize, Width>>(condition + frame * ConditionSize),
-                activation);
-            convolution.AccumulateTanhInto(history, working.data(), working.outerStride(), inputColumn, head.data(),
-                                           head.outerStride());
+            // activation is taken, and added to the head, before the sums leave the registers; a single
+            // condition row (the input sample) joins the convolution's own sums. Where every row fits one
+            // register pass, the projection and its residual follow from the registers too. The sums agree with
+            // the column-by-column step below up to rounding.
             auto output = destination.template middleCols<Width>(Eigen::Index(destinationStart) + frame);
-            layer1x1.ProcessPlus(working, output.data(), output.outerStride(), history.data() + inputColumn,
-                                 history.outerStride());
+            const frameproduct::TanhIntoHead intoHead{head.data(), head.outerStride()};
+            const float* mix = nullptr;
+            if constexpr (ConditionSize == 1) {
+                mix = inputMixin.weights.data();
+            } else {
+                inputMixin.Process(
+                    Eigen::Map<const Eigen::Matrix<float, ConditionSize, Width>>(condition + frame * ConditionSize),
+                    activation);
+            }
+            constexpr bool accumulate = ConditionSize != 1;
+            if constexpr (Convolution::Product::OneRegisterGroup) {
+                const frameproduct::TanhIntoHeadThenProject<Ch> finish{intoHead,
+                                                                       layer1x1.weights.data(),
+                                                                       layer1x1.bias.data(),
+                                                                       history.data() + inputColumn,
+                                                                       history.outerStride(),
+                                                                       output.data(),
+                                                                       output.outerStride()};
+                convolution.template Fused<accumulate>(history, working.data(), working.outerStride(), inputColumn,
+                                                       finish, mix, condition + frame);
+            } else {
+                convolution.template Fused<accumulate>(history, working.data(), working.outerStride(), inputColumn,
+                                                       intoHead, mix, condition + frame);
+                layer1x1.ProcessPlus(working, output.data(), output.outerStride(), history.data() + inputColumn,
+                                     history.outerStride());
+            }
             return;
         }
         convolution.Process(history, activation, inputColumn, Width);

@@ -1,6 +1,4 @@
 // The fast tanh, the convolution and dense kernels and the layer's history advance.
-#include "neural/Conv1DT.h"
-#include "neural/DenseLayerT.h"
 #include "neural/FastMath.h"
 #include "neural/WaveNetLayerT.h"
 
@@ -27,26 +25,6 @@ float fastTanh(float x) {
     value(0) = x;
     FastMath::Tanh(value);
     return value(0);
-}
-
-template <class Matrix>
-void fillRandom(Matrix& matrix, std::mt19937& random) {
-    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-    for (Eigen::Index i = 0; i < matrix.size(); ++i) {
-        matrix.data()[i] = value(random);
-    }
-}
-
-template <class Kernel>
-void setRandomWeights(Kernel& kernel, std::mt19937& random) {
-    std::uniform_real_distribution<float> value(-0.5f, 0.5f);
-    std::vector<float> weights(Kernel::NumWeights);
-    for (float& w : weights) {
-        w = value(random);
-    }
-    auto position = weights.cbegin();
-    kernel.SetWeights(position);
-    ASSERT_EQ(position, weights.cend());
 }
 
 } // namespace
@@ -93,104 +71,6 @@ TEST(FastTanh, OddAndAccurateInEveryLane) {
     FastMath::Tanh(matrix.row(2));
     EXPECT_EQ(matrix(2, 7), fastTanh(0.25f));
     EXPECT_EQ(matrix(3, 7), 0.25f);
-}
-
-TEST(Kernels, WeightOrder) {
-    std::vector<float> counting(60);
-    for (std::size_t i = 0; i < counting.size(); ++i) {
-        counting[i] = float(i + 1);
-    }
-    DenseLayerT<4, 4, true> dense;
-    auto position = counting.cbegin();
-    dense.SetWeights(position);
-    EXPECT_EQ(position - counting.cbegin(), 20);
-    EXPECT_EQ(dense.weights.row(0), Eigen::RowVector4f(1, 2, 3, 4));
-    EXPECT_EQ(dense.weights.row(3), Eigen::RowVector4f(13, 14, 15, 16));
-    EXPECT_EQ(dense.bias, Eigen::Vector4f(17, 18, 19, 20));
-
-    Conv1DT<4, 4, 3, true, 2> convolution;
-    position = counting.cbegin();
-    convolution.SetWeights(position);
-    EXPECT_EQ(position - counting.cbegin(), 52);
-    ASSERT_EQ(convolution.weights.size(), 3u);
-    EXPECT_EQ(convolution.weights[0](0, 0), 1);
-    EXPECT_EQ(convolution.weights[1](0, 0), 2);
-    EXPECT_EQ(convolution.weights[2](0, 0), 3);
-    EXPECT_EQ(convolution.weights[0](0, 1), 4);
-    EXPECT_EQ(convolution.weights[0](1, 0), 13);
-    EXPECT_EQ(convolution.bias, Eigen::Vector4f(49, 50, 51, 52));
-
-    DenseLayerT<6, 1, true> head;
-    position = counting.cbegin();
-    head.SetWeights(position);
-    EXPECT_EQ(position - counting.cbegin(), 7);
-    EXPECT_EQ(head.weights(0, 5), 6);
-    EXPECT_EQ(head.bias(0), 7);
-}
-
-// Taps at s - 2D, s - D and s, the bias after them; a call of no columns writes nothing.
-TEST(Kernels, ConvolutionReadsItsTaps) {
-    std::mt19937 random(3);
-    Conv1DT<4, 4, 3, true, 2> convolution;
-    setRandomWeights(convolution, random);
-    Eigen::Matrix<float, 4, 24> history;
-    fillRandom(history, random);
-    Eigen::Matrix<float, 4, 16> output = Eigen::Matrix<float, 4, 16>::Constant(7.0f);
-    convolution.Process(history, output.leftCols(2), 4, 2);
-    for (int t = 0; t < 2; ++t) {
-        for (int i = 0; i < 4; ++i) {
-            double expected = convolution.bias(i);
-            for (int j = 0; j < 4; ++j) {
-                expected += double(convolution.weights[0](i, j)) * history(j, t) +
-                            double(convolution.weights[1](i, j)) * history(j, 2 + t) +
-                            double(convolution.weights[2](i, j)) * history(j, 4 + t);
-            }
-            EXPECT_NEAR(output(i, t), expected, 1e-5) << i << ", " << t;
-        }
-    }
-    EXPECT_TRUE((output.rightCols(14).array() == 7.0f).all());
-    convolution.Process(history, output.leftCols(0), 4, 0);
-    EXPECT_TRUE((output.rightCols(14).array() == 7.0f).all());
-}
-
-// A full 16-frame block (the frame product, frames in the lanes) gives, column by column, what single columns
-// give, for every channel count.
-template <int Ch>
-void expectBlockEqualsColumns() {
-    SCOPED_TRACE(Ch);
-    std::mt19937 random(Ch);
-    Conv1DT<Ch, Ch, 3, true, 8> convolution;
-    DenseLayerT<Ch, Ch, true> dense;
-    DenseLayerT<1, Ch, false> mixin;
-    setRandomWeights(convolution, random);
-    setRandomWeights(dense, random);
-    setRandomWeights(mixin, random);
-    Eigen::Matrix<float, Ch, 48, Eigen::RowMajor> history;
-    Eigen::Matrix<float, 1, 16> condition;
-    fillRandom(history, random);
-    fillRandom(condition, random);
-
-    Eigen::Matrix<float, Ch, 16, Eigen::RowMajor> block, columns, denseBlock, denseColumns;
-    fillRandom(block, random);
-    convolution.Process(history, block.template leftCols<16>(), 16, 16);
-    mixin.Accumulate(condition.template leftCols<16>(), block.template leftCols<16>());
-    dense.Process(history.template middleCols<16>(16), denseBlock.template leftCols<16>());
-    for (int t = 0; t < 16; ++t) {
-        convolution.Process(history, columns.template middleCols<1>(t), 16 + t, 1);
-        mixin.Accumulate(condition.template middleCols<1>(t), columns.template middleCols<1>(t));
-        dense.Process(history.template middleCols<1>(16 + t), denseColumns.template middleCols<1>(t));
-    }
-    EXPECT_LT((block - columns).cwiseAbs().maxCoeff(), 1e-5f);
-    EXPECT_LT((denseBlock - denseColumns).cwiseAbs().maxCoeff(), 1e-5f);
-}
-
-TEST(Kernels, FullBlocksEqualSingleColumns) {
-    expectBlockEqualsColumns<16>();
-    expectBlockEqualsColumns<12>();
-    expectBlockEqualsColumns<8>();
-    expectBlockEqualsColumns<6>();
-    expectBlockEqualsColumns<4>();
-    expectBlockEqualsColumns<2>();
 }
 
 // Frames written by blocks of any size stay reachable D and 2D back, across every step back of the ring.

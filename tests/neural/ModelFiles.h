@@ -70,22 +70,24 @@ std::unique_ptr<typename S::Model> bareModel(const nlohmann::json& document) {
     return model;
 }
 
-// Runs the signal through the model in consecutive calls of the given sizes, cycling through them.
-inline std::vector<float> processInCalls(RuveroRidev::NeuralModel& model, std::vector<float> signal,
-                                         const std::vector<unsigned long>& callSizes = {16}) {
-    std::vector<float> output(signal.size());
+// Runs the signal through the model in consecutive calls of the given sizes, cycling through them; in place
+// when asked.
+inline std::vector<float> runModel(RuveroRidev::NeuralModel& model, const std::vector<float>& signal,
+                                   const std::vector<unsigned long>& callSizes = {16}, bool inPlace = false) {
+    std::vector<float> input = signal;
+    std::vector<float> output(signal.size(), -12345.0f);
     std::size_t done = 0;
     for (std::size_t call = 0; done < signal.size(); ++call) {
         const unsigned long size = std::min<unsigned long>(callSizes[call % callSizes.size()], signal.size() - done);
-        model.Process(signal.data() + done, output.data() + done, size);
+        model.Process(input.data() + done, (inPlace ? input.data() : output.data()) + done, size);
         done += size;
     }
-    return output;
+    return inPlace ? input : output;
 }
 
-// Output within 1e-4 of the reference, relative to the reference's peak once that exceeds 1.
-inline void expectMatchesReference(const std::vector<float>& output, const std::vector<float>& reference,
-                                   const std::string& what) {
+// Within 1e-4 of the reference, relative to the reference's peak once that exceeds 1.
+inline void expectClose(const std::vector<float>& output, const std::vector<float>& reference, const std::string& what,
+                        float tolerance = 1e-4f) {
     ASSERT_EQ(output.size(), reference.size()) << what;
     float peak = 1.0f;
     for (float value : reference) {
@@ -95,16 +97,13 @@ inline void expectMatchesReference(const std::vector<float>& output, const std::
     float worstError = 0.0f;
     for (std::size_t i = 0; i < output.size(); ++i) {
         const float error = std::fabs(output[i] - reference[i]);
-        if (std::isnan(error) || error > worstError) {
+        if (!(error <= worstError)) {
             worst = i;
-            worstError = error;
-            if (std::isnan(error)) {
-                break;
-            }
+            worstError = std::isnan(error) ? INFINITY : error;
         }
     }
-    EXPECT_LE(worstError, 1e-4f * peak) << what << ": worst at sample " << worst << ", got " << output[worst]
-                                        << ", expected " << reference[worst];
+    EXPECT_LE(worstError, tolerance * peak)
+        << what << ": worst at sample " << worst << ", got " << output[worst] << ", expected " << reference[worst];
 }
 
 } // namespace neuraltest

@@ -17,13 +17,13 @@ TYPED_TEST_SUITE(ModelReference, Shapes, ShapeNames);
 
 TYPED_TEST(ModelReference, LoadWithoutPrewarmStartsFromZeroHistories) {
     auto model = bareModel<TypeParam>(nlohmann::json::parse(this->fileText));
-    expectMatchesReference(processInCalls(*model, this->signal), this->bareReference, "16-frame calls");
+    expectClose(runModel(*model, this->signal), this->bareReference, "16-frame calls");
 }
 
 TYPED_TEST(ModelReference, FactoryModelStartsFromSettledSilence) {
     auto model = modelFromText(this->fileText);
     ASSERT_NE(model, nullptr);
-    expectMatchesReference(processInCalls(*model, this->signal), this->settledReference, "16-frame calls");
+    expectClose(runModel(*model, this->signal), this->settledReference, "16-frame calls");
 }
 
 // Any sequence of call sizes, with input and output in the same array, computes the same samples.
@@ -42,7 +42,7 @@ TYPED_TEST(ModelReference, MixedCallSizesInPlace) {
         model->Process(samples.data() + done, samples.data() + done, size);
         done += size;
     }
-    expectMatchesReference(samples, this->settledReference, "in place, calls of 1 to 40 frames");
+    expectClose(samples, this->settledReference, "in place, calls of 1 to 40 frames");
 }
 
 // A slot switch prewarms a model that has played: nothing of the earlier audio may come back afterwards, even
@@ -61,9 +61,9 @@ TYPED_TEST(ModelReference, PrewarmAfterAudioForgetsIt) {
     for (const Case& c : cases) {
         auto model = bareModel<TypeParam>(nlohmann::json::parse(this->fileText));
         std::vector<float> earlier(this->signal.begin(), this->signal.begin() + std::ptrdiff_t(c.framesBefore));
-        processInCalls(*model, earlier, c.callSizes);
+        runModel(*model, earlier, c.callSizes);
         model->Prewarm();
-        expectMatchesReference(processInCalls(*model, this->signal), this->settledReference, c.name);
+        expectClose(runModel(*model, this->signal), this->settledReference, c.name);
     }
 }
 
@@ -72,15 +72,15 @@ TYPED_TEST(ModelReference, PrewarmTwiceEqualsOnce) {
     once->Prewarm();
     auto twice = modelFromText(this->fileText);
     twice->Prewarm();
-    EXPECT_EQ(processInCalls(*once, this->signal), processInCalls(*twice, this->signal));
+    EXPECT_EQ(runModel(*once, this->signal), runModel(*twice, this->signal));
 }
 
 // Silence after Prewarm gives the constant that a bare model reaches after its whole receptive field of silence.
 TYPED_TEST(ModelReference, SilenceAfterPrewarmIsSteady) {
     auto prewarmed = modelFromText(this->fileText);
-    const std::vector<float> prewarmedOutput = processInCalls(*prewarmed, std::vector<float>(16, 0.0f));
+    const std::vector<float> prewarmedOutput = runModel(*prewarmed, std::vector<float>(16, 0.0f));
     auto bare = bareModel<TypeParam>(nlohmann::json::parse(this->fileText));
-    const std::vector<float> settledOutput = processInCalls(*bare, std::vector<float>(4096 + 16, 0.0f));
+    const std::vector<float> settledOutput = runModel(*bare, std::vector<float>(4096 + 16, 0.0f));
     const float tolerance = 1e-5f * std::max(1.0f, std::fabs(prewarmedOutput[0]));
     for (std::size_t i = 0; i < 16; ++i) {
         EXPECT_NEAR(prewarmedOutput[i], prewarmedOutput[0], tolerance) << i;

@@ -15,8 +15,12 @@
 #include <vector>
 
 #include "neural/NeuralModel.h"
+#include "tests/neural/ModelFiles.h"
 
 namespace runtimetest {
+
+using neuraltest::expectClose;
+using neuraltest::runModel;
 
 using Signal = std::vector<double>;
 using Rows = std::vector<Signal>; // one row per channel, one column per frame
@@ -400,42 +404,6 @@ inline std::unique_ptr<RuveroRidev::NeuralModel> fromDocument(const nlohmann::js
                                                               const char* name = "runtime.nam") {
     std::istringstream stream(document.dump());
     return RuveroRidev::NeuralModel::CreateFromStream(stream, name);
-}
-
-// Runs the signal through the model in consecutive calls of the given sizes, cycling through them; in place
-// when asked.
-inline std::vector<float> runModel(RuveroRidev::NeuralModel& model, const std::vector<float>& signal,
-                                   const std::vector<unsigned long>& callSizes = {16}, bool inPlace = false) {
-    std::vector<float> input = signal;
-    std::vector<float> output(signal.size(), -12345.0f);
-    std::size_t done = 0;
-    for (std::size_t call = 0; done < signal.size(); ++call) {
-        const unsigned long size = std::min<unsigned long>(callSizes[call % callSizes.size()], signal.size() - done);
-        model.Process(input.data() + done, (inPlace ? input.data() : output.data()) + done, size);
-        done += size;
-    }
-    return inPlace ? input : output;
-}
-
-// Within 1e-4 of the reference, relative to the reference's peak once that exceeds 1.
-inline void expectClose(const std::vector<float>& output, const std::vector<float>& reference, const std::string& what,
-                        float tolerance = 1e-4f) {
-    ASSERT_EQ(output.size(), reference.size()) << what;
-    float peak = 1.0f;
-    for (float value : reference) {
-        peak = std::max(peak, std::fabs(value));
-    }
-    std::size_t worst = 0;
-    float worstError = 0.0f;
-    for (std::size_t i = 0; i < output.size(); ++i) {
-        const float error = std::fabs(output[i] - reference[i]);
-        if (!(error <= worstError)) {
-            worst = i;
-            worstError = std::isnan(error) ? INFINITY : error;
-        }
-    }
-    EXPECT_LE(worstError, tolerance * peak)
-        << what << ": worst at sample " << worst << ", got " << output[worst] << ", expected " << reference[worst];
 }
 
 // The signal's spread: a model that gives a constant would pass a loose comparison with a constant reference.

@@ -143,24 +143,23 @@ TYPED_TEST(WeightLoading, ListLengths) {
 
 TYPED_TEST(WeightLoading, DocumentsThatDoNotLoad) {
     const int count = TypeParam::Model::NumWeights;
-    nlohmann::json withoutConfig = countingDocument(count);
-    withoutConfig.erase("config");
-    nlohmann::json withoutConfigOrWeights = withoutConfig;
-    withoutConfigOrWeights["weights"] = "not looked at";
-    nlohmann::json withoutWeights = countingDocument(count);
-    withoutWeights.erase("weights");
-    nlohmann::json textWeight = countingDocument(count);
-    textWeight["weights"][5] = "0.5";
-    nlohmann::json weightsObject = countingDocument(count);
-    weightsObject["weights"] = nlohmann::json::object();
-
+    const auto spoilt = [count](const std::function<void(nlohmann::json&)>& spoil) {
+        nlohmann::json document = countingDocument(count);
+        spoil(document);
+        return document;
+    };
     typename TypeParam::Model model;
-    EXPECT_THROW(model.CreateModelFromNAMJson(withoutConfig), nlohmann::json::out_of_range);
-    EXPECT_THROW(model.CreateModelFromNAMJson(withoutConfigOrWeights), nlohmann::json::out_of_range);
-    EXPECT_THROW(model.CreateModelFromNAMJson(withoutWeights), nlohmann::json::out_of_range);
-    EXPECT_THROW(model.CreateModelFromNAMJson(textWeight), nlohmann::json::type_error);
-    EXPECT_THROW(model.CreateModelFromNAMJson(weightsObject), nlohmann::json::type_error);
-    EXPECT_THROW(model.CreateModelFromNAMJson(nlohmann::json::array({1, 2})), nlohmann::json::type_error);
+    using nlohmann::json;
+    EXPECT_THROW(model.CreateModelFromNAMJson(spoilt([](json& d) { d.erase("config"); })), json::out_of_range);
+    EXPECT_THROW(model.CreateModelFromNAMJson(spoilt([](json& d) {
+        d = {{"weights", "not looked at"}};
+    })),
+                 json::out_of_range);
+    EXPECT_THROW(model.CreateModelFromNAMJson(spoilt([](json& d) { d.erase("weights"); })), json::out_of_range);
+    EXPECT_THROW(model.CreateModelFromNAMJson(spoilt([](json& d) { d["weights"][5] = "0.5"; })), json::type_error);
+    EXPECT_THROW(model.CreateModelFromNAMJson(spoilt([](json& d) { d["weights"] = json::object(); })),
+                 json::type_error);
+    EXPECT_THROW(model.CreateModelFromNAMJson(json::array({1, 2})), json::type_error);
     EXPECT_FALSE(model.network);
     // Numbers beyond the float range, at the first, a middle and the last weight the shape reads.
     for (const int position : {0, count / 2, count - 1}) {
@@ -188,7 +187,7 @@ TYPED_TEST(WeightLoading, ReloadStartsOver) {
     for (float& s : noise) {
         s = std::uniform_real_distribution<float>(-1.0f, 1.0f)(random);
     }
-    processInCalls(*model, noise);
+    runModel(*model, noise);
     model->Prewarm();
     model->CreateModelFromNAMJson(document);
     expectAllHistoriesFresh(*model->network);
