@@ -47,6 +47,17 @@ struct FinishStep {
     }
 };
 
+// MixinTanhToHead's step, then the projection of every row from the registers.
+template <int Rows>
+struct ProjectingFinishStep : FinishStep<Finish::MixinTanhToHeadThenProject> {
+    static constexpr bool projects = true;
+
+    void Project(const Packet (&activations)[Rows][1]) const noexcept {
+        frameproduct::ProjectRows<Rows>(activations, extras.projectionWeights, extras.projectionBias, extras.addend,
+                                        extras.addendStride, extras.destination, extras.destinationStride);
+    }
+};
+
 template <int Rows, int Columns, int Taps, Finish F>
 void compiledKernel(const RuntimeFrameProduct& product, const float* const* inputs, Index inputStride,
                     const Extras& extras, float* output, Index outputStride) noexcept {
@@ -56,8 +67,15 @@ void compiledKernel(const RuntimeFrameProduct& product, const float* const* inpu
         tapWeights[k] = product.WeightData() + k * Rows * Columns;
         tapInputs[k] = inputs[k];
     }
-    FrameProduct<Rows>::template Run<Columns, Taps, true, false>(tapWeights, tapInputs, inputStride, product.BiasData(),
-                                                                 output, outputStride, FinishStep<F>{product, extras});
+    const auto run = [&](const auto& finish) {
+        FrameProduct<Rows>::template Run<Columns, Taps, true, false>(tapWeights, tapInputs, inputStride,
+                                                                     product.BiasData(), output, outputStride, finish);
+    };
+    if constexpr (F == Finish::MixinTanhToHeadThenProject) {
+        run(ProjectingFinishStep<Rows>{{product, extras}});
+    } else {
+        run(FinishStep<F>{product, extras});
+    }
 }
 
 // The same sums with the trip counts read at run time, one output row at a time.
@@ -137,6 +155,15 @@ void offerLayer(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int,
      ...);
     (offer(wanted.Is(Channels, Channels, 1, Finish::Residual), compiledKernel<Channels, Channels, 1, Finish::Residual>),
      ...);
+    (offer(FrameProduct<Channels>::OneRegisterGroup &&
+               wanted.Is(Channels, Channels, 3, Finish::MixinTanhToHeadThenProject),
+           compiledKernel<Channels, Channels, 3, Finish::MixinTanhToHeadThenProject>),
+     ...);
+}
+
+template <int... Channels>
+bool projects(int channels, int taps, std::integer_sequence<int, Channels...>) noexcept {
+    return taps == 3 && ((FrameProduct<Channels>::OneRegisterGroup && channels == Channels) || ...);
 }
 
 Kernel generic(Finish finish) noexcept {
@@ -144,6 +171,8 @@ Kernel generic(Finish finish) noexcept {
     case Finish::Mixin:
         return genericKernel<Finish::Mixin>;
     case Finish::MixinTanhToHead:
+    // Without a compiled kernel nothing projects: the layer runs its projection on its own (see Compiled).
+    case Finish::MixinTanhToHeadThenProject:
         return genericKernel<Finish::MixinTanhToHead>;
     case Finish::Residual:
         return genericKernel<Finish::Residual>;
@@ -161,7 +190,7 @@ RuntimeFrameProduct::RuntimeFrameProduct(int rows, int columns, int taps, Finish
       taps(taps),
       weights(Eigen::VectorXf::Zero(Index(taps) * rows * columns)),
       bias(Eigen::VectorXf::Zero(rows)),
-      mixin(Eigen::VectorXf::Zero(finish == Finish::Mixin || finish == Finish::MixinTanhToHead ? rows : 0)) {
+      mixin(Eigen::VectorXf::Zero(finish == Finish::None || finish == Finish::Residual ? 0 : rows)) {
     const Wanted wanted{rows, columns, taps, finish};
     offerLayer(wanted, kernel, LayerSizes{});
     offerPlain(wanted, kernel, PlainSizes{});
@@ -170,6 +199,8 @@ RuntimeFrameProduct::RuntimeFrameProduct(int rows, int columns, int taps, Finish
         kernel = generic(finish);
     }
 }
+
+bool RuntimeFrameProduct::Projects(int channels, int taps) noexcept { return projects(channels, taps, LayerSizes{}); }
 
 Index RuntimeFrameProduct::NumFloats(int rows, int columns, int taps) noexcept {
     return Index(taps) * rows * columns + rows;
