@@ -138,6 +138,16 @@ void offerPlain(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int,
     (offerPlainRow<Sizes>(wanted, kernel, PlainSizes{}), ...);
 }
 
+// Only a kernel that sums every row in one register pass can project; no other is built.
+template <int Channels>
+constexpr Kernel projectingKernel() noexcept {
+    if constexpr (FrameProduct<Channels>::OneRegisterGroup) {
+        return compiledKernel<Channels, Channels, 3, Finish::MixinTanhToHeadThenProject>;
+    } else {
+        return nullptr;
+    }
+}
+
 // A layer's products: the convolution of three taps (gated or not, the tanh fused or not) and the 1x1.
 template <int... Channels>
 void offerLayer(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int, Channels...>) noexcept {
@@ -155,9 +165,8 @@ void offerLayer(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int,
      ...);
     (offer(wanted.Is(Channels, Channels, 1, Finish::Residual), compiledKernel<Channels, Channels, 1, Finish::Residual>),
      ...);
-    (offer(FrameProduct<Channels>::OneRegisterGroup &&
-               wanted.Is(Channels, Channels, 3, Finish::MixinTanhToHeadThenProject),
-           compiledKernel<Channels, Channels, 3, Finish::MixinTanhToHeadThenProject>),
+    (offer(wanted.Is(Channels, Channels, 3, Finish::MixinTanhToHeadThenProject) && projectingKernel<Channels>(),
+           projectingKernel<Channels>()),
      ...);
 }
 
