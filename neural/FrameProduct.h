@@ -52,8 +52,42 @@ struct TanhIntoHead {
     }
 };
 
-// TanhIntoHead, then the layer's 1x1 projection of the activations while they are still in the registers:
-// destination row o = bias(o) + sum over i of weights[o + i * Rows] * activation row i + residual row o.
+// A layer's 1x1 projection of its activations while they are still in the registers: destination row o =
+// bias(o) + sum over i of weights[o + i * Rows] * activation row i + residual row o. Each sum is taken in the
+// same order as a separate projection's, so the results are the same.
+template <int Rows, class Packet>
+void ProjectRows(const Packet (&activations)[Rows][1], const float* weights, const float* bias, const float* residual,
+                 Eigen::Index residualStride, float* destination, Eigen::Index destinationStride) noexcept {
+    using namespace Eigen::internal;
+    // Two halves of the output rows keep the accumulators and the activations within the registers.
+    constexpr int half = Rows > 8 ? (Rows + 1) / 2 : Rows;
+#pragma GCC unroll 2
+    for (int first = 0; first < Rows; first += half) {
+        Packet sums[half];
+#pragma GCC unroll 16
+        for (int o = 0; o < half; ++o) {
+            sums[o] = pset1<Packet>(first + o < Rows ? bias[first + o] : 0.0f);
+        }
+#pragma GCC unroll 16
+        for (int i = 0; i < Rows; ++i) {
+#pragma GCC unroll 16
+            for (int o = 0; o < half; ++o) {
+                if (first + o < Rows) {
+                    sums[o] = pmadd(pset1<Packet>(weights[first + o + i * Rows]), activations[i][0], sums[o]);
+                }
+            }
+        }
+#pragma GCC unroll 16
+        for (int o = 0; o < half; ++o) {
+            if (first + o < Rows) {
+                pstoreu(destination + (first + o) * destinationStride,
+                        padd(sums[o], ploadu<Packet>(residual + (first + o) * residualStride)));
+            }
+        }
+    }
+}
+
+// TanhIntoHead, then the layer's projection (ProjectRows).
 template <int Rows>
 struct TanhIntoHeadThenProject : TanhIntoHead {
     static constexpr bool projects = true;
@@ -66,34 +100,7 @@ struct TanhIntoHeadThenProject : TanhIntoHead {
 
     template <class Packet>
     void Project(const Packet (&activations)[Rows][1]) const noexcept {
-        using namespace Eigen::internal;
-        // Two halves of the output rows keep the accumulators and the activations within the registers; each
-        // sum is taken in the same order as the separate projection's, so the results are the same.
-        constexpr int half = Rows > 8 ? (Rows + 1) / 2 : Rows;
-#pragma GCC unroll 2
-        for (int first = 0; first < Rows; first += half) {
-            Packet sums[half];
-#pragma GCC unroll 16
-            for (int o = 0; o < half; ++o) {
-                sums[o] = pset1<Packet>(first + o < Rows ? bias[first + o] : 0.0f);
-            }
-#pragma GCC unroll 16
-            for (int i = 0; i < Rows; ++i) {
-#pragma GCC unroll 16
-                for (int o = 0; o < half; ++o) {
-                    if (first + o < Rows) {
-                        sums[o] = pmadd(pset1<Packet>(weights[first + o + i * Rows]), activations[i][0], sums[o]);
-                    }
-                }
-            }
-#pragma GCC unroll 16
-            for (int o = 0; o < half; ++o) {
-                if (first + o < Rows) {
-                    pstoreu(destination + (first + o) * destinationStride,
-                            padd(sums[o], ploadu<Packet>(residual + (first + o) * residualStride)));
-                }
-            }
-        }
+        ProjectRows<Rows>(activations, weights, bias, residual, residualStride, destination, destinationStride);
     }
 };
 

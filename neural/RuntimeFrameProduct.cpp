@@ -47,6 +47,17 @@ struct FinishStep {
     }
 };
 
+// MixinTanhToHead's step, then the projection of every row from the registers.
+template <int Rows>
+struct ProjectingFinishStep : FinishStep<Finish::MixinTanhToHeadThenProject> {
+    static constexpr bool projects = true;
+
+    void Project(const Packet (&activations)[Rows][1]) const noexcept {
+        frameproduct::ProjectRows<Rows>(activations, extras.projectionWeights, extras.projectionBias, extras.addend,
+                                        extras.addendStride, extras.destination, extras.destinationStride);
+    }
+};
+
 template <int Rows, int Columns, int Taps, Finish F>
 void compiledKernel(const RuntimeFrameProduct& product, const float* const* inputs, Index inputStride,
                     const Extras& extras, float* output, Index outputStride) noexcept {
@@ -56,8 +67,15 @@ void compiledKernel(const RuntimeFrameProduct& product, const float* const* inpu
         tapWeights[k] = product.WeightData() + k * Rows * Columns;
         tapInputs[k] = inputs[k];
     }
-    FrameProduct<Rows>::template Run<Columns, Taps, true, false>(tapWeights, tapInputs, inputStride, product.BiasData(),
-                                                                 output, outputStride, FinishStep<F>{product, extras});
+    const auto run = [&](const auto& finish) {
+        FrameProduct<Rows>::template Run<Columns, Taps, true, false>(tapWeights, tapInputs, inputStride,
+                                                                     product.BiasData(), output, outputStride, finish);
+    };
+    if constexpr (F == Finish::MixinTanhToHeadThenProject) {
+        run(ProjectingFinishStep<Rows>{{product, extras}});
+    } else {
+        run(FinishStep<F>{product, extras});
+    }
 }
 
 // The same sums with the trip counts read at run time, one output row at a time.
@@ -120,6 +138,16 @@ void offerPlain(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int,
     (offerPlainRow<Sizes>(wanted, kernel, PlainSizes{}), ...);
 }
 
+// Only a kernel that sums every row in one register pass can project; no other is built.
+template <int Channels>
+constexpr Kernel projectingKernel() noexcept {
+    if constexpr (FrameProduct<Channels>::OneRegisterGroup) {
+        return compiledKernel<Channels, Channels, 3, Finish::MixinTanhToHeadThenProject>;
+    } else {
+        return nullptr;
+    }
+}
+
 // A layer's products: the convolution of three taps (gated or not, the tanh fused or not) and the 1x1.
 template <int... Channels>
 void offerLayer(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int, Channels...>) noexcept {
@@ -137,6 +165,14 @@ void offerLayer(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int,
      ...);
     (offer(wanted.Is(Channels, Channels, 1, Finish::Residual), compiledKernel<Channels, Channels, 1, Finish::Residual>),
      ...);
+    (offer(wanted.Is(Channels, Channels, 3, Finish::MixinTanhToHeadThenProject) && projectingKernel<Channels>(),
+           projectingKernel<Channels>()),
+     ...);
+}
+
+template <int... Channels>
+bool projects(int channels, int taps, std::integer_sequence<int, Channels...>) noexcept {
+    return taps == 3 && ((FrameProduct<Channels>::OneRegisterGroup && channels == Channels) || ...);
 }
 
 Kernel generic(Finish finish) noexcept {
@@ -144,6 +180,8 @@ Kernel generic(Finish finish) noexcept {
     case Finish::Mixin:
         return genericKernel<Finish::Mixin>;
     case Finish::MixinTanhToHead:
+    // Without a compiled kernel nothing projects: the layer runs its projection on its own (see Compiled).
+    case Finish::MixinTanhToHeadThenProject:
         return genericKernel<Finish::MixinTanhToHead>;
     case Finish::Residual:
         return genericKernel<Finish::Residual>;
@@ -161,7 +199,7 @@ RuntimeFrameProduct::RuntimeFrameProduct(int rows, int columns, int taps, Finish
       taps(taps),
       weights(Eigen::VectorXf::Zero(Index(taps) * rows * columns)),
       bias(Eigen::VectorXf::Zero(rows)),
-      mixin(Eigen::VectorXf::Zero(finish == Finish::Mixin || finish == Finish::MixinTanhToHead ? rows : 0)) {
+      mixin(Eigen::VectorXf::Zero(finish == Finish::None || finish == Finish::Residual ? 0 : rows)) {
     const Wanted wanted{rows, columns, taps, finish};
     offerLayer(wanted, kernel, LayerSizes{});
     offerPlain(wanted, kernel, PlainSizes{});
@@ -170,6 +208,8 @@ RuntimeFrameProduct::RuntimeFrameProduct(int rows, int columns, int taps, Finish
         kernel = generic(finish);
     }
 }
+
+bool RuntimeFrameProduct::Projects(int channels, int taps) noexcept { return projects(channels, taps, LayerSizes{}); }
 
 Index RuntimeFrameProduct::NumFloats(int rows, int columns, int taps) noexcept {
     return Index(taps) * rows * columns + rows;

@@ -23,6 +23,9 @@ public:
         Mixin,           // plus the mixin weight of the row times the condition
         MixinTanhToHead, // as Mixin, then the fast tanh, which is also added into the head row
         Residual,        // plus the addend row
+        // As MixinTanhToHead, then the layer's 1x1 projection plus the addend row into the destination, from the
+        // registers; only where Projects says a compiled kernel does it.
+        MixinTanhToHeadThenProject,
     };
 
     // Pointers a Run reads beside the inputs; those the finish does not use may stay null.
@@ -32,10 +35,17 @@ public:
         Eigen::Index headStride = 0;
         const float* addend = nullptr; // rows x 16, rows addendStride apart
         Eigen::Index addendStride = 0;
+        const float* projectionWeights = nullptr; // rows x rows, column-major
+        const float* projectionBias = nullptr;    // rows
+        float* destination = nullptr;             // rows x 16, rows destinationStride apart
+        Eigen::Index destinationStride = 0;
     };
 
     // Zero weights, bias and mixin.
     RuntimeFrameProduct(int rows, int columns, int taps, Finish finish);
+
+    // Whether a compiled kernel takes a layer's projection into its convolution (MixinTanhToHeadThenProject).
+    static bool Projects(int channels, int taps) noexcept;
 
     // Floats of the weights and the bias for these sizes; a mixin adds rows more.
     static Eigen::Index NumFloats(int rows, int columns, int taps) noexcept;

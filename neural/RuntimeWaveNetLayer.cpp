@@ -39,11 +39,17 @@ RuntimeWaveNetLayer::RuntimeWaveNetLayer(int channels, int kernelSize, int dilat
       gated(gated),
       activation(activation),
       tanhFused(fusesTanh(gated, activation)),
-      convolution(convolutionRows, channels, kernelSize, tanhFused ? Finish::MixinTanhToHead : Finish::Mixin),
+      projectionFused(tanhFused && RuntimeFrameProduct::Projects(channels, kernelSize)),
+      convolution(convolutionRows, channels, kernelSize,
+                  projectionFused ? Finish::MixinTanhToHeadThenProject
+                  : tanhFused     ? Finish::MixinTanhToHead
+                                  : Finish::Mixin),
       layer1x1(channels, channels, 1, Finish::Residual),
       history(FrameBlock::Zero(channels, Index(historyColumns(kernelSize, dilation)))),
       ringColumns(Index(ringColumnsFor(kernelSize, dilation))),
-      working(FrameBlock::Zero(convolutionRows, chunkFrames)) {}
+      working(FrameBlock::Zero(convolutionRows, chunkFrames)) {
+    projectionFused = projectionFused && convolution.Compiled();
+}
 
 std::int64_t RuntimeWaveNetLayer::NumWeights(int channels, int kernelSize, bool gated) noexcept {
     const std::int64_t rows = gated ? 2 * channels : channels;
@@ -122,21 +128,26 @@ void RuntimeWaveNetLayer::Process(const float* input, Index inputStride, const f
     } else {
         taps[0] = input;
     }
-    RuntimeFrameProduct::Extras convolutionExtras;
-    convolutionExtras.condition = condition;
-    convolutionExtras.head = head.data();
-    convolutionExtras.headStride = head.outerStride();
-    convolution.Run(taps, tapStride, convolutionExtras, working.data(), working.outerStride());
+    // The 1x1 projection with its bias and the layer's input added on the way out: in the convolution's finish
+    // where that is fused, on its own otherwise.
+    RuntimeFrameProduct::Extras extras;
+    extras.condition = condition;
+    extras.head = head.data();
+    extras.headStride = head.outerStride();
+    extras.addend = input;
+    extras.addendStride = inputStride;
+    extras.projectionWeights = layer1x1.WeightData();
+    extras.projectionBias = layer1x1.BiasData();
+    extras.destination = output;
+    extras.destinationStride = outputStride;
+    convolution.Run(taps, tapStride, extras, working.data(), working.outerStride());
     if (!tanhFused) {
         ActivateAndCollect(head);
     }
-
-    // The 1x1 projection with its bias and the layer's input added on the way out.
-    const float* projectionInput[] = {working.data()};
-    RuntimeFrameProduct::Extras projectionExtras;
-    projectionExtras.addend = input;
-    projectionExtras.addendStride = inputStride;
-    layer1x1.Run(projectionInput, working.outerStride(), projectionExtras, output, outputStride);
+    if (!projectionFused) {
+        const float* projectionInput[] = {working.data()};
+        layer1x1.Run(projectionInput, working.outerStride(), extras, output, outputStride);
+    }
 
     if (ringColumns > 0) {
         writeColumn = (writeColumn + numFrames) % ringColumns;

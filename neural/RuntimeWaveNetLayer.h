@@ -73,6 +73,8 @@ private:
     Activation activation;
 
     bool tanhFused; // the convolution's finish takes the tanh and fills the head
+    // The convolution's finish also takes the projection, as its compiled kernel can for the common sizes.
+    bool projectionFused;
 
     RuntimeFrameProduct convolution; // convolutionRows x channels per tap, the mixin in its finish
     RuntimeFrameProduct layer1x1;    // the residual added in its finish

@@ -50,7 +50,7 @@ TEST(FastTanh, SampleValuesAndLimits) {
 }
 
 // Odd to the last bit, and within float rounding of the formula whether a value is processed in a SIMD packet
-// or in the scalar tail of a block (where the compiler may fuse multiply-adds differently).
+// or in the scalar tail of a block (where the multiply-adds may be fused differently: a few ulps).
 TEST(FastTanh, OddAndAccurateInEveryLane) {
     std::vector<float> values;
     for (float x = -12.0f; x <= 12.0f; x += 0.0137f) {
@@ -61,7 +61,7 @@ TEST(FastTanh, OddAndAccurateInEveryLane) {
     FastMath::TanhInPlace(block.data(), Eigen::Index(block.size()));
     for (std::size_t i = 0; i < values.size(); ++i) {
         const float x = values[i];
-        EXPECT_NEAR(block[i], fastTanh(x), 2.5e-7f * std::fabs(fastTanh(x))) << x;
+        EXPECT_NEAR(block[i], fastTanh(x), 4e-7f * std::fabs(fastTanh(x))) << x;
         EXPECT_EQ(fastTanh(-x), -fastTanh(x)) << x;
         EXPECT_NEAR(block[i], referenceTanh(x), 4e-7 * std::fabs(referenceTanh(x)) + 1e-30) << x;
     }
