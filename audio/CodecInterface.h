@@ -20,4 +20,7 @@ public:
     virtual bool write(float (*frame)[Frame::kSamples]) = 0;
     // Input gain in dB applied to both inputs (0 dB leaves the samples untouched).
     virtual void setInputGain(float gainDb) = 0;
+    // False for a codec that renders as fast as the chain runs (an offline render): nothing is late there,
+    // so the chain waits for its helpers instead of giving frames up, and a render is the same every time.
+    virtual bool isPaced() const { return true; }
 };

@@ -32,6 +32,7 @@ public:
     bool read(float (*frame)[Frame::kSamples]) override;
     bool write(float (*frame)[Frame::kSamples]) override;
     void setInputGain(float gainDb) override;
+    bool isPaced() const override { return paced; }
 
     // True once the input file has been read to its end and the output file is complete.
     bool isFinished() const { return finished.load(std::memory_order_acquire); }

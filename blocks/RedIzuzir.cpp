@@ -1,6 +1,7 @@
 #include "blocks/RedIzuzir.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <istream>
@@ -8,6 +9,8 @@
 #include <string>
 
 #include "audio/AudioProcessor.h"
+#include "audio/Codec.h"
+#include "audio/CodecInterface.h"
 #include "audio/dsp/BiquadCoefficients.h"
 #include "blocks/BlockNodes.h"
 #include "audio/dsp/Frame.h"
@@ -15,6 +18,7 @@
 #include "neural/ModelCheck.h"
 #include "neural/ModelLimits.h"
 #include "neural/NeuralModel.h"
+#include "core/Debug.h"
 #include "core/NodeFloat.h"
 #include "core/NodeList.h"
 #include "core/NodeOnOff.h"
@@ -33,6 +37,18 @@ std::atomic<bool> workerThreads{true};
 const uint32_t kLeavePollUs = 100;
 const uint32_t kLeaveWaitUs = 20000;
 const uint32_t kStopWaitUs = 5000000;
+// How long the audio thread waits for a worker inside its block: a quarter of the 333 us frame in real time,
+// where the rest of the chain needs the time; an offline render waits for the result, a worker that stalls
+// that long is broken.
+const uint64_t kLateWaitNs = 83000;
+const uint64_t kOfflineWaitNs = 1000000000;
+
+// Named after the player's model list, which names the player across restarts and test builds.
+int givenUpCounterOf(const char* listKey) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%s given-up frames", listKey);
+    return Debug::addCounter(name);
+}
 
 // Reads a slot's text in place.
 class TextBuffer : public std::streambuf {
@@ -65,7 +81,8 @@ RedIzuzir::RedIzuzir(Node* folder, Node* root, NodePreset*, const char* listKey,
                      bool copyLeftToRightWhenBypassed)
     : AudioBlock("RedIzuzir", folder, exec, kFront),
       copyLeftToRight(copyLeftToRightWhenBypassed),
-      playerIndex(playersBuilt.fetch_add(1)) {
+      playerIndex(playersBuilt.fetch_add(1)),
+      givenUpCounter(givenUpCounterOf(listKey)) {
     onOff = BlockNodes::onOff(folder);
     list = new NodeList(root, listKey, label, kItemType, kSlotSize, kSlotCount, kChunkSize, true);
     list->setValidator(RuveroRidev::ModelCheck::Check);
@@ -284,7 +301,7 @@ bool RedIzuzir::exec(void* block, float (*frame)[Frame::kSamples]) {
         player->outputReady = false; // what the worker made before the bypass is stale
         player->restartPending = true;
     }
-    if (player->handover.load(std::memory_order_acquire) != kIdle) {
+    if (player->handover.load(std::memory_order_acquire) != kIdle && !player->catchUp()) {
         Frame::clear(frame[0]);
         Frame::clear(frame[1]);
         return false;
@@ -306,6 +323,20 @@ bool RedIzuzir::exec(void* block, float (*frame)[Frame::kSamples]) {
     return false;
 }
 
+bool RedIzuzir::catchUp() {
+    if (playerStep()) return true;
+    const CodecInterface* codec = Codec::active();
+    const uint64_t wait = codec && !codec->isPaced() ? kOfflineWaitNs : kLateWaitNs;
+    const uint64_t start = xthal_get_ccount();
+    while (handover.load(std::memory_order_acquire) != kIdle) {
+        if (xthal_get_ccount() - start > wait) {
+            Debug::count(givenUpCounter);
+            return false;
+        }
+    }
+    return true;
+}
+
 // ---- Worker ----
 
 void RedIzuzir::playerThread(void* argument) {
@@ -323,11 +354,19 @@ void RedIzuzir::playerThread(void* argument) {
 bool RedIzuzir::isPlayerBusy() const { return handover.load(std::memory_order_acquire) != kIdle; }
 
 bool RedIzuzir::playerStep() {
+    if (!takeBlock()) return false;
+    finishBlock();
+    return true;
+}
+
+bool RedIzuzir::takeBlock() {
     int posted = kPosted;
-    if (!handover.compare_exchange_strong(posted, kProcessing, std::memory_order_acquire)) return false;
+    return handover.compare_exchange_strong(posted, kProcessing, std::memory_order_acquire);
+}
+
+void RedIzuzir::finishBlock() {
     processBlock();
     handover.store(kIdle, std::memory_order_release);
-    return true;
 }
 
 void RedIzuzir::processBlock() {

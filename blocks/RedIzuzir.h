@@ -6,8 +6,12 @@
 // own), so the two players of the chain and the rest of the chain share the frame time on separate cores.
 // The audio thread's process function only hands frames over: it gives the worker the frame's channel 0,
 // takes the result the worker produced for the previous frame and wakes the worker with a semaphore post.
-// It never waits and never locks; the price is one frame of latency per player. A worker that has not
-// finished the previous frame by the next one (late) costs a silent frame, and that frame's input is dropped.
+// It never locks; the price is one frame of latency per player. A worker not yet woken when the next frame
+// comes (a late wake-up, or frames that come in a burst after a stall) has its block run on the audio thread
+// instead, which costs the audio thread one model block but no frame. A worker inside its block is waited
+// for, within a quarter of the frame in real time and to its end in an offline render (so a render is the
+// same every time); one that stays longer costs a silent frame, that frame's input is dropped, and the frame
+// is counted in the timing statistics ("<list key> given-up frames"), which log the count every 10 s.
 // The result goes to both channels, so the stages after it get the guitar on both sides.
 //
 // Model slots: every filled slot of the list holds a model file's JSON text. The models are built when the
@@ -104,8 +108,14 @@ public:
     // frame instead (tests, which need the result of every frame deterministically). Default true.
     static void setWorkerThreads(bool start);
     // Runs the block that the last process call handed over, on the calling thread; false when none is
-    // waiting. This is the worker's whole work per frame.
+    // waiting. This is the worker's whole work per frame: takeBlock, then finishBlock.
     bool playerStep();
+    // The two halves of playerStep, so a caller can stand for a worker that stalls inside its block: takes
+    // the block handed over (false when none is waiting); finishBlock runs it and hands the result back.
+    bool takeBlock();
+    void finishBlock();
+    // The timing statistics' counter of the frames this player gave up (Debug::takeEvents).
+    int getGivenUpCounter() const { return givenUpCounter; }
     // True from a hand-over until the worker has finished that block.
     bool isPlayerBusy() const;
     // The slot whose model the worker plays (the selection taken over by the last silent compile pass);
@@ -161,6 +171,9 @@ private:
     void startWorker();
 
     static void playerThread(void* player);
+    // Audio side, when the block handed over is not done yet: runs it or waits for it; false, counted, when
+    // the worker stays inside it past the wait.
+    bool catchUp();
     void processBlock();
     void runModel(Slot& slot, int slotIndex, float* samples);
 
@@ -173,6 +186,7 @@ private:
     NodeFloat* treble;
     const bool copyLeftToRight;
     const int playerIndex;
+    const int givenUpCounter;
     StructuralValue enabled{0};
 
     std::array<Slot, kSlotCount> slots;

@@ -8,6 +8,7 @@
 namespace {
 const char* const TAG = "Debug";
 const uint32_t REPORT_PERIOD_US = 2000000;
+const uint64_t EVENT_REPORT_PERIOD_NS = 10000000000ull;
 
 void storeMin(std::atomic<uint64_t>& target, uint64_t value) {
     if (value < target.load(std::memory_order_relaxed)) target.store(value, std::memory_order_relaxed);
@@ -20,6 +21,7 @@ void storeMax(std::atomic<uint64_t>& target, uint64_t value) {
 Debug::Counter Debug::counters[MAX_COUNTERS];
 std::atomic<int> Debug::counterCount{0};
 std::mutex Debug::registration;
+uint64_t Debug::lastEventReport = 0;
 
 int Debug::addCounter(const char* name) {
     if (!name || !*name) return -1;
@@ -76,6 +78,15 @@ void Debug::record(Counter& c, uint64_t cycle, uint64_t busy) {
     c.cycles.fetch_add(1, std::memory_order_release);
 }
 
+void Debug::count(int id) {
+    if (Counter* c = counter(id)) c->events.fetch_add(1, std::memory_order_relaxed);
+}
+
+uint64_t Debug::takeEvents(int id) {
+    Counter* c = counter(id);
+    return c ? c->events.exchange(0, std::memory_order_relaxed) : 0;
+}
+
 Debug::Stats Debug::take(int id) {
     Stats stats;
     Counter* c = counter(id);
@@ -97,7 +108,9 @@ Debug::Stats Debug::take(int id) {
     return stats;
 }
 
-void Debug::report() {
+void Debug::report() { report(xthal_get_ccount()); }
+
+void Debug::report(uint64_t now) {
     int count = counterCount.load();
     for (int id = 0; id < count; ++id) {
         Stats stats = take(id);
@@ -106,6 +119,15 @@ void Debug::report() {
              stats.minCycleUs, stats.avgCycleUs, stats.maxCycleUs, stats.minLoad, stats.avgLoad, stats.maxLoad,
              (unsigned long long)stats.cycles);
     }
+    if (lastEventReport == 0) lastEventReport = now;
+    if (now - lastEventReport < EVENT_REPORT_PERIOD_NS) return;
+    for (int id = 0; id < count; ++id) {
+        const uint64_t events = takeEvents(id);
+        if (events > 0)
+            LOGW(TAG, "%s: %llu in the last %.0f s\n", counters[id].name, (unsigned long long)events,
+                 (now - lastEventReport) / 1e9);
+    }
+    lastEventReport = now;
 }
 
 void info_tasks(void*) {

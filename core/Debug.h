@@ -3,6 +3,10 @@
 // counter keeps, per reporting window, the minimum, mean and maximum of the cycle time (start to next start)
 // and of the load (start to stop over the cycle time); a pass counts once the next pass starts. Feeding allocates nothing and takes no lock, so the audio loop
 // can feed a counter; each counter is fed by one thread only.
+//
+// A counter also counts events (a frame given up): any thread counts, without allocation or lock; the
+// reporter logs the events of each counter once per 10 s, in one line with their number, so a fault that
+// repeats every frame costs one line.
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -26,10 +30,17 @@ public:
     static void start(int id, uint64_t stamp);
     static void stop(int id, uint64_t stamp);
 
+    // One event more. Any thread; ids out of range are ignored.
+    static void count(int id);
+    // The events counted since the last take (or report of them); counting starts again from 0.
+    static uint64_t takeEvents(int id);
+
     // The statistics of the window so far; the next window starts empty.
     static Stats take(int id);
-    // One reporting pass: logs every counter that measured a pass in this window, then starts a new window.
+    // One reporting pass: logs every counter that measured a pass in this window, then starts a new window;
+    // once 10 s have passed since the last line of events, logs every counter's events since then.
     static void report();
+    static void report(uint64_t now);
 
 private:
     struct Counter {
@@ -42,12 +53,14 @@ private:
         std::atomic<uint64_t> cycles{0};
         std::atomic<uint64_t> sumCycleNs{0}, minCycleNs{UINT64_MAX}, maxCycleNs{0};
         std::atomic<uint64_t> sumLoadPpm{0}, minLoadPpm{UINT64_MAX}, maxLoadPpm{0};
+        std::atomic<uint64_t> events{0};
     };
     static Counter* counter(int id);
     static void record(Counter& c, uint64_t cycle, uint64_t busy);
 
     static Counter counters[MAX_COUNTERS];
     static std::atomic<int> counterCount;
+    static uint64_t lastEventReport; // reporter only
     static std::mutex registration;
 };
 

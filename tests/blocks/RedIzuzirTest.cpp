@@ -27,6 +27,7 @@
 #include "neural/ModelBudget.h"
 #include "neural/ModelLimits.h"
 #include "neural/NeuralModel.h"
+#include "core/Debug.h"
 #include "core/NodeList.h"
 #include "core/NodeOnOff.h"
 #include "core/NodeParList.h"
@@ -476,12 +477,12 @@ TEST_F(RedIzuzirTest, ModelsBeyondTheFrameShareOrTheMemoryBudgetAreRefused) {
     EXPECT_EQ(RuveroRidev::ModelBudget::Reserved(), 0) << "every model gave its memory back";
 }
 
-TEST_F(RedIzuzirTest, ALateWorkerCostsOneSilentFrameAndThatFramesInput) {
+TEST_F(RedIzuzirTest, ALateWorkerIsRunInlineAndAHeldOneCostsOneCountedSilentFrame) {
     build();
     player->getOnOff()->setOn(true);
     settle(); // no model selected: the worker passes its input through
-    float blocks[4][16];
-    for (int b = 0; b < 4; ++b) {
+    float blocks[5][16];
+    for (int b = 0; b < 5; ++b) {
         for (int i = 0; i < kFrame; ++i) blocks[b][i] = float(b + 1) + 0.01f * float(i);
     }
     const std::vector<float> silence(kFrame, 0.0f);
@@ -492,15 +493,21 @@ TEST_F(RedIzuzirTest, ALateWorkerCostsOneSilentFrameAndThatFramesInput) {
         RedIzuzir::exec(player.get(), audio);
         return std::vector<float>(audio[0], audio[0] + kFrame);
     };
+    auto played = [&](int b) { return std::vector<float>(blocks[b], blocks[b] + kFrame); };
+    Debug::takeEvents(player->getGivenUpCounter());
     EXPECT_EQ(execOnly(blocks[0]), silence) << "nothing was handed over before";
     EXPECT_TRUE(player->isPlayerBusy());
-    EXPECT_EQ(execOnly(blocks[1]), silence) << "the worker has not run: late";
+    EXPECT_EQ(execOnly(blocks[1]), played(0)) << "a worker not woken yet has its block run inline";
+    EXPECT_TRUE(player->takeBlock()) << "a worker takes block 1 and stalls inside it";
+    EXPECT_EQ(execOnly(blocks[2]), silence) << "given up after the bounded wait";
     EXPECT_EQ(std::vector<float>(audio[1], audio[1] + kFrame), silence);
-    EXPECT_TRUE(player->playerStep());
+    EXPECT_EQ(Debug::takeEvents(player->getGivenUpCounter()), 1u) << "the given-up frame is counted";
+    player->finishBlock();
     EXPECT_FALSE(player->playerStep()) << "one block per hand-over";
-    EXPECT_EQ(execOnly(blocks[2]), std::vector<float>(blocks[0], blocks[0] + kFrame));
+    EXPECT_EQ(execOnly(blocks[3]), played(1));
     player->playerStep();
-    EXPECT_EQ(execOnly(blocks[3]), std::vector<float>(blocks[2], blocks[2] + kFrame)) << "block 1 was dropped";
+    EXPECT_EQ(execOnly(blocks[4]), played(3)) << "block 2 was dropped";
+    EXPECT_EQ(Debug::takeEvents(player->getGivenUpCounter()), 0u);
 }
 
 TEST_F(RedIzuzirTest, BypassLeavesTheFrameOrCopiesLeftToRight) {
