@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "audio/dsp/Frame.h"
+#include "audio/dsp/SmoothedValue.h"
 
 namespace {
 const float kPassThrough[Mixer::kGains] = {1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
@@ -10,8 +11,8 @@ const float kPassThrough[Mixer::kGains] = {1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0
 
 Mixer::Mixer(Node* folder, float (*aux)[Frame::kSamples]) : AudioBlock("Mixer", folder, exec, kBack), aux(aux) {
     for (int i = 0; i < kGains; ++i) {
-        gains[i].store(kPassThrough[i], std::memory_order_relaxed);
-        applied[i] = kPassThrough[i];
+        gains[i].setTarget(kPassThrough[i]);
+        gains[i].jumpToTarget();
     }
 }
 
@@ -20,28 +21,35 @@ void Mixer::setMixerValue(float g0, float g1, float g2, float g3, float g4, floa
     for (float value : values) {
         if (!std::isfinite(value)) return;
     }
-    for (int i = 0; i < kGains; ++i) gains[i].store(values[i], std::memory_order_relaxed);
+    for (int i = 0; i < kGains; ++i) gains[i].setTarget(values[i]);
+}
+
+namespace {
+// The mix of one frame with the gains at each sample given by gainAt(k, i).
+template <class GainAt>
+void mixFrame(float (*frame)[Frame::kSamples], const float (*aux)[Frame::kSamples], GainAt gainAt) {
+    for (int i = 0; i < Frame::kSamples; ++i) {
+        const float inL = frame[0][i], inR = frame[1][i];
+        const float auxL = aux ? aux[0][i] : 0.0f;
+        const float auxR = aux ? aux[1][i] : 0.0f;
+        frame[0][i] = gainAt(0, i) * inL + gainAt(2, i) * inR + gainAt(4, i) * auxL + gainAt(5, i) * auxR;
+        frame[1][i] = gainAt(1, i) * inR + gainAt(3, i) * inL + gainAt(6, i) * auxL + gainAt(7, i) * auxR;
+    }
+}
 }
 
 bool Mixer::exec(void* block, float (*frame)[Frame::kSamples]) {
     Mixer* mixer = self<Mixer>(block);
-    float target[kGains];
-    for (int i = 0; i < kGains; ++i) target[i] = mixer->gains[i].load(std::memory_order_relaxed);
-    const float* from = mixer->applied;
-    float left[Frame::kSamples], right[Frame::kSamples];
-    for (int i = 0; i < Frame::kSamples; ++i) {
-        // The gain reached on sample i, landing exactly on the target at the frame's last sample.
-        const float t = float(i + 1) / float(Frame::kSamples);
-        float g[kGains];
-        for (int k = 0; k < kGains; ++k) g[k] = from[k] + t * (target[k] - from[k]);
-        const float inL = frame[0][i], inR = frame[1][i];
-        const float auxL = mixer->aux ? mixer->aux[0][i] : 0.0f;
-        const float auxR = mixer->aux ? mixer->aux[1][i] : 0.0f;
-        left[i] = g[0] * inL + g[2] * inR + g[4] * auxL + g[5] * auxR;
-        right[i] = g[1] * inR + g[3] * inL + g[6] * auxL + g[7] * auxR;
+    SmoothedValue::Ramp ramps[kGains];
+    bool moving = false;
+    for (int k = 0; k < kGains; ++k) {
+        ramps[k] = mixer->gains[k].nextFrame();
+        moving |= !ramps[k].isConstant();
     }
-    Frame::copy(frame[0], left);
-    Frame::copy(frame[1], right);
-    for (int k = 0; k < kGains; ++k) mixer->applied[k] = target[k];
+    if (moving) {
+        mixFrame(frame, mixer->aux, [&ramps](int k, int i) { return ramps[k].at(i); });
+    } else {
+        mixFrame(frame, mixer->aux, [&ramps](int k, int) { return ramps[k].to; });
+    }
     return false;
 }

@@ -47,7 +47,7 @@ float NoiseGate::keyLevel(float (*frame)[Frame::kSamples]) const {
     case kKeyChannel1:
         return Frame::peak(frame[1]);
     case kKeyBoth:
-        return std::fmax(Frame::peak(frame[0]), Frame::peak(frame[1]));
+        return Frame::larger(Frame::peak(frame[0]), Frame::peak(frame[1]));
     case kKeyExternal:
         return Frame::peak(external ? external[0] : frame[0]);
     default:
@@ -68,7 +68,7 @@ bool NoiseGate::exec(void* block, float (*frame)[Frame::kSamples]) {
         gate->open = false;
     }
     const float level = gate->keyLevel(frame);
-    float envelope = Frame::sanitizeState(std::fmax(level, gate->envelope * kKeyRelease));
+    float envelope = Frame::sanitizeState(Frame::larger(level, gate->envelope * kKeyRelease));
     gate->envelope = envelope;
     if (!gate->open && envelope > gate->openLevel.load(std::memory_order_relaxed)) {
         gate->open = true;

@@ -63,7 +63,7 @@ Pickup::Pickup(Node* folder, bool persist) : AudioBlock("Pickup", folder, exec, 
 }
 
 void Pickup::setExtGain(float gain) {
-    if (std::isfinite(gain) && gain >= 0.0f) extGain.store(gain, std::memory_order_relaxed);
+    if (gain >= 0.0f) extGain.setTarget(gain);
 }
 
 bool Pickup::compile() {
@@ -78,11 +78,8 @@ bool Pickup::compile() {
 bool Pickup::exec(void* block, float (*frame)[Frame::kSamples]) {
     Pickup* pickup = self<Pickup>(block);
     float* guitar = frame[0];
-    const float ext = pickup->extGain.load(std::memory_order_relaxed);
-    if (ext != 1.0f || pickup->appliedExtGain != 1.0f) {
-        Frame::rampGain(guitar, pickup->appliedExtGain, ext);
-        pickup->appliedExtGain = ext;
-    }
+    const SmoothedValue::Ramp ext = pickup->extGain.nextFrame();
+    if (!ext.isConstant() || ext.to != 1.0f) Frame::rampGain(guitar, ext.from, ext.to);
     if (!pickup->enabled.get()) {
         pickup->running = false;
         return false;

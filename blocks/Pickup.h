@@ -1,10 +1,7 @@
 #pragma once
 // Pickup simulator on input 1 (channel 0): an equaliser that moves one kind of pickup toward another's
 // response, chosen from a small table, with an output level. The input-1 gain (setExtGain) is applied
-// before it, also while the simulator is off, ramped over one frame like the mixer's gains; the simulator's
-// level glides (SmoothedValue).
-#include <atomic>
-
+// before it, also while the simulator is off; it and the simulator's level glide (SmoothedValue).
 #include "audio/AudioBlock.h"
 #include "audio/dsp/Frame.h"
 #include "audio/dsp/QuadBiquad.h"
@@ -22,7 +19,7 @@ public:
     Pickup(Node* folder, bool persist);
 
     NodeOnOff* getOnOff() const { return onOff; }
-    // Linear gain of input 1, ramped over the next frame. Any thread.
+    // Linear gain of input 1, glided to. Any thread.
     void setExtGain(float gain);
 
     bool compile() override;
@@ -35,11 +32,10 @@ private:
     StructuralValue enabled{0};
     StructuralValue modelLatched{-1};
     bool sectionsPending = false; // compile thread
-    std::atomic<float> extGain{1.0f};
+    SmoothedValue extGain{1.0f};
     SmoothedValue levelGain{1.0f};
 
     // Audio side.
     QuadBiquad filter;
-    float appliedExtGain = 1.0f;
     bool running = false;
 };

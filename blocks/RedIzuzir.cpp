@@ -95,6 +95,7 @@ RedIzuzir::RedIzuzir(Node* folder, Node* root, NodePreset*, const char* listKey,
     treble = BlockNodes::parameter(folder, "treble", "Treble", 0.0f, kToneKnobMax, centre, "", 1);
 
     for (int i = 0; i < kSlotCount; ++i) loadModel(i);
+    toneStack.setGlide(SmoothedValue::frameFraction(SmoothedValue::kDefaultSeconds));
     updateKnobs();
     if (workerThreads.load()) startWorker();
 }
@@ -273,17 +274,15 @@ void RedIzuzir::updateKnobs() {
     driveGain.setTarget(decibelsToGain(gain->getValue()));
     const float wanted[3] = {toneKnobDb(low), toneKnobDb(mid), toneKnobDb(treble)};
     if (wanted[0] == toneDb[0] && wanted[1] == toneDb[1] && wanted[2] == toneDb[2]) return;
-    // Flat bands are left out of the cascade, so a flat tone stack is an exact pass.
+    // Each band keeps its section; a flat band is an identity section, so a flat tone stack is an exact pass
+    // and a band crossing its centre glides through identity without moving the others' memories.
     BiquadCoefficients sections[3];
-    int count = 0;
-    if (wanted[0] != 0.0f)
-        sections[count++] = BiquadCoefficients::lowShelf(Frame::kSampleRate, kLowHz, 0.7071f, wanted[0]);
-    if (wanted[1] != 0.0f)
-        sections[count++] = BiquadCoefficients::peaking(Frame::kSampleRate, kMidHz, kMidQ, wanted[1]);
+    if (wanted[0] != 0.0f) sections[0] = BiquadCoefficients::lowShelf(Frame::kSampleRate, kLowHz, 0.7071f, wanted[0]);
+    if (wanted[1] != 0.0f) sections[1] = BiquadCoefficients::peaking(Frame::kSampleRate, kMidHz, kMidQ, wanted[1]);
     if (wanted[2] != 0.0f)
-        sections[count++] = BiquadCoefficients::highShelf(Frame::kSampleRate, kTrebleHz, 0.7071f, wanted[2]);
+        sections[2] = BiquadCoefficients::highShelf(Frame::kSampleRate, kTrebleHz, 0.7071f, wanted[2]);
     // A refused hand-over leaves toneDb as it was, so the next pass tries again.
-    if (!toneStack.setSections(sections, count)) return;
+    if (!toneStack.setSections(sections, 3)) return;
     for (int band = 0; band < 3; ++band) toneDb[band] = wanted[band];
 }
 

@@ -30,7 +30,7 @@ void Frame::rampMix(float* destination, const float* source, float from, float t
 
 float Frame::peak(const float* samples) {
     float largest = 0.0f;
-    for (int i = 0; i < kSamples; ++i) largest = std::fmax(largest, std::fabs(samples[i]));
+    for (int i = 0; i < kSamples; ++i) largest = larger(std::fabs(samples[i]), largest);
     return largest;
 }
 

@@ -9,11 +9,13 @@ const float kSnap = 2e-6f;
 }
 
 SmoothedValue::SmoothedValue(float initial, float seconds)
-    : target_(initial),
-      frameGlide_(seconds > 0.0f
-                      ? static_cast<float>(1.0 - std::exp(-Frame::kSamples / (double(seconds) * Frame::kSampleRate)))
-                      : 1.0f),
-      current_(initial) {}
+    : target_(initial), frameGlide_(frameFraction(seconds)), current_(initial) {}
+
+float SmoothedValue::frameFraction(float seconds) {
+    return seconds > 0.0f
+               ? static_cast<float>(1.0 - std::exp(-Frame::kSamples / (double(seconds) * Frame::kSampleRate)))
+               : 1.0f;
+}
 
 void SmoothedValue::setTarget(float value) {
     if (std::isfinite(value)) target_.store(value, std::memory_order_relaxed);
@@ -24,7 +26,7 @@ SmoothedValue::Ramp SmoothedValue::nextFrame() {
     const float from = current_;
     if (from == goal) return {from, from, 0.0f};
     float to = from + frameGlide_ * (goal - from);
-    if (std::fabs(goal - to) <= kSnap * std::fmax(1.0f, std::fabs(goal))) to = goal;
+    if (std::fabs(goal - to) <= kSnap * Frame::larger(std::fabs(goal), 1.0f)) to = goal;
     current_ = to;
     return {from, to, Frame::rampStep(from, to)};
 }

@@ -24,6 +24,8 @@ public:
     };
 
     explicit SmoothedValue(float initial = 0.0f, float seconds = kDefaultSeconds);
+    // The fraction of the remaining way a glide of that time constant covers per frame (1 for 0 s).
+    static float frameFraction(float seconds);
 
     // Non-finite values are ignored. Any thread.
     void setTarget(float value);

@@ -388,10 +388,10 @@ TEST(Lindquar, CompileSetsTheOutputAndInputGains) {
             EXPECT_NEAR(lindquar->getAuxGain(), second, 1e-5);
 
             // Input 1 through the pickup (off: only its input gain), then the mixer with input 2 as the aux
-            // frame's right channel. The second frame has reached the gains.
+            // frame's right channel. The gains glide: 0.2 s of frames reach them.
             const double input1 = dbReference(c.gain1) * 1.334;
             const double input2 = second * 1.334 * dbReference(c.gain2);
-            for (int pass = 0; pass < 2; ++pass) {
+            for (int pass = 0, last = 600; pass <= last; ++pass) {
                 float frame[2][16];
                 for (int i = 0; i < 16; ++i) {
                     frame[0][i] = 0.25f;
@@ -400,11 +400,11 @@ TEST(Lindquar, CompileSetsTheOutputAndInputGains) {
                     aux[1][i] = 0.375f;
                 }
                 Pickup::exec(static_cast<AudioBlock*>(lindquar->pickup), frame);
-                if (pass == 1) {
+                if (pass == last) {
                     EXPECT_NEAR(frame[0][15], 0.25 * input1, 1e-5);
                 }
                 Mixer::exec(static_cast<AudioBlock*>(lindquar->mixer), frame);
-                if (pass == 1) {
+                if (pass == last) {
                     EXPECT_NEAR(frame[0][7], main * 0.25 * input1 + input2 * 0.375, 1e-5);
                     EXPECT_NEAR(frame[1][7], main * 0.5 + input2 * 0.375, 1e-5);
                 }
