@@ -62,12 +62,34 @@ std::atomic<int> overruns{0};
 std::atomic<float> recordGain{1.0f};
 std::atomic<float> playbackGain{1.0f};
 
+// The gain of one direction's audio at the consumer of its ring: it rises from 0 to 1 over kFadeFrames once
+// the stream plays, and falls back over as many when the stream stops or its ring holds no more than those
+// frames (a producer that stopped), so the computer's audio never starts or ends with a step. The ring's
+// frames carry the fade out: a stopping stream is faded before the ring is cleared.
+constexpr int kFadeFrames = 6; // 2 ms
+struct StreamFade {
+    float gain = 0.0f;
+    void apply(float (*frame)[Frame::kSamples], bool playing) {
+        const float step = 1.0f / kFadeFrames;
+        const float to = playing ? (gain + step < 1.0f ? gain + step : 1.0f) : Frame::larger(gain - step, 0.0f);
+        if (to == 1.0f && gain == 1.0f) return;
+        for (int channel = 0; channel < Frame::kChannels; ++channel) Frame::rampGain(frame[channel], gain, to);
+        gain = to;
+    }
+    // After a take from the corrector: plays while primed with enough left in the ring to fade out.
+    void follow(float (*frame)[Frame::kSamples], const DriftCorrector& drift, const FrameRing& ring, bool open) {
+        apply(frame, open && drift.isPrimed() && drift.queued(ring) >= kFadeFrames * Frame::kSamples);
+    }
+};
+
 // Audio thread state.
 bool audioSideStreaming = false;
+StreamFade fromHostFade;
 float appliedRecordGain = 1.0f;
 float appliedPlaybackGain = 1.0f;
 
 // Bridge thread state.
+StreamFade toHostFade;
 AlsaStream* captureStream = nullptr;
 AlsaStream* playbackStream = nullptr;
 // Without a device that blocks (ALSA's "null"), the transfers keep to the frame clock.
@@ -174,7 +196,8 @@ bool AudioUSB::isHostConnected() { return hostConnected.load(std::memory_order_a
 bool AudioUSB::isStreaming() { return streaming.load(std::memory_order_acquire); }
 
 void AudioUSB::exchange(float (*frame)[Frame::kSamples]) {
-    if (!streaming.load(std::memory_order_acquire)) {
+    const bool open = streaming.load(std::memory_order_acquire);
+    if (!open && (!audioSideStreaming || fromHostFade.gain == 0.0f)) {
         if (audioSideStreaming) {
             // This thread consumes the ring from the host: it is the one that may empty it.
             fromHostRing.clear();
@@ -188,10 +211,13 @@ void AudioUSB::exchange(float (*frame)[Frame::kSamples]) {
     float playback = playbackGain.load(std::memory_order_relaxed);
 
     alignas(64) float transfer[Frame::kChannels][Frame::kSamples];
-    rampInto(transfer, frame, appliedRecordGain, record, false);
-    if (!toHostRing.push(transfer)) overruns.fetch_add(1, std::memory_order_relaxed);
+    if (open) {
+        rampInto(transfer, frame, appliedRecordGain, record, false);
+        if (!toHostRing.push(transfer)) overruns.fetch_add(1, std::memory_order_relaxed);
+    }
 
     fromHostDrift.take(fromHostRing, transfer);
+    fromHostFade.follow(transfer, fromHostDrift, fromHostRing, open);
     rampInto(frame, transfer, appliedPlaybackGain, playback, true);
     appliedRecordGain = record;
     appliedPlaybackGain = playback;
@@ -204,6 +230,7 @@ void AudioUSB::beginStreaming() {
     // The bridge consumes the ring toward the host: frames left from an earlier connection go.
     toHostRing.clear();
     toHostDrift.reset();
+    toHostFade.gain = 0.0f;
     streaming.store(true, std::memory_order_release);
 }
 
@@ -219,6 +246,7 @@ void AudioUSB::hostPeriod(const float* captured, float* toPlay, int samples) {
         }
         if (!fromHostRing.push(frame)) overruns.fetch_add(1, std::memory_order_relaxed);
         toHostDrift.take(toHostRing, frame);
+        toHostFade.follow(frame, toHostDrift, toHostRing, true);
         for (int sample = 0; sample < Frame::kSamples; ++sample) {
             toPlay[(start + sample) * 2] = frame[0][sample];
             toPlay[(start + sample) * 2 + 1] = frame[1][sample];

@@ -9,7 +9,8 @@
 // clock when the devices do not block; streams that fail are reported once and reopened after growing
 // waits. The audio thread only touches two lock-free frame rings (exchange); the drift between the host's
 // clock and the codec's is absorbed on the consuming side of each ring by resampling with a ratio that keeps
-// the ring's fill at its target.
+// the ring's fill at its target. Each side's audio ramps in over 2 ms when its stream starts and out when
+// it stops or its ring runs low, so the computer's sound never starts or ends with a click.
 //
 // Configuration: the state file path and the ALSA device names default to the gadget's and can be set
 // before initialize(), or through the environment (PEDAL_USB_STATE, PEDAL_USB_CAPTURE, PEDAL_USB_PLAYBACK).
@@ -44,7 +45,7 @@ public:
     static bool isStreaming();
 
     // Audio thread: hands the processed frame to the host and mixes the host's frame into it. Nothing while
-    // no stream is open.
+    // no stream is open, once the host's audio has ramped out.
     static void exchange(float (*frame)[Frame::kSamples]);
 
     // One pass of the bridge thread: opens or closes the streams after the host's state, then moves one

@@ -47,7 +47,7 @@ const uint64_t kOfflineWaitNs = 1000000000;
 int givenUpCounterOf(const char* listKey) {
     char name[32];
     std::snprintf(name, sizeof name, "%s given-up frames", listKey);
-    return Debug::addCounter(name);
+    return Debug::addEventCounter(name);
 }
 
 // Reads a slot's text in place.

@@ -78,6 +78,12 @@ void Debug::record(Counter& c, uint64_t cycle, uint64_t busy) {
     c.cycles.fetch_add(1, std::memory_order_release);
 }
 
+int Debug::addEventCounter(const char* name) {
+    const int id = addCounter(name);
+    if (Counter* c = counter(id)) c->reportsEvents.store(true);
+    return id;
+}
+
 void Debug::count(int id) {
     if (Counter* c = counter(id)) c->events.fetch_add(1, std::memory_order_relaxed);
 }
@@ -122,10 +128,10 @@ void Debug::report(uint64_t now) {
     if (lastEventReport == 0) lastEventReport = now;
     if (now - lastEventReport < EVENT_REPORT_PERIOD_NS) return;
     for (int id = 0; id < count; ++id) {
+        if (!counters[id].reportsEvents.load()) continue;
         const uint64_t events = takeEvents(id);
-        if (events > 0)
-            LOGW(TAG, "%s: %llu in the last %.0f s\n", counters[id].name, (unsigned long long)events,
-                 (now - lastEventReport) / 1e9);
+        LOGI(TAG, "%s: %llu in the last %.0f s\n", counters[id].name, (unsigned long long)events,
+             (now - lastEventReport) / 1e9);
     }
     lastEventReport = now;
 }

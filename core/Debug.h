@@ -4,9 +4,9 @@
 // and of the load (start to stop over the cycle time); a pass counts once the next pass starts. Feeding allocates nothing and takes no lock, so the audio loop
 // can feed a counter; each counter is fed by one thread only.
 //
-// A counter also counts events (a frame given up): any thread counts, without allocation or lock; the
-// reporter logs the events of each counter once per 10 s, in one line with their number, so a fault that
-// repeats every frame costs one line.
+// An event counter counts events (a frame given up): any thread counts, without allocation or lock; the
+// reporter logs each event counter once per 10 s, in one line with the number counted (0 included), so a
+// fault that repeats every frame costs one line.
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -30,6 +30,8 @@ public:
     static void start(int id, uint64_t stamp);
     static void stop(int id, uint64_t stamp);
 
+    // The counter of that name as an event counter (see addCounter).
+    static int addEventCounter(const char* name);
     // One event more. Any thread; ids out of range are ignored.
     static void count(int id);
     // The events counted since the last take (or report of them); counting starts again from 0.
@@ -38,7 +40,7 @@ public:
     // The statistics of the window so far; the next window starts empty.
     static Stats take(int id);
     // One reporting pass: logs every counter that measured a pass in this window, then starts a new window;
-    // once 10 s have passed since the last line of events, logs every counter's events since then.
+    // once 10 s have passed since the last lines of events, logs every event counter's count since then.
     static void report();
     static void report(uint64_t now);
 
@@ -54,6 +56,7 @@ private:
         std::atomic<uint64_t> sumCycleNs{0}, minCycleNs{UINT64_MAX}, maxCycleNs{0};
         std::atomic<uint64_t> sumLoadPpm{0}, minLoadPpm{UINT64_MAX}, maxLoadPpm{0};
         std::atomic<uint64_t> events{0};
+        std::atomic<bool> reportsEvents{false};
     };
     static Counter* counter(int id);
     static void record(Counter& c, uint64_t cycle, uint64_t busy);

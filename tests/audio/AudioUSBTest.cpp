@@ -45,7 +45,17 @@ struct BridgeRun {
 // interleaved in simulated time through the bridge's own exchange and host period. Each side plays its own
 // tone; the fill of each ring is averaged over one transfer, as the sawtooth of the 64-sample transfers
 // would otherwise hide the drift.
-BridgeRun runBridge(double ppm, double seconds, double settleSeconds) {
+// Closes the streams and lets the audio side ramp the host's audio out.
+void closeBridge() {
+    AudioUSB::endStreaming();
+    for (int frames = 0; frames < 20; ++frames) {
+        float frame[2][16] = {};
+        AudioUSB::exchange(frame);
+    }
+}
+
+// The host's periods end after hostSeconds: its stream runs dry, or closes when `closes`.
+BridgeRun runBridge(double ppm, double seconds, double settleSeconds, double hostSeconds = 1e9, bool closes = false) {
     const double pedalHertz = 1000.0, hostHertz = 750.0;
     const double hostRate = 48000.0 * (1.0 + ppm * 1e-6);
     AudioUSB::beginStreaming();
@@ -54,7 +64,9 @@ BridgeRun runBridge(double ppm, double seconds, double settleSeconds) {
     float lastPedal = 0.0f, lastHost = 0.0f;
     int fillSum[2] = {}, readings = 0;
     while (double(codecSamples) < seconds * 48000.0) {
-        if (double(hostSamples) / hostRate <= double(codecSamples) / 48000.0) {
+        if (double(hostSamples) / hostRate >= hostSeconds) {
+            if (closes) AudioUSB::endStreaming();
+        } else if (double(hostSamples) / hostRate <= double(codecSamples) / 48000.0) {
             float captured[AudioUSB::kPeriodSamples * 2], toPlay[AudioUSB::kPeriodSamples * 2];
             for (int i = 0; i < AudioUSB::kPeriodSamples; ++i) {
                 captured[2 * i] = captured[2 * i + 1] = tone(hostSamples + i, hostRate, hostHertz);
@@ -103,9 +115,15 @@ TEST(AudioUSB, ClockDriftIsResampledAwayWithoutAStep) {
         EXPECT_LE(run.worstFillError[1], 32) << "from the host";
         EXPECT_EQ(AudioUSB::getRestarts(), 0);
         EXPECT_EQ(AudioUSB::getOverruns(), 0);
-        AudioUSB::endStreaming();
-        float frame[2][16] = {};
-        AudioUSB::exchange(frame);
+        closeBridge();
+    }
+}
+
+TEST(AudioUSB, TheHostsAudioRampsOutWhenItsStreamRunsDryOrCloses) {
+    for (bool closes : {false, true}) {
+        SCOPED_TRACE(closes ? "closes" : "runs dry");
+        EXPECT_LE(runBridge(0.0, 1.0, 1.0, 0.5, closes).hostStep, 1.02 * toneStep(750.0));
+        closeBridge();
     }
 }
 
@@ -173,6 +191,7 @@ TEST(AudioUSB, SettingsFolderAndExchangeWithTheHost) {
     NodeFloat* playback = AudioUSB::getPlaybackLevel();
     ASSERT_NE(playback, nullptr);
     EXPECT_EQ(AudioUSB::getRecordLevel()->getParent(), folder);
+    const int overruns = AudioUSB::getOverruns(); // a run dry before left the ring toward the host full
     EXPECT_FALSE(AudioUSB::isStreaming());
 
     // No stream: the frame passes untouched.
@@ -208,9 +227,9 @@ TEST(AudioUSB, SettingsFolderAndExchangeWithTheHost) {
     AudioUSB::exchange(frame);
     EXPECT_NEAR(frame[0][0], 0.125f, 1e-3);
 
-    AudioUSB::endStreaming();
+    closeBridge();
     numbered(frame, 7);
     AudioUSB::exchange(frame);
     EXPECT_EQ(frame[0][3], 7.0f);
-    EXPECT_EQ(AudioUSB::getOverruns(), 0);
+    EXPECT_EQ(AudioUSB::getOverruns(), overruns);
 }
