@@ -335,9 +335,9 @@ std::string silentModel(uint32_t seed = 0) {
             ch * size_t(a.inputs) + 2 * (3 * ch * ch + 3 * ch + ch * ch) + size_t(a.heads) * ch + (a.headBias ? 1 : 0);
     }
     std::string weights;
-    for (size_t k = 0; k < count; ++k) {
-        seed = seed * 1664525u + 1013904223u;
-        weights += (k ? "," : "") + (seed ? std::to_string(float(seed >> 8) / float(1 << 24) - 0.5f) : "0");
+    for (uint32_t k = 0, state = seed; k < count; ++k) {
+        state = state * 1664525u + 1013904223u;
+        weights += (k ? "," : "") + (seed ? std::to_string(float(state >> 8) / float(1 << 24) - 0.5f) : "0");
     }
     return "{\"version\":\"0.5.0\",\"architecture\":\"WaveNet\",\"config\":{\"layers\":[" + layers +
            "],\"head\":null},\"sample_rate\":48000,\"weights\":[" + weights + "]}";
