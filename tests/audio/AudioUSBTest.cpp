@@ -45,15 +45,6 @@ struct BridgeRun {
 // interleaved in simulated time through the bridge's own exchange and host period. Each side plays its own
 // tone; the fill of each ring is averaged over one transfer, as the sawtooth of the 64-sample transfers
 // would otherwise hide the drift.
-// Closes the streams and lets the audio side ramp the host's audio out.
-void closeBridge() {
-    AudioUSB::endStreaming();
-    for (int frames = 0; frames < 20; ++frames) {
-        float frame[2][16] = {};
-        AudioUSB::exchange(frame);
-    }
-}
-
 // The host's periods end after hostSeconds: its stream runs dry, or closes when `closes`.
 BridgeRun runBridge(double ppm, double seconds, double settleSeconds, double hostSeconds = 1e9, bool closes = false) {
     const double pedalHertz = 1000.0, hostHertz = 750.0;
@@ -115,15 +106,18 @@ TEST(AudioUSB, ClockDriftIsResampledAwayWithoutAStep) {
         EXPECT_LE(run.worstFillError[1], 32) << "from the host";
         EXPECT_EQ(AudioUSB::getRestarts(), 0);
         EXPECT_EQ(AudioUSB::getOverruns(), 0);
-        closeBridge();
+        AudioUSB::endStreaming();
+        float frame[2][16] = {};
+        for (int f = 0; f < 8; ++f) AudioUSB::exchange(frame); // the host's audio ramps out
     }
 }
 
 TEST(AudioUSB, TheHostsAudioRampsOutWhenItsStreamRunsDryOrCloses) {
     for (bool closes : {false, true}) {
-        SCOPED_TRACE(closes ? "closes" : "runs dry");
-        EXPECT_LE(runBridge(0.0, 1.0, 1.0, 0.5, closes).hostStep, 1.02 * toneStep(750.0));
-        closeBridge();
+        EXPECT_LE(runBridge(0.0, 1.0, 1.0, 0.5, closes).hostStep, 1.02 * toneStep(750.0)) << closes;
+        AudioUSB::endStreaming();
+        float frame[2][16] = {};
+        for (int f = 0; f < 8; ++f) AudioUSB::exchange(frame);
     }
 }
 
@@ -227,9 +221,8 @@ TEST(AudioUSB, SettingsFolderAndExchangeWithTheHost) {
     AudioUSB::exchange(frame);
     EXPECT_NEAR(frame[0][0], 0.125f, 1e-3);
 
-    closeBridge();
-    numbered(frame, 7);
-    AudioUSB::exchange(frame);
+    AudioUSB::endStreaming();
+    for (int f = 0; f < 8; ++f) numbered(frame, 7), AudioUSB::exchange(frame); // after the host's ramp out
     EXPECT_EQ(frame[0][3], 7.0f);
     EXPECT_EQ(AudioUSB::getOverruns(), overruns);
 }

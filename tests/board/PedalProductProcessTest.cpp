@@ -632,8 +632,7 @@ TEST(PedalProductProcess, ASwapThatCouldNotFinishNeverUndoesALaterUpload) {
     EXPECT_EQ(slotText(reader, presets, 3), "D=d");
 }
 
-// Both players on a model, saved in the selected preset; two offline renders of the same 10 s are the same to
-// the bit (the render waits for the players' workers rather than giving frames up).
+// Both players on a model in the selected preset: two offline renders of the same 10 s are the same to the bit.
 TEST(PedalProductProcess, TwoOfflineRendersWithBothPlayersOnAreTheSame) {
     const std::string home = boardtest::ownHome();
     {
@@ -656,13 +655,11 @@ TEST(PedalProductProcess, TwoOfflineRendersWithBothPlayersOnAreTheSame) {
         FullApplication pedal(home, freePort(),
                               {"PEDAL_CODEC=file", "PEDAL_CODEC_OFFLINE=1", "PEDAL_CODEC_IN=" + home + "/in.wav",
                                "PEDAL_CODEC_OUT=" + output});
-        ASSERT_TRUE(pedal.started);
         EXPECT_TRUE(waitFor([&] { return outputSoFar(output).size() >= 48000 * 10; }, 120)) << pedal.logText();
         renders[run] = outputSoFar(output);
         EXPECT_EQ(pedal.stop(), 0);
     }
-    ASSERT_EQ(renders[0].size(), renders[1].size());
-    EXPECT_GT(rms(renders[0], 0, renders[0].size()), 1e-3);
+    EXPECT_GT(rms(renders[0], 0, renders[0].size()), 1e-3) << "the players play";
     EXPECT_TRUE(renders[0] == renders[1]) << "the renders differ";
 }
 

@@ -1,6 +1,5 @@
 #include "tests/support/AllocationCounter.h"
 #include "core/Debug.h"
-#include "porting/Shims.h"
 
 #include <gtest/gtest.h>
 
@@ -61,16 +60,4 @@ TEST(Debug, StatisticsFromFedStampsPassesThatMeasureNothingAndTheReport) {
     Debug::report();
     std::string log = testing::internal::GetCapturedStdout();
     EXPECT_EQ(log, "I (Debug): compile: cycle 10.0/10.0/10.0 us, load 50.0/50.0/50.0 % (min/avg/max of 1)\n");
-
-    // Event counters: one line per 10 s with the count, none counted included.
-    const int late = Debug::addEventCounter("late");
-    Debug::count(late);
-    Debug::count(late);
-    const uint64_t later = xthal_get_ccount() + 10000000000ull;
-    testing::internal::CaptureStdout();
-    Debug::report(later);
-    Debug::report(later + 5000000000ull);
-    Debug::report(later + 10000000000ull);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "I (Debug): late: 2 in the last 10 s\nI (Debug): late: 0 in the last 10 s\n");
 }
