@@ -169,8 +169,16 @@ void RedIzuzir::loadModel(int i) {
     installModel(i, built);
 }
 
+bool RedIzuzir::isPlayable(int i) const {
+    if (i < 0 || i >= kSlotCount) return false;
+    const Slot& slot = slots[size_t(i)];
+    return slot.loaded.load(std::memory_order_acquire) && slot.model && !slot.dirty.load(std::memory_order_relaxed);
+}
+
 bool RedIzuzir::waitUntilPlayerLeaves(int i) const {
-    for (uint32_t waited = 0; playing.load(std::memory_order_seq_cst) == i; waited += kLeavePollUs) {
+    for (uint32_t waited = 0;
+         playing.load(std::memory_order_seq_cst) == i || fadingFrom.load(std::memory_order_seq_cst) == i;
+         waited += kLeavePollUs) {
         if (waited >= kLeaveWaitUs) return false;
         vTaskDelay(kLeavePollUs);
     }
@@ -248,7 +256,18 @@ void RedIzuzir::installStaged() {
 
 void RedIzuzir::followSelection() {
     const int wanted = selector->getIndex();
-    if (wanted == selected.load(std::memory_order_relaxed)) return;
+    const int current = selected.load(std::memory_order_relaxed);
+    if (wanted == current) return;
+    // From one model to another the worker crossfades their outputs: no fade of the whole output.
+    if (isPlayable(current) && isPlayable(wanted)) {
+        // The worker may still be inside the wanted slot, fading out of it; then the next pass tries again.
+        if (!waitUntilPlayerLeaves(wanted)) return;
+        Slot& slot = slots[size_t(wanted)];
+        slot.model->Prewarm();
+        slot.needsPrewarm.store(false, std::memory_order_release);
+        selected.store(wanted, std::memory_order_release);
+        return;
+    }
     if (!AudioProcessor::isSilentPass()) {
         AudioProcessor::requestFade();
         return;
@@ -377,6 +396,7 @@ void RedIzuzir::processBlock() {
         toneStack.reset();
         lastSlot = -1;
     }
+    const int heardSlot = lastSlot;
     const int slotIndex = selected.load(std::memory_order_acquire);
     const bool valid = slotIndex >= 0 && slotIndex < kSlotCount;
     playing.store(valid ? slotIndex : -1, std::memory_order_seq_cst);
@@ -394,28 +414,65 @@ void RedIzuzir::processBlock() {
             lastSlot = -1;
             Frame::clear(output);
         } else if (slot.loaded.load(std::memory_order_acquire) && slot.model) {
-            runModel(slot, slotIndex, samples);
+            runModel(slot, slotIndex, samples, heardSlot);
         } else {
             lastSlot = -1;
             Frame::copy(output, samples);
         }
     }
+    // A crossfade ends with any block that did not play a model.
+    if (lastSlot < 0 && crossfadeFramesLeft > 0) {
+        crossfadeFramesLeft = 0;
+        fadingFrom.store(-1, std::memory_order_seq_cst);
+    }
     playing.store(-1, std::memory_order_release);
 }
 
-void RedIzuzir::runModel(Slot& slot, int slotIndex, float* samples) {
+void RedIzuzir::runModel(Slot& slot, int slotIndex, float* samples, int heardSlot) {
     // A knob change glides; a model that has just come in starts at its own level.
     if (slotIndex != lastSlot || slot.generation != lastGeneration) {
         lastSlot = slotIndex;
         lastGeneration = slot.generation;
         driveGain.jumpToTarget();
+        if (heardSlot >= 0 && heardSlot != slotIndex) {
+            // Another model played the block before: fade out of it, so the change puts no step into the
+            // tone stack or anything after the player. The compile thread leaves it alone meanwhile.
+            fadingFrom.store(heardSlot, std::memory_order_seq_cst);
+            // The new model starts from a silent history: it first runs beside the old one for its receptive
+            // field, so that its history holds the guitar and no onset echoes through its dilated layers.
+            crossfadeFramesLeft =
+                kCrossfadeFrames + (slot.model->GetReceptiveFieldSize() + Frame::kSamples - 1) / Frame::kSamples;
+        }
     }
     const SmoothedValue::Ramp drive = driveGain.nextFrame();
-    Frame::rampGain(samples, drive.from * slot.inputGain, drive.to * slot.inputGain);
-    slot.model->Process(samples, output, Frame::kSamples);
+    Frame::rampGain(samples, drive.from, drive.to);
+    renderModel(slot, samples, output);
+    if (crossfadeFramesLeft > 0) crossfadeStep(samples);
+    toneStack.processCascade(output, Frame::kSamples);
+}
+
+void RedIzuzir::renderModel(Slot& slot, const float* samples, float* result) {
+    alignas(64) float driven[Frame::kSamples];
+    Frame::copy(driven, samples);
+    Frame::gain(driven, slot.inputGain);
+    slot.model->Process(driven, result, Frame::kSamples);
     // A non-finite sample would have come from the model's own state. Settling it again can take tens of
     // milliseconds (an LSTM), far beyond a frame, so the compile thread does it; this block plays cleared.
-    if (Frame::sanitize(output) > 0) slot.needsPrewarm.store(true, std::memory_order_release);
-    Frame::gain(output, slot.outputGain);
-    toneStack.processCascade(output, Frame::kSamples);
+    if (Frame::sanitize(result) > 0) slot.needsPrewarm.store(true, std::memory_order_release);
+    Frame::gain(result, slot.outputGain);
+}
+
+void RedIzuzir::crossfadeStep(const float* samples) {
+    Slot& old = slots[size_t(fadingFrom.load(std::memory_order_relaxed))];
+    // The old model is being replaced or went non-finite: its share ends here.
+    if (!old.dirty.load(std::memory_order_seq_cst) && !old.needsPrewarm.load(std::memory_order_acquire) && old.model) {
+        alignas(64) float fading[Frame::kSamples];
+        renderModel(old, samples, fading);
+        const float from = Frame::larger(0.0f, 1.0f - float(crossfadeFramesLeft) / kCrossfadeFrames);
+        const float to = Frame::larger(0.0f, 1.0f - float(crossfadeFramesLeft - 1) / kCrossfadeFrames);
+        // from and to are the new model's share, 0 until the last kCrossfadeFrames.
+        Frame::rampGain(output, from, to);
+        Frame::rampMix(output, fading, 1.0f - from, 1.0f - to);
+    }
+    if (--crossfadeFramesLeft == 0) fadingFrom.store(-1, std::memory_order_seq_cst);
 }

@@ -19,7 +19,9 @@
 // version changes; the audio side never parses or allocates. A slot whose text is empty, or whose file cannot
 // be read as a model, holds no model, and playing it passes the guitar through unchanged. A new model for the
 // slot being played is built while the old one keeps playing and swapped in while the output is faded out, so
-// an upload costs one fade and no more.
+// an upload costs one fade and no more. A change of the selection from one model to another needs no fade:
+// the worker runs the new model beside the old one for the new one's receptive field, then crossfades their
+// outputs over 10 ms.
 //
 // Every built model is checked before it is taken (ModelBudget): a model that would take more than its share
 // of the frame on the device, or whose memory would take the models of both players past their common budget,
@@ -70,6 +72,8 @@ public:
     static constexpr int kChunkSize = 4096;
     static constexpr const char* kItemType = "nam";
     static constexpr int kWorkerPriority = 59;
+    // Frames over which a change from one model to another crossfades their outputs (10 ms).
+    static constexpr int kCrossfadeFrames = 30;
 
     // Drive into the model, in dB.
     static constexpr float kMinGainDb = -20.0f;
@@ -161,6 +165,8 @@ private:
     // worker stayed inside it for the whole bounded wait.
     bool installModel(int i, Staged& next);
     bool waitUntilPlayerLeaves(int i) const;
+    // Slot i holds a model the worker can play now. Compile thread.
+    bool isPlayable(int i) const;
     // Compile passes: prewarms the worker asked for, new slot texts, then their swap, then the selection,
     // then the knobs.
     void prewarmMarkedSlots();
@@ -175,7 +181,11 @@ private:
     // the worker stays inside it past the wait.
     bool catchUp();
     void processBlock();
-    void runModel(Slot& slot, int slotIndex, float* samples);
+    void runModel(Slot& slot, int slotIndex, float* samples, int heardSlot);
+    // The slot's model on the driven samples, at the model's own levels.
+    void renderModel(Slot& slot, const float* samples, float* result);
+    // Mixes the model faded out of (fadingFrom) into this block's output, one frame further down.
+    void crossfadeStep(const float* samples);
 
     NodeOnOff* onOff;
     NodeList* list;
@@ -192,6 +202,9 @@ private:
     std::array<Slot, kSlotCount> slots;
     std::atomic<int> selected{-1};
     std::atomic<int> playing{-1};
+    // The slot the worker fades out of, while a model change crossfades; -1 otherwise. Published like
+    // `playing`: the compile thread leaves that slot's model alone while it is set.
+    std::atomic<int> fadingFrom{-1};
     SmoothedValue driveGain{1.0f}; // glided on the worker side
 
     // Compile side.
@@ -215,6 +228,7 @@ private:
     QuadBiquad toneStack;
     int lastSlot = -1;
     uint32_t lastGeneration = 0;
+    int crossfadeFramesLeft = 0;
 
     Semaphore wake;
     std::atomic<bool> workerRunning{false};
