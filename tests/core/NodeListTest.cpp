@@ -217,6 +217,7 @@ TEST(NodeList, GzipRoundTripAndReadChunks) {
         int chunk;
         size_t from, to;
     };
+    dread(*plain, 0, 0); // a download starts at the name record
     for (const ReadCase& c : std::vector<ReadCase>{{1, 0, 128}, {2, 128, 256}, {3, 256, 300}, {4, 300, 300}}) {
         const ReadReply part = dread(*plain, 0, c.chunk);
         EXPECT_EQ(part.size, 300);

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <cstdlib>
@@ -261,7 +262,7 @@ int connectTo(int port, int family = AF_INET) {
 std::string nulEnded(int fd) {
     std::string text;
     char byte;
-    while (recv(fd, &byte, 1, 0) == 1 && byte != '\0') text += byte;
+    while (read(fd, &byte, 1) == 1 && byte != '\0') text += byte;
     return text;
 }
 
@@ -512,6 +513,131 @@ TEST_F(RealPedal, ASwapWhoseReplyIsLostIsReportedAsThePedalHasIt) {
     ended = true;
     relayer.join();
     close(listener);
+}
+
+// Three clients and a guesser at once, over TCP and the serial line: one row per piece of state clients
+// could share (the thread that runs requests, the slots, the guess back-off, an upload, a download copy).
+TEST_F(RealPedal, ManyClientsAtOnceNeitherShutEachOtherOutNorMixTransfers) {
+    using Clock = std::chrono::steady_clock;
+    auto since = [](Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); };
+    auto open = [&] {
+        const int fd = connectTo(port);
+        timeval timeout{kWaitSeconds, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+        return fd;
+    };
+    auto ask = [](int fd, const std::string& request) {
+        return write(fd, request.c_str(), request.size() + 1) > 0 ? nulEnded(fd) : "";
+    };
+    ASSERT_EQ(make_port_raw(cable->terminal), 0);
+    std::string output;
+    const std::string presets = " 'root\\presets' ", password = " --password s3cret";
+    auto upload = [&](const std::string& where, const std::string& slot, const std::string& data, std::string& said) {
+        writeFile(home + "/" + slot, data);
+        return pedalctl(where + " upload-slot" + presets + slot + " " + shellQuoted(home + "/" + slot), said);
+    };
+    // Clients that hold connections while fresh ones come: each loops until told to stop and counts the
+    // wrong answers it was answered.
+    std::atomic<bool> stopped{false};
+    std::atomic<int> wrong{0};
+    auto holder = [&](const std::string& request, bool reconnect, int pauseMs) {
+        for (int fd = -1; !stopped; usleep(pauseMs * 1000)) {
+            if (fd < 0 && (fd = open()) >= 0) ask(fd, "token -");
+            const std::string reply = ask(fd, request);
+            if (reply.find(" n\r\n") != std::string::npos) ++wrong;
+            if (reply.empty() || reconnect) close(std::exchange(fd, -1));
+        }
+    };
+    const std::string guess = "token 0000000000000000";
+    auto shutOut = [&](int holders, const std::string& request, bool reconnect, int pauseMs, const std::string& lock) {
+        if (!lock.empty()) ASSERT_EQ(pedalctl(tcp() + " set-password s3cret", output), 0) << output;
+        stopped = false;
+        wrong = 0;
+        std::vector<std::thread> threads;
+        for (int i = 0; i < holders; ++i) threads.emplace_back(holder, request, reconnect, pauseMs);
+        const Clock::time_point start = Clock::now();
+        usleep(500000);
+        for (int run = 0; run < 5 || since(start) < 15; ++run) {
+            // Each fresh client comes while every guesser is at it.
+            const int mark = wrong;
+            waitFor([&] { return lock.empty() || wrong >= mark + holders; }, kWaitSeconds);
+            const Clock::time_point asked = Clock::now();
+            EXPECT_EQ(pedalctl(tcp() + lock + " write " + shellQuoted(VOLUME) + " 64", output), 0) << output;
+            EXPECT_LE(since(asked), 5.0) << "a fresh client waited, run " << run;
+        }
+        stopped = true;
+        for (std::thread& thread : threads) thread.join();
+        EXPECT_LE(wrong * 60.0 / since(start), 45.0) << wrong << " wrong answers in " << since(start) << " s";
+        if (!lock.empty()) EXPECT_EQ(pedalctl(tcp() + lock + " set-password ''", output), 0) << output;
+    };
+    const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+        {"a request of swaps",
+         [&] {
+             ASSERT_EQ(upload(tcp(), "0 A", "a", output) + upload(tcp(), "1 B", "b", output), 0) << output;
+             std::string flood;
+             while (flood.size() < 63000) flood += "dswap root\\presets:{\"index\":0,\"index2\":1}\r\n";
+             const int attacker = open(), other = open();
+             std::atomic<bool> done{false};
+             std::string reply;
+             std::thread swapper([&] {
+                 reply = ask(attacker, flood);
+                 done = true;
+             });
+             double slowest = 0;
+             while (!done) {
+                 for (int fd : {other, cable->terminal}) {
+                     const Clock::time_point asked = Clock::now();
+                     EXPECT_EQ(ask(fd, "browse root\\sys\\_name").rfind("root\\sys\\_name:", 0), 0u);
+                     slowest = std::max(slowest, since(asked));
+                 }
+             }
+             swapper.join();
+             EXPECT_LE(slowest, 1.0) << "another client waited";
+             EXPECT_GT(count(reply, "dswap"), 0u);
+             EXPECT_LT(count(reply, "dswap"), count(flood, "dswap")) << "the request stopped at its work budget";
+             for (int fd : {attacker, other}) close(fd);
+         }},
+        {"guessing connections", [&] { shutOut(3, guess, false, 0, password); }},
+        {"a reconnecting guesser", [&] { shutOut(1, guess, true, 0, password); }},
+        {"quiet connections", [&] { shutOut(3, "", false, 4000, ""); }},
+        {"two uploads",
+         [&] {
+             for (const char* slots : {"2 3", "4 4"}) {
+                 const std::string a(4000, slots[0]), b(3000, slots[2]), nameA = "FromA"s + slots[0],
+                                                                         nameB = "FromB"s + slots[2];
+                 std::thread other([&] {
+                     std::string said;
+                     EXPECT_EQ(upload(serial(), slots[2] + " "s + nameB, b, said), 0) << said;
+                 });
+                 EXPECT_EQ(upload(tcp(), slots[0] + " "s + nameA, a, output), 0) << output;
+                 other.join();
+                 for (auto [slot, name, data] : {std::tuple(slots[0], nameA, a), std::tuple(slots[2], nameB, b)}) {
+                     pedalctl(tcp() + " download-slot" + presets + slot + " " + shellQuoted(home + "/back"), output);
+                     const bool either = slots[0] == slots[2] && output == (name == nameA ? nameB : nameA) + "\n";
+                     EXPECT_TRUE(output == name + "\n" || either) << slots << output;
+                     EXPECT_TRUE(output != name + "\n" || readFile(home + "/back") == data) << slots << output;
+                 }
+             }
+         }},
+        {"a resumed download",
+         [&] {
+             ASSERT_EQ(upload(tcp(), "5 Old5", std::string(300, 'o'), output), 0) << output;
+             const int before = open(), after = open();
+             const std::string read = "dread root\\presets:{\"index\":5,\"chunk\":";
+             EXPECT_NE(ask(before, read + "0}").find("\"size\":300"), std::string::npos);
+             EXPECT_NE(ask(before, read + "1}").find("\"size\":300"), std::string::npos);
+             ASSERT_EQ(upload(tcp(), "5 New5", std::string(200, 'n'), output), 0) << output;
+             EXPECT_EQ(ask(after, read + "2}"), "\r\n") << "no copy of slot 5 on this connection";
+             EXPECT_NE(ask(before, read + "2}").find("\"size\":300"), std::string::npos) << "its own copy";
+             for (int fd : {before, after}) close(fd);
+             EXPECT_EQ(pedalctl(tcp() + " download-slot" + presets + "9 " + shellQuoted(home + "/back"), output), 1);
+             EXPECT_NE(output.find("slot 9 of root\\presets is empty"), std::string::npos) << output;
+         }},
+    };
+    for (const auto& [what, check] : cases) {
+        SCOPED_TRACE(what);
+        check();
+    }
 }
 
 TEST(PedalctlUpload, NeverSendsAChunkTwiceAfterABrokenConnection) {
