@@ -418,7 +418,8 @@ TEST_F(RealPedal, ClientFailuresEndWithOneLineAndAnExitCode) {
              {"--tcp '[::1' browse root", "pedalctl: bad TCP address '[::1'"},
              {"--tcp 127.0.0.1:" + std::to_string(freePort()) + " browse root", "pedalctl: cannot connect to"},
              {"--serial /nonexistent/tty browse root", "pedalctl: cannot open the serial port /nonexistent/tty"},
-             {"--serial /dev/null browse root", "pedalctl: /dev/null is not a serial port"}}) {
+             {"--serial /dev/null browse root", "pedalctl: /dev/null is not a serial port"},
+             {tcp() + " write " + shellQuoted(VOLUME) + " notjson", "pedalctl: the value notjson is not JSON"}}) {
         EXPECT_EQ(pedalctl(arguments, output), 1) << arguments;
         oneLine(message);
     }
@@ -466,14 +467,16 @@ TEST_F(RealPedal, AnInterruptedUploadFailsAndNoChunkIsSentTwice) {
     EXPECT_NE(output.find("the image was not installed"), std::string::npos) << output;
 }
 
-// The pedal takes a swap whose reply is lost on the way back: pedalctl never sends it again, reads the slots
-// back and reports what it finds, or fails when the two slots cannot be told apart.
+// The pedal takes a swap (a write) whose reply is lost on the way back: pedalctl never sends it again, reads
+// the slots (the value) back and reports what it finds, or fails when the two slots cannot be told apart. A
+// download whose reply is lost starts over on the new connection.
 TEST_F(RealPedal, ASwapWhoseReplyIsLostIsReportedAsThePedalHasIt) {
     // A relay to the pedal that drops the reply to the first swap of each run and closes that connection.
     int listenerPort = 0;
     const int listener = loopbackListener(listenerPort);
     ASSERT_GE(listener, 0);
     std::atomic<int> swaps{0};
+    std::atomic<const std::string*> dropped{nullptr};
     std::atomic<bool> ended{false};
     std::thread relayer([&] {
         while (!ended) {
@@ -485,7 +488,7 @@ TEST_F(RealPedal, ASwapWhoseReplyIsLostIsReportedAsThePedalHasIt) {
             for (std::string text; !(text = nulEnded(client)).empty();) {
                 send(pedal, text.c_str(), text.size() + 1, MSG_NOSIGNAL);
                 const std::string reply = nulEnded(pedal);
-                if (text.rfind("dswap ", 0) == 0 && swaps++ == 0) break;
+                if (text.rfind(*dropped, 0) == 0 && swaps++ == 0) break;
                 send(client, reply.c_str(), reply.size() + 1, MSG_NOSIGNAL);
             }
             close(client);
@@ -493,20 +496,26 @@ TEST_F(RealPedal, ASwapWhoseReplyIsLostIsReportedAsThePedalHasIt) {
         }
     });
     std::string output;
-    writeFile(home + "/slot", "data");
+    writeFile(home + "/slot", std::string(300, 'd'));
     for (const char* slot : {"0 A", "1 B"})
         ASSERT_EQ(pedalctl(tcp() + " upload-slot 'root\\presets' " + slot + " " + shellQuoted(home + "/slot"), output),
                   0)
             << output;
     const std::string relayed = "--tcp 127.0.0.1:" + std::to_string(listenerPort);
     // Two named slots are told apart by their names; two empty ones are not.
-    for (const auto& [slots, status, report] : std::vector<std::tuple<std::string, int, std::string>>{
-             {"0 1", 0, "swapped"}, {"2 3", 1, "whether the slots were swapped is unknown"}}) {
-        SCOPED_TRACE(slots);
+    for (const auto& [command, line, status, report, sent] :
+         std::vector<std::tuple<std::string, std::string, int, std::string, int>>{
+             {"swap-slots 'root\\presets' 0 1", "dswap ", 0, "swapped", 1},
+             {"swap-slots 'root\\presets' 2 3", "dswap ", 1, "whether the slots were swapped is unknown", 1},
+             {"write " + shellQuoted(VOLUME) + " 30", "write ", 0, VOLUME + ":{\"value\":30}", 1},
+             {"download-slot 'root\\presets' 0 " + shellQuoted(home + "/back"),
+              "dread root\\presets:{\"index\":0,\"chunk\":2}", 0, "B", 3}}) {
+        SCOPED_TRACE(command);
         swaps = 0;
-        EXPECT_EQ(pedalctl(relayed + " swap-slots 'root\\presets' " + slots, output), status) << output;
+        dropped = &line;
+        EXPECT_EQ(pedalctl(relayed + " " + command, output), status) << output;
         EXPECT_NE(output.find(report), std::string::npos) << output;
-        EXPECT_EQ(swaps, 1) << "the swap is sent once";
+        EXPECT_EQ(swaps, sent) << "a change is sent once";
         const std::string names = concurrentRequests(port, {"browse root\\presets"})[0];
         EXPECT_NE(names.find("[\"B\",\"A\",\"\","), std::string::npos) << "swapped once: " << names;
     }
