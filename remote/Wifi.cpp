@@ -377,7 +377,7 @@ void Wifi::acceptStep(int64_t now) {
     free->time = now;
     free->accepted = now;
     free->lastWork = now;
-    free->guessSince = 0;
+    free->guessWaiting = false;
     free->count = 0;
     free->discarding = false;
     free->peerClosed = false;
@@ -395,7 +395,7 @@ void Wifi::makeRoom(int64_t now) {
     auto rank = [&](const Client& client) {
         // Guessing connections go first, then the one quiet longest.
         const bool guessing = !client.session.trusted && client.session.wrongAnswers > 0;
-        const bool quiet = !client.replying && !client.guessSince && now - client.lastWork >= SLOT_QUIET_US;
+        const bool quiet = !client.replying && !client.guessWaiting && now - client.lastWork >= SLOT_QUIET_US;
         return guessing ? 2 : quiet ? 1 : 0;
     };
     for (Client& client : clients) {
@@ -419,7 +419,7 @@ void Wifi::takeGuess(int64_t now) {
     if (answersHeld(now)) return;
     Client* first = nullptr;
     for (Client& client : clients) {
-        if (client.fd < 0 || !client.guessSince) continue;
+        if (client.fd < 0 || !client.guessWaiting) continue;
         // A guesser's connections are either worn (wrong answers) or newer than an honest client's that came
         // while it guessed: neither goes before it.
         if (!first || std::make_pair(client.session.wrongAnswers, client.accepted) <
@@ -427,7 +427,7 @@ void Wifi::takeGuess(int64_t now) {
             first = &client;
     }
     if (!first) return;
-    first->guessSince = 0;
+    first->guessWaiting = false;
     takeRequest(*first, now);
     sendReply(*first, now);
 }
@@ -440,8 +440,8 @@ void Wifi::clientStep(Client& client, int64_t now) {
         // Guesses of connections that have not answered right wait for the shared back-off and their turn
         // (takeGuess); a connection's other requests, and all of one that answered right, go at once unless
         // its own back-off holds them.
-        if (guessWaits(client)) client.guessSince = client.guessSince ? client.guessSince : now;
-        else if (!client.session.backoff.held(now)) takeRequest(client, now);
+        client.guessWaiting = guessWaits(client);
+        if (!client.guessWaiting && !client.session.backoff.held(now)) takeRequest(client, now);
     }
     if (client.replying) sendReply(client, now);
     if (client.fd < 0) return;
@@ -451,7 +451,7 @@ void Wifi::clientStep(Client& client, int64_t now) {
         closeClient(client);
         return;
     }
-    if (now - client.time > CLIENT_IDLE_US && !client.guessSince) closeClient(client);
+    if (now - client.time > CLIENT_IDLE_US && !client.guessWaiting) closeClient(client);
 }
 
 void Wifi::receive(Client& client) {
@@ -530,7 +530,7 @@ void Wifi::closeClient(Client& client) {
     if (client.fd >= 0) close(client.fd);
     client.fd = -1;
     client.time = 0;
-    client.guessSince = 0;
+    client.guessWaiting = false;
     client.count = 0;
     client.discarding = false;
     client.peerClosed = false;

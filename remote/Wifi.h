@@ -24,7 +24,8 @@ class NodeItem;
 // driven directly. Each TCP connection is a session of its own (token, password back-off once it answered
 // right, upload, download copy); the connections share the transport's last-access time for "read" and the
 // back-off of the guesses of connections that have not answered right. Those guesses are checked one at a
-// time as that back-off allows, the connection with the fewest wrong answers (then the oldest) first, so that a right answer is not starved by a guesser's other connections.
+// time as that back-off allows, the connection with the fewest wrong answers (then the oldest) first, so
+// that a right answer is not starved by a guesser's other connections.
 //
 // Connection slots serve clients that talk: when all are taken and a new connection waits, the slot of a
 // connection that has answered wrong and never right, or else the one that has sent no request but empty
@@ -102,8 +103,8 @@ private:
         // Accept time, or the time of the last request that asked for something: not an empty one, not a
         // wrong answer.
         int64_t lastWork = 0;
-        // When its waiting request, a password answer, arrived; 0 when none waits.
-        int64_t guessSince = 0;
+        // Its next request is a password answer waiting for its turn.
+        bool guessWaiting = false;
         int count = 0;
         bool discarding = false;
         bool peerClosed = false;
