@@ -184,6 +184,15 @@ bool NodeList::commitUpload(int i, const std::string& name, std::vector<uint8_t>
     return true;
 }
 
+bool NodeList::parseWriteJSON(const std::string& text, Upload& upload) {
+    bool committed = false;
+    const bool accepted = transfer.parseWriteJSON(text, upload, committed);
+    if (committed) notifyChange();
+    return accepted;
+}
+
+std::string NodeList::writeStatusJSON(const Upload& upload) const { return transfer.writeStatusJSON(upload); }
+
 bool NodeList::parseWriteJSON(const std::string& text) {
     bool committed = false;
     const bool accepted = transfer.parseWriteJSON(text, committed);

@@ -80,18 +80,24 @@ public:
     // Exchanges two slots' contents.
     bool swap(int i, int j);
 
-    // One upload chunk: path:{"index":i,"chunk":c,"value":"hex"}; false when the write was aborted.
+    // One client's upload (its chunks so far and its status), kept by the client.
+    using Upload = SlotTransfer::Upload;
+    // One upload chunk of the client whose upload this is: path:{"index":i,"chunk":c,"value":"hex"}; false
+    // when the write was aborted. A commit stores that client's name and data and notifies.
+    bool parseWriteJSON(const std::string& text, Upload& upload);
+    // path:{"index":i,"chunk":c}: the last accepted chunk of the client's write in progress, or the final chunk
+    // after a commit; -1,-1 before any write to this list and after an abort.
+    std::string writeStatusJSON(const Upload& upload) const;
+    // The same with the list's own upload, for a caller that is the only writer.
     bool parseWriteJSON(const std::string& text);
-    // path:{"index":i,"chunk":c}: the last accepted chunk of the write in progress, or the final chunk after a
-    // commit; -1,-1 before any write and after an abort.
     std::string writeStatusJSON() const;
     // What one client downloads from (a snapshot of one slot kept across the chunks of one download).
     using ReadCopy = SlotTransfer::ReadCopy;
 
     // From path:{"index":i,"chunk":c}: "dread " and path:{"index":i,"size":n,"chunk":c,"value":"hex"}; "" for a
     // malformed request or a bad index. Chunk 0 takes a new snapshot into copy when the slot changed since
-    // (or copy holds another slot); a later chunk reads the snapshot copy holds of that slot, or takes one
-    // when it holds none. Taking a snapshot compresses a whole slot; with mayCopy false a read that would
+    // (or copy holds another slot); a later chunk reads the snapshot copy holds of that slot, and is answered
+    // "" when it holds none (the client starts over at chunk 0). Taking a snapshot compresses a whole slot; with mayCopy false a read that would
     // take one is not run and gives nullopt. copied tells whether this read took one.
     std::optional<std::string> parseReadJSON(const std::string& text, ReadCopy& copy, bool mayCopy, bool& copied);
     // The same from the list's own copy, for a caller that is the only reader.

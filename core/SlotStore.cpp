@@ -1,6 +1,7 @@
 #include "core/SlotStore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -16,6 +17,14 @@ constexpr int storedOffset = 68;
 const char* const stagedSuffix = ".swap";
 // What Storage::storeFile writes before it renames the file into place.
 const char* const temporarySuffix = ".tmp";
+
+std::atomic<uint64_t> storedBytes{0};
+
+// Storage::storeFile, counted.
+bool storeCounted(const std::string& name, const std::string& content) {
+    storedBytes += content.size();
+    return Storage::storeFile(name, content);
+}
 
 void putLittleEndian(std::string& out, size_t offset, uint32_t value) {
     for (int k = 0; k < 4; ++k) out[offset + size_t(k)] = char((value >> (8 * k)) & 0xFF);
@@ -40,6 +49,8 @@ bool SlotStore::recordName(const uint8_t* record, std::string& name) {
     name.assign(reinterpret_cast<const char*>(record), size_t(static_cast<const uint8_t*>(end) - record));
     return true;
 }
+
+uint64_t SlotStore::bytesStored() { return storedBytes.load(); }
 
 uint32_t SlotStore::recordTransferred(const uint8_t* record) { return getLittleEndian(record + transferredOffset); }
 
@@ -74,7 +85,13 @@ std::string SlotStore::fileContent(const std::string& name, const std::vector<ui
 
 bool SlotStore::load(int i, size_t maxSize, std::string& name, std::vector<uint8_t>& data) const {
     std::string content;
-    if (!keyHeld[size_t(i)] || !Storage::loadFile(fileName(i), content)) return false;
+    if (!keyHeld[size_t(i)]) return false;
+    // A committed swap that could not be finished stands as acknowledged: its slots show their staged
+    // contents (an empty staged file is an empty slot), while every store is refused until it is finished.
+    const bool swapped =
+        (i == pendingSwap[0] || i == pendingSwap[1]) && Storage::loadFile(fileName(i) + stagedSuffix, content);
+    if (swapped && content.empty()) return false;
+    if (!swapped && !Storage::loadFile(fileName(i), content)) return false;
     const auto* bytes = reinterpret_cast<const uint8_t*>(content.data());
     const bool whole = content.size() >= size_t(nameRecordSize);
     const size_t used = whole ? content.size() - nameRecordSize : 0;
@@ -89,7 +106,7 @@ bool SlotStore::load(int i, size_t maxSize, std::string& name, std::vector<uint8
 bool SlotStore::store(int i, const std::string& name, const std::vector<uint8_t>& data) {
     if (!keyHeld[size_t(i)] || !finishPendingSwap()) return false;
     if (name.empty()) return Storage::removeFile(fileName(i));
-    return Storage::storeFile(fileName(i), fileContent(name, data));
+    return storeCounted(fileName(i), fileContent(name, data));
 }
 
 bool SlotStore::applyStaged(int i) {
@@ -117,10 +134,10 @@ bool SlotStore::storeSwap(int i, int j, const NodeListElement& first, const Node
     auto stagedContent = [](const NodeListElement& element) {
         return element.name.empty() ? std::string() : fileContent(element.name, *element.data);
     };
-    const bool staged = Storage::storeFile(fileName(i) + stagedSuffix, stagedContent(second)) &&
-                        Storage::storeFile(fileName(j) + stagedSuffix, stagedContent(first));
+    const bool staged = storeCounted(fileName(i) + stagedSuffix, stagedContent(second)) &&
+                        storeCounted(fileName(j) + stagedSuffix, stagedContent(first));
     // The journal is the commit: before it the old files stand, after it the next start finishes the swap.
-    if (!staged || !Storage::storeFile(journal, std::to_string(i) + " " + std::to_string(j) + "\n")) {
+    if (!staged || !storeCounted(journal, std::to_string(i) + " " + std::to_string(j) + "\n")) {
         Storage::removeFile(fileName(i) + stagedSuffix);
         Storage::removeFile(fileName(j) + stagedSuffix);
         return false;
@@ -134,8 +151,19 @@ bool SlotStore::storeSwap(int i, int j, const NodeListElement& first, const Node
     return true;
 }
 
+void SlotStore::removeTemporaryFiles() {
+    // A store cut short leaves a temporary file: the slot's, a staged file's or the journal's own.
+    Storage::removeFile(journalFileName() + temporarySuffix);
+    for (int k = 0; k < count; ++k) {
+        if (!keyHeld[size_t(k)]) continue;
+        Storage::removeFile(fileName(k) + temporarySuffix);
+        Storage::removeFile(fileName(k) + stagedSuffix + temporarySuffix);
+    }
+}
+
 void SlotStore::recoverSwap() {
     if (!journalKeyHeld) return;
+    removeTemporaryFiles();
     const std::string journal = journalFileName();
     std::string text;
     int i = -1, j = -1;
@@ -147,11 +175,8 @@ void SlotStore::recoverSwap() {
         if (!finishPendingSwap()) return; // the journal stays for a later store or the next start
     }
     Storage::removeFile(journal);
-    // Staged files without a journal belong to a swap that never committed; a staged file whose store was
-    // cut short is left as a temporary file.
+    // Staged files without a journal belong to a swap that never committed.
     for (int k = 0; k < count; ++k) {
-        if (!keyHeld[size_t(k)]) continue;
-        Storage::removeFile(fileName(k) + stagedSuffix);
-        Storage::removeFile(fileName(k) + stagedSuffix + temporarySuffix);
+        if (keyHeld[size_t(k)]) Storage::removeFile(fileName(k) + stagedSuffix);
     }
 }

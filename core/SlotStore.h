@@ -11,7 +11,9 @@
 //
 // A swap is atomic across a power cut: both new files are staged beside the old ones (<KEY>.swap), then a
 // journal naming the two slots (the key of the list path and "\\swap") commits it, then the staged files
-// replace the old ones. Building the store finishes a committed swap and drops an uncommitted one.
+// replace the old ones. Building the store finishes a committed swap and drops an uncommitted one; a committed
+// swap it cannot finish loads as swapped (from the staged files) and the list takes no change until it is
+// finished. Temporary files of stores cut short are removed.
 //
 // Not thread-safe: the list serialises every store with its publication (its file lock).
 class SlotStore {
@@ -26,6 +28,9 @@ public:
     static bool recordName(const uint8_t* record, std::string& name);
     static uint32_t recordTransferred(const uint8_t* record);
     static uint32_t recordStored(const uint8_t* record);
+
+    // Bytes written into slot files so far by every list of the process: what a caller spends on storage.
+    static uint64_t bytesStored();
 
     // Claims the keys of count slots of the list at listPath and recovers an interrupted swap.
     SlotStore(std::string listPath, int count);
@@ -52,6 +57,7 @@ private:
     static std::string fileContent(const std::string& name, const std::vector<uint8_t>& data);
     // Puts a staged file of slot i in place, if there is one: an empty staged file empties the slot.
     bool applyStaged(int i);
+    void removeTemporaryFiles();
     // Finishes a committed swap that a power cut interrupted and drops staged files without a journal.
     void recoverSwap();
     // Puts the staged files of a committed swap in place and removes its journal; false while that fails.

@@ -83,63 +83,54 @@ SlotTransfer::SlotTransfer(Slots& slots, std::string listPath, int size, int cou
       chunkSize(chunkSize),
       compressed(compressed) {}
 
-SlotTransfer::~SlotTransfer() { endInflater(); }
+SlotTransfer::~SlotTransfer() = default;
 
 bool SlotTransfer::parseSwapRequest(const std::string& text, int& i, int& j) {
     const nlohmann::json body = requestBody(text);
     return !body.is_discarded() && readInt(body, "index", i) && readInt(body, "index2", j);
 }
 
-void SlotTransfer::endInflater() {
-    if (!upload.inflater) return;
-    inflateEnd(upload.inflater);
-    delete upload.inflater;
-    upload.inflater = nullptr;
+void SlotTransfer::InflaterEnd::operator()(z_stream_s* stream) const {
+    inflateEnd(stream);
+    delete stream;
 }
 
-void SlotTransfer::abortUpload() {
-    endInflater();
-    upload = Upload();
-    statusIndex = statusChunk = -1;
-}
-
-bool SlotTransfer::startUpload(int index, const std::vector<uint8_t>& record) {
+const char* SlotTransfer::startUpload(Upload& upload, int index, const std::vector<uint8_t>& record) const {
     std::string name;
-    if (record.size() != size_t(SlotStore::nameRecordSize) || !SlotStore::recordName(record.data(), name)) return false;
-    if (!slots.admitsName(index, name)) return false;
+    if (record.size() != size_t(SlotStore::nameRecordSize) || !SlotStore::recordName(record.data(), name))
+        return "malformed name record";
+    if (!slots.admitsName(index, name)) return "the name is not allowed or another slot has it";
     const uint32_t transferred = SlotStore::recordTransferred(record.data());
     const uint32_t stored = SlotStore::recordStored(record.data());
-    if (compressed) {
-        // A gzip stream of incompressible data is slightly longer than the data itself.
-        if (stored > uint32_t(size) || transferred > compressBound(uLong(size)) + 64) return false;
-    } else if (transferred > uint32_t(size)) {
-        return false;
-    }
+    // A gzip stream of incompressible data is slightly longer than the data itself.
+    const bool fits = compressed ? stored <= uint32_t(size) && transferred <= compressBound(uLong(size)) + 64
+                                 : transferred <= uint32_t(size);
+    if (!fits) return "more data announced than the slot holds";
     upload.index = index;
     upload.name = name;
     upload.transferred = transferred;
     upload.stored = stored;
     upload.data.reserve(std::min<size_t>(compressed ? stored : transferred, size_t(size)));
     if (compressed && transferred > 0) {
-        upload.inflater = new z_stream{};
-        if (inflateInit2(upload.inflater, 15 + 16) != Z_OK) {
-            delete upload.inflater;
-            upload.inflater = nullptr;
-            return false;
+        upload.inflater.reset(new z_stream{});
+        if (inflateInit2(upload.inflater.get(), 15 + 16) != Z_OK) {
+            delete upload.inflater.release();
+            return "no inflater";
         }
     }
-    return true;
+    return nullptr;
 }
 
-bool SlotTransfer::appendData(const std::vector<uint8_t>& bytes) {
-    if (bytes.size() > size_t(chunkSize) || upload.received + bytes.size() > upload.transferred) return false;
+const char* SlotTransfer::appendData(Upload& upload, const std::vector<uint8_t>& bytes) const {
+    if (bytes.size() > size_t(chunkSize)) return "chunk longer than the list's chunk size";
+    if (upload.received + bytes.size() > upload.transferred) return "more bytes than announced";
     upload.received += uint32_t(bytes.size());
     if (!compressed) {
         upload.data.insert(upload.data.end(), bytes.begin(), bytes.end());
-        return true;
+        return nullptr;
     }
-    if (bytes.empty()) return true;
-    if (upload.streamEnded || !upload.inflater) return false; // bytes after the end of the gzip stream
+    if (bytes.empty()) return nullptr;
+    if (upload.streamEnded || !upload.inflater) return "bytes after the end of the gzip stream";
     z_stream& stream = *upload.inflater;
     stream.next_in = const_cast<Bytef*>(bytes.data());
     stream.avail_in = uInt(bytes.size());
@@ -149,19 +140,19 @@ bool SlotTransfer::appendData(const std::vector<uint8_t>& bytes) {
         stream.avail_out = sizeof out;
         const int result = inflate(&stream, Z_NO_FLUSH);
         const size_t produced = sizeof out - stream.avail_out;
-        if (upload.data.size() + produced > size_t(size)) return false;
+        if (upload.data.size() + produced > size_t(size)) return "the data inflates beyond the slot size";
         upload.data.insert(upload.data.end(), out, out + produced);
         if (result == Z_STREAM_END) {
             upload.streamEnded = true;
-            return stream.avail_in == 0;
+            return stream.avail_in == 0 ? nullptr : "bytes after the end of the gzip stream";
         }
-        if (result == Z_BUF_ERROR && stream.avail_in == 0) return true;
-        if (result != Z_OK) return false;
-        if (stream.avail_in == 0 && stream.avail_out != 0) return true;
+        if (result == Z_BUF_ERROR && stream.avail_in == 0) return nullptr;
+        if (result != Z_OK) return "not a gzip stream";
+        if (stream.avail_in == 0 && stream.avail_out != 0) return nullptr;
     }
 }
 
-bool SlotTransfer::finishUpload() {
+bool SlotTransfer::finishUpload(Upload& upload) const {
     auto refuse = [&](const char* reason) {
         LOGW(TAG, "%s: slot %d not committed: %s\n", listPath.c_str(), upload.index, reason);
         return false;
@@ -173,56 +164,74 @@ bool SlotTransfer::finishUpload() {
     return slots.commitUpload(upload.index, upload.name, std::move(upload.data));
 }
 
-bool SlotTransfer::acceptChunk(int index, int chunk, const std::vector<uint8_t>& bytes) {
-    if (index < 0 || index >= count) return false;
+const char* SlotTransfer::acceptChunk(Upload& upload, int index, int chunk, const std::vector<uint8_t>& bytes) const {
+    if (index < 0 || index >= count) return "no such slot";
     if (chunk == 0) {
-        abortUpload();
-        if (!startUpload(index, bytes)) return false;
-    } else if (upload.index != index || chunk != upload.chunk + 1 || !appendData(bytes)) {
-        return false;
+        upload = Upload();
+        upload.transfer = this;
+        if (const char* reason = startUpload(upload, index, bytes)) return reason;
+    } else if (upload.transfer != this || upload.index != index || upload.chunk < 0) {
+        return "no upload of this slot in progress on this connection";
+    } else if (chunk != upload.chunk + 1) {
+        return "chunk out of order";
+    } else if (const char* reason = appendData(upload, bytes)) {
+        return reason;
     }
     upload.chunk = chunk;
-    return true;
+    return nullptr;
 }
 
-bool SlotTransfer::parseWriteJSON(const std::string& text, bool& committed) {
+bool SlotTransfer::parseWriteJSON(const std::string& text, Upload& upload, bool& committed) const {
     committed = false;
-    std::lock_guard<std::mutex> guard(transferLock);
     const nlohmann::json body = requestBody(text);
     int index = -1, chunk = -1;
     std::vector<uint8_t> bytes;
     const bool wellFormed = !body.is_discarded() && readInt(body, "index", index) && readInt(body, "chunk", chunk) &&
                             body.contains("value") && body["value"].is_string() &&
                             fromHex(body["value"].get_ref<const std::string&>(), bytes);
-    if (!wellFormed || !acceptChunk(index, chunk, bytes)) {
-        LOGW(TAG, "%s: slot write aborted at index %d chunk %d\n", listPath.c_str(), index, chunk);
-        abortUpload();
+    const char* reason = wellFormed ? acceptChunk(upload, index, chunk, bytes) : "malformed chunk";
+    const bool finished = !reason && upload.received == upload.transferred;
+    if (reason || (finished && !finishUpload(upload))) {
+        if (reason)
+            LOGW(TAG, "%s: slot write aborted at index %d chunk %d: %s\n", listPath.c_str(), index, chunk, reason);
+        upload = Upload();
+        upload.transfer = this;
         return false;
     }
-    if (upload.received == upload.transferred) {
-        if (!finishUpload()) {
-            abortUpload();
-            return false;
-        }
-        endInflater();
+    if (finished) {
         upload = Upload();
+        upload.transfer = this;
         committed = true;
     }
-    statusIndex = index;
-    statusChunk = chunk;
+    upload.statusIndex = index;
+    upload.statusChunk = chunk;
     return true;
+}
+
+std::string SlotTransfer::writeStatusJSON(const Upload& upload) const {
+    const bool ours = upload.transfer == this;
+    return listPath + ":{\"index\":" + std::to_string(ours ? upload.statusIndex : -1) +
+           ",\"chunk\":" + std::to_string(ours ? upload.statusChunk : -1) + "}";
+}
+
+bool SlotTransfer::parseWriteJSON(const std::string& text, bool& committed) {
+    std::lock_guard<std::mutex> guard(transferLock);
+    return parseWriteJSON(text, ownUpload, committed);
 }
 
 std::string SlotTransfer::writeStatusJSON() const {
     std::lock_guard<std::mutex> guard(transferLock);
-    return listPath + ":{\"index\":" + std::to_string(statusIndex) + ",\"chunk\":" + std::to_string(statusChunk) + "}";
+    return writeStatusJSON(ownUpload);
 }
 
-bool SlotTransfer::needsNewCopy(const ReadCopy& copy, int index, int chunk) const {
-    if (copy.transfer != this || copy.index != index || !copy.stream) return true;
+bool SlotTransfer::holdsCopy(const ReadCopy& copy, int index) const {
+    return copy.transfer == this && copy.index == index && copy.stream;
+}
+
+bool SlotTransfer::needsNewCopy(const ReadCopy& copy, int index) const {
     // Only a download that starts over looks at the slot again: its later chunks keep the version its
     // name record announced.
-    return chunk == 0 && copy.version != slots.transferVersion(index);
+    return !holdsCopy(copy, index) || copy.version != slots.transferVersion(index);
 }
 
 void SlotTransfer::takeCopy(ReadCopy& copy, int index) const {
@@ -244,7 +253,10 @@ std::optional<std::string> SlotTransfer::parseReadJSON(const std::string& text, 
     int index, chunk;
     if (body.is_discarded() || !readInt(body, "index", index) || !readInt(body, "chunk", chunk)) return "";
     if (index < 0 || index >= count || chunk < 0) return "";
-    if (needsNewCopy(copy, index, chunk)) {
+    // A later chunk without a copy of this slot would come from whatever version the slot holds now, not
+    // the one whose name record the client read: it is answered empty, and the client starts over.
+    if (chunk > 0 && !holdsCopy(copy, index)) return "";
+    if (chunk == 0 && needsNewCopy(copy, index)) {
         if (!mayCopy) return std::nullopt;
         takeCopy(copy, index);
         copied = true;

@@ -3,12 +3,15 @@
 #include "porting/Log.h"
 #include "core/Node.h"
 #include "core/NodeList.h"
+#include "core/SlotStore.h"
 #include "remote/RemoteServices.h"
 #include "core/Security.h"
 #include "porting/Shims.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <string_view>
 
 namespace {
 const char* const TAG = "Com";
@@ -25,13 +28,33 @@ bool command(const std::string& line, const char* word, std::string& argument) {
     return true;
 }
 
-// The lines whose effect cannot be undone; they run only when their piece is sure to fit in the reply.
-bool changesState(const std::string& line) {
-    for (const char* word : {"write ", "dwrite ", "dswap ", "supd ", "upd "}) {
-        if (line.compare(0, std::strlen(word), word) == 0) return true;
-    }
-    return false;
+int64_t steadyMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
+}
+
+// Every command. The lines that change stored data cannot be undone: they run only when their piece is sure
+// to fit in the reply and the request's work budget is not spent.
+const ComInterface::Command* ComInterface::findCommand(const std::string& line, std::string& argument) {
+    static const Command commands[] = {
+        {"browse ", &ComInterface::browse, false, false},    {"read ", &ComInterface::readChanges, false, false},
+        {"dread ", &ComInterface::listCommand, false, true}, {"write ", &ComInterface::writeValue, true, true},
+        {"dwrite ", &ComInterface::listCommand, true, true}, {"dswap ", &ComInterface::listCommand, true, true},
+        {"supd ", &ComInterface::firmwareStart, true, true}, {"upd ", &ComInterface::firmwareData, true, true},
+    };
+    for (const Command& candidate : commands) {
+        if (command(line, candidate.word, argument)) return &candidate;
+    }
+    return nullptr;
+}
+
+bool ComInterface::carriesAnswer(const char* request, size_t length) {
+    const std::string_view text(request, length);
+    const std::string_view word = "token ";
+    if (text.substr(0, word.size()) != word) return false;
+    const size_t end = std::min(text.find(SEPARATOR), text.size());
+    return end - word.size() == 2 * Security::HASH_SIZE;
 }
 
 ComInterface::ComInterface(Node* root) : root(root) { transports().push_back(this); }
@@ -88,10 +111,19 @@ std::string ComInterface::processRequest(std::string request, int64_t now, Remot
             header = reply.size();
         }
         bool first = reply.size() == header;
-        if (!first && changesState(line) && reply.size() + line.size() + PIECE_MARGIN > replyBudget) break;
+        std::string argument;
+        const Command* found = findCommand(line, argument);
+        if (!found) continue;
+        if (found->storing) {
+            // Only a line that did storage work spends the work budget, so the first such line always runs.
+            if (run.workUs >= WORK_BUDGET_US || run.workBytes >= WORK_BUDGET_BYTES) break;
+            if (!first && reply.size() + line.size() + PIECE_MARGIN > replyBudget) break;
+            if (!run.refused) runStoring(*found, argument, line, run, reply);
+            continue;
+        }
         size_t before = reply.size();
         int64_t access = lastAccess;
-        runCommand(line, run, reply);
+        if (!found->guarded || !run.refused) (this->*found->run)(argument, line, run, reply);
         if (run.stopped) break;
         if (!first && reply.size() > replyBudget) {
             // Only a line that changes nothing gets here: it is undone as if it had not run.
@@ -105,14 +137,20 @@ std::string ComInterface::processRequest(std::string request, int64_t now, Remot
 
 void ComInterface::answerChecked(RemoteSession& client, bool right, int64_t now) {
     if (right) {
-        client.refusals = 0;
-        client.heldUntil = 0;
+        // Lowered, not ended: an honest client's right answer must not reset a busy guesser's back-off.
+        if (!client.trusted) guesses.refusals = std::max(0, guesses.refusals - 1);
+        client.trusted = true;
+        client.backoff = AnswerBackoff{};
         return;
     }
+    AnswerBackoff& backoff = client.trusted ? client.backoff : guesses;
+    if (!client.trusted) ++client.wrongAnswers;
+    if (now - backoff.lastRefusal >= QUIET_GUESSING_US) backoff.refusals = 0;
     int64_t delay = FIRST_ANSWER_DELAY_US;
-    for (int i = 0; i < client.refusals && delay < MAX_ANSWER_DELAY_US; ++i) delay *= 2;
-    ++client.refusals;
-    client.heldUntil = now + std::min(delay, MAX_ANSWER_DELAY_US);
+    for (int i = 0; i < backoff.refusals && delay < MAX_ANSWER_DELAY_US; ++i) delay *= 2;
+    ++backoff.refusals;
+    backoff.lastRefusal = now;
+    backoff.heldUntil = now + std::min(delay, MAX_ANSWER_DELAY_US);
     ++unloggedRefusals;
     if (lastRefusalLog == 0 || now - lastRefusalLog >= REFUSAL_LOG_INTERVAL_US) {
         LOGW(TAG, "%s: %d wrong password answer(s) since the last report\n", transportName(), unloggedRefusals);
@@ -121,32 +159,20 @@ void ComInterface::answerChecked(RemoteSession& client, bool right, int64_t now)
     }
 }
 
-void ComInterface::runCommand(const std::string& line, RequestRun& run, std::string& reply) {
-    const bool refused = run.refused;
-    std::string argument;
-    if (command(line, "browse ", argument)) {
-        browse(argument, reply);
-    } else if (command(line, "dwrite ", argument)) {
-        if (!refused) listCommand("dwrite ", argument, line, run, reply);
-    } else if (command(line, "dswap ", argument)) {
-        if (!refused) listCommand("dswap ", argument, line, run, reply);
-    } else if (command(line, "dread ", argument)) {
-        if (!refused) listCommand("dread ", argument, line, run, reply);
-    } else if (command(line, "read ", argument)) {
-        readChanges(argument, reply);
-    } else if (command(line, "write ", argument)) {
-        if (refused) return;
-        // The argument is echoed whatever the outcome: clients read back the value they sent.
-        root->parseJSON(argument);
-        reply += argument + SEPARATOR;
-    } else if (command(line, "supd ", argument)) {
-        if (!refused) firmwareStart(argument, reply);
-    } else if (command(line, "upd ", argument)) {
-        if (!refused) firmwareData(argument, reply);
-    }
+void ComInterface::runStoring(const Command& found, const std::string& argument, const std::string& line,
+                              RequestRun& run, std::string& reply) {
+    const int64_t started = steadyMicroseconds();
+    const uint64_t storedBefore = SlotStore::bytesStored();
+    run.imageBytes = 0;
+    (this->*found.run)(argument, line, run, reply);
+    const uint64_t bytes = SlotStore::bytesStored() - storedBefore + run.imageBytes;
+    // A value write costs nothing worth counting; one that saves a preset stores a slot and counts.
+    if (found.run == &ComInterface::writeValue && bytes == 0) return;
+    run.workUs += steadyMicroseconds() - started;
+    run.workBytes += bytes;
 }
 
-void ComInterface::browse(const std::string& path, std::string& reply) {
+void ComInterface::browse(const std::string& path, const std::string&, RequestRun&, std::string& reply) {
     Node* node = root->pathToNode(path);
     if (!node) return;
     // Stamped before the walk: a change made while the walk runs is reported by the next "read".
@@ -155,7 +181,7 @@ void ComInterface::browse(const std::string& path, std::string& reply) {
     lastAccess = now;
 }
 
-void ComInterface::readChanges(const std::string& path, std::string& reply) {
+void ComInterface::readChanges(const std::string& path, const std::string&, RequestRun&, std::string& reply) {
     Node* node = root->pathToNode(path);
     if (!node) return;
     int64_t now = esp_timer_get_time();
@@ -163,19 +189,25 @@ void ComInterface::readChanges(const std::string& path, std::string& reply) {
     lastAccess = now;
 }
 
-void ComInterface::listCommand(const std::string& word, const std::string& argument, const std::string& line,
-                               RequestRun& run, std::string& reply) {
+void ComInterface::writeValue(const std::string& argument, const std::string&, RequestRun&, std::string& reply) {
+    // The argument is echoed whatever the outcome: clients read back the value they sent.
+    root->parseJSON(argument);
+    reply += argument + SEPARATOR;
+}
+
+void ComInterface::listCommand(const std::string& argument, const std::string& line, RequestRun& run,
+                               std::string& reply) {
     size_t colon = argument.find(':');
     if (colon == std::string::npos) return;
     Node* node = root->pathToNode(argument.substr(0, colon));
     if (!node || std::strcmp(node->getType(), "list") != 0) return;
     auto* list = dynamic_cast<NodeList*>(node);
     if (!list) return;
-    if (word == "dwrite ") {
+    if (line.rfind("dwrite ", 0) == 0) {
         // The outcome shows in the status: the chunk taken, or -1,-1 when the upload was refused.
-        list->parseWriteJSON(argument);
-        reply += "dwrite " + list->writeStatusJSON();
-    } else if (word == "dswap ") {
+        list->parseWriteJSON(argument, run.client.upload);
+        reply += "dwrite " + list->writeStatusJSON(run.client.upload);
+    } else if (line.rfind("dswap ", 0) == 0) {
         if (list->parseSwapJSON(argument)) reply += line;
     } else {
         bool copied = false;
@@ -189,14 +221,14 @@ void ComInterface::listCommand(const std::string& word, const std::string& argum
     }
 }
 
-void ComInterface::firmwareStart(const std::string& size, std::string& reply) {
+void ComInterface::firmwareStart(const std::string& size, const std::string&, RequestRun&, std::string& reply) {
     const RemoteServices::Firmware& firmware = RemoteServices::firmware();
     if (!firmware.start) return;
     RemoteServices::setFirmwareOwner(this);
     reply += firmware.start(size);
 }
 
-void ComInterface::firmwareData(const std::string& hex, std::string& reply) {
+void ComInterface::firmwareData(const std::string& hex, const std::string&, RequestRun& run, std::string& reply) {
     const RemoteServices::Firmware& firmware = RemoteServices::firmware();
     if (!firmware.data) return;
     // The transfer belongs to the transport that started it; data from another would corrupt the image.
@@ -205,5 +237,6 @@ void ComInterface::firmwareData(const std::string& hex, std::string& reply) {
         reply += "0";
         return;
     }
+    run.imageBytes = hex.size() / 2;
     reply += firmware.data(hex);
 }

@@ -4,6 +4,7 @@
 #include "porting/Log.h"
 #include "porting/Mac.h"
 #include "core/NodeItem.h"
+#include "core/Security.h"
 #include "porting/Process.h"
 #include "remote/SandboxCommandRunner.h"
 #include "remote/ServiceFile.h"
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -291,8 +293,10 @@ void Wifi::serverStep(int64_t now) {
         configureStep(now);
         break;
     case SERVE:
+        makeRoom(now);
         acceptStep(now);
         for (Client& client : clients) clientStep(client, now);
+        takeGuess(now);
         break;
     default:
         closeAll();
@@ -371,6 +375,9 @@ void Wifi::acceptStep(int64_t now) {
     }
     free->fd = fd;
     free->time = now;
+    free->accepted = now;
+    free->lastWork = now;
+    free->guessWaiting = false;
     free->count = 0;
     free->discarding = false;
     free->peerClosed = false;
@@ -378,15 +385,64 @@ void Wifi::acceptStep(int64_t now) {
     free->reply.clear();
     free->sent = 0;
     free->session = RemoteSession{};
-    free->session.refusals = leftRefusals;
-    free->session.heldUntil = leftHeldUntil;
+}
+
+void Wifi::makeRoom(int64_t now) {
+    if (clientCount() < MAX_CLIENTS) return;
+    pollfd entry{listenFd, POLLIN, 0};
+    if (poll(&entry, 1, 0) != 1 || !(entry.revents & POLLIN)) return;
+    Client* victim = nullptr;
+    auto rank = [&](const Client& client) {
+        // Guessing connections go first, then the one quiet longest.
+        const bool guessing = !client.session.trusted && client.session.wrongAnswers > 0;
+        const bool quiet = !client.replying && !client.guessWaiting && now - client.lastWork >= SLOT_QUIET_US;
+        return guessing ? 2 : quiet ? 1 : 0;
+    };
+    for (Client& client : clients) {
+        const int candidate = rank(client);
+        if (candidate == 0) continue;
+        const int best = victim ? rank(*victim) : 0;
+        if (candidate > best || (candidate == best && client.lastWork < victim->lastWork)) victim = &client;
+    }
+    if (victim) closeClient(*victim);
+}
+
+bool Wifi::guessWaits(const Client& client) const {
+    if (client.replying || client.session.trusted || client.session.token.empty() || !Security::hasPassword())
+        return false;
+    const char* buffer = client.buffer.data();
+    const void* end = std::memchr(buffer, 0, size_t(client.count));
+    return end && carriesAnswer(buffer, size_t(static_cast<const char*>(end) - buffer));
+}
+
+void Wifi::takeGuess(int64_t now) {
+    if (answersHeld(now)) return;
+    Client* first = nullptr;
+    for (Client& client : clients) {
+        if (client.fd < 0 || !client.guessWaiting) continue;
+        // A guesser's connections are either worn (wrong answers) or newer than an honest client's that came
+        // while it guessed: neither goes before it.
+        if (!first || std::make_pair(client.session.wrongAnswers, client.accepted) <
+                          std::make_pair(first->session.wrongAnswers, first->accepted))
+            first = &client;
+    }
+    if (!first) return;
+    first->guessWaiting = false;
+    takeRequest(*first, now);
+    sendReply(*first, now);
 }
 
 void Wifi::clientStep(Client& client, int64_t now) {
     if (client.fd < 0) return;
     receive(client);
     if (client.fd < 0) return;
-    if (!client.replying && !client.session.answersHeld(now)) takeRequest(client, now);
+    if (!client.replying) {
+        // Guesses of connections that have not answered right wait for the shared back-off and their turn
+        // (takeGuess); a connection's other requests, and all of one that answered right, go at once unless
+        // its own back-off holds them.
+        client.guessWaiting = guessWaits(client);
+        if (!client.guessWaiting && !client.session.backoff.held(now)) takeRequest(client, now);
+    }
     if (client.replying) sendReply(client, now);
     if (client.fd < 0) return;
     // A peer that closed its side is released once everything it asked for has been answered.
@@ -395,7 +451,7 @@ void Wifi::clientStep(Client& client, int64_t now) {
         closeClient(client);
         return;
     }
-    if (now - client.time > CLIENT_IDLE_US) closeClient(client);
+    if (now - client.time > CLIENT_IDLE_US && !client.guessWaiting) closeClient(client);
 }
 
 void Wifi::receive(Client& client) {
@@ -436,11 +492,14 @@ void Wifi::takeRequest(Client& client, int64_t now) {
     if (!end) return;
     client.time = now;
     std::string request(buffer, end);
+    const bool guess = guessWaits(client);
     // Requests pipelined behind this one are served on the following passes.
     int consumed = int(end - buffer) + 1;
     std::memmove(buffer, end + 1, size_t(client.count - consumed));
     client.count -= consumed;
+    const bool empty = request.empty();
     client.reply = processRequest(std::move(request), now, client.session);
+    if (!empty && (!guess || client.session.trusted)) client.lastWork = now;
     client.sent = 0;
     client.replying = true;
 }
@@ -466,15 +525,12 @@ void Wifi::sendReply(Client& client, int64_t now) {
 }
 
 void Wifi::closeClient(Client& client) {
-    if (client.session.refusals > 0 && client.session.refusals >= leftRefusals) {
-        leftRefusals = client.session.refusals;
-        leftHeldUntil = std::max(leftHeldUntil, client.session.heldUntil);
-    }
-    // The copy of a slot can be a megabyte; it goes with its client.
+    // The copy of a slot and an upload can be a megabyte each; they go with their client.
     client.session = RemoteSession{};
     if (client.fd >= 0) close(client.fd);
     client.fd = -1;
     client.time = 0;
+    client.guessWaiting = false;
     client.count = 0;
     client.discarding = false;
     client.peerClosed = false;

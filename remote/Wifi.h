@@ -21,8 +21,15 @@ class NodeItem;
 //  - connectionsHandler (its own thread): connects with nmcli when the network settings change or while
 //    disconnected, and polls the link state.
 // Steps that depend on time take "now" (microseconds) as an argument, so the 5, 10 and 30 s rules can be
-// driven directly. Each TCP connection is a session of its own (token, password back-off, download copy);
-// the connections share the transport's last-access time for "read".
+// driven directly. Each TCP connection is a session of its own (token, password back-off once it answered
+// right, upload, download copy); the connections share the transport's last-access time for "read" and the
+// back-off of the guesses of connections that have not answered right. Those guesses are checked one at a
+// time as that back-off allows, the connection with the fewest wrong answers (then the oldest) first, so
+// that a right answer is not starved by a guesser's other connections.
+//
+// Connection slots serve clients that talk: when all are taken and a new connection waits, the slot of a
+// connection that has answered wrong and never right, or else the one that has sent no request but empty
+// ones for SLOT_QUIET_US (the longest such), is closed for it.
 //
 // Like every transport it lives for the whole run: once initialize() has started the connection thread, that
 // thread uses the object until the process ends.
@@ -34,6 +41,7 @@ public:
     static constexpr int MAX_CLIENTS = 3;
     static constexpr int RECEIVE_BUFFER_SIZE = 65536;
     static constexpr int64_t CLIENT_IDLE_US = 5000000;
+    static constexpr int64_t SLOT_QUIET_US = 2000000;
     static constexpr int64_t RECONNECT_US = 30000000;
     static constexpr int64_t POLL_US = 10000000;
     static constexpr uint32_t HANDLER_PERIOD_US = 5000000;
@@ -91,6 +99,12 @@ private:
         int fd = -1;
         // Accept time, or the time of the last complete request or of the last reply bytes sent.
         int64_t time = 0;
+        int64_t accepted = 0;
+        // Accept time, or the time of the last request that asked for something: not an empty one, not a
+        // wrong answer.
+        int64_t lastWork = 0;
+        // Its next request is a password answer waiting for its turn.
+        bool guessWaiting = false;
         int count = 0;
         bool discarding = false;
         bool peerClosed = false;
@@ -104,7 +118,12 @@ private:
     void createStep(int64_t now);
     void configureStep(int64_t now);
     void acceptStep(int64_t now);
+    // Closes a slot for a waiting connection when one serves no talking client.
+    void makeRoom(int64_t now);
     void clientStep(Client& client, int64_t now);
+    bool guessWaits(const Client& client) const;
+    // Checks the waiting guess that comes first, when the shared back-off allows.
+    void takeGuess(int64_t now);
     void receive(Client& client);
     void takeRequest(Client& client, int64_t now);
     void sendReply(Client& client, int64_t now);
@@ -140,8 +159,4 @@ private:
     int attempts = 0;
     int64_t retryAt = 0;
     int64_t retryDelay = BIND_RETRY_FIRST_US;
-    // The password back-off of the connections that closed while it ran, handed to each new connection: a
-    // guesser that reconnects after every wrong answer is held as if it had stayed.
-    int leftRefusals = 0;
-    int64_t leftHeldUntil = 0;
 };

@@ -37,6 +37,10 @@ class PedalError(Exception):
     pass
 
 
+class LinkError(PedalError):
+    """The connection broke or no reply came: the pedal may or may not have taken the request."""
+
+
 def same_value(taken, wanted):
     """True when the pedal holds the wanted value; numbers are stored as 32-bit floats."""
     numbers = (int, float)
@@ -127,10 +131,14 @@ class TcpLink:
     def __init__(self, address):
         self.address = parse_address(address)
         self.sock = None
+        # Connections made so far: a download that meets a new one starts over, as the pedal keeps the copy
+        # it downloads from per connection.
+        self.connections = 0
 
     def _connect(self):
         try:
             self.sock = socket.create_connection(self.address, timeout=TIMEOUT_S)
+            self.connections += 1
         except OSError as error:
             raise PedalError("cannot connect to %s port %d: %s" % (self.address[0], self.address[1],
                                                                   error.strerror or error))
@@ -148,7 +156,7 @@ class TcpLink:
             except (OSError, PedalError) as error:
                 self.close()
                 if attempt == 1 or not resend:
-                    raise PedalError("connection lost: %s" % error)
+                    raise LinkError("connection lost: %s" % error)
         raise PedalError("no reply")
 
     def _reply(self):
@@ -172,6 +180,7 @@ class TcpLink:
 class SerialLink:
     # Quiet time that ends the resynchronisation: the pedal sends a reply as fast as the line takes it.
     QUIET_S = 0.2
+    connections = 1
 
     def __init__(self, path):
         try:
@@ -235,7 +244,7 @@ class SerialLink:
         while b"\0" not in reply:
             remaining = deadline - time.monotonic()
             if remaining <= 0:
-                raise PedalError("no reply from the serial port")
+                raise LinkError("no reply from the serial port")
             readable, _, _ = select.select([self.fd], [], [], remaining)
             if readable:
                 reply += self._read()
@@ -312,14 +321,28 @@ class Pedal:
         """Writes the value and reads it back in the same request; a node that is missing or took another
         value is an error. Returns the write's reply piece (the argument and "\\r\\n")."""
         argument = "%s:%s" % (path, json.dumps({"value": value}, ensure_ascii=False, separators=(",", ":")))
-        text = self.request(["write " + argument, "read " + path])
+        try:
+            text = self.request(["write " + argument, "read " + path])
+        except LinkError as error:
+            # The write may have been taken: what the pedal holds now tells.
+            try:
+                taken = self.describe(path)
+            except PedalError as failure:
+                raise PedalError("the write's reply was lost (%s) and the value cannot be read back (%s)" %
+                                 (error, failure))
+            self._check_taken(path, taken, value)
+            return argument + SEPARATOR
         if self.refused:
             return ""
         entry = text[len(argument + SEPARATOR):] if text.startswith(argument + SEPARATOR) else ""
         prefix = path + ":"
         if not entry.startswith(prefix):
             raise PedalError("no node " + path)
-        taken = json.loads(entry[len(prefix):])
+        self._check_taken(path, json.loads(entry[len(prefix):]), value)
+        return argument + SEPARATOR
+
+    @staticmethod
+    def _check_taken(path, taken, value):
         if "set" in taken:
             # A secret reads as "" and tells only whether it holds a value.
             if taken["set"] != (value != ""):
@@ -327,7 +350,6 @@ class Pedal:
         elif not same_value(taken.get("value"), value):
             raise PedalError("the pedal took %s instead of %s for %s" % (
                 json.dumps(taken.get("value"), ensure_ascii=False), json.dumps(value, ensure_ascii=False), path))
-        return argument + SEPARATOR
 
     def describe(self, path):
         """The full description of one node as a dictionary."""
@@ -354,23 +376,52 @@ class Pedal:
                 raise PedalError("the pedal refused chunk %d of %d" % (number, len(pieces) - 1))
 
     def download_slot(self, path, index):
+        """The name and data of one version of the slot. The pedal serves a download from a copy it keeps per
+        connection, so after a reconnection (or an empty answer: the pedal holds no copy) it starts over at
+        chunk 0; a size or length that disagrees with chunk 0's is an error, never a file of two versions."""
         info = self.describe(path)
-        first = self._read_chunk(path, index, 0)
-        record = bytes.fromhex(first["value"])
-        name = record[:NAME_FIELD_SIZE].split(b"\0")[0].decode("utf-8", "replace")
+        for _ in range(3):
+            first = self._read_chunk(path, index, 0)
+            connection = self.link.connections
+            record = bytes.fromhex(first.get("value", ""))
+            if len(record) != NAME_RECORD_SIZE:
+                raise PedalError("unexpected reply to chunk 0 of slot %d" % index)
+            name = record[:NAME_FIELD_SIZE].split(b"\0")[0].decode("utf-8", "replace")
+            if not name:
+                raise PedalError("slot %d of %s is empty" % (index, path))
+            size = int(first.get("size", 0))
+            stream = self._read_stream(path, index, size, connection)
+            if stream is None:
+                continue
+            data = bytes(stream)
+            if info.get("gzip") and data:
+                try:
+                    data = gzip.decompress(data)
+                except (OSError, EOFError) as error:
+                    raise PedalError("the data of slot %d does not unpack: %s" % (index, error))
+            stored = struct.unpack_from("<I", record, NAME_FIELD_SIZE + 4)[0]
+            if len(data) != stored:
+                raise PedalError("slot %d holds %d bytes, not the %d announced" % (index, len(data), stored))
+            return name, data
+        raise PedalError("slot %d kept changing while it was downloaded" % index)
+
+    def _read_stream(self, path, index, size, connection):
+        """The chunks after chunk 0 up to size bytes; None when the download must start over."""
         stream = bytearray()
         number = 1
-        while True:
-            piece = self._read_chunk(path, index, number)
-            size = int(piece.get("size", 0))
-            stream += bytes.fromhex(piece.get("value", ""))
-            if len(stream) >= size or not piece.get("value"):
-                break
+        while len(stream) < size:
+            piece = self._read_chunk(path, index, number, may_be_empty=True)
+            if piece is None or self.link.connections != connection:
+                return None
+            if int(piece.get("size", -1)) != size:
+                raise PedalError("slot %d changed during the download (size %d, then %s)" % (
+                    index, size, piece.get("size")))
+            value = bytes.fromhex(piece.get("value", ""))
+            if not value:
+                raise PedalError("the pedal sent %d of the %d bytes of slot %d" % (len(stream), size, index))
+            stream += value
             number += 1
-        data = bytes(stream)
-        if info.get("gzip") and data:
-            data = gzip.decompress(data)
-        return name, data
+        return stream
 
     def swap_slots(self, path, first, second):
         """True when the pedal swapped the slots. When the reply is lost the slot names, read back on a new
@@ -392,9 +443,12 @@ class Pedal:
             raise PedalError("the swap's reply was lost (%s); whether the slots were swapped is unknown" % lost)
         return now == before[::-1]
 
-    def _read_chunk(self, path, index, number):
+    def _read_chunk(self, path, index, number, may_be_empty=False):
         body = json.dumps({"index": index, "chunk": number}, separators=(",", ":"))
-        return self._list_status(self.request(["dread %s:%s" % (path, body)]), "dread ", path)
+        reply = self.request(["dread %s:%s" % (path, body)])
+        if may_be_empty and not reply.strip(SEPARATOR):
+            return None
+        return self._list_status(reply, "dread ", path)
 
     @staticmethod
     def _list_status(reply, word, path):
@@ -474,7 +528,12 @@ def main(argv=None):
         elif args.command == "read":
             out.write(pedal.read(args.path))
         elif args.command == "write":
-            out.write(pedal.write(args.path, json.loads(args.value)))
+            try:
+                value = json.loads(args.value)
+            except ValueError:
+                raise PedalError("the value %s is not JSON (a number, or a text in double quotes: '\"text\"')"
+                                 % args.value)
+            out.write(pedal.write(args.path, value))
         elif args.command == "set-password":
             out.write(pedal.write("root\\sys\\pwd", args.new))
         elif args.command == "upload-slot":

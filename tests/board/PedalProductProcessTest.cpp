@@ -226,9 +226,10 @@ std::string uploadSlot(int port, const std::string& list, int index, const std::
     const std::string stream = compressed ? testsupport::gzip(data) : data;
     const size_t chunkSize = compressed ? 4096 : 128;
     const std::string record = testsupport::slotRecord(name, uint32_t(stream.size()), uint32_t(data.size()));
+    Connection connection(port); // an upload belongs to the connection that began it
     auto chunk = [&](int number, const std::string& bytes) {
-        return request(port, "dwrite " + list + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" +
-                                 std::to_string(number) + ",\"value\":\"" + testsupport::hex(bytes) + "\"}");
+        return connection.ask("dwrite " + list + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" +
+                              std::to_string(number) + ",\"value\":\"" + testsupport::hex(bytes) + "\"}");
     };
     std::string reply = chunk(0, record);
     for (size_t offset = 0, number = 1; offset < stream.size(); offset += chunkSize, ++number)
@@ -511,8 +512,8 @@ TEST(PedalProductProcess, ARequestCompressesOneSlotAtMost) {
     ASSERT_TRUE(startAndBrowse(pedal, port, home));
     std::string lines;
     for (int k = 0; k < 1444; ++k)
-        lines += std::string(k ? "\r\n" : "") + "dread root\\ir_list:{\"index\":" + std::to_string(k % 2) +
-                 ",\"chunk\":999}";
+        lines +=
+            std::string(k ? "\r\n" : "") + "dread root\\ir_list:{\"index\":" + std::to_string(k % 2) + ",\"chunk\":0}";
     Connection downloader(port), other(port);
     const std::string name = "browse root\\sys\\_name";
     ASSERT_NE(other.ask(name), "");

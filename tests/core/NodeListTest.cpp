@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <regex>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -168,7 +170,10 @@ TEST(NodeList, RefusedWritesAbortAndKeepTheSlot) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         bool refused = false;
+        testing::internal::CaptureStdout();
         for (size_t k = 0; k < c.messages.size() && !refused; ++k) refused = !c.target->parseWriteJSON(c.messages[k]);
+        const std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(std::regex_search(log, std::regex("(chunk -?[0-9]+|not committed): [a-z]"))) << "why: " << log;
         EXPECT_TRUE(refused);
         EXPECT_EQ(c.target->writeStatusJSON(), status(*c.target, -1, -1));
         EXPECT_EQ(c.target->nameAt(0), "Kept");
@@ -217,6 +222,7 @@ TEST(NodeList, GzipRoundTripAndReadChunks) {
         int chunk;
         size_t from, to;
     };
+    dread(*plain, 0, 0); // a download starts at the name record
     for (const ReadCase& c : std::vector<ReadCase>{{1, 0, 128}, {2, 128, 256}, {3, 256, 300}, {4, 300, 300}}) {
         const ReadReply part = dread(*plain, 0, c.chunk);
         EXPECT_EQ(part.size, 300);
@@ -314,8 +320,9 @@ void endAfterSteps(const std::string&) {
 }
 
 // Builds the list in a child, fills it, swaps 0 and 1 with the process ended after `steps` file steps (0: the
-// swap runs to its end); the parent then reads the slots back from a fresh list.
-std::pair<std::string, std::string> slotsAfterSwapCutAt(int steps, bool secondFilled) {
+// swap runs to its end); the parent then reads the slots back from a fresh list, after `beforeRestart`.
+std::pair<std::string, std::string> slotsAfterSwapCutAt(
+    int steps, bool secondFilled, const std::function<void()>& beforeRestart = [] {}) {
     const int exit = testsupport::childExit([&] {
         auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
         auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
@@ -327,6 +334,10 @@ std::pair<std::string, std::string> slotsAfterSwapCutAt(int steps, bool secondFi
         return steps == 0 ? 0 : 3; // 3: the swap took fewer steps
     });
     if (exit != 0) return {"ended", "early"};
+    // A kill while a file was written leaves its temporary file, the journal's as well as a slot's.
+    for (const char* key : {"root\\presets\\0", "root\\presets\\swap"})
+        testsupport::writeFile(Storage::folder() + "/" + Storable::keyText(Storable::fnv1a(key)) + ".tmp", "cut");
+    beforeRestart();
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
     auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
     auto slotText = [&](int i) {
@@ -361,6 +372,24 @@ TEST(NodeList, ASwapCutAtAnyStepLeavesBothSlotsWhole) {
         EXPECT_EQ(first, b);
         EXPECT_EQ(second, a);
     }
+}
+
+TEST(NodeList, ASwapThatCannotBeFinishedAtStartShowsAsSwappedAndTakesNoChange) {
+    testsupport::emptyHome();
+    const std::string blocked = Storage::folder() + "/" + Storable::keyText(Storable::fnv1a("root\\presets\\0"));
+    // Cut after the journal: committed. A folder in slot 0's place keeps the staged file from moving there.
+    const auto block = [&] { fs::remove(blocked), fs::create_directories(blocked + "/x"); };
+    EXPECT_EQ(slotsAfterSwapCutAt(3, true, block), std::make_pair(std::string("B=bb"), std::string("A=aaaa")));
+    auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    auto* list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
+    EXPECT_FALSE(list->setElementAt(2, "C", "c", 1)) << "no change while the swap stands unfinished";
+    fs::remove_all(blocked);
+    EXPECT_TRUE(list->setElementAt(2, "C", "c", 1)) << "the store finishes the swap first";
+    delete root;
+    root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
+    list = new NodeList(root, "presets", "Presets", "pst_pst", 64, 3);
+    EXPECT_EQ(list->nameAt(0) + list->nameAt(1) + list->nameAt(2), "BAC");
+    delete root;
 }
 
 TEST(NodeList, AValidatorKeepsTheOldSlotAndReportsTheRefusal) {

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <cstdlib>
@@ -30,6 +31,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <functional>
+#include <future>
 #include <thread>
 #include <tuple>
 #include <unistd.h>
@@ -261,7 +263,7 @@ int connectTo(int port, int family = AF_INET) {
 std::string nulEnded(int fd) {
     std::string text;
     char byte;
-    while (recv(fd, &byte, 1, 0) == 1 && byte != '\0') text += byte;
+    while (read(fd, &byte, 1) == 1 && byte != '\0') text += byte;
     return text;
 }
 
@@ -417,7 +419,8 @@ TEST_F(RealPedal, ClientFailuresEndWithOneLineAndAnExitCode) {
              {"--tcp '[::1' browse root", "pedalctl: bad TCP address '[::1'"},
              {"--tcp 127.0.0.1:" + std::to_string(freePort()) + " browse root", "pedalctl: cannot connect to"},
              {"--serial /nonexistent/tty browse root", "pedalctl: cannot open the serial port /nonexistent/tty"},
-             {"--serial /dev/null browse root", "pedalctl: /dev/null is not a serial port"}}) {
+             {"--serial /dev/null browse root", "pedalctl: /dev/null is not a serial port"},
+             {tcp() + " write " + shellQuoted(VOLUME) + " notjson", "pedalctl: the value notjson is not JSON"}}) {
         EXPECT_EQ(pedalctl(arguments, output), 1) << arguments;
         oneLine(message);
     }
@@ -465,14 +468,16 @@ TEST_F(RealPedal, AnInterruptedUploadFailsAndNoChunkIsSentTwice) {
     EXPECT_NE(output.find("the image was not installed"), std::string::npos) << output;
 }
 
-// The pedal takes a swap whose reply is lost on the way back: pedalctl never sends it again, reads the slots
-// back and reports what it finds, or fails when the two slots cannot be told apart.
+// The pedal takes a swap (a write) whose reply is lost on the way back: pedalctl never sends it again, reads
+// the slots (the value) back and reports what it finds, or fails when the two slots cannot be told apart. A
+// download whose reply is lost starts over on the new connection.
 TEST_F(RealPedal, ASwapWhoseReplyIsLostIsReportedAsThePedalHasIt) {
     // A relay to the pedal that drops the reply to the first swap of each run and closes that connection.
     int listenerPort = 0;
     const int listener = loopbackListener(listenerPort);
     ASSERT_GE(listener, 0);
     std::atomic<int> swaps{0};
+    std::atomic<const std::string*> dropped{nullptr};
     std::atomic<bool> ended{false};
     std::thread relayer([&] {
         while (!ended) {
@@ -484,7 +489,7 @@ TEST_F(RealPedal, ASwapWhoseReplyIsLostIsReportedAsThePedalHasIt) {
             for (std::string text; !(text = nulEnded(client)).empty();) {
                 send(pedal, text.c_str(), text.size() + 1, MSG_NOSIGNAL);
                 const std::string reply = nulEnded(pedal);
-                if (text.rfind("dswap ", 0) == 0 && swaps++ == 0) break;
+                if (text.rfind(*dropped, 0) == 0 && swaps++ == 0) break;
                 send(client, reply.c_str(), reply.size() + 1, MSG_NOSIGNAL);
             }
             close(client);
@@ -492,26 +497,146 @@ TEST_F(RealPedal, ASwapWhoseReplyIsLostIsReportedAsThePedalHasIt) {
         }
     });
     std::string output;
-    writeFile(home + "/slot", "data");
+    writeFile(home + "/slot", std::string(300, 'd'));
     for (const char* slot : {"0 A", "1 B"})
         ASSERT_EQ(pedalctl(tcp() + " upload-slot 'root\\presets' " + slot + " " + shellQuoted(home + "/slot"), output),
                   0)
             << output;
     const std::string relayed = "--tcp 127.0.0.1:" + std::to_string(listenerPort);
     // Two named slots are told apart by their names; two empty ones are not.
-    for (const auto& [slots, status, report] : std::vector<std::tuple<std::string, int, std::string>>{
-             {"0 1", 0, "swapped"}, {"2 3", 1, "whether the slots were swapped is unknown"}}) {
-        SCOPED_TRACE(slots);
+    for (const auto& [command, line, status, report, sent] :
+         std::vector<std::tuple<std::string, std::string, int, std::string, int>>{
+             {"swap-slots 'root\\presets' 0 1", "dswap ", 0, "swapped", 1},
+             {"swap-slots 'root\\presets' 2 3", "dswap ", 1, "whether the slots were swapped is unknown", 1},
+             {"write " + shellQuoted(VOLUME) + " 30", "write ", 0, VOLUME + ":{\"value\":30}", 1},
+             {"download-slot 'root\\presets' 0 " + shellQuoted(home + "/back"),
+              "dread root\\presets:{\"index\":0,\"chunk\":2}", 0, "B", 3}}) {
+        SCOPED_TRACE(command);
         swaps = 0;
-        EXPECT_EQ(pedalctl(relayed + " swap-slots 'root\\presets' " + slots, output), status) << output;
+        dropped = &line;
+        EXPECT_EQ(pedalctl(relayed + " " + command, output), status) << output;
         EXPECT_NE(output.find(report), std::string::npos) << output;
-        EXPECT_EQ(swaps, 1) << "the swap is sent once";
+        EXPECT_EQ(swaps, sent) << "a change is sent once";
         const std::string names = concurrentRequests(port, {"browse root\\presets"})[0];
         EXPECT_NE(names.find("[\"B\",\"A\",\"\","), std::string::npos) << "swapped once: " << names;
     }
     ended = true;
     relayer.join();
     close(listener);
+}
+
+// Three clients and a guesser at once, over TCP and the serial line: one row per piece of state clients
+// could share (the thread that runs requests, the slots, the guess back-off, an upload, a download copy).
+TEST_F(RealPedal, ManyClientsAtOnceNeitherShutEachOtherOutNorMixTransfers) {
+    using Clock = std::chrono::steady_clock;
+    auto since = [](Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); };
+    auto ask = [](int fd, const std::string& request) {
+        timeval timeout{kWaitSeconds, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout)); // a socket's; the line has none
+        return write(fd, request.c_str(), request.size() + 1) > 0 ? nulEnded(fd) : "";
+    };
+    ASSERT_EQ(make_port_raw(cable->terminal), 0);
+    std::string output;
+    const std::string presets = " 'root\\presets' ", password = " --password s3cret";
+    auto upload = [&](const std::string& where, const std::string& slot, const std::string& data, std::string& said) {
+        writeFile(home + "/" + slot, data);
+        return pedalctl(where + " upload-slot" + presets + slot + " " + shellQuoted(home + "/" + slot), said);
+    };
+    // Clients that hold connections while fresh ones come: each loops until told to stop and counts the
+    // wrong answers it was answered.
+    std::atomic<bool> stopped{false};
+    std::atomic<int> wrong{0};
+    auto holder = [&](const std::string& request, bool reconnect, int pauseMs) {
+        for (int fd = -1; !stopped; usleep(pauseMs * 1000)) {
+            if (fd < 0 && (fd = connectTo(port)) >= 0) ask(fd, "token -");
+            const std::string reply = ask(fd, request);
+            if (reply.find(" n\r\n") != std::string::npos) ++wrong;
+            if (reply.empty() || reconnect) close(std::exchange(fd, -1));
+        }
+    };
+    const std::string guess = "token 0000000000000000";
+    auto shutOut = [&](int holders, const std::string& request, bool reconnect, int pauseMs, const std::string& lock) {
+        ASSERT_EQ(lock.empty() ? 0 : pedalctl(tcp() + " set-password s3cret", output), 0) << output;
+        stopped = false;
+        wrong = 0;
+        std::vector<std::thread> threads;
+        for (int i = 0; i < holders; ++i) threads.emplace_back(holder, request, reconnect, pauseMs);
+        const Clock::time_point start = Clock::now();
+        usleep(500000);
+        for (int run = 0; run < 5 || since(start) < 15; ++run) {
+            // Each fresh client comes while every guesser is at it.
+            const int mark = wrong;
+            waitFor([&] { return lock.empty() || wrong >= mark + holders; }, kWaitSeconds);
+            const Clock::time_point asked = Clock::now();
+            EXPECT_EQ(pedalctl(tcp() + lock + " write " + shellQuoted(VOLUME) + " 64", output), 0) << output;
+            EXPECT_LE(since(asked), 5.0) << "a fresh client waited, run " << run;
+        }
+        stopped = true;
+        for (std::thread& thread : threads) thread.join();
+        EXPECT_LE(wrong * 60.0 / since(start), 45.0) << wrong << " wrong answers in " << since(start) << " s";
+        EXPECT_EQ(lock.empty() ? 0 : pedalctl(tcp() + lock + " set-password ''", output), 0) << output;
+    };
+    const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+        {"a request of swaps",
+         [&] {
+             ASSERT_EQ(upload(tcp(), "0 A", "a", output) + upload(tcp(), "1 B", "b", output), 0) << output;
+             std::string flood;
+             while (flood.size() < 63000) flood += "dswap root\\presets:{\"index\":0,\"index2\":1}\r\n";
+             const int attacker = connectTo(port), other = connectTo(port);
+             std::future<std::string> swapped = std::async(std::launch::async, ask, attacker, flood);
+             double slowest = 0;
+             while (swapped.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+                 for (int fd : {other, cable->terminal}) {
+                     const Clock::time_point asked = Clock::now();
+                     EXPECT_EQ(ask(fd, "browse root\\sys\\_name").rfind("root\\sys\\_name:", 0), 0u);
+                     slowest = std::max(slowest, since(asked));
+                 }
+             }
+             const std::string reply = swapped.get();
+             EXPECT_LE(slowest, 1.0) << "another client waited";
+             EXPECT_GT(count(reply, "dswap"), 0u);
+             EXPECT_LT(count(reply, "dswap"), count(flood, "dswap")) << "the request stopped at its work budget";
+             for (int fd : {attacker, other}) close(fd);
+         }},
+        {"guessing connections", [&] { shutOut(3, guess, false, 0, password); }},
+        {"a reconnecting guesser", [&] { shutOut(1, guess, true, 0, password); }},
+        {"quiet connections", [&] { shutOut(3, "", false, 4000, ""); }},
+        {"two uploads",
+         [&] {
+             for (const char* slots : {"2 3", "4 4"}) {
+                 const std::string a(4000, slots[0]), b(3000, slots[2]), nameA = "FromA"s + slots[0],
+                                                                         nameB = "FromB"s + slots[2];
+                 std::thread other([&] {
+                     std::string said;
+                     EXPECT_EQ(upload(serial(), slots[2] + " "s + nameB, b, said), 0) << said;
+                 });
+                 EXPECT_EQ(upload(tcp(), slots[0] + " "s + nameA, a, output), 0) << output;
+                 other.join();
+                 for (auto [slot, name, data] : {std::tuple(slots[0], nameA, a), std::tuple(slots[2], nameB, b)}) {
+                     pedalctl(tcp() + " download-slot" + presets + slot + " " + shellQuoted(home + "/back"), output);
+                     EXPECT_TRUE(output == name + "\n" || slots[0] == slots[2]) << slots << output;
+                     EXPECT_TRUE(readFile(home + "/back") == (output == nameA + "\n" ? a : b)) << slots << output;
+                 }
+             }
+         }},
+        {"a resumed download",
+         [&] {
+             ASSERT_EQ(upload(tcp(), "5 Old5", std::string(300, 'o'), output), 0) << output;
+             const int before = connectTo(port), after = connectTo(port);
+             const std::string read = "dread root\\presets:{\"index\":5,\"chunk\":";
+             for (const char* chunk : {"0}", "1}"}) ask(before, read + chunk);
+             ASSERT_EQ(upload(tcp(), "5 New5", std::string(200, 'n'), output), 0) << output;
+             EXPECT_EQ(ask(after, read + "2}"), "\r\n") << "no copy of slot 5 on this connection";
+             EXPECT_NE(ask(before, read + "2}").find("\"size\":300"), std::string::npos) << "its own copy";
+             for (int fd : {before, after}) close(fd);
+             EXPECT_EQ(pedalctl(tcp() + " download-slot" + presets + "9 " + shellQuoted(home + "/back"), output), 1);
+             EXPECT_NE(output.find("slot 9 of root\\presets is empty"), std::string::npos) << output;
+         }},
+    };
+    for (const auto& [what, check] : cases) {
+        SCOPED_TRACE(what);
+        check();
+    }
 }
 
 TEST(PedalctlUpload, NeverSendsAChunkTwiceAfterABrokenConnection) {

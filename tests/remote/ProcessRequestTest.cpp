@@ -186,6 +186,7 @@ TEST_F(ProcessRequest, SlotListCommands) {
     // Out of order: refused, and the status says so.
     EXPECT_EQ(transport.processRequest(chunk(2, 1, "abc")), status(-1, -1));
 
+    transport.processRequest("dread " + path + ":{\"index\":1,\"chunk\":0}");
     EXPECT_EQ(transport.processRequest("dread " + path + ":{\"index\":1,\"chunk\":1}"),
               "dread " + path + ":{\"index\":1,\"size\":3,\"chunk\":1,\"value\":\"616263\"}");
 
@@ -328,6 +329,7 @@ TEST_F(ProcessRequest, BatchesOfLargestChunksFitTheBudget) {
         ASSERT_EQ(status, "dwrite " + path + ":{\"index\":0,\"chunk\":" + std::to_string(c) + "}");
     }
     ASSERT_EQ(list->nameAt(0), "Big");
+    transport.processRequest("dread " + path + ":{\"index\":0,\"chunk\":0}");
     std::string request;
     for (int c = 1; c <= 16; ++c) request += "dread " + path + ":{\"index\":0,\"chunk\":" + std::to_string(c) + "}\r\n";
     std::string reply = transport.processRequest(request);

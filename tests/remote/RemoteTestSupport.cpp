@@ -68,8 +68,9 @@ void setManualClock(int64_t offset) { manualNow = manualStart + offset; }
 
 int runProgram(const std::string& program, const std::string& arguments, std::string& output,
                const std::string& input) {
-    std::string inputFile = testFolder("program-input") + "/stdin";
-    writeFile(inputFile, input);
+    // Without input no file is made, so that clients may run side by side.
+    std::string inputFile = input.empty() ? "/dev/null" : testFolder("program-input") + "/stdin";
+    if (!input.empty()) writeFile(inputFile, input);
     std::string command = program + " " + arguments + " < '" + inputFile + "' 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return -1;
