@@ -180,7 +180,7 @@ struct ProductTree {
 
         // As the product application builds them: Home at the bottom, then the tempo and tuner pages.
         home = new Home(app, nullptr, preset, tuner, tempo, assigns);
-        (new DrawerTempo(tempo))->setVolumeNode(volume);
+        (new DrawerTempo(tempo))->setHome(home);
         new DrawerTuner(tuner);
         home->setControls(low, mid, treble, gain);
         home->setVolumeNode(volume);
@@ -497,6 +497,82 @@ TEST(Home, TunerAndTapTempoShowOverTheChainABlockPageAndSetup) {
         EXPECT_NE(GfxTestView::labelWithText(redraw(), "TAP TEMPO"), nullptr) << shown;
         now() += Tempo::kTapDisarmUs;
     }
+}
+
+namespace {
+// The sound as the tree holds it: every leaf under the application folder.
+std::string soundOf(const Node* node) {
+    std::string sound = node->isLeaf() ? node->getPath() + "=" + node->toString() + ";" : "";
+    for (const Node* child : node->getChildren()) sound += soundOf(child);
+    return sound;
+}
+
+std::vector<uint32_t> picture() {
+    redraw();
+    GfxTestView::render();
+    std::vector<uint32_t> pixels;
+    for (int32_t y = 0; y < 170; ++y)
+        for (int32_t x = 0; x < 320; ++x) pixels.push_back(GfxTestView::pixel(x, y));
+    return pixels;
+}
+}
+
+// Every raised page over every page it can be raised over, and every panel id while it is up: once it goes,
+// the same page is open, and the sound is as it was unless what moved was shown while the page was up.
+TEST(RaisedPages, EveryIdOverEveryPageIsKeptOrShown) {
+    ProductTree tree;
+    EventDispatcher::keepStartupPages();
+    int answer = 0;
+    const std::pair<const char*, std::vector<int>> unders[] = {
+        {"home", {}},
+        {"chain", driver::keys("v^")},
+        {"chain_tile", driver::keys("v^>")},
+        {"block", driver::keys("v^>^")},
+        {"setup", driver::keys("v^Ll")},
+        {"preset_list", {ev::Encoder1Press, ev::Encoder1ShortRelease, ev::Encoder3ShortRelease}},
+        {"popup", {}}};
+    std::vector<int> ids = {ev::Idle, ev::FootswitchesAB, ev::FootswitchesBC};
+    for (int first :
+         {ev::Encoder1Forward, ev::Encoder2Forward, ev::Encoder3Forward, ev::Encoder4Forward, ev::Encoder5Forward,
+          ev::FootswitchAPress - 2, ev::FootswitchBPress - 2, ev::FootswitchCPress - 2})
+        for (int k = first % 10 == 4 ? 2 : 0; k < 6; ++k) ids.push_back(first + k); // a footswitch has no turns
+    for (const bool tuner : {true, false}) {
+        for (const auto& [under, opening] : unders) {
+            if (!tuner && (under == std::string("preset_list") || under == std::string("popup"))) continue;
+            for (const int id : ids) {
+                SCOPED_TRACE(std::string(tuner ? "tuner over " : "tempo over ") + under + ", id " + std::to_string(id));
+                while (EventDispatcher::elements() > 3) send(ev::Close);
+                for (int opener : opening) send(opener);
+                if (under == std::string("popup")) new DrawerPopup("Discard?", "", DrawerPopup::kBackOkSave, &answer);
+                const int pages = EventDispatcher::elements();
+                for (int tap = 0; tap < 4 && !tuner; ++tap, now() += 400000) tree.tempo->manualTap();
+                tree.tuner->getOnOff()->setOn(tuner);
+                const std::string sound = soundOf(tree.app);
+                const std::vector<uint32_t> before = picture();
+                send(id);
+                const std::vector<uint32_t> shown = picture();
+                const auto views = GfxTestView::snapshot();
+                for (const ObjectView* label : GfxTestView::ofKind(views, "label"))
+                    EXPECT_TRUE(label->text.rfind("Vol", 0) || tuner || under == std::string("home"))
+                        << "no volume there";
+                tree.tuner->getOnOff()->setOn(false);
+                now() += Tempo::kTapDisarmUs + 1;
+                EXPECT_EQ(EventDispatcher::elements(), pages);
+                EXPECT_TRUE(soundOf(tree.app) == sound || shown != before) << "a change nothing showed";
+            }
+        }
+    }
+    // A release the tuner kept still ends the hold of the main encoder: it turns the volume again.
+    while (EventDispatcher::elements() > 3) send(ev::Close);
+    tree.select(4);
+    const float volume = tree.volume->getValue();
+    send(ev::Encoder1Press);
+    tree.tuner->getOnOff()->setOn(true);
+    send(ev::Encoder1ShortRelease);
+    tree.tuner->getOnOff()->setOn(false);
+    send(">>");
+    EXPECT_EQ(tree.preset->getValue(), "Ambient");
+    EXPECT_GT(tree.volume->getValue(), volume);
 }
 
 TEST(Home, HeldMainEncoderStepsPresetsAndItsShortPressOpensTheChain) {
