@@ -499,78 +499,62 @@ TEST(Home, TunerAndTapTempoShowOverTheChainABlockPageAndSetup) {
     }
 }
 
-namespace {
-// The sound as the tree holds it: every leaf under the application folder.
-std::string soundOf(const Node* node) {
-    std::string sound = node->isLeaf() ? node->getPath() + "=" + node->toString() + ";" : "";
-    for (const Node* child : node->getChildren()) sound += soundOf(child);
-    return sound;
-}
-
-std::vector<uint32_t> picture() {
-    redraw();
-    GfxTestView::render();
-    std::vector<uint32_t> pixels;
-    for (int32_t y = 0; y < 170; ++y)
-        for (int32_t x = 0; x < 320; ++x) pixels.push_back(GfxTestView::pixel(x, y));
-    return pixels;
-}
-}
-
 // Every raised page over every page it can be raised over, and every panel id while it is up: once it goes,
 // the same page is open, and the sound is as it was unless what moved was shown while the page was up.
 TEST(RaisedPages, EveryIdOverEveryPageIsKeptOrShown) {
     ProductTree tree;
     EventDispatcher::keepStartupPages();
-    int answer = 0;
-    const std::pair<const char*, std::vector<int>> unders[] = {
+    const auto picture = [] {
+        redraw();
+        GfxTestView::render();
+        std::vector<uint32_t> pixels;
+        for (int32_t at = 0; at < 320 * 170; ++at) pixels.push_back(GfxTestView::pixel(at % 320, at / 320));
+        return pixels;
+    };
+    const std::pair<std::string, std::vector<int>> unders[] = {
         {"home", {}},
         {"chain", driver::keys("v^")},
         {"chain_tile", driver::keys("v^>")},
         {"block", driver::keys("v^>^")},
         {"setup", driver::keys("v^Ll")},
-        {"preset_list", {ev::Encoder1Press, ev::Encoder1ShortRelease, ev::Encoder3ShortRelease}},
-        {"popup", {}}};
+        {"popup", {}},
+        {"preset_list", {ev::Encoder1Press, ev::Encoder1ShortRelease, ev::Encoder3ShortRelease}}};
     std::vector<int> ids = {ev::Idle, ev::FootswitchesAB, ev::FootswitchesBC};
-    for (int first :
-         {ev::Encoder1Forward, ev::Encoder2Forward, ev::Encoder3Forward, ev::Encoder4Forward, ev::Encoder5Forward,
-          ev::FootswitchAPress - 2, ev::FootswitchBPress - 2, ev::FootswitchCPress - 2})
-        for (int k = first % 10 == 4 ? 2 : 0; k < 6; ++k) ids.push_back(first + k); // a footswitch has no turns
+    for (int first : {10, 16, 40, 46, 240, 246, 340, 440}) // encoders' groups of six, footswitches' of four
+        for (int k = 0; k < (first % 10 ? 4 : 6); ++k) ids.push_back(first + k);
     for (const bool tuner : {true, false}) {
         for (const auto& [under, opening] : unders) {
-            if (!tuner && (under == std::string("preset_list") || under == std::string("popup"))) continue;
             for (const int id : ids) {
-                SCOPED_TRACE(std::string(tuner ? "tuner over " : "tempo over ") + under + ", id " + std::to_string(id));
-                while (EventDispatcher::elements() > 3) send(ev::Close);
+                if (!tuner && (under == "preset_list" || under == "popup")) break;
+                SCOPED_TRACE((tuner ? "tuner over " : "tempo over ") + under + ", id " + std::to_string(id));
                 for (int opener : opening) send(opener);
-                if (under == std::string("popup")) new DrawerPopup("Discard?", "", DrawerPopup::kBackOkSave, &answer);
+                if (under == "popup") new DrawerPopup("Discard?", "", DrawerPopup::kBackOkSave, nullptr);
                 const int pages = EventDispatcher::elements();
                 for (int tap = 0; tap < 4 && !tuner; ++tap, now() += 400000) tree.tempo->manualTap();
                 tree.tuner->getOnOff()->setOn(tuner);
-                const std::string sound = soundOf(tree.app);
+                const std::string sound = tree.app->getJSON(DESC_VALUE, true);
                 const std::vector<uint32_t> before = picture();
                 send(id);
                 const std::vector<uint32_t> shown = picture();
-                const auto views = GfxTestView::snapshot();
+                const std::vector<ObjectView> views = GfxTestView::snapshot();
                 for (const ObjectView* label : GfxTestView::ofKind(views, "label"))
-                    EXPECT_TRUE(label->text.rfind("Vol", 0) || tuner || under == std::string("home"))
-                        << "no volume there";
+                    EXPECT_TRUE(label->text.rfind("Vol", 0) || tuner || under == "home") << "no volume there";
                 tree.tuner->getOnOff()->setOn(false);
                 now() += Tempo::kTapDisarmUs + 1;
                 EXPECT_EQ(EventDispatcher::elements(), pages);
-                EXPECT_TRUE(soundOf(tree.app) == sound || shown != before) << "a change nothing showed";
+                EXPECT_TRUE(tree.app->getJSON(DESC_VALUE, true) == sound || shown != before)
+                    << "a change nothing showed";
+                while (EventDispatcher::elements() > 3) send(ev::Close);
             }
         }
     }
     // A release the tuner kept still ends the hold of the main encoder: it turns the volume again.
-    while (EventDispatcher::elements() > 3) send(ev::Close);
     tree.select(4);
     const float volume = tree.volume->getValue();
-    send(ev::Encoder1Press);
-    tree.tuner->getOnOff()->setOn(true);
-    send(ev::Encoder1ShortRelease);
-    tree.tuner->getOnOff()->setOn(false);
-    send(">>");
+    for (int id : {ev::Encoder1Press, ev::Encoder1ShortRelease, ev::Encoder1Forward}) {
+        tree.tuner->getOnOff()->setOn(id == ev::Encoder1ShortRelease);
+        send(id);
+    }
     EXPECT_EQ(tree.preset->getValue(), "Ambient");
     EXPECT_GT(tree.volume->getValue(), volume);
 }
