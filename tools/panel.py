@@ -14,7 +14,7 @@ The window is the simulated hardware: it speaks the protocol of docs/panel-proto
 scanner turns its contacts into events, exactly as on the device.
 
 Keys (hold Shift, or use F1 to F5, for a long press):
-  a s d          footswitches A, B, C
+  a s d          footswitches A, B, C; two pressed together are a pair: A+B a bank down, B+C a bank up
   Left Right     encoder 1 (the main encoder): turn; Return pushes it
   q w, e r, t y, u i, o p
                  encoders 1 to 5: turn back, forward

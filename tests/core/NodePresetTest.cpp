@@ -208,8 +208,7 @@ TEST(NodePreset, IsEditedFollowsChangesAfterLoadOrSave) {
     }
 }
 
-// A slot renamed or written anew while selected stays selected under its new name (the old settings still
-// play, so a slot written anew reads as edited until loaded); a name that still names a slot keeps it.
+// A slot renamed or written anew while selected stays selected under its new name; the old settings play.
 TEST(NodePreset, TheSelectionFollowsItsSlot) {
     Tree t(1024, 6);
     for (const char* name : {"A", "B", "C"}) ASSERT_TRUE(t.save(name));
@@ -220,16 +219,16 @@ TEST(NodePreset, TheSelectionFollowsItsSlot) {
         EXPECT_TRUE(done && t.preset->getValue() == value && t.preset->getIndex() == index) << value << index;
         EXPECT_EQ(t.preset->isEdited(), edited) << value << index;
     };
-    expect(t.presets->setNameAt(1, "B2"), "B2", 1, true);
-    expect(t.preset->setByIndex(1), "B2", 1, false);
-    expect(t.presets->setElementAt(1, "B2", nine.data(), nine.size()), "B2", 1, true);
+    expect(t.presets->setElementAt(1, "B", nine.data(), nine.size()), "B", 1, true);
+    expect(t.preset->setByIndex(1), "B", 1, false);
+    expect(t.presets->setNameAt(1, "B2"), "B2", 1, false);
     expect(t.presets->setElementAt(1, "X", nine.data(), nine.size()), "X", 1, true);
     expect(t.presets->swap(1, 4), "X", 4, true);
     const int64_t loaded = t.preset->getChangeTime();
     expect(t.presets->setNameAt(4, "Y"), "Y", 4, true);
     EXPECT_GT(t.preset->getChangeTime(), loaded) << "a name followed is a change to report and store";
-    expect(t.presets->deleteAt(4), "Y", -1, false);
-    EXPECT_FLOAT_EQ(t.gain->getValue(), 5.0f) << "the last load's settings play";
+    expect(t.presets->deleteAt(4), "Y", -1, false); // emptied: as it was
+    EXPECT_FLOAT_EQ(t.gain->getValue(), 9.0f) << "the last load's settings play";
 }
 
 TEST(NodePreset, LoadsNotifyInsideTheHooks) {

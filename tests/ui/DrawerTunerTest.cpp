@@ -108,8 +108,7 @@ TEST(DrawerTuner, KeepsThePanelWhileOnAndASingleFootswitchReleaseEndsIt) {
         EventDispatcher::addEvent(id);
         EventDispatcher::dispatch();
     }
-    // A kept release still ends the hold below it, as a long release.
-    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"15", "45"}));
+    EXPECT_EQ(entriesOf("home"), (std::vector<std::string>{"15", "45"})); // a kept release still ends a hold
     EXPECT_TRUE(tuner->getOnOff()->isOn());
 
     // A footswitch's short release switches the tuner off; it does not reach the home screen either.
@@ -170,7 +169,7 @@ TEST(DrawerTempo, FootswitchTapsThroughTheStackSetTheTempo) {
     }
 
     // Counting: the page covers the screen with the tempo and keeps the tick from the home screen; the
-    // footswitches still reach it, the knobs not (it was given no home screen to show them on).
+    // footswitches still reach it.
     log().clear();
     const auto views = redraw();
     driver::savePng("ui_tempo_tap");

@@ -254,15 +254,13 @@ class PanelWindow(unittest.TestCase):
 
         # A second window is turned away: it says why and keeps asking, never showing itself connected.
         second = panel.Panel(tkinter.Toplevel(self.window), self.home, os.path.join(self.home, "panel.sock"))
-        self.addCleanup(second.link.close)
         statuses = []
         self.wait(lambda: statuses.append(second.status.cget("text")) or len(statuses) > 60, "a second window's retries")
         self.assertEqual(second.screen.itemcget(second.overlay, "text"), panel.ANOTHER_PANEL)
         self.assertNotIn("Connected", "".join(statuses), "the second window showed itself connected")
         second.root.withdraw()  # off the first window's controls
 
-        # The shown preset renamed, then replaced, by an upload into its slot (02B): the pedal reports and draws
-        # the new name, and footswitch A selects the slot beside it in the same bank (02A).
+        # The shown preset (02B) renamed, then replaced: reported, drawn, and footswitch A selects 02A beside it.
         presets = "root\\presets"
         _, data = self.remote.download_slot(presets, 0)
         for index, name in ((3, "Bank2A"), (4, "Bank2B")):
