@@ -135,7 +135,7 @@ Lindquar::Lindquar(Node* app, Node* root) : AudioBlock("Lindquar", app, exec, kB
     presetNode->setOnChange(AudioProcessor::debounce);
 
     Home* home = new Home(app, nullptr, presetNode, tuner, tempo, assigns);
-    (new DrawerTempo(tempo))->setVolumeNode(volume);
+    (new DrawerTempo(tempo))->setHome(home);
     new DrawerTuner(tuner);
     home->setControls(namAmp->getLow(), namAmp->getMid(), namAmp->getTreble(), namAmp->getGain());
     home->setVolumeNode(volume);

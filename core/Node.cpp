@@ -169,10 +169,11 @@ void Node::touch() {
         !changeTime.compare_exchange_weak(previous, now > previous ? now : previous + 1, std::memory_order_acq_rel)) {}
 }
 
-void Node::notifyChange() {
+void Node::notifyChange(bool callback) {
     touch();
     markStorageDirty();
-    if (OnChange callback = onChange.load(std::memory_order_acquire)) callback(this);
+    if (!callback) return;
+    if (OnChange onChanged = onChange.load(std::memory_order_acquire)) onChanged(this);
 }
 
 std::string Node::bodyText(DescriptionLevel level, bool reveal) const {

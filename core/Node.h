@@ -112,8 +112,9 @@ protected:
     // refused.
     virtual bool valueFromJSON(const nlohmann::json& body) = 0;
 
-    // Records a value change: change time, storage state, then the callback. Call without the lock held.
-    void notifyChange();
+    // Records a value change: change time, storage state, then the callback, which a change with no effect
+    // of its own to act on (a name that follows its renamed slot) leaves out. Call without the lock held.
+    void notifyChange(bool callback = true);
     // The node's short lock for string values and style.
     mutable std::mutex valueLock;
 

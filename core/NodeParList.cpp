@@ -9,14 +9,40 @@ NodeParList::NodeParList(Node* parent, const char* key, const char* displayName,
     : Node(parent, key, displayName), list(list), defaultValue(def), value(std::move(def)) {}
 
 std::string NodeParList::getValue() const {
+    // Every reader sees the name the slot has now, so following it is part of reading.
+    const_cast<NodeParList*>(this)->followSlot();
     std::lock_guard<std::mutex> guard(valueLock);
     return value;
+}
+
+void NodeParList::followSlot() {
+    if (!list) return;
+    std::string current;
+    int index = -1;
+    {
+        std::lock_guard<std::mutex> guard(valueLock);
+        current = value;
+        index = slot;
+    }
+    if (current.empty()) return;
+    const int found = list->indexOf(current);
+    const std::string renamed = found < 0 ? list->nameAt(index) : current;
+    if (renamed.empty()) return;
+    {
+        std::lock_guard<std::mutex> guard(valueLock);
+        if (value != current) return;
+        value = renamed;
+        slot = found < 0 ? index : found;
+    }
+    if (renamed != current) notifyChange(false);
 }
 
 int NodeParList::getIndex() const { return list ? list->indexOf(getValue()) : -1; }
 
 bool NodeParList::storeValue(const std::string& name) {
+    const int index = list ? list->indexOf(name) : -1;
     std::lock_guard<std::mutex> guard(valueLock);
+    slot = index;
     if (value == name) return false;
     value = name;
     return true;

@@ -7,6 +7,11 @@ class NodeList;
 
 // A parameter that selects one slot of a NodeList by its name ("" for none). Plain selectors choose an impulse
 // response or a model; NodePreset builds on it.
+//
+// The selection follows its slot: a slot renamed, or written under a new name, while it is selected stays
+// selected under its new name (stored, reported and shown as a change, without the change callback: what was
+// loaded from it still plays). A name that still names a slot (the slot swapped elsewhere included) keeps its
+// slot, and a slot emptied leaves the value as it was.
 class NodeParList : public Node {
 public:
     NodeParList(Node* parent, const char* key, const char* displayName, std::string def, NodeList* list);
@@ -33,7 +38,7 @@ public:
 protected:
     // Index of the next named slot after (up) or before from, -1 when none.
     int neighbour(int from, bool up) const;
-    // Stores the value; true when it changed. No notification.
+    // Stores the value and the slot it names; true when the value changed. No notification.
     bool storeValue(const std::string& name);
 
     void valueToJSON(nlohmann::ordered_json& body, bool reveal) const override;
@@ -41,7 +46,10 @@ protected:
     bool valueFromJSON(const nlohmann::json& body) override;
 
 private:
+    void followSlot();
+
     NodeList* const list;
     const std::string defaultValue;
     std::string value; // guarded by valueLock
+    int slot = -1;     // the slot value named when last seen; guarded by valueLock
 };

@@ -92,15 +92,25 @@ std::string NodePreset::presetText() const {
 
 void NodePreset::markClean() {
     const std::vector<Node*> nodes = scope();
+    NodeListElement::Data data = selectedData();
     std::lock_guard<std::mutex> guard(cleanLock);
+    cleanData = std::move(data);
     cleanTimes.clear();
     for (const Node* node : nodes) cleanTimes[node] = node->getChangeTime();
     cleanTime = esp_timer_get_time();
 }
 
+NodeListElement::Data NodePreset::selectedData() const {
+    const int index = getIndex();
+    return index >= 0 ? getReferenceList()->dataAt(index) : nullptr;
+}
+
 bool NodePreset::isEdited() const {
     const std::vector<Node*> nodes = scope();
+    const NodeListElement::Data data = selectedData();
     std::lock_guard<std::mutex> guard(cleanLock);
+    // A commit publishes a new buffer and a rename keeps it, so only a slot written anew reads as replaced.
+    if (data && data != cleanData) return true;
     // Change times grow strictly per node, so any change since the snapshot shows as a different time; a node
     // added to the scope later counts when it changed after the snapshot.
     for (const Node* node : nodes) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/NodeListElement.h"
 #include "core/NodeParList.h"
 
 // The preset parameter: selects a slot of the preset list and saves or restores the parameters in its scope.
@@ -38,7 +39,8 @@ public:
     bool setValue(std::string text) override;
     // Selects and loads slot i when it exists and has a name; false otherwise, nothing changes.
     bool setByIndex(int i);
-    // True when a node of the scope changed after the last load or save.
+    // True when a node of the scope changed after the last load or save, or the selected slot's data was
+    // replaced since (what plays is no longer what it holds).
     bool isEdited() const;
     // The preset text of the present parameters.
     std::string presetText() const;
@@ -57,6 +59,7 @@ private:
     bool save(const std::string& name);
     bool loadSlot(int index);
     void markClean();
+    NodeListElement::Data selectedData() const;
 
     std::vector<Node*> ignored; // guarded by ignoreLock
     mutable std::mutex ignoreLock;
@@ -64,5 +67,6 @@ private:
     // Change times of the scope at the last load or save; guarded by cleanLock.
     std::map<const Node*, int64_t> cleanTimes;
     int64_t cleanTime = 0;
+    NodeListElement::Data cleanData; // the selected slot's data at the last load or save
     mutable std::mutex cleanLock;
 };

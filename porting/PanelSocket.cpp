@@ -162,8 +162,9 @@ void PanelSocket::acceptPanel() {
         const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;
         // One panel at a time: a second one (or another pedal checking whether the socket is in use) is
-        // turned away.
+        // turned away, told why, so a window can say so instead of taking it for a pedal that has gone.
         if (panelFd >= 0) {
+            ::send(fd, "B", 1, MSG_DONTWAIT | MSG_NOSIGNAL);
             ::close(fd);
             continue;
         }

@@ -2,7 +2,8 @@
 """The pedal's front panel in a window: the live 320 x 170 display at twice its size, the three preset LEDs
 with their PWM duties, the three footswitches, the five push encoders and the expression pedal, laid out as on
 the pedal: encoder 1, the main knob, beside the display, encoders 2 to 5 under the sliders they turn. While no
-pedal is connected the display is dimmed under "pedal not running".
+pedal is connected the display and the LEDs are dimmed under "pedal not running"; while the pedal serves
+another panel window, under "another panel window is connected", and the window keeps asking quietly.
 
 Run it next to a running host pedal (./scripts/run); it finds the pedal through $PEDAL_HOME (./pedal-home by
 default) and keeps looking for it while the pedal restarts:
@@ -13,7 +14,7 @@ The window is the simulated hardware: it speaks the protocol of docs/panel-proto
 scanner turns its contacts into events, exactly as on the device.
 
 Keys (hold Shift, or use F1 to F5, for a long press):
-  a s d          footswitches A, B, C
+  a s d          footswitches A, B, C; two pressed together are a pair: A+B a bank down, B+C a bank up
   Left Right     encoder 1 (the main encoder): turn; Return pushes it
   q w, e r, t y, u i, o p
                  encoders 1 to 5: turn back, forward
@@ -60,13 +61,15 @@ SLIDER_COLUMNS = [0, 78, 156, 234]
 SLIDER_CENTRE = 43
 VOLUME_BAR_Y = 48
 KNOB_ROW_HEIGHT = 124
-# What a press and a hold of each footswitch do on the home screen.
-FOOTSWITCH_ACTIONS = {"A": ("A+B: bank down", "preset A, tap", "nothing"),
-                      "B": ("", "preset B, tap", "nothing"),
-                      "C": ("B+C: bank up", "preset C, tap", "tuner")}
+# What a press and a hold of each footswitch do on the home screen: the pairs it belongs to, a press, a hold.
+# A press of the shown preset's own footswitch taps the tempo instead of loading it again.
+FOOTSWITCH_ACTIONS = {"A": ("with B: bank down", "preset A; tap if shown", "nothing"),
+                      "B": ("with A: down, with C: up", "preset B; tap if shown", "nothing"),
+                      "C": ("with B: bank up", "preset C; tap if shown", "tuner on")}
 # While no pedal is connected the last picture stays, at this share of its brightness, under a notice.
 DIM_SHARE = 0.3
 NOT_RUNNING = "pedal not running"
+ANOTHER_PANEL = "another panel window is connected"
 # Bytes queued for a pedal that does not read before the link counts as stalled.
 MAX_OUTGOING = 64 * 1024
 
@@ -98,15 +101,20 @@ class PanelLink:
         self.sock = None
         self.buffer = b""
         self.outgoing = bytearray()
+        # "waiting" (no pedal), "busy" (the pedal serves another panel) or "live" (its frames arrive). A new
+        # connection keeps the state until the pedal takes or turns it away, so retries never flicker.
+        self.state = "waiting"
 
     def connected(self):
-        return self.sock is not None
+        return self.sock is not None and self.state == "live"
 
     def connect(self):
         try:
             sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
             sock.connect(self.path)
         except OSError:
+            sock.close()
+            self.state = "waiting"
             return False
         sock.setblocking(False)
         self.sock = sock
@@ -114,10 +122,11 @@ class PanelLink:
         self.outgoing = bytearray()
         return True
 
-    def close(self):
+    def close(self, state="waiting"):
         if self.sock:
             self.sock.close()
         self.sock = None
+        self.state = state
 
     def send(self, message):
         """Queues the message and sends what the socket takes now: the window never waits for the pedal."""
@@ -154,15 +163,21 @@ class PanelLink:
             except OSError:
                 data = b""
             if not data:
-                self.close()
+                # A pedal that turns a window away says why first; a refusal that came before it stands.
+                self.close("busy" if self.buffer.startswith(b"B") or self.state == "busy" and not self.buffer
+                           else "waiting")
                 return []
             self.buffer += data
         frames = []
         at = 0
+        if self.buffer.startswith(b"B"):
+            self.close("busy")
+            return []
         while len(self.buffer) - at >= 3:
             if self.buffer[at:at + 1] != b"F":
                 self.close()
                 return frames
+            self.state = "live"
             size, count = self.buffer[at + 1], self.buffer[at + 2]
             end = at + 3 + size * count
             if end > len(self.buffer):
@@ -186,6 +201,7 @@ class Panel:
         self.duties = [(0, 0, 0) for _ in LED_LINES]
         self.controls = {}
         self.overlay = None
+        self.notice = ""
         root.title("Pedal panel")
         root.configure(bg="#202225")
         self._build()
@@ -251,8 +267,8 @@ class Panel:
         title = "Footswitch %s" % name + ("  (%s)" % pair_text if pair_text else "")
         frame = tk.LabelFrame(parent, text=title, fg="#bbbbbb", bg="#202225")
         frame.pack(side="left", padx=6)
-        button = tk.Button(frame, text="%s  [%s]\n%s" % (name, key, press_text), width=16, height=2)
-        hold = tk.Button(frame, text="hold [%s]: %s" % (key.upper(), hold_text), width=16,
+        button = tk.Button(frame, text="%s  [%s]\n%s" % (name, key, press_text), width=22, height=2)
+        hold = tk.Button(frame, text="hold [%s]: %s" % (key.upper(), hold_text), width=22,
                          command=lambda: self.press(FOOTSWITCH_LINES[name], LONG_PRESS_MS))
         button.pack(fill="x")
         hold.pack(fill="x")
@@ -349,10 +365,12 @@ class Panel:
     # The pedal.
 
     def _reconnect(self):
-        if not self.link.connected() and self.link.connect():
+        if self.link.sock is None and self.link.connect():
             self.link.send(self._frame() + b"A" + self.pedal_mv.to_bytes(2, "big"))
         if self.link.connected():
             self.status.configure(text="Connected to the pedal at %s" % self.link.path)
+        elif self.link.state == "busy":
+            self.status.configure(text="The pedal at %s: %s; asking again ..." % (self.link.path, ANOTHER_PANEL))
         else:
             self.status.configure(text="Waiting for the pedal at %s ..." % self.link.path)
         self._show_connection()
@@ -363,20 +381,25 @@ class Panel:
         self.root.after(REFRESH_MS, self._refresh)
 
     def _show_connection(self):
-        # The picture of a pedal that has gone is dimmed under a notice, so it is never taken for a live one.
-        if self.link.connected() == (self.overlay is None):
+        # The picture and the LEDs of a pedal this window does not drive are dimmed under a notice, so they are
+        # never taken for live ones.
+        notice = None if self.link.connected() else ANOTHER_PANEL if self.link.state == "busy" else NOT_RUNNING
+        if notice == self.notice:
             return
-        if self.overlay is None:
-            self.overlay = self.screen.create_text(WIDTH * SCALE // 2, HEIGHT * SCALE // 2, text=NOT_RUNNING,
-                                                   fill="#ffffff", font=("TkDefaultFont", 20, "bold"))
-            if self.shown is not None:
-                rgb = numpy.frombuffer(display_rgb(self.shown), dtype=numpy.uint8) * DIM_SHARE
-                self.image.configure(data=b"P6 %d %d 255\n" % (WIDTH * SCALE, HEIGHT * SCALE) +
-                                     rgb.astype(numpy.uint8).tobytes(), format="PPM")
-        else:
+        self.notice = notice
+        if self.overlay is not None:
             self.screen.delete(self.overlay)
             self.overlay = None
+        self._show_leds()
+        if notice is None:
             self.shown = None
+            return
+        self.overlay = self.screen.create_text(WIDTH * SCALE // 2, HEIGHT * SCALE // 2, text=notice,
+                                               fill="#ffffff", font=("TkDefaultFont", 20, "bold"))
+        if self.shown is not None:
+            rgb = numpy.frombuffer(display_rgb(self.shown), dtype=numpy.uint8) * DIM_SHARE
+            self.image.configure(data=b"P6 %d %d 255\n" % (WIDTH * SCALE, HEIGHT * SCALE) +
+                                 rgb.astype(numpy.uint8).tobytes(), format="PPM")
 
     def refresh(self):
         """Takes the frames that arrived and the framebuffer as it is now into the window."""
@@ -413,9 +436,10 @@ class Panel:
                 self._show_leds()
 
     def _show_leds(self):
+        share = 1 if self.link.connected() else DIM_SHARE
         for led, duty in enumerate(self.duties):
             # The lamp shows the duty as brightness; the text shows the duties themselves.
-            colour = "#%02x%02x%02x" % tuple(min(255, value * 256 // PWM_DEPTH) for value in duty)
+            colour = "#%02x%02x%02x" % tuple(min(255, int(value * 256 * share) // PWM_DEPTH) for value in duty)
             self.led_lamps[led].itemconfigure("lamp", fill=colour)
             self.led_texts[led].configure(text="LED %d   R %d  G %d  B %d  /%d" % ((led + 1,) + duty + (PWM_DEPTH,)))
 

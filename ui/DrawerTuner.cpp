@@ -9,7 +9,6 @@
 #include <cstdio>
 
 namespace {
-const uint32_t kBackground = 0x000000;
 const uint32_t kTitleColour = 0x9E9E9E;
 const uint32_t kNoteColour = 0xFFFFFF;
 const uint32_t kNoSignalColour = 0x424242;
@@ -18,19 +17,6 @@ const uint32_t kOffColour = 0xFF3D00;
 const uint32_t kScaleColour = 0x303030;
 
 constexpr int32_t kScaleX = 20, kScaleY = 110, kScaleWidth = 280, kScaleHeight = 12;
-
-lv_obj_t* label(lv_obj_t* parent, int32_t x, int32_t y, int32_t width, int32_t height, const lv_font_t* font,
-                uint32_t colour, lv_text_align_t align, const char* text) {
-    lv_obj_t* l = lv_label_create(parent);
-    lv_obj_set_pos(l, x, y);
-    lv_obj_set_size(l, width, height);
-    lv_label_set_long_mode(l, LV_LABEL_LONG_DOT);
-    lv_obj_set_style_text_font(l, font, 0);
-    lv_obj_set_style_text_align(l, align, 0);
-    lv_obj_set_style_text_color(l, lv_color_hex(colour), 0);
-    lv_label_set_text(l, text);
-    return l;
-}
 
 // Cents as a bar growing from the centre of a -50..50 scale, with a mark at the centre.
 void centsScale(lv_obj_t* parent, float cents, uint32_t colour) {
@@ -58,20 +44,13 @@ void centsScale(lv_obj_t* parent, float cents, uint32_t colour) {
 }
 }
 
-DrawerTuner::DrawerTuner(Tuner* tuner) : tuner(tuner) {}
+DrawerTuner::DrawerTuner(Tuner* tuner) : RaisedPage(false), tuner(tuner) {}
 
-bool DrawerTuner::active() const { return tuner && tuner->getOnOff()->isOn(); }
+bool DrawerTuner::up() const { return tuner && tuner->getOnOff()->isOn(); }
 
 bool DrawerTuner::draw() {
-    if (!active()) return false;
-    lv_obj_t* panel = lv_obj_create(lv_screen_active());
-    lv_obj_set_pos(panel, 0, 0);
-    lv_obj_set_size(panel, 320, 170);
-    lv_obj_set_style_pad_all(panel, 0, 0);
-    lv_obj_set_style_radius(panel, 0, 0);
-    lv_obj_set_style_border_width(panel, 0, 0);
-    lv_obj_set_style_bg_color(panel, lv_color_hex(kBackground), 0);
-    lv_obj_set_style_bg_opa(panel, LV_OPA_COVER, 0);
+    if (!up()) return false;
+    lv_obj_t* panel = RaisedPage::panel();
 
     label(panel, 8, 6, 150, 20, &lv_font_montserrat_14, kTitleColour, LV_TEXT_ALIGN_LEFT, "TUNER");
 
@@ -105,11 +84,8 @@ bool DrawerTuner::draw() {
     return true;
 }
 
-bool DrawerTuner::onEvent(int id) {
-    if (!active()) return false;
-    if (EventId::isFootswitchShortRelease(id)) {
-        tuner->getOnOff()->setOn(false);
-        return true;
-    }
-    return (id >= EventId::Encoder1Forward && id <= EventId::Encoder1LongRelease) || EventId::isFootswitch(id);
+bool DrawerTuner::handle(int id) {
+    if (!EventId::isFootswitchShortRelease(id)) return false;
+    tuner->getOnOff()->setOn(false);
+    return true;
 }

@@ -95,6 +95,20 @@ bool EventDispatcher::hasFocus(const Listener* page) {
     return page && !pages.empty() && pages.back() == page;
 }
 
+bool EventDispatcher::inFront(const Listener* page) {
+    const auto& pages = Listener::stack().pages;
+    for (auto it = pages.rbegin(); it != pages.rend(); ++it) {
+        if (!(*it)->overlay()) return *it == page;
+    }
+    return false;
+}
+
+void EventDispatcher::offerUnraised(int id) {
+    for (Listener* page : topDown(Listener::stack().pages)) {
+        if (Listener::onStack(page) && !page->raised() && page->onEvent(id)) return;
+    }
+}
+
 int EventDispatcher::elements() { return int(Listener::stack().pages.size()); }
 
 void EventDispatcher::keepStartupPages() {

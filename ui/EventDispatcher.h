@@ -28,6 +28,10 @@ public:
     static void broadcast(int id);
     // True when the page is the top page.
     static bool hasFocus(const Listener* page);
+    // True when the page is the top page once the overlays (Listener::overlay) are left aside.
+    static bool inFront(const Listener* page);
+    // Offers the id to the pages that are not raised, top down, as dispatch would with no page raised.
+    static void offerUnraised(int id);
     // Number of pages on the stack.
     static int elements();
 

@@ -5,6 +5,8 @@
 // Each push button and footswitch has four ids in a row: press (it leaves rest, 50 ms after the contact
 // settles), short release (released before 1.5 s), long press (held for 1.5 s, sent once) and long release
 // (released after a long press). Each encoder has a forward and a back id.
+#include <initializer_list>
+
 namespace EventId {
 
 // Queued by the UI pass every sixth pass: pages rebuild their objects.
@@ -83,6 +85,24 @@ constexpr bool isFootswitch(int id) {
     return (id >= FootswitchAPress && id <= FootswitchALongRelease) ||
            (id >= FootswitchBPress && id <= FootswitchesBC) || (id >= FootswitchCPress && id <= FootswitchCLongRelease);
 }
+
+// The first id (the forward turn) of the encoder group id belongs to, or -1.
+constexpr int encoderGroup(int id) {
+    for (int first : {Encoder1Forward, Encoder2Forward, Encoder3Forward, Encoder4Forward, Encoder5Forward}) {
+        if (id >= first && id <= first + 5) return first;
+    }
+    return -1;
+}
+constexpr bool isEncoder(int id) { return encoderGroup(id) >= 0; }
+// A turn of an encoder either way.
+constexpr bool isEncoderTurn(int id) { return isEncoder(id) && id - encoderGroup(id) <= 1; }
+// The short or long release of an encoder's push.
+constexpr bool isEncoderRelease(int id) {
+    return isEncoder(id) && (id - encoderGroup(id) == 3 || id - encoderGroup(id) == 5);
+}
+
+// The long release of the encoder of id: its push's group of four follows its two turns.
+constexpr int encoderLongRelease(int id) { return encoderGroup(id) + 2 + LongRelease; }
 
 // The short release of footswitch A, B or C.
 constexpr bool isFootswitchShortRelease(int id) {

@@ -204,6 +204,7 @@ void Home::editControl(int index, bool up) {
     // A negative index would read before the list.
     if (index < 0 || size_t(index) >= fastNodes.size()) return;
     Node* node = fastNodes[size_t(index)];
+    noteEdit(node);
     if (node) {
         if (std::strcmp(node->getType(), "float") == 0) {
             node->edit(up);
@@ -223,6 +224,7 @@ void Home::editAssign(int index, bool up) {
 void Home::editParam(NodeFloat* node, bool up, int colour) {
     popupNode = node;
     if (!node) return;
+    noteEdit(node);
     node->edit(up);
     showPopup(node, uint32_t(colour));
 }
@@ -231,9 +233,17 @@ void Home::showPopup(NodeFloat* node, uint32_t colour) {
     popupNode = node;
     popupColor = colour;
     // The tap-tempo page covers this screen and holds its ticks: a popup opened now would wait there and
-    // show a stale value once the page goes. The tempo page shows the volume itself.
-    popupTicks = (tempo && tempo->manualStatus()) ? 0 : kPopupTicks;
+    // show a stale value once the page goes. The tempo page shows the value itself (coveredEdit).
+    popupTicks = tempoCounting() ? 0 : kPopupTicks;
 }
+
+bool Home::tempoCounting() const { return tempo && tempo->manualStatus(); }
+
+void Home::noteEdit(Node* node) {
+    if (node && tempoCounting()) editedWhileCovered = node;
+}
+
+Node* Home::coveredEdit() const { return editedWhileCovered ? editedWhileCovered : volumeNode; }
 
 void Home::showAssign(int index) {
     if (index == -1) {
@@ -337,7 +347,8 @@ bool Home::onEvent(int id) {
 void Home::heldStep(bool up) {
     // The release that follows must not open the chain screen.
     encoderHeld = 2;
-    if (!preset) return;
+    // The tap-tempo page covers the preset name: no preset is loaded unseen.
+    if (!preset || tempoCounting()) return;
     // The dialog takes the release of the encoder, so the hold ends here.
     if (preset->isEdited()) encoderHeld = 0;
     PresetView::stepPreset(preset, up);
@@ -345,19 +356,22 @@ void Home::heldStep(bool up) {
 
 void Home::tapIfSelected(int footswitch) {
     if (!preset || !tempo || preset->getIndex() % 3 != footswitch) return;
+    const bool wasCounting = tempoCounting();
     tempo->manualTap();
+    if (!tempoCounting()) return;
     // A popup held under the tap-tempo page would come back stale when it goes.
-    if (tempo->manualStatus()) popupTicks = 0;
+    popupTicks = 0;
+    if (!wasCounting) editedWhileCovered = nullptr;
 }
 
 void Home::selectInBank(int footswitch) {
     // While tap tempo counts, the taps' releases must not reload the preset.
-    if (!preset || (tempo && tempo->manualStatus())) return;
+    if (!preset || tempoCounting()) return;
     preset->setByIndex(preset->getIndex() / 3 * 3 + footswitch);
 }
 
 void Home::switchBank(int offset) {
-    if (!preset || (tempo && tempo->manualStatus())) return;
+    if (!preset || tempoCounting()) return;
     preset->setByIndex(preset->getIndex() + offset);
 }
 
@@ -388,6 +402,7 @@ void Home::saveAs() {
 }
 
 void Home::tick() {
+    editedWhileCovered = nullptr;
     if (assignTicks > 0 && --assignTicks == 0) {
         assignNode = nullptr;
         fastNodes.clear();

@@ -40,6 +40,7 @@ public:
 
     void setTuner(Tuner* tuner) { this->tuner = tuner; }
     void setVolumeNode(NodeFloat* node) { volumeNode = node; }
+    NodeFloat* getVolumeNode() const { return volumeNode; }
     void setLevelNode(NodeFloat* node) { levelNode = node; }
     // The knobs of encoders 2, 3, 4 and 5 in that order; null entries allowed.
     void setControls(NodeFloat* control2, NodeFloat* control3, NodeFloat* control4, NodeFloat* control5);
@@ -55,6 +56,9 @@ public:
     void editAssign(int index, bool up);
     // Steps the node and shows it in the value popup with the bar in colour (0: the node's own colour).
     void editParam(NodeFloat* node, bool up, int colour);
+    // What the tap-tempo page shows while it covers this screen: the node last edited meanwhile, else the
+    // volume (encoder 1's); null when there is neither.
+    Node* coveredEdit() const;
     // Opens the assign view of assign item index (0..3); -1 closes it; any other index does nothing.
     void showAssign(int index);
 
@@ -72,6 +76,8 @@ private:
     void overwrite();
     void saveAs();
     void tick();
+    bool tempoCounting() const;
+    void noteEdit(Node* node);
 
     Node* app;
     Node* root;
@@ -89,4 +95,5 @@ private:
     std::vector<Node*> fastNodes;
     std::vector<NodeItem*> assigns;
     int32_t encoderHeld = 0;
+    Node* editedWhileCovered = nullptr;
 };

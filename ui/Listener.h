@@ -24,6 +24,9 @@ public:
     // counting): the dispatcher then offers it redraws and events before every other page, wherever it
     // lies on the stack, and the pages above it come back as they were once it turns false.
     virtual bool raised() const { return false; }
+    // True for a page that only ever shows raised over the others: it never holds the focus, so the page
+    // under it is the one in front (EventDispatcher::inFront).
+    virtual bool overlay() const { return false; }
 
 private:
     friend class EventDispatcher;

@@ -208,6 +208,29 @@ TEST(NodePreset, IsEditedFollowsChangesAfterLoadOrSave) {
     }
 }
 
+// A slot renamed or written anew while selected stays selected under its new name; the old settings play.
+TEST(NodePreset, TheSelectionFollowsItsSlot) {
+    Tree t(1024, 6);
+    for (const char* name : {"A", "B", "C"}) ASSERT_TRUE(t.save(name));
+    ASSERT_TRUE(t.preset->setValue("B"));
+    t.gain->setValue(9);
+    const std::string nine = t.preset->presetText();
+    const auto expect = [&](bool done, const char* value, int index, bool edited) {
+        EXPECT_TRUE(done && t.preset->getValue() == value && t.preset->getIndex() == index) << value << index;
+        EXPECT_EQ(t.preset->isEdited(), edited) << value << index;
+    };
+    expect(t.presets->setElementAt(1, "B", nine.data(), nine.size()), "B", 1, true);
+    expect(t.preset->setByIndex(1), "B", 1, false);
+    expect(t.presets->setNameAt(1, "B2"), "B2", 1, false);
+    expect(t.presets->setElementAt(1, "X", nine.data(), nine.size()), "X", 1, true);
+    expect(t.presets->swap(1, 4), "X", 4, true);
+    const int64_t loaded = t.preset->getChangeTime();
+    expect(t.presets->setNameAt(4, "Y"), "Y", 4, true);
+    EXPECT_GT(t.preset->getChangeTime(), loaded) << "a name followed is a change to report and store";
+    expect(t.presets->deleteAt(4), "Y", -1, false); // emptied: as it was
+    EXPECT_FLOAT_EQ(t.gain->getValue(), 9.0f) << "the last load's settings play";
+}
+
 TEST(NodePreset, LoadsNotifyInsideTheHooks) {
     Tree t;
     NodePreset::setLoadHooks(onBegin, onEnd);
@@ -277,7 +300,7 @@ TEST(NodeParList, PlainSelectorPicksNamedSlots) {
         {[&] { return selector->setValue("Missing"); }, false, "", -1, true, true},
         {[&] { return selector->setValue("Cab A"); }, true, "Cab A", 1, true, false},
         {[&] { return root->parseJSON("root\\ir:{\"value\":\"Cab B\"}"); }, true, "Cab B", 3, false, true},
-        {[&] { return list->setNameAt(3, "Cab C"); }, true, "Cab B", -1, true, true},
+        {[&] { return list->setNameAt(3, "Cab C"); }, true, "Cab C", 3, false, true},
         {[&] { return selector->setValue(""); }, true, "", -1, true, true},
     };
     for (size_t k = 0; k < steps.size(); ++k) {

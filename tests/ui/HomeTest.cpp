@@ -180,7 +180,7 @@ struct ProductTree {
 
         // As the product application builds them: Home at the bottom, then the tempo and tuner pages.
         home = new Home(app, nullptr, preset, tuner, tempo, assigns);
-        (new DrawerTempo(tempo))->setVolumeNode(volume);
+        (new DrawerTempo(tempo))->setHome(home);
         new DrawerTuner(tuner);
         home->setControls(low, mid, treble, gain);
         home->setVolumeNode(volume);
@@ -497,6 +497,53 @@ TEST(Home, TunerAndTapTempoShowOverTheChainABlockPageAndSetup) {
         EXPECT_NE(GfxTestView::labelWithText(redraw(), "TAP TEMPO"), nullptr) << shown;
         now() += Tempo::kTapDisarmUs;
     }
+}
+
+// Every raised page x every page under it x every panel id: the same page stays open, and what moved was shown.
+TEST(RaisedPages, EveryIdOverEveryPageIsKeptOrShown) {
+    ProductTree tree;
+    const std::pair<std::string, std::vector<int>> unders[] = {
+        {"home", {}},
+        {"chain", driver::keys("v^")},
+        {"chain_tile", driver::keys("v^>")},
+        {"block", driver::keys("v^>^")},
+        {"setup", driver::keys("v^Ll")},
+        {"popup", {}},
+        {"preset_list", {ev::Encoder1Press, ev::Encoder1ShortRelease, ev::Encoder3ShortRelease}}};
+    std::vector<int> ids = {ev::Idle, ev::FootswitchesAB, ev::FootswitchesBC};
+    for (int first : {10, 16, 40, 46, 240, 246, 340, 440}) // encoders' groups of six, footswitches' of four
+        for (int k = 0; k < (first % 10 ? 4 : 6); ++k) ids.push_back(first + k);
+    for (const bool tuner : {true, false}) {
+        for (const auto& [under, opening] : unders) {
+            for (const int id : ids) {
+                if (!tuner && (under == "preset_list" || under == "popup")) break;
+                SCOPED_TRACE((tuner ? "tuner over " : "tempo over ") + under + ", id " + std::to_string(id));
+                for (int opener : opening) send(opener);
+                if (under == "popup") new DrawerPopup("Discard?", "", DrawerPopup::kBackOkSave, nullptr);
+                const int pages = EventDispatcher::elements();
+                for (int tap = 0; tap < 4 && !tuner; ++tap, now() += 400000) tree.tempo->manualTap();
+                tree.tuner->getOnOff()->setOn(tuner);
+                const std::string sound = tree.app->getJSON(DESC_VALUE, true);
+                const std::string before = GfxTestView::describe(redraw());
+                send(id);
+                const std::vector<ObjectView> views = redraw();
+                const bool tunerOn = tuner || tree.tuner->getOnOff()->isOn(); // footswitch C held turns it on
+                EXPECT_TRUE(tunerOn || under == "home" || GfxTestView::ofKind(views, "label").size() == 4);
+                tree.tuner->getOnOff()->setOn(false);
+                now() += Tempo::kTapDisarmUs + 1;
+                EXPECT_EQ(EventDispatcher::elements(), pages);
+                EXPECT_TRUE(tree.app->getJSON(DESC_VALUE, true) == sound || GfxTestView::describe(views) != before);
+                while (EventDispatcher::elements() > 3) send(ev::Close);
+            }
+        }
+    }
+    tree.select(4); // a release the tuner kept still ends the hold of the main encoder: it is the volume again
+    const float volume = tree.volume->getValue();
+    for (int id : {ev::Encoder1Press, ev::Encoder1ShortRelease, ev::Encoder1Forward}) {
+        tree.tuner->getOnOff()->setOn(id == ev::Encoder1ShortRelease);
+        send(id);
+    }
+    EXPECT_TRUE(tree.preset->getValue() == "Ambient" && tree.volume->getValue() > volume);
 }
 
 TEST(Home, HeldMainEncoderStepsPresetsAndItsShortPressOpensTheChain) {

@@ -236,18 +236,46 @@ class PanelWindow(unittest.TestCase):
         self.assertGreater(len(numpy.unique(expected.reshape(-1, 3), axis=0)), 2, "the display shows a picture")
 
         # The window outlives a restart of the pedal: it connects again and its controls work as before.
+        lamp = lambda: sum(bytes.fromhex(window.led_lamps[1].itemcget("lamp", "fill")[1:]))  # noqa: E731
+        lit = lamp()
         self.stop(self.pedal)
         self.wait(lambda: not window.link.connected(), "the window noticing the pedal has gone", pedal_runs=False)
         self.window.update()
         dimmed = self.screenshot()[top:top + 2 * panel.HEIGHT, left:left + 2 * panel.WIDTH]
         self.assertLessEqual(dimmed.mean(), 0.5 * area.mean(), "the display of a stopped pedal is dimmed")
         self.assertEqual(window.screen.itemcget(window.overlay, "text"), panel.NOT_RUNNING)
+        self.assertLessEqual(lamp(), 0.5 * lit, "the LEDs of a stopped pedal are dimmed")
         self.pedal = subprocess.Popen([PEDAL], env=self.environment, stdout=self.pedal_log, stderr=subprocess.STDOUT)
         self.wait(window.link.connected, "the window connecting to the restarted pedal", START_S)
         # The panel socket comes up early in the pedal's start, the TCP server later.
         volume = self.answered("root\\app\\output\\vol", START_S)
         self.click(window.controls["encoder 1 forward"])
         self.wait(lambda: (self.remote_value("root\\app\\output\\vol") or 0) > volume, "volume above %s" % volume)
+
+        # A second window is turned away: it says why and keeps asking, never showing itself connected.
+        second = panel.Panel(tkinter.Toplevel(self.window), self.home, os.path.join(self.home, "panel.sock"))
+        statuses = []
+        self.wait(lambda: statuses.append(second.status.cget("text")) or len(statuses) > 60, "a second window's retries")
+        self.assertEqual(second.screen.itemcget(second.overlay, "text"), panel.ANOTHER_PANEL)
+        self.assertNotIn("Connected", "".join(statuses), "the second window showed itself connected")
+        second.root.withdraw()  # off the first window's controls
+
+        # The shown preset (02B) renamed, then replaced: reported, drawn, and footswitch A selects 02A beside it.
+        presets = "root\\presets"
+        _, data = self.remote.download_slot(presets, 0)
+        for index, name in ((3, "Bank2A"), (4, "Bank2B")):
+            self.remote.upload_slot(presets, index, name, data)
+        self.remote.write("root\\app\\preset", "Bank2B")
+        header = lambda: self.framebuffer_picture(window.shown)[:70, :460]  # noqa: E731
+        for name, slot in (("Bank2B renamed", 0), ("Other", 1)):
+            settled = time.monotonic() + 1  # the pedal redraws every 60 ms
+            self.wait(lambda: time.monotonic() > settled, "the shown preset drawn")
+            before = header()
+            self.remote.upload_slot(presets, 4, name, self.remote.download_slot(presets, slot)[1])
+            self.wait(lambda: self.remote_value("root\\app\\preset") == name and not numpy.array_equal(header(), before),
+                      name + " reported and drawn")
+        self.click(window.controls["footswitch A"])
+        self.wait(lambda: self.remote_value("root\\app\\preset") == "Bank2A", "footswitch A selecting 02A")
 
 
 if __name__ == "__main__":
