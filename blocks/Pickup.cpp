@@ -83,7 +83,7 @@ bool Pickup::exec(void* block, float (*frame)[Frame::kSamples]) {
         Frame::rampGain(guitar, pickup->appliedExtGain, ext);
         pickup->appliedExtGain = ext;
     }
-    if (!pickup->enabled.get()) {
+    if (!pickup->enabledFade.begin(pickup->enabled.get() != 0, frame, 1)) {
         pickup->running = false;
         return false;
     }
@@ -95,5 +95,6 @@ bool Pickup::exec(void* block, float (*frame)[Frame::kSamples]) {
     pickup->filter.processCascade(guitar, Frame::kSamples);
     const SmoothedValue::Ramp levelRamp = pickup->levelGain.nextFrame();
     Frame::rampGain(guitar, levelRamp.from, levelRamp.to);
+    pickup->enabledFade.end(frame);
     return false;
 }

@@ -9,6 +9,7 @@
 #include "audio/dsp/Frame.h"
 #include "audio/dsp/QuadBiquad.h"
 #include "audio/dsp/SmoothedValue.h"
+#include "audio/dsp/SwitchFade.h"
 #include "blocks/StructuralValue.h"
 
 class Node;
@@ -33,6 +34,7 @@ private:
     NodeEnum* model;
     NodeFloat* level;
     StructuralValue enabled{0};
+    SwitchFade enabledFade; // audio side
     StructuralValue modelLatched{-1};
     bool sectionsPending = false; // compile thread
     std::atomic<float> extGain{1.0f};

@@ -45,6 +45,7 @@
 #include "audio/dsp/QuadBiquad.h"
 #include "blocks/Semaphore.h"
 #include "audio/dsp/SmoothedValue.h"
+#include "audio/dsp/SwitchFade.h"
 #include "blocks/StructuralValue.h"
 
 class Node;
@@ -174,6 +175,7 @@ private:
     const bool copyLeftToRight;
     const int playerIndex;
     StructuralValue enabled{0};
+    SwitchFade enabledFade; // audio side
 
     std::array<Slot, kSlotCount> slots;
     std::atomic<int> selected{-1};
