@@ -115,11 +115,13 @@ struct Chain {
         ir->getSelector()->setValue("Cab");
         for (size_t i = 0; i < built.blocks.size(); ++i) {
             AudioBlock* block = built.blocks[i];
-            if (!block || block == built.block("tuner") || dynamic_cast<RedIzuzir*>(block)) continue;
+            // The mixer's folder is the product's own, which holds every other block's.
+            if (!block || block == built.block("tuner") || dynamic_cast<RedIzuzir*>(block) || block->getFolder() == app)
+                continue;
             std::vector<NodeOnOff*> onOffs;
             switchesBelow(block->getFolder(), onOffs);
             for (NodeOnOff* onOff : onOffs) onOff->setOn(true);
-            if (block->getFolder() != app) collectSwept(block->getFolder());
+            collectSwept(block->getFolder());
         }
         Node* delayFolder = built.folder("delay");
         Node* gateFolder = built.folder("gate");

@@ -522,9 +522,13 @@ TEST_F(ProductChain, RunningDelaysAndReverbsRecordNoSwitch) {
 // 8 ms, while every other switch goes on and off, the cabinet's response is changed, and two presets that keep
 // the running block on are loaded in turn: no memory after a switching block replays its switch.
 TEST_F(ProductChain, NoSwitchReachesAMemoryDownstream) {
+    // Rows of model changes: off until the player crossfades the old model of a playing slot into the new one.
+    constexpr bool kModelChangesCrossfade = false;
     const std::string model = testsupport::readFile(std::string(NEURAL_TEST_MODELS) + "/wavenet_4_2.nam");
+    const std::string other = testsupport::readFile(std::string(NEURAL_TEST_MODELS) + "/wavenet_12_6.nam");
     for (RedIzuzir* player : {amp, drive}) {
         ASSERT_TRUE(uploadSlot(*player->getList(), 0, "model", model));
+        ASSERT_TRUE(uploadSlot(*player->getList(), 1, "other", other));
         ASSERT_TRUE(player->getSelector()->setValue("model"));
     }
     const char* const cabinets[] = {"1 ms", "4 ms", "8 ms"};
@@ -571,6 +575,11 @@ TEST_F(ProductChain, NoSwitchReachesAMemoryDownstream) {
             for (const char* cabinetName : {cabinets[1], cabinets[2], cabinets[0]})
                 changeAndCheck([&] { ir->getSelector()->setValue(cabinetName); }, name + ": cabinet " + cabinetName);
             ir->getOnOff()->setOn(running == ir);
+            amp->getOnOff()->setOn(kModelChangesCrossfade);
+            for (const char* modelName : {"other", "model"})
+                if (kModelChangesCrossfade)
+                    changeAndCheck([&] { amp->getSelector()->setValue(modelName); }, name + ": amp model " + modelName);
+            amp->getOnOff()->setOn(running == amp);
             for (NodeOnOff* onOff : {comp->getOnOff(), modPre->getOnOff()}) onOff->setOn(onOff != runningOn);
             ASSERT_TRUE(preset->setValue(std::string("first") + NodePreset::SAVE_SUFFIX));
             for (NodeOnOff* onOff : {comp->getOnOff(), modPre->getOnOff(), pickup->getOnOff(), gate->getOnOff()})
