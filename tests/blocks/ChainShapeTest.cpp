@@ -517,11 +517,13 @@ TEST_F(ProductChain, RunningDelaysAndReverbsRecordNoSwitch) {
     for (const char* name : {"first", "second", "first"}) changeAndCheck([&] { preset->setValue(name); }, name);
 }
 
-// Each block of the table runs in turn (the modulation as a chorus, a flanger at 90 % feedback and a vibrato;
+// Each block of the table runs in its own case (the modulation as a chorus, a flanger at 90 % feedback and a vibrato;
 // the delay at 300 ms), with a project-made model in each player and a 2048-tap cabinet decaying over 1, 4 or
 // 8 ms, while every other switch goes on and off, the cabinet's response is changed, and two presets that keep
 // the running block on are loaded in turn: no memory after a switching block replays its switch.
-TEST_F(ProductChain, NoSwitchReachesAMemoryDownstream) {
+class ProductChainRow : public ProductChain, public testing::WithParamInterface<size_t> {};
+
+TEST_P(ProductChainRow, NoSwitchReachesAMemoryDownstream) {
     // Rows of model changes: off until the player crossfades the old model of a playing slot into the new one.
     constexpr bool kModelChangesCrossfade = false;
     const std::string model = testsupport::readFile(std::string(NEURAL_TEST_MODELS) + "/wavenet_4_2.nam");
@@ -548,49 +550,50 @@ TEST_F(ProductChain, NoSwitchReachesAMemoryDownstream) {
     };
     const Variant variants[] = {{"mod", "Chorus", 0.0f}, {"mod", "Flanger", 90.0f}, {"mod", "Vibrato", 0.0f}};
     const std::vector<NodeOnOff*> all = switches();
-    for (size_t row = 0; row < ChainTable::rows().size(); ++row) {
-        AudioBlock* running = chain.blocks[row];
-        if (!running || running == tuner || running->getFolder() == product->getFolder()) continue;
-        const char* key = ChainTable::rows()[row].key;
-        std::vector<Variant> kinds;
-        for (const Variant& variant : variants)
-            if (std::string(variant.key) == key) kinds.push_back(variant);
-        if (kinds.empty()) kinds.push_back({key, nullptr, 0.0f});
-        NodeOnOff* runningOn = static_cast<NodeOnOff*>(running->getFolder()->childrenAt(0));
-        for (const Variant& variant : kinds) {
-            const std::string name = std::string(key) + (variant.kind ? std::string(" ") + variant.kind : "");
-            for (NodeOnOff* onOff : all) onOff->setOn(onOff == runningOn);
-            if (variant.kind) {
-                setKind(key, variant.kind);
-                parameter(key, "fb")->setValue(variant.feedback);
-            }
-            play(1.0);
-            for (NodeOnOff* onOff : all) {
-                if (onOff == runningOn || onOff == tuner->getOnOff()) continue;
-                for (bool on : {true, false})
-                    changeAndCheck([&] { onOff->setOn(on); }, name + ": " + onOff->getPath() + (on ? " on" : " off"));
-            }
-            ir->getOnOff()->setOn(true);
-            play(1.0);
-            for (const char* cabinetName : {cabinets[1], cabinets[2], cabinets[0]})
-                changeAndCheck([&] { ir->getSelector()->setValue(cabinetName); }, name + ": cabinet " + cabinetName);
-            ir->getOnOff()->setOn(running == ir);
-            amp->getOnOff()->setOn(kModelChangesCrossfade);
-            for (const char* modelName : {"other", "model"})
-                if (kModelChangesCrossfade)
-                    changeAndCheck([&] { amp->getSelector()->setValue(modelName); }, name + ": amp model " + modelName);
-            amp->getOnOff()->setOn(running == amp);
-            for (NodeOnOff* onOff : {comp->getOnOff(), modPre->getOnOff()}) onOff->setOn(onOff != runningOn);
-            ASSERT_TRUE(preset->setValue(std::string("first") + NodePreset::SAVE_SUFFIX));
-            for (NodeOnOff* onOff : {comp->getOnOff(), modPre->getOnOff(), pickup->getOnOff(), gate->getOnOff()})
-                if (onOff != runningOn) onOff->setOn(!onOff->isOn());
-            ASSERT_TRUE(preset->setValue(std::string("second") + NodePreset::SAVE_SUFFIX));
-            play(1.0);
-            for (const char* presetName : {"first", "second", "first"})
-                changeAndCheck([&] { preset->setValue(presetName); }, name + ": preset " + presetName);
+    const size_t row = GetParam();
+    AudioBlock* running = chain.blocks[row];
+    if (!running || running == tuner || running->getFolder() == product->getFolder())
+        GTEST_SKIP() << "no block with a switch of its own";
+    const char* key = ChainTable::rows()[row].key;
+    std::vector<Variant> kinds;
+    for (const Variant& variant : variants)
+        if (std::string(variant.key) == key) kinds.push_back(variant);
+    if (kinds.empty()) kinds.push_back({key, nullptr, 0.0f});
+    NodeOnOff* runningOn = static_cast<NodeOnOff*>(running->getFolder()->childrenAt(0));
+    for (const Variant& variant : kinds) {
+        const std::string name = std::string(key) + (variant.kind ? std::string(" ") + variant.kind : "");
+        for (NodeOnOff* onOff : all) onOff->setOn(onOff == runningOn);
+        if (variant.kind) {
+            setKind(key, variant.kind);
+            parameter(key, "fb")->setValue(variant.feedback);
         }
+        play(1.0);
+        for (NodeOnOff* onOff : all) {
+            if (onOff == runningOn || onOff == tuner->getOnOff()) continue;
+            for (bool on : {true, false})
+                changeAndCheck([&] { onOff->setOn(on); }, name + ": " + onOff->getPath() + (on ? " on" : " off"));
+        }
+        ir->getOnOff()->setOn(true);
+        play(1.0);
+        for (const char* cabinetName : {cabinets[1], cabinets[2], cabinets[0]})
+            changeAndCheck([&] { ir->getSelector()->setValue(cabinetName); }, name + ": cabinet " + cabinetName);
+        ir->getOnOff()->setOn(running == ir);
+        amp->getOnOff()->setOn(kModelChangesCrossfade);
+        for (const char* modelName : {"other", "model"})
+            if (kModelChangesCrossfade)
+                changeAndCheck([&] { amp->getSelector()->setValue(modelName); }, name + ": amp model " + modelName);
+        amp->getOnOff()->setOn(running == amp);
+        for (NodeOnOff* onOff : {comp->getOnOff(), modPre->getOnOff()}) onOff->setOn(onOff != runningOn);
+        ASSERT_TRUE(preset->setValue(std::string("first") + NodePreset::SAVE_SUFFIX));
+        for (NodeOnOff* onOff : {comp->getOnOff(), modPre->getOnOff(), pickup->getOnOff(), gate->getOnOff()})
+            if (onOff != runningOn) onOff->setOn(!onOff->isOn());
+        ASSERT_TRUE(preset->setValue(std::string("second") + NodePreset::SAVE_SUFFIX));
+        play(1.0);
+        for (const char* presetName : {"first", "second", "first"})
+            changeAndCheck([&] { preset->setValue(presetName); }, name + ": preset " + presetName);
     }
     EXPECT_EQ(audioAllocations, 0);
 }
+INSTANTIATE_TEST_SUITE_P(EveryBlockOfTheTable, ProductChainRow, testing::Range(size_t(0), ChainTable::rows().size()));
 
 }
