@@ -58,7 +58,7 @@ void unregisterBlock(AudioBlock* block) {
 }
 
 AudioBlock::AudioBlock(const char* name, Node* folder, Exec exec, int position)
-    : name(name ? name : ""), folder(folder) {
+    : name(name ? name : ""), folder(folder), exec(exec) {
     if (exec) registerBlock(this, exec, position);
 }
 

@@ -48,6 +48,8 @@ public:
     virtual void missedFrame() {}
 
     const char* getName() const { return name; }
+    // The process function registered for this block (null for none).
+    Exec getExec() const { return exec; }
     Node* getFolder() const { return folder; }
     bool isRegistered() const;
 
@@ -76,4 +78,5 @@ public:
 private:
     const char* const name;
     Node* const folder;
+    const Exec exec;
 };

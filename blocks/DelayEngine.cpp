@@ -61,7 +61,7 @@ float DelayEngine::echo(const DelayLine& line, float samples) const {
 
 bool DelayEngine::exec(void* block, float (*frame)[Frame::kSamples]) {
     DelayEngine* engine = self<DelayEngine>(block);
-    if (!engine->enabled.get()) {
+    if (!engine->enabledFade.begin(engine->enabled.get() != 0, frame, 2)) {
         engine->running = false;
         return false;
     }
@@ -122,5 +122,6 @@ bool DelayEngine::exec(void* block, float (*frame)[Frame::kSamples]) {
     engine->delay = delay;
     engine->toneState[0] = Frame::sanitizeState(toneLeft);
     engine->toneState[1] = Frame::sanitizeState(toneRight);
+    engine->enabledFade.end(frame);
     return false;
 }

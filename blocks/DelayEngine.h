@@ -15,6 +15,7 @@
 #include "audio/dsp/DelayLine.h"
 #include "audio/dsp/Frame.h"
 #include "audio/dsp/SmoothedValue.h"
+#include "audio/dsp/SwitchFade.h"
 #include "blocks/StructuralValue.h"
 
 class Node;
@@ -48,6 +49,7 @@ private:
     NodeEnum* pingPong;
     NodeEnum* sync;
     StructuralValue enabled{0};
+    SwitchFade enabledFade; // audio side
 
     std::atomic<float> delayTarget{19200.0f}; // samples
     SmoothedValue feedbackGain{0.35f};

@@ -33,7 +33,7 @@ bool DynaComp::compile() {
 
 bool DynaComp::exec(void* block, float (*frame)[Frame::kSamples]) {
     DynaComp* comp = self<DynaComp>(block);
-    if (!comp->enabled.get()) {
+    if (!comp->enabledFade.begin(comp->enabled.get() != 0, frame, 1)) {
         comp->running = false;
         return false;
     }
@@ -62,5 +62,6 @@ bool DynaComp::exec(void* block, float (*frame)[Frame::kSamples]) {
     }
     comp->gain = target;
     comp->smoothedGain = Frame::sanitizeState(smoothed);
+    comp->enabledFade.end(frame);
     return false;
 }

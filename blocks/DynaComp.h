@@ -11,6 +11,7 @@
 #include "audio/dsp/EnvelopeFollower.h"
 #include "audio/dsp/Frame.h"
 #include "audio/dsp/SmoothedValue.h"
+#include "audio/dsp/SwitchFade.h"
 #include "blocks/StructuralValue.h"
 
 class Node;
@@ -35,6 +36,7 @@ private:
     NodeFloat* release;
     NodeFloat* makeup;
     StructuralValue enabled{0};
+    SwitchFade enabledFade; // audio side
 
     SmoothedValue thresholdDb{-20.0f};
     SmoothedValue slope{0.75f}; // 1 - 1 / ratio

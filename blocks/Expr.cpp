@@ -60,7 +60,7 @@ void Expr::runWah(float* samples) {
 
 bool Expr::exec(void* block, float (*frame)[Frame::kSamples]) {
     Expr* expr = self<Expr>(block);
-    if (!expr->enabled.get()) {
+    if (!expr->enabledFade.begin(expr->enabled.get() != 0, frame, 1)) {
         expr->running = expr->wahRunning = false;
         return false;
     }
@@ -69,7 +69,7 @@ bool Expr::exec(void* block, float (*frame)[Frame::kSamples]) {
         expr->running = true;
         expr->volumeGain.jumpToTarget();
     }
-    if (expr->wahEnabled.get()) {
+    if (expr->wahFade.begin(expr->wahEnabled.get() != 0, frame, 1)) {
         if (!expr->wahRunning) {
             expr->wahRunning = true;
             expr->integrator1 = expr->integrator2 = 0.0f;
@@ -77,10 +77,12 @@ bool Expr::exec(void* block, float (*frame)[Frame::kSamples]) {
             expr->damping.jumpToTarget();
         }
         expr->runWah(guitar);
+        expr->wahFade.end(frame);
     } else {
         expr->wahRunning = false;
     }
     const SmoothedValue::Ramp gain = expr->volumeGain.nextFrame();
     if (gain.from != 1.0f || gain.to != 1.0f) Frame::rampGain(guitar, gain.from, gain.to);
+    expr->enabledFade.end(frame);
     return false;
 }

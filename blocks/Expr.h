@@ -11,6 +11,7 @@
 #include "audio/AudioBlock.h"
 #include "audio/dsp/Frame.h"
 #include "audio/dsp/SmoothedValue.h"
+#include "audio/dsp/SwitchFade.h"
 #include "blocks/StructuralValue.h"
 
 class Node;
@@ -45,6 +46,8 @@ private:
     NodeFloat* position;
     NodeFloat* resonance;
     StructuralValue enabled{0};
+    SwitchFade enabledFade; // audio side
+    SwitchFade wahFade;     // audio side
     StructuralValue wahEnabled{0};
 
     static constexpr float kGlideSeconds = 0.015f;

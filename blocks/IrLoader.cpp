@@ -96,7 +96,7 @@ IrLoader::IrLoader(Node* folder, Node* root, const char* listKey) : AudioBlock("
     selector = new NodeParList(folder, "ir", "Cabinet", "", list);
     selector->setOnChange(AudioProcessor::debounce);
     level = BlockNodes::parameter(folder, "level", "Level", -20.0f, 20.0f, 0.0f, "dB", 1);
-    convolution.configure(kTaps, 2);
+    for (QuadFIR& convolution : convolutions) convolution.configure(kTaps, 2);
 }
 
 bool IrLoader::prepare(const std::vector<uint8_t>& wav, std::vector<std::vector<float>>& responses,
@@ -181,16 +181,13 @@ void IrLoader::readSelection() {
 }
 
 void IrLoader::swapResponses() {
-    if (!AudioProcessor::isSilentPass()) {
-        AudioProcessor::requestFade();
-        return;
-    }
+    // The audio side still crossfades to the last response: the next pass tries again.
+    if (changing.load(std::memory_order_acquire)) return;
     const float* taps[2] = {prepared[0].data(), prepared.back().data()};
-    if (convolution.setImpulseResponses(taps, int(prepared.size()), int(prepared[0].size()))) {
-        swapWanted = false;
-    } else {
-        AudioProcessor::requestFade(); // the audio side still held the last hand-over; next fade
-    }
+    QuadFIR& spare = convolutions[1 - playingIndex];
+    if (!spare.setImpulseResponses(taps, int(prepared.size()), int(prepared[0].size()))) return;
+    swapWanted = false;
+    changing.store(true, std::memory_order_release);
 }
 
 bool IrLoader::compile() {
@@ -203,18 +200,56 @@ bool IrLoader::compile() {
 
 bool IrLoader::exec(void* block, float (*frame)[Frame::kSamples]) {
     IrLoader* loader = self<IrLoader>(block);
-    if (!loader->enabled.get()) {
+    if (!loader->enabledFade.begin(loader->enabled.get() != 0, frame, 2)) {
         loader->running = false;
+        // Nothing of the cabinet is heard: a new response takes over at once.
+        if (loader->changing.load(std::memory_order_acquire)) loader->takeIncoming();
         return false;
     }
     if (!loader->running) {
         loader->running = true;
-        loader->convolution.reset();
+        if (loader->changing.load(std::memory_order_acquire)) loader->takeIncoming();
+        loader->convolutions[loader->playingIndex].reset();
         loader->levelGain.jumpToTarget();
     }
+    for (float* lane : {frame[0], frame[1]}) loader->enabledFade.scale(lane);
     float* lanes[2] = {frame[0], frame[1]};
-    loader->convolution.process(lanes, 2);
+    if (loader->changeFrame >= 0 || loader->changing.load(std::memory_order_acquire)) {
+        loader->processChange(frame);
+    } else {
+        loader->convolutions[loader->playingIndex].process(lanes, 2);
+    }
     const SmoothedValue::Ramp levelRamp = loader->levelGain.nextFrame();
     for (float* lane : lanes) Frame::rampGain(lane, levelRamp.from, levelRamp.to);
+    loader->enabledFade.end(frame);
     return false;
+}
+
+void IrLoader::processChange(float (*frame)[Frame::kSamples]) {
+    QuadFIR& incoming = convolutions[1 - playingIndex];
+    if (changeFrame < 0) {
+        changeFrame = 0;
+        incoming.reset();
+        changeFade.jump(false);
+    }
+    alignas(64) float next[2][Frame::kSamples];
+    Frame::copy(next[0], frame[0]);
+    Frame::copy(next[1], frame[1]);
+    float* nextLanes[2] = {next[0], next[1]};
+    float* lanes[2] = {frame[0], frame[1]};
+    incoming.process(nextLanes, 2);
+    convolutions[playingIndex].process(lanes, 2);
+    if (++changeFrame <= kWarmFrames) return;
+    // The old convolution's output is the crossfade's bypass, the new one's its effect.
+    changeFade.begin(true, frame, 2);
+    Frame::copy(frame[0], next[0]);
+    Frame::copy(frame[1], next[1]);
+    changeFade.end(frame);
+    if (changeFrame == kChangeFrames) takeIncoming();
+}
+
+void IrLoader::takeIncoming() {
+    playingIndex = 1 - playingIndex;
+    changeFrame = -1;
+    changing.store(false, std::memory_order_release);
 }

@@ -203,16 +203,19 @@ void ModulationsEngine::runModulation(float (*frame)[Frame::kSamples]) {
 
 bool ModulationsEngine::exec(void* block, float (*frame)[Frame::kSamples]) {
     ModulationsEngine* engine = self<ModulationsEngine>(block);
-    if (engine->enabled.get()) {
+    if (engine->enabledFade.begin(engine->enabled.get() != 0, frame, engine->channels)) {
         // A new kind is latched while the output is silent; its voicing starts from cleared state too.
         const int kind = engine->kindLatched.get();
         if (!engine->running || kind != engine->runningKind) engine->start(kind);
         engine->runModulation(frame);
+        engine->enabledFade.end(frame);
     } else {
         engine->running = false;
     }
-    if (engine->tremoloOnOff && engine->tremoloEnabled.get()) {
+    const bool tremoloOn = engine->tremoloOnOff && engine->tremoloEnabled.get();
+    if (engine->tremoloFade.begin(tremoloOn, frame, engine->channels)) {
         engine->runTremolo(frame);
+        engine->tremoloFade.end(frame);
     } else {
         engine->tremoloRunning = false;
     }

@@ -16,6 +16,7 @@
 #include "audio/dsp/DelayLine.h"
 #include "audio/dsp/Frame.h"
 #include "audio/dsp/SmoothedValue.h"
+#include "audio/dsp/SwitchFade.h"
 #include "blocks/StructuralValue.h"
 
 class Node;
@@ -69,6 +70,8 @@ private:
     NodeEnum* tremoloShape = nullptr;
     NodeEnum* tremoloSync = nullptr;
     StructuralValue enabled{0};
+    SwitchFade enabledFade; // audio side
+    SwitchFade tremoloFade; // audio side
     StructuralValue kindLatched{kChorus};
     StructuralValue tremoloEnabled{0};
 

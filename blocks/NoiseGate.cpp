@@ -57,7 +57,7 @@ float NoiseGate::keyLevel(float (*frame)[Frame::kSamples]) const {
 
 bool NoiseGate::exec(void* block, float (*frame)[Frame::kSamples]) {
     NoiseGate* gate = self<NoiseGate>(block);
-    if (!gate->enabled.get()) {
+    if (!gate->enabledFade.begin(gate->enabled.get() != 0, frame, 2)) {
         gate->running = false;
         return false;
     }
@@ -81,22 +81,26 @@ bool NoiseGate::exec(void* block, float (*frame)[Frame::kSamples]) {
         }
     }
 
-    const float target = gate->open ? 1.0f : 0.0f;
-    if (gate->gain == target) {
-        if (target == 1.0f) return false; // open and settled: the frame passes untouched
-        for (int channel = 0; channel < 2; ++channel) {
-            if (gate->channelMask & (1 << channel)) Frame::clear(frame[channel]);
-        }
-        return false;
-    }
-    const float step = gate->open ? gate->attackStep.load(std::memory_order_relaxed)
-                                  : -gate->releaseStep.load(std::memory_order_relaxed);
-    const float from = gate->gain;
-    for (int i = 0; i < Frame::kSamples; ++i) {
-        const float gain = Frame::rampAt(from, target, step, i);
-        if (gate->channelMask & 1) frame[0][i] *= gain;
-        if (gate->channelMask & 2) frame[1][i] *= gain;
-    }
-    gate->gain = Frame::rampAt(from, target, step, Frame::kSamples - 1);
+    gate->applyGain(frame);
+    gate->enabledFade.end(frame);
     return false;
+}
+
+void NoiseGate::applyGain(float (*frame)[Frame::kSamples]) {
+    const float target = open ? 1.0f : 0.0f;
+    if (gain == target) {
+        if (target == 1.0f) return; // open and settled: the frame passes untouched
+        for (int channel = 0; channel < 2; ++channel) {
+            if (channelMask & (1 << channel)) Frame::clear(frame[channel]);
+        }
+        return;
+    }
+    const float step = open ? attackStep.load(std::memory_order_relaxed) : -releaseStep.load(std::memory_order_relaxed);
+    const float from = gain;
+    for (int i = 0; i < Frame::kSamples; ++i) {
+        const float now = Frame::rampAt(from, target, step, i);
+        if (channelMask & 1) frame[0][i] *= now;
+        if (channelMask & 2) frame[1][i] *= now;
+    }
+    gain = Frame::rampAt(from, target, step, Frame::kSamples - 1);
 }

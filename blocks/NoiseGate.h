@@ -7,6 +7,7 @@
 
 #include "audio/AudioBlock.h"
 #include "audio/dsp/Frame.h"
+#include "audio/dsp/SwitchFade.h"
 #include "blocks/StructuralValue.h"
 
 class Node;
@@ -33,6 +34,8 @@ public:
 
 private:
     float keyLevel(float (*frame)[Frame::kSamples]) const;
+    // The gate's gain towards open or closed across the frame, on the channels it acts on.
+    void applyGain(float (*frame)[Frame::kSamples]);
 
     const int channelMask;
     const int keySource;
@@ -42,6 +45,7 @@ private:
     NodeFloat* attack;
     NodeFloat* release;
     StructuralValue enabled{0};
+    SwitchFade enabledFade; // audio side
 
     std::atomic<float> openLevel{0.001f};
     std::atomic<float> closeLevel{0.0005f};

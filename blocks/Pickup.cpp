@@ -80,7 +80,7 @@ bool Pickup::exec(void* block, float (*frame)[Frame::kSamples]) {
     float* guitar = frame[0];
     const SmoothedValue::Ramp ext = pickup->extGain.nextFrame();
     if (!ext.isConstant() || ext.to != 1.0f) Frame::rampGain(guitar, ext.from, ext.to);
-    if (!pickup->enabled.get()) {
+    if (!pickup->enabledFade.begin(pickup->enabled.get() != 0, frame, 1)) {
         pickup->running = false;
         return false;
     }
@@ -92,5 +92,6 @@ bool Pickup::exec(void* block, float (*frame)[Frame::kSamples]) {
     pickup->filter.processCascade(guitar, Frame::kSamples);
     const SmoothedValue::Ramp levelRamp = pickup->levelGain.nextFrame();
     Frame::rampGain(guitar, levelRamp.from, levelRamp.to);
+    pickup->enabledFade.end(frame);
     return false;
 }

@@ -6,6 +6,7 @@
 #include "audio/dsp/Frame.h"
 #include "audio/dsp/QuadBiquad.h"
 #include "audio/dsp/SmoothedValue.h"
+#include "audio/dsp/SwitchFade.h"
 #include "blocks/StructuralValue.h"
 
 class Node;
@@ -30,6 +31,7 @@ private:
     NodeEnum* model;
     NodeFloat* level;
     StructuralValue enabled{0};
+    SwitchFade enabledFade; // audio side
     StructuralValue modelLatched{-1};
     bool sectionsPending = false; // compile thread
     SmoothedValue extGain{1.0f};

@@ -309,9 +309,10 @@ void RedIzuzir::updateKnobs() {
 
 bool RedIzuzir::exec(void* block, float (*frame)[Frame::kSamples]) {
     RedIzuzir* player = self<RedIzuzir>(block);
-    if (!player->enabled.get()) {
+    // The bypass first: a running player overwrites both channels anyway.
+    if (player->copyLeftToRight) Frame::copy(frame[1], frame[0]);
+    if (!player->enabledFade.begin(player->enabled.get() != 0, frame, 2)) {
         player->running = false;
-        if (player->copyLeftToRight) Frame::copy(frame[1], frame[0]);
         return false;
     }
     if (!player->running) {
@@ -322,6 +323,7 @@ bool RedIzuzir::exec(void* block, float (*frame)[Frame::kSamples]) {
     if (player->handover.load(std::memory_order_acquire) != kIdle && !player->catchUp()) {
         Frame::clear(frame[0]);
         Frame::clear(frame[1]);
+        player->enabledFade.end(frame);
         return false;
     }
     alignas(64) float result[Frame::kSamples];
@@ -331,6 +333,7 @@ bool RedIzuzir::exec(void* block, float (*frame)[Frame::kSamples]) {
         Frame::clear(result);
     }
     Frame::copy(player->input, frame[0]);
+    player->enabledFade.scale(player->input);
     player->restart = player->restartPending;
     player->restartPending = false;
     player->handover.store(kPosted, std::memory_order_release);
@@ -338,6 +341,7 @@ bool RedIzuzir::exec(void* block, float (*frame)[Frame::kSamples]) {
     player->outputReady = true;
     Frame::copy(frame[0], result);
     Frame::copy(frame[1], result);
+    player->enabledFade.end(frame);
     return false;
 }
 

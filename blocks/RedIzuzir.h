@@ -51,6 +51,7 @@
 #include "audio/dsp/QuadBiquad.h"
 #include "blocks/Semaphore.h"
 #include "audio/dsp/SmoothedValue.h"
+#include "audio/dsp/SwitchFade.h"
 #include "blocks/StructuralValue.h"
 
 class Node;
@@ -198,6 +199,7 @@ private:
     const int playerIndex;
     const int givenUpCounter;
     StructuralValue enabled{0};
+    SwitchFade enabledFade; // audio side
 
     std::array<Slot, kSlotCount> slots;
     std::atomic<int> selected{-1};

@@ -95,7 +95,7 @@ void ReverbFDN::clear() {
 
 bool ReverbFDN::exec(void* block, float (*frame)[Frame::kSamples]) {
     ReverbFDN* reverb = self<ReverbFDN>(block);
-    if (!reverb->enabled.get()) {
+    if (!reverb->enabledFade.begin(reverb->enabled.get() != 0, frame, 2)) {
         reverb->running = false;
         return false;
     }
@@ -167,5 +167,6 @@ bool ReverbFDN::exec(void* block, float (*frame)[Frame::kSamples]) {
     }
     for (int i = 0; i < kLines; ++i) reverb->dampingState[i] = damped[i];
     reverb->preDelayGlide = preDelay;
+    reverb->enabledFade.end(frame);
     return false;
 }

@@ -20,6 +20,7 @@
 #include "audio/dsp/Frame.h"
 #include "audio/dsp/SchroederAllPass.h"
 #include "audio/dsp/SmoothedValue.h"
+#include "audio/dsp/SwitchFade.h"
 #include "blocks/StructuralValue.h"
 
 class Node;
@@ -54,6 +55,7 @@ private:
     NodeFloat* damping;
     NodeFloat* level;
     StructuralValue enabled{0};
+    SwitchFade enabledFade; // audio side
 
     SmoothedValue lineGains[kLines];
     SmoothedValue dampingCoefficient{1.0f};

@@ -12,6 +12,7 @@
 #include "ui/Home.h"
 #include "nolt/driver/IOArray.h"
 #include "blocks/IrLoader.h"
+#include "board/ChainTable.h"
 #include "board/LindquarBsp.h"
 #include "blocks/Mixer.h"
 #include "blocks/ModulationsEngine.h"
@@ -65,20 +66,6 @@ constexpr int kHeadphoneModeLine = 9;
 constexpr int kColorToDutyShift = 3;
 constexpr int kNoPwm = -1;
 
-struct BlockFolder {
-    const char* key;
-    const char* displayName;
-    int color; // -1: none
-};
-
-// The effect folders of "app", in creation order; the colour marks the block on the screens.
-constexpr BlockFolder kBlockFolders[] = {
-    {"gate", "Gate", 0x888844},   {"exp", "Expr", 0x88FF66},   {"comp", "Comp", 0xFFFF00}, {"mod_pre", "Mod", 0x7777FF},
-    {"drive", "Drive", 0xFF6600}, {"amp", "Amp", 0xFF0000},    {"ir", "IR", 0xFF8844},     {"mod", "Mod", 0x00FFFF},
-    {"delay", "Delay", 0x00FF00}, {"reverb", "Rev", 0xFF00FF}, {"output", "Master", -1},
-};
-constexpr int kBlockFolderCount = int(sizeof(kBlockFolders) / sizeof(kBlockFolders[0]));
-
 NodeItem* makeFolder(Node* parent, const char* key, const char* displayName, const char* itemType) {
     return new NodeItem(parent, key, displayName, "", itemType);
 }
@@ -87,18 +74,8 @@ float dbToLinear(float db) { return std::pow(10.0f, db * kDbToExponent); }
 }
 
 struct Lindquar::Folders {
-    NodeItem* block[kBlockFolderCount] = {};
-    NodeItem* gate() const { return block[0]; }
-    NodeItem* exp() const { return block[1]; }
-    NodeItem* comp() const { return block[2]; }
-    NodeItem* modPre() const { return block[3]; }
-    NodeItem* drive() const { return block[4]; }
-    NodeItem* amp() const { return block[5]; }
-    NodeItem* ir() const { return block[6]; }
-    NodeItem* mod() const { return block[7]; }
-    NodeItem* delay() const { return block[8]; }
-    NodeItem* reverb() const { return block[9]; }
-    NodeItem* output() const { return block[10]; }
+    ChainTable::Built chain;
+    NodeItem* block(const char* key) const { return chain.folder(key); }
     NodeItem* tuner = nullptr;
     NodeItem* pickup = nullptr;
     NodeItem* misc = nullptr;
@@ -144,9 +121,7 @@ Lindquar::Lindquar(Node* app, Node* root) : AudioBlock("Lindquar", app, exec, kB
 }
 
 void Lindquar::buildFolders(Node* app, Node* root, Folders& folders) {
-    for (int i = 0; i < kBlockFolderCount; ++i) {
-        folders.block[i] = makeFolder(app, kBlockFolders[i].key, kBlockFolders[i].displayName, "hfolder");
-    }
+    ChainTable::buildFolders(app, folders.chain);
 
     Node* settings = makeFolder(root, "settings", "Settings", "sfolder");
     folders.tuner = makeFolder(settings, "tuner", "Tuner", "hfolder");
@@ -155,15 +130,10 @@ void Lindquar::buildFolders(Node* app, Node* root, Folders& folders) {
     gain2 = new NodeFloat(input, "gain2", "In 2 digital gain", -15, 15, 6, "dB", kLinear, false, 1);
     folders.pickup = makeFolder(input, "pickup", "Pickup Simulator", "vfolder");
     folders.misc = makeFolder(settings, "misc", "Misc", "hfolder");
-
-    for (int i = 0; i < kBlockFolderCount; ++i) {
-        if (kBlockFolders[i].color >= 0) folders.block[i]->setStyleColor(kBlockFolders[i].color);
-        folders.block[i]->setStyleMode("mini");
-    }
 }
 
 void Lindquar::buildOutput(Folders& folders) {
-    NodeItem* output = folders.output();
+    NodeItem* output = folders.block("output");
     tempo = new Tempo(output, presetNode);
     volume = new NodeFloat(output, "vol", "Volume", 0, 100, 50, "%", kLinear, false, 0);
     auxVolume = new NodeFloat(output, "aux", "IN 2 Volume", 0, 100, 50, "%", kLinear, false, 0);
@@ -181,22 +151,28 @@ void Lindquar::buildOutput(Folders& folders) {
 }
 
 void Lindquar::buildChain(Node* root, Folders& folders) {
-    // Each block registers at the front or the back of the ring as it is built: this order makes the
-    // processing order Pickup, Tuner, NoiseGate, Expr, DynaComp, Mod (pre), Drive, Amp, Tempo, this block,
-    // IR, Mod (post), Delay, Reverb, Mixer. The amp player is built first, so it gets player index 0.
-    namAmp = new RedIzuzir(folders.amp(), root, presetNode, "nam_amp", "Nam Amp", true);
-    namDrive = new RedIzuzir(folders.drive(), root, presetNode, "nam_drive", "Nam Drive");
-    modPre = new ModulationsEngine(folders.modPre(), tempo, false);
-    dynaComp = new DynaComp(folders.comp());
-    expr = new Expr(folders.exp());
-    noiseGate = new NoiseGate(folders.gate(), 3, NoiseGate::kKeyExternal, AudioProcessor::getInput(), false);
-    tuner = new Tuner(folders.tuner, false);
-    pickup = new Pickup(folders.pickup, true);
-    irLoader = new IrLoader(folders.ir(), root, "ir_list");
-    modPost = new ModulationsEngine(folders.mod(), tempo);
-    delay = new DelayEngine(folders.delay(), tempo);
-    reverb = new ReverbFDN(folders.reverb());
-    mixer = new Mixer(getFolder(), AudioProcessor::getInput());
+    ChainTable::Context context;
+    context.root = root;
+    context.preset = presetNode;
+    context.tempo = tempo;
+    context.tunerFolder = folders.tuner;
+    context.pickupFolder = folders.pickup;
+    context.productFolder = getFolder();
+    ChainTable::buildBlocks(context, folders.chain);
+    const ChainTable::Built& chain = folders.chain;
+    namAmp = chain.as<RedIzuzir>("amp");
+    namDrive = chain.as<RedIzuzir>("drive");
+    modPre = chain.as<ModulationsEngine>("mod_pre");
+    dynaComp = chain.as<DynaComp>("comp");
+    expr = chain.as<Expr>("exp");
+    noiseGate = chain.as<NoiseGate>("gate");
+    tuner = chain.as<Tuner>("tuner");
+    pickup = chain.as<Pickup>("pickup");
+    irLoader = chain.as<IrLoader>("ir");
+    modPost = chain.as<ModulationsEngine>("mod");
+    delay = chain.as<DelayEngine>("delay");
+    reverb = chain.as<ReverbFDN>("reverb");
+    mixer = chain.as<Mixer>("mixer");
 }
 
 void Lindquar::buildBindings(Node* root, Folders& folders) {

@@ -21,12 +21,9 @@
 
 #include "audio/AudioBlock.h"
 #include "audio/AudioProcessor.h"
-#include "blocks/DelayEngine.h"
-#include "blocks/DynaComp.h"
-#include "blocks/Expr.h"
+#include "board/ChainTable.h"
 #include "blocks/IrLoader.h"
-#include "blocks/Mixer.h"
-#include "blocks/ModulationsEngine.h"
+#include "blocks/RedIzuzir.h"
 #include "core/NodeEnum.h"
 #include "core/NodeFloat.h"
 #include "core/NodeItem.h"
@@ -34,11 +31,7 @@
 #include "core/NodeOnOff.h"
 #include "core/NodeParList.h"
 #include "core/NodePreset.h"
-#include "blocks/NoiseGate.h"
-#include "blocks/Pickup.h"
-#include "blocks/ReverbFDN.h"
 #include "blocks/Tempo.h"
-#include "blocks/Tuner.h"
 
 namespace {
 
@@ -73,6 +66,16 @@ std::vector<uint8_t> cabinetFile() {
     return out;
 }
 
+// Every switch below a node.
+void switchesBelow(Node* node, std::vector<NodeOnOff*>& found) {
+    for (Node* child : node->getChildren()) {
+        if (NodeOnOff* onOff = dynamic_cast<NodeOnOff*>(child)) found.push_back(onOff);
+        switchesBelow(child, found);
+    }
+}
+
+// The product's chain, built from its table, with every block switched on but the tuner (it would end the
+// chain) and the neural players (they run on their own cores).
 struct Chain {
     struct Entry {
         AudioBlock* block;
@@ -86,56 +89,45 @@ struct Chain {
         std::filesystem::remove_all(home);
         std::filesystem::create_directories(home);
         setenv("PEDAL_HOME", home.c_str(), 1);
+        RedIzuzir::setWorkerThreads(false);
         Node* root = new NodeItem(nullptr, "root", "root", "", "vfolder");
         Node* app = new NodeItem(root, "app", "Application", "", "vfolder");
         NodeList* presets = new NodeList(root, "presets", "Presets", "pst_pst", 16384, 60);
-        NodePreset* preset = new NodePreset(app, "preset", "Preset", "", presets);
-        auto folder = [&](const char* key) { return new NodeItem(app, key, key, "", "hfolder"); };
-        Node* gateFolder = folder("gate");
-        Node* exprFolder = folder("exp");
-        Node* compFolder = folder("comp");
-        Node* modPreFolder = folder("mod_pre");
-        Node* irFolder = folder("ir");
-        Node* modFolder = folder("mod");
-        Node* delayFolder = folder("delay");
-        Node* reverbFolder = folder("reverb");
-        Node* output = folder("output");
+        ChainTable::Built built;
+        ChainTable::buildFolders(app, built);
         Node* settings = new NodeItem(root, "settings", "Settings", "", "sfolder");
+        ChainTable::Context context;
+        context.root = root;
+        context.preset = new NodePreset(app, "preset", "Preset", "", presets);
+        context.tempo = new Tempo(built.folder("output"), context.preset);
+        context.tunerFolder = new NodeItem(settings, "tuner", "Tuner", "", "hfolder");
+        context.pickupFolder = new NodeItem(settings, "pickup", "Pickup", "", "vfolder");
+        context.productFolder = app;
+        ChainTable::buildBlocks(context, built);
+        for (int i = 0; i < AudioBlock::ringCount(); ++i) {
+            AudioBlock* block = AudioBlock::ringAt(i);
+            blocks.push_back({block, block->getExec()});
+        }
 
-        Tempo* tempo = new Tempo(output, preset);
-        ModulationsEngine* modPre = new ModulationsEngine(modPreFolder, tempo, false);
-        DynaComp* comp = new DynaComp(compFolder);
-        Expr* expr = new Expr(exprFolder);
-        NoiseGate* gate = new NoiseGate(gateFolder, 3, 3, AudioProcessor::getInput(), false);
-        Tuner* tuner = new Tuner(new NodeItem(settings, "tuner", "Tuner", "", "hfolder"), false);
-        Pickup* pickup = new Pickup(new NodeItem(settings, "pickup", "Pickup", "", "vfolder"), false);
-        IrLoader* ir = new IrLoader(irFolder, root, "ir_list");
-        ModulationsEngine* modPost = new ModulationsEngine(modFolder, tempo);
-        DelayEngine* delay = new DelayEngine(delayFolder, tempo);
-        ReverbFDN* reverb = new ReverbFDN(reverbFolder);
-        Mixer* mixer = new Mixer(app, AudioProcessor::getInput());
-        blocks = {{pickup, Pickup::exec},     {tuner, Tuner::exec},
-                  {gate, NoiseGate::exec},    {expr, Expr::exec},
-                  {comp, DynaComp::exec},     {modPre, ModulationsEngine::exec},
-                  {ir, IrLoader::exec},       {modPost, ModulationsEngine::exec},
-                  {delay, DelayEngine::exec}, {reverb, ReverbFDN::exec},
-                  {mixer, Mixer::exec}};
-
+        IrLoader* ir = built.as<IrLoader>("ir");
         const std::vector<uint8_t> file = cabinetFile();
         ir->getList()->setElementAt(0, "Cab", file.data(), file.size());
         ir->getSelector()->setValue("Cab");
-        for (NodeOnOff* onOff : {pickup->getOnOff(), gate->getOnOff(), expr->getOnOff(), expr->getWahOnOff(),
-                                 comp->getOnOff(), modPre->getOnOff(), ir->getOnOff(), modPost->getOnOff(),
-                                 modPost->getTremoloOnOff(), delay->getOnOff(), reverb->getOnOff()}) {
-            onOff->setOn(true);
+        for (size_t i = 0; i < built.blocks.size(); ++i) {
+            AudioBlock* block = built.blocks[i];
+            // The mixer's folder is the product's own, which holds every other block's.
+            if (!block || block == built.block("tuner") || dynamic_cast<RedIzuzir*>(block) || block->getFolder() == app)
+                continue;
+            std::vector<NodeOnOff*> onOffs;
+            switchesBelow(block->getFolder(), onOffs);
+            for (NodeOnOff* onOff : onOffs) onOff->setOn(true);
+            collectSwept(block->getFolder());
         }
+        Node* delayFolder = built.folder("delay");
+        Node* gateFolder = built.folder("gate");
         static_cast<NodeEnum*>(delayFolder->pathToNode(delayFolder->getPath() + "\\pingpong"))->setValue("ON");
         static_cast<NodeFloat*>(gateFolder->pathToNode(gateFolder->getPath() + "\\thr"))->setValue(-90.0f);
         for (int pass = 0; pass < 3; ++pass) AudioProcessor::compileStep();
-        for (Node* folder : {modPreFolder, compFolder, exprFolder, irFolder, modFolder, delayFolder, reverbFolder,
-                             pickup->getFolder()}) {
-            collectSwept(folder);
-        }
     }
 
     void collectSwept(Node* folder) {
@@ -261,6 +253,10 @@ void ChainPhases(benchmark::State& state) {
 BENCHMARK(ChainPhases)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 void OneBlock(benchmark::State& state) {
+    if (size_t(state.range(0)) >= chain().blocks.size()) {
+        state.SkipWithError("no block there");
+        return;
+    }
     const Chain::Entry entry = chain().blocks[size_t(state.range(0))];
     state.SetLabel(entry.block->getName());
     alignas(64) float frame[2][16];
@@ -273,7 +269,7 @@ void OneBlock(benchmark::State& state) {
     }
     reportBudget(state);
 }
-BENCHMARK(OneBlock)->DenseRange(0, 10);
+BENCHMARK(OneBlock)->DenseRange(0, int(ChainTable::rows().size()));
 
 }
 

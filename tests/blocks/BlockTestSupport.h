@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <numbers>
 #include <string>
@@ -13,6 +15,7 @@
 
 #include "audio/AudioProcessor.h"
 #include "audio/dsp/Frame.h"
+#include "audio/dsp/SwitchFade.h"
 #include "core/NodeEnum.h"
 #include "core/NodeFloat.h"
 #include "core/NodeItem.h"
@@ -103,8 +106,8 @@ template <class Block>
 void restart(Block* block) {
     block->getOnOff()->setOn(false);
     settle();
-    Stereo frame(Frame::kSamples);
-    run(block, frame);
+    Stereo glideOut(Frame::kSamples * (SwitchFade::kFrames + 1));
+    run(block, glideOut);
     block->getOnOff()->setOn(true);
     settle();
     Stereo fadeIn{size_t(0.2 * kRate)};
@@ -182,5 +185,55 @@ inline double highBandDb(const std::vector<float>& samples, size_t from, size_t 
 
 // Deterministic white noise in -1..1.
 inline std::vector<float> noise(size_t samples, uint32_t seed = 12345u) { return reference::noise(samples, seed); }
+
+// A WAV file written by hand from the format's definition: RIFF header, "fmt " chunk, "data" chunk.
+enum class Encoding { Pcm16, Pcm24, Float32 };
+
+inline void put(std::vector<uint8_t>& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(uint8_t(value >> (8 * i)));
+}
+
+inline std::vector<uint8_t> wav(const std::vector<std::vector<float>>& channels, int rate, Encoding encoding) {
+    const int bytesPerSample = encoding == Encoding::Pcm16 ? 2 : (encoding == Encoding::Pcm24 ? 3 : 4);
+    const uint32_t frames = uint32_t(channels[0].size());
+    const uint32_t channelCount = uint32_t(channels.size());
+    const uint32_t dataSize = frames * channelCount * uint32_t(bytesPerSample);
+    std::vector<uint8_t> out;
+    auto tag = [&](const char* text) { out.insert(out.end(), text, text + 4); };
+    tag("RIFF");
+    put(out, 36 + dataSize, 4);
+    tag("WAVE");
+    tag("fmt ");
+    put(out, 16, 4);
+    put(out, encoding == Encoding::Float32 ? 3 : 1, 2);
+    put(out, channelCount, 2);
+    put(out, uint32_t(rate), 4);
+    put(out, uint32_t(rate) * channelCount * uint32_t(bytesPerSample), 4);
+    put(out, channelCount * uint32_t(bytesPerSample), 2);
+    put(out, uint32_t(bytesPerSample * 8), 2);
+    tag("data");
+    put(out, dataSize, 4);
+    for (uint32_t n = 0; n < frames; ++n) {
+        for (const std::vector<float>& channel : channels) {
+            const float sample = channel[n];
+            if (encoding == Encoding::Float32) {
+                uint32_t bits;
+                std::memcpy(&bits, &sample, 4);
+                put(out, bits, 4);
+            } else {
+                const double scale = encoding == Encoding::Pcm16 ? 32767.0 : 8388607.0;
+                put(out, uint32_t(int32_t(std::lround(sample * scale))), bytesPerSample);
+            }
+        }
+    }
+    return out;
+}
+
+// A cabinet-like response: noise decaying with the given time constant.
+inline std::vector<float> cabinet(size_t length, uint32_t seed, double decaySamples = 600.0) {
+    std::vector<float> response = noise(length, seed);
+    for (size_t n = 0; n < length; ++n) response[n] *= float(0.8 * std::exp(-double(n) / decaySamples));
+    return response;
+}
 
 }

@@ -21,6 +21,8 @@ protected:
         gate = new NoiseGate(folderNode, mask, NoiseGate::kKeyExternal, external, false);
         gate->getOnOff()->setOn(true);
         settle();
+        Stereo glideIn(size_t(SwitchFade::kFrames) * Frame::kSamples); // on silence, so it starts closed
+        run(gate, glideIn);
     }
     void TearDown() override { delete gate; }
 

@@ -164,13 +164,31 @@ std::vector<float> delayedByOneFrame(const std::vector<float>& signal) {
     return out;
 }
 
+// A player switched on glides in: compared from the end of its glide on.
+constexpr size_t kGlideSamples = size_t(SwitchFade::kFrames) * kFrame;
+
+std::vector<float> afterGlide(const std::vector<float>& signal) {
+    return std::vector<float>(signal.begin() + long(std::min(kGlideSamples, signal.size())), signal.end());
+}
+
+// What a player switched on at the signal's start hands its model: the signal under the switch's glide.
+std::vector<float> glidedIn(std::vector<float> signal) {
+    SwitchFade glide;
+    for (size_t start = 0; start + kFrame <= signal.size(); start += kFrame) {
+        alignas(64) float frame[2][16] = {};
+        glide.begin(true, frame, 1);
+        glide.scale(&signal[start]);
+    }
+    return signal;
+}
+
 void expectClose(const std::vector<float>& actual, const std::vector<float>& expected, const std::string& what) {
     ASSERT_EQ(actual.size(), expected.size()) << what;
     float scale = 1.0f;
     for (float value : expected) scale = std::fmax(scale, std::fabs(value));
     size_t worst = 0;
     float worstError = 0.0f;
-    for (size_t n = 0; n < actual.size(); ++n) {
+    for (size_t n = std::min(kGlideSamples, actual.size()); n < actual.size(); ++n) {
         const float error = std::fabs(actual[n] - expected[n]);
         if (!(error <= worstError)) {
             worst = n;
@@ -217,14 +235,23 @@ protected:
         settle();
         ASSERT_EQ(player->getSelectedSlot(), slot);
     }
-    // Off for a frame and on again, so the first frame heard is the first one handed over from now on.
-    void restart() {
+    // Off and on again, each through its glide on silence, so what follows is heard as the player plays on; or
+    // not through the glide in, so what follows is heard from a fresh model once the glide has ended.
+    void restart(bool glideIn = false) {
         player->getOnOff()->setOn(false);
         settle();
-        alignas(64) float audio[2][16] = {};
-        RedIzuzir::exec(player.get(), audio);
+        glide();
         player->getOnOff()->setOn(true);
         settle();
+        if (glideIn) glide();
+    }
+    // The switch's glide, on silence, and the frame after it.
+    void glide() {
+        for (int f = 0; f <= SwitchFade::kFrames; ++f) {
+            alignas(64) float audio[2][16] = {};
+            RedIzuzir::exec(player.get(), audio);
+            player->playerStep();
+        }
     }
     // One frame through the process function and then the worker's step; channel 0 in, both channels out.
     void frame(const float* in, float* left, float* right) {
@@ -250,7 +277,7 @@ protected:
         EXPECT_TRUE(player->getSelector()->setValue(name)) << name;
         player->getOnOff()->setOn(true);
         settle();
-        restart();
+        restart(true);
         return runSignal(input);
     }
 
@@ -301,7 +328,7 @@ TEST_F(RedIzuzirTest, PlaysTheModelOneFrameLateWithLevelsDriveAndTone) {
         const std::vector<float> left = runSignal(input, &right);
         auto reference = modelOf(text);
         ASSERT_TRUE(reference) << c.what;
-        std::vector<float> expected = modelChain(*reference, input, c.gainDb);
+        std::vector<float> expected = modelChain(*reference, glidedIn(input), c.gainDb);
         toneStack(expected, c.low, c.mid, c.treble);
         expectClose(left, delayedByOneFrame(expected), c.what);
         EXPECT_EQ(left, right) << c.what << ": both channels carry the result";
@@ -344,7 +371,7 @@ TEST_F(RedIzuzirTest, SlotsWithoutAModelPassTheGuitarThrough) {
         }
         restart();
         const std::vector<float> input = guitar(40 * kFrame);
-        EXPECT_EQ(runSignal(input), delayedByOneFrame(input)) << c.what;
+        EXPECT_EQ(afterGlide(runSignal(input)), afterGlide(delayedByOneFrame(input))) << c.what;
         ++slot;
     }
 }
@@ -356,9 +383,9 @@ TEST_F(RedIzuzirTest, NonFiniteInputGivesFiniteOutputAtOnce) {
     restart();
     const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
                          -std::numeric_limits<float>::infinity()};
-    std::vector<float> input = guitar(120 * kFrame);
+    std::vector<float> input = guitar(kGlideSamples + 120 * kFrame);
     std::vector<float> cleaned = input;
-    size_t at = 40 * kFrame + 5;
+    size_t at = kGlideSamples + 40 * kFrame + 5; // once the glide has ended
     for (float value : bad) {
         input[at] = value;
         cleaned[at] = 0.0f; // what the player makes of it
@@ -367,7 +394,7 @@ TEST_F(RedIzuzirTest, NonFiniteInputGivesFiniteOutputAtOnce) {
     const std::vector<float> output = runSignal(input);
     for (size_t n = 0; n < output.size(); ++n) ASSERT_TRUE(std::isfinite(output[n])) << "sample " << n;
     auto reference = modelOf(text);
-    expectClose(output, delayedByOneFrame(modelChain(*reference, cleaned, 0.0f)), "non-finite samples as 0");
+    expectClose(output, delayedByOneFrame(modelChain(*reference, glidedIn(cleaned), 0.0f)), "non-finite samples as 0");
 }
 
 // A finite but enormous block drives the fast tanh past its range: NaN enters the layer histories and would
@@ -385,7 +412,7 @@ TEST_F(RedIzuzirTest, AModelGoneNonFiniteIsPrewarmedOnTheCompileThread) {
     }
     build();
     play(0, "small", text);
-    restart();
+    restart(true);
     const std::vector<float> input = guitar(60 * kFrame);
     runSignal(std::vector<float>(input.begin(), input.begin() + 10 * kFrame));
     float left[kFrame], right[kFrame];
@@ -484,6 +511,7 @@ TEST_F(RedIzuzirTest, ALateWorkerIsRunInlineAndAHeldOneCostsOneCountedSilentFram
     build();
     player->getOnOff()->setOn(true);
     settle(); // no model selected: the worker passes its input through
+    glide();
     float blocks[5][16];
     for (int b = 0; b < 5; ++b) {
         for (int i = 0; i < kFrame; ++i) blocks[b][i] = float(b + 1) + 0.01f * float(i);
@@ -698,7 +726,7 @@ TEST_F(RedIzuzirTest, AModelChangeWhilePlayingSwapsUnderOneFade) {
         const size_t cut = size_t(swapFrame) * kFrame;
         auto before = modelOf(first);
         std::vector<float> chain =
-            modelChain(*before, std::vector<float>(input.begin(), input.begin() + long(cut)), 0.0f);
+            modelChain(*before, glidedIn(std::vector<float>(input.begin(), input.begin() + long(cut))), 0.0f);
         std::vector<float> after(input.begin() + long(cut), input.end());
         if (c.change != Change::UploadBrokenFile) {
             auto next = modelOf(second);
@@ -744,7 +772,7 @@ TEST_F(RedIzuzirTest, TheWorkerThreadPlaysEveryFrameItIsGiven) {
         ASSERT_FALSE(player->isPlayerBusy()) << "the worker did not finish the block of frame " << start / kFrame;
     }
     auto reference = modelOf(text);
-    expectClose(output, delayedByOneFrame(modelChain(*reference, input, 0.0f)), "worker thread");
+    expectClose(output, delayedByOneFrame(modelChain(*reference, glidedIn(input), 0.0f)), "worker thread");
     player.reset(); // stops the worker
 }
 
