@@ -6,6 +6,7 @@
 #include "tests/support/ProcessTestSupport.h"
 #include "core/Security.h"
 #include "core/Storable.h"
+#include "neural/ModelLimits.h"
 
 #include <gtest/gtest.h>
 
@@ -314,29 +315,45 @@ double highBandShare(const std::vector<float>& signal, size_t from, size_t to) {
 }
 
 // A small runtime-sized WaveNet whose weights are all zero: it plays silence, which a pass-through would not.
-std::string silentModel() {
+// Its first array has `layers` layers (dilations 1, 2, ...) of `channels` channels; both input mixin weights of
+// its first layer are `mixin`; `metadata` is the file's metadata object.
+std::string silentModel(int channels = 2, int layers = 2, double mixin = 0.0, const std::string& metadata = "{}") {
     struct Array {
-        int inputs, heads, channels;
+        int inputs, heads, channels, layers;
         bool headBias;
     };
-    const Array arrays[2] = {{1, 1, 2, false}, {2, 1, 1, true}};
-    std::string layers;
+    const Array arrays[2] = {{1, 1, channels, layers, false}, {channels, 1, 1, 2, true}};
+    std::string layerText;
     size_t count = 1;
     for (const Array& a : arrays) {
-        if (!layers.empty()) layers += ",";
-        layers += "{\"input_size\":" + std::to_string(a.inputs) +
-                  ",\"condition_size\":1,\"head_size\":" + std::to_string(a.heads) +
-                  ",\"channels\":" + std::to_string(a.channels) +
-                  ",\"kernel_size\":3,\"dilations\":[1,2],\"activation\":\"Tanh\",\"gated\":false,\"head_bias\":" +
-                  (a.headBias ? "true" : "false") + "}";
+        std::string dilations;
+        for (int d = 1; d <= a.layers; ++d) dilations += (d > 1 ? "," : "") + std::to_string(d);
+        if (!layerText.empty()) layerText += ",";
+        layerText += "{\"input_size\":" + std::to_string(a.inputs) +
+                     ",\"condition_size\":1,\"head_size\":" + std::to_string(a.heads) +
+                     ",\"channels\":" + std::to_string(a.channels) + ",\"kernel_size\":3,\"dilations\":[" + dilations +
+                     "],\"activation\":\"Tanh\",\"gated\":false,\"head_bias\":" + (a.headBias ? "true" : "false") + "}";
         const size_t ch = size_t(a.channels);
-        count +=
-            ch * size_t(a.inputs) + 2 * (3 * ch * ch + 3 * ch + ch * ch) + size_t(a.heads) * ch + (a.headBias ? 1 : 0);
+        count += ch * size_t(a.inputs) + size_t(a.layers) * (3 * ch * ch + 3 * ch + ch * ch) + size_t(a.heads) * ch +
+                 (a.headBias ? 1 : 0);
     }
-    std::string weights;
-    for (size_t k = 0; k < count; ++k) weights += k ? ",0" : "0";
-    return "{\"version\":\"0.5.0\",\"architecture\":\"WaveNet\",\"config\":{\"layers\":[" + layers +
-           "],\"head\":null},\"sample_rate\":48000,\"weights\":[" + weights + "]}";
+    // Rechannel, then the first layer's taps and convolution bias come before its mixin.
+    const size_t mixinAt = size_t(channels) + 3 * size_t(channels * channels) + size_t(channels);
+    std::ostringstream weights;
+    for (size_t k = 0; k < count; ++k)
+        weights << (k ? "," : "") << (k >= mixinAt && k < mixinAt + size_t(channels) ? mixin : 0.0);
+    return "{\"version\":\"0.5.0\",\"architecture\":\"WaveNet\",\"config\":{\"layers\":[" + layerText +
+           "],\"head\":null},\"metadata\":" + metadata + ",\"sample_rate\":48000,\"weights\":[" + weights.str() + "]}";
+}
+
+// A silent model of 24 channels with the fewest layers that take 1.3 times a model's share of a frame on the
+// device: 4 C^2 + 3 C multiply-adds and C tanh values a layer.
+std::string costlyModel() {
+    const double channels = 24, perLayer = (4 * channels * channels + 3 * channels) *
+                                               RuveroRidev::ModelLimits::deviceCyclesPerMultiplyAdd +
+                                           channels * RuveroRidev::ModelLimits::deviceCyclesPerTanh;
+    const int layers = int(std::ceil(1.3 * RuveroRidev::ModelLimits::maxDeviceCyclesPerSample / perLayer));
+    return silentModel(int(channels), layers);
 }
 
 double rms(const std::vector<float>& signal, size_t from, size_t to) {
@@ -398,37 +415,62 @@ TEST(PedalProductProcess, ARefusedImpulseResponseLeavesTheOutputAsItWas) {
     EXPECT_NE(log.find("ERROR (NodeList): root\\ir_list: slot 0 ('Cab') refused: truncated"), std::string::npos) << log;
 }
 
-// The amp plays a model that silences the guitar; a broken model file uploaded over its slot is refused and
-// the output stays silent (the slot without a model would pass the noise through).
+// The amp plays a model that silences the guitar; a model file the player could not take or would not play
+// as it should, uploaded over its slot, is refused: the output stays silent (the slot without a model would
+// pass the noise through, a model that went non-finite would be cleared to silence as well, so its refusal is
+// in the reply), and the list holds the amp's model across a restart.
 TEST(PedalProductProcess, ARefusedModelLeavesTheOutputAsItWas) {
-    const std::string home = boardtest::ownHome();
-    PlayingPedal playing(home);
-    const int port = playing.port;
-    ASSERT_TRUE(startAndBrowse(playing.pedal, port, home));
-    const std::string models = "root\\nam_amp";
-    const size_t passStart = playing.framesAfter(0);
-    const size_t passEnd = playing.framesAfter(24000);
-    ASSERT_EQ(uploadSlot(port, models, 0, "Amp", silentModel()), "dwrite " + models + ":{\"index\":0,\"chunk\":1}");
-    request(port, "write root\\app\\amp\\model:{\"value\":\"Amp\"}");
-    request(port, "write root\\app\\amp\\on_off:{\"value\":\"ON\"}");
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"cut short", silentModel().substr(0, 200), "not a JSON model file"},
+        {"+582 dB of loudness", silentModel(2, 2, 0.0, "{\"loudness\":-600}"), "moves the output level by +582 dB"},
+        {"+312 dB of input level", silentModel(2, 2, 0.0, "{\"input_level_dbu\":-300}"), "input level by +312 dB"},
+        {"a mixin of 1e10, not finite above -7 dBFS", silentModel(2, 2, 1e10),
+         "not finite on a test sweep at the loudest"},
+        {"1.3 times the frame share", costlyModel(), "of a frame on the device, at most 50 %"},
+    };
+    for (const Case& c : cases) {
+        const std::string home = boardtest::ownHome() + "/" + std::to_string(&c - cases);
+        std::filesystem::create_directories(home);
+        const std::string models = "root\\nam_amp", model = "root\\app\\amp\\model";
+        {
+            PlayingPedal playing(home);
+            const int port = playing.port;
+            ASSERT_TRUE(startAndBrowse(playing.pedal, port, home));
+            const size_t passStart = playing.framesAfter(0);
+            const size_t passEnd = playing.framesAfter(24000);
+            ASSERT_EQ(uploadSlot(port, models, 0, "Amp", silentModel()),
+                      "dwrite " + models + ":{\"index\":0,\"chunk\":1}");
+            request(port, "write " + model + ":{\"value\":\"Amp\"}");
+            request(port, "write root\\app\\amp\\on_off:{\"value\":\"ON\"}");
 
-    const size_t start = playing.framesAfter(24000);
-    const size_t beforeUpload = playing.framesAfter(24000);
-    const std::string broken = silentModel().substr(0, 200);
-    EXPECT_EQ(uploadSlot(port, models, 0, "Amp", broken), "dwrite " + models + ":{\"index\":-1,\"chunk\":-1}");
-    const size_t settled = playing.framesAfter(24000);
-    const size_t end = playing.framesAfter(24000);
-    const std::vector<float> played = outputSoFar(playing.output);
-    EXPECT_EQ(playing.pedal.stop(), 0);
+            const size_t start = playing.framesAfter(24000);
+            const size_t beforeUpload = playing.framesAfter(24000);
+            EXPECT_EQ(uploadSlot(port, models, 0, "Loud", c.text), "dwrite " + models + ":{\"index\":-1,\"chunk\":-1}")
+                << c.what;
+            const size_t settled = playing.framesAfter(24000);
+            const size_t end = playing.framesAfter(24000);
+            const std::vector<float> played = outputSoFar(playing.output);
+            EXPECT_EQ(playing.pedal.stop(), 0);
 
-    const double passed = rms(played, passStart, passEnd);
-    ASSERT_GT(passed, 1e-3) << "the noise passes before the model plays";
-    EXPECT_LT(rms(played, start, beforeUpload), passed * 0.01) << "the model silences the output";
-    EXPECT_LT(rms(played, settled, end), passed * 0.01) << "and still does after the refused upload";
-    const std::string log = boardtest::readFile(home + "/pedal.log");
-    EXPECT_NE(log.find("ERROR (NodeList): root\\nam_amp: slot 0 ('Amp') refused: not a JSON model file"),
-              std::string::npos)
-        << log;
+            const double passed = rms(played, passStart, passEnd);
+            ASSERT_GT(passed, 1e-3) << "the noise passes before the model plays";
+            EXPECT_LT(rms(played, start, beforeUpload), passed * 0.01) << "the model silences the output";
+            EXPECT_LT(rms(played, settled, end), passed * 0.01) << c.what << ": still after the refused upload";
+            EXPECT_TRUE(playing.pedal.logHas("ERROR (NodeList): root\\nam_amp: slot 0 ('Loud') refused: ")) << c.what;
+            EXPECT_TRUE(playing.pedal.logHas(c.reason)) << c.what << ": " << playing.pedal.logText();
+        }
+        const int port = freePort();
+        FullApplication again(home, port);
+        ASSERT_TRUE(startAndBrowse(again, port, home));
+        Connection connection(port);
+        EXPECT_EQ(slotText(connection, models, 0, 0, 0), "Amp=") << c.what << ": the list still holds the model";
+        EXPECT_EQ(again.stop(), 0);
+    }
 }
 
 // A swap of two presets cut after each of its file steps in turn (the host pedal ends itself there, as at a
