@@ -473,6 +473,20 @@ TEST(PedalProductProcess, ARefusedModelLeavesTheOutputAsItWas) {
     }
 }
 
+// A stored password cut short opens nothing: a write without an answer is refused and the alias stays.
+TEST(PedalProductProcess, AnUnreadablePasswordRefusesWritesWithoutAnAnswer) {
+    const std::string home = boardtest::ownHome(), alias = "root\\sys\\alias";
+    std::filesystem::create_directories(home + "/storage");
+    boardtest::writeFile(storageFile(home, "root\\sys\\pwd"), "{\"value\":\"secr", std::filesystem::perms(0600));
+    const int port = freePort();
+    FullApplication pedal(home, port);
+    ASSERT_TRUE(startAndBrowse(pedal, port, home));
+    EXPECT_EQ(request(port, "write " + alias + ":{\"value\":\"open\"}").substr(23), "n\r\n");
+    EXPECT_EQ(pedal.stop(), 0);
+    EXPECT_TRUE(pedal.logHas("The stored password cannot be read")) << pedal.logText();
+    EXPECT_EQ(boardtest::readFile(storageFile(home, alias)).find("open"), std::string::npos);
+}
+
 // A swap of two presets cut after each of its file steps in turn (the host pedal ends itself there, as at a
 // power cut): at the next start both slots are whole, either as before or exchanged, never lost or doubled.
 TEST(PedalProductProcess, ASwapCutAfterAnyStepLeavesBothSlotsWhole) {
