@@ -3,8 +3,9 @@
 #include "porting/Shims.h"
 
 bool LogLimit::due(uint32_t& count, uint32_t occurrences) {
-    pending += occurrences;
     const int64_t now = esp_timer_get_time();
+    std::lock_guard<std::mutex> guard(lock);
+    pending += occurrences;
     // A clock set back restarts the interval rather than holding the line back until it catches up.
     if (logged && now >= lastLine && now - lastLine < interval) return false;
     count = pending;

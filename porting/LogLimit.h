@@ -1,8 +1,9 @@
 #pragma once
 // A log line that can repeat (a flood of bad requests, a device that stays missing): at most one line per
 // interval on the esp_timer_get_time clock, each saying how many occurrences it stands for. The first
-// occurrence is logged at once. Owned by one thread.
+// occurrence is logged at once. Threads may share one; never used on an audio path.
 #include <cstdint>
+#include <mutex>
 
 class LogLimit {
 public:
@@ -15,6 +16,7 @@ public:
     bool due(uint32_t& count, uint32_t occurrences = 1);
 
 private:
+    std::mutex lock;
     int64_t interval;
     int64_t lastLine = 0;
     bool logged = false;

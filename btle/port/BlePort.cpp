@@ -1,6 +1,7 @@
 #include "btle/port/BlePort.h"
 
 #include "porting/Log.h"
+#include "porting/LogLimit.h"
 #include "porting/Mac.h"
 #include "porting/Shims.h"
 
@@ -36,6 +37,9 @@ const uint64_t OVERFLOW_LOG_INTERVAL = 10000000;
 uint32_t ble_receive_dropped = 0;
 uint64_t ble_receive_overflow_logged = 0;
 bool ble_receive_overflow_reported = false;
+// A central writing over-long requests, and a missing adapter or bus, add one line per 10 s each.
+LogLimit overlongLog;
+LogLimit missingLog;
 btle_adapter* default_adapter = nullptr;
 btle_advertisement* advertisement = nullptr;
 btle_application* app = nullptr;
@@ -213,7 +217,9 @@ void applicationAnswered(const GError* error) {
 
 void supervise(uint64_t time) {
     if (default_adapter == nullptr || advertisement == nullptr || app == nullptr) {
-        LOGE(SUPERVISOR_TAG, "Error in adapter or advertisment\n");
+        if (uint32_t count = 0; missingLog.due(count))
+            LOGE(SUPERVISOR_TAG, "Error in adapter or advertisment (%u time(s) since the last line)\n",
+                 unsigned(count));
         return;
     }
     if (application == Registration::Off && time >= applicationRetry.at) registerApplication();
@@ -250,7 +256,9 @@ void receiveByte(char byte) {
         return;
     }
     if (ble_receive_packet_index >= BLE_RECEIVE_SIZE) {
-        LOGE(TAG, "Request longer than %u bytes dropped\n", unsigned(BLE_RECEIVE_SIZE - 1));
+        if (uint32_t dropped = 0; overlongLog.due(dropped))
+            LOGE(TAG, "Request longer than %u bytes dropped (%u since the last line)\n", unsigned(BLE_RECEIVE_SIZE - 1),
+                 unsigned(dropped));
         ble_receive_packet_index = 0;
         ble_receive_discarding = byte != '\0';
         return;
