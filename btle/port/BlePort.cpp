@@ -19,6 +19,7 @@ std::atomic<uint32_t> ble_registrations_refused{0};
 std::atomic<uint64_t> supervisor_time{0};
 std::atomic<uint32_t> ble_mtu{BLE_MIN_MTU};
 moodycamel::ConcurrentQueue<BleRequest> rxQueue(BLE_RX_QUEUE_LIMIT);
+void (*ble_sigint_hook)() = nullptr;
 
 namespace {
 const char* const TAG = "BLE";
@@ -587,6 +588,7 @@ void on_sigint(int signum) {
     if (signum != SIGINT) return;
     log_error("Btle", "received SIGINT");
     callback(loop);
+    if (ble_sigint_hook) ble_sigint_hook();
 }
 
 gboolean callback(gpointer mainLoop) {

@@ -13,6 +13,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -124,7 +125,8 @@ TEST(PedalProductProcess, SettingsWrittenOverTcpSurviveARestart) {
             EXPECT_TRUE(waitFor([&] { return boardtest::readFile(storageFile(home, volume)) == "{\"value\":72.0}"; }))
                 << "the storage sweep did not write the volume";
         }
-        EXPECT_EQ(pedal.stop(), 0);
+        // Ctrl-C ends it as a service stop does.
+        EXPECT_EQ(pedal.stop(value == "50.0" ? SIGINT : SIGTERM), 0) << pedal.logText();
     }
 }
 
