@@ -81,26 +81,18 @@ float loudest(std::size_t n) {
     return amplitude * float(std::sin(2.0 * std::numbers::pi * double(n % 128) / 128.0));
 }
 
-// Plays the model as the player will, with the file's adjustments: the sweep at -12 dBFS, then its last quarter
-// at the loudest input. A model that costs more than a frame share gets fewer samples, so the check's time
-// stays bounded whatever the file asks for.
+// Plays the model as the player will, with the file's adjustments.
 bool PlaysAsThePlayer(NeuralModel& model, std::string& reason) {
-    const std::int64_t budget = std::int64_t(ModelCheck::sweepSamples * ModelLimits::maxDeviceCyclesPerSample /
-                                             ModelLimits::deviceCyclesPerMultiplyAdd);
-    const std::int64_t perSample = std::max<std::int64_t>(1, model.MultiplyAddsPerSample());
-    const std::size_t samples =
-        std::size_t(std::clamp<std::int64_t>(budget / perSample, 256, ModelCheck::sweepSamples));
-    const std::size_t loudFrom = samples - samples / 4;
+    const std::size_t samples = ModelCheck::Samples(model);
+    const std::size_t loudFrom = ModelCheck::LoudFrom(samples);
     const float inputGain = model.InputGain(), outputGain = model.OutputGain();
-    const std::vector<float>& input = sweep();
     float block[NeuralModel::defaultMaxAudioBufferSize];
     float output[NeuralModel::defaultMaxAudioBufferSize];
     float peak = 0.0f;
     for (std::size_t start = 0; start < samples; start += std::size(block)) {
         const std::size_t count = std::min(std::size(block), samples - start);
         for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t n = start + i;
-            block[i] = inputGain * (n < loudFrom ? input[n] : loudest(n - loudFrom));
+            block[i] = inputGain * ModelCheck::Input(start + i, samples);
         }
         model.Process(block, output, count);
         for (std::size_t i = 0; i < count; ++i) {
@@ -127,6 +119,20 @@ bool PlaysAsThePlayer(NeuralModel& model, std::string& reason) {
 }
 
 } // namespace
+
+// A model that costs more than a frame share gets fewer samples, so the check's time stays bounded whatever
+// the file asks for.
+std::size_t ModelCheck::Samples(const NeuralModel& model) noexcept {
+    const std::int64_t budget = std::int64_t(ModelCheck::sweepSamples * ModelLimits::maxDeviceCyclesPerSample /
+                                             ModelLimits::deviceCyclesPerMultiplyAdd);
+    const std::int64_t perSample = std::max<std::int64_t>(1, model.MultiplyAddsPerSample());
+    return std::size_t(std::clamp<std::int64_t>(budget / perSample, 256, ModelCheck::sweepSamples));
+}
+
+float ModelCheck::Input(std::size_t n, std::size_t samples) {
+    const std::size_t loudFrom = LoudFrom(samples);
+    return n < loudFrom ? sweep()[n] : loudest(n - loudFrom);
+}
 
 bool ModelCheck::Check(const std::vector<std::uint8_t>& text, std::string& reason) {
     const nlohmann::json document = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
