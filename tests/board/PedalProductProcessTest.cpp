@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <netinet/in.h>
 #include <sstream>
 #include <string>
@@ -317,45 +318,50 @@ double highBandShare(const std::vector<float>& signal, size_t from, size_t to) {
 }
 
 // A small runtime-sized WaveNet whose weights are all zero: it plays silence, which a pass-through would not.
-// Its first array has `layers` layers (dilations 1, 2, ...) of `channels` channels; both input mixin weights of
-// its first layer are `mixin`; `metadata` is the file's metadata object.
-std::string silentModel(int channels = 2, int layers = 2, double mixin = 0.0, const std::string& metadata = "{}") {
+// Its first array has `width` channels and `depth` layers of dilation 1.
+std::string silentModel(int width = 2, int depth = 2) {
     struct Array {
-        int inputs, heads, channels, layers;
+        int inputs, heads, channels;
         bool headBias;
     };
-    const Array arrays[2] = {{1, 1, channels, layers, false}, {channels, 1, 1, 2, true}};
-    std::string layerText;
+    const Array arrays[2] = {{1, 1, width, false}, {width, 1, 1, true}};
+    std::string layers;
     size_t count = 1;
     for (const Array& a : arrays) {
-        std::string dilations;
-        for (int d = 1; d <= a.layers; ++d) dilations += (d > 1 ? "," : "") + std::to_string(d);
-        if (!layerText.empty()) layerText += ",";
-        layerText += "{\"input_size\":" + std::to_string(a.inputs) +
-                     ",\"condition_size\":1,\"head_size\":" + std::to_string(a.heads) +
-                     ",\"channels\":" + std::to_string(a.channels) + ",\"kernel_size\":3,\"dilations\":[" + dilations +
-                     "],\"activation\":\"Tanh\",\"gated\":false,\"head_bias\":" + (a.headBias ? "true" : "false") + "}";
-        const size_t ch = size_t(a.channels);
-        count += ch * size_t(a.inputs) + size_t(a.layers) * (3 * ch * ch + 3 * ch + ch * ch) + size_t(a.heads) * ch +
-                 (a.headBias ? 1 : 0);
+        std::string dilations = "1,2";
+        if (&a == arrays && depth != 2)
+            for (int layer = 1; layer < depth; ++layer) dilations = (layer > 1 ? dilations : "1") + ",1";
+        if (!layers.empty()) layers += ",";
+        layers += "{\"input_size\":" + std::to_string(a.inputs) +
+                  ",\"condition_size\":1,\"head_size\":" + std::to_string(a.heads) +
+                  ",\"channels\":" + std::to_string(a.channels) + ",\"kernel_size\":3,\"dilations\":[" + dilations +
+                  "],\"activation\":\"Tanh\",\"gated\":false,\"head_bias\":" + (a.headBias ? "true" : "false") + "}";
+        const size_t ch = size_t(a.channels), n = &a == arrays ? size_t(depth) : 2;
+        count +=
+            ch * size_t(a.inputs) + n * (3 * ch * ch + 3 * ch + ch * ch) + size_t(a.heads) * ch + (a.headBias ? 1 : 0);
     }
-    // Rechannel, then the first layer's taps and convolution bias come before its mixin.
-    const size_t mixinAt = size_t(channels) + 3 * size_t(channels * channels) + size_t(channels);
-    std::ostringstream weights;
-    for (size_t k = 0; k < count; ++k)
-        weights << (k ? "," : "") << (k >= mixinAt && k < mixinAt + size_t(channels) ? mixin : 0.0);
-    return "{\"version\":\"0.5.0\",\"architecture\":\"WaveNet\",\"config\":{\"layers\":[" + layerText +
-           "],\"head\":null},\"metadata\":" + metadata + ",\"sample_rate\":48000,\"weights\":[" + weights.str() + "]}";
+    std::string weights;
+    for (size_t k = 0; k < count; ++k) weights += k ? ",0" : "0";
+    return "{\"version\":\"0.5.0\",\"architecture\":\"WaveNet\",\"config\":{\"layers\":[" + layers +
+           "],\"head\":null},\"sample_rate\":48000,\"weights\":[" + weights + "]}";
 }
 
-// A silent model of 24 channels with the fewest layers that take 1.3 times a model's share of a frame on the
-// device: 4 C^2 + 3 C multiply-adds and C tanh values a layer.
+// The silent model changed: its metadata, both input mixin weights of its first layer (behind 2 rechannel
+// weights and 12 taps and 2 biases of the convolution), or, for the cost, 24 channels and the fewest layers
+// (4 C^2 + 3 C multiply-adds and C tanh values each) that take 1.3 times a model's share of a frame.
+std::string withMetadata(const char* metadata) {
+    return "{\"metadata\":" + std::string(metadata) + "," + silentModel().substr(1);
+}
+std::string withMixin(double weight) {
+    nlohmann::json model = nlohmann::json::parse(silentModel());
+    model["weights"][16] = model["weights"][17] = weight;
+    return model.dump();
+}
 std::string costlyModel() {
-    const double channels = 24, perLayer = (4 * channels * channels + 3 * channels) *
-                                               RuveroRidev::ModelLimits::deviceCyclesPerMultiplyAdd +
-                                           channels * RuveroRidev::ModelLimits::deviceCyclesPerTanh;
-    const int layers = int(std::ceil(1.3 * RuveroRidev::ModelLimits::maxDeviceCyclesPerSample / perLayer));
-    return silentModel(int(channels), layers);
+    using Limits = RuveroRidev::ModelLimits;
+    const double perLayer =
+        (4 * 24 * 24 + 3 * 24) * Limits::deviceCyclesPerMultiplyAdd + 24 * Limits::deviceCyclesPerTanh;
+    return silentModel(24, int(std::ceil(1.3 * Limits::maxDeviceCyclesPerSample / perLayer)));
 }
 
 double rms(const std::vector<float>& signal, size_t from, size_t to) {
@@ -419,60 +425,50 @@ TEST(PedalProductProcess, ARefusedImpulseResponseLeavesTheOutputAsItWas) {
 
 // The amp plays a model that silences the guitar; a model file the player could not take or would not play
 // as it should, uploaded over its slot, is refused: the output stays silent (the slot without a model would
-// pass the noise through, a model that went non-finite would be cleared to silence as well, so its refusal is
-// in the reply), and the list holds the amp's model across a restart.
+// pass the noise through; a model gone non-finite is cleared to silence too, hence the reply), and after a
+// restart the list still holds the amp's model.
+void expectRefusedModel(const std::string& what, const std::string& text, const std::string& reason, int row) {
+    const std::string home = boardtest::ownHome() + "/" + std::to_string(row);
+    std::filesystem::create_directories(home);
+    PlayingPedal playing(home);
+    const int port = playing.port;
+    ASSERT_TRUE(startAndBrowse(playing.pedal, port, home));
+    const std::string models = "root\\nam_amp";
+    const size_t passStart = playing.framesAfter(0);
+    const size_t passEnd = playing.framesAfter(24000);
+    ASSERT_EQ(uploadSlot(port, models, 0, "Amp", silentModel()), "dwrite " + models + ":{\"index\":0,\"chunk\":1}");
+    request(port, "write root\\app\\amp\\model:{\"value\":\"Amp\"}");
+    request(port, "write root\\app\\amp\\on_off:{\"value\":\"ON\"}");
+
+    const size_t start = playing.framesAfter(24000);
+    const size_t beforeUpload = playing.framesAfter(24000);
+    EXPECT_EQ(uploadSlot(port, models, 0, "Loud", text), "dwrite " + models + ":{\"index\":-1,\"chunk\":-1}") << what;
+    const size_t settled = playing.framesAfter(24000);
+    const size_t end = playing.framesAfter(24000);
+    const std::vector<float> played = outputSoFar(playing.output);
+    EXPECT_EQ(playing.pedal.stop(), 0);
+
+    const double passed = rms(played, passStart, passEnd);
+    ASSERT_GT(passed, 1e-3) << "the noise passes before the model plays";
+    EXPECT_LT(rms(played, start, beforeUpload), passed * 0.01) << "the model silences the output";
+    EXPECT_LT(rms(played, settled, end), passed * 0.01) << what << ": and still does after the refused upload";
+    const std::string log = boardtest::readFile(home + "/pedal.log");
+    EXPECT_TRUE(log.find("root\\nam_amp: slot 0 ('Loud') refused: ") != log.npos && log.find(reason) != log.npos)
+        << log;
+    FullApplication again(home, port);
+    ASSERT_TRUE(startAndBrowse(again, port, home));
+    Connection connection(port);
+    EXPECT_EQ(slotText(connection, models, 0, 0, 0), "Amp=") << what;
+    EXPECT_EQ(again.stop(), 0);
+}
+
 TEST(PedalProductProcess, ARefusedModelLeavesTheOutputAsItWas) {
-    struct Case {
-        const char* what;
-        std::string text;
-        const char* reason;
-    };
-    const Case cases[] = {
-        {"cut short", silentModel().substr(0, 200), "not a JSON model file"},
-        {"+582 dB of loudness", silentModel(2, 2, 0.0, "{\"loudness\":-600}"), "moves the output level by +582 dB"},
-        {"+312 dB of input level", silentModel(2, 2, 0.0, "{\"input_level_dbu\":-300}"), "input level by +312 dB"},
-        {"a mixin of 1e10, not finite above -7 dBFS", silentModel(2, 2, 1e10),
-         "not finite on a test sweep at the loudest"},
-        {"1.3 times the frame share", costlyModel(), "of a frame on the device, at most 50 %"},
-    };
-    for (const Case& c : cases) {
-        const std::string home = boardtest::ownHome() + "/" + std::to_string(&c - cases);
-        std::filesystem::create_directories(home);
-        const std::string models = "root\\nam_amp", model = "root\\app\\amp\\model";
-        {
-            PlayingPedal playing(home);
-            const int port = playing.port;
-            ASSERT_TRUE(startAndBrowse(playing.pedal, port, home));
-            const size_t passStart = playing.framesAfter(0);
-            const size_t passEnd = playing.framesAfter(24000);
-            ASSERT_EQ(uploadSlot(port, models, 0, "Amp", silentModel()),
-                      "dwrite " + models + ":{\"index\":0,\"chunk\":1}");
-            request(port, "write " + model + ":{\"value\":\"Amp\"}");
-            request(port, "write root\\app\\amp\\on_off:{\"value\":\"ON\"}");
-
-            const size_t start = playing.framesAfter(24000);
-            const size_t beforeUpload = playing.framesAfter(24000);
-            EXPECT_EQ(uploadSlot(port, models, 0, "Loud", c.text), "dwrite " + models + ":{\"index\":-1,\"chunk\":-1}")
-                << c.what;
-            const size_t settled = playing.framesAfter(24000);
-            const size_t end = playing.framesAfter(24000);
-            const std::vector<float> played = outputSoFar(playing.output);
-            EXPECT_EQ(playing.pedal.stop(), 0);
-
-            const double passed = rms(played, passStart, passEnd);
-            ASSERT_GT(passed, 1e-3) << "the noise passes before the model plays";
-            EXPECT_LT(rms(played, start, beforeUpload), passed * 0.01) << "the model silences the output";
-            EXPECT_LT(rms(played, settled, end), passed * 0.01) << c.what << ": still after the refused upload";
-            EXPECT_TRUE(playing.pedal.logHas("ERROR (NodeList): root\\nam_amp: slot 0 ('Loud') refused: ")) << c.what;
-            EXPECT_TRUE(playing.pedal.logHas(c.reason)) << c.what << ": " << playing.pedal.logText();
-        }
-        const int port = freePort();
-        FullApplication again(home, port);
-        ASSERT_TRUE(startAndBrowse(again, port, home));
-        Connection connection(port);
-        EXPECT_EQ(slotText(connection, models, 0, 0, 0), "Amp=") << c.what << ": the list still holds the model";
-        EXPECT_EQ(again.stop(), 0);
-    }
+    expectRefusedModel("cut short", silentModel().substr(0, 200), "not a JSON model file", 0);
+    expectRefusedModel("+582 dB", withMetadata("{\"loudness\":-600}"), "its metadata moves the output level by +582",
+                       1);
+    expectRefusedModel("+312 dB", withMetadata("{\"input_level_dbu\":-300}"), "its metadata moves the input level", 2);
+    expectRefusedModel("mixin 1e10", withMixin(1e10), "its output is not finite on a test sweep at the loudest", 3);
+    expectRefusedModel("1.3 frame shares", costlyModel(), "of a frame on the device, at most 50 %", 4);
 }
 
 // A stored password cut short opens nothing: a write without an answer is refused and the alias stays.
