@@ -61,12 +61,6 @@ public:
 
 float decibelsToGain(float db) { return std::pow(10.0f, db / 20.0f); }
 
-// A finite gain, or unity: a model file's level metadata must not silence or blow up the path.
-float adjustmentGain(float db) {
-    const float gain = decibelsToGain(db);
-    return std::isfinite(gain) ? gain : 1.0f;
-}
-
 float toneKnobDb(const NodeFloat* knob) {
     const float centre = RedIzuzir::kToneKnobMax / 2.0f;
     return (knob->getValue() - centre) / centre * RedIzuzir::kToneRangeDb;
@@ -143,12 +137,8 @@ RedIzuzir::Build RedIzuzir::buildModel(int i, const std::vector<uint8_t>& text, 
         return Build::NoModel;
     }
     if (!model) return Build::NoModel;
-    if (!ModelBudget::FitsFrame(*model)) {
-        LOGE(TAG,
-             "%s refused: %lld multiply-adds per sample and their activations take %.0f %% of a frame on the device, "
-             "at most %.0f %%\n",
-             name.c_str(), static_cast<long long>(model->MultiplyAddsPerSample()),
-             100.0 * ModelBudget::FrameShare(*model), 100.0 * RuveroRidev::ModelLimits::maxFrameShare);
+    if (std::string reason; !ModelBudget::FitsFrame(*model, reason)) {
+        LOGE(TAG, "%s refused: %s\n", name.c_str(), reason.c_str());
         return Build::Refused;
     }
     if (!ModelBudget::Reserve(*model, slots[size_t(i)].reservation, built.reservation)) {
@@ -193,8 +183,8 @@ bool RedIzuzir::installModel(int i, Staged& next) {
     std::swap(slot.reservation, next.reservation);
     slot.needsPrewarm.store(false, std::memory_order_relaxed); // the new model comes prewarmed
     ++slot.generation;
-    slot.inputGain = slot.model ? adjustmentGain(slot.model->GetRecommendedInputDBAdjustment()) : 1.0f;
-    slot.outputGain = slot.model ? adjustmentGain(slot.model->GetRecommendedOutputDBAdjustment()) : 1.0f;
+    slot.inputGain = slot.model ? slot.model->InputGain() : 1.0f;
+    slot.outputGain = slot.model ? slot.model->OutputGain() : 1.0f;
     slot.loaded.store(true, std::memory_order_release);
     slot.dirty.store(false, std::memory_order_seq_cst);
     // The old model, which the worker can no longer reach, and its share of the memory budget.
@@ -220,6 +210,10 @@ void RedIzuzir::prewarmMarkedSlots() {
         if (!slot.needsPrewarm.load(std::memory_order_acquire)) continue;
         // The worker set the flag after its last touch of the model and stays out of it until it is cleared.
         if (slot.model) slot.model->Prewarm();
+        const size_t index = size_t(&slot - slots.data());
+        if (uint32_t count = 0; nonFiniteLog[index].due(count))
+            LOGW(TAG, "%s[%zu]: the model's output went non-finite %u time(s) and was cleared\n",
+                 list->getPath().c_str(), index, unsigned(count));
         slot.needsPrewarm.store(false, std::memory_order_release);
     }
 }

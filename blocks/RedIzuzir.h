@@ -50,6 +50,7 @@
 #include "neural/ModelBudget.h"
 #include "audio/dsp/QuadBiquad.h"
 #include "blocks/Semaphore.h"
+#include "porting/LogLimit.h"
 #include "audio/dsp/SmoothedValue.h"
 #include "audio/dsp/SwitchFade.h"
 #include "blocks/StructuralValue.h"
@@ -78,7 +79,7 @@ public:
 
     // Drive into the model, in dB.
     static constexpr float kMinGainDb = -20.0f;
-    static constexpr float kMaxGainDb = 20.0f;
+    static constexpr float kMaxGainDb = RuveroRidev::NeuralModel::maxDriveDb;
     // Tone knobs run 0..10 with 5 flat; the ends cut or boost by kToneRangeDb.
     static constexpr float kToneKnobMax = 10.0f;
     static constexpr float kToneRangeDb = 12.0f;
@@ -212,6 +213,8 @@ private:
     // Compile side.
     std::array<uint32_t, kSlotCount> seenVersion{};
     std::array<Staged, kSlotCount> staged;
+    // Compile thread: the lines of models whose output went non-finite, one per slot per 10 s.
+    std::array<LogLimit, kSlotCount> nonFiniteLog;
     float toneDb[3] = {0.0f, 0.0f, 0.0f};
 
     // Hand-over between the audio thread and the worker: the audio side writes `input` and `restart` and

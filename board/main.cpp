@@ -1,12 +1,13 @@
 // The pedal process, the same program on the device and on the host: boot selection, the board application
 // (the product, or the recovery application), the audio engine, the UI and input threads, the remote
 // transports, then nothing but sleep. Nothing ends it from inside; SIGTERM (a service stop, a reboot, the end
-// of the boot wait) ends it in order: the transports stop taking requests, then the stored values still
+// of the boot wait) or SIGINT (Ctrl-C) ends it in order: the transports stop taking requests, then the stored values still
 // waiting in the storage sweep are written.
 #include "nolt/driver/Ads1115.h"
 #include "audio/AudioProcessor.h"
 #include "audio/AudioUSB.h"
 #include "remote/Bluetooth.h"
+#include "btle/port/BlePort.h"
 #include "remote/Com.h"
 #include "core/Debug.h"
 #include "ui/EventDispatcher.h"
@@ -93,6 +94,9 @@ int main() {
     // must not end the device.
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGTERM, onTerminate);
+    std::signal(SIGINT, onTerminate);
+    // Once the Bluetooth thread runs, its main loop takes SIGINT over: it tears the port down, then this.
+    ble_sigint_hook = [] { onTerminate(SIGINT); };
 
     System::setBootSelection(Update::initialize, Update::isRecovery, Update::getFormat);
     System::initialize("pedal");

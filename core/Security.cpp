@@ -1,7 +1,7 @@
 #include "core/Security.h"
 
 #include "porting/Log.h"
-#include "core/NodeItem.h"
+#include "core/NodePassword.h"
 
 #include <cstdio>
 #include <sodium.h>
@@ -31,9 +31,9 @@ std::string upperHex(const uint8_t* bytes, size_t count) {
 const Security::Key Security::productKey = {0xD0, 0x06, 0x8D, 0x37, 0xC7, 0xAA, 0x63, 0x04,
                                             0x1D, 0x41, 0x5C, 0x81, 0x40, 0x32, 0xB4, 0x22};
 
-std::atomic<NodeItem*> Security::password{nullptr};
+std::atomic<NodePassword*> Security::password{nullptr};
 
-void Security::initialize(NodeItem* passwordItem) {
+void Security::initialize(NodePassword* passwordItem) {
     if (!sodiumReady()) LOGE(TAG, "Cannot initialise the random source\n");
     if (!passwordItem) {
         LOGE(TAG, "No password item\n");
@@ -43,8 +43,8 @@ void Security::initialize(NodeItem* passwordItem) {
 }
 
 bool Security::hasPassword() {
-    NodeItem* item = password.load();
-    return item && !item->getValue().empty();
+    NodePassword* item = password.load();
+    return item && (item->isDamaged() || !item->getValue().empty());
 }
 
 std::string Security::generateToken() {
@@ -55,8 +55,10 @@ std::string Security::generateToken() {
 }
 
 bool Security::checkToken(const std::string& token, const std::string& answer) {
-    NodeItem* item = password.load();
+    NodePassword* item = password.load();
     if (!item) return true;
+    // A password that could not be read is unknown: no answer may open the pedal.
+    if (item->isDamaged()) return false;
     std::string current = item->getValue();
     if (current.empty()) return true;
     std::string expected = answerFor(current, token);

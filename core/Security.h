@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-class NodeItem;
+class NodePassword;
 
 class Security {
 public:
@@ -24,13 +24,13 @@ public:
     static const Key productKey;
 
     // Takes the password item ("pwd" under the "sys" node); null logs an error and leaves it uninitialised.
-    static void initialize(NodeItem* passwordItem);
-    // True when initialised and the password item is not empty.
+    static void initialize(NodePassword* passwordItem);
+    // True when initialised and the password item is not empty or is damaged (its stored value unreadable).
     static bool hasPassword();
     // A fresh challenge: 8 random bytes printed "%02X" each.
     static std::string generateToken();
-    // True when uninitialised or no password is set; otherwise true only when answer is the keyed hash of the
-    // password followed by token. The comparison takes the same time wherever the answer differs.
+    // False while the password item is damaged; true when uninitialised or no password is set; otherwise true
+    // only when answer is the keyed hash of the password followed by token. The comparison takes the same time wherever the answer differs.
     static bool checkToken(const std::string& token, const std::string& answer);
 
     // SipHash-2-4 of message under key.
@@ -39,5 +39,5 @@ public:
     static std::string answerFor(const std::string& password, const std::string& token);
 
 private:
-    static std::atomic<NodeItem*> password;
+    static std::atomic<NodePassword*> password;
 };

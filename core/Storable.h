@@ -29,6 +29,8 @@ public:
     virtual std::string storagePath() const = 0;
     virtual std::string storageBody() const = 0;
     virtual bool restoreStorageBody(const std::string& body) = 0;
+    // Storage found the object's file but could not read it or restore from it; the object keeps its value.
+    virtual void storedBodyUnreadable() {}
 
 protected:
     // Called by the object on every change; a registered object becomes Dirty.

@@ -179,6 +179,7 @@ bool Storage::addItem(Storable* item) {
         if (isSecret(item)) ::chmod(file.c_str(), secretFileMode);
         if (!item->restoreStorageBody(body)) {
             LOGW(TAG, "Ignoring unreadable %s (%s)\n", file.c_str(), path.c_str());
+            item->storedBodyUnreadable();
         } else if (item->storageBody() != body) {
             // The object took another value than the stored one (a selection whose slot is gone): store what
             // it holds, so the next start does not meet the old text again.
@@ -189,6 +190,7 @@ bool Storage::addItem(Storable* item) {
         break;
     case ReadResult::Unreadable:
         LOGW(TAG, "Ignoring unreadable %s (%s)\n", file.c_str(), path.c_str());
+        item->storedBodyUnreadable();
         item->syncState.store(int(Storable::SyncState::Clean), std::memory_order_release);
         break;
     case ReadResult::Missing:

@@ -3,6 +3,7 @@
 #include "neural/ModelLimits.h"
 
 #include <atomic>
+#include <cstdio>
 #include <utility>
 
 namespace RuveroRidev {
@@ -34,6 +35,20 @@ double ModelBudget::FrameShare(const NeuralModel& model) noexcept {
 
 bool ModelBudget::FitsFrame(const NeuralModel& model) noexcept {
     return FrameShare(model) <= ModelLimits::maxFrameShare;
+}
+
+bool ModelBudget::FitsFrame(const NeuralModel& model, std::string& reason) {
+    if (FitsFrame(model)) {
+        return true;
+    }
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "%lld multiply-adds per sample and their activations take %.0f %% of a frame on the device, "
+                  "at most %.0f %%",
+                  static_cast<long long>(model.MultiplyAddsPerSample()), 100.0 * FrameShare(model),
+                  100.0 * ModelLimits::maxFrameShare);
+    reason = text;
+    return false;
 }
 
 bool ModelBudget::Reserve(const NeuralModel& model, const Reservation& replaced, Reservation& reservation) noexcept {

@@ -7,6 +7,7 @@
 #include "neural/NeuralModel.h"
 
 #include <cstdint>
+#include <string>
 
 namespace RuveroRidev {
 
@@ -34,6 +35,9 @@ public:
     static double FrameShare(const NeuralModel& model) noexcept;
     // True when that share is within ModelLimits::maxFrameShare.
     static bool FitsFrame(const NeuralModel& model) noexcept;
+    // FitsFrame, or false with the reason the model is refused: the one rule of the players and of the check
+    // an upload passes.
+    static bool FitsFrame(const NeuralModel& model, std::string& reason);
 
     // Reserves the model's bytes into reservation (which must be empty) when all reserved bytes, less those
     // of replaced (the reservation of the model the new one is to replace), leave room for them within the

@@ -2,6 +2,7 @@
 
 #include "neural/InternalWaveNetDefinition.h"
 #include "neural/LstmModel.h"
+#include "neural/ModelBudget.h"
 #include "neural/ModelLimits.h"
 #include "neural/RuntimeWaveNetModel.h"
 
@@ -73,28 +74,38 @@ const std::vector<float>& sweep() {
     return samples;
 }
 
-// Plays the sweep through the prewarmed model. A model that costs more than a frame share gets fewer samples,
-// so the check's time stays bounded whatever the file asks for.
-bool PlaysTheSweep(NeuralModel& model, std::string& reason) {
-    const std::int64_t budget = std::int64_t(ModelCheck::sweepSamples * ModelLimits::maxDeviceCyclesPerSample /
-                                             ModelLimits::deviceCyclesPerMultiplyAdd);
-    const std::int64_t perSample = std::max<std::int64_t>(1, model.MultiplyAddsPerSample());
-    const std::size_t samples =
-        std::size_t(std::clamp<std::int64_t>(budget / perSample, 256, ModelCheck::sweepSamples));
-    const std::vector<float>& input = sweep();
+// The loudest input the player can give the model, before the file's input adjustment: a full-scale sine with
+// the drive at its top. 375 Hz repeats every 128 samples, so even the shortest loud part holds its peaks.
+float loudest(std::size_t n) {
+    const float amplitude = std::pow(10.0f, NeuralModel::maxDriveDb / 20.0f);
+    return amplitude * float(std::sin(2.0 * std::numbers::pi * double(n % 128) / 128.0));
+}
+
+// Plays the model as the player will, with the file's adjustments.
+bool PlaysAsThePlayer(NeuralModel& model, std::string& reason) {
+    const std::size_t samples = ModelCheck::Samples(model);
+    const std::size_t loudFrom = ModelCheck::LoudFrom(samples);
+    const float inputGain = model.InputGain(), outputGain = model.OutputGain();
     float block[NeuralModel::defaultMaxAudioBufferSize];
     float output[NeuralModel::defaultMaxAudioBufferSize];
     float peak = 0.0f;
     for (std::size_t start = 0; start < samples; start += std::size(block)) {
         const std::size_t count = std::min(std::size(block), samples - start);
-        std::copy_n(input.begin() + long(start), count, block);
+        for (std::size_t i = 0; i < count; ++i) {
+            block[i] = inputGain * ModelCheck::Input(start + i, samples);
+        }
         model.Process(block, output, count);
         for (std::size_t i = 0; i < count; ++i) {
-            if (!std::isfinite(output[i])) {
-                reason = "its output is not finite on a -12 dBFS test sweep (sample " + std::to_string(start + i) + ")";
+            const float played = output[i] * outputGain;
+            if (!std::isfinite(played)) {
+                reason = "its output is not finite on a test sweep at " +
+                         std::string(start + i < loudFrom ? "-12 dBFS" : "the loudest input") + " (sample " +
+                         std::to_string(start + i) + ")";
                 return false;
             }
-            peak = std::max(peak, std::fabs(output[i]));
+            if (start + i < loudFrom) {
+                peak = std::max(peak, std::fabs(played));
+            }
         }
     }
     if (peak > ModelCheck::maxOutput) {
@@ -108,6 +119,20 @@ bool PlaysTheSweep(NeuralModel& model, std::string& reason) {
 }
 
 } // namespace
+
+// A model that costs more than a frame share gets fewer samples, so the check's time stays bounded whatever
+// the file asks for.
+std::size_t ModelCheck::Samples(const NeuralModel& model) noexcept {
+    const std::int64_t budget = std::int64_t(ModelCheck::sweepSamples * ModelLimits::maxDeviceCyclesPerSample /
+                                             ModelLimits::deviceCyclesPerMultiplyAdd);
+    const std::int64_t perSample = std::max<std::int64_t>(1, model.MultiplyAddsPerSample());
+    return std::size_t(std::clamp<std::int64_t>(budget / perSample, 256, ModelCheck::sweepSamples));
+}
+
+float ModelCheck::Input(std::size_t n, std::size_t samples) {
+    const std::size_t loudFrom = LoudFrom(samples);
+    return n < loudFrom ? sweep()[n] : loudest(n - loudFrom);
+}
 
 bool ModelCheck::Check(const std::vector<std::uint8_t>& text, std::string& reason) {
     const nlohmann::json document = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
@@ -134,8 +159,11 @@ bool ModelCheck::Check(const std::vector<std::uint8_t>& text, std::string& reaso
         reason = error.what();
         return false;
     }
+    if (!model->AdjustmentsInRange(reason) || !ModelBudget::FitsFrame(*model, reason)) {
+        return false;
+    }
     model->Prewarm();
-    return PlaysTheSweep(*model, reason);
+    return PlaysAsThePlayer(*model, reason);
 }
 
 } // namespace RuveroRidev

@@ -5,7 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <istream>
 #include <limits>
 
@@ -28,6 +30,24 @@ void readNumber(const nlohmann::json& object, const char* key, float& field, boo
     }
 }
 
+float clampedGain(float db) {
+    if (!std::isfinite(db)) {
+        return 1.0f;
+    }
+    return std::pow(10.0f, std::clamp(db, -NeuralModel::maxAdjustmentDb, NeuralModel::maxAdjustmentDb) / 20.0f);
+}
+
+bool adjustmentInRange(const char* what, float db, std::string& reason) {
+    if (std::isfinite(db) && std::fabs(db) <= NeuralModel::maxAdjustmentDb) {
+        return true;
+    }
+    char text[120];
+    std::snprintf(text, sizeof text, "its metadata moves the %s level by %+.0f dB, at most +-%.0f", what, double(db),
+                  double(NeuralModel::maxAdjustmentDb));
+    reason = text;
+    return false;
+}
+
 } // namespace
 
 NeuralModel::~NeuralModel() = default;
@@ -39,6 +59,15 @@ bool NeuralModel::IsStatic() const noexcept { return false; }
 float NeuralModel::GetRecommendedInputDBAdjustment() const noexcept { return audioInputLevelDBu - inputLevelDBu; }
 
 float NeuralModel::GetRecommendedOutputDBAdjustment() const noexcept { return -18.0f - loudness; }
+
+float NeuralModel::InputGain() const noexcept { return clampedGain(GetRecommendedInputDBAdjustment()); }
+
+float NeuralModel::OutputGain() const noexcept { return clampedGain(GetRecommendedOutputDBAdjustment()); }
+
+bool NeuralModel::AdjustmentsInRange(std::string& reason) const {
+    return adjustmentInRange("input", GetRecommendedInputDBAdjustment(), reason) &&
+           adjustmentInRange("output", GetRecommendedOutputDBAdjustment(), reason);
+}
 
 float NeuralModel::GetSampleRate() const noexcept { return sampleRate; }
 

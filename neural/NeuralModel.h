@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
+#include <string>
 
 namespace RuveroRidev {
 
@@ -20,6 +21,11 @@ public:
     static constexpr float audioInputLevelDBu = 12.0f;
     // The block size that loaders announce through SetMaxAudioBufferSize.
     static constexpr int defaultMaxAudioBufferSize = 128;
+    // The most a model file's level metadata may move a player's gain, either way, in dB. Real captures sit
+    // within a few tens of dB of the device's levels; a file asking for more would blast or mute the chain.
+    static constexpr float maxAdjustmentDb = 40.0f;
+    // The top of the drive a player puts before the model, in dB.
+    static constexpr float maxDriveDb = 20.0f;
 
     // Level metadata of the model file; ReadNAMConfig overrides the defaults with the numbers the file has.
     float inputLevelDBu = 12.0f;
@@ -39,6 +45,12 @@ public:
     virtual float GetRecommendedInputDBAdjustment() const noexcept;
     // Gain in dB that brings the model's output to a common loudness of -18 dB.
     virtual float GetRecommendedOutputDBAdjustment() const noexcept;
+    // The linear gains a player applies before and after the model: the recommended adjustments held within
+    // maxAdjustmentDb, and unity for one that is not finite.
+    float InputGain() const noexcept;
+    float OutputGain() const noexcept;
+    // True when both recommended adjustments are within maxAdjustmentDb; otherwise false with the reason.
+    bool AdjustmentsInRange(std::string& reason) const;
     virtual float GetSampleRate() const noexcept;
     // Samples of input that reach one output sample; -1 when unknown.
     virtual int GetReceptiveFieldSize() const noexcept;

@@ -14,6 +14,8 @@
 
 namespace {
 const char* const TAG = "Serial";
+// Reads a pass may spend on a request being dropped: 2.5 MB, far more than a port delivers between passes.
+const int kDiscardReadsPerPass = 256;
 }
 
 int make_port_raw(int fd) {
@@ -110,24 +112,31 @@ bool Serial::receive() {
     if (index == bufferSize) {
         // Complete requests still waiting are kept; a full buffer without any NUL is one oversized request.
         if (std::memchr(buffer.data(), 0, size_t(index))) return true;
-        LOGW(TAG, "%s - request longer than %d bytes dropped\n", device.c_str(), bufferSize - 1);
+        if (uint32_t dropped = 0; overlongLog.due(dropped))
+            LOGW(TAG, "%s - request longer than %d bytes dropped (%u since the last line)\n", device.c_str(),
+                 bufferSize - 1, unsigned(dropped));
         index = 0;
         discarding = true;
     }
-    ssize_t count = ::read(fd, buffer.data() + index, size_t(bufferSize - index));
-    if (count == 0) return false;
-    if (count < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-    if (!discarding) {
-        index += int(count);
+    // A request being dropped is read to its end, or as far as it has come, in one pass: the next request
+    // must not wait behind a pass per buffer of it.
+    for (int reads = 0; reads < kDiscardReadsPerPass; ++reads) {
+        ssize_t count = ::read(fd, buffer.data() + index, size_t(bufferSize - index));
+        if (count == 0) return false;
+        if (count < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        if (!discarding) {
+            index += int(count);
+            return true;
+        }
+        char* start = buffer.data() + index;
+        char* end = static_cast<char*>(std::memchr(start, 0, size_t(count)));
+        if (!end) continue;
+        size_t rest = size_t(start + count - (end + 1));
+        std::memmove(start, end + 1, rest);
+        index += int(rest);
+        discarding = false;
         return true;
     }
-    char* start = buffer.data() + index;
-    char* end = static_cast<char*>(std::memchr(start, 0, size_t(count)));
-    if (!end) return true;
-    size_t rest = size_t(start + count - (end + 1));
-    std::memmove(start, end + 1, rest);
-    index += int(rest);
-    discarding = false;
     return true;
 }
 

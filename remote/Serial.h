@@ -1,4 +1,5 @@
 #pragma once
+#include "porting/LogLimit.h"
 #include "remote/ComInterface.h"
 
 #include <string>
@@ -46,6 +47,7 @@ private:
     int index = 0;
     // A request outgrew the buffer: its bytes are dropped up to and including its NUL.
     bool discarding = false;
+    LogLimit overlongLog;
     size_t sent = 0;
     bool active = false;
     bool initialized = false;

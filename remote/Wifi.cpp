@@ -2,6 +2,7 @@
 
 #include "porting/CommandRunner.h"
 #include "porting/Log.h"
+#include "porting/LogLimit.h"
 #include "porting/Mac.h"
 #include "core/NodeItem.h"
 #include "core/Security.h"
@@ -27,6 +28,9 @@ const char* const WIFI_TAG = "Wifi";
 const char* const MDNS_TAG = "Wifi MDNS";
 const int64_t FAILURE_LOG_INTERVAL_US = 10000000;
 const int RECEIVE_CAPACITY = Wifi::RECEIVE_BUFFER_SIZE - 1;
+// Reads a pass may spend on a request being dropped (16 MB), and the line that says so, for every client.
+const int DISCARD_READS_PER_PASS = 256;
+LogLimit overlongLog;
 
 bool tryAgain(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINPROGRESS || error == EINTR; }
 
@@ -460,30 +464,37 @@ void Wifi::receive(Client& client) {
     if (client.count == RECEIVE_CAPACITY) {
         // Requests still waiting are kept; a full buffer without any NUL is one oversized request.
         if (std::memchr(buffer, 0, size_t(client.count))) return;
-        LOGW(WIFI_TAG, "Request longer than %d bytes dropped\n", RECEIVE_CAPACITY - 1);
+        if (uint32_t dropped = 0; overlongLog.due(dropped))
+            LOGW(WIFI_TAG, "Request longer than %d bytes dropped (%u since the last line)\n", RECEIVE_CAPACITY - 1,
+                 unsigned(dropped));
         client.count = 0;
         client.discarding = true;
     }
-    ssize_t count = recv(client.fd, buffer + client.count, size_t(RECEIVE_CAPACITY - client.count), MSG_DONTWAIT);
-    if (count < 0) {
-        if (!tryAgain(errno)) closeClient(client);
+    // A request being dropped is read to its end, or as far as it has come, in one pass: the next request
+    // must not wait behind a pass per buffer of it.
+    for (int reads = 0; reads < DISCARD_READS_PER_PASS; ++reads) {
+        ssize_t count = recv(client.fd, buffer + client.count, size_t(RECEIVE_CAPACITY - client.count), MSG_DONTWAIT);
+        if (count < 0) {
+            if (!tryAgain(errno)) closeClient(client);
+            return;
+        }
+        if (count == 0) {
+            client.peerClosed = true;
+            return;
+        }
+        if (!client.discarding) {
+            client.count += int(count);
+            return;
+        }
+        char* start = buffer + client.count;
+        char* end = static_cast<char*>(std::memchr(start, 0, size_t(count)));
+        if (!end) continue;
+        size_t rest = size_t(start + count - (end + 1));
+        std::memmove(start, end + 1, rest);
+        client.count += int(rest);
+        client.discarding = false;
         return;
     }
-    if (count == 0) {
-        client.peerClosed = true;
-        return;
-    }
-    if (!client.discarding) {
-        client.count += int(count);
-        return;
-    }
-    char* start = buffer + client.count;
-    char* end = static_cast<char*>(std::memchr(start, 0, size_t(count)));
-    if (!end) return;
-    size_t rest = size_t(start + count - (end + 1));
-    std::memmove(start, end + 1, rest);
-    client.count += int(rest);
-    client.discarding = false;
 }
 
 void Wifi::takeRequest(Client& client, int64_t now) {

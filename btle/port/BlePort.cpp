@@ -1,6 +1,7 @@
 #include "btle/port/BlePort.h"
 
 #include "porting/Log.h"
+#include "porting/LogLimit.h"
 #include "porting/Mac.h"
 #include "porting/Shims.h"
 
@@ -18,6 +19,7 @@ std::atomic<uint32_t> ble_registrations_refused{0};
 std::atomic<uint64_t> supervisor_time{0};
 std::atomic<uint32_t> ble_mtu{BLE_MIN_MTU};
 moodycamel::ConcurrentQueue<BleRequest> rxQueue(BLE_RX_QUEUE_LIMIT);
+void (*ble_sigint_hook)() = nullptr;
 
 namespace {
 const char* const TAG = "BLE";
@@ -36,6 +38,9 @@ const uint64_t OVERFLOW_LOG_INTERVAL = 10000000;
 uint32_t ble_receive_dropped = 0;
 uint64_t ble_receive_overflow_logged = 0;
 bool ble_receive_overflow_reported = false;
+// A central writing over-long requests, and a missing adapter or bus, add one line per 10 s each.
+LogLimit overlongLog;
+LogLimit missingLog;
 btle_adapter* default_adapter = nullptr;
 btle_advertisement* advertisement = nullptr;
 btle_application* app = nullptr;
@@ -213,7 +218,9 @@ void applicationAnswered(const GError* error) {
 
 void supervise(uint64_t time) {
     if (default_adapter == nullptr || advertisement == nullptr || app == nullptr) {
-        LOGE(SUPERVISOR_TAG, "Error in adapter or advertisment\n");
+        if (uint32_t count = 0; missingLog.due(count))
+            LOGE(SUPERVISOR_TAG, "Error in adapter or advertisment (%u time(s) since the last line)\n",
+                 unsigned(count));
         return;
     }
     if (application == Registration::Off && time >= applicationRetry.at) registerApplication();
@@ -250,7 +257,9 @@ void receiveByte(char byte) {
         return;
     }
     if (ble_receive_packet_index >= BLE_RECEIVE_SIZE) {
-        LOGE(TAG, "Request longer than %u bytes dropped\n", unsigned(BLE_RECEIVE_SIZE - 1));
+        if (uint32_t dropped = 0; overlongLog.due(dropped))
+            LOGE(TAG, "Request longer than %u bytes dropped (%u since the last line)\n", unsigned(BLE_RECEIVE_SIZE - 1),
+                 unsigned(dropped));
         ble_receive_packet_index = 0;
         ble_receive_discarding = byte != '\0';
         return;
@@ -579,6 +588,7 @@ void on_sigint(int signum) {
     if (signum != SIGINT) return;
     log_error("Btle", "received SIGINT");
     callback(loop);
+    if (ble_sigint_hook) ble_sigint_hook();
 }
 
 gboolean callback(gpointer mainLoop) {

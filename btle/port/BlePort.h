@@ -80,7 +80,10 @@ void on_local_char_start_notify(const btle_application* application, const char*
 void on_local_char_stop_notify(const btle_application* application, const char* service_uuid, const char* char_uuid);
 void on_local_char_updated(const btle_application* application, const char* service_uuid, const char* char_uuid,
                            GByteArray* byteArray);
-// SIGINT: tears the port down and ends its main loop; the process goes on.
+// SIGINT: tears the port down, ends its main loop, then calls ble_sigint_hook when one is set.
 void on_sigint(int signum);
+// What the process does after a SIGINT has torn the port down (on the main-loop thread, not in a signal
+// handler); null: the process goes on.
+extern void (*ble_sigint_hook)();
 // Tear-down: unregisters and frees the application, the advertisement and the adapter, quits the loop.
 gboolean callback(gpointer loop);

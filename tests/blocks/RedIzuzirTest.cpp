@@ -26,6 +26,7 @@
 #include "audio/AudioProcessor.h"
 #include "tests/blocks/BlockTestSupport.h"
 #include "neural/ModelBudget.h"
+#include "neural/ModelCheck.h"
 #include "neural/ModelLimits.h"
 #include "neural/NeuralModel.h"
 #include "core/Debug.h"
@@ -97,11 +98,13 @@ std::unique_ptr<RuveroRidev::NeuralModel> modelOf(const std::string& text) {
 
 // ---- Expected output ----
 
-// The model's own Process on 16-sample blocks, with the drive and the model's level adjustments.
+// The model's own Process on 16-sample blocks, with the drive and the model's level adjustments (each at most
+// 40 dB either way).
 std::vector<float> modelChain(RuveroRidev::NeuralModel& model, const std::vector<float>& input, float gainDb) {
-    const float drive =
-        std::pow(10.0f, gainDb / 20.0f) * std::pow(10.0f, model.GetRecommendedInputDBAdjustment() / 20.0f);
-    const float outputGain = std::pow(10.0f, model.GetRecommendedOutputDBAdjustment() / 20.0f);
+    const float inputDb = std::clamp(model.GetRecommendedInputDBAdjustment(), -40.0f, 40.0f);
+    const float drive = std::pow(10.0f, gainDb / 20.0f) * std::pow(10.0f, inputDb / 20.0f);
+    const float outputGain =
+        std::pow(10.0f, std::clamp(model.GetRecommendedOutputDBAdjustment(), -40.0f, 40.0f) / 20.0f);
     std::vector<float> output(input.size());
     for (size_t start = 0; start + kFrame <= input.size(); start += kFrame) {
         float block[kFrame], result[kFrame];
@@ -311,8 +314,11 @@ TEST_F(RedIzuzirTest, PlaysTheModelOneFrameLateWithLevelsDriveAndTone) {
         {"small, drive +6 dB, tone 0/10/3", kSmall, 6.0f, 0.0f, 10.0f, 3.0f},
         {"medium, drive -9 dB, treble up", kMedium, -9.0f, 5.0f, 5.0f, 8.5f},
         {"large (a full-size file through the list), low up", kLarge, 2.0f, 9.0f, 5.0f, 5.0f},
+        {"small, stored with adjustments of +312 and +582 dB, played at +40 dB", {4, 2, -600.0, -300.0}, 0.0f, 5, 5, 5},
     };
     build();
+    // Files stored before uploads were checked for their adjustments.
+    player->getList()->setValidator(nullptr);
     int slot = 0;
     for (const Case& c : cases) {
         const std::string text = modelText(c.recipe);
@@ -424,7 +430,10 @@ TEST_F(RedIzuzirTest, AModelGoneNonFiniteIsPrewarmedOnTheCompileThread) {
         frame(&input[size_t(f) * kFrame], left, right);
         EXPECT_EQ(std::vector<float>(left, left + kFrame), silence) << "frame " << f << ": the worker did not prewarm";
     }
+    testing::internal::CaptureStdout();
     settle();
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("\\nam_amp[0]: the model's output went non-finite 1 time(s)"), std::string::npos) << log;
     const std::vector<float> after(input.begin() + 16 * kFrame, input.end());
     auto fresh = modelOf(text);
     std::vector<float> expected = delayedByOneFrame(modelChain(*fresh, after, 0.0f));
@@ -446,6 +455,8 @@ TEST_F(RedIzuzirTest, ModelsBeyondTheFrameShareOrTheMemoryBudgetAreRefused) {
     ASSERT_GT(smallBytes, 0);
     ASSERT_EQ(modelOf(costly)->MultiplyAddsPerSample(), 34945);
     build();
+    // Files stored before uploads were checked for their cost.
+    player->getList()->setValidator(nullptr);
     const std::string stored[4] = {small, costly, small, small};
     const char* names[4] = {"first", "slow", "second", "third"};
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(uploadSlot(*player->getList(), i, names[i], stored[i]));
@@ -473,28 +484,30 @@ TEST_F(RedIzuzirTest, ModelsBeyondTheFrameShareOrTheMemoryBudgetAreRefused) {
     EXPECT_EQ(heard("third", input), dry);
     expectClose(heard("second", input), delayedByOneFrame(modelChain(*modelOf(small), input, 0.0f)), "second");
 
-    // Uploads: the slow file and a model past the budget are refused, the slot's model plays on; a model of
-    // the same size replacing one that plays fits.
+    // Uploads: the slow file is refused by the upload's check and a model past the budget by the player, the
+    // slot's model plays on; a model of the same size replacing one that plays fits.
     struct Upload {
         int slot;
         const char* name;
         const std::string* text;
+        const std::string* kept; // what the list holds afterwards
         bool refused;
         const std::string* heard; // null: the guitar unchanged
     };
     const Upload uploads[] = {
-        {0, "first", &costly, true, &small},
-        {3, "third", &other, true, nullptr},
-        {2, "second", &other, false, &other},
+        {0, "first", &costly, &small, false, &small},
+        {3, "third", &other, &other, true, nullptr},
+        {2, "second", &other, &other, false, &other},
     };
+    player->getList()->setValidator(RuveroRidev::ModelCheck::Check);
     for (const Upload& u : uploads) {
-        ASSERT_TRUE(uploadSlot(*player->getList(), u.slot, u.name, *u.text));
+        EXPECT_EQ(uploadSlot(*player->getList(), u.slot, u.name, *u.text), u.kept == u.text) << u.name;
         testing::internal::CaptureStdout();
         settle();
         log = testing::internal::GetCapturedStdout();
         EXPECT_EQ(log.find(std::string("[") + std::to_string(u.slot) + "] refused: ") != std::string::npos, u.refused)
             << u.name << ": " << log;
-        EXPECT_EQ(player->getList()->dataAt(u.slot)->size(), u.text->size()) << u.name;
+        EXPECT_EQ(player->getList()->dataAt(u.slot)->size(), u.kept->size()) << u.name;
         const std::vector<float> output = heard(u.name, input);
         if (u.heard) {
             expectClose(output, delayedByOneFrame(modelChain(*modelOf(*u.heard), input, 0.0f)), u.name);

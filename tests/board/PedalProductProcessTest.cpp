@@ -6,17 +6,20 @@
 #include "tests/support/ProcessTestSupport.h"
 #include "core/Security.h"
 #include "core/Storable.h"
+#include "neural/ModelLimits.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <netinet/in.h>
 #include <sstream>
 #include <string>
@@ -123,7 +126,8 @@ TEST(PedalProductProcess, SettingsWrittenOverTcpSurviveARestart) {
             EXPECT_TRUE(waitFor([&] { return boardtest::readFile(storageFile(home, volume)) == "{\"value\":72.0}"; }))
                 << "the storage sweep did not write the volume";
         }
-        EXPECT_EQ(pedal.stop(), 0);
+        // Ctrl-C ends it as a service stop does.
+        EXPECT_EQ(pedal.stop(value == "50.0" ? SIGINT : SIGTERM), 0) << pedal.logText();
     }
 }
 
@@ -314,26 +318,29 @@ double highBandShare(const std::vector<float>& signal, size_t from, size_t to) {
     return energy > 0.0 ? difference / energy : -1.0;
 }
 
-// A small runtime-sized WaveNet whose weights are all zero: it plays silence, which a pass-through would not;
-// with seed set, its weights are small pseudo-random values and it plays a distorted guitar.
-std::string silentModel(uint32_t seed = 0) {
+// A small runtime-sized WaveNet whose weights are all zero: it plays silence, which a pass-through would not.
+// Its first array has `width` channels and `depth` layers of dilation 1. With seed set, its weights are small
+// pseudo-random values and it plays a distorted guitar.
+std::string silentModel(int width = 2, int depth = 2, uint32_t seed = 0) {
     struct Array {
         int inputs, heads, channels;
         bool headBias;
     };
-    const Array arrays[2] = {{1, 1, 2, false}, {2, 1, 1, true}};
+    const Array arrays[2] = {{1, 1, width, false}, {width, 1, 1, true}};
     std::string layers;
     size_t count = 1;
     for (const Array& a : arrays) {
+        std::string dilations = "1,2";
+        if (&a == arrays && depth != 2)
+            for (int layer = 1; layer < depth; ++layer) dilations = (layer > 1 ? dilations : "1") + ",1";
         if (!layers.empty()) layers += ",";
         layers += "{\"input_size\":" + std::to_string(a.inputs) +
                   ",\"condition_size\":1,\"head_size\":" + std::to_string(a.heads) +
-                  ",\"channels\":" + std::to_string(a.channels) +
-                  ",\"kernel_size\":3,\"dilations\":[1,2],\"activation\":\"Tanh\",\"gated\":false,\"head_bias\":" +
-                  (a.headBias ? "true" : "false") + "}";
-        const size_t ch = size_t(a.channels);
+                  ",\"channels\":" + std::to_string(a.channels) + ",\"kernel_size\":3,\"dilations\":[" + dilations +
+                  "],\"activation\":\"Tanh\",\"gated\":false,\"head_bias\":" + (a.headBias ? "true" : "false") + "}";
+        const size_t ch = size_t(a.channels), n = &a == arrays ? size_t(depth) : 2;
         count +=
-            ch * size_t(a.inputs) + 2 * (3 * ch * ch + 3 * ch + ch * ch) + size_t(a.heads) * ch + (a.headBias ? 1 : 0);
+            ch * size_t(a.inputs) + n * (3 * ch * ch + 3 * ch + ch * ch) + size_t(a.heads) * ch + (a.headBias ? 1 : 0);
     }
     std::string weights;
     for (uint32_t k = 0, state = seed; k < count; ++k) {
@@ -342,6 +349,24 @@ std::string silentModel(uint32_t seed = 0) {
     }
     return "{\"version\":\"0.5.0\",\"architecture\":\"WaveNet\",\"config\":{\"layers\":[" + layers +
            "],\"head\":null},\"sample_rate\":48000,\"weights\":[" + weights + "]}";
+}
+
+// The silent model changed: its metadata, both input mixin weights of its first layer (behind 2 rechannel
+// weights and 12 taps and 2 biases of the convolution), or, for the cost, 24 channels and the fewest layers
+// (4 C^2 + 3 C multiply-adds and C tanh values each) that take 1.3 times a model's share of a frame.
+std::string withMetadata(const char* metadata) {
+    return "{\"metadata\":" + std::string(metadata) + "," + silentModel().substr(1);
+}
+std::string withMixin(double weight) {
+    nlohmann::json model = nlohmann::json::parse(silentModel());
+    model["weights"][16] = model["weights"][17] = weight;
+    return model.dump();
+}
+std::string costlyModel() {
+    using Limits = RuveroRidev::ModelLimits;
+    const double perLayer =
+        (4 * 24 * 24 + 3 * 24) * Limits::deviceCyclesPerMultiplyAdd + 24 * Limits::deviceCyclesPerTanh;
+    return silentModel(24, int(std::ceil(1.3 * Limits::maxDeviceCyclesPerSample / perLayer)));
 }
 
 double rms(const std::vector<float>& signal, size_t from, size_t to) {
@@ -403,10 +428,13 @@ TEST(PedalProductProcess, ARefusedImpulseResponseLeavesTheOutputAsItWas) {
     EXPECT_NE(log.find("ERROR (NodeList): root\\ir_list: slot 0 ('Cab') refused: truncated"), std::string::npos) << log;
 }
 
-// The amp plays a model that silences the guitar; a broken model file uploaded over its slot is refused and
-// the output stays silent (the slot without a model would pass the noise through).
-TEST(PedalProductProcess, ARefusedModelLeavesTheOutputAsItWas) {
-    const std::string home = boardtest::ownHome();
+// The amp plays a model that silences the guitar; a model file the player could not take or would not play
+// as it should, uploaded over its slot, is refused: the output stays silent (the slot without a model would
+// pass the noise through; a model gone non-finite is cleared to silence too, hence the reply), and after a
+// restart the list still holds the amp's model.
+void expectRefusedModel(const std::string& what, const std::string& text, const std::string& reason, int row) {
+    const std::string home = boardtest::ownHome() + "/" + std::to_string(row);
+    std::filesystem::create_directories(home);
     PlayingPedal playing(home);
     const int port = playing.port;
     ASSERT_TRUE(startAndBrowse(playing.pedal, port, home));
@@ -419,8 +447,7 @@ TEST(PedalProductProcess, ARefusedModelLeavesTheOutputAsItWas) {
 
     const size_t start = playing.framesAfter(24000);
     const size_t beforeUpload = playing.framesAfter(24000);
-    const std::string broken = silentModel().substr(0, 200);
-    EXPECT_EQ(uploadSlot(port, models, 0, "Amp", broken), "dwrite " + models + ":{\"index\":-1,\"chunk\":-1}");
+    EXPECT_EQ(uploadSlot(port, models, 0, "Loud", text), "dwrite " + models + ":{\"index\":-1,\"chunk\":-1}") << what;
     const size_t settled = playing.framesAfter(24000);
     const size_t end = playing.framesAfter(24000);
     const std::vector<float> played = outputSoFar(playing.output);
@@ -429,11 +456,38 @@ TEST(PedalProductProcess, ARefusedModelLeavesTheOutputAsItWas) {
     const double passed = rms(played, passStart, passEnd);
     ASSERT_GT(passed, 1e-3) << "the noise passes before the model plays";
     EXPECT_LT(rms(played, start, beforeUpload), passed * 0.01) << "the model silences the output";
-    EXPECT_LT(rms(played, settled, end), passed * 0.01) << "and still does after the refused upload";
+    EXPECT_LT(rms(played, settled, end), passed * 0.01) << what << ": and still does after the refused upload";
     const std::string log = boardtest::readFile(home + "/pedal.log");
-    EXPECT_NE(log.find("ERROR (NodeList): root\\nam_amp: slot 0 ('Amp') refused: not a JSON model file"),
-              std::string::npos)
+    EXPECT_TRUE(log.find("root\\nam_amp: slot 0 ('Loud') refused: ") != log.npos && log.find(reason) != log.npos)
         << log;
+    FullApplication again(home, port);
+    ASSERT_TRUE(startAndBrowse(again, port, home));
+    Connection connection(port);
+    EXPECT_EQ(slotText(connection, models, 0, 0, 0), "Amp=") << what;
+    EXPECT_EQ(again.stop(), 0);
+}
+
+TEST(PedalProductProcess, ARefusedModelLeavesTheOutputAsItWas) {
+    expectRefusedModel("cut short", silentModel().substr(0, 200), "not a JSON model file", 0);
+    expectRefusedModel("+582 dB", withMetadata("{\"loudness\":-600}"), "its metadata moves the output level by +582",
+                       1);
+    expectRefusedModel("+312 dB", withMetadata("{\"input_level_dbu\":-300}"), "its metadata moves the input level", 2);
+    expectRefusedModel("mixin 1e10", withMixin(1e10), "its output is not finite on a test sweep at the loudest", 3);
+    expectRefusedModel("1.3 frame shares", costlyModel(), "of a frame on the device, at most 50 %", 4);
+}
+
+// A stored password cut short opens nothing: a write without an answer is refused and the alias stays.
+TEST(PedalProductProcess, AnUnreadablePasswordRefusesWritesWithoutAnAnswer) {
+    const std::string home = boardtest::ownHome(), alias = "root\\sys\\alias";
+    std::filesystem::create_directories(home + "/storage");
+    boardtest::writeFile(storageFile(home, "root\\sys\\pwd"), "{\"value\":\"secr", std::filesystem::perms(0600));
+    const int port = freePort();
+    FullApplication pedal(home, port);
+    ASSERT_TRUE(startAndBrowse(pedal, port, home));
+    EXPECT_EQ(request(port, "write " + alias + ":{\"value\":\"open\"}").substr(23), "n\r\n");
+    EXPECT_EQ(pedal.stop(), 0);
+    EXPECT_TRUE(pedal.logHas("The stored password cannot be read")) << pedal.logText();
+    EXPECT_EQ(boardtest::readFile(storageFile(home, alias)).find("open"), std::string::npos);
 }
 
 // A swap of two presets cut after each of its file steps in turn (the host pedal ends itself there, as at a
@@ -641,7 +695,7 @@ TEST(PedalProductProcess, TwoOfflineRendersWithBothPlayersOnAreTheSame) {
         FullApplication pedal(home, port);
         ASSERT_TRUE(startAndBrowse(pedal, port, home));
         for (const std::string player : {"amp", "drive"}) {
-            ASSERT_NE(uploadSlot(port, "root\\nam_" + player, 0, "M", silentModel(player.size())), "");
+            ASSERT_NE(uploadSlot(port, "root\\nam_" + player, 0, "M", silentModel(2, 2, uint32_t(player.size()))), "");
             request(port, "write root\\app\\" + player + "\\model:{\"value\":\"M\"}");
             request(port, "write root\\app\\" + player + "\\on_off:{\"value\":\"ON\"}");
         }

@@ -316,6 +316,12 @@ TEST_F(BluetoothTransport, RequestsAreReassembledAcrossWritesAndServedOnePerPass
     std::string oversized = "write " + std::string(BLE_RECEIVE_SIZE - 6, 'y');
     writeInPieces(oversized + '\0' + "write next" + '\0');
     EXPECT_EQ(joined(pass()), "next\r\n\0"s);
+    expectQuietOverlongFlood(
+        [&](const std::string& bytes) {
+            writeInPieces(bytes);
+            return joined(pass());
+        },
+        BLE_RECEIVE_SIZE);
     EXPECT_EQ(ble_get_rx(), "");
 }
 

@@ -66,6 +66,20 @@ int64_t useManualClock() {
 
 void setManualClock(int64_t offset) { manualNow = manualStart + offset; }
 
+void expectQuietOverlongFlood(const std::function<std::string(const std::string&)>& exchange, size_t overlong) {
+    const std::string requests = "write " + std::string(overlong, 'y') + '\0' + "write next" + '\0';
+    useManualClock();
+    testing::internal::CaptureStdout();
+    for (int second = 0; second <= 20; ++second) {
+        setManualClock(second * 1000000LL);
+        EXPECT_EQ(exchange(requests), std::string("next\r\n\0", 7)) << "second " << second;
+    }
+    fflush(stdout);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_LE(count(log, "longer than"), 3u) << log;
+    EXPECT_NE(log.find("dropped (10 since the last line)"), std::string::npos) << log;
+}
+
 int runProgram(const std::string& program, const std::string& arguments, std::string& output,
                const std::string& input) {
     // Without input no file is made, so that clients may run side by side.

@@ -1,6 +1,7 @@
 #pragma once
 // A small pedal tree and the peers the remote tests talk to.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "remote/ComInterface.h"
@@ -44,6 +45,10 @@ inline size_t count(const std::string& text, const std::string& what) {
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
     return found;
 }
+
+// An over-long request of `overlong` bytes and a short one, given to `exchange` once a second for 20 s on the
+// manual clock: every short one is answered, and the long ones add at most three log lines.
+void expectQuietOverlongFlood(const std::function<std::string(const std::string&)>& exchange, size_t overlong);
 
 // Runs a command (argv, no shell) and returns its exit status; output collects standard output and error.
 int runProgram(const std::string& program, const std::string& arguments, std::string& output,

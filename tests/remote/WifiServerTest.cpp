@@ -25,6 +25,7 @@ protected:
     }
     // One "comTasks" pass, 10 ms after the previous one.
     void step() {
+        ++passes;
         now += 10000;
         wifi->serverStep(now);
     }
@@ -40,6 +41,7 @@ protected:
     TestTree* tree = nullptr;
     std::unique_ptr<Wifi> wifi;
     int64_t now = 1000000000;
+    int passes = 0;
 };
 
 TEST_F(WifiServer, ServesRequestsOnLoopbackFramingSplitPipelinedAndOversizedOnes) {
@@ -60,6 +62,15 @@ TEST_F(WifiServer, ServesRequestsOnLoopbackFramingSplitPipelinedAndOversizedOnes
     EXPECT_EQ(exchange(peer, longest + '\0'), longest.substr(6) + "\r\n" + '\0');
     std::string oversized = "write " + std::string(Wifi::RECEIVE_BUFFER_SIZE + 1000, 'y');
     EXPECT_EQ(exchange(peer, oversized + '\0' + "write next" + '\0'), "next\r\n\0"s);
+    // 10 MB each, and the short request behind it answered within 50 passes (0.5 s).
+    expectQuietOverlongFlood(
+        [&](const std::string& bytes) {
+            const int before = passes;
+            const std::string reply = exchange(peer, bytes);
+            EXPECT_LE(passes - before, 50);
+            return reply;
+        },
+        10000000);
 }
 
 TEST_F(WifiServer, ThreeClientsAreServedAndAFourthWaitsForAFreeSlot) {

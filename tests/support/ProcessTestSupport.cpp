@@ -90,8 +90,8 @@ PedalProcess::~PedalProcess() {
     }
 }
 
-int PedalProcess::stop() {
-    kill(pid, SIGTERM);
+int PedalProcess::stop(int signal) {
+    kill(pid, signal);
     int status = 0;
     stopped = waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; });
     return stopped && WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -1,5 +1,6 @@
 #pragma once
 // Helpers for tests that start the pedal program as a process and talk to it.
+#include <csignal>
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -24,8 +25,8 @@ public:
     PedalProcess(const PedalProcess&) = delete;
     PedalProcess& operator=(const PedalProcess&) = delete;
 
-    // SIGTERM, then the exit status (-1 when it did not end normally within the wait).
-    int stop();
+    // SIGTERM (or another signal), then the exit status (-1 when it did not end normally within the wait).
+    int stop(int signal = SIGTERM);
     // What it and the processes it started wrote so far.
     std::string logText() const;
     bool logHas(const std::string& text) const { return logText().find(text) != std::string::npos; }

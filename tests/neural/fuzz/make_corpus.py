@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Writes the model-file fuzz target's seed corpus: small model files the player builds (LSTMs and WaveNets
-sized at run time), and the refused ones that found faults (a single huge weight).
+sized at run time), and the refused ones that found faults (a single huge weight; input mixin weights of 1e10,
+whose tanh is not finite at the loudest input the player gives; metadata asking for +582 dB).
 
 usage: make_corpus.py <output folder>
 """
@@ -48,6 +49,10 @@ def main():
         "wavenet-3-1-4-16": wavenet(3, [1, 4, 16], rng),
         "wavenet-huge-weight": huge,
     }
+    loud_mixin = wavenet(2, [1, 2], rng)
+    loud_mixin["weights"][16:18] = [1e10, 1e10]
+    files["wavenet-loud-mixin"] = loud_mixin
+    files["wavenet-loudness"] = dict(wavenet(2, [1, 2], rng), metadata={"loudness": -600})
     for name, document in files.items():
         with open(os.path.join(out_dir, name), "w") as file:
             json.dump(document, file, separators=(",", ":"))

@@ -19,6 +19,7 @@
 #include "core/NodeList.h"
 #include "remote/RemoteServices.h"
 #include "core/Security.h"
+#include "tests/support/FuzzQuiet.h"
 #include "tests/support/TestSupport.h"
 #include "core/System.h"
 #include "board/Update.h"
