@@ -7,7 +7,8 @@ out one steady block and one run of tanh values between the driver's marker call
 each straight instruction stream on its model of the core. The model assumes every load hits the first-level
 cache and every branch is predicted, so the figures are a floor for the core's work, not a timing.
 
-Needs aarch64-linux-gnu-g++, qemu-aarch64-static and llvm-mca (scripts/deps.sh installs them).
+Needs aarch64-linux-gnu-g++, qemu-aarch64-static and llvm-mca (scripts/deps.sh installs them). $PEDAL_JOBS
+overrides the number of parallel build jobs.
 Usage: tools/device-cycles/device-cycles.py [--build DIR] [--cpu cortex-a72] [--clock-hz 1.5e9]
 """
 import argparse
@@ -36,7 +37,8 @@ def build(build_dir, cpu):
          os.path.join(ROOT, "cmake", "aarch64-linux-gnu.cmake"), "-DCMAKE_BUILD_TYPE=Release",
          "-DPEDAL_DEVICE_CPU=" + cpu, "-DPEDAL_TARGET=host", "-DPEDAL_TESTS=OFF", "-DPEDAL_BENCH=OFF"],
         stdout=subprocess.DEVNULL)
-    run(["cmake", "--build", build_dir, "--target", "neural", "porting"], stdout=subprocess.DEVNULL)
+    jobs = os.environ.get("PEDAL_JOBS", str(os.cpu_count()))
+    run(["cmake", "--build", build_dir, "-j", jobs, "--target", "neural", "porting"], stdout=subprocess.DEVNULL)
     # The driver takes the compile line of the model's own object, so its headers see the same flags.
     with open(os.path.join(build_dir, "compile_commands.json")) as f:
         entry = next(e for e in json.load(f) if e["file"].endswith("InternalWaveNetModelT_16_8.cpp"))
