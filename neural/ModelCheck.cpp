@@ -3,6 +3,7 @@
 #include "neural/InternalWaveNetDefinition.h"
 #include "neural/LstmModel.h"
 #include "neural/ModelLimits.h"
+#include "neural/ModelText.h"
 #include "neural/RuntimeWaveNetModel.h"
 
 #include <nlohmann/json.hpp>
@@ -110,7 +111,7 @@ bool PlaysTheSweep(NeuralModel& model, std::string& reason) {
 } // namespace
 
 bool ModelCheck::Check(const std::vector<std::uint8_t>& text, std::string& reason) {
-    const nlohmann::json document = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
+    const nlohmann::json document = ModelText::Parse(text);
     if (document.is_discarded() || !document.is_object()) {
         reason = "not a JSON model file";
         return false;
