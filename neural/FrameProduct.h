@@ -37,15 +37,16 @@ struct NoFinish {
 };
 
 // Stores tanh of each finished packet and adds it to the same packet of a head: out row o frames into head
-// row o. One type for every layer, so layers that differ only in dilation share one compiled kernel.
+// row o. One type for every layer, so layers that differ only in dilation share one compiled kernel. The
+// product takes the tanh of a whole row's packets together before the finish sees them (see TanhPackets).
 struct TanhIntoHead {
+    static constexpr bool activated = true;
     float* head;
     Eigen::Index headStride;
 
     template <class Packet>
-    Packet operator()(const Packet& sum, int row, int packet) const noexcept {
+    Packet operator()(const Packet& activation, int row, int packet) const noexcept {
         using namespace Eigen::internal;
-        const Packet activation = FastMath::TanhPacket(sum);
         float* headPacket = head + row * headStride + packet * unpacket_traits<Packet>::size;
         pstoreu(headPacket, padd(ploadu<Packet>(headPacket), activation));
         return activation;
@@ -219,15 +220,21 @@ private:
             float* out = output + (first + row) * outputStride;
 #pragma GCC unroll 16
             for (int packet = 0; packet < PacketsPerRow; ++packet) {
-                Packet sum = sums[0][row][packet];
+                done[row][packet] = sums[0][row][packet];
 #pragma GCC unroll 4
                 for (int split = 1; split < splits; ++split) {
-                    sum = padd(sum, sums[split][row][packet]);
+                    done[row][packet] = padd(done[row][packet], sums[split][row][packet]);
                 }
                 if constexpr (Accumulate) {
-                    sum = padd(ploadu<Packet>(out + packet * Lanes), sum);
+                    done[row][packet] = padd(ploadu<Packet>(out + packet * Lanes), done[row][packet]);
                 }
-                done[row][packet] = finish(sum, first + row, packet);
+            }
+            if constexpr (requires { Finish::activated; }) {
+                FastMath::TanhPackets(done[row]);
+            }
+#pragma GCC unroll 16
+            for (int packet = 0; packet < PacketsPerRow; ++packet) {
+                done[row][packet] = finish(done[row][packet], first + row, packet);
                 // A projecting finish hands the result on in the registers; nothing reads it from the output.
                 if constexpr (!requires { Finish::projects; }) {
                     pstoreu(out + packet * Lanes, done[row][packet]);

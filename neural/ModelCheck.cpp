@@ -4,6 +4,7 @@
 #include "neural/LstmModel.h"
 #include "neural/ModelBudget.h"
 #include "neural/ModelLimits.h"
+#include "neural/ModelText.h"
 #include "neural/RuntimeWaveNetModel.h"
 
 #include <nlohmann/json.hpp>
@@ -135,7 +136,7 @@ float ModelCheck::Input(std::size_t n, std::size_t samples) {
 }
 
 bool ModelCheck::Check(const std::vector<std::uint8_t>& text, std::string& reason) {
-    const nlohmann::json document = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
+    const nlohmann::json document = ModelText::Parse(text);
     if (document.is_discarded() || !document.is_object()) {
         reason = "not a JSON model file";
         return false;

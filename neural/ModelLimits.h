@@ -42,15 +42,19 @@ struct ModelLimits {
     // half of it busy on the small matrices of these networks, so 3e9 is what a model may count on.
     static constexpr double deviceMultiplyAddsPerSecond = 3.0e9;
     static constexpr double deviceClockHz = 1.5e9;
-    // Device cycles per activated value. The multiply-adds alone miss a large part of a model's cost: the
-    // tanh's division does not pipeline on the device's cores. These are modelled, not timed: the compiler's
-    // scheduling model for the core gives a 4-lane single-precision division about 34 cycles during which
-    // no other division starts, 8.5 cycles a value, and the dozen other vector operations of the fast tanh
-    // add about 3.5 more, so 12 cycles a value. The logistic adds an exponential (a polynomial of about 15
-    // vector operations) to the same division: 16 cycles. The clamps (hard tanh, ReLU, leaky ReLU) take one
-    // or two vector operations per 4 values: 0.5 cycles. With them the standard <16, 8> WaveNet (240 tanh
-    // values per sample) costs about 43 % more than its multiply-adds say.
-    static constexpr double deviceCyclesPerTanh = 12.0;
+    // Device cycles per activated value. The multiply-adds alone miss a large part of a model's cost. These are
+    // modelled, not timed: tools/device-cycles/device-cycles.py runs the fixed <16, 8> model's instruction stream
+    // through llvm-mca's model of the device's core (-mcpu=cortex-a72) and gives the fast tanh, which divides by
+    // a reciprocal estimate and Newton steps, 4.4 cycles a value with its load and store (its 24 vector
+    // operations per 4 values; the whole block 5,300 cycles a sample); 6 cycles leaves room for a layout the
+    // compiler schedules worse. A tanh that divides (the LSTM's) waits about 34 cycles per 4 values on the
+    // divider, which does not pipeline, and its other operations add about 3.5 cycles a value: 12. The
+    // logistic adds an exponential (a polynomial of about 15 vector operations) to the same division: 16
+    // cycles. The clamps (hard tanh, ReLU, leaky ReLU) take one or two vector operations per 4 values: 0.5
+    // cycles. With them the standard <16, 8> WaveNet (240 tanh values per sample) costs about 22 % more than
+    // its multiply-adds say.
+    static constexpr double deviceCyclesPerTanh = 6.0;
+    static constexpr double deviceCyclesPerDividingTanh = 12.0;
     static constexpr double deviceCyclesPerLogistic = 16.0;
     static constexpr double deviceCyclesPerClamp = 0.5;
     // Share of the frame a model may take on its player's core; the rest covers the hand-over, the tone stack
@@ -58,7 +62,7 @@ struct ModelLimits {
     static constexpr double maxFrameShare = 0.5;
     static constexpr double sampleRate = 48000.0;
     // Hence at most 15,625 device cycles per sample, at 0.5 cycles a multiply-add: a standard <16, 8> WaveNet
-    // (13,321 multiply-adds and 240 tanh values, 9,540 cycles) takes 31 % of the frame; a 32-channel gated one
+    // (13,321 multiply-adds and 240 tanh values, 8,100 cycles) takes 26 % of the frame; a 32-channel gated one
     // (about 91,000 multiply-adds) would take well over 100 % and is refused, and so is a narrow network of
     // few multiply-adds whose activations alone outrun the frame.
     static constexpr double maxDeviceCyclesPerSample = maxFrameShare * deviceClockHz / sampleRate;

@@ -5,7 +5,8 @@
 // fewer 512-bit ones), so each kernel's share is taken against the widest width it could use.
 // A build without FMA (the portable x86 one) measures separate multiplies and adds instead, which is the most
 // its kernels can do.
-#include <chrono>
+#include "bench/neural/ThreadClock.h"
+
 #include <string>
 
 #if defined(__x86_64__)
@@ -116,13 +117,13 @@ inline bool available() { return numWidths > 0; }
 inline double flopsPerRound(const Width& width) { return double(chains) * width.lanes * 2; }
 
 // Runs rounds of one width's kernel and returns the floating-point operations it did; seconds receives the
-// time it took.
+// thread's CPU time it took.
 inline double timedFlops(const Width& width, long rounds, double& seconds) {
     volatile long count = rounds;
     volatile float sink = 0.0f;
-    const auto start = std::chrono::steady_clock::now();
+    const double start = threadclock::seconds();
     sink = width.kernel(count);
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    seconds = threadclock::seconds() - start;
     static_cast<void>(sink);
     return double(rounds) * flopsPerRound(width);
 }

@@ -1,4 +1,5 @@
 // Where each float of a model file's "weights" list lands, how many a shape takes, and what a load refuses.
+#include "neural/ModelText.h"
 #include "tests/neural/ModelFiles.h"
 
 #include <random>
@@ -191,4 +192,32 @@ TYPED_TEST(WeightLoading, ReloadStartsOver) {
     model->Prewarm();
     model->CreateModelFromNAMJson(document);
     expectAllHistoriesFresh(*model->network);
+}
+
+// The model file parser's scan of the weights list gives the general parser's document, or refuses the same
+// text, whatever the list holds and wherever "weights" appears.
+TEST(ModelText, SameDocumentAsTheGeneralParser) {
+    const char* texts[] = {R"({"a":1,"weights":[0.5, -1.25e-3,2E+2 ,-0,7,1e400],"b":"x"})",
+                           R"({"weights": [ ] })",
+                           R"({"c":{"weights":[1,2]},"d":"\"weights\":[3]","weights":[4]})",
+                           R"({"weights":[1,2],"weights":[3]})",
+                           R"({"weights":[01]})",
+                           R"({"weights":[1.]})",
+                           R"({"weights":[.5]})",
+                           R"({"weights":[+1]})",
+                           R"({"weights":[NaN]})",
+                           R"({"weights":[1,"2"]})",
+                           R"({"weights":[1,2)",
+                           R"({"weights":[1,2]]})",
+                           R"([{"weights":[1]}])"};
+    for (const char* text : texts) {
+        const std::string_view view(text);
+        const nlohmann::json expected = nlohmann::json::parse(view.begin(), view.end(), nullptr, false);
+        const nlohmann::json parsed =
+            RuveroRidev::ModelText::Parse(std::vector<std::uint8_t>(view.begin(), view.end()));
+        EXPECT_EQ(parsed.is_discarded(), expected.is_discarded()) << text;
+        if (!expected.is_discarded()) {
+            EXPECT_EQ(parsed, expected) << text;
+        }
+    }
 }
