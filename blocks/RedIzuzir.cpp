@@ -390,9 +390,12 @@ void RedIzuzir::processBlock() {
     Frame::copy(samples, input);
     Frame::sanitize(samples);
     if (restart) {
-        // Switched on again: the tone stack's memories belong to audio from before the bypass.
+        // Switched on again: the tone stack's memories belong to audio from before the bypass, and a crossfade
+        // begun then would mix in a model that has not heard the guitar since.
         toneStack.reset();
         lastSlot = -1;
+        crossfadeFramesLeft = 0;
+        fadingFrom.store(-1, std::memory_order_seq_cst);
     }
     const int heardSlot = lastSlot;
     const int slotIndex = selected.load(std::memory_order_acquire);
@@ -466,9 +469,13 @@ void RedIzuzir::crossfadeStep(const float* samples) {
     if (!old.dirty.load(std::memory_order_seq_cst) && !old.needsPrewarm.load(std::memory_order_acquire) && old.model) {
         alignas(64) float fading[Frame::kSamples];
         renderModel(old, samples, fading);
-        const float from = Frame::larger(0.0f, 1.0f - float(crossfadeFramesLeft) / kCrossfadeFrames);
-        const float to = Frame::larger(0.0f, 1.0f - float(crossfadeFramesLeft - 1) / kCrossfadeFrames);
-        // from and to are the new model's share, 0 until the last kCrossfadeFrames.
+        // The new model's share, 0 until the last kCrossfadeFrames, then an S-curve: a straight ramp would
+        // bend at its ends, and the two models' difference would be heard as a kink there.
+        auto share = [](int framesLeft) {
+            const float s = Frame::larger(0.0f, 1.0f - float(framesLeft) / kCrossfadeFrames);
+            return s * s * (3.0f - 2.0f * s);
+        };
+        const float from = share(crossfadeFramesLeft), to = share(crossfadeFramesLeft - 1);
         Frame::rampGain(output, from, to);
         Frame::rampMix(output, fading, 1.0f - from, 1.0f - to);
     }

@@ -524,8 +524,6 @@ TEST_F(ProductChain, RunningDelaysAndReverbsRecordNoSwitch) {
 class ProductChainRow : public ProductChain, public testing::WithParamInterface<size_t> {};
 
 TEST_P(ProductChainRow, NoSwitchReachesAMemoryDownstream) {
-    // Rows of model changes: off until the player crossfades the old model of a playing slot into the new one.
-    constexpr bool kModelChangesCrossfade = false;
     const std::string model = testsupport::readFile(std::string(NEURAL_TEST_MODELS) + "/wavenet_4_2.nam");
     const std::string other = testsupport::readFile(std::string(NEURAL_TEST_MODELS) + "/wavenet_12_6.nam");
     for (RedIzuzir* player : {amp, drive}) {
@@ -578,10 +576,9 @@ TEST_P(ProductChainRow, NoSwitchReachesAMemoryDownstream) {
         for (const char* cabinetName : {cabinets[1], cabinets[2], cabinets[0]})
             changeAndCheck([&] { ir->getSelector()->setValue(cabinetName); }, name + ": cabinet " + cabinetName);
         ir->getOnOff()->setOn(running == ir);
-        amp->getOnOff()->setOn(kModelChangesCrossfade);
+        amp->getOnOff()->setOn(true);
         for (const char* modelName : {"other", "model"})
-            if (kModelChangesCrossfade)
-                changeAndCheck([&] { amp->getSelector()->setValue(modelName); }, name + ": amp model " + modelName);
+            changeAndCheck([&] { amp->getSelector()->setValue(modelName); }, name + ": amp model " + modelName);
         amp->getOnOff()->setOn(running == amp);
         for (NodeOnOff* onOff : {comp->getOnOff(), modPre->getOnOff()}) onOff->setOn(onOff != runningOn);
         ASSERT_TRUE(preset->setValue(std::string("first") + NodePreset::SAVE_SUFFIX));
