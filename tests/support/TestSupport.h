@@ -2,6 +2,7 @@
 // Helpers shared by the tests: hex text as the transfer commands carry it, gzip streams, whole files, the
 // 128-byte name record that opens a slot upload, and a body run in a child process. Header only: a test links
 // zlib only when it gzips.
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <sys/wait.h>
@@ -136,6 +137,16 @@ inline int childExit(const std::function<int()>& body) {
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
+}
+
+// Runs a test's body in a forked child, for a body that needs the process-wide modules as a fresh process has
+// them (no frame processed yet, no thread started) or that starts threads which outlive it; true when the
+// child ended with no failure. The child prints its failures itself.
+inline bool passesInAFreshProcess(const std::function<void()>& body) {
+    return childExit([&] {
+               body();
+               return testing::Test::HasFailure() ? 1 : 0;
+           }) == 0;
 }
 
 }
