@@ -323,8 +323,8 @@ std::pair<std::string, std::string> slotsAfterSwapCutAt(int steps, bool secondFi
         if (secondFilled) list->setElementAt(1, "B", "bb", 2);
         stepsLeft = steps;
         Storage::setFileStepObserver(endAfterSteps);
-        list->swap(0, 1);
-        return steps == 0 ? 0 : 3; // 3: the swap took fewer steps
+        list->swap(secondFilled ? 0 : 1, secondFilled ? 1 : 0); // slot 0 on either side of the journal
+        return steps == 0 ? 0 : 3;                              // 3: the swap took fewer steps
     });
     if (exit != 0) return {"ended", "early"};
     auto* root = new NodeItem(nullptr, "root", "Root", "", "vfolder");
