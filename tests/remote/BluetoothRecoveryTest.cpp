@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <utility>
 
 namespace {
 
@@ -33,18 +34,23 @@ bool drainPortLoop() {
     return ran;
 }
 
-// BlueZ holds the application and the advertisement, and the port knows it.
-bool registered() {
+// Whether BlueZ holds an application and an advertisement.
+std::pair<bool, bool> heldByBluez() {
     GVariant* application = bus->call("Application");
     GVariant* advertising = bus->call("Advertising");
     const char* path = "";
     gboolean advertised = FALSE;
     if (application != nullptr) g_variant_get_child(application, 0, "&s", &path);
     if (advertising != nullptr) g_variant_get_child(advertising, 0, "b", &advertised);
-    const bool both = path[0] != '\0' && advertised && ble_application_registered.load() && ble_advertisment.load();
+    const std::pair<bool, bool> held{path[0] != '\0', advertised};
     for (GVariant* reply : {application, advertising})
         if (reply != nullptr) g_variant_unref(reply);
-    return both;
+    return held;
+}
+
+// BlueZ holds the application and the advertisement, and the port knows it.
+bool registered() {
+    return heldByBluez() == std::pair(true, true) && ble_application_registered.load() && ble_advertisment.load();
 }
 
 // One pass of "comTasks" at the given time, and the work it handed to the port's loop done.
@@ -69,6 +75,8 @@ protected:
         // The port ends before the stand-in goes, so that it does not follow BlueZ away while the process exits.
         kill(getpid(), SIGINT);
         BluezBus::waitFor([] { return !ble_started.load(); });
+        EXPECT_TRUE(BluezBus::waitFor([] { return heldByBluez() == std::pair(false, false); }))
+            << "a stopped port leaves BlueZ holding nothing of it";
         bus.reset();
     }
 
