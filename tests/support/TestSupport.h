@@ -100,6 +100,9 @@ inline std::string ensureHome(const std::string& prefix) {
     return folder;
 }
 
+// The test's own home, which the test main gives every test in PEDAL_HOME.
+inline std::string ownHome() { return std::getenv("PEDAL_HOME"); }
+
 // The test's own home (PEDAL_HOME, which the test main gives every test) emptied again; its path.
 inline std::string emptyHome() {
     const std::string home = std::getenv("PEDAL_HOME");

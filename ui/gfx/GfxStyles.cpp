@@ -78,117 +78,139 @@ const char* kindName(Kind kind) {
     return "?";
 }
 
+namespace {
+uint8_t byteOf(const PropValue& v) { return uint8_t(std::clamp(v.number, 0, 255)); }
+uint32_t colorOf(const PropValue& v) { return uint32_t(v.number) & 0xFFFFFF; }
+}
+
 void ResolvedStyle::apply(const PropValue& v) {
-    const auto u8 = [&] { return uint8_t(std::clamp(v.number, 0, 255)); };
-    const auto color = [&] { return uint32_t(v.number) & 0xFFFFFF; };
+    // Each family takes the properties it knows and leaves the rest to the next.
+    if (!applyBackground(v) && !applyFrame(v)) applyText(v);
+}
+
+bool ResolvedStyle::applyBackground(const PropValue& v) {
     switch (v.prop) {
     case Prop::BgColor:
-        bgColor = color();
-        break;
+        bgColor = colorOf(v);
+        return true;
     case Prop::BgOpa:
-        bgOpa = u8();
-        break;
+        bgOpa = byteOf(v);
+        return true;
     case Prop::BgGradColor:
-        bgGradColor = color();
-        break;
+        bgGradColor = colorOf(v);
+        return true;
     case Prop::BgGradDir:
-        bgGradDir = u8();
-        break;
+        bgGradDir = byteOf(v);
+        return true;
     case Prop::BgMainStop:
         bgMainStop = std::clamp(v.number, 0, 255);
-        break;
+        return true;
     case Prop::BgGradStop:
         bgGradStop = std::clamp(v.number, 0, 255);
-        break;
+        return true;
     case Prop::BgImageSrc:
         bgImage = static_cast<const lv_image_dsc_t*>(v.pointer);
-        break;
+        return true;
     case Prop::BgImageTiled:
         bgImageTiled = v.number != 0;
-        break;
+        return true;
     case Prop::BgImageRecolor:
-        bgImageRecolor = color();
-        break;
+        bgImageRecolor = colorOf(v);
+        return true;
     case Prop::BgImageRecolorOpa:
-        bgImageRecolorOpa = u8();
-        break;
+        bgImageRecolorOpa = byteOf(v);
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool ResolvedStyle::applyFrame(const PropValue& v) {
+    switch (v.prop) {
     case Prop::BorderColor:
-        borderColor = color();
-        break;
+        borderColor = colorOf(v);
+        return true;
     case Prop::BorderOpa:
-        borderOpa = u8();
-        break;
+        borderOpa = byteOf(v);
+        return true;
     case Prop::BorderWidth:
         borderWidth = std::max(0, v.number);
-        break;
+        return true;
     case Prop::BorderSide:
         borderSide = uint8_t(v.number & LV_BORDER_SIDE_FULL);
-        break;
+        return true;
     case Prop::BorderPost:
         borderPost = v.number != 0;
-        break;
+        return true;
     case Prop::ShadowWidth:
         shadowWidth = std::max(0, v.number);
-        break;
+        return true;
     case Prop::ShadowColor:
-        shadowColor = color();
-        break;
+        shadowColor = colorOf(v);
+        return true;
     case Prop::ShadowOpa:
-        shadowOpa = u8();
-        break;
+        shadowOpa = byteOf(v);
+        return true;
     case Prop::ShadowSpread:
         shadowSpread = std::max(0, v.number);
-        break;
+        return true;
     case Prop::PadTop:
         padTop = v.number;
-        break;
+        return true;
     case Prop::PadBottom:
         padBottom = v.number;
-        break;
+        return true;
     case Prop::PadLeft:
         padLeft = v.number;
-        break;
+        return true;
     case Prop::PadRight:
         padRight = v.number;
-        break;
+        return true;
     case Prop::PadRow:
         padRow = v.number;
-        break;
+        return true;
     case Prop::PadColumn:
         padColumn = v.number;
-        break;
+        return true;
     case Prop::Radius:
         radius = std::max(0, v.number);
-        break;
-    case Prop::TextColor:
-        textColor = color();
-        break;
-    case Prop::TextOpa:
-        textOpa = u8();
-        break;
-    case Prop::TextFont:
-        if (v.pointer) textFont = static_cast<const lv_font_t*>(v.pointer);
-        break;
-    case Prop::TextAlign:
-        textAlign = u8();
-        break;
-    case Prop::TextLetterSpace:
-        textLetterSpace = v.number;
-        break;
-    case Prop::TextLineSpace:
-        textLineSpace = v.number;
-        break;
-    case Prop::TextDecor:
-        textDecor = u8();
-        break;
+        return true;
     case Prop::LineColor:
-        lineColor = color();
-        break;
+        lineColor = colorOf(v);
+        return true;
     case Prop::LineWidth:
         lineWidth = std::max(0, v.number);
-        break;
-    case Prop::Count:
-        break;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool ResolvedStyle::applyText(const PropValue& v) {
+    switch (v.prop) {
+    case Prop::TextColor:
+        textColor = colorOf(v);
+        return true;
+    case Prop::TextOpa:
+        textOpa = byteOf(v);
+        return true;
+    case Prop::TextFont:
+        if (v.pointer) textFont = static_cast<const lv_font_t*>(v.pointer);
+        return true;
+    case Prop::TextAlign:
+        textAlign = byteOf(v);
+        return true;
+    case Prop::TextLetterSpace:
+        textLetterSpace = v.number;
+        return true;
+    case Prop::TextLineSpace:
+        textLineSpace = v.number;
+        return true;
+    case Prop::TextDecor:
+        textDecor = byteOf(v);
+        return true;
+    default:
+        return false;
     }
 }
 
