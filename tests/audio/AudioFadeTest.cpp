@@ -252,27 +252,29 @@ TEST_F(AudioFade, WithoutFramesTheCompileThreadLatchesAtOnceOrAfterFiftyMillisec
     EXPECT_EQ(framesUntil(State::Idle), 19);
 }
 
+void loadAPresetWithCompilePasses() {
+    System::initialize("test");
+    Node* app = System::appNode();
+    auto* list = new NodeList(System::rootNode(), "presets", "Presets", "pst_pst", 4096, 4);
+    auto* preset = new NodePreset(app, "preset", "Preset", "", list);
+    auto* level = new NodeFloat(app, "level", "Level", 0.0f, 10.0f, 5.0f, "", 0.5f, false, 1);
+    LatchingBlock block;
+    ASSERT_TRUE(AudioProcessor::audioInitialize(false));
+    ASSERT_TRUE(preset->setValue(std::string("one") + NodePreset::SAVE_SUFFIX));
+    // Every change of the parameter tries a compile pass on the spot.
+    level->setOnChange([](Node*) { AudioProcessor::compileStep(); });
+    int passes = block.passes;
+    level->setValue(7.0f);
+    EXPECT_EQ(block.passes, passes + 1);
+    ASSERT_TRUE(preset->setValue("one"));
+    EXPECT_EQ(level->getValue(), 5.0f);
+    EXPECT_EQ(block.passes, passes + 1) << "no pass inside the load";
+    EXPECT_FALSE(AudioProcessor::isPresetLoading());
+}
+
+// It initialises the audio processor for good: a child process of its own keeps that from later cases.
 TEST(AudioFadePreset, APresetLoadKeepsTheCompilePassOut) {
-    // It initialises the audio processor for good: a child process of its own keeps that from later cases.
-    EXPECT_TRUE(testsupport::passesInAFreshProcess([] {
-        System::initialize("test");
-        Node* app = System::appNode();
-        auto* list = new NodeList(System::rootNode(), "presets", "Presets", "pst_pst", 4096, 4);
-        auto* preset = new NodePreset(app, "preset", "Preset", "", list);
-        auto* level = new NodeFloat(app, "level", "Level", 0.0f, 10.0f, 5.0f, "", 0.5f, false, 1);
-        LatchingBlock block;
-        ASSERT_TRUE(AudioProcessor::audioInitialize(false));
-        ASSERT_TRUE(preset->setValue(std::string("one") + NodePreset::SAVE_SUFFIX));
-        // Every change of the parameter tries a compile pass on the spot.
-        level->setOnChange([](Node*) { AudioProcessor::compileStep(); });
-        int passes = block.passes;
-        level->setValue(7.0f);
-        EXPECT_EQ(block.passes, passes + 1);
-        ASSERT_TRUE(preset->setValue("one"));
-        EXPECT_EQ(level->getValue(), 5.0f);
-        EXPECT_EQ(block.passes, passes + 1) << "no pass inside the load";
-        EXPECT_FALSE(AudioProcessor::isPresetLoading());
-    }));
+    EXPECT_TRUE(testsupport::passesInAFreshProcess(loadAPresetWithCompilePasses));
 }
 
 TEST(AudioFadePreset, TheControlPassPollsTheControllerSourcesOnceInitialised) {

@@ -160,32 +160,34 @@ TEST(FileCodec, WithoutInputPlaysSilenceAndRecordsTheOutput) {
     EXPECT_EQ(output.samples[1], 0.0f);
 }
 
-TEST(FileCodec, TheAudioThreadStreamsAFileInRealTime) {
-    // The audio threads it starts and its block stay in a child process of their own, away from later cases.
-    EXPECT_TRUE(testsupport::passesInAFreshProcess([] {
-        TempFolder folder;
-        std::vector<float> input = reference::noise(48000 / 5 * 2, 11); // 200 ms of stereo
-        writeWav(folder.file("in.wav"), input, 2, 48000, SF_FORMAT_FLOAT);
-        setenv("PEDAL_CODEC", "file", 1);
-        setenv("PEDAL_CODEC_IN", folder.file("in.wav").c_str(), 1);
-        setenv("PEDAL_CODEC_OUT", folder.file("out.wav").c_str(), 1);
-        unsetenv("PEDAL_CODEC_OFFLINE");
+void streamAFileInRealTime() {
+    TempFolder folder;
+    std::vector<float> input = reference::noise(48000 / 5 * 2, 11); // 200 ms of stereo
+    writeWav(folder.file("in.wav"), input, 2, 48000, SF_FORMAT_FLOAT);
+    setenv("PEDAL_CODEC", "file", 1);
+    setenv("PEDAL_CODEC_IN", folder.file("in.wav").c_str(), 1);
+    setenv("PEDAL_CODEC_OUT", folder.file("out.wav").c_str(), 1);
+    unsetenv("PEDAL_CODEC_OFFLINE");
 
-        AudioBlock block(
-            "pass", nullptr, [](void*, float(*)[Frame::kSamples]) { return false; }, AudioBlock::kBack);
-        ASSERT_TRUE(Codec::initialize());
-        auto* codec = dynamic_cast<FileCodec*>(Codec::active());
-        ASSERT_NE(codec, nullptr);
-        ASSERT_TRUE(AudioProcessor::audioInitialize(true));
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!codec->isFinished() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        ASSERT_TRUE(codec->isFinished()) << "the audio thread did not stream the file within 20 s";
-        Wav output = readWav(folder.file("out.wav"));
-        ASSERT_EQ(output.samples.size(), input.size());
-        for (size_t i = 0; i < input.size(); ++i) ASSERT_EQ(output.samples[i], input[i]) << "sample " << i;
-    }));
+    AudioBlock block(
+        "pass", nullptr, [](void*, float(*)[Frame::kSamples]) { return false; }, AudioBlock::kBack);
+    ASSERT_TRUE(Codec::initialize());
+    auto* codec = dynamic_cast<FileCodec*>(Codec::active());
+    ASSERT_NE(codec, nullptr);
+    ASSERT_TRUE(AudioProcessor::audioInitialize(true));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!codec->isFinished() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(codec->isFinished()) << "the audio thread did not stream the file within 20 s";
+    Wav output = readWav(folder.file("out.wav"));
+    ASSERT_EQ(output.samples.size(), input.size());
+    for (size_t i = 0; i < input.size(); ++i) ASSERT_EQ(output.samples[i], input[i]) << "sample " << i;
+}
+
+// The audio threads it starts and its block stay in a child process of their own, away from later cases.
+TEST(FileCodec, TheAudioThreadStreamsAFileInRealTime) {
+    EXPECT_TRUE(testsupport::passesInAFreshProcess(streamAFileInRealTime));
 }
 
 TEST(FileCodec, CodecListTakesTheFirstInterfaceThatInitialises) {

@@ -154,7 +154,7 @@ TEST(Factory, LoadFailuresLeaveTheFactory) {
     EXPECT_THROW(modelFromText(noWeights.dump()), nlohmann::json::out_of_range);
     EXPECT_THROW(modelFromText(textWeight.dump()), nlohmann::json::type_error);
     // The check before an upload is kept reads the shape's weights, each a finite float, and no further.
-    Json beyondFloat = document, pastTheCount = document;
+    Json beyondFloat = readDocument(8, 4), pastTheCount = beyondFloat; // a fixed shape
     beyondFloat["weights"][3] = 1e39;
     pastTheCount["weights"].push_back(1e39);
     std::string reason;

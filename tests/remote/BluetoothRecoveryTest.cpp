@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <utility>
 
 namespace {
 
@@ -34,23 +33,18 @@ bool drainPortLoop() {
     return ran;
 }
 
-// Whether BlueZ holds an application and an advertisement.
-std::pair<bool, bool> heldByBluez() {
+// BlueZ holds the application and the advertisement, and the port knows it.
+bool registered() {
     GVariant* application = bus->call("Application");
     GVariant* advertising = bus->call("Advertising");
     const char* path = "";
     gboolean advertised = FALSE;
     if (application != nullptr) g_variant_get_child(application, 0, "&s", &path);
     if (advertising != nullptr) g_variant_get_child(advertising, 0, "b", &advertised);
-    const std::pair<bool, bool> held{path[0] != '\0', advertised};
+    const bool both = path[0] != '\0' && advertised && ble_application_registered.load() && ble_advertisment.load();
     for (GVariant* reply : {application, advertising})
         if (reply != nullptr) g_variant_unref(reply);
-    return held;
-}
-
-// BlueZ holds the application and the advertisement, and the port knows it.
-bool registered() {
-    return heldByBluez() == std::pair(true, true) && ble_application_registered.load() && ble_advertisment.load();
+    return both;
 }
 
 // One pass of "comTasks" at the given time, and the work it handed to the port's loop done.
@@ -73,10 +67,14 @@ protected:
 
     static void TearDownTestSuite() {
         // The port ends before the stand-in goes, so that it does not follow BlueZ away while the process exits.
+        const size_t applications = bus->count("UnregisterApplication");
+        const size_t advertisements = bus->count("UnregisterAdvertisement");
         kill(getpid(), SIGINT);
         BluezBus::waitFor([] { return !ble_started.load(); });
-        EXPECT_TRUE(BluezBus::waitFor([] { return heldByBluez() == std::pair(false, false); }))
-            << "a stopped port leaves BlueZ holding nothing of it";
+        EXPECT_TRUE(BluezBus::waitFor([&] {
+            return bus->count("UnregisterApplication") > applications &&
+                   bus->count("UnregisterAdvertisement") > advertisements;
+        })) << "a stopped port takes its application and advertisement back from BlueZ";
         bus.reset();
     }
 
