@@ -105,21 +105,11 @@ def layering_faults():
 
 def include_direction_faults(root):
     """Every include of a project header from a layer that may not use the header's layer."""
-    files = list(source_files(root))
-    headers = {path for path in files if path.endswith(HEADER_SUFFIXES)}
-    headers_by_name = {}
-    for path in headers:
-        headers_by_name.setdefault(os.path.basename(path), []).append(path)
     faults = []
-    for path in files:
-        with open(os.path.join(root, path), encoding="utf-8", errors="replace") as source:
-            text = source.read()
-        here = layer_of(path)
-        for include in INCLUDE.findall(text):
-            header = resolve(include, path, headers_by_name, headers)
-            there = header and layer_of(header)
-            if there and here and there != here and there not in LAYERS[here]:
-                faults.append(f"layer: {path} ({here}) includes {header} ({there}), which {here} may not use")
+    for path, header in project_includes(root):
+        here, there = layer_of(path), header and layer_of(header)
+        if there and here and there != here and there not in LAYERS[here]:
+            faults.append(f"layer: {path} ({here}) includes {header} ({there}), which {here} may not use")
     return faults
 
 
@@ -145,22 +135,30 @@ def readme_faults(root):
     return faults
 
 
-def dependencies(root):
+def project_includes(root):
+    """Every source file with each project header it includes: (file, header) pairs."""
     files = list(source_files(root))
     headers = {path for path in files if path.endswith(HEADER_SUFFIXES)}
     headers_by_name = {}
     for path in headers:
         headers_by_name.setdefault(os.path.basename(path), []).append(path)
-    graph = {}
     for path in files:
-        component = component_of(path)
-        graph.setdefault(component, set())
         with open(os.path.join(root, path), encoding="utf-8", errors="replace") as source:
             text = source.read()
+        yield path, None
         for include in INCLUDE.findall(text):
             header = resolve(include, path, headers_by_name, headers)
-            if header and component_of(header) != component:
-                graph[component].add(component_of(header))
+            if header:
+                yield path, header
+
+
+def dependencies(root):
+    graph = {}
+    for path, header in project_includes(root):
+        component = component_of(path)
+        graph.setdefault(component, set())
+        if header and component_of(header) != component:
+            graph[component].add(component_of(header))
     return graph
 
 

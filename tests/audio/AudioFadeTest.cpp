@@ -274,7 +274,7 @@ void loadAPresetWithCompilePasses() {
 
 // It initialises the audio processor for good: a child process of its own keeps that from later cases.
 TEST(AudioFadePreset, APresetLoadKeepsTheCompilePassOut) {
-    EXPECT_TRUE(testsupport::passesInAFreshProcess(loadAPresetWithCompilePasses));
+    EXPECT_TRUE(testsupport::passesInAChildProcess(loadAPresetWithCompilePasses));
 }
 
 TEST(AudioFadePreset, TheControlPassPollsTheControllerSourcesOnceInitialised) {

@@ -187,7 +187,7 @@ void streamAFileInRealTime() {
 
 // The audio threads it starts and its block stay in a child process of their own, away from later cases.
 TEST(FileCodec, TheAudioThreadStreamsAFileInRealTime) {
-    EXPECT_TRUE(testsupport::passesInAFreshProcess(streamAFileInRealTime));
+    EXPECT_TRUE(testsupport::passesInAChildProcess(streamAFileInRealTime));
 }
 
 TEST(FileCodec, CodecListTakesTheFirstInterfaceThatInitialises) {

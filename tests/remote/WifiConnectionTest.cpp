@@ -58,7 +58,7 @@ protected:
     }
     void reachable(const std::string& network) { writeFile(nmcliFolder() + "/networks", network + "\n"); }
     std::string state() {
-        wifi->tasks(); // the pass that mirrors the link state, as the pedal runs it
+        wifi->mirrorLinkState();
         return wifi->getStateNode()->getValue();
     }
     TestTree* tree = nullptr;

@@ -142,10 +142,10 @@ inline int childExit(const std::function<int()>& body) {
     return WEXITSTATUS(status);
 }
 
-// Runs a test's body in a forked child, for a body that needs the process-wide modules as a fresh process has
-// them (no frame processed yet, no thread started) or that starts threads which outlive it; true when the
-// child ended with no failure. The child prints its failures itself.
-inline bool passesInAFreshProcess(const std::function<void()>& body) {
+// Runs a test's body in a forked child, for a body that initialises a process-wide module for good or starts
+// threads that outlive it: that stays in the child, away from the program's later cases. True when the child
+// ended with no failure; the child prints its failures itself.
+inline bool passesInAChildProcess(const std::function<void()>& body) {
     return childExit([&] {
                body();
                return testing::Test::HasFailure() ? 1 : 0;

@@ -3,6 +3,8 @@
 #include "ui/gfx/GfxTree.h"
 
 #include <algorithm>
+#include <initializer_list>
+#include <utility>
 #include <type_traits>
 
 namespace gfx {
@@ -79,138 +81,80 @@ const char* kindName(Kind kind) {
 }
 
 namespace {
-uint8_t byteOf(const PropValue& v) { return uint8_t(std::clamp(v.number, 0, 255)); }
-uint32_t colorOf(const PropValue& v) { return uint32_t(v.number) & 0xFFFFFF; }
+template <class T>
+using Members = std::initializer_list<std::pair<Prop, T ResolvedStyle::*>>;
+
+const Members<uint32_t> colours = {{Prop::BgColor, &ResolvedStyle::bgColor},
+                                   {Prop::BgGradColor, &ResolvedStyle::bgGradColor},
+                                   {Prop::BgImageRecolor, &ResolvedStyle::bgImageRecolor},
+                                   {Prop::BorderColor, &ResolvedStyle::borderColor},
+                                   {Prop::ShadowColor, &ResolvedStyle::shadowColor},
+                                   {Prop::TextColor, &ResolvedStyle::textColor},
+                                   {Prop::LineColor, &ResolvedStyle::lineColor}};
+// Opacities and enumerations.
+const Members<uint8_t> bytes = {{Prop::BgOpa, &ResolvedStyle::bgOpa},
+                                {Prop::BgGradDir, &ResolvedStyle::bgGradDir},
+                                {Prop::BgImageRecolorOpa, &ResolvedStyle::bgImageRecolorOpa},
+                                {Prop::BorderOpa, &ResolvedStyle::borderOpa},
+                                {Prop::ShadowOpa, &ResolvedStyle::shadowOpa},
+                                {Prop::TextOpa, &ResolvedStyle::textOpa},
+                                {Prop::TextAlign, &ResolvedStyle::textAlign},
+                                {Prop::TextDecor, &ResolvedStyle::textDecor}};
+const Members<int32_t> stops = {{Prop::BgMainStop, &ResolvedStyle::bgMainStop},
+                                {Prop::BgGradStop, &ResolvedStyle::bgGradStop}};
+// Lengths that cannot be negative.
+const Members<int32_t> lengths = {{Prop::BorderWidth, &ResolvedStyle::borderWidth},
+                                  {Prop::ShadowWidth, &ResolvedStyle::shadowWidth},
+                                  {Prop::ShadowSpread, &ResolvedStyle::shadowSpread},
+                                  {Prop::Radius, &ResolvedStyle::radius},
+                                  {Prop::LineWidth, &ResolvedStyle::lineWidth}};
+// Paddings and spacings, taken as they are.
+const Members<int32_t> numbers = {{Prop::PadTop, &ResolvedStyle::padTop},
+                                  {Prop::PadBottom, &ResolvedStyle::padBottom},
+                                  {Prop::PadLeft, &ResolvedStyle::padLeft},
+                                  {Prop::PadRight, &ResolvedStyle::padRight},
+                                  {Prop::PadRow, &ResolvedStyle::padRow},
+                                  {Prop::PadColumn, &ResolvedStyle::padColumn},
+                                  {Prop::TextLetterSpace, &ResolvedStyle::textLetterSpace},
+                                  {Prop::TextLineSpace, &ResolvedStyle::textLineSpace}};
+
+template <class T>
+bool setMember(ResolvedStyle& style, const Members<T>& members, Prop prop, T value) {
+    for (const auto& [key, member] : members) {
+        if (key == prop) {
+            style.*member = value;
+            return true;
+        }
+    }
+    return false;
+}
 }
 
 void ResolvedStyle::apply(const PropValue& v) {
-    // Each family takes the properties it knows and leaves the rest to the next.
-    if (!applyBackground(v) && !applyFrame(v)) applyText(v);
-}
-
-bool ResolvedStyle::applyBackground(const PropValue& v) {
+    // Most properties only convert their number; the tables say which member takes it.
+    if (setMember(*this, colours, v.prop, uint32_t(v.number) & 0xFFFFFF) ||
+        setMember(*this, bytes, v.prop, uint8_t(std::clamp(v.number, 0, 255))) ||
+        setMember(*this, stops, v.prop, std::clamp(v.number, 0, 255)) ||
+        setMember(*this, lengths, v.prop, std::max(0, v.number)) || setMember(*this, numbers, v.prop, v.number))
+        return;
     switch (v.prop) {
-    case Prop::BgColor:
-        bgColor = colorOf(v);
-        return true;
-    case Prop::BgOpa:
-        bgOpa = byteOf(v);
-        return true;
-    case Prop::BgGradColor:
-        bgGradColor = colorOf(v);
-        return true;
-    case Prop::BgGradDir:
-        bgGradDir = byteOf(v);
-        return true;
-    case Prop::BgMainStop:
-        bgMainStop = std::clamp(v.number, 0, 255);
-        return true;
-    case Prop::BgGradStop:
-        bgGradStop = std::clamp(v.number, 0, 255);
-        return true;
     case Prop::BgImageSrc:
         bgImage = static_cast<const lv_image_dsc_t*>(v.pointer);
-        return true;
+        break;
     case Prop::BgImageTiled:
         bgImageTiled = v.number != 0;
-        return true;
-    case Prop::BgImageRecolor:
-        bgImageRecolor = colorOf(v);
-        return true;
-    case Prop::BgImageRecolorOpa:
-        bgImageRecolorOpa = byteOf(v);
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool ResolvedStyle::applyFrame(const PropValue& v) {
-    switch (v.prop) {
-    case Prop::BorderColor:
-        borderColor = colorOf(v);
-        return true;
-    case Prop::BorderOpa:
-        borderOpa = byteOf(v);
-        return true;
-    case Prop::BorderWidth:
-        borderWidth = std::max(0, v.number);
-        return true;
+        break;
     case Prop::BorderSide:
         borderSide = uint8_t(v.number & LV_BORDER_SIDE_FULL);
-        return true;
+        break;
     case Prop::BorderPost:
         borderPost = v.number != 0;
-        return true;
-    case Prop::ShadowWidth:
-        shadowWidth = std::max(0, v.number);
-        return true;
-    case Prop::ShadowColor:
-        shadowColor = colorOf(v);
-        return true;
-    case Prop::ShadowOpa:
-        shadowOpa = byteOf(v);
-        return true;
-    case Prop::ShadowSpread:
-        shadowSpread = std::max(0, v.number);
-        return true;
-    case Prop::PadTop:
-        padTop = v.number;
-        return true;
-    case Prop::PadBottom:
-        padBottom = v.number;
-        return true;
-    case Prop::PadLeft:
-        padLeft = v.number;
-        return true;
-    case Prop::PadRight:
-        padRight = v.number;
-        return true;
-    case Prop::PadRow:
-        padRow = v.number;
-        return true;
-    case Prop::PadColumn:
-        padColumn = v.number;
-        return true;
-    case Prop::Radius:
-        radius = std::max(0, v.number);
-        return true;
-    case Prop::LineColor:
-        lineColor = colorOf(v);
-        return true;
-    case Prop::LineWidth:
-        lineWidth = std::max(0, v.number);
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool ResolvedStyle::applyText(const PropValue& v) {
-    switch (v.prop) {
-    case Prop::TextColor:
-        textColor = colorOf(v);
-        return true;
-    case Prop::TextOpa:
-        textOpa = byteOf(v);
-        return true;
+        break;
     case Prop::TextFont:
         if (v.pointer) textFont = static_cast<const lv_font_t*>(v.pointer);
-        return true;
-    case Prop::TextAlign:
-        textAlign = byteOf(v);
-        return true;
-    case Prop::TextLetterSpace:
-        textLetterSpace = v.number;
-        return true;
-    case Prop::TextLineSpace:
-        textLineSpace = v.number;
-        return true;
-    case Prop::TextDecor:
-        textDecor = byteOf(v);
-        return true;
+        break;
     default:
-        return false;
+        break;
     }
 }
 

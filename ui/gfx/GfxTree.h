@@ -61,11 +61,6 @@ struct ResolvedStyle {
     int32_t lineWidth = 1;
 
     void apply(const PropValue& value);
-    // The background's, the frame's (border, shadow, padding, radius, line) and the text's properties; false for
-    // a property of another family.
-    bool applyBackground(const PropValue& value);
-    bool applyFrame(const PropValue& value);
-    bool applyText(const PropValue& value);
     void inheritText(const ResolvedStyle& parent);
 };
 
