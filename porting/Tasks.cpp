@@ -71,9 +71,16 @@ struct Task {
 
 // Task records live as long as the process: a handle stays valid even after its thread has ended, so a late
 // suspend or resume finds "not running" instead of freed memory. Threads are created once at start-up, so
-// the list stays short.
-std::mutex tasksMutex;
-std::vector<std::unique_ptr<Task>> tasks;
+// the list stays short. The list and its lock are never destroyed: detached tasks still run while the
+// process's static destructors do, and a task that reads its record then would read freed memory.
+struct TaskList {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Task>> tasks;
+};
+TaskList& taskList() {
+    static TaskList* const list = new TaskList;
+    return *list;
+}
 thread_local Task* currentTask = nullptr;
 
 std::atomic<bool> priorityRefusalLogged{false};
@@ -189,8 +196,9 @@ int xTaskCreatePinnedToCore(TaskFunction_t fn, const char* name, uint32_t, void*
 
     Task* record = task.get();
     {
-        std::lock_guard<std::mutex> lock(tasksMutex);
-        tasks.push_back(std::move(task));
+        TaskList& list = taskList();
+        std::lock_guard<std::mutex> lock(list.mutex);
+        list.tasks.push_back(std::move(task));
     }
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);

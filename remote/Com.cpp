@@ -22,8 +22,6 @@ void Com::addIface(ComInterface* iface) {
     ifaces.push_back(iface);
 }
 
-void Com::removeIface(ComInterface* iface) { ifaces.remove(iface); }
-
 bool Com::initialize() {
     if (initialized) return true;
     for (ComInterface* iface : ifaces) iface->initialize();

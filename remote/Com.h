@@ -15,8 +15,6 @@ public:
 
     // Appends a transport; null and one already registered are ignored.
     static void addIface(ComInterface* iface);
-    // Forgets a transport (its destructor leaves the list too, so the list never holds a dangling pointer).
-    static void removeIface(ComInterface* iface);
     // Initialises every transport once; later calls return at once.
     static bool initialize();
     // One polling pass: tasks() of every transport in registration order (heldTasks() of one whose password

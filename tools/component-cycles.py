@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
 """Prints the component cycles of the firmware's sources and fails on any that the allowed list does not name.
 
+It also checks the layering: each folder may include the headers of its own layer and of the layers LAYERS
+names for it, nothing else; and the Layout table of README.md says the same as LAYERS.
+
 A component is a header and its source with the same name in one folder (core/Node.h and core/Node.cpp).
 Component A depends on B when A's header or source includes B's header. A cycle is a set of components that
 reach each other through those dependencies (a strongly connected set): two files that include each other's
@@ -10,7 +13,7 @@ such as "neural/InternalWaveNetModelT_*", '#' starts a comment).
 
 Usage: tools/component-cycles.py [--root DIR] [--allowed FILE] [--all]
   --all  prints the allowed cycles too.
-Exit status: 0 when every cycle is allowed, 1 otherwise.
+Exit status: 0 when every cycle is allowed and every include and README row follows LAYERS, 1 otherwise.
 """
 
 import argparse
@@ -22,6 +25,24 @@ import sys
 SOURCE_FOLDERS = ["audio", "blocks", "board", "btle", "core", "neural", "nnet", "nolt", "porting", "remote", "ui"]
 SUFFIXES = (".h", ".hpp", ".c", ".cpp")
 HEADER_SUFFIXES = (".h", ".hpp")
+# The layers from the bottom up, each with the layers it may use. A layer holds its folder and every folder
+# below it that is not a layer of its own (audio/ holds audio/dsp/).
+LAYERS = {
+    "porting": [],
+    "core": ["porting"],
+    "nolt/driver": ["porting", "core"],
+    "audio": ["core", "porting"],
+    "neural": ["porting"],
+    "nnet": [],
+    "blocks": ["audio", "neural", "core", "porting"],
+    "ui": ["core", "blocks", "audio", "nolt/driver", "porting"],
+    "btle": [],
+    "btle/port": ["btle", "porting"],
+    "remote": ["core", "porting", "btle/port"],
+    "board": ["porting", "core", "nolt/driver", "audio", "neural", "nnet", "blocks", "ui", "btle", "btle/port",
+              "remote"],
+}
+README_ROW = re.compile(r"^\| (`[^|]*) \| [^|]* \| ([^|]*) \|$", re.MULTILINE)
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.MULTILINE)
 
 
@@ -63,22 +84,81 @@ def resolve(include, including, headers_by_name, headers):
     return max(candidates, key=lambda path: (shared_depth(path), path))
 
 
-def dependencies(root):
+def layer_of(path):
+    """The layer a file or header belongs to: its deepest folder that is a layer, or None."""
+    parts = path.split(os.sep)[:-1]
+    for depth in range(len(parts), 0, -1):
+        if "/".join(parts[:depth]) in LAYERS:
+            return "/".join(parts[:depth])
+    return None
+
+
+def layering_faults():
+    """A layer that uses one above it or one that is not a layer: LAYERS itself must run bottom-up."""
+    faults = []
+    seen = set()
+    for layer, uses in LAYERS.items():
+        faults += [f"LAYERS: {layer} uses {used}, which is not below it" for used in uses if used not in seen]
+        seen.add(layer)
+    return faults
+
+
+def include_direction_faults(root):
+    """Every include of a project header from a layer that may not use the header's layer."""
+    faults = []
+    for path, header in project_includes(root):
+        here, there = layer_of(path), header and layer_of(header)
+        if there and here and there != here and there not in LAYERS[here]:
+            faults.append(f"layer: {path} ({here}) includes {header} ({there}), which {here} may not use")
+    return faults
+
+
+def readme_faults(root):
+    """Every row of README.md's Layout table whose "may use" column differs from LAYERS."""
+    with open(os.path.join(root, "README.md"), encoding="utf-8") as readme:
+        rows = README_ROW.findall(readme.read())
+    faults, above, named = [], [], set()
+    for folders, uses in rows:
+        layers = {layer_of(folder.strip(" `/") + "/x") for folder in folders.split(",")} - {None}
+        if not layers:
+            continue
+        listed = set(re.findall(r"`([^`]+)`", uses))
+        if "everything above" in uses:
+            listed = set(above)
+        for layer in sorted(layers):
+            if listed != set(LAYERS[layer]):
+                faults.append(f"README.md: the row of {layer} says it may use {sorted(listed)}, LAYERS says "
+                              f"{sorted(LAYERS[layer])}")
+        above += sorted(layers)
+        named |= layers
+    faults += [f"README.md: the Layout table has no row for {layer}" for layer in LAYERS if layer not in named]
+    return faults
+
+
+def project_includes(root):
+    """Every source file with each project header it includes: (file, header) pairs."""
     files = list(source_files(root))
     headers = {path for path in files if path.endswith(HEADER_SUFFIXES)}
     headers_by_name = {}
     for path in headers:
         headers_by_name.setdefault(os.path.basename(path), []).append(path)
-    graph = {}
     for path in files:
-        component = component_of(path)
-        graph.setdefault(component, set())
         with open(os.path.join(root, path), encoding="utf-8", errors="replace") as source:
             text = source.read()
+        yield path, None
         for include in INCLUDE.findall(text):
             header = resolve(include, path, headers_by_name, headers)
-            if header and component_of(header) != component:
-                graph[component].add(component_of(header))
+            if header:
+                yield path, header
+
+
+def dependencies(root):
+    graph = {}
+    for path, header in project_includes(root):
+        component = component_of(path)
+        graph.setdefault(component, set())
+        if header and component_of(header) != component:
+            graph[component].add(component_of(header))
     return graph
 
 
@@ -173,7 +253,11 @@ def main():
         elif options.all:
             print(f"allowed (line group {group + 1}): " + describe(cycle, graph))
     print(f"{refused} component cycle(s) outside the allowed list")
-    return 1 if refused else 0
+    layering = layering_faults() + include_direction_faults(options.root) + readme_faults(options.root)
+    for fault in layering:
+        print(fault)
+    print(f"{len(layering)} include(s) or README row(s) against the layers")
+    return 1 if refused or layering else 0
 
 
 if __name__ == "__main__":

@@ -76,6 +76,26 @@ TEST_F(ModulationsEngineTest, EveryKindRepeatsAtTheSetRate) {
         // The right channel runs a quarter cycle ahead of the left.
         EXPECT_GT(difference(left, &signal.right[size_t(kRate)], c.period), 0.05) << c.kind;
     }
+    // Mix and Feedback reach the sound: no mix leaves the dry tone, feedback makes the flanger's comb ring.
+    struct Setting {
+        const char* kind;
+        float mix, feedback;
+        double least, most; // the largest difference from the dry tone
+    };
+    for (const Setting& s : {Setting{"Chorus", 0, 0, 0, 1e-6}, Setting{"Chorus", 100, 0, 0.3, 2},
+                             Setting{"Flanger", 50, 0, 0, 0.55}, Setting{"Flanger", 50, 90, 0.7, 10}}) {
+        choose("type", s.kind);
+        set("mix", s.mix);
+        set("fb", s.feedback);
+        settle();
+        Stereo signal{size_t(kRate)};
+        signal.left = signal.right = sine(signal.size(), 1000.0, 0.5);
+        const std::vector<float> dry = signal.left;
+        run(engine, signal);
+        const double moved = difference(&signal.left[signal.size() / 2], &dry[signal.size() / 2], signal.size() / 2);
+        EXPECT_TRUE(moved >= s.least && moved <= s.most)
+            << s.kind << " " << s.mix << " " << s.feedback << ": " << moved;
+    }
 }
 
 TEST_F(ModulationsEngineTest, TremoloRepeatsAtItsRateWithItsDepth) {

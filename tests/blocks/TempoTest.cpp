@@ -48,6 +48,7 @@ TEST_F(TempoTest, FolderStartsWithTheTempoAndItsNodesStayOutOfPresets) {
     EXPECT_STREQ(output->childrenAt(0)->getName(), "tempo_bpm");
     EXPECT_EQ(output->childrenAt(0), tempo->getTempoNode());
     EXPECT_EQ(tempo->toString(), "120.0");
+    EXPECT_NE(tempo->getTempoNode()->getSyncState(), Storable::SyncState::Unregistered) << "kept across a restart";
     const std::string text = preset->presetText();
     EXPECT_EQ(text.find("tempo_bpm"), std::string::npos) << text;
     EXPECT_EQ(text.find("tempo_lock"), std::string::npos) << text;

@@ -20,7 +20,7 @@ namespace boardtest {
 using testsupport::readFile;
 
 // The test's own empty home, made by the test main.
-inline std::string ownHome() { return std::getenv("PEDAL_HOME"); }
+using testsupport::ownHome;
 
 inline void writeFile(const std::string& path, const std::string& content, std::filesystem::perms mode) {
     testsupport::writeFile(path, content);

@@ -23,6 +23,7 @@
 #include "core/NodeItem.h"
 #include "core/NodeList.h"
 #include "core/NodeOnOff.h"
+#include "core/NodeParList.h"
 #include "core/NodePreset.h"
 #include "porting/Shims.h"
 #include "core/SourceCtrl.h"
@@ -108,6 +109,10 @@ void bindingSteps(bool overPty) {
     auto* ccLevel = new NodeControlMidiCC(root, "_cc17", "Midi CC", level, 0x11, channel);
     new NodeControlMidiCC(root, "_cc19", "Midi CC", sw, 0x13, channel);
     new NodeControlMidiPC(root, "cpst", "Midi PC", preset, 0, channel);
+    auto* irs = new NodeList(root, "irs", "IRs", "wav", 64, 4);
+    auto* ir = new NodeParList(root, "ir", "IR", "", irs);
+    new NodeControlMidiPC(root, "cir", "Midi PC", ir, 0, channel);
+    ASSERT_TRUE(irs->setElementAt(2, "Cab", nullptr));
     for (const char* name : {"P0", "P1", "P2"}) {
         ASSERT_TRUE(preset->setValue(std::string(name) + NodePreset::SAVE_SUFFIX));
     }
@@ -139,7 +144,10 @@ void bindingSteps(bool overPty) {
         {"program change to a slot",
          {0xCD, 0x02},
          {{Type::ProgramChange, 13, 2, 0}},
-         [&] { EXPECT_EQ(preset->getValue(), "P2"); }},
+         [&] {
+             EXPECT_EQ(preset->getValue(), "P2");
+             EXPECT_EQ(ir->getValue(), "Cab") << "a plain selector takes the slot's name";
+         }},
         {"program change, running status",
          {0x01},
          {{Type::ProgramChange, 13, 1, 0}},

@@ -96,6 +96,14 @@ TEST(NodeJson, EscapingRoundTripWithQuotesLineBreaksAndTheDegreeByte) {
     // Valid UTF-8 passes unchanged; only stray bytes are read as Latin-1.
     t.title->setValue("\xC3\xA9t\xE9");
     EXPECT_EQ(t.title->getBody(DESC_VALUE), "{\"value\":\"\xC3\xA9t\xC3\xA9\"}");
+    // Overlong forms and code points past U+10FFFF are not UTF-8: their bytes are Latin-1 too.
+    for (const auto& [stray, read] :
+         std::vector<std::pair<std::string, std::string>>{{"\xE0\x82\x80", "\xC3\xA0\xC2\x82\xC2\x80"},
+                                                          {"\xF0\x80\x80\xAF", "\xC3\xB0\xC2\x80\xC2\x80\xC2\xAF"},
+                                                          {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80"}}) {
+        t.title->setValue(stray);
+        EXPECT_EQ(t.title->getBody(DESC_VALUE), "{\"value\":\"" + read + "\"}");
+    }
 
     auto* degrees = new NodeEnum(&t.root, "unit", "Unit \xB0",
                                  {"\xB0"

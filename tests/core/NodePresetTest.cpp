@@ -301,6 +301,9 @@ TEST(NodeParList, PlainSelectorPicksNamedSlots) {
         {[&] { return selector->setValue("Cab A"); }, true, "Cab A", 1, true, false},
         {[&] { return root->parseJSON("root\\ir:{\"value\":\"Cab B\"}"); }, true, "Cab B", 3, false, true},
         {[&] { return list->setNameAt(3, "Cab C"); }, true, "Cab C", 3, false, true},
+        {[&] { return list->setElementAt(0, "Cab 0", nullptr) && selector->setValue("Cab A"); }, true, "Cab A", 1, true,
+         true},
+        {[&] { return selector->edit(false), true; }, true, "Cab 0", 0, true, false},
         {[&] { return selector->setValue(""); }, true, "", -1, true, true},
     };
     for (size_t k = 0; k < steps.size(); ++k) {

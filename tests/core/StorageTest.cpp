@@ -11,6 +11,7 @@
 #include "core/NodeItem.h"
 #include "core/NodeList.h"
 #include "core/NodePassword.h"
+#include "core/NodePreset.h"
 #include "core/Storage.h"
 #include "tests/support/TestSupport.h"
 
@@ -266,4 +267,38 @@ TEST(Storage, FinishWritesEverythingWaitingAndThenNothing) {
         EXPECT_EQ(readFile(file), "{\"value\":\"new" + std::to_string(i) + "\"}");
     }
     EXPECT_FALSE(fs::exists(Storage::folder() + "/late")) << "nothing is written after the end";
+}
+
+// Every stored file's name and bytes as a second implementation (Python's standard library) gives them, so
+// that no change to the key's hash or to a record's layout can leave a pedal's stored files unread. Last in
+// the program: the values it leaves with Storage would shift the write rate that an earlier case counts.
+TEST(Storage, StoredFilesMatchKnownAnswers) {
+    for (const auto& [path, key] : std::vector<std::pair<std::string, uint32_t>>{
+             {"", 0x811C9DC5}, {"a", 0xE40C292C}, {"foobar", 0xBF9CF968}, {"keys\\alias", 0x89EA3DBD}})
+        EXPECT_EQ(Storable::fnv1a(path), key) << path;
+    const std::string folder = Storage::folder() + "/", gainFile = folder + "B3F9BE39";
+    const std::string slot0 = folder + "1A295359", slot1 = folder + "192951C6";
+    // The name record of a 27-byte preset: the name in a NUL-padded 64-byte field, both lengths, 56 zeros.
+    auto slotFile = [](std::string nameHex, const std::string& text) {
+        nameHex.resize(128, '0');
+        return testsupport::unhex(nameHex + "1b0000001b000000") + std::string(56, '\0') + text;
+    };
+    const std::string solo = "pins\\app\\gain:{\"value\":6.5}", lead = "pins\\app\\gain:{\"value\":7.5}";
+    testsupport::writeFile(gainFile, R"({"value":2.5})");
+    testsupport::writeFile(slot1, slotFile("536f6c6f", solo));
+    auto* root = new NodeItem(nullptr, "pins", "Pins", "", "vfolder");
+    auto* presets = new NodeList(root, "presets", "Presets", "pst_pst", 256, 2);
+    auto* app = new NodeItem(root, "app", "Application", "", "vfolder");
+    auto* preset = new NodePreset(app, "preset", "Preset", "", presets);
+    auto* gain = new NodeFloat(app, "gain", "Gain", 0, 10, 5, "", 0.5f, false, 1);
+    ASSERT_TRUE(Storage::addItem(gain));
+    EXPECT_FLOAT_EQ(gain->getValue(), 2.5f);
+    EXPECT_EQ(presets->nameAt(1), "Solo");
+    gain->setValue(7.5f);
+    ASSERT_TRUE(preset->setValue(std::string("Lead") + NodePreset::SAVE_SUFFIX));
+    for (int i = 0; i < 200; ++i) Storage::tasks();
+    EXPECT_EQ(readFile(gainFile), R"({"value":7.5})");
+    EXPECT_EQ(readFile(slot0), slotFile("4c656164", lead));
+    ASSERT_TRUE(preset->setValue("Solo"));
+    EXPECT_FLOAT_EQ(gain->getValue(), 6.5f);
 }

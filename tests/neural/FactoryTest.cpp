@@ -1,6 +1,7 @@
 // The model factory, the registry of fixed shapes and the configuration fields every model carries.
 #include "neural/InternalModel.h"
 #include "neural/InternalWaveNetDefinition.h"
+#include "neural/ModelCheck.h"
 #include "tests/neural/ModelFiles.h"
 
 #include <functional>
@@ -93,6 +94,7 @@ TEST(Factory, ShapeMatching) {
         {"array 1 head size 2", &small, [&](Json& d) { layer(d, 1)["head_size"] = 2; }, 0},
         {"a head network", &small, [](Json& d) { d["config"]["head"] = Json::object(); }, 0},
         {"array 0 one dilation short", &small, [&](Json& d) { layer(d, 0)["dilations"].erase(6); }, 0},
+        {"array 0 one dilation other", &small, [&](Json& d) { layer(d, 0)["dilations"][2] = 3; }, 0},
         {"array 1 dilations of the 16-channel shape", &small,
          [&](Json& d) { layer(d, 1)["dilations"] = layer(d, 0)["dilations"]; }, 0},
         {"16 channels with the short dilations", &small,
@@ -151,6 +153,18 @@ TEST(Factory, LoadFailuresLeaveTheFactory) {
     EXPECT_THROW(modelFromText(shortList.dump()), std::invalid_argument);
     EXPECT_THROW(modelFromText(noWeights.dump()), nlohmann::json::out_of_range);
     EXPECT_THROW(modelFromText(textWeight.dump()), nlohmann::json::type_error);
+    // The check before an upload is kept reads the shape's weights, each a finite float, and no further.
+    Json beyondFloat = readDocument(8, 4), pastTheCount = beyondFloat; // a fixed shape
+    beyondFloat["weights"][3] = 1e39;
+    pastTheCount["weights"].push_back(1e39);
+    std::string reason;
+    const auto check = [&](const Json& model) {
+        const std::string text = model.dump();
+        return RuveroRidev::ModelCheck::Check({text.begin(), text.end()}, reason);
+    };
+    EXPECT_FALSE(check(beyondFloat));
+    EXPECT_EQ(reason, "weight 3 is not a finite float");
+    EXPECT_TRUE(check(pastTheCount)) << reason;
 }
 
 // Numbers are taken, anything else keeps the field as it was.

@@ -67,8 +67,14 @@ protected:
 
     static void TearDownTestSuite() {
         // The port ends before the stand-in goes, so that it does not follow BlueZ away while the process exits.
+        const size_t applications = bus->count("UnregisterApplication");
+        const size_t advertisements = bus->count("UnregisterAdvertisement");
         kill(getpid(), SIGINT);
         BluezBus::waitFor([] { return !ble_started.load(); });
+        EXPECT_TRUE(BluezBus::waitFor([&] {
+            return bus->count("UnregisterApplication") > applications &&
+                   bus->count("UnregisterAdvertisement") > advertisements;
+        })) << "a stopped port takes its application and advertisement back from BlueZ";
         bus.reset();
     }
 

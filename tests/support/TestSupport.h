@@ -2,6 +2,7 @@
 // Helpers shared by the tests: hex text as the transfer commands carry it, gzip streams, whole files, the
 // 128-byte name record that opens a slot upload, and a body run in a child process. Header only: a test links
 // zlib only when it gzips.
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <sys/wait.h>
@@ -99,6 +100,9 @@ inline std::string ensureHome(const std::string& prefix) {
     return folder;
 }
 
+// The test's own home, which the test main gives every test in PEDAL_HOME.
+inline std::string ownHome() { return std::getenv("PEDAL_HOME"); }
+
 // The test's own home (PEDAL_HOME, which the test main gives every test) emptied again; its path.
 inline std::string emptyHome() {
     const std::string home = std::getenv("PEDAL_HOME");
@@ -136,6 +140,16 @@ inline int childExit(const std::function<int()>& body) {
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
+}
+
+// Runs a test's body in a forked child, for a body that initialises a process-wide module for good or starts
+// threads that outlive it: that stays in the child, away from the program's later cases. True when the child
+// ended with no failure; the child prints its failures itself.
+inline bool passesInAChildProcess(const std::function<void()>& body) {
+    return childExit([&] {
+               body();
+               return testing::Test::HasFailure() ? 1 : 0;
+           }) == 0;
 }
 
 }

@@ -2,6 +2,7 @@
 // Pages for the user-interface tests: they record what the dispatcher offers them, in one shared log.
 #include "ui/EventDispatcher.h"
 #include "ui/Listener.h"
+#include "tests/support/TestSupport.h"
 
 #include <cstdlib>
 #include <functional>
@@ -53,6 +54,6 @@ inline std::vector<std::string> entriesOf(const std::string& page) {
 }
 
 // The test's own empty home, made by the test main.
-inline std::string ownHome() { return std::getenv("PEDAL_HOME"); }
+using testsupport::ownHome;
 
 }

@@ -3,6 +3,8 @@
 #include "ui/gfx/GfxTree.h"
 
 #include <algorithm>
+#include <initializer_list>
+#include <utility>
 #include <type_traits>
 
 namespace gfx {
@@ -78,48 +80,69 @@ const char* kindName(Kind kind) {
     return "?";
 }
 
+namespace {
+template <class T>
+using Members = std::initializer_list<std::pair<Prop, T ResolvedStyle::*>>;
+
+const Members<uint32_t> colours = {{Prop::BgColor, &ResolvedStyle::bgColor},
+                                   {Prop::BgGradColor, &ResolvedStyle::bgGradColor},
+                                   {Prop::BgImageRecolor, &ResolvedStyle::bgImageRecolor},
+                                   {Prop::BorderColor, &ResolvedStyle::borderColor},
+                                   {Prop::ShadowColor, &ResolvedStyle::shadowColor},
+                                   {Prop::TextColor, &ResolvedStyle::textColor},
+                                   {Prop::LineColor, &ResolvedStyle::lineColor}};
+// Opacities and enumerations.
+const Members<uint8_t> bytes = {{Prop::BgOpa, &ResolvedStyle::bgOpa},
+                                {Prop::BgGradDir, &ResolvedStyle::bgGradDir},
+                                {Prop::BgImageRecolorOpa, &ResolvedStyle::bgImageRecolorOpa},
+                                {Prop::BorderOpa, &ResolvedStyle::borderOpa},
+                                {Prop::ShadowOpa, &ResolvedStyle::shadowOpa},
+                                {Prop::TextOpa, &ResolvedStyle::textOpa},
+                                {Prop::TextAlign, &ResolvedStyle::textAlign},
+                                {Prop::TextDecor, &ResolvedStyle::textDecor}};
+const Members<int32_t> stops = {{Prop::BgMainStop, &ResolvedStyle::bgMainStop},
+                                {Prop::BgGradStop, &ResolvedStyle::bgGradStop}};
+// Lengths that cannot be negative.
+const Members<int32_t> lengths = {{Prop::BorderWidth, &ResolvedStyle::borderWidth},
+                                  {Prop::ShadowWidth, &ResolvedStyle::shadowWidth},
+                                  {Prop::ShadowSpread, &ResolvedStyle::shadowSpread},
+                                  {Prop::Radius, &ResolvedStyle::radius},
+                                  {Prop::LineWidth, &ResolvedStyle::lineWidth}};
+// Paddings and spacings, taken as they are.
+const Members<int32_t> numbers = {{Prop::PadTop, &ResolvedStyle::padTop},
+                                  {Prop::PadBottom, &ResolvedStyle::padBottom},
+                                  {Prop::PadLeft, &ResolvedStyle::padLeft},
+                                  {Prop::PadRight, &ResolvedStyle::padRight},
+                                  {Prop::PadRow, &ResolvedStyle::padRow},
+                                  {Prop::PadColumn, &ResolvedStyle::padColumn},
+                                  {Prop::TextLetterSpace, &ResolvedStyle::textLetterSpace},
+                                  {Prop::TextLineSpace, &ResolvedStyle::textLineSpace}};
+
+template <class T>
+bool setMember(ResolvedStyle& style, const Members<T>& members, Prop prop, T value) {
+    for (const auto& [key, member] : members) {
+        if (key == prop) {
+            style.*member = value;
+            return true;
+        }
+    }
+    return false;
+}
+}
+
 void ResolvedStyle::apply(const PropValue& v) {
-    const auto u8 = [&] { return uint8_t(std::clamp(v.number, 0, 255)); };
-    const auto color = [&] { return uint32_t(v.number) & 0xFFFFFF; };
+    // Most properties only convert their number; the tables say which member takes it.
+    if (setMember(*this, colours, v.prop, uint32_t(v.number) & 0xFFFFFF) ||
+        setMember(*this, bytes, v.prop, uint8_t(std::clamp(v.number, 0, 255))) ||
+        setMember(*this, stops, v.prop, std::clamp(v.number, 0, 255)) ||
+        setMember(*this, lengths, v.prop, std::max(0, v.number)) || setMember(*this, numbers, v.prop, v.number))
+        return;
     switch (v.prop) {
-    case Prop::BgColor:
-        bgColor = color();
-        break;
-    case Prop::BgOpa:
-        bgOpa = u8();
-        break;
-    case Prop::BgGradColor:
-        bgGradColor = color();
-        break;
-    case Prop::BgGradDir:
-        bgGradDir = u8();
-        break;
-    case Prop::BgMainStop:
-        bgMainStop = std::clamp(v.number, 0, 255);
-        break;
-    case Prop::BgGradStop:
-        bgGradStop = std::clamp(v.number, 0, 255);
-        break;
     case Prop::BgImageSrc:
         bgImage = static_cast<const lv_image_dsc_t*>(v.pointer);
         break;
     case Prop::BgImageTiled:
         bgImageTiled = v.number != 0;
-        break;
-    case Prop::BgImageRecolor:
-        bgImageRecolor = color();
-        break;
-    case Prop::BgImageRecolorOpa:
-        bgImageRecolorOpa = u8();
-        break;
-    case Prop::BorderColor:
-        borderColor = color();
-        break;
-    case Prop::BorderOpa:
-        borderOpa = u8();
-        break;
-    case Prop::BorderWidth:
-        borderWidth = std::max(0, v.number);
         break;
     case Prop::BorderSide:
         borderSide = uint8_t(v.number & LV_BORDER_SIDE_FULL);
@@ -127,67 +150,10 @@ void ResolvedStyle::apply(const PropValue& v) {
     case Prop::BorderPost:
         borderPost = v.number != 0;
         break;
-    case Prop::ShadowWidth:
-        shadowWidth = std::max(0, v.number);
-        break;
-    case Prop::ShadowColor:
-        shadowColor = color();
-        break;
-    case Prop::ShadowOpa:
-        shadowOpa = u8();
-        break;
-    case Prop::ShadowSpread:
-        shadowSpread = std::max(0, v.number);
-        break;
-    case Prop::PadTop:
-        padTop = v.number;
-        break;
-    case Prop::PadBottom:
-        padBottom = v.number;
-        break;
-    case Prop::PadLeft:
-        padLeft = v.number;
-        break;
-    case Prop::PadRight:
-        padRight = v.number;
-        break;
-    case Prop::PadRow:
-        padRow = v.number;
-        break;
-    case Prop::PadColumn:
-        padColumn = v.number;
-        break;
-    case Prop::Radius:
-        radius = std::max(0, v.number);
-        break;
-    case Prop::TextColor:
-        textColor = color();
-        break;
-    case Prop::TextOpa:
-        textOpa = u8();
-        break;
     case Prop::TextFont:
         if (v.pointer) textFont = static_cast<const lv_font_t*>(v.pointer);
         break;
-    case Prop::TextAlign:
-        textAlign = u8();
-        break;
-    case Prop::TextLetterSpace:
-        textLetterSpace = v.number;
-        break;
-    case Prop::TextLineSpace:
-        textLineSpace = v.number;
-        break;
-    case Prop::TextDecor:
-        textDecor = u8();
-        break;
-    case Prop::LineColor:
-        lineColor = color();
-        break;
-    case Prop::LineWidth:
-        lineWidth = std::max(0, v.number);
-        break;
-    case Prop::Count:
+    default:
         break;
     }
 }

@@ -138,6 +138,9 @@ TEST_F(GlcdTest, CirclesAndDiscsFollowTheRadius) {
         EXPECT_GT(litCount(), 0);
         for (auto [x, y] : lit()) EXPECT_NEAR(std::hypot(x - 64, y - 32), r, 0.75) << "r " << r;
         for (auto [x, y] : {std::pair{64 + r, 32}, {64 - r, 32}, {64, 32 + r}, {64, 32 - r}}) EXPECT_TRUE(pixel(x, y));
+        // All eight octants: the ring maps onto itself mirrored across either axis or a diagonal.
+        for (auto [x, y] : lit())
+            EXPECT_TRUE(pixel(128 - x, y) && pixel(x, 64 - y) && pixel(32 + y, x - 32)) << x << "," << y;
 
         glcd_clear(0);
         glcd_fillCircle(64, 32, static_cast<uint8_t>(r), 1);
