@@ -83,6 +83,8 @@ lv_theme_t* lv_theme_default_init(lv_display_t*, lv_color_t primary, lv_color_t 
     return &defaultTheme;
 }
 
+void lv_deinit() { display.reset(); }
+
 lv_obj_t* lv_screen_active() {
     if (!display) lv_linux_fbdev_create();
     return display->screen.get();
