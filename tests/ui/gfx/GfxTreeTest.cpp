@@ -33,7 +33,6 @@ class FreshDisplay : public testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo&) override {
         unsetenv("PEDAL_FONT_DIR");
         unsetenv("PEDAL_SYMBOL_FONT");
-        FontCache::instance().forget();
         lv_deinit();
     }
 };
