@@ -85,6 +85,9 @@ std::string buildScript() {
     script += kIndent;
     return script;
 }
+
+// A new board object scans its panel from rest.
+void restPanel();
 }
 
 const std::string& LindquarBsp::gadgetScript() {
@@ -93,6 +96,7 @@ const std::string& LindquarBsp::gadgetScript() {
 }
 
 LindquarBsp::LindquarBsp() : idleSeconds(kIdleSeconds) {
+    restPanel();
     ads = std::make_unique<Ads1115>(kPedalBus, kPedalAddress);
     midi = std::make_unique<SourceMidi>("midi", "MIDI", "/dev/ttyS0", 0, 0);
     // A converter that is missing or fails reads -1, so the source sends nothing and a linked volume is
@@ -205,6 +209,11 @@ struct PanelState {
     EncoderState encoders[5];
     IdleState idle;
 };
+
+// One panel, scanned only on the input thread.
+PanelState panel;
+
+void restPanel() { panel = {}; }
 
 // What one frame changed of a debounced level.
 struct LevelChange {
@@ -369,8 +378,6 @@ void scanFrame(PanelState& panel, int idleSeconds) {
 }
 
 void LindquarBsp::eventLoop() {
-    // The panel's state lives for the process: one panel, scanned only on this thread.
-    static PanelState panel;
     while (IOArray::has_data() != 0) scanFrame(panel, idleSeconds);
 }
 

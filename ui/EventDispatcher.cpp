@@ -122,6 +122,15 @@ bool EventDispatcher::isPermanent(const Listener* page) {
     return std::find(permanent.begin(), permanent.end(), page) != permanent.end();
 }
 
+void EventDispatcher::reset() {
+    auto& pages = Listener::stack().pages;
+    while (!pages.empty()) removeListener(pages.back());
+    int id = 0;
+    while (state().queue.try_dequeue(id)) {}
+    redrawCounter = 0;
+    tickStarted = false;
+}
+
 void EventDispatcher::addEvent(int id) { state().queue.enqueue(id); }
 
 void EventDispatcher::offerRedraw() {

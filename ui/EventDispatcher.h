@@ -39,6 +39,8 @@ public:
     // starts, so a surplus Close cannot take the home, tuner, tempo or recovery page away until reboot.
     static void keepStartupPages();
     static bool isPermanent(const Listener* page);
+    // Deletes every page, start-up pages too, and drops the queued events: the UI as before it started.
+    static void reset();
 
     // Queues an id from any thread; dropped silently when the queue cannot get room.
     static void addEvent(int id);

@@ -20,6 +20,12 @@ void LCD::initialize() {
     initialized.store(true, std::memory_order_release);
 }
 
+void LCD::deinitialize() {
+    initialized.store(false, std::memory_order_release);
+    custom_splash = nullptr;
+    lv_deinit();
+}
+
 bool LCD::isInitialized() { return initialized.load(std::memory_order_acquire); }
 
 void LCD::set_custom_splash(void (*splash)()) { custom_splash = splash; }

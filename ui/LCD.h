@@ -16,6 +16,8 @@ public:
 
     static void initialize();
     static bool isInitialized();
+    // The display and the custom splash gone again, as before initialize.
+    static void deinitialize();
     // The product's own splash, drawn by splash() in place of the default one; null: the default.
     static void set_custom_splash(void (*splash)());
     // Draws the splash on the active screen and renders it at once.

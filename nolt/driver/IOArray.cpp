@@ -283,6 +283,21 @@ void IOArray::ioctl_tasks(void*) {
     spiThreads.fetch_sub(1);
 }
 
+void IOArray::deinitialize() {
+    stopSpiThreads();
+    spiStopping.store(false);
+    initialized.store(false);
+    spi_ioc_transfer* transfer = nullptr;
+    while (txQueue.try_dequeue(transfer)) {}
+    while (rxQueue.try_dequeue(transfer)) {}
+    running = false;
+    pwm_counter = 0;
+    spi_fd = -1;
+    transmissionFailing = false;
+    port.reset();
+    startSpiThread = true;
+}
+
 void IOArray::setPort(std::shared_ptr<SpiPort> spiPort) { port = std::move(spiPort); }
 
 void IOArray::setSpiThread(bool start) { startSpiThread = start; }

@@ -28,6 +28,8 @@ public:
     // set up; 0 when it was already (a warning, nothing changes) or the sizes make no chain. The last four
     // arguments are not used.
     static int initialize(int n, int scan_freq, int buffer_ms, int pwm_depth, int, int, int, int);
+    // Stops the SPI thread and forgets the chain, the port and the thread setting: as before initialize.
+    static void deinitialize();
     // Tops the ring up: prepares frames until it is full. Every 10 ms on the input thread.
     static void tasks();
     // Takes one received frame into the input state: 0 none, 1 received and equal to the previous one,

@@ -24,7 +24,8 @@ int rgb = 0;
 
 // The texts may be set from any thread while tasks reads them.
 std::mutex textMutex;
-std::string defaultColor = "FF8A00";
+constexpr const char* kDefaultColor = "FF8A00";
+std::string defaultColor = kDefaultColor;
 std::string tempColor;
 
 // 0xRRGGBB for exactly six hexadecimal digits, else -1.
@@ -48,10 +49,14 @@ int parseColor(const std::string& text) {
 }
 
 // The blink flag toggles every 200 ms of the clock, counted from the first call.
+struct Blink {
+    bool started = false;
+    bool lit = false;
+    int64_t toggledAt = 0;
+} blink;
+
 bool blinkPhase(int64_t now) {
-    static bool started = false;
-    static bool lit = false;
-    static int64_t toggledAt = 0;
+    auto& [started, lit, toggledAt] = blink;
     if (!started) {
         started = true;
         toggledAt = now;
@@ -75,6 +80,19 @@ void Light::initialize(Node* parent) {
     Storage::addItem(item);
     color.store(item);
     initialized.store(true);
+}
+
+void Light::deinitialize() {
+    initialized.store(false);
+    enabled.store(true);
+    color.store(nullptr);
+    status.store(nullptr);
+    clipProbe.store(nullptr);
+    rgb = 0;
+    blink = {};
+    std::lock_guard<std::mutex> lock(textMutex);
+    defaultColor = kDefaultColor;
+    tempColor.clear();
 }
 
 void Light::setStatus(NodeEnum* s) { status.store(s); }

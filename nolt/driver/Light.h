@@ -21,6 +21,9 @@ public:
     // Once only: arms the LED and creates its stored colour item "color" under parent (default: the
     // default colour).
     static void initialize(Node* parent);
+    // Disarmed with every setting back to its default, as before initialize; the colour item stays in its
+    // tree.
+    static void deinitialize();
     // The on/off switch the LED follows ("OFF": dark); null: none.
     static void setStatus(NodeEnum* status);
     static void enable();

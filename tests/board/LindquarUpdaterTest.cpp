@@ -25,10 +25,17 @@ using gfx::ObjectView;
 
 namespace {
 
-// Starts the recovery application once per process, as main does up to the board bring-up; its page.
+// The home of the case that started the application: its display writes the framebuffer file there.
+const std::string& appHome() {
+    static const std::string home = boardtest::ownHome();
+    return home;
+}
+
+// Starts the recovery application once per process, as main does up to the board bring-up; its page, with
+// the pages an earlier case opened above it closed.
 LindquarUpdater* recovery() {
     static LindquarUpdater* page = [] {
-        boardtest::ownHome();
+        appHome();
         unsetenv("APP_CALLED");
         setenv("PEDAL_GPIO40", "0", 1);
         setenv("PEDAL_CODEC", "none", 1);
@@ -39,6 +46,10 @@ LindquarUpdater* recovery() {
         Board::initialize();
         return started;
     }();
+    for (int open = EventDispatcher::elements(); open > 1 && !EventDispatcher::hasFocus(page); --open) {
+        EventDispatcher::addEvent(EventId::Close);
+        EventDispatcher::dispatch();
+    }
     return page;
 }
 
@@ -105,7 +116,7 @@ TEST(LindquarUpdater, PageInTheFramebuffer) {
     // The framebuffer file holds the page from row 35 on: light text strokes inside the title's box on a
     // dark background.
     LCD::flush();
-    const std::string home = std::getenv("PEDAL_HOME");
+    const std::string& home = appHome();
     EXPECT_GT(boardtest::lightPixels(home, title->box.x1, title->box.y1, title->box.x2, title->box.y2), 200)
         << "title strokes in the framebuffer";
     EXPECT_EQ(boardtest::lightPixels(home, 0, 0, 10, 10), 0) << "dark background";

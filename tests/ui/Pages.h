@@ -1,6 +1,7 @@
 #pragma once
 // Pages for the user-interface tests: they record what the dispatcher offers them, in one shared log.
 #include "ui/EventDispatcher.h"
+#include "ui/LCD.h"
 #include "ui/Listener.h"
 #include "tests/support/TestSupport.h"
 
@@ -43,6 +44,16 @@ public:
     int draws = 0;
     std::function<void(int)> handler;
 };
+
+// A program runs its cases in one process too: each starts with an empty page stack, queue, log and display.
+class FreshUi : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override {
+        EventDispatcher::reset();
+        LCD::deinitialize();
+        log().clear();
+    }
+};
+inline const bool freshUiInstalled = (testing::UnitTest::GetInstance()->listeners().Append(new FreshUi), true);
 
 // The entries of the log that mention the page, without its name.
 inline std::vector<std::string> entriesOf(const std::string& page) {

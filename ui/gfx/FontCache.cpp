@@ -71,6 +71,14 @@ FontCache::~FontCache() {
     if (library) FT_Done_FreeType(static_cast<FT_Library>(library));
 }
 
+void FontCache::forget() {
+    fonts.clear();
+    for (const auto& [path, opened] : faces) {
+        if (opened->face) FT_Done_Face(opened->face);
+    }
+    faces.clear();
+}
+
 std::string FontCache::fontDirectory() {
     const char* configured = std::getenv("PEDAL_FONT_DIR");
     if (configured && *configured) return configured;

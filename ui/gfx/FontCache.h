@@ -47,6 +47,8 @@ public:
     const Glyph& glyph(const lv_font_t* font, uint32_t codepoint);
     // The em size the font is drawn at.
     int32_t pixelSize(const lv_font_t* font);
+    // Closes every face and drops every glyph: the next use opens the faces the folders then hold.
+    void forget();
 
     FontCache(const FontCache&) = delete;
     FontCache& operator=(const FontCache&) = delete;

@@ -207,6 +207,8 @@ void lv_style_init(lv_style_t* style);
 // Nothing needs setting up ahead (faces open and the display is made on first use); kept so that start-up
 // reads as it does with any graphics library.
 void lv_init();
+// Deletes the display with every object on it and closes the faces; the next use makes and opens them anew.
+void lv_deinit();
 // Renders the active screen and writes the picture to the framebuffer. Returns LV_NO_TIMER_READY: the
 // layer runs no timers of its own.
 constexpr uint32_t LV_NO_TIMER_READY = 0xFFFFFFFF;

@@ -1,5 +1,6 @@
 // The display: its picture, its screen and theme, and the render that writes the picture to the framebuffer.
 #include "ui/gfx/Canvas.h"
+#include "ui/gfx/FontCache.h"
 #include "ui/gfx/GfxTree.h"
 #include "ui/gfx/Layout.h"
 #include "ui/gfx/Renderer.h"
@@ -81,6 +82,11 @@ lv_theme_t* lv_theme_default_init(lv_display_t*, lv_color_t primary, lv_color_t 
     defaultTheme.font = font;
     Theme::build(defaultTheme);
     return &defaultTheme;
+}
+
+void lv_deinit() {
+    display.reset();
+    FontCache::instance().forget();
 }
 
 lv_obj_t* lv_screen_active() {

@@ -3,7 +3,10 @@
 // peers the driver and board tests talk to instead of the hardware.
 #include "porting/I2cPort.h"
 #include "nolt/driver/IOArray.h"
+#include "nolt/driver/Light.h"
 #include "porting/SpiPort.h"
+
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -91,6 +94,16 @@ private:
     std::vector<std::vector<uint8_t>> sent;
     int failing = 0;
 };
+
+// A program runs its cases in one process too: each starts with the array and the LED not set up.
+class FreshDrivers : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override {
+        Light::deinitialize();
+        IOArray::deinitialize();
+    }
+};
+inline const bool freshDriversInstalled =
+    (testing::UnitTest::GetInstance()->listeners().Append(new FreshDrivers), true);
 
 // Brings the array up on the simulated chain with the SPI thread's steps left to the test.
 inline std::shared_ptr<SimulatedChain> startChain(int lines, int scanFrequency, int bufferMs, int pwmDepth) {

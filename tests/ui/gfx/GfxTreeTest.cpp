@@ -27,6 +27,17 @@ using gfx::GfxTestView;
 using gfx::ObjectView;
 using gfx::TextLayout;
 
+// Each case starts with a new display and the faces of the font package, also when the whole program runs in
+// one process.
+class FreshDisplay : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override {
+        unsetenv("PEDAL_FONT_DIR");
+        unsetenv("PEDAL_SYMBOL_FONT");
+        lv_deinit();
+    }
+};
+const bool freshDisplayInstalled = (testing::UnitTest::GetInstance()->listeners().Append(new FreshDisplay), true);
+
 // Plain objects for the graphics layer's own tests: a black panel, a label, a bar with borders. The pages'
 // looks are checked through the page classes in the user-interface tests, not here.
 namespace objects {
