@@ -104,9 +104,7 @@ bool AudioProcessor::audioInitialize(bool startThreads) {
     }
     createMeterNodes();
     NodePreset::setLoadHooks(beginPresetLoad, endPresetLoad);
-    // The controller sources' poll, unless another control task was set.
-    void (*none)() = nullptr;
-    controlTask.compare_exchange_strong(none, Control::tasks);
+    controlTask.store(Control::tasks, std::memory_order_release);
     {
         CompileThreadScope scope;
         runCompilePass(true);
@@ -170,8 +168,6 @@ void AudioProcessor::endPresetLoad() {
 }
 
 bool AudioProcessor::isPresetLoading() { return presetLoads.load(std::memory_order_acquire) > 0; }
-
-void AudioProcessor::setControlTask(void (*task)()) { controlTask.store(task, std::memory_order_release); }
 
 float (*AudioProcessor::getInput())[Frame::kSamples] { return inputCopy; }
 

@@ -59,9 +59,6 @@ public:
     static void beginPresetLoad();
     static void endPresetLoad();
     static bool isPresetLoading();
-    // The control thread's work, called every 10 ms: Control::tasks (the controller sources' poll) once
-    // audioInitialize has run, unless another task was set before. Null: nothing.
-    static void setControlTask(void (*task)());
 
     // Audio thread, inside the walk of the ring: the gain, per sample of this frame, of what enters a running
     // delay or reverb line (see the fade above); 1 while no fade runs and outside processFrame.
@@ -86,7 +83,8 @@ public:
     static void processFrame(float (*frame)[Frame::kSamples]);
     // One compile pass.
     static void compileStep();
-    // One control pass.
+    // One pass of the control thread's work, called every 10 ms: the controller sources' poll once
+    // audioInitialize has run, nothing before.
     static void controlStep();
 
     static FadeState getFadeState();

@@ -6,6 +6,4 @@ void Control::tasks() { Source::pollAll(); }
 
 Source* Control::getSource(const std::string& name) { return Source::find(name); }
 
-int Control::sourceCount() { return Source::count(); }
-
 void Control::dispatch(Source& source, const ControlMessage& message) { Source::dispatch(source, message); }

@@ -14,7 +14,6 @@ public:
     static void tasks();
     // Null when no source has that name.
     static Source* getSource(const std::string& name);
-    static int sourceCount();
     // Hands a source's event to every active binding, in registration order.
     static void dispatch(Source& source, const ControlMessage& message);
 };

@@ -41,16 +41,6 @@ NodeControlMulti::NodeControlMulti(Node* parent, const char* key, const char* di
     }
 }
 
-NodeLink* NodeControlMulti::getLinkTarget(int i) const {
-    return i >= 0 && i < getLinkCount() ? links[size_t(i)].target : nullptr;
-}
-NodeFloat* NodeControlMulti::getLinkMin(int i) const {
-    return i >= 0 && i < getLinkCount() ? links[size_t(i)].min : nullptr;
-}
-NodeFloat* NodeControlMulti::getLinkMax(int i) const {
-    return i >= 0 && i < getLinkCount() ? links[size_t(i)].max : nullptr;
-}
-
 std::string NodeControlMulti::sourceName() const { return sourceNode->isValue(CTRL) ? "ctrl" : "midi"; }
 
 int NodeControlMulti::number() const { return int(std::lround(addressNode->getValue())); }

@@ -34,9 +34,6 @@ public:
     NodeFloat* getAddressNode() const { return addressNode; }
     NodeItem* getStatusNode() const { return statusNode; }
     int getLinkCount() const { return int(links.size()); }
-    NodeLink* getLinkTarget(int i) const;
-    NodeFloat* getLinkMin(int i) const;
-    NodeFloat* getLinkMax(int i) const;
 
 protected:
     std::string sourceName() const override;

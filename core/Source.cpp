@@ -38,11 +38,6 @@ Source* Source::find(const std::string& name) {
     return nullptr;
 }
 
-int Source::count() {
-    std::lock_guard<std::recursive_mutex> guard(sourceLock);
-    return int(sources.size());
-}
-
 void Source::pollAll() {
     std::lock_guard<std::recursive_mutex> guard(sourceLock);
     // By index: a source may be added while the walk runs.

@@ -41,7 +41,6 @@ public:
 
     // Null when no source has that name.
     static Source* find(const std::string& name);
-    static int count();
     // Polls every source once, in registration order.
     static void pollAll();
     static void addBinding(SourceBinding* binding);

@@ -134,10 +134,6 @@ Wifi::Wifi(Node* root, Node* nameNode, int port)
 
 Wifi::~Wifi() { closeAll(); }
 
-void Wifi::setCommandRunner(std::shared_ptr<CommandRunner> newRunner) {
-    runner = newRunner ? std::move(newRunner) : defaultRunner();
-}
-
 std::string Wifi::nameText() const {
     if (!nameNode) return "";
     if (auto* item = dynamic_cast<NodeItem*>(nameNode)) return item->getValue();

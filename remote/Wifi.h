@@ -77,10 +77,6 @@ public:
     bool writeServiceFile();
     void restartMDNS();
 
-    // The shell commands go through this runner (default: the board's on the device, the stand-ins on the
-    // host).
-    void setCommandRunner(std::shared_ptr<CommandRunner> runner);
-
     int getLinkState() const { return linkState.load(); }
     int getServerState() const { return serverState; }
     // The port the server listens on (the kernel's choice when configured with 0); 0 when not listening.

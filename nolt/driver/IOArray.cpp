@@ -186,8 +186,6 @@ int IOArray::get_bit(int i) {
     return (input_status[i / 8].load(std::memory_order_relaxed) >> (i % 8)) & 1;
 }
 
-int IOArray::in_get(int i) { return get_bit(i); }
-
 uint8_t IOArray::get_byte(int i) {
     if (!initialized.load() || i < 0 || i >= block_size) return 0;
     return input_status[i].load(std::memory_order_relaxed);

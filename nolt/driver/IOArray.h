@@ -40,7 +40,6 @@ public:
 
     // Bit i of the last received frame; 0 outside 0 <= i < max_io.
     static int get_bit(int i);
-    static int in_get(int i);
     // Received byte i for 0 <= i < block_size, else 0.
     static uint8_t get_byte(int i);
     // Sets (v != 0) or clears output line i; nothing outside 0 <= i < max_io or before initialize.

@@ -175,6 +175,20 @@ TEST_F(GattApplication, ObjectsAreNumberedAndListedAsBlueZExpects) {
     g_variant_unref(properties);
     g_variant_unref(interfaces);
     g_variant_unref(objects);
+
+    // Freed, the application takes back every object it exported: a restarted BlueZ meets only its successor.
+    const std::string exported[] = {path(""), path("/service0"), path("/service0/char1"),
+                                    path("/service0/char1/desc0")};
+    btle_application_free(app);
+    app = nullptr;
+    for (const std::string& gone : exported) {
+        GVariant* reply = callObject(gone, "org.freedesktop.DBus.Introspectable", "Introspect", nullptr);
+        ASSERT_NE(reply, nullptr);
+        const char* xml = "";
+        g_variant_get(reply, "(&s)", &xml);
+        EXPECT_EQ(std::string(xml).find("<interface"), std::string::npos) << gone << xml;
+        g_variant_unref(reply);
+    }
 }
 
 // Any client on the bus may call anything on any object: each call that waits for a reply gets a value or an

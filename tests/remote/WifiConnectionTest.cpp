@@ -57,8 +57,9 @@ protected:
         wifi->getPasswordNode()->setValue("");
     }
     void reachable(const std::string& network) { writeFile(nmcliFolder() + "/networks", network + "\n"); }
+    // What a pass of the transport shows, as a page or a client reads it.
     std::string state() {
-        wifi->mirrorLinkState();
+        wifi->tasks();
         return wifi->getStateNode()->getValue();
     }
     TestTree* tree = nullptr;

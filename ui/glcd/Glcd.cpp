@@ -6,7 +6,6 @@
 #include <initializer_list>
 
 uint8_t glcd_buffer[GLCD_BUFFER_SIZE];
-int32_t glcd_x_offset = 0;
 
 namespace {
 
@@ -157,10 +156,6 @@ void glcd_initialize() { std::memset(glcd_buffer, 0, sizeof glcd_buffer); }
 
 void glcd_clear(int lit) { std::memset(glcd_buffer, lit != 0 ? 0xFF : 0, sizeof glcd_buffer); }
 
-void glcd_set_x_offset(int offset) { glcd_x_offset = offset; }
-
-void glcd_write() {}
-
 uint16_t glcd_flushPage() {
     pageCounter = pageCounter >= 7 ? 0 : static_cast<uint16_t>(pageCounter + 1);
     return pageCounter;
@@ -198,8 +193,6 @@ void glcd_writeByteBufferedAt(uint8_t x, uint8_t y, uint8_t pattern, uint8_t mod
 
 void glcd_drawPixel(uint8_t x, uint8_t y, uint8_t mode) { glcd_writeByteBufferedAt(x, y, 1, mode); }
 
-void glcd_setPixelMode(uint8_t x, uint8_t y, uint8_t mode) { glcd_drawPixel(x, y, mode); }
-
 void glcd_drawLine(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode) {
     int dx = x1 > x0 ? x1 - x0 : x0 - x1;
     int dy = y1 > y0 ? y1 - y0 : y0 - y1;
@@ -233,10 +226,6 @@ void glcd_drawLine(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode)
     }
 }
 
-void glcd_drawLineSet(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1) { glcd_drawLine(x0, y0, x1, y1, 1); }
-
-void glcd_drawLineAlt(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1) { glcd_drawLine(x0, y0, x1, y1, 0); }
-
 void glcd_drawRect(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode) {
     glcd_drawLine(x0, y0, x0, y1, mode);
     glcd_drawLine(x0, y1, x1, y1, mode);
@@ -257,8 +246,6 @@ void glcd_fillRect(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode)
         }
     }
 }
-
-void glcd_fillArea(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1) { glcd_fillRect(x0, y0, x1, y1, 1); }
 
 namespace {
 
@@ -304,10 +291,6 @@ void glcd_fillCircle(uint8_t cx, uint8_t cy, uint8_t r, uint8_t mode) {
         glcd_drawLine(at(cx, y), at(cy, x), at(cx, -y), at(cy, x), mode);
         glcd_drawLine(at(cx, y), at(cy, -x), at(cx, -y), at(cy, -x), mode);
     });
-}
-
-int glcd_drawCharLimited(uint8_t x, uint8_t y, uint8_t xMin, uint8_t xMax, char c, const uint8_t* font, uint8_t mode) {
-    return drawGlyph(x, y, xMin, xMax, xMin != xMax, static_cast<uint8_t>(c), font, mode);
 }
 
 int glcd_drawChar2(uint8_t x, uint8_t y, char c, const uint8_t* font, uint8_t mode) {

@@ -19,27 +19,20 @@ constexpr uint8_t GLCD_MEASURE = 255;
 
 // Pixel (x, y) is bit y % 8 of byte (127 - x) * 8 + y / 8: columns are stored from the right.
 extern uint8_t glcd_buffer[GLCD_BUFFER_SIZE];
-extern int32_t glcd_x_offset;
 
 // Buffer and output.
 void glcd_initialize();
 void glcd_clear(int lit);
-void glcd_set_x_offset(int offset);
-void glcd_write();
 uint16_t glcd_flushPage();
 void glcd_flushAll();
 void glcd_writeByteBufferedAt(uint8_t x, uint8_t y, uint8_t pattern, uint8_t mode);
 
 // Shapes.
 void glcd_drawPixel(uint8_t x, uint8_t y, uint8_t mode);
-void glcd_setPixelMode(uint8_t x, uint8_t y, uint8_t mode);
 void glcd_drawLine(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode);
-void glcd_drawLineSet(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1);
-void glcd_drawLineAlt(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1);
 void glcd_drawRect(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode);
 // Columns min..max inclusive, rows min(y0,y1) .. max(y0,y1) - 1: the bottom row is left out.
 void glcd_fillRect(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1, uint8_t mode);
-void glcd_fillArea(uint8_t x0, uint8_t y0, uint8_t x1, uint8_t y1);
 void glcd_drawCircle(uint8_t cx, uint8_t cy, uint8_t r, uint8_t mode);
 void glcd_fillCircle(uint8_t cx, uint8_t cy, uint8_t r, uint8_t mode);
 
@@ -54,7 +47,6 @@ extern const uint8_t glcd_font5x7[];
 extern const uint8_t glcd_font3x6[];
 extern const uint8_t glcd_font3x5[];
 
-int glcd_drawCharLimited(uint8_t x, uint8_t y, uint8_t xMin, uint8_t xMax, char c, const uint8_t* font, uint8_t mode);
 int glcd_drawChar2(uint8_t x, uint8_t y, char c, const uint8_t* font, uint8_t mode);
 int glcd_drawStringFont(uint8_t x, uint8_t y, const char* text, const uint8_t* font, uint8_t mode);
 int glcd_drawStringFontLimited(uint8_t x, uint8_t y, uint8_t xMax, int scroll, const char* text, const uint8_t* font,
