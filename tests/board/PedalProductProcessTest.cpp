@@ -485,6 +485,9 @@ TEST(PedalProductProcess, AnUnreadablePasswordRefusesWritesWithoutAnAnswer) {
     FullApplication pedal(home, port);
     ASSERT_TRUE(startAndBrowse(pedal, port, home));
     EXPECT_EQ(request(port, "write " + alias + ":{\"value\":\"open\"}").substr(23), "n\r\n");
+    Connection client(port);
+    client.ask("token -");
+    EXPECT_EQ(client.answer("", "write " + alias + ":{\"value\":\"open\"}").substr(23), "n\r\n") << "no password";
     EXPECT_EQ(pedal.stop(), 0);
     EXPECT_TRUE(pedal.logHas("The stored password cannot be read")) << pedal.logText();
     EXPECT_EQ(boardtest::readFile(storageFile(home, alias)).find("open"), std::string::npos);
