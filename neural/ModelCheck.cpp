@@ -56,23 +56,16 @@ std::unique_ptr<NeuralModel> RuntimeModelOf(const nlohmann::json& document) {
     return nullptr;
 }
 
-// An exponential sine sweep from 20 Hz to 20 kHz at -12 dBFS, made once.
-const std::vector<float>& sweep() {
-    static const std::vector<float> samples = [] {
-        const double amplitude = std::pow(10.0, -12.0 / 20.0);
-        const double low = 20.0, high = 20000.0, rate = ModelLimits::sampleRate;
-        const double duration = ModelCheck::sweepSamples / rate;
-        const double octaves = std::log(high / low);
-        std::vector<float> out(ModelCheck::sweepSamples);
-        for (std::size_t n = 0; n < out.size(); ++n) {
-            const double t = double(n) / rate;
-            const double phase =
-                2.0 * std::numbers::pi * low * duration / octaves * (std::exp(t / duration * octaves) - 1.0);
-            out[n] = float(amplitude * std::sin(phase));
-        }
-        return out;
-    }();
-    return samples;
+// The n-th sample of an exponential sine sweep from 20 Hz to 20 kHz at -12 dBFS that lasts `length` samples, so
+// that a model given a shorter check still hears every frequency.
+float sweep(std::size_t n, std::size_t length) {
+    const double amplitude = std::pow(10.0, -12.0 / 20.0);
+    const double low = 20.0, high = 20000.0, rate = ModelLimits::sampleRate;
+    const double duration = double(length) / rate;
+    const double octaves = std::log(high / low);
+    const double t = double(n) / rate;
+    const double phase = 2.0 * std::numbers::pi * low * duration / octaves * (std::exp(t / duration * octaves) - 1.0);
+    return float(amplitude * std::sin(phase));
 }
 
 // The loudest input the player can give the model, before the file's input adjustment: a full-scale sine with
@@ -121,18 +114,17 @@ bool PlaysAsThePlayer(NeuralModel& model, std::string& reason) {
 
 } // namespace
 
-// A model that costs more than a frame share gets fewer samples, so the check's time stays bounded whatever
-// the file asks for.
+// A costlier model gets fewer samples, so that its sweep takes at most sweepDeviceSeconds on the device whatever
+// the file asks for; one beyond the frame share is refused before it is played.
 std::size_t ModelCheck::Samples(const NeuralModel& model) noexcept {
-    const std::int64_t budget = std::int64_t(ModelCheck::sweepSamples * ModelLimits::maxDeviceCyclesPerSample /
-                                             ModelLimits::deviceCyclesPerMultiplyAdd);
-    const std::int64_t perSample = std::max<std::int64_t>(1, model.MultiplyAddsPerSample());
-    return std::size_t(std::clamp<std::int64_t>(budget / perSample, 256, ModelCheck::sweepSamples));
+    const double share = std::max(ModelBudget::FrameShare(model), 1e-6);
+    const double samples = sweepDeviceSeconds * ModelLimits::sampleRate / share;
+    return std::size_t(std::clamp(samples, 256.0, double(sweepSamples)));
 }
 
 float ModelCheck::Input(std::size_t n, std::size_t samples) {
     const std::size_t loudFrom = LoudFrom(samples);
-    return n < loudFrom ? sweep()[n] : loudest(n - loudFrom);
+    return n < loudFrom ? sweep(n, loudFrom) : loudest(n - loudFrom);
 }
 
 bool ModelCheck::Check(const std::vector<std::uint8_t>& text, std::string& reason) {

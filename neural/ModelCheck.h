@@ -20,11 +20,14 @@ public:
     // Output level, above which a model is refused: +40 dBFS. A hot model below it is not a fault; the
     // player's level adjustments and the chain's limiter deal with it.
     static constexpr float maxOutput = 100.0f;
-    // Samples of the sweep a model that keeps within its frame share gets; a costlier one gets fewer.
+    // Samples of the check a model of up to a quarter frame share gets; a costlier one gets fewer, so that they
+    // take at most sweepDeviceSeconds on the device. With the parse of a full slot's text (about 3 ms here, 3 to
+    // 5 times that on the device) the check stays within the 50 ms a transport may spend on it.
     static constexpr int sweepSamples = 4800;
+    static constexpr double sweepDeviceSeconds = 0.025;
 
     // The samples the check plays a model of this cost, and the n-th of them before the file's input
-    // adjustment: the sweep, from loudFrom(samples) on the loudest input instead.
+    // adjustment: the whole sweep up to loudFrom(samples), the loudest input from there.
     static std::size_t Samples(const NeuralModel& model) noexcept;
     static std::size_t LoudFrom(std::size_t samples) noexcept { return samples - samples / 4; }
     static float Input(std::size_t n, std::size_t samples);

@@ -1,6 +1,7 @@
-// Time of the content check that a model upload passes on the transport's thread before it is committed,
-// for the <16, 8> file the fixed-size path serves and for the largest runtime-sized WaveNet whose file still
-// fits a model slot (1 MB of text). The limit is 50 ms: the transport answers nothing else meanwhile.
+// Time of the content check that a model upload passes on the transport's thread before it is committed: for
+// the <16, 8> file the fixed-size path serves, for the widest runtime-sized WaveNet the check takes (within the
+// device's frame share, played through the whole sweep), and for the widest whose file still fits a model slot
+// (1 MB of text, refused for its frame share once read). The transport answers nothing else meanwhile.
 //
 // Counters: ms = CPU time of the checking thread per check (what the check costs, whatever else the machine
 // runs); limit_ms = the limit; share = ms / limit_ms.
@@ -16,7 +17,8 @@
 
 namespace {
 
-constexpr double limitMs = 50.0;
+// The device (3 to 5 times slower than this machine on this code) must answer within 50 ms, hence 10 ms here.
+constexpr double limitMs = 10.0;
 // The model list's slot size.
 constexpr std::size_t slotBytes = std::size_t(1) << 20;
 
@@ -58,29 +60,32 @@ std::string waveNetText(int channels) {
     return document.dump();
 }
 
-// The widest even channel count whose file fits a slot.
-std::string largestText() {
+// The widest even channel count whose file fits a slot, and whose model the check takes.
+std::string largestText(bool taken) {
     std::string fitting = waveNetText(2);
     for (int channels = 4;; channels += 2) {
         std::string text = waveNetText(channels);
-        if (text.size() > slotBytes) {
+        std::string reason;
+        if (text.size() > slotBytes ||
+            (taken && !RuveroRidev::ModelCheck::Check(std::vector<std::uint8_t>(text.begin(), text.end()), reason))) {
             return fitting;
         }
         fitting = std::move(text);
     }
 }
 
-void runCheck(benchmark::State& state, const std::string& text) {
+// A file the check refuses still holds the transport while it is read, so its time counts as well.
+void runCheck(benchmark::State& state, const std::string& text, bool taken) {
     const std::vector<std::uint8_t> bytes(text.begin(), text.end());
     std::string reason;
     double seconds = 0.0;
     for (auto _ : state) {
         const double begin = threadclock::seconds();
-        const bool taken = RuveroRidev::ModelCheck::Check(bytes, reason);
+        const bool passed = RuveroRidev::ModelCheck::Check(bytes, reason);
         seconds += threadclock::seconds() - begin;
-        benchmark::DoNotOptimize(taken);
-        if (!taken) {
-            state.SkipWithError(reason.c_str());
+        benchmark::DoNotOptimize(passed);
+        if (passed != taken) {
+            state.SkipWithError(taken ? reason.c_str() : "the check took a model past the device's frame share");
             return;
         }
     }
@@ -91,12 +96,14 @@ void runCheck(benchmark::State& state, const std::string& text) {
     state.counters["share"] = ms / limitMs;
 }
 
-void BM_CheckFixed16x8(benchmark::State& state) { runCheck(state, waveNetText(16)); }
-void BM_CheckLargestRuntime(benchmark::State& state) { runCheck(state, largestText()); }
+void BM_CheckFixed16x8(benchmark::State& state) { runCheck(state, waveNetText(16), true); }
+void BM_CheckLargestTaken(benchmark::State& state) { runCheck(state, largestText(true), true); }
+void BM_CheckLargestFile(benchmark::State& state) { runCheck(state, largestText(false), false); }
 
 } // namespace
 
 BENCHMARK(BM_CheckFixed16x8)->Name("ModelCheck/fixed16x8")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CheckLargestRuntime)->Name("ModelCheck/largestRuntime")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CheckLargestTaken)->Name("ModelCheck/largestTaken")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CheckLargestFile)->Name("ModelCheck/largestFile")->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

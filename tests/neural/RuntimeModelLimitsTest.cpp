@@ -4,6 +4,7 @@
 #include "neural/InternalWaveNetModelT.h"
 #include "neural/LstmModel.h"
 #include "neural/ModelBudget.h"
+#include "neural/ModelCheck.h"
 #include "tests/neural/ModelFiles.h"
 #include "tests/neural/RuntimeReference.h"
 #include "neural/RuntimeWaveNetModel.h"
@@ -250,4 +251,18 @@ TEST(ModelCost, FromTheShapeOnEveryPath) {
 
     auto lstm = fromDocument(validLstm());
     EXPECT_EQ(lstm->MultiplyAddsPerSample(), 6 + (4 * 6 * (1 + 6) + 2 * 6) + (4 * 6 * (6 + 6) + 2 * 6));
+}
+
+// A costly model gets a shorter check, which must still sweep up to 20 kHz before its loud part: over the last
+// tenth of the quiet part the input crosses zero at least once per 2.4 samples (above 10 kHz).
+TEST(ModelCheckInput, EveryLengthSweepsToTheTop) {
+    for (const std::size_t samples : {256, 2400, 4800}) {
+        const std::size_t loudFrom = RuveroRidev::ModelCheck::LoudFrom(samples), from = loudFrom - loudFrom / 10;
+        int crossings = 0;
+        for (std::size_t n = from + 1; n < loudFrom; ++n) {
+            crossings += (RuveroRidev::ModelCheck::Input(n - 1, samples) < 0) !=
+                         (RuveroRidev::ModelCheck::Input(n, samples) < 0);
+        }
+        EXPECT_GE(crossings, int(loudFrom - from) * 10 / 24) << samples;
+    }
 }
