@@ -24,9 +24,15 @@ struct Width {
     float (*kernel)(long rounds);
 };
 
-// Sixteen chains: enough for two pipes of latency up to 8 cycles, and with the two constants 18 of the 32
-// (16 without AVX-512) vector registers.
-inline constexpr int chains = 16;
+// As many chains as the vector registers hold beside the two constants: a chain spilled to the stack waits on
+// a store and a load every round and holds every other chain back (with 16 chains on the 16 registers of an
+// AVX2 build, three spilled and the loop ran at three quarters of the FMA rate). Twelve are enough for two
+// pipes of latency up to 6 cycles, sixteen for up to 8.
+#if defined(__AVX512F__) || defined(__aarch64__)
+inline constexpr int chains = 16; // of 32 registers
+#else
+inline constexpr int chains = 12; // of 16 registers
+#endif
 
 namespace detail {
 

@@ -204,7 +204,7 @@ void BM_Compare16x8(benchmark::State& state) {
         state.SkipWithError(fmapeak::widths[0].unit);
         return;
     }
-    // A peak batch lasts about as long as a model's batch (65,536 rounds of 16 chains).
+    // A peak batch lasts about as long as a model's batch (65,536 rounds of 12 or 16 chains).
     constexpr long peakRounds = 65536;
     constexpr int numModels = 4;
     // Alone: a model's batch follows its own warm-up blocks, so its histories and weights are in the caches.
