@@ -169,7 +169,7 @@ public:
     // Adds this level's share for the current frame and collects the frame's input.
     void addFrame(int lane, const float* input, float* samples) {
         const size_t base = laneOffset(lane) + static_cast<size_t>(frame_) * kBlock;
-        for (int i = 0; i < kBlock; ++i) samples[i] += output_[base + i];
+        for (int i = 0; i < kBlock; i += kWidth) store(samples + i, load(samples + i) + load(&output_[base + i]));
         std::copy_n(input, kBlock, current_.data() + base);
     }
 
