@@ -3,14 +3,13 @@
 // one 16-sample frame per call, without latency.
 //
 // Non-uniformly partitioned convolution in the frequency domain (overlap-save). The response is cut into
-// levels of growing partition size: the head (taps 0-63) is filtered in direct form every frame; taps 64-511
-// in 64-tap partitions; everything from tap 512 on in 256-tap partitions. The 64-tap level starts at tap 64,
-// so its share of the output for the next 64 samples is computed when a 64-sample input block completes and
-// read out over the following frames. The 256-tap level starts at tap 512, one block later than it could:
-// that block of slack lets it spread the work of each completed input block (transforms and partition
-// products) evenly over the 16 frames of the next block, so no frame carries the long tail's work alone and
-// the worst frame stays near the mean. No level adds latency. Each level keeps the spectra of its past input
-// blocks and multiplies them with its partition spectra; long partitions make the long tail cheap.
+// levels of growing partition size: the head (taps 0-127) is filtered in direct form every frame; taps
+// 128-511 in 64-tap partitions; everything from tap 512 on in 256-tap partitions. Each level starts one input
+// block later than it could (at twice its partition size): that block of slack lets it spread the work of
+// each completed input block (transforms and partition products) over the frames of the next block, so no
+// frame carries a level's work alone and the worst frame stays near the mean. No level adds latency. Each
+// level keeps the spectra of its past input blocks and multiplies them with its partition spectra; long
+// partitions make the long tail cheap.
 //
 // The transforms are FFTW's (single precision). Plans are made in configure(), on the control side, once per
 // level size; the audio side only executes them, which allocates nothing.
@@ -64,7 +63,7 @@ private:
 
     int lanes_ = 0;
     int maxTaps_ = 0;
-    // The head of the response (taps 0-63), per bank and lane, and each lane's last 63 input samples before
+    // The head of the response (taps 0-127), per bank and lane, and each lane's last 127 input samples before
     // the current frame.
     std::vector<float> headTaps_;
     std::vector<float> headInput_;
