@@ -4,6 +4,7 @@
 #include <numbers>
 
 #include "blocks/BlockNodes.h"
+#include "audio/dsp/FastMath.h"
 #include "audio/dsp/Frame.h"
 #include "audio/dsp/Lfo.h"
 #include "core/NodeEnum.h"
@@ -119,7 +120,7 @@ void ModulationsEngine::runPhaser(float* samples, int channel, float lfoFrom, fl
     const Voicing& voicing = kVoicings[kPhaser];
     auto coefficient = [&](float lfo, float depthNow) {
         const float octaves = voicing.centre + voicing.sweep * depthNow * lfo;
-        const float warped = std::tan(float(std::numbers::pi) * std::exp2(octaves) / kRate);
+        const float warped = FastMath::tanSmall(float(std::numbers::pi) / kRate * FastMath::exp2(octaves));
         return (warped - 1.0f) / (warped + 1.0f);
     };
     const float aFrom = coefficient(lfoFrom, glides.depth.from), aTo = coefficient(lfoTo, glides.depth.to);

@@ -1,9 +1,12 @@
 #include "audio/dsp/Frame.h"
+#include "audio/dsp/FastMath.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 namespace {
 using Samples = float[Frame::kSamples];
@@ -48,4 +51,37 @@ TEST(Frame, SanitizeReplacesOnlyNonFiniteSamples) {
         else EXPECT_EQ(samples[i], 0.5f);
     }
     EXPECT_EQ(Frame::sanitize(samples), 0);
+}
+
+// Each inline form against libm in double precision over the range it serves; log2's range is walked in equal
+// ratios, the others in equal steps.
+TEST(FastMath, StaysWithinItsStatedErrorOfLibm) {
+    struct Row {
+        const char* name;
+        float (*approximation)(float);
+        double (*reference)(double);
+        double from, to, maxError;
+        bool relative;
+    };
+    const Row rows[] = {
+        {"exp2", FastMath::exp2, [](double x) { return std::exp2(x); }, -40.0, 10.0, 1.8e-7, true},
+        {"log2", FastMath::log2, [](double x) { return std::log2(x); }, 1e-6, 1e3, 1.6e-6, false},
+        {"sinCycles", FastMath::sinCycles, [](double x) { return std::sin(2.0 * std::numbers::pi * x); }, -2.0, 2.0,
+         1.8e-7, false},
+        {"tanSmall", FastMath::tanSmall, [](double x) { return std::tan(x); }, -0.15, 0.15, 1.6e-7, true},
+    };
+    const int steps = 300000;
+    for (const Row& row : rows) {
+        double worst = 0.0;
+        for (int i = 0; i <= steps; ++i) {
+            const double at = row.from > 0.0 ? row.from * std::pow(row.to / row.from, double(i) / steps)
+                                             : row.from + (row.to - row.from) * i / steps;
+            const float x = float(at);
+            const double expected = row.reference(double(x));
+            const double error = std::fabs(double(row.approximation(x)) - expected);
+            if (!row.relative) worst = std::max(worst, error);
+            if (row.relative && expected != 0.0) worst = std::max(worst, error / std::fabs(expected));
+        }
+        EXPECT_LE(worst, row.maxError) << row.name;
+    }
 }
