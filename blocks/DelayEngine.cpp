@@ -122,12 +122,11 @@ bool DelayEngine::exec(void* block, float (*frame)[Frame::kSamples]) {
     const int longest = left.maxDelay();
     // The frame's ramps first, all lanes at once; the loop through the lines is sample by sample.
     float feeds[Frame::kSamples], regeneration[Frame::kSamples], tone[Frame::kSamples], wet[Frame::kSamples];
-    for (int i = 0; i < Frame::kSamples; ++i) {
-        feeds[i] = feedAmount.at(i) * structuralFeed[i];
-        regeneration[i] = feedbackAmount.at(i);
-        tone[i] = toneAmount.at(i);
-        wet[i] = wetAmount.at(i);
-    }
+    feedAmount.fill(feeds);
+    for (int i = 0; i < Frame::kSamples; ++i) feeds[i] *= structuralFeed[i];
+    feedbackAmount.fill(regeneration);
+    toneAmount.fill(tone);
+    wetAmount.fill(wet);
     if (delay.value() == target && engine->freshSamples > int(target) + 1 && target > Frame::kSamples + 1) {
         engine->runSteady(frame, float(target), feeds, regeneration, tone, wet, pingPong);
         engine->freshSamples = std::min(longest, engine->freshSamples + Frame::kSamples);

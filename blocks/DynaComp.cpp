@@ -58,9 +58,10 @@ bool DynaComp::exec(void* block, float (*frame)[Frame::kSamples]) {
     const float target = FastMath::exp2((makeupDb - reductionDb) * kOctavesPerDb);
     if (starting) comp->gain = comp->smoothedGain = target;
     float smoothed = comp->smoothedGain;
+    float ramp[Frame::kSamples];
+    Frame::ramp(ramp, comp->gain, target, Frame::rampStep(comp->gain, target));
     for (int i = 0; i < Frame::kSamples; ++i) {
-        const float ramp = Frame::rampAt(comp->gain, target, i);
-        smoothed += kGainRounding * (ramp - smoothed);
+        smoothed += kGainRounding * (ramp[i] - smoothed);
         guitar[i] *= smoothed;
     }
     comp->gain = target;

@@ -39,13 +39,6 @@ void hadamard(Row* rows) {
     }
 }
 
-// The frame ramp of every line's gain at one sample.
-Lanes rampAt(Lanes from, Lanes to, Lanes step, int sample) {
-    const Lanes moved = step * float(sample + 1);
-    const Lanes distance = to - from;
-    return moved * moved >= distance * distance ? to : from + moved;
-}
-
 }
 
 const int ReverbFDN::kLineLengths[kLines] = {kShortestLine, 1193, 1427, 1663, 1973, 2207, 2591, 2917};
@@ -119,33 +112,35 @@ void ReverbFDN::runLoop(const float* input, float (*frame)[Frame::kSamples]) {
         lines[i].readBlock(delayed, Frame::kSamples, kLineLengths[i]);
         std::memcpy(&rows[i], delayed, sizeof delayed);
     }
-    Lanes damped, gainFrom, gainTo, gainStep;
-    for (int i = 0; i < kLines; ++i) {
-        damped[i] = dampingState[i];
-        const SmoothedValue::Ramp gain = lineGains[i].nextFrame();
-        gainFrom[i] = gain.from;
-        gainTo[i] = gain.to;
-        gainStep[i] = gain.step;
-    }
-    // The damping low pass and the gain, sample by sample but the eight lines side by side.
+    // The damping low pass, sample by sample but the eight lines side by side.
+    float take[Frame::kSamples];
+    damp.fill(take);
+    Lanes damped;
+    for (int i = 0; i < kLines; ++i) damped[i] = dampingState[i];
     for (int n = 0; n < Frame::kSamples; ++n) {
         Lanes delayed;
 #pragma GCC unroll 8
         for (int i = 0; i < kLines; ++i) delayed[i] = rows[i][n];
-        const float take = damp.at(n);
-        damped = (1.0f - take) * damped + take * delayed;
-        const Lanes mixed = rampAt(gainFrom, gainTo, gainStep, n) * damped;
+        damped = (1.0f - take[n]) * damped + take[n] * delayed;
 #pragma GCC unroll 8
-        for (int i = 0; i < kLines; ++i) rows[i][n] = mixed[i];
+        for (int i = 0; i < kLines; ++i) rows[i][n] = damped[i];
     }
-    for (int i = 0; i < kLines; ++i) dampingState[i] = Frame::sanitizeState(damped[i]);
+    for (int i = 0; i < kLines; ++i) {
+        dampingState[i] = Frame::sanitizeState(damped[i]);
+        Row gain;
+        float gains[Frame::kSamples];
+        lineGains[i].nextFrame().fill(gains);
+        std::memcpy(&gain, gains, sizeof gains);
+        rows[i] *= gain;
+    }
 
+    float wet[Frame::kSamples];
+    wetAmount.fill(wet);
     const Row wetLeft = 0.5f * (rows[0] - rows[2] + rows[4] - rows[6]);
     const Row wetRight = 0.5f * (rows[1] - rows[3] + rows[5] - rows[7]);
     for (int n = 0; n < Frame::kSamples; ++n) {
-        const float wetNow = wetAmount.at(n);
-        frame[0][n] += wetNow * wetLeft[n];
-        frame[1][n] += wetNow * wetRight[n];
+        frame[0][n] += wet[n] * wetLeft[n];
+        frame[1][n] += wet[n] * wetRight[n];
     }
     hadamard(rows);
     Row fed;
@@ -182,8 +177,9 @@ bool ReverbFDN::exec(void* block, float (*frame)[Frame::kSamples]) {
     // The network's input for the whole frame first: the pre-delay and the diffusers do not depend on the
     // loop.
     float input[Frame::kSamples];
+    feedAmount.fill(input);
     for (int n = 0; n < Frame::kSamples; ++n)
-        input[n] = feedAmount.at(n) * structuralFeed[n] * 0.5f * (frame[0][n] + frame[1][n]);
+        input[n] = input[n] * structuralFeed[n] * 0.5f * (frame[0][n] + frame[1][n]);
     for (int n = 0; n < Frame::kSamples; ++n) {
         // Written first: a read of 1 is the sample just written, so the pre-delay can be zero.
         reverb->preDelayLine.write(input[n]);

@@ -37,6 +37,18 @@ void DelayLine::readBlock(float* samples, int count, int delay) const {
     for (int i = 0; i < count; ++i) samples[i] = buffer_[(start + i) & mask_];
 }
 
+void DelayLine::readBlock(float* samples, const float* delays, int count) const {
+    const float* buffer = buffer_.data();
+    for (int i = 0; i < count; ++i) {
+        const float delay = clampDelay(delays[i]);
+        const int whole = static_cast<int>(delay);
+        const float fraction = delay - static_cast<float>(whole);
+        const float newer = buffer[(writePosition_ + i - whole) & mask_];
+        const float older = buffer[(writePosition_ + i - whole - 1) & mask_];
+        samples[i] = newer + fraction * (older - newer);
+    }
+}
+
 void DelayLine::writeBlock(const float* samples, int count) {
     if (count == Frame::kSamples && writePosition_ + Frame::kSamples <= mask_ + 1) {
         storeFrame(buffer_.data() + writePosition_, samples);

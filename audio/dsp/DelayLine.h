@@ -44,6 +44,8 @@ public:
     // A whole frame that does not cross the ring's end moves in one vectorised copy.
     void readBlock(float* samples, int count, int delay) const;
     void writeBlock(const float* samples, int count);
+    // What read(delays[i]) gives at sample step i of the next `count`, for delays all longer than `count`.
+    void readBlock(float* samples, const float* delays, int count) const;
 
     // A plain delay of a block in place: every sample comes out `delay` samples later.
     void process(float* samples, int count, float delay);

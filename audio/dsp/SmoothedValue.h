@@ -21,6 +21,8 @@ public:
         float step;
         float at(int sample) const { return Frame::rampAt(from, to, step, sample); }
         bool isConstant() const { return step == 0.0f; }
+        // at() for the whole frame.
+        void fill(float* values) const { Frame::ramp(values, from, to, step); }
     };
 
     explicit SmoothedValue(float initial = 0.0f, float seconds = kDefaultSeconds);

@@ -35,6 +35,13 @@ TEST(Frame, MixRampEndsOnItsTarget) {
     fill(source, 2.0f);
     Frame::rampMix(destination, source, 0.0f, 1.0f);
     for (int i = 0; i < Frame::kSamples; ++i) EXPECT_NEAR(destination[i], 0.25f + 2.0f * (i + 1) / 16.0f, 1e-6);
+    // The whole-frame ramp is the sample-by-sample one exactly, also where a step lands on the target early.
+    const float ramps[][3] = {{0.3f, 0.7f, 0.025f}, {1.0f, -2.0f, -0.2f}, {0.5f, 0.5f, 0.0f}}; // from, to, step
+    for (const auto& ramp : ramps) {
+        Samples values;
+        Frame::ramp(values, ramp[0], ramp[1], ramp[2]);
+        for (int i = 0; i < Frame::kSamples; ++i) EXPECT_EQ(values[i], Frame::rampAt(ramp[0], ramp[1], ramp[2], i));
+    }
 }
 
 TEST(Frame, SanitizeReplacesOnlyNonFiniteSamples) {
