@@ -4,18 +4,22 @@
 #include <cstring>
 
 namespace {
-using Vector = float __attribute__((vector_size(4 * Frame::kSamples)));
-using Bits = int __attribute__((vector_size(4 * Frame::kSamples)));
-constexpr Vector kSteps = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-static_assert(Frame::kSamples == 16);
+// Four lanes: every vector unit of the target and the host compares and selects in that width natively (wider
+// generic vectors have their comparisons taken apart into scalars).
+using Lanes = float __attribute__((vector_size(16)));
+using LaneBits = int __attribute__((vector_size(16)));
+constexpr int kLanes = 4;
 }
 
 void Frame::ramp(float* values, float from, float to, float step) {
-    const Vector moved = step * kSteps;
-    const Vector distance = Vector{} + std::fabs(to - from);
-    const Vector movedMagnitude = reinterpret_cast<Vector>(reinterpret_cast<Bits>(moved) & 0x7fffffff);
-    const Vector result = movedMagnitude >= distance ? Vector{} + to : from + moved;
-    std::memcpy(values, &result, sizeof result);
+    const float distance = std::fabs(to - from);
+    for (int first = 0; first < kSamples; first += kLanes) {
+        const Lanes counts = Lanes{1, 2, 3, 4} + static_cast<float>(first);
+        const Lanes moved = step * counts;
+        const Lanes movedMagnitude = reinterpret_cast<Lanes>(reinterpret_cast<LaneBits>(moved) & 0x7fffffff);
+        const Lanes result = movedMagnitude >= distance ? Lanes{} + to : from + moved;
+        std::memcpy(values + first, &result, sizeof result);
+    }
 }
 
 void Frame::copy(float* destination, const float* source) {
