@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <numbers>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
@@ -14,6 +13,7 @@
 #include "core/Control.h"
 #include "audio/CodecInterface.h"
 #include "core/Debug.h"
+#include "audio/dsp/FastMath.h"
 #include "audio/dsp/Frame.h"
 #include "porting/Log.h"
 #include "core/NodeFloat.h"
@@ -29,6 +29,8 @@ const char* const TAG = "AudioProcessor";
 const float kFadeOutFactor = 0.7f;
 const float kFadeInFactor = 1.0f / 0.7f;
 const float kSilentGain = 1.0f / 700.0f;
+// The fade's progress per octave of its gain, from 0 at a gain of 1 to 1 at the silent gain.
+const float kOctavesToSilence = float(1.0 / std::log2(double(kSilentGain)));
 // With no frame processed for this long the audio thread counts as stopped, and a request waits no longer.
 const int64_t kAudioStalledUs = 50000;
 const uint32_t kPassPeriodUs = 10000;
@@ -81,8 +83,8 @@ bool lineFeedIsOne = true;
 
 float lineFeedAt(float fadeGain) {
     if (fadeGain <= kSilentGain) return 0.0f;
-    const float progress = std::log(fadeGain) / std::log(kSilentGain);
-    return 0.5f * (1.0f + std::cos(std::numbers::pi_v<float> * progress));
+    const float progress = FastMath::log2(fadeGain) * kOctavesToSilence;
+    return 0.5f * (1.0f + FastMath::sinCycles(0.5f * progress + 0.25f)); // cos(pi progress)
 }
 
 struct CompileThreadScope {

@@ -59,6 +59,40 @@ float DelayEngine::echo(const DelayLine& line, float samples) const {
     return (1.0f - (samples - float(whole))) * line.readInteger(whole);
 }
 
+// The usual frame: the time has settled, every sample it reads was written since the block was switched on, and
+// it is longer than a frame, so the frame's reads all come before its writes and only the tone filter's
+// recursion runs sample by sample.
+void DelayEngine::runSteady(float (*frame)[Frame::kSamples], float delaySamples, const float* feeds,
+                            const float* regeneration, const float* tone, const float* wet, bool pingPong) {
+    const int whole = int(delaySamples);
+    const float fraction = delaySamples - float(whole);
+    float echoes[2][Frame::kSamples], into[2][Frame::kSamples];
+    for (int channel = 0; channel < 2; ++channel) {
+        float older[Frame::kSamples];
+        lines[channel].readBlock(echoes[channel], Frame::kSamples, whole);
+        lines[channel].readBlock(older, Frame::kSamples, whole + 1);
+        for (int i = 0; i < Frame::kSamples; ++i) echoes[channel][i] += fraction * (older[i] - echoes[channel][i]);
+    }
+    if (pingPong) {
+        for (int i = 0; i < Frame::kSamples; ++i) {
+            into[0][i] = feeds[i] * 0.5f * (frame[0][i] + frame[1][i]) + regeneration[i] * echoes[1][i];
+            into[1][i] = regeneration[i] * echoes[0][i];
+        }
+    } else {
+        for (int channel = 0; channel < 2; ++channel) {
+            for (int i = 0; i < Frame::kSamples; ++i)
+                into[channel][i] = feeds[i] * frame[channel][i] + regeneration[i] * echoes[channel][i];
+        }
+    }
+    for (int channel = 0; channel < 2; ++channel) {
+        float state = toneState[channel];
+        for (int i = 0; i < Frame::kSamples; ++i) into[channel][i] = state += tone[i] * (into[channel][i] - state);
+        toneState[channel] = state;
+        lines[channel].writeBlock(into[channel], Frame::kSamples);
+        for (int i = 0; i < Frame::kSamples; ++i) frame[channel][i] += wet[i] * echoes[channel][i];
+    }
+}
+
 bool DelayEngine::exec(void* block, float (*frame)[Frame::kSamples]) {
     DelayEngine* engine = self<DelayEngine>(block);
     if (!engine->enabledFade.begin(engine->enabled.get() != 0, frame, 2)) {
@@ -85,43 +119,49 @@ bool DelayEngine::exec(void* block, float (*frame)[Frame::kSamples]) {
     DelayLine& left = engine->lines[0];
     DelayLine& right = engine->lines[1];
     DelayGlide delay = engine->delay;
-    float toneLeft = engine->toneState[0], toneRight = engine->toneState[1];
     const int longest = left.maxDelay();
     // The frame's ramps first, all lanes at once; the loop through the lines is sample by sample.
     float feeds[Frame::kSamples], regeneration[Frame::kSamples], tone[Frame::kSamples], wet[Frame::kSamples];
-    for (int i = 0; i < Frame::kSamples; ++i) {
-        feeds[i] = feedAmount.at(i) * structuralFeed[i];
-        regeneration[i] = feedbackAmount.at(i);
-        tone[i] = toneAmount.at(i);
-        wet[i] = wetAmount.at(i);
-    }
-    for (int i = 0; i < Frame::kSamples; ++i) {
-        const float readAt = float(delay.next(target));
-        const float echoLeft = engine->echo(left, readAt);
-        const float echoRight = engine->echo(right, readAt);
-        const float dryLeft = frame[0][i], dryRight = frame[1][i];
-        const float fed = feeds[i], regenerated = regeneration[i];
-        float intoLeft, intoRight;
-        if (pingPong) {
-            intoLeft = fed * 0.5f * (dryLeft + dryRight) + regenerated * echoRight;
-            intoRight = regenerated * echoLeft;
-        } else {
-            intoLeft = fed * dryLeft + regenerated * echoLeft;
-            intoRight = fed * dryRight + regenerated * echoRight;
+    feedAmount.fill(feeds);
+    for (int i = 0; i < Frame::kSamples; ++i) feeds[i] *= structuralFeed[i];
+    feedbackAmount.fill(regeneration);
+    toneAmount.fill(tone);
+    wetAmount.fill(wet);
+    if (delay.value() == target && engine->freshSamples > int(target) + 1 && target > Frame::kSamples + 1) {
+        engine->runSteady(frame, float(target), feeds, regeneration, tone, wet, pingPong);
+        engine->freshSamples = std::min(longest, engine->freshSamples + Frame::kSamples);
+    } else {
+        float toneLeft = engine->toneState[0], toneRight = engine->toneState[1];
+        for (int i = 0; i < Frame::kSamples; ++i) {
+            const float readAt = float(delay.next(target));
+            const float echoLeft = engine->echo(left, readAt);
+            const float echoRight = engine->echo(right, readAt);
+            const float dryLeft = frame[0][i], dryRight = frame[1][i];
+            const float fed = feeds[i], regenerated = regeneration[i];
+            float intoLeft, intoRight;
+            if (pingPong) {
+                intoLeft = fed * 0.5f * (dryLeft + dryRight) + regenerated * echoRight;
+                intoRight = regenerated * echoLeft;
+            } else {
+                intoLeft = fed * dryLeft + regenerated * echoLeft;
+                intoRight = fed * dryRight + regenerated * echoRight;
+            }
+            const float toneNow = tone[i];
+            toneLeft += toneNow * (intoLeft - toneLeft);
+            toneRight += toneNow * (intoRight - toneRight);
+            left.write(toneLeft);
+            right.write(toneRight);
+            if (engine->freshSamples < longest) ++engine->freshSamples;
+            const float wetNow = wet[i];
+            frame[0][i] = dryLeft + wetNow * echoLeft;
+            frame[1][i] = dryRight + wetNow * echoRight;
         }
-        const float toneNow = tone[i];
-        toneLeft += toneNow * (intoLeft - toneLeft);
-        toneRight += toneNow * (intoRight - toneRight);
-        left.write(toneLeft);
-        right.write(toneRight);
-        if (engine->freshSamples < longest) ++engine->freshSamples;
-        const float wetNow = wet[i];
-        frame[0][i] = dryLeft + wetNow * echoLeft;
-        frame[1][i] = dryRight + wetNow * echoRight;
+        engine->toneState[0] = toneLeft;
+        engine->toneState[1] = toneRight;
     }
     engine->delay = delay;
-    engine->toneState[0] = Frame::sanitizeState(toneLeft);
-    engine->toneState[1] = Frame::sanitizeState(toneRight);
+    engine->toneState[0] = Frame::sanitizeState(engine->toneState[0]);
+    engine->toneState[1] = Frame::sanitizeState(engine->toneState[1]);
     engine->enabledFade.end(frame);
     return false;
 }

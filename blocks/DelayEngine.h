@@ -39,6 +39,8 @@ public:
 
 private:
     float echo(const DelayLine& line, float delay) const;
+    void runSteady(float (*frame)[Frame::kSamples], float delaySamples, const float* feeds, const float* regeneration,
+                   const float* tone, const float* wet, bool pingPong);
 
     Tempo* const tempo;
     NodeOnOff* onOff;

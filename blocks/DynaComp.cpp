@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "blocks/BlockNodes.h"
+#include "audio/dsp/FastMath.h"
 #include "audio/dsp/Frame.h"
 #include "core/NodeFloat.h"
 #include "core/NodeOnOff.h"
@@ -11,6 +12,8 @@ namespace {
 const float kFloorDb = -120.0f;
 // One frame's time constant: 1 - exp(-1 / 16).
 const float kGainRounding = 0.060587f;
+const float kDbPerOctave = 6.02059991f;   // 20 log10(2)
+const float kOctavesPerDb = 0.166096405f; // log2(10) / 20
 }
 
 DynaComp::DynaComp(Node* folder) : AudioBlock("DynaComp", folder, exec, kFront) {
@@ -47,17 +50,18 @@ bool DynaComp::exec(void* block, float (*frame)[Frame::kSamples]) {
         comp->makeupDb.jumpToTarget();
     }
     const float level = comp->envelope.process(guitar, nullptr, Frame::kSamples);
-    const float levelDb = level > 1e-6f ? 20.0f * std::log10(level) : kFloorDb;
+    const float levelDb = level > 1e-6f ? kDbPerOctave * FastMath::log2(level) : kFloorDb;
     const float over = levelDb - comp->thresholdDb.nextFrame().to;
     const float slope = comp->slope.nextFrame().to;
     const float makeupDb = comp->makeupDb.nextFrame().to;
     const float reductionDb = over > 0.0f ? over * slope : 0.0f;
-    const float target = std::pow(10.0f, (makeupDb - reductionDb) / 20.0f);
+    const float target = FastMath::exp2((makeupDb - reductionDb) * kOctavesPerDb);
     if (starting) comp->gain = comp->smoothedGain = target;
     float smoothed = comp->smoothedGain;
+    float ramp[Frame::kSamples];
+    Frame::ramp(ramp, comp->gain, target, Frame::rampStep(comp->gain, target));
     for (int i = 0; i < Frame::kSamples; ++i) {
-        const float ramp = Frame::rampAt(comp->gain, target, i);
-        smoothed += kGainRounding * (ramp - smoothed);
+        smoothed += kGainRounding * (ramp[i] - smoothed);
         guitar[i] *= smoothed;
     }
     comp->gain = target;

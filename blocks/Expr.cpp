@@ -44,11 +44,16 @@ bool Expr::compile() {
 void Expr::runWah(float* samples) {
     const SmoothedValue::Ramp warpRamp = warp.nextFrame();
     const SmoothedValue::Ramp dampingRamp = damping.nextFrame();
+    // The coefficients of the whole frame first, so the recursion waits on no division but its own.
+    float warps[Frame::kSamples], dampings[Frame::kSamples], normalisers[Frame::kSamples];
+    warpRamp.fill(warps);
+    dampingRamp.fill(dampings);
+    for (int i = 0; i < Frame::kSamples; ++i) normalisers[i] = 1.0f / (1.0f + warps[i] * (warps[i] + dampings[i]));
     float ic1 = integrator1, ic2 = integrator2;
     for (int i = 0; i < Frame::kSamples; ++i) {
-        const float g = warpRamp.at(i);
-        const float k = dampingRamp.at(i);
-        const float v1 = (ic1 + g * (samples[i] - ic2)) / (1.0f + g * (g + k));
+        const float g = warps[i];
+        const float k = dampings[i];
+        const float v1 = (ic1 + g * (samples[i] - ic2)) * normalisers[i];
         const float v2 = ic2 + g * v1;
         ic1 = 2.0f * v1 - ic1;
         ic2 = 2.0f * v2 - ic2;

@@ -4,6 +4,7 @@
 #include <numbers>
 
 #include "blocks/BlockNodes.h"
+#include "audio/dsp/FastMath.h"
 #include "audio/dsp/Frame.h"
 #include "audio/dsp/Lfo.h"
 #include "core/NodeEnum.h"
@@ -14,21 +15,28 @@
 
 namespace {
 
-const float kRate = Frame::kSampleRate;
-const int kLongestDelay = 2048; // samples, above the chorus' 16 ms
-const float kPhaserLowHz = 200.0f;
-const float kPhaserOctaves = 3.3f; // up to about 2 kHz
+constexpr float kRate = Frame::kSampleRate;
+const int kLongestDelay = 2048;             // samples, above the chorus' 16 ms
+const float kPhaserLowOctave = 7.64385619f; // log2(200 Hz)
+constexpr float kPhaserOctaves = 3.3f;      // up to about 2 kHz
 
 struct Voicing {
     float centre; // delay in samples, or the phaser's log2 centre frequency
     float sweep;  // swing at full depth: in samples, or the phaser's in octaves
 };
 // Chorus: a slowly wandering copy ~12 ms late; flanger: a short comb; vibrato: the delayed copy alone.
-// The phaser's notches swing over kPhaserOctaves above kPhaserLowHz.
-const Voicing kVoicings[4] = {{12.0f * 0.001f * kRate, 4.0f * 0.001f * kRate},
-                              {3.0f * 0.001f * kRate, 2.5f * 0.001f * kRate},
-                              {5.0f * 0.001f * kRate, 3.0f * 0.001f * kRate},
-                              {float(std::log2(kPhaserLowHz)) + 0.5f * kPhaserOctaves, 0.5f * kPhaserOctaves}};
+// The phaser's notches swing over kPhaserOctaves above 200 Hz.
+constexpr Voicing kVoicings[4] = {{12.0f * 0.001f * kRate, 4.0f * 0.001f * kRate},
+                                  {3.0f * 0.001f * kRate, 2.5f * 0.001f * kRate},
+                                  {5.0f * 0.001f * kRate, 3.0f * 0.001f * kRate},
+                                  {kPhaserLowOctave + 0.5f * kPhaserOctaves, 0.5f * kPhaserOctaves}};
+// Every delayed voicing reads further back than a frame, so a frame's reads all come before its writes.
+static_assert([] {
+    for (int kind : {ModulationsEngine::kChorus, ModulationsEngine::kFlanger, ModulationsEngine::kVibrato}) {
+        if (kVoicings[kind].centre - kVoicings[kind].sweep <= Frame::kSamples + 1) return false;
+    }
+    return true;
+}());
 
 double wrap(double cycles) { return cycles - std::floor(cycles); }
 
@@ -99,18 +107,18 @@ void ModulationsEngine::runDelay(float* samples, int channel, float lfoFrom, flo
     const Voicing& voicing = kVoicings[runningKind];
     // The frame's ramps first, all lanes at once; the loop through the line is sample by sample.
     float delay[Frame::kSamples], feed[Frame::kSamples], feedback[Frame::kSamples], wet[Frame::kSamples];
-    for (int i = 0; i < Frame::kSamples; ++i) {
-        delay[i] = voicing.centre + voicing.sweep * glides.depth.at(i) * Frame::rampAt(lfoFrom, lfoTo, i);
-        feed[i] = glides.feed.at(i);
-        feedback[i] = glides.feedback.at(i);
-        wet[i] = glides.wet.at(i);
-    }
-    for (int i = 0; i < Frame::kSamples; ++i) {
-        const float dry = samples[i];
-        const float delayed = line.read(delay[i]);
-        line.write(feed[i] * dry + feedback[i] * delayed);
-        samples[i] = dry + wet[i] * (delayed - dry);
-    }
+    float depth[Frame::kSamples], lfo[Frame::kSamples];
+    glides.depth.fill(depth);
+    Frame::ramp(lfo, lfoFrom, lfoTo, Frame::rampStep(lfoFrom, lfoTo));
+    for (int i = 0; i < Frame::kSamples; ++i) delay[i] = voicing.centre + voicing.sweep * depth[i] * lfo[i];
+    glides.feed.fill(feed);
+    glides.feedback.fill(feedback);
+    glides.wet.fill(wet);
+    float delayed[Frame::kSamples], into[Frame::kSamples];
+    line.readBlock(delayed, delay, Frame::kSamples);
+    for (int i = 0; i < Frame::kSamples; ++i) into[i] = feed[i] * samples[i] + feedback[i] * delayed[i];
+    line.writeBlock(into, Frame::kSamples);
+    for (int i = 0; i < Frame::kSamples; ++i) samples[i] += wet[i] * (delayed[i] - samples[i]);
 }
 
 // First-order all-pass stages H(z) = (a + z^-1) / (1 + a z^-1) with a = (t - 1) / (t + 1), t = tan(pi f / fs):
@@ -119,19 +127,17 @@ void ModulationsEngine::runPhaser(float* samples, int channel, float lfoFrom, fl
     const Voicing& voicing = kVoicings[kPhaser];
     auto coefficient = [&](float lfo, float depthNow) {
         const float octaves = voicing.centre + voicing.sweep * depthNow * lfo;
-        const float warped = std::tan(float(std::numbers::pi) * std::exp2(octaves) / kRate);
+        const float warped = FastMath::tanSmall(float(std::numbers::pi) / kRate * FastMath::exp2(octaves));
         return (warped - 1.0f) / (warped + 1.0f);
     };
     const float aFrom = coefficient(lfoFrom, glides.depth.from), aTo = coefficient(lfoTo, glides.depth.to);
     float* state = allPass[channel];
     float last = phaserOutput[channel];
     float coefficients[Frame::kSamples], feed[Frame::kSamples], feedback[Frame::kSamples], wet[Frame::kSamples];
-    for (int i = 0; i < Frame::kSamples; ++i) {
-        coefficients[i] = Frame::rampAt(aFrom, aTo, i);
-        feed[i] = glides.feed.at(i);
-        feedback[i] = glides.feedback.at(i);
-        wet[i] = glides.wet.at(i);
-    }
+    Frame::ramp(coefficients, aFrom, aTo, Frame::rampStep(aFrom, aTo));
+    glides.feed.fill(feed);
+    glides.feedback.fill(feedback);
+    glides.wet.fill(wet);
     for (int i = 0; i < Frame::kSamples; ++i) {
         const float a = coefficients[i];
         const float dry = samples[i];

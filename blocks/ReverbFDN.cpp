@@ -1,6 +1,7 @@
 #include "blocks/ReverbFDN.h"
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "audio/AudioProcessor.h"
@@ -18,19 +19,24 @@ const float kDiffuserGain = 0.7f;
 const float kDampedHz = 1500.0f;
 const float kOpenHz = 18000.0f;
 
-// In-place 8-point Walsh-Hadamard transform scaled by 1/sqrt(8): orthogonal and its own inverse.
-void hadamard(float* v) {
+// One row of the frame's samples and one sample of the eight lines, as vectors: the compiler keeps each in
+// registers and runs its arithmetic lane by lane in whatever width the machine has.
+using Row = float __attribute__((vector_size(4 * Frame::kSamples)));
+using Lanes = float __attribute__((vector_size(4 * ReverbFDN::kLines)));
+
+// In-place 8-point Walsh-Hadamard transform of whole rows, unscaled: times kHadamardScale it is orthogonal and
+// its own inverse.
+const float kHadamardScale = 0.35355339f; // 1 / sqrt(8)
+void hadamard(Row* rows) {
     for (int width = 1; width < ReverbFDN::kLines; width *= 2) {
         for (int start = 0; start < ReverbFDN::kLines; start += 2 * width) {
             for (int i = start; i < start + width; ++i) {
-                const float a = v[i], b = v[i + width];
-                v[i] = a + b;
-                v[i + width] = a - b;
+                const Row a = rows[i], b = rows[i + width];
+                rows[i] = a + b;
+                rows[i + width] = a - b;
             }
         }
     }
-    const float scale = 0.35355339f; // 1 / sqrt(8)
-    for (int i = 0; i < ReverbFDN::kLines; ++i) v[i] *= scale;
 }
 
 }
@@ -93,6 +99,60 @@ void ReverbFDN::clear() {
     for (float& state : dampingState) state = 0.0f;
 }
 
+// Every line is longer than a frame, so the frame's reads all come before its writes: the loop runs a whole
+// frame at a time on local arrays, one row of 16 samples per line, so that every step but the damping's
+// recursion works on whole rows.
+void ReverbFDN::runLoop(const float* input, float (*frame)[Frame::kSamples]) {
+    static_assert(kShortestLine > Frame::kSamples);
+    const SmoothedValue::Ramp damp = dampingCoefficient.nextFrame();
+    const SmoothedValue::Ramp wetAmount = wetGain.nextFrame();
+    Row rows[kLines];
+    for (int i = 0; i < kLines; ++i) {
+        float delayed[Frame::kSamples];
+        lines[i].readBlock(delayed, Frame::kSamples, kLineLengths[i]);
+        std::memcpy(&rows[i], delayed, sizeof delayed);
+    }
+    // The damping low pass, sample by sample but the eight lines side by side.
+    float take[Frame::kSamples];
+    damp.fill(take);
+    Lanes damped;
+    for (int i = 0; i < kLines; ++i) damped[i] = dampingState[i];
+    for (int n = 0; n < Frame::kSamples; ++n) {
+        Lanes delayed;
+#pragma GCC unroll 8
+        for (int i = 0; i < kLines; ++i) delayed[i] = rows[i][n];
+        damped = (1.0f - take[n]) * damped + take[n] * delayed;
+#pragma GCC unroll 8
+        for (int i = 0; i < kLines; ++i) rows[i][n] = damped[i];
+    }
+    for (int i = 0; i < kLines; ++i) {
+        dampingState[i] = Frame::sanitizeState(damped[i]);
+        Row gain;
+        float gains[Frame::kSamples];
+        lineGains[i].nextFrame().fill(gains);
+        std::memcpy(&gain, gains, sizeof gains);
+        rows[i] *= gain;
+    }
+
+    float wet[Frame::kSamples];
+    wetAmount.fill(wet);
+    const Row wetLeft = 0.5f * (rows[0] - rows[2] + rows[4] - rows[6]);
+    const Row wetRight = 0.5f * (rows[1] - rows[3] + rows[5] - rows[7]);
+    for (int n = 0; n < Frame::kSamples; ++n) {
+        frame[0][n] += wet[n] * wetLeft[n];
+        frame[1][n] += wet[n] * wetRight[n];
+    }
+    hadamard(rows);
+    Row fed;
+    std::memcpy(&fed, input, sizeof fed);
+    for (int i = 0; i < kLines; ++i) {
+        const Row row = kHadamardScale * rows[i] + ((i & 1) ? -fed : fed);
+        float samples[Frame::kSamples];
+        std::memcpy(samples, &row, sizeof samples);
+        lines[i].writeBlock(samples, Frame::kSamples);
+    }
+}
+
 bool ReverbFDN::exec(void* block, float (*frame)[Frame::kSamples]) {
     ReverbFDN* reverb = self<ReverbFDN>(block);
     if (!reverb->enabledFade.begin(reverb->enabled.get() != 0, frame, 2)) {
@@ -109,64 +169,25 @@ bool ReverbFDN::exec(void* block, float (*frame)[Frame::kSamples]) {
         reverb->feed.jumpTo(0.0f);
         reverb->preDelayGlide.jumpTo(reverb->preDelaySamples.load(std::memory_order_relaxed));
     }
-    SmoothedValue::Ramp gains[kLines];
-    for (int i = 0; i < kLines; ++i) gains[i] = reverb->lineGains[i].nextFrame();
-    const SmoothedValue::Ramp damp = reverb->dampingCoefficient.nextFrame();
-    const double preDelayTarget = reverb->preDelaySamples.load(std::memory_order_relaxed);
-    DelayGlide preDelay = reverb->preDelayGlide;
-    const SmoothedValue::Ramp wetAmount = reverb->wetGain.nextFrame();
     const SmoothedValue::Ramp feedAmount = reverb->feed.nextFrame();
     const float* const structuralFeed = AudioProcessor::lineFeed();
-    float damped[kLines], gainFrom[kLines], gainTo[kLines], gainStep[kLines];
-    for (int i = 0; i < kLines; ++i) {
-        damped[i] = reverb->dampingState[i];
-        gainFrom[i] = gains[i].from;
-        gainTo[i] = gains[i].to;
-        gainStep[i] = gains[i].step;
-    }
+    const double preDelayTarget = reverb->preDelaySamples.load(std::memory_order_relaxed);
+    DelayGlide preDelay = reverb->preDelayGlide;
 
     // The network's input for the whole frame first: the pre-delay and the diffusers do not depend on the
     // loop.
     float input[Frame::kSamples];
+    feedAmount.fill(input);
+    for (int n = 0; n < Frame::kSamples; ++n)
+        input[n] = input[n] * structuralFeed[n] * 0.5f * (frame[0][n] + frame[1][n]);
     for (int n = 0; n < Frame::kSamples; ++n) {
         // Written first: a read of 1 is the sample just written, so the pre-delay can be zero.
-        reverb->preDelayLine.write(feedAmount.at(n) * structuralFeed[n] * 0.5f * (frame[0][n] + frame[1][n]));
+        reverb->preDelayLine.write(input[n]);
         input[n] = reverb->preDelayLine.read(float(preDelay.next(preDelayTarget)) + 1.0f);
     }
-    for (SchroederAllPass& diffuser : reverb->diffusers) diffuser.process(input, Frame::kSamples);
-
-    // Every line is longer than a frame, so the frame's reads all come before its writes: the loop itself
-    // runs on local arrays.
-    static_assert(kShortestLine > Frame::kSamples);
-    alignas(64) float lineBlock[kLines][Frame::kSamples];
-    alignas(64) float delayed[Frame::kSamples][kLines];
-    alignas(64) float fed[Frame::kSamples][kLines];
-    for (int i = 0; i < kLines; ++i) reverb->lines[i].readBlock(lineBlock[i], Frame::kSamples, kLineLengths[i]);
-    for (int i = 0; i < kLines; ++i) {
-        for (int n = 0; n < Frame::kSamples; ++n) delayed[n][i] = lineBlock[i][n];
-    }
-    for (int n = 0; n < Frame::kSamples; ++n) {
-        float mixed[kLines];
-        const float dampNow = damp.at(n);
-        for (int i = 0; i < kLines; ++i) {
-            damped[i] = Frame::sanitizeState(damped[i] + dampNow * (delayed[n][i] - damped[i]));
-            mixed[i] = Frame::rampAt(gainFrom[i], gainTo[i], gainStep[i], n) * damped[i];
-        }
-        const float wetLeft = 0.5f * (mixed[0] - mixed[2] + mixed[4] - mixed[6]);
-        const float wetRight = 0.5f * (mixed[1] - mixed[3] + mixed[5] - mixed[7]);
-        hadamard(mixed);
-        for (int i = 0; i < kLines; ++i) fed[n][i] = mixed[i] + ((i & 1) ? -input[n] : input[n]);
-
-        const float wetNow = wetAmount.at(n);
-        frame[0][n] += wetNow * wetLeft;
-        frame[1][n] += wetNow * wetRight;
-    }
-    for (int i = 0; i < kLines; ++i) {
-        for (int n = 0; n < Frame::kSamples; ++n) lineBlock[i][n] = fed[n][i];
-        reverb->lines[i].writeBlock(lineBlock[i], Frame::kSamples);
-    }
-    for (int i = 0; i < kLines; ++i) reverb->dampingState[i] = damped[i];
     reverb->preDelayGlide = preDelay;
+    for (SchroederAllPass& diffuser : reverb->diffusers) diffuser.process(input, Frame::kSamples);
+    reverb->runLoop(input, frame);
     reverb->enabledFade.end(frame);
     return false;
 }

@@ -48,6 +48,7 @@ public:
 private:
     static double loopEnergy(double seconds, double dampingCoefficient);
     void clear();
+    void runLoop(const float* input, float (*frame)[Frame::kSamples]);
 
     NodeOnOff* onOff;
     NodeFloat* decay;

@@ -41,13 +41,11 @@ public:
     // What readInteger(delay) gives over the next `count` sample steps, for a delay of at least `count`: none
     // of those samples is written in those steps, so a feedback loop can read a whole block before it writes
     // one (writeBlock), and run its arithmetic in between on local arrays.
-    void readBlock(float* samples, int count, int delay) const {
-        delay = delay < 1 ? 1 : (delay > mask_ ? mask_ : delay);
-        for (int i = 0; i < count; ++i) samples[i] = buffer_[(writePosition_ - delay + i) & mask_];
-    }
-    void writeBlock(const float* samples, int count) {
-        for (int i = 0; i < count; ++i) write(samples[i]);
-    }
+    // A whole frame that does not cross the ring's end moves in one vectorised copy.
+    void readBlock(float* samples, int count, int delay) const;
+    void writeBlock(const float* samples, int count);
+    // What read(delays[i]) gives at sample step i of the next `count`, for delays all longer than `count`.
+    void readBlock(float* samples, const float* delays, int count) const;
 
     // A plain delay of a block in place: every sample comes out `delay` samples later.
     void process(float* samples, int count, float delay);

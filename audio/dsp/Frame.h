@@ -26,6 +26,9 @@ public:
     }
     static float rampStep(float from, float to) { return (to - from) / kSamples; }
     static float rampAt(float from, float to, int sample) { return rampAt(from, to, rampStep(from, to), sample); }
+    // rampAt at every sample of the frame at once, in vector registers: a loop of rampAt does not vectorise,
+    // as its comparison could trap.
+    static void ramp(float* values, float from, float to, float step);
     // The gain moves across the frame by the frame ramp.
     static void rampGain(float* samples, float from, float to);
     static void rampMix(float* destination, const float* source, float from, float to);

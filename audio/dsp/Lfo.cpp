@@ -1,7 +1,8 @@
 #include "audio/dsp/Lfo.h"
 
 #include <cmath>
-#include <numbers>
+
+#include "audio/dsp/FastMath.h"
 
 void Lfo::setRate(float sampleRate, float hertz) {
     const double increment = (sampleRate > 0.0f && hertz > 0.0f) ? static_cast<double>(hertz) / sampleRate : 0.0;
@@ -15,7 +16,7 @@ void Lfo::setPhase(double cycles) {
 }
 
 float Lfo::shapeAt(Shape shape, double phase) {
-    if (shape == Shape::Sine) return static_cast<float>(std::sin(2.0 * std::numbers::pi * phase));
+    if (shape == Shape::Sine) return FastMath::sinCycles(static_cast<float>(phase));
     if (phase < 0.25) return static_cast<float>(4.0 * phase);
     if (phase < 0.75) return static_cast<float>(2.0 - 4.0 * phase);
     return static_cast<float>(4.0 * phase - 4.0);

@@ -21,10 +21,8 @@ void SmoothedValue::setTarget(float value) {
     if (std::isfinite(value)) target_.store(value, std::memory_order_relaxed);
 }
 
-SmoothedValue::Ramp SmoothedValue::nextFrame() {
-    const float goal = target();
+SmoothedValue::Ramp SmoothedValue::glide(float goal) {
     const float from = current_;
-    if (from == goal) return {from, from, 0.0f};
     float to = from + frameGlide_ * (goal - from);
     if (std::fabs(goal - to) <= kSnap * Frame::larger(std::fabs(goal), 1.0f)) to = goal;
     current_ = to;

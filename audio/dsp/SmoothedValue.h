@@ -21,6 +21,8 @@ public:
         float step;
         float at(int sample) const { return Frame::rampAt(from, to, step, sample); }
         bool isConstant() const { return step == 0.0f; }
+        // at() for the whole frame.
+        void fill(float* values) const { Frame::ramp(values, from, to, step); }
     };
 
     explicit SmoothedValue(float initial = 0.0f, float seconds = kDefaultSeconds);
@@ -32,13 +34,19 @@ public:
     float target() const { return target_.load(std::memory_order_relaxed); }
 
     // Audio side: the next frame's ramp; once close enough the value lands exactly on the target and stays.
-    Ramp nextFrame();
+    // Inline while it stays: a settled glide costs a comparison.
+    Ramp nextFrame() {
+        const float goal = target();
+        return current_ == goal ? Ramp{goal, goal, 0.0f} : glide(goal);
+    }
     // Audio side, for a block starting from cleared state: no glide from a stale value.
     void jumpToTarget() { current_ = target(); }
     void jumpTo(float value) { current_ = value; }
     float value() const { return current_; }
 
 private:
+    Ramp glide(float goal);
+
     std::atomic<float> target_;
     float frameGlide_; // fraction of the remaining distance covered per frame
     float current_;

@@ -1,9 +1,12 @@
 #include "audio/dsp/Frame.h"
+#include "audio/dsp/FastMath.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 namespace {
 using Samples = float[Frame::kSamples];
@@ -32,6 +35,13 @@ TEST(Frame, MixRampEndsOnItsTarget) {
     fill(source, 2.0f);
     Frame::rampMix(destination, source, 0.0f, 1.0f);
     for (int i = 0; i < Frame::kSamples; ++i) EXPECT_NEAR(destination[i], 0.25f + 2.0f * (i + 1) / 16.0f, 1e-6);
+    // The whole-frame ramp is the sample-by-sample one exactly, also where a step lands on the target early.
+    const float ramps[][3] = {{0.3f, 0.7f, 0.025f}, {1.0f, -2.0f, -0.2f}, {0.5f, 0.5f, 0.0f}}; // from, to, step
+    for (const auto& ramp : ramps) {
+        Samples values;
+        Frame::ramp(values, ramp[0], ramp[1], ramp[2]);
+        for (int i = 0; i < Frame::kSamples; ++i) EXPECT_EQ(values[i], Frame::rampAt(ramp[0], ramp[1], ramp[2], i));
+    }
 }
 
 TEST(Frame, SanitizeReplacesOnlyNonFiniteSamples) {
@@ -48,4 +58,40 @@ TEST(Frame, SanitizeReplacesOnlyNonFiniteSamples) {
         else EXPECT_EQ(samples[i], 0.5f);
     }
     EXPECT_EQ(Frame::sanitize(samples), 0);
+}
+
+// Each inline form against libm in double precision over the range it serves; log2's range is walked in equal
+// ratios, the others in equal steps.
+TEST(FastMath, StaysWithinItsStatedErrorOfLibm) {
+    struct Row {
+        const char* name;
+        float (*approximation)(float);
+        double (*reference)(double);
+        double from, to, maxError;
+        bool relative;
+    };
+    const Row rows[] = {
+        {"exp2", FastMath::exp2, [](double x) { return std::exp2(x); }, -40.0, 10.0, 1e-7, true},
+        {"log2", FastMath::log2, [](double x) { return std::log2(x); }, 1e-6, 1e3, 1.6e-6, false},
+        {"sinCycles", FastMath::sinCycles, [](double x) { return std::sin(2.0 * std::numbers::pi * x); }, -2.0, 2.0,
+         2e-7, false},
+        {"tanSmall", FastMath::tanSmall, [](double x) { return std::tan(x); }, -0.15, 0.15, 1.6e-7, true},
+    };
+    const int steps = 300000;
+    for (const Row& row : rows) {
+        double worst = 0.0;
+        for (int i = 0; i <= steps; ++i) {
+            const double at = row.from > 0.0 ? row.from * std::pow(row.to / row.from, double(i) / steps)
+                                             : row.from + (row.to - row.from) * i / steps;
+            const float x = float(at);
+            const double expected = row.reference(double(x));
+            const double error = std::fabs(double(row.approximation(x)) - expected);
+            if (!row.relative) worst = std::max(worst, error);
+            if (row.relative && expected != 0.0) worst = std::max(worst, error / std::fabs(expected));
+        }
+        EXPECT_LE(worst, row.maxError) << row.name;
+    }
+    // A gain of 0 dB and the sine's peaks are exact.
+    EXPECT_EQ(FastMath::exp2(0.0f), 1.0f);
+    EXPECT_EQ(FastMath::sinCycles(0.25f), 1.0f);
 }
