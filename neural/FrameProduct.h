@@ -10,8 +10,9 @@
 // of each is also split over a few partial accumulators (input rows taken in turn, added in a fixed order at
 // the end) so enough multiply-adds are in flight to hide their latency.
 //
-// A finishing step may act on each finished packet before it is stored (an activation, a residual add), so
-// the values go through the registers once instead of through a separate pass over memory.
+// A finishing step may act on each finished packet before it is stored (an activation, a residual add), or on a
+// group's rows together (a gated activation, which pairs each row with its gate row), so the values go through
+// the registers once instead of through a separate pass over memory.
 #include "neural/FastMath.h"
 
 #include <Eigen/Core>
@@ -158,6 +159,24 @@ public:
     static constexpr bool OneRegisterGroup = group == Rows && PacketsPerRow == 1;
 
 private:
+    // The finish of one row's sums, stored unless a projection takes them on.
+    template <class Finish>
+    EIGEN_ALWAYS_INLINE static void FinishRow(const Finish& finish, Packet (&done)[PacketsPerRow], int row,
+                                              float* out) noexcept {
+        using namespace Eigen::internal;
+        if constexpr (requires { Finish::activated; }) {
+            FastMath::TanhPackets(done);
+        }
+#pragma GCC unroll 16
+        for (int packet = 0; packet < PacketsPerRow; ++packet) {
+            done[packet] = finish(done[packet], row, packet);
+            // A projecting finish hands the result on in the registers; nothing reads it from the output.
+            if constexpr (!requires { Finish::projects; }) {
+                pstoreu(out + packet * Lanes, done[packet]);
+            }
+        }
+    }
+
     template <int Count, int Cols, int Taps, bool Bias, bool Accumulate, class Finish>
     static void RunGroup(int first, const float* const (&weights)[Taps], const float* const (&inputs)[Taps],
                          Eigen::Index inputStride, const float* bias, float* output, Eigen::Index outputStride,
@@ -229,17 +248,14 @@ private:
                     done[row][packet] = padd(ploadu<Packet>(out + packet * Lanes), done[row][packet]);
                 }
             }
-            if constexpr (requires { Finish::activated; }) {
-                FastMath::TanhPackets(done[row]);
+            // A finish that pairs rows (an activation and its gate) takes the group's sums below and stores them
+            // itself.
+            if constexpr (!requires { Finish::gates; }) {
+                FinishRow(finish, done[row], first + row, out);
             }
-#pragma GCC unroll 16
-            for (int packet = 0; packet < PacketsPerRow; ++packet) {
-                done[row][packet] = finish(done[row][packet], first + row, packet);
-                // A projecting finish hands the result on in the registers; nothing reads it from the output.
-                if constexpr (!requires { Finish::projects; }) {
-                    pstoreu(out + packet * Lanes, done[row][packet]);
-                }
-            }
+        }
+        if constexpr (requires { Finish::gates; }) {
+            finish.Gate(first, done);
         }
         // A finish that goes on with the whole result (a projection of every row) takes it from the registers.
         if constexpr (requires { Finish::projects; }) {

@@ -106,8 +106,9 @@ bool LstmModel::CreateModelFromNAMJson(const nlohmann::json& modelJson) {
     multiplyAdds = freshMultiplyAdds;
     memoryBytes = std::int64_t(sizeof(float)) * numFloats;
     // Each hidden unit of each layer takes three logistic gates and two tanh values (which divide) per sample.
-    activationCycles = double(numLayers) * hiddenSize *
-                       (3.0 * ModelLimits::deviceCyclesPerLogistic + 2.0 * ModelLimits::deviceCyclesPerDividingTanh);
+    activationCycles =
+        double(numLayers) * hiddenSize *
+        (3.0 * ModelLimits::deviceCyclesPerDividingLogistic + 2.0 * ModelLimits::deviceCyclesPerDividingTanh);
     loaded = true;
     SetMaxAudioBufferSize(defaultMaxAudioBufferSize);
     return true;

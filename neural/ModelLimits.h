@@ -47,15 +47,19 @@ struct ModelLimits {
     // through llvm-mca's model of the device's core (-mcpu=cortex-a72) and gives the fast tanh, which divides by
     // a reciprocal estimate and Newton steps, 4.4 cycles a value with its load and store (its 24 vector
     // operations per 4 values; the whole block 5,300 cycles a sample); 6 cycles leaves room for a layout the
-    // compiler schedules worse. A tanh that divides (the LSTM's) waits about 34 cycles per 4 values on the
-    // divider, which does not pipeline, and its other operations add about 3.5 cycles a value: 12. The
-    // logistic adds an exponential (a polynomial of about 15 vector operations) to the same division: 16
-    // cycles. The clamps (hard tanh, ReLU, leaky ReLU) take one or two vector operations per 4 values: 0.5
-    // cycles. With them the standard <16, 8> WaveNet (240 tanh values per sample) costs about 22 % more than
-    // its multiply-adds say.
+    // compiler schedules worse. The fast logistic (the WaveNet's gates and "Sigmoid"), a clamp and two
+    // polynomials before the same kind of division, comes out at 5.7 cycles a value from the same script (its
+    // 31 vector operations per 4 values): 8, with the tanh's margin. A gate's logistic shares the division of
+    // the activation it gates, so a gated value costs less than the two figures together. A tanh that divides
+    // (the LSTM's) waits about 34 cycles per 4 values on the divider, which does not pipeline, and its other
+    // operations add about 3.5 cycles a value: 12. The LSTM's logistic adds an exponential (a polynomial of
+    // about 15 vector operations) to the same division: 16 cycles. The clamps (hard tanh, ReLU, leaky ReLU)
+    // take one or two vector operations per 4 values: 0.5 cycles. With them the standard <16, 8> WaveNet (240
+    // tanh values per sample) costs about 22 % more than its multiply-adds say.
     static constexpr double deviceCyclesPerTanh = 6.0;
+    static constexpr double deviceCyclesPerLogistic = 8.0;
     static constexpr double deviceCyclesPerDividingTanh = 12.0;
-    static constexpr double deviceCyclesPerLogistic = 16.0;
+    static constexpr double deviceCyclesPerDividingLogistic = 16.0;
     static constexpr double deviceCyclesPerClamp = 0.5;
     // Share of the frame a model may take on its player's core; the rest covers the hand-over, the tone stack
     // and the scheduling jitter of a core that must never miss a frame.

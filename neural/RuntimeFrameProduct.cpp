@@ -58,6 +58,48 @@ struct ProjectingFinishStep : FinishStep<Finish::MixinTanhToHeadThenProject> {
     }
 };
 
+// MixinGateToHead's step: a group's rows in whole pairs, each pair stored as one output row by the step itself.
+struct GatingFinishStep {
+    static constexpr bool gates = true;
+    const RuntimeFrameProduct& product;
+    const Extras& extras;
+    float* output;
+    Index outputStride;
+
+    template <int Count, int Packets>
+    EIGEN_ALWAYS_INLINE void Gate(int first, const Packet (&sums)[Count][Packets]) const noexcept {
+        using namespace Eigen::internal;
+        static_assert(Count % 2 == 0, "a gated product sums its rows in whole pairs");
+        constexpr int pairs = Count / 2;
+        // Every packet of the group goes through the activation together, as the tanh of a row does.
+        Packet values[pairs * Packets], gates[pairs * Packets];
+        const float* mixin = product.MixinData() + first;
+#pragma GCC unroll 16
+        for (int pair = 0; pair < pairs; ++pair) {
+#pragma GCC unroll 16
+            for (int packet = 0; packet < Packets; ++packet) {
+                const Packet condition = ploadu<Packet>(extras.condition + packet * lanes);
+                values[pair * Packets + packet] =
+                    pmadd(pset1<Packet>(mixin[2 * pair]), condition, sums[2 * pair][packet]);
+                gates[pair * Packets + packet] =
+                    pmadd(pset1<Packet>(mixin[2 * pair + 1]), condition, sums[2 * pair + 1][packet]);
+            }
+        }
+        product.GatedActivation().ApplyGated(values, gates);
+#pragma GCC unroll 16
+        for (int pair = 0; pair < pairs; ++pair) {
+            const Index row = first / 2 + pair;
+#pragma GCC unroll 16
+            for (int packet = 0; packet < Packets; ++packet) {
+                const Packet value = values[pair * Packets + packet];
+                pstoreu(output + row * outputStride + packet * lanes, value);
+                float* headPacket = extras.head + row * extras.headStride + packet * lanes;
+                pstoreu(headPacket, padd(ploadu<Packet>(headPacket), value));
+            }
+        }
+    }
+};
+
 template <int Rows, int Columns, int Taps, Finish F>
 void compiledKernel(const RuntimeFrameProduct& product, const float* const* inputs, Index inputStride,
                     const Extras& extras, float* output, Index outputStride) noexcept {
@@ -73,37 +115,48 @@ void compiledKernel(const RuntimeFrameProduct& product, const float* const* inpu
     };
     if constexpr (F == Finish::MixinTanhToHeadThenProject) {
         run(ProjectingFinishStep<Rows>{{product, extras}});
+    } else if constexpr (F == Finish::MixinGateToHead) {
+        run(GatingFinishStep{product, extras, output, outputStride});
     } else {
         run(FinishStep<F>{product, extras});
     }
 }
 
-// The same sums with the trip counts read at run time, one output row at a time.
+// The same sums with the trip counts read at run time, one output row at a time (a gated one's in pairs).
 template <Finish F>
 void genericKernel(const RuntimeFrameProduct& product, const float* const* inputs, Index inputStride,
                    const Extras& extras, float* output, Index outputStride) noexcept {
     using namespace Eigen::internal;
     constexpr int packets = RuntimeFrameProduct::frames / lanes;
+    constexpr int together = F == Finish::MixinGateToHead ? 2 : 1;
     const int rows = product.Rows();
     const int columns = product.Columns();
-    const FinishStep<F> finish{product, extras};
-    for (int row = 0; row < rows; ++row) {
-        Packet sums[packets];
-        for (int packet = 0; packet < packets; ++packet) {
-            sums[packet] = pset1<Packet>(product.BiasData()[row]);
+    for (int first = 0; first < rows; first += together) {
+        Packet sums[together][packets];
+        for (int row = 0; row < together; ++row) {
+            for (int packet = 0; packet < packets; ++packet) {
+                sums[row][packet] = pset1<Packet>(product.BiasData()[first + row]);
+            }
         }
         for (int tap = 0; tap < product.Taps(); ++tap) {
-            const float* tapWeights = product.WeightData() + Index(tap) * rows * columns + row;
+            const float* tapWeights = product.WeightData() + Index(tap) * rows * columns + first;
             for (int column = 0; column < columns; ++column) {
-                const Packet weight = pset1<Packet>(tapWeights[Index(column) * rows]);
                 const float* input = inputs[tap] + column * inputStride;
-                for (int packet = 0; packet < packets; ++packet) {
-                    sums[packet] = pmadd(weight, ploadu<Packet>(input + packet * lanes), sums[packet]);
+                for (int row = 0; row < together; ++row) {
+                    const Packet weight = pset1<Packet>(tapWeights[Index(column) * rows + row]);
+                    for (int packet = 0; packet < packets; ++packet) {
+                        sums[row][packet] = pmadd(weight, ploadu<Packet>(input + packet * lanes), sums[row][packet]);
+                    }
                 }
             }
         }
-        for (int packet = 0; packet < packets; ++packet) {
-            pstoreu(output + row * outputStride + packet * lanes, finish(sums[packet], row, packet));
+        if constexpr (F == Finish::MixinGateToHead) {
+            GatingFinishStep{product, extras, output, outputStride}.Gate(first, sums);
+        } else {
+            const FinishStep<F> finish{product, extras};
+            for (int packet = 0; packet < packets; ++packet) {
+                pstoreu(output + first * outputStride + packet * lanes, finish(sums[0][packet], first, packet));
+            }
         }
     }
 }
@@ -148,7 +201,7 @@ constexpr Kernel projectingKernel() noexcept {
     }
 }
 
-// A layer's products: the convolution of three taps (gated or not, the tanh fused or not) and the 1x1.
+// A layer's products: the convolution of three taps (gated, or the tanh fused or not) and the 1x1.
 template <int... Channels>
 void offerLayer(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int, Channels...>) noexcept {
     const auto offer = [&](bool fits, Kernel candidate) {
@@ -160,8 +213,8 @@ void offerLayer(const Wanted& wanted, Kernel& kernel, std::integer_sequence<int,
     (offer(wanted.Is(Channels, Channels, 3, Finish::MixinTanhToHead),
            compiledKernel<Channels, Channels, 3, Finish::MixinTanhToHead>),
      ...);
-    (offer(wanted.Is(2 * Channels, Channels, 3, Finish::Mixin),
-           compiledKernel<2 * Channels, Channels, 3, Finish::Mixin>),
+    (offer(wanted.Is(2 * Channels, Channels, 3, Finish::MixinGateToHead),
+           compiledKernel<2 * Channels, Channels, 3, Finish::MixinGateToHead>),
      ...);
     (offer(wanted.Is(Channels, Channels, 1, Finish::Residual), compiledKernel<Channels, Channels, 1, Finish::Residual>),
      ...);
@@ -185,6 +238,8 @@ Kernel generic(Finish finish) noexcept {
         return genericKernel<Finish::MixinTanhToHead>;
     case Finish::Residual:
         return genericKernel<Finish::Residual>;
+    case Finish::MixinGateToHead:
+        return genericKernel<Finish::MixinGateToHead>;
     case Finish::None:
         break;
     }
@@ -193,13 +248,14 @@ Kernel generic(Finish finish) noexcept {
 
 } // namespace
 
-RuntimeFrameProduct::RuntimeFrameProduct(int rows, int columns, int taps, Finish finish)
+RuntimeFrameProduct::RuntimeFrameProduct(int rows, int columns, int taps, Finish finish, Activation activation)
     : rows(rows),
       columns(columns),
       taps(taps),
       weights(Eigen::VectorXf::Zero(Index(taps) * rows * columns)),
       bias(Eigen::VectorXf::Zero(rows)),
-      mixin(Eigen::VectorXf::Zero(finish == Finish::None || finish == Finish::Residual ? 0 : rows)) {
+      mixin(Eigen::VectorXf::Zero(finish == Finish::None || finish == Finish::Residual ? 0 : rows)),
+      activation(activation) {
     const Wanted wanted{rows, columns, taps, finish};
     offerLayer(wanted, kernel, LayerSizes{});
     offerPlain(wanted, kernel, PlainSizes{});

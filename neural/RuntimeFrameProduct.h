@@ -6,6 +6,8 @@
 // channels, three taps), or a generic one with the same arithmetic whose trip counts are read at run time.
 // A block always runs all 16 lanes; the lanes past a shorter block hold values nobody reads. Allocates nothing
 // once built.
+#include "neural/Activation.h"
+
 #include <Eigen/Core>
 
 namespace RuveroRidev {
@@ -26,6 +28,9 @@ public:
         // As MixinTanhToHead, then the layer's 1x1 projection plus the addend row into the destination, from the
         // registers; only where Projects says a compiled kernel does it.
         MixinTanhToHeadThenProject,
+        // Rows in pairs, an activation row and its gate row: as Mixin, then the activation times the gate's
+        // logistic, stored as output row pair and added into head row pair. The output has half the rows.
+        MixinGateToHead,
     };
 
     // Pointers a Run reads beside the inputs; those the finish does not use may stay null.
@@ -41,8 +46,8 @@ public:
         Eigen::Index destinationStride = 0;
     };
 
-    // Zero weights, bias and mixin.
-    RuntimeFrameProduct(int rows, int columns, int taps, Finish finish);
+    // Zero weights, bias and mixin. The activation is the one a gating finish applies.
+    RuntimeFrameProduct(int rows, int columns, int taps, Finish finish, Activation activation = {});
 
     // Whether a compiled kernel takes a layer's projection into its convolution (MixinTanhToHeadThenProject).
     static bool Projects(int channels, int taps) noexcept;
@@ -77,6 +82,7 @@ public:
     const float* WeightData() const noexcept { return weights.data(); }
     const float* BiasData() const noexcept { return bias.data(); }
     const float* MixinData() const noexcept { return mixin.data(); }
+    const Activation& GatedActivation() const noexcept { return activation; }
 
 private:
     int rows;
@@ -85,6 +91,7 @@ private:
     Eigen::VectorXf weights; // taps x (rows x columns), each tap column-major
     Eigen::VectorXf bias;
     Eigen::VectorXf mixin; // empty unless the finish takes the condition
+    Activation activation;
     Kernel kernel = nullptr;
     bool compiled = false;
 };

@@ -29,6 +29,13 @@ bool fusesTanh(bool gated, Activation activation) noexcept {
     return !gated && (activation.kind == Activation::Kind::Tanh || activation.kind == Activation::Kind::FastTanh);
 }
 
+Finish convolutionFinish(bool gated, bool tanhFused, bool projectionFused) noexcept {
+    if (gated) {
+        return Finish::MixinGateToHead;
+    }
+    return projectionFused ? Finish::MixinTanhToHeadThenProject : tanhFused ? Finish::MixinTanhToHead : Finish::Mixin;
+}
+
 } // namespace
 
 RuntimeWaveNetLayer::RuntimeWaveNetLayer(int channels, int kernelSize, int dilation, bool gated, Activation activation)
@@ -40,10 +47,8 @@ RuntimeWaveNetLayer::RuntimeWaveNetLayer(int channels, int kernelSize, int dilat
       activation(activation),
       tanhFused(fusesTanh(gated, activation)),
       projectionFused(tanhFused && RuntimeFrameProduct::Projects(channels, kernelSize)),
-      convolution(convolutionRows, channels, kernelSize,
-                  projectionFused ? Finish::MixinTanhToHeadThenProject
-                  : tanhFused     ? Finish::MixinTanhToHead
-                                  : Finish::Mixin),
+      convolution(convolutionRows, channels, kernelSize, convolutionFinish(gated, tanhFused, projectionFused),
+                  activation),
       layer1x1(channels, channels, 1, Finish::Residual),
       history(FrameBlock::Zero(channels, Index(historyColumns(kernelSize, dilation)))),
       ringColumns(Index(ringColumnsFor(kernelSize, dilation))),
@@ -68,16 +73,26 @@ std::int64_t RuntimeWaveNetLayer::MultiplyAddsPerSample(int channels, int kernel
     return kernelSize * rows * channels + rows + std::int64_t(channels) * channels;
 }
 
+int RuntimeWaveNetLayer::ConvolutionRow(int fileRow) const noexcept {
+    if (!gated) {
+        return fileRow;
+    }
+    return fileRow < channels ? 2 * fileRow : 2 * (fileRow - channels) + 1;
+}
+
 void RuntimeWaveNetLayer::SetWeights(WeightReader& reader) {
     for (int row = 0; row < convolutionRows; ++row) {
         for (int column = 0; column < channels; ++column) {
             for (int k = 0; k < kernelSize; ++k) {
-                convolution.TapWeights(k)(row, column) = reader.Next();
+                convolution.TapWeights(k)(ConvolutionRow(row), column) = reader.Next();
             }
         }
     }
-    reader.ReadVector(convolution.Bias());
-    reader.ReadVector(convolution.Mixin());
+    for (Eigen::VectorXf* vector : {&convolution.Bias(), &convolution.Mixin()}) {
+        for (int row = 0; row < convolutionRows; ++row) {
+            (*vector)(ConvolutionRow(row)) = reader.Next();
+        }
+    }
     reader.ReadRowByRow(layer1x1.TapWeights(0));
     reader.ReadVector(layer1x1.Bias());
 }
@@ -99,13 +114,10 @@ void RuntimeWaveNetLayer::SettleHistory(Index numFrames) noexcept {
 }
 
 void RuntimeWaveNetLayer::ActivateAndCollect(FrameBlock& head) noexcept {
-    // The channel rows, and the gate rows below them, are each one run of channels x 16 floats.
+    // The channel rows are one run of channels x 16 floats.
     const Index count = Index(channels) * chunkFrames;
     Eigen::Map<Eigen::MatrixXf> activated(working.data(), count, 1);
     activation.Apply(activated);
-    if (gated) {
-        activated.array() *= Eigen::Map<const Eigen::ArrayXf>(working.data() + count, count).logistic();
-    }
     Eigen::Map<Eigen::ArrayXf>(head.data(), count) += activated.array();
 }
 
@@ -141,7 +153,7 @@ void RuntimeWaveNetLayer::Process(const float* input, Index inputStride, const f
     extras.destination = output;
     extras.destinationStride = outputStride;
     convolution.Run(taps, tapStride, extras, working.data(), working.outerStride());
-    if (!tanhFused) {
+    if (!tanhFused && !gated) {
         ActivateAndCollect(head);
     }
     if (!projectionFused) {

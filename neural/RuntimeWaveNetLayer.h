@@ -62,11 +62,14 @@ private:
     // Completes the block's frames written at the write column: those past the ring's end go to its start,
     // those in its first 15 columns into the mirror.
     void SettleHistory(Eigen::Index numFrames) noexcept;
-    // Applies the activation when the convolution's finish has not, gates it, and adds it into the head.
+    // Applies the activation when the convolution's finish has not, and adds it into the head.
     void ActivateAndCollect(FrameBlock& head) noexcept;
+    // The convolution's row of a row of the file: a gated layer's activation and gate rows alternate, so that
+    // the convolution's finish holds each row beside its gate.
+    int ConvolutionRow(int fileRow) const noexcept;
 
     int channels;
-    int convolutionRows; // 2 x channels when gated: the upper half gates the lower
+    int convolutionRows; // 2 x channels when gated: each activation row followed by its gate row
     int kernelSize;
     int dilation;
     bool gated;
@@ -81,7 +84,7 @@ private:
     FrameBlock history;              // ring and mirror; empty when the kernel reads no earlier frame
     Eigen::Index ringColumns = 0;
     Eigen::Index writeColumn = 0;
-    FrameBlock working; // convolutionRows x 16
+    FrameBlock working; // convolutionRows x 16; a gated layer's finish fills the first channels rows
 };
 
 } // namespace RuveroRidev

@@ -77,6 +77,23 @@ TEST(FastTanh, OddAndAccurateInEveryLane) {
     EXPECT_EQ(matrix(3, 7), 0.25f);
 }
 
+// Within its bound of the float64 formula in the packets and the scalar tail alike, near 0 and 1 far out, and
+// NaN stays NaN.
+TEST(FastLogistic, AccurateInEveryLane) {
+    std::vector<float> values = {std::numeric_limits<float>::quiet_NaN(), -1e30f, 1e30f};
+    for (float x = -40.0f; x <= 40.0f; x += 0.00731f) {
+        values.push_back(x);
+    }
+    std::vector<float> block = values;
+    FastMath::LogisticInPlace(block.data(), Eigen::Index(block.size()));
+    EXPECT_TRUE(std::isnan(block[0]));
+    for (std::size_t i = 1; i < values.size(); ++i) {
+        const double x = values[i];
+        EXPECT_NEAR(block[i], 1.0 / (1.0 + std::exp(-x)), 3e-7) << x;
+        EXPECT_NEAR(FastMath::LogisticPacket(values[i]), 1.0 / (1.0 + std::exp(-x)), 3e-7) << x;
+    }
+}
+
 // Frames written by blocks of any size stay reachable D and 2D back, across every step back of the ring.
 TEST(Kernels, RingKeepsEveryFrameForAnyBlockSizes) {
     constexpr int D = 16;

@@ -106,6 +106,11 @@ const NetworkCase networkCases[] = {
      {{1, 19, 40, 2, {1, 5, 33}, "Tanh", true, false}, {40, 1, 19, 3, {2, 7}, "Sigmoid", false, true}},
      false},
     {"ThirteenChannels", {{1, 1, 13, 3, {1, 16, 17}, "Fasttanh", false, true}}, false},
+    {"CompiledGatedSigmoidHardtanhLeakyReLU",
+     {{1, 4, 4, 3, {1, 2, 300}, "Sigmoid", true, false},
+      {4, 2, 4, 3, {5, 40}, "Hardtanh", true, true},
+      {4, 1, 2, 3, {3}, "LeakyReLU", true, true}},
+     true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Networks, RuntimeWaveNetReference, testing::ValuesIn(networkCases),

@@ -1,6 +1,6 @@
-// Runs the fixed <16, 8> model and the fast tanh on the device's instruction set between calls of two marker
-// functions, so that an instruction trace of this program (tools/device-cycles/device-cycles.py) can cut out
-// exactly one steady 16-frame block and one run of tanh values.
+// Runs the fixed <16, 8> model, the fast tanh and the fast logistic on the device's instruction set between calls
+// of marker functions, so that an instruction trace of this program (tools/device-cycles/device-cycles.py) can cut
+// out exactly one steady 16-frame block, one run of tanh values and one run of logistic values.
 #include "neural/FastMath.h"
 #include "neural/InternalWaveNetModelT.h"
 
@@ -12,12 +12,13 @@
 
 extern "C" __attribute__((noinline)) void TraceBlockMark() { asm volatile("" ::: "memory"); }
 extern "C" __attribute__((noinline)) void TraceTanhMark() { asm volatile("" ::: "memory"); }
+extern "C" __attribute__((noinline)) void TraceLogisticMark() { asm volatile("" ::: "memory"); }
 
 namespace {
 
 constexpr int blockFrames = 16;
-// Tanh values traced: whole packets, so the figure is the finish's, not the scalar tail's.
-constexpr int tanhValues = 1024;
+// Tanh and logistic values traced: whole packets, so the figure is the finish's, not the scalar tail's.
+constexpr int activationValues = 1024;
 
 nlohmann::json arrayConfig(int inputSize, int headSize, int channels, bool headBias) {
     return {{"input_size", inputSize}, {"condition_size", 1}, {"head_size", headSize},
@@ -59,13 +60,17 @@ int main() {
     TraceBlockMark();
     model.Process(input.data(), output.data(), blockFrames);
     TraceBlockMark();
-    std::vector<float> values(tanhValues);
+    std::vector<float> values(activationValues);
     for (float& v : values) {
         v = 4.0f * sample(random);
     }
+    std::vector<float> gates = values;
     TraceTanhMark();
-    RuveroRidev::FastMath::TanhInPlace(values.data(), tanhValues);
+    RuveroRidev::FastMath::TanhInPlace(values.data(), activationValues);
     TraceTanhMark();
-    std::printf("%g %g\n", double(output[0]), double(values[0]));
+    TraceLogisticMark();
+    RuveroRidev::FastMath::LogisticInPlace(gates.data(), activationValues);
+    TraceLogisticMark();
+    std::printf("%g %g %g\n", double(output[0]), double(values[0]), double(gates[0]));
     return 0;
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Estimates the device's cycles for one 16-frame block of the fixed <16, 8> model and per fast tanh value.
+"""Estimates the device's cycles for one 16-frame block of the fixed <16, 8> model and per fast tanh and fast
+logistic value.
 
 Cross-builds the model kernels for the board's 64-bit Arm cores (cmake/aarch64-linux-gnu.cmake) and a small
 driver (BlockTrace.cpp), records the instructions the driver executes under user-mode QEMU, one per step, cuts
-out one steady block and one run of tanh values between the driver's marker calls, and lets llvm-mca schedule
+out one steady block, one run of tanh values and one of logistic values between the driver's marker calls, and lets llvm-mca schedule
 each straight instruction stream on its model of the core. The model assumes every load hits the first-level
 cache and every branch is predicted, so the figures are a floor for the core's work, not a timing.
 
@@ -24,7 +25,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 FRAMES = 16
-TANH_VALUES = 1024  # as in BlockTrace.cpp
+ACTIVATION_VALUES = 1024  # as in BlockTrace.cpp
 SAMPLE_RATE = 48000.0
 
 
@@ -134,20 +135,23 @@ def main():
         if not shutil.which(tool):
             sys.exit(f"device-cycles: {tool} is missing (scripts/deps.sh installs it)")
     driver = build(args.build, args.cpu)
-    marks = symbol_addresses(driver, {"TraceBlockMark", "TraceTanhMark"})
+    marks = symbol_addresses(driver, {"TraceBlockMark", "TraceTanhMark", "TraceLogisticMark"})
     windows = trace(driver, marks)
     text = disassembly(driver)
-    block, tanh = windows["TraceBlockMark"], windows["TraceTanhMark"]
+    block, tanh, logistic = windows["TraceBlockMark"], windows["TraceTanhMark"], windows["TraceLogisticMark"]
     divisions = sum(1 for pc in block if text[pc].startswith("fdiv"))
     block_cycles = mca_cycles(assembly(block, text), args.cpu)
     tanh_cycles = mca_cycles(assembly(tanh, text), args.cpu)
+    logistic_cycles = mca_cycles(assembly(logistic, text), args.cpu)
     frame_cycles = args.clock_hz * FRAMES / SAMPLE_RATE
     print(f"llvm-mca -mcpu={args.cpu}, one steady 16-frame block of the fixed <16, 8> model:")
     print(f"  {len(block)} instructions, {divisions} divisions, {block_cycles} cycles, "
           f"{block_cycles / FRAMES:.0f} a sample, {100 * block_cycles / frame_cycles:.1f} % of a 16-frame "
           f"frame at {args.clock_hz / 1e9:g} GHz")
-    print(f"  fast tanh over {TANH_VALUES} values (load, tanh, store): {len(tanh)} instructions, "
-          f"{tanh_cycles / TANH_VALUES:.2f} cycles a value")
+    print(f"  fast tanh over {ACTIVATION_VALUES} values (load, tanh, store): {len(tanh)} instructions, "
+          f"{tanh_cycles / ACTIVATION_VALUES:.2f} cycles a value")
+    print(f"  fast logistic over {ACTIVATION_VALUES} values (load, logistic, store): {len(logistic)} instructions, "
+          f"{logistic_cycles / ACTIVATION_VALUES:.2f} cycles a value")
 
 
 if __name__ == "__main__":
