@@ -16,9 +16,9 @@
 namespace {
 
 constexpr float kRate = Frame::kSampleRate;
-const int kLongestDelay = 2048;             // samples, above the chorus' 16 ms
-const float kPhaserLowOctave = 7.64385619f; // log2(200 Hz)
-constexpr float kPhaserOctaves = 3.3f;      // up to about 2 kHz
+const int kLongestDelay = 2048;                 // samples, above the chorus' 16 ms
+constexpr float kPhaserLowOctave = 7.64385619f; // log2(200 Hz)
+constexpr float kPhaserOctaves = 3.3f;          // up to about 2 kHz
 
 struct Voicing {
     float centre; // delay in samples, or the phaser's log2 centre frequency

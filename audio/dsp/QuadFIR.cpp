@@ -61,10 +61,13 @@ void store(float* p, Vector v) { std::memcpy(p, &v, sizeof v); }
 
 // Each pair of floats (one complex value) swapped: (re, im) becomes (im, re).
 Vector swapPairs(Vector x) {
-    using Mask = int __attribute__((vector_size(kWidth * sizeof(int))));
-    Mask mask;
-    for (int i = 0; i < kWidth; ++i) mask[i] = i ^ 1;
-    return __builtin_shuffle(x, mask);
+#if defined(__AVX512F__)
+    return __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+#elif defined(__AVX__)
+    return __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6);
+#else
+    return __builtin_shufflevector(x, x, 1, 0, 3, 2);
+#endif
 }
 
 Vector splat(float x) {
